@@ -1,0 +1,131 @@
+#include "frmmain.h"
+
+#include "ui_frmmain.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+
+FrmMain::FrmMain(QWidget *parent) : QWidget(parent), ui(new Ui::FrmMain)
+{
+    ui->setupUi(this);
+    ui->optMode->setId(ui->optMode_0, 0);
+    ui->optMode->setId(ui->optMode_1, 1);
+    ui->optProtocol->setId(ui->optProtocol_0, 0);
+    ui->optProtocol->setId(ui->optProtocol_1, 1);
+    setWindowTitle(QStringLiteral("Selmarin"));
+    applyFonts();
+    connectHandlers();
+
+    // Enter presses the default button from anywhere in the window.
+    const auto children = findChildren<QWidget *>();
+    for (QWidget *child : children)
+        child->installEventFilter(this);
+}
+
+FrmMain::~FrmMain()
+{
+    if (!m_ended)
+        Form_Terminate();
+    delete ui;
+}
+
+void FrmMain::applyFonts()
+{
+    // The window's proportional and fixed-pitch faces, with the usual Linux
+    // faces behind them when they are not installed.
+    QFont sans;
+    sans.setFamilies({QStringLiteral("Lucida Sans Unicode"), QStringLiteral("Lucida Sans"),
+                      QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+    sans.setPointSizeF(8.25);
+    QFont sansBold = sans;
+    sansBold.setBold(true);
+    QFont fixed;
+    fixed.setFamilies({QStringLiteral("Lucida Console"), QStringLiteral("DejaVu Sans Mono"),
+                       QStringLiteral("Liberation Mono"), QStringLiteral("Monospace")});
+    fixed.setStyleHint(QFont::TypeWriter);
+    fixed.setPointSizeF(8.25);
+
+    setFont(sans);
+    for (QWidget *w : {static_cast<QWidget *>(ui->fraModes), static_cast<QWidget *>(ui->fraMode),
+                       static_cast<QWidget *>(ui->fraProtocol), static_cast<QWidget *>(ui->fraLocal),
+                       static_cast<QWidget *>(ui->fraRemote), static_cast<QWidget *>(ui->fraMsgs),
+                       static_cast<QWidget *>(ui->fraSend), static_cast<QWidget *>(ui->fraLights)})
+        w->setFont(sansBold);
+    for (QWidget *w : {ui->cmdConnect, ui->cmdRemotes, ui->cmdSend, ui->cmdAutoPing})
+        w->setFont(sansBold);
+    for (QWidget *w : {ui->optMode_0, ui->optMode_1, ui->optProtocol_0, ui->optProtocol_1})
+        w->setFont(sans);
+    for (QWidget *w : {ui->fraLocAddress, ui->fraLocPort, ui->fraRemAddress, ui->fraRemPort})
+        w->setFont(sans);
+    for (QWidget *w : {static_cast<QWidget *>(ui->txtMsgs), static_cast<QWidget *>(ui->txtSend),
+                       static_cast<QWidget *>(ui->txtLocPort), static_cast<QWidget *>(ui->txtRemPort),
+                       static_cast<QWidget *>(ui->cboLocAddress), static_cast<QWidget *>(ui->cboRemAddress)})
+        w->setFont(fixed);
+}
+
+void FrmMain::connectHandlers()
+{
+    connect(ui->optMode, &QButtonGroup::idClicked, this, &FrmMain::optMode_Click);
+    connect(ui->optProtocol, &QButtonGroup::idClicked, this, &FrmMain::optProtocol_Click);
+    connect(ui->txtLocPort, &QLineEdit::textChanged, this, &FrmMain::txtLocPort_Change);
+    connect(ui->cmdConnect, &QPushButton::clicked, this, &FrmMain::cmdConnect_Click);
+    connect(ui->cmdRemotes, &QPushButton::clicked, this, &FrmMain::cmdRemotes_Click);
+    connect(ui->cmdSend, &QPushButton::clicked, this, &FrmMain::cmdSend_Click);
+    connect(ui->cmdAutoPing, &QPushButton::clicked, this, &FrmMain::cmdAutoPing_Click);
+
+    connect(&Winsock1, &Winsock::CloseEvent, this, &FrmMain::Winsock1_Close);
+    connect(&Winsock1, &Winsock::ConnectEvent, this, &FrmMain::Winsock1_Connect);
+    connect(&Winsock1, &Winsock::ConnectionRequest, this, &FrmMain::Winsock1_ConnectionRequest);
+    connect(&Winsock1, &Winsock::DataArrival, this, &FrmMain::Winsock1_DataArrival);
+    connect(&Winsock1, &Winsock::Error, this, &FrmMain::Winsock1_Error);
+    connect(&Winsock1, &Winsock::SendComplete, this, &FrmMain::Winsock1_SendComplete);
+    connect(&Winsock1, &Winsock::SendProgress, this, &FrmMain::Winsock1_SendProgress);
+
+    connect(&Winsock1, &Winsock::stateTouched, this, &FrmMain::armStateWatch);
+    Timer1.setSingleShot(true);
+    Timer1.setTimerType(Qt::PreciseTimer);
+    connect(&Timer1, &QTimer::timeout, this, &FrmMain::Timer1_Timer);
+}
+
+void FrmMain::setDefaultButton(QPushButton *button)
+{
+    if (m_defaultButton == button)
+        return;
+    if (m_defaultButton)
+        m_defaultButton->setDefault(false);
+    m_defaultButton = button;
+    if (m_defaultButton)
+        m_defaultButton->setDefault(true);
+}
+
+bool FrmMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return QWidget::eventFilter(watched, event);
+    auto *widget = qobject_cast<QWidget *>(watched);
+    // Only the window's own controls: not an open list of a combo box.
+    if (!widget || widget->window() != this)
+        return QWidget::eventFilter(watched, event);
+
+    // Ctrl+Enter in the send box starts a new line of the text to send.
+    if (watched == ui->txtSend && (key->modifiers() & Qt::ControlModifier)) {
+        ui->txtSend->insertPlainText(QStringLiteral("\n"));
+        return true;
+    }
+    // Enter on a focused button presses that button; elsewhere the default one.
+    QPushButton *target = qobject_cast<QPushButton *>(watched);
+    if (!target)
+        target = m_defaultButton;
+    if (target && target->isEnabled() && target->isVisible())
+        target->click();
+    return true;
+}
+
+void FrmMain::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}

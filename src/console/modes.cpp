@@ -1,0 +1,52 @@
+// The mode and protocol option buttons and the local port box.
+
+#include "frmmain.h"
+
+#include "startup/failure.h"
+#include "ui_frmmain.h"
+
+namespace {
+
+bool holdsNonDigit(const QString &text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](QChar c) { return c < u'0' || c > u'9'; });
+}
+
+} // namespace
+
+void FrmMain::optMode_Click(int index)
+{
+    Guard(*this, QStringLiteral(" in frmMain.optMode_Click; "), [&] {
+        AddToMsgsBox(QStringLiteral("cls"), QString());
+        if (index == 0)
+            ServerMode = false;
+        else if (index == 1)
+            ServerMode = true;
+        ShowState();
+    });
+}
+
+void FrmMain::optProtocol_Click(int index)
+{
+    Guard(*this, QStringLiteral(" in frmMain.optProtocol_Click; "), [&] {
+        if (index == 0)
+            UseTCP = true;
+        else if (index == 1)
+            UseTCP = false;
+        ShowState();
+    });
+}
+
+// Keeps only digits: while the text holds anything else, its last character
+// goes.  Setting the text runs this handler again at once, so a letter typed
+// at the end removes just the letter, and one in the middle removes itself and
+// everything after it.
+void FrmMain::txtLocPort_Change()
+{
+    Guard(*this, QStringLiteral(" in frmMain.txtLocPort_Change; "), [&] {
+        const QString text = ui->txtLocPort->text();
+        if (holdsNonDigit(text))
+            ui->txtLocPort->setText(text.left(text.size() - 1));
+    });
+}

@@ -1,0 +1,47 @@
+#include "clock.h"
+
+#include <QLocale>
+
+FormatClock::FormatClock(QString shortDateFormat, QString longTimeFormat)
+    : m_dateFormat(std::move(shortDateFormat)), m_timeFormat(std::move(longTimeFormat))
+{
+}
+
+QString FormatClock::shortDate(const QDate &date) const
+{
+    return QLocale::system().toString(date, m_dateFormat);
+}
+
+QString FormatClock::longTime(const QTime &time) const
+{
+    return QLocale::system().toString(time, m_timeFormat);
+}
+
+QString LongTimeFormat(const QLocale &locale)
+{
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    // Drop the time-zone field ("t", "tt"...) and the blank or brackets around it,
+    // outside quoted literal text.
+    QString out;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
+        if (c == u'\'') {
+            quoted = !quoted;
+            out += c;
+        } else if (!quoted && c == u't') {
+            while (i + 1 < format.size() && format[i + 1] == u't')
+                ++i;
+        } else {
+            out += c;
+        }
+    }
+    out.replace(QStringLiteral("()"), QString());
+    return out.trimmed();
+}
+
+SystemClock::SystemClock()
+    : FormatClock(QLocale::system().dateFormat(QLocale::ShortFormat),
+                  LongTimeFormat(QLocale::system()))
+{
+}

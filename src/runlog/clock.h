@@ -1,0 +1,47 @@
+#pragma once
+// The current date and time, and the user's date and time formats.
+//
+// The log writes dates in the user's short date format, times in the long
+// time format and date-with-time in the general date format (short date, a
+// blank, long time).  SystemClock takes the formats from the system locale
+// (LC_TIME / LANG); the long time format is the locale's long format without
+// its time-zone name.  Tests pin both the time and the formats.
+
+#include <QDateTime>
+#include <QString>
+
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual QDateTime now() const = 0;
+    virtual QString shortDate(const QDate &date) const = 0;
+    virtual QString longTime(const QTime &time) const = 0;
+    QString generalDate(const QDateTime &dateTime) const
+    {
+        return shortDate(dateTime.date()) + u' ' + longTime(dateTime.time());
+    }
+};
+
+// Formats given as QDate/QTime format strings.
+class FormatClock : public Clock
+{
+public:
+    FormatClock(QString shortDateFormat, QString longTimeFormat);
+    QDateTime now() const override { return QDateTime::currentDateTime(); }
+    QString shortDate(const QDate &date) const override;
+    QString longTime(const QTime &time) const override;
+
+private:
+    QString m_dateFormat;
+    QString m_timeFormat;
+};
+
+class SystemClock final : public FormatClock
+{
+public:
+    SystemClock();
+};
+
+// The locale's long time format with its time-zone part removed.
+QString LongTimeFormat(const QLocale &locale);

@@ -1,0 +1,7 @@
+#include "frmaddress.h"
+
+// Placeholder until the editor lands.
+FrmAddress::FrmAddress(QWidget *parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Addresses"));
+}

@@ -1,0 +1,23 @@
+#pragma once
+#include <QStringList>
+
+// An ordered table of display names for codes: the name of code c is entry
+// c + 1 counted from 1.  A code without an entry fails with 9 "Subscript out
+// of range", like an array index out of bounds.
+class NameTable
+{
+public:
+    void append(const QString &name) { m_names.append(name); }
+    qsizetype count() const { return m_names.size(); }
+    // Entry at a 1-based position.
+    QString item(qsizetype position) const;
+    // Name of a code (entry code + 1).
+    QString name(int code) const { return item(qsizetype(code) + 1); }
+
+private:
+    QStringList m_names;
+};
+
+// The names as start-up fills the tables, in code order.
+const QStringList &ProtocolNames();
+const QStringList &StateNames();
