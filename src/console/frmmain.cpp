@@ -37,6 +37,7 @@ void FrmMain::applyFonts()
     sans.setFamilies({QStringLiteral("Lucida Sans Unicode"), QStringLiteral("Lucida Sans"),
                       QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
     sans.setPointSizeF(8.25);
+    sans.setBold(false); // explicit, so children of bold frames stay normal
     QFont sansBold = sans;
     sansBold.setBold(true);
     QFont fixed;
@@ -44,6 +45,7 @@ void FrmMain::applyFonts()
                        QStringLiteral("Liberation Mono"), QStringLiteral("Monospace")});
     fixed.setStyleHint(QFont::TypeWriter);
     fixed.setPointSizeF(8.25);
+    fixed.setBold(false);
 
     setFont(sans);
     for (QWidget *w : {static_cast<QWidget *>(ui->fraModes), static_cast<QWidget *>(ui->fraMode),

@@ -28,17 +28,21 @@ Globals &Globals::instance()
 
 void Globals::reset()
 {
-    slot().reset();
+    auto &g = slot();
+    if (!g)
+        return;
+    // The windows go first, while the objects they use on their way out (the
+    // socket, the log) are still reachable through instance().
+    // Reports made while they close go nowhere: they must not make a new window.
+    g->m_windowsClosing = true;
+    g->m_frmAddress.reset();
+    g->m_frmMain.reset();
+    g.reset();
 }
 
 Globals::Globals() = default;
 
-Globals::~Globals()
-{
-    // Windows first: they refer to the other objects while they close.
-    m_frmAddress.reset();
-    m_frmMain.reset();
-}
+Globals::~Globals() = default;
 
 RunLog &Globals::LogStream()
 {
@@ -83,6 +87,13 @@ MsgSink &Globals::msgs()
 {
     if (m_sinkOverride)
         return *m_sinkOverride;
+    if (m_windowsClosing) {
+        static class : public MsgSink
+        {
+            void AddToMsgsBox(const QString &, const QString &) override {}
+        } nowhere;
+        return nowhere;
+    }
     return frmMain();
 }
 

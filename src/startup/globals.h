@@ -89,4 +89,5 @@ private:
     std::unique_ptr<FrmMain> m_frmMain;
     std::unique_ptr<FrmAddress> m_frmAddress;
     MsgSink *m_sinkOverride = nullptr;
+    bool m_windowsClosing = false;
 };
