@@ -14,6 +14,7 @@ FrmMain::FrmMain(QWidget *parent) : QWidget(parent), ui(new Ui::FrmMain)
     ui->optProtocol->setId(ui->optProtocol_1, 1);
     setWindowTitle(QStringLiteral("Selmarin"));
     applyFonts();
+    setupPane();
     connectHandlers();
 
     // Enter presses the default button from anywhere in the window.

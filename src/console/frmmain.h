@@ -99,6 +99,10 @@ public:
     QTimer Timer1;
     QTimer &Timer2 = AutoPingProbe.Timer2;
 
+    // The pane keeps the newest lines only (the log keeps all of them).
+    static constexpr int PaneLineLimit = 20000;
+    static constexpr qsizetype PaneColumnLimit = 4000;
+
     // The button that Enter presses (cmdConnect or cmdSend), or none.
     QPushButton *defaultButton() const { return m_defaultButton; }
 
@@ -112,6 +116,8 @@ private:
     void connectHandlers();
     void armStateWatch();
     void endProgram(const QString &piece);
+    void setupPane();
+    void notePaneTrimmed();
 
     Ui::FrmMain *ui;
     QPushButton *m_defaultButton = nullptr;
