@@ -1,5 +1,6 @@
 #include "frmmain.h"
 
+#include "accessibility.h"
 #include "ui_frmmain.h"
 
 #include <QCloseEvent>
@@ -14,6 +15,7 @@ FrmMain::FrmMain(QWidget *parent) : QWidget(parent), ui(new Ui::FrmMain)
     ui->optProtocol->setId(ui->optProtocol_1, 1);
     setWindowTitle(QStringLiteral("Selmarin"));
     applyFonts();
+    DescribeControls(*ui);
     connectHandlers();
 
     // Enter presses the default button from anywhere in the window.

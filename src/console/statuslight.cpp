@@ -1,6 +1,20 @@
 #include "statuslight.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
+
+namespace {
+
+// The lamp as an indicator rather than a bare pane; its name and description
+// come from the widget (accessibleName, accessibleDescription).
+QAccessibleInterface *lightAccessible(const QString &className, QObject *object)
+{
+    if (className != QLatin1String("StatusLight") || !object || !object->isWidgetType())
+        return nullptr;
+    return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Indicator);
+}
+
+} // namespace
 
 QColor FromBgr(quint32 bgr)
 {
@@ -9,7 +23,13 @@ QColor FromBgr(quint32 bgr)
 
 StatusLight::StatusLight(QWidget *parent) : QWidget(parent)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(lightAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    describeState();
 }
 
 void StatusLight::setFillColor(quint32 bgr)
@@ -17,7 +37,21 @@ void StatusLight::setFillColor(quint32 bgr)
     if (bgr == m_bgr)
         return;
     m_bgr = bgr;
+    describeState();
     update();
+    emit fillColorChanged(m_bgr);
+}
+
+void StatusLight::setStatusText(const QString &text)
+{
+    m_statusText = text;
+    describeState();
+}
+
+void StatusLight::describeState()
+{
+    // setAccessibleDescription tells a listening screen reader of the change.
+    setAccessibleDescription(isLit() ? m_statusText : QStringLiteral("Off"));
 }
 
 void StatusLight::paintEvent(QPaintEvent *)
