@@ -58,10 +58,17 @@ void StatusLight::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const qreal side = qMin(width(), height()) - 2;
-    const QRectF lamp((width() - side) / 2.0, (height() - side) / 2.0, side, side);
-    // A grey rim keeps a dark lamp visible on dark palettes too.
-    painter.setPen(QPen(QColor(128, 128, 128), 1));
+    const int side = qMin(width(), height()) - 2;
+    // On pixel centres, so the one-pixel rim is drawn sharp, not smeared
+    // over two pixels at half strength.
+    const QRectF lamp((width() - side) / 2 + 0.5, (height() - side) / 2 + 0.5, side, side);
+    // A rim halfway between the palette's text and background keeps a dark
+    // lamp visible on light and dark palettes alike.
+    const QColor text = palette().color(QPalette::WindowText);
+    const QColor back = palette().color(QPalette::Window);
+    const QColor rim((text.red() + back.red()) / 2, (text.green() + back.green()) / 2,
+                     (text.blue() + back.blue()) / 2);
+    painter.setPen(QPen(rim, 1));
     painter.setBrush(FromBgr(m_bgr));
     painter.drawEllipse(lamp);
 }
