@@ -1,5 +1,6 @@
 #include "frmmain.h"
 
+#include "accessibility.h"
 #include "ui_frmmain.h"
 
 #include <QCloseEvent>
@@ -15,6 +16,7 @@ FrmMain::FrmMain(QWidget *parent) : QWidget(parent), ui(new Ui::FrmMain)
     setWindowTitle(QStringLiteral("Selmarin"));
     applyFonts();
     setupPane();
+    DescribeControls(*ui);
     connectHandlers();
 
     // Enter presses the default button from anywhere in the window.

@@ -2,6 +2,10 @@
 // A status lamp: a round light filled with its colour when lit, dark (black)
 // when off.  The colour is a 24-bit value in blue-green-red order
 // (0x00BBGGRR), as the state display sets it: 0 is off.
+//
+// For screen readers the lamp is an indicator whose description tells its
+// state: the status text given with setStatusText ("Status: connected") while
+// it is lit, "Off" while it is dark.
 #include <QWidget>
 
 class StatusLight : public QWidget
@@ -14,13 +18,24 @@ public:
     void setFillColor(quint32 bgr);
     bool isLit() const { return m_bgr != 0; }
 
+    // What the lit lamp means, as a screen reader says it.
+    QString statusText() const { return m_statusText; }
+    void setStatusText(const QString &text);
+
     QSize sizeHint() const override { return {25, 17}; }
+
+signals:
+    // The lamp went on or off, or changed its colour.
+    void fillColorChanged(quint32 bgr);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void describeState();
+
     quint32 m_bgr = 0;
+    QString m_statusText;
 };
 
 // 0x00BBGGRR to a colour.

@@ -4,12 +4,21 @@
 #include "console/frmmain.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Selmarin"));
     QApplication::setOrganizationName(QStringLiteral("Selmarin"));
+    // The menu entry's name, so the desktop matches the windows to it, and
+    // the icon every window shows.  The icon comes as PNGs rendered from the
+    // SVG: Qt reads SVG only with an extra plugin.
+    QApplication::setDesktopFileName(QStringLiteral("io.github.selmarin.Selmarin"));
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/selmarin-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
 
     Main();
     // A start-up that stopped after writing its report has made the main
