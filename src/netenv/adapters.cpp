@@ -11,6 +11,8 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
+#include <algorithm>
+
 namespace {
 
 QString dotted(const sockaddr *address)
@@ -21,6 +23,22 @@ QString dotted(const sockaddr *address)
     return QHostAddress(ntohl(in->sin_addr.s_addr)).toString();
 }
 
+// The interface an entry belongs to: a labelled address ("eth0:1") is one of
+// eth0's addresses, not an adapter of its own.
+QByteArray interfaceName(const char *entryName)
+{
+    const QByteArray name(entryName);
+    const qsizetype colon = name.indexOf(':');
+    return colon < 0 ? name : name.left(colon);
+}
+
+struct Found
+{
+    QByteArray name;
+    unsigned index = 0;
+    Adapter adapter;
+};
+
 } // namespace
 
 AdapterSet SystemAdapterSource::query() const
@@ -29,24 +47,30 @@ AdapterSet SystemAdapterSource::query() const
     if (getifaddrs(&list) != 0)
         Raise(rt::DeviceIOError, QString::fromLocal8Bit(std::strerror(errno)));
 
-    // Group the IPv4 entries by interface, keeping the system's order.
-    QList<QByteArray> names;
-    AdapterSet adapters;
+    QList<Found> found;
     for (const ifaddrs *entry = list; entry; entry = entry->ifa_next) {
         if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET)
             continue;
         if (!(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK))
             continue;
-        const QByteArray name(entry->ifa_name);
-        qsizetype index = names.indexOf(name);
-        if (index < 0) {
-            names.append(name);
-            adapters.append(Adapter{});
-            index = adapters.size() - 1;
+        const QByteArray name = interfaceName(entry->ifa_name);
+        auto it = std::find_if(found.begin(), found.end(), [&](const Found &f) { return f.name == name; });
+        if (it == found.end()) {
+            found.append(Found{name, if_nametoindex(name.constData()), {}});
+            it = found.end() - 1;
         }
-        adapters[index].IPAddress.append(dotted(entry->ifa_addr));
-        adapters[index].IPSubnet.append(dotted(entry->ifa_netmask));
+        it->adapter.IPAddress.append(dotted(entry->ifa_addr));
+        it->adapter.IPSubnet.append(dotted(entry->ifa_netmask));
     }
     freeifaddrs(list);
+
+    // Interface index order is the order the system numbers its interfaces
+    // in and does not change while they exist; the addresses keep the order
+    // the system lists them in.
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Found &a, const Found &b) { return a.index < b.index; });
+    AdapterSet adapters;
+    for (const Found &f : found)
+        adapters.append(f.adapter);
     return adapters;
 }
