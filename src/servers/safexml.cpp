@@ -9,8 +9,10 @@ XmlReadResult PreScan(const QByteArray &data)
 {
     QXmlStreamReader reader(data);
     int depth = 0;
+    qint64 nodes = 0;
     while (!reader.atEnd()) {
-        switch (reader.readNext()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        switch (token) {
         case QXmlStreamReader::DTD:
             if (!reader.entityDeclarations().isEmpty())
                 return {XmlRefusal::Entities, {}};
@@ -25,6 +27,14 @@ XmlReadResult PreScan(const QByteArray &data)
         default:
             break;
         }
+        // Every element, text, comment or instruction becomes a DOM node;
+        // white space between elements does not.
+        const bool makesNode = token != QXmlStreamReader::EndElement && token != QXmlStreamReader::DTD
+                               && token != QXmlStreamReader::StartDocument
+                               && token != QXmlStreamReader::EndDocument
+                               && !(token == QXmlStreamReader::Characters && reader.isWhitespace());
+        if (makesNode && ++nodes > ServerFileMaxNodes)
+            return {XmlRefusal::TooMany, {}};
     }
     if (reader.hasError()) {
         return {XmlRefusal::NotWellFormed,
@@ -81,6 +91,8 @@ QString RefusalReason(const XmlReadResult &result)
         return QStringLiteral("entity declarations are not accepted");
     case XmlRefusal::TooDeep:
         return QStringLiteral("elements are nested more than %1 deep").arg(ServerFileMaxDepth);
+    case XmlRefusal::TooMany:
+        return QStringLiteral("the file holds more than %1 elements or other nodes").arg(ServerFileMaxNodes);
     case XmlRefusal::None:
     case XmlRefusal::Unreadable:
     case XmlRefusal::NotWellFormed:

@@ -8,8 +8,10 @@
 //   - it is at most ServerFileMaxBytes long (a list of 32,766 entries of
 //     ordinary host names takes well under that);
 //   - a streaming pre-scan finds it well-formed, with no DTD entity
-//     declarations (a plain <!DOCTYPE> is fine) and no element nested deeper
-//     than ServerFileMaxDepth;
+//     declarations (a plain <!DOCTYPE> is fine), no element nested deeper
+//     than ServerFileMaxDepth, and no more than ServerFileMaxNodes elements,
+//     texts and comments (the DOM takes a few hundred bytes per node: a
+//     million empty elements in 4 MB would cost 300 MB and seconds);
 // and only then is the DOM built.  Bytes that are not valid in the file's
 // encoding (UTF-8 unless the declaration names another) make it not
 // well-formed.
@@ -20,6 +22,7 @@
 
 inline constexpr qint64 ServerFileMaxBytes = 4 * 1024 * 1024;
 inline constexpr int ServerFileMaxDepth = 256;
+inline constexpr qint64 ServerFileMaxNodes = 100000;
 
 enum class XmlRefusal {
     None,
@@ -28,6 +31,7 @@ enum class XmlRefusal {
     NotWellFormed,  // the parser's reason is in `detail`
     Entities,       // declares DTD entities
     TooDeep,        // nested deeper than ServerFileMaxDepth
+    TooMany,        // more than ServerFileMaxNodes nodes
 };
 
 struct XmlReadResult

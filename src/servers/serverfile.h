@@ -17,7 +17,8 @@
 // a walk stops with 6 "Overflow" and what it merged before stays merged.
 //
 // Files are read through safexml.h: files over 4 MB, files declaring DTD
-// entities and files nested more than 256 elements deep are refused with
+// entities, files nested more than 256 elements deep and files of more than
+// 100,000 nodes (elements, texts, comments) are refused with
 // "Failed to load <path> (<why>)"; a file that is not well-formed (including
 // bytes invalid in its encoding) gives "Failed to load <path>".
 //

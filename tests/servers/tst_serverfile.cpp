@@ -157,6 +157,10 @@ void TestServerFile::loadRefuses_data()
         << failed + QStringLiteral(" (entity declarations are not accepted)");
     QTest::newRow("100000 nested elements") << DeepNesting(100000)
         << failed + QStringLiteral(" (elements are nested more than 256 deep)");
+    QTest::newRow("a million empty elements") << "<Selmarin><Server>x</Server>" + QByteArray("<a/>").repeated(1000000) + "</Selmarin>"
+        << failed + QStringLiteral(" (the file holds more than 100000 elements or other nodes)");
+    QTest::newRow("a million comments") << "<Selmarin><Server>x</Server>" + QByteArray("<!---->").repeated(500000) + "</Selmarin>"
+        << failed + QStringLiteral(" (the file holds more than 100000 elements or other nodes)");
     QByteArray big = "<Selmarin>" + QByteArray("<Server>host</Server>").repeated(50 * 1024 * 1024 / 21) + "</Selmarin>";
     QTest::newRow("50 MB file") << big << failed + QStringLiteral(" (the file is larger than 4 MB)");
 }
