@@ -7,7 +7,9 @@
 //   Load            merges the file into the server list and shows the list;
 //   Save            asks "M"erge or "O"verwrite, makes the server list from
 //                   the shown entries and writes the file (SaveServers; "O"
-//                   writes it afresh and keeps the old one as Servers.xml.bak);
+//                   writes it afresh and keeps the old one as Servers.xml.bak;
+//                   "M" leaves a file that does not load as it is and the
+//                   save fails, so "O" is the way to replace such a file);
 //   OK              adds the shown entries the server list lacks (letter case
 //                   not counting) and hides the window;
 //   Cancel          only hides it (so do Escape and the title bar's close box).
