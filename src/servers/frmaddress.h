@@ -1,10 +1,58 @@
 #pragma once
-// The address list editor window "Addresses".
+// frmAddress, the "Addresses" window: the user keeps the list of remote hosts
+// that the main window offers.  The window works on its own shown entries
+// (lstRemotes) and on the server list:
+//   Add, Edit, Del  change the shown entries only (texts pass CheckAddress;
+//                   refused ones are dropped without a word);
+//   Load            merges the file into the server list and shows the list;
+//   Save            asks "M"erge or "O"verwrite, makes the server list from
+//                   the shown entries and writes the file (SaveServers; "O"
+//                   writes it afresh and keeps the old one as Servers.xml.bak;
+//                   "M" leaves a file that does not load as it is and the
+//                   save fails, so "O" is the way to replace such a file);
+//   OK              adds the shown entries the server list lacks (letter case
+//                   not counting) and hides the window;
+//   Cancel          only hides it (so do Escape and the title bar's close box).
+// The window is made at its first opening, runs its load step then, and is
+// afterwards only hidden, so every later opening shows it as it was left.
+// The handlers end quietly at any failure: Edit or Del with nothing selected
+// do nothing.  Dialogs go through Globals::dialogs().
+
 #include <QDialog>
+
+#include <memory>
+
+namespace Ui {
+class FrmAddress;
+}
 
 class FrmAddress : public QDialog
 {
     Q_OBJECT
 public:
     explicit FrmAddress(QWidget *parent = nullptr);
+    ~FrmAddress() override;
+
+    void cmdAdd_Click();
+    void cmdEdit_Click();
+    void cmdDel_Click();
+    void cmdLoad_Click();
+    void cmdSave_Click();
+    void cmdOK_Click();
+    void cmdCx_Click();
+
+    // Escape and the close box take the Cancel path.
+    void reject() override;
+
+    // The shown entries, in order.
+    QStringList shownEntries() const;
+
+private:
+    // Load step: shows the server list (first opening only).
+    void Form_Load();
+    // Edit, Del and Save are usable exactly when entries are shown.
+    void setEntryButtons(bool enabled);
+    void showServerList();
+
+    std::unique_ptr<Ui::FrmAddress> ui;
 };
