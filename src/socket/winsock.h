@@ -30,16 +30,19 @@
 // States
 // ------
 // - Connect with a host name: 4 resolving host, 5 host resolved, 6 connecting,
-//   7 connected.  4 and 5 each last at least MinStateHoldMs (10 ms, a precise
-//   single-shot timer, no waiting in a loop) even when the look-up is
-//   immediate, so that a watch which looks 1 ms after stateTouched sees both.
-//   Qt fires expired timers in the order of their expiry, so the watch's 1 ms
-//   timer, armed when the state changed, always runs before the hold ends.
-//   Names resolve to IPv4 only: the first IPv4 result of the look-up is taken
-//   ("localhost" gives 127.0.0.1); a name with only IPv6 addresses fails with
-//   11004.  A look-up failure ends in 9 after the hold of state 4 as well.
-// - Connect with a dotted address ("192.0.2.7", four decimal parts): straight
-//   to 6, then 7.
+//   7 connected.  Connect with a dotted address ("192.0.2.7", four decimal
+//   parts) needs no look-up: straight to 6, then 7.
+// - States 4, 5 and 6 each last at least MinStateHoldMs (10 ms): the step
+//   that ends a state (taking the look-up's answer, starting the system's
+//   connect) runs from a precise single-shot timer that long after the state
+//   began; nothing waits in a loop.  On the loopback a look-up or a connect is
+//   over within a millisecond, and a watch that looks 1 ms after stateTouched
+//   would miss the state.  Qt fires expired timers in the order of their
+//   expiry, so the watch's 1 ms timer, armed when the state changed, runs
+//   before the hold ends even when the event loop was busy.  The price is at
+//   most 30 ms on a connect.  Names resolve to IPv4 only: the first IPv4
+//   result of the look-up is taken ("localhost" gives 127.0.0.1); a name with
+//   only IPv6 addresses fails with 11004.  A failed look-up ends in 9.
 // - A connection attempt that has not succeeded after connectTimeout()
 //   (20 s unless set) is given up with 10060.
 // - TCP Bind: 1 (open); Listen: 2.  Listen on a closed TCP socket binds

@@ -98,9 +98,14 @@ void WinsockPrivate::onLookedUp(quint64 lookupGeneration, const QHostInfo &info)
 void WinsockPrivate::beginConnecting(const QHostAddress &address)
 {
     remoteHostIP = DottedIPv4(address);
+    stateClock.start();
     setState(Winsock::sckConnecting);
-    connectTimer.start(connectTimeoutMs);
-    tcp->connectToHost(address, static_cast<quint16>(remotePort));
+    // State 6 has its minimum too: on the loopback a connection is made (or
+    // refused) within a millisecond, which the watch would never see.
+    afterHold(holdLeft(), [this, address] {
+        connectTimer.start(connectTimeoutMs);
+        tcp->connectToHost(address, static_cast<quint16>(remotePort));
+    });
 }
 
 void WinsockPrivate::wireTcp(QTcpSocket *socket)
