@@ -1,5 +1,35 @@
 // Winsock's properties, Close, the state and the helpers the TCP and UDP
-// parts share.  The behaviour is described in winsock.h.
+// parts share.  The behaviour is described in winsock.h; this is how it is
+// built.
+//
+// Event queue (winsockevents.cpp).  Everything that happens on the network
+// arrives as a Qt signal of one of our Qt sockets; the slot updates the state
+// (emitting stateTouched at once) and appends an Event to WinsockPrivate::
+// queue.  post() schedules one queued invocation of deliverNext(), which takes
+// one event, emits it and schedules the next one if more wait.  While an
+// event is being emitted (`delivering`) no delivery starts, even from a nested
+// event loop inside the handler.  Close() clears the queue and bumps
+// `generation`; callbacks that outlive a socket (name look-ups) compare the
+// generation they started with and do nothing when it changed.
+//
+// State machine.  `state` changes only through setState().  Connect: 0 -> 4
+// (look-up running) -> 5 -> 6 (connectToHost) -> 7, or 0 -> 6 -> 7 for a
+// dotted address; the steps out of 4, 5 and 6 wait on holdTimer so that each
+// of those states lasts MinStateHoldMs.  The connect timer turns a long
+// state 6 into 10060.  Bind/Listen: 0 -> 1 -> 2; Accept: 0 -> 7; UDP Bind:
+// 0 -> 1.  From 7: the peer's orderly close -> 8, any failure -> 9 (fail()
+// drops the Qt socket at once, posts the Error event).  Close: any -> 0.
+//
+// Transport objects.  A TCP client or accepted connection is `tcp`; a
+// listening socket is `server`; a bound TCP socket that does not listen yet
+// is a plain descriptor (`boundFd`) that Listen hands to QTcpServer; a UDP
+// socket is `udp`.  Requests taken from the server wait in `requests` until
+// accepted or closed.  A closed connection is retired gracefully (its write
+// buffer drains, then FIN), detached from us, for at most LingerLimitMs.
+// CloseProbe tells an orderly close from a reset, which Qt does not.
+//
+// Background errors of Qt sockets are mapped onto the socket's numbers by
+// MapSocketError below.
 
 #include "winsock.h"
 
@@ -185,6 +215,8 @@ Winsock::~Winsock()
         QHostInfo::abortHostLookup(d->lookupId);
     if (d->udpLookupId >= 0)
         QHostInfo::abortHostLookup(d->udpLookupId);
+    d->dropTransport(false);
+    d->closeRequests(0);
     delete d;
 }
 

@@ -149,8 +149,12 @@ void WinsockPrivate::deliverRequest(qint32 requestID)
     remoteHostIP = DottedIPv4(it->second->peerAddress());
     remotePort = it->second->peerPort();
     requestInDelivery = requestID;
+    struct Reset
+    {
+        qint32 &id;
+        ~Reset() { id = 0; }
+    } reset{requestInDelivery};
     emit q->ConnectionRequest(requestID);
-    requestInDelivery = 0;
     // Not accepted: its client sees the connection end.
     const auto left = requests.find(requestID);
     if (left != requests.end()) {
