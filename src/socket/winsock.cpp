@@ -1,33 +1,332 @@
+// Winsock's properties, Close, the state and the helpers the TCP and UDP
+// parts share.  The behaviour is described in winsock.h; this is how it is
+// built.
+//
+// Event queue (winsockevents.cpp).  Everything that happens on the network
+// arrives as a Qt signal of one of our Qt sockets; the slot updates the state
+// (emitting stateTouched at once) and appends an Event to WinsockPrivate::
+// queue.  post() schedules one queued invocation of deliverNext(), which takes
+// one event, emits it and schedules the next one if more wait.  While an
+// event is being emitted (`delivering`) no delivery starts, even from a nested
+// event loop inside the handler.  Close() clears the queue and bumps
+// `generation`; callbacks that outlive a socket (name look-ups) compare the
+// generation they started with and do nothing when it changed.
+//
+// State machine.  `state` changes only through setState().  Connect: 0 -> 4
+// (look-up running) -> 5 -> 6 (connectToHost) -> 7, or 0 -> 6 -> 7 for a
+// dotted address; the steps out of 4, 5 and 6 wait on holdTimer so that each
+// of those states lasts MinStateHoldMs.  The connect timer turns a long
+// state 6 into 10060.  Bind/Listen: 0 -> 1 -> 2; Accept: 0 -> 7; UDP Bind:
+// 0 -> 1.  From 7: the peer's orderly close -> 8, any failure -> 9 (fail()
+// drops the Qt socket at once, posts the Error event).  Close: any -> 0.
+//
+// Transport objects.  A TCP client or accepted connection is `tcp`; a
+// listening socket is `server`; a bound TCP socket that does not listen yet
+// is a plain descriptor (`boundFd`) that Listen hands to QTcpServer; a UDP
+// socket is `udp`.  Requests taken from the server wait in `requests` until
+// accepted or closed.  A closed connection is retired gracefully (its write
+// buffer drains, then FIN), detached from us, for at most LingerLimitMs.
+// CloseProbe tells an orderly close from a reset, which Qt does not.
+//
+// Background errors of Qt sockets are mapped onto the socket's numbers by
+// MapSocketError below.
+
 #include "winsock.h"
 
-#include "startup/failure.h"
+#include "localaddress.h"
+#include "socketerrors.h"
+#include "textcodec.h"
+#include "winsockprivate.h"
 
-// Placeholder until the socket control lands: every operation refuses.
-class WinsockPrivate
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
+
+#include <unistd.h>
+
+namespace {
+// How long a closed connection may take to hand over the data still waiting
+// in its write buffer before it is cut.
+constexpr int LingerLimitMs = 30000;
+
+void checkPort(qint32 port)
 {
-public:
-    qint32 localPort = 0, remotePort = 0;
-    QString remoteHost;
-    int protocol = 0;
-};
+    if (port < 0 || port > 65535)
+        RaiseSocketError(sck::InvalidPropertyValue);
+}
+} // namespace
 
-Winsock::Winsock(QObject *parent) : QObject(parent), d(new WinsockPrivate) {}
-Winsock::~Winsock() { delete d; }
+WinsockPrivate::WinsockPrivate(Winsock *owner) : q(owner)
+{
+    holdTimer.setSingleShot(true);
+    holdTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&holdTimer, &QTimer::timeout, q, [this] {
+        auto step = std::move(holdStep);
+        holdStep = nullptr;
+        if (step)
+            step();
+    });
+    connectTimer.setSingleShot(true);
+    QObject::connect(&connectTimer, &QTimer::timeout, q, [this] {
+        if (state == Winsock::sckConnecting)
+            fail(sck::TimedOut);
+    });
+    tailTimer.setSingleShot(true);
+    tailTimer.setInterval(Winsock::TailWaitMs);
+    QObject::connect(&tailTimer, &QTimer::timeout, q, [this] {
+        if (!inbox.isEmpty()) {
+            flushTail = true;
+            postDataArrival();
+        }
+    });
+}
+
+WinsockPrivate::~WinsockPrivate()
+{
+    if (boundFd >= 0)
+        ::close(boundFd);
+}
+
+void WinsockPrivate::setState(qint16 code)
+{
+    if (state == code)
+        return;
+    state = code;
+    emit q->stateTouched();
+}
+
+void WinsockPrivate::fail(int number)
+{
+    holdTimer.stop();
+    holdStep = nullptr;
+    connectTimer.stop();
+    if (lookupId >= 0)
+        QHostInfo::abortHostLookup(lookupId);
+    lookupId = -1;
+    dropTransport(false);
+    setState(Winsock::sckError);
+    postError(number);
+}
+
+void WinsockPrivate::retire(QTcpSocket *socket, bool graceful)
+{
+    QObject::disconnect(socket, nullptr, q, nullptr);
+    if (graceful && socket->state() == QAbstractSocket::ConnectedState) {
+        // Let what waits in the write buffer go out, then the FIN.
+        socket->disconnectFromHost();
+        if (socket->state() != QAbstractSocket::UnconnectedState) {
+            QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+            QTimer::singleShot(LingerLimitMs, socket, [socket] {
+                socket->abort();
+                socket->deleteLater();
+            });
+            return;
+        }
+    } else {
+        socket->abort();
+    }
+    socket->deleteLater();
+}
+
+void WinsockPrivate::dropTransport(bool graceful)
+{
+    probe.release();
+    if (tcp) {
+        retire(tcp, graceful);
+        tcp = nullptr;
+    }
+    if (server) {
+        QObject::disconnect(server, nullptr, q, nullptr);
+        server->close();
+        server->deleteLater();
+        server = nullptr;
+    }
+    if (udp) {
+        QObject::disconnect(udp, nullptr, q, nullptr);
+        udp->close();
+        udp->deleteLater();
+        udp = nullptr;
+    }
+    if (boundFd >= 0) {
+        ::close(boundFd);
+        boundFd = -1;
+    }
+}
+
+void WinsockPrivate::closeRequests(qint32 except)
+{
+    for (auto it = requests.begin(); it != requests.end();) {
+        if (it->first == except) {
+            ++it;
+            continue;
+        }
+        retire(it->second, true);
+        it = requests.erase(it);
+    }
+}
+
+void WinsockPrivate::afterHold(std::chrono::milliseconds delay, std::function<void()> step)
+{
+    holdStep = std::move(step);
+    holdTimer.start(std::max(delay, std::chrono::milliseconds(0)));
+}
+
+std::chrono::milliseconds WinsockPrivate::holdLeft() const
+{
+    return std::chrono::milliseconds(Winsock::MinStateHoldMs - stateClock.elapsed());
+}
+
+int MapSocketError(int socketError, const QString &errorString, bool connecting)
+{
+    switch (static_cast<QAbstractSocket::SocketError>(socketError)) {
+    case QAbstractSocket::ConnectionRefusedError: return sck::ConnectionRefused;
+    case QAbstractSocket::RemoteHostClosedError: return sck::ConnectionReset;
+    case QAbstractSocket::HostNotFoundError: return sck::HostNotFound;
+    case QAbstractSocket::SocketAccessError: return sck::AccessDenied;
+    case QAbstractSocket::SocketTimeoutError: return sck::TimedOut;
+    case QAbstractSocket::DatagramTooLargeError: return sck::MessageTooBig;
+    case QAbstractSocket::AddressInUseError: return sck::AddressInUse;
+    case QAbstractSocket::SocketAddressNotAvailableError: return sck::AddressNotAvailable;
+    case QAbstractSocket::NetworkError:
+        // Qt folds several system errors into NetworkError; its (untranslated)
+        // text still tells them apart.
+        if (errorString.contains(QLatin1String("timed out"), Qt::CaseInsensitive))
+            return sck::TimedOut;
+        if (errorString.contains(QLatin1String("unreachable"), Qt::CaseInsensitive))
+            return sck::NetworkUnreachable;
+        return connecting ? sck::NetworkUnreachable : sck::ConnectionAborted;
+    default: return connecting ? sck::NetworkUnreachable : sck::ConnectionAborted;
+    }
+}
+
+// --- Winsock ---------------------------------------------------------------
+
+Winsock::Winsock(QObject *parent) : QObject(parent), d(new WinsockPrivate(this)) {}
+
+Winsock::~Winsock()
+{
+    // The owner may be half destroyed already: nothing is emitted any more.
+    blockSignals(true);
+    d->queue.clear();
+    d->holdTimer.stop();
+    d->connectTimer.stop();
+    d->tailTimer.stop();
+    if (d->lookupId >= 0)
+        QHostInfo::abortHostLookup(d->lookupId);
+    if (d->udpLookupId >= 0)
+        QHostInfo::abortHostLookup(d->udpLookupId);
+    d->dropTransport(false);
+    d->closeRequests(0);
+    delete d;
+}
+
 qint32 Winsock::LocalPort() const { return d->localPort; }
-void Winsock::setLocalPort(qint32 port) { d->localPort = port; }
+
+void Winsock::setLocalPort(qint32 port)
+{
+    checkPort(port);
+    if (d->state != sckClosed)
+        RaiseSocketError(sck::InvalidOperation);
+    d->localPort = port;
+}
+
 qint32 Winsock::RemotePort() const { return d->remotePort; }
-void Winsock::setRemotePort(qint32 port) { d->remotePort = port; }
+
+void Winsock::setRemotePort(qint32 port)
+{
+    checkPort(port);
+    d->remotePort = port;
+}
+
 QString Winsock::RemoteHost() const { return d->remoteHost; }
-void Winsock::setRemoteHost(const QString &host) { d->remoteHost = host; }
+
+void Winsock::setRemoteHost(const QString &host)
+{
+    d->remoteHost = host;
+    d->sendHost = host;
+}
+
 int Winsock::Protocol() const { return d->protocol; }
-void Winsock::setProtocol(int protocol) { d->protocol = protocol; }
-qint16 Winsock::State() const { return sckClosed; }
-QString Winsock::RemoteHostIP() const { return {}; }
-QString Winsock::LocalIP() const { return QStringLiteral("127.0.0.1"); }
-void Winsock::Close() {}
-void Winsock::Bind(qint32, const QString &) { Raise(40020, QStringLiteral("Invalid operation at current state")); }
-void Winsock::Listen() { Raise(40020, QStringLiteral("Invalid operation at current state")); }
-void Winsock::Connect() { Raise(40020, QStringLiteral("Invalid operation at current state")); }
-void Winsock::Accept(qint32) { Raise(40020, QStringLiteral("Invalid operation at current state")); }
-void Winsock::SendData(const QString &) { Raise(40006, QStringLiteral("Wrong protocol or connection state for the requested transaction or request")); }
-QString Winsock::GetData() { Raise(40006, QStringLiteral("Wrong protocol or connection state for the requested transaction or request")); }
+
+void Winsock::setProtocol(int protocol)
+{
+    if (protocol != sckTCPProtocol && protocol != sckUDPProtocol)
+        RaiseSocketError(sck::InvalidPropertyValue);
+    if (d->state != sckClosed)
+        RaiseSocketError(sck::InvalidOperation);
+    d->protocol = protocol;
+}
+
+qint16 Winsock::State() const { return d->state; }
+
+QString Winsock::RemoteHostIP() const { return d->remoteHostIP; }
+
+QString Winsock::LocalIP() const
+{
+    return d->localAddress.isEmpty() ? PrimaryIPv4() : d->localAddress;
+}
+
+int Winsock::connectTimeout() const { return d->connectTimeoutMs; }
+
+void Winsock::setConnectTimeout(int milliseconds)
+{
+    d->connectTimeoutMs = std::max(1, milliseconds);
+}
+
+void Winsock::Close()
+{
+    // Everything still queued belongs to the socket being closed.
+    d->queue.clear();
+    d->tcpDataQueued = false;
+    ++d->generation;
+    d->holdTimer.stop();
+    d->holdStep = nullptr;
+    d->connectTimer.stop();
+    d->tailTimer.stop();
+    if (d->lookupId >= 0)
+        QHostInfo::abortHostLookup(d->lookupId);
+    d->lookupId = -1;
+    if (d->udpLookupId >= 0)
+        QHostInfo::abortHostLookup(d->udpLookupId);
+    d->udpLookupId = -1;
+    d->dropTransport(true);
+    // The request whose handler runs now stays acceptable.
+    d->closeRequests(d->requestInDelivery);
+    d->inbox.clear();
+    d->peerDone = false;
+    d->flushTail = false;
+    d->datagrams.clear();
+    d->currentDatagram.reset();
+    d->udpOutbox.clear();
+    d->localAddress.clear();
+    d->setState(sckClosed);
+}
+
+void Winsock::SendData(const QString &data)
+{
+    if (d->protocol == sckUDPProtocol && d->state == sckOpen && d->udp) {
+        d->sendDatagram(EncodeForSending(data));
+        return;
+    }
+    if (d->protocol != sckTCPProtocol || d->state != sckConnected || !d->tcp)
+        RaiseSocketError(sck::BadState);
+    const QByteArray bytes = EncodeForSending(data);
+    if (!bytes.isEmpty() && d->tcp->write(bytes) != bytes.size())
+        RaiseSocketError(MapSocketError(d->tcp->error(), d->tcp->errorString(), false));
+}
+
+QString Winsock::GetData()
+{
+    if (d->protocol == sckUDPProtocol) {
+        if (d->state != sckOpen && d->state != sckError)
+            RaiseSocketError(sck::BadState);
+        if (!d->currentDatagram)
+            return QString();
+        const QByteArray bytes = *d->currentDatagram;
+        d->currentDatagram.reset();
+        return DecodeReceived(bytes, true).text;
+    }
+    if (d->state != sckConnected && d->state != sckClosing && d->state != sckError)
+        RaiseSocketError(sck::BadState);
+    return d->readStream();
+}

@@ -3,19 +3,119 @@
 //
 // The console is written against this object: properties that are read and
 // written before an open, operations that return at once, and events that
-// report what happened in the background.  It is built on Qt's sockets and
-// runs on the user-interface thread only.
+// report what happened in the background.  It is built on QTcpSocket,
+// QTcpServer, QUdpSocket and QHostInfo and runs on the user-interface thread
+// only; it starts no thread of its own.
 //
 // State codes: 0 closed, 1 open, 2 listening, 3 connection pending, 4 resolving
 // host, 5 host resolved, 6 connecting, 7 connected, 8 closing (the peer closed),
 // 9 error.  Protocol codes: 0 TCP, 1 UDP.
 //
-// Events are queued and delivered one at a time from the event loop, never
-// from inside one of the object's own operations, so a handler that calls
-// Close, Accept or SendData is never re-entered by another event.
+// Events
+// ------
+// Everything the object has to report is put into its own queue, and the
+// queue is drained by a queued invocation, one event per turn of the event
+// loop, in the order the events arose.  So an event is never emitted from
+// inside one of the object's operations, timers (the state watch) run between
+// two events, and a handler that calls Close, Accept or SendData is never
+// re-entered by another event: not even when it runs a nested event loop (a
+// modal box), because the queue waits until the running handler has returned.
+// Close empties the queue: events of a socket that was closed after they were
+// queued are never delivered.  Two kinds are merged while they wait:
+// DataArrival of a stream (one waits at a time; bytesTotal is counted when it
+// is delivered) and SendProgress when it is the last event in the queue (its
+// bytesSent add up).  Close is harmless on a closed socket, and CloseEvent
+// comes only from the peer's close, never from Close.
 //
-// Operations that fail at once raise a RuntimeError in the caller (numbers of
-// socketerrors.h); failures in the background arrive as the Error event.
+// States
+// ------
+// - Connect with a host name: 4 resolving host, 5 host resolved, 6 connecting,
+//   7 connected.  Connect with a dotted address ("192.0.2.7", four decimal
+//   parts) needs no look-up: straight to 6, then 7.
+// - States 4, 5 and 6 each last at least MinStateHoldMs (10 ms): the step
+//   that ends a state (taking the look-up's answer, starting the system's
+//   connect) runs from a precise single-shot timer that long after the state
+//   began; nothing waits in a loop.  On the loopback a look-up or a connect is
+//   over within a millisecond, and a watch that looks 1 ms after stateTouched
+//   would miss the state.  Qt fires expired timers in the order of their
+//   expiry, so the watch's 1 ms timer, armed when the state changed, runs
+//   before the hold ends even when the event loop was busy.  The price is at
+//   most 30 ms on a connect.  Names resolve to IPv4 only: the first IPv4
+//   result of the look-up is taken ("localhost" gives 127.0.0.1); a name with
+//   only IPv6 addresses fails with 11004.  A failed look-up ends in 9.
+// - A connection attempt that has not succeeded after connectTimeout()
+//   (20 s unless set) is given up with 10060.
+// - TCP Bind: 1 (open); Listen: 2.  Listen on a closed TCP socket binds
+//   LocalPort on every local address first.
+// - The peer closes in order: 8 until Close, with the CloseEvent.  A reset by
+//   the peer is a failure (10054), not a close.  Data that arrived before the
+//   close is still delivered and can be read in states 8 and 9.
+// - Any background failure: 9 until Close, with the Error event.
+// - UDP Bind: 1 (open).  State 3 (connection pending) is never used: a
+//   listening socket stays in 2 while its ConnectionRequest is handled.
+//
+// Connection requests
+// -------------------
+// Each connection the listening socket receives is taken from the system at
+// once and offered as ConnectionRequest(requestID); RemoteHostIP/RemotePort
+// show the requester while the event is handled.  The handler may Close the
+// listening socket and then Accept(requestID) on the same object: the request
+// being handled survives that Close.  A request that has not been accepted
+// when its handler returns is closed (its client sees the end of the
+// connection), and so are the requests whose events a Close dropped.  After
+// the listener is closed the system refuses new requests.
+//
+// UDP
+// ---
+// Each datagram is one DataArrival; when it is delivered RemoteHostIP and
+// RemotePort become its sender, and one GetData in that handler returns it (a
+// datagram not read by its handler is dropped when the handler returns).
+// SendData goes to the last sender, unless the program set RemoteHost after
+// that arrival (RemotePort set alone keeps the sender's address and changes
+// the port).  A host name there is looked up before the datagram goes out;
+// the datagrams wait for it in order.  One SendComplete follows each datagram
+// that went out.  The receive buffer is UdpReceiveBuffer (8192) bytes: a
+// longer datagram is delivered cut to 8192 bytes, and an Error event 10040
+// follows its DataArrival, so the loss is reported and never silent (the
+// socket stays open; the program decides whether to close it).
+//
+// Data and text
+// -------------
+// SendData sends exactly the UTF-8 bytes of its text.  GetData turns bytes
+// into text as textcodec.h says: invalid UTF-8 and control characters other
+// than TAB, CR and LF appear as "\xHH" escapes, a backslash stays a backslash.
+// GetData returns all the stream's data that is available, except that an
+// incomplete UTF-8 sequence at its very end (at most 3 bytes) is held back
+// for the next read; it is given out escaped when the peer closes or when no
+// more bytes came within TailWaitMs (100 ms), so it is never lost.
+// DataArrival's bytesTotal is the number of bytes GetData returns now.
+// SendProgress(bytesSent, bytesRemaining) follows the real writes to the
+// system (QAbstractSocket::bytesWritten): bytesSent is the number of bytes
+// written since the previous SendProgress, bytesRemaining what still waits;
+// SendComplete follows when nothing waits any more.
+//
+// Addresses
+// ---------
+// Every address property is dotted IPv4 text.  LocalIP of a closed socket, or
+// of one bound to every address, is the machine's primary IPv4 address (the
+// first IPv4 address of the first interface that is up and not a loopback;
+// 127.0.0.1 when there is none); of an open socket its local address.
+// RemoteHostIP: the peer once connected or accepted, the requester during a
+// ConnectionRequest, the last UDP sender, or the looked-up address of
+// RemoteHost once it is known.  LocalPort becomes the port actually used once
+// a socket is bound or connected.  A TCP client with LocalPort not 0 binds
+// that port before it connects.  Close keeps the property values.
+//
+// Failures
+// --------
+// Operations that fail at once raise a RuntimeError in the caller (numbers
+// and texts in socketerrors.h): SendData/GetData in the wrong state 40006,
+// port or address in use 10048, an address that is not local 10049, a port
+// property outside 0..65535 or an unknown protocol 380, an operation in the
+// wrong state 40020, Accept of an unknown request or Connect without a remote
+// host or port 40014.  Failures in the background arrive only as the Error
+// event (Number 16-bit, Scode 0x800A0000 | number, Source "Winsock", no help
+// file).  The object shows nothing itself, whatever CancelDisplay says.
 
 #include <QObject>
 #include <QString>
@@ -40,12 +140,17 @@ public:
     };
     enum ProtocolCode : int { sckTCPProtocol = 0, sckUDPProtocol = 1 };
 
+    static constexpr int MinStateHoldMs = 10;            // states 4 and 5 last at least this
+    static constexpr int DefaultConnectTimeoutMs = 20000;
+    static constexpr int UdpReceiveBuffer = 8192;        // bytes of one received datagram
+    static constexpr int TailWaitMs = 100;               // an incomplete UTF-8 tail waits this long
+
     explicit Winsock(QObject *parent = nullptr);
     ~Winsock() override;
 
     // Properties
     qint32 LocalPort() const;
-    void setLocalPort(qint32 port);        // 380 outside 0..65535
+    void setLocalPort(qint32 port);        // 380 outside 0..65535; 40020 while not closed
     qint32 RemotePort() const;
     void setRemotePort(qint32 port);       // 380 outside 0..65535
     QString RemoteHost() const;
@@ -55,6 +160,10 @@ public:
     qint16 State() const;
     QString RemoteHostIP() const;          // dotted IPv4, empty when unknown
     QString LocalIP() const;               // dotted IPv4 (see the class notes)
+
+    // How long Connect waits for the peer before failing with 10060.
+    int connectTimeout() const;
+    void setConnectTimeout(int milliseconds);
 
     // Operations
     void Close();
@@ -77,11 +186,13 @@ signals:
     void SendComplete();
     void SendProgress(qint32 bytesSent, qint32 bytesRemaining);
 
-    // Not an event: emitted at once, from inside the operation that made
-    // it, whenever State changes.  The state watch uses it to know when to
-    // look again; it must not call back into the object.
+    // Not an event: emitted at once, from inside whatever changed it (an
+    // operation or the object's own reaction to the network), every time
+    // State changes.  The state watch uses it to know when to look again; it
+    // must not call back into the object.
     void stateTouched();
 
 private:
+    friend class WinsockPrivate;
     WinsockPrivate *d;
 };

@@ -1,0 +1,43 @@
+#pragma once
+// The socket's failure numbers and their texts.
+//
+// The same numbers serve both ways a failure reaches the program: raised as a
+// RuntimeError in the caller of an operation that fails at once, or carried
+// by the Error event for failures in the background.  The event's Number is
+// the 16-bit form of the number (40006 arrives as -25530) and its Scode is
+// 0x800A0000 | number, whose low 16 bits equal Number.
+
+#include <QString>
+#include <QtGlobal>
+
+namespace sck {
+inline constexpr int InvalidPropertyValue = 380;
+inline constexpr int BadState = 40006;
+inline constexpr int InvalidArgument = 40014;
+inline constexpr int InvalidOperation = 40020;
+inline constexpr int AccessDenied = 10013;
+inline constexpr int MessageTooBig = 10040;
+inline constexpr int AddressInUse = 10048;
+inline constexpr int AddressNotAvailable = 10049;
+inline constexpr int NetworkUnreachable = 10051;
+inline constexpr int ConnectionAborted = 10053;
+inline constexpr int ConnectionReset = 10054;
+inline constexpr int NotConnected = 10057;
+inline constexpr int TimedOut = 10060;
+inline constexpr int ConnectionRefused = 10061;
+inline constexpr int HostNotFound = 11001;
+inline constexpr int HostNotFoundTryAgain = 11002;
+inline constexpr int NoData = 11004;
+} // namespace sck
+
+// The text of a socket failure number; an empty text for unknown numbers.
+QString SocketErrorText(int number);
+
+// The Error event's Number: the low 16 bits of number, signed.
+qint16 SocketErrorNumber(int number);
+
+// The Error event's Scode: 0x800A0000 | the low 16 bits of number.
+qint32 SocketErrorScode(int number);
+
+// Raises number with its text in the caller.
+[[noreturn]] void RaiseSocketError(int number);

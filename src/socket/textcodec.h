@@ -1,0 +1,43 @@
+#pragma once
+// Text <-> bytes for the socket: UTF-8 both ways.
+//
+// Sending: a text goes out as exactly its UTF-8 bytes; nothing is added,
+// removed or unescaped.
+//
+// Receiving: bytes become text that can always be shown and logged, and no
+// byte is ever dropped:
+// - well-formed UTF-8 becomes its characters;
+// - TAB, LF and CR pass as they are;
+// - every other control character (0x00-0x1F, 0x7F, and U+0080-U+009F) and
+//   every byte that is not part of well-formed UTF-8 (stray continuation
+//   bytes, overlong forms, encoded surrogates, code points above U+10FFFF)
+//   is written as "\xHH": a backslash, 'x' and two upper-case hexadecimal
+//   digits, one such escape for each byte as it came off the wire (so the
+//   control character U+0085 shows as "\xC2\x85").
+// - A backslash that arrives stays one backslash.  Doubling it would make the
+//   escapes reversible but would also double every backslash of ordinary text
+//   (paths, expressions) in the pane and the log; the escapes are there for a
+//   person to read, and nothing parses them back.  So "\x41" typed by the
+//   peer and the escape of a byte look alike; the pane is for reading.
+//
+// A multi-byte sequence may be split across two reads of a stream.  When more
+// data can still come, an incomplete but so far valid sequence at the end is
+// not decoded: the caller keeps those (at most three) bytes and puts them in
+// front of the next read.  At the end of the stream (final) they are escaped.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+struct DecodedText
+{
+    QString text;
+    qsizetype consumed = 0;  // bytes turned into text; the rest is an incomplete tail
+};
+
+DecodedText DecodeReceived(QByteArrayView bytes, bool final);
+
+// The number of leading bytes that DecodeReceived(bytes, false) would take.
+qsizetype CompleteLength(QByteArrayView bytes);
+
+QByteArray EncodeForSending(const QString &text);

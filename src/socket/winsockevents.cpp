@@ -1,0 +1,176 @@
+// Winsock's event queue: events wait here and are delivered one per turn of
+// the event loop, never from inside an operation and never nested.
+
+#include "localaddress.h"
+#include "socketerrors.h"
+#include "textcodec.h"
+#include "winsockprivate.h"
+
+#include <QTcpSocket>
+#include <QtDebug>
+
+#include <limits>
+
+namespace {
+qint32 clamp32(qint64 value)
+{
+    return static_cast<qint32>(std::clamp<qint64>(value, 0, std::numeric_limits<qint32>::max()));
+}
+} // namespace
+
+void WinsockPrivate::post(const Event &event)
+{
+    queue.push_back(event);
+    scheduleDrain();
+}
+
+void WinsockPrivate::postError(int number)
+{
+    post({EventKind::Error, 0, 0, number});
+}
+
+void WinsockPrivate::postDataArrival()
+{
+    if (tcpDataQueued)
+        return;
+    tcpDataQueued = true;
+    post({EventKind::DataArrival});
+}
+
+void WinsockPrivate::postProgress(qint64 sent, qint64 remaining)
+{
+    if (!queue.empty() && queue.back().kind == EventKind::SendProgress) {
+        Event &waiting = queue.back();
+        waiting.a = clamp32(qint64(waiting.a) + sent);
+        waiting.b = clamp32(remaining);
+        return;
+    }
+    post({EventKind::SendProgress, clamp32(sent), clamp32(remaining)});
+}
+
+void WinsockPrivate::scheduleDrain()
+{
+    if (drainPosted || delivering)
+        return;   // a running delivery schedules the next one when it ends
+    drainPosted = true;
+    QMetaObject::invokeMethod(q, [this] { deliverNext(); }, Qt::QueuedConnection);
+}
+
+void WinsockPrivate::deliverNext()
+{
+    drainPosted = false;
+    if (delivering || queue.empty())
+        return;
+    const Event event = queue.front();
+    queue.pop_front();
+    delivering = true;
+    try {
+        deliver(event);
+    } catch (...) {
+        // A handler's failure must not leave the queue stuck; handlers are
+        // expected to catch their own.
+        qWarning("Winsock: an event handler let a failure escape");
+    }
+    delivering = false;
+    if (!queue.empty())
+        scheduleDrain();
+}
+
+void WinsockPrivate::deliver(const Event &event)
+{
+    switch (event.kind) {
+    case EventKind::Connect:
+        emit q->ConnectEvent();
+        break;
+    case EventKind::ConnectionRequest:
+        deliverRequest(event.a);
+        break;
+    case EventKind::DataArrival:
+        if (protocol == Winsock::sckUDPProtocol)
+            deliverDatagram();
+        else
+            deliverTcpData();
+        break;
+    case EventKind::Close:
+        emit q->CloseEvent();
+        break;
+    case EventKind::Error: {
+        bool cancelDisplay = false;
+        emit q->Error(SocketErrorNumber(event.number), SocketErrorText(event.number),
+                      SocketErrorScode(event.number), QStringLiteral("Winsock"), QString(), 0, &cancelDisplay);
+        break;
+    }
+    case EventKind::SendComplete:
+        emit q->SendComplete();
+        break;
+    case EventKind::SendProgress:
+        emit q->SendProgress(event.a, event.b);
+        break;
+    }
+}
+
+void WinsockPrivate::deliverTcpData()
+{
+    tcpDataQueued = false;
+    const bool final = peerDone || flushTail;
+    const qsizetype ready = final ? inbox.size() : CompleteLength(inbox);
+    if (ready == 0) {
+        // Only the start of a character so far: wait for the rest.
+        if (!inbox.isEmpty())
+            tailTimer.start();
+        return;
+    }
+    emit q->DataArrival(clamp32(ready));
+}
+
+void WinsockPrivate::deliverDatagram()
+{
+    if (datagrams.empty())
+        return;
+    Datagram datagram = std::move(datagrams.front());
+    datagrams.pop_front();
+    remoteHostIP = DottedIPv4(datagram.sender);
+    remotePort = datagram.port;
+    sendHost = remoteHostIP;
+    const auto size = clamp32(datagram.data.size());
+    currentDatagram = std::move(datagram.data);
+    const quint64 before = generation;
+    emit q->DataArrival(size);
+    // A datagram its handler did not read is not kept for the next one.
+    if (generation == before)
+        currentDatagram.reset();
+}
+
+void WinsockPrivate::deliverRequest(qint32 requestID)
+{
+    const auto it = requests.find(requestID);
+    if (it == requests.end())
+        return;
+    remoteHostIP = DottedIPv4(it->second->peerAddress());
+    remotePort = it->second->peerPort();
+    requestInDelivery = requestID;
+    struct Reset
+    {
+        qint32 &id;
+        ~Reset() { id = 0; }
+    } reset{requestInDelivery};
+    emit q->ConnectionRequest(requestID);
+    // Not accepted: its client sees the connection end.
+    const auto left = requests.find(requestID);
+    if (left != requests.end()) {
+        retire(left->second, true);
+        requests.erase(left);
+    }
+}
+
+QString WinsockPrivate::readStream()
+{
+    const bool final = peerDone || flushTail;
+    flushTail = false;
+    const qsizetype ready = final ? inbox.size() : CompleteLength(inbox);
+    DecodedText decoded = DecodeReceived(QByteArrayView(inbox).first(ready), final);
+    inbox.remove(0, decoded.consumed);
+    if (!inbox.isEmpty() && !final && state == Winsock::sckConnected)
+        tailTimer.start();
+    return decoded.text;
+}

@@ -1,0 +1,299 @@
+// Winsock over TCP: connecting (with the name look-up and its visible
+// states), binding and listening, accepting, and the stream's life.
+
+#include "localaddress.h"
+#include "socketerrors.h"
+#include "winsockprivate.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+constexpr int ListenBacklog = 16;
+
+int bindErrorNumber(int error)
+{
+    switch (error) {
+    case EADDRINUSE: return sck::AddressInUse;
+    case EACCES:
+    case EPERM: return sck::AccessDenied;
+    default: return sck::AddressNotAvailable;
+    }
+}
+} // namespace
+
+// --- connecting --------------------------------------------------------------
+
+void Winsock::Connect()
+{
+    if (d->protocol != sckTCPProtocol || d->state != sckClosed)
+        RaiseSocketError(sck::InvalidOperation);
+    const QString host = d->remoteHost.trimmed();
+    if (host.isEmpty() || d->remotePort == 0)
+        RaiseSocketError(sck::InvalidArgument);
+
+    auto *socket = new QTcpSocket(this);
+    if (d->localPort != 0 && !socket->bind(QHostAddress::AnyIPv4, static_cast<quint16>(d->localPort))) {
+        const int number = MapSocketError(socket->error(), socket->errorString(), true);
+        delete socket;
+        RaiseSocketError(number);
+    }
+    d->tcp = socket;
+    d->wireTcp(socket);
+
+    QHostAddress address;
+    if (ParseDottedIPv4(host, &address)) {
+        d->beginConnecting(address);
+        return;
+    }
+    d->remoteHostIP.clear();
+    d->stateClock.start();
+    d->setState(sckResolvingHost);
+    const quint64 generation = d->generation;
+    d->lookupId = QHostInfo::lookupHost(host, this, [this, generation](const QHostInfo &info) {
+        d->onLookedUp(generation, info);
+    });
+}
+
+void WinsockPrivate::onLookedUp(quint64 lookupGeneration, const QHostInfo &info)
+{
+    if (lookupGeneration != generation || state != Winsock::sckResolvingHost)
+        return;
+    lookupId = -1;
+    QHostAddress found;
+    int number = 0;
+    if (info.error() == QHostInfo::HostNotFound) {
+        number = sck::HostNotFound;
+    } else if (info.error() != QHostInfo::NoError) {
+        number = sck::HostNotFoundTryAgain;
+    } else {
+        const auto addresses = info.addresses();
+        for (const QHostAddress &address : addresses) {
+            if (!DottedIPv4(address).isEmpty()) {
+                found = QHostAddress(DottedIPv4(address));
+                break;
+            }
+        }
+        if (found.isNull())
+            number = sck::NoData;
+    }
+    // State 4 lasts its minimum even when the answer came at once.
+    afterHold(holdLeft(), [this, found, number] {
+        if (number) {
+            fail(number);
+            return;
+        }
+        remoteHostIP = DottedIPv4(found);
+        stateClock.start();
+        setState(Winsock::sckHostResolved);
+        afterHold(holdLeft(), [this, found] { beginConnecting(found); });
+    });
+}
+
+void WinsockPrivate::beginConnecting(const QHostAddress &address)
+{
+    remoteHostIP = DottedIPv4(address);
+    stateClock.start();
+    setState(Winsock::sckConnecting);
+    // State 6 has its minimum too: on the loopback a connection is made (or
+    // refused) within a millisecond, which the watch would never see.
+    afterHold(holdLeft(), [this, address] {
+        connectTimer.start(connectTimeoutMs);
+        tcp->connectToHost(address, static_cast<quint16>(remotePort));
+    });
+}
+
+void WinsockPrivate::wireTcp(QTcpSocket *socket)
+{
+    QObject::connect(socket, &QAbstractSocket::connected, q, [this] { onTcpConnected(); });
+    QObject::connect(socket, &QIODevice::readyRead, q, [this] { onTcpReadyRead(); });
+    QObject::connect(socket, &QIODevice::bytesWritten, q, [this](qint64 bytes) { onTcpBytesWritten(bytes); });
+    QObject::connect(socket, &QAbstractSocket::errorOccurred, q,
+                     [this](QAbstractSocket::SocketError error) { onTcpError(error); });
+    QObject::connect(socket, &QAbstractSocket::disconnected, q, [this] { onTcpDisconnected(); });
+}
+
+void WinsockPrivate::onTcpConnected()
+{
+    if (state != Winsock::sckConnecting)
+        return;
+    connectTimer.stop();
+    probe.attach(tcp->socketDescriptor());
+    remoteHostIP = DottedIPv4(tcp->peerAddress());
+    remotePort = tcp->peerPort();
+    localPort = tcp->localPort();
+    localAddress = DottedIPv4(tcp->localAddress());
+    setState(Winsock::sckConnected);
+    post({EventKind::Connect});
+}
+
+// --- the stream --------------------------------------------------------------
+
+void WinsockPrivate::onTcpReadyRead()
+{
+    if (!tcp || tcp->bytesAvailable() <= 0)
+        return;
+    inbox += tcp->readAll();
+    tailTimer.stop();
+    postDataArrival();
+}
+
+void WinsockPrivate::onTcpBytesWritten(qint64 bytes)
+{
+    if (!tcp)
+        return;
+    const qint64 remaining = tcp->bytesToWrite();
+    postProgress(bytes, remaining);
+    if (remaining == 0)
+        post({EventKind::SendComplete});
+}
+
+void WinsockPrivate::onTcpError(int socketError)
+{
+    if (!tcp)
+        return;
+    if (state == Winsock::sckConnecting) {
+        fail(MapSocketError(socketError, tcp->errorString(), true));
+    } else if (state == Winsock::sckConnected) {
+        if (socketError == QAbstractSocket::RemoteHostClosedError)
+            onRemoteClosed();
+        else
+            fail(MapSocketError(socketError, tcp->errorString(), false));
+    }
+}
+
+void WinsockPrivate::onTcpDisconnected()
+{
+    if (state == Winsock::sckConnected)
+        onRemoteClosed();
+}
+
+void WinsockPrivate::onRemoteClosed()
+{
+    if (state != Winsock::sckConnected || !tcp)
+        return;
+    onTcpReadyRead();
+    peerDone = true;
+    tailTimer.stop();
+    // A held-back tail is given out now, before the close is reported.
+    if (!inbox.isEmpty())
+        postDataArrival();
+    if (probe.wasReset()) {
+        fail(sck::ConnectionReset);
+        return;
+    }
+    QObject::disconnect(tcp, nullptr, q, nullptr);
+    setState(Winsock::sckClosing);
+    post({EventKind::Close});
+}
+
+// --- binding and listening ---------------------------------------------------
+
+void Winsock::Bind(qint32 localPort, const QString &localIP)
+{
+    if (localPort < 0 || localPort > 65535)
+        RaiseSocketError(sck::InvalidPropertyValue);
+    if (d->state != sckClosed)
+        RaiseSocketError(sck::InvalidOperation);
+    QHostAddress address(QHostAddress::AnyIPv4);
+    if (!localIP.trimmed().isEmpty() && !ParseDottedIPv4(localIP, &address))
+        RaiseSocketError(sck::AddressNotAvailable);
+    if (d->protocol == sckUDPProtocol)
+        d->bindUdp(address, localPort);
+    else
+        d->bindTcp(address, localPort);
+}
+
+void WinsockPrivate::bindTcp(const QHostAddress &address, qint32 port)
+{
+    // A bound socket that does not listen yet: Qt offers none, so it is made
+    // here and handed to QTcpServer by Listen.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        RaiseSocketError(sck::AddressNotAvailable);
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<quint16>(port));
+    local.sin_addr.s_addr = htonl(address.toIPv4Address());
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
+        const int error = errno;
+        ::close(fd);
+        RaiseSocketError(bindErrorNumber(error));
+    }
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
+    boundFd = fd;
+    localPort = ntohs(local.sin_port);
+    localAddress = address == QHostAddress(QHostAddress::AnyIPv4) ? QString() : DottedIPv4(address);
+    setState(Winsock::sckOpen);
+}
+
+void Winsock::Listen()
+{
+    if (d->protocol != sckTCPProtocol)
+        RaiseSocketError(sck::InvalidOperation);
+    if (d->state == sckClosed)
+        d->bindTcp(QHostAddress(QHostAddress::AnyIPv4), d->localPort);
+    if (d->state != sckOpen || d->boundFd < 0)
+        RaiseSocketError(sck::InvalidOperation);
+    d->listenTcp();
+}
+
+void WinsockPrivate::listenTcp()
+{
+    if (::listen(boundFd, ListenBacklog) != 0)
+        RaiseSocketError(bindErrorNumber(errno));
+    auto *listener = new QTcpServer(q);
+    if (!listener->setSocketDescriptor(boundFd)) {
+        delete listener;
+        RaiseSocketError(sck::AddressNotAvailable);
+    }
+    boundFd = -1;   // the server owns it now
+    server = listener;
+    QObject::connect(listener, &QTcpServer::newConnection, q, [this] { onNewConnection(); });
+    setState(Winsock::sckListening);
+}
+
+void WinsockPrivate::onNewConnection()
+{
+    while (server && server->hasPendingConnections()) {
+        QTcpSocket *socket = server->nextPendingConnection();
+        socket->setParent(q);   // it must outlive the listener
+        const qint32 id = nextRequestId++;
+        requests.emplace(id, socket);
+        post({EventKind::ConnectionRequest, id});
+    }
+}
+
+// --- accepting ----------------------------------------------------------------
+
+void Winsock::Accept(qint32 requestID)
+{
+    if (d->protocol != sckTCPProtocol || d->state != sckClosed)
+        RaiseSocketError(sck::InvalidOperation);
+    const auto it = d->requests.find(requestID);
+    if (it == d->requests.end())
+        RaiseSocketError(sck::InvalidArgument);
+    QTcpSocket *socket = it->second;
+    d->requests.erase(it);
+
+    d->tcp = socket;
+    d->wireTcp(socket);
+    d->probe.attach(socket->socketDescriptor());
+    d->remoteHostIP = DottedIPv4(socket->peerAddress());
+    d->remotePort = socket->peerPort();
+    d->localPort = socket->localPort();
+    d->localAddress = DottedIPv4(socket->localAddress());
+    d->setState(sckConnected);
+    // What came before the accept, and a close that came already.
+    d->onTcpReadyRead();
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        d->onRemoteClosed();
+}
