@@ -23,6 +23,7 @@ public:
         // One adapter that is not loopback: loopback addresses are refused as
         // remote addresses, so clients reach the peers as "localhost".
         globals->adapters->adapters = {MakeAdapter({"192.0.2.10"}, {"255.255.255.0"})};
+        Globals::instance().adapterSet = globals->adapters->adapters; // as the start-up check takes it
         QDir().mkpath(dir.path() + "/Selmarin");
         globals->env->variables = {{"PROGRAMFILES", dir.path()}, {"COMPUTERNAME", "PC17"}};
         Globals::instance().LogStream().LogOpen();
