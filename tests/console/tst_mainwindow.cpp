@@ -124,6 +124,62 @@ private slots:
         QVERIFY(!ui().cboLocAddress->isEnabled());
     }
 
+    // The idle layout for every mode and protocol.
+    void idleLayout_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("localAddress");
+        QTest::addColumn<bool>("remote");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("tcp client") << 0 << 0 << "&Connect" << false << true << "Selmarin in Client Mode";
+        QTest::newRow("udp client") << 0 << 1 << "&Bind" << true << true << "Selmarin in Client Mode";
+        QTest::newRow("tcp server") << 1 << 0 << "L&isten" << true << false << "Selmarin in Server Mode";
+        QTest::newRow("udp server") << 1 << 1 << "&Bind" << true << false << "Selmarin in Server Mode";
+    }
+    void idleLayout()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, protocol);
+        QTest::mouseClick(mode ? ui().optMode_1 : ui().optMode_0, Qt::LeftButton);
+        ui().txtLocPort->setText("8080");
+        QTest::mouseClick(protocol ? ui().optProtocol_1 : ui().optProtocol_0, Qt::LeftButton);
+        QTEST(ui().cmdConnect->text(), "caption");
+        QTEST(ui().cboLocAddress->isEnabled(), "localAddress");
+        QTEST(ui().cboRemAddress->isEnabled(), "remote");
+        QTEST(ui().txtRemPort->isEnabled(), "remote");
+        QTEST(m_window->windowTitle(), "title");
+        // A client's idle refresh puts "0" back; a server keeps the typed port.
+        QCOMPARE(ui().txtLocPort->text(), mode ? QStringLiteral("8080") : QStringLiteral("0"));
+        QVERIFY(ui().fraMode->isEnabled() && ui().fraProtocol->isEnabled());
+        QVERIFY(ui().txtLocPort->isEnabled());
+        QVERIFY(!ui().cmdSend->isEnabled() && !ui().txtSend->isEnabled());
+        QVERIFY(!ui().cmdAutoPing->isEnabled());
+        QCOMPARE(m_window->defaultButton(), ui().cmdConnect);
+    }
+
+    void showStatusLightsExactlyOne_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<int>("lit"); // 0 error, 1 progress, 2 ok
+        QTest::newRow("ok") << "ok" << 2;
+        QTest::newRow("pending") << "pending" << 1;
+        QTest::newRow("bad") << "bad" << 0;
+        QTest::newRow("OK is not ok") << "OK" << 0;
+        QTest::newRow("empty") << "" << 0;
+    }
+    void showStatusLightsExactlyOne()
+    {
+        QFETCH(QString, status);
+        QFETCH(int, lit);
+        m_window->ShowStatus(status);
+        const StatusLight *lights[] = {ui().shpError, ui().shpProg, ui().shpOk};
+        const quint32 colours[] = {0x0000FF, 0x00FFFF, 0x00FF00};
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(lights[i]->FillColor(), i == lit ? colours[i] : 0u);
+    }
+
     void localPortKeepsDigitsBeforeFirstNonDigit_data()
     {
         QTest::addColumn<QString>("typed");

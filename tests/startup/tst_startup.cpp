@@ -4,6 +4,7 @@
 #include "startup/globals.h"
 #include "startup/startup.h"
 #include "support/fakes.h"
+#include "ui_frmmain.h"
 
 #include <QDir>
 #include <QFile>
@@ -128,6 +129,30 @@ private slots:
         QVERIFY(w.isVisible());
         QCOMPARE(w.windowTitle(), QStringLiteral("Selmarin in Client Mode"));
         QVERIFY(t.dialogs->messages.isEmpty());
+        // The missing server list was reported before the show: that line
+        // made and loaded the window, and the pane starts with it alone.
+        const QString path = m_dir.path() + "/Selmarin/Servers.xml";
+        QCOMPARE(w.msgsText(), "** Error 0x666:\t in mdlMain.LoadServers; " + path + " does not exist.\r\n");
+        QCOMPARE(w.form().cboRemAddress->count(), 0);
+        QCOMPARE(w.form().cboLocAddress->count(), 2);
+    }
+
+    void savedServersAreOffered()
+    {
+        TestGlobals t(false);
+        t.adapters->adapters = {MakeAdapter({"192.0.2.10"}, {"255.255.255.0"})};
+        emptyTables();
+        pinFolder(t, true);
+        QFile file(m_dir.path() + "/Selmarin/Servers.xml");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<Selmarin><Server>alpha</Server><Server>10.1.2.3</Server></Selmarin>");
+        file.close();
+        QVERIFY(Main());
+        FrmMain &w = Globals::instance().frmMain();
+        QVERIFY(w.msgsText().isEmpty());
+        QCOMPARE(w.form().cboRemAddress->count(), 2);
+        QCOMPARE(w.form().cboRemAddress->itemText(1), QStringLiteral("10.1.2.3"));
+        QCOMPARE(w.form().cboRemAddress->currentText(), QString());
     }
 };
 
