@@ -1,6 +1,6 @@
 #pragma once
-// Text-to-number conversions with the rules of the language the tool was
-// first written in: surrounding blanks are ignored, a sign, a fraction and an
+// Text-to-number conversions, forgiving the way a user types numbers:
+// surrounding blanks are ignored, a sign, a fraction and an
 // exponent are accepted ("  80", "+8e1", "79.5"), fractions round half to
 // even.  Text that is not a number fails with 13 "Type mismatch", a number
 // outside the target's range with 6 "Overflow".

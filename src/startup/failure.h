@@ -2,8 +2,8 @@
 // The program's failure model.
 //
 // Operations that cannot complete raise a RuntimeError: a number and a
-// description, like the run-time errors of the language the tool was first
-// written in.  Every procedure that reports failures catches its own, writes
+// description (13 "Type mismatch", 6 "Overflow", the socket's 100xx numbers,
+// the program's own 666 ...).  Every procedure that reports failures catches its own, writes
 // one line into the messages pane and returns normally; the Guard helpers
 // below give that behaviour in one place so a procedure only names its piece
 // (" in frmMain.CheckPort; ").

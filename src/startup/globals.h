@@ -1,17 +1,16 @@
 #pragma once
 // The program's global objects: made on first use, kept for the whole run.
 //
-// One Globals instance owns them all.  The platform objects of the original
-// design map onto these:
+// One Globals instance owns them all:
 //   frmMain, frmAddress  the two windows (made on first use; making frmMain
 //                        also loads it, see FrmMain::Form_Load)
 //   LogStream            the daily log (RunLog)
 //   ServerList, XmlDoc   the server list and the document of its file
 //   LocIPs, AdapterSet   the machine's addresses and the adapter snapshot
-//   FileSys, RegEx       not needed: Qt's file classes and direct character
-//                        tests do their work
-//   WmiLocator/Services  replaced by the adapter source
-// and the seams that tests replace: the environment, the clock and date
+//                        (taken from the adapter source)
+// Files are reached through Qt's file classes and the address rules test
+// characters directly, so no file-system or pattern objects are kept.
+// And the seams that tests replace: the environment, the clock and date
 // formats, the dialogs and the adapter source.
 
 #include "nametables.h"
