@@ -39,16 +39,18 @@ bool CopyDriver::start(const QString &netns, const QString &programFiles, const 
     return false;
 }
 
-void CopyDriver::stop()
+bool CopyDriver::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.write("quit\n");
-    m_process.closeWriteChannel(); // the copy also ends at the end of its input
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.write("quit\n");
+        m_process.closeWriteChannel(); // the copy also ends at the end of its input
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished(2000);
+            return false;
+        }
     }
+    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
 }
 
 bool CopyDriver::readLine(QString *line, const QDeadlineTimer &deadline)

@@ -20,7 +20,9 @@ public:
     // Starts the copy and waits until its main window is shown.
     bool start(const QString &netns, const QString &programFiles, const QString &computerName,
                QString *why);
-    void stop();
+    // Closes the copy's window as a user would; true when the copy then
+    // ended by itself, cleanly.  A copy that does not end is killed.
+    bool stop();
 
     // Sends one command; true on "ok".  The lines the copy wrote before its
     // answer go to output.

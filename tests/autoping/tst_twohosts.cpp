@@ -106,8 +106,15 @@ private slots:
 
     void cleanup()
     {
-        m_client.reset(); // each ends its copy, by force if it must
+        // Each copy's window is closed; the copy must then end by itself.
+        const bool clientEnded = m_client && m_client->stop();
+        const bool serverEnded = m_server && m_server->stop();
+        m_client.reset();
         m_server.reset();
+        if (!QTest::currentTestFailed()) {
+            QVERIFY2(clientEnded, "the client did not end cleanly");
+            QVERIFY2(serverEnded, "the server did not end cleanly");
+        }
     }
 
     void cleanupTestCase() { m_hosts.remove(); }

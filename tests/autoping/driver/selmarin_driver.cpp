@@ -204,9 +204,16 @@ int main(int argc, char *argv[])
                 reply(QStringLiteral("| ") + l);
         }
         reply(QStringLiteral("failed"));
+        Globals::reset();
         return 1;
     }
-    Driver driver;
-    reply(QStringLiteral("ready"));
-    return app.exec();
+    int code = 0;
+    {
+        Driver driver;
+        reply(QStringLiteral("ready"));
+        code = app.exec();
+    }
+    // As the program does: the global objects go before the application.
+    Globals::reset();
+    return code;
 }
