@@ -4,7 +4,10 @@
 
 AutoPing::AutoPing(ProbeWindow &window, QObject *parent) : QObject(parent), m_window(window)
 {
+    // Precise: each tick is due a whole period after the one before was due,
+    // not after it ran, so late ticks do not push the later ones back.
     Timer2.setTimerType(Qt::PreciseTimer);
+    Timer2.setInterval(Interval);
     connect(&Timer2, &QTimer::timeout, this, &AutoPing::Timer2_Timer);
 }
 

@@ -35,7 +35,8 @@ public:
     bool AutoPingOn = false;
     // A response arrived since the probe last looked.  Kept between runs.
     bool PingAnswered = false;
-    // The probe's clock: 1000 ms, precise, so ticks do not drift.
+    // The probe's clock: Interval, precise, so ticks do not drift.
+    static constexpr int Interval = 1000; // ms
     QTimer Timer2;
 
     void cmdAutoPing_Click();

@@ -26,7 +26,10 @@ int main(int argc, char *argv[])
     // window.  A start-up that stopped without a window (no network
     // connection) ends here.
     Globals &g = Globals::instance();
-    if (!g.hasFrmMain() || !g.frmMain().isVisible())
-        return 0;
-    return app.exec();
+    const bool shown = g.hasFrmMain() && g.frmMain().isVisible();
+    const int code = shown ? app.exec() : 0;
+    // The global objects go while the application object still exists: a
+    // window destroyed after it would crash the program on its way out.
+    Globals::reset();
+    return code;
 }

@@ -48,6 +48,8 @@ private slots:
         probe.cmdAutoPing_Click();
         QVERIFY(probe.AutoPingOn);
         QVERIFY(probe.Timer2.isActive());
+        QCOMPARE(probe.Timer2.interval(), 1000); // once a second, from the probe itself
+        QCOMPARE(probe.Timer2.timerType(), Qt::PreciseTimer);
         probe.Timer2_Timer();
         QCOMPARE(w.sent, QStringList{AutoPingQuery});
         QCOMPARE(w.lines.size(), 1);
@@ -96,7 +98,6 @@ private slots:
     {
         ScriptedWindow w;
         AutoPing probe(w);
-        probe.Timer2.setInterval(1000);
         probe.cmdAutoPing_Click();
         probe.cmdAutoPing_Click();
         QVERIFY(!probe.Timer2.isActive());
