@@ -103,6 +103,9 @@ void FrmMain::Timer1_Timer()
     const qint16 state = Winsock1.State();
     if (state == LastState)
         return;
+    // A failing step is reported; the state counts as seen all the same, so
+    // the watch does not stay quiet until the next change.
+    LastState = state;
     Guard(*this, QStringLiteral(" in frmMain.Timer1_Timer; "), [&] {
         QString line = Globals::instance().States.name(state);
         switch (state) {

@@ -31,7 +31,7 @@ void FrmMain::cmdConnect_Click()
         bool refused = false;
         if (ServerMode) {
             if (ui->cboLocAddress->currentText().isEmpty()) {
-                AddToMsgsBox(Pebkac, QStringLiteral("A server needs a local address to listen on: "
+                AddToMsgsBox(Pebkac, QStringLiteral("A server needs a local address: "
                                                     "choose one of this machine's addresses")
                                          + CRLF);
                 refused = true;

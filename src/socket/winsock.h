@@ -77,7 +77,10 @@
 // that went out.  The receive buffer is UdpReceiveBuffer (8192) bytes: a
 // longer datagram is delivered cut to 8192 bytes, and an Error event 10040
 // follows its DataArrival, so the loss is reported and never silent (the
-// socket stays open; the program decides whether to close it).
+// socket stays open; the program decides whether to close it).  At most
+// UdpQueueLimit datagrams wait for their events; while the queue is full the
+// object stops reading and the system's buffer takes (and, full, drops) what
+// comes, so a flood cannot fill the program's memory.
 //
 // Data and text
 // -------------
@@ -140,9 +143,10 @@ public:
     };
     enum ProtocolCode : int { sckTCPProtocol = 0, sckUDPProtocol = 1 };
 
-    static constexpr int MinStateHoldMs = 10;            // states 4 and 5 last at least this
+    static constexpr int MinStateHoldMs = 10;            // states 4, 5 and 6 last at least this
     static constexpr int DefaultConnectTimeoutMs = 20000;
     static constexpr int UdpReceiveBuffer = 8192;        // bytes of one received datagram
+    static constexpr std::size_t UdpQueueLimit = 512;    // datagrams waiting for their events
     static constexpr int TailWaitMs = 100;               // an incomplete UTF-8 tail waits this long
 
     explicit Winsock(QObject *parent = nullptr);

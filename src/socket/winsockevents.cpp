@@ -129,6 +129,9 @@ void WinsockPrivate::deliverDatagram()
         return;
     Datagram datagram = std::move(datagrams.front());
     datagrams.pop_front();
+    // Room in the queue again: take what the system held back meanwhile.
+    if (datagrams.size() < Winsock::UdpQueueLimit / 2)
+        onUdpReadyRead();
     remoteHostIP = DottedIPv4(datagram.sender);
     remotePort = datagram.port;
     sendHost = remoteHostIP;

@@ -24,9 +24,14 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     setState(Winsock::sckOpen);
 }
 
+// Datagrams are taken from the system only while fewer than UdpQueueLimit
+// wait for their events.  A sender faster than the window then fills the
+// system's receive buffer, where the kernel drops the surplus and counts it,
+// instead of filling the program's memory; reading resumes as the queue
+// shortens (see deliverDatagram).
 void WinsockPrivate::onUdpReadyRead()
 {
-    while (udp && udp->hasPendingDatagrams()) {
+    while (udp && datagrams.size() < Winsock::UdpQueueLimit && udp->hasPendingDatagrams()) {
         const qint64 size = udp->pendingDatagramSize();
         const bool tooBig = size > Winsock::UdpReceiveBuffer;
         const QNetworkDatagram datagram = udp->receiveDatagram(Winsock::UdpReceiveBuffer);
