@@ -5,6 +5,7 @@
 #include "console/frmmain.h"
 #include "console/statuslight.h"
 #include "support/fakes.h"
+#include "support/loadedwindow.h"
 
 #include <QAccessible>
 #include <QComboBox>
@@ -65,26 +66,23 @@ private slots:
     void tabOrderFollowsLayout();
 
 private:
-    std::unique_ptr<TestGlobals> m_globals;
-    std::unique_ptr<FrmMain> m_window;
+    LoadedWindow m_loaded;
+    FrmMain *m_window = nullptr;
     QWidget *control(const char *name) { return m_window->findChild<QWidget *>(QLatin1String(name)); }
     StatusLight *light(const char *name) { return m_window->findChild<StatusLight *>(QLatin1String(name)); }
 };
 
 void TstAccessibility::init()
 {
-    m_globals = std::make_unique<TestGlobals>();
-    m_globals->adapters->adapters.append(MakeAdapter({QStringLiteral("192.0.2.10")},
-                                                     {QStringLiteral("255.255.255.0")}));
-    m_window = std::make_unique<FrmMain>();
-    m_window->Form_Load();
+    m_loaded.load();
+    m_window = m_loaded.window.get();
     QVERIFY(m_window->isVisible());
 }
 
 void TstAccessibility::cleanup()
 {
-    m_window.reset();
-    m_globals.reset();
+    m_loaded.reset();
+    m_window = nullptr;
 }
 
 void TstAccessibility::controlNames_data()
@@ -124,7 +122,7 @@ void TstAccessibility::everyControlIsNamed()
     int checked = 0;
     const auto widgets = m_window->findChildren<QWidget *>();
     for (QWidget *widget : widgets) {
-        if (widget->window() != m_window.get())
+        if (widget->window() != m_window)
             continue; // popups of the combo boxes
         const bool reachable = (widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy();
         if (!reachable && !qobject_cast<StatusLight *>(widget))
@@ -249,7 +247,7 @@ void TstAccessibility::tabOrderFollowsLayout()
     QWidget *widget = start;
     do {
         if ((widget->focusPolicy() & Qt::TabFocus) && !widget->focusProxy()
-            && widget->window() == m_window.get())
+            && widget->window() == m_window)
             chain.append(widget->objectName());
         widget = widget->nextInFocusChain();
     } while (widget != start && chain.size() <= expected.size());

@@ -9,6 +9,7 @@
 #include "console/frmmain.h"
 #include "console/statuslight.h"
 #include "support/fakes.h"
+#include "support/loadedwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -85,8 +86,8 @@ private:
     QColor pixelAt(const QImage &image, QWidget *widget, QPoint local) const;
     void save(const QImage &image, const QString &name) const;
 
-    std::unique_ptr<TestGlobals> m_globals;
-    std::unique_ptr<FrmMain> m_window;
+    LoadedWindow m_loaded;
+    FrmMain *m_window = nullptr;
 };
 
 void TstAppearance::initTestCase()
@@ -97,18 +98,15 @@ void TstAppearance::initTestCase()
 
 void TstAppearance::init()
 {
-    m_globals = std::make_unique<TestGlobals>();
-    m_globals->adapters->adapters.append(MakeAdapter({QStringLiteral("192.0.2.10")},
-                                                     {QStringLiteral("255.255.255.0")}));
-    m_window = std::make_unique<FrmMain>();
-    m_window->Form_Load();
+    m_loaded.load();
+    m_window = m_loaded.window.get();
     QVERIFY(m_window->isVisible());
 }
 
 void TstAppearance::cleanup()
 {
-    m_window.reset();
-    m_globals.reset();
+    m_loaded.reset();
+    m_window = nullptr;
 }
 
 QImage TstAppearance::render()
@@ -119,7 +117,7 @@ QImage TstAppearance::render()
 
 QColor TstAppearance::pixelAt(const QImage &image, QWidget *widget, QPoint local) const
 {
-    const QPoint at = widget->mapTo(m_window.get(), local);
+    const QPoint at = widget->mapTo(m_window, local);
     const qreal dpr = image.devicePixelRatio();
     return image.pixelColor(int(at.x() * dpr), int(at.y() * dpr));
 }
