@@ -26,7 +26,17 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
 
 void WinsockPrivate::onUdpReadyRead()
 {
-    while (udp && udp->hasPendingDatagrams()) {
+    // Qt offers the rest again at the next turn of the event loop as long as
+    // this took at least one; when the backlog is full, deliverDatagram
+    // calls this again once there is room.
+    udpStalled = false;
+    for (int batch = 0; udp && udp->hasPendingDatagrams(); ++batch) {
+        if (batch == Winsock::UdpReadBatch)
+            break;
+        if (datagrams.size() >= size_t(Winsock::UdpBacklog)) {
+            udpStalled = true;
+            break;
+        }
         const qint64 size = udp->pendingDatagramSize();
         const bool tooBig = size > Winsock::UdpReceiveBuffer;
         const QNetworkDatagram datagram = udp->receiveDatagram(Winsock::UdpReceiveBuffer);
