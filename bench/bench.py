@@ -166,7 +166,8 @@ class Driver:
     def quit(self):
         self.cmd("quit")
         self.proc.stdin.close()
-        self.proc.wait(10)
+        if self.proc.wait(10) != 0:
+            raise SystemExit("the program ended with status %d" % self.proc.returncode)
 
 
 def start_minimal():

@@ -122,6 +122,7 @@ int main(int argc, char *argv[])
     app.installEventFilter(&firstPaint);
     if (!Main()) {
         answer("failed");
+        Globals::reset();
         return 1;
     }
     FrmMain &window = Globals::instance().frmMain();
@@ -204,5 +205,7 @@ int main(int argc, char *argv[])
             }
         }
     });
-    return app.exec();
+    const int code = app.exec();
+    Globals::reset(); // as main.cpp does
+    return code;
 }

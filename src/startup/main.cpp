@@ -26,7 +26,9 @@ int main(int argc, char *argv[])
     // window.  A start-up that stopped without a window (no network
     // connection) ends here.
     Globals &g = Globals::instance();
-    if (!g.hasFrmMain() || !g.frmMain().isVisible())
-        return 0;
-    return app.exec();
+    const int code = g.hasFrmMain() && g.frmMain().isVisible() ? app.exec() : 0;
+    // The windows go now, while the application object they need still
+    // exists; left to the end of the process they would be destroyed after it.
+    Globals::reset();
+    return code;
 }
