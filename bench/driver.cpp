@@ -23,6 +23,7 @@
 #include "console/frmmain.h"
 #include "startup/globals.h"
 #include "startup/startup.h"
+#include "startup/windowicon.h"
 #include "ui_frmmain.h"
 
 #include <QApplication>
@@ -113,10 +114,10 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Selmarin"));
     QApplication::setOrganizationName(QStringLiteral("Selmarin"));
     QApplication::setDesktopFileName(QStringLiteral("io.github.selmarin.Selmarin"));
-    QIcon icon;
+    QMap<int, QString> icons;
     for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/icons/selmarin-%1.png").arg(size), QSize(size, size));
-    QApplication::setWindowIcon(icon);
+        icons.insert(size, QStringLiteral(":/icons/selmarin-%1.png").arg(size));
+    QApplication::setWindowIcon(SizedIcon(icons));
 
     FirstPaint firstPaint;
     app.installEventFilter(&firstPaint);
