@@ -29,6 +29,7 @@ LINE_BYTES = 64
 UDP_COUNT = 20_000
 UDP_BYTES = 100
 STARTS = 7          # start-ups of each program; the median counts
+FLOOD_RUNS = 3      # TCP floods of each kind; the median counts
 IDLE_SECONDS = 10
 TICK_HZ = os.sysconf("SC_CLK_TCK")
 
@@ -317,16 +318,23 @@ def main():
     driver = Driver()
     minimal, _ = start_minimal()
 
-    # Receive throughput, 200,000 lines.
-    ref = socat_tcp_reference(tcp_lines(0, TCP_LINES))
-    ok, took, intact = tcp_flood(driver, TCP_LINES, check=True)
-    late_tcp = float(driver.stats()["late_max_ms"])
-    time.sleep(1)   # the pane catches up with what waited
-    row("TCP receive, %d lines of %d bytes" % (TCP_LINES, LINE_BYTES), "%.2f s" % took, "%.2f s socat to file" % ref,
-        "%.2fx" % (took / ref), "<= 3x, all bytes logged", ok and intact and took / ref <= 3)
+    # Receive throughput, 200,000 lines: the median of three runs each.
+    stream = tcp_lines(0, TCP_LINES)
+    refs, runs, late_tcp, all_ok = [], [], 0.0, True
+    for run in range(FLOOD_RUNS):
+        refs.append(socat_tcp_reference(stream))
+        ok, took, intact = tcp_flood(driver, TCP_LINES, check=run == 0)
+        all_ok = all_ok and ok and intact is not False
+        runs.append(took)
+        late_tcp = max(late_tcp, float(driver.stats()["late_max_ms"]))
+        time.sleep(1)   # the pane catches up with what waited
+    ref, took = statistics.median(refs), statistics.median(runs)
+    row("TCP receive, %d lines of %d bytes (median of %d)" % (TCP_LINES, LINE_BYTES, FLOOD_RUNS), "%.2f s" % took,
+        "%.2f s socat to file" % ref, "%.2fx" % (took / ref), "<= 3x, all bytes logged",
+        all_ok and took / ref <= 3)
     stats = driver.stats()
     rss_small = int(stats["rss_kb"])
-    row("memory after %d lines" % TCP_LINES, "%d MB" % (rss_small // 1024),
+    row("memory after the %d-line floods" % TCP_LINES, "%d MB" % (rss_small // 1024),
         "%d MB minimal Qt window" % (rss_kb(minimal.pid) // 1024), "%.1fx" % (rss_small / rss_kb(minimal.pid)),
         "pane bounded (%s lines), note shown" % stats["pane_blocks"],
         int(stats["pane_blocks"]) <= 20001 and stats["older_note"] == "1")
