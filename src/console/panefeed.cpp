@@ -6,6 +6,8 @@
 #include <QTextCursor>
 
 #include <algorithm>
+#include <climits>
+#include <limits>
 
 namespace {
 
@@ -112,24 +114,36 @@ void PaneFeed::append(const QString &line)
         m_step.start(m_interval);
 }
 
-// Takes the backlog's first `lines` lines (all of it when it has fewer).
-QString PaneFeed::take(qsizetype lines)
+// Takes the backlog's first `lines` lines, fewer when they would hold more
+// than `chars` characters (then up to the end of the line that reaches the
+// limit); all of it when it has less.
+QString PaneFeed::take(qsizetype lines, qsizetype chars)
 {
     QString text;
-    while (!m_backlog.empty()) {
+    while (!m_backlog.empty() && lines > 0 && text.size() < chars) {
         Piece &front = m_backlog.front();
-        if (front.lines > lines) {
-            const qsizetype at = afterLines(front.text, int(lines));
-            text += QStringView(front.text).first(at);
-            front.text.remove(0, at);
-            front.lines -= lines;
-            m_backlogLines -= lines;
-            break;
+        if (front.lines <= lines && front.text.size() <= chars - text.size()) {
+            text += front.text;
+            lines -= front.lines;
+            m_backlogLines -= front.lines;
+            m_backlog.pop_front();
+            continue;
         }
-        text += front.text;
-        lines -= front.lines;
-        m_backlogLines -= front.lines;
-        m_backlog.pop_front();
+        qsizetype at = afterLines(front.text, int(std::min<qsizetype>(lines, INT_MAX)));
+        const qsizetype room = chars - text.size();
+        if (at > room) {
+            const qsizetype lineEnd = front.text.indexOf(u'\n', room - 1);
+            at = lineEnd < 0 ? front.text.size() : lineEnd + 1;
+        }
+        const QStringView taken = QStringView(front.text).first(at);
+        const qsizetype takenLines = taken.count(u'\n');
+        text += taken;
+        front.text.remove(0, at);
+        front.lines -= takenLines;
+        m_backlogLines -= takenLines;
+        if (front.text.isEmpty())
+            m_backlog.pop_front();
+        break;
     }
     return text;
 }
@@ -149,7 +163,8 @@ void PaneFeed::flush()
     m_step.stop();
     if (m_backlog.empty() && !m_restart)
         return;
-    show(take(m_backlogLines + 1));
+    constexpr qsizetype all = std::numeric_limits<qsizetype>::max();
+    show(take(all, all));
 }
 
 void PaneFeed::step()
@@ -158,7 +173,7 @@ void PaneFeed::step()
         return; // the quiet time after a line is over
     QElapsedTimer took;
     took.start();
-    show(take(SliceLines));
+    show(take(SliceLines, SliceChars));
     // A step may take at most about a fifth of the time.
     m_interval = std::max<int>(StepIntervalMs, 4 * took.elapsed());
     m_step.start(m_interval);

@@ -9,7 +9,8 @@
 // would lag with it).  The rule:
 //   - A line that comes while the pane is quiet is shown at once.
 //   - Lines that follow within StepIntervalMs wait in a backlog and are shown
-//     together, at most SliceLines at a time, one step per interval.  The
+//     together, at most SliceLines (and about SliceChars characters) at a
+//     time, one step per interval.  The
 //     interval grows with the time a step takes, so that the pane never takes
 //     more than about a fifth of the time, and a step never blocks the window
 //     for long.
@@ -39,6 +40,7 @@ class PaneFeed : public QObject
     Q_OBJECT
 public:
     static constexpr int SliceLines = 2000;
+    static constexpr qsizetype SliceChars = 256 * 1024;
     static constexpr int StepIntervalMs = 30;
 
     PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, QObject *parent = nullptr);
@@ -57,7 +59,7 @@ private:
         qsizetype lines = 0;    // its line breaks
     };
     Piece displayForm(const QString &line);
-    QString take(qsizetype lines);
+    QString take(qsizetype lines, qsizetype chars);
     void step();
     void show(QString text);
     void cutPane();
