@@ -187,6 +187,15 @@ def log_path():
 
 rows = []
 failed = []
+wall = [0.0]   # the longest event-loop delay seen at all, waits for the CPU included
+
+
+def lateness(driver):
+    """The longest event-loop delay the program's own work caused since the
+    last reset (see driver.cpp)."""
+    stats = driver.stats()
+    wall[0] = max(wall[0], float(stats["wall_max_ms"]))
+    return float(stats["late_max_ms"])
 
 
 def row(name, value, reference, ratio, target, met):
@@ -213,6 +222,8 @@ def startup():
 def socat_tcp_reference(payload):
     port = free_port()
     out = os.path.join(WORK, "socat.out")
+    if os.path.exists(out):
+        os.remove(out)
     p = subprocess.Popen(["socat", "-u", "TCP-LISTEN:%d,bind=127.0.0.1,reuseaddr" % port,
                           "OPEN:%s,creat,trunc" % out])
     wait_until(lambda: port_listening(port), 5)
@@ -297,7 +308,7 @@ def udp_burst(driver):
     drops = udp_drops(port)
     time.sleep(0.2)
     watch.finish()
-    late = float(driver.stats()["late_max_ms"])
+    late = lateness(driver)
     driver.cmd("close")
     return watch.datagrams, drops, elapsed, late
 
@@ -326,7 +337,7 @@ def main():
         ok, took, intact = tcp_flood(driver, TCP_LINES, check=run == 0)
         all_ok = all_ok and ok and intact is not False
         runs.append(took)
-        late_tcp = max(late_tcp, float(driver.stats()["late_max_ms"]))
+        late_tcp = max(late_tcp, lateness(driver))
         time.sleep(1)   # the pane catches up with what waited
     ref, took = statistics.median(refs), statistics.median(runs)
     row("TCP receive, %d lines of %d bytes (median of %d)" % (TCP_LINES, LINE_BYTES, FLOOD_RUNS), "%.2f s" % took,
@@ -349,7 +360,7 @@ def main():
 
     # Two million lines: the pane must stay bounded.
     ok, took_big, _ = tcp_flood(driver, BIG_LINES)
-    late_big = float(driver.stats()["late_max_ms"])
+    late_big = lateness(driver)
     time.sleep(1)
     stats = driver.stats()
     rss_big = int(stats["rss_kb"])
@@ -359,7 +370,8 @@ def main():
         "%.2fx" % (took_big / (ref * 10)), "(information)", True)
 
     late = max(late_tcp, late_udp, late_big)
-    row("longest event-loop delay during the floods", "%.1f ms" % late, "TCP %.1f / UDP %.1f / 2M %.1f ms" % (late_tcp, late_udp, late_big),
+    row("longest event-loop delay during the floods", "%.1f ms" % late,
+        "TCP %.1f / UDP %.1f / 2M %.1f ms; %.1f ms with waits for the CPU" % (late_tcp, late_udp, late_big, wall[0]),
         "%.2fx target" % (late / 50), "< 50 ms", late < 50)
 
     # Idle, socket closed.
