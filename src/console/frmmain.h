@@ -26,6 +26,7 @@
 namespace Ui {
 class FrmMain;
 }
+class PaneFeed;
 class QPushButton;
 
 class FrmMain : public QWidget, public ProbeWindow
@@ -122,6 +123,7 @@ private:
     Ui::FrmMain *ui;
     QPushButton *m_defaultButton = nullptr;
     int m_timer1Interval = -1; // unset until the load sets it
+    PaneFeed *m_paneFeed = nullptr;
     int m_paneReportDepth = 0;
     bool m_ended = false;
 };

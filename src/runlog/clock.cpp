@@ -3,7 +3,8 @@
 #include <QLocale>
 
 FormatClock::FormatClock(QString shortDateFormat, QString longTimeFormat)
-    : m_dateFormat(std::move(shortDateFormat)), m_timeFormat(std::move(longTimeFormat))
+    : m_dateFormat(std::move(shortDateFormat)), m_timeFormat(std::move(longTimeFormat)),
+      m_timeCacheable(!m_timeFormat.contains(u'z'))
 {
 }
 
@@ -14,7 +15,14 @@ QString FormatClock::shortDate(const QDate &date) const
 
 QString FormatClock::longTime(const QTime &time) const
 {
-    return QLocale::system().toString(time, m_timeFormat);
+    if (!m_timeCacheable)
+        return QLocale::system().toString(time, m_timeFormat);
+    const QTime second = time.isValid() ? QTime(time.hour(), time.minute(), time.second()) : QTime();
+    if (m_lastTimeText.isNull() || second != m_lastTime) {
+        m_lastTime = second;
+        m_lastTimeText = QLocale::system().toString(time, m_timeFormat);
+    }
+    return m_lastTimeText;
 }
 
 QString LongTimeFormat(const QLocale &locale)

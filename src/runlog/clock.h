@@ -35,6 +35,13 @@ public:
 private:
     QString m_dateFormat;
     QString m_timeFormat;
+    // The log stamps every record with the time: a format without
+    // milliseconds gives the same text for a whole second, so the last text
+    // is kept and formatting (slow: it goes through the system locale) is
+    // done once a second at most.
+    bool m_timeCacheable = false;
+    mutable QTime m_lastTime;
+    mutable QString m_lastTimeText;
 };
 
 class SystemClock final : public FormatClock

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QXmlStreamReader>
 
+#include <algorithm>
+
 namespace {
 
 XmlReadResult PreScan(const QByteArray &data)
@@ -75,8 +77,16 @@ XmlReadResult ReadServerXml(const QString &path, QDomDocument &doc)
         return {XmlRefusal::Unreadable, file.errorString()};
     if (file.size() > ServerFileMaxBytes)
         return {XmlRefusal::TooLarge, {}};
-    // Read one byte past the limit: a file that grew since size() is still caught.
-    const QByteArray data = file.read(ServerFileMaxBytes + 1);
+    // Read up to one byte past the limit, so that a file that grew since
+    // size() is still caught; in pieces, so that a small file does not cost
+    // a buffer of the limit's size.
+    QByteArray data;
+    while (data.size() <= ServerFileMaxBytes) {
+        const QByteArray piece = file.read(std::min<qint64>(64 * 1024, ServerFileMaxBytes + 1 - data.size()));
+        if (piece.isEmpty())
+            break;
+        data += piece;
+    }
     if (file.error() != QFileDevice::NoError)
         return {XmlRefusal::Unreadable, file.errorString()};
     return ParseServerXml(data, doc);

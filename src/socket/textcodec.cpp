@@ -72,11 +72,18 @@ DecodedText DecodeReceived(QByteArrayView bytes, bool final)
     while (i < bytes.size()) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         if (byte < 0x80) {
-            if (isVisibleAscii(byte))
-                result.text += QLatin1Char(static_cast<char>(byte));
-            else
+            if (!isVisibleAscii(byte)) {
                 appendEscape(result.text, byte);
-            ++i;
+                ++i;
+                continue;
+            }
+            // Plain text comes in runs: append each run at once.
+            qsizetype end = i + 1;
+            while (end < bytes.size() && static_cast<unsigned char>(bytes[end]) < 0x80
+                   && isVisibleAscii(static_cast<unsigned char>(bytes[end])))
+                ++end;
+            result.text += QLatin1StringView(bytes.data() + i, end - i);
+            i = end;
             continue;
         }
         const int length = sequenceLength(byte);

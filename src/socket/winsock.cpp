@@ -296,6 +296,7 @@ void Winsock::Close()
     d->peerDone = false;
     d->flushTail = false;
     d->datagrams.clear();
+    d->udpStalled = false;
     d->currentDatagram.reset();
     d->udpOutbox.clear();
     d->localAddress.clear();

@@ -77,16 +77,25 @@
 // that went out.  The receive buffer is UdpReceiveBuffer (8192) bytes: a
 // longer datagram is delivered cut to 8192 bytes, and an Error event 10040
 // follows its DataArrival, so the loss is reported and never silent (the
-// socket stays open; the program decides whether to close it).  At most
-// UdpQueueLimit datagrams wait for their events; while the queue is full the
-// object stops reading and the system's buffer takes (and, full, drops) what
-// comes, so a flood cannot fill the program's memory.
+// socket stays open; the program decides whether to close it).  Datagrams
+// are taken from the system at most UdpReadBatch at a time (so a sender that
+// never pauses cannot keep the window busy) and only while fewer than
+// UdpBacklog wait for their DataArrival; what a faster sender sends beyond
+// that waits in the system's receive buffer, and what does not fit there is
+// dropped and counted by the system (the drops column of /proc/net/udp),
+// never by this object.
 //
 // Data and text
 // -------------
 // SendData sends exactly the UTF-8 bytes of its text.  GetData turns bytes
 // into text as textcodec.h says: invalid UTF-8 and control characters other
 // than TAB, CR and LF appear as "\xHH" escapes, a backslash stays a backslash.
+// The stream is taken from the system StreamChunk (64 KiB) bytes at a time:
+// what waits beyond that stays with the system, which then slows the peer
+// down (TCP flow control), so a fast peer can neither fill the memory nor
+// keep one DataArrival handler busy for long.  The next bytes are taken as
+// soon as GetData has emptied what was taken, and all of them when the peer
+// closes, so nothing is lost and the close still comes after the data.
 // GetData returns all the stream's data that is available, except that an
 // incomplete UTF-8 sequence at its very end (at most 3 bytes) is held back
 // for the next read; it is given out escaped when the peer closes or when no
@@ -143,11 +152,13 @@ public:
     };
     enum ProtocolCode : int { sckTCPProtocol = 0, sckUDPProtocol = 1 };
 
-    static constexpr int MinStateHoldMs = 10;            // states 4, 5 and 6 last at least this
+    static constexpr int MinStateHoldMs = 10;            // states 4 and 5 last at least this
     static constexpr int DefaultConnectTimeoutMs = 20000;
     static constexpr int UdpReceiveBuffer = 8192;        // bytes of one received datagram
-    static constexpr std::size_t UdpQueueLimit = 512;    // datagrams waiting for their events
     static constexpr int TailWaitMs = 100;               // an incomplete UTF-8 tail waits this long
+    static constexpr int StreamChunk = 64 * 1024;        // stream bytes taken from the system at a time
+    static constexpr int UdpReadBatch = 64;              // datagrams taken from the system at a time
+    static constexpr int UdpBacklog = 1024;              // datagrams waiting for their DataArrival
 
     explicit Winsock(QObject *parent = nullptr);
     ~Winsock() override;

@@ -129,8 +129,7 @@ void WinsockPrivate::deliverDatagram()
         return;
     Datagram datagram = std::move(datagrams.front());
     datagrams.pop_front();
-    // Room in the queue again: take what the system held back meanwhile.
-    if (datagrams.size() < Winsock::UdpQueueLimit / 2)
+    if (udpStalled)
         onUdpReadyRead();
     remoteHostIP = DottedIPv4(datagram.sender);
     remotePort = datagram.port;
@@ -175,5 +174,8 @@ QString WinsockPrivate::readStream()
     inbox.remove(0, decoded.consumed);
     if (!inbox.isEmpty() && !final && state == Winsock::sckConnected)
         tailTimer.start();
+    // Room again: take the next bytes that waited in the system.
+    if (state == Winsock::sckConnected)
+        pullStream(false);
     return decoded.text;
 }

@@ -71,6 +71,7 @@ public:
     void beginConnecting(const QHostAddress &address);
     void onTcpConnected();
     void onTcpReadyRead();
+    void pullStream(bool everything);
     void onTcpBytesWritten(qint64 bytes);
     void onTcpError(int socketError);
     void onTcpDisconnected();
@@ -133,6 +134,7 @@ public:
         quint16 port = 0;
     };
     std::deque<Datagram> datagrams;
+    bool udpStalled = false;  // datagrams wait in the system until the backlog has room
     std::optional<QByteArray> currentDatagram;
 
     // UDP sends that wait for a name look-up

@@ -111,6 +111,8 @@ void WinsockPrivate::beginConnecting(const QHostAddress &address)
 void WinsockPrivate::wireTcp(QTcpSocket *socket)
 {
     QObject::connect(socket, &QAbstractSocket::connected, q, [this] { onTcpConnected(); });
+    // Qt's own buffer holds at most one chunk; the rest waits in the system.
+    socket->setReadBufferSize(Winsock::StreamChunk);
     QObject::connect(socket, &QIODevice::readyRead, q, [this] { onTcpReadyRead(); });
     QObject::connect(socket, &QIODevice::bytesWritten, q, [this](qint64 bytes) { onTcpBytesWritten(bytes); });
     QObject::connect(socket, &QAbstractSocket::errorOccurred, q,
@@ -136,9 +138,19 @@ void WinsockPrivate::onTcpConnected()
 
 void WinsockPrivate::onTcpReadyRead()
 {
+    pullStream(false);
+}
+
+// Takes stream bytes from the socket into the inbox: up to StreamChunk
+// waiting there, or everything (when the peer has closed).
+void WinsockPrivate::pullStream(bool everything)
+{
     if (!tcp || tcp->bytesAvailable() <= 0)
         return;
-    inbox += tcp->readAll();
+    const qint64 room = everything ? tcp->bytesAvailable() : Winsock::StreamChunk - inbox.size();
+    if (room <= 0)
+        return;
+    inbox += tcp->read(room);
     tailTimer.stop();
     postDataArrival();
 }
@@ -177,7 +189,7 @@ void WinsockPrivate::onRemoteClosed()
 {
     if (state != Winsock::sckConnected || !tcp)
         return;
-    onTcpReadyRead();
+    pullStream(true);
     peerDone = true;
     tailTimer.stop();
     // A held-back tail is given out now, before the close is reported.

@@ -24,14 +24,19 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     setState(Winsock::sckOpen);
 }
 
-// Datagrams are taken from the system only while fewer than UdpQueueLimit
-// wait for their events.  A sender faster than the window then fills the
-// system's receive buffer, where the kernel drops the surplus and counts it,
-// instead of filling the program's memory; reading resumes as the queue
-// shortens (see deliverDatagram).
 void WinsockPrivate::onUdpReadyRead()
 {
-    while (udp && datagrams.size() < Winsock::UdpQueueLimit && udp->hasPendingDatagrams()) {
+    // Qt offers the rest again at the next turn of the event loop as long as
+    // this took at least one; when the backlog is full, deliverDatagram
+    // calls this again once there is room.
+    udpStalled = false;
+    for (int batch = 0; udp && udp->hasPendingDatagrams(); ++batch) {
+        if (batch == Winsock::UdpReadBatch)
+            break;
+        if (datagrams.size() >= size_t(Winsock::UdpBacklog)) {
+            udpStalled = true;
+            break;
+        }
         const qint64 size = udp->pendingDatagramSize();
         const bool tooBig = size > Winsock::UdpReceiveBuffer;
         const QNetworkDatagram datagram = udp->receiveDatagram(Winsock::UdpReceiveBuffer);

@@ -1,6 +1,7 @@
 // Selmarin: an interactive TCP/IP connectivity test tool.
 #include "startup/globals.h"
 #include "startup/startup.h"
+#include "startup/windowicon.h"
 #include "console/frmmain.h"
 
 #include <QApplication>
@@ -15,10 +16,10 @@ int main(int argc, char *argv[])
     // the icon every window shows.  The icon comes as PNGs rendered from the
     // SVG: Qt reads SVG only with an extra plugin.
     QApplication::setDesktopFileName(QStringLiteral("io.github.selmarin.Selmarin"));
-    QIcon icon;
+    QMap<int, QString> icons;
     for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/icons/selmarin-%1.png").arg(size), QSize(size, size));
-    QApplication::setWindowIcon(icon);
+        icons.insert(size, QStringLiteral(":/icons/selmarin-%1.png").arg(size));
+    QApplication::setWindowIcon(SizedIcon(icons));
 
     Main();
     // A start-up that stopped after writing its report has made the main

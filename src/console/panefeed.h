@@ -1,0 +1,76 @@
+#pragma once
+// PaneFeed: puts the messages pane's lines into its QPlainTextEdit at the pace
+// the pane can take them, and keeps the pane bounded.
+//
+// A QTextDocument costs a few microseconds for every line put into it; a
+// peer on the loopback sends a million lines a second.  So the pane must not
+// take every line the moment it comes, or the window would freeze and the
+// program would fall behind the network (the log, which is written at once,
+// would lag with it).  The rule:
+//   - A line that comes while the pane is quiet is shown at once.
+//   - Lines that follow within StepIntervalMs wait in a backlog and are shown
+//     together, at most SliceLines (and about SliceChars characters) at a
+//     time, one step per interval.  The
+//     interval grows with the time a step takes, so that the pane never takes
+//     more than about a fifth of the time, and a step never blocks the window
+//     for long.
+//   - The pane keeps the newest lineLimit lines (it is cut back to that once
+//     it holds lineLimit/10 more: one cut per many lines, and cut here rather
+//     than with QPlainTextEdit's maximumBlockCount, which lays out every line
+//     it drops).  The backlog keeps at most the newest lineLimit lines too;
+//     when it had to drop some, everything the pane shows is older than what
+//     waits, so the pane starts over with the backlog.
+//   - A line's text is shown in pieces of at most columnLimit characters (a
+//     megabyte without a line break would otherwise be laid out as one line
+//     at every repaint).  CR LF and lone CRs are shown as line breaks.
+// Whenever lines were dropped, linesDropped() is emitted (the window then
+// says that older lines are only in the log).  flush() shows everything that
+// waits at once: for readers of the pane's text.
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <deque>
+
+class QPlainTextEdit;
+
+class PaneFeed : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int SliceLines = 2000;
+    static constexpr qsizetype SliceChars = 256 * 1024;
+    static constexpr int StepIntervalMs = 30;
+
+    PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, QObject *parent = nullptr);
+
+    void append(const QString &text);
+    void clear();
+    void flush();
+
+signals:
+    void linesDropped();
+
+private:
+    struct Piece
+    {
+        QString text;           // in display form
+        qsizetype lines = 0;    // its line breaks
+    };
+    Piece displayForm(const QString &line);
+    QString take(qsizetype lines, qsizetype chars);
+    void step();
+    void show(QString text);
+    void cutPane();
+
+    QPlainTextEdit *m_pane;
+    const int m_lineLimit;
+    const int m_columnLimit;
+    std::deque<Piece> m_backlog;
+    qsizetype m_backlogLines = 0;
+    bool m_restart = false;     // the pane's lines are all older than the backlog's
+    qsizetype m_column = 0;     // the column where the next text starts
+    QTimer m_step;
+    int m_interval = StepIntervalMs;
+};
