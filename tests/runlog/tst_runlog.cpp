@@ -10,8 +10,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <unistd.h>
-
 class TestRunLog : public QObject
 {
     Q_OBJECT
@@ -91,17 +89,6 @@ private slots:
         // Records are not written, and not reported, while the log is not open.
         QVERIFY(!log.LogWrite(QStringLiteral("x\r\n")));
         QCOMPARE(t.sink.lines.size(), 1);
-    }
-
-    void unwritableFileIsRefused()
-    {
-        if (geteuid() == 0)
-            QSKIP("root may write anywhere; file permissions cannot refuse it");
-        TestGlobals t;
-        pin(t);
-        QFile::setPermissions(m_dir.path() + "/Selmarin", QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-        QVERIFY(!Globals::instance().LogStream().LogOpen());
-        QVERIFY(t.sink.lines[0].sentence.startsWith(" in mdlMain.LogOpen; Permission denied"));
     }
 
     // A log that refuses every write: each report of the failure comes back

@@ -49,7 +49,9 @@ private slots:
         const Globals &g = Globals::instance();
         QCOMPARE(g.Protocol.count(), 2);
         QCOMPARE(g.States.count(), 10);
+        QCOMPARE(g.States.name(0), QStringLiteral("Closed"));
         QCOMPARE(g.States.name(4), QStringLiteral("Resolving Host"));
+        QCOMPARE(g.States.name(9), QStringLiteral("Error"));
     }
 
     void missingLogFolderGivesTwoLinesOnce()
