@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTimer>
 
 #include <arpa/inet.h>
@@ -15,7 +14,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fcntl.h>
 
 // How late the window may answer while a hostile peer runs.  The bench
 // (bench/run) holds a Release build to 50 ms; the tests run Debug and
@@ -31,9 +29,7 @@ public:
     LatenessProbe()
     {
         m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_worst = std::max(m_worst, m_clock.restart() - TickMs);
-        });
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { m_worst = std::max(m_worst, m_clock.restart() - TickMs); });
         m_clock.start();
         m_timer.start(TickMs);
     }
@@ -46,33 +42,28 @@ private:
     qint64 m_worst = 0;
 };
 
-// A TCP connection to 127.0.0.1:port with 10 s send and receive time-outs,
-// or -1.  The connect itself gives up after timeoutMs.
-inline int ConnectTcp(quint16 port, int timeoutMs = 3000)
+inline sockaddr_in LoopbackAddress(quint16 port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval limit{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int flags = ::fcntl(fd, F_GETFL);
-    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0 && errno != EINPROGRESS) {
-        ::close(fd);
-        return -1;
-    }
-    pollfd p{fd, POLLOUT, 0};
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::poll(&p, 1, timeoutMs) != 1 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error) {
-        ::close(fd);
-        return -1;
-    }
-    ::fcntl(fd, F_SETFL, flags);
-    return fd;
+    return to;
+}
+
+// A TCP connection to 127.0.0.1:port, or -1.  Connecting, sending and
+// receiving each give up after 10 s.
+inline int ConnectTcp(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval limit{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    const sockaddr_in to = LoopbackAddress(port);
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
 }
 
 inline bool SendAll(int fd, const QByteArray &bytes)
@@ -84,20 +75,6 @@ inline bool SendAll(int fd, const QByteArray &bytes)
         sent += n;
     }
     return true;
-}
-
-// Closes with a reset (RST) instead of an orderly close.
-inline void ResetClose(int fd)
-{
-    linger hard{1, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    ::close(fd);
-}
-
-inline QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // What the log holds of data that arrived from 127.0.0.1: the texts of the
