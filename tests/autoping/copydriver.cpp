@@ -93,68 +93,38 @@ bool CopyDriver::command(const QString &line, QStringList *output, int timeoutMs
     return false;
 }
 
+QString CopyDriver::answer(const QString &what)
+{
+    QStringList said;
+    if (command(what, &said))
+        for (const QString &l : std::as_const(said))
+            if (l.startsWith(what + u' '))
+                return l.mid(what.size() + 1);
+    return {};
+}
+
 QStringList CopyDriver::pane()
 {
     QStringList said, lines;
-    if (command(QStringLiteral("pane"), &said)) {
+    if (command(QStringLiteral("pane"), &said))
         for (const QString &l : std::as_const(said))
             if (l.startsWith(QLatin1String("| ")))
                 lines.append(l.mid(2));
-    }
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast(); // the text after the last line end
     return lines;
 }
 
-QString CopyDriver::statusLine()
-{
-    QStringList said;
-    if (!command(QStringLiteral("state"), &said))
-        return {};
-    for (const QString &l : std::as_const(said))
-        if (l.startsWith(QLatin1String("state ")))
-            return l;
-    return {};
-}
-
 int CopyDriver::state()
 {
-    // "state <code> shown <code> ...": a state counts once the window shows it.
-    const QStringList fields = statusLine().split(u' ');
+    // "<code> shown <code> ...": a state counts once the window shows it.
+    const QStringList fields = answer(QStringLiteral("state")).split(u' ');
     bool ok = false;
-    const int code = fields.value(1).toInt(&ok);
-    return ok && fields.value(3) == fields.value(1) ? code : -1;
+    const int code = fields.value(0).toInt(&ok);
+    return ok && fields.value(2) == fields.value(0) ? code : -1;
 }
 
-bool CopyDriver::probeRunning()
-{
-    return statusLine().endsWith(QLatin1String(" autoping 1 timer2 1"));
-}
-
-QList<qint64> CopyDriver::ticks()
-{
-    QStringList said;
-    QList<qint64> times;
-    if (command(QStringLiteral("ticks"), &said)) {
-        for (const QString &l : std::as_const(said)) {
-            if (!l.startsWith(QLatin1String("ticks")))
-                continue;
-            for (const QString &t : l.mid(5).split(u' ', Qt::SkipEmptyParts))
-                times.append(t.toLongLong());
-        }
-    }
-    return times;
-}
-
-QString CopyDriver::logFile()
-{
-    QStringList said;
-    if (command(QStringLiteral("logfile"), &said))
-        for (const QString &l : std::as_const(said))
-            if (l.startsWith(QLatin1String("logfile ")))
-                return l.mid(8);
-    return {};
-}
+bool CopyDriver::probeRunning() { return answer(QStringLiteral("state")).endsWith(QLatin1String(" autoping 1 timer2 1")); }
 
 bool CopyDriver::waitForState(int wanted, int timeoutMs)
 {

@@ -32,15 +32,13 @@ public:
     QStringList pane();     // the messages pane, one entry per line
     int state();            // the socket's state code once the window shows it, else -1
     bool probeRunning();    // the AutoPing flag and its clock both on
-    QList<qint64> ticks();  // when the AutoPing clock ticked, in ms
-    QString logFile();
 
     bool waitForState(int state, int timeoutMs);
     bool waitForPaneLine(const QString &line, int timeoutMs);
 
 private:
     bool readLine(QString *line, const QDeadlineTimer &deadline);
-    QString statusLine();
+    QString answer(const QString &what); // the copy's "<what> ..." line, without the word
 
     QProcess m_process;
     QByteArray m_buffer;

@@ -17,10 +17,7 @@ constexpr int IpTimeoutMs = 5000;
 
 QString NetnsPair::ipPath()
 {
-    QString found = QStandardPaths::findExecutable(QStringLiteral("ip"));
-    if (found.isEmpty())
-        found = QStandardPaths::findExecutable(QStringLiteral("ip"), {"/usr/sbin", "/sbin", "/usr/bin", "/bin"});
-    return found;
+    return QStandardPaths::findExecutable(QStringLiteral("ip"), {"/usr/sbin", "/sbin", "/usr/bin", "/bin"});
 }
 
 bool NetnsPair::ip(const QStringList &args, QString *why, QString *output)
@@ -73,16 +70,11 @@ bool NetnsPair::create(QString *why)
     const QString run = Prefix + QString::number(QCoreApplication::applicationPid());
     m_server = run + QStringLiteral("-srv");
     m_client = run + QStringLiteral("-cli");
-    for (const QString &ns : {m_server, m_client}) {
-        if (!ip({"netns", "add", ns}, why)) {
-            remove();
-            return false;
-        }
-        m_made.append(ns);
-    }
     // The veth pair is made inside the namespaces, so its names are the
     // namespaces' own and never meet the host's.
     const QList<QStringList> steps = {
+        {"netns", "add", m_server},
+        {"netns", "add", m_client},
         {"-n", m_server, "link", "add", "veth0", "type", "veth", "peer", "name", "veth0", "netns", m_client},
         {"-n", m_server, "addr", "add", "10.213.7.1/24", "dev", "veth0"},
         {"-n", m_client, "addr", "add", "10.213.7.2/24", "dev", "veth0"},
@@ -92,6 +84,8 @@ bool NetnsPair::create(QString *why)
         {"-n", m_client, "link", "set", "veth0", "up"},
     };
     for (const QStringList &step : steps) {
+        if (step[0] == QLatin1String("netns"))
+            m_made.append(step[2]);
         if (!ip(step, why)) {
             remove();
             return false;

@@ -4,7 +4,6 @@
 // piece, or a text with a line end, are shown as they came and left alone.
 #include "../console/consolefixture.h"
 
-#include <QTcpServer>
 #include <QTcpSocket>
 
 class TestAutoPingAnswers : public QObject
@@ -12,13 +11,6 @@ class TestAutoPingAnswers : public QObject
     Q_OBJECT
 
     std::unique_ptr<ConsoleFixture> f;
-
-    static quint16 unusedPort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
-        return probe.serverPort();
-    }
 
 private slots:
     void init() { f = std::make_unique<ConsoleFixture>(); }
@@ -53,7 +45,7 @@ private slots:
         QTcpSocket dialer;
         QTcpSocket *peer = nullptr;
         if (server) {
-            const quint16 port = unusedPort();
+            const quint16 port = ConsoleFixture::unusedPort();
             f->chooseMode(true, true);
             f->local("127.0.0.1", port);
             f->click(f->ui().cmdConnect);

@@ -9,6 +9,7 @@
 #include "ui_frmmain.h"
 
 #include <QDir>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -51,6 +52,12 @@ public:
         ui().txtLocPort->setText(QString::number(port));
     }
     void click(QAbstractButton *button) { QTest::mouseClick(button, Qt::LeftButton); }
+    static quint16 unusedPort()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        return probe.serverPort();
+    }
 
     QTemporaryDir dir;
     std::unique_ptr<TestGlobals> globals;

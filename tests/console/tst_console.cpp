@@ -2,12 +2,9 @@
 // real peers on loopback.
 #include "consolefixture.h"
 #include "console/statuslight.h"
-#include "runlog/runlog.h"
 
 #include <QFile>
 #include <QNetworkDatagram>
-#include <QSignalSpy>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
 
@@ -16,13 +13,6 @@ class TestConsole : public QObject
     Q_OBJECT
 
     std::unique_ptr<ConsoleFixture> f;
-
-    static quint16 unusedPort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost);
-        return probe.serverPort();
-    }
 
     // A TCP client connected to a peer on loopback; returns the peer's socket.
     QTcpSocket *connectClient(QTcpServer &peer)
@@ -43,7 +33,7 @@ private slots:
     void init() { f = std::make_unique<ConsoleFixture>(); }
     void cleanup() { f.reset(); }
 
-    void tcpClientByNameShowsEveryState()
+    void tcpClientByNameShowsEveryStateSendsAndSeesTheClose()
     {
         QTcpServer peer;
         QTcpSocket *s = connectClient(peer);
@@ -59,29 +49,19 @@ private slots:
         };
         qsizetype at = 0;
         for (const QString &line : states) {
-            const qsizetype found = pane.indexOf(line, at);
-            QVERIFY2(found >= 0, qPrintable(pane));
-            QCOMPARE(pane.count(line), 1);
-            at = found;
+            at = pane.indexOf(line, at);
+            QVERIFY2(at >= 0 && pane.count(line) == 1, qPrintable(pane));
         }
         // The ready layout.
         QCOMPARE(f->ui().cmdConnect->text(), QStringLiteral("&Close"));
         QCOMPARE(f->window->defaultButton(), f->ui().cmdSend);
-        QVERIFY(f->ui().txtSend->isEnabled());
-        QVERIFY(f->ui().cmdAutoPing->isEnabled());
-        QVERIFY(!f->ui().fraMode->isEnabled());
+        QVERIFY(f->ui().txtSend->isEnabled() && f->ui().cmdAutoPing->isEnabled() && !f->ui().fraMode->isEnabled());
         QCOMPARE(f->ui().cboRemAddress->currentText(), QStringLiteral("127.0.0.1"));
         QCOMPARE(f->ui().txtRemPort->text(), port);
         QCOMPARE(f->ui().txtLocPort->text(), QString::number(s->peerPort()));
-        QVERIFY(f->ui().shpOk->isLit());
-        QVERIFY(!f->ui().shpError->isLit());
-    }
+        QVERIFY(f->ui().shpOk->isLit() && !f->ui().shpError->isLit());
 
-    void sendEchoReceiveAndRemoteClose()
-    {
-        QTcpServer peer;
-        QTcpSocket *s = connectClient(peer);
-        QVERIFY(s);
+        // Send, receive, and the peer's close.
         QTest::keyClicks(f->ui().txtSend, "hello");
         f->click(f->ui().cmdSend);
         QTRY_COMPARE_WITH_TIMEOUT(s->bytesAvailable(), qint64(7), NetTimeout);
@@ -95,14 +75,13 @@ private slots:
         s->close();
         QTRY_VERIFY_WITH_TIMEOUT(f->paneHas("Winsock:\tClosed\r\n"), NetTimeout);
         QTRY_COMPARE_WITH_TIMEOUT(f->ui().cmdConnect->text(), QStringLiteral("&Connect"), NetTimeout);
-        QVERIFY(f->ui().shpError->isLit());
-        QVERIFY(f->ui().fraMode->isEnabled());
+        QVERIFY(f->ui().shpError->isLit() && f->ui().fraMode->isEnabled());
         QCOMPARE(f->window->Winsock1.State(), qint16(Winsock::sckClosed));
     }
 
     void refusedConnectionReportsThreeLines()
     {
-        f->remote("localhost", unusedPort());
+        f->remote("localhost", ConsoleFixture::unusedPort());
         f->click(f->ui().cmdConnect);
         QTRY_VERIFY_WITH_TIMEOUT(f->paneHas("Winsock Error:\t10061\r\n"
                                            "* Description:\tConnection is forcefully rejected.\r\n"
@@ -114,14 +93,13 @@ private slots:
 
     void tcpServerAcceptsOneClient()
     {
-        const quint16 port = unusedPort();
+        const quint16 port = ConsoleFixture::unusedPort();
         f->chooseMode(true, true);
         f->local("127.0.0.1", port);
         f->click(f->ui().cmdConnect);
         QTRY_VERIFY_WITH_TIMEOUT(f->paneHas("Winsock:\tListening\r\n"), NetTimeout);
         QCOMPARE(f->ui().cmdConnect->text(), QStringLiteral("&Close"));
-        QVERIFY(f->ui().shpProg->isLit());
-        QVERIFY(!f->ui().cmdSend->isEnabled());
+        QVERIFY(f->ui().shpProg->isLit() && !f->ui().cmdSend->isEnabled());
 
         QTcpSocket first;
         first.connectToHost(QHostAddress::LocalHost, port);
@@ -131,29 +109,26 @@ private slots:
                                            + " to 127.0.0.1:" + QString::number(port) + "\r\n"),
                                  NetTimeout);
         QTRY_VERIFY_WITH_TIMEOUT(f->paneHas("Winsock:\tConnected to " + from + "\r\n"), NetTimeout);
-        QVERIFY(!f->paneHas("Accepting TCP connection from " + from + " to 127.0.0.1:" + QString::number(port) + "\r\nWinsock:\tClosed"));
         QVERIFY(!f->ui().cmdAutoPing->isEnabled()); // servers do not probe
 
         // The listener is gone: a second client does not get through.
         QTcpSocket second;
         second.connectToHost(QHostAddress::LocalHost, port);
-        const bool connected = second.waitForConnected(1000);
-        if (connected)
+        if (second.waitForConnected(1000))
             QVERIFY(second.waitForDisconnected(NetTimeout));
         QCOMPARE(f->window->Winsock1.State(), qint16(Winsock::sckConnected));
     }
 
     void udpServerAnswersTheSender()
     {
-        const quint16 port = unusedPort();
+        const quint16 port = ConsoleFixture::unusedPort();
         f->chooseMode(true, false);
         f->local("127.0.0.1", port);
         f->window->AddToMsgsBox("Kept", "across the bind\r\n");
         f->click(f->ui().cmdConnect);
         QTRY_VERIFY_WITH_TIMEOUT(f->paneHas("Winsock:\tOpen\r\n"), NetTimeout);
         QVERIFY(f->paneHas("Kept:\tacross the bind\r\n")); // a UDP server keeps the pane
-        QVERIFY(f->ui().cmdSend->isEnabled());
-        QVERIFY(!f->ui().cmdAutoPing->isEnabled());
+        QVERIFY(f->ui().cmdSend->isEnabled() && !f->ui().cmdAutoPing->isEnabled());
 
         QUdpSocket peer;
         QVERIFY(peer.bind(QHostAddress::LocalHost, 0));
@@ -186,51 +161,37 @@ private slots:
         QCOMPARE(f->ui().cmdConnect->text(), QStringLiteral("&Bind"));
     }
 
+    // Rows: server?, local address, local port, remote host, remote port, the lines in order.
     void refusedInputWritesOneLineEach_data()
     {
-        QTest::addColumn<bool>("server");
-        QTest::addColumn<QString>("localAddress");
-        QTest::addColumn<QString>("localPort");
-        QTest::addColumn<QString>("remoteHost");
-        QTest::addColumn<QString>("remotePort");
+        QTest::addColumn<QStringList>("input");
         QTest::addColumn<QStringList>("lines");
-        const QString remoteRange = "++ PEBKAC:\tRemote port must be a number between 1 and 65535\r\n";
-        const QString localRange = "++ PEBKAC:\tLocal port must be a number between 1 and 65535\r\n";
-        QTest::newRow("server without address and port")
-            << true << "" << "0" << "" << ""
-            << QStringList{"++ PEBKAC:\tA server needs a local address", localRange};
-        QTest::newRow("remote port 0") << false << "" << "" << "server01" << "0" << QStringList{remoteRange};
-        QTest::newRow("remote port 65536") << false << "" << "" << "server01" << "65536" << QStringList{remoteRange};
-        QTest::newRow("remote port empty") << false << "" << "" << "server01" << "" << QStringList{remoteRange};
-        QTest::newRow("remote port letters")
-            << false << "" << "" << "server01" << "ab"
-            << QStringList{"** Error 0xD:\t in frmMain.CheckPort; Type mismatch\r\n", remoteRange};
-        QTest::newRow("no remote host")
-            << false << "" << "" << "" << "80" << QStringList{"++ PEBKAC:\tYou must select a remote server\r\n"};
-        QTest::newRow("loopback refused")
-            << false << "" << "" << "127.0.0.1" << "80"
-            << QStringList{"++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\r\n"};
+        const QString remote = "++ PEBKAC:\tRemote port must be a number between 1 and 65535\r\n";
+        const QString local = "++ PEBKAC:\tLocal port must be a number between 1 and 65535\r\n";
+        QTest::newRow("server without address and port") << QStringList{"s", "", "0", "", ""} << QStringList{"++ PEBKAC:\tA server needs a local address", local};
+        QTest::newRow("remote port 0") << QStringList{"", "", "", "server01", "0"} << QStringList{remote};
+        QTest::newRow("remote port 65536") << QStringList{"", "", "", "server01", "65536"} << QStringList{remote};
+        QTest::newRow("remote port empty") << QStringList{"", "", "", "server01", ""} << QStringList{remote};
+        QTest::newRow("remote port letters") << QStringList{"", "", "", "server01", "ab"} << QStringList{"** Error 0xD:\t in frmMain.CheckPort; Type mismatch\r\n", remote};
+        QTest::newRow("no remote host") << QStringList{"", "", "", "", "80"} << QStringList{"++ PEBKAC:\tYou must select a remote server\r\n"};
+        QTest::newRow("loopback refused") << QStringList{"", "", "", "127.0.0.1", "80"} << QStringList{"++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\r\n"};
     }
     void refusedInputWritesOneLineEach()
     {
-        QFETCH(bool, server);
-        QFETCH(QString, localAddress);
-        QFETCH(QString, localPort);
-        QFETCH(QString, remoteHost);
-        QFETCH(QString, remotePort);
+        QFETCH(QStringList, input);
         QFETCH(QStringList, lines);
+        const bool server = !input[0].isEmpty();
         f->chooseMode(server, true);
-        f->ui().cboLocAddress->setEditText(localAddress);
-        f->ui().txtLocPort->setText(localPort);
-        f->ui().cboRemAddress->setEditText(remoteHost);
-        f->ui().txtRemPort->setText(remotePort);
+        f->ui().cboLocAddress->setEditText(input[1]);
+        f->ui().txtLocPort->setText(input[2]);
+        f->ui().cboRemAddress->setEditText(input[3]);
+        f->ui().txtRemPort->setText(input[4]);
         f->click(f->ui().cmdConnect);
         const QString pane = f->pane();
         qsizetype at = 0;
         for (const QString &line : lines) {
-            const qsizetype found = pane.indexOf(line, at);
-            QVERIFY2(found >= 0, qPrintable(pane));
-            at = found + 1;
+            at = pane.indexOf(line, at) + 1;
+            QVERIFY2(at > 0, qPrintable(pane));
         }
         QCOMPARE(pane.count("\r\n"), lines.size());
         QCOMPARE(f->window->Winsock1.State(), qint16(Winsock::sckClosed));

@@ -14,21 +14,16 @@
 //   mode server|client        protocol tcp|udp
 //   local <address> <port>    remote <host> <port>    (typed into the boxes)
 //   click <button>            a mouse click on cmdConnect, cmdSend, cmdAutoPing ...
-//   type <text>               typed into the send box
 //   pane                      the pane's lines, each as "| <line>"
 //   state                     "state <code> shown <code> autoping <0|1> timer2 <0|1>":
 //                             the socket's state, the state the window shows,
 //                             the AutoPing flag and whether its clock runs
-//   ticks                     "ticks <ms> ..." the AutoPing clock's ticks so far,
-//                             on a monotonic clock started with the driver
-//   logfile                   "logfile <path>"
 //   quit                      closes the window; the program ends
 //
 // Stdin at its end counts as "quit", and a copy left alone for MaxLifetimeMs
 // ends by itself: a test that dies never leaves a copy behind.
 
 #include "console/frmmain.h"
-#include "runlog/runlog.h"
 #include "startup/dialogs.h"
 #include "startup/globals.h"
 #include "startup/startup.h"
@@ -36,7 +31,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QSocketNotifier>
 #include <QTest>
@@ -56,18 +50,21 @@ void reply(const QString &text)
     std::fflush(stdout);
 }
 
+void replyPane()
+{
+    for (const QString &l : Globals::instance().frmMain().msgsText().split(QStringLiteral("\r\n")))
+        reply(QStringLiteral("| ") + l);
+}
+
 class StdoutDialogs final : public Dialogs
 {
 public:
-    void MsgBox(const QString &prompt) override { reply(QStringLiteral("dialog ") + oneLine(prompt)); }
+    void MsgBox(const QString &prompt) override { reply("dialog " + QString(prompt).replace(u'\r', u' ').replace(u'\n', u' ')); }
     QString InputBox(const QString &prompt, const QString &) override
     {
-        reply(QStringLiteral("dialog ") + oneLine(prompt));
+        MsgBox(prompt);
         return QString();
     }
-
-private:
-    static QString oneLine(QString text) { return text.replace(u'\r', u' ').replace(u'\n', u' '); }
 };
 
 // Types text into a line edit as a user would: all of it selected, then the new text.
@@ -84,11 +81,9 @@ class Driver : public QObject
 public:
     Driver()
     {
-        m_clock.start();
         m_input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_input, &QSocketNotifier::activated, this, [this] { readInput(); });
         QTimer::singleShot(MaxLifetimeMs, this, [this] { quit(); });
-        connect(&window().Timer2, &QTimer::timeout, this, [this] { m_ticks.append(m_clock.elapsed()); });
     }
 
 private:
@@ -116,10 +111,8 @@ private:
 
     void run(const QString &line)
     {
-        const qsizetype space = line.indexOf(u' ');
-        const QString command = line.left(space < 0 ? line.size() : space);
-        const QString rest = space < 0 ? QString() : line.mid(space + 1);
-        const QStringList args = rest.split(u' ', Qt::SkipEmptyParts);
+        QStringList args = line.split(u' ', Qt::SkipEmptyParts);
+        const QString command = args.takeFirst();
         QString error;
         if (command == QLatin1String("mode") && args.size() == 1) {
             click(args[0] == QLatin1String("server") ? ui().optMode_1 : ui().optMode_0, error);
@@ -133,26 +126,14 @@ private:
             typeInto(ui().txtRemPort, args[1]);
         } else if (command == QLatin1String("click") && args.size() == 1) {
             click(window().findChild<QAbstractButton *>(args[0]), error);
-        } else if (command == QLatin1String("type")) {
-            ui().txtSend->setFocus();
-            QTest::keyClicks(ui().txtSend, rest);
         } else if (command == QLatin1String("pane")) {
-            const QStringList lines = window().msgsText().split(QStringLiteral("\r\n"));
-            for (const QString &l : lines)
-                reply(QStringLiteral("| ") + l);
+            replyPane();
         } else if (command == QLatin1String("state")) {
             reply(QStringLiteral("state %1 shown %2 autoping %3 timer2 %4")
                       .arg(window().Winsock1.State())
                       .arg(window().LastState)
                       .arg(int(window().AutoPingOn))
                       .arg(int(window().Timer2.isActive())));
-        } else if (command == QLatin1String("ticks")) {
-            QStringList times;
-            for (qint64 t : std::as_const(m_ticks))
-                times.append(QString::number(t));
-            reply(QStringLiteral("ticks ") + times.join(u' '));
-        } else if (command == QLatin1String("logfile")) {
-            reply(QStringLiteral("logfile ") + Globals::instance().LogStream().fileName());
         } else if (command == QLatin1String("quit")) {
             reply(QStringLiteral("ok"));
             quit();
@@ -185,8 +166,6 @@ private:
 
     QSocketNotifier *m_input = nullptr;
     QByteArray m_pending;
-    QElapsedTimer m_clock;
-    QList<qint64> m_ticks;
 };
 
 } // namespace
@@ -199,10 +178,8 @@ int main(int argc, char *argv[])
 
     if (!Main()) {
         Globals &g = Globals::instance();
-        if (g.hasFrmMain()) {
-            for (const QString &l : g.frmMain().msgsText().split(QStringLiteral("\r\n")))
-                reply(QStringLiteral("| ") + l);
-        }
+        if (g.hasFrmMain())
+            replyPane();
         reply(QStringLiteral("failed"));
         Globals::reset();
         return 1;
