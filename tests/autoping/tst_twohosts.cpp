@@ -6,6 +6,8 @@
 #include "copydriver.h"
 #include "netnspair.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -104,6 +106,17 @@ private slots:
         QVERIFY2(pane.count(Answer) >= queries - 1, qPrintable(dump(pane)));
         QVERIFY2(pane.count(NoAnswer) <= 1, qPrintable(dump(pane)));
         QVERIFY2(pane.indexOf(Query) < pane.indexOf(Answer), qPrintable(dump(pane)));
+
+        // The client's log holds the same lines (its day's file, appended
+        // to by every run of this test).
+        QString log;
+        for (const QFileInfo &file : QDir(m_dir.path() + "/client/Selmarin").entryInfoList({"HOSTB_*.log"})) {
+            QFile f(file.filePath());
+            if (f.open(QIODevice::ReadOnly))
+                log += QString::fromUtf8(f.readAll());
+        }
+        QVERIFY2(log.count(u'\t' + Query + "\r\n") >= queries, qPrintable(log));
+        QVERIFY2(log.count(u'\t' + Answer + "\r\n") >= pane.count(Answer), qPrintable(log));
 
         // The server: the queries under the client's address, each answered.
         const QStringList served = server.pane();
