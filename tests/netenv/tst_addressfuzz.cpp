@@ -3,7 +3,7 @@
 // host texts, and a false one always gives a reason or an error line.  The
 // seed is fixed so a failure can be replayed.
 
-#include "adapterspec.h"
+#include "adaptertext.h"
 
 #include "netenv/checkaddress.h"
 #include "startup/globals.h"

@@ -1,7 +1,7 @@
 // The host text rules: characters, NetBIOS names, domain names, the machine's
 // own names, and the hand-over of dotted addresses to CheckIP.
 
-#include "adapterspec.h"
+#include "adaptertext.h"
 
 #include "netenv/checkaddress.h"
 #include "startup/globals.h"

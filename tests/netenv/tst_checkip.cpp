@@ -1,7 +1,7 @@
 // The dotted address rules (CheckIP) and the broadcast test (CheckIsBcst)
 // against fixed adapter snapshots.
 
-#include "adapterspec.h"
+#include "adaptertext.h"
 
 #include "netenv/checkaddress.h"
 #include "startup/globals.h"

@@ -1,7 +1,7 @@
 // The start-up check for a connected adapter, the list of own addresses, and
 // the adapter snapshot that this machine's interface list gives.
 
-#include "adapterspec.h"
+#include "adaptertext.h"
 
 #include "netenv/adapters.h"
 #include "netenv/localadapters.h"

@@ -5,14 +5,14 @@
 
 #include "support/fakes.h"
 
-inline AdapterSet Adapters(const QString &spec)
+inline AdapterSet Adapters(const QString &text)
 {
     const auto items = [](const QString &side) {
         QStringList list = side.isEmpty() ? QStringList() : side.split(u',');
         return list.replaceInStrings(QStringLiteral("_"), QString());
     };
     AdapterSet set;
-    for (const QString &adapter : spec.split(u';', Qt::SkipEmptyParts))
+    for (const QString &adapter : text.split(u';', Qt::SkipEmptyParts))
         set.append(MakeAdapter(items(adapter.section(u'|', 0, 0)), items(adapter.section(u'|', 1))));
     return set;
 }
