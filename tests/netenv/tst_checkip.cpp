@@ -1,7 +1,7 @@
 // The dotted address rules (CheckIP) and the broadcast test (CheckIsBcst)
 // against fixed adapter snapshots.
 
-#include "support/fakes.h"
+#include "adaptertext.h"
 
 #include "netenv/checkaddress.h"
 #include "startup/globals.h"
@@ -11,21 +11,18 @@
 namespace {
 
 const QString kUntouched = QStringLiteral("<as passed>");
+const QString kFirst = "Only numbers between:\r\n1 - 126\r\n..and..\r\n128 - 223..\r\nare valid in the 1st octet";
+const QString kBcst = "Broadcast IP addresses are not supported";
 
-const QString kFirstOctet = QStringLiteral(
-    "Only numbers between:\r\n1 - 126\r\n..and..\r\n128 - 223..\r\nare valid in the 1st octet");
-const QString kOctet = QStringLiteral(
-    "Only numbers between:\r\n0\r\n..and..\r\n255..\r\nare valid in the 2nd - 4th octets");
-const QString kBroadcast = QStringLiteral("Broadcast IP addresses are not supported");
-
-QString octetMessage(const QString &octet)
+QString octet(const QString &text)
 {
-    return octet + QStringLiteral(" is not a valid octet value; ") + QStringLiteral("\r\n") + kOctet;
+    return text + " is not a valid octet value; \r\n"
+                  "Only numbers between:\r\n0\r\n..and..\r\n255..\r\nare valid in the 2nd - 4th octets";
 }
 
-AdapterSet standardAdapter()
+QString errorLine(const char *number, const char *procedure, const char *description)
 {
-    return {MakeAdapter({QStringLiteral("192.0.2.10")}, {QStringLiteral("255.255.255.0")})};
+    return QStringLiteral("** Error 0x%1:\t in mdlMain.%2; %3\r\n").arg(number, procedure, description);
 }
 
 } // namespace
@@ -42,67 +39,39 @@ private slots:
     void broadcast();
 };
 
-// Rows: the address, the answer, the message (kUntouched: as passed), and the
-// error line written on the way ("" for none).  One adapter 192.0.2.10 with
-// the mask 255.255.255.0.
+// The address, the answer, the message (kUntouched: as passed), the error
+// line written on the way.  One adapter 192.0.2.10 / 255.255.255.0.
 void TestCheckIP::rules_data()
 {
     QTest::addColumn<QString>("ip");
     QTest::addColumn<bool>("answer");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("errorLine");
-
-    auto row = [](const char *name, const char *ip, bool answer, const QString &message,
-                  const QString &errorLine = QString()) {
-        QTest::newRow(name) << QString::fromLatin1(ip) << answer << message << errorLine;
+    const auto row = [](const char *ip, bool answer, const QString &message, const QString &line = {}) {
+        QTest::newRow(ip) << QString::fromLatin1(ip) << answer << message << line;
     };
 
-    // Own address: exact text only
-    row("own address", "192.0.2.10", false, QStringLiteral("Cannot connect to yourself"));
-    row("own address other spelling", "192.0.2.010", true, kUntouched);
-
-    // First octet
-    row("first 0", "0.1.2.3", false, kFirstOctet);
-    row("first 255", "255.1.2.3", false, kFirstOctet);
-    row("first 127", "127.0.0.1", false, QStringLiteral("LocalHost IP addresses (127.x.x.x) are not valid"));
-    const QString multicast = QStringLiteral("Multicast IP addresses (224.x.x.x - 239.x.x.x) are not supported");
-    row("first 224", "224.0.0.1", false, multicast);
-    row("first 239", "239.255.255.250", false, multicast);
-    const QString classD = QStringLiteral("Class 'D' IP addresses (240.x.x.x) are not supported");
-    row("first 240", "240.0.0.1", false, classD);
-    row("first 254", "254.1.1.1", false, classD);
-    row("first 1", "1.1.1.1", true, kUntouched);
-    row("first 126", "126.1.1.1", true, kUntouched);
-    row("first 128", "128.1.1.1", true, kUntouched);
-    row("first 223", "223.1.1.1", true, kUntouched);
-    row("first leading zeros", "010.1.1.1", true, kUntouched);
-    row("first 300", "300.1.1.1", false, kUntouched,
-        QStringLiteral("** Error 0x6:\t in mdlMain.CheckIP; Overflow\r\n"));
-    row("first empty", ".1.2.3", false, kUntouched,
-        QStringLiteral("** Error 0xD:\t in mdlMain.CheckIP; Type mismatch\r\n"));
-    row("empty text", "", false, kUntouched,
-        QStringLiteral("** Error 0xD:\t in mdlMain.CheckIP; Type mismatch\r\n"));
-
-    // Octet range
-    row("last 300", "10.0.0.300", false, octetMessage(QStringLiteral("300")));
-    row("second 256", "10.256.0.1", false, octetMessage(QStringLiteral("256")));
-    row("first bad octet wins", "10.999.300.1", false, octetMessage(QStringLiteral("999")));
-    row("fifth 300", "1.2.3.4.300", false, octetMessage(QStringLiteral("300")));
-    row("trailing dot", "10.1.1.", false, octetMessage(QString()));
-    row("inner empty", "10..1.1", false, octetMessage(QString()));
-    row("range before broadcast", "10.0.300.255", false, octetMessage(QStringLiteral("300")));
-
-    // Broadcast
-    row("subnet broadcast", "192.0.2.255", false, kBroadcast);
-    row("subnet zero", "192.0.2.0", false, kBroadcast);
-    row("other net .255", "10.0.0.255", false, kBroadcast);
-    row("other net .0", "172.16.5.0", false, kBroadcast);
-    row("host", "192.0.2.1", true, kUntouched);
-    row("other host", "10.0.0.1", true, kUntouched);
-    row("five octets", "1.2.3.4.5", true, kUntouched);
-    row("five octets, broadcast in the first four", "1.2.3.255.5", false, kBroadcast);
-    row("three octets", "10.1.1", false, kBroadcast,
-        QStringLiteral("** Error 0x9:\t in mdlMain.CheckIsBcst; Subscript out of range\r\n"));
+    const auto rows = [&](bool answer, const QString &message, std::initializer_list<const char *> ips) {
+        for (const char *ip : ips)
+            row(ip, answer, message);
+    };
+    row("192.0.2.10", false, "Cannot connect to yourself");
+    // The own address only as exact text; leading zeros; the first octet's bounds.
+    rows(true, kUntouched, {"192.0.2.010", "010.1.1.1", "1.1.1.1", "126.1.1.1", "128.1.1.1", "223.1.1.1", "1.2.3.4.5"});
+    rows(false, kFirst, {"0.1.2.3", "255.1.2.3"});
+    row("127.0.0.1", false, "LocalHost IP addresses (127.x.x.x) are not valid");
+    rows(false, "Multicast IP addresses (224.x.x.x - 239.x.x.x) are not supported", {"224.0.0.1", "239.255.255.250"});
+    rows(false, "Class 'D' IP addresses (240.x.x.x) are not supported", {"240.0.0.1", "254.1.1.1"});
+    rows(false, kBcst, {"192.0.2.255", "172.16.5.0", "1.2.3.255.5"});
+    row("300.1.1.1", false, kUntouched, errorLine("6", "CheckIP", "Overflow"));
+    row(".1.2.3", false, kUntouched, errorLine("D", "CheckIP", "Type mismatch"));
+    row("", false, kUntouched, errorLine("D", "CheckIP", "Type mismatch"));
+    row("10.256.0.1", false, octet("256"));
+    row("10.999.300.1", false, octet("999")); // the first bad octet wins
+    row("1.2.3.4.300", false, octet("300"));
+    row("10.1.1.", false, octet(QString()));
+    row("10.0.300.255", false, octet("300")); // range before broadcast
+    row("10.1.1", false, kBcst, errorLine("9", "CheckIsBcst", "Subscript out of range"));
 }
 
 void TestCheckIP::rules()
@@ -111,9 +80,8 @@ void TestCheckIP::rules()
     QFETCH(bool, answer);
     QFETCH(QString, message);
     QFETCH(QString, errorLine);
-
     TestGlobals t;
-    Globals::instance().adapterSet = standardAdapter();
+    Globals::instance().adapterSet = Adapters("192.0.2.10|255.255.255.0");
     QString got = kUntouched;
     QCOMPARE(CheckIP(ip, got), answer);
     QCOMPARE(got, message);
@@ -124,108 +92,64 @@ void TestCheckIP::withoutSnapshot()
 {
     TestGlobals t;
     QString got = kUntouched;
-    QVERIFY(!CheckIP(QStringLiteral("10.0.0.1"), got));
+    QVERIFY(!CheckIP("10.0.0.1", got));
     QCOMPARE(got, kUntouched);
-    QCOMPARE(t.sink.text(), QStringLiteral("** Error 0x5B:\t in mdlMain.CheckIP; "
-                                           "Object variable or With block variable not set\r\n"));
-
-    t.sink.lines.clear();
-    QVERIFY(CheckIsBcst(QStringLiteral("10.0.0.1").split(u'.')));
-    QCOMPARE(t.sink.text(), QStringLiteral("** Error 0x5B:\t in mdlMain.CheckIsBcst; "
-                                           "Object variable or With block variable not set\r\n"));
+    QVERIFY(CheckIsBcst(QStringList{"10", "0", "0", "1"}));
+    const char *notSet = "Object variable or With block variable not set";
+    QCOMPARE(t.sink.text(), errorLine("5B", "CheckIP", notSet) + errorLine("5B", "CheckIsBcst", notSet));
 }
 
-// Rows: adapters as lists of (addresses, masks), the address, whether it
-// counts as broadcast, and the error line on the way.
-using AdapterRows = QList<QPair<QStringList, QStringList>>;
-
+// The adapters (see Adapters()), the address, whether it counts as broadcast,
+// the error line on the way.
 void TestCheckIP::broadcast_data()
 {
-    QTest::addColumn<AdapterRows>("adapters");
+    QTest::addColumn<QString>("adapters");
     QTest::addColumn<QString>("ip");
     QTest::addColumn<bool>("broadcast");
     QTest::addColumn<QString>("errorLine");
-
-    const QStringList one{QStringLiteral("192.0.2.10")};
-    auto single = [&](const char *mask) {
-        return AdapterRows{{one, {QString::fromLatin1(mask)}}};
+    const auto row = [](const char *adapters, const char *ip, bool broadcast, const QString &line = {}) {
+        QTest::addRow("%s %s", adapters, ip) << QString(adapters) << QString(ip) << broadcast << line;
     };
-    auto row = [](const char *name, const AdapterRows &adapters, const char *ip, bool broadcast,
-                  const QString &errorLine = QString()) {
-        QTest::newRow(name) << adapters << QString::fromLatin1(ip) << broadcast << errorLine;
+    const char *s24 = "192.0.2.10|255.255.255.0", *s16 = "192.0.2.10|255.255.0.0";
+    const char *s25 = "192.0.2.10|255.255.255.128", *s0 = "192.0.2.10|0.0.0.0";
+    const char *hostOnly = "192.0.2.10|255.255.255.255;198.51.100.7|255.255.255.255";
+    const char *emptyMasks = "192.0.2.10|_;198.51.100.7|_";
+    const char *two = "192.0.2.10|255.255.255.0;10.1.2.3|255.255.0.0";
+
+    const auto rows = [&](const char *adapters, bool broadcast, std::initializer_list<const char *> ips) {
+        for (const char *ip : ips)
+            row(adapters, ip, broadcast);
     };
-
-    const AdapterRows s24 = single("255.255.255.0");
-    row("/24 .255", s24, "192.0.2.255", true);
-    row("/24 .0", s24, "192.0.2.0", true);
-    row("/24 host", s24, "192.0.2.1", false);
-    row("/24 any network", s24, "203.0.113.255", true);
-
-    const AdapterRows s16 = single("255.255.0.0");
-    row("/16 x.x.0.255", s16, "10.1.0.255", true);
-    row("/16 x.x.2.255", s16, "10.1.2.255", false);
-    row("/16 x.x.255.255", s16, "10.1.255.255", true);
-    row("/16 x.x.0.0", s16, "10.1.0.0", true);
-
-    const AdapterRows s25 = single("255.255.255.128");
-    row("/25 .0", s25, "10.0.0.0", true);
-    row("/25 .127", s25, "10.0.0.127", true);
-    row("/25 .128", s25, "10.0.0.128", true);
-    row("/25 .255", s25, "10.0.0.255", true);
-    row("/25 .5", s25, "10.0.0.5", false);
-    row("/25 .129", s25, "10.0.0.129", false);
-
-    const AdapterRows s0 = single("0.0.0.0");
-    row("mask 0.0.0.0 host", s0, "10.0.0.1", false);
-    row("mask 0.0.0.0 all ones", s0, "255.255.255.255", true);
-
-    const AdapterRows hostOnly{{one, {QStringLiteral("255.255.255.255")}},
-                               {{QStringLiteral("198.51.100.7")}, {QStringLiteral("255.255.255.255")}}};
-    row("only /32 .255", hostOnly, "10.0.0.255", false);
-    row("only /32 .0", hostOnly, "192.0.2.0", false);
-    row("only /32 three octets", hostOnly, "10.1.1", false);
-
-    const AdapterRows emptyMasks{{one, {QString()}}, {{QStringLiteral("198.51.100.7")}, {QString()}}};
-    row("only empty masks", emptyMasks, "10.0.0.1", true);
-    row("only empty masks three octets", emptyMasks, "10.1.1", true);
-    row("no adapters", AdapterRows{}, "10.0.0.1", true);
-    row("mask without address", AdapterRows{{{}, {QStringLiteral("255.255.255.0")}}}, "10.0.0.1", true);
-    row("mask without address, /32 elsewhere",
-        AdapterRows{{{}, {QStringLiteral("255.255.255.0")}}, {one, {QStringLiteral("255.255.255.255")}}},
-        "10.0.0.255", false);
-
-    const AdapterRows two{{one, {QStringLiteral("255.255.255.0")}},
-                          {{QStringLiteral("10.1.2.3")}, {QStringLiteral("255.255.0.0")}}};
-    row("neither mask", two, "10.1.0.127", false);
-    row("neither mask, ones under /16", two, "10.1.255.7", false);
-    row("second adapter /16 broadcast", two, "10.9.0.255", true);
-
-    row("three octets", s24, "10.1.1", true,
-        QStringLiteral("** Error 0x9:\t in mdlMain.CheckIsBcst; Subscript out of range\r\n"));
-    row("five octets", s24, "1.2.3.4.5", false);
-    row("short mask", single("255.255.255"), "10.0.0.1", true,
-        QStringLiteral("** Error 0x9:\t in mdlMain.CheckIsBcst; Subscript out of range\r\n"));
-    row("mask part not a number", single("255.255.x.0"), "10.0.0.1", true,
-        QStringLiteral("** Error 0xD:\t in mdlMain.CheckIsBcst; Type mismatch\r\n"));
-    row("mask part above 255", single("255.255.256.0"), "10.0.0.1", true,
-        QStringLiteral("** Error 0x6:\t in mdlMain.CheckIsBcst; Overflow\r\n"));
-    row("broadcast found before a bad mask",
-        AdapterRows{{one, {QStringLiteral("255.255.255.0"), QStringLiteral("bad")}}}, "10.0.0.255", true);
+    rows(s24, true, {"192.0.2.0", "203.0.113.255"}); // any network
+    rows(s24, false, {"192.0.2.1", "1.2.3.4.5"});
+    rows(s16, true, {"10.1.0.255", "10.1.255.255", "10.1.0.0"});
+    rows(s16, false, {"10.1.2.255"});
+    rows(s25, true, {"10.0.0.0", "10.0.0.127", "10.0.0.128", "10.0.0.255"});
+    rows(s25, false, {"10.0.0.5", "10.0.0.129"});
+    rows(s0, false, {"10.0.0.1"});
+    rows(s0, true, {"255.255.255.255"});
+    rows(hostOnly, false, {"10.0.0.255", "192.0.2.0", "10.1.1"});
+    rows(emptyMasks, true, {"10.0.0.1", "10.1.1"});
+    rows("", true, {"10.0.0.1"});
+    rows("|255.255.255.0", true, {"10.0.0.1"});
+    rows("|255.255.255.0;192.0.2.10|255.255.255.255", false, {"10.0.0.255"});
+    rows(two, false, {"10.1.0.127", "10.1.255.7"});
+    rows(two, true, {"10.9.0.255"});
+    row(s24, "10.1.1", true, errorLine("9", "CheckIsBcst", "Subscript out of range"));
+    row("192.0.2.10|255.255.255", "10.0.0.1", true, errorLine("9", "CheckIsBcst", "Subscript out of range"));
+    row("192.0.2.10|255.255.x.0", "10.0.0.1", true, errorLine("D", "CheckIsBcst", "Type mismatch"));
+    row("192.0.2.10|255.255.256.0", "10.0.0.1", true, errorLine("6", "CheckIsBcst", "Overflow"));
+    row("192.0.2.10|255.255.255.0,bad", "10.0.0.255", true); // found before the bad mask
 }
 
 void TestCheckIP::broadcast()
 {
-    QFETCH(AdapterRows, adapters);
+    QFETCH(QString, adapters);
     QFETCH(QString, ip);
     QFETCH(bool, broadcast);
     QFETCH(QString, errorLine);
-
     TestGlobals t;
-    AdapterSet set;
-    for (const auto &adapter : adapters)
-        set.append(MakeAdapter(adapter.first, adapter.second));
-    Globals::instance().adapterSet = set;
-
+    Globals::instance().adapterSet = Adapters(adapters);
     QCOMPARE(CheckIsBcst(ip.split(u'.')), broadcast);
     QCOMPARE(t.sink.text(), errorLine);
 }

@@ -42,9 +42,3 @@ struct ServerFolder
     }
     QList<PaneLine> &lines() { return globals.sink.lines; }
 };
-
-inline QString FileErrorSentence(const QString &procedure, const QString &description)
-{
-    return QStringLiteral(" in mdlMain.") + procedure + QStringLiteral("; ") + description
-           + QStringLiteral("\r\n");
-}
