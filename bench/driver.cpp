@@ -124,13 +124,7 @@ public:
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Selmarin"));
-    QApplication::setOrganizationName(QStringLiteral("Selmarin"));
-    QApplication::setDesktopFileName(QStringLiteral("io.github.selmarin.Selmarin"));
-    QMap<int, QString> icons;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icons.insert(size, QStringLiteral(":/icons/selmarin-%1.png").arg(size));
-    QApplication::setWindowIcon(SizedIcon(icons));
+    DescribeApplication(); // as the program does, so start-up costs the same
 
     FirstPaint firstPaint;
     app.installEventFilter(&firstPaint);

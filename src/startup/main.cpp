@@ -5,21 +5,11 @@
 #include "console/frmmain.h"
 
 #include <QApplication>
-#include <QIcon>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Selmarin"));
-    QApplication::setOrganizationName(QStringLiteral("Selmarin"));
-    // The menu entry's name, so the desktop matches the windows to it, and
-    // the icon every window shows.  The icon comes as PNGs rendered from the
-    // SVG: Qt reads SVG only with an extra plugin.
-    QApplication::setDesktopFileName(QStringLiteral("io.github.selmarin.Selmarin"));
-    QMap<int, QString> icons;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icons.insert(size, QStringLiteral(":/icons/selmarin-%1.png").arg(size));
-    QApplication::setWindowIcon(SizedIcon(icons));
+    DescribeApplication();
 
     Main();
     // A start-up that stopped after writing its report has made the main

@@ -1,5 +1,6 @@
 #include "windowicon.h"
 
+#include <QApplication>
 #include <QIconEngine>
 #include <QPainter>
 #include <QPixmap>
@@ -62,4 +63,18 @@ private:
 QIcon SizedIcon(const QMap<int, QString> &files)
 {
     return QIcon(new SizedIconEngine(files));
+}
+
+void DescribeApplication()
+{
+    QApplication::setApplicationName(QStringLiteral("Selmarin"));
+    QApplication::setOrganizationName(QStringLiteral("Selmarin"));
+    // The menu entry's name, so the desktop matches the windows to it.  The
+    // icon comes as PNGs rendered from the SVG: Qt reads SVG only with an
+    // extra plugin.
+    QApplication::setDesktopFileName(QStringLiteral("io.github.selmarin.Selmarin"));
+    QMap<int, QString> icons;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icons.insert(size, QStringLiteral(":/icons/selmarin-%1.png").arg(size));
+    QApplication::setWindowIcon(SizedIcon(icons));
 }

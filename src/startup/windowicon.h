@@ -13,3 +13,8 @@
 
 // files maps an edge length in pixels to the file drawn for that size.
 QIcon SizedIcon(const QMap<int, QString> &files);
+
+// Names the application and gives every window the program's icon (the PNGs
+// of the resource file, which the executable links): called once, right
+// after the QApplication is made.
+void DescribeApplication();
