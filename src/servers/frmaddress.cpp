@@ -9,7 +9,6 @@
 #include "startup/globals.h"
 #include "ui_frmaddress.h"
 
-#include <QHash>
 
 namespace {
 
@@ -24,34 +23,6 @@ template <typename Body>
 void Quietly(Body &&body)
 {
     TryRun(std::forward<Body>(body), [](const RuntimeError &) {});
-}
-
-// Appends each text that the list lacks, in order.  Texts appended earlier in
-// the same call take part in the comparison.
-void AppendMissing(ServerList &list, const QStringList &texts, Qt::CaseSensitivity cs)
-{
-    const auto key = [cs](const QString &text) {
-        return cs == Qt::CaseSensitive ? text : text.toLower();
-    };
-    QHash<QString, qsizetype> firstAt;
-    for (qsizetype i = 1; i <= list.Count(); ++i) {
-        const QString k = key(list.Item(i));
-        if (!firstAt.contains(k))
-            firstAt.insert(k, i);
-    }
-    for (qsizetype n = 1; n <= texts.size(); ++n) {
-        WalkTo(n);
-        const QString k = key(texts.at(n - 1));
-        const auto found = firstAt.constFind(k);
-        if (found != firstAt.constEnd()) {
-            WalkTo(*found);
-            continue;
-        }
-        WalkThrough(list.Count());
-        list.Add(texts.at(n - 1));
-        firstAt.insert(k, list.Count());
-    }
-    WalkThrough(texts.size());
 }
 
 // The list becomes exactly the texts, in order, duplicates included.
@@ -180,7 +151,7 @@ void FrmAddress::cmdSave_Click()
             // A file that is missing or does not load has already been
             // reported by LoadServers; the list then becomes the shown entries.
             if (LoadServers(list))
-                AppendMissing(list, shownEntries(), Qt::CaseSensitive);
+                list.AppendMissing(shownEntries(), Qt::CaseSensitive);
             else
                 ReplaceWith(list, shownEntries());
         } else if (answer == QLatin1String("O")) {
@@ -197,7 +168,7 @@ void FrmAddress::cmdSave_Click()
 void FrmAddress::cmdOK_Click()
 {
     Quietly([&] {
-        AppendMissing(Globals::instance().serverList(), shownEntries(), Qt::CaseInsensitive);
+        Globals::instance().serverList().AppendMissing(shownEntries(), Qt::CaseInsensitive);
         done(QDialog::Accepted);
     });
 }

@@ -179,26 +179,12 @@ bool LoadServers(ServerList &list)
         if (servers.isEmpty())
             Fail(QStringLiteral("There must be at least one \"Servers\" node"));
 
+        QStringList texts;
+        texts.reserve(servers.size());
+        for (const QDomElement &server : servers)
+            texts.append(EntryText(server));
         // Exact, letter-case-sensitive: the first equal entry ends a search.
-        QHash<QString, qsizetype> firstAt;
-        for (qsizetype i = 1; i <= list.Count(); ++i) {
-            const QString entry = list.Item(i);
-            if (!firstAt.contains(entry))
-                firstAt.insert(entry, i);
-        }
-        for (qsizetype n = 1; n <= servers.size(); ++n) {
-            WalkTo(n);
-            const QString text = EntryText(servers.at(n - 1));
-            const auto found = firstAt.constFind(text);
-            if (found != firstAt.constEnd()) {
-                WalkTo(*found);
-                continue;
-            }
-            WalkThrough(list.Count());
-            list.Add(text);
-            firstAt.insert(text, list.Count());
-        }
-        WalkThrough(servers.size());
+        list.AppendMissing(texts, Qt::CaseSensitive);
     });
 }
 

@@ -18,6 +18,12 @@ public:
     void Clear() { m_items.clear(); }
     const QStringList &items() const { return m_items; }
 
+    // Appends each text that the list lacks, in order; texts appended
+    // earlier in the same call take part in the comparison.  The walks count
+    // with 16-bit positions (walk16.h): past 32,767 they stop with 6
+    // "Overflow", keeping what was appended before.
+    void AppendMissing(const QStringList &texts, Qt::CaseSensitivity cs);
+
 private:
     QStringList m_items;
 };
