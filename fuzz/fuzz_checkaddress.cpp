@@ -7,9 +7,11 @@
 // address CheckIP accepts has pieces of 0 to 255 only, the first neither 0,
 // 127 nor 224 and above.
 
-#include "fuzzglobals.h"
+#include "fuzzsupport.h"
 
-#include "netenv/checkaddress.h"
+#include "base/dialogs.h"
+#include "netenv/addressrules.h"
+#include "netenv/localadapters.h"
 
 #include <QString>
 
@@ -18,12 +20,24 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    FuzzGlobals &fuzz = FuzzGlobals::get();
+    struct NoDialogs final : Dialogs
+    {
+        void MsgBox(const QString &) override {}
+        QString InputBox(const QString &, const QString &) override { return {}; }
+    };
+    static PinnedEnvironment env;
+    static OneAdapter source;
+    static NoDialogs dialogs;
+    static CountingSink sink;
+    static LocalAdapters adapters(source, dialogs, sink);
+    [[maybe_unused]] static const bool connected = adapters.CheckConnected();
+    static const AddressRules rules(env, adapters, sink);
+
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
 
     const QString untouched = QStringLiteral("untouched");
     QString message = untouched;
-    if (CheckAddress(text, message)) {
+    if (rules.CheckAddress(text, message)) {
         if (message != untouched)
             std::abort();
     }
@@ -36,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             dotted += c;
     }
     message = untouched;
-    const qsizetype reported = fuzz.globals.sink.lines.size();
-    if (CheckIP(dotted, message)) {
+    const int reported = sink.lines;
+    if (rules.CheckIP(dotted, message)) {
         if (message != untouched)
             std::abort();
         const QStringList pieces = dotted.split(u'.');
@@ -50,9 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const int first = pieces.first().toInt();
         if (first == 0 || first == 127 || first >= 224)
             std::abort();
-    } else if (message == untouched && fuzz.globals.sink.lines.size() == reported) {
+    } else if (message == untouched && sink.lines == reported) {
         std::abort(); // refused without a reason and without a report
     }
-    fuzz.globals.sink.lines.clear();
     return 0;
 }

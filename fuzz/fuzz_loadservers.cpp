@@ -1,38 +1,27 @@
-// Fuzzes reading the server list file: the input bytes become Servers.xml in
-// the program folder and LoadServers reads them into a fresh list.  Besides
-// crashes and undefined behaviour it checks that a load that answers true
-// took at least one entry, that every entry is trimmed text, and that a load
-// that answers false has reported why.
-
-#include "fuzzglobals.h"
+// Fuzzes reading the server list file: ServerFile reads the input bytes as
+// Servers.xml.  Besides crashes, undefined behaviour and runaway time or
+// memory (the reader's limits), it checks that a document that reads has
+// trimmed entries only, and that a failure always says why.
 
 #include "servers/serverfile.h"
-#include "servers/serverlist.h"
 
-#include <QFile>
+#include <QBuffer>
 
 #include <cstdint>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    FuzzGlobals &fuzz = FuzzGlobals::get();
-    {
-        QFile file(fuzz.serversFile());
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            std::abort();
-        file.write(reinterpret_cast<const char *>(data), qint64(size));
-    }
-    ServerList list;
-    fuzz.globals.sink.lines.clear();
-    if (LoadServers(list)) {
-        if (list.Count() == 0)
-            std::abort();
-        for (const QString &entry : list.items()) {
+    QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    QBuffer device(&bytes);
+    device.open(QIODevice::ReadOnly);
+    ServerFile file;
+    if (file.read(device)) {
+        for (const QString &entry : file.entries()) {
             if (entry != entry.trimmed())
                 std::abort();
         }
-    } else if (fuzz.globals.sink.lines.isEmpty()) {
+    } else if (file.errorString().isEmpty() && file.refusal().isEmpty()) {
         std::abort();
     }
     return 0;

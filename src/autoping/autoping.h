@@ -2,12 +2,12 @@
 // AutoPing: an end-to-end probe between two copies of the tool.
 //
 // The client sends the query once a second; a copy in server mode answers
-// every query at once with the response (see the data-arrival handler).  At
-// each tick the probe first sends its query, then looks whether a response
-// came since the tick before: each query has one interval to be answered.
-// Both texts travel bare, one send each, without a line ending.
+// every query at once with the response (see the session's data-arrival
+// handler).  At each tick the probe first sends its query, then looks whether
+// a response came since the tick before: each query has one interval to be
+// answered.  Both texts travel bare, one send each, without a line ending.
 
-#include "startup/msgsink.h"
+#include "base/msgsink.h"
 
 #include <QObject>
 #include <QTimer>
@@ -15,11 +15,13 @@
 inline const QString AutoPingQuery = QStringLiteral("++ AutoPing Query ++");
 inline const QString AutoPingResponse = QStringLiteral("++ AutoPing Response ++");
 
-// What the probe needs of the window: its send function and its pane.
-class ProbeWindow : public MsgSink
+// What the probe needs to send its query: the one send function of the
+// session (it echoes what it sends).  False when the text was empty or the
+// send failed.
+class ProbeLink
 {
 public:
-    // Sends text; false when the text was empty or the send failed.
+    virtual ~ProbeLink() = default;
     virtual bool Send(const QString &text) = 0;
 };
 
@@ -27,21 +29,28 @@ class AutoPing : public QObject
 {
     Q_OBJECT
 public:
-    explicit AutoPing(ProbeWindow &window, QObject *parent = nullptr);
-
-    // The probe runs.  Cleared elsewhere (state display, Connect button,
-    // close and error events) to stop it: the timer then stops itself at its
-    // next tick.
-    bool AutoPingOn = false;
-    // A response arrived since the probe last looked.  Kept between runs.
-    bool PingAnswered = false;
-    // The probe's clock: Interval, precise, so ticks do not drift.
+    // The probe's clock, precise, so ticks do not drift.
     static constexpr int Interval = 1000; // ms
-    QTimer Timer2;
 
-    void cmdAutoPing_Click();
-    void Timer2_Timer();
+    AutoPing(ProbeLink &link, MsgSink &report, QObject *parent = nullptr);
+
+    // Starts the clock; the first query goes out one interval later.
+    void start();
+    // Stops the probe without a line.  Harmless when it does not run.
+    void stop();
+    bool isRunning() const { return m_on; }
+
+    // A response arrived: it counts for the next tick.  Kept between runs, so
+    // a response that came after the last tick of a run counts for the first
+    // tick of the next.
+    void noteResponse() { m_answered = true; }
 
 private:
-    ProbeWindow &m_window;
+    void Timer2_Timer();
+
+    ProbeLink &m_link;
+    MsgSink &m_report;
+    bool m_on = false;        // AutoPingOn
+    bool m_answered = false;  // PingAnswered
+    QTimer m_timer;           // Timer2
 };

@@ -1,12 +1,17 @@
 #include "frmmain.h"
 
 #include "accessibility.h"
+#include "servers/frmaddress.h"
 #include "ui_frmmain.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
 
-FrmMain::FrmMain(QWidget *parent) : QWidget(parent), ui(new Ui::FrmMain)
+FrmMain::FrmMain(const ConsoleContext &context, QWidget *parent)
+    : QWidget(parent),
+      m_context(context),
+      ui(new Ui::FrmMain),
+      m_session(context.tables, context.rules, *this)
 {
     ui->setupUi(this);
     ui->optMode->setId(ui->optMode_0, 0);
@@ -78,18 +83,11 @@ void FrmMain::connectHandlers()
     connect(ui->cmdSend, &QPushButton::clicked, this, &FrmMain::cmdSend_Click);
     connect(ui->cmdAutoPing, &QPushButton::clicked, this, &FrmMain::cmdAutoPing_Click);
 
-    connect(&Winsock1, &Winsock::CloseEvent, this, &FrmMain::Winsock1_Close);
-    connect(&Winsock1, &Winsock::ConnectEvent, this, &FrmMain::Winsock1_Connect);
-    connect(&Winsock1, &Winsock::ConnectionRequest, this, &FrmMain::Winsock1_ConnectionRequest);
-    connect(&Winsock1, &Winsock::DataArrival, this, &FrmMain::Winsock1_DataArrival);
-    connect(&Winsock1, &Winsock::Error, this, &FrmMain::Winsock1_Error);
-    connect(&Winsock1, &Winsock::SendComplete, this, &FrmMain::Winsock1_SendComplete);
-    connect(&Winsock1, &Winsock::SendProgress, this, &FrmMain::Winsock1_SendProgress);
-
-    connect(&Winsock1, &Winsock::stateTouched, this, &FrmMain::armStateWatch);
-    Timer1.setSingleShot(true);
-    Timer1.setTimerType(Qt::PreciseTimer);
-    connect(&Timer1, &QTimer::timeout, this, &FrmMain::Timer1_Timer);
+    // What the session reports, shown.
+    connect(&m_session, &Session::stateShown, this, &FrmMain::ShowState);
+    connect(&m_session, &Session::displayStale, this, &FrmMain::ShowState);
+    connect(&m_session, &Session::statusShown, this, &FrmMain::ShowStatus);
+    connect(&m_session, &Session::senderShown, this, &FrmMain::showSender);
 }
 
 void FrmMain::setDefaultButton(QPushButton *button)

@@ -3,126 +3,108 @@
 // UDP, fills in the local and remote ends, opens and closes the one socket,
 // sends typed text and watches the messages pane and the three status lights.
 //
-// The handlers keep the names of the controls and events they serve
-// (cmdConnect_Click, Winsock1_DataArrival ...) and are grouped by concern
-// across the files of this folder:
-//   frmmain.cpp       the form, fonts, keyboard (Enter and the default button)
-//   msgspane.cpp      AddToMsgsBox: the messages pane and the log
-//   modes.cpp         mode, protocol and local port handlers
-//   showstate.cpp     ShowState, ShowStatus
-//   openclose.cpp     cmdConnect_Click, CheckPort, OpenIt
-//   socketevents.cpp  the Winsock1_* event handlers
-//   sending.cpp       Send, cmdSend_Click
-//   lifecycle.cpp     Form_Load, Form_Unload, Form_Terminate, the state watch
-//   remotes.cpp       cmdRemotes_Click
+// The window only displays: its Session (session/session.h) holds the socket,
+// the AutoPing probe, the mode and protocol and the state watch.  The
+// handlers keep the names of the controls they serve (cmdConnect_Click ...):
+// they read the controls, call the session and show what it reports.  They
+// are grouped by concern across the files of this folder:
+//   frmmain.cpp    the form, fonts, keyboard (Enter and the default button),
+//                  the wiring of controls and session
+//   msgspane.cpp   AddToMsgsBox: the messages pane and the log
+//   modes.cpp      mode, protocol and local port handlers
+//   showstate.cpp  ShowState, ShowStatus
+//   openclose.cpp  cmdConnect_Click
+//   sending.cpp    cmdSend_Click, cmdAutoPing_Click
+//   lifecycle.cpp  Form_Load, Form_Unload, Form_Terminate
+//   remotes.cpp    cmdRemotes_Click (the address list editor)
 
-#include "autoping/autoping.h"
-#include "socket/winsock.h"
+#include "base/msgsink.h"
+#include "session/session.h"
 
-#include <QPointer>
-#include <QTimer>
+#include <QString>
 #include <QWidget>
+
+#include <memory>
 
 namespace Ui {
 class FrmMain;
 }
+class AddressRules;
+class Dialogs;
+class FrmAddress;
+class LocalAdapters;
 class PaneFeed;
 class QPushButton;
+class RunLog;
+class ServerList;
+struct NameTables;
 
-class FrmMain : public QWidget, public ProbeWindow
+// What the window works with, made by the program's root before it.
+struct ConsoleContext
+{
+    const NameTables &tables;
+    RunLog &log;
+    LocalAdapters &adapters;
+    const AddressRules &rules;
+    ServerList &servers;
+    QString serversPath;
+    Dialogs &dialogs;
+};
+
+class FrmMain : public QWidget, public MsgSink
 {
     Q_OBJECT
 public:
-    explicit FrmMain(QWidget *parent = nullptr);
+    explicit FrmMain(const ConsoleContext &context, QWidget *parent = nullptr);
     ~FrmMain() override;
 
-    // The form's controls (tests drive the window through them).
-    Ui::FrmMain &form() { return *ui; }
+    // Fills the window, starts the state watch and shows it; a failure shows
+    // a message box instead.
+    void Form_Load();
 
-    // Messages pane
+    // The messages pane: every line the program tells the user.
     void AddToMsgsBox(const QString &speaker, const QString &sentence) override;
     // The pane's text as the program wrote it (line ends as CR LF).
     QString msgsText() const;
 
-    // State display
-    void ShowState();
-    void ShowStatus(const QString &status);
-
-    // Opening and closing
-    void cmdConnect_Click();
-    bool CheckPort(const QString &port);
-    void OpenIt();
-
-    // Sending
-    bool Send(const QString &text) override;
-    void cmdSend_Click();
-
-    // Mode, protocol, local port
-    void optMode_Click(int index);
-    void optProtocol_Click(int index);
-    void txtLocPort_Change();
-
-    // Socket events
-    void Winsock1_Close();
-    void Winsock1_Connect();
-    void Winsock1_ConnectionRequest(qint32 requestID);
-    void Winsock1_DataArrival(qint32 bytesTotal);
-    void Winsock1_Error(qint16 number, const QString &description, qint32 scode,
-                        const QString &source, const QString &helpFile, qint32 helpContext,
-                        bool *cancelDisplay);
-    void Winsock1_SendComplete();
-    void Winsock1_SendProgress(qint32 bytesSent, qint32 bytesRemaining);
-
-    // Lifecycle and the state watch
-    void Form_Load();
-    void Form_Unload();
-    void Form_Terminate();
-    void Timer1_Timer();
-
-    // The address list editor
-    void cmdRemotes_Click();
-
-    // AutoPing
-    void cmdAutoPing_Click() { AutoPingProbe.cmdAutoPing_Click(); }
-
-    Winsock Winsock1;
-    AutoPing AutoPingProbe{*this};
-
-    // Window variables
-    bool ServerMode = false;
-    bool UseTCP = false;
-    qint16 LastState = 0;
-    bool &AutoPingOn = AutoPingProbe.AutoPingOn;
-    bool &PingAnswered = AutoPingProbe.PingAnswered;
-
-    // The state watch.  It runs only when the socket reports that its state
-    // may have changed (see lifecycle.cpp), so an idle window costs nothing.
-    QTimer Timer1;
-    QTimer &Timer2 = AutoPingProbe.Timer2;
-
     // The pane keeps the newest lines only (the log keeps all of them).
     static constexpr int PaneLineLimit = 20000;
     static constexpr qsizetype PaneColumnLimit = 4000;
-
-    // The button that Enter presses (cmdConnect or cmdSend), or none.
-    QPushButton *defaultButton() const { return m_defaultButton; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // State display
+    void ShowState();
+    void ShowStatus(const QString &status);
+    // Handlers
+    void cmdConnect_Click();
+    void cmdSend_Click();
+    void cmdAutoPing_Click();
+    void cmdRemotes_Click();
+    void optMode_Click(int index);
+    void optProtocol_Click(int index);
+    void txtLocPort_Change();
+    void showSender(const QString &address, const QString &port);
+    // Lifecycle
+    void Form_Unload();
+    void Form_Terminate();
+    void endProgram(const QString &piece);
+
+    Session::Ends ends() const;
     void setDefaultButton(QPushButton *button);
     void applyFonts();
     void connectHandlers();
-    void armStateWatch();
-    void endProgram(const QString &piece);
     void setupPane();
     void notePaneTrimmed();
 
+    ConsoleContext m_context;
     Ui::FrmMain *ui;
+    Session m_session;
+    std::unique_ptr<FrmAddress> m_editor;   // made at its first opening
     QPushButton *m_defaultButton = nullptr;
-    int m_timer1Interval = -1; // unset until the load sets it
     PaneFeed *m_paneFeed = nullptr;
     int m_paneReportDepth = 0;
     bool m_ended = false;

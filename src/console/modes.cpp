@@ -2,15 +2,16 @@
 
 #include "frmmain.h"
 
-#include "startup/failure.h"
+#include "base/failure.h"
 #include "ui_frmmain.h"
+
+#include <algorithm>
 
 namespace {
 
 bool holdsNonDigit(const QString &text)
 {
-    return std::any_of(text.begin(), text.end(),
-                       [](QChar c) { return c < u'0' || c > u'9'; });
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c < u'0' || c > u'9'; });
 }
 
 } // namespace
@@ -20,9 +21,9 @@ void FrmMain::optMode_Click(int index)
     Guard(*this, QStringLiteral(" in frmMain.optMode_Click; "), [&] {
         AddToMsgsBox(QStringLiteral("cls"), QString());
         if (index == 0)
-            ServerMode = false;
+            m_session.ServerMode = false;
         else if (index == 1)
-            ServerMode = true;
+            m_session.ServerMode = true;
         ShowState();
     });
 }
@@ -31,9 +32,9 @@ void FrmMain::optProtocol_Click(int index)
 {
     Guard(*this, QStringLiteral(" in frmMain.optProtocol_Click; "), [&] {
         if (index == 0)
-            UseTCP = true;
+            m_session.UseTCP = true;
         else if (index == 1)
-            UseTCP = false;
+            m_session.UseTCP = false;
         ShowState();
     });
 }

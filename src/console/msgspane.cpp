@@ -12,15 +12,16 @@
 // file gets every line whole, at once; once the pane has dropped lines, a
 // note under it says so and names the log file.
 //
-// A report that arises while a report is being written (a pane or log that
-// keeps failing) is dropped after one level, so reporting always ends.
+// A log write that fails comes back here as a failure: its error line goes
+// to the pane only, never to the log again.  A report that arises while a
+// report is being written (a pane that keeps failing) is dropped after one
+// level, so reporting always ends.
 
 #include "frmmain.h"
 #include "panefeed.h"
 
+#include "base/failure.h"
 #include "runlog/runlog.h"
-#include "startup/failure.h"
-#include "startup/globals.h"
 #include "ui_frmmain.h"
 
 #include <QPlainTextEdit>
@@ -39,7 +40,7 @@ void FrmMain::notePaneTrimmed()
         return;
     ui->lblOlderLines->setText(
         tr("Older lines are no longer shown here; the log file keeps every line: %1")
-            .arg(Globals::instance().LogStream().fileName()));
+            .arg(m_context.log.fileName()));
     ui->lblOlderLines->setVisible(true);
 }
 
@@ -53,17 +54,14 @@ void FrmMain::AddToMsgsBox(const QString &speaker, const QString &sentence)
             m_paneFeed->clear();
             ui->lblOlderLines->setVisible(false);
             ui->txtMsgs->moveCursor(QTextCursor::End);
-        } else {
-            QString label = speaker;
-            if (speaker == QLatin1String("You"))
-                label = Winsock1.LocalIP();
-            else if (speaker == QLatin1String("Remote"))
-                label = Winsock1.RemoteHostIP();
-            const QString line = label + u':' + u'\t' + sentence;
-
-            m_paneFeed->append(line);
-            Globals::instance().LogStream().LogWrite(line);
+            return;
         }
+        const QString line = m_session.label(speaker) + u':' + u'\t' + sentence;
+        m_paneFeed->append(line);
+        RuntimeError failure;
+        if (!m_context.log.LogWrite(line, &failure) && failure.number != 0)
+            m_paneFeed->append(ErrorSpeaker(failure.number) + u':' + u'\t'
+                               + QStringLiteral(" in mdlMain.LogWrite; ") + failure.description + CRLF);
     });
     --m_paneReportDepth;
 }

@@ -3,26 +3,35 @@
 
 #include "frmmain.h"
 
+#include "base/failure.h"
 #include "servers/frmaddress.h"
 #include "servers/serverlist.h"
-#include "startup/failure.h"
-#include "startup/globals.h"
 #include "ui_frmmain.h"
 
 void FrmMain::cmdRemotes_Click()
 {
     Guard(*this, QStringLiteral(" in frmMain.cmdremotes_Click; "), [&] {
-        Globals &g = Globals::instance();
-        g.frmAddress().exec();
+        // Made at its first opening and afterwards only hidden.
+        if (!m_editor)
+            m_editor = std::make_unique<FrmAddress>(m_context.servers, m_context.serversPath,
+                                                    m_context.rules, m_context.dialogs, *this, this);
+        m_editor->exec();
 
         // Rebuilding the list keeps what the user typed in the box.
         const QString typed = ui->cboRemAddress->currentText();
         if (ui->cboRemAddress->count() > 0)
             ui->cboRemAddress->clear();
-        ui->cboRemAddress->addItems(g.serverList().items());
+        ui->cboRemAddress->addItems(m_context.servers.items());
         ui->cboRemAddress->setEditText(typed);
 
-        if (Winsock1.State() != Winsock::sckClosed)
-            ui->cboRemAddress->setEditText(Winsock1.RemoteHostIP());
+        if (m_session.socket().State() != Winsock::sckClosed)
+            ui->cboRemAddress->setEditText(m_session.socket().RemoteHostIP());
     });
+}
+
+// After data has arrived the remote fields show its sender.
+void FrmMain::showSender(const QString &address, const QString &port)
+{
+    ui->cboRemAddress->setEditText(address);
+    ui->txtRemPort->setText(port);
 }

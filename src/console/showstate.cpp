@@ -4,8 +4,7 @@
 
 #include "frmmain.h"
 
-#include "startup/failure.h"
-#include "startup/globals.h"
+#include "base/failure.h"
 #include "ui_frmmain.h"
 
 namespace {
@@ -13,17 +12,6 @@ namespace {
 constexpr quint32 Red = 0x0000FF;    // 0x00BBGGRR
 constexpr quint32 Yellow = 0x00FFFF;
 constexpr quint32 Green = 0x00FF00;
-
-enum class Group { Idle, Ready, Busy };
-
-Group groupOf(const QString &stateName)
-{
-    if (stateName == QLatin1String("Closed") || stateName == QLatin1String("Error"))
-        return Group::Idle;
-    if (stateName == QLatin1String("Open") || stateName == QLatin1String("Connected"))
-        return Group::Ready;
-    return Group::Busy;
-}
 
 } // namespace
 
@@ -41,9 +29,11 @@ void FrmMain::ShowStatus(const QString &status)
 void FrmMain::ShowState()
 {
     Guard(*this, QStringLiteral(" in frmMain.ShowState; "), [&] {
-        const QString name = Globals::instance().States.name(Winsock1.State());
-        switch (groupOf(name)) {
-        case Group::Idle:
+        const Winsock &socket = m_session.socket();
+        const bool serverMode = m_session.ServerMode;
+        const bool useTcp = m_session.UseTCP;
+        switch (GroupOf(m_session.stateName())) {
+        case StateGroup::Idle:
             ui->fraMode->setEnabled(true);
             ui->fraProtocol->setEnabled(true);
             ui->cmdAutoPing->setEnabled(false);
@@ -51,18 +41,18 @@ void FrmMain::ShowState()
             ui->cmdSend->setEnabled(false);
             ui->txtSend->setEnabled(false);
             ui->txtLocPort->setEnabled(true);
-            AutoPingOn = false;
-            if (UseTCP && ServerMode) {
+            m_session.probe().stop();
+            if (useTcp && serverMode) {
                 ui->cmdConnect->setText(QStringLiteral("L&isten"));
                 ui->cboLocAddress->setEnabled(true);
-            } else if (UseTCP) {
+            } else if (useTcp) {
                 ui->cmdConnect->setText(QStringLiteral("&Connect"));
                 ui->cboLocAddress->setEnabled(false);
             } else {
                 ui->cmdConnect->setText(QStringLiteral("&Bind"));
                 ui->cboLocAddress->setEnabled(true);
             }
-            if (ServerMode) {
+            if (serverMode) {
                 setWindowTitle(QStringLiteral("Selmarin in Server Mode"));
                 ui->cboRemAddress->setEnabled(false);
                 ui->txtRemPort->setEnabled(false);
@@ -74,27 +64,27 @@ void FrmMain::ShowState()
             }
             ShowStatus(QStringLiteral("bad"));
             break;
-        case Group::Ready:
+        case StateGroup::Ready:
             ui->fraMode->setEnabled(false);
             ui->fraProtocol->setEnabled(false);
             ui->cmdSend->setEnabled(true);
             setDefaultButton(ui->cmdSend);
             ui->cmdConnect->setText(QStringLiteral("&Close"));
             ui->cboRemAddress->setEnabled(false);
-            ui->cboRemAddress->setEditText(Winsock1.RemoteHostIP());
+            ui->cboRemAddress->setEditText(socket.RemoteHostIP());
             ui->txtRemPort->setEnabled(false);
-            ui->txtRemPort->setText(QString::number(Winsock1.RemotePort()));
+            ui->txtRemPort->setText(QString::number(socket.RemotePort()));
             ui->cboLocAddress->setEnabled(false);
-            ui->cboLocAddress->setEditText(Winsock1.LocalIP());
+            ui->cboLocAddress->setEditText(socket.LocalIP());
             ui->txtLocPort->setEnabled(false);
-            ui->txtLocPort->setText(QString::number(Winsock1.LocalPort()));
+            ui->txtLocPort->setText(QString::number(socket.LocalPort()));
             ui->txtSend->setEnabled(true);
             ui->txtSend->setFocus();
             ShowStatus(QStringLiteral("ok"));
-            if (!ServerMode)
+            if (!serverMode)
                 ui->cmdAutoPing->setEnabled(true);
             break;
-        case Group::Busy:
+        case StateGroup::Busy:
             ui->fraMode->setEnabled(false);
             ui->fraProtocol->setEnabled(false);
             setDefaultButton(ui->cmdConnect);
@@ -106,7 +96,7 @@ void FrmMain::ShowState()
             ui->txtLocPort->setEnabled(false);
             ShowStatus(QStringLiteral("pending"));
             ui->cmdAutoPing->setEnabled(false);
-            AutoPingOn = false;
+            m_session.probe().stop();
             break;
         }
     });

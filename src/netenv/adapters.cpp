@@ -1,6 +1,6 @@
 #include "adapters.h"
 
-#include "startup/failure.h"
+#include "base/failure.h"
 
 #include <QHostAddress>
 

@@ -1,9 +1,8 @@
-#include "checkaddress.h"
+#include "addressrules.h"
 
-#include "startup/conversions.h"
-#include "startup/environment.h"
-#include "startup/failure.h"
-#include "startup/globals.h"
+#include "base/conversions.h"
+#include "base/environment.h"
+#include "base/failure.h"
 
 // How a host text is told apart and judged.
 //
@@ -21,8 +20,8 @@
 
 namespace {
 
-constexpr qsizetype kNetBiosLimit = 15;
-constexpr qsizetype kFqdnLimit = 128;
+constexpr qsizetype NetBiosLimit = 15;
+constexpr qsizetype FqdnLimit = 128;
 
 bool isAsciiDigit(QChar c)
 {
@@ -112,11 +111,16 @@ QString fullName(const Environment &env)
 
 } // namespace
 
-bool CheckAddress(const QString &address, QString &message)
+AddressRules::AddressRules(const Environment &env, const LocalAdapters &adapters, MsgSink &report)
+    : m_env(env), m_adapters(adapters), m_report(report)
+{
+}
+
+bool AddressRules::CheckAddress(const QString &address, QString &message) const
 {
     bool answer = false;
     QString reason = message;
-    const bool completed = Guard(QStringLiteral(" in mdlMain.CheckAddress; "), [&] {
+    const bool completed = Guard(m_report, QStringLiteral(" in mdlMain.CheckAddress; "), [&] {
         if (address.isEmpty()) {
             reason = QStringLiteral("You must select a remote server");
             return;
@@ -126,9 +130,9 @@ bool CheckAddress(const QString &address, QString &message)
             return;
         }
 
-        const Environment &env = Globals::instance().env();
+        const Environment &env = m_env;
         if (!address.contains(u'.')) {
-            if (address.size() > kNetBiosLimit)
+            if (address.size() > NetBiosLimit)
                 reason = QStringLiteral("NetBIOS names must be less than 15 characters");
             else if (address.toUpper() == ComputerName(env))
                 reason = QStringLiteral("Cannot connect to yourself");
@@ -147,7 +151,7 @@ bool CheckAddress(const QString &address, QString &message)
             reason = QStringLiteral("TLD cannot be numeric");
         else if (address.toUpper() == fullName(env))
             reason = QStringLiteral("Cannot connect to yourself");
-        else if (address.size() > kFqdnLimit)
+        else if (address.size() > FqdnLimit)
             reason = QStringLiteral("FQDN addresses must be less than 128 chars");
         else
             answer = true;

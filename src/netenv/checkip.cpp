@@ -1,9 +1,7 @@
-#include "checkaddress.h"
-
-#include "adapters.h"
-#include "startup/conversions.h"
-#include "startup/failure.h"
-#include "startup/globals.h"
+#include "addressrules.h"
+#include "localadapters.h"
+#include "base/conversions.h"
+#include "base/failure.h"
 
 // The rules for dotted IPv4 addresses, judged against the adapter snapshot
 // taken at start-up.
@@ -17,14 +15,6 @@
 // error line of CheckIP and the address is refused.
 
 namespace {
-
-const AdapterSet &snapshot()
-{
-    const auto &adapters = Globals::instance().adapterSet;
-    if (!adapters)
-        Raise(rt::ObjectNotSet);
-    return *adapters;
-}
 
 QString lines(std::initializer_list<const char *> parts)
 {
@@ -80,11 +70,19 @@ bool broadcastUnder(const QStringList &maskParts, const QStringList &octets)
 
 } // namespace
 
-bool CheckIP(const QString &ip, QString &message)
+const AdapterSet &AddressRules::snapshot() const
+{
+    const auto &adapters = m_adapters.adapterSet();
+    if (!adapters)
+        Raise(rt::ObjectNotSet);
+    return *adapters;
+}
+
+bool AddressRules::CheckIP(const QString &ip, QString &message) const
 {
     bool answer = false;
     QString reason = message;
-    const bool completed = Guard(QStringLiteral(" in mdlMain.CheckIP; "), [&] {
+    const bool completed = Guard(m_report, QStringLiteral(" in mdlMain.CheckIP; "), [&] {
         for (const Adapter &adapter : snapshot()) {
             if (adapter.IPAddress.contains(ip)) {
                 reason = QStringLiteral("Cannot connect to yourself");
@@ -130,11 +128,11 @@ bool CheckIP(const QString &ip, QString &message)
     return completed && answer;
 }
 
-bool CheckIsBcst(const QStringList &octets)
+bool AddressRules::CheckIsBcst(const QStringList &octets) const
 {
     // A failure keeps the answer as it stood: a broadcast address.
     bool answer = true;
-    Guard(QStringLiteral(" in mdlMain.CheckIsBcst; "), [&] {
+    Guard(m_report, QStringLiteral(" in mdlMain.CheckIsBcst; "), [&] {
         int compared = 0;
         for (const Adapter &adapter : snapshot()) {
             for (const QString &mask : adapter.IPSubnet) {

@@ -1,22 +1,24 @@
 #include "localadapters.h"
 
-#include "adapters.h"
-#include "startup/dialogs.h"
-#include "startup/failure.h"
-#include "startup/globals.h"
+#include "base/dialogs.h"
+#include "base/failure.h"
 
-bool CheckConnected()
+LocalAdapters::LocalAdapters(const AdapterSource &source, Dialogs &dialogs, MsgSink &report)
+    : m_source(source), m_dialogs(dialogs), m_report(report)
 {
-    Globals &g = Globals::instance();
+}
+
+bool LocalAdapters::CheckConnected()
+{
     bool answer = false;
     QString step;
     TryRun([&] {
-        step = QStringLiteral("connecting to the local WMI server");
-        AdapterSource &source = g.adapterSource();
+        // The system's interface list needs no connection to a service, so
+        // the first step is the query itself.
         step = QStringLiteral("getting IP-enabled NICs");
-        g.adapterSet = source.query();
+        m_adapterSet = m_source.query();
         step = QStringLiteral("enumerating the NICs");
-        for (const Adapter &adapter : *g.adapterSet) {
+        for (const Adapter &adapter : *m_adapterSet) {
             step = QStringLiteral("checking for empty Subnet masks");
             for (const QString &mask : adapter.IPSubnet) {
                 if (!mask.isEmpty()) {
@@ -28,25 +30,24 @@ bool CheckConnected()
                 break;
         }
         if (!answer)
-            g.dialogs().MsgBox(QStringLiteral(
+            m_dialogs.MsgBox(QStringLiteral(
                 "I can't find an active network connection; check your connections and restart me."));
     }, [&](const RuntimeError &e) {
-        g.msgs().AddToMsgsBox(ErrorSpeaker(e.number), QStringLiteral(" in mdlMain.CheckConnected; ")
+        m_report.AddToMsgsBox(ErrorSpeaker(e.number), QStringLiteral(" in mdlMain.CheckConnected; ")
                                                           + e.description + CRLF + step);
     });
     return answer;
 }
 
-bool GetLocIPs()
+bool LocalAdapters::GetLocIPs()
 {
-    Globals &g = Globals::instance();
     bool answer = false;
-    Guard(QStringLiteral(" in mdlMain.GetLocIPs; "), [&] {
-        g.LocIPs.clear();
-        const AdapterSet adapters = g.adapterSource().query();
+    Guard(m_report, QStringLiteral(" in mdlMain.GetLocIPs; "), [&] {
+        m_locIPs.clear();
+        const AdapterSet adapters = m_source.query();
         for (const Adapter &adapter : adapters)
-            g.LocIPs.append(adapter.IPAddress);
-        answer = !g.LocIPs.isEmpty();
+            m_locIPs.append(adapter.IPAddress);
+        answer = !m_locIPs.isEmpty();
     });
     return answer;
 }

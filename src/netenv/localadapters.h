@@ -2,11 +2,37 @@
 // The machine's own adapters: the start-up check for an active connection,
 // which takes the adapter snapshot, and the list of own addresses.
 
-// True when at least one adapter of the snapshot has a non-empty subnet mask.
-// Takes the snapshot (Globals::adapterSet).  Without such an adapter it shows
-// the "can't find an active network connection" message box.
-bool CheckConnected();
+#include "adapters.h"
 
-// Rebuilds Globals::LocIPs from the system's adapters (read afresh at every
-// call); true when it holds at least one address afterwards.
-bool GetLocIPs();
+#include <QStringList>
+
+#include <optional>
+
+class Dialogs;
+class MsgSink;
+
+class LocalAdapters
+{
+public:
+    LocalAdapters(const AdapterSource &source, Dialogs &dialogs, MsgSink &report);
+
+    // True when at least one adapter of the snapshot has a non-empty subnet
+    // mask.  Takes the snapshot.  Without such an adapter it shows the "can't
+    // find an active network connection" message box.
+    bool CheckConnected();
+
+    // Rebuilds LocIPs from the system's adapters (read afresh at every call);
+    // true when it holds at least one address afterwards.
+    bool GetLocIPs();
+
+    // Empty until CheckConnected has taken the snapshot.
+    const std::optional<AdapterSet> &adapterSet() const { return m_adapterSet; }
+    const QStringList &LocIPs() const { return m_locIPs; }
+
+private:
+    const AdapterSource &m_source;
+    Dialogs &m_dialogs;
+    MsgSink &m_report;
+    std::optional<AdapterSet> m_adapterSet;
+    QStringList m_locIPs;
+};

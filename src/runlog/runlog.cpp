@@ -1,11 +1,16 @@
 #include "runlog.h"
 
-#include "clock.h"
-#include "startup/environment.h"
-#include "startup/failure.h"
+#include "base/clock.h"
+#include "base/environment.h"
+#include "base/msgsink.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -14,15 +19,18 @@ QString firstLineStart(const Environment &env)
     return QStringLiteral("Selmarin, running on ") + ComputerName(env);
 }
 
-[[noreturn]] void raiseFileError(const QFile &file)
+// The run-time error for errno after a failed open or write of path.
+[[noreturn]] void raiseFileError(const QString &path, int error)
 {
-    const QFileInfo info(file.fileName());
-    if (!info.absoluteDir().exists())
+    if (!QFileInfo(path).absoluteDir().exists())
         Raise(rt::PathNotFound);
-    switch (file.error()) {
-    case QFileDevice::PermissionsError: Raise(rt::PermissionDenied);
-    case QFileDevice::ResourceError: Raise(rt::DiskFull);
-    case QFileDevice::WriteError: Raise(rt::DeviceIOError);
+    switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS: Raise(rt::PermissionDenied);
+    case ENOSPC:
+    case EDQUOT: Raise(rt::DiskFull);
+    case EIO: Raise(rt::DeviceIOError);
     default: Raise(rt::FileAccessError);
     }
 }
@@ -31,65 +39,79 @@ QString firstLineStart(const Environment &env)
 
 RunLog::RunLog(const Environment &env, const Clock &clock) : m_env(env), m_clock(clock) {}
 
+RunLog::~RunLog()
+{
+    closeFile();
+}
+
 QString RunLog::buildFileName() const
 {
     const QString date = m_clock.shortDate(m_clock.now().date()).replace(u'/', u'-');
     return ProgramFolder(m_env) + ComputerName(m_env) + u'_' + date + QStringLiteral(".log");
 }
 
+void RunLog::closeFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+// One write(2) for the whole text: with O_APPEND the system puts it at the
+// end of the file in one piece, whatever other copies write meanwhile.
 void RunLog::write(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    if (m_file.write(bytes) != bytes.size())
-        raiseFileError(m_file);
+    ssize_t written;
+    do
+        written = ::write(m_fd, bytes.constData(), size_t(bytes.size()));
+    while (written < 0 && errno == EINTR);
+    if (written < 0)
+        raiseFileError(m_fileName, errno);
+    if (written != bytes.size())
+        raiseFileError(m_fileName, ENOSPC); // a short write on a regular file: the disk is full
 }
 
-bool RunLog::LogOpen()
+bool RunLog::LogOpen(MsgSink &report)
 {
     bool answer = false;
-    Guard(QStringLiteral(" in mdlMain.LogOpen; "), [&] {
-        m_file.close();
-        m_file.setFileName(buildFileName());
-        // Existing file: append to it; otherwise create it.  Unbuffered, so
-        // every record reaches the file as it is written.
-        const auto mode = m_file.exists() ? QIODevice::Append : QIODevice::WriteOnly | QIODevice::Truncate;
-        if (!m_file.open(mode | QIODevice::Unbuffered))
-            raiseFileError(m_file);
+    Guard(report, QStringLiteral(" in mdlMain.LogOpen; "), [&] {
+        closeFile();
+        m_fileName = buildFileName();
+        m_fd = ::open(QFile::encodeName(m_fileName).constData(),
+                      O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (m_fd < 0)
+            raiseFileError(m_fileName, errno);
         write(firstLineStart(m_env) + QStringLiteral("; started ")
               + m_clock.generalDate(m_clock.now()) + CRLF);
         answer = true;
     });
     if (!answer)
-        m_file.close();
+        closeFile();
     return answer;
 }
 
-bool RunLog::LogWrite(const QString &text)
+bool RunLog::LogWrite(const QString &text, RuntimeError *failure)
 {
-    if (!m_file.isOpen() || m_writing)
+    if (!isOpen())
         return false;
-    bool answer = false;
-    m_writing = true; // while writing, the report of a failure is not logged again
-    const bool wrote = TryRun([&] {
-        write(QStringLiteral("-- ") + m_clock.longTime(m_clock.now().time()) + u'\t' + text);
-        answer = true;
-    }, [&](const RuntimeError &e) {
-        ReportError(ModuleSink(), QStringLiteral(" in mdlMain.LogWrite; "), e);
-    });
-    Q_UNUSED(wrote);
-    m_writing = false;
-    return answer;
+    return TryRun(
+        [&] { write(QStringLiteral("-- ") + m_clock.longTime(m_clock.now().time()) + u'\t' + text); },
+        [&](const RuntimeError &e) {
+            if (failure)
+                *failure = e;
+        });
 }
 
-bool RunLog::LogClose()
+bool RunLog::LogClose(MsgSink &report)
 {
     bool answer = false;
-    Guard(QStringLiteral(" in mdlMain.LogClose; "), [&] {
-        if (!m_file.isOpen())
+    Guard(report, QStringLiteral(" in mdlMain.LogClose; "), [&] {
+        if (!isOpen())
             Raise(rt::ObjectNotSet);
         write(firstLineStart(m_env) + QStringLiteral("; ended ")
               + m_clock.generalDate(m_clock.now()) + CRLF + CRLF);
-        m_file.close();
+        closeFile();
         answer = true;
     });
     return answer;

@@ -6,40 +6,55 @@
 // Each run writes a first line ("Selmarin, running on ...; started ..."), one
 // record "-- <long time>\t<pane line>" for every line of the messages pane,
 // and a last line followed by an empty line.  Lines end with CR LF; the text
-// is UTF-8.  Every record goes to the file at once (no buffering in the
-// program), so a crash loses at most the record being written.
+// is UTF-8.
 //
-// Failures are reported as error lines in the messages pane.  A record is not
-// written while the log is not open (start-up has then already reported why),
-// and a failing write does not log its own report, so a log that cannot be
-// written never makes the report repeat.
+// Several copies of the program may share the day's file (two copies on one
+// machine, one folder).  So every copy opens it for appending, creating it
+// when missing, in one step (O_APPEND | O_CREAT: no existence test that
+// another copy could race, nothing truncated), and writes each record with a
+// single write(2): the system appends it whole at the end of the file, so the
+// records of several copies interleave whole and in time order.  Nothing is
+// buffered in the program, so a crash loses at most the record being written.
+//
+// LogOpen and LogClose report their failures as error lines through the sink
+// they are given.  LogWrite hands its failure back to its caller (the pane
+// writer), which shows it without logging it again; a record is not written
+// while the log is not open (start-up has then already said why).
 
-#include <QFile>
+#include "base/failure.h"
+
 #include <QString>
 
 class Clock;
 class Environment;
+class MsgSink;
 
 class RunLog
 {
 public:
     RunLog(const Environment &env, const Clock &clock);
+    ~RunLog();
+    RunLog(const RunLog &) = delete;
+    RunLog &operator=(const RunLog &) = delete;
 
-    bool LogOpen();
-    bool LogWrite(const QString &text);
-    bool LogClose();
+    bool LogOpen(MsgSink &report);
+    // True when the record was written.  False when the log is not open, or
+    // when the write failed: then *failure (if given) says why.
+    bool LogWrite(const QString &text, RuntimeError *failure = nullptr);
+    bool LogClose(MsgSink &report);
 
-    bool isOpen() const { return m_file.isOpen(); }
-    QString fileName() const { return m_file.fileName(); }
-
+    bool isOpen() const { return m_fd >= 0; }
     // The file name of today's log, as LogOpen builds it.
     QString buildFileName() const;
+    // The file LogOpen opened (empty before).
+    QString fileName() const { return m_fileName; }
 
 private:
     void write(const QString &text);
+    void closeFile();
 
     const Environment &m_env;
     const Clock &m_clock;
-    QFile m_file;
-    bool m_writing = false;
+    QString m_fileName;
+    int m_fd = -1;
 };

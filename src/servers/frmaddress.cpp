@@ -1,14 +1,12 @@
 #include "frmaddress.h"
 
-#include "serverfile.h"
 #include "serverlist.h"
+#include "serverstore.h"
 #include "walk16.h"
-#include "netenv/checkaddress.h"
-#include "startup/dialogs.h"
-#include "startup/failure.h"
-#include "startup/globals.h"
+#include "base/dialogs.h"
+#include "base/failure.h"
+#include "netenv/addressrules.h"
 #include "ui_frmaddress.h"
-
 
 namespace {
 
@@ -20,13 +18,13 @@ const QString NotSavedText = QStringLiteral("There was a problem saving the serv
 
 // The editor's handlers end quietly: a failure skips the rest and shows nothing.
 template <typename Body>
-void Quietly(Body &&body)
+void quietly(Body &&body)
 {
     TryRun(std::forward<Body>(body), [](const RuntimeError &) {});
 }
 
 // The list becomes exactly the texts, in order, duplicates included.
-void ReplaceWith(ServerList &list, const QStringList &texts)
+void replaceWith(ServerList &list, const QStringList &texts)
 {
     list.Clear();
     for (qsizetype n = 1; n <= texts.size(); ++n) {
@@ -38,7 +36,15 @@ void ReplaceWith(ServerList &list, const QStringList &texts)
 
 } // namespace
 
-FrmAddress::FrmAddress(QWidget *parent) : QDialog(parent), ui(std::make_unique<Ui::FrmAddress>())
+FrmAddress::FrmAddress(ServerList &list, QString path, const AddressRules &rules, Dialogs &dialogs,
+                       MsgSink &report, QWidget *parent)
+    : QDialog(parent),
+      ui(std::make_unique<Ui::FrmAddress>()),
+      m_list(list),
+      m_path(std::move(path)),
+      m_rules(rules),
+      m_dialogs(dialogs),
+      m_report(report)
 {
     ui->setupUi(this);
     connect(ui->cmdAdd, &QPushButton::clicked, this, &FrmAddress::cmdAdd_Click);
@@ -71,18 +77,17 @@ void FrmAddress::setEntryButtons(bool enabled)
 
 void FrmAddress::showServerList()
 {
-    const ServerList &list = Globals::instance().serverList();
-    for (qsizetype i = 1; i <= list.Count(); ++i) {
+    for (qsizetype i = 1; i <= m_list.Count(); ++i) {
         WalkTo(i);
-        ui->lstRemotes->addItem(list.Item(i));
+        ui->lstRemotes->addItem(m_list.Item(i));
     }
-    WalkThrough(list.Count());
+    WalkThrough(m_list.Count());
 }
 
 void FrmAddress::Form_Load()
 {
-    Quietly([&] {
-        if (Globals::instance().serverList().Count() > 0)
+    quietly([&] {
+        if (m_list.Count() > 0)
             showServerList();
         else
             setEntryButtons(false);
@@ -91,10 +96,10 @@ void FrmAddress::Form_Load()
 
 void FrmAddress::cmdAdd_Click()
 {
-    Quietly([&] {
-        const QString answer = Globals::instance().dialogs().InputBox(AddPrompt, QString());
+    quietly([&] {
+        const QString answer = m_dialogs.InputBox(AddPrompt, QString());
         QString reason;
-        if (CheckAddress(answer, reason))
+        if (m_rules.CheckAddress(answer, reason))
             ui->lstRemotes->addItem(answer);
         if (ui->lstRemotes->count() > 0)
             setEntryButtons(true);
@@ -103,21 +108,21 @@ void FrmAddress::cmdAdd_Click()
 
 void FrmAddress::cmdEdit_Click()
 {
-    Quietly([&] {
+    quietly([&] {
         const QList<QListWidgetItem *> selected = ui->lstRemotes->selectedItems();
         if (selected.isEmpty())
             Raise(rt::ObjectNotSet);
         QListWidgetItem *item = selected.first();
-        const QString answer = Globals::instance().dialogs().InputBox(EditPrompt, item->text());
+        const QString answer = m_dialogs.InputBox(EditPrompt, item->text());
         QString reason;
-        if (CheckAddress(answer, reason))
+        if (m_rules.CheckAddress(answer, reason))
             item->setText(answer);
     });
 }
 
 void FrmAddress::cmdDel_Click()
 {
-    Quietly([&] {
+    quietly([&] {
         const QList<QListWidgetItem *> selected = ui->lstRemotes->selectedItems();
         if (selected.isEmpty())
             Raise(rt::ObjectNotSet);
@@ -129,8 +134,8 @@ void FrmAddress::cmdDel_Click()
 
 void FrmAddress::cmdLoad_Click()
 {
-    Quietly([&] {
-        if (!LoadServers(Globals::instance().serverList()))
+    quietly([&] {
+        if (!LoadServers(m_list, m_path, m_report))
             return;
         ui->lstRemotes->clear();
         showServerList();
@@ -141,41 +146,39 @@ void FrmAddress::cmdLoad_Click()
 
 void FrmAddress::cmdSave_Click()
 {
-    Quietly([&] {
-        Globals &g = Globals::instance();
-        ServerList &list = g.serverList();
-        const QString answer =
-            g.dialogs().InputBox(SavePrompt, QStringLiteral("M")).trimmed().toUpper();
+    quietly([&] {
+        ServerList &list = m_list;
+        const QString answer = m_dialogs.InputBox(SavePrompt, QStringLiteral("M")).trimmed().toUpper();
         SaveMode mode = SaveMode::Merge;
         if (answer == QLatin1String("M")) {
             // A file that is missing or does not load has already been
             // reported by LoadServers; the list then becomes the shown entries.
-            if (LoadServers(list))
+            if (LoadServers(list, m_path, m_report))
                 list.AppendMissing(shownEntries(), Qt::CaseSensitive);
             else
-                ReplaceWith(list, shownEntries());
+                replaceWith(list, shownEntries());
         } else if (answer == QLatin1String("O")) {
-            ReplaceWith(list, shownEntries());
+            replaceWith(list, shownEntries());
             mode = SaveMode::Overwrite;
         } else {
             return;
         }
-        const bool saved = SaveServers(list, mode);
-        g.dialogs().MsgBox(saved ? SavedText : NotSavedText);
+        const bool saved = SaveServers(list, m_path, mode, m_report);
+        m_dialogs.MsgBox(saved ? SavedText : NotSavedText);
     });
 }
 
 void FrmAddress::cmdOK_Click()
 {
-    Quietly([&] {
-        Globals::instance().serverList().AppendMissing(shownEntries(), Qt::CaseInsensitive);
+    quietly([&] {
+        m_list.AppendMissing(shownEntries(), Qt::CaseInsensitive);
         done(QDialog::Accepted);
     });
 }
 
 void FrmAddress::cmdCx_Click()
 {
-    Quietly([&] { done(QDialog::Rejected); });
+    quietly([&] { done(QDialog::Rejected); });
 }
 
 void FrmAddress::reject()

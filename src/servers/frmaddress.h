@@ -16,7 +16,9 @@
 // The window is made at its first opening, runs its load step then, and is
 // afterwards only hidden, so every later opening shows it as it was left.
 // The handlers end quietly at any failure: Edit or Del with nothing selected
-// do nothing.  Dialogs go through Globals::dialogs().
+// do nothing.  The editor is given the one server list it edits, the file's
+// path, the address rules, the dialogs and the sink that the file operations
+// report through.
 
 #include <QDialog>
 
@@ -25,14 +27,23 @@
 namespace Ui {
 class FrmAddress;
 }
+class AddressRules;
+class Dialogs;
+class MsgSink;
+class ServerList;
 
 class FrmAddress : public QDialog
 {
     Q_OBJECT
 public:
-    explicit FrmAddress(QWidget *parent = nullptr);
+    FrmAddress(ServerList &list, QString path, const AddressRules &rules, Dialogs &dialogs,
+               MsgSink &report, QWidget *parent = nullptr);
     ~FrmAddress() override;
 
+    // Escape and the close box take the Cancel path.
+    void reject() override;
+
+private:
     void cmdAdd_Click();
     void cmdEdit_Click();
     void cmdDel_Click();
@@ -41,13 +52,9 @@ public:
     void cmdOK_Click();
     void cmdCx_Click();
 
-    // Escape and the close box take the Cancel path.
-    void reject() override;
-
     // The shown entries, in order.
     QStringList shownEntries() const;
 
-private:
     // Load step: shows the server list (first opening only).
     void Form_Load();
     // Edit, Del and Save are usable exactly when entries are shown.
@@ -55,4 +62,9 @@ private:
     void showServerList();
 
     std::unique_ptr<Ui::FrmAddress> ui;
+    ServerList &m_list;
+    const QString m_path;
+    const AddressRules &m_rules;
+    Dialogs &m_dialogs;
+    MsgSink &m_report;
 };

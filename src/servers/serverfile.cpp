@@ -1,18 +1,13 @@
 #include "serverfile.h"
 
-#include "safexml.h"
 #include "serverlist.h"
 #include "walk16.h"
-#include "startup/environment.h"
-#include "startup/failure.h"
-#include "startup/globals.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
+#include <QIODevice>
+#include <QXmlStreamReader>
 
-#include <cstdio>
+#include <algorithm>
 
 namespace {
 
@@ -21,37 +16,13 @@ const QString ServerName = QStringLiteral("Server");
 const QString FileComment = QStringLiteral("This file maintains the server list for Selmarin.exe");
 constexpr int WriteIndent = 2;
 
-[[noreturn]] void Fail(const QString &description)
+QString located(const QString &message, qint64 line, qint64 column)
 {
-    Raise(rt::ServerFileError, description);
-}
-
-bool FileExists(const QString &path)
-{
-    return QFileInfo(path).isFile();
-}
-
-// Fills doc from the file or fails with "Failed to load <path>".
-void LoadDocument(QDomDocument &doc, const QString &path)
-{
-    const XmlReadResult result = ReadServerXml(path, doc);
-    if (result.ok())
-        return;
-    const QString reason = RefusalReason(result);
-    Fail(QStringLiteral("Failed to load ") + path
-         + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')'));
-}
-
-QDomElement RootOf(const QDomDocument &doc)
-{
-    const QDomElement root = doc.documentElement();
-    if (root.isNull() || root.tagName() != RootName)
-        Fail(QStringLiteral("Root Node in servers file must be <Selmarin>"));
-    return root;
+    return QStringLiteral("%1 (line %2, column %3)").arg(message).arg(line).arg(column);
 }
 
 // The direct children named Server, in document order.
-QList<QDomElement> ServerChildren(const QDomElement &root)
+QList<QDomElement> serverChildren(const QDomElement &root)
 {
     QList<QDomElement> servers;
     for (QDomElement e = root.firstChildElement(ServerName); !e.isNull();
@@ -60,26 +31,132 @@ QList<QDomElement> ServerChildren(const QDomElement &root)
     return servers;
 }
 
-QString EntryText(const QDomElement &server)
+QString entryText(const QDomElement &server)
 {
     return server.text().trimmed();
 }
 
-void AppendServer(QDomDocument &doc, QDomElement &root, const QString &entry)
+void appendServer(QDomDocument &doc, QDomElement &root, const QString &entry)
 {
     QDomElement server = doc.createElement(ServerName);
     root.appendChild(server);
     server.appendChild(doc.createTextNode(entry));
 }
 
-// Adds the list's entries that the file lacks after everything already there.
-void MergeIntoDocument(QDomDocument &doc, QDomElement &root, const ServerList &list)
+} // namespace
+
+bool ServerFile::read(QIODevice &device)
 {
+    m_doc.clear();
+    m_refusal.clear();
+    const qint64 size = device.isSequential() ? 0 : device.size();
+    if (size > MaxBytes) {
+        m_error.clear();
+        m_refusal = QStringLiteral("the file is larger than %1 MB").arg(MaxBytes / (1024 * 1024));
+        return false;
+    }
+    // Read up to one byte past the limit, so that a file that grew since
+    // size() is still caught; in pieces, so that a small file does not cost
+    // a buffer of the limit's size.
+    QByteArray data;
+    QByteArray piece(64 * 1024, Qt::Uninitialized);
+    while (data.size() <= MaxBytes) {
+        const qint64 got = device.read(piece.data(), std::min<qint64>(piece.size(), MaxBytes + 1 - data.size()));
+        if (got < 0) {
+            m_error = device.errorString();
+            return false;
+        }
+        if (got == 0)
+            break;
+        data.append(piece.constData(), got);
+    }
+    return parse(data);
+}
+
+bool ServerFile::parse(const QByteArray &data)
+{
+    m_doc.clear();
+    m_error.clear();
+    m_refusal.clear();
+    if (data.size() > MaxBytes) {
+        m_refusal = QStringLiteral("the file is larger than %1 MB").arg(MaxBytes / (1024 * 1024));
+        return false;
+    }
+
+    QXmlStreamReader reader(data);
+    int depth = 0;
+    qint64 nodes = 0;
+    while (!reader.atEnd() && m_refusal.isEmpty()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        switch (token) {
+        case QXmlStreamReader::DTD:
+            if (!reader.entityDeclarations().isEmpty())
+                m_refusal = QStringLiteral("entity declarations are not accepted");
+            break;
+        case QXmlStreamReader::StartElement:
+            if (++depth > MaxDepth)
+                m_refusal = QStringLiteral("elements are nested more than %1 deep").arg(MaxDepth);
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            break;
+        default:
+            break;
+        }
+        // Every element, text, comment or instruction becomes a DOM node;
+        // white space between elements does not.
+        const bool makesNode = token != QXmlStreamReader::EndElement && token != QXmlStreamReader::DTD
+                               && token != QXmlStreamReader::StartDocument
+                               && token != QXmlStreamReader::EndDocument
+                               && !(token == QXmlStreamReader::Characters && reader.isWhitespace());
+        if (makesNode && ++nodes > MaxNodes)
+            m_refusal = QStringLiteral("the file holds more than %1 elements or other nodes").arg(MaxNodes);
+    }
+    if (!m_refusal.isEmpty())
+        return false;
+    if (reader.hasError()) {
+        m_error = located(reader.errorString(), reader.lineNumber(), reader.columnNumber());
+        return false;
+    }
+
+    QString message;
+    int line = 0;
+    int column = 0;
+    if (!m_doc.setContent(data, false, &message, &line, &column)) {
+        m_doc.clear();
+        m_error = located(message, line, column);
+        return false;
+    }
+    return true;
+}
+
+QByteArray ServerFile::toBytes() const
+{
+    return m_doc.toByteArray(WriteIndent);
+}
+
+bool ServerFile::hasRoot() const
+{
+    const QDomElement root = m_doc.documentElement();
+    return !root.isNull() && root.tagName() == RootName;
+}
+
+QStringList ServerFile::entries() const
+{
+    QStringList texts;
+    for (const QDomElement &server : serverChildren(m_doc.documentElement()))
+        texts.append(entryText(server));
+    return texts;
+}
+
+void ServerFile::appendMissing(const ServerList &list)
+{
+    QDomElement root = m_doc.documentElement();
     // Text -> position of the first Server child holding it: a search stops there.
     QHash<QString, qsizetype> firstAt;
     qsizetype servers = 0;
-    for (const QDomElement &e : ServerChildren(root)) {
-        const QString text = EntryText(e);
+    for (const QDomElement &e : serverChildren(root)) {
+        const QString text = entryText(e);
         ++servers;
         if (!firstAt.contains(text))
             firstAt.insert(text, servers);
@@ -94,115 +171,20 @@ void MergeIntoDocument(QDomDocument &doc, QDomElement &root, const ServerList &l
             continue;
         }
         WalkThrough(servers);
-        AppendServer(doc, root, entry);
+        appendServer(m_doc, root, entry);
         firstAt.insert(entry, ++servers);
     }
     WalkThrough(list.Count());
 }
 
-// A new file's document: the comment, then every entry, duplicates included.
-void BuildNewDocument(QDomDocument &doc, const ServerList &list)
+void ServerFile::rebuild(const ServerList &list)
 {
-    doc.setContent(QStringLiteral("<Selmarin/>"));
-    QDomElement root = RootOf(doc);
-    root.appendChild(doc.createComment(FileComment));
+    m_doc.setContent(QStringLiteral("<Selmarin/>"));
+    QDomElement root = m_doc.documentElement();
+    root.appendChild(m_doc.createComment(FileComment));
     for (qsizetype i = 1; i <= list.Count(); ++i) {
         WalkTo(i);
-        AppendServer(doc, root, list.Item(i));
+        appendServer(m_doc, root, list.Item(i));
     }
     WalkThrough(list.Count());
-}
-
-bool MoveFile(const QString &from, const QString &to)
-{
-    // rename(2) replaces `to` in one step, so an older backup is never lost
-    // before the new one is in place.
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-}
-
-// Writes the document in one step; with keepPrevious, the file that was
-// there is kept as <file>.bak.
-void WriteDocument(const QDomDocument &doc, const QString &path, bool keepPrevious)
-{
-    const QByteArray bytes = doc.toByteArray(WriteIndent);
-    QDomDocument check;
-    const XmlReadResult readBack = ParseServerXml(bytes, check);
-    if (!readBack.ok()) {
-        const QString reason = RefusalReason(readBack);
-        Fail(QStringLiteral("The server list cannot be written as a file that loads again")
-             + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')'));
-    }
-
-    const QFileInfo info(path);
-    if (!info.dir().exists())
-        Raise(rt::PathNotFound);
-    // A symbolic link stays a link: its target is what gets replaced.
-    const QString target = info.isSymLink() ? info.symLinkTarget() : path;
-
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        Raise(QFileInfo(info.absolutePath()).isWritable() ? rt::FileAccessError : rt::PermissionDenied);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        Raise(rt::DiskFull);
-    }
-    const QString backup = target + QStringLiteral(".bak");
-    if (keepPrevious && !MoveFile(target, backup)) {
-        file.cancelWriting();
-        Fail(QStringLiteral("Could not keep the previous file as ") + backup
-             + QStringLiteral("; nothing was written"));
-    }
-    if (!file.commit()) {
-        if (keepPrevious)
-            MoveFile(backup, target);
-        Raise(rt::FileAccessError);
-    }
-}
-
-} // namespace
-
-QString ServersFilePath()
-{
-    return ProgramFolder(Globals::instance().env()) + QStringLiteral("Servers.xml");
-}
-
-bool LoadServers(ServerList &list)
-{
-    return Guard(QStringLiteral(" in mdlMain.LoadServers; "), [&] {
-        const QString path = ServersFilePath();
-        if (!FileExists(path))
-            Fail(path + QStringLiteral(" does not exist."));
-        QDomDocument &doc = Globals::instance().XmlDoc();
-        LoadDocument(doc, path);
-        const QDomElement root = RootOf(doc);
-        const QList<QDomElement> servers = ServerChildren(root);
-        if (servers.isEmpty())
-            Fail(QStringLiteral("There must be at least one \"Servers\" node"));
-
-        QStringList texts;
-        texts.reserve(servers.size());
-        for (const QDomElement &server : servers)
-            texts.append(EntryText(server));
-        // Exact, letter-case-sensitive: the first equal entry ends a search.
-        list.AppendMissing(texts, Qt::CaseSensitive);
-    });
-}
-
-bool SaveServers(ServerList &list, SaveMode mode)
-{
-    return Guard(QStringLiteral(" in mdlMain.SaveServers; "), [&] {
-        const QString path = ServersFilePath();
-        QDomDocument &doc = Globals::instance().XmlDoc();
-        const bool exists = FileExists(path);
-        if (exists && mode == SaveMode::Merge) {
-            LoadDocument(doc, path);
-            QDomElement root = RootOf(doc);
-            MergeIntoDocument(doc, root, list);
-        } else {
-            BuildNewDocument(doc, list);
-        }
-        WriteDocument(doc, path, exists && mode == SaveMode::Overwrite);
-        ModuleSink().AddToMsgsBox(QStringLiteral("-- Info"),
-                                  QStringLiteral("Servers list saved as ") + path + CRLF);
-    });
 }

@@ -1,59 +1,71 @@
 #pragma once
-// The server list file, <PROGRAMFILES>/Selmarin/Servers.xml (with PROGRAMFILES
-// unset, the Selmarin folder of the per-user data folder; see ProgramFolder).
+// ServerFile: the server list file's format, read from and written to any
+// QIODevice (a file, a buffer).
 //
 // Format: document element <Selmarin>, one <Server> child per entry, the entry
 // being the element's text with surrounding white space trimmed.  Everything
-// else in the file (other elements, Server elements further down, comments) is
-// ignored on loading and kept on merging.  A file the program creates holds
-// the comment "This file maintains the server list for Selmarin.exe" and then
-// one Server element per entry, indented by two spaces, without an XML
+// else (other elements, Server elements further down, comments) is ignored
+// on reading and kept on merging.  A new document holds the comment "This
+// file maintains the server list for Selmarin.exe" and then one Server
+// element per entry; it is written indented by two spaces, without an XML
 // declaration (so UTF-8).
 //
-// Both operations report every failure as one error line in the messages pane
-// (" in mdlMain.LoadServers; " / " in mdlMain.SaveServers; ") and answer
-// false; their own failures carry number 1638 (0x666).  Walks over the list
-// and the file count with 16-bit positions (walk16.h): from 32,767 entries on,
-// a walk stops with 6 "Overflow" and what it merged before stays merged.
-//
-// Files are read through safexml.h: files over 4 MB, files declaring DTD
-// entities, files nested more than 256 elements deep and files of more than
-// 100,000 nodes (elements, texts, comments) are refused with
-// "Failed to load <path> (<why>)"; a file that is not well-formed (including
-// bytes invalid in its encoding) gives "Failed to load <path>".
-//
-// Writing goes through QSaveFile: the file on disk is either the old one or
-// the complete new one, never a half-written one.  Before writing, the new
-// text is parsed again by the same rules, so whatever the program writes also
-// loads.
+// Reading never lets the file decide how much time or memory it takes.  The
+// DOM parser is safe against entity expansion only per entity and takes
+// minutes over deeply nested elements, so a document is built only when
+//   - the data is at most MaxBytes long (a list of 32,766 entries of
+//     ordinary host names takes well under that);
+//   - a streaming pre-scan finds it well-formed, with no DTD entity
+//     declarations (a plain <!DOCTYPE> is fine), no element nested deeper
+//     than MaxDepth, and no more than MaxNodes elements, texts and comments
+//     (the DOM takes a few hundred bytes per node: a million empty elements
+//     in 4 MB would cost 300 MB and seconds).
+// Bytes that are not valid in the file's encoding (UTF-8 unless the
+// declaration names another) make it not well-formed.
 
+#include <QDomDocument>
 #include <QString>
+#include <QStringList>
 
+class QIODevice;
 class ServerList;
 
-// Appends the file's entries that the list lacks (exact letter case); entries
-// already in the list keep their positions.  A failure before the merge
-// leaves the list unchanged.
-bool LoadServers(ServerList &list);
+class ServerFile
+{
+public:
+    static constexpr qint64 MaxBytes = 4 * 1024 * 1024;
+    static constexpr int MaxDepth = 256;
+    static constexpr qint64 MaxNodes = 100000;
 
-enum class SaveMode {
-    // An existing file keeps all it holds and gains the list's entries it
-    // lacks (exact letter case).  An existing file that does not load, or
-    // whose document element is not <Selmarin>, is left exactly as it is and
-    // the save fails with the load's error text ("Failed to load <path>" /
-    // "Root Node in servers file must be <Selmarin>").  With no file, a new
-    // file is written holding every entry.
-    Merge,
-    // The editor's "O" answer: the file is written afresh from the list, as a
-    // new file would be, so it holds exactly the list.  An existing file,
-    // whether it loads or not, is first kept as Servers.xml.bak beside it
-    // (replacing an older .bak); if it cannot be kept, nothing is written.
-    Overwrite,
+    // Reads the device to its end and parses it.  False when it cannot be
+    // read or parsed, or breaks a limit: see errorString() and refusal().
+    bool read(QIODevice &device);
+    // Parses data as read() does.
+    bool parse(const QByteArray &data);
+    // The document's bytes as they are written.
+    QByteArray toBytes() const;
+
+    // Why the last read failed: the parser's message with line and column,
+    // or the device's error.  Empty after a successful read.
+    QString errorString() const { return m_error; }
+    // The sentence for a refusal the program made on its own account (size,
+    // entities, depth, nodes); empty for a file that simply does not load.
+    QString refusal() const { return m_refusal; }
+
+    // True when the document element is <Selmarin>.
+    bool hasRoot() const;
+    // The texts of the document element's Server children, in order.
+    QStringList entries() const;
+
+    // Adds the list's entries that the document lacks (exact letter case)
+    // after everything already there.
+    void appendMissing(const ServerList &list);
+    // Makes the document afresh: the comment, then every entry, duplicates
+    // included.
+    void rebuild(const ServerList &list);
+
+private:
+    QDomDocument m_doc;
+    QString m_error;
+    QString m_refusal;
 };
-
-// Writes the list to the file; on success reports "-- Info" "Servers list
-// saved as <path>".  The list itself is never changed.
-bool SaveServers(ServerList &list, SaveMode mode = SaveMode::Merge);
-
-// Where the file is (worked out afresh at every call).
-QString ServersFilePath();

@@ -1,6 +1,6 @@
 #include "serverlist.h"
 
-#include "startup/failure.h"
+#include "base/failure.h"
 #include "walk16.h"
 
 #include <QHash>

@@ -12,7 +12,7 @@
 // and a plain walk calls WalkTo(i) before each step and WalkThrough(last)
 // after the last one.
 
-#include "startup/failure.h"
+#include "base/failure.h"
 
 #include <QtGlobal>
 

@@ -1,6 +1,6 @@
 #include "socketerrors.h"
 
-#include "startup/failure.h"
+#include "base/failure.h"
 
 QString SocketErrorText(int number)
 {

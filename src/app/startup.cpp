@@ -1,51 +1,50 @@
-#include "startup.h"
+// The start-up sequence.  Each step first sets its step text; a failure in
+// any step is reported with that text, and start-up stops.
 
-#include "failure.h"
-#include "globals.h"
+#include "application.h"
+
+#include "base/failure.h"
 #include "console/frmmain.h"
-#include "netenv/localadapters.h"
-#include "runlog/runlog.h"
-#include "servers/serverfile.h"
+#include "servers/serverstore.h"
 
-bool Main()
+bool Application::Main()
 {
-    Globals &g = Globals::instance();
     QString step;
     bool shown = false;
     TryRun([&] {
         step = QStringLiteral("adding protocol defs to 'Protocol'");
         for (const QString &name : ProtocolNames())
-            g.Protocol.append(name);
+            m_tables.Protocol.append(name);
 
         step = QStringLiteral("adding Winsock 'State' defs to 'States'");
         for (const QString &name : StateNames())
-            g.States.append(name);
+            m_tables.States.append(name);
 
         step = QStringLiteral("checking to see if we can open the logfile");
-        if (!g.LogStream().LogOpen()) {
+        if (!m_log.LogOpen(m_reports)) {
             step = QStringLiteral("raising the file open error");
             Raise(rt::ProgramError, QStringLiteral("Couldn't open the log file"));
         }
 
         step = QStringLiteral("checking to see if we are connected");
-        if (!CheckConnected())
+        if (!m_adapters.CheckConnected())
             return;
 
         step = QStringLiteral("trying to load the remoteservers list");
-        LoadServers(g.serverList());
+        LoadServers(m_servers, ServersFilePath(*m_seams.env), m_reports);
 
         step = QStringLiteral("checking the local IP list");
-        if (!GetLocIPs()) {
+        if (!m_adapters.GetLocIPs()) {
             step = QStringLiteral("raising the local ip error");
             Raise(rt::ProgramError, QStringLiteral("Couldn't read the local IP list.."));
         }
 
         step = QStringLiteral("showing frmMain");
-        g.frmMain().show();
+        frmMain().show();
         shown = true;
     }, [&](const RuntimeError &e) {
-        g.msgs().AddToMsgsBox(ErrorSpeaker(e.number),
-                              QStringLiteral(" in mdlMain.Main; ") + e.description + CRLF + step);
+        m_reports.AddToMsgsBox(ErrorSpeaker(e.number),
+                               QStringLiteral(" in mdlMain.Main; ") + e.description + CRLF + step);
     });
     return shown;
 }

@@ -18,6 +18,14 @@ private:
     QStringList m_names;
 };
 
+// The two tables the start-up sequence fills and the rest of the program
+// reads: protocol code -> "TCP"/"UDP", socket state code -> "Closed" ...
+struct NameTables
+{
+    NameTable Protocol;
+    NameTable States;
+};
+
 // The names as start-up fills the tables, in code order.
 const QStringList &ProtocolNames();
 const QStringList &StateNames();

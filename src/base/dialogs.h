@@ -15,11 +15,4 @@ public:
     virtual QString InputBox(const QString &prompt, const QString &defaultText) = 0;
 };
 
-class QtDialogs final : public Dialogs
-{
-public:
-    void MsgBox(const QString &prompt) override;
-    QString InputBox(const QString &prompt, const QString &defaultText) override;
-};
-
 inline const QString AppTitle = QStringLiteral("Selmarin");

@@ -3,10 +3,10 @@
 //
 // Operations that cannot complete raise a RuntimeError: a number and a
 // description (13 "Type mismatch", 6 "Overflow", the socket's 100xx numbers,
-// the program's own 666 ...).  Every procedure that reports failures catches its own, writes
-// one line into the messages pane and returns normally; the Guard helpers
-// below give that behaviour in one place so a procedure only names its piece
-// (" in frmMain.CheckPort; ").
+// the program's own 666 ...).  Every procedure that reports failures catches
+// its own, writes one line through the MsgSink it was given and returns
+// normally; Guard gives that behaviour in one place, so a procedure only names
+// its piece (" in frmMain.CheckPort; ").
 
 #include <QString>
 
@@ -92,16 +92,4 @@ bool Guard(MsgSink &sink, const QString &piece, Body &&body) noexcept
 {
     return TryRun(std::forward<Body>(body),
                   [&](const RuntimeError &e) { ReportError(sink, piece, e); });
-}
-
-// The pane that module procedures report to: the main window's, created and
-// loaded on first use (see Globals).
-MsgSink &ModuleSink();
-
-// The common form for module procedures ("mdlMain").
-template <typename Body>
-bool Guard(const QString &piece, Body &&body) noexcept
-{
-    return TryRun(std::forward<Body>(body),
-                  [&](const RuntimeError &e) { ReportError(ModuleSink(), piece, e); });
 }

@@ -1,0 +1,17 @@
+# selmarin_library(<folder> SOURCES <files...> [DEPENDS <libraries...>])
+#
+# Makes the folder src/<folder> the static library selmarin_<folder>.  Other
+# code reaches its headers as "<folder>/<header>.h", and only when it links
+# the library: the library's include root holds a link to this one folder and
+# nothing else.  So an include that runs against the declared dependencies
+# (upwards, or sideways into a library that was not declared) fails to build.
+function(selmarin_library folder)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+    set(target selmarin_${folder})
+    add_library(${target} STATIC ${ARG_SOURCES})
+    set(root ${PROJECT_BINARY_DIR}/include/${folder})
+    file(MAKE_DIRECTORY ${root})
+    file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+    target_include_directories(${target} PUBLIC ${root})
+    target_link_libraries(${target} PUBLIC ${ARG_DEPENDS} PRIVATE selmarin_options)
+endfunction()

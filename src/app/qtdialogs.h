@@ -1,0 +1,11 @@
+#pragma once
+#include "base/dialogs.h"
+
+// The dialogs as the user sees them: Qt's message box and input dialog, over
+// the active window.
+class QtDialogs final : public Dialogs
+{
+public:
+    void MsgBox(const QString &prompt) override;
+    QString InputBox(const QString &prompt, const QString &defaultText) override;
+};

@@ -1,0 +1,53 @@
+#pragma once
+// The rules for remote host texts.  Each answers true when the text may be
+// used; on false, message holds the reason.  message is left untouched on true
+// and after a failure, which is reported as an error line through the sink
+// the rules were given (" in mdlMain.CheckAddress; " and so on).
+//
+// The machine's own names come from the environment at every call, its own
+// addresses and subnet masks from the adapter snapshot taken at start-up.
+
+#include "adapters.h"
+
+#include <QString>
+#include <QStringList>
+
+class Environment;
+class LocalAdapters;
+class MsgSink;
+
+class AddressRules
+{
+public:
+    AddressRules(const Environment &env, const LocalAdapters &adapters, MsgSink &report);
+
+    // Host texts as typed by the user (no trimming): NetBIOS names (no dot,
+    // at most 15 characters), domain names (at most 128 characters, top-level
+    // label not numeric) and dotted addresses, which go to CheckIP.  The
+    // machine's own names (COMPUTERNAME, and COMPUTERNAME.USERDNSDOMAIN) are
+    // refused.
+    bool CheckAddress(const QString &address, QString &message) const;
+
+    // Dotted IPv4 addresses (texts of digits and dots only): refuses the
+    // machine's own addresses, first octets 0, 127, 224 and above, octets
+    // outside 0 to 255 (an empty octet after the first included) and
+    // broadcast addresses.  An empty or oversized first octet is a reported
+    // failure (false).
+    bool CheckIP(const QString &ip, QString &message) const;
+
+    // True when the octets form a broadcast address under one of the
+    // machine's subnet masks: in each of the first four octets, the bits that
+    // the mask leaves clear are all ones or all zeros.  Masks
+    // "255.255.255.255" count as tested but never match; empty masks are
+    // skipped; when nothing was tested at all, every address counts.  A
+    // failure (fewer than four octets when a mask is tested, a malformed
+    // mask, no snapshot) is reported and answers true.
+    bool CheckIsBcst(const QStringList &octets) const;
+
+private:
+    const AdapterSet &snapshot() const;
+
+    const Environment &m_env;
+    const LocalAdapters &m_adapters;
+    MsgSink &m_report;
+};
