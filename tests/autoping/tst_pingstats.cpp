@@ -1,0 +1,111 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What an AutoPing run measures and plots, against a scripted peer that
+// answers each query after a known delay.  The script's times are exact, so
+// the figures are too; the texts round them to 10 us (the window's line) and
+// 1 us (the ping-style lines), which is the tolerance checked.
+#include "autoping/pingstats.h"
+#include "console/pingplot.h"
+
+#include <QAccessible>
+#include <QtTest>
+
+#include <algorithm>
+
+using Delays = QList<int>;
+
+namespace {
+
+// Ticks a second apart, each sending its query 1 us after the tick; query i
+// is answered delays[i] us after it was sent (-1: never).  One more tick
+// judges the last query.
+void probe(PingStats &stats, const Delays &delays)
+{
+    enum Kind { Tick, Send, Response };
+    QList<std::pair<qint64, Kind>> events;
+    for (qint64 i = 0; i <= delays.size(); ++i) {
+        events.append({i * 1000000, Tick});
+        if (i == delays.size())
+            break;
+        events.append({i * 1000000 + 1, Send});
+        if (delays[i] >= 0)
+            events.append({i * 1000000 + 1 + delays[i], Response});
+    }
+    std::stable_sort(events.begin(), events.end());
+    stats.reset(QStringLiteral("192.0.2.9:7010"));
+    for (const auto &[at, kind] : events)
+        if (kind == Tick)
+            stats.tick();
+        else
+            kind == Send ? stats.querySent(at) : stats.responseArrived(at);
+}
+
+} // namespace
+
+class TestPingStats : public QObject
+{
+    Q_OBJECT
+private slots:
+    // marks: a answered, x lost, l late, in the history and in the plot.
+    void run_data()
+    {
+        QTest::addColumn<Delays>("delays");
+        QTest::addColumn<QString>("marks");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("ping");
+        QTest::addColumn<qint64>("ceiling");
+        const QString rtt = "\nrtt min/avg/max/mdev = 0.300/0.400/0.500/0.100 ms";
+        QTest::newRow("known delays") << Delays{210, 350, 1200, 300, 400} << "aaaaa"
+            << "5 sent, 5 answered, 0 lost (0.0 %), rtt 0.21 / 0.49 / 1.20 / 0.36 ms"
+            << "5 packets transmitted, 5 received, 0% packet loss\n"
+               "rtt min/avg/max/mdev = 0.210/0.492/1.200/0.360 ms" << qint64(2000);
+        QTest::newRow("missed query") << Delays{300, -1, 500} << "axa"
+            << "3 sent, 2 answered, 1 lost (33.3 %), rtt 0.30 / 0.40 / 0.50 / 0.10 ms"
+            << "3 packets transmitted, 2 received, 33.3333% packet loss" + rtt << qint64(500);
+        // Query 1's answer comes after query 2's, 0.4 s after tick 2.
+        QTest::newRow("late answer") << Delays{300, 1400000, 500} << "ala"
+            << "3 sent, 2 answered, 1 late, 0 lost (0.0 %), rtt 0.30 / 0.40 / 0.50 / 0.10 ms"
+            << "3 packets transmitted, 3 received, 1 late, 0% packet loss" + rtt << qint64(500);
+        QTest::newRow("no answers") << Delays{-1, -1, -1} << "xxx"
+            << "3 sent, 0 answered, 3 lost (100.0 %)"
+            << "3 packets transmitted, 0 received, 100% packet loss" << qint64(1000);
+        QTest::newRow("plot keeps the last minute") << Delays{-1} + Delays(60, 300)
+            << QString(60, 'a')
+            << "61 sent, 60 answered, 1 lost (1.6 %), rtt 0.30 / 0.30 / 0.30 / 0.00 ms"
+            << "61 packets transmitted, 60 received, 1.63934% packet loss\n"
+               "rtt min/avg/max/mdev = 0.300/0.300/0.300/0.000 ms" << qint64(500);
+    }
+    void run()
+    {
+        QFETCH(Delays, delays);
+        QFETCH(QString, marks);
+        QFETCH(QString, summary);
+        PingStats stats;
+        probe(stats, {-1, 100, 1400000, 200}); // a run before, which reset drops
+        probe(stats, delays);
+        QCOMPARE(stats.summary(), "AutoPing 192.0.2.9:7010 \u2014 " + summary);
+        QTEST(stats.pingSummary(), "ping");
+
+        PingPlot plot;
+        plot.setStats(stats);
+        QTEST(plot.ceilingUs(), "ceiling");
+        QString history, drawn;
+        for (const auto &judged : stats.history())
+            history += "alx"[int(judged.outcome)];
+        for (const auto &mark : plot.marks()) {
+            drawn += "alx"[int(mark.outcome)];
+            QVERIFY(mark.height >= 0 && mark.height <= 1);
+            QCOMPARE(mark.height > 0, mark.outcome == PingStats::Outcome::Answered);
+        }
+        QCOMPARE(history, marks);
+        QCOMPARE(drawn, marks);
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&plot);
+        QCOMPARE(iface->role(), QAccessible::Chart);
+        QVERIFY(!iface->text(QAccessible::Name).isEmpty());
+        const QString lost = QString::number(marks.count('x')) + " lost";
+        QVERIFY(iface->text(QAccessible::Description).contains(lost));
+    }
+};
+
+QTEST_MAIN(TestPingStats)
+#include "tst_pingstats.moc"
