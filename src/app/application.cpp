@@ -4,13 +4,19 @@
 #include "console/frmmain.h"
 #include "servers/serverstore.h"
 
-Seams Seams::system()
+Seams Seams::headless()
 {
     Seams seams;
     seams.env = std::make_unique<SystemEnvironment>();
     seams.clock = std::make_unique<SystemClock>();
-    seams.dialogs = std::make_unique<QtDialogs>();
     seams.adapters = std::make_unique<SystemAdapterSource>();
+    return seams;
+}
+
+Seams Seams::system()
+{
+    Seams seams = headless();
+    seams.dialogs = std::make_unique<QtDialogs>();
     return seams;
 }
 

@@ -33,6 +33,8 @@ struct Seams
     // The real ones: the process environment, the system locale's formats,
     // Qt's dialogs, the system's interface list.
     static Seams system();
+    // The same without dialogs, for a run without a window.
+    static Seams headless();
 };
 
 class Application

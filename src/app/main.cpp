@@ -1,11 +1,22 @@
 // Selmarin: an interactive TCP/IP connectivity test tool.
+//
+// Without arguments it opens its window.  With a command (see
+// cli/commandline.h) it runs without any window and without a display.
 #include "application.h"
+#include "unixsignals.h"
 #include "windowicon.h"
+#include "cli/commandline.h"
+#include "cli/headlessrun.h"
 #include "console/frmmain.h"
 
 #include <QApplication>
+#include <QTextStream>
 
-int main(int argc, char *argv[])
+#include <cstdio>
+
+namespace {
+
+int runWindow(int argc, char *argv[])
 {
     QApplication qapp(argc, argv);
     DescribeApplication();
@@ -18,6 +29,48 @@ int main(int argc, char *argv[])
     // window to show it: the user reads the report there and closes the
     // window.  A start-up that stopped without a window (no network
     // connection) ends here.
-    const bool shown = app.window() && app.window()->isVisible();
-    return shown ? qapp.exec() : 0;
+    FrmMain *window = app.window();
+    if (!window || !window->isVisible())
+        return 0;
+    // Ending the session (SIGTERM) or Ctrl+C in the terminal closes the
+    // window as the user would, so the log gets its last line.
+    UnixSignals unixSignals;
+    QObject::connect(&unixSignals, &UnixSignals::received, window, &QWidget::close);
+    return qapp.exec();
+}
+
+int runCommand(const Command &command, int argc, char *argv[])
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    switch (command.kind) {
+    case Command::Help: out << UsageText(); return 0;
+    case Command::Version: out << "selmarin " << SELMARIN_VERSION << Qt::endl; return 0;
+    case Command::Usage: err << "selmarin: " << command.error << Qt::endl; return 2;
+    default: break;
+    }
+
+    QCoreApplication qapp(argc, argv);
+    const Seams seams = Seams::headless();
+    HeadlessRun run(command, *seams.env, *seams.clock, *seams.adapters, out, err);
+    const int early = run.start();
+    if (early >= 0)
+        return early;
+    UnixSignals unixSignals;
+    QObject::connect(&unixSignals, &UnixSignals::received, &run, &HeadlessRun::stop);
+    QObject::connect(&run, &HeadlessRun::finished, &qapp, &QCoreApplication::exit);
+    return qapp.exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const Command command = ParseCommandLine(arguments);
+    if (command.kind == Command::Window)
+        return runWindow(argc, argv);
+    return runCommand(command, argc, argv);
 }

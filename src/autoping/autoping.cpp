@@ -8,12 +8,30 @@ AutoPing::AutoPing(ProbeLink &link, MsgSink &report, QObject *parent)
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(Interval);
     connect(&m_timer, &QTimer::timeout, this, &AutoPing::Timer2_Timer);
+    m_clock.start();
 }
 
-void AutoPing::start()
+void AutoPing::start(const QString &peer)
 {
     m_on = true;
     m_timer.start();
+    m_stats.reset(peer);
+    m_hasRun = true;
+    emit measured();
+}
+
+void AutoPing::judgeLast()
+{
+    stop();
+    m_stats.tick();
+    emit measured();
+}
+
+void AutoPing::noteResponse()
+{
+    m_answered = true;
+    m_stats.responseArrived(m_clock.nsecsElapsed() / 1000);
+    emit measured();
 }
 
 void AutoPing::stop()
@@ -28,7 +46,15 @@ void AutoPing::Timer2_Timer()
         m_timer.stop();
         return;
     }
-    if (!m_link.Send(AutoPingQuery)) {
+    m_stats.tick();
+    const qint64 sentAt = m_clock.nsecsElapsed() / 1000;
+    const bool sent = m_link.Send(AutoPingQuery);
+    if (sent) {
+        m_stats.querySent(sentAt);
+        emit querySent();
+    }
+    emit measured();
+    if (!sent) {
         m_report.AddToMsgsBox(QStringLiteral("AutoPing"),
                               QStringLiteral("Failed to send ") + AutoPingQuery + CRLF);
         stop();

@@ -6,9 +6,16 @@
 // handler).  At each tick the probe first sends its query, then looks whether
 // a response came since the tick before: each query has one interval to be
 // answered.  Both texts travel bare, one send each, without a line ending.
+//
+// The probe also measures the path (PingStats): when each query was handed
+// to the socket, when each response came, on a monotonic clock.  Measuring
+// adds no line to the pane; it only feeds the figures that the window and
+// the command line show.
 
+#include "pingstats.h"
 #include "base/msgsink.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -34,16 +41,31 @@ public:
 
     AutoPing(ProbeLink &link, MsgSink &report, QObject *parent = nullptr);
 
-    // Starts the clock; the first query goes out one interval later.
-    void start();
+    // Starts the clock and a new measurement against peer ("host:port"); the
+    // first query goes out one interval later.
+    void start(const QString &peer = {});
     // Stops the probe without a line.  Harmless when it does not run.
     void stop();
     bool isRunning() const { return m_on; }
+    // Stops the probe and judges its last query as its next tick would have
+    // (the end of a command-line run).
+    void judgeLast();
 
     // A response arrived: it counts for the next tick.  Kept between runs, so
     // a response that came after the last tick of a run counts for the first
     // tick of the next.
-    void noteResponse() { m_answered = true; }
+    void noteResponse();
+
+    // What this run (or the last one) measured.
+    const PingStats &stats() const { return m_stats; }
+    // True once a run was started in this session.
+    bool hasRun() const { return m_hasRun; }
+
+signals:
+    // A query was handed to the socket.
+    void querySent();
+    // The figures changed (a tick, a response, a new run).
+    void measured();
 
 private:
     void Timer2_Timer();
@@ -53,4 +75,7 @@ private:
     bool m_on = false;        // AutoPingOn
     bool m_answered = false;  // PingAnswered
     QTimer m_timer;           // Timer2
+    PingStats m_stats;
+    QElapsedTimer m_clock;
+    bool m_hasRun = false;
 };

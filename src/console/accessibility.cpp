@@ -72,6 +72,10 @@ void DescribeControls(Ui::FrmMain &form)
 
     name(form.fraMsgs, QStringLiteral("Received messages and status"));
     name(form.txtMsgs, QStringLiteral("Messages"));
+    // The AutoPing figures: the line's text is also its description, so a
+    // screen reader reads the current figures (kept so by the window).
+    name(form.fraFigures, QStringLiteral("AutoPing figures"));
+    name(form.lblFigures, QStringLiteral("AutoPing figures"));
     name(form.fraSend, QStringLiteral("Send message"));
     name(form.txtSend, QStringLiteral("Text to send"));
 

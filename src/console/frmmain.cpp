@@ -88,6 +88,7 @@ void FrmMain::connectHandlers()
     connect(&m_session, &Session::displayStale, this, &FrmMain::ShowState);
     connect(&m_session, &Session::statusShown, this, &FrmMain::ShowStatus);
     connect(&m_session, &Session::senderShown, this, &FrmMain::showSender);
+    connect(&m_session.probe(), &AutoPing::measured, this, &FrmMain::showFigures);
 }
 
 void FrmMain::setDefaultButton(QPushButton *button)

@@ -14,7 +14,7 @@
 //   modes.cpp      mode, protocol and local port handlers
 //   showstate.cpp  ShowState, ShowStatus
 //   openclose.cpp  cmdConnect_Click
-//   sending.cpp    cmdSend_Click, cmdAutoPing_Click
+//   sending.cpp    cmdSend_Click, cmdAutoPing_Click and the AutoPing figures
 //   lifecycle.cpp  Form_Load, Form_Unload, Form_Terminate
 //   remotes.cpp    cmdRemotes_Click (the address list editor)
 
@@ -88,6 +88,7 @@ private:
     void optProtocol_Click(int index);
     void txtLocPort_Change();
     void showSender(const QString &address, const QString &port);
+    void showFigures();
     // Lifecycle
     void Form_Unload();
     void Form_Terminate();

@@ -3,6 +3,7 @@
 
 #include "frmmain.h"
 
+#include "pingplot.h"
 #include "base/failure.h"
 #include "ui_frmmain.h"
 
@@ -26,6 +27,22 @@ void FrmMain::cmdAutoPing_Click()
         if (probe.isRunning())
             probe.stop();
         else
-            probe.start();
+            probe.start(m_session.peer());
     });
+}
+
+// The figures of the probe's run, with its plot, under the messages: shown
+// once a probe has run in this session, updated at every tick and answer,
+// and kept after the probe stops until the next run starts.  They are never
+// written into the pane.
+void FrmMain::showFigures()
+{
+    const AutoPing &probe = m_session.probe();
+    if (!probe.hasRun())
+        return;
+    const QString figures = probe.stats().summary();
+    ui->lblFigures->setText(figures);
+    ui->lblFigures->setAccessibleDescription(figures);
+    ui->plotRtt->setStats(probe.stats());
+    ui->fraFigures->setVisible(true);
 }

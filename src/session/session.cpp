@@ -49,6 +49,11 @@ QString Session::stateName() const
     return m_tables.States.name(Winsock1.State());
 }
 
+QString Session::peer() const
+{
+    return Winsock1.RemoteHostIP() + u':' + QString::number(Winsock1.RemotePort());
+}
+
 QString Session::label(const QString &speaker) const
 {
     if (speaker == QLatin1String("You"))

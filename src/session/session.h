@@ -60,6 +60,9 @@ public:
     // The display name of the socket's state ("Closed" ...).
     QString stateName() const;
 
+    // The peer as "address:port", as the figures name it.
+    QString peer() const;
+
     // The label of a pane line: "You" is the socket's LocalIP, "Remote" its
     // RemoteHostIP (read now), any other speaker itself.
     QString label(const QString &speaker) const;

@@ -1,0 +1,134 @@
+#include "commandline.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+namespace {
+
+const QString Usage = QStringLiteral(
+    "Usage: selmarin                      open the window\n"
+    "       selmarin respond --tcp|--udp --port N [--local ADDRESS]\n"
+    "       selmarin probe --tcp|--udp HOST PORT [--count N] [--local-port P]\n"
+    "       selmarin --help | --version\n"
+    "\n"
+    "respond  answers every AutoPing query on the port, as the window does in\n"
+    "         server mode; a TCP responder listens again after a client leaves.\n"
+    "         --local picks one of this machine's addresses (default: all).\n"
+    "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
+    "         query every second; after --count queries, or on Ctrl+C, it prints\n"
+    "         the round-trip summary.  Exit status: 0 when a response came, 1 when\n"
+    "         none did, 2 for a refused address, a socket failure or a usage error.\n"
+    "\n"
+    "Both print what the window's messages pane would show, one line each, and\n"
+    "write the same daily log (see PROGRAMFILES and COMPUTERNAME).\n");
+
+Command usageError(const QString &error)
+{
+    Command command;
+    command.kind = Command::Usage;
+    command.error = error;
+    return command;
+}
+
+bool isOurs(const QString &argument)
+{
+    return !argument.startsWith(u'-')
+           || QStringList{QStringLiteral("--help"), QStringLiteral("-h"),
+                          QStringLiteral("--version"), QStringLiteral("-v")}
+                  .contains(argument);
+}
+
+// A whole number from 1 to 65535, or nothing.
+bool isPort(const QString &text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    return ok && value >= 1 && value <= 65535;
+}
+
+} // namespace
+
+QString UsageText()
+{
+    return Usage;
+}
+
+Command ParseCommandLine(const QStringList &arguments)
+{
+    if (arguments.size() < 2 || !isOurs(arguments.at(1)))
+        return {};
+
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, {});
+    const QCommandLineOption tcp(QStringLiteral("tcp"), {});
+    const QCommandLineOption udp(QStringLiteral("udp"), {});
+    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
+    const QCommandLineOption local(QStringLiteral("local"), {}, QStringLiteral("ADDRESS"));
+    const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
+    const QCommandLineOption localPort(QStringLiteral("local-port"), {}, QStringLiteral("P"));
+    parser.addOptions({help, version, tcp, udp, port, local, count, localPort});
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+
+    Command command;
+    if (parser.isSet(help))
+        command.kind = Command::Help;
+    else if (parser.isSet(version))
+        command.kind = Command::Version;
+    if (command.kind != Command::Window)
+        return command;
+
+    QStringList words = parser.positionalArguments();
+    const QString verb = words.isEmpty() ? QString() : words.takeFirst();
+    if (verb == QLatin1String("respond"))
+        command.kind = Command::Respond;
+    else if (verb == QLatin1String("probe"))
+        command.kind = Command::Probe;
+    else
+        return usageError(QStringLiteral("Unknown command \"%1\"; try --help.").arg(verb));
+
+    if (parser.isSet(tcp) == parser.isSet(udp))
+        return usageError(QStringLiteral("Choose one protocol: --tcp or --udp."));
+    command.tcp = parser.isSet(tcp);
+
+    const auto onlyFor = [&](const QCommandLineOption &option, Command::Kind kind) {
+        return !parser.isSet(option) || command.kind == kind;
+    };
+    if (!onlyFor(port, Command::Respond) || !onlyFor(local, Command::Respond))
+        return usageError(QStringLiteral("--port and --local are for respond; probe takes HOST PORT."));
+    if (!onlyFor(count, Command::Probe) || !onlyFor(localPort, Command::Probe))
+        return usageError(QStringLiteral("--count and --local-port are for probe."));
+
+    if (command.kind == Command::Respond) {
+        if (!words.isEmpty())
+            return usageError(QStringLiteral("respond takes no HOST or PORT; use --port."));
+        command.port = parser.value(port);
+        if (!isPort(command.port))
+            return usageError(QStringLiteral("respond needs --port N, N from 1 to 65535."));
+        command.local = parser.isSet(local) ? parser.value(local) : QStringLiteral("0.0.0.0");
+        return command;
+    }
+
+    if (words.size() != 2)
+        return usageError(QStringLiteral("probe needs HOST and PORT."));
+    command.host = words.at(0);
+    command.port = words.at(1);
+    if (!isPort(command.port))
+        return usageError(QStringLiteral("PORT must be a number from 1 to 65535."));
+    if (parser.isSet(count)) {
+        bool ok = false;
+        command.count = parser.value(count).toInt(&ok);
+        if (!ok || command.count < 1)
+            return usageError(QStringLiteral("--count needs a number of at least 1."));
+    }
+    if (parser.isSet(localPort)) {
+        command.localPort = parser.value(localPort);
+        bool ok = false;
+        const int value = command.localPort.toInt(&ok);
+        if (!ok || value < 0 || value > 65535)
+            return usageError(QStringLiteral("--local-port must be a number from 0 to 65535."));
+    }
+    return command;
+}

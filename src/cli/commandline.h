@@ -1,0 +1,32 @@
+#pragma once
+// The command line.  With no arguments the program opens its window.  A
+// command runs it without any window or display:
+//
+//   selmarin respond --tcp|--udp --port N [--local ADDRESS]
+//   selmarin probe --tcp|--udp HOST PORT [--count N] [--local-port P]
+//   selmarin --help | --version
+//
+// Arguments that begin with "-" and are not ours (Qt's own, such as
+// "-platform offscreen") leave the choice to the window.
+
+#include <QString>
+#include <QStringList>
+
+struct Command
+{
+    enum Kind { Window, Respond, Probe, Help, Version, Usage };
+    Kind kind = Window;
+    bool tcp = true;
+    QString port;          // respond: the local port; probe: the remote port
+    QString local;         // respond: the local address ("0.0.0.0": every address)
+    QString host;          // probe: the remote host
+    QString localPort = QStringLiteral("0");
+    int count = 0;         // probe: queries to send; 0 = until stopped
+    QString error;         // Usage: what is wrong, one line
+};
+
+// arguments as main() has them, the program's name first.
+Command ParseCommandLine(const QStringList &arguments);
+
+// The text --help prints.
+QString UsageText();
