@@ -17,19 +17,38 @@ void AutoPing::start(const QString &peer)
     m_timer.start();
     m_stats.reset(peer);
     m_hasRun = true;
+    m_measuring = true;
     emit measured();
+}
+
+void AutoPing::stopQueries()
+{
+    m_on = false;
+    m_timer.stop();
 }
 
 void AutoPing::judgeLast()
 {
+    if (!m_measuring)
+        return;
     stop();
     m_stats.tick();
     emit measured();
 }
 
+void AutoPing::noteQueryHandedOver()
+{
+    if (!m_measuring)
+        return;
+    m_stats.querySent(m_clock.nsecsElapsed() / 1000);
+    emit querySent();
+}
+
 void AutoPing::noteResponse()
 {
     m_answered = true;
+    if (!m_measuring)
+        return;
     m_stats.responseArrived(m_clock.nsecsElapsed() / 1000);
     emit measured();
 }
@@ -37,6 +56,7 @@ void AutoPing::noteResponse()
 void AutoPing::stop()
 {
     m_on = false;
+    m_measuring = false;
     m_timer.stop();
 }
 
@@ -46,13 +66,10 @@ void AutoPing::Timer2_Timer()
         m_timer.stop();
         return;
     }
+    // The figures judge the query of the tick before, as the check below
+    // does; the new query is measured from when the session hands it over.
     m_stats.tick();
-    const qint64 sentAt = m_clock.nsecsElapsed() / 1000;
     const bool sent = m_link.Send(AutoPingQuery);
-    if (sent) {
-        m_stats.querySent(sentAt);
-        emit querySent();
-    }
     emit measured();
     if (!sent) {
         m_report.AddToMsgsBox(QStringLiteral("AutoPing"),

@@ -47,10 +47,14 @@ public:
     // Stops the probe without a line.  Harmless when it does not run.
     void stop();
     bool isRunning() const { return m_on; }
-    // Stops the probe and judges its last query as its next tick would have
-    // (the end of a command-line run).
+    // The end of a command-line run in two steps: no more queries, while
+    // answers to the last one are still measured; then, one interval later,
+    // the last query is judged as the next tick would have judged it.
+    void stopQueries();
     void judgeLast();
 
+    // The session handed a query to the socket (measured from here).
+    void noteQueryHandedOver();
     // A response arrived: it counts for the next tick.  Kept between runs, so
     // a response that came after the last tick of a run counts for the first
     // tick of the next.
@@ -78,4 +82,5 @@ private:
     PingStats m_stats;
     QElapsedTimer m_clock;
     bool m_hasRun = false;
+    bool m_measuring = false; // from start() to stop() or judgeLast()
 };

@@ -152,7 +152,7 @@ void HeadlessRun::onQuerySent()
     ++m_sent;
     if (m_command.count > 0 && m_sent == m_command.count) {
         // The last query still has its interval to be answered.
-        m_session->probe().stop();
+        m_session->probe().stopQueries();
         m_lastAnswer.start();
     }
 }

@@ -51,7 +51,10 @@ QString Session::stateName() const
 
 QString Session::peer() const
 {
-    return Winsock1.RemoteHostIP() + u':' + QString::number(Winsock1.RemotePort());
+    // A UDP client that has heard nothing yet knows its peer only by name.
+    const QString address = Winsock1.RemoteHostIP();
+    return (address.isEmpty() ? Winsock1.RemoteHost() : address) + u':'
+           + QString::number(Winsock1.RemotePort());
 }
 
 QString Session::label(const QString &speaker) const
@@ -160,6 +163,8 @@ bool Session::Send(const QString &text)
         const bool canSend = (state == Winsock::sckOpen && !UseTCP) || state == Winsock::sckConnected;
         if (canSend) {
             Winsock1.SendData(text);
+            if (text == AutoPingQuery)
+                AutoPingProbe.noteQueryHandedOver();
             const bool probeText = text == AutoPingQuery || text == AutoPingResponse;
             m_lines.AddToMsgsBox(QStringLiteral("You"), probeText ? text + CRLF : text);
         } else {
