@@ -1,15 +1,15 @@
 # Runs the desktop's validators on the menu entry and the AppStream metadata.
 # Called by CTest (see Packaging.cmake) with DESKTOP_FILE_VALIDATE,
-# APPSTREAMCLI, DATA_DIR and APP_ID set.
+# APPSTREAMCLI, DESKTOP_FILE and METAINFO set.
 
-execute_process(COMMAND ${DESKTOP_FILE_VALIDATE} ${DATA_DIR}/${APP_ID}.desktop
+execute_process(COMMAND ${DESKTOP_FILE_VALIDATE} ${DESKTOP_FILE}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
 # desktop-file-validate exits 0 on hints and warnings too: any output fails.
 if(NOT rc EQUAL 0 OR NOT out STREQUAL "")
     message(FATAL_ERROR "desktop-file-validate (${rc}):\n${out}")
 endif()
 
-execute_process(COMMAND ${APPSTREAMCLI} validate --no-net --explain ${DATA_DIR}/${APP_ID}.metainfo.xml
+execute_process(COMMAND ${APPSTREAMCLI} validate --no-net --explain ${METAINFO}
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
 if(NOT rc EQUAL 0)
     message(FATAL_ERROR "appstreamcli validate (${rc}):\n${out}")
