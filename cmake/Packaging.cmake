@@ -38,6 +38,17 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 install(TARGETS selmarin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The manual page, compressed as Debian wants it (gzip -9n: no name, no time).
+set(SELMARIN_MANPAGE ${PROJECT_BINARY_DIR}/packaging/selmarin.1.gz)
+if(NOT EXISTS ${SELMARIN_MANPAGE} OR ${SELMARIN_DATA_DIR}/selmarin.1 IS_NEWER_THAN ${SELMARIN_MANPAGE})
+    file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging)
+    execute_process(COMMAND gzip -9nc ${SELMARIN_DATA_DIR}/selmarin.1
+                    OUTPUT_FILE ${SELMARIN_MANPAGE} RESULT_VARIABLE _rc)
+    if(NOT _rc EQUAL 0)
+        message(FATAL_ERROR "gzip could not compress the manual page")
+    endif()
+endif()
+install(FILES ${SELMARIN_MANPAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(FILES ${SELMARIN_DATA_DIR}/${SELMARIN_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
