@@ -10,6 +10,11 @@
 // element per entry; it is written indented by two spaces, without an XML
 // declaration (so UTF-8).
 //
+// Files are always written in UTF-8.  A file read in another encoding (its
+// declaration names, say, ISO-8859-1, or it starts with a UTF-16 byte order
+// mark) keeps its declaration, with the encoding changed to name UTF-8, so
+// that every character it holds, comments included, reads back the same.
+//
 // Reading never lets the file decide how much time or memory it takes.  The
 // DOM parser is safe against entity expansion only per entity and takes
 // minutes over deeply nested elements, so a document is built only when
@@ -42,7 +47,7 @@ public:
     bool read(QIODevice &device);
     // Parses data as read() does.
     bool parse(const QByteArray &data);
-    // The document's bytes as they are written.
+    // The document's bytes as they are written: UTF-8.
     QByteArray toBytes() const;
 
     // Why the last read failed: the parser's message with line and column,

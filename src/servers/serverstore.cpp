@@ -52,10 +52,14 @@ bool moveFile(const QString &from, const QString &to)
 // there is kept as <file>.bak.
 void writeFile(const ServerFile &file, const QString &path, bool keepPrevious)
 {
+    // The bytes must load again, by the rules every load follows, and to
+    // exactly the entries the document holds.
     const QByteArray bytes = file.toBytes();
     ServerFile check;
-    if (!check.parse(bytes)) {
-        const QString reason = check.refusal();
+    const bool loads = check.parse(bytes);
+    if (!loads || check.entries() != file.entries()) {
+        const QString reason =
+            loads ? QStringLiteral("its entries would read back differently") : check.refusal();
         fail(QStringLiteral("The server list cannot be written as a file that loads again")
              + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')'));
     }
