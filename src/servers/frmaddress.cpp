@@ -152,7 +152,9 @@ void FrmAddress::cmdSave_Click()
         SaveMode mode = SaveMode::Merge;
         if (answer == QLatin1String("M")) {
             // A file that is missing or does not load has already been
-            // reported by LoadServers; the list then becomes the shown entries.
+            // reported by LoadServers; the list then becomes the shown
+            // entries, and SaveServers writes them as a new file (keeping
+            // one that does not load as Servers.xml.bak).
             if (LoadServers(list, m_path, m_report))
                 list.AppendMissing(shownEntries(), Qt::CaseSensitive);
             else
