@@ -25,7 +25,7 @@ void FrmMain::cmdRemotes_Click()
         ui->cboRemAddress->setEditText(typed);
 
         if (m_session.socket().State() != Winsock::sckClosed)
-            ui->cboRemAddress->setEditText(m_session.socket().RemoteHostIP());
+            ui->cboRemAddress->setEditText(m_session.remoteHostShown());
     });
 }
 
