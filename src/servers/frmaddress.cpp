@@ -87,6 +87,8 @@ void FrmAddress::showServerList()
 void FrmAddress::Form_Load()
 {
     quietly([&] {
+        // The window opens with the focus on OK, the first in its tab order.
+        ui->cmdOK->setFocus();
         if (m_list.Count() > 0)
             showServerList();
         else

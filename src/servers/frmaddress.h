@@ -56,7 +56,8 @@ private:
     // The shown entries, in order.
     QStringList shownEntries() const;
 
-    // Load step: shows the server list (first opening only).
+    // Load step: shows the server list and puts the focus on OK (first
+    // opening only).
     void Form_Load();
     // Edit, Del and Save are usable exactly when entries are shown.
     void setEntryButtons(bool enabled);
