@@ -2,6 +2,22 @@
 
 #include <QLocale>
 
+namespace {
+
+// The locale the system's date formats come from, read as the system locale
+// reads it: LC_ALL, else LC_TIME, else LANG, else C.
+QLocale timeLocale()
+{
+    for (const char *variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+        const QByteArray name = qgetenv(variable);
+        if (!name.isEmpty())
+            return QLocale(QString::fromLatin1(name));
+    }
+    return QLocale::c();
+}
+
+} // namespace
+
 FormatClock::FormatClock(QString shortDateFormat, QString longTimeFormat)
     : m_dateFormat(std::move(shortDateFormat)), m_timeFormat(std::move(longTimeFormat)),
       m_timeCacheable(!m_timeFormat.contains(u'z'))
@@ -48,8 +64,16 @@ QString LongTimeFormat(const QLocale &locale)
     return out.trimmed();
 }
 
+QString ShortDateFormat(const QLocale &locale)
+{
+    // The C locale's own short date, "d MMM yyyy" (6 Dec 2026), would put
+    // blanks and a month name into the log's file name.
+    if (locale.language() == QLocale::C)
+        return QStringLiteral("M/d/yyyy");
+    return locale.dateFormat(QLocale::ShortFormat);
+}
+
 SystemClock::SystemClock()
-    : FormatClock(QLocale::system().dateFormat(QLocale::ShortFormat),
-                  LongTimeFormat(QLocale::system()))
+    : FormatClock(ShortDateFormat(timeLocale()), LongTimeFormat(QLocale::system()))
 {
 }

@@ -4,8 +4,11 @@
 // The log writes dates in the user's short date format, times in the long
 // time format and date-with-time in the general date format (short date, a
 // blank, long time).  SystemClock takes the formats from the system locale
-// (LC_TIME / LANG); the long time format is the locale's long format without
-// its time-zone name.  Tests pin both the time and the formats.
+// (LC_ALL / LC_TIME / LANG); the long time format is the locale's long format
+// without its time-zone name.  In the C/POSIX locale (also when no locale is
+// set) the short date is the numeric M/d/yyyy, not the locale's own
+// "d MMM yyyy", so that the log's file name holds no blanks or month names.
+// Tests pin both the time and the formats.
 
 #include <QDateTime>
 #include <QString>
@@ -52,3 +55,6 @@ public:
 
 // The locale's long time format with its time-zone part removed.
 QString LongTimeFormat(const QLocale &locale);
+
+// The locale's short date format; "M/d/yyyy" for the C locale.
+QString ShortDateFormat(const QLocale &locale);

@@ -2,6 +2,7 @@
 
 #include "frmmain.h"
 
+#include "placement.h"
 #include "base/dialogs.h"
 #include "base/failure.h"
 #include "netenv/localadapters.h"
@@ -33,6 +34,7 @@ void FrmMain::Form_Load()
 
         m_session.startStateWatch();
         ShowState();
+        PlaceWindow(*this, MainWindowSize);
         show();
     }, [&](const RuntimeError &e) {
         m_context.dialogs.MsgBox(ErrorSpeaker(e.number) + QStringLiteral(" in frmMain.Form_Load; ")

@@ -3,6 +3,7 @@
 
 #include "frmmain.h"
 
+#include "placement.h"
 #include "base/failure.h"
 #include "servers/frmaddress.h"
 #include "servers/serverlist.h"
@@ -12,9 +13,11 @@ void FrmMain::cmdRemotes_Click()
 {
     Guard(*this, QStringLiteral(" in frmMain.cmdremotes_Click; "), [&] {
         // Made at its first opening and afterwards only hidden.
-        if (!m_editor)
+        if (!m_editor) {
             m_editor = std::make_unique<FrmAddress>(m_context.servers, m_context.serversPath,
                                                     m_context.rules, m_context.dialogs, *this, this);
+            PlaceWindow(*m_editor, EditorWindowSize);
+        }
         m_editor->exec();
 
         // Rebuilding the list keeps what the user typed in the box.
@@ -25,7 +28,7 @@ void FrmMain::cmdRemotes_Click()
         ui->cboRemAddress->setEditText(typed);
 
         if (m_session.socket().State() != Winsock::sckClosed)
-            ui->cboRemAddress->setEditText(m_session.socket().RemoteHostIP());
+            ui->cboRemAddress->setEditText(m_session.remoteHostShown());
     });
 }
 

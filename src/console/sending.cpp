@@ -10,10 +10,9 @@
 void FrmMain::cmdSend_Click()
 {
     Guard(*this, QStringLiteral(" in frmMain.cmdSend_Click; "), [&] {
-        // Line breaks typed with Ctrl+Enter travel as CR LF, like the one added at the end.
-        QString text = ui->txtSend->toPlainText();
-        text.replace(u'\n', CRLF);
-        m_session.Send(text + CRLF);
+        // Line breaks typed with Ctrl+Enter travel as CR LF, like the one
+        // added at the end; every other character as it was typed.
+        m_session.Send(ui->txtSend->textToSend() + CRLF);
         ui->txtSend->clear();
     });
 }

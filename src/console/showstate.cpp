@@ -71,7 +71,7 @@ void FrmMain::ShowState()
             setDefaultButton(ui->cmdSend);
             ui->cmdConnect->setText(QStringLiteral("&Close"));
             ui->cboRemAddress->setEnabled(false);
-            ui->cboRemAddress->setEditText(socket.RemoteHostIP());
+            ui->cboRemAddress->setEditText(m_session.remoteHostShown());
             ui->txtRemPort->setEnabled(false);
             ui->txtRemPort->setText(QString::number(socket.RemotePort()));
             ui->cboLocAddress->setEnabled(false);

@@ -87,6 +87,8 @@ void FrmAddress::showServerList()
 void FrmAddress::Form_Load()
 {
     quietly([&] {
+        // The window opens with the focus on OK, the first in its tab order.
+        ui->cmdOK->setFocus();
         if (m_list.Count() > 0)
             showServerList();
         else
@@ -152,7 +154,9 @@ void FrmAddress::cmdSave_Click()
         SaveMode mode = SaveMode::Merge;
         if (answer == QLatin1String("M")) {
             // A file that is missing or does not load has already been
-            // reported by LoadServers; the list then becomes the shown entries.
+            // reported by LoadServers; the list then becomes the shown
+            // entries, and SaveServers writes them as a new file (keeping
+            // one that does not load as Servers.xml.bak).
             if (LoadServers(list, m_path, m_report))
                 list.AppendMissing(shownEntries(), Qt::CaseSensitive);
             else

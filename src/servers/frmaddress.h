@@ -8,8 +8,9 @@
 //   Save            asks "M"erge or "O"verwrite, makes the server list from
 //                   the shown entries and writes the file (SaveServers; "O"
 //                   writes it afresh and keeps the old one as Servers.xml.bak;
-//                   "M" leaves a file that does not load as it is and the
-//                   save fails, so "O" is the way to replace such a file);
+//                   "M" over a file that does not load makes the list the
+//                   shown entries, keeps that file as Servers.xml.bak and
+//                   writes a new one);
 //   OK              adds the shown entries the server list lacks (letter case
 //                   not counting) and hides the window;
 //   Cancel          only hides it (so do Escape and the title bar's close box).
@@ -55,7 +56,8 @@ private:
     // The shown entries, in order.
     QStringList shownEntries() const;
 
-    // Load step: shows the server list (first opening only).
+    // Load step: shows the server list and puts the focus on OK (first
+    // opening only).
     void Form_Load();
     // Edit, Del and Save are usable exactly when entries are shown.
     void setEntryButtons(bool enabled);

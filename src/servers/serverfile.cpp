@@ -4,7 +4,9 @@
 #include "walk16.h"
 
 #include <QHash>
+#include <QDomProcessingInstruction>
 #include <QIODevice>
+#include <QRegularExpression>
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -34,6 +36,22 @@ QList<QDomElement> serverChildren(const QDomElement &root)
 QString entryText(const QDomElement &server)
 {
     return server.text().trimmed();
+}
+
+// The document is written as UTF-8 whatever encoding the file came in, so an
+// XML declaration naming another encoding is made to name UTF-8; its version
+// and standalone parts stay.  Text and comments are held as characters, so
+// writing them in UTF-8 keeps every one of them.
+void declareUtf8(QDomDocument &doc)
+{
+    QDomProcessingInstruction declaration = doc.firstChild().toProcessingInstruction();
+    if (declaration.isNull() || declaration.target() != QLatin1String("xml"))
+        return;
+    static const QRegularExpression encoding(
+        QStringLiteral("encoding\\s*=\\s*(\"[^\"]*\"|'[^']*')"));
+    QString data = declaration.data();
+    data.replace(encoding, QStringLiteral("encoding='UTF-8'"));
+    declaration.setData(data);
 }
 
 void appendServer(QDomDocument &doc, QDomElement &root, const QString &entry)
@@ -127,6 +145,7 @@ bool ServerFile::parse(const QByteArray &data)
         m_error = located(message, line, column);
         return false;
     }
+    declareUtf8(m_doc);
     return true;
 }
 

@@ -10,11 +10,15 @@
 // element per entry; it is written indented by two spaces, without an XML
 // declaration (so UTF-8).
 //
+// Files are always written in UTF-8.  A file read in another encoding (its
+// declaration names, say, ISO-8859-1, or it starts with a UTF-16 byte order
+// mark) keeps its declaration, with the encoding changed to name UTF-8, so
+// that every character it holds, comments included, reads back the same.
+//
 // Reading never lets the file decide how much time or memory it takes.  The
 // DOM parser is safe against entity expansion only per entity and takes
 // minutes over deeply nested elements, so a document is built only when
-//   - the data is at most MaxBytes long (a list of 32,766 entries of
-//     ordinary host names takes well under that);
+//   - the data is at most MaxBytes long;
 //   - a streaming pre-scan finds it well-formed, with no DTD entity
 //     declarations (a plain <!DOCTYPE> is fine), no element nested deeper
 //     than MaxDepth, and no more than MaxNodes elements, texts and comments
@@ -33,7 +37,18 @@ class ServerList;
 class ServerFile
 {
 public:
-    static constexpr qint64 MaxBytes = 4 * 1024 * 1024;
+    // The limits admit the largest list the program writes: 32,766 entries
+    // (the walk limit, walk16.h) of the longest host text the address rules
+    // accept, 128 ASCII characters, none of which needs escaping.  Written,
+    // each entry is one line
+    //   2 (indent) + 8 (<Server>) + 128 + 9 (</Server>) + 1 (newline) = 148 bytes,
+    // so 32,766 * 148 = 4,849,368 bytes, plus <Selmarin>, the comment line and
+    // </Selmarin> (85 bytes): 4,849,453 bytes, about 4.6 MB.  8 MB leaves
+    // about 70 % on top, for a declaration, comments and other content a
+    // merged file keeps, and for files written by hand (less compactly).
+    // Nodes of that list: the document element, the comment, and an element
+    // and a text per entry, 2 + 2 * 32,766 = 65,534, under MaxNodes.
+    static constexpr qint64 MaxBytes = 8 * 1024 * 1024;
     static constexpr int MaxDepth = 256;
     static constexpr qint64 MaxNodes = 100000;
 
@@ -42,7 +57,7 @@ public:
     bool read(QIODevice &device);
     // Parses data as read() does.
     bool parse(const QByteArray &data);
-    // The document's bytes as they are written.
+    // The document's bytes as they are written: UTF-8.
     QByteArray toBytes() const;
 
     // Why the last read failed: the parser's message with line and column,

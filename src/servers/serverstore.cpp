@@ -24,11 +24,18 @@ bool fileExists(const QString &path)
     return QFileInfo(path).isFile();
 }
 
+// Reads the file into `file`; false when it cannot be opened or read, or does
+// not parse or breaks a limit (see file.refusal()).
+bool readFile(ServerFile &file, const QString &path)
+{
+    QFile device(path);
+    return device.open(QIODevice::ReadOnly) && file.read(device);
+}
+
 // Reads the file into `file` or fails with "Failed to load <path>".
 void loadFile(ServerFile &file, const QString &path)
 {
-    QFile device(path);
-    if (device.open(QIODevice::ReadOnly) && file.read(device))
+    if (readFile(file, path))
         return;
     const QString reason = file.refusal();
     fail(QStringLiteral("Failed to load ") + path
@@ -49,13 +56,17 @@ bool moveFile(const QString &from, const QString &to)
 }
 
 // Writes the document in one step; with keepPrevious, the file that was
-// there is kept as <file>.bak.
-void writeFile(const ServerFile &file, const QString &path, bool keepPrevious)
+// there is kept as <file>.bak, and the answer is the backup's path.
+QString writeFile(const ServerFile &file, const QString &path, bool keepPrevious)
 {
+    // The bytes must load again, by the rules every load follows, and to
+    // exactly the entries the document holds.
     const QByteArray bytes = file.toBytes();
     ServerFile check;
-    if (!check.parse(bytes)) {
-        const QString reason = check.refusal();
+    const bool loads = check.parse(bytes);
+    if (!loads || check.entries() != file.entries()) {
+        const QString reason =
+            loads ? QStringLiteral("its entries would read back differently") : check.refusal();
         fail(QStringLiteral("The server list cannot be written as a file that loads again")
              + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')'));
     }
@@ -84,6 +95,7 @@ void writeFile(const ServerFile &file, const QString &path, bool keepPrevious)
             moveFile(backup, target);
         Raise(rt::FileAccessError);
     }
+    return keepPrevious ? backup : QString();
 }
 
 } // namespace
@@ -114,14 +126,21 @@ bool SaveServers(const ServerList &list, const QString &path, SaveMode mode, Msg
     return Guard(report, QStringLiteral(" in mdlMain.SaveServers; "), [&] {
         ServerFile file;
         const bool exists = fileExists(path);
-        if (exists && mode == SaveMode::Merge) {
-            loadFile(file, path);
+        // A merge needs a file that loads; one that does not is replaced by a
+        // new file and kept aside, so that nothing it held is lost.
+        const bool merge = exists && mode == SaveMode::Merge && readFile(file, path);
+        const bool unloadable = exists && mode == SaveMode::Merge && !merge;
+        if (merge) {
             requireRoot(file);
             file.appendMissing(list);
         } else {
             file.rebuild(list);
         }
-        writeFile(file, path, exists && mode == SaveMode::Overwrite);
+        const QString backup = writeFile(file, path, exists && !merge);
+        if (unloadable)
+            report.AddToMsgsBox(QStringLiteral("-- Info"),
+                                QStringLiteral("The file that did not load was kept as ") + backup
+                                    + CRLF);
         report.AddToMsgsBox(QStringLiteral("-- Info"),
                             QStringLiteral("Servers list saved as ") + path + CRLF);
     });

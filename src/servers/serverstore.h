@@ -30,11 +30,16 @@ bool LoadServers(ServerList &list, const QString &path, MsgSink &report);
 
 enum class SaveMode {
     // An existing file keeps all it holds and gains the list's entries it
-    // lacks (exact letter case).  An existing file that does not load, or
-    // whose document element is not <Selmarin>, is left exactly as it is and
-    // the save fails with the load's error text ("Failed to load <path>" /
-    // "Root Node in servers file must be <Selmarin>").  With no file, a new
-    // file is written holding every entry.
+    // lacks (exact letter case).  With no file, a new file is written holding
+    // every entry.  An existing file that does not load (unreadable, not
+    // well-formed, refused by ServerFile's limits) is not merged into: it is
+    // kept as Servers.xml.bak beside it (replacing an older .bak) and a new
+    // file is written holding every entry, as with no file; a second "-- Info"
+    // line, "The file that did not load was kept as <path>.bak", comes before
+    // the usual one.  If it cannot be kept, nothing is written.  A file that
+    // loads but whose document element is not <Selmarin> is left exactly as
+    // it is and the save fails ("Root Node in servers file must be
+    // <Selmarin>").
     Merge,
     // The editor's "O" answer: the file is written afresh from the list, as a
     // new file would be, so it holds exactly the list.  An existing file,
@@ -44,7 +49,8 @@ enum class SaveMode {
 };
 
 // Writes the list to the file; on success reports "-- Info" "Servers list
-// saved as <path>".  The list itself is never changed.
+// saved as <path>" (after the backup line of a Merge over a file that did not
+// load).  The list itself is never changed.
 bool SaveServers(const ServerList &list, const QString &path, SaveMode mode, MsgSink &report);
 
 // <program folder>/Servers.xml (see ProgramFolder).

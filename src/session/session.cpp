@@ -57,6 +57,14 @@ QString Session::peer() const
            + QString::number(Winsock1.RemotePort());
 }
 
+QString Session::remoteHostShown() const
+{
+    const QString address = Winsock1.RemoteHostIP();
+    if (address.isEmpty() && !UseTCP && !ServerMode)
+        return Winsock1.RemoteHost();
+    return address;
+}
+
 QString Session::label(const QString &speaker) const
 {
     if (speaker == QLatin1String("You"))

@@ -63,6 +63,12 @@ public:
     // The peer as "address:port", as the figures name it.
     QString peer() const;
 
+    // The remote host as the remote address box shows it: the socket's
+    // RemoteHostIP; for a UDP client that has neither sent a datagram nor
+    // received one yet, the host its datagrams go to, as it was given
+    // (RemoteHost: a name, or a dotted address).
+    QString remoteHostShown() const;
+
     // The label of a pane line: "You" is the socket's LocalIP, "Remote" its
     // RemoteHostIP (read now), any other speaker itself.
     QString label(const QString &speaker) const;

@@ -113,8 +113,9 @@
 // first IPv4 address of the first interface that is up and not a loopback;
 // 127.0.0.1 when there is none); of an open socket its local address.
 // RemoteHostIP: the peer once connected or accepted, the requester during a
-// ConnectionRequest, the last UDP sender, or the looked-up address of
-// RemoteHost once it is known.  LocalPort becomes the port actually used once
+// ConnectionRequest, the last UDP sender, or the address the last UDP
+// datagram went to (RemoteHost, looked up when it is a name); a UDP socket
+// just bound has none (empty).  LocalPort becomes the port actually used once
 // a socket is bound or connected.  A TCP client with LocalPort not 0 binds
 // that port before it connects.  Close keeps the property values.
 //

@@ -18,6 +18,9 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
         RaiseSocketError(number);
     }
     udp = socket;
+    // This socket has neither heard from nor sent to anyone yet: an address
+    // kept from before its Close is no peer of this one.
+    remoteHostIP.clear();
     QObject::connect(socket, &QIODevice::readyRead, q, [this] { onUdpReadyRead(); });
     localPort = socket->localPort();
     localAddress = address == QHostAddress(QHostAddress::AnyIPv4) ? QString() : DottedIPv4(address);
