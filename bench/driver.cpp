@@ -1,5 +1,5 @@
 // The bench driver: the program's own start-up (the same steps as
-// src/startup/main.cpp), then the main window driven through its controls by
+// src/app/main.cpp), then the main window driven through its controls by
 // commands read line by line from standard input.  bench/bench.py starts it,
 // sends the commands and reads the answers; nothing here changes how the
 // window works.
@@ -25,17 +25,18 @@
 // longest delay the program's own work caused (the smaller of the two), while
 // wall_max_ms is the longest delay seen at all.
 
+#include "app/application.h"
+#include "app/windowicon.h"
 #include "console/frmmain.h"
-#include "startup/globals.h"
-#include "startup/startup.h"
-#include "startup/windowicon.h"
-#include "ui_frmmain.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QIcon>
+#include <QAbstractButton>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -128,13 +129,19 @@ int main(int argc, char *argv[])
 
     FirstPaint firstPaint;
     app.installEventFilter(&firstPaint);
-    if (!Main()) {
+    Application program(Seams::system());
+    if (!program.Main()) {
         answer("failed");
-        Globals::reset();
         return 1;
     }
-    FrmMain &window = Globals::instance().frmMain();
-    Ui::FrmMain &ui = window.form();
+    FrmMain &window = *program.window();
+    const Winsock &socket = window.session().socket();
+    // The window's controls, by their names.
+    const auto button = [&](const char *name) { return window.findChild<QAbstractButton *>(name); };
+    QComboBox *cboLocAddress = window.findChild<QComboBox *>("cboLocAddress");
+    QLineEdit *txtLocPort = window.findChild<QLineEdit *>("txtLocPort");
+    QPlainTextEdit *txtMsgs = window.findChild<QPlainTextEdit *>("txtMsgs");
+    QLabel *lblOlderLines = window.findChild<QLabel *>("lblOlderLines");
 
     Lateness lateness;
     QTimer::singleShot(0, [&] {
@@ -150,7 +157,7 @@ int main(int argc, char *argv[])
         auto *clock = new QElapsedTimer;
         clock->start();
         QObject::connect(poll, &QTimer::timeout, [&, poll, clock, wanted] {
-            const qint16 state = window.Winsock1.State();
+            const qint16 state = socket.State();
             if (state == wanted || clock->elapsed() > 5000) {
                 answer(state == wanted ? "ok" : "error state=" + QByteArray::number(state));
                 poll->deleteLater();
@@ -178,17 +185,17 @@ int main(int argc, char *argv[])
             const QByteArray &command = words.value(0);
             if (command == "open" && words.size() == 3) {
                 const bool tcp = words[1] == "tcp";
-                ui.optMode_1->click();
-                (tcp ? ui.optProtocol_0 : ui.optProtocol_1)->click();
-                ui.cboLocAddress->setEditText(QStringLiteral("127.0.0.1"));
-                ui.txtLocPort->setText(QString::fromLatin1(words[2]));
-                if (window.Winsock1.State() != Winsock::sckClosed)
-                    ui.cmdConnect->click();
-                ui.cmdConnect->click();
+                button("optMode_1")->click();
+                button(tcp ? "optProtocol_0" : "optProtocol_1")->click();
+                cboLocAddress->setEditText(QStringLiteral("127.0.0.1"));
+                txtLocPort->setText(QString::fromLatin1(words[2]));
+                if (socket.State() != Winsock::sckClosed)
+                    button("cmdConnect")->click();
+                button("cmdConnect")->click();
                 answerWhen(tcp ? Winsock::sckListening : Winsock::sckOpen);
             } else if (command == "close") {
-                if (window.Winsock1.State() != Winsock::sckClosed)
-                    ui.cmdConnect->click();
+                if (socket.State() != Winsock::sckClosed)
+                    button("cmdConnect")->click();
                 answerWhen(Winsock::sckClosed);
             } else if (command == "reset") {
                 lateness.worstNs = 0;
@@ -204,9 +211,9 @@ int main(int argc, char *argv[])
                 answer("late_max_ms=" + QByteArray::number(double(lateness.worstNs) / 1e6, 'f', 1)
                        + " wall_max_ms=" + QByteArray::number(double(lateness.worstWallNs) / 1e6, 'f', 1)
                        + " rss_kb=" + QByteArray::number(rssKb())
-                       + " pane_blocks=" + QByteArray::number(ui.txtMsgs->blockCount())
-                       + " state=" + QByteArray::number(window.Winsock1.State())
-                       + " older_note=" + (ui.lblOlderLines->isVisible() ? "1" : "0"));
+                       + " pane_blocks=" + QByteArray::number(txtMsgs->blockCount())
+                       + " state=" + QByteArray::number(socket.State())
+                       + " older_note=" + (lblOlderLines->isVisible() ? "1" : "0"));
             } else if (command == "quit") {
                 answer("ok");
                 window.close();
@@ -215,7 +222,5 @@ int main(int argc, char *argv[])
             }
         }
     });
-    const int code = app.exec();
-    Globals::reset(); // as main.cpp does
-    return code;
+    return app.exec();
 }

@@ -6,9 +6,10 @@
 //   buffered    the same bytes through QFile's buffer, written at the end
 // and prints "runlog_us=.. unbuffered_us=.. buffered_us=.." per record.
 
-#include "runlog/clock.h"
+#include "base/clock.h"
+#include "base/environment.h"
+#include "base/msgsink.h"
 #include "runlog/runlog.h"
-#include "startup/environment.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,6 +41,15 @@ private:
     QString m_folder;
 };
 
+class Stderr final : public MsgSink
+{
+public:
+    void AddToMsgsBox(const QString &speaker, const QString &sentence) override
+    {
+        std::fprintf(stderr, "%s:\t%s", qPrintable(speaker), qPrintable(sentence));
+    }
+};
+
 double perRecordUs(qint64 ns, int records) { return double(ns) / 1000.0 / records; }
 
 } // namespace
@@ -55,14 +65,15 @@ int main(int argc, char *argv[])
     BenchEnvironment env(dir.path());
     SystemClock clock;
     RunLog log(env, clock);
-    if (!log.LogOpen())
+    Stderr report;
+    if (!log.LogOpen(report))
         return 1;
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < records; ++i)
         log.LogWrite(line);
     const qint64 runlogNs = timer.nsecsElapsed();
-    log.LogClose();
+    log.LogClose(report);
 
     const QByteArray record = (QStringLiteral("-- ") + clock.longTime(QTime::currentTime()) + u'\t' + line).toUtf8();
     auto writeAll = [&](QIODevice::OpenMode extra) {

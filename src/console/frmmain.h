@@ -66,6 +66,8 @@ public:
     void AddToMsgsBox(const QString &speaker, const QString &sentence) override;
     // The pane's text as the program wrote it (line ends as CR LF).
     QString msgsText() const;
+    // The session the window shows (for tools that watch it).
+    const Session &session() const { return m_session; }
 
     // The pane keeps the newest lines only (the log keeps all of them).
     static constexpr int PaneLineLimit = 20000;
