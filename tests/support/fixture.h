@@ -1,0 +1,105 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The program as the tests meet it.  This is the only test code that knows
+// how the program is put together: how its environment, clock, dialogs and
+// adapter list are replaced, how start-up runs, and where the windows, the
+// messages pane, the log and the server list are.  Tests use this API, QTest
+// input on the real controls (found by their names), the socket class and
+// the files on disk.
+//
+// A Program runs pinned: PROGRAMFILES is a temporary folder with its Selmarin
+// folder made, COMPUTERNAME is "PC17", the clock stands at 4 December 2026
+// 5:15:09 AM with the date and time formats "M/d/yyyy" and "h:mm:ss AP" (so
+// the log is <folder>/PC17_12-4-2026.log and its records start with
+// "-- 5:15:09 AM\t"), message boxes are recorded and input boxes answered from
+// a script.  One Program exists at a time.  The program's end (its window
+// closed, the Program gone) asks the application to quit; openEditor takes
+// that request back before it opens the modal editor.
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+// Members in this order, so that Program p({.adapters = ..., .headless = true}) works.
+struct Setup
+{
+    // Adapters split by ';', each "addresses|masks", items split by ',' and
+    // "_" for an empty item; "fail": asking for them fails; "system": this
+    // machine's adapters.
+    QString adapters = QStringLiteral("192.0.2.10|255.255.255.0");
+    QString programFiles{};                         // empty: a temporary folder
+    bool makeFolder = true;                         // make <PROGRAMFILES>/Selmarin
+    bool dataHome = false;                          // PROGRAMFILES unset: the per-user data folder
+    QString computerName = QStringLiteral("PC17");  // empty: unset
+    QString dnsDomain{};                            // USERDNSDOMAIN; empty: unset
+    QString hostName = QStringLiteral("testhost");  // the system's answers
+    QString localDomain{};
+    // No window: the lines the program tells the user are recorded, and the
+    // adapter snapshot is taken as start-up takes it (for fuzzing).
+    bool headless = false;
+};
+
+class Program
+{
+public:
+    explicit Program(const Setup &setup = {});
+    ~Program();
+
+    // The start-up sequence; true when it ran to its end and showed the
+    // main window (a step that fails may still have shown it, with the report).
+    bool start();
+    // The main window and the address list editor once they exist, else null.
+    QWidget *window() const;
+    QWidget *editor() const;
+    // A control of either window by its name.
+    template <typename T = QWidget>
+    T *control(const QString &name) const
+    {
+        return window() ? window()->findChild<T *>(name) : nullptr;
+    }
+    // A mouse click on a button; text put into a box (as if pasted).
+    void click(const QString &name) const;
+    void set(const QString &name, const QString &text) const;
+    // What a control shows: a button's caption, a box's text; the entries
+    // of a combo box or list.
+    QString text(const QString &name) const;
+    QStringList entries(const QString &name) const;
+    // Picks mode and protocol ("server tcp", "client udp"), fills in the
+    // local address and port and the remote host and port, and clicks the
+    // open button.
+    void open(const QString &how, const QStringList &boxes) const;
+    // Clicks "Remotes"; whileOpen runs while the (modal) editor is open,
+    // which is cancelled afterwards if whileOpen left it open.
+    void openEditor(const std::function<void()> &whileOpen);
+
+    // The messages pane as written (line ends CR LF); headless: the lines told.
+    QString pane() const;
+    void clearPane();
+    // Message boxes shown and input box prompts so far; answers for the next input boxes.
+    QStringList messages() const;
+    QStringList prompts() const;
+    void answer(const QStringList &inputs);
+
+    QString folder() const;   // <PROGRAMFILES>/Selmarin/
+    QString logPath() const;  // today's log
+    QString log() const;
+
+    bool checkAddress(const QString &text, QString *reason) const;
+    bool loadServers();
+    bool saveServers(bool overwrite);
+    QStringList servers() const;
+    void setServers(const QStringList &entries);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// A loopback port that nothing uses right now.
+quint16 freePort(bool udp = false);
+QByteArray readFile(const QString &path);
+bool writeFile(const QString &path, const QByteArray &bytes);

@@ -1,0 +1,220 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
+// The test console end to end: the window driven as a user drives it against
+// real peers on loopback, the AutoPing probe and the probe texts that arrive.
+// Clients reach the peers as "localhost", since loopback addresses are
+// refused as remote addresses.
+
+#include "fixture.h"
+
+#include <QAccessible>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
+#include <QtTest>
+
+namespace {
+
+constexpr int Wait = 5000; // ms, for anything that crosses loopback
+const QString Query = "++ AutoPing Query ++";
+const QString Response = "++ AutoPing Response ++";
+const QString Here = "127.0.0.1:\t"; // the peer's lines, and the window's own (its local address)
+
+} // namespace
+
+class TestConsole : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Program> p;
+
+    bool has(const QString &text) const { return p->pane().contains(text); }
+    bool enabled(const char *name) const { return p->control(name)->isEnabled(); }
+    QString lights() const
+    {
+        return QAccessible::queryAccessibleInterface(p->control("fraLights"))->text(QAccessible::Description);
+    }
+    // A TCP client connected to a peer on loopback; the peer's end.
+    QTcpSocket *connectClient(QTcpServer &peer)
+    {
+        peer.listen(QHostAddress::LocalHost);
+        p->open("client tcp", {"", "", "localhost", QString::number(peer.serverPort())});
+        const bool connected = QTest::qWaitFor([&] { return peer.hasPendingConnections() && enabled("cmdSend"); }, Wait);
+        return connected ? peer.nextPendingConnection() : nullptr;
+    }
+
+private slots:
+    void init()
+    {
+        p = std::make_unique<Program>();
+        QVERIFY(p->start());
+        p->clearPane();
+    }
+    void cleanup() { p.reset(); }
+
+    void tcpClientConnectsSendsReceivesAndSeesTheClose()
+    {
+        QTcpServer peer;
+        QTcpSocket *s = connectClient(peer);
+        QVERIFY(s);
+        const QString port = QString::number(peer.serverPort());
+        QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tConnection completed\r\n"), Wait);
+        const QString pane = p->pane();
+        qsizetype at = 0;
+        for (const QString &state : QStringList{"Resolving Host localhost", "Host Resolved localhost as 127.0.0.1",
+                                                "Connecting to localhost:" + port, "Connected to 127.0.0.1:" + port}) {
+            at = pane.indexOf("Winsock:\t" + state + "\r\n", at);
+            QVERIFY2(at >= 0 && pane.count(state) == 1, qPrintable(pane)); // each state once, in order
+        }
+        QCOMPARE(p->text("cmdConnect"), QStringLiteral("&Close"));
+        QVERIFY(p->control<QPushButton>("cmdSend")->isDefault());
+        QVERIFY(enabled("txtSend") && enabled("cmdAutoPing") && !enabled("fraMode") && !enabled("cboRemAddress"));
+        QCOMPARE(p->text("cboRemAddress") + ' ' + p->text("txtRemPort"), "127.0.0.1 " + port);
+        QCOMPARE(p->text("txtLocPort"), QString::number(s->peerPort()));
+        QCOMPARE(lights(), QStringLiteral("Status: connected"));
+
+        // Letters beyond ASCII and a line broken with Ctrl+Enter: UTF-8 with CR LF.
+        QWidget *box = p->control("txtSend");
+        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QStringLiteral("gr\u00fc\u00df \u20ac"), {});
+        QTest::keyClick(box, Qt::Key_Return, Qt::ControlModifier);
+        QTest::keyClicks(box, "x");
+        p->click("cmdSend");
+        const QByteArray wire = "gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\r\nx\r\n";
+        QTRY_COMPARE_WITH_TIMEOUT(s->bytesAvailable(), qint64(wire.size()), Wait);
+        QCOMPARE(s->readAll(), wire);
+        QVERIFY(has(Here + QString::fromUtf8(wire)) && p->text("txtSend").isEmpty());
+
+        s->write("hi there\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT(has(Here + "hi there\r\n"), Wait);
+        s->close();
+        QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tClosed\r\n"), Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(p->text("cmdConnect"), QStringLiteral("&Connect"), Wait);
+        QVERIFY(enabled("fraMode") && !enabled("txtSend") && lights() == "Status: error");
+    }
+
+    void connectFails_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("lines");
+        QTest::newRow("refused") << "localhost" << "Winsock Error:\t10061\r\n* Description:\tConnection is forcefully rejected.\r\n"
+                                                   "* Scode:\t0x800A274D\r\n";
+        // A name the resolver refuses without asking a name server.
+        const QString name = QString(64, u'a') + ".example";
+        QTest::newRow("unknown name") << name << "Winsock:\tResolving Host " + name + "\r\nWinsock Error:\t11001\r\n"
+                                                 "* Description:\tAuthoritative answer: Host not found.\r\n* Scode:\t0x800A2AF9\r\n";
+    }
+    void connectFails()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, lines);
+        p->open("client tcp", {"", "", host, QString::number(freePort())});
+        QTRY_VERIFY_WITH_TIMEOUT(p->pane().endsWith(lines + "Winsock:\tClosed\r\n"), Wait);
+        QVERIFY(p->text("cmdConnect") == "&Connect" && lights() == "Status: error");
+    }
+
+    // Input the window refuses, and opens that fail: these lines and nothing
+    // else, and the window stays closed.  "%t"/"%u": a TCP/UDP port in use.
+    void refusedOpen_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QStringList>("boxes"); // local address, local port, remote host, remote port
+        QTest::addColumn<QString>("lines");
+        const QString remote = "++ PEBKAC:\tRemote port must be a number between 1 and 65535\r\n";
+        const QString inUse = "** Error 0x2740:\tWinsock.Closed in frmMain.OpenIt; Address in use\r\n";
+        QTest::newRow("server without address or port") << "server tcp" << QStringList{"", "0", "", ""}
+            << "++ PEBKAC:\tA server needs a local address: choose one of this machine's addresses\r\n"
+               "++ PEBKAC:\tLocal port must be a number between 1 and 65535\r\n";
+        QTest::newRow("no remote host") << "client tcp" << QStringList{"", "", "", "80"} << "++ PEBKAC:\tYou must select a remote server\r\n";
+        QTest::newRow("loopback host") << "client tcp" << QStringList{"", "", "127.0.0.1", "80"}
+                                       << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\r\n";
+        QTest::newRow("remote port 65536") << "client udp" << QStringList{"", "", "server01", "65536"} << remote;
+        QTest::newRow("remote port letters") << "client tcp" << QStringList{"", "", "server01", "8a"}
+                                             << "** Error 0xD:\t in frmMain.CheckPort; Type mismatch\r\n" + remote;
+        QTest::newRow("listen on a port in use") << "server tcp" << QStringList{"127.0.0.1", "%t", "", ""} << inUse;
+        QTest::newRow("bind on a port in use") << "server udp" << QStringList{"127.0.0.1", "%u", "", ""} << inUse;
+        QTest::newRow("address not here") << "server tcp" << QStringList{"192.0.2.99", "7000", "", ""}
+            << "** Error 0x2741:\tWinsock.Closed in frmMain.OpenIt; Address not available from the local machine.\r\n";
+        QTest::newRow("client local port 99999") << "client tcp" << QStringList{"", "99999", "localhost", "80"}
+            << "** Error 0x17C:\tWinsock.Closed in frmMain.OpenIt; Invalid property value\r\n";
+    }
+    void refusedOpen()
+    {
+        QFETCH(QString, how);
+        QFETCH(QStringList, boxes);
+        QTcpServer tcp;
+        QUdpSocket udp;
+        QVERIFY(tcp.listen(QHostAddress::LocalHost) && udp.bind(QHostAddress::LocalHost));
+        boxes.replaceInStrings("%t", QString::number(tcp.serverPort())).replaceInStrings("%u", QString::number(udp.localPort()));
+        p->open(how, boxes);
+        QTEST(p->pane(), "lines");
+        QVERIFY(p->text("cmdConnect") != "&Close");
+    }
+
+    // Each tick sends the query bare, then reports if no answer came since
+    // the tick before; the peer answers the first query only.  Closing the
+    // window while it runs closes the connection and the log.
+    void autoPingCountsTheAnswers()
+    {
+        QTcpServer peer;
+        QTcpSocket *s = connectClient(peer);
+        QVERIFY(s);
+        p->clearPane();
+        p->click("cmdAutoPing");
+        QByteArray got;
+        const auto queries = [&] { got += s->readAll(); return got.count(Query.toUtf8()); };
+        QTRY_COMPARE_WITH_TIMEOUT(queries(), 1, Wait);
+        s->write(Response.toUtf8());
+        QTRY_COMPARE_WITH_TIMEOUT(queries(), 3, Wait);
+        QCOMPARE(got, Query.toUtf8().repeated(3));
+        const QString sent = Here + Query + "\r\n", missed = "AutoPing:\tFailed to receive a response.\r\n";
+        QTRY_COMPARE_WITH_TIMEOUT(p->pane(), sent + missed + Here + Response + "\r\n" + sent + sent + missed, Wait);
+        p->window()->close();
+        QVERIFY(s->state() == QAbstractSocket::UnconnectedState || s->waitForDisconnected(Wait));
+        QVERIFY(p->log().endsWith("Selmarin, running on PC17; ended 12/4/2026 5:15:09 AM\r\n\r\n"));
+    }
+
+    // A TCP server takes one client, listening no more, and answers only a
+    // piece of data that is exactly the query.  A query sent after it shows
+    // what came of it: it is answered after the answer to the piece, if any.
+    void tcpServerAnswersExactQueries_data()
+    {
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("query") << Query << Query + "\r\n" << true;
+        QTest::newRow("twice in one piece") << Query + Query << Query + Query << false;
+        QTest::newRow("with a line end") << Query + "\r\n" << Query + "\r\n" << false;
+        QTest::newRow("other letter case") << Query.toLower() << Query.toLower() << false;
+        QTest::newRow("response") << Response << Response + "\r\n" << false;
+    }
+    void tcpServerAnswersExactQueries()
+    {
+        QFETCH(QString, data);
+        QFETCH(QString, shown);
+        QFETCH(bool, answered);
+        const quint16 port = freePort();
+        p->open("server tcp", {"127.0.0.1", QString::number(port)});
+        QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tListening\r\n") && lights() == "Status: in progress", Wait);
+        QTcpSocket client, second;
+        client.connectToHost(QHostAddress::LocalHost, port);
+        QTRY_VERIFY_WITH_TIMEOUT(enabled("cmdSend") && !enabled("cmdAutoPing"), Wait); // servers do not probe
+        const QString from = "127.0.0.1:" + QString::number(client.localPort());
+        QVERIFY(has("Winsock:\tAccepting TCP connection from " + from + " to 127.0.0.1:" + QString::number(port) + "\r\n"));
+        QVERIFY(has("Winsock:\tConnected to " + from + "\r\n"));
+        second.connectToHost(QHostAddress::LocalHost, port);
+        QTRY_COMPARE_WITH_TIMEOUT(second.error(), QAbstractSocket::ConnectionRefusedError, Wait);
+        p->clearPane();
+        client.write(data.toUtf8());
+        QTRY_VERIFY_WITH_TIMEOUT(has(Here + shown), Wait);
+        client.write(Query.toUtf8());
+        const QString answer = Here + Response + "\r\n";
+        QTRY_COMPARE_WITH_TIMEOUT(p->pane(), Here + shown + (answered ? answer : "") + Here + Query + "\r\n" + answer, Wait);
+        QByteArray got;
+        QTRY_COMPARE_WITH_TIMEOUT(got += client.readAll(), Response.toUtf8().repeated(answered ? 2 : 1), Wait);
+    }
+};
+
+QTEST_MAIN(TestConsole)
+#include "tst_console.moc"

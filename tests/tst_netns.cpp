@@ -1,0 +1,154 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
+// Hosts of their own: network namespaces made for the run (their names carry
+// the process id), with a copy of the program in each (support/copy.cpp).
+// The adapters a copy finds on its host, and AutoPing between two copies that
+// steer each other by waiting for lines in each other's logs.  Needs root and
+// `ip`; without them the test says SKIP and why.
+
+#include "fixture.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+const QString Names = QStringLiteral("selm%1").arg(getpid());
+const QString Server = Names + "s", Client = Names + "c";
+const QString ServerIP = "10.213.7.1", ClientIP = "10.213.7.2";
+const QString Query = ClientIP + ":\t++ AutoPing Query ++\r\n";
+const QString Answer = ServerIP + ":\t++ AutoPing Response ++\r\n";
+const QString Missed = "AutoPing:\tFailed to receive a response.\r\n";
+
+// "ip <arguments>", true when it worked within ten seconds.
+bool ip(const QString &arguments)
+{
+    QProcess process;
+    process.start("ip", arguments.split(u' '));
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// A copy in a namespace, with its program folder and steps.
+struct Copy : QProcess
+{
+    Copy(const QString &ns, const QString &folder, const QStringList &steps)
+    {
+        start("ip", QStringList{"netns", "exec", ns, SELMARIN_COPY, folder} + steps);
+    }
+    // Ended by itself, every step done.
+    bool ended()
+    {
+        const bool done = waitForFinished(60000) && exitStatus() == NormalExit && exitCode() == 0;
+        if (!done)
+            qWarning("copy: %s", readAllStandardError().constData());
+        return done;
+    }
+};
+
+} // namespace
+
+class TestNetns : public QObject
+{
+    Q_OBJECT
+
+    QStringList made;
+
+    bool addHost(const QString &name)
+    {
+        made << name;
+        return ip("netns add " + name) && ip("-n " + name + " link set lo up");
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (geteuid() != 0)
+            QSKIP("network namespaces need root");
+        if (QStandardPaths::findExecutable("ip").isEmpty())
+            QSKIP("the ip program (iproute2) is not installed");
+        QVERIFY(addHost(Server) && addHost(Client));
+        for (const QString &step : {"-n " + Server + " link add veth0 type veth peer name veth0 netns " + Client,
+                                    "-n " + Server + " addr add " + ServerIP + "/24 dev veth0",
+                                    "-n " + Client + " addr add " + ClientIP + "/24 dev veth0",
+                                    "-n " + Server + " link set veth0 up", "-n " + Client + " link set veth0 up"})
+            QVERIFY2(ip(step), qPrintable(step));
+    }
+    void cleanupTestCase()
+    {
+        for (const QString &name : std::as_const(made))
+            ip("netns del " + name);
+    }
+
+    // A host with loopback only has no adapter: a box, and no window.  Then
+    // one interface up with two addresses (one a labelled alias, its masks
+    // /25 and /16) and an IPv6 one, its peer down with an address, and an
+    // interface up with IPv6 only: two addresses, and the /25 mask is used.
+    void adaptersOfAHost()
+    {
+        const QString host = Names + "a";
+        QVERIFY(addHost(host));
+        QTemporaryDir dir;
+        Copy alone(host, dir.path(), {});
+        QVERIFY(alone.ended());
+        QCOMPARE(alone.readAllStandardOutput(), "box: I can't find an active network connection; check your connections and restart me.\n");
+        for (const char *step : {"link add sa type veth peer name sb", "link add sc type veth peer name sd",
+                                 "addr add 192.0.2.1/25 dev sa", "addr add 198.51.100.1/16 dev sa label sa:1",
+                                 "addr add 2001:db8::1/64 dev sa nodad", "addr add 203.0.113.1/24 dev sb",
+                                 "addr add 2001:db8:1::1/64 dev sc nodad", "link set sa up", "link set sc up"})
+            QVERIFY2(ip("-n " + host + ' ' + step), step);
+        Copy copy(host, dir.path(), {"items=cboLocAddress", "set=cboRemAddress=10.0.0.127", "set=txtRemPort=80", "click=cmdConnect"});
+        QVERIFY(copy.ended());
+        QCOMPARE(copy.readAllStandardOutput(), "192.0.2.1\n198.51.100.1\n");
+        QVERIFY(QString::fromUtf8(readFile(dir.path() + "/Selmarin/PC17_12-4-2026.log")).contains(
+            "++ PEBKAC:\tBroadcast IP addresses are not supported\r\n"));
+    }
+
+    // The server waits for five answers in the client's log, then closes;
+    // each copy ends when it has seen the other's end in the logs.
+    void autoPingBetweenTwoHosts_data()
+    {
+        QTest::addColumn<bool>("tcp");
+        QTest::newRow("TCP") << true;
+        QTest::newRow("UDP") << false;
+    }
+    void autoPingBetweenTwoHosts()
+    {
+        QFETCH(bool, tcp);
+        QTemporaryDir dir;
+        const QString serverLog = dir.path() + "/s/Selmarin/PC17_12-4-2026.log", clientLog = dir.path() + "/c/Selmarin/PC17_12-4-2026.log";
+        const QString protocol = tcp ? "click=optProtocol_0" : "click=optProtocol_1", port = tcp ? "7010" : "7011";
+        Copy server(Server, dir.path() + "/s",
+                    {"click=optMode_1", protocol, "set=cboLocAddress=" + ServerIP, "set=txtLocPort=" + port, "click=cmdConnect",
+                     "wait=" + clientLog + "@5@AutoPing Response", "click=cmdConnect",
+                     tcp ? "wait=" + clientLog + "@1@Winsock:\tClosed" : "wait=" + clientLog + "@+2@" + Missed});
+        Copy client(Client, dir.path() + "/c",
+                    {protocol, "set=cboLocAddress=" + ClientIP, "set=cboRemAddress=" + ServerIP, "set=txtRemPort=" + port,
+                     "wait=" + serverLog + (tcp ? "@1@Listening" : "@1@Winsock:\tOpen"), "click=cmdConnect",
+                     "wait=" + clientLog + (tcp ? "@1@Connected to" : "@1@Winsock:\tOpen"), "click=cmdAutoPing",
+                     "wait=" + serverLog + "@1@; ended"});
+        QVERIFY(server.ended() && client.ended());
+
+        // The client: its queries, the answers under the server's address,
+        // no answer missed but the first tick's; then the close (TCP) or,
+        // with no connection to lose (UDP), missed answers.
+        const QString log = QString::fromUtf8(readFile(clientLog));
+        const qsizetype last = log.lastIndexOf(Answer);
+        QVERIFY2(log.count(Answer) >= 5 && log.count(Query) >= log.count(Answer), qPrintable(log));
+        QVERIFY2(log.left(last).count(Missed) <= 1, qPrintable(log));
+        if (tcp)
+            QVERIFY2(log.indexOf("Winsock:\tClosed\r\n", last) > last, qPrintable(log));
+        else
+            QVERIFY2(log.mid(last).count(Missed) >= 2 && !log.contains("Winsock Error"), qPrintable(log));
+        // The server: every query that came answered.
+        const QString served = QString::fromUtf8(readFile(serverLog));
+        QVERIFY2(served.count(Query) >= 5 && served.count(Query) == served.count(Answer), qPrintable(served));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestNetns)
+#include "tst_netns.moc"

@@ -1,0 +1,221 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
+// The server list: Servers.xml read and written (hostile files among those
+// read), and the Addresses window opened from the main window.
+
+#include "fixture.h"
+
+#include <QComboBox>
+#include <QDomDocument>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QtTest>
+
+namespace {
+
+const QString Comment = "#This file maintains the server list for Selmarin.exe";
+const QString Failed = "Failed to load %1";
+const QString Entities = Failed + " (entity declarations are not accepted)";
+
+QByteArray serversXml(const QStringList &entries)
+{
+    return "<Selmarin><Server>" + entries.join("</Server><Server>").toUtf8() + "</Server></Selmarin>";
+}
+
+QByteArray billionLaughs()
+{
+    QByteArray xml = "<!DOCTYPE Selmarin [<!ENTITY a0 \"lol\">";
+    for (int i = 1; i < 10; ++i)
+        xml += "<!ENTITY a" + QByteArray::number(i) + " \"" + ("&a" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
+    return xml + "]><Selmarin><Server>&a9;</Server></Selmarin>";
+}
+
+// What the file's document element holds: "#text" a comment, "Tag=text" an element.
+QStringList fileChildren(const QString &path)
+{
+    QDomDocument doc;
+    if (!doc.setContent(readFile(path)))
+        return {"<not loadable>"};
+    QStringList found;
+    for (QDomNode n = doc.documentElement().firstChild(); !n.isNull(); n = n.nextSibling())
+        found << (n.isComment() ? u'#' + n.nodeValue() : n.nodeName() + u'=' + n.toElement().text());
+    return found;
+}
+
+} // namespace
+
+class TestServers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The list holds "Host" when the file ("-": none) is read.  A file that
+    // loads is merged in file order, skipping entries the list holds (letter
+    // case counts); a refused one leaves the list, with one line ("%1": the
+    // file), and hostile ones are refused within a bound (the point of the
+    // limits on them).
+    void load_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QString>("error");
+        const QStringList kept{"Host"};
+        const QString tooMany = Failed + " (the file holds more than 100000 elements or other nodes)";
+        QTest::newRow("order, duplicates, letter case") << serversXml({"a", "Host", "a", "host"}) << QStringList{"Host", "a", "host"} << "";
+        QTest::newRow("declaration, blanks trimmed, other nodes") << QByteArray("<?xml version=\"1.0\"?>\n<Selmarin><!-- x -->\n"
+                                                                                "<Group><Server>deep</Server></Group><Other/>\n"
+                                                                                "  <Server>\n    alpha\n  </Server>\n</Selmarin>\n")
+                                                                  << QStringList{"Host", "alpha"} << "";
+        QTest::newRow("no file") << QByteArray("-") << kept << "%1 does not exist.";
+        QTest::newRow("not well-formed") << QByteArray("<Selmarin><Server>a</Selmarin>") << kept << Failed;
+        QTest::newRow("bytes invalid in UTF-8") << QByteArray("<Selmarin><Server>h\xe9</Server></Selmarin>") << kept << Failed;
+        QTest::newRow("wrong document element") << serversXml({"a"}).replace("Selmarin", "selmarin") << kept
+                                                << "Root Node in servers file must be <Selmarin>";
+        QTest::newRow("Server elements only nested") << QByteArray("<Selmarin><Group><Server>a</Server></Group></Selmarin>") << kept
+                                                     << "There must be at least one \"Servers\" node";
+        QTest::newRow("billion laughs") << billionLaughs() << kept << Entities;
+        QTest::newRow("100000 nested elements") << "<Selmarin>" + QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000)
+                                                       + "</Selmarin>" << kept << Failed + " (elements are nested more than 256 deep)";
+        QTest::newRow("a million elements") << "<Selmarin>" + QByteArray("<a/>").repeated(1000000) + "</Selmarin>" << kept << tooMany;
+        QTest::newRow("50 MB") << "<Selmarin>" + QByteArray("<Server>host</Server>").repeated(50 * 1024 * 1024 / 21) + "</Selmarin>"
+                               << kept << Failed + " (the file is larger than 4 MB)";
+    }
+    void load()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, error);
+        Program p({.headless = true});
+        p.setServers({"Host"});
+        const QString path = p.folder() + "Servers.xml";
+        QVERIFY(file == "-" || writeFile(path, file));
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(p.loadServers(), error.isEmpty());
+        QVERIFY2(timer.elapsed() < 3000, "a file is refused quickly");
+        QTEST(p.servers(), "after");
+        QCOMPARE(p.pane(), error.isEmpty() ? "" : "** Error 0x666:\t in mdlMain.LoadServers; " + error.replace("%1", path) + "\r\n");
+    }
+
+    // The file ("": none, "-": no folder) and the list written into it: a
+    // new file has the comment and every entry (no XML declaration); a
+    // merge keeps what the file holds and adds what it lacks (letter case
+    // counts); an overwrite writes the list and keeps the old file, loadable
+    // or not, as the backup.  A refused save leaves the file as it was.
+    void save_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("overwrite");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QStringList>("written");
+        QTest::addColumn<QString>("error");
+        const QByteArray mine = "<Selmarin><!-- mine --><Other>x</Other><Server>a</Server><Server>B</Server></Selmarin>";
+        const QStringList list{"b", "a", "c", "b"}, fresh{Comment, "Server=b", "Server=a", "Server=c", "Server=b"};
+        const QString error = "** Error 0x666:\t in mdlMain.SaveServers; ";
+        QTest::newRow("new file") << QByteArray() << false << QStringList{"a", "A", "a&b<c>\"d'", QStringLiteral("h\u00e9\u4e2d")}
+                                  << QStringList{Comment, "Server=a", "Server=A", "Server=a&b<c>\"d'", QStringLiteral("Server=h\u00e9\u4e2d")} << "";
+        QTest::newRow("merge") << mine << false << list << QStringList{"# mine ", "Other=x", "Server=a", "Server=B", "Server=b", "Server=c"} << "";
+        QTest::newRow("overwrite") << mine << true << list << fresh << "";
+        QTest::newRow("overwrite a file that does not load") << QByteArray("<Selmarin>") << true << list << fresh << "";
+        QTest::newRow("merge into a file that does not load") << QByteArray("<Selmarin>") << false << list << QStringList{"<not loadable>"}
+                                                              << error + Failed;
+        QTest::newRow("merge into a foreign file") << serversXml({"a"}).replace("Selmarin", "Servers") << false << list
+                                                   << QStringList{"Server=a"} << error + "Root Node in servers file must be <Selmarin>";
+        QTest::newRow("no folder") << QByteArray("-") << false << list << QStringList{"<not loadable>"}
+                                   << "** Error 0x4C:\t in mdlMain.SaveServers; Path not found";
+        QTest::newRow("control character") << QByteArray() << false << QStringList{"bad\x01"} << QStringList{"<not loadable>"}
+                                           << error + "The server list cannot be written as a file that loads again";
+    }
+    void save()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, overwrite);
+        QFETCH(QString, error);
+        Program p({.makeFolder = file != "-", .headless = true});
+        const QString path = p.folder() + "Servers.xml";
+        QVERIFY(file.isEmpty() || file == "-" || (writeFile(path, file) && writeFile(path + ".bak", "older")));
+        QFETCH(QStringList, entries);
+        p.setServers(entries);
+        QCOMPARE(p.saveServers(overwrite), error.isEmpty());
+        QTEST(fileChildren(path), "written");
+        if (file.size() > 1)
+            QCOMPARE(readFile(path + ".bak"), overwrite && error.isEmpty() ? file : "older");
+        QCOMPARE(p.pane(), (error.isEmpty() ? "-- Info:\tServers list saved as %1" : error).replace("%1", path) + "\r\n");
+    }
+
+    // The editor changes what it shows, refused texts dropped without a
+    // word; OK adds what the list lacks (letter case not counting), and the
+    // remote box offers the list and keeps what was typed in it.
+    void editorAddEditDeleteOk()
+    {
+        Program p;
+        QVERIFY(writeFile(p.folder() + "Servers.xml", serversXml({"alpha"})));
+        QVERIFY(p.start());
+        p.set("cboRemAddress", "typed");
+        p.openEditor([&] {
+            QCOMPARE(p.entries("lstRemotes"), QStringList{"alpha"});
+            p.answer({"bad host", "", "PC17", "beta", "Beta", "ALPHA", "gamma.example.com"});
+            for (int add = 0; add < 6; ++add)
+                p.click("cmdAdd");
+            auto *list = p.control<QListWidget>("lstRemotes");
+            list->setCurrentRow(1);
+            p.click("cmdEdit");
+            list->setCurrentRow(0);
+            p.click("cmdDel");
+            list->clearSelection();
+            p.click("cmdEdit"); // nothing selected: nothing asked, nothing done
+            p.click("cmdDel");
+            QCOMPARE(p.entries("lstRemotes"), (QStringList{"gamma.example.com", "Beta", "ALPHA"}));
+            QCOMPARE(p.prompts().size(), 7);
+            QCOMPARE(p.servers(), QStringList{"alpha"});
+            p.click("cmdOK");
+        });
+        QCOMPARE(p.servers(), (QStringList{"alpha", "gamma.example.com", "Beta"}));
+        QCOMPARE(p.entries("cboRemAddress"), p.servers());
+        QCOMPARE(p.control<QComboBox>("cboRemAddress")->currentText(), QStringLiteral("typed"));
+        QVERIFY(p.messages().isEmpty());
+    }
+
+    // Save asks merge or overwrite over what the editor shows (a, f from the
+    // file ("": none, "-": no folder), then b, A, b added); anything else
+    // does nothing.  A box tells how it went.
+    void editorSave_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QStringList>("list");
+        QTest::addColumn<QStringList>("written");
+        QTest::addColumn<QString>("box");
+        const QString saved = "Server list file was saved successfully";
+        QTest::newRow("merge, no file") << "" << "M" << QStringList{"b", "A", "b"} << QStringList{Comment, "Server=b", "Server=A", "Server=b"} << saved;
+        QTest::newRow("merge into the file") << "a,f" << " m " << QStringList{"a", "f", "b", "A"}
+                                             << QStringList{"Server=a", "Server=f", "Server=b", "Server=A"} << saved;
+        QTest::newRow("overwrite") << "a,f" << "o" << QStringList{"a", "f", "b", "A", "b"}
+                                   << QStringList{Comment, "Server=a", "Server=f", "Server=b", "Server=A", "Server=b"} << saved;
+        QTest::newRow("other answer") << "a,f" << "merge" << QStringList{"a", "f"} << QStringList{"Server=a", "Server=f"} << "";
+        QTest::newRow("no folder") << "-" << "O" << QStringList{"b", "A", "b"} << QStringList{"<not loadable>"}
+                                   << "There was a problem saving the server list file..";
+    }
+    void editorSave()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, answer);
+        QFETCH(QString, box);
+        Program p({.makeFolder = file != "-"});
+        const QString path = p.folder() + "Servers.xml";
+        QVERIFY(file.size() < 2 || writeFile(path, serversXml(file.split(u','))));
+        p.start();
+        p.openEditor([&] {
+            p.answer({"b", "A", "b", answer});
+            for (const char *button : {"cmdAdd", "cmdAdd", "cmdAdd", "cmdSave"})
+                p.click(button);
+        });
+        QTEST(p.servers(), "list");
+        QCOMPARE(p.messages(), box.isEmpty() ? QStringList() : QStringList{box});
+        QTEST(fileChildren(path), "written");
+        QCOMPARE(readFile(path + ".bak"), answer == "o" ? serversXml({"a", "f"}) : QByteArray());
+    }
+};
+
+QTEST_MAIN(TestServers)
+#include "tst_servers.moc"

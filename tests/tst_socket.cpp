@@ -1,0 +1,120 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
+// The socket class against real peers on loopback, for what the window does
+// not show on its own: events that die with Close, and received bytes as
+// text.
+
+#include "socket/winsock.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+
+constexpr int Wait = 5000; // ms, for anything that crosses loopback
+
+// A socket connected to a listener on 127.0.0.1.  Its events are recorded
+// in order, the data read as it arrives, and an optional action runs in each.
+struct Connection : QObject
+{
+    Connection()
+    {
+        connect(&s, &Winsock::ConnectEvent, this, [this] { handle("Connect"); });
+        connect(&s, &Winsock::DataArrival, this, [this] { handle("Data"); });
+        connect(&s, &Winsock::CloseEvent, this, [this] { handle("Close"); });
+        connect(&s, &Winsock::Error, this, [this] { handle("Error"); });
+        server.listen(QHostAddress::LocalHost);
+        connect(&server, &QTcpServer::newConnection, this, [this] { peer = server.nextPendingConnection(); });
+    }
+    void open(quint16 port)
+    {
+        s.setProtocol(Winsock::sckTCPProtocol);
+        s.setRemoteHost("127.0.0.1");
+        s.setRemotePort(port);
+        s.Connect();
+    }
+    bool open()
+    {
+        open(server.serverPort());
+        return QTest::qWaitFor([this] { return peer && s.State() == Winsock::sckConnected; }, Wait);
+    }
+    void handle(const char *name)
+    {
+        events << QLatin1String(name);
+        if (action)
+            action(events.last());
+        if (events.last() == "Data" && s.State() != Winsock::sckClosed)
+            text += s.GetData();
+    }
+    Winsock s;
+    QTcpServer server;
+    QTcpSocket *peer = nullptr;
+    QStringList events;
+    QString text;
+    std::function<void(const QString &)> action;
+};
+
+} // namespace
+
+class TestSocket : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A handler that closes (twice): what was queued for that connection
+    // never comes, so the next connection's first event follows at once.
+    void closeDropsWaitingEvents()
+    {
+        Connection first, second;
+        QVERIFY(first.open());
+        first.action = [&](const QString &name) {
+            if (name == "Data") {
+                first.s.Close();
+                first.s.Close();
+            }
+        };
+        first.peer->write("x");
+        first.peer->disconnectFromHost();
+        QTRY_VERIFY_WITH_TIMEOUT(first.events.contains("Data"), Wait);
+        first.open(second.server.serverPort());
+        QTRY_COMPARE_WITH_TIMEOUT(first.events, (QStringList{"Connect", "Data", "Connect"}), Wait);
+    }
+
+    // Bytes the peer writes (an empty write: it closes), and the text the
+    // socket gives for them: nothing is lost, and what cannot be shown is
+    // escaped byte by byte.
+    void receivedBytesBecomeText_data()
+    {
+        QTest::addColumn<QByteArrayList>("writes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("tab and line ends") << QByteArrayList{"a\tb\r\nc\n"} << "a\tb\r\nc\n";
+        QTest::newRow("control characters") << QByteArrayList{QByteArray("a\0b\x07\x1B[0m\x7F", 9)} << "a\\x00b\\x07\\x1B[0m\\x7F";
+        QTest::newRow("backslash stays") << QByteArrayList{"C:\\temp\\x41"} << "C:\\temp\\x41";
+        QTest::newRow("UTF-8") << QByteArrayList{"\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"} << QStringLiteral("\u00fc\u20ac\U0001F600");
+        QTest::newRow("C1 control as its bytes") << QByteArrayList{"\xC2\x85"} << "\\xC2\\x85";
+        QTest::newRow("not UTF-8") << QByteArrayList{"caf\xE9 \x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2("}
+                                   << "caf\\xE9 \\x80 \\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80 \\xE2(";
+        QTest::newRow("character split over two reads") << QByteArrayList{"a\xE2", "\x82\xAC"} << QStringLiteral("a\u20ac");
+        QTest::newRow("tail never completed") << QByteArrayList{"x\xE2\x82"} << "x\\xE2\\x82";
+        QTest::newRow("tail at the close") << QByteArrayList{"y\xF0\x9F", ""} << "y\\xF0\\x9F";
+    }
+    void receivedBytesBecomeText()
+    {
+        QFETCH(QByteArrayList, writes);
+        QFETCH(QString, text);
+        Connection c;
+        QVERIFY(c.open());
+        for (const QByteArray &bytes : writes) {
+            const qsizetype events = c.events.size();
+            bytes.isEmpty() ? c.peer->disconnectFromHost() : void(c.peer->write(bytes));
+            QTRY_VERIFY_WITH_TIMEOUT(c.events.size() > events, Wait);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(c.text, text, Wait);
+    }
+
+};
+
+QTEST_GUILESS_MAIN(TestSocket)
+#include "tst_socket.moc"
