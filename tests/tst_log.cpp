@@ -78,7 +78,7 @@ private slots:
         setrlimit(RLIMIT_FSIZE, &full);
         program.click("cmdConnect");
         setrlimit(RLIMIT_FSIZE, &limit);
-        const QString failed = "** Error 0x39:\t in mdlMain.LogWrite; Device I/O error\r\n";
+        const QString failed = "** Error 0x3D:\t in mdlMain.LogWrite; Disk full\r\n";
         QCOMPARE(program.pane(), NoHost + failed + NoPort + failed);
         QCOMPARE(QFileInfo(program.logPath()).size(), before);
     }

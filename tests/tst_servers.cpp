@@ -79,7 +79,7 @@ private slots:
                                                        + "</Selmarin>" << kept << Failed + " (elements are nested more than 256 deep)";
         QTest::newRow("a million elements") << "<Selmarin>" + QByteArray("<a/>").repeated(1000000) + "</Selmarin>" << kept << tooMany;
         QTest::newRow("50 MB") << "<Selmarin>" + QByteArray("<Server>host</Server>").repeated(50 * 1024 * 1024 / 21) + "</Selmarin>"
-                               << kept << Failed + " (the file is larger than 4 MB)";
+                               << kept << Failed + " (the file is larger than 8 MB)";
     }
     void load()
     {
@@ -100,25 +100,30 @@ private slots:
     // The file ("": none, "-": no folder) and the list written into it: a
     // new file has the comment and every entry (no XML declaration); a
     // merge keeps what the file holds and adds what it lacks (letter case
-    // counts); an overwrite writes the list and keeps the old file, loadable
-    // or not, as the backup.  A refused save leaves the file as it was.
+    // counts); an overwrite, or a merge into a file that does not load,
+    // writes the list and keeps the old file as the backup.  A file in
+    // another encoding is written as UTF-8 and reads back the same.  A
+    // refused save leaves the file as it was.
     void save_data()
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<bool>("overwrite");
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QStringList>("written");
-        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("lines");
         const QByteArray mine = "<Selmarin><!-- mine --><Other>x</Other><Server>a</Server><Server>B</Server></Selmarin>";
         const QStringList list{"b", "a", "c", "b"}, fresh{Comment, "Server=b", "Server=a", "Server=c", "Server=b"};
-        const QString error = "** Error 0x666:\t in mdlMain.SaveServers; ";
+        const QString error = "** Error 0x666:\t in mdlMain.SaveServers; ", saved = "-- Info:\tServers list saved as %1";
         QTest::newRow("new file") << QByteArray() << false << QStringList{"a", "A", "a&b<c>\"d'", QStringLiteral("h\u00e9\u4e2d")}
-                                  << QStringList{Comment, "Server=a", "Server=A", "Server=a&b<c>\"d'", QStringLiteral("Server=h\u00e9\u4e2d")} << "";
-        QTest::newRow("merge") << mine << false << list << QStringList{"# mine ", "Other=x", "Server=a", "Server=B", "Server=b", "Server=c"} << "";
-        QTest::newRow("overwrite") << mine << true << list << fresh << "";
-        QTest::newRow("overwrite a file that does not load") << QByteArray("<Selmarin>") << true << list << fresh << "";
-        QTest::newRow("merge into a file that does not load") << QByteArray("<Selmarin>") << false << list << QStringList{"<not loadable>"}
-                                                              << error + Failed;
+                                  << QStringList{Comment, "Server=a", "Server=A", "Server=a&b<c>\"d'", QStringLiteral("Server=h\u00e9\u4e2d")} << saved;
+        QTest::newRow("merge") << mine << false << list << QStringList{"# mine ", "Other=x", "Server=a", "Server=B", "Server=b", "Server=c"} << saved;
+        QTest::newRow("merge, Latin-1") << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><!-- \xe9quipe --><Selmarin><Server>caf\xe9</Server></Selmarin>")
+                                        << false << QStringList{QStringLiteral("caf\u00e9"), "new"}
+                                        << QStringList{QStringLiteral("Server=caf\u00e9"), "Server=new"} << saved;
+        QTest::newRow("overwrite") << mine << true << list << fresh << saved;
+        QTest::newRow("overwrite a file that does not load") << QByteArray("<Selmarin>") << true << list << fresh << saved;
+        QTest::newRow("merge into a file that does not load") << QByteArray("<Selmarin>") << false << list << fresh
+                                                              << "-- Info:\tThe file that did not load was kept as %1.bak\r\n" + saved;
         QTest::newRow("merge into a foreign file") << serversXml({"a"}).replace("Selmarin", "Servers") << false << list
                                                    << QStringList{"Server=a"} << error + "Root Node in servers file must be <Selmarin>";
         QTest::newRow("no folder") << QByteArray("-") << false << list << QStringList{"<not loadable>"}
@@ -130,17 +135,25 @@ private slots:
     {
         QFETCH(QByteArray, file);
         QFETCH(bool, overwrite);
-        QFETCH(QString, error);
+        QFETCH(QString, lines);
+        const bool saves = lines.startsWith("-- Info");
         Program p({.makeFolder = file != "-", .headless = true});
         const QString path = p.folder() + "Servers.xml";
         QVERIFY(file.isEmpty() || file == "-" || (writeFile(path, file) && writeFile(path + ".bak", "older")));
         QFETCH(QStringList, entries);
         p.setServers(entries);
-        QCOMPARE(p.saveServers(overwrite), error.isEmpty());
+        QCOMPARE(p.saveServers(overwrite), saves);
         QTEST(fileChildren(path), "written");
         if (file.size() > 1)
-            QCOMPARE(readFile(path + ".bak"), overwrite && error.isEmpty() ? file : "older");
-        QCOMPARE(p.pane(), (error.isEmpty() ? "-- Info:\tServers list saved as %1" : error).replace("%1", path) + "\r\n");
+            QCOMPARE(readFile(path + ".bak"), saves && (overwrite || lines.contains(".bak")) ? file : "older");
+        QCOMPARE(p.pane(), lines.replace("%1", path) + "\r\n");
+        // What was written loads again to the same entries, and saving it
+        // once more changes nothing.
+        if (saves && !file.startsWith("<Selmarin>")) {
+            const QByteArray written = readFile(path);
+            QVERIFY(p.saveServers(false));
+            QCOMPARE(readFile(path), written);
+        }
     }
 
     // The editor changes what it shows, refused texts dropped without a

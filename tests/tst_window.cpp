@@ -128,7 +128,8 @@ private slots:
     {
         QStringList order;
         for (QWidget *w = p->control("optMode_0"); order.size() < 20; w = w->nextInFocusChain()) {
-            if ((w->focusPolicy() & Qt::TabFocus) && !w->focusProxy() && w->window() == p->window()) {
+            if ((w->focusPolicy() & Qt::TabFocus) && !w->focusProxy() && w->window() == p->window()
+                && w->isVisibleTo(p->window())) {
                 if (!order.isEmpty() && w->objectName() == order[0])
                     break;
                 order << w->objectName();

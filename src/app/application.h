@@ -58,6 +58,8 @@ public:
     FrmMain *window() const { return m_window.get(); }
 
     const Environment &env() const { return *m_seams.env; }
+    // Where the objects made before the window report (see FirstLineSink).
+    MsgSink &reports() { return m_reports; }
     RunLog &log() { return m_log; }
     ServerList &servers() { return m_servers; }
     const AddressRules &rules() const { return m_rules; }

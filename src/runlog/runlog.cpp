@@ -29,7 +29,8 @@ QString firstLineStart(const Environment &env)
     case EPERM:
     case EROFS: Raise(rt::PermissionDenied);
     case ENOSPC:
-    case EDQUOT: Raise(rt::DiskFull);
+    case EDQUOT:
+    case EFBIG: Raise(rt::DiskFull);
     case EIO: Raise(rt::DeviceIOError);
     default: Raise(rt::FileAccessError);
     }

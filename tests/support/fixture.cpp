@@ -2,19 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fixture.h"
 
+#include "app/application.h"
+#include "base/failure.h"
 #include "console/frmmain.h"
-#include "netenv/adapters.h"
-#include "netenv/checkaddress.h"
-#include "runlog/clock.h"
-#include "runlog/runlog.h"
 #include "servers/frmaddress.h"
-#include "servers/serverfile.h"
-#include "servers/serverlist.h"
-#include "startup/dialogs.h"
-#include "startup/environment.h"
-#include "startup/failure.h"
-#include "startup/globals.h"
-#include "startup/startup.h"
+#include "servers/serverstore.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -90,10 +82,23 @@ AdapterSet parseAdapters(const QString &text)
     return set;
 }
 
-Globals &g()
+// The objects the program makes before its window, without the window: the
+// lines they tell the user are recorded.
+struct Headless
 {
-    return Globals::instance();
-}
+    explicit Headless(Seams taken)
+        : seams(std::move(taken)),
+          adapters(*seams.adapters, *seams.dialogs, lines),
+          rules(*seams.env, adapters, lines)
+    {
+        adapters.CheckConnected(); // the snapshot, as start-up takes it
+    }
+    Seams seams;
+    RecordedLines lines;
+    LocalAdapters adapters;
+    AddressRules rules;
+    ServerList servers;
+};
 
 } // namespace
 
@@ -101,13 +106,19 @@ struct Program::Private
 {
     QTemporaryDir temp;
     PinnedEnvironment *env = nullptr;
+    PinnedClock *clock = nullptr;
     ScriptedDialogs *dialogs = nullptr;
-    std::optional<RecordedLines> lines;
+    std::unique_ptr<Application> app;    // with its window
+    std::unique_ptr<Headless> headless;  // or without
+
+    FrmMain *window() const { return app ? app->window() : nullptr; }
+    MsgSink &reports() const { return app ? app->reports() : headless->lines; }
+    ServerList &servers() const { return app ? app->servers() : headless->servers; }
+    QString serversPath() const { return ServersFilePath(*env); }
 };
 
 Program::Program(const Setup &setup) : d(std::make_unique<Private>())
 {
-    Globals::reset();
     auto env = std::make_unique<PinnedEnvironment>();
     const QString programFiles = setup.programFiles.isEmpty() ? d->temp.path() : setup.programFiles;
     if (!setup.dataHome)
@@ -121,28 +132,32 @@ Program::Program(const Setup &setup) : d(std::make_unique<Private>())
     env->host = setup.hostName;
     env->domain = setup.localDomain;
     env->data = d->temp.path() + "/data";
+
+    Seams seams = Seams::system();
     d->env = env.get();
-    g().setEnvironment(std::move(env));
-    g().setClock(std::make_unique<PinnedClock>());
+    seams.env = std::move(env);
+    auto clock = std::make_unique<PinnedClock>();
+    d->clock = clock.get();
+    seams.clock = std::move(clock);
     auto dialogs = std::make_unique<ScriptedDialogs>();
     d->dialogs = dialogs.get();
-    g().setDialogs(std::move(dialogs));
+    seams.dialogs = std::move(dialogs);
     if (setup.adapters != "system") {
         auto adapters = std::make_unique<ListedAdapters>();
         adapters->fail = setup.adapters == "fail";
         adapters->adapters = parseAdapters(adapters->fail ? QString() : setup.adapters);
-        g().setAdapterSource(std::move(adapters));
+        seams.adapters = std::move(adapters);
     }
-    if (setup.headless) {
-        g().setMsgSink(&d->lines.emplace());
-        g().adapterSet = g().adapterSource().query();
-    }
+    if (setup.headless)
+        d->headless = std::make_unique<Headless>(std::move(seams));
+    else
+        d->app = std::make_unique<Application>(std::move(seams));
 }
 
-Program::~Program() { Globals::reset(); }
-bool Program::start() { return Main(); }
-QWidget *Program::window() const { return g().hasFrmMain() ? &g().frmMain() : nullptr; }
-QWidget *Program::editor() const { return g().hasFrmAddress() ? &g().frmAddress() : nullptr; }
+Program::~Program() = default;
+bool Program::start() { return d->app->Main(); }
+QWidget *Program::window() const { return d->window(); }
+QWidget *Program::editor() const { return d->window() ? d->window()->findChild<FrmAddress *>() : nullptr; }
 
 void Program::click(const QString &name) const
 {
@@ -205,35 +220,41 @@ void Program::openEditor(const std::function<void()> &whileOpen)
 
 QString Program::pane() const
 {
-    if (d->lines)
-        return d->lines->text;
-    return window() ? g().frmMain().msgsText() : QString();
+    if (d->headless)
+        return d->headless->lines.text;
+    return d->window() ? d->window()->msgsText() : QString();
 }
 
 void Program::clearPane()
 {
-    if (d->lines)
-        d->lines->text.clear();
-    else if (window())
-        g().frmMain().AddToMsgsBox("cls", QString());
+    if (d->headless)
+        d->headless->lines.text.clear();
+    else if (d->window())
+        d->window()->AddToMsgsBox("cls", QString());
 }
 
 QStringList Program::messages() const { return d->dialogs->messages; }
 QStringList Program::prompts() const { return d->dialogs->prompts; }
 void Program::answer(const QStringList &inputs) { d->dialogs->answers = inputs; }
 QString Program::folder() const { return ProgramFolder(*d->env); }
-QString Program::logPath() const { return g().LogStream().buildFileName(); }
+QString Program::logPath() const { return RunLog(*d->env, *d->clock).buildFileName(); }
 QString Program::log() const { return QString::fromUtf8(readFile(logPath())); }
-bool Program::checkAddress(const QString &text, QString *reason) const { return CheckAddress(text, *reason); }
-bool Program::loadServers() { return LoadServers(g().serverList()); }
-bool Program::saveServers(bool overwrite) { return SaveServers(g().serverList(), overwrite ? SaveMode::Overwrite : SaveMode::Merge); }
-QStringList Program::servers() const { return g().serverList().items(); }
+bool Program::checkAddress(const QString &text, QString *reason) const
+{
+    return (d->app ? d->app->rules() : d->headless->rules).CheckAddress(text, *reason);
+}
+bool Program::loadServers() { return LoadServers(d->servers(), d->serversPath(), d->reports()); }
+bool Program::saveServers(bool overwrite)
+{
+    return SaveServers(d->servers(), d->serversPath(), overwrite ? SaveMode::Overwrite : SaveMode::Merge, d->reports());
+}
+QStringList Program::servers() const { return d->servers().items(); }
 
 void Program::setServers(const QStringList &entries)
 {
-    g().serverList().Clear();
+    d->servers().Clear();
     for (const QString &entry : entries)
-        g().serverList().Add(entry);
+        d->servers().Add(entry);
 }
 
 quint16 freePort(bool udp)
