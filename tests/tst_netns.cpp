@@ -2,10 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 //
 // Hosts of their own: network namespaces made for the run (their names carry
-// the process id), with a copy of the program in each (support/copy.cpp).
-// The adapters a copy finds on its host, and AutoPing between two copies that
-// steer each other by waiting for lines in each other's logs.  Needs root and
-// `ip`; without them the test says SKIP and why.
+// the process id), with copies of the program in them: the window
+// (support/copy.cpp) and the program without a window (respond, probe).
+// The adapters a copy finds on its host, and AutoPing between hosts, the
+// copies steering each other by waiting for lines in each other's logs.
+// Needs root and `ip`; without them the test says SKIP and why.
 
 #include "fixture.h"
 
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -49,6 +51,32 @@ struct Copy : QProcess
         return done;
     }
 };
+
+// The program without a window in a namespace: "selmarin <arguments>".
+struct Headless : QProcess
+{
+    Headless(const QString &ns, const QString &folder, const QStringList &arguments)
+    {
+        QDir().mkpath(folder + "/Selmarin");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PROGRAMFILES", folder);
+        env.insert("COMPUTERNAME", "PC17");
+        setProcessEnvironment(env);
+        start("ip", QStringList{"netns", "exec", ns, SELMARIN_PROGRAM} + arguments);
+    }
+    bool endsWith(int status, bool terminate = false)
+    {
+        if (terminate)
+            ::kill(pid_t(processId()), SIGTERM);
+        return waitForFinished(30000) && exitStatus() == NormalExit && exitCode() == status;
+    }
+};
+
+QString logIn(const QString &folder)
+{
+    const QStringList logs = QDir(folder + "/Selmarin").entryList({"PC17_*.log"});
+    return folder + "/Selmarin/" + (logs.isEmpty() ? "none.log" : logs[0]);
+}
 
 } // namespace
 
@@ -108,45 +136,49 @@ private slots:
             "++ PEBKAC:\tBroadcast IP addresses are not supported\r\n"));
     }
 
-    // The server waits for five answers in the client's log, then closes;
-    // each copy ends when it has seen the other's end in the logs.
+    // On the server host two responders without a window; on the client
+    // host the window probes one and `selmarin probe --count 5` the other.
+    // After five answers to the window the responders are stopped: the window
+    // sees the close (TCP) or, with no connection to lose (UDP), misses.
     void autoPingBetweenTwoHosts_data()
     {
-        QTest::addColumn<bool>("tcp");
-        QTest::newRow("TCP") << true;
-        QTest::newRow("UDP") << false;
+        QTest::addColumn<QString>("protocol");
+        QTest::newRow("TCP") << "tcp";
+        QTest::newRow("UDP") << "udp";
     }
     void autoPingBetweenTwoHosts()
     {
-        QFETCH(bool, tcp);
+        QFETCH(QString, protocol);
+        const bool tcp = protocol == "tcp";
         QTemporaryDir dir;
-        const QString serverLog = dir.path() + "/s/Selmarin/PC17_12-4-2026.log", clientLog = dir.path() + "/c/Selmarin/PC17_12-4-2026.log";
-        const QString protocol = tcp ? "click=optProtocol_0" : "click=optProtocol_1", port = tcp ? "7010" : "7011";
-        Copy server(Server, dir.path() + "/s",
-                    {"click=optMode_1", protocol, "set=cboLocAddress=" + ServerIP, "set=txtLocPort=" + port, "click=cmdConnect",
-                     "wait=" + clientLog + "@5@AutoPing Response", "click=cmdConnect",
-                     tcp ? "wait=" + clientLog + "@1@Winsock:\tClosed" : "wait=" + clientLog + "@+2@" + Missed});
-        Copy client(Client, dir.path() + "/c",
-                    {protocol, "set=cboLocAddress=" + ClientIP, "set=cboRemAddress=" + ServerIP, "set=txtRemPort=" + port,
-                     "wait=" + serverLog + (tcp ? "@1@Listening" : "@1@Winsock:\tOpen"), "click=cmdConnect",
-                     "wait=" + clientLog + (tcp ? "@1@Connected to" : "@1@Winsock:\tOpen"), "click=cmdAutoPing",
-                     "wait=" + serverLog + "@1@; ended"});
-        QVERIFY(server.ended() && client.ended());
+        const QString server = dir.path() + "/s", clientLog = dir.path() + "/c/Selmarin/PC17_12-4-2026.log";
+        Headless forWindow(Server, server, {"respond", "--" + protocol, "--port", "7010", "--local", ServerIP});
+        Headless forProbe(Server, server, {"respond", "--" + protocol, "--port", "7011"});
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(server))).count(tcp ? "Winsock:\tListening" : "Winsock:\tOpen"), 2, 10000);
+        Headless probe(Client, dir.path() + "/p", {"probe", "--" + protocol, ServerIP, "7011", "--count", "5"});
+        Copy window(Client, dir.path() + "/c",
+                    {tcp ? "click=optProtocol_0" : "click=optProtocol_1", "set=cboLocAddress=" + ClientIP, "set=cboRemAddress=" + ServerIP,
+                     "set=txtRemPort=7010", "click=cmdConnect", "wait=" + clientLog + (tcp ? "@1@Connected to" : "@1@Winsock:\tOpen"),
+                     "click=cmdAutoPing", tcp ? "wait=" + clientLog + "@1@Winsock:\tClosed" : "wait=" + clientLog + "@6@" + Missed});
+        QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(readFile(clientLog)).count(Answer) >= 5, 15000);
+        QVERIFY(probe.endsWith(0));
+        QVERIFY(forWindow.endsWith(0, true) && forProbe.endsWith(0, true) && window.ended());
 
-        // The client: its queries, the answers under the server's address,
-        // no answer missed but the first tick's; then the close (TCP) or,
-        // with no connection to lose (UDP), missed answers.
+        const QString summary = QString::fromUtf8(probe.readAllStandardOutput());
+        QVERIFY2(summary.contains("\n--- " + ServerIP + ":7011 AutoPing statistics ---\n5 packets transmitted, 5 received, 0% packet loss\n"
+                                  "rtt min/avg/max/mdev = "),
+                 qPrintable(summary));
+        // The window: its queries, the answers under the server's address,
+        // no answer missed but the first tick's; then the close or misses.
         const QString log = QString::fromUtf8(readFile(clientLog));
         const qsizetype last = log.lastIndexOf(Answer);
         QVERIFY2(log.count(Answer) >= 5 && log.count(Query) >= log.count(Answer), qPrintable(log));
         QVERIFY2(log.left(last).count(Missed) <= 1, qPrintable(log));
-        if (tcp)
-            QVERIFY2(log.indexOf("Winsock:\tClosed\r\n", last) > last, qPrintable(log));
-        else
-            QVERIFY2(log.mid(last).count(Missed) >= 2 && !log.contains("Winsock Error"), qPrintable(log));
-        // The server: every query that came answered.
-        const QString served = QString::fromUtf8(readFile(serverLog));
-        QVERIFY2(served.count(Query) >= 5 && served.count(Query) == served.count(Answer), qPrintable(served));
+        QVERIFY2(tcp ? log.indexOf("Winsock:\tClosed\r\n", last) > last : !log.contains("Winsock Error"), qPrintable(log));
+        // The responders: every query that came answered, two runs ended.
+        const QString served = QString::fromUtf8(readFile(logIn(server)));
+        QVERIFY2(served.count(Query) >= 10 && served.count(Query) == served.count(Answer), qPrintable(served));
+        QCOMPARE(served.count("; ended "), 2);
     }
 };
 

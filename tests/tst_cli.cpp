@@ -1,0 +1,117 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
+// The command line: the real executable with no display at all (no DISPLAY,
+// no WAYLAND_DISPLAY, no Qt platform), as respond and probe on loopback.  So
+// the session, the probe, the socket and the log work with no window.
+
+#include "fixture.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QUdpSocket>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+// The program run as "selmarin <arguments>" with its log in folder.
+struct Run : QProcess
+{
+    Run(const QString &folder, const QStringList &arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        env.insert("PROGRAMFILES", folder);
+        env.insert("COMPUTERNAME", "PC17");
+        setProcessEnvironment(env);
+        start(SELMARIN_PROGRAM, arguments);
+    }
+    // Ended on its own (or after SIGTERM) with this status.
+    bool endsWith(int status, bool terminate = false)
+    {
+        if (terminate)
+            ::kill(pid_t(processId()), SIGTERM);
+        return waitForFinished(20000) && exitStatus() == NormalExit && exitCode() == status;
+    }
+    QString out() { return QString::fromUtf8(readAllStandardOutput()); }
+    QString err() { return QString::fromUtf8(readAllStandardError()); }
+};
+
+QString logOf(const QString &folder)
+{
+    const QStringList logs = QDir(folder + "/Selmarin").entryList({"PC17_*.log"});
+    return logs.size() == 1 ? QString::fromUtf8(readFile(folder + "/Selmarin/" + logs[0])) : QString();
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Wrong arguments and refused hosts end the run with 2 and say why.
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("no port") << QStringList{"respond", "--tcp"} << "selmarin: respond needs --port N, N from 1 to 65535.\n";
+        QTest::newRow("two protocols") << QStringList{"probe", "--tcp", "--udp", "h", "1"} << "selmarin: Choose one protocol: --tcp or --udp.\n";
+        QTest::newRow("unknown command") << QStringList{"ping"} << "selmarin: Unknown command \"ping\"; try --help.\n";
+        QTest::newRow("loopback") << QStringList{"probe", "--tcp", "127.0.0.1", "7"}
+                                  << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\n";
+        QTest::newRow("port in use") << QStringList{"respond", "--udp", "--port", "-"} << "Address in use";
+    }
+    void refusals()
+    {
+        QFETCH(QStringList, arguments);
+        QTemporaryDir dir;
+        QDir().mkpath(dir.path() + "/Selmarin");
+        QUdpSocket taken; // holds the port a responder is refused
+        if (arguments.contains("-")) {
+            taken.bind(QHostAddress::Any, 0);
+            arguments.replace(arguments.indexOf("-"), QString::number(taken.localPort()));
+        }
+        Run run(dir.path(), arguments);
+        QVERIFY(run.endsWith(2));
+        QFETCH(QString, said);
+        const QString err = run.err();
+        QVERIFY2(err.contains(said), qPrintable(err));
+    }
+
+    // Two responders and a probe share the day's log: every run and every
+    // record is there whole.  The probe gets its answers, prints ping's
+    // summary and ends with 0; the responders end with 0 on SIGTERM.
+    void probeAndResponders()
+    {
+        QTemporaryDir dir;
+        QDir().mkpath(dir.path() + "/Selmarin");
+        const quint16 udp = freePort(true), tcp = freePort();
+        Run udpServer(dir.path(), {"respond", "--udp", "--port", QString::number(udp)});
+        Run tcpServer(dir.path(), {"respond", "--tcp", "--port", QString::number(tcp), "--local", "127.0.0.1"});
+        QTRY_COMPARE_WITH_TIMEOUT(logOf(dir.path()).count(QRegularExpression("Winsock:\t(Open|Listening)")), 2, 10000);
+        Run probe(dir.path(), {"probe", "--udp", "localhost", QString::number(udp), "--count", "2"});
+        QVERIFY(probe.endsWith(0));
+        const QString out = probe.out();
+        QVERIFY2(out.contains(QRegularExpression("\n--- localhost:" + QString::number(udp) + " AutoPing statistics ---\n"
+                                                 "2 packets transmitted, 2 received, 0% packet loss\n"
+                                                 "rtt min/avg/max/mdev = [0-9.]+/[0-9.]+/[0-9.]+/[0-9.]+ ms\n$")),
+                 qPrintable(out));
+        QVERIFY(udpServer.endsWith(0, true) && tcpServer.endsWith(0, true));
+
+        const QString log = logOf(dir.path());
+        QCOMPARE(log.count("; started "), 3);
+        QCOMPARE(log.count("; ended "), 3);
+        QCOMPARE(log.count(":\t++ AutoPing Query ++\r\n"), 4);   // sent, and received
+        QCOMPARE(log.count(":\t++ AutoPing Response ++\r\n"), 4);
+        for (const QString &line : log.split("\r\n"))
+            QVERIFY2(line.isEmpty() || line.startsWith("-- ") || line.startsWith("Selmarin, running on PC17; "), qPrintable(line));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
