@@ -10,6 +10,7 @@
 
 #include <QAccessible>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
@@ -75,16 +76,17 @@ private slots:
         QCOMPARE(p->text("txtLocPort"), QString::number(s->peerPort()));
         QCOMPARE(lights(), QStringLiteral("Status: connected"));
 
-        // Letters beyond ASCII and a line broken with Ctrl+Enter: UTF-8 with CR LF.
+        // Letters beyond ASCII, a no-break space and a line separator as
+        // typed, and a line broken with Ctrl+Enter: UTF-8 with CR LF.
         QWidget *box = p->control("txtSend");
-        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QStringLiteral("gr\u00fc\u00df \u20ac"), {});
+        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QStringLiteral("gr\u00fc\u00df \u20ac\u00a0\u2028"), {});
         QTest::keyClick(box, Qt::Key_Return, Qt::ControlModifier);
         QTest::keyClicks(box, "x");
         p->click("cmdSend");
-        const QByteArray wire = "gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\r\nx\r\n";
+        const QByteArray wire = "gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\xC2\xA0\xE2\x80\xA8\r\nx\r\n";
         QTRY_COMPARE_WITH_TIMEOUT(s->bytesAvailable(), qint64(wire.size()), Wait);
         QCOMPARE(s->readAll(), wire);
-        QVERIFY(has(Here + QString::fromUtf8(wire)) && p->text("txtSend").isEmpty());
+        QVERIFY(p->log().contains(Here + QString::fromUtf8(wire)) && p->text("txtSend").isEmpty());
 
         s->write("hi there\r\n");
         QTRY_VERIFY_WITH_TIMEOUT(has(Here + "hi there\r\n"), Wait);
@@ -92,6 +94,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tClosed\r\n"), Wait);
         QTRY_COMPARE_WITH_TIMEOUT(p->text("cmdConnect"), QStringLiteral("&Connect"), Wait);
         QVERIFY(enabled("fraMode") && !enabled("txtSend") && lights() == "Status: error");
+
+        // A UDP client then shows the host its datagrams go to, not the
+        // address of the connection before.
+        p->open("client udp", {"", "", "server01", "7004"});
+        QTRY_COMPARE_WITH_TIMEOUT(p->text("cmdConnect"), QStringLiteral("&Close"), Wait);
+        QCOMPARE(p->text("cboRemAddress"), QStringLiteral("server01"));
     }
 
     void connectFails_data()
@@ -173,6 +181,37 @@ private slots:
         p->window()->close();
         QVERIFY(s->state() == QAbstractSocket::UnconnectedState || s->waitForDisconnected(Wait));
         QVERIFY(p->log().endsWith("Selmarin, running on PC17; ended 12/4/2026 5:15:09 AM\r\n\r\n"));
+    }
+
+    // The figures under the pane, against a peer that answers the queries
+    // after 30 ms, 250 ms, 1.2 s (late: after the next query's answer), 30
+    // ms and never.  Round trips are checked within 60 ms (the loopback and
+    // a busy machine add to the scripted delays); the counts exactly.
+    void autoPingFigures()
+    {
+        QTcpServer peer;
+        QTcpSocket *s = connectClient(peer);
+        QVERIFY(s && !p->control("lblFigures")->isVisible());
+        int queries = 0;
+        connect(s, &QTcpSocket::readyRead, s, [&] {
+            for (int n = s->readAll().count(Query.toUtf8()); n > 0; --n) {
+                const int delay = QList<int>{30, 250, 1200, 30, -1}.value(queries++, -1);
+                if (delay >= 0)
+                    QTimer::singleShot(delay, s, [s] { s->write(Response.toUtf8()); });
+            }
+        });
+        p->click("cmdAutoPing");
+        QTRY_VERIFY_WITH_TIMEOUT(p->text("lblFigures").contains(" 5 sent"), 8000);
+        p->click("cmdAutoPing");
+        const QRegularExpression figures("^AutoPing 127.0.0.1:\\d+ \u2014 5 sent, 3 answered, 1 late, 1 lost \\(20.0 %\\), "
+                                         "rtt ([0-9.]+) / [0-9.]+ / ([0-9.]+) / [0-9.]+ ms$");
+        const QRegularExpressionMatch m = figures.match(p->text("lblFigures"));
+        QVERIFY2(m.hasMatch(), qPrintable(p->text("lblFigures")));
+        QVERIFY(m.captured(1).toDouble() >= 30 && m.captured(1).toDouble() < 90);
+        QVERIFY(m.captured(2).toDouble() >= 250 && m.captured(2).toDouble() < 310);
+        const QString plot = QAccessible::queryAccessibleInterface(p->control("plotRtt"))->text(QAccessible::Description);
+        QVERIFY2(plot.startsWith("Last 5 queries: 3 answered, 1 late, 1 lost.") && plot.endsWith("Newest lost."), qPrintable(plot));
+        QVERIFY(!p->pane().contains("sent,") && p->control("lblFigures")->isVisible());
     }
 
     // A TCP server takes one client, listening no more, and answers only a
