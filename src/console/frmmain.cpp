@@ -85,6 +85,7 @@ void FrmMain::connectHandlers()
     connect(&Winsock1, &Winsock::Error, this, &FrmMain::Winsock1_Error);
     connect(&Winsock1, &Winsock::SendComplete, this, &FrmMain::Winsock1_SendComplete);
     connect(&Winsock1, &Winsock::SendProgress, this, &FrmMain::Winsock1_SendProgress);
+    connect(&Winsock1, &Winsock::DatagramsDropped, this, &FrmMain::Winsock1_DatagramsDropped);
 
     connect(&Winsock1, &Winsock::stateTouched, this, &FrmMain::armStateWatch);
     Timer1.setSingleShot(true);

@@ -72,6 +72,7 @@ public:
                         bool *cancelDisplay);
     void Winsock1_SendComplete();
     void Winsock1_SendProgress(qint32 bytesSent, qint32 bytesRemaining);
+    void Winsock1_DatagramsDropped(qint32 count);
 
     // Lifecycle and the state watch
     void Form_Load();
