@@ -12,14 +12,16 @@
 //     together, at most SliceLines (and about SliceChars characters) at a
 //     time, one step per interval.  The
 //     interval grows with the time a step takes, so that the pane never takes
-//     more than about a fifth of the time, and a step never blocks the window
+//     more than about a tenth of the time, and a step never blocks the window
 //     for long.
-//   - The pane keeps the newest lineLimit lines (it is cut back to that once
-//     it holds lineLimit/10 more: one cut per many lines, and cut here rather
-//     than with QPlainTextEdit's maximumBlockCount, which lays out every line
-//     it drops).  The backlog keeps at most the newest lineLimit lines too;
+//   - The pane keeps the newest lineLimit lines and at most charLimit
+//     characters (it is cut back to that once it holds a tenth more: one cut
+//     per many lines, and cut here rather than with QPlainTextEdit's
+//     maximumBlockCount, which lays out every line it drops).  The backlog
+//     keeps at most the newest lineLimit lines and charLimit characters too;
 //     when it had to drop some, everything the pane shows is older than what
-//     waits, so the pane starts over with the backlog.
+//     waits, so the pane starts over with the backlog.  Both bounds together
+//     keep the memory small whether the lines are short or long.
 //   - A line's text is shown in pieces of at most columnLimit characters (a
 //     megabyte without a line break would otherwise be laid out as one line
 //     at every repaint).  CR LF and lone CRs are shown as line breaks.
@@ -39,11 +41,16 @@ class PaneFeed : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int SliceLines = 2000;
-    static constexpr qsizetype SliceChars = 256 * 1024;
+    static constexpr int SliceLines = 1000;
+    static constexpr qsizetype SliceChars = 64 * 1024;
     static constexpr int StepIntervalMs = 30;
+    static constexpr qsizetype CharLimit = 2'000'000;
 
-    PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, QObject *parent = nullptr);
+    PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, QObject *parent = nullptr)
+        : PaneFeed(pane, lineLimit, columnLimit, CharLimit, parent)
+    {
+    }
+    PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, qsizetype charLimit, QObject *parent = nullptr);
 
     void append(const QString &text);
     void clear();
@@ -55,20 +62,24 @@ signals:
 private:
     struct Piece
     {
-        QString text;           // in display form
-        qsizetype lines = 0;    // its line breaks
+        QString text;           // as it came
+        qsizetype lines = 0;    // its line ends, about
     };
-    Piece displayForm(const QString &line);
+    QString displayForm(QStringView raw);
     QString take(qsizetype lines, qsizetype chars);
+    void trimBacklog();
+    void dropFront(qsizetype chars);
     void step();
-    void show(QString text);
+    void show(QStringView raw);
     void cutPane();
 
     QPlainTextEdit *m_pane;
     const int m_lineLimit;
     const int m_columnLimit;
+    const qsizetype m_charLimit;
     std::deque<Piece> m_backlog;
     qsizetype m_backlogLines = 0;
+    qsizetype m_backlogChars = 0;
     bool m_restart = false;     // the pane's lines are all older than the backlog's
     qsizetype m_column = 0;     // the column where the next text starts
     QTimer m_step;

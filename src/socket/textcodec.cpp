@@ -1,5 +1,7 @@
 #include "textcodec.h"
 
+#include <cstring>
+
 namespace {
 
 void appendEscape(QString &out, unsigned char byte)
@@ -62,6 +64,34 @@ bool isVisibleAscii(unsigned char byte)
     return (byte >= 0x20 && byte != 0x7F) || byte == '\t' || byte == '\n' || byte == '\r';
 }
 
+// Where the run of visible ASCII that starts at `from` ends.  Eight bytes are
+// tested at a time: a received stream is mostly plain text, and this is the
+// loop every byte goes through.
+qsizetype visibleAsciiEnd(QByteArrayView bytes, qsizetype from)
+{
+    constexpr quint64 ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    const char *data = bytes.data();
+    const auto visible = [](char c) { return static_cast<unsigned char>(c) < 0x80 && isVisibleAscii(c); };
+    qsizetype end = from;
+    for (;;) {
+        while (end + 8 <= bytes.size()) {
+            quint64 word;
+            std::memcpy(&word, data + end, sizeof word);
+            const quint64 del = word ^ (0x7F * ones);
+            // A byte of 0x80 or more, below 0x20 (TAB, CR and LF among them), or 0x7F.
+            if ((word | ((word - 0x20 * ones) & ~word) | ((del - ones) & ~del)) & highs)
+                break;
+            end += 8;
+        }
+        // The next eight bytes one by one.
+        const qsizetype stop = std::min(bytes.size(), end + 8);
+        while (end < stop && visible(data[end]))
+            ++end;
+        if (end < stop || end == bytes.size())
+            return end;
+    }
+}
+
 } // namespace
 
 DecodedText DecodeReceived(QByteArrayView bytes, bool final)
@@ -78,10 +108,7 @@ DecodedText DecodeReceived(QByteArrayView bytes, bool final)
                 continue;
             }
             // Plain text comes in runs: append each run at once.
-            qsizetype end = i + 1;
-            while (end < bytes.size() && static_cast<unsigned char>(bytes[end]) < 0x80
-                   && isVisibleAscii(static_cast<unsigned char>(bytes[end])))
-                ++end;
+            const qsizetype end = visibleAsciiEnd(bytes, i + 1);
             result.text += QLatin1StringView(bytes.data() + i, end - i);
             i = end;
             continue;
