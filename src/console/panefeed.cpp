@@ -1,5 +1,6 @@
 #include "panefeed.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTextBlock>
@@ -99,11 +100,12 @@ QString PaneFeed::displayForm(QStringView raw)
 
 void PaneFeed::append(const QString &line)
 {
-    if (m_backlog.empty() && !m_step.isActive()) {
+    if (m_backlog.empty() && !m_step.isActive() && !m_stepEnding) {
         // The pane is quiet: show the line now, and let what follows soon wait.
         QElapsedTimer took;
         took.start();
         show(line);
+        scrollToEnd();
         m_interval = std::max<int>(StepIntervalMs, 9 * took.elapsed());
         m_step.start(m_interval);
         return;
@@ -113,7 +115,7 @@ void PaneFeed::append(const QString &line)
     m_backlogChars += piece.text.size();
     m_backlog.push_back(std::move(piece));
     trimBacklog();
-    if (!m_step.isActive())
+    if (!m_step.isActive() && !m_stepEnding)
         m_step.start(m_interval);
 }
 
@@ -207,6 +209,13 @@ void PaneFeed::flush()
         return;
     constexpr qsizetype all = std::numeric_limits<qsizetype>::max();
     show(take(all, all));
+    scrollToEnd();
+}
+
+QEvent::Type PaneFeed::stepEndEvent()
+{
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
 }
 
 void PaneFeed::step()
@@ -215,10 +224,28 @@ void PaneFeed::step()
         return; // the quiet time after a line is over
     QElapsedTimer took;
     took.start();
-    show(take(SliceLines, SliceChars));
-    // A step may take at most about a tenth of the time.
-    m_interval = std::max<int>(StepIntervalMs, 9 * took.elapsed());
+    // Slices until the step's time is used up: how long a line takes to lay
+    // out depends on its length and its characters, not only on its count.
+    do
+        show(take(SliceLines, SliceChars));
+    while (!m_backlog.empty() && took.elapsed() < StepBudgetMs);
+    scrollToEnd();
+    // The repaint the step caused counts too: it was posted at low priority,
+    // so an event posted now at the same priority comes after it.
+    m_stepClock = took;
+    m_stepEnding = true;
+    QCoreApplication::postEvent(this, new QEvent(stepEndEvent()), Qt::LowEventPriority);
+}
+
+bool PaneFeed::event(QEvent *event)
+{
+    if (event->type() != stepEndEvent())
+        return QObject::event(event);
+    // A step, with its repaint, may take at most about a tenth of the time.
+    m_interval = std::max<int>(StepIntervalMs, 9 * m_stepClock.elapsed());
+    m_stepEnding = false;
     m_step.start(m_interval);
+    return true;
 }
 
 void PaneFeed::show(QStringView raw)
@@ -250,6 +277,10 @@ void PaneFeed::show(QStringView raw)
     if (document->blockCount() > m_lineLimit + m_lineLimit / 10
         || document->characterCount() > m_charLimit + m_charLimit / 10)
         cutPane();
+}
+
+void PaneFeed::scrollToEnd()
+{
     m_pane->moveCursor(QTextCursor::End);
     m_pane->ensureCursorVisible();
 }

@@ -9,11 +9,12 @@
 // would lag with it).  The rule:
 //   - A line that comes while the pane is quiet is shown at once.
 //   - Lines that follow within StepIntervalMs wait in a backlog and are shown
-//     together, at most SliceLines (and about SliceChars characters) at a
-//     time, one step per interval.  The
-//     interval grows with the time a step takes, so that the pane never takes
-//     more than about a tenth of the time, and a step never blocks the window
-//     for long.
+//     together, one step per interval.  A step puts in slices of at most
+//     SliceLines lines (and about SliceChars characters) until it has taken
+//     StepBudgetMs, so it never blocks the window for long, however long the
+//     lines are.  The interval grows with the time a step and the repaint it
+//     causes take, so that the pane never takes more than about a tenth of
+//     the time.
 //   - The pane keeps the newest lineLimit lines and at most charLimit
 //     characters (it is cut back to that once it holds a tenth more: one cut
 //     per many lines, and cut here rather than with QPlainTextEdit's
@@ -29,6 +30,8 @@
 // says that older lines are only in the log).  flush() shows everything that
 // waits at once: for readers of the pane's text.
 
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -41,8 +44,9 @@ class PaneFeed : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int SliceLines = 1000;
-    static constexpr qsizetype SliceChars = 64 * 1024;
+    static constexpr int SliceLines = 100;
+    static constexpr qsizetype SliceChars = 4 * 1024;
+    static constexpr int StepBudgetMs = 2;
     static constexpr int StepIntervalMs = 30;
     static constexpr qsizetype CharLimit = 2'000'000;
 
@@ -59,6 +63,9 @@ public:
 signals:
     void linesDropped();
 
+protected:
+    bool event(QEvent *event) override;
+
 private:
     struct Piece
     {
@@ -71,6 +78,8 @@ private:
     void dropFront(qsizetype chars);
     void step();
     void show(QStringView raw);
+    void scrollToEnd();
+    static QEvent::Type stepEndEvent();
     void cutPane();
 
     QPlainTextEdit *m_pane;
@@ -83,5 +92,7 @@ private:
     bool m_restart = false;     // the pane's lines are all older than the backlog's
     qsizetype m_column = 0;     // the column where the next text starts
     QTimer m_step;
+    QElapsedTimer m_stepClock;  // started with the last step
+    bool m_stepEnding = false;  // the last step's repaint has not run yet
     int m_interval = StepIntervalMs;
 };

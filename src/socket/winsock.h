@@ -96,7 +96,7 @@
 // SendData sends exactly the UTF-8 bytes of its text.  GetData turns bytes
 // into text as textcodec.h says: invalid UTF-8 and control characters other
 // than TAB, CR and LF appear as "\xHH" escapes, a backslash stays a backslash.
-// The stream is taken from the system StreamChunk (64 KiB) bytes at a time:
+// The stream is taken from the system StreamChunk (256 KiB) bytes at a time:
 // what waits beyond that stays with the system, which then slows the peer
 // down (TCP flow control), so a fast peer can neither fill the memory nor
 // keep one DataArrival handler busy for long.  The next bytes are taken as
@@ -162,7 +162,7 @@ public:
     static constexpr int DefaultConnectTimeoutMs = 20000;
     static constexpr int UdpReceiveBuffer = 8192;        // bytes of one received datagram
     static constexpr int TailWaitMs = 100;               // an incomplete UTF-8 tail waits this long
-    static constexpr int StreamChunk = 64 * 1024;        // stream bytes taken from the system at a time
+    static constexpr int StreamChunk = 256 * 1024;       // stream bytes taken from the system at a time
     static constexpr int UdpQueueDatagrams = 65536;      // datagrams waiting for their DataArrival
     static constexpr qsizetype UdpQueueBytes = 16 * 1024 * 1024;   // and their bytes, at most
     static constexpr int DropReportMs = 1000;            // DatagramsDropped comes at most this often
