@@ -62,22 +62,27 @@ private slots:
     {
         QTest::addColumn<int>("lines");
         QTest::addColumn<int>("perAppend");
-        QTest::newRow("one big text") << Limit * 3 << Limit * 3;
-        QTest::newRow("many small texts") << Limit * 3 << 7;
-        QTest::newRow("just over the limit") << Limit + 15 << 1;
+        QTest::addColumn<int>("chars"); // the bound in characters
+        QTest::newRow("one big text") << Limit * 3 << Limit * 3 << 100000;
+        QTest::newRow("many small texts") << Limit * 3 << 7 << 100000;
+        QTest::newRow("just over the limit") << Limit + 15 << 1 << 100000;
+        QTest::newRow("bounded in characters") << Limit * 3 << 7 << 200;
     }
     void floodKeepsTheNewestLinesInOrder()
     {
         QFETCH(int, lines);
         QFETCH(int, perAppend);
+        QFETCH(int, chars);
         QPlainTextEdit pane;
-        PaneFeed feed(&pane, Limit, Columns);
+        PaneFeed feed(&pane, Limit, Columns, chars);
         QSignalSpy dropped(&feed, &PaneFeed::linesDropped);
         for (int n = 0; n < lines; n += perAppend)
             feed.append(numbered(n, std::min(n + perAppend, lines)));
         feed.flush();
         const QStringList shown = pane.toPlainText().split(u'\n', Qt::SkipEmptyParts);
-        QVERIFY2(shown.size() >= Limit && shown.size() <= Limit + Limit / 10, qPrintable(QString::number(shown.size())));
+        QVERIFY2(shown.size() >= std::min(Limit, chars / 5) && shown.size() <= Limit + Limit / 10,
+                 qPrintable(QString::number(shown.size())));
+        QVERIFY(pane.toPlainText().size() <= chars + chars / 10);
         QCOMPARE(shown.last(), QString::number(lines - 1));
         for (int i = 1; i < shown.size(); ++i)
             QCOMPARE(shown[i].toInt(), shown[i - 1].toInt() + 1);

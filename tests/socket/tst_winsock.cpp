@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <numeric>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -108,6 +109,25 @@ int raisedBy(const std::function<void()> &operation)
     return 0;
 }
 
+// Waits, without running the event loop, until the system holds no datagram
+// for the UDP socket on 127.0.0.1:port any more (its receive queue in
+// /proc/net/udp is empty).
+bool systemQueueEmpty(quint16 port)
+{
+    const QByteArray local = QByteArray("0100007F:") + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (QDeadlineTimer deadline(Wait); !deadline.hasExpired();) {
+        QFile table(QStringLiteral("/proc/net/udp"));
+        if (!table.open(QIODevice::ReadOnly))
+            return false;
+        for (const QByteArray &line : table.readAll().split('\n')) {
+            const QList<QByteArray> columns = line.simplified().split(' ');
+            if (columns.value(1) == local && columns.value(4).endsWith(":00000000"))
+                return true;
+        }
+    }
+    return false;
+}
+
 quint16 freePort()
 {
     QTcpServer probe;
@@ -168,6 +188,8 @@ private slots:
     void peerCloseOrReset();
     void eventsAreNeverNestedAndDroppedAfterClose();
     void udpAnswersTheLastSender();
+    void udpBurstIsTakenWhileTheWindowIsBusy_data();
+    void udpBurstIsTakenWhileTheWindowIsBusy();
     void largeSendReportsProgressThenCompletion();
     void receivedBytesBecomeVisibleText();
     void immediateFailuresRaise_data();
@@ -439,6 +461,47 @@ void TstWinsock::udpAnswersTheLastSender()
     s.SendData(QStringLiteral("chosen"));
     QCOMPARE(next(a), QByteArray("chosen"));
     QVERIFY(!b.hasPendingDatagrams());
+    QVERIFY(!events.nested);
+}
+
+void TstWinsock::udpBurstIsTakenWhileTheWindowIsBusy_data()
+{
+    QTest::addColumn<int>("queueLimit");
+    QTest::newRow("every datagram, in order") << int(Winsock::UdpQueueDatagrams);
+    QTest::newRow("queue bound forced small: the rest is reported") << 10;
+}
+
+// A burst sent while the event loop is kept busy: the socket still takes it
+// from the system (which therefore drops nothing), then delivers it in order
+// and reports what did not fit into its queue.
+void TstWinsock::udpBurstIsTakenWhileTheWindowIsBusy()
+{
+    QFETCH(int, queueLimit);
+    constexpr int Count = 1000;
+    Winsock s;
+    Events events(s);
+    s.setProtocol(Winsock::sckUDPProtocol);
+    s.setUdpQueueLimit(queueLimit);
+    s.Bind(0, Loopback);
+    const quint16 port = quint16(s.LocalPort());
+    QList<int> numbers;
+    qint64 dropped = 0;
+    events.readData = false;
+    events.action = [&](const QString &name) {
+        if (name == QLatin1String("Data"))
+            numbers << s.GetData().toInt();
+    };
+    connect(&s, &Winsock::DatagramsDropped, &events, [&](qint32 count) { dropped += count; });
+    QUdpSocket sender;
+    for (int n = 0; n < Count; ++n) {
+        sender.writeDatagram(QByteArray::number(n), QHostAddress::LocalHost, port);
+        if (n % 100 == 99)
+            QVERIFY(systemQueueEmpty(port));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(numbers.size() + dropped, qint64(Count), Wait);
+    QList<int> expected(std::min(Count, queueLimit));
+    std::iota(expected.begin(), expected.end(), 0);
+    QCOMPARE(numbers, expected);
     QVERIFY(!events.nested);
 }
 
