@@ -35,7 +35,7 @@ UDP_SIZES = (100, 1000)
 MEMORY_MB = 64          # resident memory allowed after the big floods
 STALL_MS = 16           # one frame
 STARTS = 7          # start-ups of each program; the median counts
-FLOOD_RUNS = 3      # TCP floods of each kind; the median counts
+FLOOD_RUNS = 5      # TCP floods of each kind; the median counts
 IDLE_SECONDS = 10
 TICK_HZ = os.sysconf("SC_CLK_TCK")
 

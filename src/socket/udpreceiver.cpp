@@ -94,8 +94,8 @@ void UdpReceiver::run()
         if (received < 0 && errno == EINTR)
             continue;
         // Empty (or a failure the call has just cleared): wait for more, or
-        // for the stop.
-        if (::poll(watched, 2, -1) < 0 && errno != EINTR)
+        // for the stop (looked at now and then should the eventfd be missing).
+        if (::poll(watched, 2, m_stopFd < 0 ? 100 : -1) < 0 && errno != EINTR)
             return;
         if ((watched[0].revents & POLLNVAL) || watched[1].revents)
             return;
