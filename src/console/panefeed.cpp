@@ -100,22 +100,15 @@ QString PaneFeed::displayForm(QStringView raw)
 
 void PaneFeed::append(const QString &line)
 {
-    if (m_backlog.empty() && !m_step.isActive() && !m_stepEnding) {
-        // The pane is quiet: show the line now, and let what follows soon wait.
-        QElapsedTimer took;
-        took.start();
-        show(line);
-        scrollToEnd();
-        m_interval = std::max<int>(StepIntervalMs, 9 * took.elapsed());
-        m_step.start(m_interval);
-        return;
-    }
+    const bool quiet = m_backlog.empty() && !m_step.isActive() && !m_stepEnding;
     Piece piece{line, countLines(line)};
     m_backlogLines += piece.lines;
     m_backlogChars += piece.text.size();
     m_backlog.push_back(std::move(piece));
     trimBacklog();
-    if (!m_step.isActive() && !m_stepEnding)
+    if (quiet)
+        step();   // shown now (as much as one step shows), what follows soon waits
+    else if (!m_step.isActive() && !m_stepEnding)
         m_step.start(m_interval);
 }
 

@@ -7,7 +7,8 @@
 // take every line the moment it comes, or the window would freeze and the
 // program would fall behind the network (the log, which is written at once,
 // would lag with it).  The rule:
-//   - A line that comes while the pane is quiet is shown at once.
+//   - A line that comes while the pane is quiet is shown at once (a very
+//     long one as far as one step goes).
 //   - Lines that follow within StepIntervalMs wait in a backlog and are shown
 //     together, one step per interval.  A step puts in slices of at most
 //     SliceLines lines (and about SliceChars characters) until it has taken

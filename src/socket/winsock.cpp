@@ -24,9 +24,10 @@
 // listening socket is `server`; a bound TCP socket that does not listen yet
 // is a plain descriptor (`boundFd`) that Listen hands to QTcpServer; a UDP
 // socket is a plain descriptor too (`udpFd`), read by `udpReceiver`'s thread
-// and written by sendto() here.  Requests taken from the server wait in `requests` until
-// accepted or closed.  A closed connection is retired gracefully (its write
-// buffer drains, then FIN), detached from us, for at most LingerLimitMs.
+// and written by sendto() here.  Requests taken from the server wait in
+// `requests` until accepted or closed.  A closed connection is retired
+// gracefully (its write buffer drains, then FIN), detached from us, for at
+// most LingerLimitMs.
 // CloseProbe tells an orderly close from a reset, which Qt does not.
 //
 // Background errors of Qt sockets are mapped onto the socket's numbers by
