@@ -36,6 +36,9 @@ void TstTextCodec::decodes_data()
     QTest::newRow("above U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << QStringLiteral("\\xF4\\x90\\x80\\x80");
     QTest::newRow("lead without continuation") << QByteArray("\xE2(") << QStringLiteral("\\xE2(");
     QTest::newRow("truncated at end, final") << QByteArray("a\xE2\x82") << QStringLiteral("a\\xE2\\x82");
+    QTest::newRow("long runs, stops past sixteen bytes")
+        << QByteArray("aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\x01" "ccccccccccccccccc\x7F" "ddddddddddddddddd\xC3\xBC!")
+        << QStringLiteral("aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\\x01ccccccccccccccccc\\x7Fddddddddddddddddd\u00FC!");
 }
 
 void TstTextCodec::decodes()
