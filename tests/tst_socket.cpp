@@ -2,14 +2,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 //
 // The socket class against real peers on loopback, for what the window does
-// not show on its own: events that die with Close, and received bytes as
-// text.
+// not show on its own: events that die with Close, received bytes as text,
+// and a UDP burst taken whole while the event loop is busy.
 
 #include "socket/winsock.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QUdpSocket>
 #include <QtTest>
+
+#include <numeric>
 
 namespace {
 
@@ -56,6 +59,22 @@ struct Connection : QObject
     std::function<void(const QString &)> action;
 };
 
+// Waits, without running the event loop, until the system holds no datagram
+// for the UDP socket on 127.0.0.1:port (its receive queue in /proc/net/udp).
+bool systemQueueEmpty(quint16 port)
+{
+    const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    for (QDeadlineTimer deadline(Wait); !deadline.hasExpired();) {
+        QFile table("/proc/net/udp");
+        for (const QByteArray &line : table.open(QIODevice::ReadOnly) ? table.readAll().split('\n') : QByteArrayList()) {
+            const QByteArrayList columns = line.simplified().split(' ');
+            if (columns.value(1) == local && columns.value(4).endsWith(":00000000"))
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 class TestSocket : public QObject
@@ -99,6 +118,8 @@ private slots:
         QTest::newRow("character split over two reads") << QByteArrayList{"a\xE2", "\x82\xAC"} << QStringLiteral("a\u20ac");
         QTest::newRow("tail never completed") << QByteArrayList{"x\xE2\x82"} << "x\\xE2\\x82";
         QTest::newRow("tail at the close") << QByteArrayList{"y\xF0\x9F", ""} << "y\\xF0\\x9F";
+        QTest::newRow("long runs") << QByteArrayList{"aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\x01" "ccccccccccccccccc\x7F" "ddddddddddddddddd\xC3\xBC!"}
+                                   << QStringLiteral("aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\\x01ccccccccccccccccc\\x7Fddddddddddddddddd\u00FC!");
     }
     void receivedBytesBecomeText()
     {
@@ -114,6 +135,39 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(c.text, text, Wait);
     }
 
+    // A burst sent while the event loop is kept busy (the test sends without
+    // returning to it): the socket still takes every datagram from the
+    // system, then delivers them in order; what does not fit into a queue
+    // forced small is reported as dropped, never silently lost.
+    void udpBurstWhileBusy_data()
+    {
+        QTest::addColumn<int>("queueLimit");
+        QTest::newRow("every datagram, in order") << int(Winsock::UdpQueueDatagrams);
+        QTest::newRow("small queue: the rest reported") << 10;
+    }
+    void udpBurstWhileBusy()
+    {
+        QFETCH(int, queueLimit);
+        constexpr int Count = 1000;
+        Winsock s;
+        s.setProtocol(Winsock::sckUDPProtocol);
+        s.setUdpQueueLimit(queueLimit);
+        s.Bind(0, "127.0.0.1");
+        QList<int> numbers;
+        qint64 dropped = 0;
+        connect(&s, &Winsock::DataArrival, this, [&] { numbers << s.GetData().toInt(); });
+        connect(&s, &Winsock::DatagramsDropped, this, [&](qint32 count) { dropped += count; });
+        QUdpSocket sender;
+        for (int n = 0; n < Count; ++n) {
+            sender.writeDatagram(QByteArray::number(n), QHostAddress::LocalHost, quint16(s.LocalPort()));
+            if (n % 100 == 99) // no more than a few hundred fit into the system's buffer
+                QVERIFY(systemQueueEmpty(quint16(s.LocalPort())));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(numbers.size() + dropped, qint64(Count), Wait);
+        QList<int> expected(std::min(Count, queueLimit));
+        std::iota(expected.begin(), expected.end(), 0);
+        QCOMPARE(numbers, expected);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSocket)

@@ -1,19 +1,19 @@
 #include "panefeed.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextCursor>
 
 #include <algorithm>
-#include <climits>
 #include <limits>
 
 namespace {
 
 // Where the text after its first `lines` line breaks begins (its end when it
 // has fewer).
-qsizetype afterLines(QStringView text, int lines)
+qsizetype afterLines(QStringView text, qsizetype lines)
 {
     qsizetype at = 0;
     while (lines-- > 0) {
@@ -25,25 +25,55 @@ qsizetype afterLines(QStringView text, int lines)
     return at;
 }
 
+// The lines of a text as it came, counted cheaply: CR LF, LF and lone CRs
+// each end one, except in text that mixes lone CRs and LFs, which is rare and
+// only makes the backlog's bound a little loose.
+qsizetype countLines(QStringView text)
+{
+    // Plain passes the compiler can vectorise, counting in 16 bits per
+    // block (QStringView::count is several times slower, and every received
+    // byte goes through here).
+    qsizetype lf = 0, cr = 0;
+    const char16_t *chars = text.utf16();
+    for (qsizetype at = 0; at < text.size(); at += 0xFFFF) {
+        const qsizetype end = std::min<qsizetype>(text.size(), at + 0xFFFF);
+        quint16 blockLf = 0, blockCr = 0;
+        for (qsizetype i = at; i < end; ++i) {
+            blockLf += chars[i] == u'\n';
+            blockCr += chars[i] == u'\r';
+        }
+        lf += blockLf;
+        cr += blockCr;
+    }
+    return std::max(lf, cr);
+}
+
 } // namespace
 
-PaneFeed::PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, QObject *parent)
-    : QObject(parent), m_pane(pane), m_lineLimit(lineLimit), m_columnLimit(columnLimit)
+PaneFeed::PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, qsizetype charLimit, QObject *parent)
+    : QObject(parent), m_pane(pane), m_lineLimit(lineLimit), m_columnLimit(columnLimit), m_charLimit(charLimit)
 {
     m_step.setSingleShot(true);
     connect(&m_step, &QTimer::timeout, this, &PaneFeed::step);
 }
 
-PaneFeed::Piece PaneFeed::displayForm(const QString &line)
+// The text as the pane shows it: CR LF and lone CRs become line breaks, and
+// a line longer than columnLimit is shown in pieces of that length.  Only the
+// text that is actually shown is turned into this form: in a flood most of
+// the lines never are.
+QString PaneFeed::displayForm(QStringView raw)
 {
-    Piece piece{line};
-    QString &text = piece.text;
-    if (text.contains(u'\r')) {
-        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        text.replace(u'\r', u'\n');
+    QString text;
+    text.reserve(raw.size());
+    for (qsizetype at = 0; at < raw.size();) {
+        const qsizetype cr = raw.indexOf(u'\r', at);
+        text += raw.sliced(at, (cr < 0 ? raw.size() : cr) - at);
+        if (cr < 0)
+            break;
+        text += u'\n';
+        at = cr + 1 + (cr + 1 < raw.size() && raw[cr + 1] == u'\n');
     }
-    // Count the lines and look for one that is too long, hopping from line
-    // break to line break.
+    // Look for a line that is too long, hopping from line break to line break.
     bool longLine = false;
     qsizetype column = m_column;
     for (qsizetype at = 0;;) {
@@ -54,7 +84,6 @@ PaneFeed::Piece PaneFeed::displayForm(const QString &line)
             column += end - at;
             break;
         }
-        ++piece.lines;
         column = 0;
         at = next + 1;
     }
@@ -62,56 +91,75 @@ PaneFeed::Piece PaneFeed::displayForm(const QString &line)
         QString pieces;
         pieces.reserve(text.size() + text.size() / m_columnLimit);
         column = m_column;
-        piece.lines = 0;
         for (const QChar c : std::as_const(text)) {
             if (c != u'\n' && column == m_columnLimit) {
                 pieces += u'\n';
-                ++piece.lines;
                 column = 0;
             }
-            if (c == u'\n')
-                ++piece.lines;
             column = c == u'\n' ? 0 : column + 1;
             pieces += c;
         }
         text = std::move(pieces);
     }
     m_column = column;
-    return piece;
+    return text;
 }
 
 void PaneFeed::append(const QString &line)
 {
-    Piece piece = displayForm(line);
-    if (m_backlog.empty() && !m_step.isActive()) {
-        // The pane is quiet: show the line now, and let what follows soon wait.
-        QElapsedTimer took;
-        took.start();
-        show(std::move(piece.text));
-        m_interval = std::max<int>(StepIntervalMs, 4 * took.elapsed());
-        m_step.start(m_interval);
-        return;
-    }
+    const bool quiet = m_backlog.empty() && !m_step.isActive() && !m_stepEnding;
+    Piece piece{line, countLines(line)};
     m_backlogLines += piece.lines;
+    m_backlogChars += piece.text.size();
     m_backlog.push_back(std::move(piece));
-    if (m_backlogLines > m_lineLimit) {
-        // Only the newest lines wait; the pane starts over with them.
-        qsizetype excess = m_backlogLines - m_lineLimit;
-        while (excess > 0 && m_backlog.front().lines <= excess) {
-            excess -= m_backlog.front().lines;
-            m_backlogLines -= m_backlog.front().lines;
-            m_backlog.pop_front();
-        }
-        if (excess > 0) {
-            Piece &front = m_backlog.front();
-            front.text.remove(0, afterLines(front.text, int(excess)));
-            front.lines -= excess;
-            m_backlogLines -= excess;
-        }
-        m_restart = true;
-    }
-    if (!m_step.isActive())
+    trimBacklog();
+    if (quiet)
+        step();   // shown now (as much as one step shows), what follows soon waits
+    else if (!m_step.isActive() && !m_stepEnding)
         m_step.start(m_interval);
+}
+
+// Only the newest lines wait, within both bounds; the pane then starts over
+// with them.
+void PaneFeed::trimBacklog()
+{
+    qsizetype lines = m_backlogLines - m_lineLimit;   // to drop, at least
+    qsizetype chars = m_backlogChars - m_charLimit;
+    if (lines <= 0 && chars <= 0)
+        return;
+    while (!m_backlog.empty() && (lines > 0 || chars > 0)) {
+        Piece &front = m_backlog.front();
+        if (front.lines <= lines || front.text.size() <= chars) {
+            lines -= front.lines;
+            chars -= front.text.size();
+            m_backlogLines -= front.lines;
+            m_backlogChars -= front.text.size();
+            m_backlog.pop_front();
+            continue;
+        }
+        // Part of the oldest text, up to a line break where there is one.
+        qsizetype at = lines > 0 ? afterLines(front.text, lines) : 0;
+        if (chars > 0) {
+            const qsizetype lineEnd = front.text.indexOf(u'\n', chars - 1);
+            at = std::max(at, lineEnd < 0 ? chars : lineEnd + 1);
+        }
+        dropFront(at);
+        break;
+    }
+    m_restart = true;
+}
+
+// Removes the first `chars` characters of the backlog's oldest text.
+void PaneFeed::dropFront(qsizetype chars)
+{
+    Piece &front = m_backlog.front();
+    const qsizetype lines = countLines(QStringView(front.text).first(chars));
+    front.text.remove(0, chars);
+    front.lines = std::max<qsizetype>(0, front.lines - lines);
+    m_backlogLines = std::max<qsizetype>(0, m_backlogLines - lines);
+    m_backlogChars -= chars;
+    if (front.text.isEmpty())
+        m_backlog.pop_front();
 }
 
 // Takes the backlog's first `lines` lines, fewer when they would hold more
@@ -126,23 +174,18 @@ QString PaneFeed::take(qsizetype lines, qsizetype chars)
             text += front.text;
             lines -= front.lines;
             m_backlogLines -= front.lines;
+            m_backlogChars -= front.text.size();
             m_backlog.pop_front();
             continue;
         }
-        qsizetype at = afterLines(front.text, int(std::min<qsizetype>(lines, INT_MAX)));
+        qsizetype at = afterLines(front.text, lines);
         const qsizetype room = chars - text.size();
         if (at > room) {
             const qsizetype lineEnd = front.text.indexOf(u'\n', room - 1);
             at = lineEnd < 0 ? front.text.size() : lineEnd + 1;
         }
-        const QStringView taken = QStringView(front.text).first(at);
-        const qsizetype takenLines = taken.count(u'\n');
-        text += taken;
-        front.text.remove(0, at);
-        front.lines -= takenLines;
-        m_backlogLines -= takenLines;
-        if (front.text.isEmpty())
-            m_backlog.pop_front();
+        text += QStringView(front.text).first(at);
+        dropFront(at);
         break;
     }
     return text;
@@ -153,6 +196,7 @@ void PaneFeed::clear()
     m_step.stop();
     m_backlog.clear();
     m_backlogLines = 0;
+    m_backlogChars = 0;
     m_restart = false;
     m_column = 0;
     m_pane->clear();
@@ -165,6 +209,13 @@ void PaneFeed::flush()
         return;
     constexpr qsizetype all = std::numeric_limits<qsizetype>::max();
     show(take(all, all));
+    scrollToEnd();
+}
+
+QEvent::Type PaneFeed::stepEndEvent()
+{
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
 }
 
 void PaneFeed::step()
@@ -173,45 +224,85 @@ void PaneFeed::step()
         return; // the quiet time after a line is over
     QElapsedTimer took;
     took.start();
-    show(take(SliceLines, SliceChars));
-    // A step may take at most about a fifth of the time.
-    m_interval = std::max<int>(StepIntervalMs, 4 * took.elapsed());
-    m_step.start(m_interval);
+    // Slices until the step's time is used up: how long a line takes to lay
+    // out depends on its length and its characters, not only on its count.
+    do
+        show(take(SliceLines, SliceChars));
+    while (!m_backlog.empty() && took.elapsed() < StepBudgetMs);
+    scrollToEnd();
+    // The repaint the step caused counts too: it was posted at low priority,
+    // so an event posted now at the same priority comes after it.
+    m_stepClock = took;
+    m_stepEnding = true;
+    QCoreApplication::postEvent(this, new QEvent(stepEndEvent()), Qt::LowEventPriority);
 }
 
-void PaneFeed::show(QString text)
+bool PaneFeed::event(QEvent *event)
+{
+    if (event->type() != stepEndEvent())
+        return QObject::event(event);
+    // A step, with its repaint, may take at most about a tenth of the time.
+    m_interval = std::max<int>(StepIntervalMs, 9 * m_stepClock.elapsed());
+    m_stepEnding = false;
+    m_step.start(m_interval);
+    return true;
+}
+
+void PaneFeed::show(QStringView raw)
 {
     if (m_restart) {
         m_restart = false;
         m_pane->clear();
+        m_column = 0;
         emit linesDropped();
     }
+    QString text = displayForm(raw);
     QTextDocument *document = m_pane->document();
     QTextCursor end(document);
     end.movePosition(QTextCursor::End);
     // Lines that would be cut at once are not put in at all.
     const qsizetype breaks = text.count(u'\n');
-    if (breaks > m_lineLimit) {
-        text.remove(0, afterLines(text, int(breaks - m_lineLimit)));
+    qsizetype at = breaks > m_lineLimit ? afterLines(text, breaks - m_lineLimit) : 0;
+    if (text.size() - at > m_charLimit) {
+        const qsizetype lineEnd = text.indexOf(u'\n', text.size() - m_charLimit - 1);
+        at = lineEnd < 0 ? text.size() - m_charLimit : lineEnd + 1;
+    }
+    if (at > 0) {
+        text.remove(0, at);
         m_pane->clear();
         end = QTextCursor(document);
         emit linesDropped();
     }
     end.insertText(text);
-    if (document->blockCount() > m_lineLimit + m_lineLimit / 10)
+    if (document->blockCount() > m_lineLimit + m_lineLimit / 10
+        || document->characterCount() > m_charLimit + m_charLimit / 10)
         cutPane();
+}
+
+void PaneFeed::scrollToEnd()
+{
     m_pane->moveCursor(QTextCursor::End);
     m_pane->ensureCursorVisible();
 }
 
 void PaneFeed::cutPane()
 {
+    // Up to the start of a line: past the lines beyond lineLimit, and past
+    // the line holding the first character beyond charLimit.
     QTextDocument *document = m_pane->document();
-    const int cut = document->blockCount() - m_lineLimit;
-    if (cut <= 0)
+    int until = 0;
+    const int blocks = document->blockCount() - m_lineLimit;
+    if (blocks > 0)
+        until = document->findBlockByNumber(blocks).position();
+    const qsizetype chars = document->characterCount() - m_charLimit;
+    if (chars > 0) {
+        const QTextBlock next = document->findBlock(int(chars)).next();
+        until = std::max(until, next.isValid() ? next.position() : document->characterCount() - 1);
+    }
+    if (until <= 0)
         return;
     QTextCursor oldest(document);
-    oldest.setPosition(document->findBlockByNumber(cut).position(), QTextCursor::KeepAnchor);
+    oldest.setPosition(until, QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
     emit linesDropped();
 }

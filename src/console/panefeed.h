@@ -7,19 +7,23 @@
 // take every line the moment it comes, or the window would freeze and the
 // program would fall behind the network (the log, which is written at once,
 // would lag with it).  The rule:
-//   - A line that comes while the pane is quiet is shown at once.
+//   - A line that comes while the pane is quiet is shown at once (a very
+//     long one as far as one step goes).
 //   - Lines that follow within StepIntervalMs wait in a backlog and are shown
-//     together, at most SliceLines (and about SliceChars characters) at a
-//     time, one step per interval.  The
-//     interval grows with the time a step takes, so that the pane never takes
-//     more than about a fifth of the time, and a step never blocks the window
-//     for long.
-//   - The pane keeps the newest lineLimit lines (it is cut back to that once
-//     it holds lineLimit/10 more: one cut per many lines, and cut here rather
-//     than with QPlainTextEdit's maximumBlockCount, which lays out every line
-//     it drops).  The backlog keeps at most the newest lineLimit lines too;
+//     together, one step per interval.  A step puts in slices of at most
+//     SliceLines lines (and about SliceChars characters) until it has taken
+//     StepBudgetMs, so it never blocks the window for long, however long the
+//     lines are.  The interval grows with the time a step and the repaint it
+//     causes take, so that the pane never takes more than about a tenth of
+//     the time.
+//   - The pane keeps the newest lineLimit lines and at most charLimit
+//     characters (it is cut back to that once it holds a tenth more: one cut
+//     per many lines, and cut here rather than with QPlainTextEdit's
+//     maximumBlockCount, which lays out every line it drops).  The backlog
+//     keeps at most the newest lineLimit lines and charLimit characters too;
 //     when it had to drop some, everything the pane shows is older than what
-//     waits, so the pane starts over with the backlog.
+//     waits, so the pane starts over with the backlog.  Both bounds together
+//     keep the memory small whether the lines are short or long.
 //   - A line's text is shown in pieces of at most columnLimit characters (a
 //     megabyte without a line break would otherwise be laid out as one line
 //     at every repaint).  CR LF and lone CRs are shown as line breaks.
@@ -27,6 +31,8 @@
 // says that older lines are only in the log).  flush() shows everything that
 // waits at once: for readers of the pane's text.
 
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -39,11 +45,17 @@ class PaneFeed : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int SliceLines = 2000;
-    static constexpr qsizetype SliceChars = 256 * 1024;
+    static constexpr int SliceLines = 100;
+    static constexpr qsizetype SliceChars = 4 * 1024;
+    static constexpr int StepBudgetMs = 2;
     static constexpr int StepIntervalMs = 30;
+    static constexpr qsizetype CharLimit = 2'000'000;
 
-    PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, QObject *parent = nullptr);
+    PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, QObject *parent = nullptr)
+        : PaneFeed(pane, lineLimit, columnLimit, CharLimit, parent)
+    {
+    }
+    PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, qsizetype charLimit, QObject *parent = nullptr);
 
     void append(const QString &text);
     void clear();
@@ -52,25 +64,36 @@ public:
 signals:
     void linesDropped();
 
+protected:
+    bool event(QEvent *event) override;
+
 private:
     struct Piece
     {
-        QString text;           // in display form
-        qsizetype lines = 0;    // its line breaks
+        QString text;           // as it came
+        qsizetype lines = 0;    // its line ends, about
     };
-    Piece displayForm(const QString &line);
+    QString displayForm(QStringView raw);
     QString take(qsizetype lines, qsizetype chars);
+    void trimBacklog();
+    void dropFront(qsizetype chars);
     void step();
-    void show(QString text);
+    void show(QStringView raw);
+    void scrollToEnd();
+    static QEvent::Type stepEndEvent();
     void cutPane();
 
     QPlainTextEdit *m_pane;
     const int m_lineLimit;
     const int m_columnLimit;
+    const qsizetype m_charLimit;
     std::deque<Piece> m_backlog;
     qsizetype m_backlogLines = 0;
+    qsizetype m_backlogChars = 0;
     bool m_restart = false;     // the pane's lines are all older than the backlog's
     qsizetype m_column = 0;     // the column where the next text starts
     QTimer m_step;
+    QElapsedTimer m_stepClock;  // started with the last step
+    bool m_stepEnding = false;  // the last step's repaint has not run yet
     int m_interval = StepIntervalMs;
 };

@@ -32,6 +32,7 @@ Session::Session(const NameTables &tables, const AddressRules &rules, MsgSink &l
     connect(&Winsock1, &Winsock::Error, this, &Session::Winsock1_Error);
     connect(&Winsock1, &Winsock::SendComplete, this, &Session::Winsock1_SendComplete);
     connect(&Winsock1, &Winsock::SendProgress, this, &Session::Winsock1_SendProgress);
+    connect(&Winsock1, &Winsock::DatagramsDropped, this, &Session::Winsock1_DatagramsDropped);
 
     connect(&Winsock1, &Winsock::stateTouched, this, &Session::armStateWatch);
     Timer1.setSingleShot(true);

@@ -118,6 +118,7 @@ private:
                         bool *cancelDisplay);
     void Winsock1_SendComplete();
     void Winsock1_SendProgress(qint32 bytesSent, qint32 bytesRemaining);
+    void Winsock1_DatagramsDropped(qint32 count);
 
     const NameTables &m_tables;
     const AddressRules &m_rules;

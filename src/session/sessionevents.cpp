@@ -95,3 +95,20 @@ void Session::Winsock1_SendProgress(qint32, qint32)
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_SendProgress; "),
           [&] { emit statusShown(QStringLiteral("pending")); });
 }
+
+// The socket could not queue datagrams as fast as they came: say so, so that
+// the loss is not taken for the network's.
+void Session::Winsock1_DatagramsDropped(qint32 count)
+{
+    Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_DatagramsDropped; "), [&] {
+        m_lines.AddToMsgsBox(
+            QStringLiteral("Winsock"),
+            count == 1 ? QStringLiteral("1 datagram arrived but Selmarin dropped it: it could not log it "
+                                        "fast enough (the network did not lose it)")
+                             + CRLF
+                       : QString::number(count)
+                             + QStringLiteral(" datagrams arrived but Selmarin dropped them: it could not "
+                                              "log them fast enough (the network did not lose them)")
+                             + CRLF);
+    });
+}

@@ -1,5 +1,9 @@
 #include "textcodec.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 void appendEscape(QString &out, unsigned char byte)
@@ -62,6 +66,33 @@ bool isVisibleAscii(unsigned char byte)
     return (byte >= 0x20 && byte != 0x7F) || byte == '\t' || byte == '\n' || byte == '\r';
 }
 
+// Where the run of visible ASCII that starts at `from` ends.  A received
+// stream is mostly plain text and every byte goes through here, so sixteen
+// bytes are tested at a time where the processor allows.
+qsizetype visibleAsciiEnd(QByteArrayView bytes, qsizetype from)
+{
+    const char *data = bytes.data();
+    qsizetype end = from;
+#ifdef __SSE2__
+    const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7F);
+    const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    for (; end + 16 <= bytes.size(); end += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + end));
+        // Signed: bytes of 0x80 and above are below 0x20 too.
+        const __m128i below = _mm_cmplt_epi8(v, space);
+        const __m128i kept = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)),
+                                          _mm_cmpeq_epi8(v, cr));
+        const int stop = _mm_movemask_epi8(_mm_or_si128(_mm_andnot_si128(kept, below), _mm_cmpeq_epi8(v, del)));
+        if (stop)
+            return end + __builtin_ctz(unsigned(stop));
+    }
+#endif
+    while (end < bytes.size() && static_cast<unsigned char>(data[end]) < 0x80
+           && isVisibleAscii(static_cast<unsigned char>(data[end])))
+        ++end;
+    return end;
+}
+
 } // namespace
 
 DecodedText DecodeReceived(QByteArrayView bytes, bool final)
@@ -78,10 +109,7 @@ DecodedText DecodeReceived(QByteArrayView bytes, bool final)
                 continue;
             }
             // Plain text comes in runs: append each run at once.
-            qsizetype end = i + 1;
-            while (end < bytes.size() && static_cast<unsigned char>(bytes[end]) < 0x80
-                   && isVisibleAscii(static_cast<unsigned char>(bytes[end])))
-                ++end;
+            const qsizetype end = visibleAsciiEnd(bytes, i + 1);
             result.text += QLatin1StringView(bytes.data() + i, end - i);
             i = end;
             continue;

@@ -23,9 +23,11 @@
 // Transport objects.  A TCP client or accepted connection is `tcp`; a
 // listening socket is `server`; a bound TCP socket that does not listen yet
 // is a plain descriptor (`boundFd`) that Listen hands to QTcpServer; a UDP
-// socket is `udp`.  Requests taken from the server wait in `requests` until
-// accepted or closed.  A closed connection is retired gracefully (its write
-// buffer drains, then FIN), detached from us, for at most LingerLimitMs.
+// socket is a plain descriptor too (`udpFd`), read by `udpReceiver`'s thread
+// and written by sendto() here.  Requests taken from the server wait in
+// `requests` until accepted or closed.  A closed connection is retired
+// gracefully (its write buffer drains, then FIN), detached from us, for at
+// most LingerLimitMs.
 // CloseProbe tells an orderly close from a reset, which Qt does not.
 //
 // Background errors of Qt sockets are mapped onto the socket's numbers by
@@ -40,7 +42,6 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QUdpSocket>
 
 #include <unistd.h>
 
@@ -71,6 +72,8 @@ WinsockPrivate::WinsockPrivate(Winsock *owner) : q(owner)
         if (state == Winsock::sckConnecting)
             fail(sck::TimedOut);
     });
+    dropReportTimer.setSingleShot(true);
+    QObject::connect(&dropReportTimer, &QTimer::timeout, q, [this] { reportDrops(); });
     tailTimer.setSingleShot(true);
     tailTimer.setInterval(Winsock::TailWaitMs);
     QObject::connect(&tailTimer, &QTimer::timeout, q, [this] {
@@ -83,6 +86,9 @@ WinsockPrivate::WinsockPrivate(Winsock *owner) : q(owner)
 
 WinsockPrivate::~WinsockPrivate()
 {
+    udpReceiver.reset();
+    if (udpFd >= 0)
+        ::close(udpFd);
     if (boundFd >= 0)
         ::close(boundFd);
 }
@@ -141,11 +147,10 @@ void WinsockPrivate::dropTransport(bool graceful)
         server->deleteLater();
         server = nullptr;
     }
-    if (udp) {
-        QObject::disconnect(udp, nullptr, q, nullptr);
-        udp->close();
-        udp->deleteLater();
-        udp = nullptr;
+    if (udpFd >= 0) {
+        udpReceiver.reset();   // stops and joins the receive thread
+        ::close(udpFd);
+        udpFd = -1;
     }
     if (boundFd >= 0) {
         ::close(boundFd);
@@ -273,8 +278,16 @@ void Winsock::setConnectTimeout(int milliseconds)
     d->connectTimeoutMs = std::max(1, milliseconds);
 }
 
+void Winsock::setUdpQueueLimit(qint32 datagrams)
+{
+    d->udpQueueLimit = std::max(1, datagrams);
+}
+
 void Winsock::Close()
 {
+    // Datagrams the program dropped are reported even so.
+    if (d->udpReceiver)
+        d->droppedUnreported += d->udpReceiver->collect().dropped;
     // Everything still queued belongs to the socket being closed.
     d->queue.clear();
     d->tcpDataQueued = false;
@@ -295,17 +308,17 @@ void Winsock::Close()
     d->inbox.clear();
     d->peerDone = false;
     d->flushTail = false;
-    d->datagrams.clear();
-    d->udpStalled = false;
     d->currentDatagram.reset();
     d->udpOutbox.clear();
     d->localAddress.clear();
     d->setState(sckClosed);
+    if (d->droppedUnreported > 0 && !d->dropReportTimer.isActive())
+        d->reportDrops();
 }
 
 void Winsock::SendData(const QString &data)
 {
-    if (d->protocol == sckUDPProtocol && d->state == sckOpen && d->udp) {
+    if (d->protocol == sckUDPProtocol && d->state == sckOpen && d->udpFd >= 0) {
         d->sendDatagram(EncodeForSending(data));
         return;
     }

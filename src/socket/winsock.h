@@ -4,8 +4,10 @@
 // The console is written against this object: properties that are read and
 // written before an open, operations that return at once, and events that
 // report what happened in the background.  It is built on QTcpSocket,
-// QTcpServer, QUdpSocket and QHostInfo and runs on the user-interface thread
-// only; it starts no thread of its own.
+// QTcpServer, QHostInfo and a plain UDP socket, and is used on the
+// user-interface thread only.  The one thread it starts, which receives the
+// datagrams of a bound UDP socket (see UDP below), touches nothing else and
+// ends when the socket closes.
 //
 // State codes: 0 closed, 1 open, 2 listening, 3 connection pending, 4 resolving
 // host, 5 host resolved, 6 connecting, 7 connected, 8 closing (the peer closed),
@@ -77,20 +79,24 @@
 // that went out.  The receive buffer is UdpReceiveBuffer (8192) bytes: a
 // longer datagram is delivered cut to 8192 bytes, and an Error event 10040
 // follows its DataArrival, so the loss is reported and never silent (the
-// socket stays open; the program decides whether to close it).  Datagrams
-// are taken from the system at most UdpReadBatch at a time (so a sender that
-// never pauses cannot keep the window busy) and only while fewer than
-// UdpBacklog wait for their DataArrival; what a faster sender sends beyond
-// that waits in the system's receive buffer, and what does not fit there is
-// dropped and counted by the system (the drops column of /proc/net/udp),
-// never by this object.
-//
+// socket stays open; the program decides whether to close it).
+// Datagrams are taken from the system as fast as they arrive, by a thread of
+// the socket's own that does nothing else (udpreceiver.h), and wait in a
+// queue for their DataArrival, which still comes one per turn of the event
+// loop on the user-interface thread, in the order of arrival.  The thread
+// lives from Bind to Close (or the object's end).  The queue holds at most
+// UdpQueueDatagrams datagrams and UdpQueueBytes bytes, which bounds the
+// memory a flood can take; a datagram that arrives while it is full is
+// dropped by this object and counted, and the count is reported by the
+// DatagramsDropped signal, at most once every DropReportMs.  It goes through
+// the queue like an event, and is the one report a Close does not drop: the
+// count not reported yet when the socket closes follows the Close.
 // Data and text
 // -------------
 // SendData sends exactly the UTF-8 bytes of its text.  GetData turns bytes
 // into text as textcodec.h says: invalid UTF-8 and control characters other
 // than TAB, CR and LF appear as "\xHH" escapes, a backslash stays a backslash.
-// The stream is taken from the system StreamChunk (64 KiB) bytes at a time:
+// The stream is taken from the system StreamChunk (256 KiB) bytes at a time:
 // what waits beyond that stays with the system, which then slows the peer
 // down (TCP flow control), so a fast peer can neither fill the memory nor
 // keep one DataArrival handler busy for long.  The next bytes are taken as
@@ -157,9 +163,10 @@ public:
     static constexpr int DefaultConnectTimeoutMs = 20000;
     static constexpr int UdpReceiveBuffer = 8192;        // bytes of one received datagram
     static constexpr int TailWaitMs = 100;               // an incomplete UTF-8 tail waits this long
-    static constexpr int StreamChunk = 64 * 1024;        // stream bytes taken from the system at a time
-    static constexpr int UdpReadBatch = 64;              // datagrams taken from the system at a time
-    static constexpr int UdpBacklog = 1024;              // datagrams waiting for their DataArrival
+    static constexpr int StreamChunk = 256 * 1024;       // stream bytes taken from the system at a time
+    static constexpr int UdpQueueDatagrams = 65536;      // datagrams waiting for their DataArrival
+    static constexpr qsizetype UdpQueueBytes = 16 * 1024 * 1024;   // and their bytes, at most
+    static constexpr int DropReportMs = 1000;            // DatagramsDropped comes at most this often
 
     explicit Winsock(QObject *parent = nullptr);
     ~Winsock() override;
@@ -181,6 +188,10 @@ public:
     int connectTimeout() const;
     void setConnectTimeout(int milliseconds);
 
+    // The number of datagrams the UDP queue holds, from the next Bind on
+    // (UdpQueueDatagrams unless set; tests make it small).
+    void setUdpQueueLimit(qint32 datagrams);
+
     // Operations
     void Close();
     void Bind(qint32 localPort, const QString &localIP);
@@ -201,6 +212,11 @@ signals:
                const QString &helpFile, qint32 helpContext, bool *cancelDisplay);
     void SendComplete();
     void SendProgress(qint32 bytesSent, qint32 bytesRemaining);
+
+    // Not one of the seven events, but delivered like them: count datagrams
+    // arrived and were dropped by this object because its queue was full
+    // (the network delivered them).
+    void DatagramsDropped(qint32 count);
 
     // Not an event: emitted at once, from inside whatever changed it (an
     // operation or the object's own reaction to the network), every time

@@ -61,8 +61,14 @@ void WinsockPrivate::deliverNext()
     drainPosted = false;
     if (delivering || queue.empty())
         return;
-    const Event event = queue.front();
-    queue.pop_front();
+    Event event = queue.front();
+    if (event.kind == EventKind::DataArrival && event.a > 1) {
+        // Datagrams waiting side by side: one of them now.
+        --queue.front().a;
+        event.a = 1;
+    } else {
+        queue.pop_front();
+    }
     delivering = true;
     try {
         deliver(event);
@@ -106,6 +112,9 @@ void WinsockPrivate::deliver(const Event &event)
     case EventKind::SendProgress:
         emit q->SendProgress(event.a, event.b);
         break;
+    case EventKind::DatagramsDropped:
+        emit q->DatagramsDropped(event.a);
+        break;
     }
 }
 
@@ -125,22 +134,23 @@ void WinsockPrivate::deliverTcpData()
 
 void WinsockPrivate::deliverDatagram()
 {
-    if (datagrams.empty())
+    UdpReceiver::Datagram datagram;
+    if (!udpReceiver || !udpReceiver->take(datagram))
         return;
-    Datagram datagram = std::move(datagrams.front());
-    datagrams.pop_front();
-    if (udpStalled)
-        onUdpReadyRead();
-    remoteHostIP = DottedIPv4(datagram.sender);
+    remoteHostIP = DottedIPv4(QHostAddress(datagram.address));
     remotePort = datagram.port;
     sendHost = remoteHostIP;
     const auto size = clamp32(datagram.data.size());
     currentDatagram = std::move(datagram.data);
     const quint64 before = generation;
     emit q->DataArrival(size);
+    if (generation != before)
+        return;
     // A datagram its handler did not read is not kept for the next one.
-    if (generation == before)
-        currentDatagram.reset();
+    currentDatagram.reset();
+    // The loss of a datagram's end is reported right after it.
+    if (datagram.truncated)
+        queue.push_front({EventKind::Error, 0, 0, sck::MessageTooBig});
 }
 
 void WinsockPrivate::deliverRequest(qint32 requestID)

@@ -8,6 +8,7 @@
 // See winsock.h for the behaviour; the comments here say how it is done.
 
 #include "closeprobe.h"
+#include "udpreceiver.h"
 #include "winsock.h"
 
 #include <QElapsedTimer>
@@ -18,11 +19,11 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 class QTcpServer;
 class QTcpSocket;
-class QUdpSocket;
 
 class WinsockPrivate
 {
@@ -31,11 +32,13 @@ public:
     ~WinsockPrivate();
 
     // --- events ------------------------------------------------------------
-    enum class EventKind { Connect, ConnectionRequest, DataArrival, Close, Error, SendComplete, SendProgress };
+    enum class EventKind {
+        Connect, ConnectionRequest, DataArrival, Close, Error, SendComplete, SendProgress, DatagramsDropped
+    };
     struct Event
     {
         EventKind kind;
-        qint32 a = 0;        // requestID; bytesSent
+        qint32 a = 0;        // requestID; bytesSent; datagrams (UDP DataArrival, DatagramsDropped)
         qint32 b = 0;        // bytesRemaining
         int number = 0;      // Error
     };
@@ -83,7 +86,8 @@ public:
 
     // --- UDP ---------------------------------------------------------------
     void bindUdp(const QHostAddress &address, qint32 port);
-    void onUdpReadyRead();
+    void onUdpNews(quint64 receiverGeneration);
+    void reportDrops();
     void sendDatagram(const QByteArray &bytes);
     void writeDatagramTo(const QByteArray &bytes, const QHostAddress &address, quint16 port, bool inBackground);
     void resolveForUdp();
@@ -105,7 +109,8 @@ public:
     // transport
     QTcpSocket *tcp = nullptr;
     QTcpServer *server = nullptr;
-    QUdpSocket *udp = nullptr;
+    int udpFd = -1;
+    std::unique_ptr<UdpReceiver> udpReceiver;
     int boundFd = -1;        // a bound TCP socket that does not listen yet
     CloseProbe probe;
 
@@ -127,15 +132,10 @@ public:
     bool peerDone = false;    // the peer will send nothing more: no tail is held back
     bool flushTail = false;   // the held-back tail waited long enough
     QTimer tailTimer;
-    struct Datagram
-    {
-        QByteArray data;
-        QHostAddress sender;
-        quint16 port = 0;
-    };
-    std::deque<Datagram> datagrams;
-    bool udpStalled = false;  // datagrams wait in the system until the backlog has room
     std::optional<QByteArray> currentDatagram;
+    qint32 udpQueueLimit = Winsock::UdpQueueDatagrams;
+    quint64 droppedUnreported = 0;   // datagrams the receiver dropped, not yet reported
+    QTimer dropReportTimer;          // at most one DatagramsDropped per DropReportMs
 
     // UDP sends that wait for a name look-up
     struct Outgoing
@@ -153,3 +153,6 @@ public:
 // Maps a Qt socket error onto the socket's failure numbers.  connecting tells
 // that the error ended a connection attempt.
 int MapSocketError(int socketError, const QString &errorString, bool connecting);
+
+// The failure number of a bind that failed with the system's error.
+int BindErrorNumber(int error);

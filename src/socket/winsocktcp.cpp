@@ -15,8 +15,9 @@
 
 namespace {
 constexpr int ListenBacklog = 16;
+} // namespace
 
-int bindErrorNumber(int error)
+int BindErrorNumber(int error)
 {
     switch (error) {
     case EADDRINUSE: return sck::AddressInUse;
@@ -25,7 +26,6 @@ int bindErrorNumber(int error)
     default: return sck::AddressNotAvailable;
     }
 }
-} // namespace
 
 // --- connecting --------------------------------------------------------------
 
@@ -237,7 +237,7 @@ void WinsockPrivate::bindTcp(const QHostAddress &address, qint32 port)
     if (::bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
         const int error = errno;
         ::close(fd);
-        RaiseSocketError(bindErrorNumber(error));
+        RaiseSocketError(BindErrorNumber(error));
     }
     socklen_t length = sizeof local;
     ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
@@ -261,7 +261,7 @@ void Winsock::Listen()
 void WinsockPrivate::listenTcp()
 {
     if (::listen(boundFd, ListenBacklog) != 0)
-        RaiseSocketError(bindErrorNumber(errno));
+        RaiseSocketError(BindErrorNumber(errno));
     auto *listener = new QTcpServer(q);
     if (!listener->setSocketDescriptor(boundFd)) {
         delete listener;

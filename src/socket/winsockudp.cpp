@@ -5,51 +5,96 @@
 #include "socketerrors.h"
 #include "winsockprivate.h"
 
-#include <QNetworkDatagram>
-#include <QUdpSocket>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// Asked for as the socket's receive buffer; the system grants what its limit
+// (net.core.rmem_max) allows.  It covers the moments the receive thread waits
+// for a processor.
+constexpr int SystemReceiveBuffer = 4 * 1024 * 1024;
+
+int sendErrorNumber(int error)
+{
+    switch (error) {
+    case EMSGSIZE: return sck::MessageTooBig;
+    case ENETUNREACH:
+    case EHOSTUNREACH: return sck::NetworkUnreachable;
+    case EACCES:
+    case EPERM: return sck::AccessDenied;
+    case ECONNREFUSED:
+    case ECONNRESET: return sck::ConnectionReset;
+    default: return sck::ConnectionAborted;
+    }
+}
+} // namespace
 
 void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
 {
-    auto *socket = new QUdpSocket(q);
-    // No address sharing: a port that another socket holds is "in use".
-    if (!socket->bind(address, static_cast<quint16>(port), QAbstractSocket::DontShareAddress)) {
-        const int number = MapSocketError(socket->error(), socket->errorString(), false);
-        delete socket;
-        RaiseSocketError(number);
+    // A plain descriptor: the receive thread reads it, the user-interface
+    // thread sends on it.  No address sharing: a port that another socket
+    // holds is "in use".
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        RaiseSocketError(sck::AddressNotAvailable);
+    sockaddr_in local {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<quint16>(port));
+    local.sin_addr.s_addr = htonl(address.toIPv4Address());
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
+        const int error = errno;
+        ::close(fd);
+        RaiseSocketError(BindErrorNumber(error));
     }
-    udp = socket;
+    const int buffer = SystemReceiveBuffer;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    socklen_t length = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
+    udpFd = fd;
     // This socket has neither heard from nor sent to anyone yet: an address
     // kept from before its Close is no peer of this one.
     remoteHostIP.clear();
-    QObject::connect(socket, &QIODevice::readyRead, q, [this] { onUdpReadyRead(); });
-    localPort = socket->localPort();
+    const quint64 receiverGeneration = generation;
+    udpReceiver = std::make_unique<UdpReceiver>(
+        fd, Winsock::UdpReceiveBuffer, udpQueueLimit, Winsock::UdpQueueBytes, [this, receiverGeneration] {
+            // On the receive thread: only hand the news over.
+            QMetaObject::invokeMethod(q, [this, receiverGeneration] { onUdpNews(receiverGeneration); },
+                                      Qt::QueuedConnection);
+        });
+    localPort = ntohs(local.sin_port);
     localAddress = address == QHostAddress(QHostAddress::AnyIPv4) ? QString() : DottedIPv4(address);
     setState(Winsock::sckOpen);
 }
 
-void WinsockPrivate::onUdpReadyRead()
+void WinsockPrivate::onUdpNews(quint64 receiverGeneration)
 {
-    // Qt offers the rest again at the next turn of the event loop as long as
-    // this took at least one; when the backlog is full, deliverDatagram
-    // calls this again once there is room.
-    udpStalled = false;
-    for (int batch = 0; udp && udp->hasPendingDatagrams(); ++batch) {
-        if (batch == Winsock::UdpReadBatch)
-            break;
-        if (datagrams.size() >= size_t(Winsock::UdpBacklog)) {
-            udpStalled = true;
-            break;
-        }
-        const qint64 size = udp->pendingDatagramSize();
-        const bool tooBig = size > Winsock::UdpReceiveBuffer;
-        const QNetworkDatagram datagram = udp->receiveDatagram(Winsock::UdpReceiveBuffer);
-        if (!datagram.isValid() && size < 0)
-            break;
-        datagrams.push_back({datagram.data(), datagram.senderAddress(), static_cast<quint16>(datagram.senderPort())});
-        post({EventKind::DataArrival});
-        if (tooBig)
-            postError(sck::MessageTooBig);   // reported, the socket stays open
+    if (receiverGeneration != generation || !udpReceiver)
+        return;
+    const UdpReceiver::News news = udpReceiver->collect();
+    if (news.arrived > 0) {
+        // One DataArrival per datagram; those that wait side by side are
+        // kept as one entry with their number.
+        if (!queue.empty() && queue.back().kind == EventKind::DataArrival)
+            queue.back().a += qint32(news.arrived);
+        else
+            post({EventKind::DataArrival, qint32(news.arrived)});
     }
+    if (news.dropped > 0) {
+        droppedUnreported += news.dropped;
+        if (!dropReportTimer.isActive())
+            reportDrops();
+    }
+}
+
+void WinsockPrivate::reportDrops()
+{
+    if (droppedUnreported == 0)
+        return;
+    post({EventKind::DatagramsDropped, qint32(std::min<quint64>(droppedUnreported, INT32_MAX))});
+    droppedUnreported = 0;
+    dropReportTimer.start(Winsock::DropReportMs);
 }
 
 void WinsockPrivate::sendDatagram(const QByteArray &bytes)
@@ -78,8 +123,13 @@ void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress
                                      bool inBackground)
 {
     remoteHostIP = DottedIPv4(address);
-    if (udp->writeDatagram(bytes, address, port) < 0) {
-        const int number = MapSocketError(udp->error(), udp->errorString(), false);
+    sockaddr_in target {};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = htonl(address.toIPv4Address());
+    if (::sendto(udpFd, bytes.constData(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr *>(&target),
+                 sizeof target) < 0) {
+        const int number = sendErrorNumber(errno);
         if (!inBackground)
             RaiseSocketError(number);
         fail(number);
@@ -90,7 +140,7 @@ void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress
 
 void WinsockPrivate::resolveForUdp()
 {
-    while (!udpOutbox.empty() && udpLookupId < 0 && udp) {
+    while (!udpOutbox.empty() && udpLookupId < 0 && udpFd >= 0) {
         Outgoing &next = udpOutbox.front();
         QHostAddress address;
         if (ParseDottedIPv4(next.host, &address) || (next.host == resolvedName && !resolvedAddress.isNull())) {

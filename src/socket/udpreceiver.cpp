@@ -1,0 +1,174 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "udpreceiver.h"
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Each datagram is kept in a block as a header followed by its bytes, the
+// next one starting at the next multiple of 8.
+struct Header
+{
+    quint32 size;
+    quint32 address;
+    quint16 port;
+    quint8 truncated;
+};
+constexpr qsizetype HeaderBytes = (sizeof(Header) + 7) & ~qsizetype(7);
+
+qsizetype recordBytes(qsizetype size)
+{
+    return HeaderBytes + ((size + 7) & ~qsizetype(7));
+}
+
+} // namespace
+
+UdpReceiver::UdpReceiver(int fd, int bufferBytes, qsizetype maxDatagrams, qsizetype maxBytes,
+                         std::function<void()> wake)
+    : m_fd(fd), m_bufferBytes(bufferBytes), m_maxDatagrams(std::max<qsizetype>(1, maxDatagrams)),
+      m_maxBlocks(std::max<qsizetype>(1, maxBytes / BlockBytes)), m_wake(std::move(wake)),
+      m_stopFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+    m_thread = std::thread([this] { run(); });
+}
+
+UdpReceiver::~UdpReceiver()
+{
+    m_stopping.store(true);
+    const quint64 one = 1;
+    if (m_stopFd >= 0)
+        (void)!::write(m_stopFd, &one, sizeof one);
+    m_thread.join();
+    if (m_stopFd >= 0)
+        ::close(m_stopFd);
+    for (Block &block : m_blocks)
+        releaseBlock(block);
+}
+
+void UdpReceiver::run()
+{
+    pthread_setname_np(pthread_self(), "selmarin-udp");
+    std::vector<char> buffers(size_t(ReceiveBatch) * size_t(m_bufferBytes));
+    mmsghdr messages[ReceiveBatch];
+    iovec pieces[ReceiveBatch];
+    sockaddr_in senders[ReceiveBatch];
+    pollfd watched[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+    while (!m_stopping.load(std::memory_order_relaxed)) {
+        for (int i = 0; i < ReceiveBatch; ++i) {
+            pieces[i] = {buffers.data() + size_t(i) * size_t(m_bufferBytes), size_t(m_bufferBytes)};
+            messages[i] = {};
+            messages[i].msg_hdr.msg_name = &senders[i];
+            messages[i].msg_hdr.msg_namelen = sizeof senders[i];
+            messages[i].msg_hdr.msg_iov = &pieces[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int received = ::recvmmsg(m_fd, messages, ReceiveBatch, MSG_DONTWAIT, nullptr);
+        if (received > 0) {
+            bool wake = false;
+            {
+                const std::lock_guard lock(m_mutex);
+                for (int i = 0; i < received; ++i) {
+                    const msghdr &header = messages[i].msg_hdr;
+                    store(static_cast<const char *>(pieces[i].iov_base), qsizetype(messages[i].msg_len),
+                          ntohl(senders[i].sin_addr.s_addr), ntohs(senders[i].sin_port),
+                          (header.msg_flags & MSG_TRUNC) != 0);
+                }
+                wake = !m_wakePending;
+                m_wakePending = true;
+            }
+            if (wake)
+                m_wake();
+            continue;
+        }
+        if (received < 0 && errno == EINTR)
+            continue;
+        // Empty (or a failure the call has just cleared): wait for more, or
+        // for the stop (looked at now and then should the eventfd be missing).
+        if (::poll(watched, 2, m_stopFd < 0 ? 100 : -1) < 0 && errno != EINTR)
+            return;
+        if ((watched[0].revents & POLLNVAL) || watched[1].revents)
+            return;
+    }
+}
+
+// Called with the mutex held.
+void UdpReceiver::store(const char *data, qsizetype size, quint32 address, quint16 port, bool truncated)
+{
+    const qsizetype need = recordBytes(size);
+    if (m_count >= m_maxDatagrams) {
+        ++m_dropped;
+        return;
+    }
+    if (m_blocks.empty() || m_blocks.back().used + need > BlockBytes) {
+        if (qsizetype(m_blocks.size()) >= m_maxBlocks) {
+            ++m_dropped;
+            return;
+        }
+        void *memory = ::mmap(nullptr, size_t(BlockBytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED) {
+            ++m_dropped;
+            return;
+        }
+        m_blocks.push_back({static_cast<char *>(memory)});
+    }
+    Block &block = m_blocks.back();
+    const Header header{quint32(size), address, port, quint8(truncated)};
+    std::memcpy(block.base + block.used, &header, sizeof header);
+    std::memcpy(block.base + block.used + HeaderBytes, data, size_t(size));
+    block.used += need;
+    ++m_count;
+}
+
+UdpReceiver::News UdpReceiver::collect()
+{
+    const std::lock_guard lock(m_mutex);
+    News news{m_count - m_announced, m_dropped};
+    m_announced = m_count;
+    m_dropped = 0;
+    m_wakePending = false;
+    return news;
+}
+
+bool UdpReceiver::take(Datagram &datagram)
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_count == 0)
+        return false;
+    Block &block = m_blocks.front();
+    Header header;
+    std::memcpy(&header, block.base + block.read, sizeof header);
+    datagram.data = QByteArray(block.base + block.read + HeaderBytes, qsizetype(header.size));
+    datagram.address = header.address;
+    datagram.port = header.port;
+    datagram.truncated = header.truncated != 0;
+    block.read += recordBytes(header.size);
+    --m_count;
+    m_announced = std::max<qsizetype>(0, m_announced - 1);
+    if (block.read == block.used) {
+        if (m_blocks.size() > 1) {
+            // A block that is read to its end is given back at once.
+            releaseBlock(block);
+            m_blocks.pop_front();
+        } else {
+            block.used = block.read = 0;
+        }
+    }
+    return true;
+}
+
+void UdpReceiver::releaseBlock(Block &block)
+{
+    ::munmap(block.base, size_t(BlockBytes));
+    block.base = nullptr;
+}

@@ -1,0 +1,93 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// UdpReceiver: takes the datagrams of a bound UDP socket from the system on
+// a thread of its own, as fast as they arrive, and keeps them in a bounded
+// queue until the user-interface thread takes them one by one.
+//
+// The window handles one datagram per turn of its event loop and logs each
+// one; a burst on a fast network comes much faster than that.  Left in the
+// system, the burst would overflow the socket's receive buffer and the
+// system would drop what does not fit, so the program would look like a
+// lossy network.  The thread does nothing but receive (recvmmsg, up to
+// ReceiveBatch datagrams a call) and copy the datagrams into the queue, so
+// the system's buffer is emptied as fast as the sender fills it.
+//
+// The queue holds at most maxDatagrams datagrams and maxBytes bytes (kept in
+// blocks of BlockBytes that are given back to the system once read).  A
+// datagram that arrives while the queue is full is dropped by the program and
+// counted; collect() hands the count over so the loss can be reported.
+//
+// Threads: the constructor starts the thread and the destructor stops and
+// joins it, so it never outlives the object.  wake is called on the receive
+// thread when there is news (datagrams or drops) and no earlier wake is still
+// unanswered: it must only post a call to the user-interface thread, which
+// then calls collect() and later take().  Everything else runs on the
+// user-interface thread.  The socket descriptor stays the caller's.
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class UdpReceiver
+{
+public:
+    static constexpr int ReceiveBatch = 64;
+    static constexpr qsizetype BlockBytes = 1024 * 1024;
+
+    UdpReceiver(int fd, int bufferBytes, qsizetype maxDatagrams, qsizetype maxBytes, std::function<void()> wake);
+    ~UdpReceiver();
+    UdpReceiver(const UdpReceiver &) = delete;
+    UdpReceiver &operator=(const UdpReceiver &) = delete;
+
+    struct Datagram
+    {
+        QByteArray data;
+        quint32 address = 0;    // the sender, IPv4 in host order
+        quint16 port = 0;
+        bool truncated = false; // it was longer than bufferBytes
+    };
+
+    struct News
+    {
+        qsizetype arrived = 0;  // datagrams queued since the last collect()
+        quint64 dropped = 0;    // datagrams dropped at the bound since then
+    };
+    News collect();
+
+    // Takes the oldest datagram of the queue; false when it is empty.
+    bool take(Datagram &datagram);
+
+private:
+    struct Block
+    {
+        char *base = nullptr;
+        qsizetype used = 0;     // written by the receive thread
+        qsizetype read = 0;     // taken by take()
+    };
+    void run();
+    void store(const char *data, qsizetype size, quint32 address, quint16 port, bool truncated);
+    void releaseBlock(Block &block);
+
+    const int m_fd;
+    const int m_bufferBytes;
+    const qsizetype m_maxDatagrams;
+    const qsizetype m_maxBlocks;
+    const std::function<void()> m_wake;
+    int m_stopFd = -1;             // an eventfd: written once to stop the thread
+    std::atomic<bool> m_stopping{false};
+
+    std::mutex m_mutex;            // guards everything below
+    std::deque<Block> m_blocks;
+    qsizetype m_count = 0;         // datagrams in the queue
+    qsizetype m_announced = 0;     // of those, the ones collect() reported
+    quint64 m_dropped = 0;         // dropped since the last collect()
+    bool m_wakePending = false;
+
+    std::thread m_thread;
+};
