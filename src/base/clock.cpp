@@ -24,6 +24,16 @@ FormatClock::FormatClock(QString shortDateFormat, QString longTimeFormat)
 {
 }
 
+QDateTime FormatClock::now() const
+{
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    if (ms / 1000 != m_offsetSecond) {
+        m_offsetSecond = ms / 1000;
+        m_offset = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+    }
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, m_offset);
+}
+
 QString FormatClock::shortDate(const QDate &date) const
 {
     return QLocale::system().toString(date, m_dateFormat);

@@ -31,7 +31,10 @@ class FormatClock : public Clock
 {
 public:
     FormatClock(QString shortDateFormat, QString longTimeFormat);
-    QDateTime now() const override { return QDateTime::currentDateTime(); }
+    // The local time.  The C library looks at the time-zone file for every
+    // local time it gives (a stat() each, a good part of the work per record
+    // in a flood), so the offset from UTC is asked for once a second.
+    QDateTime now() const override;
     QString shortDate(const QDate &date) const override;
     QString longTime(const QTime &time) const override;
 
@@ -45,6 +48,8 @@ private:
     bool m_timeCacheable = false;
     mutable QTime m_lastTime;
     mutable QString m_lastTimeText;
+    mutable qint64 m_offsetSecond = -1;  // the second m_offset was asked for
+    mutable int m_offset = 0;            // seconds east of UTC
 };
 
 class SystemClock final : public FormatClock
