@@ -120,6 +120,10 @@ private slots:
         QTest::newRow("merge, Latin-1") << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><!-- \xe9quipe --><Selmarin><Server>caf\xe9</Server></Selmarin>")
                                         << false << QStringList{QStringLiteral("caf\u00e9"), "new"}
                                         << QStringList{QStringLiteral("Server=caf\u00e9"), "Server=new"} << saved;
+        QStringList largest, largestWritten{Comment}; // as many entries as the list holds, each as long as a name may be
+        for (int n = 0; n < 32766; ++n)
+            largestWritten << "Server=" + largest.emplaceBack(QString::number(100000 + n) + '.' + QString(121, u'x'));
+        QTest::newRow("largest list") << QByteArray() << false << largest << largestWritten << saved;
         QTest::newRow("overwrite") << mine << true << list << fresh << saved;
         QTest::newRow("overwrite a file that does not load") << QByteArray("<Selmarin>") << true << list << fresh << saved;
         QTest::newRow("merge into a file that does not load") << QByteArray("<Selmarin>") << false << list << fresh
