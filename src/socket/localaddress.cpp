@@ -36,10 +36,10 @@ bool usable(const QNetworkInterface &nic)
 
 } // namespace
 
-QString PrimaryAddress()
+QString PrimaryAddress(bool ipv6First)
 {
     const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const bool ipv6 : {false, true}) {
+    for (const bool ipv6 : {ipv6First, !ipv6First}) {
         for (const QNetworkInterface &nic : interfaces) {
             if (!usable(nic))
                 continue;

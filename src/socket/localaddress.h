@@ -8,8 +8,9 @@
 // The machine's primary address: the first IPv4 address of the first
 // interface that is up, running and not a loopback; on a machine without
 // one, the first such IPv6 address that is not link-local; "127.0.0.1" when
-// there is neither.
-QString PrimaryAddress();
+// there is neither.  With ipv6First the IPv6 address comes before the IPv4
+// one.
+QString PrimaryAddress(bool ipv6First = false);
 
 // The text of an address: dotted for IPv4 (an IPv4-mapped IPv6 address
 // counts as IPv4), the compressed lower-case form for IPv6, with "%zone"

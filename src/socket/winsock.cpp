@@ -393,7 +393,11 @@ QString Winsock::RemoteHostIP() const { return d->remoteHostIP; }
 
 QString Winsock::LocalIP() const
 {
-    return d->localAddress.isEmpty() ? PrimaryAddress() : d->localAddress;
+    // Bound to every address: the machine's address of the family the peer
+    // is in.
+    if (d->localAddress.isEmpty())
+        return PrimaryAddress(d->remoteHostIP.contains(u':'));
+    return d->localAddress;
 }
 
 int Winsock::connectTimeout() const { return d->connectTimeoutMs; }

@@ -121,8 +121,9 @@
 // never in brackets.  LocalIP of a closed socket, or of one bound to every
 // address, is the machine's primary address (the first IPv4 address of the
 // first interface that is up and not a loopback; without one, the first such
-// IPv6 address that is not link-local; 127.0.0.1 when there is neither); of
-// an open socket its local address.
+// IPv6 address that is not link-local; 127.0.0.1 when there is neither), or
+// its primary IPv6 address (the other way round) while RemoteHostIP is an
+// IPv6 address; of an open socket its local address.
 //
 // Bind takes a local address of either family, in brackets or not: an IPv6
 // one makes an IPv6 socket.  Every address is "::" or an empty text (both

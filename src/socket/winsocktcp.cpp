@@ -9,9 +9,7 @@
 #include <QTcpSocket>
 
 #include <cerrno>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 constexpr int ListenBacklog = 16;

@@ -6,9 +6,7 @@
 #include "winsockprivate.h"
 
 #include <cerrno>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 // Asked for as the socket's receive buffer; the system grants what its limit
