@@ -184,10 +184,12 @@ private slots:
         Copy window(Client, dir.path() + "/c",
                     {tcp ? "click=optProtocol_0" : "click=optProtocol_1", "set=cboLocAddress=" + client, "set=cboRemAddress=" + remote,
                      "set=txtRemPort=7010", "click=cmdConnect", "wait=" + clientLog + (tcp ? "@1@Connected to" : "@1@Winsock:\tOpen"),
-                     "click=cmdAutoPing", tcp ? "wait=" + clientLog + "@1@Winsock:\tClosed" : "wait=" + clientLog + "@6@" + Missed});
+                     "click=cmdAutoPing", tcp ? "wait=" + clientLog + "@1@Winsock:\tClosed" : "wait=" + clientLog + "@6@" + Missed,
+                     "text=cboRemAddress"});
         QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(readFile(clientLog)).count(answer) >= 5, 15000);
         QVERIFY(probe.endsWith(0));
         QVERIFY(forWindow.endsWith(0, true) && forProbe.endsWith(0, true) && window.ended());
+        QCOMPARE(window.readAllStandardOutput(), (server + '\n').toUtf8());   // the sender, without brackets
 
         // A UDP probe names its peer as it was given until an answer came.
         const QString summary = QString::fromUtf8(probe.readAllStandardOutput());
