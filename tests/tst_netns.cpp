@@ -107,14 +107,16 @@ private slots:
         if (QStandardPaths::findExecutable("ip").isEmpty())
             QSKIP("the ip program (iproute2) is not installed");
         QVERIFY(addHost(Server) && addHost(Client));
-        for (const QString &step : {"-n " + Server + " link add veth0 type veth peer name veth0 netns " + Client,
-                                    "-n " + Server + " addr add " + ServerIP + "/24 dev veth0",
-                                    "-n " + Client + " addr add " + ClientIP + "/24 dev veth0",
-                                    "-n " + Server + " addr add " + ServerIP6 + "/64 dev veth0 nodad",
-                                    "-n " + Client + " addr add " + ClientIP6 + "/64 dev veth0 nodad",
-                                    "-n " + Server + " link set veth0 up", "-n " + Client + " link set veth0 up"})
+        for (const QString &step :
+             {"-n " + Server + " link add veth0 type veth peer name veth0 netns " + Client,
+              "-n " + Server + " addr add " + ServerIP + "/24 dev veth0",
+              "-n " + Client + " addr add " + ClientIP + "/24 dev veth0",
+              "-n " + Server + " addr add " + ServerIP6 + "/64 dev veth0 nodad",
+              "-n " + Client + " addr add " + ClientIP6 + "/64 dev veth0 nodad",
+              "-n " + Server + " link set veth0 up", "-n " + Client + " link set veth0 up"})
             QVERIFY2(ip(step), qPrintable(step));
-        QVERIFY(QDir().mkpath(HostsDir) && writeFile(HostsDir + "/hosts", (ServerIP6 + ' ' + V6Name + '\n').toUtf8()));
+        QVERIFY(QDir().mkpath(HostsDir)
+                && writeFile(HostsDir + "/hosts", (ServerIP6 + ' ' + V6Name + '\n').toUtf8()));
     }
     void cleanupTestCase()
     {
@@ -143,7 +145,8 @@ private slots:
             QVERIFY2(ip("-n " + host + ' ' + step), step);
         Copy copy(host, dir.path(), {"items=cboLocAddress", "set=cboRemAddress=10.0.0.127", "set=txtRemPort=80", "click=cmdConnect"});
         QVERIFY(copy.ended());
-        QCOMPARE(copy.readAllStandardOutput(), "192.0.2.1\n198.51.100.1\n2001:db8::1\n2001:db8:1::1\n");
+        QCOMPARE(copy.readAllStandardOutput(),
+                 "192.0.2.1\n198.51.100.1\n2001:db8::1\n2001:db8:1::1\n");
         QVERIFY(QString::fromUtf8(readFile(dir.path() + "/Selmarin/PC17_12-4-2026.log")).contains(
             "++ PEBKAC:\tBroadcast IP addresses are not supported\r\n"));
     }
@@ -157,13 +160,14 @@ private slots:
     void autoPingBetweenTwoHosts_data()
     {
         QTest::addColumn<QString>("protocol");
-        QTest::addColumn<QString>("server");  // the server's address
-        QTest::addColumn<QString>("client");  // the window's local address
-        QTest::addColumn<QString>("remote");  // the server as the window names it
-        QTest::addColumn<QString>("named");   // ... and the probe
+        QTest::addColumn<QString>("server"); // the server's address
+        QTest::addColumn<QString>("client"); // the window's local address
+        QTest::addColumn<QString>("remote"); // the server as the window names it
+        QTest::addColumn<QString>("named");  // ... and the probe
         QTest::newRow("TCP") << "tcp" << ServerIP << ClientIP << ServerIP << ServerIP;
         QTest::newRow("UDP") << "udp" << ServerIP << ClientIP << ServerIP << ServerIP;
-        QTest::newRow("TCP IPv6") << "tcp" << ServerIP6 << ClientIP6 << '[' + ServerIP6 + ']' << V6Name;
+        QTest::newRow("TCP IPv6") << "tcp" << ServerIP6 << ClientIP6 << '[' + ServerIP6 + ']'
+                                  << V6Name;
         QTest::newRow("UDP IPv6") << "udp" << ServerIP6 << ClientIP6 << ServerIP6 << V6Name;
     }
     void autoPingBetweenTwoHosts()
@@ -174,27 +178,39 @@ private slots:
         QFETCH(QString, remote);
         QFETCH(QString, named);
         const bool tcp = protocol == "tcp";
-        const QString query = client + ":\t++ AutoPing Query ++\r\n", answer = server + ":\t++ AutoPing Response ++\r\n";
+        const QString query = client + ":\t++ AutoPing Query ++\r\n",
+                      answer = server + ":\t++ AutoPing Response ++\r\n";
         QTemporaryDir dir;
-        const QString serverDir = dir.path() + "/s", clientLog = dir.path() + "/c/Selmarin/PC17_12-4-2026.log";
-        Headless forWindow(Server, serverDir, {"respond", "--" + protocol, "--port", "7010", "--local", server});
+        const QString serverDir = dir.path() + "/s",
+                      clientLog = dir.path() + "/c/Selmarin/PC17_12-4-2026.log";
+        Headless forWindow(Server, serverDir,
+                           {"respond", "--" + protocol, "--port", "7010", "--local", server});
         Headless forProbe(Server, serverDir, {"respond", "--" + protocol, "--port", "7011"});
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(serverDir))).count(tcp ? "Winsock:\tListening" : "Winsock:\tOpen"), 2, 10000);
-        Headless probe(Client, dir.path() + "/p", {"probe", "--" + protocol, named, "7011", "--count", "5"});
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(serverDir)))
+                                      .count(tcp ? "Winsock:\tListening" : "Winsock:\tOpen"),
+                                  2, 10000);
+        Headless probe(Client, dir.path() + "/p",
+                       {"probe", "--" + protocol, named, "7011", "--count", "5"});
         Copy window(Client, dir.path() + "/c",
-                    {tcp ? "click=optProtocol_0" : "click=optProtocol_1", "set=cboLocAddress=" + client, "set=cboRemAddress=" + remote,
-                     "set=txtRemPort=7010", "click=cmdConnect", "wait=" + clientLog + (tcp ? "@1@Connected to" : "@1@Winsock:\tOpen"),
-                     "click=cmdAutoPing", tcp ? "wait=" + clientLog + "@1@Winsock:\tClosed" : "wait=" + clientLog + "@6@" + Missed,
+                    {tcp ? "click=optProtocol_0" : "click=optProtocol_1",
+                     "set=cboLocAddress=" + client, "set=cboRemAddress=" + remote,
+                     "set=txtRemPort=7010", "click=cmdConnect",
+                     "wait=" + clientLog + (tcp ? "@1@Connected to" : "@1@Winsock:\tOpen"),
+                     "click=cmdAutoPing",
+                     tcp ? "wait=" + clientLog + "@1@Winsock:\tClosed"
+                         : "wait=" + clientLog + "@6@" + Missed,
                      "text=cboRemAddress"});
         QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(readFile(clientLog)).count(answer) >= 5, 15000);
         QVERIFY(probe.endsWith(0));
         QVERIFY(forWindow.endsWith(0, true) && forProbe.endsWith(0, true) && window.ended());
-        QCOMPARE(window.readAllStandardOutput(), (server + '\n').toUtf8());   // the sender, without brackets
+        QCOMPARE(window.readAllStandardOutput(),
+                 (server + '\n').toUtf8()); // the sender, without brackets
 
         // A UDP probe names its peer as it was given until an answer came.
         const QString summary = QString::fromUtf8(probe.readAllStandardOutput());
-        QVERIFY2(summary.contains("\n--- " + hostPort(tcp ? server : named, "7011") + " AutoPing statistics ---\n5 packets transmitted, "
-                                  "5 received, 0% packet loss\nrtt min/avg/max/mdev = "),
+        QVERIFY2(summary.contains("\n--- " + hostPort(tcp ? server : named, "7011")
+                                  + " AutoPing statistics ---\n5 packets transmitted, "
+                                    "5 received, 0% packet loss\nrtt min/avg/max/mdev = "),
                  qPrintable(summary));
         // The window: its queries, the answers under the server's address,
         // no answer missed but the first tick's; then the close or misses.
@@ -206,12 +222,15 @@ private slots:
         // The responders: every query that came answered, two runs ended;
         // each connection's ends as the pane writes them.
         const QString served = QString::fromUtf8(readFile(logIn(serverDir)));
-        QVERIFY2(served.count(query) >= 10 && served.count(query) == served.count(answer), qPrintable(served));
+        QVERIFY2(served.count(query) >= 10 && served.count(query) == served.count(answer),
+                 qPrintable(served));
         QCOMPARE(served.count("; ended "), 2);
-        QVERIFY2(!tcp || (log.contains("Winsock:\tConnected to " + hostPort(server, "7010") + "\r\n")
-                          && served.count("\tAccepting TCP connection from " + hostPort(client, "")) == 2
-                          && served.contains(" to " + hostPort(server, "7010") + "\r\n")),
-                 qPrintable(log + served));
+        QVERIFY2(
+            !tcp
+                || (log.contains("Winsock:\tConnected to " + hostPort(server, "7010") + "\r\n")
+                    && served.count("\tAccepting TCP connection from " + hostPort(client, "")) == 2
+                    && served.contains(" to " + hostPort(server, "7010") + "\r\n")),
+            qPrintable(log + served));
     }
 };
 

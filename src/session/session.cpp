@@ -214,11 +214,13 @@ void Session::Timer1_Timer()
         QString line = m_tables.States.name(state);
         switch (state) {
         case Winsock::sckConnected:
-            line += QStringLiteral(" to ") + HostAndPort(Winsock1.RemoteHostIP(), Winsock1.RemotePort());
+            line += QStringLiteral(" to ")
+                    + HostAndPort(Winsock1.RemoteHostIP(), Winsock1.RemotePort());
             break;
         case Winsock::sckConnecting:
         case Winsock::sckConnectionPending:
-            line += QStringLiteral(" to ") + HostAndPort(Winsock1.RemoteHost(), Winsock1.RemotePort());
+            line += QStringLiteral(" to ")
+                    + HostAndPort(Winsock1.RemoteHost(), Winsock1.RemotePort());
             break;
         case Winsock::sckResolvingHost:
             line += u' ' + m_remoteText;

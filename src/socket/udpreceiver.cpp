@@ -79,8 +79,9 @@ void UdpReceiver::run()
                 const std::lock_guard lock(m_mutex);
                 for (int i = 0; i < received; ++i) {
                     const msghdr &header = messages[i].msg_hdr;
-                    store(static_cast<const char *>(pieces[i].iov_base), qsizetype(messages[i].msg_len),
-                          senders[i], (header.msg_flags & MSG_TRUNC) != 0);
+                    store(static_cast<const char *>(pieces[i].iov_base),
+                          qsizetype(messages[i].msg_len), senders[i],
+                          (header.msg_flags & MSG_TRUNC) != 0);
                 }
                 wake = !m_wakePending;
                 m_wakePending = true;

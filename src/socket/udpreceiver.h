@@ -49,8 +49,7 @@ public:
 
     // A sender as the system gives it: an IPv4 or an IPv6 one, after the
     // socket's family.
-    union Sender
-    {
+    union Sender {
         sockaddr any;
         sockaddr_in v4;
         sockaddr_in6 v6;

@@ -264,8 +264,9 @@ QHostAddress FromSockaddr(const sockaddr *address, quint16 *port)
     QHostAddress result(in6->sin6_addr.s6_addr);
     if (in6->sin6_scope_id != 0) {
         char name[IF_NAMESIZE] = {};
-        result.setScopeId(if_indextoname(in6->sin6_scope_id, name) ? QString::fromLocal8Bit(name)
-                                                                   : QString::number(in6->sin6_scope_id));
+        result.setScopeId(if_indextoname(in6->sin6_scope_id, name)
+                              ? QString::fromLocal8Bit(name)
+                              : QString::number(in6->sin6_scope_id));
     }
     return result;
 }
@@ -290,10 +291,12 @@ QHostAddress PickAddress(const QList<QHostAddress> &addresses, bool ipv4, bool i
 int WinsockPrivate::bindSocket(int type, const QHostAddress &address, qint32 port, bool *ipv6)
 {
     const Q_IPV6ADDR bytes = address.toIPv6Address();
-    const bool everyAddress = address.protocol() == QAbstractSocket::AnyIPProtocol
-                              || (address.protocol() == QAbstractSocket::IPv6Protocol
-                                  && std::all_of(bytes.c, bytes.c + 16, [](quint8 b) { return b == 0; }));
-    const bool everyIPv4 = address.protocol() == QAbstractSocket::IPv4Protocol && address.toIPv4Address() == 0;
+    const bool everyAddress
+        = address.protocol() == QAbstractSocket::AnyIPProtocol
+          || (address.protocol() == QAbstractSocket::IPv6Protocol
+              && std::all_of(bytes.c, bytes.c + 16, [](quint8 b) { return b == 0; }));
+    const bool everyIPv4
+        = address.protocol() == QAbstractSocket::IPv4Protocol && address.toIPv4Address() == 0;
     bool family6 = address.protocol() != QAbstractSocket::IPv4Protocol;
     int fd = ::socket(family6 ? AF_INET6 : AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0 && everyAddress && errno == EAFNOSUPPORT) {

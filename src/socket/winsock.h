@@ -197,8 +197,8 @@ public:
     int Protocol() const;
     void setProtocol(int protocol);        // 380 for other codes; 40020 while not closed
     qint16 State() const;
-    QString RemoteHostIP() const;          // dotted IPv4 or IPv6, empty when unknown
-    QString LocalIP() const;               // dotted IPv4 or IPv6 (see the class notes)
+    QString RemoteHostIP() const; // dotted IPv4 or IPv6, empty when unknown
+    QString LocalIP() const;      // dotted IPv4 or IPv6 (see the class notes)
 
     // How long Connect waits for the peer before failing with 10060.
     int connectTimeout() const;

@@ -113,8 +113,8 @@ public:
     QTcpSocket *tcp = nullptr;
     QTcpServer *server = nullptr;
     int udpFd = -1;
-    bool udpIPv6 = false;    // the UDP socket is an IPv6 one
-    bool udpBothFamilies = false;   // ... bound to every address: it reaches IPv4 as well
+    bool udpIPv6 = false;         // the UDP socket is an IPv6 one
+    bool udpBothFamilies = false; // ... bound to every address: it reaches IPv4 as well
     std::unique_ptr<UdpReceiver> udpReceiver;
     int boundFd = -1;        // a bound TCP socket that does not listen yet
     CloseProbe probe;

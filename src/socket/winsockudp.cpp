@@ -45,7 +45,8 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     remoteHostIP.clear();
     const quint64 receiverGeneration = generation;
     udpReceiver = std::make_unique<UdpReceiver>(
-        fd, Winsock::UdpReceiveBuffer, udpQueueLimit, Winsock::UdpQueueBytes, [this, receiverGeneration] {
+        fd, Winsock::UdpReceiveBuffer, udpQueueLimit, Winsock::UdpQueueBytes,
+        [this, receiverGeneration] {
             // On the receive thread: only hand the news over.
             QMetaObject::invokeMethod(q, [this, receiverGeneration] { onUdpNews(receiverGeneration); },
                                       Qt::QueuedConnection);
@@ -112,9 +113,12 @@ void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress
     // IPv6 address an IPv4 one.
     const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
     sockaddr_storage target;
-    const socklen_t length = ipv4 && udpIPv6 && !udpBothFamilies ? 0 : ToSockaddr(address, port, udpIPv6, &target);
-    if (length == 0 || ::sendto(udpFd, bytes.constData(), size_t(bytes.size()), 0,
-                                reinterpret_cast<const sockaddr *>(&target), length) < 0) {
+    const socklen_t length
+        = ipv4 && udpIPv6 && !udpBothFamilies ? 0 : ToSockaddr(address, port, udpIPv6, &target);
+    if (length == 0
+        || ::sendto(udpFd, bytes.constData(), size_t(bytes.size()), 0,
+                    reinterpret_cast<const sockaddr *>(&target), length)
+               < 0) {
         const int number = length == 0 ? sck::AddressFamilyNotSupported : sendErrorNumber(errno);
         if (!inBackground)
             RaiseSocketError(number);
@@ -129,7 +133,8 @@ void WinsockPrivate::resolveForUdp()
     while (!udpOutbox.empty() && udpLookupId < 0 && udpFd >= 0) {
         Outgoing &next = udpOutbox.front();
         QHostAddress address;
-        if (ParseAddress(next.host, &address) || (next.host == resolvedName && !resolvedAddress.isNull())) {
+        if (ParseAddress(next.host, &address)
+            || (next.host == resolvedName && !resolvedAddress.isNull())) {
             const Outgoing out = std::move(next);
             udpOutbox.pop_front();
             writeDatagramTo(out.data, address.isNull() ? resolvedAddress : address, out.port, true);

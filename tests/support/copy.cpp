@@ -48,7 +48,8 @@ int main(int argc, char *argv[])
                 const qsizetype wanted = n.toInt() + (n.startsWith(u'+') ? count() : 0);
                 done = QTest::qWaitFor([&] { return count() >= wanted; }, 30000);
             } else if (what == "items" || what == "text") {
-                std::printf("%s\n", qPrintable(what == "text" ? program.text(arg) : program.entries(arg).join(u'\n')));
+                std::printf("%s\n", qPrintable(what == "text" ? program.text(arg)
+                                                              : program.entries(arg).join(u'\n')));
             } else if (what == "kill") {
                 std::fflush(stdout);
                 std::raise(SIGKILL);

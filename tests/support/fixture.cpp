@@ -80,8 +80,8 @@ AdapterSet parseAdapters(const QString &text)
     AdapterSet set;
     for (const QString &adapter : text.split(u';', Qt::SkipEmptyParts)) {
         const QStringList addresses = items(adapter.section(u'|', 0, 0));
-        set.append(Adapter{addresses.filter(QRegularExpression("^[^:]*$")), items(adapter.section(u'|', 1)),
-                           addresses.filter(":")});
+        set.append(Adapter{addresses.filter(QRegularExpression("^[^:]*$")),
+                           items(adapter.section(u'|', 1)), addresses.filter(":")});
     }
     return set;
 }
