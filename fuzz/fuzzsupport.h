@@ -29,7 +29,9 @@ class OneAdapter final : public AdapterSource
 public:
     AdapterSet query() const override
     {
-        return {Adapter{{QStringLiteral("192.0.2.10")}, {QStringLiteral("255.255.255.0")}}};
+        return {Adapter{{QStringLiteral("192.0.2.10")},
+                        {QStringLiteral("255.255.255.0")},
+                        {QStringLiteral("2001:db8::10"), QStringLiteral("fe80::10%lo")}}};
     }
 };
 

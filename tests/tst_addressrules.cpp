@@ -91,6 +91,29 @@ private slots:
         row("10.1.0.127", {}, {}, "192.0.2.10|255.255.255.0;10.1.2.3|255.255.0.0");
         row("10.0.0.1", Bcst, errorLine("D", "CheckIsBcst", "Type mismatch"), "192.0.2.10|255.255.x.0");
         row("10.0.0.1", Bcst, errorLine("9", "CheckIsBcst", "Subscript out of range"), "192.0.2.10|255.255.255");
+        // IPv6 literals: recognised by their colon, judged against the own
+        // IPv6 addresses; an IPv4-mapped one by the IPv4 rules.  Those
+        // addresses leave the IPv4 rules as they were.
+        const char *v6 = "192.0.2.10,2001:db8::10,fe80::10%lo|255.255.255.0";
+        rows({},
+             {"2001:db8::7", "[2001:DB8::7]", "fd00::1", "64:ff9b::192.0.2.1", "fe80::10%eth0",
+              "[fe80::1%1]", "::ffff:10.0.0.1", "10.0.0.1"},
+             v6);
+        rows(Chars,
+             {"2001:db8::g", "1::2::3", ":::", "[2001:db8::7", "[2001:db8::7]:80", "fe80::1%",
+              "fe80::1%e 0", "2001:db8::7 ", "[[::7]]", "1.2.3.4:80"},
+             v6);
+        rows(Self, {"2001:db8:0::10", "[fe80::10%lo]", "fe80::10%1", "::ffff:c000:20a"}, v6);
+        rows(Bcst, {"10.0.0.255", "::ffff:192.0.2.255"}, v6);
+        rows("Unspecified IPv6 addresses (::) are not valid", {"::", "[0::0]"}, v6);
+        rows("LocalHost IPv6 addresses (::1) are not valid", {"::1", "[0:0::1]"}, v6);
+        rows("LocalHost IP addresses (127.x.x.x) are not valid", {"::ffff:127.0.0.1"}, v6);
+        rows("Multicast IPv6 addresses (ff00::/8) are not supported", {"ff02::1", "ff0e::1%lo"},
+             v6);
+        rows("Link-local IPv6 addresses (fe80::/10) need a zone, e.g. fe80::1%eth0",
+             {"fe80::1", "[febf::1]"}, v6);
+        row("::ffff:300.1.1.1", Chars, {}, v6);
+        rows(Bcst, {"10.0.0.1"}, "2001:db8::10|"); // IPv6 only: no mask tested
     }
     void rules()
     {

@@ -23,9 +23,16 @@ namespace {
 const QString Names = QStringLiteral("selm%1").arg(getpid());
 const QString Server = Names + "s", Client = Names + "c";
 const QString ServerIP = "10.213.7.1", ClientIP = "10.213.7.2";
-const QString Query = ClientIP + ":\t++ AutoPing Query ++\r\n";
-const QString Answer = ServerIP + ":\t++ AutoPing Response ++\r\n";
+const QString ServerIP6 = "fd00:213:7::1", ClientIP6 = "fd00:213:7::2";
+// The client host's own hosts file: a name with an IPv6 address only.
+const QString HostsDir = "/etc/netns/" + Client, V6Name = "v6peer";
 const QString Missed = "AutoPing:\tFailed to receive a response.\r\n";
+
+// address:port as the lines write it.
+QString hostPort(const QString &address, const QString &port)
+{
+    return (address.contains(u':') ? '[' + address + ']' : address) + ':' + port;
+}
 
 // "ip <arguments>", true when it worked within ten seconds.
 bool ip(const QString &arguments)
@@ -100,22 +107,29 @@ private slots:
         if (QStandardPaths::findExecutable("ip").isEmpty())
             QSKIP("the ip program (iproute2) is not installed");
         QVERIFY(addHost(Server) && addHost(Client));
-        for (const QString &step : {"-n " + Server + " link add veth0 type veth peer name veth0 netns " + Client,
-                                    "-n " + Server + " addr add " + ServerIP + "/24 dev veth0",
-                                    "-n " + Client + " addr add " + ClientIP + "/24 dev veth0",
-                                    "-n " + Server + " link set veth0 up", "-n " + Client + " link set veth0 up"})
+        for (const QString &step :
+             {"-n " + Server + " link add veth0 type veth peer name veth0 netns " + Client,
+              "-n " + Server + " addr add " + ServerIP + "/24 dev veth0",
+              "-n " + Client + " addr add " + ClientIP + "/24 dev veth0",
+              "-n " + Server + " addr add " + ServerIP6 + "/64 dev veth0 nodad",
+              "-n " + Client + " addr add " + ClientIP6 + "/64 dev veth0 nodad",
+              "-n " + Server + " link set veth0 up", "-n " + Client + " link set veth0 up"})
             QVERIFY2(ip(step), qPrintable(step));
+        QVERIFY(QDir().mkpath(HostsDir)
+                && writeFile(HostsDir + "/hosts", (ServerIP6 + ' ' + V6Name + '\n').toUtf8()));
     }
     void cleanupTestCase()
     {
         for (const QString &name : std::as_const(made))
             ip("netns del " + name);
+        QDir(HostsDir).removeRecursively();
     }
 
     // A host with loopback only has no adapter: a box, and no window.  Then
     // one interface up with two addresses (one a labelled alias, its masks
     // /25 and /16) and an IPv6 one, its peer down with an address, and an
-    // interface up with IPv6 only: two addresses, and the /25 mask is used.
+    // interface up with IPv6 only: the IPv4 addresses, then the IPv6 ones,
+    // and the /25 mask is used.
     void adaptersOfAHost()
     {
         const QString host = Names + "a";
@@ -131,54 +145,92 @@ private slots:
             QVERIFY2(ip("-n " + host + ' ' + step), step);
         Copy copy(host, dir.path(), {"items=cboLocAddress", "set=cboRemAddress=10.0.0.127", "set=txtRemPort=80", "click=cmdConnect"});
         QVERIFY(copy.ended());
-        QCOMPARE(copy.readAllStandardOutput(), "192.0.2.1\n198.51.100.1\n");
+        QCOMPARE(copy.readAllStandardOutput(),
+                 "192.0.2.1\n198.51.100.1\n2001:db8::1\n2001:db8:1::1\n");
         QVERIFY(QString::fromUtf8(readFile(dir.path() + "/Selmarin/PC17_12-4-2026.log")).contains(
             "++ PEBKAC:\tBroadcast IP addresses are not supported\r\n"));
     }
 
-    // On the server host two responders without a window; on the client
-    // host the window probes one and `selmarin probe --count 5` the other.
-    // After five answers to the window the responders are stopped: the window
-    // sees the close (TCP) or, with no connection to lose (UDP), misses.
+    // On the server host two responders without a window, one on the
+    // server's address, one on every address; on the client host the window
+    // probes the first and `selmarin probe --count 5` the other.  After five
+    // answers to the window the responders are stopped: the window sees the
+    // close (TCP) or, with no connection to lose (UDP), misses.  Over IPv6
+    // the window names the server by its address, the probe by a name.
     void autoPingBetweenTwoHosts_data()
     {
         QTest::addColumn<QString>("protocol");
-        QTest::newRow("TCP") << "tcp";
-        QTest::newRow("UDP") << "udp";
+        QTest::addColumn<QString>("server"); // the server's address
+        QTest::addColumn<QString>("client"); // the window's local address
+        QTest::addColumn<QString>("remote"); // the server as the window names it
+        QTest::addColumn<QString>("named");  // ... and the probe
+        QTest::newRow("TCP") << "tcp" << ServerIP << ClientIP << ServerIP << ServerIP;
+        QTest::newRow("UDP") << "udp" << ServerIP << ClientIP << ServerIP << ServerIP;
+        QTest::newRow("TCP IPv6") << "tcp" << ServerIP6 << ClientIP6 << '[' + ServerIP6 + ']'
+                                  << V6Name;
+        QTest::newRow("UDP IPv6") << "udp" << ServerIP6 << ClientIP6 << ServerIP6 << V6Name;
     }
     void autoPingBetweenTwoHosts()
     {
         QFETCH(QString, protocol);
+        QFETCH(QString, server);
+        QFETCH(QString, client);
+        QFETCH(QString, remote);
+        QFETCH(QString, named);
         const bool tcp = protocol == "tcp";
+        const QString query = client + ":\t++ AutoPing Query ++\r\n",
+                      answer = server + ":\t++ AutoPing Response ++\r\n";
         QTemporaryDir dir;
-        const QString server = dir.path() + "/s", clientLog = dir.path() + "/c/Selmarin/PC17_12-4-2026.log";
-        Headless forWindow(Server, server, {"respond", "--" + protocol, "--port", "7010", "--local", ServerIP});
-        Headless forProbe(Server, server, {"respond", "--" + protocol, "--port", "7011"});
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(server))).count(tcp ? "Winsock:\tListening" : "Winsock:\tOpen"), 2, 10000);
-        Headless probe(Client, dir.path() + "/p", {"probe", "--" + protocol, ServerIP, "7011", "--count", "5"});
+        const QString serverDir = dir.path() + "/s",
+                      clientLog = dir.path() + "/c/Selmarin/PC17_12-4-2026.log";
+        Headless forWindow(Server, serverDir,
+                           {"respond", "--" + protocol, "--port", "7010", "--local", server});
+        Headless forProbe(Server, serverDir, {"respond", "--" + protocol, "--port", "7011"});
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(serverDir)))
+                                      .count(tcp ? "Winsock:\tListening" : "Winsock:\tOpen"),
+                                  2, 10000);
+        Headless probe(Client, dir.path() + "/p",
+                       {"probe", "--" + protocol, named, "7011", "--count", "5"});
         Copy window(Client, dir.path() + "/c",
-                    {tcp ? "click=optProtocol_0" : "click=optProtocol_1", "set=cboLocAddress=" + ClientIP, "set=cboRemAddress=" + ServerIP,
-                     "set=txtRemPort=7010", "click=cmdConnect", "wait=" + clientLog + (tcp ? "@1@Connected to" : "@1@Winsock:\tOpen"),
-                     "click=cmdAutoPing", tcp ? "wait=" + clientLog + "@1@Winsock:\tClosed" : "wait=" + clientLog + "@6@" + Missed});
-        QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(readFile(clientLog)).count(Answer) >= 5, 15000);
+                    {tcp ? "click=optProtocol_0" : "click=optProtocol_1",
+                     "set=cboLocAddress=" + client, "set=cboRemAddress=" + remote,
+                     "set=txtRemPort=7010", "click=cmdConnect",
+                     "wait=" + clientLog + (tcp ? "@1@Connected to" : "@1@Winsock:\tOpen"),
+                     "click=cmdAutoPing",
+                     tcp ? "wait=" + clientLog + "@1@Winsock:\tClosed"
+                         : "wait=" + clientLog + "@6@" + Missed,
+                     "text=cboRemAddress"});
+        QTRY_VERIFY_WITH_TIMEOUT(QString::fromUtf8(readFile(clientLog)).count(answer) >= 5, 15000);
         QVERIFY(probe.endsWith(0));
         QVERIFY(forWindow.endsWith(0, true) && forProbe.endsWith(0, true) && window.ended());
+        QCOMPARE(window.readAllStandardOutput(),
+                 (server + '\n').toUtf8()); // the sender, without brackets
 
+        // A UDP probe names its peer as it was given until an answer came.
         const QString summary = QString::fromUtf8(probe.readAllStandardOutput());
-        QVERIFY2(summary.contains("\n--- " + ServerIP + ":7011 AutoPing statistics ---\n5 packets transmitted, 5 received, 0% packet loss\n"
-                                  "rtt min/avg/max/mdev = "),
+        QVERIFY2(summary.contains("\n--- " + hostPort(tcp ? server : named, "7011")
+                                  + " AutoPing statistics ---\n5 packets transmitted, "
+                                    "5 received, 0% packet loss\nrtt min/avg/max/mdev = "),
                  qPrintable(summary));
         // The window: its queries, the answers under the server's address,
         // no answer missed but the first tick's; then the close or misses.
         const QString log = QString::fromUtf8(readFile(clientLog));
-        const qsizetype last = log.lastIndexOf(Answer);
-        QVERIFY2(log.count(Answer) >= 5 && log.count(Query) >= log.count(Answer), qPrintable(log));
+        const qsizetype last = log.lastIndexOf(answer);
+        QVERIFY2(log.count(answer) >= 5 && log.count(query) >= log.count(answer), qPrintable(log));
         QVERIFY2(log.left(last).count(Missed) <= 1, qPrintable(log));
         QVERIFY2(tcp ? log.indexOf("Winsock:\tClosed\r\n", last) > last : !log.contains("Winsock Error"), qPrintable(log));
-        // The responders: every query that came answered, two runs ended.
-        const QString served = QString::fromUtf8(readFile(logIn(server)));
-        QVERIFY2(served.count(Query) >= 10 && served.count(Query) == served.count(Answer), qPrintable(served));
+        // The responders: every query that came answered, two runs ended;
+        // each connection's ends as the pane writes them.
+        const QString served = QString::fromUtf8(readFile(logIn(serverDir)));
+        QVERIFY2(served.count(query) >= 10 && served.count(query) == served.count(answer),
+                 qPrintable(served));
         QCOMPARE(served.count("; ended "), 2);
+        QVERIFY2(
+            !tcp
+                || (log.contains("Winsock:\tConnected to " + hostPort(server, "7010") + "\r\n")
+                    && served.count("\tAccepting TCP connection from " + hostPort(client, "")) == 2
+                    && served.contains(" to " + hostPort(server, "7010") + "\r\n")),
+            qPrintable(log + served));
     }
 };
 

@@ -44,8 +44,15 @@ private slots:
         const QString noList = "** Error 0x29A:\t in mdlMain.Main; Couldn't read the local IP list..\r\nraising the local ip error";
         const QString denied = "** Error 0x80041003:\t in mdlMain.GetLocIPs; Access denied\r\n@"
                                "** Error 0x80041003:\t in mdlMain.CheckConnected; Access denied\r\ngetting IP-enabled NICs";
-        QTest::newRow("full start") << "192.0.2.10,198.51.100.7|255.255.255.0,255.255.0.0" << true << QByteArray() << ""
-                                    << missing << first + '@' + missing << QStringList{"192.0.2.10", "198.51.100.7"} << QStringList();
+        // The IPv6 addresses after every IPv4 one.
+        QTest::newRow("full start")
+            << "192.0.2.10,2001:db8::7|255.255.255.0;198.51.100.7,fe80::1%eth1|255.255.0.0" << true
+            << QByteArray() << "" << missing << first + '@' + missing
+            << QStringList{"192.0.2.10", "198.51.100.7", "2001:db8::7", "fe80::1%eth1"}
+            << QStringList();
+        QTest::newRow("IPv6 only")
+            << "fd00::1|" << true << QByteArray() << "" << missing << first + '@' + missing
+            << QStringList{"fd00::1"} << QStringList();
         QTest::newRow("saved servers offered") << one << true << QByteArray("<Selmarin><Server>alpha</Server><Server>10.1.2.3</Server></Selmarin>")
                                                << "" << "" << first << QStringList{"192.0.2.10"} << QStringList{"alpha", "10.1.2.3"};
         QTest::newRow("no program folder") << one << false << QByteArray() << ""

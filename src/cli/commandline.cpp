@@ -5,22 +5,24 @@
 
 namespace {
 
-const QString Usage = QStringLiteral(
-    "Usage: selmarin                      open the window\n"
-    "       selmarin respond --tcp|--udp --port N [--local ADDRESS]\n"
-    "       selmarin probe --tcp|--udp HOST PORT [--count N] [--local-port P]\n"
-    "       selmarin --help | --version\n"
-    "\n"
-    "respond  answers every AutoPing query on the port, as the window does in\n"
-    "         server mode; a TCP responder listens again after a client leaves.\n"
-    "         --local picks one of this machine's addresses (default: all).\n"
-    "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
-    "         query every second; after --count queries, or on Ctrl+C, it prints\n"
-    "         the round-trip summary.  Exit status: 0 when a response came, 1 when\n"
-    "         none did, 2 for a refused address, a socket failure or a usage error.\n"
-    "\n"
-    "Both print what the window's messages pane would show, one line each, and\n"
-    "write the same daily log (see PROGRAMFILES and COMPUTERNAME).\n");
+const QString Usage
+    = QStringLiteral("Usage: selmarin                      open the window\n"
+                     "       selmarin respond --tcp|--udp --port N [--local ADDRESS]\n"
+                     "       selmarin probe --tcp|--udp HOST PORT [--count N] [--local-port P]\n"
+                     "       selmarin --help | --version\n"
+                     "\n"
+                     "respond  answers every AutoPing query on the port, as the window does in\n"
+                     "         server mode; a TCP responder listens again after a client leaves.\n"
+                     "         --local picks one of this machine's addresses, IPv4 or IPv6\n"
+                     "         (default: all of both).\n"
+                     "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
+                     "         query every second (HOST: a name, an IPv4 or an IPv6 address);\n"
+                     "         after --count queries, or on Ctrl+C, it prints the round-trip\n"
+                     "         summary.  Exit status: 0 when a response came, 1 when none did,\n"
+                     "         2 for a refused address, a socket failure or a usage error.\n"
+                     "\n"
+                     "Both print what the window's messages pane would show, one line each, and\n"
+                     "write the same daily log (see PROGRAMFILES and COMPUTERNAME).\n");
 
 Command usageError(const QString &error)
 {
@@ -107,7 +109,7 @@ Command ParseCommandLine(const QStringList &arguments)
         command.port = parser.value(port);
         if (!isPort(command.port))
             return usageError(QStringLiteral("respond needs --port N, N from 1 to 65535."));
-        command.local = parser.isSet(local) ? parser.value(local) : QStringLiteral("0.0.0.0");
+        command.local = parser.isSet(local) ? parser.value(local) : QStringLiteral("::");
         return command;
     }
 

@@ -18,7 +18,7 @@ struct Command
     Kind kind = Window;
     bool tcp = true;
     QString port;          // respond: the local port; probe: the remote port
-    QString local;         // respond: the local address ("0.0.0.0": every address)
+    QString local;         // respond: the local address ("::": every address of both families)
     QString host;          // probe: the remote host
     QString localPort = QStringLiteral("0");
     int count = 0;         // probe: queries to send; 0 = until stopped

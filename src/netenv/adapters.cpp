@@ -23,6 +23,16 @@ QString dotted(const sockaddr *address)
     return QHostAddress(ntohl(in->sin_addr.s_addr)).toString();
 }
 
+// An IPv6 address as the socket writes it, a link-local one with its zone.
+QString ipv6Text(const sockaddr *address, const QByteArray &interface)
+{
+    const auto *in6 = reinterpret_cast<const sockaddr_in6 *>(address);
+    QString text = QHostAddress(in6->sin6_addr.s6_addr).toString();
+    if (IN6_IS_ADDR_LINKLOCAL(&in6->sin6_addr))
+        text += u'%' + QString::fromLocal8Bit(interface);
+    return text;
+}
+
 // The interface an entry belongs to: a labelled address ("eth0:1") is one of
 // eth0's addresses, not an adapter of its own.
 QByteArray interfaceName(const char *entryName)
@@ -49,7 +59,8 @@ AdapterSet SystemAdapterSource::query() const
 
     QList<Found> found;
     for (const ifaddrs *entry = list; entry; entry = entry->ifa_next) {
-        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET)
+        if (!entry->ifa_addr
+            || (entry->ifa_addr->sa_family != AF_INET && entry->ifa_addr->sa_family != AF_INET6))
             continue;
         if (!(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK))
             continue;
@@ -58,6 +69,10 @@ AdapterSet SystemAdapterSource::query() const
         if (it == found.end()) {
             found.append(Found{name, if_nametoindex(name.constData()), {}});
             it = found.end() - 1;
+        }
+        if (entry->ifa_addr->sa_family == AF_INET6) {
+            it->adapter.IPv6Address.append(ipv6Text(entry->ifa_addr, name));
+            continue;
         }
         it->adapter.IPAddress.append(dotted(entry->ifa_addr));
         it->adapter.IPSubnet.append(dotted(entry->ifa_netmask));

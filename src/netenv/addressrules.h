@@ -25,7 +25,8 @@ public:
     // at most 15 characters), domain names (at most 128 characters, top-level
     // label not numeric) and dotted addresses, which go to CheckIP.  The
     // machine's own names (COMPUTERNAME, and COMPUTERNAME.USERDNSDOMAIN) are
-    // refused.
+    // refused.  A text with a colon, which no name holds, is an IPv6 literal
+    // and goes to CheckIPv6 before the character rule.
     bool CheckAddress(const QString &address, QString &message) const;
 
     // Dotted IPv4 addresses (texts of digits and dots only): refuses the
@@ -34,6 +35,15 @@ public:
     // broadcast addresses.  An empty or oversized first octet is a reported
     // failure (false).
     bool CheckIP(const QString &ip, QString &message) const;
+
+    // IPv6 literals, in brackets or not, with an optional "%zone" (ASCII
+    // letters, digits, "-", "_", "."): refuses the machine's own addresses
+    // (a link-local one on the same zone), the unspecified address ::,
+    // loopback ::1, multicast ff00::/8 and a link-local address (fe80::/10)
+    // without a zone.  An IPv4-mapped address (::ffff:a.b.c.d) is judged by
+    // CheckIP as a.b.c.d.  A text that is no well-formed literal gets the
+    // character message of CheckAddress.
+    bool CheckIPv6(const QString &address, QString &message) const;
 
     // True when the octets form a broadcast address under one of the
     // machine's subnet masks: in each of the first four octets, the bits that
@@ -46,6 +56,7 @@ public:
 
 private:
     const AdapterSet &snapshot() const;
+    static QString characterMessage();
 
     const Environment &m_env;
     const LocalAdapters &m_adapters;

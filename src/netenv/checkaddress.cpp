@@ -11,7 +11,8 @@
 // A text with a dot that holds only digits and dots, has no run of four
 // digits and no four three-digit groups each followed by a dot looks like a
 // dotted IPv4 address and goes to CheckIP; anything else with a dot is a
-// domain name.  The machine's own names come from the environment at every
+// domain name.  A text with a colon is an IPv6 literal (checkipv6.cpp).
+// The machine's own names come from the environment at every
 // call, so a renamed machine is seen without a restart.
 //
 // The character classes are tested character by character rather than with a
@@ -95,13 +96,6 @@ bool looksLikeDottedAddress(const QString &text)
     return !hasNeitherDigitNorDot(text) && !hasDigitRun(text, 4) && !hasFourThreeDigitGroups(text);
 }
 
-QString characterMessage()
-{
-    return QStringLiteral("Remote addresses must contain only characters matching:") + CRLF
-           + QStringLiteral("0-9, A-Z, a-z, \".\", \"-\", \"_\", ") + CRLF
-           + QStringLiteral("no spaces and only one \".\" at a time");
-}
-
 QString fullName(const Environment &env)
 {
     const QString computer = ComputerName(env);
@@ -110,6 +104,13 @@ QString fullName(const Environment &env)
 }
 
 } // namespace
+
+QString AddressRules::characterMessage()
+{
+    return QStringLiteral("Remote addresses must contain only characters matching:") + CRLF
+           + QStringLiteral("0-9, A-Z, a-z, \".\", \"-\", \"_\", ") + CRLF
+           + QStringLiteral("no spaces and only one \".\" at a time");
+}
 
 AddressRules::AddressRules(const Environment &env, const LocalAdapters &adapters, MsgSink &report)
     : m_env(env), m_adapters(adapters), m_report(report)
@@ -123,6 +124,13 @@ bool AddressRules::CheckAddress(const QString &address, QString &message) const
     const bool completed = Guard(m_report, QStringLiteral(" in mdlMain.CheckAddress; "), [&] {
         if (address.isEmpty()) {
             reason = QStringLiteral("You must select a remote server");
+            return;
+        }
+        // Only an IPv6 literal holds a colon; every other text with one
+        // was always refused by the character rule, and a malformed
+        // literal still is.
+        if (address.contains(u':')) {
+            answer = CheckIPv6(address, reason);
             return;
         }
         if (hasForeignCharacter(address) || hasDotRun(address)) {

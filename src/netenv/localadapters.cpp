@@ -29,6 +29,10 @@ bool LocalAdapters::CheckConnected()
             if (answer)
                 break;
         }
+        // A machine with IPv6 addresses only is connected as well; IPv6
+        // addresses have no masks.
+        for (const Adapter &adapter : *m_adapterSet)
+            answer = answer || !adapter.IPv6Address.isEmpty();
         if (!answer)
             m_dialogs.MsgBox(QStringLiteral(
                 "I can't find an active network connection; check your connections and restart me."));
@@ -47,6 +51,8 @@ bool LocalAdapters::GetLocIPs()
         const AdapterSet adapters = m_source.query();
         for (const Adapter &adapter : adapters)
             m_locIPs.append(adapter.IPAddress);
+        for (const Adapter &adapter : adapters)
+            m_locIPs.append(adapter.IPv6Address);
         answer = !m_locIPs.isEmpty();
     });
     return answer;

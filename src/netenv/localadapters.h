@@ -17,11 +17,12 @@ public:
     LocalAdapters(const AdapterSource &source, Dialogs &dialogs, MsgSink &report);
 
     // True when at least one adapter of the snapshot has a non-empty subnet
-    // mask.  Takes the snapshot.  Without such an adapter it shows the "can't
-    // find an active network connection" message box.
+    // mask or an IPv6 address.  Takes the snapshot.  Without such an adapter
+    // it shows the "can't find an active network connection" message box.
     bool CheckConnected();
 
-    // Rebuilds LocIPs from the system's adapters (read afresh at every call);
+    // Rebuilds LocIPs from the system's adapters (read afresh at every call):
+    // every adapter's IPv4 addresses, then every adapter's IPv6 addresses;
     // true when it holds at least one address afterwards.
     bool GetLocIPs();
 

@@ -4,6 +4,7 @@
 #include "base/failure.h"
 #include "base/nametables.h"
 #include "netenv/addressrules.h"
+#include "socket/localaddress.h"
 
 namespace {
 
@@ -54,8 +55,7 @@ QString Session::peer() const
 {
     // A UDP client that has heard nothing yet knows its peer only by name.
     const QString address = Winsock1.RemoteHostIP();
-    return (address.isEmpty() ? Winsock1.RemoteHost() : address) + u':'
-           + QString::number(Winsock1.RemotePort());
+    return HostAndPort(address.isEmpty() ? Winsock1.RemoteHost() : address, Winsock1.RemotePort());
 }
 
 QString Session::remoteHostShown() const
@@ -214,13 +214,13 @@ void Session::Timer1_Timer()
         QString line = m_tables.States.name(state);
         switch (state) {
         case Winsock::sckConnected:
-            line += QStringLiteral(" to ") + Winsock1.RemoteHostIP() + u':'
-                    + QString::number(Winsock1.RemotePort());
+            line += QStringLiteral(" to ")
+                    + HostAndPort(Winsock1.RemoteHostIP(), Winsock1.RemotePort());
             break;
         case Winsock::sckConnecting:
         case Winsock::sckConnectionPending:
-            line += QStringLiteral(" to ") + Winsock1.RemoteHost() + u':'
-                    + QString::number(Winsock1.RemotePort());
+            line += QStringLiteral(" to ")
+                    + HostAndPort(Winsock1.RemoteHost(), Winsock1.RemotePort());
             break;
         case Winsock::sckResolvingHost:
             line += u' ' + m_remoteText;

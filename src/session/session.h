@@ -60,7 +60,8 @@ public:
     // The display name of the socket's state ("Closed" ...).
     QString stateName() const;
 
-    // The peer as "address:port", as the figures name it.
+    // The peer as "address:port", as the figures name it ("[address]:port"
+    // for IPv6).
     QString peer() const;
 
     // The remote host as the remote address box shows it: the socket's

@@ -5,6 +5,7 @@
 
 #include "base/failure.h"
 #include "base/nametables.h"
+#include "socket/localaddress.h"
 
 void Session::Winsock1_Close()
 {
@@ -25,9 +26,8 @@ void Session::Winsock1_ConnectionRequest(qint32 requestID)
 {
     const auto protocol = [&] { return m_tables.Protocol.name(Winsock1.Protocol()); };
     const auto ends = [&] {
-        return Winsock1.RemoteHostIP() + u':' + QString::number(Winsock1.RemotePort())
-               + QStringLiteral(" to ") + Winsock1.LocalIP() + u':'
-               + QString::number(Winsock1.LocalPort());
+        return HostAndPort(Winsock1.RemoteHostIP(), Winsock1.RemotePort()) + QStringLiteral(" to ")
+               + HostAndPort(Winsock1.LocalIP(), Winsock1.LocalPort());
     };
     TryRun([&] {
         // The listening socket itself takes the connection: the session

@@ -3,41 +3,104 @@
 #include <QNetworkInterface>
 #include <QRegularExpression>
 
-QString PrimaryIPv4()
+#include <net/if.h>
+
+namespace {
+
+// The IPv4 address an IPv4-mapped IPv6 address (::ffff:a.b.c.d) stands for.
+// QHostAddress::toIPv4Address also converts "::", which is no IPv4 address.
+bool mappedIPv4(const QHostAddress &address, quint32 *ip4)
+{
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        *ip4 = address.toIPv4Address();
+        return true;
+    }
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    for (int i = 0; i < 10; ++i) {
+        if (bytes[i] != 0)
+            return false;
+    }
+    if (bytes[10] != 0xff || bytes[11] != 0xff)
+        return false;
+    *ip4
+        = quint32(bytes[12]) << 24 | quint32(bytes[13]) << 16 | quint32(bytes[14]) << 8 | bytes[15];
+    return true;
+}
+
+bool usable(const QNetworkInterface &nic)
+{
+    const auto flags = nic.flags();
+    return (flags & QNetworkInterface::IsUp) && (flags & QNetworkInterface::IsRunning)
+           && !(flags & QNetworkInterface::IsLoopBack);
+}
+
+} // namespace
+
+QString PrimaryAddress(bool ipv6First)
 {
     const auto interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &nic : interfaces) {
-        const auto flags = nic.flags();
-        if (!(flags & QNetworkInterface::IsUp) || !(flags & QNetworkInterface::IsRunning)
-            || (flags & QNetworkInterface::IsLoopBack))
-            continue;
-        const auto entries = nic.addressEntries();
-        for (const QNetworkAddressEntry &entry : entries) {
-            const QString dotted = DottedIPv4(entry.ip());
-            if (!dotted.isEmpty() && !entry.ip().isLoopback())
-                return dotted;
+    for (const bool ipv6 : {ipv6First, !ipv6First}) {
+        for (const QNetworkInterface &nic : interfaces) {
+            if (!usable(nic))
+                continue;
+            const auto entries = nic.addressEntries();
+            for (const QNetworkAddressEntry &entry : entries) {
+                const QHostAddress ip = entry.ip();
+                const bool isIPv6 = ip.protocol() == QAbstractSocket::IPv6Protocol;
+                if (isIPv6 == ipv6 && !ip.isLoopback() && !ip.isLinkLocal())
+                    return AddressText(ip);
+            }
         }
     }
     return QStringLiteral("127.0.0.1");
 }
 
-QString DottedIPv4(const QHostAddress &address)
+QString AddressText(const QHostAddress &address)
 {
-    bool ok = false;
-    const quint32 ip4 = address.toIPv4Address(&ok);
-    return ok ? QHostAddress(ip4).toString() : QString();
+    if (address.isNull())
+        return QString();
+    quint32 ip4 = 0;
+    if (mappedIPv4(address, &ip4))
+        return QHostAddress(ip4).toString();
+    return address.toString();
 }
 
-bool ParseDottedIPv4(const QString &text, QHostAddress *address)
+bool ParseAddress(const QString &text, QHostAddress *address)
 {
+    const QString trimmed = text.trimmed();
+    if (trimmed.contains(u':')) {
+        QString literal = trimmed;
+        if (literal.startsWith(u'[') && literal.endsWith(u']'))
+            literal = literal.mid(1, literal.size() - 2);
+        QHostAddress parsed;
+        if (literal.contains(u'[') || !parsed.setAddress(literal)
+            || parsed.protocol() != QAbstractSocket::IPv6Protocol)
+            return false;
+        quint32 ip4 = 0;
+        *address = mappedIPv4(parsed, &ip4) ? QHostAddress(ip4) : parsed;
+        return true;
+    }
     // Four decimal octets only: shorter forms ("127.1") are left to the
     // name look-up, as the platform's resolver knows them.
     static const QRegularExpression dotted(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
-    if (!dotted.match(text.trimmed()).hasMatch())
+    if (!dotted.match(trimmed).hasMatch())
         return false;
     QHostAddress parsed;
-    if (!parsed.setAddress(text.trimmed()) || parsed.protocol() != QAbstractSocket::IPv4Protocol)
+    if (!parsed.setAddress(trimmed) || parsed.protocol() != QAbstractSocket::IPv4Protocol)
         return false;
     *address = parsed;
     return true;
+}
+
+QString HostAndPort(const QString &host, qint32 port)
+{
+    const bool bracket = host.contains(u':') && !host.startsWith(u'[');
+    return (bracket ? u'[' + host + u']' : host) + u':' + QString::number(port);
+}
+
+quint32 ZoneIndex(const QString &zone)
+{
+    bool numeric = false;
+    const quint32 number = zone.toUInt(&numeric);
+    return numeric ? number : if_nametoindex(zone.toLocal8Bit().constData());
 }

@@ -1,17 +1,30 @@
 #pragma once
-// IPv4 address helpers of the socket.
+// Address helpers of the socket: the machine's primary address, the texts of
+// addresses, and the address texts that need no name look-up.
 
 #include <QHostAddress>
 #include <QString>
 
-// The machine's primary IPv4 address: the first IPv4 address of the first
-// interface that is up, running and not a loopback; "127.0.0.1" when there
-// is none.
-QString PrimaryIPv4();
+// The machine's primary address: the first IPv4 address of the first
+// interface that is up, running and not a loopback; on a machine without
+// one, the first such IPv6 address that is not link-local; "127.0.0.1" when
+// there is neither.  With ipv6First the IPv6 address comes before the IPv4
+// one.
+QString PrimaryAddress(bool ipv6First = false);
 
-// The dotted text of an IPv4 address (an IPv4-mapped IPv6 address counts);
-// an empty text for anything else.
-QString DottedIPv4(const QHostAddress &address);
+// The text of an address: dotted for IPv4 (an IPv4-mapped IPv6 address
+// counts as IPv4), the compressed lower-case form for IPv6, with "%zone"
+// when it has one ("fe80::1%eth0"); an empty text for a null address.
+QString AddressText(const QHostAddress &address);
 
-// True when text is a dotted IPv4 address that needs no name look-up.
-bool ParseDottedIPv4(const QString &text, QHostAddress *address);
+// True when text is an address that needs no name look-up: a dotted IPv4
+// address of four decimal parts, or an IPv6 literal, in brackets or not,
+// with an optional "%zone".  An IPv4-mapped literal gives its IPv4 address.
+bool ParseAddress(const QString &text, QHostAddress *address);
+
+// An address (or host) and a port as the lines show them: "192.0.2.7:7",
+// an IPv6 address in brackets, "[2001:db8::7]:7".
+QString HostAndPort(const QString &host, qint32 port);
+
+// The interface index of a zone ("eth0", or its number); 0 when unknown.
+quint32 ZoneIndex(const QString &zone);

@@ -15,6 +15,10 @@ QString SocketErrorText(int number)
     case sck::AccessDenied: return QStringLiteral("Permission denied.");
     case sck::MessageTooBig:
         return QStringLiteral("The datagram is too large to fit into the buffer and is truncated.");
+    case sck::AddressFamilyNotSupported:
+        return QStringLiteral(
+            "An address incompatible with the requested protocol was used: the local "
+            "and the remote address must both be IPv4 or both IPv6.");
     case sck::AddressInUse: return QStringLiteral("Address in use");
     case sck::AddressNotAvailable: return QStringLiteral("Address not available from the local machine.");
     case sck::NetworkUnreachable:

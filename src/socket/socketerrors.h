@@ -17,6 +17,7 @@ inline constexpr int InvalidArgument = 40014;
 inline constexpr int InvalidOperation = 40020;
 inline constexpr int AccessDenied = 10013;
 inline constexpr int MessageTooBig = 10040;
+inline constexpr int AddressFamilyNotSupported = 10047;
 inline constexpr int AddressInUse = 10048;
 inline constexpr int AddressNotAvailable = 10049;
 inline constexpr int NetworkUnreachable = 10051;

@@ -21,9 +21,8 @@ namespace {
 struct Header
 {
     quint32 size;
-    quint32 address;
-    quint16 port;
     quint8 truncated;
+    UdpReceiver::Sender sender;
 };
 constexpr qsizetype HeaderBytes = (sizeof(Header) + 7) & ~qsizetype(7);
 
@@ -62,7 +61,7 @@ void UdpReceiver::run()
     std::vector<char> buffers(size_t(ReceiveBatch) * size_t(m_bufferBytes));
     mmsghdr messages[ReceiveBatch];
     iovec pieces[ReceiveBatch];
-    sockaddr_in senders[ReceiveBatch];
+    Sender senders[ReceiveBatch];
     pollfd watched[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
     while (!m_stopping.load(std::memory_order_relaxed)) {
         for (int i = 0; i < ReceiveBatch; ++i) {
@@ -80,8 +79,8 @@ void UdpReceiver::run()
                 const std::lock_guard lock(m_mutex);
                 for (int i = 0; i < received; ++i) {
                     const msghdr &header = messages[i].msg_hdr;
-                    store(static_cast<const char *>(pieces[i].iov_base), qsizetype(messages[i].msg_len),
-                          ntohl(senders[i].sin_addr.s_addr), ntohs(senders[i].sin_port),
+                    store(static_cast<const char *>(pieces[i].iov_base),
+                          qsizetype(messages[i].msg_len), senders[i],
                           (header.msg_flags & MSG_TRUNC) != 0);
                 }
                 wake = !m_wakePending;
@@ -103,7 +102,7 @@ void UdpReceiver::run()
 }
 
 // Called with the mutex held.
-void UdpReceiver::store(const char *data, qsizetype size, quint32 address, quint16 port, bool truncated)
+void UdpReceiver::store(const char *data, qsizetype size, const Sender &sender, bool truncated)
 {
     const qsizetype need = recordBytes(size);
     if (m_count >= m_maxDatagrams) {
@@ -123,7 +122,7 @@ void UdpReceiver::store(const char *data, qsizetype size, quint32 address, quint
         m_blocks.push_back({static_cast<char *>(memory)});
     }
     Block &block = m_blocks.back();
-    const Header header{quint32(size), address, port, quint8(truncated)};
+    const Header header{quint32(size), quint8(truncated), sender};
     std::memcpy(block.base + block.used, &header, sizeof header);
     std::memcpy(block.base + block.used + HeaderBytes, data, size_t(size));
     block.used += need;
@@ -149,8 +148,7 @@ bool UdpReceiver::take(Datagram &datagram)
     Header header;
     std::memcpy(&header, block.base + block.read, sizeof header);
     datagram.data = QByteArray(block.base + block.read + HeaderBytes, qsizetype(header.size));
-    datagram.address = header.address;
-    datagram.port = header.port;
+    datagram.sender = header.sender;
     datagram.truncated = header.truncated != 0;
     block.read += recordBytes(header.size);
     --m_count;

@@ -28,6 +28,8 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -45,11 +47,18 @@ public:
     UdpReceiver(const UdpReceiver &) = delete;
     UdpReceiver &operator=(const UdpReceiver &) = delete;
 
+    // A sender as the system gives it: an IPv4 or an IPv6 one, after the
+    // socket's family.
+    union Sender {
+        sockaddr any;
+        sockaddr_in v4;
+        sockaddr_in6 v6;
+    };
+
     struct Datagram
     {
         QByteArray data;
-        quint32 address = 0;    // the sender, IPv4 in host order
-        quint16 port = 0;
+        Sender sender{};        // its address and port
         bool truncated = false; // it was longer than bufferBytes
     };
 
@@ -71,7 +80,7 @@ private:
         qsizetype read = 0;     // taken by take()
     };
     void run();
-    void store(const char *data, qsizetype size, quint32 address, quint16 port, bool truncated);
+    void store(const char *data, qsizetype size, const Sender &sender, bool truncated);
     void releaseBlock(Block &block);
 
     const int m_fd;

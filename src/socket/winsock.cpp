@@ -43,6 +43,12 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -204,6 +210,128 @@ int MapSocketError(int socketError, const QString &errorString, bool connecting)
     }
 }
 
+// --- addresses in the system's form ------------------------------------------
+
+unsigned ToSockaddr(const QHostAddress &address, quint16 port, bool ipv6, sockaddr_storage *out)
+{
+    *out = {};
+    const bool isIPv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
+    if (!ipv6) {
+        if (!isIPv4)
+            return 0;
+        auto *in = reinterpret_cast<sockaddr_in *>(out);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(port);
+        in->sin_addr.s_addr = htonl(address.toIPv4Address());
+        return sizeof *in;
+    }
+    auto *in6 = reinterpret_cast<sockaddr_in6 *>(out);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    if (isIPv4) {
+        const quint32 ip4 = htonl(address.toIPv4Address());
+        in6->sin6_addr.s6_addr[10] = 0xff;
+        in6->sin6_addr.s6_addr[11] = 0xff;
+        std::memcpy(in6->sin6_addr.s6_addr + 12, &ip4, sizeof ip4);
+    } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(in6->sin6_addr.s6_addr, bytes.c, sizeof bytes.c);
+        if (!address.scopeId().isEmpty())
+            in6->sin6_scope_id = ZoneIndex(address.scopeId());
+    } else {
+        return 0;
+    }
+    return sizeof *in6;
+}
+
+QHostAddress FromSockaddr(const sockaddr *address, quint16 *port)
+{
+    *port = 0;
+    if (address->sa_family == AF_INET) {
+        const auto *in = reinterpret_cast<const sockaddr_in *>(address);
+        *port = ntohs(in->sin_port);
+        return QHostAddress(ntohl(in->sin_addr.s_addr));
+    }
+    if (address->sa_family != AF_INET6)
+        return QHostAddress();
+    const auto *in6 = reinterpret_cast<const sockaddr_in6 *>(address);
+    *port = ntohs(in6->sin6_port);
+    if (IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr)) {
+        quint32 ip4 = 0;
+        std::memcpy(&ip4, in6->sin6_addr.s6_addr + 12, sizeof ip4);
+        return QHostAddress(ntohl(ip4));
+    }
+    QHostAddress result(in6->sin6_addr.s6_addr);
+    if (in6->sin6_scope_id != 0) {
+        char name[IF_NAMESIZE] = {};
+        result.setScopeId(if_indextoname(in6->sin6_scope_id, name)
+                              ? QString::fromLocal8Bit(name)
+                              : QString::number(in6->sin6_scope_id));
+    }
+    return result;
+}
+
+QHostAddress PickAddress(const QList<QHostAddress> &addresses, bool ipv4, bool ipv6)
+{
+    for (const bool wantIPv4 : {true, false}) {
+        if (!(wantIPv4 ? ipv4 : ipv6))
+            continue;
+        for (const QHostAddress &address : addresses) {
+            const QString text = AddressText(address);
+            if (!text.isEmpty() && text.contains(u':') != wantIPv4)
+                return QHostAddress(text);
+        }
+    }
+    return QHostAddress();
+}
+
+// A socket bound by hand (SOCK_STREAM, SOCK_DGRAM): every address ("::",
+// QHostAddress::Any) is an IPv6 socket that takes IPv4 as well, or an IPv4
+// one on a system without IPv6; "0.0.0.0" is every IPv4 address only.
+int WinsockPrivate::bindSocket(int type, const QHostAddress &address, qint32 port, bool *ipv6)
+{
+    const Q_IPV6ADDR bytes = address.toIPv6Address();
+    const bool everyAddress
+        = address.protocol() == QAbstractSocket::AnyIPProtocol
+          || (address.protocol() == QAbstractSocket::IPv6Protocol
+              && std::all_of(bytes.c, bytes.c + 16, [](quint8 b) { return b == 0; }));
+    const bool everyIPv4
+        = address.protocol() == QAbstractSocket::IPv4Protocol && address.toIPv4Address() == 0;
+    bool family6 = address.protocol() != QAbstractSocket::IPv4Protocol;
+    int fd = ::socket(family6 ? AF_INET6 : AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0 && everyAddress && errno == EAFNOSUPPORT) {
+        family6 = false;
+        fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    }
+    if (fd < 0)
+        RaiseSocketError(sck::AddressNotAvailable);
+    const int on = 1, off = 0;
+    // A listening port may be taken again at once after its connections
+    // closed; datagram ports are not shared.
+    if (type == SOCK_STREAM)
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (family6 && everyAddress)
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    sockaddr_storage local;
+    const QHostAddress target = !everyAddress ? address
+                                : family6     ? QHostAddress(QHostAddress::AnyIPv6)
+                                              : QHostAddress(QHostAddress::AnyIPv4);
+    const socklen_t length = ToSockaddr(target, static_cast<quint16>(port), family6, &local);
+    if (length == 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&local), length) != 0) {
+        const int error = length == 0 ? EADDRNOTAVAIL : errno;
+        ::close(fd);
+        RaiseSocketError(BindErrorNumber(error));
+    }
+    socklen_t size = sizeof local;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &size);
+    quint16 boundPort = 0;
+    FromSockaddr(reinterpret_cast<const sockaddr *>(&local), &boundPort);
+    localPort = boundPort;
+    localAddress = everyAddress || everyIPv4 ? QString() : AddressText(address);
+    *ipv6 = family6;
+    return fd;
+}
+
 // --- Winsock ---------------------------------------------------------------
 
 Winsock::Winsock(QObject *parent) : QObject(parent), d(new WinsockPrivate(this)) {}
@@ -268,7 +396,11 @@ QString Winsock::RemoteHostIP() const { return d->remoteHostIP; }
 
 QString Winsock::LocalIP() const
 {
-    return d->localAddress.isEmpty() ? PrimaryIPv4() : d->localAddress;
+    // Bound to every address: the machine's address of the family the peer
+    // is in.
+    if (d->localAddress.isEmpty())
+        return PrimaryAddress(d->remoteHostIP.contains(u':'));
+    return d->localAddress;
 }
 
 int Winsock::connectTimeout() const { return d->connectTimeoutMs; }

@@ -33,7 +33,8 @@
 // ------
 // - Connect with a host name: 4 resolving host, 5 host resolved, 6 connecting,
 //   7 connected.  Connect with a dotted address ("192.0.2.7", four decimal
-//   parts) needs no look-up: straight to 6, then 7.
+//   parts) or an IPv6 literal ("2001:db8::7", "[2001:db8::7]",
+//   "fe80::7%eth0") needs no look-up: straight to 6, then 7.
 // - States 4, 5 and 6 each last at least MinStateHoldMs (10 ms): the step
 //   that ends a state (taking the look-up's answer, starting the system's
 //   connect) runs from a precise single-shot timer that long after the state
@@ -42,13 +43,13 @@
 //   would miss the state.  Qt fires expired timers in the order of their
 //   expiry, so the watch's 1 ms timer, armed when the state changed, runs
 //   before the hold ends even when the event loop was busy.  The price is at
-//   most 30 ms on a connect.  Names resolve to IPv4 only: the first IPv4
-//   result of the look-up is taken ("localhost" gives 127.0.0.1); a name with
-//   only IPv6 addresses fails with 11004.  A failed look-up ends in 9.
+//   most 30 ms on a connect.  A name is reached at the first IPv4 result
+//   of the look-up ("localhost" gives 127.0.0.1); a name with only IPv6
+//   addresses at its first IPv6 one.  A failed look-up ends in 9.
 // - A connection attempt that has not succeeded after connectTimeout()
 //   (20 s unless set) is given up with 10060.
 // - TCP Bind: 1 (open); Listen: 2.  Listen on a closed TCP socket binds
-//   LocalPort on every local address first.
+//   LocalPort on every local address (both families) first.
 // - The peer closes in order: 8 until Close, with the CloseEvent.  A reset by
 //   the peer is a failure (10054), not a close.  Data that arrived before the
 //   close is still delivered and can be read in states 8 and 9.
@@ -114,10 +115,24 @@
 //
 // Addresses
 // ---------
-// Every address property is dotted IPv4 text.  LocalIP of a closed socket, or
-// of one bound to every address, is the machine's primary IPv4 address (the
-// first IPv4 address of the first interface that is up and not a loopback;
-// 127.0.0.1 when there is none); of an open socket its local address.
+// Every address property is an address's text: dotted for IPv4 (also for an
+// IPv4 peer of an IPv6 socket, never "::ffff:192.0.2.7"), the compressed
+// lower-case form for IPv6, with its zone when it has one ("fe80::7%eth0");
+// never in brackets.  LocalIP of a closed socket, or of one bound to every
+// address, is the machine's primary address (the first IPv4 address of the
+// first interface that is up and not a loopback; without one, the first such
+// IPv6 address that is not link-local; 127.0.0.1 when there is neither), or
+// its primary IPv6 address (the other way round) while RemoteHostIP is an
+// IPv6 address; of an open socket its local address.
+//
+// Bind takes a local address of either family, in brackets or not: an IPv6
+// one makes an IPv6 socket.  Every address is "::" or an empty text (both
+// families: an IPv6 socket that takes IPv4 as well, or IPv4 alone on a system
+// without IPv6), or "0.0.0.0" (IPv4 alone).  A UDP socket sends only to the
+// family it was bound in (both, bound to every address): a datagram to the
+// other family fails with 10047; a name there is sent to at the first result
+// of that family, IPv4 first.  A TCP client with LocalPort set binds it in
+// the family of its address, or in both for a name.
 // RemoteHostIP: the peer once connected or accepted, the requester during a
 // ConnectionRequest, the last UDP sender, or the address the last UDP
 // datagram went to (RemoteHost, looked up when it is a name); a UDP socket
@@ -129,7 +144,8 @@
 // --------
 // Operations that fail at once raise a RuntimeError in the caller (numbers
 // and texts in socketerrors.h): SendData/GetData in the wrong state 40006,
-// port or address in use 10048, an address that is not local 10049, a port
+// port or address in use 10048, an address that is not local 10049, a UDP
+// datagram to an address of the family the socket cannot reach 10047, a port
 // property outside 0..65535 or an unknown protocol 380, an operation in the
 // wrong state 40020, Accept of an unknown request or Connect without a remote
 // host or port 40014.  Failures in the background arrive only as the Error
@@ -181,8 +197,8 @@ public:
     int Protocol() const;
     void setProtocol(int protocol);        // 380 for other codes; 40020 while not closed
     qint16 State() const;
-    QString RemoteHostIP() const;          // dotted IPv4, empty when unknown
-    QString LocalIP() const;               // dotted IPv4 (see the class notes)
+    QString RemoteHostIP() const; // dotted IPv4 or IPv6, empty when unknown
+    QString LocalIP() const;      // dotted IPv4 or IPv6 (see the class notes)
 
     // How long Connect waits for the peer before failing with 10060.
     int connectTimeout() const;

@@ -137,8 +137,9 @@ void WinsockPrivate::deliverDatagram()
     UdpReceiver::Datagram datagram;
     if (!udpReceiver || !udpReceiver->take(datagram))
         return;
-    remoteHostIP = DottedIPv4(QHostAddress(datagram.address));
-    remotePort = datagram.port;
+    quint16 port = 0;
+    remoteHostIP = AddressText(FromSockaddr(&datagram.sender.any, &port));
+    remotePort = port;
     sendHost = remoteHostIP;
     const auto size = clamp32(datagram.data.size());
     currentDatagram = std::move(datagram.data);
@@ -158,7 +159,7 @@ void WinsockPrivate::deliverRequest(qint32 requestID)
     const auto it = requests.find(requestID);
     if (it == requests.end())
         return;
-    remoteHostIP = DottedIPv4(it->second->peerAddress());
+    remoteHostIP = AddressText(it->second->peerAddress());
     remotePort = it->second->peerPort();
     requestInDelivery = requestID;
     struct Reset

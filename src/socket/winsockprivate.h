@@ -24,6 +24,8 @@
 
 class QTcpServer;
 class QTcpSocket;
+struct sockaddr;
+struct sockaddr_storage;
 
 class WinsockPrivate
 {
@@ -81,6 +83,7 @@ public:
     void onRemoteClosed();
     void onNewConnection();
     void bindTcp(const QHostAddress &address, qint32 port);
+    int bindSocket(int type, const QHostAddress &address, qint32 port, bool *ipv6);
     void listenTcp();
     QString readStream();
 
@@ -103,13 +106,15 @@ public:
     int protocol = Winsock::sckTCPProtocol;
     qint16 state = Winsock::sckClosed;
     QString remoteHostIP;
-    QString localAddress;   // dotted; empty while closed or bound to any address
+    QString localAddress;   // as AddressText gives it; empty while closed or bound to any address
     QString sendHost;       // where a UDP SendData goes: RemoteHost, or the last sender
 
     // transport
     QTcpSocket *tcp = nullptr;
     QTcpServer *server = nullptr;
     int udpFd = -1;
+    bool udpIPv6 = false;         // the UDP socket is an IPv6 one
+    bool udpBothFamilies = false; // ... bound to every address: it reaches IPv4 as well
     std::unique_ptr<UdpReceiver> udpReceiver;
     int boundFd = -1;        // a bound TCP socket that does not listen yet
     CloseProbe probe;
@@ -156,3 +161,17 @@ int MapSocketError(int socketError, const QString &errorString, bool connecting)
 
 // The failure number of a bind that failed with the system's error.
 int BindErrorNumber(int error);
+
+// address and port in the system's form for a socket of the IPv6 family or
+// not (an IPv4 address goes to an IPv6 socket as ::ffff:a.b.c.d); the length
+// of what was written, 0 when the address cannot go to that family.
+unsigned ToSockaddr(const QHostAddress &address, quint16 port, bool ipv6, sockaddr_storage *out);
+
+// An address the system gave, with its zone when it has one; an IPv4-mapped
+// one as IPv4.  port receives its port.
+QHostAddress FromSockaddr(const sockaddr *address, quint16 *port);
+
+// The first of addresses that a socket reaching these families can use: an
+// IPv4 one before any IPv6 one (a name with both kinds is reached over
+// IPv4); a null address when there is none.
+QHostAddress PickAddress(const QList<QHostAddress> &addresses, bool ipv4, bool ipv6);

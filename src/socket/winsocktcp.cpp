@@ -9,9 +9,7 @@
 #include <QTcpSocket>
 
 #include <cerrno>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 constexpr int ListenBacklog = 16;
@@ -37,8 +35,16 @@ void Winsock::Connect()
     if (host.isEmpty() || d->remotePort == 0)
         RaiseSocketError(sck::InvalidArgument);
 
+    // The local port is bound in the family of the address; a name may
+    // give either, so its socket takes both.
+    QHostAddress address;
+    const bool literal = ParseAddress(host, &address);
+    const QHostAddress every = !literal ? QHostAddress(QHostAddress::Any)
+                               : address.protocol() == QAbstractSocket::IPv4Protocol
+                                   ? QHostAddress(QHostAddress::AnyIPv4)
+                                   : QHostAddress(QHostAddress::AnyIPv6);
     auto *socket = new QTcpSocket(this);
-    if (d->localPort != 0 && !socket->bind(QHostAddress::AnyIPv4, static_cast<quint16>(d->localPort))) {
+    if (d->localPort != 0 && !socket->bind(every, static_cast<quint16>(d->localPort))) {
         const int number = MapSocketError(socket->error(), socket->errorString(), true);
         delete socket;
         RaiseSocketError(number);
@@ -46,8 +52,7 @@ void Winsock::Connect()
     d->tcp = socket;
     d->wireTcp(socket);
 
-    QHostAddress address;
-    if (ParseDottedIPv4(host, &address)) {
+    if (literal) {
         d->beginConnecting(address);
         return;
     }
@@ -72,13 +77,7 @@ void WinsockPrivate::onLookedUp(quint64 lookupGeneration, const QHostInfo &info)
     } else if (info.error() != QHostInfo::NoError) {
         number = sck::HostNotFoundTryAgain;
     } else {
-        const auto addresses = info.addresses();
-        for (const QHostAddress &address : addresses) {
-            if (!DottedIPv4(address).isEmpty()) {
-                found = QHostAddress(DottedIPv4(address));
-                break;
-            }
-        }
+        found = PickAddress(info.addresses(), true, true);
         if (found.isNull())
             number = sck::NoData;
     }
@@ -88,7 +87,7 @@ void WinsockPrivate::onLookedUp(quint64 lookupGeneration, const QHostInfo &info)
             fail(number);
             return;
         }
-        remoteHostIP = DottedIPv4(found);
+        remoteHostIP = AddressText(found);
         stateClock.start();
         setState(Winsock::sckHostResolved);
         afterHold(holdLeft(), [this, found] { beginConnecting(found); });
@@ -97,7 +96,7 @@ void WinsockPrivate::onLookedUp(quint64 lookupGeneration, const QHostInfo &info)
 
 void WinsockPrivate::beginConnecting(const QHostAddress &address)
 {
-    remoteHostIP = DottedIPv4(address);
+    remoteHostIP = AddressText(address);
     stateClock.start();
     setState(Winsock::sckConnecting);
     // State 6 has its minimum too: on the loopback a connection is made (or
@@ -126,10 +125,10 @@ void WinsockPrivate::onTcpConnected()
         return;
     connectTimer.stop();
     probe.attach(tcp->socketDescriptor());
-    remoteHostIP = DottedIPv4(tcp->peerAddress());
+    remoteHostIP = AddressText(tcp->peerAddress());
     remotePort = tcp->peerPort();
     localPort = tcp->localPort();
-    localAddress = DottedIPv4(tcp->localAddress());
+    localAddress = AddressText(tcp->localAddress());
     setState(Winsock::sckConnected);
     post({EventKind::Connect});
 }
@@ -212,8 +211,8 @@ void Winsock::Bind(qint32 localPort, const QString &localIP)
         RaiseSocketError(sck::InvalidPropertyValue);
     if (d->state != sckClosed)
         RaiseSocketError(sck::InvalidOperation);
-    QHostAddress address(QHostAddress::AnyIPv4);
-    if (!localIP.trimmed().isEmpty() && !ParseDottedIPv4(localIP, &address))
+    QHostAddress address(QHostAddress::Any);
+    if (!localIP.trimmed().isEmpty() && !ParseAddress(localIP, &address))
         RaiseSocketError(sck::AddressNotAvailable);
     if (d->protocol == sckUDPProtocol)
         d->bindUdp(address, localPort);
@@ -225,25 +224,8 @@ void WinsockPrivate::bindTcp(const QHostAddress &address, qint32 port)
 {
     // A bound socket that does not listen yet: Qt offers none, so it is made
     // here and handed to QTcpServer by Listen.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        RaiseSocketError(sck::AddressNotAvailable);
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in local {};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<quint16>(port));
-    local.sin_addr.s_addr = htonl(address.toIPv4Address());
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
-        const int error = errno;
-        ::close(fd);
-        RaiseSocketError(BindErrorNumber(error));
-    }
-    socklen_t length = sizeof local;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
-    boundFd = fd;
-    localPort = ntohs(local.sin_port);
-    localAddress = address == QHostAddress(QHostAddress::AnyIPv4) ? QString() : DottedIPv4(address);
+    bool ipv6 = false;
+    boundFd = bindSocket(SOCK_STREAM, address, port, &ipv6);
     setState(Winsock::sckOpen);
 }
 
@@ -252,7 +234,7 @@ void Winsock::Listen()
     if (d->protocol != sckTCPProtocol)
         RaiseSocketError(sck::InvalidOperation);
     if (d->state == sckClosed)
-        d->bindTcp(QHostAddress(QHostAddress::AnyIPv4), d->localPort);
+        d->bindTcp(QHostAddress(QHostAddress::Any), d->localPort);
     if (d->state != sckOpen || d->boundFd < 0)
         RaiseSocketError(sck::InvalidOperation);
     d->listenTcp();
@@ -299,10 +281,10 @@ void Winsock::Accept(qint32 requestID)
     d->tcp = socket;
     d->wireTcp(socket);
     d->probe.attach(socket->socketDescriptor());
-    d->remoteHostIP = DottedIPv4(socket->peerAddress());
+    d->remoteHostIP = AddressText(socket->peerAddress());
     d->remotePort = socket->peerPort();
     d->localPort = socket->localPort();
-    d->localAddress = DottedIPv4(socket->localAddress());
+    d->localAddress = AddressText(socket->localAddress());
     d->setState(sckConnected);
     // What came before the accept, and a close that came already.
     d->onTcpReadyRead();

@@ -6,9 +6,7 @@
 #include "winsockprivate.h"
 
 #include <cerrno>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 // Asked for as the socket's receive buffer; the system grants what its limit
@@ -36,35 +34,23 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     // A plain descriptor: the receive thread reads it, the user-interface
     // thread sends on it.  No address sharing: a port that another socket
     // holds is "in use".
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        RaiseSocketError(sck::AddressNotAvailable);
-    sockaddr_in local {};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<quint16>(port));
-    local.sin_addr.s_addr = htonl(address.toIPv4Address());
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
-        const int error = errno;
-        ::close(fd);
-        RaiseSocketError(BindErrorNumber(error));
-    }
+    const int fd = bindSocket(SOCK_DGRAM, address, port, &udpIPv6);
+    // Bound to every address, an IPv6 socket reaches IPv4 peers as well.
+    udpBothFamilies = udpIPv6 && localAddress.isEmpty();
     const int buffer = SystemReceiveBuffer;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-    socklen_t length = sizeof local;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &length);
     udpFd = fd;
     // This socket has neither heard from nor sent to anyone yet: an address
     // kept from before its Close is no peer of this one.
     remoteHostIP.clear();
     const quint64 receiverGeneration = generation;
     udpReceiver = std::make_unique<UdpReceiver>(
-        fd, Winsock::UdpReceiveBuffer, udpQueueLimit, Winsock::UdpQueueBytes, [this, receiverGeneration] {
+        fd, Winsock::UdpReceiveBuffer, udpQueueLimit, Winsock::UdpQueueBytes,
+        [this, receiverGeneration] {
             // On the receive thread: only hand the news over.
             QMetaObject::invokeMethod(q, [this, receiverGeneration] { onUdpNews(receiverGeneration); },
                                       Qt::QueuedConnection);
         });
-    localPort = ntohs(local.sin_port);
-    localAddress = address == QHostAddress(QHostAddress::AnyIPv4) ? QString() : DottedIPv4(address);
     setState(Winsock::sckOpen);
 }
 
@@ -105,7 +91,7 @@ void WinsockPrivate::sendDatagram(const QByteArray &bytes)
     const auto port = static_cast<quint16>(remotePort);
     QHostAddress address;
     if (udpOutbox.empty()) {
-        if (ParseDottedIPv4(host, &address)) {
+        if (ParseAddress(host, &address)) {
             writeDatagramTo(bytes, address, port, false);
             return;
         }
@@ -122,14 +108,18 @@ void WinsockPrivate::sendDatagram(const QByteArray &bytes)
 void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress &address, quint16 port,
                                      bool inBackground)
 {
-    remoteHostIP = DottedIPv4(address);
-    sockaddr_in target {};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(port);
-    target.sin_addr.s_addr = htonl(address.toIPv4Address());
-    if (::sendto(udpFd, bytes.constData(), size_t(bytes.size()), 0, reinterpret_cast<const sockaddr *>(&target),
-                 sizeof target) < 0) {
-        const int number = sendErrorNumber(errno);
+    remoteHostIP = AddressText(address);
+    // An IPv4 socket cannot reach an IPv6 peer, nor a socket bound to one
+    // IPv6 address an IPv4 one.
+    const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
+    sockaddr_storage target;
+    const socklen_t length
+        = ipv4 && udpIPv6 && !udpBothFamilies ? 0 : ToSockaddr(address, port, udpIPv6, &target);
+    if (length == 0
+        || ::sendto(udpFd, bytes.constData(), size_t(bytes.size()), 0,
+                    reinterpret_cast<const sockaddr *>(&target), length)
+               < 0) {
+        const int number = length == 0 ? sck::AddressFamilyNotSupported : sendErrorNumber(errno);
         if (!inBackground)
             RaiseSocketError(number);
         fail(number);
@@ -143,7 +133,8 @@ void WinsockPrivate::resolveForUdp()
     while (!udpOutbox.empty() && udpLookupId < 0 && udpFd >= 0) {
         Outgoing &next = udpOutbox.front();
         QHostAddress address;
-        if (ParseDottedIPv4(next.host, &address) || (next.host == resolvedName && !resolvedAddress.isNull())) {
+        if (ParseAddress(next.host, &address)
+            || (next.host == resolvedName && !resolvedAddress.isNull())) {
             const Outgoing out = std::move(next);
             udpOutbox.pop_front();
             writeDatagramTo(out.data, address.isNull() ? resolvedAddress : address, out.port, true);
@@ -162,14 +153,7 @@ void WinsockPrivate::onUdpLookedUp(quint64 lookupGeneration, const QHostInfo &in
     if (lookupGeneration != generation || udpOutbox.empty())
         return;
     udpLookupId = -1;
-    QHostAddress found;
-    const auto addresses = info.addresses();
-    for (const QHostAddress &address : addresses) {
-        if (!DottedIPv4(address).isEmpty()) {
-            found = QHostAddress(DottedIPv4(address));
-            break;
-        }
-    }
+    const QHostAddress found = PickAddress(info.addresses(), !udpIPv6 || udpBothFamilies, udpIPv6);
     if (found.isNull()) {
         udpOutbox.clear();
         fail(info.error() == QHostInfo::HostNotFound ? sck::HostNotFound

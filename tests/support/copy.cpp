@@ -14,6 +14,7 @@
 //                            ("+n": n times more than when the step began),
 //                            at most 30 s
 //   items=<box>              prints the entries of a combo box, one a line
+//   text=<box>               prints what a box shows
 //   kill                     dies at once (SIGKILL), closing nothing
 // and closes the main window as a user would.  Message boxes are printed as
 // "box: <text>".  Exits with 0 when every step was done.
@@ -46,8 +47,9 @@ int main(int argc, char *argv[])
                 const QString n = arg.section(u'@', 1, 1);
                 const qsizetype wanted = n.toInt() + (n.startsWith(u'+') ? count() : 0);
                 done = QTest::qWaitFor([&] { return count() >= wanted; }, 30000);
-            } else if (what == "items") {
-                std::printf("%s\n", qPrintable(program.entries(arg).join(u'\n')));
+            } else if (what == "items" || what == "text") {
+                std::printf("%s\n", qPrintable(what == "text" ? program.text(arg)
+                                                              : program.entries(arg).join(u'\n')));
             } else if (what == "kill") {
                 std::fflush(stdout);
                 std::raise(SIGKILL);

@@ -14,6 +14,7 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,8 +78,11 @@ AdapterSet parseAdapters(const QString &text)
         return (side.isEmpty() ? QStringList() : side.split(u',')).replaceInStrings("_", QString());
     };
     AdapterSet set;
-    for (const QString &adapter : text.split(u';', Qt::SkipEmptyParts))
-        set.append(Adapter{items(adapter.section(u'|', 0, 0)), items(adapter.section(u'|', 1))});
+    for (const QString &adapter : text.split(u';', Qt::SkipEmptyParts)) {
+        const QStringList addresses = items(adapter.section(u'|', 0, 0));
+        set.append(Adapter{addresses.filter(QRegularExpression("^[^:]*$")),
+                           items(adapter.section(u'|', 1)), addresses.filter(":")});
+    }
     return set;
 }
 

@@ -28,8 +28,8 @@
 struct Setup
 {
     // Adapters split by ';', each "addresses|masks", items split by ',' and
-    // "_" for an empty item; "fail": asking for them fails; "system": this
-    // machine's adapters.
+    // "_" for an empty item, addresses with a colon IPv6 ones; "fail":
+    // asking for them fails; "system": this machine's adapters.
     QString adapters = QStringLiteral("192.0.2.10|255.255.255.0");
     QString programFiles{};                         // empty: a temporary folder
     bool makeFolder = true;                         // make <PROGRAMFILES>/Selmarin
