@@ -13,41 +13,6 @@
 #include <QUdpSocket>
 #include <QtTest>
 
-#include <csignal>
-
-namespace {
-
-// The program run as "selmarin <arguments>" with its log in folder.
-struct Run : QProcess
-{
-    Run(const QString &folder, const QStringList &arguments)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(name);
-        env.insert("PROGRAMFILES", folder);
-        env.insert("COMPUTERNAME", "PC17");
-        setProcessEnvironment(env);
-        start(SELMARIN_PROGRAM, arguments);
-    }
-    // Ended on its own (or after SIGTERM) with this status.
-    bool endsWith(int status, bool terminate = false)
-    {
-        if (terminate)
-            ::kill(pid_t(processId()), SIGTERM);
-        return waitForFinished(20000) && exitStatus() == NormalExit && exitCode() == status;
-    }
-    QString out() { return QString::fromUtf8(readAllStandardOutput()); }
-    QString err() { return QString::fromUtf8(readAllStandardError()); }
-};
-
-QString logOf(const QString &folder)
-{
-    const QStringList logs = QDir(folder + "/Selmarin").entryList({"PC17_*.log"});
-    return logs.size() == 1 ? QString::fromUtf8(readFile(folder + "/Selmarin/" + logs[0])) : QString();
-}
-
-} // namespace
 
 class TestCli : public QObject
 {
@@ -70,13 +35,12 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QTemporaryDir dir;
-        QDir().mkpath(dir.path() + "/Selmarin");
         QUdpSocket taken; // holds the port a responder is refused
         if (arguments.contains("-")) {
             taken.bind(QHostAddress::Any, 0);
             arguments.replace(arguments.indexOf("-"), QString::number(taken.localPort()));
         }
-        Run run(dir.path(), arguments);
+        Headless run(dir.path(), arguments);
         QVERIFY(run.endsWith(2));
         QFETCH(QString, said);
         const QString err = run.err();
@@ -89,12 +53,11 @@ private slots:
     void probeAndResponders()
     {
         QTemporaryDir dir;
-        QDir().mkpath(dir.path() + "/Selmarin");
         const quint16 udp = freePort(true), tcp = freePort();
-        Run udpServer(dir.path(), {"respond", "--udp", "--port", QString::number(udp)});
-        Run tcpServer(dir.path(), {"respond", "--tcp", "--port", QString::number(tcp), "--local", "127.0.0.1"});
-        QTRY_COMPARE_WITH_TIMEOUT(logOf(dir.path()).count(QRegularExpression("Winsock:\t(Open|Listening)")), 2, 10000);
-        Run probe(dir.path(), {"probe", "--udp", "localhost", QString::number(udp), "--count", "2"});
+        Headless udpServer(dir.path(), {"respond", "--udp", "--port", QString::number(udp)});
+        Headless tcpServer(dir.path(), {"respond", "--tcp", "--port", QString::number(tcp), "--local", "127.0.0.1"});
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(dir.path()))).count(QRegularExpression("Winsock:\t(Open|Listening)")), 2, 10000);
+        Headless probe(dir.path(), {"probe", "--udp", "localhost", QString::number(udp), "--count", "2"});
         QVERIFY(probe.endsWith(0));
         const QString out = probe.out();
         QVERIFY2(out.contains(QRegularExpression("\n--- localhost:" + QString::number(udp) + " AutoPing statistics ---\n"
@@ -103,7 +66,7 @@ private slots:
                  qPrintable(out));
         QVERIFY(udpServer.endsWith(0, true) && tcpServer.endsWith(0, true));
 
-        const QString log = logOf(dir.path());
+        const QString log = QString::fromUtf8(readFile(logIn(dir.path())));
         QCOMPARE(log.count("; started "), 3);
         QCOMPARE(log.count("; ended "), 3);
         QCOMPARE(log.count(":\t++ AutoPing Query ++\r\n"), 4);   // sent, and received

@@ -59,32 +59,6 @@ struct Copy : QProcess
     }
 };
 
-// The program without a window in a namespace: "selmarin <arguments>".
-struct Headless : QProcess
-{
-    Headless(const QString &ns, const QString &folder, const QStringList &arguments)
-    {
-        QDir().mkpath(folder + "/Selmarin");
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("PROGRAMFILES", folder);
-        env.insert("COMPUTERNAME", "PC17");
-        setProcessEnvironment(env);
-        start("ip", QStringList{"netns", "exec", ns, SELMARIN_PROGRAM} + arguments);
-    }
-    bool endsWith(int status, bool terminate = false)
-    {
-        if (terminate)
-            ::kill(pid_t(processId()), SIGTERM);
-        return waitForFinished(30000) && exitStatus() == NormalExit && exitCode() == status;
-    }
-};
-
-QString logIn(const QString &folder)
-{
-    const QStringList logs = QDir(folder + "/Selmarin").entryList({"PC17_*.log"});
-    return folder + "/Selmarin/" + (logs.isEmpty() ? "none.log" : logs[0]);
-}
-
 } // namespace
 
 class TestNetns : public QObject
@@ -183,14 +157,14 @@ private slots:
         QTemporaryDir dir;
         const QString serverDir = dir.path() + "/s",
                       clientLog = dir.path() + "/c/Selmarin/PC17_12-4-2026.log";
-        Headless forWindow(Server, serverDir,
-                           {"respond", "--" + protocol, "--port", "7010", "--local", server});
-        Headless forProbe(Server, serverDir, {"respond", "--" + protocol, "--port", "7011"});
+        Headless forWindow(serverDir, {"respond", "--" + protocol, "--port", "7010", "--local", server},
+                           Server);
+        Headless forProbe(serverDir, {"respond", "--" + protocol, "--port", "7011"}, Server);
         QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(serverDir)))
                                       .count(tcp ? "Winsock:\tListening" : "Winsock:\tOpen"),
                                   2, 10000);
-        Headless probe(Client, dir.path() + "/p",
-                       {"probe", "--" + protocol, named, "7011", "--count", "5"});
+        Headless probe(dir.path() + "/p", {"probe", "--" + protocol, named, "7011", "--count", "5"},
+                       Client);
         Copy window(Client, dir.path() + "/c",
                     {tcp ? "click=optProtocol_0" : "click=optProtocol_1",
                      "set=cboLocAddress=" + client, "set=cboRemAddress=" + remote,
@@ -207,7 +181,7 @@ private slots:
                  (server + '\n').toUtf8()); // the sender, without brackets
 
         // A UDP probe names its peer as it was given until an answer came.
-        const QString summary = QString::fromUtf8(probe.readAllStandardOutput());
+        const QString summary = probe.out();
         QVERIFY2(summary.contains("\n--- " + hostPort(tcp ? server : named, "7011")
                                   + " AutoPing statistics ---\n5 packets transmitted, "
                                     "5 received, 0% packet loss\nrtt min/avg/max/mdev = "),

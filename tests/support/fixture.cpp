@@ -9,6 +9,7 @@
 #include "servers/serverstore.h"
 
 #include <QComboBox>
+#include <QProcessEnvironment>
 #include <QDir>
 #include <QListWidget>
 #include <QLocale>
@@ -20,6 +21,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
+
+#include <csignal>
 
 namespace {
 
@@ -88,9 +91,9 @@ AdapterSet parseAdapters(const QString &text)
 
 // The objects the program makes before its window, without the window: the
 // lines they tell the user are recorded.
-struct Headless
+struct WithoutWindow
 {
-    explicit Headless(Seams taken)
+    explicit WithoutWindow(Seams taken)
         : seams(std::move(taken)),
           adapters(*seams.adapters, *seams.dialogs, lines),
           rules(*seams.env, adapters, lines)
@@ -113,7 +116,7 @@ struct Program::Private
     PinnedClock *clock = nullptr;
     ScriptedDialogs *dialogs = nullptr;
     std::unique_ptr<Application> app;    // with its window
-    std::unique_ptr<Headless> headless;  // or without
+    std::unique_ptr<WithoutWindow> headless;  // or without
 
     FrmMain *window() const { return app ? app->window() : nullptr; }
     MsgSink &reports() const { return app ? app->reports() : headless->lines; }
@@ -153,7 +156,7 @@ Program::Program(const Setup &setup) : d(std::make_unique<Private>())
         seams.adapters = std::move(adapters);
     }
     if (setup.headless)
-        d->headless = std::make_unique<Headless>(std::move(seams));
+        d->headless = std::make_unique<WithoutWindow>(std::move(seams));
     else
         d->app = std::make_unique<Application>(std::move(seams));
 }
@@ -259,6 +262,34 @@ void Program::setServers(const QStringList &entries)
     d->servers().Clear();
     for (const QString &entry : entries)
         d->servers().Add(entry);
+}
+
+Headless::Headless(const QString &folder, const QStringList &arguments, const QString &ns)
+{
+    QDir().mkpath(folder + "/Selmarin");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    env.insert("PROGRAMFILES", folder);
+    env.insert("COMPUTERNAME", "PC17");
+    setProcessEnvironment(env);
+    if (ns.isEmpty())
+        start(SELMARIN_PROGRAM, arguments);
+    else
+        start("ip", QStringList{"netns", "exec", ns, SELMARIN_PROGRAM} + arguments);
+}
+
+bool Headless::endsWith(int status, bool terminate)
+{
+    if (terminate)
+        ::kill(pid_t(processId()), SIGTERM);
+    return waitForFinished(30000) && exitStatus() == NormalExit && exitCode() == status;
+}
+
+QString logIn(const QString &folder)
+{
+    const QStringList logs = QDir(folder + "/Selmarin").entryList({"PC17_*.log"});
+    return folder + "/Selmarin/" + (logs.isEmpty() ? "none.log" : logs[0]);
 }
 
 quint16 freePort(bool udp)

@@ -17,6 +17,7 @@
 // closed, the Program gone) asks the application to quit; openEditor takes
 // that request back before it opens the modal editor.
 
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -98,6 +99,21 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
 };
+
+// The real program without a window, "selmarin <arguments>", in a process of
+// its own with no display at all, its log under folder (PROGRAMFILES, with
+// its Selmarin folder made; COMPUTERNAME "PC17"), in the network namespace
+// ns when one is given.
+struct Headless : QProcess
+{
+    Headless(const QString &folder, const QStringList &arguments, const QString &ns = {});
+    // Ended on its own (or after SIGTERM) with this status, within 30 s.
+    bool endsWith(int status, bool terminate = false);
+    QString out() { return QString::fromUtf8(readAllStandardOutput()); }
+    QString err() { return QString::fromUtf8(readAllStandardError()); }
+};
+// The day's log under folder (".../none.log" while there is none).
+QString logIn(const QString &folder);
 
 // A loopback port that nothing uses right now.
 quint16 freePort(bool udp = false);
