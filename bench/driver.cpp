@@ -29,12 +29,12 @@
 #include "app/windowicon.h"
 #include "console/frmmain.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QIcon>
-#include <QAbstractButton>
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -56,7 +56,10 @@ qint64 clockNs(clockid_t clock)
     return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-qint64 monotonicNs() { return clockNs(CLOCK_MONOTONIC); }
+qint64 monotonicNs()
+{
+    return clockNs(CLOCK_MONOTONIC);
+}
 
 long rssKb()
 {
@@ -73,7 +76,7 @@ long rssKb()
 void answer(const QByteArray &line)
 {
     const QByteArray out = line + '\n';
-    (void)!::write(STDOUT_FILENO, out.constData(), size_t(out.size()));
+    (void) !::write(STDOUT_FILENO, out.constData(), size_t(out.size()));
 }
 
 class FirstPaint : public QObject
@@ -116,8 +119,8 @@ public:
     QTimer timer;
     QElapsedTimer clock;
     qint64 cpuAtTick = 0;
-    qint64 worstNs = 0;      // caused by the program's own work
-    qint64 worstWallNs = 0;  // seen at all
+    qint64 worstNs = 0;     // caused by the program's own work
+    qint64 worstWallNs = 0; // seen at all
 };
 
 } // namespace
@@ -209,7 +212,8 @@ int main(int argc, char *argv[])
                 answer("ok");
             } else if (command == "stats") {
                 answer("late_max_ms=" + QByteArray::number(double(lateness.worstNs) / 1e6, 'f', 1)
-                       + " wall_max_ms=" + QByteArray::number(double(lateness.worstWallNs) / 1e6, 'f', 1)
+                       + " wall_max_ms="
+                       + QByteArray::number(double(lateness.worstWallNs) / 1e6, 'f', 1)
                        + " rss_kb=" + QByteArray::number(rssKb())
                        + " pane_blocks=" + QByteArray::number(txtMsgs->blockCount())
                        + " state=" + QByteArray::number(socket.State())

@@ -50,7 +50,10 @@ public:
     }
 };
 
-double perRecordUs(qint64 ns, int records) { return double(ns) / 1000.0 / records; }
+double perRecordUs(qint64 ns, int records)
+{
+    return double(ns) / 1000.0 / records;
+}
 
 } // namespace
 
@@ -60,7 +63,8 @@ int main(int argc, char *argv[])
     const int records = argc > 1 ? atoi(argv[1]) : 200000;
     QTemporaryDir dir;
     QDir(dir.path()).mkpath(QStringLiteral("Selmarin"));
-    const QString line = QStringLiteral("127.0.0.1:\t") + QString(51, u'x') + QStringLiteral("\r\n");
+    const QString line
+        = QStringLiteral("127.0.0.1:\t") + QString(51, u'x') + QStringLiteral("\r\n");
 
     BenchEnvironment env(dir.path());
     SystemClock clock;
@@ -75,7 +79,8 @@ int main(int argc, char *argv[])
     const qint64 runlogNs = timer.nsecsElapsed();
     log.LogClose(report);
 
-    const QByteArray record = (QStringLiteral("-- ") + clock.longTime(QTime::currentTime()) + u'\t' + line).toUtf8();
+    const QByteArray record
+        = (QStringLiteral("-- ") + clock.longTime(QTime::currentTime()) + u'\t' + line).toUtf8();
     auto writeAll = [&](QIODevice::OpenMode extra) {
         QFile file(dir.filePath(QStringLiteral("raw.log")));
         file.open(QIODevice::WriteOnly | QIODevice::Truncate | extra);
@@ -88,7 +93,8 @@ int main(int argc, char *argv[])
     };
     const qint64 unbufferedNs = writeAll(QIODevice::Unbuffered);
     const qint64 bufferedNs = writeAll({});
-    std::printf("runlog_us=%.3f unbuffered_us=%.3f buffered_us=%.3f\n", perRecordUs(runlogNs, records),
-                perRecordUs(unbufferedNs, records), perRecordUs(bufferedNs, records));
+    std::printf("runlog_us=%.3f unbuffered_us=%.3f buffered_us=%.3f\n",
+                perRecordUs(runlogNs, records), perRecordUs(unbufferedNs, records),
+                perRecordUs(bufferedNs, records));
     return 0;
 }

@@ -22,8 +22,9 @@ public:
             done = true;
             timespec ts{};
             clock_gettime(CLOCK_MONOTONIC, &ts);
-            const QByteArray line = "shown " + QByteArray::number(qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec) + '\n';
-            (void)!::write(STDOUT_FILENO, line.constData(), size_t(line.size()));
+            const QByteArray line
+                = "shown " + QByteArray::number(qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec) + '\n';
+            (void) !::write(STDOUT_FILENO, line.constData(), size_t(line.size()));
         }
         return QObject::eventFilter(watched, event);
     }

@@ -49,7 +49,7 @@ int main(int argc, char *argv[])
     while (datagrams < count) {
         const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
         if (got < 0)
-            break;   // the idle time is over
+            break; // the idle time is over
         if (datagrams++ == 0)
             setTimeout(fd, IdleMs);
         bytes += got;

@@ -14,8 +14,9 @@ class PinnedEnvironment final : public Environment
 public:
     std::optional<QString> variable(const QString &name) const override
     {
-        static const QMap<QString, QString> values{{QStringLiteral("COMPUTERNAME"), QStringLiteral("PC17")},
-                                                   {QStringLiteral("USERDNSDOMAIN"), QStringLiteral("EXAMPLE.TEST")}};
+        static const QMap<QString, QString> values{
+            {QStringLiteral("COMPUTERNAME"), QStringLiteral("PC17")},
+            {QStringLiteral("USERDNSDOMAIN"), QStringLiteral("EXAMPLE.TEST")}};
         const auto found = values.constFind(name);
         return found == values.constEnd() ? std::nullopt : std::optional<QString>(*found);
     }

@@ -13,7 +13,6 @@
 #include <QUdpSocket>
 #include <QtTest>
 
-
 class TestCli : public QObject
 {
     Q_OBJECT
@@ -24,12 +23,17 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("said");
-        QTest::newRow("no port") << QStringList{"respond", "--tcp"} << "selmarin: respond needs --port N, N from 1 to 65535.\n";
-        QTest::newRow("two protocols") << QStringList{"probe", "--tcp", "--udp", "h", "1"} << "selmarin: Choose one protocol: --tcp or --udp.\n";
-        QTest::newRow("unknown command") << QStringList{"ping"} << "selmarin: Unknown command \"ping\"; try --help.\n";
-        QTest::newRow("loopback") << QStringList{"probe", "--tcp", "127.0.0.1", "7"}
-                                  << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\n";
-        QTest::newRow("port in use") << QStringList{"respond", "--udp", "--port", "-"} << "Address in use";
+        QTest::newRow("no port") << QStringList{"respond", "--tcp"}
+                                 << "selmarin: respond needs --port N, N from 1 to 65535.\n";
+        QTest::newRow("two protocols") << QStringList{"probe", "--tcp", "--udp", "h", "1"}
+                                       << "selmarin: Choose one protocol: --tcp or --udp.\n";
+        QTest::newRow("unknown command")
+            << QStringList{"ping"} << "selmarin: Unknown command \"ping\"; try --help.\n";
+        QTest::newRow("loopback") << QStringList{
+            "probe", "--tcp", "127.0.0.1",
+            "7"} << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\n";
+        QTest::newRow("port in use")
+            << QStringList{"respond", "--udp", "--port", "-"} << "Address in use";
     }
     void refusals()
     {
@@ -55,24 +59,32 @@ private slots:
         QTemporaryDir dir;
         const quint16 udp = freePort(true), tcp = freePort();
         Headless udpServer(dir.path(), {"respond", "--udp", "--port", QString::number(udp)});
-        Headless tcpServer(dir.path(), {"respond", "--tcp", "--port", QString::number(tcp), "--local", "127.0.0.1"});
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(dir.path()))).count(QRegularExpression("Winsock:\t(Open|Listening)")), 2, 10000);
-        Headless probe(dir.path(), {"probe", "--udp", "localhost", QString::number(udp), "--count", "2"});
+        Headless tcpServer(dir.path(), {"respond", "--tcp", "--port", QString::number(tcp),
+                                        "--local", "127.0.0.1"});
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(dir.path())))
+                                      .count(QRegularExpression("Winsock:\t(Open|Listening)")),
+                                  2, 10000);
+        Headless probe(dir.path(),
+                       {"probe", "--udp", "localhost", QString::number(udp), "--count", "2"});
         QVERIFY(probe.endsWith(0));
         const QString out = probe.out();
-        QVERIFY2(out.contains(QRegularExpression("\n--- localhost:" + QString::number(udp) + " AutoPing statistics ---\n"
-                                                 "2 packets transmitted, 2 received, 0% packet loss\n"
-                                                 "rtt min/avg/max/mdev = [0-9.]+/[0-9.]+/[0-9.]+/[0-9.]+ ms\n$")),
+        QVERIFY2(out.contains(QRegularExpression(
+                     "\n--- localhost:" + QString::number(udp)
+                     + " AutoPing statistics ---\n"
+                       "2 packets transmitted, 2 received, 0% packet loss\n"
+                       "rtt min/avg/max/mdev = [0-9.]+/[0-9.]+/[0-9.]+/[0-9.]+ ms\n$")),
                  qPrintable(out));
         QVERIFY(udpServer.endsWith(0, true) && tcpServer.endsWith(0, true));
 
         const QString log = QString::fromUtf8(readFile(logIn(dir.path())));
         QCOMPARE(log.count("; started "), 3);
         QCOMPARE(log.count("; ended "), 3);
-        QCOMPARE(log.count(":\t++ AutoPing Query ++\r\n"), 4);   // sent, and received
+        QCOMPARE(log.count(":\t++ AutoPing Query ++\r\n"), 4); // sent, and received
         QCOMPARE(log.count(":\t++ AutoPing Response ++\r\n"), 4);
         for (const QString &line : log.split("\r\n"))
-            QVERIFY2(line.isEmpty() || line.startsWith("-- ") || line.startsWith("Selmarin, running on PC17; "), qPrintable(line));
+            QVERIFY2(line.isEmpty() || line.startsWith("-- ")
+                         || line.startsWith("Selmarin, running on PC17; "),
+                     qPrintable(line));
     }
 };
 

@@ -35,14 +35,16 @@ class TestConsole : public QObject
     bool enabled(const char *name) const { return p->control(name)->isEnabled(); }
     QString lights() const
     {
-        return QAccessible::queryAccessibleInterface(p->control("fraLights"))->text(QAccessible::Description);
+        return QAccessible::queryAccessibleInterface(p->control("fraLights"))
+            ->text(QAccessible::Description);
     }
     // A TCP client connected to a peer on loopback; the peer's end.
     QTcpSocket *connectClient(QTcpServer &peer)
     {
         peer.listen(QHostAddress::LocalHost);
         p->open("client tcp", {"", "", "localhost", QString::number(peer.serverPort())});
-        const bool connected = QTest::qWaitFor([&] { return peer.hasPendingConnections() && enabled("cmdSend"); }, Wait);
+        const bool connected = QTest::qWaitFor(
+            [&] { return peer.hasPendingConnections() && enabled("cmdSend"); }, Wait);
         return connected ? peer.nextPendingConnection() : nullptr;
     }
 
@@ -64,14 +66,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tConnection completed\r\n"), Wait);
         const QString pane = p->pane();
         qsizetype at = 0;
-        for (const QString &state : QStringList{"Resolving Host localhost", "Host Resolved localhost as 127.0.0.1",
-                                                "Connecting to localhost:" + port, "Connected to 127.0.0.1:" + port}) {
+        for (const QString &state :
+             QStringList{"Resolving Host localhost", "Host Resolved localhost as 127.0.0.1",
+                         "Connecting to localhost:" + port, "Connected to 127.0.0.1:" + port}) {
             at = pane.indexOf("Winsock:\t" + state + "\r\n", at);
-            QVERIFY2(at >= 0 && pane.count(state) == 1, qPrintable(pane)); // each state once, in order
+            QVERIFY2(at >= 0 && pane.count(state) == 1,
+                     qPrintable(pane)); // each state once, in order
         }
         QCOMPARE(p->text("cmdConnect"), QStringLiteral("&Close"));
         QVERIFY(p->control<QPushButton>("cmdSend")->isDefault());
-        QVERIFY(enabled("txtSend") && enabled("cmdAutoPing") && !enabled("fraMode") && !enabled("cboRemAddress"));
+        QVERIFY(enabled("txtSend") && enabled("cmdAutoPing") && !enabled("fraMode")
+                && !enabled("cboRemAddress"));
         QCOMPARE(p->text("cboRemAddress") + ' ' + p->text("txtRemPort"), "127.0.0.1 " + port);
         QCOMPARE(p->text("txtLocPort"), QString::number(s->peerPort()));
         QCOMPARE(lights(), QStringLiteral("Status: connected"));
@@ -79,7 +84,8 @@ private slots:
         // Letters beyond ASCII, a no-break space and a line separator as
         // typed, and a line broken with Ctrl+Enter: UTF-8 with CR LF.
         QWidget *box = p->control("txtSend");
-        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QStringLiteral("gr\u00fc\u00df \u20ac\u00a0\u2028"), {});
+        QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown,
+                            QStringLiteral("gr\u00fc\u00df \u20ac\u00a0\u2028"), {});
         QTest::keyClick(box, Qt::Key_Return, Qt::ControlModifier);
         QTest::keyClicks(box, "x");
         p->click("cmdSend");
@@ -106,12 +112,17 @@ private slots:
     {
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("lines");
-        QTest::newRow("refused") << "localhost" << "Winsock Error:\t10061\r\n* Description:\tConnection is forcefully rejected.\r\n"
-                                                   "* Scode:\t0x800A274D\r\n";
+        QTest::newRow("refused")
+            << "localhost"
+            << "Winsock Error:\t10061\r\n* Description:\tConnection is forcefully rejected.\r\n"
+               "* Scode:\t0x800A274D\r\n";
         // A name the resolver refuses without asking a name server.
         const QString name = QString(64, u'a') + ".example";
-        QTest::newRow("unknown name") << name << "Winsock:\tResolving Host " + name + "\r\nWinsock Error:\t11001\r\n"
-                                                 "* Description:\tAuthoritative answer: Host not found.\r\n* Scode:\t0x800A2AF9\r\n";
+        QTest::newRow("unknown name") << name
+                                      << "Winsock:\tResolving Host " + name
+                                             + "\r\nWinsock Error:\t11001\r\n"
+                                               "* Description:\tAuthoritative answer: Host not "
+                                               "found.\r\n* Scode:\t0x800A2AF9\r\n";
     }
     void connectFails()
     {
@@ -127,24 +138,37 @@ private slots:
     void refusedOpen_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::addColumn<QStringList>("boxes"); // local address, local port, remote host, remote port
+        QTest::addColumn<QStringList>(
+            "boxes"); // local address, local port, remote host, remote port
         QTest::addColumn<QString>("lines");
         const QString remote = "++ PEBKAC:\tRemote port must be a number between 1 and 65535\r\n";
-        const QString inUse = "** Error 0x2740:\tWinsock.Closed in frmMain.OpenIt; Address in use\r\n";
-        QTest::newRow("server without address or port") << "server tcp" << QStringList{"", "0", "", ""}
-            << "++ PEBKAC:\tA server needs a local address: choose one of this machine's addresses\r\n"
+        const QString inUse
+            = "** Error 0x2740:\tWinsock.Closed in frmMain.OpenIt; Address in use\r\n";
+        QTest::newRow("server without address or port")
+            << "server tcp" << QStringList{"", "0", "", ""}
+            << "++ PEBKAC:\tA server needs a local address: choose one of this machine's "
+               "addresses\r\n"
                "++ PEBKAC:\tLocal port must be a number between 1 and 65535\r\n";
-        QTest::newRow("no remote host") << "client tcp" << QStringList{"", "", "", "80"} << "++ PEBKAC:\tYou must select a remote server\r\n";
-        QTest::newRow("loopback host") << "client tcp" << QStringList{"", "", "127.0.0.1", "80"}
-                                       << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\r\n";
-        QTest::newRow("remote port 65536") << "client udp" << QStringList{"", "", "server01", "65536"} << remote;
-        QTest::newRow("remote port letters") << "client tcp" << QStringList{"", "", "server01", "8a"}
-                                             << "** Error 0xD:\t in frmMain.CheckPort; Type mismatch\r\n" + remote;
-        QTest::newRow("listen on a port in use") << "server tcp" << QStringList{"127.0.0.1", "%t", "", ""} << inUse;
-        QTest::newRow("bind on a port in use") << "server udp" << QStringList{"127.0.0.1", "%u", "", ""} << inUse;
-        QTest::newRow("address not here") << "server tcp" << QStringList{"192.0.2.99", "7000", "", ""}
-            << "** Error 0x2741:\tWinsock.Closed in frmMain.OpenIt; Address not available from the local machine.\r\n";
-        QTest::newRow("client local port 99999") << "client tcp" << QStringList{"", "99999", "localhost", "80"}
+        QTest::newRow("no remote host") << "client tcp" << QStringList{"", "", "", "80"}
+                                        << "++ PEBKAC:\tYou must select a remote server\r\n";
+        QTest::newRow("loopback host")
+            << "client tcp" << QStringList{"", "", "127.0.0.1", "80"}
+            << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\r\n";
+        QTest::newRow("remote port 65536")
+            << "client udp" << QStringList{"", "", "server01", "65536"} << remote;
+        QTest::newRow("remote port letters")
+            << "client tcp" << QStringList{"", "", "server01", "8a"}
+            << "** Error 0xD:\t in frmMain.CheckPort; Type mismatch\r\n" + remote;
+        QTest::newRow("listen on a port in use")
+            << "server tcp" << QStringList{"127.0.0.1", "%t", "", ""} << inUse;
+        QTest::newRow("bind on a port in use")
+            << "server udp" << QStringList{"127.0.0.1", "%u", "", ""} << inUse;
+        QTest::newRow("address not here")
+            << "server tcp" << QStringList{"192.0.2.99", "7000", "", ""}
+            << "** Error 0x2741:\tWinsock.Closed in frmMain.OpenIt; Address not available from the "
+               "local machine.\r\n";
+        QTest::newRow("client local port 99999")
+            << "client tcp" << QStringList{"", "99999", "localhost", "80"}
             << "** Error 0x17C:\tWinsock.Closed in frmMain.OpenIt; Invalid property value\r\n";
     }
     void refusedOpen()
@@ -154,7 +178,8 @@ private slots:
         QTcpServer tcp;
         QUdpSocket udp;
         QVERIFY(tcp.listen(QHostAddress::LocalHost) && udp.bind(QHostAddress::LocalHost));
-        boxes.replaceInStrings("%t", QString::number(tcp.serverPort())).replaceInStrings("%u", QString::number(udp.localPort()));
+        boxes.replaceInStrings("%t", QString::number(tcp.serverPort()))
+            .replaceInStrings("%u", QString::number(udp.localPort()));
         p->open(how, boxes);
         QTEST(p->pane(), "lines");
         QVERIFY(p->text("cmdConnect") != "&Close");
@@ -171,13 +196,18 @@ private slots:
         p->clearPane();
         p->click("cmdAutoPing");
         QByteArray got;
-        const auto queries = [&] { got += s->readAll(); return got.count(Query.toUtf8()); };
+        const auto queries = [&] {
+            got += s->readAll();
+            return got.count(Query.toUtf8());
+        };
         QTRY_COMPARE_WITH_TIMEOUT(queries(), 1, Wait);
         s->write(Response.toUtf8());
         QTRY_COMPARE_WITH_TIMEOUT(queries(), 3, Wait);
         QCOMPARE(got, Query.toUtf8().repeated(3));
-        const QString sent = Here + Query + "\r\n", missed = "AutoPing:\tFailed to receive a response.\r\n";
-        QTRY_COMPARE_WITH_TIMEOUT(p->pane(), sent + missed + Here + Response + "\r\n" + sent + sent + missed, Wait);
+        const QString sent = Here + Query + "\r\n",
+                      missed = "AutoPing:\tFailed to receive a response.\r\n";
+        QTRY_COMPARE_WITH_TIMEOUT(
+            p->pane(), sent + missed + Here + Response + "\r\n" + sent + sent + missed, Wait);
         p->window()->close();
         QVERIFY(s->state() == QAbstractSocket::UnconnectedState || s->waitForDisconnected(Wait));
         QVERIFY(p->log().endsWith("Selmarin, running on PC17; ended 12/4/2026 5:15:09 AM\r\n\r\n"));
@@ -203,14 +233,18 @@ private slots:
         p->click("cmdAutoPing");
         QTRY_VERIFY_WITH_TIMEOUT(p->text("lblFigures").contains(" 5 sent"), 8000);
         p->click("cmdAutoPing");
-        const QRegularExpression figures("^AutoPing 127.0.0.1:\\d+ \u2014 5 sent, 3 answered, 1 late, 1 lost \\(20.0 %\\), "
-                                         "rtt ([0-9.]+) / [0-9.]+ / ([0-9.]+) / [0-9.]+ ms$");
+        const QRegularExpression figures(
+            "^AutoPing 127.0.0.1:\\d+ \u2014 5 sent, 3 answered, 1 late, 1 lost \\(20.0 %\\), "
+            "rtt ([0-9.]+) / [0-9.]+ / ([0-9.]+) / [0-9.]+ ms$");
         const QRegularExpressionMatch m = figures.match(p->text("lblFigures"));
         QVERIFY2(m.hasMatch(), qPrintable(p->text("lblFigures")));
         QVERIFY(m.captured(1).toDouble() >= 30 && m.captured(1).toDouble() < 90);
         QVERIFY(m.captured(2).toDouble() >= 250 && m.captured(2).toDouble() < 310);
-        const QString plot = QAccessible::queryAccessibleInterface(p->control("plotRtt"))->text(QAccessible::Description);
-        QVERIFY2(plot.startsWith("Last 5 queries: 3 answered, 1 late, 1 lost.") && plot.endsWith("Newest lost."), qPrintable(plot));
+        const QString plot = QAccessible::queryAccessibleInterface(p->control("plotRtt"))
+                                 ->text(QAccessible::Description);
+        QVERIFY2(plot.startsWith("Last 5 queries: 3 answered, 1 late, 1 lost.")
+                     && plot.endsWith("Newest lost."),
+                 qPrintable(plot));
         QVERIFY(!p->pane().contains("sent,") && p->control("lblFigures")->isVisible());
     }
 
@@ -235,12 +269,15 @@ private slots:
         QFETCH(bool, answered);
         const quint16 port = freePort();
         p->open("server tcp", {"127.0.0.1", QString::number(port)});
-        QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tListening\r\n") && lights() == "Status: in progress", Wait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            has("Winsock:\tListening\r\n") && lights() == "Status: in progress", Wait);
         QTcpSocket client, second;
         client.connectToHost(QHostAddress::LocalHost, port);
-        QTRY_VERIFY_WITH_TIMEOUT(enabled("cmdSend") && !enabled("cmdAutoPing"), Wait); // servers do not probe
+        QTRY_VERIFY_WITH_TIMEOUT(enabled("cmdSend") && !enabled("cmdAutoPing"),
+                                 Wait); // servers do not probe
         const QString from = "127.0.0.1:" + QString::number(client.localPort());
-        QVERIFY(has("Winsock:\tAccepting TCP connection from " + from + " to 127.0.0.1:" + QString::number(port) + "\r\n"));
+        QVERIFY(has("Winsock:\tAccepting TCP connection from " + from
+                    + " to 127.0.0.1:" + QString::number(port) + "\r\n"));
         QVERIFY(has("Winsock:\tConnected to " + from + "\r\n"));
         second.connectToHost(QHostAddress::LocalHost, port);
         QTRY_COMPARE_WITH_TIMEOUT(second.error(), QAbstractSocket::ConnectionRefusedError, Wait);
@@ -249,9 +286,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(has(Here + shown), Wait);
         client.write(Query.toUtf8());
         const QString answer = Here + Response + "\r\n";
-        QTRY_COMPARE_WITH_TIMEOUT(p->pane(), Here + shown + (answered ? answer : "") + Here + Query + "\r\n" + answer, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            p->pane(), Here + shown + (answered ? answer : "") + Here + Query + "\r\n" + answer,
+            Wait);
         QByteArray got;
-        QTRY_COMPARE_WITH_TIMEOUT(got += client.readAll(), Response.toUtf8().repeated(answered ? 2 : 1), Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(got += client.readAll(),
+                                  Response.toUtf8().repeated(answered ? 2 : 1), Wait);
     }
 };
 

@@ -81,7 +81,8 @@ QByteArray lines(int count)
 {
     QByteArray all;
     for (int n = 0; n < count; ++n)
-        all += QByteArray::number(n).rightJustified(8, '0') + ' ' + QByteArray(53, char('a' + n % 26)) + "\r\n";
+        all += QByteArray::number(n).rightJustified(8, '0') + ' '
+               + QByteArray(53, char('a' + n % 26)) + "\r\n";
     return all;
 }
 
@@ -134,13 +135,17 @@ private slots:
         peer.join();
         QVERIFY(sent && probe.responsive());
         QVERIFY(receivedInLog(log()) == stream);
-        const QString shown = p->pane().remove(QRegularExpression("Winsock:\\t[^\\r]*\\r\\n")).remove("127.0.0.1:\t");
+        const QString shown = p->pane()
+                                  .remove(QRegularExpression("Winsock:\\t[^\\r]*\\r\\n"))
+                                  .remove("127.0.0.1:\t");
         if (stream.startsWith('x')) {
             const QStringList pieces = shown.split("\r\n", Qt::SkipEmptyParts);
             QVERIFY(shown.size() < 2'300'000 && pieces.size() > 400
-                    && std::all_of(pieces.begin(), pieces.end(), [](const QString &l) { return l.size() <= 4000; }));
+                    && std::all_of(pieces.begin(), pieces.end(),
+                                   [](const QString &l) { return l.size() <= 4000; }));
         } else {
-            QVERIFY(shown.count(u'\n') > 19900 && shown.count(u'\n') < 22000); // about the newest 20,000
+            QVERIFY(shown.count(u'\n') > 19900
+                    && shown.count(u'\n') < 22000); // about the newest 20,000
             QVERIFY(stream.endsWith(shown.toLatin1()));
         }
         auto *note = p->control<QLabel>("lblOlderLines");
@@ -158,8 +163,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(idle(), 30000);
         peer.join();
         QVERIFY(probe.responsive());
-        QVERIFY(p->pane().contains("Winsock Error:\t10054\r\n* Description:\tThe connection is reset by remote side.\r\n"
-                                   "* Scode:\t0x800A2746\r\n"));
+        QVERIFY(p->pane().contains(
+            "Winsock Error:\t10054\r\n* Description:\tThe connection is reset by remote side.\r\n"
+            "* Scode:\t0x800A2746\r\n"));
         QVERIFY(stream.startsWith(receivedInLog(log())));
     }
 
@@ -177,11 +183,11 @@ private slots:
         peer.join();
         QTRY_VERIFY_WITH_TIMEOUT(idle(), Wait);
         QVERIFY(probe.responsive());
-        QVERIFY(p->pane().contains("Winsock Error:\t10040\r\n* Description:\tThe datagram is too large to fit into the buffer "
+        QVERIFY(p->pane().contains("Winsock Error:\t10040\r\n* Description:\tThe datagram is too "
+                                   "large to fit into the buffer "
                                    "and is truncated.\r\n"));
         QCOMPARE(receivedInLog(log()), QByteArray(8192, 'a'));
     }
-
 };
 
 QTEST_MAIN(TestHostilePeers)

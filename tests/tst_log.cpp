@@ -52,14 +52,16 @@ private slots:
         constexpr int Clicks = 300;
         QProcess copy;
         copy.start(SELMARIN_COPY, QStringList{dir.path(), "adapters=192.0.2.10|255.255.255.0"}
-                                      + QStringList(Clicks, "click=cmdConnect") + QStringList{"kill"});
+                                      + QStringList(Clicks, "click=cmdConnect")
+                                      + QStringList{"kill"});
         QVERIFY(copy.waitForFinished(30000));
         QCOMPARE(copy.exitStatus(), QProcess::CrashExit);
-        QString expected = Started + Record + "** Error 0x666:\t in mdlMain.LoadServers; " + dir.path()
-                           + "/Selmarin/Servers.xml does not exist.\r\n";
+        QString expected = Started + Record + "** Error 0x666:\t in mdlMain.LoadServers; "
+                           + dir.path() + "/Selmarin/Servers.xml does not exist.\r\n";
         for (int n = 0; n < Clicks; ++n)
             expected += Record + NoHost + Record + NoPort;
-        QCOMPARE(QString::fromUtf8(readFile(dir.path() + "/Selmarin/PC17_12-4-2026.log")), expected);
+        QCOMPARE(QString::fromUtf8(readFile(dir.path() + "/Selmarin/PC17_12-4-2026.log")),
+                 expected);
     }
 
     // The disk takes no more (the file size limit): every pane line is still

@@ -39,7 +39,8 @@ bool ip(const QString &arguments)
 {
     QProcess process;
     process.start("ip", arguments.split(u' '));
-    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
+           && process.exitCode() == 0;
 }
 
 // A copy in a namespace, with its program folder and steps.
@@ -111,18 +112,22 @@ private slots:
         QTemporaryDir dir;
         Copy alone(host, dir.path(), {});
         QVERIFY(alone.ended());
-        QCOMPARE(alone.readAllStandardOutput(), "box: I can't find an active network connection; check your connections and restart me.\n");
-        for (const char *step : {"link add sa type veth peer name sb", "link add sc type veth peer name sd",
-                                 "addr add 192.0.2.1/25 dev sa", "addr add 198.51.100.1/16 dev sa label sa:1",
-                                 "addr add 2001:db8::1/64 dev sa nodad", "addr add 203.0.113.1/24 dev sb",
-                                 "addr add 2001:db8:1::1/64 dev sc nodad", "link set sa up", "link set sc up"})
+        QCOMPARE(alone.readAllStandardOutput(), "box: I can't find an active network connection; "
+                                                "check your connections and restart me.\n");
+        for (const char *step :
+             {"link add sa type veth peer name sb", "link add sc type veth peer name sd",
+              "addr add 192.0.2.1/25 dev sa", "addr add 198.51.100.1/16 dev sa label sa:1",
+              "addr add 2001:db8::1/64 dev sa nodad", "addr add 203.0.113.1/24 dev sb",
+              "addr add 2001:db8:1::1/64 dev sc nodad", "link set sa up", "link set sc up"})
             QVERIFY2(ip("-n " + host + ' ' + step), step);
-        Copy copy(host, dir.path(), {"items=cboLocAddress", "set=cboRemAddress=10.0.0.127", "set=txtRemPort=80", "click=cmdConnect"});
+        Copy copy(host, dir.path(),
+                  {"items=cboLocAddress", "set=cboRemAddress=10.0.0.127", "set=txtRemPort=80",
+                   "click=cmdConnect"});
         QVERIFY(copy.ended());
         QCOMPARE(copy.readAllStandardOutput(),
                  "192.0.2.1\n198.51.100.1\n2001:db8::1\n2001:db8:1::1\n");
-        QVERIFY(QString::fromUtf8(readFile(dir.path() + "/Selmarin/PC17_12-4-2026.log")).contains(
-            "++ PEBKAC:\tBroadcast IP addresses are not supported\r\n"));
+        QVERIFY(QString::fromUtf8(readFile(dir.path() + "/Selmarin/PC17_12-4-2026.log"))
+                    .contains("++ PEBKAC:\tBroadcast IP addresses are not supported\r\n"));
     }
 
     // On the server host two responders without a window, one on the
@@ -157,8 +162,8 @@ private slots:
         QTemporaryDir dir;
         const QString serverDir = dir.path() + "/s",
                       clientLog = dir.path() + "/c/Selmarin/PC17_12-4-2026.log";
-        Headless forWindow(serverDir, {"respond", "--" + protocol, "--port", "7010", "--local", server},
-                           Server);
+        Headless forWindow(
+            serverDir, {"respond", "--" + protocol, "--port", "7010", "--local", server}, Server);
         Headless forProbe(serverDir, {"respond", "--" + protocol, "--port", "7011"}, Server);
         QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(serverDir)))
                                       .count(tcp ? "Winsock:\tListening" : "Winsock:\tOpen"),
@@ -192,7 +197,9 @@ private slots:
         const qsizetype last = log.lastIndexOf(answer);
         QVERIFY2(log.count(answer) >= 5 && log.count(query) >= log.count(answer), qPrintable(log));
         QVERIFY2(log.left(last).count(Missed) <= 1, qPrintable(log));
-        QVERIFY2(tcp ? log.indexOf("Winsock:\tClosed\r\n", last) > last : !log.contains("Winsock Error"), qPrintable(log));
+        QVERIFY2(tcp ? log.indexOf("Winsock:\tClosed\r\n", last) > last
+                     : !log.contains("Winsock Error"),
+                 qPrintable(log));
         // The responders: every query that came answered, two runs ended;
         // each connection's ends as the pane writes them.
         const QString served = QString::fromUtf8(readFile(logIn(serverDir)));

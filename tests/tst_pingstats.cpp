@@ -55,25 +55,31 @@ private slots:
         QTest::addColumn<QString>("ping");
         QTest::addColumn<qint64>("ceiling");
         const QString rtt = "\nrtt min/avg/max/mdev = 0.300/0.400/0.500/0.100 ms";
-        QTest::newRow("known delays") << Delays{210, 350, 1200, 300, 400} << "aaaaa"
+        QTest::newRow("known delays")
+            << Delays{210, 350, 1200, 300, 400} << "aaaaa"
             << "5 sent, 5 answered, 0 lost (0.0 %), rtt 0.21 / 0.49 / 1.20 / 0.36 ms"
             << "5 packets transmitted, 5 received, 0% packet loss\n"
-               "rtt min/avg/max/mdev = 0.210/0.492/1.200/0.360 ms" << qint64(2000);
-        QTest::newRow("missed query") << Delays{300, -1, 500} << "axa"
+               "rtt min/avg/max/mdev = 0.210/0.492/1.200/0.360 ms"
+            << qint64(2000);
+        QTest::newRow("missed query")
+            << Delays{300, -1, 500} << "axa"
             << "3 sent, 2 answered, 1 lost (33.3 %), rtt 0.30 / 0.40 / 0.50 / 0.10 ms"
             << "3 packets transmitted, 2 received, 33.3333% packet loss" + rtt << qint64(500);
         // Query 1's answer comes after query 2's, 0.4 s after tick 2.
-        QTest::newRow("late answer") << Delays{300, 1400000, 500} << "ala"
+        QTest::newRow("late answer")
+            << Delays{300, 1400000, 500} << "ala"
             << "3 sent, 2 answered, 1 late, 0 lost (0.0 %), rtt 0.30 / 0.40 / 0.50 / 0.10 ms"
             << "3 packets transmitted, 3 received, 1 late, 0% packet loss" + rtt << qint64(500);
-        QTest::newRow("no answers") << Delays{-1, -1, -1} << "xxx"
+        QTest::newRow("no answers")
+            << Delays{-1, -1, -1} << "xxx"
             << "3 sent, 0 answered, 3 lost (100.0 %)"
             << "3 packets transmitted, 0 received, 100% packet loss" << qint64(1000);
-        QTest::newRow("plot keeps the last minute") << Delays{-1} + Delays(60, 300)
-            << QString(60, 'a')
+        QTest::newRow("plot keeps the last minute")
+            << Delays{-1} + Delays(60, 300) << QString(60, 'a')
             << "61 sent, 60 answered, 1 lost (1.6 %), rtt 0.30 / 0.30 / 0.30 / 0.00 ms"
             << "61 packets transmitted, 60 received, 1.63934% packet loss\n"
-               "rtt min/avg/max/mdev = 0.300/0.300/0.300/0.000 ms" << qint64(500);
+               "rtt min/avg/max/mdev = 0.300/0.300/0.300/0.000 ms"
+            << qint64(500);
     }
     void run()
     {

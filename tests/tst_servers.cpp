@@ -20,14 +20,16 @@ const QString Entities = Failed + " (entity declarations are not accepted)";
 
 QByteArray serversXml(const QStringList &entries)
 {
-    return "<Selmarin><Server>" + entries.join("</Server><Server>").toUtf8() + "</Server></Selmarin>";
+    return "<Selmarin><Server>" + entries.join("</Server><Server>").toUtf8()
+           + "</Server></Selmarin>";
 }
 
 QByteArray billionLaughs()
 {
     QByteArray xml = "<!DOCTYPE Selmarin [<!ENTITY a0 \"lol\">";
     for (int i = 1; i < 10; ++i)
-        xml += "<!ENTITY a" + QByteArray::number(i) + " \"" + ("&a" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
+        xml += "<!ENTITY a" + QByteArray::number(i) + " \""
+               + ("&a" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
     return xml + "]><Selmarin><Server>&a9;</Server></Selmarin>";
 }
 
@@ -39,7 +41,8 @@ QStringList fileChildren(const QString &path)
         return {"<not loadable>"};
     QStringList found;
     for (QDomNode n = doc.documentElement().firstChild(); !n.isNull(); n = n.nextSibling())
-        found << (n.isComment() ? u'#' + n.nodeValue() : n.nodeName() + u'=' + n.toElement().text());
+        found << (n.isComment() ? u'#' + n.nodeValue()
+                                : n.nodeName() + u'=' + n.toElement().text());
     return found;
 }
 
@@ -61,25 +64,38 @@ private slots:
         QTest::addColumn<QStringList>("after");
         QTest::addColumn<QString>("error");
         const QStringList kept{"Host"};
-        const QString tooMany = Failed + " (the file holds more than 100000 elements or other nodes)";
-        QTest::newRow("order, duplicates, letter case") << serversXml({"a", "Host", "a", "host"}) << QStringList{"Host", "a", "host"} << "";
-        QTest::newRow("declaration, blanks trimmed, other nodes") << QByteArray("<?xml version=\"1.0\"?>\n<Selmarin><!-- x -->\n"
-                                                                                "<Group><Server>deep</Server></Group><Other/>\n"
-                                                                                "  <Server>\n    alpha\n  </Server>\n</Selmarin>\n")
-                                                                  << QStringList{"Host", "alpha"} << "";
+        const QString tooMany
+            = Failed + " (the file holds more than 100000 elements or other nodes)";
+        QTest::newRow("order, duplicates, letter case")
+            << serversXml({"a", "Host", "a", "host"}) << QStringList{"Host", "a", "host"} << "";
+        QTest::newRow("declaration, blanks trimmed, other nodes")
+            << QByteArray("<?xml version=\"1.0\"?>\n<Selmarin><!-- x -->\n"
+                          "<Group><Server>deep</Server></Group><Other/>\n"
+                          "  <Server>\n    alpha\n  </Server>\n</Selmarin>\n")
+            << QStringList{"Host", "alpha"} << "";
         QTest::newRow("no file") << QByteArray("-") << kept << "%1 does not exist.";
-        QTest::newRow("not well-formed") << QByteArray("<Selmarin><Server>a</Selmarin>") << kept << Failed;
-        QTest::newRow("bytes invalid in UTF-8") << QByteArray("<Selmarin><Server>h\xe9</Server></Selmarin>") << kept << Failed;
-        QTest::newRow("wrong document element") << serversXml({"a"}).replace("Selmarin", "selmarin") << kept
-                                                << "Root Node in servers file must be <Selmarin>";
-        QTest::newRow("Server elements only nested") << QByteArray("<Selmarin><Group><Server>a</Server></Group></Selmarin>") << kept
-                                                     << "There must be at least one \"Servers\" node";
+        QTest::newRow("not well-formed")
+            << QByteArray("<Selmarin><Server>a</Selmarin>") << kept << Failed;
+        QTest::newRow("bytes invalid in UTF-8")
+            << QByteArray("<Selmarin><Server>h\xe9</Server></Selmarin>") << kept << Failed;
+        QTest::newRow("wrong document element")
+            << serversXml({"a"}).replace("Selmarin", "selmarin") << kept
+            << "Root Node in servers file must be <Selmarin>";
+        QTest::newRow("Server elements only nested")
+            << QByteArray("<Selmarin><Group><Server>a</Server></Group></Selmarin>") << kept
+            << "There must be at least one \"Servers\" node";
         QTest::newRow("billion laughs") << billionLaughs() << kept << Entities;
-        QTest::newRow("100000 nested elements") << "<Selmarin>" + QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000)
-                                                       + "</Selmarin>" << kept << Failed + " (elements are nested more than 256 deep)";
-        QTest::newRow("a million elements") << "<Selmarin>" + QByteArray("<a/>").repeated(1000000) + "</Selmarin>" << kept << tooMany;
-        QTest::newRow("50 MB") << "<Selmarin>" + QByteArray("<Server>host</Server>").repeated(50 * 1024 * 1024 / 21) + "</Selmarin>"
-                               << kept << Failed + " (the file is larger than 8 MB)";
+        QTest::newRow("100000 nested elements")
+            << "<Selmarin>" + QByteArray("<a>").repeated(100000)
+                   + QByteArray("</a>").repeated(100000) + "</Selmarin>"
+            << kept << Failed + " (elements are nested more than 256 deep)";
+        QTest::newRow("a million elements")
+            << "<Selmarin>" + QByteArray("<a/>").repeated(1000000) + "</Selmarin>" << kept
+            << tooMany;
+        QTest::newRow("50 MB")
+            << "<Selmarin>" + QByteArray("<Server>host</Server>").repeated(50 * 1024 * 1024 / 21)
+                   + "</Selmarin>"
+            << kept << Failed + " (the file is larger than 8 MB)";
     }
     void load()
     {
@@ -94,7 +110,9 @@ private slots:
         QCOMPARE(p.loadServers(), error.isEmpty());
         QVERIFY2(timer.elapsed() < 3000, "a file is refused quickly");
         QTEST(p.servers(), "after");
-        QCOMPARE(p.pane(), error.isEmpty() ? "" : "** Error 0x666:\t in mdlMain.LoadServers; " + error.replace("%1", path) + "\r\n");
+        QCOMPARE(p.pane(), error.isEmpty() ? ""
+                                           : "** Error 0x666:\t in mdlMain.LoadServers; "
+                                                 + error.replace("%1", path) + "\r\n");
     }
 
     // The file ("": none, "-": no folder) and the list written into it: a
@@ -111,29 +129,53 @@ private slots:
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QStringList>("written");
         QTest::addColumn<QString>("lines");
-        const QByteArray mine = "<Selmarin><!-- mine --><Other>x</Other><Server>a</Server><Server>B</Server></Selmarin>";
-        const QStringList list{"b", "a", "c", "b"}, fresh{Comment, "Server=b", "Server=a", "Server=c", "Server=b"};
-        const QString error = "** Error 0x666:\t in mdlMain.SaveServers; ", saved = "-- Info:\tServers list saved as %1";
-        QTest::newRow("new file") << QByteArray() << false << QStringList{"a", "A", "a&b<c>\"d'", QStringLiteral("h\u00e9\u4e2d")}
-                                  << QStringList{Comment, "Server=a", "Server=A", "Server=a&b<c>\"d'", QStringLiteral("Server=h\u00e9\u4e2d")} << saved;
-        QTest::newRow("merge") << mine << false << list << QStringList{"# mine ", "Other=x", "Server=a", "Server=B", "Server=b", "Server=c"} << saved;
-        QTest::newRow("merge, Latin-1") << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><!-- \xe9quipe --><Selmarin><Server>caf\xe9</Server></Selmarin>")
-                                        << false << QStringList{QStringLiteral("caf\u00e9"), "new"}
-                                        << QStringList{QStringLiteral("Server=caf\u00e9"), "Server=new"} << saved;
-        QStringList largest, largestWritten{Comment}; // as many entries as the list holds, each as long as a name may be
+        const QByteArray mine
+            = "<Selmarin><!-- mine "
+              "--><Other>x</Other><Server>a</Server><Server>B</Server></Selmarin>";
+        const QStringList list{"b", "a", "c", "b"},
+            fresh{Comment, "Server=b", "Server=a", "Server=c", "Server=b"};
+        const QString error = "** Error 0x666:\t in mdlMain.SaveServers; ",
+                      saved = "-- Info:\tServers list saved as %1";
+        QTest::newRow("new file") << QByteArray() << false
+                                  << QStringList{"a", "A", "a&b<c>\"d'",
+                                                 QStringLiteral("h\u00e9\u4e2d")}
+                                  << QStringList{Comment, "Server=a", "Server=A",
+                                                 "Server=a&b<c>\"d'",
+                                                 QStringLiteral("Server=h\u00e9\u4e2d")}
+                                  << saved;
+        QTest::newRow("merge") << mine << false << list
+                               << QStringList{"# mine ",  "Other=x",  "Server=a",
+                                              "Server=B", "Server=b", "Server=c"}
+                               << saved;
+        QTest::newRow("merge, Latin-1")
+            << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><!-- \xe9quipe "
+                          "--><Selmarin><Server>caf\xe9</Server></Selmarin>")
+            << false << QStringList{QStringLiteral("caf\u00e9"), "new"}
+            << QStringList{QStringLiteral("Server=caf\u00e9"), "Server=new"} << saved;
+        QStringList largest,
+            largestWritten{
+                Comment}; // as many entries as the list holds, each as long as a name may be
         for (int n = 0; n < 32766; ++n)
-            largestWritten << "Server=" + largest.emplaceBack(QString::number(100000 + n) + '.' + QString(121, u'x'));
-        QTest::newRow("largest list") << QByteArray() << false << largest << largestWritten << saved;
+            largestWritten << "Server="
+                                  + largest.emplaceBack(QString::number(100000 + n) + '.'
+                                                        + QString(121, u'x'));
+        QTest::newRow("largest list")
+            << QByteArray() << false << largest << largestWritten << saved;
         QTest::newRow("overwrite") << mine << true << list << fresh << saved;
-        QTest::newRow("overwrite a file that does not load") << QByteArray("<Selmarin>") << true << list << fresh << saved;
-        QTest::newRow("merge into a file that does not load") << QByteArray("<Selmarin>") << false << list << fresh
-                                                              << "-- Info:\tThe file that did not load was kept as %1.bak\r\n" + saved;
-        QTest::newRow("merge into a foreign file") << serversXml({"a"}).replace("Selmarin", "Servers") << false << list
-                                                   << QStringList{"Server=a"} << error + "Root Node in servers file must be <Selmarin>";
-        QTest::newRow("no folder") << QByteArray("-") << false << list << QStringList{"<not loadable>"}
-                                   << "** Error 0x4C:\t in mdlMain.SaveServers; Path not found";
-        QTest::newRow("control character") << QByteArray() << false << QStringList{"bad\x01"} << QStringList{"<not loadable>"}
-                                           << error + "The server list cannot be written as a file that loads again";
+        QTest::newRow("overwrite a file that does not load")
+            << QByteArray("<Selmarin>") << true << list << fresh << saved;
+        QTest::newRow("merge into a file that does not load")
+            << QByteArray("<Selmarin>") << false << list << fresh
+            << "-- Info:\tThe file that did not load was kept as %1.bak\r\n" + saved;
+        QTest::newRow("merge into a foreign file")
+            << serversXml({"a"}).replace("Selmarin", "Servers") << false << list
+            << QStringList{"Server=a"} << error + "Root Node in servers file must be <Selmarin>";
+        QTest::newRow("no folder")
+            << QByteArray("-") << false << list << QStringList{"<not loadable>"}
+            << "** Error 0x4C:\t in mdlMain.SaveServers; Path not found";
+        QTest::newRow("control character")
+            << QByteArray() << false << QStringList{"bad\x01"} << QStringList{"<not loadable>"}
+            << error + "The server list cannot be written as a file that loads again";
     }
     void save()
     {
@@ -143,13 +185,15 @@ private slots:
         const bool saves = lines.startsWith("-- Info");
         Program p({.makeFolder = file != "-", .headless = true});
         const QString path = p.folder() + "Servers.xml";
-        QVERIFY(file.isEmpty() || file == "-" || (writeFile(path, file) && writeFile(path + ".bak", "older")));
+        QVERIFY(file.isEmpty() || file == "-"
+                || (writeFile(path, file) && writeFile(path + ".bak", "older")));
         QFETCH(QStringList, entries);
         p.setServers(entries);
         QCOMPARE(p.saveServers(overwrite), saves);
         QTEST(fileChildren(path), "written");
         if (file.size() > 1)
-            QCOMPARE(readFile(path + ".bak"), saves && (overwrite || lines.contains(".bak")) ? file : "older");
+            QCOMPARE(readFile(path + ".bak"),
+                     saves && (overwrite || lines.contains(".bak")) ? file : "older");
         QCOMPARE(p.pane(), lines.replace("%1", path) + "\r\n");
         // What was written loads again to the same entries, and saving it
         // once more changes nothing.
@@ -204,14 +248,26 @@ private slots:
         QTest::addColumn<QStringList>("written");
         QTest::addColumn<QString>("box");
         const QString saved = "Server list file was saved successfully";
-        QTest::newRow("merge, no file") << "" << "M" << QStringList{"b", "A", "b"} << QStringList{Comment, "Server=b", "Server=A", "Server=b"} << saved;
-        QTest::newRow("merge into the file") << "a,f" << " m " << QStringList{"a", "f", "b", "A"}
-                                             << QStringList{"Server=a", "Server=f", "Server=b", "Server=A"} << saved;
-        QTest::newRow("overwrite") << "a,f" << "o" << QStringList{"a", "f", "b", "A", "b"}
-                                   << QStringList{Comment, "Server=a", "Server=f", "Server=b", "Server=A", "Server=b"} << saved;
-        QTest::newRow("other answer") << "a,f" << "merge" << QStringList{"a", "f"} << QStringList{"Server=a", "Server=f"} << "";
-        QTest::newRow("no folder") << "-" << "O" << QStringList{"b", "A", "b"} << QStringList{"<not loadable>"}
-                                   << "There was a problem saving the server list file..";
+        QTest::newRow("merge, no file")
+            << ""
+            << "M" << QStringList{"b", "A", "b"}
+            << QStringList{Comment, "Server=b", "Server=A", "Server=b"} << saved;
+        QTest::newRow("merge into the file")
+            << "a,f"
+            << " m " << QStringList{"a", "f", "b", "A"}
+            << QStringList{"Server=a", "Server=f", "Server=b", "Server=A"} << saved;
+        QTest::newRow("overwrite")
+            << "a,f"
+            << "o" << QStringList{"a", "f", "b", "A", "b"}
+            << QStringList{Comment, "Server=a", "Server=f", "Server=b", "Server=A", "Server=b"}
+            << saved;
+        QTest::newRow("other answer")
+            << "a,f"
+            << "merge" << QStringList{"a", "f"} << QStringList{"Server=a", "Server=f"} << "";
+        QTest::newRow("no folder")
+            << "-"
+            << "O" << QStringList{"b", "A", "b"} << QStringList{"<not loadable>"}
+            << "There was a problem saving the server list file..";
     }
     void editorSave()
     {

@@ -29,7 +29,8 @@ struct Connection : QObject
         connect(&s, &Winsock::CloseEvent, this, [this] { handle("Close"); });
         connect(&s, &Winsock::Error, this, [this] { handle("Error"); });
         server.listen(QHostAddress::LocalHost);
-        connect(&server, &QTcpServer::newConnection, this, [this] { peer = server.nextPendingConnection(); });
+        connect(&server, &QTcpServer::newConnection, this,
+                [this] { peer = server.nextPendingConnection(); });
     }
     void open(quint16 port)
     {
@@ -63,10 +64,12 @@ struct Connection : QObject
 // for the UDP socket on 127.0.0.1:port (its receive queue in /proc/net/udp).
 bool systemQueueEmpty(quint16 port)
 {
-    const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    const QByteArray local
+        = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
     for (QDeadlineTimer deadline(Wait); !deadline.hasExpired();) {
         QFile table("/proc/net/udp");
-        for (const QByteArray &line : table.open(QIODevice::ReadOnly) ? table.readAll().split('\n') : QByteArrayList()) {
+        for (const QByteArray &line :
+             table.open(QIODevice::ReadOnly) ? table.readAll().split('\n') : QByteArrayList()) {
             const QByteArrayList columns = line.simplified().split(' ');
             if (columns.value(1) == local && columns.value(4).endsWith(":00000000"))
                 return true;
@@ -109,17 +112,25 @@ private slots:
         QTest::addColumn<QByteArrayList>("writes");
         QTest::addColumn<QString>("text");
         QTest::newRow("tab and line ends") << QByteArrayList{"a\tb\r\nc\n"} << "a\tb\r\nc\n";
-        QTest::newRow("control characters") << QByteArrayList{QByteArray("a\0b\x07\x1B[0m\x7F", 9)} << "a\\x00b\\x07\\x1B[0m\\x7F";
+        QTest::newRow("control characters")
+            << QByteArrayList{QByteArray("a\0b\x07\x1B[0m\x7F", 9)} << "a\\x00b\\x07\\x1B[0m\\x7F";
         QTest::newRow("backslash stays") << QByteArrayList{"C:\\temp\\x41"} << "C:\\temp\\x41";
-        QTest::newRow("UTF-8") << QByteArrayList{"\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"} << QStringLiteral("\u00fc\u20ac\U0001F600");
+        QTest::newRow("UTF-8") << QByteArrayList{"\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"}
+                               << QStringLiteral("\u00fc\u20ac\U0001F600");
         QTest::newRow("C1 control as its bytes") << QByteArrayList{"\xC2\x85"} << "\\xC2\\x85";
-        QTest::newRow("not UTF-8") << QByteArrayList{"caf\xE9 \x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2("}
-                                   << "caf\\xE9 \\x80 \\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80 \\xE2(";
-        QTest::newRow("character split over two reads") << QByteArrayList{"a\xE2", "\x82\xAC"} << QStringLiteral("a\u20ac");
+        QTest::newRow("not UTF-8")
+            << QByteArrayList{"caf\xE9 \x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2("}
+            << "caf\\xE9 \\x80 \\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80 \\xE2(";
+        QTest::newRow("character split over two reads")
+            << QByteArrayList{"a\xE2", "\x82\xAC"} << QStringLiteral("a\u20ac");
         QTest::newRow("tail never completed") << QByteArrayList{"x\xE2\x82"} << "x\\xE2\\x82";
         QTest::newRow("tail at the close") << QByteArrayList{"y\xF0\x9F", ""} << "y\\xF0\\x9F";
-        QTest::newRow("long runs") << QByteArrayList{"aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\x01" "ccccccccccccccccc\x7F" "ddddddddddddddddd\xC3\xBC!"}
-                                   << QStringLiteral("aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\\x01ccccccccccccccccc\\x7Fddddddddddddddddd\u00FC!");
+        QTest::newRow("long runs")
+            << QByteArrayList{"aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\x01"
+                              "ccccccccccccccccc\x7F"
+                              "ddddddddddddddddd\xC3\xBC!"}
+            << QStringLiteral("aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\\x01ccccccccccccccccc\\x7Fddd"
+                              "dddddddddddddd\u00FC!");
     }
     void receivedBytesBecomeText()
     {
@@ -159,7 +170,8 @@ private slots:
         connect(&s, &Winsock::DatagramsDropped, this, [&](qint32 count) { dropped += count; });
         QUdpSocket sender;
         for (int n = 0; n < Count; ++n) {
-            sender.writeDatagram(QByteArray::number(n), QHostAddress::LocalHost, quint16(s.LocalPort()));
+            sender.writeDatagram(QByteArray::number(n), QHostAddress::LocalHost,
+                                 quint16(s.LocalPort()));
             if (n % 100 == 99) // no more than a few hundred fit into the system's buffer
                 QVERIFY(systemQueueEmpty(quint16(s.LocalPort())));
         }

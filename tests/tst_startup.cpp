@@ -37,13 +37,19 @@ private slots:
         QTest::addColumn<QString>("log");
         QTest::addColumn<QStringList>("locals");
         QTest::addColumn<QStringList>("remotes");
-        const QString one = "192.0.2.10|255.255.255.0", first = "Selmarin, running on PC17; started 12/4/2026 5:15:09 AM\r\n";
-        const QString missing = "** Error 0x666:\t in mdlMain.LoadServers; %1Servers.xml does not exist.\r\n";
-        const QString noConnection = "I can't find an active network connection; check your connections and restart me.";
-        const QString noAddress = "** Error 0x29A in frmMain.Form_Load; Failed to get the local IP list\r\n";
-        const QString noList = "** Error 0x29A:\t in mdlMain.Main; Couldn't read the local IP list..\r\nraising the local ip error";
+        const QString one = "192.0.2.10|255.255.255.0",
+                      first = "Selmarin, running on PC17; started 12/4/2026 5:15:09 AM\r\n";
+        const QString missing
+            = "** Error 0x666:\t in mdlMain.LoadServers; %1Servers.xml does not exist.\r\n";
+        const QString noConnection
+            = "I can't find an active network connection; check your connections and restart me.";
+        const QString noAddress
+            = "** Error 0x29A in frmMain.Form_Load; Failed to get the local IP list\r\n";
+        const QString noList = "** Error 0x29A:\t in mdlMain.Main; Couldn't read the local IP "
+                               "list..\r\nraising the local ip error";
         const QString denied = "** Error 0x80041003:\t in mdlMain.GetLocIPs; Access denied\r\n@"
-                               "** Error 0x80041003:\t in mdlMain.CheckConnected; Access denied\r\ngetting IP-enabled NICs";
+                               "** Error 0x80041003:\t in mdlMain.CheckConnected; Access "
+                               "denied\r\ngetting IP-enabled NICs";
         // The IPv6 addresses after every IPv4 one.
         QTest::newRow("full start")
             << "192.0.2.10,2001:db8::7|255.255.255.0;198.51.100.7,fe80::1%eth1|255.255.0.0" << true
@@ -53,18 +59,27 @@ private slots:
         QTest::newRow("IPv6 only")
             << "fd00::1|" << true << QByteArray() << "" << missing << first + '@' + missing
             << QStringList{"fd00::1"} << QStringList();
-        QTest::newRow("saved servers offered") << one << true << QByteArray("<Selmarin><Server>alpha</Server><Server>10.1.2.3</Server></Selmarin>")
-                                               << "" << "" << first << QStringList{"192.0.2.10"} << QStringList{"alpha", "10.1.2.3"};
-        QTest::newRow("no program folder") << one << false << QByteArray() << ""
-                                           << "** Error 0x4C:\t in mdlMain.LogOpen; Path not found\r\n"
-                                              "** Error 0x29A:\t in mdlMain.Main; Couldn't open the log file\r\nraising the file open error"
-                                           << "" << QStringList{"192.0.2.10"} << QStringList();
-        QTest::newRow("no adapter") << "" << true << QByteArray() << noConnection << "" << first << QStringList() << QStringList();
-        QTest::newRow("only empty masks") << "192.0.2.10|_" << true << QByteArray() << noConnection << "" << first << QStringList() << QStringList();
-        QTest::newRow("adapters cannot be asked") << "fail" << true << QByteArray() << noAddress << QString(denied).remove('@')
-                                                  << first + '@' + denied << QStringList() << QStringList();
-        QTest::newRow("no local address") << "|255.255.255.0" << true << QByteArray() << noAddress << missing + noList
-                                          << first + '@' + missing + '@' + noList << QStringList() << QStringList();
+        QTest::newRow("saved servers offered")
+            << one << true
+            << QByteArray("<Selmarin><Server>alpha</Server><Server>10.1.2.3</Server></Selmarin>")
+            << ""
+            << "" << first << QStringList{"192.0.2.10"} << QStringList{"alpha", "10.1.2.3"};
+        QTest::newRow("no program folder")
+            << one << false << QByteArray() << ""
+            << "** Error 0x4C:\t in mdlMain.LogOpen; Path not found\r\n"
+               "** Error 0x29A:\t in mdlMain.Main; Couldn't open the log file\r\nraising the file "
+               "open error"
+            << "" << QStringList{"192.0.2.10"} << QStringList();
+        QTest::newRow("no adapter") << "" << true << QByteArray() << noConnection << "" << first
+                                    << QStringList() << QStringList();
+        QTest::newRow("only empty masks") << "192.0.2.10|_" << true << QByteArray() << noConnection
+                                          << "" << first << QStringList() << QStringList();
+        QTest::newRow("adapters cannot be asked")
+            << "fail" << true << QByteArray() << noAddress << QString(denied).remove('@')
+            << first + '@' + denied << QStringList() << QStringList();
+        QTest::newRow("no local address")
+            << "|255.255.255.0" << true << QByteArray() << noAddress << missing + noList
+            << first + '@' + missing + '@' + noList << QStringList() << QStringList();
     }
     void startOrStop()
     {
@@ -95,12 +110,23 @@ private slots:
         QTest::addColumn<Setup>("setup");
         QTest::addColumn<QString>("log");  // below the program's folder
         QTest::addColumn<QString>("self"); // refused as the machine itself
-        QTest::newRow("as set") << Setup{.computerName = "HOST9", .dnsDomain = "CORP.EXAMPLE.COM", .hostName = "other", .localDomain = "x.example"}
-                                << "/Selmarin/HOST9_12-4-2026.log" << "host9.corp.example.com";
-        QTest::newRow("from the host") << Setup{.computerName = "", .hostName = "builder.lab.example.org", .localDomain = "lab.example.org"}
-                                       << "/Selmarin/BUILDER_12-4-2026.log" << "builder.lab.example.org";
-        QTest::newRow("trailing dot, data folder") << Setup{.dataHome = true, .computerName = "", .hostName = "pc", .localDomain = "corp.example."}
-                                                   << "/data/Selmarin/PC_12-4-2026.log" << "pc.corp.example";
+        QTest::newRow("as set") << Setup{.computerName = "HOST9",
+                                         .dnsDomain = "CORP.EXAMPLE.COM",
+                                         .hostName = "other",
+                                         .localDomain = "x.example"}
+                                << "/Selmarin/HOST9_12-4-2026.log"
+                                << "host9.corp.example.com";
+        QTest::newRow("from the host") << Setup{.computerName = "",
+                                                .hostName = "builder.lab.example.org",
+                                                .localDomain = "lab.example.org"}
+                                       << "/Selmarin/BUILDER_12-4-2026.log"
+                                       << "builder.lab.example.org";
+        QTest::newRow("trailing dot, data folder") << Setup{.dataHome = true,
+                                                            .computerName = "",
+                                                            .hostName = "pc",
+                                                            .localDomain = "corp.example."}
+                                                   << "/data/Selmarin/PC_12-4-2026.log"
+                                                   << "pc.corp.example";
     }
     void machineNames()
     {
@@ -112,7 +138,8 @@ private slots:
         Program p(setup);
         QVERIFY(p.start());
         QVERIFY2(p.logPath().endsWith(log), qPrintable(p.logPath()));
-        QVERIFY(p.log().startsWith("Selmarin, running on " + log.section(u'/', -1).section(u'_', 0, 0) + "; started "));
+        QVERIFY(p.log().startsWith("Selmarin, running on "
+                                   + log.section(u'/', -1).section(u'_', 0, 0) + "; started "));
         QString reason;
         QVERIFY(!p.checkAddress(self, &reason));
         QCOMPARE(reason, QStringLiteral("Cannot connect to yourself"));
@@ -125,14 +152,18 @@ private slots:
     void realProgram()
     {
         const auto addresses = QNetworkInterface::allAddresses();
-        if (std::none_of(addresses.begin(), addresses.end(), [](const QHostAddress &a) { return a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback(); }))
+        if (std::none_of(addresses.begin(), addresses.end(), [](const QHostAddress &a) {
+                return a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback();
+            }))
             QSKIP("no network adapter: the program would show its message box and wait");
         QTemporaryDir dir;
         QVERIFY(QDir().mkpath(dir.path() + "/Selmarin"));
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const auto &[name, value] : {std::pair{"PROGRAMFILES", dir.path()}, {"COMPUTERNAME", "PC17"},
-                                          {"QT_QPA_PLATFORM", "minimal:enable_fonts"}, {"QT_DEBUG_BACKINGSTORE", "1"}})
+        for (const auto &[name, value] : {std::pair{"PROGRAMFILES", dir.path()},
+                                          {"COMPUTERNAME", "PC17"},
+                                          {"QT_QPA_PLATFORM", "minimal:enable_fonts"},
+                                          {"QT_DEBUG_BACKINGSTORE", "1"}})
             env.insert(name, value);
         program.setProcessEnvironment(env);
         program.setWorkingDirectory(dir.path());
@@ -141,7 +172,8 @@ private slots:
         const QStringList logs = QDir(dir.path() + "/Selmarin").entryList({"PC17_*.log"});
         QCOMPARE(logs.size(), 1);
         const QString log = QString::fromUtf8(readFile(dir.path() + "/Selmarin/" + logs[0]));
-        QVERIFY2(log.startsWith("Selmarin, running on PC17; started ") && log.contains("\t** Error 0x666:\t in mdlMain.LoadServers; "),
+        QVERIFY2(log.startsWith("Selmarin, running on PC17; started ")
+                     && log.contains("\t** Error 0x666:\t in mdlMain.LoadServers; "),
                  qPrintable(log));
         QCOMPARE(program.state(), QProcess::Running);
         // SIGTERM (a session's end) closes the window as the user would.
@@ -150,7 +182,8 @@ private slots:
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
         QVERIFY(QRegularExpression("\r\nSelmarin, running on PC17; ended [^\r\n]+\r\n\r\n$")
-                    .match(QString::fromUtf8(readFile(dir.path() + "/Selmarin/" + logs[0]))).hasMatch());
+                    .match(QString::fromUtf8(readFile(dir.path() + "/Selmarin/" + logs[0])))
+                    .hasMatch());
     }
 };
 

@@ -35,7 +35,8 @@ QString heard(QWidget *widget)
 {
     if (!qobject_cast<QComboBox *>(widget))
         return accessible(widget);
-    const auto labels = QAccessible::queryAccessibleInterface(widget)->relations(QAccessible::Label);
+    const auto labels
+        = QAccessible::queryAccessibleInterface(widget)->relations(QAccessible::Label);
     return labels.isEmpty() ? QString() : labels.first().first->text(QAccessible::Name);
 }
 
@@ -43,10 +44,14 @@ QString heard(QWidget *widget)
 double contrast(QColor a, QColor b)
 {
     const auto luminance = [](QColor c) {
-        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF())
+               + 0.0722 * channel(c.blueF());
     };
-    return (std::max(luminance(a), luminance(b)) + 0.05) / (std::min(luminance(a), luminance(b)) + 0.05);
+    return (std::max(luminance(a), luminance(b)) + 0.05)
+           / (std::min(luminance(a), luminance(b)) + 0.05);
 }
 
 } // namespace
@@ -67,7 +72,8 @@ private slots:
     void initTestCase()
     {
         QApplication::setStyle(QStyleFactory::create("Fusion"));
-        QApplication::setPalette(QPalette(QColor(53, 53, 53), QColor(53, 53, 53))); // dark, text and panes worked out
+        QApplication::setPalette(
+            QPalette(QColor(53, 53, 53), QColor(53, 53, 53))); // dark, text and panes worked out
     }
     void init()
     {
@@ -85,10 +91,14 @@ private slots:
         QTest::addColumn<bool>("udp");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("title");
-        QTest::newRow("TCP client") << false << false << "&Connect" << "Selmarin in Client Mode";
-        QTest::newRow("UDP client") << false << true << "&Bind" << "Selmarin in Client Mode";
-        QTest::newRow("TCP server") << true << false << "L&isten" << "Selmarin in Server Mode";
-        QTest::newRow("UDP server") << true << true << "&Bind" << "Selmarin in Server Mode";
+        QTest::newRow("TCP client") << false << false << "&Connect"
+                                    << "Selmarin in Client Mode";
+        QTest::newRow("UDP client") << false << true << "&Bind"
+                                    << "Selmarin in Client Mode";
+        QTest::newRow("TCP server") << true << false << "L&isten"
+                                    << "Selmarin in Server Mode";
+        QTest::newRow("UDP server") << true << true << "&Bind"
+                                    << "Selmarin in Server Mode";
     }
     void idleLayout()
     {
@@ -136,10 +146,13 @@ private slots:
                 QVERIFY2(!heard(w).trimmed().isEmpty(), qPrintable(w->objectName()));
             }
         }
-        QCOMPARE(order, (QStringList{"optMode_0", "optMode_1", "optProtocol_0", "optProtocol_1", "cmdConnect", "cmdRemotes", "cboLocAddress",
-                                     "txtLocPort", "cboRemAddress", "txtRemPort", "txtMsgs", "cmdSend", "txtSend", "cmdAutoPing"}));
+        QCOMPARE(order, (QStringList{"optMode_0", "optMode_1", "optProtocol_0", "optProtocol_1",
+                                     "cmdConnect", "cmdRemotes", "cboLocAddress", "txtLocPort",
+                                     "cboRemAddress", "txtRemPort", "txtMsgs", "cmdSend", "txtSend",
+                                     "cmdAutoPing"}));
         for (const QString &name : order.mid(6, 4))
-            QVERIFY2(heard(p->control(name)).startsWith(name.contains("Loc") ? "Local" : "Remote"), qPrintable(name));
+            QVERIFY2(heard(p->control(name)).startsWith(name.contains("Loc") ? "Local" : "Remote"),
+                     qPrintable(name));
     }
 
     // Each light as the window shows it (closed, listening, open): the lit
@@ -151,9 +164,15 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("lamp");
         QTest::addColumn<QColor>("colour");
-        QTest::newRow("bad") << "" << "Status: error" << "shpError" << QColor(255, 0, 0);
-        QTest::newRow("pending") << "server tcp" << "Status: in progress" << "shpProg" << QColor(255, 255, 0);
-        QTest::newRow("ok") << "server udp" << "Status: connected" << "shpOk" << QColor(0, 255, 0);
+        QTest::newRow("bad") << ""
+                             << "Status: error"
+                             << "shpError" << QColor(255, 0, 0);
+        QTest::newRow("pending") << "server tcp"
+                                 << "Status: in progress"
+                                 << "shpProg" << QColor(255, 255, 0);
+        QTest::newRow("ok") << "server udp"
+                            << "Status: connected"
+                            << "shpOk" << QColor(0, 255, 0);
     }
     void darkPalette()
     {
@@ -173,23 +192,29 @@ private slots:
             QCOMPARE(accessible(light, QAccessible::Description), name == lamp ? status : "Off");
             const QColor shown = pixel(image, light, centre);
             if (name == lamp)
-                QVERIFY2(std::abs(shown.hue() - colour.hue()) < 8 && shown.value() > 200, qPrintable(shown.name()));
+                QVERIFY2(std::abs(shown.hue() - colour.hue()) < 8 && shown.value() > 200,
+                         qPrintable(shown.name()));
             double best = 0;
             for (int x = 0; x <= centre.x(); ++x)
-                best = std::max(best, contrast(pixel(image, light, {x, centre.y()}), pixel(image, light, {0, 0})));
+                best = std::max(best, contrast(pixel(image, light, {x, centre.y()}),
+                                               pixel(image, light, {0, 0})));
             QVERIFY2(best >= 3.0, qPrintable(name));
         }
         for (const char *name : {"txtMsgs", "txtSend"}) {
             QWidget *view = p->control<QPlainTextEdit>(name)->viewport();
             const QColor background = pixel(image, view, {view->width() - 4, view->height() - 4});
-            QVERIFY2(!view->isEnabled() || contrast(background, view->palette().color(QPalette::Text)) >= 4.5, name);
+            QVERIFY2(!view->isEnabled()
+                         || contrast(background, view->palette().color(QPalette::Text)) >= 4.5,
+                     name);
         }
         for (QAbstractButton *button : p->window()->findChildren<QAbstractButton *>())
-            QVERIFY2(!button->isVisible() || button->width() >= button->minimumSizeHint().width(), qPrintable(button->text()));
+            QVERIFY2(!button->isVisible() || button->width() >= button->minimumSizeHint().width(),
+                     qPrintable(button->text()));
         if (const QString dir = qEnvironmentVariable("SELMARIN_SCREENSHOT_DIR"); !dir.isEmpty()) {
             const int percent = qRound(image.devicePixelRatio() * 100);
             QVERIFY(image.save(QStringLiteral("%1/main-dark-%2%3.png")
-                                   .arg(dir, QTest::currentDataTag(), percent == 100 ? "" : "-" + QString::number(percent))));
+                                   .arg(dir, QTest::currentDataTag(),
+                                        percent == 100 ? "" : "-" + QString::number(percent))));
         }
     }
 };

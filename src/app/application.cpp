@@ -1,7 +1,7 @@
 #include "application.h"
 
-#include "qtdialogs.h"
 #include "console/frmmain.h"
+#include "qtdialogs.h"
 #include "servers/serverstore.h"
 
 Seams Seams::headless()
@@ -26,8 +26,7 @@ Application::Application(Seams seams)
       m_log(*m_seams.env, *m_seams.clock),
       m_adapters(*m_seams.adapters, *m_seams.dialogs, m_reports),
       m_rules(*m_seams.env, m_adapters, m_reports)
-{
-}
+{}
 
 // The window goes first: it closes the socket and the log on its way out.
 Application::~Application()
@@ -40,9 +39,9 @@ FrmMain &Application::frmMain()
     if (!m_window) {
         // The load may itself write pane lines: they go into the window
         // just made, not back here.
-        m_window = std::make_unique<FrmMain>(ConsoleContext{
-            m_tables, m_log, m_adapters, m_rules, m_servers, ServersFilePath(*m_seams.env),
-            *m_seams.dialogs});
+        m_window = std::make_unique<FrmMain>(
+            ConsoleContext{m_tables, m_log, m_adapters, m_rules, m_servers,
+                           ServersFilePath(*m_seams.env), *m_seams.dialogs});
         m_window->Form_Load();
     }
     return *m_window;

@@ -7,11 +7,11 @@
 // first needed, the main window.  Nothing in the program looks anything up in
 // a global.
 
-#include "firstlinesink.h"
 #include "base/clock.h"
 #include "base/dialogs.h"
 #include "base/environment.h"
 #include "base/nametables.h"
+#include "firstlinesink.h"
 #include "netenv/adapters.h"
 #include "netenv/addressrules.h"
 #include "netenv/localadapters.h"

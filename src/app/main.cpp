@@ -3,12 +3,12 @@
 // Without arguments it opens its window.  With a command (see
 // cli/commandline.h) it runs without any window and without a display.
 #include "application.h"
-#include "selmarin_version.h"
-#include "unixsignals.h"
-#include "windowicon.h"
 #include "cli/commandline.h"
 #include "cli/headlessrun.h"
 #include "console/frmmain.h"
+#include "selmarin_version.h"
+#include "unixsignals.h"
+#include "windowicon.h"
 
 #include <QApplication>
 #include <QTextStream>

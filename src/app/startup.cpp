@@ -11,40 +11,42 @@ bool Application::Main()
 {
     QString step;
     bool shown = false;
-    TryRun([&] {
-        step = QStringLiteral("adding protocol defs to 'Protocol'");
-        for (const QString &name : ProtocolNames())
-            m_tables.Protocol.append(name);
+    TryRun(
+        [&] {
+            step = QStringLiteral("adding protocol defs to 'Protocol'");
+            for (const QString &name : ProtocolNames())
+                m_tables.Protocol.append(name);
 
-        step = QStringLiteral("adding Winsock 'State' defs to 'States'");
-        for (const QString &name : StateNames())
-            m_tables.States.append(name);
+            step = QStringLiteral("adding Winsock 'State' defs to 'States'");
+            for (const QString &name : StateNames())
+                m_tables.States.append(name);
 
-        step = QStringLiteral("checking to see if we can open the logfile");
-        if (!m_log.LogOpen(m_reports)) {
-            step = QStringLiteral("raising the file open error");
-            Raise(rt::ProgramError, QStringLiteral("Couldn't open the log file"));
-        }
+            step = QStringLiteral("checking to see if we can open the logfile");
+            if (!m_log.LogOpen(m_reports)) {
+                step = QStringLiteral("raising the file open error");
+                Raise(rt::ProgramError, QStringLiteral("Couldn't open the log file"));
+            }
 
-        step = QStringLiteral("checking to see if we are connected");
-        if (!m_adapters.CheckConnected())
-            return;
+            step = QStringLiteral("checking to see if we are connected");
+            if (!m_adapters.CheckConnected())
+                return;
 
-        step = QStringLiteral("trying to load the remoteservers list");
-        LoadServers(m_servers, ServersFilePath(*m_seams.env), m_reports);
+            step = QStringLiteral("trying to load the remoteservers list");
+            LoadServers(m_servers, ServersFilePath(*m_seams.env), m_reports);
 
-        step = QStringLiteral("checking the local IP list");
-        if (!m_adapters.GetLocIPs()) {
-            step = QStringLiteral("raising the local ip error");
-            Raise(rt::ProgramError, QStringLiteral("Couldn't read the local IP list.."));
-        }
+            step = QStringLiteral("checking the local IP list");
+            if (!m_adapters.GetLocIPs()) {
+                step = QStringLiteral("raising the local ip error");
+                Raise(rt::ProgramError, QStringLiteral("Couldn't read the local IP list.."));
+            }
 
-        step = QStringLiteral("showing frmMain");
-        frmMain().show();
-        shown = true;
-    }, [&](const RuntimeError &e) {
-        m_reports.AddToMsgsBox(ErrorSpeaker(e.number),
-                               QStringLiteral(" in mdlMain.Main; ") + e.description + CRLF + step);
-    });
+            step = QStringLiteral("showing frmMain");
+            frmMain().show();
+            shown = true;
+        },
+        [&](const RuntimeError &e) {
+            m_reports.AddToMsgsBox(ErrorSpeaker(e.number), QStringLiteral(" in mdlMain.Main; ")
+                                                               + e.description + CRLF + step);
+        });
     return shown;
 }

@@ -12,8 +12,8 @@
 // adds no line to the pane; it only feeds the figures that the window and
 // the command line show.
 
-#include "pingstats.h"
 #include "base/msgsink.h"
+#include "pingstats.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -76,9 +76,9 @@ private:
 
     ProbeLink &m_link;
     MsgSink &m_report;
-    bool m_on = false;        // AutoPingOn
-    bool m_answered = false;  // PingAnswered
-    QTimer m_timer;           // Timer2
+    bool m_on = false;       // AutoPingOn
+    bool m_answered = false; // PingAnswered
+    QTimer m_timer;          // Timer2
     PingStats m_stats;
     QElapsedTimer m_clock;
     bool m_hasRun = false;

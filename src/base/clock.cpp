@@ -19,10 +19,10 @@ QLocale timeLocale()
 } // namespace
 
 FormatClock::FormatClock(QString shortDateFormat, QString longTimeFormat)
-    : m_dateFormat(std::move(shortDateFormat)), m_timeFormat(std::move(longTimeFormat)),
+    : m_dateFormat(std::move(shortDateFormat)),
+      m_timeFormat(std::move(longTimeFormat)),
       m_timeCacheable(!m_timeFormat.contains(u'z'))
-{
-}
+{}
 
 QDateTime FormatClock::now() const
 {
@@ -43,7 +43,8 @@ QString FormatClock::longTime(const QTime &time) const
 {
     if (!m_timeCacheable)
         return QLocale::system().toString(time, m_timeFormat);
-    const QTime second = time.isValid() ? QTime(time.hour(), time.minute(), time.second()) : QTime();
+    const QTime second
+        = time.isValid() ? QTime(time.hour(), time.minute(), time.second()) : QTime();
     if (m_lastTimeText.isNull() || second != m_lastTime) {
         m_lastTime = second;
         m_lastTimeText = QLocale::system().toString(time, m_timeFormat);
@@ -85,5 +86,4 @@ QString ShortDateFormat(const QLocale &locale)
 
 SystemClock::SystemClock()
     : FormatClock(ShortDateFormat(timeLocale()), LongTimeFormat(QLocale::system()))
-{
-}
+{}

@@ -48,8 +48,8 @@ private:
     bool m_timeCacheable = false;
     mutable QTime m_lastTime;
     mutable QString m_lastTimeText;
-    mutable qint64 m_offsetSecond = -1;  // the second m_offset was asked for
-    mutable int m_offset = 0;            // seconds east of UTC
+    mutable qint64 m_offsetSecond = -1; // the second m_offset was asked for
+    mutable int m_offset = 0;           // seconds east of UTC
 };
 
 class SystemClock final : public FormatClock

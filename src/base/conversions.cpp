@@ -17,7 +17,7 @@ double roundHalfEven(double value)
     return std::nearbyint(value); // the default rounding mode is to nearest, ties to even
 }
 
-template <typename T>
+template<typename T>
 T toWhole(const QString &text, double low, double high)
 {
     const auto value = ParseNumber(text);

@@ -2,8 +2,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QStringList>
 
 #include <unistd.h>
@@ -64,8 +64,8 @@ QString DomainFromHosts(const QString &hostsText, const QString &shortName)
     const QStringList lines = hostsText.split(u'\n');
     for (const QString &rawLine : lines) {
         const QString line = rawLine.section(u'#', 0, 0);
-        const QStringList fields = line.split(QRegularExpression(QStringLiteral("\\s+")),
-                                              Qt::SkipEmptyParts);
+        const QStringList fields
+            = line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
         if (fields.size() < 2)
             continue;
         const QStringList names = fields.mid(1);
@@ -76,7 +76,8 @@ QString DomainFromHosts(const QString &hostsText, const QString &shortName)
         if (!mentionsHost)
             continue;
         for (const QString &name : names) {
-            if (name.contains(u'.') && name.section(u'.', 0, 0).compare(shortName, Qt::CaseInsensitive) == 0)
+            if (name.contains(u'.')
+                && name.section(u'.', 0, 0).compare(shortName, Qt::CaseInsensitive) == 0)
                 return name.section(u'.', 1);
         }
     }

@@ -36,8 +36,8 @@ inline constexpr int PermissionDenied = 70;
 inline constexpr int FileAccessError = 75;
 inline constexpr int PathNotFound = 76;
 inline constexpr int ObjectNotSet = 91;
-inline constexpr int ProgramError = 666;      // the program's own failures at start-up
-inline constexpr int ServerFileError = 1638;  // 0x666: failures of the server list file
+inline constexpr int ProgramError = 666;     // the program's own failures at start-up
+inline constexpr int ServerFileError = 1638; // 0x666: failures of the server list file
 } // namespace rt
 
 // The standard description of a run-time error number ("Overflow" for 6 ...);
@@ -62,7 +62,7 @@ void ReportError(MsgSink &sink, const QString &piece, const RuntimeError &error)
 // Runs body; a failure inside it ends it and goes to onFailure instead of the
 // caller.  Answers true when body ran to its end.  Standard library failures
 // are mapped onto run-time errors so nothing escapes.
-template <typename Body, typename OnFailure>
+template<typename Body, typename OnFailure>
 bool TryRun(Body &&body, OnFailure &&onFailure) noexcept
 {
     RuntimeError failure;
@@ -87,7 +87,7 @@ bool TryRun(Body &&body, OnFailure &&onFailure) noexcept
 }
 
 // The common form: a failure writes the common error line with piece.
-template <typename Body>
+template<typename Body>
 bool Guard(MsgSink &sink, const QString &piece, Body &&body) noexcept
 {
     return TryRun(std::forward<Body>(body),

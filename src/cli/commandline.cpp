@@ -99,7 +99,8 @@ Command ParseCommandLine(const QStringList &arguments)
         return !parser.isSet(option) || command.kind == kind;
     };
     if (!onlyFor(port, Command::Respond) || !onlyFor(local, Command::Respond))
-        return usageError(QStringLiteral("--port and --local are for respond; probe takes HOST PORT."));
+        return usageError(
+            QStringLiteral("--port and --local are for respond; probe takes HOST PORT."));
     if (!onlyFor(count, Command::Probe) || !onlyFor(localPort, Command::Probe))
         return usageError(QStringLiteral("--count and --local-port are for probe."));
 

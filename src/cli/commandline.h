@@ -17,12 +17,12 @@ struct Command
     enum Kind { Window, Respond, Probe, Help, Version, Usage };
     Kind kind = Window;
     bool tcp = true;
-    QString port;          // respond: the local port; probe: the remote port
-    QString local;         // respond: the local address ("::": every address of both families)
-    QString host;          // probe: the remote host
+    QString port;  // respond: the local port; probe: the remote port
+    QString local; // respond: the local address ("::": every address of both families)
+    QString host;  // probe: the remote host
     QString localPort = QStringLiteral("0");
-    int count = 0;         // probe: queries to send; 0 = until stopped
-    QString error;         // Usage: what is wrong, one line
+    int count = 0; // probe: queries to send; 0 = until stopped
+    QString error; // Usage: what is wrong, one line
 };
 
 // arguments as main() has them, the program's name first.

@@ -159,7 +159,8 @@ void HeadlessRun::onQuerySent()
 
 int HeadlessRun::probeStatus() const
 {
-    return m_session && m_session->probe().stats().answered() + m_session->probe().stats().late() > 0
+    return m_session
+                   && m_session->probe().stats().answered() + m_session->probe().stats().late() > 0
                ? 0
                : 1;
 }

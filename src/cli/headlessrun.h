@@ -17,9 +17,9 @@
 // one response; 1 when the probe had none; 2 for a refused address, a socket
 // that could not be opened or failed, or a log that could not be opened.
 
-#include "commandline.h"
 #include "base/msgsink.h"
 #include "base/nametables.h"
+#include "commandline.h"
 #include "netenv/addressrules.h"
 #include "netenv/localadapters.h"
 #include "runlog/runlog.h"
@@ -72,9 +72,9 @@ private:
     LocalAdapters m_adapters;
     AddressRules m_rules;
     std::unique_ptr<Session> m_session;
-    QTimer m_lastAnswer;   // the last query's interval, after --count queries
+    QTimer m_lastAnswer; // the last query's interval, after --count queries
     int m_sent = 0;
     bool m_probing = false;
-    bool m_failed = false;  // the socket failed or a line said so
+    bool m_failed = false; // the socket failed or a line said so
     bool m_ended = false;
 };

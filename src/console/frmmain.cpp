@@ -56,10 +56,11 @@ void FrmMain::applyFonts()
     fixed.setBold(false);
 
     setFont(sans);
-    for (QWidget *w : {static_cast<QWidget *>(ui->fraModes), static_cast<QWidget *>(ui->fraMode),
-                       static_cast<QWidget *>(ui->fraProtocol), static_cast<QWidget *>(ui->fraLocal),
-                       static_cast<QWidget *>(ui->fraRemote), static_cast<QWidget *>(ui->fraMsgs),
-                       static_cast<QWidget *>(ui->fraSend), static_cast<QWidget *>(ui->fraLights)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(ui->fraModes), static_cast<QWidget *>(ui->fraMode),
+          static_cast<QWidget *>(ui->fraProtocol), static_cast<QWidget *>(ui->fraLocal),
+          static_cast<QWidget *>(ui->fraRemote), static_cast<QWidget *>(ui->fraMsgs),
+          static_cast<QWidget *>(ui->fraSend), static_cast<QWidget *>(ui->fraLights)})
         w->setFont(sansBold);
     for (QWidget *w : {ui->cmdConnect, ui->cmdRemotes, ui->cmdSend, ui->cmdAutoPing})
         w->setFont(sansBold);
@@ -67,9 +68,10 @@ void FrmMain::applyFonts()
         w->setFont(sans);
     for (QWidget *w : {ui->fraLocAddress, ui->fraLocPort, ui->fraRemAddress, ui->fraRemPort})
         w->setFont(sans);
-    for (QWidget *w : {static_cast<QWidget *>(ui->txtMsgs), static_cast<QWidget *>(ui->txtSend),
-                       static_cast<QWidget *>(ui->txtLocPort), static_cast<QWidget *>(ui->txtRemPort),
-                       static_cast<QWidget *>(ui->cboLocAddress), static_cast<QWidget *>(ui->cboRemAddress)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(ui->txtMsgs), static_cast<QWidget *>(ui->txtSend),
+          static_cast<QWidget *>(ui->txtLocPort), static_cast<QWidget *>(ui->txtRemPort),
+          static_cast<QWidget *>(ui->cboLocAddress), static_cast<QWidget *>(ui->cboRemAddress)})
         w->setFont(fixed);
 }
 

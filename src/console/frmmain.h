@@ -106,7 +106,7 @@ private:
     ConsoleContext m_context;
     Ui::FrmMain *ui;
     Session m_session;
-    std::unique_ptr<FrmAddress> m_editor;   // made at its first opening
+    std::unique_ptr<FrmAddress> m_editor; // made at its first opening
     QPushButton *m_defaultButton = nullptr;
     PaneFeed *m_paneFeed = nullptr;
     int m_paneReportDepth = 0;

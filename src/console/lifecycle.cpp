@@ -2,10 +2,10 @@
 
 #include "frmmain.h"
 
-#include "placement.h"
 #include "base/dialogs.h"
 #include "base/failure.h"
 #include "netenv/localadapters.h"
+#include "placement.h"
 #include "runlog/runlog.h"
 #include "servers/frmaddress.h"
 #include "servers/serverlist.h"
@@ -15,31 +15,34 @@
 
 void FrmMain::Form_Load()
 {
-    TryRun([&] {
-        ui->optMode_0->setChecked(true);
-        optMode_Click(0);
-        ui->optProtocol_0->setChecked(true);
-        optProtocol_Click(0);
+    TryRun(
+        [&] {
+            ui->optMode_0->setChecked(true);
+            optMode_Click(0);
+            ui->optProtocol_0->setChecked(true);
+            optProtocol_Click(0);
 
-        ui->cmdAutoPing->setEnabled(false);
-        m_session.probe().stop();
+            ui->cmdAutoPing->setEnabled(false);
+            m_session.probe().stop();
 
-        if (!m_context.adapters.GetLocIPs())
-            Raise(rt::ProgramError, QStringLiteral("Failed to get the local IP list"));
-        ui->cboLocAddress->addItems(m_context.adapters.LocIPs());
-        ui->cboLocAddress->setEditText(m_session.socket().LocalIP());
+            if (!m_context.adapters.GetLocIPs())
+                Raise(rt::ProgramError, QStringLiteral("Failed to get the local IP list"));
+            ui->cboLocAddress->addItems(m_context.adapters.LocIPs());
+            ui->cboLocAddress->setEditText(m_session.socket().LocalIP());
 
-        ui->cboRemAddress->addItems(m_context.servers.items());
-        ui->cboRemAddress->setEditText(QString());
+            ui->cboRemAddress->addItems(m_context.servers.items());
+            ui->cboRemAddress->setEditText(QString());
 
-        m_session.startStateWatch();
-        ShowState();
-        PlaceWindow(*this, MainWindowSize);
-        show();
-    }, [&](const RuntimeError &e) {
-        m_context.dialogs.MsgBox(ErrorSpeaker(e.number) + QStringLiteral(" in frmMain.Form_Load; ")
-                                 + e.description + CRLF);
-    });
+            m_session.startStateWatch();
+            ShowState();
+            PlaceWindow(*this, MainWindowSize);
+            show();
+        },
+        [&](const RuntimeError &e) {
+            m_context.dialogs.MsgBox(ErrorSpeaker(e.number)
+                                     + QStringLiteral(" in frmMain.Form_Load; ") + e.description
+                                     + CRLF);
+        });
 }
 
 void FrmMain::endProgram(const QString &piece)

@@ -61,7 +61,8 @@ void FrmMain::AddToMsgsBox(const QString &speaker, const QString &sentence)
         RuntimeError failure;
         if (!m_context.log.LogWrite(line, &failure) && failure.number != 0)
             m_paneFeed->append(ErrorSpeaker(failure.number) + u':' + u'\t'
-                               + QStringLiteral(" in mdlMain.LogWrite; ") + failure.description + CRLF);
+                               + QStringLiteral(" in mdlMain.LogWrite; ") + failure.description
+                               + CRLF);
     });
     --m_paneReportDepth;
 }

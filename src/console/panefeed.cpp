@@ -50,8 +50,13 @@ qsizetype countLines(QStringView text)
 
 } // namespace
 
-PaneFeed::PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, qsizetype charLimit, QObject *parent)
-    : QObject(parent), m_pane(pane), m_lineLimit(lineLimit), m_columnLimit(columnLimit), m_charLimit(charLimit)
+PaneFeed::PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, qsizetype charLimit,
+                   QObject *parent)
+    : QObject(parent),
+      m_pane(pane),
+      m_lineLimit(lineLimit),
+      m_columnLimit(columnLimit),
+      m_charLimit(charLimit)
 {
     m_step.setSingleShot(true);
     connect(&m_step, &QTimer::timeout, this, &PaneFeed::step);
@@ -114,7 +119,7 @@ void PaneFeed::append(const QString &line)
     m_backlog.push_back(std::move(piece));
     trimBacklog();
     if (quiet)
-        step();   // shown now (as much as one step shows), what follows soon waits
+        step(); // shown now (as much as one step shows), what follows soon waits
     else if (!m_step.isActive() && !m_stepEnding)
         m_step.start(m_interval);
 }
@@ -123,7 +128,7 @@ void PaneFeed::append(const QString &line)
 // with them.
 void PaneFeed::trimBacklog()
 {
-    qsizetype lines = m_backlogLines - m_lineLimit;   // to drop, at least
+    qsizetype lines = m_backlogLines - m_lineLimit; // to drop, at least
     qsizetype chars = m_backlogChars - m_charLimit;
     if (lines <= 0 && chars <= 0)
         return;

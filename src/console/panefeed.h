@@ -53,9 +53,9 @@ public:
 
     PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, QObject *parent = nullptr)
         : PaneFeed(pane, lineLimit, columnLimit, CharLimit, parent)
-    {
-    }
-    PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, qsizetype charLimit, QObject *parent = nullptr);
+    {}
+    PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, qsizetype charLimit,
+             QObject *parent = nullptr);
 
     void append(const QString &text);
     void clear();
@@ -70,8 +70,8 @@ protected:
 private:
     struct Piece
     {
-        QString text;           // as it came
-        qsizetype lines = 0;    // its line ends, about
+        QString text;        // as it came
+        qsizetype lines = 0; // its line ends, about
     };
     QString displayForm(QStringView raw);
     QString take(qsizetype lines, qsizetype chars);
@@ -90,10 +90,10 @@ private:
     std::deque<Piece> m_backlog;
     qsizetype m_backlogLines = 0;
     qsizetype m_backlogChars = 0;
-    bool m_restart = false;     // the pane's lines are all older than the backlog's
-    qsizetype m_column = 0;     // the column where the next text starts
+    bool m_restart = false; // the pane's lines are all older than the backlog's
+    qsizetype m_column = 0; // the column where the next text starts
     QTimer m_step;
-    QElapsedTimer m_stepClock;  // started with the last step
-    bool m_stepEnding = false;  // the last step's repaint has not run yet
+    QElapsedTimer m_stepClock; // started with the last step
+    bool m_stepEnding = false; // the last step's repaint has not run yet
     int m_interval = StepIntervalMs;
 };

@@ -111,12 +111,8 @@ void PingPlot::describe()
     case Outcome::Answered:
         text += QStringLiteral(" Newest answered in %1.").arg(roundTrip(newest.rttUs));
         break;
-    case Outcome::Late:
-        text += QStringLiteral(" Newest answered late.");
-        break;
-    case Outcome::Lost:
-        text += QStringLiteral(" Newest lost.");
-        break;
+    case Outcome::Late: text += QStringLiteral(" Newest answered late."); break;
+    case Outcome::Lost: text += QStringLiteral(" Newest lost."); break;
     }
     // setAccessibleDescription tells a listening screen reader of the change.
     setAccessibleDescription(text);

@@ -3,8 +3,8 @@
 
 #include "frmmain.h"
 
-#include "placement.h"
 #include "base/failure.h"
+#include "placement.h"
 #include "servers/frmaddress.h"
 #include "servers/serverlist.h"
 #include "ui_frmmain.h"
@@ -14,8 +14,9 @@ void FrmMain::cmdRemotes_Click()
     Guard(*this, QStringLiteral(" in frmMain.cmdremotes_Click; "), [&] {
         // Made at its first opening and afterwards only hidden.
         if (!m_editor) {
-            m_editor = std::make_unique<FrmAddress>(m_context.servers, m_context.serversPath,
-                                                    m_context.rules, m_context.dialogs, *this, this);
+            m_editor
+                = std::make_unique<FrmAddress>(m_context.servers, m_context.serversPath,
+                                               m_context.rules, m_context.dialogs, *this, this);
             PlaceWindow(*m_editor, EditorWindowSize);
         }
         m_editor->exec();

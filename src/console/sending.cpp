@@ -3,8 +3,8 @@
 
 #include "frmmain.h"
 
-#include "pingplot.h"
 #include "base/failure.h"
+#include "pingplot.h"
 #include "ui_frmmain.h"
 
 void FrmMain::cmdSend_Click()

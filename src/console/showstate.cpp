@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr quint32 Red = 0x0000FF;    // 0x00BBGGRR
+constexpr quint32 Red = 0x0000FF; // 0x00BBGGRR
 constexpr quint32 Yellow = 0x00FFFF;
 constexpr quint32 Green = 0x00FF00;
 

@@ -65,7 +65,8 @@ AdapterSet SystemAdapterSource::query() const
         if (!(entry->ifa_flags & IFF_UP) || (entry->ifa_flags & IFF_LOOPBACK))
             continue;
         const QByteArray name = interfaceName(entry->ifa_name);
-        auto it = std::find_if(found.begin(), found.end(), [&](const Found &f) { return f.name == name; });
+        auto it = std::find_if(found.begin(), found.end(),
+                               [&](const Found &f) { return f.name == name; });
         if (it == found.end()) {
             found.append(Found{name, if_nametoindex(name.constData()), {}});
             it = found.end() - 1;

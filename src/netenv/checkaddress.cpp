@@ -114,8 +114,7 @@ QString AddressRules::characterMessage()
 
 AddressRules::AddressRules(const Environment &env, const LocalAdapters &adapters, MsgSink &report)
     : m_env(env), m_adapters(adapters), m_report(report)
-{
-}
+{}
 
 bool AddressRules::CheckAddress(const QString &address, QString &message) const
 {

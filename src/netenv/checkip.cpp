@@ -1,7 +1,7 @@
 #include "addressrules.h"
-#include "localadapters.h"
 #include "base/conversions.h"
 #include "base/failure.h"
+#include "localadapters.h"
 
 // The rules for dotted IPv4 addresses, judged against the adapter snapshot
 // taken at start-up.
@@ -32,8 +32,8 @@ QString firstOctetMessage()
 
 QString octetMessage()
 {
-    return lines({"Only numbers between:", "0", "..and..", "255..",
-                  "are valid in the 2nd - 4th octets"});
+    return lines(
+        {"Only numbers between:", "0", "..and..", "255..", "are valid in the 2nd - 4th octets"});
 }
 
 // An octet's value when it has one in 0 to 255.
@@ -101,7 +101,8 @@ bool AddressRules::CheckIP(const QString &ip, QString &message) const
             return;
         }
         if (first >= 224) {
-            reason = QStringLiteral("Multicast IP addresses (224.x.x.x - 239.x.x.x) are not supported");
+            reason = QStringLiteral(
+                "Multicast IP addresses (224.x.x.x - 239.x.x.x) are not supported");
             return;
         }
         if (first == 127) {
@@ -111,7 +112,8 @@ bool AddressRules::CheckIP(const QString &ip, QString &message) const
 
         for (const QString &octet : octets) {
             if (!octetInRange(octet)) {
-                reason = octet + QStringLiteral(" is not a valid octet value; ") + CRLF + octetMessage();
+                reason = octet + QStringLiteral(" is not a valid octet value; ") + CRLF
+                         + octetMessage();
                 return;
             }
         }

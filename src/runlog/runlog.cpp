@@ -97,7 +97,9 @@ bool RunLog::LogWrite(const QString &text, RuntimeError *failure)
     if (!isOpen())
         return false;
     return TryRun(
-        [&] { write(QStringLiteral("-- ") + m_clock.longTime(m_clock.now().time()) + u'\t' + text); },
+        [&] {
+            write(QStringLiteral("-- ") + m_clock.longTime(m_clock.now().time()) + u'\t' + text);
+        },
         [&](const RuntimeError &e) {
             if (failure)
                 *failure = e;

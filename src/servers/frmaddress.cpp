@@ -1,23 +1,24 @@
 #include "frmaddress.h"
 
-#include "serverlist.h"
-#include "serverstore.h"
-#include "walk16.h"
 #include "base/dialogs.h"
 #include "base/failure.h"
 #include "netenv/addressrules.h"
+#include "serverlist.h"
+#include "serverstore.h"
 #include "ui_frmaddress.h"
+#include "walk16.h"
 
 namespace {
 
 const QString AddPrompt = QStringLiteral("Enter the server name or IP address");
 const QString EditPrompt = QStringLiteral("Change the server name or IP address");
-const QString SavePrompt = QStringLiteral("Do you want to 'M'erge or 'O'verwite the existing file?");
+const QString SavePrompt
+    = QStringLiteral("Do you want to 'M'erge or 'O'verwite the existing file?");
 const QString SavedText = QStringLiteral("Server list file was saved successfully");
 const QString NotSavedText = QStringLiteral("There was a problem saving the server list file..");
 
 // The editor's handlers end quietly: a failure skips the rest and shows nothing.
-template <typename Body>
+template<typename Body>
 void quietly(Body &&body)
 {
     TryRun(std::forward<Body>(body), [](const RuntimeError &) {});
@@ -150,7 +151,8 @@ void FrmAddress::cmdSave_Click()
 {
     quietly([&] {
         ServerList &list = m_list;
-        const QString answer = m_dialogs.InputBox(SavePrompt, QStringLiteral("M")).trimmed().toUpper();
+        const QString answer
+            = m_dialogs.InputBox(SavePrompt, QStringLiteral("M")).trimmed().toUpper();
         SaveMode mode = SaveMode::Merge;
         if (answer == QLatin1String("M")) {
             // A file that is missing or does not load has already been

@@ -3,8 +3,8 @@
 #include "serverlist.h"
 #include "walk16.h"
 
-#include <QHash>
 #include <QDomProcessingInstruction>
+#include <QHash>
 #include <QIODevice>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
@@ -79,7 +79,8 @@ bool ServerFile::read(QIODevice &device)
     QByteArray data;
     QByteArray piece(64 * 1024, Qt::Uninitialized);
     while (data.size() <= MaxBytes) {
-        const qint64 got = device.read(piece.data(), std::min<qint64>(piece.size(), MaxBytes + 1 - data.size()));
+        const qint64 got
+            = device.read(piece.data(), std::min<qint64>(piece.size(), MaxBytes + 1 - data.size()));
         if (got < 0) {
             m_error = device.errorString();
             return false;
@@ -115,20 +116,18 @@ bool ServerFile::parse(const QByteArray &data)
             if (++depth > MaxDepth)
                 m_refusal = QStringLiteral("elements are nested more than %1 deep").arg(MaxDepth);
             break;
-        case QXmlStreamReader::EndElement:
-            --depth;
-            break;
-        default:
-            break;
+        case QXmlStreamReader::EndElement: --depth; break;
+        default: break;
         }
         // Every element, text, comment or instruction becomes a DOM node;
         // white space between elements does not.
-        const bool makesNode = token != QXmlStreamReader::EndElement && token != QXmlStreamReader::DTD
-                               && token != QXmlStreamReader::StartDocument
-                               && token != QXmlStreamReader::EndDocument
-                               && !(token == QXmlStreamReader::Characters && reader.isWhitespace());
+        const bool makesNode
+            = token != QXmlStreamReader::EndElement && token != QXmlStreamReader::DTD
+              && token != QXmlStreamReader::StartDocument && token != QXmlStreamReader::EndDocument
+              && !(token == QXmlStreamReader::Characters && reader.isWhitespace());
         if (makesNode && ++nodes > MaxNodes)
-            m_refusal = QStringLiteral("the file holds more than %1 elements or other nodes").arg(MaxNodes);
+            m_refusal = QStringLiteral("the file holds more than %1 elements or other nodes")
+                            .arg(MaxNodes);
     }
     if (!m_refusal.isEmpty())
         return false;

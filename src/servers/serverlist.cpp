@@ -21,9 +21,8 @@ void ServerList::Remove(qsizetype position)
 
 void ServerList::AppendMissing(const QStringList &texts, Qt::CaseSensitivity cs)
 {
-    const auto key = [cs](const QString &text) {
-        return cs == Qt::CaseSensitive ? text : text.toLower();
-    };
+    const auto key
+        = [cs](const QString &text) { return cs == Qt::CaseSensitive ? text : text.toLower(); };
     // Hash lookups stand in for the scan from position 1; WalkTo/WalkThrough
     // make them stop where the scan's counter would overflow.
     QHash<QString, qsizetype> firstAt;

@@ -1,9 +1,9 @@
 #include "serverstore.h"
 
-#include "serverfile.h"
-#include "serverlist.h"
 #include "base/environment.h"
 #include "base/failure.h"
+#include "serverfile.h"
+#include "serverlist.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,8 +65,8 @@ QString writeFile(const ServerFile &file, const QString &path, bool keepPrevious
     ServerFile check;
     const bool loads = check.parse(bytes);
     if (!loads || check.entries() != file.entries()) {
-        const QString reason =
-            loads ? QStringLiteral("its entries would read back differently") : check.refusal();
+        const QString reason
+            = loads ? QStringLiteral("its entries would read back differently") : check.refusal();
         fail(QStringLiteral("The server list cannot be written as a file that loads again")
              + (reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + u')'));
     }
@@ -79,7 +79,8 @@ QString writeFile(const ServerFile &file, const QString &path, bool keepPrevious
 
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly))
-        Raise(QFileInfo(info.absolutePath()).isWritable() ? rt::FileAccessError : rt::PermissionDenied);
+        Raise(QFileInfo(info.absolutePath()).isWritable() ? rt::FileAccessError
+                                                          : rt::PermissionDenied);
     if (out.write(bytes) != bytes.size()) {
         out.cancelWriting();
         Raise(rt::DiskFull);

@@ -126,40 +126,43 @@ bool Session::CheckPort(const QString &port)
 
 void Session::OpenIt(const Ends &ends)
 {
-    TryRun([&] {
-        Winsock1.Close();
-        Winsock1.setLocalPort(ToLong(ends.localPort));
-        m_remoteText = ends.remoteAddress;
-        if (UseTCP) {
-            Winsock1.setProtocol(Winsock::sckTCPProtocol);
-            if (ServerMode) {
-                Winsock1.Bind(ToLong(ends.localPort), ends.localAddress);
-                Winsock1.Listen();
-            } else {
-                Winsock1.setRemoteHost(ends.remoteAddress);
-                Winsock1.setRemotePort(ToLong(ends.remotePort));
-                Winsock1.Connect();
-            }
-            m_lines.AddToMsgsBox(QStringLiteral("cls"), QString());
-        } else {
-            Winsock1.setProtocol(Winsock::sckUDPProtocol);
-            if (ServerMode) {
-                Winsock1.Bind(ToLong(ends.localPort), ends.localAddress);
-            } else {
-                Winsock1.setRemoteHost(ends.remoteAddress);
-                Winsock1.setRemotePort(ToLong(ends.remotePort));
-                Winsock1.Bind(ToLong(ends.localPort), ends.localAddress);
+    TryRun(
+        [&] {
+            Winsock1.Close();
+            Winsock1.setLocalPort(ToLong(ends.localPort));
+            m_remoteText = ends.remoteAddress;
+            if (UseTCP) {
+                Winsock1.setProtocol(Winsock::sckTCPProtocol);
+                if (ServerMode) {
+                    Winsock1.Bind(ToLong(ends.localPort), ends.localAddress);
+                    Winsock1.Listen();
+                } else {
+                    Winsock1.setRemoteHost(ends.remoteAddress);
+                    Winsock1.setRemotePort(ToLong(ends.remotePort));
+                    Winsock1.Connect();
+                }
                 m_lines.AddToMsgsBox(QStringLiteral("cls"), QString());
+            } else {
+                Winsock1.setProtocol(Winsock::sckUDPProtocol);
+                if (ServerMode) {
+                    Winsock1.Bind(ToLong(ends.localPort), ends.localAddress);
+                } else {
+                    Winsock1.setRemoteHost(ends.remoteAddress);
+                    Winsock1.setRemotePort(ToLong(ends.remotePort));
+                    Winsock1.Bind(ToLong(ends.localPort), ends.localAddress);
+                    m_lines.AddToMsgsBox(QStringLiteral("cls"), QString());
+                }
             }
-        }
-    }, [&](const RuntimeError &e) {
-        // The report names the socket's state at the moment of the failure.
-        QString state;
-        TryRun([&] { state = stateName(); }, [](const RuntimeError &) {});
-        m_lines.AddToMsgsBox(ErrorSpeaker(e.number), QStringLiteral("Winsock.") + state
-                                                         + QStringLiteral(" in frmMain.OpenIt; ")
-                                                         + e.description + CRLF);
-    });
+        },
+        [&](const RuntimeError &e) {
+            // The report names the socket's state at the moment of the failure.
+            QString state;
+            TryRun([&] { state = stateName(); }, [](const RuntimeError &) {});
+            m_lines.AddToMsgsBox(ErrorSpeaker(e.number),
+                                 QStringLiteral("Winsock.") + state
+                                     + QStringLiteral(" in frmMain.OpenIt; ") + e.description
+                                     + CRLF);
+        });
 }
 
 bool Session::Send(const QString &text)
@@ -169,7 +172,8 @@ bool Session::Send(const QString &text)
         if (text.isEmpty())
             return;
         const qint16 state = Winsock1.State();
-        const bool canSend = (state == Winsock::sckOpen && !UseTCP) || state == Winsock::sckConnected;
+        const bool canSend
+            = (state == Winsock::sckOpen && !UseTCP) || state == Winsock::sckConnected;
         if (canSend) {
             Winsock1.SendData(text);
             if (text == AutoPingQuery)
@@ -177,7 +181,8 @@ bool Session::Send(const QString &text)
             const bool probeText = text == AutoPingQuery || text == AutoPingResponse;
             m_lines.AddToMsgsBox(QStringLiteral("You"), probeText ? text + CRLF : text);
         } else {
-            m_lines.AddToMsgsBox(Pebkac, QStringLiteral("You must establish a connection first.") + CRLF);
+            m_lines.AddToMsgsBox(Pebkac,
+                                 QStringLiteral("You must establish a connection first.") + CRLF);
         }
         result = true;
     });
@@ -222,14 +227,11 @@ void Session::Timer1_Timer()
             line += QStringLiteral(" to ")
                     + HostAndPort(Winsock1.RemoteHost(), Winsock1.RemotePort());
             break;
-        case Winsock::sckResolvingHost:
-            line += u' ' + m_remoteText;
-            break;
+        case Winsock::sckResolvingHost: line += u' ' + m_remoteText; break;
         case Winsock::sckHostResolved:
             line += u' ' + m_remoteText + QStringLiteral(" as ") + Winsock1.RemoteHostIP();
             break;
-        default:
-            break;
+        default: break;
         }
         m_lines.AddToMsgsBox(QStringLiteral("Winsock"), line + CRLF);
         LastState = Winsock1.State();

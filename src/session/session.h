@@ -130,6 +130,6 @@ private:
     QTimer Timer1;
     int m_watchInterval = -1; // unset until the window's load
     qint16 LastState = 0;
-    QString m_remoteText;     // the remote address as given to the last open
+    QString m_remoteText; // the remote address as given to the last open
     bool m_finished = false;
 };

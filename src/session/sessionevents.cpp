@@ -18,7 +18,8 @@ void Session::Winsock1_Close()
 void Session::Winsock1_Connect()
 {
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_Connect; "), [&] {
-        m_lines.AddToMsgsBox(QStringLiteral("Winsock"), QStringLiteral("Connection completed") + CRLF);
+        m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
+                             QStringLiteral("Connection completed") + CRLF);
     });
 }
 
@@ -29,46 +30,50 @@ void Session::Winsock1_ConnectionRequest(qint32 requestID)
         return HostAndPort(Winsock1.RemoteHostIP(), Winsock1.RemotePort()) + QStringLiteral(" to ")
                + HostAndPort(Winsock1.LocalIP(), Winsock1.LocalPort());
     };
-    TryRun([&] {
-        // The listening socket itself takes the connection: the session
-        // serves one connection and listens no more until it is opened again.
-        if (Winsock1.State() != Winsock::sckClosed)
-            Winsock1.Close();
-        emit statusShown(QStringLiteral("pending"));
-        Winsock1.Accept(requestID);
-        m_lines.AddToMsgsBox(QStringLiteral("Winsock"), QStringLiteral("Accepting ") + protocol()
-                                                            + QStringLiteral(" connection from ")
-                                                            + ends() + CRLF);
-    }, [&](const RuntimeError &e) {
-        m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
-                             QStringLiteral("Connection acceptance on ") + protocol()
-                                 + QStringLiteral(" from ") + ends()
-                                 + QStringLiteral("Failed; Error 0x") + Hex(e.number) + CRLF);
-    });
+    TryRun(
+        [&] {
+            // The listening socket itself takes the connection: the session
+            // serves one connection and listens no more until it is opened again.
+            if (Winsock1.State() != Winsock::sckClosed)
+                Winsock1.Close();
+            emit statusShown(QStringLiteral("pending"));
+            Winsock1.Accept(requestID);
+            m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
+                                 QStringLiteral("Accepting ") + protocol()
+                                     + QStringLiteral(" connection from ") + ends() + CRLF);
+        },
+        [&](const RuntimeError &e) {
+            m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
+                                 QStringLiteral("Connection acceptance on ") + protocol()
+                                     + QStringLiteral(" from ") + ends()
+                                     + QStringLiteral("Failed; Error 0x") + Hex(e.number) + CRLF);
+        });
 }
 
 void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)
 {
-    TryRun([&] {
-        const QString data = Winsock1.GetData();
-        emit senderShown(Winsock1.RemoteHostIP(), QString::number(Winsock1.RemotePort()));
+    TryRun(
+        [&] {
+            const QString data = Winsock1.GetData();
+            emit senderShown(Winsock1.RemoteHostIP(), QString::number(Winsock1.RemotePort()));
 
-        const bool query = data == AutoPingQuery;
-        const bool response = data == AutoPingResponse;
-        m_lines.AddToMsgsBox(QStringLiteral("Remote"), query || response ? data + CRLF : data);
+            const bool query = data == AutoPingQuery;
+            const bool response = data == AutoPingResponse;
+            m_lines.AddToMsgsBox(QStringLiteral("Remote"), query || response ? data + CRLF : data);
 
-        if (query && ServerMode)
-            Send(AutoPingResponse);
-        else if (response && !ServerMode)
-            AutoPingProbe.noteResponse();
-    }, [&](const RuntimeError &e) {
-        m_lines.AddToMsgsBox(QStringLiteral("** Error"),
-                             QStringLiteral("0x") + Hex(e.number)
-                                 + QStringLiteral(" in frmMain.Winsock1_DataArrival; ")
-                                 + e.description + CRLF + CRLF);
-        Winsock1.Close();
-        emit displayStale();
-    });
+            if (query && ServerMode)
+                Send(AutoPingResponse);
+            else if (response && !ServerMode)
+                AutoPingProbe.noteResponse();
+        },
+        [&](const RuntimeError &e) {
+            m_lines.AddToMsgsBox(QStringLiteral("** Error"),
+                                 QStringLiteral("0x") + Hex(e.number)
+                                     + QStringLiteral(" in frmMain.Winsock1_DataArrival; ")
+                                     + e.description + CRLF + CRLF);
+            Winsock1.Close();
+            emit displayStale();
+        });
 }
 
 void Session::Winsock1_Error(qint16 number, const QString &description, qint32 scode,
@@ -103,12 +108,13 @@ void Session::Winsock1_DatagramsDropped(qint32 count)
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_DatagramsDropped; "), [&] {
         m_lines.AddToMsgsBox(
             QStringLiteral("Winsock"),
-            count == 1 ? QStringLiteral("1 datagram arrived but Selmarin dropped it: it could not log it "
-                                        "fast enough (the network did not lose it)")
-                             + CRLF
-                       : QString::number(count)
-                             + QStringLiteral(" datagrams arrived but Selmarin dropped them: it could not "
-                                              "log them fast enough (the network did not lose them)")
-                             + CRLF);
+            count == 1
+                ? QStringLiteral("1 datagram arrived but Selmarin dropped it: it could not log it "
+                                 "fast enough (the network did not lose it)")
+                      + CRLF
+                : QString::number(count)
+                      + QStringLiteral(" datagrams arrived but Selmarin dropped them: it could not "
+                                       "log them fast enough (the network did not lose them)")
+                      + CRLF);
     });
 }

@@ -17,7 +17,7 @@ bool CloseProbe::wasReset() const
 {
     if (m_fd < 0)
         return false;
-    tcp_info info {};
+    tcp_info info{};
     socklen_t length = sizeof info;
     if (::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
         return false;

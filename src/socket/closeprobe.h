@@ -21,7 +21,7 @@ public:
     ~CloseProbe() { release(); }
 
     void attach(qintptr descriptor);
-    bool wasReset() const;  // false when unknown
+    bool wasReset() const; // false when unknown
     void release();
 
 private:

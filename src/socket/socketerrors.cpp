@@ -7,10 +7,12 @@ QString SocketErrorText(int number)
     switch (number) {
     case sck::InvalidPropertyValue: return QStringLiteral("Invalid property value");
     case sck::BadState:
-        return QStringLiteral("Wrong protocol or connection state for the requested transaction or request");
+        return QStringLiteral(
+            "Wrong protocol or connection state for the requested transaction or request");
     case sck::InvalidArgument:
-        return QStringLiteral("The argument passed to a function was not in the correct format or in the "
-                              "specified range.");
+        return QStringLiteral(
+            "The argument passed to a function was not in the correct format or in the "
+            "specified range.");
     case sck::InvalidOperation: return QStringLiteral("Invalid operation at current state");
     case sck::AccessDenied: return QStringLiteral("Permission denied.");
     case sck::MessageTooBig:
@@ -20,16 +22,20 @@ QString SocketErrorText(int number)
             "An address incompatible with the requested protocol was used: the local "
             "and the remote address must both be IPv4 or both IPv6.");
     case sck::AddressInUse: return QStringLiteral("Address in use");
-    case sck::AddressNotAvailable: return QStringLiteral("Address not available from the local machine.");
+    case sck::AddressNotAvailable:
+        return QStringLiteral("Address not available from the local machine.");
     case sck::NetworkUnreachable:
         return QStringLiteral("The network cannot be reached from this host at this time.");
-    case sck::ConnectionAborted: return QStringLiteral("Connection is aborted due to timeout or other failure.");
+    case sck::ConnectionAborted:
+        return QStringLiteral("Connection is aborted due to timeout or other failure.");
     case sck::ConnectionReset: return QStringLiteral("The connection is reset by remote side.");
     case sck::NotConnected: return QStringLiteral("Socket is not connected.");
-    case sck::TimedOut: return QStringLiteral("Attempt to connect timed out without establishing a connection.");
+    case sck::TimedOut:
+        return QStringLiteral("Attempt to connect timed out without establishing a connection.");
     case sck::ConnectionRefused: return QStringLiteral("Connection is forcefully rejected.");
     case sck::HostNotFound: return QStringLiteral("Authoritative answer: Host not found.");
-    case sck::HostNotFoundTryAgain: return QStringLiteral("Non-Authoritative answer: Host not found.");
+    case sck::HostNotFoundTryAgain:
+        return QStringLiteral("Non-Authoritative answer: Host not found.");
     case sck::NoData: return QStringLiteral("Valid name, no data record of requested type.");
     default: return QString();
     }

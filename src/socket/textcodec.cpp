@@ -80,9 +80,10 @@ qsizetype visibleAsciiEnd(QByteArrayView bytes, qsizetype from)
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + end));
         // Signed: bytes of 0x80 and above are below 0x20 too.
         const __m128i below = _mm_cmplt_epi8(v, space);
-        const __m128i kept = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)),
-                                          _mm_cmpeq_epi8(v, cr));
-        const int stop = _mm_movemask_epi8(_mm_or_si128(_mm_andnot_si128(kept, below), _mm_cmpeq_epi8(v, del)));
+        const __m128i kept = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, cr));
+        const int stop = _mm_movemask_epi8(
+            _mm_or_si128(_mm_andnot_si128(kept, below), _mm_cmpeq_epi8(v, del)));
         if (stop)
             return end + __builtin_ctz(unsigned(stop));
     }

@@ -32,7 +32,7 @@
 struct DecodedText
 {
     QString text;
-    qsizetype consumed = 0;  // bytes turned into text; the rest is an incomplete tail
+    qsizetype consumed = 0; // bytes turned into text; the rest is an incomplete tail
 };
 
 DecodedText DecodeReceived(QByteArrayView bytes, bool final);

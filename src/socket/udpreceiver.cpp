@@ -35,8 +35,11 @@ qsizetype recordBytes(qsizetype size)
 
 UdpReceiver::UdpReceiver(int fd, int bufferBytes, qsizetype maxDatagrams, qsizetype maxBytes,
                          std::function<void()> wake)
-    : m_fd(fd), m_bufferBytes(bufferBytes), m_maxDatagrams(std::max<qsizetype>(1, maxDatagrams)),
-      m_maxBlocks(std::max<qsizetype>(1, maxBytes / BlockBytes)), m_wake(std::move(wake)),
+    : m_fd(fd),
+      m_bufferBytes(bufferBytes),
+      m_maxDatagrams(std::max<qsizetype>(1, maxDatagrams)),
+      m_maxBlocks(std::max<qsizetype>(1, maxBytes / BlockBytes)),
+      m_wake(std::move(wake)),
       m_stopFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     m_thread = std::thread([this] { run(); });
@@ -47,7 +50,7 @@ UdpReceiver::~UdpReceiver()
     m_stopping.store(true);
     const quint64 one = 1;
     if (m_stopFd >= 0)
-        (void)!::write(m_stopFd, &one, sizeof one);
+        (void) !::write(m_stopFd, &one, sizeof one);
     m_thread.join();
     if (m_stopFd >= 0)
         ::close(m_stopFd);
@@ -114,7 +117,8 @@ void UdpReceiver::store(const char *data, qsizetype size, const Sender &sender, 
             ++m_dropped;
             return;
         }
-        void *memory = ::mmap(nullptr, size_t(BlockBytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void *memory = ::mmap(nullptr, size_t(BlockBytes), PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (memory == MAP_FAILED) {
             ++m_dropped;
             return;

@@ -42,7 +42,8 @@ public:
     static constexpr int ReceiveBatch = 64;
     static constexpr qsizetype BlockBytes = 1024 * 1024;
 
-    UdpReceiver(int fd, int bufferBytes, qsizetype maxDatagrams, qsizetype maxBytes, std::function<void()> wake);
+    UdpReceiver(int fd, int bufferBytes, qsizetype maxDatagrams, qsizetype maxBytes,
+                std::function<void()> wake);
     ~UdpReceiver();
     UdpReceiver(const UdpReceiver &) = delete;
     UdpReceiver &operator=(const UdpReceiver &) = delete;
@@ -64,8 +65,8 @@ public:
 
     struct News
     {
-        qsizetype arrived = 0;  // datagrams queued since the last collect()
-        quint64 dropped = 0;    // datagrams dropped at the bound since then
+        qsizetype arrived = 0; // datagrams queued since the last collect()
+        quint64 dropped = 0;   // datagrams dropped at the bound since then
     };
     News collect();
 
@@ -76,8 +77,8 @@ private:
     struct Block
     {
         char *base = nullptr;
-        qsizetype used = 0;     // written by the receive thread
-        qsizetype read = 0;     // taken by take()
+        qsizetype used = 0; // written by the receive thread
+        qsizetype read = 0; // taken by take()
     };
     void run();
     void store(const char *data, qsizetype size, const Sender &sender, bool truncated);
@@ -88,14 +89,14 @@ private:
     const qsizetype m_maxDatagrams;
     const qsizetype m_maxBlocks;
     const std::function<void()> m_wake;
-    int m_stopFd = -1;             // an eventfd: written once to stop the thread
+    int m_stopFd = -1; // an eventfd: written once to stop the thread
     std::atomic<bool> m_stopping{false};
 
-    std::mutex m_mutex;            // guards everything below
+    std::mutex m_mutex; // guards everything below
     std::deque<Block> m_blocks;
-    qsizetype m_count = 0;         // datagrams in the queue
-    qsizetype m_announced = 0;     // of those, the ones collect() reported
-    quint64 m_dropped = 0;         // dropped since the last collect()
+    qsizetype m_count = 0;     // datagrams in the queue
+    qsizetype m_announced = 0; // of those, the ones collect() reported
+    quint64 m_dropped = 0;     // dropped since the last collect()
     bool m_wakePending = false;
 
     std::thread m_thread;

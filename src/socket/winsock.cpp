@@ -154,7 +154,7 @@ void WinsockPrivate::dropTransport(bool graceful)
         server = nullptr;
     }
     if (udpFd >= 0) {
-        udpReceiver.reset();   // stops and joins the receive thread
+        udpReceiver.reset(); // stops and joins the receive thread
         ::close(udpFd);
         udpFd = -1;
     }
@@ -353,7 +353,10 @@ Winsock::~Winsock()
     delete d;
 }
 
-qint32 Winsock::LocalPort() const { return d->localPort; }
+qint32 Winsock::LocalPort() const
+{
+    return d->localPort;
+}
 
 void Winsock::setLocalPort(qint32 port)
 {
@@ -363,7 +366,10 @@ void Winsock::setLocalPort(qint32 port)
     d->localPort = port;
 }
 
-qint32 Winsock::RemotePort() const { return d->remotePort; }
+qint32 Winsock::RemotePort() const
+{
+    return d->remotePort;
+}
 
 void Winsock::setRemotePort(qint32 port)
 {
@@ -371,7 +377,10 @@ void Winsock::setRemotePort(qint32 port)
     d->remotePort = port;
 }
 
-QString Winsock::RemoteHost() const { return d->remoteHost; }
+QString Winsock::RemoteHost() const
+{
+    return d->remoteHost;
+}
 
 void Winsock::setRemoteHost(const QString &host)
 {
@@ -379,7 +388,10 @@ void Winsock::setRemoteHost(const QString &host)
     d->sendHost = host;
 }
 
-int Winsock::Protocol() const { return d->protocol; }
+int Winsock::Protocol() const
+{
+    return d->protocol;
+}
 
 void Winsock::setProtocol(int protocol)
 {
@@ -390,9 +402,15 @@ void Winsock::setProtocol(int protocol)
     d->protocol = protocol;
 }
 
-qint16 Winsock::State() const { return d->state; }
+qint16 Winsock::State() const
+{
+    return d->state;
+}
 
-QString Winsock::RemoteHostIP() const { return d->remoteHostIP; }
+QString Winsock::RemoteHostIP() const
+{
+    return d->remoteHostIP;
+}
 
 QString Winsock::LocalIP() const
 {
@@ -403,7 +421,10 @@ QString Winsock::LocalIP() const
     return d->localAddress;
 }
 
-int Winsock::connectTimeout() const { return d->connectTimeoutMs; }
+int Winsock::connectTimeout() const
+{
+    return d->connectTimeoutMs;
+}
 
 void Winsock::setConnectTimeout(int milliseconds)
 {

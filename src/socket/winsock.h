@@ -175,27 +175,27 @@ public:
     };
     enum ProtocolCode : int { sckTCPProtocol = 0, sckUDPProtocol = 1 };
 
-    static constexpr int MinStateHoldMs = 10;            // states 4 and 5 last at least this
+    static constexpr int MinStateHoldMs = 10; // states 4 and 5 last at least this
     static constexpr int DefaultConnectTimeoutMs = 20000;
-    static constexpr int UdpReceiveBuffer = 8192;        // bytes of one received datagram
-    static constexpr int TailWaitMs = 100;               // an incomplete UTF-8 tail waits this long
-    static constexpr int StreamChunk = 256 * 1024;       // stream bytes taken from the system at a time
-    static constexpr int UdpQueueDatagrams = 65536;      // datagrams waiting for their DataArrival
-    static constexpr qsizetype UdpQueueBytes = 16 * 1024 * 1024;   // and their bytes, at most
-    static constexpr int DropReportMs = 1000;            // DatagramsDropped comes at most this often
+    static constexpr int UdpReceiveBuffer = 8192;   // bytes of one received datagram
+    static constexpr int TailWaitMs = 100;          // an incomplete UTF-8 tail waits this long
+    static constexpr int StreamChunk = 256 * 1024;  // stream bytes taken from the system at a time
+    static constexpr int UdpQueueDatagrams = 65536; // datagrams waiting for their DataArrival
+    static constexpr qsizetype UdpQueueBytes = 16 * 1024 * 1024; // and their bytes, at most
+    static constexpr int DropReportMs = 1000; // DatagramsDropped comes at most this often
 
     explicit Winsock(QObject *parent = nullptr);
     ~Winsock() override;
 
     // Properties
     qint32 LocalPort() const;
-    void setLocalPort(qint32 port);        // 380 outside 0..65535; 40020 while not closed
+    void setLocalPort(qint32 port); // 380 outside 0..65535; 40020 while not closed
     qint32 RemotePort() const;
-    void setRemotePort(qint32 port);       // 380 outside 0..65535
+    void setRemotePort(qint32 port); // 380 outside 0..65535
     QString RemoteHost() const;
     void setRemoteHost(const QString &host);
     int Protocol() const;
-    void setProtocol(int protocol);        // 380 for other codes; 40020 while not closed
+    void setProtocol(int protocol); // 380 for other codes; 40020 while not closed
     qint16 State() const;
     QString RemoteHostIP() const; // dotted IPv4 or IPv6, empty when unknown
     QString LocalIP() const;      // dotted IPv4 or IPv6 (see the class notes)

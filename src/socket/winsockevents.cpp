@@ -51,9 +51,10 @@ void WinsockPrivate::postProgress(qint64 sent, qint64 remaining)
 void WinsockPrivate::scheduleDrain()
 {
     if (drainPosted || delivering)
-        return;   // a running delivery schedules the next one when it ends
+        return; // a running delivery schedules the next one when it ends
     drainPosted = true;
-    QMetaObject::invokeMethod(q, [this] { deliverNext(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        q, [this] { deliverNext(); }, Qt::QueuedConnection);
 }
 
 void WinsockPrivate::deliverNext()
@@ -85,36 +86,25 @@ void WinsockPrivate::deliverNext()
 void WinsockPrivate::deliver(const Event &event)
 {
     switch (event.kind) {
-    case EventKind::Connect:
-        emit q->ConnectEvent();
-        break;
-    case EventKind::ConnectionRequest:
-        deliverRequest(event.a);
-        break;
+    case EventKind::Connect: emit q->ConnectEvent(); break;
+    case EventKind::ConnectionRequest: deliverRequest(event.a); break;
     case EventKind::DataArrival:
         if (protocol == Winsock::sckUDPProtocol)
             deliverDatagram();
         else
             deliverTcpData();
         break;
-    case EventKind::Close:
-        emit q->CloseEvent();
-        break;
+    case EventKind::Close: emit q->CloseEvent(); break;
     case EventKind::Error: {
         bool cancelDisplay = false;
         emit q->Error(SocketErrorNumber(event.number), SocketErrorText(event.number),
-                      SocketErrorScode(event.number), QStringLiteral("Winsock"), QString(), 0, &cancelDisplay);
+                      SocketErrorScode(event.number), QStringLiteral("Winsock"), QString(), 0,
+                      &cancelDisplay);
         break;
     }
-    case EventKind::SendComplete:
-        emit q->SendComplete();
-        break;
-    case EventKind::SendProgress:
-        emit q->SendProgress(event.a, event.b);
-        break;
-    case EventKind::DatagramsDropped:
-        emit q->DatagramsDropped(event.a);
-        break;
+    case EventKind::SendComplete: emit q->SendComplete(); break;
+    case EventKind::SendProgress: emit q->SendProgress(event.a, event.b); break;
+    case EventKind::DatagramsDropped: emit q->DatagramsDropped(event.a); break;
     }
 }
 

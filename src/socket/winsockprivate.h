@@ -35,18 +35,25 @@ public:
 
     // --- events ------------------------------------------------------------
     enum class EventKind {
-        Connect, ConnectionRequest, DataArrival, Close, Error, SendComplete, SendProgress, DatagramsDropped
+        Connect,
+        ConnectionRequest,
+        DataArrival,
+        Close,
+        Error,
+        SendComplete,
+        SendProgress,
+        DatagramsDropped
     };
     struct Event
     {
         EventKind kind;
-        qint32 a = 0;        // requestID; bytesSent; datagrams (UDP DataArrival, DatagramsDropped)
-        qint32 b = 0;        // bytesRemaining
-        int number = 0;      // Error
+        qint32 a = 0;   // requestID; bytesSent; datagrams (UDP DataArrival, DatagramsDropped)
+        qint32 b = 0;   // bytesRemaining
+        int number = 0; // Error
     };
     void post(const Event &event);
     void postError(int number);
-    void postDataArrival();                   // TCP: at most one waiting at a time
+    void postDataArrival(); // TCP: at most one waiting at a time
     void postProgress(qint64 sent, qint64 remaining);
     void scheduleDrain();
     void deliverNext();
@@ -59,11 +66,11 @@ public:
     bool drainPosted = false;
     bool delivering = false;
     bool tcpDataQueued = false;
-    quint64 generation = 1;   // changes at every Close: callbacks of older sockets are ignored
+    quint64 generation = 1; // changes at every Close: callbacks of older sockets are ignored
 
     // --- state -------------------------------------------------------------
     void setState(qint16 code);
-    void fail(int number);                       // background failure: state 9 and the Error event
+    void fail(int number); // background failure: state 9 and the Error event
     void dropTransport(bool graceful);
     void retire(QTcpSocket *socket, bool graceful);
     void afterHold(std::chrono::milliseconds delay, std::function<void()> step);
@@ -92,7 +99,8 @@ public:
     void onUdpNews(quint64 receiverGeneration);
     void reportDrops();
     void sendDatagram(const QByteArray &bytes);
-    void writeDatagramTo(const QByteArray &bytes, const QHostAddress &address, quint16 port, bool inBackground);
+    void writeDatagramTo(const QByteArray &bytes, const QHostAddress &address, quint16 port,
+                         bool inBackground);
     void resolveForUdp();
     void onUdpLookedUp(quint64 lookupGeneration, const QHostInfo &info);
 
@@ -106,8 +114,8 @@ public:
     int protocol = Winsock::sckTCPProtocol;
     qint16 state = Winsock::sckClosed;
     QString remoteHostIP;
-    QString localAddress;   // as AddressText gives it; empty while closed or bound to any address
-    QString sendHost;       // where a UDP SendData goes: RemoteHost, or the last sender
+    QString localAddress; // as AddressText gives it; empty while closed or bound to any address
+    QString sendHost;     // where a UDP SendData goes: RemoteHost, or the last sender
 
     // transport
     QTcpSocket *tcp = nullptr;
@@ -116,7 +124,7 @@ public:
     bool udpIPv6 = false;         // the UDP socket is an IPv6 one
     bool udpBothFamilies = false; // ... bound to every address: it reaches IPv4 as well
     std::unique_ptr<UdpReceiver> udpReceiver;
-    int boundFd = -1;        // a bound TCP socket that does not listen yet
+    int boundFd = -1; // a bound TCP socket that does not listen yet
     CloseProbe probe;
 
     // connecting
@@ -133,14 +141,14 @@ public:
     qint32 requestInDelivery = 0;
 
     // received data
-    QByteArray inbox;         // TCP bytes not yet read by GetData
-    bool peerDone = false;    // the peer will send nothing more: no tail is held back
-    bool flushTail = false;   // the held-back tail waited long enough
+    QByteArray inbox;       // TCP bytes not yet read by GetData
+    bool peerDone = false;  // the peer will send nothing more: no tail is held back
+    bool flushTail = false; // the held-back tail waited long enough
     QTimer tailTimer;
     std::optional<QByteArray> currentDatagram;
     qint32 udpQueueLimit = Winsock::UdpQueueDatagrams;
-    quint64 droppedUnreported = 0;   // datagrams the receiver dropped, not yet reported
-    QTimer dropReportTimer;          // at most one DatagramsDropped per DropReportMs
+    quint64 droppedUnreported = 0; // datagrams the receiver dropped, not yet reported
+    QTimer dropReportTimer;        // at most one DatagramsDropped per DropReportMs
 
     // UDP sends that wait for a name look-up
     struct Outgoing

@@ -60,9 +60,8 @@ void Winsock::Connect()
     d->stateClock.start();
     d->setState(sckResolvingHost);
     const quint64 generation = d->generation;
-    d->lookupId = QHostInfo::lookupHost(host, this, [this, generation](const QHostInfo &info) {
-        d->onLookedUp(generation, info);
-    });
+    d->lookupId = QHostInfo::lookupHost(
+        host, this, [this, generation](const QHostInfo &info) { d->onLookedUp(generation, info); });
 }
 
 void WinsockPrivate::onLookedUp(quint64 lookupGeneration, const QHostInfo &info)
@@ -113,7 +112,8 @@ void WinsockPrivate::wireTcp(QTcpSocket *socket)
     // Qt's own buffer holds at most one chunk; the rest waits in the system.
     socket->setReadBufferSize(Winsock::StreamChunk);
     QObject::connect(socket, &QIODevice::readyRead, q, [this] { onTcpReadyRead(); });
-    QObject::connect(socket, &QIODevice::bytesWritten, q, [this](qint64 bytes) { onTcpBytesWritten(bytes); });
+    QObject::connect(socket, &QIODevice::bytesWritten, q,
+                     [this](qint64 bytes) { onTcpBytesWritten(bytes); });
     QObject::connect(socket, &QAbstractSocket::errorOccurred, q,
                      [this](QAbstractSocket::SocketError error) { onTcpError(error); });
     QObject::connect(socket, &QAbstractSocket::disconnected, q, [this] { onTcpDisconnected(); });
@@ -249,7 +249,7 @@ void WinsockPrivate::listenTcp()
         delete listener;
         RaiseSocketError(sck::AddressNotAvailable);
     }
-    boundFd = -1;   // the server owns it now
+    boundFd = -1; // the server owns it now
     server = listener;
     QObject::connect(listener, &QTcpServer::newConnection, q, [this] { onNewConnection(); });
     setState(Winsock::sckListening);
@@ -259,7 +259,7 @@ void WinsockPrivate::onNewConnection()
 {
     while (server && server->hasPendingConnections()) {
         QTcpSocket *socket = server->nextPendingConnection();
-        socket->setParent(q);   // it must outlive the listener
+        socket->setParent(q); // it must outlive the listener
         const qint32 id = nextRequestId++;
         requests.emplace(id, socket);
         post({EventKind::ConnectionRequest, id});

@@ -48,8 +48,9 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
         fd, Winsock::UdpReceiveBuffer, udpQueueLimit, Winsock::UdpQueueBytes,
         [this, receiverGeneration] {
             // On the receive thread: only hand the news over.
-            QMetaObject::invokeMethod(q, [this, receiverGeneration] { onUdpNews(receiverGeneration); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                q, [this, receiverGeneration] { onUdpNews(receiverGeneration); },
+                Qt::QueuedConnection);
         });
     setState(Winsock::sckOpen);
 }
@@ -105,8 +106,8 @@ void WinsockPrivate::sendDatagram(const QByteArray &bytes)
     resolveForUdp();
 }
 
-void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress &address, quint16 port,
-                                     bool inBackground)
+void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress &address,
+                                     quint16 port, bool inBackground)
 {
     remoteHostIP = AddressText(address);
     // An IPv4 socket cannot reach an IPv6 peer, nor a socket bound to one
@@ -142,9 +143,10 @@ void WinsockPrivate::resolveForUdp()
         }
         const quint64 lookupGeneration = generation;
         const QString name = next.host;
-        udpLookupId = QHostInfo::lookupHost(name, q, [this, lookupGeneration](const QHostInfo &info) {
-            onUdpLookedUp(lookupGeneration, info);
-        });
+        udpLookupId
+            = QHostInfo::lookupHost(name, q, [this, lookupGeneration](const QHostInfo &info) {
+                  onUdpLookedUp(lookupGeneration, info);
+              });
     }
 }
 

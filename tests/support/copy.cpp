@@ -32,12 +32,16 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QStringList steps = app.arguments().mid(2);
     const bool listed = !steps.isEmpty() && steps[0].startsWith("adapters=");
-    Program program({.adapters = listed ? steps.takeFirst().mid(9) : "system", .programFiles = app.arguments().value(1)});
+    Program program({.adapters = listed ? steps.takeFirst().mid(9) : "system",
+                     .programFiles = app.arguments().value(1)});
     int status = 0;
     if (program.start()) {
         for (const QString &step : std::as_const(steps)) {
             const QString what = step.section(u'=', 0, 0), arg = step.section(u'=', 1);
-            const auto count = [&] { return QString::fromUtf8(readFile(arg.section(u'@', 0, 0))).count(arg.section(u'@', 2)); };
+            const auto count = [&] {
+                return QString::fromUtf8(readFile(arg.section(u'@', 0, 0)))
+                    .count(arg.section(u'@', 2));
+            };
             bool done = true;
             if (what == "set") {
                 program.set(arg.section(u'=', 0, 0), arg.section(u'=', 1));

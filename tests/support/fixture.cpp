@@ -9,11 +9,11 @@
 #include "servers/serverstore.h"
 
 #include <QComboBox>
-#include <QProcessEnvironment>
 #include <QDir>
 #include <QListWidget>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -42,8 +42,14 @@ struct PinnedEnvironment final : Environment
 struct PinnedClock final : Clock
 {
     QDateTime now() const override { return QDateTime(QDate(2026, 12, 4), QTime(5, 15, 9)); }
-    QString shortDate(const QDate &date) const override { return QLocale::c().toString(date, "M/d/yyyy"); }
-    QString longTime(const QTime &time) const override { return QLocale::c().toString(time, "h:mm:ss AP"); }
+    QString shortDate(const QDate &date) const override
+    {
+        return QLocale::c().toString(date, "M/d/yyyy");
+    }
+    QString longTime(const QTime &time) const override
+    {
+        return QLocale::c().toString(time, "h:mm:ss AP");
+    }
 };
 
 struct ScriptedDialogs final : Dialogs
@@ -72,7 +78,10 @@ struct ListedAdapters final : AdapterSource
 struct RecordedLines final : MsgSink
 {
     QString text;
-    void AddToMsgsBox(const QString &speaker, const QString &sentence) override { text += speaker + ":\t" + sentence; }
+    void AddToMsgsBox(const QString &speaker, const QString &sentence) override
+    {
+        text += speaker + ":\t" + sentence;
+    }
 };
 
 AdapterSet parseAdapters(const QString &text)
@@ -115,8 +124,8 @@ struct Program::Private
     PinnedEnvironment *env = nullptr;
     PinnedClock *clock = nullptr;
     ScriptedDialogs *dialogs = nullptr;
-    std::unique_ptr<Application> app;    // with its window
-    std::unique_ptr<WithoutWindow> headless;  // or without
+    std::unique_ptr<Application> app;        // with its window
+    std::unique_ptr<WithoutWindow> headless; // or without
 
     FrmMain *window() const { return app ? app->window() : nullptr; }
     MsgSink &reports() const { return app ? app->reports() : headless->lines; }
@@ -162,9 +171,18 @@ Program::Program(const Setup &setup) : d(std::make_unique<Private>())
 }
 
 Program::~Program() = default;
-bool Program::start() { return d->app->Main(); }
-QWidget *Program::window() const { return d->window(); }
-QWidget *Program::editor() const { return d->window() ? d->window()->findChild<FrmAddress *>() : nullptr; }
+bool Program::start()
+{
+    return d->app->Main();
+}
+QWidget *Program::window() const
+{
+    return d->window();
+}
+QWidget *Program::editor() const
+{
+    return d->window() ? d->window()->findChild<FrmAddress *>() : nullptr;
+}
 
 void Program::click(const QString &name) const
 {
@@ -205,7 +223,8 @@ void Program::open(const QString &how, const QStringList &boxes) const
     click(how.startsWith("server") ? "optMode_1" : "optMode_0");
     click(how.endsWith("tcp") ? "optProtocol_0" : "optProtocol_1");
     for (int i = 0; i < 4; ++i)
-        set(QStringList{"cboLocAddress", "txtLocPort", "cboRemAddress", "txtRemPort"}[i], boxes.value(i));
+        set(QStringList{"cboLocAddress", "txtLocPort", "cboRemAddress", "txtRemPort"}[i],
+            boxes.value(i));
     click("cmdConnect");
 }
 
@@ -240,22 +259,47 @@ void Program::clearPane()
         d->window()->AddToMsgsBox("cls", QString());
 }
 
-QStringList Program::messages() const { return d->dialogs->messages; }
-QStringList Program::prompts() const { return d->dialogs->prompts; }
-void Program::answer(const QStringList &inputs) { d->dialogs->answers = inputs; }
-QString Program::folder() const { return ProgramFolder(*d->env); }
-QString Program::logPath() const { return RunLog(*d->env, *d->clock).buildFileName(); }
-QString Program::log() const { return QString::fromUtf8(readFile(logPath())); }
+QStringList Program::messages() const
+{
+    return d->dialogs->messages;
+}
+QStringList Program::prompts() const
+{
+    return d->dialogs->prompts;
+}
+void Program::answer(const QStringList &inputs)
+{
+    d->dialogs->answers = inputs;
+}
+QString Program::folder() const
+{
+    return ProgramFolder(*d->env);
+}
+QString Program::logPath() const
+{
+    return RunLog(*d->env, *d->clock).buildFileName();
+}
+QString Program::log() const
+{
+    return QString::fromUtf8(readFile(logPath()));
+}
 bool Program::checkAddress(const QString &text, QString *reason) const
 {
     return (d->app ? d->app->rules() : d->headless->rules).CheckAddress(text, *reason);
 }
-bool Program::loadServers() { return LoadServers(d->servers(), d->serversPath(), d->reports()); }
+bool Program::loadServers()
+{
+    return LoadServers(d->servers(), d->serversPath(), d->reports());
+}
 bool Program::saveServers(bool overwrite)
 {
-    return SaveServers(d->servers(), d->serversPath(), overwrite ? SaveMode::Overwrite : SaveMode::Merge, d->reports());
+    return SaveServers(d->servers(), d->serversPath(),
+                       overwrite ? SaveMode::Overwrite : SaveMode::Merge, d->reports());
 }
-QStringList Program::servers() const { return d->servers().items(); }
+QStringList Program::servers() const
+{
+    return d->servers().items();
+}
 
 void Program::setServers(const QStringList &entries)
 {

@@ -32,12 +32,12 @@ struct Setup
     // "_" for an empty item, addresses with a colon IPv6 ones; "fail":
     // asking for them fails; "system": this machine's adapters.
     QString adapters = QStringLiteral("192.0.2.10|255.255.255.0");
-    QString programFiles{};                         // empty: a temporary folder
-    bool makeFolder = true;                         // make <PROGRAMFILES>/Selmarin
-    bool dataHome = false;                          // PROGRAMFILES unset: the per-user data folder
-    QString computerName = QStringLiteral("PC17");  // empty: unset
-    QString dnsDomain{};                            // USERDNSDOMAIN; empty: unset
-    QString hostName = QStringLiteral("testhost");  // the system's answers
+    QString programFiles{};                        // empty: a temporary folder
+    bool makeFolder = true;                        // make <PROGRAMFILES>/Selmarin
+    bool dataHome = false;                         // PROGRAMFILES unset: the per-user data folder
+    QString computerName = QStringLiteral("PC17"); // empty: unset
+    QString dnsDomain{};                           // USERDNSDOMAIN; empty: unset
+    QString hostName = QStringLiteral("testhost"); // the system's answers
     QString localDomain{};
     // No window: the lines the program tells the user are recorded, and the
     // adapter snapshot is taken as start-up takes it (for fuzzing).
@@ -57,7 +57,7 @@ public:
     QWidget *window() const;
     QWidget *editor() const;
     // A control of either window by its name.
-    template <typename T = QWidget>
+    template<typename T = QWidget>
     T *control(const QString &name) const
     {
         return window() ? window()->findChild<T *>(name) : nullptr;
@@ -85,8 +85,8 @@ public:
     QStringList prompts() const;
     void answer(const QStringList &inputs);
 
-    QString folder() const;   // <PROGRAMFILES>/Selmarin/
-    QString logPath() const;  // today's log
+    QString folder() const;  // <PROGRAMFILES>/Selmarin/
+    QString logPath() const; // today's log
     QString log() const;
 
     bool checkAddress(const QString &text, QString *reason) const;
