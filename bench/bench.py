@@ -1,4 +1,7 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The Selmarin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 """Selmarin benchmarks against real peers on loopback.
 
 Started by bench/run with the build folder as its argument.  Runs the bench

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The bench driver: the program's own start-up (the same steps as
 // src/app/main.cpp), then the main window driven through its controls by
 // commands read line by line from standard input.  bench/bench.py starts it,

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The cost of writing every log record to the file at once.  Writes the same
 // N records three ways into files under a temporary folder:
 //   runlog      RunLog::LogWrite, as the program does (time stamp, UTF-8,

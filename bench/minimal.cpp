@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The reference for the start-up, idle and memory figures: the smallest Qt
 // Widgets program with a window (a label in a widget).  Prints
 // "shown <CLOCK_MONOTONIC ns>" at the window's first paint and then idles

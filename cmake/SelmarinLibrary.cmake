@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 The Selmarin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # selmarin_library(<folder> SOURCES <files...> [DEPENDS <libraries...>])
 #
 # Makes the folder src/<folder> the static library selmarin_<folder>.  Other

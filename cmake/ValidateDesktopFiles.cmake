@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 The Selmarin developers
+# SPDX-License-Identifier: GPL-3.0-or-later
+
 # Runs the desktop's validators on the menu entry and the AppStream metadata.
 # Called by CTest (see Packaging.cmake) with DESKTOP_FILE_VALIDATE,
 # APPSTREAMCLI, DESKTOP_FILE and METAINFO set.

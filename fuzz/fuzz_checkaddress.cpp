@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Fuzzes the remote address rules: CheckAddress on any text, and CheckIP on
 // texts of digits and dots (the only texts CheckAddress hands it).  The input
 // bytes are taken as UTF-8 (invalid bytes become U+FFFD, as text typed or

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Fuzzes reading the server list file: ServerFile reads the input bytes as
 // Servers.xml.  Besides crashes, undefined behaviour and runaway time or
 // memory (the reader's limits), it checks that a document that reads has

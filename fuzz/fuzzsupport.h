@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // What the fuzz targets run the program's code against: a pinned machine
 // (name PC17, domain EXAMPLE.TEST, one adapter 192.0.2.10/24) and a sink that

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // The program's composition root.  main() makes one Application on the stack;
 // it makes the program's objects in order and hands each what it needs: the

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // Where the objects made before the main window report their lines (the log,
 // the adapter check, the address rules, the server list file): into the main

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Selmarin: an interactive TCP/IP connectivity test tool.
 //
 // Without arguments it opens its window.  With a command (see

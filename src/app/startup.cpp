@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The start-up sequence.  Each step first sets its step text; a failure in
 // any step is reported with that text, and start-up stops.
 

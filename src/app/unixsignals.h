@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // SIGINT and SIGTERM as a Qt signal: the handler only writes a byte into a
 // pipe, and the event loop turns it into received(), so whatever ends the run

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // Text-to-number conversions, forgiving the way a user types numbers:
 // surrounding blanks are ignored, a sign, a fraction and an

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // HeadlessRun: the responder and the probe of the command line, run without
 // a window.  It goes through the same start-up steps as the window (the log,

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Accessible names of the main window's controls.
 //
 // A screen reader announces a control by its accessible name and reads its

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // frmMain: the test console.  The user picks client or server mode and TCP or
 // UDP, fills in the local and remote ends, opens and closes the one socket,

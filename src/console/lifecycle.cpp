@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The window's life: its load, and its unload, which ends the program.
 
 #include "frmmain.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The messages pane: every line the program tells the user, also handed to
 // the log.  Lines are appended in place (the pane is never re-read and set
 // again), and the caret is kept at the end so the last line is in view.

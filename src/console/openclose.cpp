@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Opening and closing the socket with the one button cmdConnect.  Neither
 // the button nor the session reports how the open went: the state watch
 // writes the states and the socket's events its failures.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // PaneFeed: puts the messages pane's lines into its QPlainTextEdit at the pace
 // the pane can take them, and keeps the pane bounded.

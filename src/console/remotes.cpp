@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The "&Remotes" button: opens the address list editor and, when it closes,
 // offers the server list in the remote address box again.
 

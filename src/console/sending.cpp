@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The send box and the AutoPing button.  Sending itself (the check that the
 // socket can carry data, the echo under the local address) is the session's.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The state display: which controls are enabled, the open/close caption, the
 // default button, the window caption and the three lights follow the socket's
 // state, the mode and the protocol.

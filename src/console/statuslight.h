@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // A status lamp: a round light filled with its colour when lit, dark (black)
 // when off.  The colour is a 24-bit value in blue-green-red order

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // The adapter snapshot: the machine's IP-enabled network adapters, each with
 // its IPv4 addresses and subnet masks as dotted text and its IPv6 addresses.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // The rules for remote host texts.  Each answers true when the text may be
 // used; on false, message holds the reason.  message is left untouched on true

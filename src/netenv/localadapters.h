@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // The machine's own adapters: the start-up check for an active connection,
 // which takes the adapter snapshot, and the list of own addresses.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // frmAddress, the "Addresses" window: the user keeps the list of remote hosts
 // that the main window offers.  The window works on its own shown entries

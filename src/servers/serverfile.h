@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // ServerFile: the server list file's format, read from and written to any
 // QIODevice (a file, a buffer).

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // The in-memory server list: the remote host names and addresses offered in
 // the main window, one list object for the whole run.  Positions count from 1.

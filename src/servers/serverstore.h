@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // The server list on disk, <program folder>/Servers.xml: loading it into the
 // list and saving the list into it.  The path is given by the caller

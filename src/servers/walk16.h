@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // Walks over the server list, the file's Server elements and the editor's
 // entries count with 16-bit signed positions, so the list is made for fewer

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // Session: one test's socket, its AutoPing probe, the chosen mode and
 // protocol, and the state watch.  It opens, closes, sends and accepts, handles

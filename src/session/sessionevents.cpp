@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // The handlers of the socket's events.  State changes themselves are not
 // written here: the state watch reports every state it sees.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 // Address helpers of the socket: the machine's primary address, the texts of
 // addresses, and the address texts that need no name look-up.

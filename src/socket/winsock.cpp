@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Winsock's properties, Close, the state and the helpers the TCP and UDP
 // parts share.  The behaviour is described in winsock.h; this is how it is
 // built.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Winsock's event queue: events wait here and are delivered one per turn of
 // the event loop, never from inside an operation and never nested.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Winsock over TCP: connecting (with the name look-up and its visible
 // states), binding and listening, accepting, and the stream's life.
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 // Winsock over UDP: binding, datagrams in (one event each) and out (to the
 // last sender or to RemoteHost, looked up when it is a name).
 
