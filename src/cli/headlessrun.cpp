@@ -58,20 +58,20 @@ void HeadlessRun::AddToMsgsBox(const QString &speaker, const QString &sentence)
     if (isComplaint(speaker))
         m_failed = m_failed || speaker != QLatin1String("++ PEBKAC");
 
-    // On the terminal a line ends with LF, and every line ends.
-    QString shown = line;
-    shown.replace(CRLF, QStringLiteral("\n"));
-    if (!shown.endsWith(u'\n'))
-        shown += u'\n';
-    QTextStream &stream = isComplaint(speaker) ? m_err : m_out;
-    stream << shown;
-    stream.flush();
-
+    print(isComplaint(speaker) ? m_err : m_out, line);
     RuntimeError failure;
-    if (!m_log.LogWrite(line, &failure) && failure.number != 0) {
-        m_err << ErrorSpeaker(failure.number) << ":\t in mdlMain.LogWrite; " << failure.description
-              << Qt::endl;
-    }
+    if (!m_log.LogWrite(line, &failure) && failure.number != 0)
+        print(m_err, RunLog::FailedWriteLine(failure));
+}
+
+// On the terminal a line ends with LF, and every line ends.
+void HeadlessRun::print(QTextStream &stream, QString line)
+{
+    line.replace(CRLF, QStringLiteral("\n"));
+    if (!line.endsWith(u'\n'))
+        line += u'\n';
+    stream << line;
+    stream.flush();
 }
 
 int HeadlessRun::start()

@@ -59,7 +59,7 @@ signals:
     void finished(int status);
 
 private:
-    void open();
+    static void print(QTextStream &stream, QString line);
     void onStateShown();
     void onQuerySent();
     void end(int status);

@@ -63,9 +63,7 @@ void FrmMain::AddToMsgsBox(const QString &speaker, const QString &sentence)
         m_paneFeed->append(line);
         RuntimeError failure;
         if (!m_context.log.LogWrite(line, &failure) && failure.number != 0)
-            m_paneFeed->append(ErrorSpeaker(failure.number) + u':' + u'\t'
-                               + QStringLiteral(" in mdlMain.LogWrite; ") + failure.description
-                               + CRLF);
+            m_paneFeed->append(RunLog::FailedWriteLine(failure));
     });
     --m_paneReportDepth;
 }

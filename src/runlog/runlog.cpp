@@ -109,6 +109,12 @@ bool RunLog::LogWrite(const QString &text, RuntimeError *failure)
         });
 }
 
+QString RunLog::FailedWriteLine(const RuntimeError &failure)
+{
+    return ErrorSpeaker(failure.number) + u':' + u'\t' + QStringLiteral(" in mdlMain.LogWrite; ")
+           + failure.description + CRLF;
+}
+
 bool RunLog::LogClose(MsgSink &report)
 {
     bool answer = false;

@@ -44,6 +44,9 @@ public:
     // True when the record was written.  False when the log is not open, or
     // when the write failed: then *failure (if given) says why.
     bool LogWrite(const QString &text, RuntimeError *failure = nullptr);
+    // The line that tells of a record the log could not take: the common
+    // error line of LogWrite, shown to the user and never logged itself.
+    static QString FailedWriteLine(const RuntimeError &failure);
     bool LogClose(MsgSink &report);
 
     bool isOpen() const { return m_fd >= 0; }
