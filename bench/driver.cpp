@@ -141,7 +141,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     FrmMain &window = *program.window();
-    const Winsock &socket = window.session().socket();
+    const Session &session = window.session();
+    const auto stateCode = [&] { return qint16(session.state()); };
     // The window's controls, by their names.
     const auto button = [&](const char *name) { return window.findChild<QAbstractButton *>(name); };
     QComboBox *cboLocAddress = window.findChild<QComboBox *>("cboLocAddress");
@@ -158,12 +159,13 @@ int main(int argc, char *argv[])
     });
 
     // Waits (in the event loop) for the socket to reach a state, then answers.
-    auto answerWhen = [&](qint16 wanted) {
+    auto answerWhen = [&](SocketState wantedState) {
+        const qint16 wanted = qint16(wantedState);
         auto *poll = new QTimer(&app);
         auto *clock = new QElapsedTimer;
         clock->start();
         QObject::connect(poll, &QTimer::timeout, [&, poll, clock, wanted] {
-            const qint16 state = socket.State();
+            const qint16 state = stateCode();
             if (state == wanted || clock->elapsed() > 5000) {
                 answer(state == wanted ? "ok" : "error state=" + QByteArray::number(state));
                 poll->deleteLater();
@@ -195,14 +197,14 @@ int main(int argc, char *argv[])
                 button(tcp ? "optProtocol_0" : "optProtocol_1")->click();
                 cboLocAddress->setEditText(QStringLiteral("127.0.0.1"));
                 txtLocPort->setText(QString::fromLatin1(words[2]));
-                if (socket.State() != Winsock::sckClosed)
+                if (session.state() != SocketState::Closed)
                     button("cmdConnect")->click();
                 button("cmdConnect")->click();
-                answerWhen(tcp ? Winsock::sckListening : Winsock::sckOpen);
+                answerWhen(tcp ? SocketState::Listening : SocketState::Open);
             } else if (command == "close") {
-                if (socket.State() != Winsock::sckClosed)
+                if (session.state() != SocketState::Closed)
                     button("cmdConnect")->click();
-                answerWhen(Winsock::sckClosed);
+                answerWhen(SocketState::Closed);
             } else if (command == "reset") {
                 lateness.worstNs = 0;
                 lateness.worstWallNs = 0;
@@ -219,7 +221,7 @@ int main(int argc, char *argv[])
                        + QByteArray::number(double(lateness.worstWallNs) / 1e6, 'f', 1)
                        + " rss_kb=" + QByteArray::number(rssKb())
                        + " pane_blocks=" + QByteArray::number(txtMsgs->blockCount())
-                       + " state=" + QByteArray::number(socket.State())
+                       + " state=" + QByteArray::number(stateCode())
                        + " older_note=" + (lblOlderLines->isVisible() ? "1" : "0"));
             } else if (command == "quit") {
                 answer("ok");

@@ -51,6 +51,7 @@ public:
     {
         std::fprintf(stderr, "%s:\t%s", qPrintable(speaker), qPrintable(sentence));
     }
+    void ClearMsgsBox() override {}
 };
 
 double perRecordUs(qint64 ns, int records)

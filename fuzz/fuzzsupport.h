@@ -44,4 +44,5 @@ class CountingSink final : public MsgSink
 public:
     int lines = 0;
     void AddToMsgsBox(const QString &, const QString &) override { ++lines; }
+    void ClearMsgsBox() override {}
 };

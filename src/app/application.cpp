@@ -3,11 +3,16 @@
 
 #include "application.h"
 
+#include "cli/printeddialogs.h"
 #include "console/frmmain.h"
 #include "qtdialogs.h"
 #include "servers/serverstore.h"
 
-Seams Seams::headless()
+#include <QCoreApplication>
+
+namespace {
+
+Seams systemSeams()
 {
     Seams seams;
     seams.env = std::make_unique<SystemEnvironment>();
@@ -16,22 +21,35 @@ Seams Seams::headless()
     return seams;
 }
 
+} // namespace
+
+Seams Seams::headless(QTextStream &err)
+{
+    Seams seams = systemSeams();
+    seams.dialogs = std::make_unique<PrintedDialogs>(err);
+    return seams;
+}
+
 Seams Seams::system()
 {
-    Seams seams = headless();
+    Seams seams = systemSeams();
     seams.dialogs = std::make_unique<QtDialogs>();
     return seams;
 }
 
-Application::Application(Seams seams)
+Application::Application(Seams seams, TranscriptFace *terminal)
     : m_seams(std::move(seams)),
-      m_reports([this]() -> MsgSink & { return frmMain(); }),
       m_log(*m_seams.env, *m_seams.clock),
-      m_adapters(*m_seams.adapters, *m_seams.dialogs, m_reports),
-      m_rules(*m_seams.env, m_adapters, m_reports)
+      m_terminal(terminal),
+      m_transcript(m_log,
+                   [this]() -> TranscriptFace & {
+                       return m_terminal ? *m_terminal : static_cast<TranscriptFace &>(frmMain());
+                   }),
+      m_adapters(*m_seams.adapters, *m_seams.dialogs, m_transcript),
+      m_rules(*m_seams.env, m_adapters, m_transcript)
 {}
 
-// The window goes first: it closes the socket and the log on its way out.
+// The window goes first: it closes its socket on its way out.
 Application::~Application()
 {
     m_window.reset();
@@ -43,9 +61,42 @@ FrmMain &Application::frmMain()
         // The load may itself write pane lines: they go into the window
         // just made, not back here.
         m_window = std::make_unique<FrmMain>(
-            ConsoleContext{m_tables, m_log, m_adapters, m_rules, m_servers,
-                           ServersFilePath(*m_seams.env), *m_seams.dialogs});
+            ConsoleContext{m_tables, m_transcript, m_log, m_adapters, m_rules, m_servers,
+                           ServersFilePath(*m_seams.env), *m_seams.dialogs, [this] {
+                               EndRun();
+                               QCoreApplication::exit(0);
+                           }});
         m_window->Form_Load();
     }
     return *m_window;
+}
+
+// Start-up's first two steps, each with its step text.
+void Application::fillTables(QString &step)
+{
+    step = QStringLiteral("adding protocol defs to 'Protocol'");
+    for (const QString &name : ProtocolNames())
+        m_tables.Protocol.append(name);
+    step = QStringLiteral("adding Winsock 'State' defs to 'States'");
+    for (const QString &name : StateNames())
+        m_tables.States.append(name);
+}
+
+bool Application::StartHeadless()
+{
+    QString step;
+    fillTables(step);
+    if (!m_log.LogOpen(m_transcript)) {
+        m_transcript.AddToMsgsBox(ErrorSpeaker(rt::ProgramError),
+                                  QStringLiteral(" in mdlMain.Main; Couldn't open the log file")
+                                      + CRLF);
+        return false;
+    }
+    return m_adapters.CheckConnected();
+}
+
+void Application::EndRun()
+{
+    if (m_log.isOpen())
+        m_log.LogClose(m_transcript);
 }

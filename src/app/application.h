@@ -5,25 +5,29 @@
 // The program's composition root.  main() makes one Application on the stack;
 // it makes the program's objects in order and hands each what it needs: the
 // system seams (environment, clock and date formats, dialogs, adapter query,
-// which tests replace with fakes), the name tables, the log, the adapter
-// snapshot and own addresses, the address rules, the server list and, when
-// first needed, the main window.  Nothing in the program looks anything up in
-// a global.
+// which tests replace with fakes), the name tables, the log and the run's
+// transcript, the adapter snapshot and own addresses, the address rules, the
+// server list and, for the window, the main window when first needed.  The
+// window and the command line share this one core; they differ only in the
+// transcript's face: the main window's messages pane, or the terminal.  The
+// log is opened and closed here and nowhere else.  Nothing in the program
+// looks anything up in a global.
 
 #include "base/clock.h"
 #include "base/dialogs.h"
 #include "base/environment.h"
 #include "base/nametables.h"
-#include "firstlinesink.h"
 #include "netenv/adapters.h"
 #include "netenv/addressrules.h"
 #include "netenv/localadapters.h"
 #include "runlog/runlog.h"
+#include "runlog/transcript.h"
 #include "servers/serverlist.h"
 
 #include <memory>
 
 class FrmMain;
+class QTextStream;
 
 // What the program asks of the system.
 struct Seams
@@ -36,14 +40,16 @@ struct Seams
     // The real ones: the process environment, the system locale's formats,
     // Qt's dialogs, the system's interface list.
     static Seams system();
-    // The same without dialogs, for a run without a window.
-    static Seams headless();
+    // The same without a window: a message box is printed on err.
+    static Seams headless(QTextStream &err);
 };
 
 class Application
 {
 public:
-    explicit Application(Seams seams);
+    // terminal: the face of a run without a window; without one the lines
+    // go to the main window's pane (made at the first line).
+    explicit Application(Seams seams, TranscriptFace *terminal = nullptr);
     ~Application();
     Application(const Application &) = delete;
     Application &operator=(const Application &) = delete;
@@ -54,6 +60,11 @@ public:
     // sets a step text; a failure is reported with it, and start-up stops.
     // True when the main window was shown.
     bool Main();
+    // The start of a run without a window: the name tables, the log and the
+    // connection check.  False when the run cannot go on (already said).
+    bool StartHeadless();
+    // The end of the run: the log's last line, when it is open.
+    void EndRun();
 
     // The main window; made (and loaded) at the first call.
     FrmMain &frmMain();
@@ -61,17 +72,21 @@ public:
     FrmMain *window() const { return m_window.get(); }
 
     const Environment &env() const { return *m_seams.env; }
-    // Where the objects made before the window report (see FirstLineSink).
-    MsgSink &reports() { return m_reports; }
+    const NameTables &tables() const { return m_tables; }
+    // Every line the program tells the user: its face and the log.
+    MsgSink &lines() { return m_transcript; }
     RunLog &log() { return m_log; }
     ServerList &servers() { return m_servers; }
     const AddressRules &rules() const { return m_rules; }
 
 private:
+    void fillTables(QString &step);
+
     Seams m_seams;
     NameTables m_tables;
-    FirstLineSink m_reports;
     RunLog m_log;
+    TranscriptFace *m_terminal;
+    Transcript m_transcript;
     LocalAdapters m_adapters;
     AddressRules m_rules;
     ServerList m_servers;

@@ -8,6 +8,7 @@
 #include "application.h"
 #include "cli/commandline.h"
 #include "cli/headlessrun.h"
+#include "cli/terminalface.h"
 #include "console/frmmain.h"
 #include "selmarin_version.h"
 #include "unixsignals.h"
@@ -55,15 +56,21 @@ int runCommand(const Command &command, int argc, char *argv[])
     }
 
     QCoreApplication qapp(argc, argv);
-    const Seams seams = Seams::headless();
-    HeadlessRun run(command, *seams.env, *seams.clock, *seams.adapters, out, err);
-    const int early = run.start();
-    if (early >= 0)
-        return early;
-    UnixSignals unixSignals;
-    QObject::connect(&unixSignals, &UnixSignals::received, &run, &HeadlessRun::stop);
-    QObject::connect(&run, &HeadlessRun::finished, &qapp, &QCoreApplication::exit);
-    return qapp.exec();
+    TerminalFace terminal(out, err);
+    Application app(Seams::headless(err), &terminal);
+    int status = 2;
+    if (app.StartHeadless()) {
+        HeadlessRun run(command, app.tables(), app.rules(), app.lines(), terminal, out);
+        status = run.start();
+        if (status < 0) {
+            UnixSignals unixSignals;
+            QObject::connect(&unixSignals, &UnixSignals::received, &run, &HeadlessRun::stop);
+            QObject::connect(&run, &HeadlessRun::finished, &qapp, &QCoreApplication::exit);
+            status = qapp.exec();
+        }
+    }
+    app.EndRun();
+    return status;
 }
 
 } // namespace

@@ -16,16 +16,10 @@ bool Application::Main()
     bool shown = false;
     TryRun(
         [&] {
-            step = QStringLiteral("adding protocol defs to 'Protocol'");
-            for (const QString &name : ProtocolNames())
-                m_tables.Protocol.append(name);
-
-            step = QStringLiteral("adding Winsock 'State' defs to 'States'");
-            for (const QString &name : StateNames())
-                m_tables.States.append(name);
+            fillTables(step);
 
             step = QStringLiteral("checking to see if we can open the logfile");
-            if (!m_log.LogOpen(m_reports)) {
+            if (!m_log.LogOpen(m_transcript)) {
                 step = QStringLiteral("raising the file open error");
                 Raise(rt::ProgramError, QStringLiteral("Couldn't open the log file"));
             }
@@ -35,7 +29,7 @@ bool Application::Main()
                 return;
 
             step = QStringLiteral("trying to load the remoteservers list");
-            LoadServers(m_servers, ServersFilePath(*m_seams.env), m_reports);
+            LoadServers(m_servers, ServersFilePath(*m_seams.env), m_transcript);
 
             step = QStringLiteral("checking the local IP list");
             if (!m_adapters.GetLocIPs()) {
@@ -48,8 +42,8 @@ bool Application::Main()
             shown = true;
         },
         [&](const RuntimeError &e) {
-            m_reports.AddToMsgsBox(ErrorSpeaker(e.number), QStringLiteral(" in mdlMain.Main; ")
-                                                               + e.description + CRLF + step);
+            m_transcript.AddToMsgsBox(ErrorSpeaker(e.number), QStringLiteral(" in mdlMain.Main; ")
+                                                                  + e.description + CRLF + step);
         });
     return shown;
 }

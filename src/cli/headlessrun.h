@@ -3,11 +3,10 @@
 
 #pragma once
 // HeadlessRun: the responder and the probe of the command line, run without
-// a window.  It goes through the same start-up steps as the window (the log,
-// the connection check, the adapter snapshot), opens one Session, and prints
-// every line the window's pane would show: errors and refusals on standard
-// error, everything else on standard output, one line each, and all of it in
-// the daily log.
+// a window.  The program's core (the name tables, the log, the adapter
+// snapshot and the address rules, made and started by the application as for
+// the window) is handed in; the run opens one Session, whose lines reach the
+// terminal and the log through the run's transcript.
 //
 //   respond  a server in the chosen protocol on --port and --local; a TCP
 //            responder listens again when its client has gone (one client
@@ -18,66 +17,53 @@
 //
 // Exit status: 0 when the responder was stopped, or the probe had at least
 // one response; 1 when the probe had none; 2 for a refused address, a socket
-// that could not be opened or failed, or a log that could not be opened.
+// that could not be opened or failed.
 
-#include "base/msgsink.h"
-#include "base/nametables.h"
 #include "commandline.h"
-#include "netenv/addressrules.h"
-#include "netenv/localadapters.h"
-#include "runlog/runlog.h"
 
 #include <QObject>
-#include <QTextStream>
 #include <QTimer>
 
 #include <memory>
 
-class AdapterSource;
-class Clock;
-class Environment;
+class AddressRules;
+class MsgSink;
+class QTextStream;
 class Session;
+class TerminalFace;
+struct NameTables;
 
-class HeadlessRun : public QObject, public MsgSink
+class HeadlessRun : public QObject
 {
     Q_OBJECT
 public:
-    HeadlessRun(const Command &command, const Environment &env, const Clock &clock,
-                const AdapterSource &adapters, QTextStream &out, QTextStream &err);
+    HeadlessRun(const Command &command, const NameTables &tables, const AddressRules &rules,
+                MsgSink &lines, const TerminalFace &face, QTextStream &out);
     ~HeadlessRun() override;
 
-    // Starts the run.  Returns an exit status when it ended at once (start-up
-    // or the open failed); otherwise -1, and finished() comes later.
+    // Starts the run.  Returns an exit status when it ended at once (the
+    // input was refused, or the open failed); otherwise -1, and finished()
+    // comes later.
     int start();
-    // Ends the run now (Ctrl+C, SIGTERM): the probe's summary, the log's
-    // last line, finished().
+    // Ends the run now (Ctrl+C, SIGTERM): the probe's summary, finished().
     void stop();
-
-    void AddToMsgsBox(const QString &speaker, const QString &sentence) override;
 
 signals:
     void finished(int status);
 
 private:
-    static void print(QTextStream &stream, QString line);
     void onStateShown();
     void onQuerySent();
     void end(int status);
     int probeStatus() const;
+    void listen();
 
     Command m_command;
+    const TerminalFace &m_face;
     QTextStream &m_out;
-    QTextStream &m_err;
-    NameTables m_tables;
-    RunLog m_log;
-    class PrintedDialogs;
-    std::unique_ptr<PrintedDialogs> m_dialogs;
-    LocalAdapters m_adapters;
-    AddressRules m_rules;
     std::unique_ptr<Session> m_session;
     QTimer m_lastAnswer; // the last query's interval, after --count queries
     int m_sent = 0;
     bool m_probing = false;
-    bool m_failed = false; // the socket failed or a line said so
     bool m_ended = false;
 };

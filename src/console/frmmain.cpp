@@ -4,7 +4,7 @@
 #include "frmmain.h"
 
 #include "accessibility.h"
-#include "servers/frmaddress.h"
+#include "frmaddress.h"
 #include "ui_frmmain.h"
 
 #include <QCloseEvent>
@@ -13,8 +13,9 @@
 FrmMain::FrmMain(const ConsoleContext &context, QWidget *parent)
     : QWidget(parent),
       m_context(context),
+      m_lines(context.lines),
       ui(new Ui::FrmMain),
-      m_session(context.tables, context.rules, *this)
+      m_session(context.tables, context.rules, context.lines)
 {
     ui->setupUi(this);
     ui->optMode->setId(ui->optMode_0, 0);

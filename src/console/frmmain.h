@@ -13,20 +13,21 @@
 // are grouped by concern across the files of this folder:
 //   frmmain.cpp    the form, fonts, keyboard (Enter and the default button),
 //                  the wiring of controls and session
-//   msgspane.cpp   AddToMsgsBox: the messages pane and the log
+//   msgspane.cpp   the messages pane: the face of the run's transcript
 //   modes.cpp      mode, protocol and local port handlers
 //   showstate.cpp  ShowState, ShowStatus
 //   openclose.cpp  cmdConnect_Click
 //   sending.cpp    cmdSend_Click, cmdAutoPing_Click and the AutoPing figures
 //   lifecycle.cpp  Form_Load, Form_Unload, Form_Terminate
-//   remotes.cpp    cmdRemotes_Click (the address list editor)
+//   remotes.cpp    cmdRemotes_Click (the address list editor, frmaddress.h)
 
-#include "base/msgsink.h"
+#include "runlog/transcript.h"
 #include "session/session.h"
 
 #include <QString>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -36,6 +37,7 @@ class AddressRules;
 class Dialogs;
 class FrmAddress;
 class LocalAdapters;
+class MsgSink;
 class PaneFeed;
 class QPushButton;
 class RunLog;
@@ -46,15 +48,17 @@ struct NameTables;
 struct ConsoleContext
 {
     const NameTables &tables;
-    RunLog &log;
+    MsgSink &lines;    // the run's transcript, whose face this window is
+    const RunLog &log; // named in the pane once it drops lines
     LocalAdapters &adapters;
     const AddressRules &rules;
     ServerList &servers;
     QString serversPath;
     Dialogs &dialogs;
+    std::function<void()> endRun; // closes the log and ends the program
 };
 
-class FrmMain : public QWidget, public MsgSink
+class FrmMain : public QWidget, public TranscriptFace
 {
     Q_OBJECT
 public:
@@ -66,7 +70,8 @@ public:
     void Form_Load();
 
     // The messages pane: every line the program tells the user.
-    void AddToMsgsBox(const QString &speaker, const QString &sentence) override;
+    void showLine(const QString &speaker, const QString &line) override;
+    void clearLines() override;
     // The pane's text as the program wrote it (line ends as CR LF).
     QString msgsText() const;
     // The session the window shows (for tools that watch it).
@@ -83,7 +88,7 @@ protected:
 private:
     // State display
     void ShowState();
-    void ShowStatus(const QString &status);
+    void ShowStatus(Session::Status status);
     // Handlers
     void cmdConnect_Click();
     void cmdSend_Click();
@@ -99,7 +104,7 @@ private:
     void Form_Terminate();
     void endProgram(const QString &piece);
 
-    Session::Ends ends() const;
+    Session::Config config() const;
     void setDefaultButton(QPushButton *button);
     void applyFonts();
     void connectHandlers();
@@ -107,11 +112,12 @@ private:
     void notePaneTrimmed();
 
     ConsoleContext m_context;
+    MsgSink &m_lines;
     Ui::FrmMain *ui;
     Session m_session;
+    Session::Config m_config;             // the role and transport the option buttons chose
     std::unique_ptr<FrmAddress> m_editor; // made at its first opening
     QPushButton *m_defaultButton = nullptr;
     PaneFeed *m_paneFeed = nullptr;
-    int m_paneReportDepth = 0;
     bool m_ended = false;
 };

@@ -7,10 +7,9 @@
 
 #include "base/dialogs.h"
 #include "base/failure.h"
+#include "frmaddress.h"
 #include "netenv/localadapters.h"
 #include "placement.h"
-#include "runlog/runlog.h"
-#include "servers/frmaddress.h"
 #include "servers/serverlist.h"
 #include "ui_frmmain.h"
 
@@ -31,7 +30,7 @@ void FrmMain::Form_Load()
             if (!m_context.adapters.GetLocIPs())
                 Raise(rt::ProgramError, QStringLiteral("Failed to get the local IP list"));
             ui->cboLocAddress->addItems(m_context.adapters.LocIPs());
-            ui->cboLocAddress->setEditText(m_session.socket().LocalIP());
+            ui->cboLocAddress->setEditText(m_session.view().localAddress);
 
             ui->cboRemAddress->addItems(m_context.servers.items());
             ui->cboRemAddress->setEditText(QString());
@@ -50,10 +49,11 @@ void FrmMain::Form_Load()
 
 void FrmMain::endProgram(const QString &piece)
 {
-    Guard(*this, piece, [&] {
+    Guard(m_lines, piece, [&] {
         m_session.finish();
-        m_context.log.LogClose(*this);
-        // End at once: no further handler of this window runs.
+        // The log's last line, and the program's end.
+        m_context.endRun();
+        // At once: no further handler of this window runs.
         m_ended = true;
         if (m_editor)
             m_editor->hide();

@@ -21,23 +21,23 @@ bool holdsNonDigit(const QString &text)
 
 void FrmMain::optMode_Click(int index)
 {
-    Guard(*this, QStringLiteral(" in frmMain.optMode_Click; "), [&] {
-        AddToMsgsBox(QStringLiteral("cls"), QString());
+    Guard(m_lines, QStringLiteral(" in frmMain.optMode_Click; "), [&] {
+        m_lines.ClearMsgsBox();
         if (index == 0)
-            m_session.ServerMode = false;
+            m_config.role = Session::Role::Client;
         else if (index == 1)
-            m_session.ServerMode = true;
+            m_config.role = Session::Role::Server;
         ShowState();
     });
 }
 
 void FrmMain::optProtocol_Click(int index)
 {
-    Guard(*this, QStringLiteral(" in frmMain.optProtocol_Click; "), [&] {
+    Guard(m_lines, QStringLiteral(" in frmMain.optProtocol_Click; "), [&] {
         if (index == 0)
-            m_session.UseTCP = true;
+            m_config.transport = Session::Transport::Tcp;
         else if (index == 1)
-            m_session.UseTCP = false;
+            m_config.transport = Session::Transport::Udp;
         ShowState();
     });
 }
@@ -48,7 +48,7 @@ void FrmMain::optProtocol_Click(int index)
 // everything after it.
 void FrmMain::txtLocPort_Change()
 {
-    Guard(*this, QStringLiteral(" in frmMain.txtLocPort_Change; "), [&] {
+    Guard(m_lines, QStringLiteral(" in frmMain.txtLocPort_Change; "), [&] {
         const QString text = ui->txtLocPort->text();
         if (holdsNonDigit(text))
             ui->txtLocPort->setText(text.left(text.size() - 1));

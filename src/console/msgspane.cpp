@@ -1,9 +1,10 @@
 // SPDX-FileCopyrightText: 2026 The Selmarin developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The messages pane: every line the program tells the user, also handed to
-// the log.  Lines are appended in place (the pane is never re-read and set
-// again), and the caret is kept at the end so the last line is in view.
+// The messages pane: the window's face of the run's transcript
+// (runlog/transcript.h), which writes every line to the log as well.  Lines
+// are appended in place (the pane is never re-read and set again), and the
+// caret is kept at the end so the last line is in view.
 //
 // The pane shows line ends as line breaks; msgsText() gives the text back
 // with CR LF, as written.
@@ -13,17 +14,11 @@
 // the pace the pane can take, keeps the newest PaneLineLimit lines and shows
 // a line's text in pieces of at most PaneColumnLimit characters.  The log
 // file gets every line whole, at once; once the pane has dropped lines, a
-// note under it says so and names the log file.
-//
-// A log write that fails comes back here as a failure: its error line goes
-// to the pane only, never to the log again.  A report that arises while a
-// report is being written (a pane that keeps failing) is dropped after one
-// level, so reporting always ends.
+// note under it says so and names the log file, until the pane is emptied.
 
 #include "frmmain.h"
 #include "panefeed.h"
 
-#include "base/failure.h"
 #include "runlog/runlog.h"
 #include "ui_frmmain.h"
 
@@ -47,25 +42,16 @@ void FrmMain::notePaneTrimmed()
     ui->lblOlderLines->setVisible(true);
 }
 
-void FrmMain::AddToMsgsBox(const QString &speaker, const QString &sentence)
+void FrmMain::showLine(const QString &, const QString &line)
 {
-    if (m_paneReportDepth > 1)
-        return;
-    ++m_paneReportDepth;
-    Guard(*this, QStringLiteral(" in frmMain.AddToMsgsBox; "), [&] {
-        if (speaker == QLatin1String("cls")) {
-            m_paneFeed->clear();
-            ui->lblOlderLines->setVisible(false);
-            ui->txtMsgs->moveCursor(QTextCursor::End);
-            return;
-        }
-        const QString line = m_session.label(speaker) + u':' + u'\t' + sentence;
-        m_paneFeed->append(line);
-        RuntimeError failure;
-        if (!m_context.log.LogWrite(line, &failure) && failure.number != 0)
-            m_paneFeed->append(RunLog::FailedWriteLine(failure));
-    });
-    --m_paneReportDepth;
+    m_paneFeed->append(line);
+}
+
+void FrmMain::clearLines()
+{
+    m_paneFeed->clear();
+    ui->lblOlderLines->setVisible(false);
+    ui->txtMsgs->moveCursor(QTextCursor::End);
 }
 
 QString FrmMain::msgsText() const

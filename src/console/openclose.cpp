@@ -10,21 +10,24 @@
 #include "base/failure.h"
 #include "ui_frmmain.h"
 
-Session::Ends FrmMain::ends() const
+// The chosen role and transport, and the ends as the fields hold them now.
+Session::Config FrmMain::config() const
 {
-    return {ui->cboLocAddress->currentText(), ui->txtLocPort->text(),
-            ui->cboRemAddress->currentText(), ui->txtRemPort->text()};
+    Session::Config config = m_config;
+    config.ends = {ui->cboLocAddress->currentText(), ui->txtLocPort->text(),
+                   ui->cboRemAddress->currentText(), ui->txtRemPort->text()};
+    return config;
 }
 
 void FrmMain::cmdConnect_Click()
 {
-    Guard(*this, QStringLiteral(" in frmMain.cmdConnect_Click; "), [&] {
+    Guard(m_lines, QStringLiteral(" in frmMain.cmdConnect_Click; "), [&] {
         if (m_session.closeIfOpen())
             return;
         // A client's local port is not checked: empty means any port.
-        if (!m_session.ServerMode && ui->txtLocPort->text().isEmpty())
+        if (m_config.role == Session::Role::Client && ui->txtLocPort->text().isEmpty())
             ui->txtLocPort->setText(QStringLiteral("0"));
-        if (m_session.CheckEnds(ends()))
-            m_session.OpenIt(ends());
+        if (m_session.CheckEnds(config()))
+            m_session.OpenIt(config());
     });
 }

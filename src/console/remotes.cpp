@@ -7,19 +7,19 @@
 #include "frmmain.h"
 
 #include "base/failure.h"
+#include "frmaddress.h"
 #include "placement.h"
-#include "servers/frmaddress.h"
 #include "servers/serverlist.h"
 #include "ui_frmmain.h"
 
 void FrmMain::cmdRemotes_Click()
 {
-    Guard(*this, QStringLiteral(" in frmMain.cmdremotes_Click; "), [&] {
+    Guard(m_lines, QStringLiteral(" in frmMain.cmdremotes_Click; "), [&] {
         // Made at its first opening and afterwards only hidden.
         if (!m_editor) {
             m_editor
                 = std::make_unique<FrmAddress>(m_context.servers, m_context.serversPath,
-                                               m_context.rules, m_context.dialogs, *this, this);
+                                               m_context.rules, m_context.dialogs, m_lines, this);
             PlaceWindow(*m_editor, EditorWindowSize);
         }
         m_editor->exec();
@@ -31,8 +31,9 @@ void FrmMain::cmdRemotes_Click()
         ui->cboRemAddress->addItems(m_context.servers.items());
         ui->cboRemAddress->setEditText(typed);
 
-        if (m_session.socket().State() != Winsock::sckClosed)
-            ui->cboRemAddress->setEditText(m_session.remoteHostShown());
+        const Session::View shown = m_session.view();
+        if (shown.state != SocketState::Closed)
+            ui->cboRemAddress->setEditText(shown.remoteAddress);
     });
 }
 

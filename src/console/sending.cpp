@@ -12,7 +12,7 @@
 
 void FrmMain::cmdSend_Click()
 {
-    Guard(*this, QStringLiteral(" in frmMain.cmdSend_Click; "), [&] {
+    Guard(m_lines, QStringLiteral(" in frmMain.cmdSend_Click; "), [&] {
         // Line breaks typed with Ctrl+Enter travel as CR LF, like the one
         // added at the end; every other character as it was typed.
         m_session.Send(ui->txtSend->textToSend() + CRLF);
@@ -24,7 +24,7 @@ void FrmMain::cmdSend_Click()
 // only in the pane.
 void FrmMain::cmdAutoPing_Click()
 {
-    Guard(*this, QStringLiteral(" in frmMain.cmdAutoPing_Click; "), [&] {
+    Guard(m_lines, QStringLiteral(" in frmMain.cmdAutoPing_Click; "), [&] {
         AutoPing &probe = m_session.probe();
         if (probe.isRunning())
             probe.stop();

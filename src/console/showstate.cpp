@@ -18,11 +18,11 @@ constexpr quint32 Green = 0x00FF00;
 
 } // namespace
 
-void FrmMain::ShowStatus(const QString &status)
+void FrmMain::ShowStatus(Session::Status status)
 {
-    Guard(*this, QStringLiteral(" in frmMain.ShowStatus; "), [&] {
-        const bool pending = status == QLatin1String("pending");
-        const bool ok = status == QLatin1String("ok");
+    Guard(m_lines, QStringLiteral(" in frmMain.ShowStatus; "), [&] {
+        const bool pending = status == Session::Status::Pending;
+        const bool ok = status == Session::Status::Ok;
         ui->shpError->setFillColor(!pending && !ok ? Red : 0);
         ui->shpProg->setFillColor(pending ? Yellow : 0);
         ui->shpOk->setFillColor(ok ? Green : 0);
@@ -31,11 +31,11 @@ void FrmMain::ShowStatus(const QString &status)
 
 void FrmMain::ShowState()
 {
-    Guard(*this, QStringLiteral(" in frmMain.ShowState; "), [&] {
-        const Winsock &socket = m_session.socket();
-        const bool serverMode = m_session.ServerMode;
-        const bool useTcp = m_session.UseTCP;
-        switch (GroupOf(m_session.stateName())) {
+    Guard(m_lines, QStringLiteral(" in frmMain.ShowState; "), [&] {
+        const Session::View shown = m_session.view();
+        const bool serverMode = m_config.role == Session::Role::Server;
+        const bool useTcp = m_config.transport == Session::Transport::Tcp;
+        switch (shown.group) {
         case StateGroup::Idle:
             ui->fraMode->setEnabled(true);
             ui->fraProtocol->setEnabled(true);
@@ -44,7 +44,6 @@ void FrmMain::ShowState()
             ui->cmdSend->setEnabled(false);
             ui->txtSend->setEnabled(false);
             ui->txtLocPort->setEnabled(true);
-            m_session.probe().stop();
             if (useTcp && serverMode) {
                 ui->cmdConnect->setText(QStringLiteral("L&isten"));
                 ui->cboLocAddress->setEnabled(true);
@@ -65,26 +64,26 @@ void FrmMain::ShowState()
                 ui->txtRemPort->setEnabled(true);
                 ui->txtLocPort->setText(QStringLiteral("0"));
             }
-            ShowStatus(QStringLiteral("bad"));
+            ShowStatus(Session::Status::Bad);
             break;
         case StateGroup::Ready:
             ui->fraMode->setEnabled(false);
             ui->fraProtocol->setEnabled(false);
-            ui->cmdSend->setEnabled(true);
+            ui->cmdSend->setEnabled(shown.canSend);
             setDefaultButton(ui->cmdSend);
             ui->cmdConnect->setText(QStringLiteral("&Close"));
             ui->cboRemAddress->setEnabled(false);
-            ui->cboRemAddress->setEditText(m_session.remoteHostShown());
+            ui->cboRemAddress->setEditText(shown.remoteAddress);
             ui->txtRemPort->setEnabled(false);
-            ui->txtRemPort->setText(QString::number(socket.RemotePort()));
+            ui->txtRemPort->setText(QString::number(shown.remotePort));
             ui->cboLocAddress->setEnabled(false);
-            ui->cboLocAddress->setEditText(socket.LocalIP());
+            ui->cboLocAddress->setEditText(shown.localAddress);
             ui->txtLocPort->setEnabled(false);
-            ui->txtLocPort->setText(QString::number(socket.LocalPort()));
+            ui->txtLocPort->setText(QString::number(shown.localPort));
             ui->txtSend->setEnabled(true);
             ui->txtSend->setFocus();
-            ShowStatus(QStringLiteral("ok"));
-            if (!serverMode)
+            ShowStatus(Session::Status::Ok);
+            if (shown.canProbe)
                 ui->cmdAutoPing->setEnabled(true);
             break;
         case StateGroup::Busy:
@@ -97,9 +96,8 @@ void FrmMain::ShowState()
             ui->txtRemPort->setEnabled(false);
             ui->cboLocAddress->setEnabled(false);
             ui->txtLocPort->setEnabled(false);
-            ShowStatus(QStringLiteral("pending"));
+            ShowStatus(Session::Status::Pending);
             ui->cmdAutoPing->setEnabled(false);
-            m_session.probe().stop();
             break;
         }
     });

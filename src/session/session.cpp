@@ -7,7 +7,10 @@
 #include "base/failure.h"
 #include "base/nametables.h"
 #include "netenv/addressrules.h"
+#include "socket/listener.h"
 #include "socket/localaddress.h"
+#include "socket/winsock.h"
+#include "textcodec.h"
 
 namespace {
 
@@ -16,32 +19,25 @@ const QString PortRange = QStringLiteral("port must be a number between 1 and 65
 
 } // namespace
 
-StateGroup GroupOf(const QString &stateName)
-{
-    if (stateName == QLatin1String("Closed") || stateName == QLatin1String("Error"))
-        return StateGroup::Idle;
-    if (stateName == QLatin1String("Open") || stateName == QLatin1String("Connected"))
-        return StateGroup::Ready;
-    return StateGroup::Busy;
-}
-
 Session::Session(const NameTables &tables, const AddressRules &rules, MsgSink &lines,
                  QObject *parent)
-    : QObject(parent), m_tables(tables), m_rules(rules), m_lines(lines)
+    : QObject(parent),
+      m_tables(tables),
+      m_rules(rules),
+      m_lines(lines),
+      m_listener(std::make_unique<Listener>()),
+      Winsock1(std::make_unique<Winsock>())
 {
-    connect(&Winsock1, &Winsock::CloseEvent, this, &Session::Winsock1_Close);
-    connect(&Winsock1, &Winsock::ConnectEvent, this, &Session::Winsock1_Connect);
-    connect(&Winsock1, &Winsock::ConnectionRequest, this, &Session::Winsock1_ConnectionRequest);
-    connect(&Winsock1, &Winsock::DataArrival, this, &Session::Winsock1_DataArrival);
-    connect(&Winsock1, &Winsock::Error, this, &Session::Winsock1_Error);
-    connect(&Winsock1, &Winsock::SendComplete, this, &Session::Winsock1_SendComplete);
-    connect(&Winsock1, &Winsock::SendProgress, this, &Session::Winsock1_SendProgress);
-    connect(&Winsock1, &Winsock::DatagramsDropped, this, &Session::Winsock1_DatagramsDropped);
-
-    connect(&Winsock1, &Winsock::stateTouched, this, &Session::armStateWatch);
+    connect(m_listener.get(), &Listener::ConnectionRequest, this,
+            &Session::Winsock1_ConnectionRequest);
+    connect(m_listener.get(), &Listener::stateTouched, this, &Session::armStateWatch);
+    wire(*Winsock1);
     Timer1.setSingleShot(true);
     Timer1.setTimerType(Qt::PreciseTimer);
     connect(&Timer1, &QTimer::timeout, this, &Session::Timer1_Timer);
+    m_tailTimer.setSingleShot(true);
+    m_tailTimer.setInterval(TailWaitMs);
+    connect(&m_tailTimer, &QTimer::timeout, this, &Session::flushTail);
 }
 
 Session::~Session()
@@ -49,48 +45,86 @@ Session::~Session()
     finish();
 }
 
+void Session::wire(Winsock &socket)
+{
+    connect(&socket, &Winsock::CloseEvent, this, &Session::Winsock1_Close);
+    connect(&socket, &Winsock::ConnectEvent, this, &Session::Winsock1_Connect);
+    connect(&socket, &Winsock::DataArrival, this, &Session::Winsock1_DataArrival);
+    connect(&socket, &Winsock::Error, this, &Session::Winsock1_Error);
+    connect(&socket, &Winsock::SendComplete, this, &Session::Winsock1_SendComplete);
+    connect(&socket, &Winsock::SendProgress, this, &Session::Winsock1_SendProgress);
+    connect(&socket, &Winsock::DatagramsDropped, this, &Session::Winsock1_DatagramsDropped);
+    connect(&socket, &Winsock::stateTouched, this, &Session::armStateWatch);
+}
+
+// The accepted connection takes the place of the socket before it (closed).
+void Session::adopt(std::unique_ptr<Winsock> socket)
+{
+    Winsock1 = std::move(socket);
+    wire(*Winsock1);
+    m_tail.clear();
+    m_tailTimer.stop();
+    armStateWatch();
+}
+
+SocketState Session::state() const
+{
+    const SocketState listening = m_listener->State();
+    return listening != SocketState::Closed ? listening : Winsock1->State();
+}
+
 QString Session::stateName() const
 {
-    return m_tables.States.name(Winsock1.State());
+    return m_tables.States.name(StateCode(state()));
+}
+
+Session::View Session::view() const
+{
+    View view;
+    view.state = state();
+    view.group = GroupOf(view.state);
+    view.canSend = view.group == StateGroup::Ready;
+    view.canProbe = view.canSend && m_config.role == Role::Client;
+    view.localAddress = Winsock1->LocalIP();
+    view.localPort = Winsock1->LocalPort();
+    view.remoteAddress = remoteHostShown();
+    view.remotePort = Winsock1->RemotePort();
+    return view;
 }
 
 QString Session::peer() const
 {
     // A UDP client that has heard nothing yet knows its peer only by name.
-    const QString address = Winsock1.RemoteHostIP();
-    return HostAndPort(address.isEmpty() ? Winsock1.RemoteHost() : address, Winsock1.RemotePort());
+    const QString address = Winsock1->RemoteHostIP();
+    return HostAndPort(address.isEmpty() ? Winsock1->RemoteHost() : address,
+                       Winsock1->RemotePort());
 }
 
 QString Session::remoteHostShown() const
 {
-    const QString address = Winsock1.RemoteHostIP();
-    if (address.isEmpty() && !UseTCP && !ServerMode)
-        return Winsock1.RemoteHost();
+    const QString address = Winsock1->RemoteHostIP();
+    if (address.isEmpty() && m_config.transport == Transport::Udp && m_config.role == Role::Client)
+        return Winsock1->RemoteHost();
     return address;
-}
-
-QString Session::label(const QString &speaker) const
-{
-    if (speaker == QLatin1String("You"))
-        return Winsock1.LocalIP();
-    if (speaker == QLatin1String("Remote"))
-        return Winsock1.RemoteHostIP();
-    return speaker;
 }
 
 bool Session::closeIfOpen()
 {
     AutoPingProbe.stop();
-    const bool open = Winsock1.State() != Winsock::sckClosed;
-    Winsock1.Close();
+    const bool open = state() != SocketState::Closed;
+    m_listener->Close();
+    Winsock1->Close();
+    m_tail.clear();
+    m_tailTimer.stop();
     return open;
 }
 
-bool Session::CheckEnds(const Ends &ends)
+bool Session::CheckEnds(const Config &config)
 {
     // Every check runs and writes its own line; any fault refuses the open.
     bool refused = false;
-    if (ServerMode) {
+    const Ends &ends = config.ends;
+    if (config.role == Role::Server) {
         if (ends.localAddress.isEmpty()) {
             m_lines.AddToMsgsBox(Pebkac, QStringLiteral("A server needs a local address: "
                                                         "choose one of this machine's addresses")
@@ -127,33 +161,35 @@ bool Session::CheckPort(const QString &port)
     return result;
 }
 
-void Session::OpenIt(const Ends &ends)
+void Session::OpenIt(const Config &config)
 {
     TryRun(
         [&] {
-            Winsock1.Close();
-            Winsock1.setLocalPort(ToLong(ends.localPort));
-            m_remoteText = ends.remoteAddress;
-            if (UseTCP) {
-                Winsock1.setProtocol(Winsock::sckTCPProtocol);
-                if (ServerMode) {
-                    Winsock1.Bind(ToLong(ends.localPort), ends.localAddress);
-                    Winsock1.Listen();
+            const Ends &ends = config.ends;
+            closeIfOpen();
+            m_config = config;
+            Winsock1->setLocalPort(ToLong(ends.localPort));
+            const bool server = config.role == Role::Server;
+            if (config.transport == Transport::Tcp) {
+                Winsock1->setProtocol(Winsock::sckTCPProtocol);
+                if (server) {
+                    m_listener->Bind(ToLong(ends.localPort), ends.localAddress);
+                    m_listener->Listen();
                 } else {
-                    Winsock1.setRemoteHost(ends.remoteAddress);
-                    Winsock1.setRemotePort(ToLong(ends.remotePort));
-                    Winsock1.Connect();
+                    Winsock1->setRemoteHost(ends.remoteAddress);
+                    Winsock1->setRemotePort(ToLong(ends.remotePort));
+                    Winsock1->Connect();
                 }
-                m_lines.AddToMsgsBox(QStringLiteral("cls"), QString());
+                m_lines.ClearMsgsBox();
             } else {
-                Winsock1.setProtocol(Winsock::sckUDPProtocol);
-                if (ServerMode) {
-                    Winsock1.Bind(ToLong(ends.localPort), ends.localAddress);
+                Winsock1->setProtocol(Winsock::sckUDPProtocol);
+                if (server) {
+                    Winsock1->Bind(ToLong(ends.localPort), ends.localAddress);
                 } else {
-                    Winsock1.setRemoteHost(ends.remoteAddress);
-                    Winsock1.setRemotePort(ToLong(ends.remotePort));
-                    Winsock1.Bind(ToLong(ends.localPort), ends.localAddress);
-                    m_lines.AddToMsgsBox(QStringLiteral("cls"), QString());
+                    Winsock1->setRemoteHost(ends.remoteAddress);
+                    Winsock1->setRemotePort(ToLong(ends.remotePort));
+                    Winsock1->Bind(ToLong(ends.localPort), ends.localAddress);
+                    m_lines.ClearMsgsBox();
                 }
             }
         },
@@ -168,21 +204,26 @@ void Session::OpenIt(const Ends &ends)
         });
 }
 
+void Session::writeYou(const QString &sentence)
+{
+    m_lines.AddToMsgsBox(Winsock1->LocalIP(), sentence);
+}
+
 bool Session::Send(const QString &text)
 {
     bool result = false;
     Guard(m_lines, QStringLiteral(" in frmMain.Send; "), [&] {
         if (text.isEmpty())
             return;
-        const qint16 state = Winsock1.State();
-        const bool canSend
-            = (state == Winsock::sckOpen && !UseTCP) || state == Winsock::sckConnected;
+        const SocketState now = state();
+        const bool canSend = (now == SocketState::Open && m_config.transport == Transport::Udp)
+                             || now == SocketState::Connected;
         if (canSend) {
-            Winsock1.SendData(text);
+            Winsock1->SendData(EncodeForSending(text));
             if (text == AutoPingQuery)
                 AutoPingProbe.noteQueryHandedOver();
             const bool probeText = text == AutoPingQuery || text == AutoPingResponse;
-            m_lines.AddToMsgsBox(QStringLiteral("You"), probeText ? text + CRLF : text);
+            writeYou(probeText ? text + CRLF : text);
         } else {
             m_lines.AddToMsgsBox(Pebkac,
                                  QStringLiteral("You must establish a connection first.") + CRLF);
@@ -198,9 +239,12 @@ void Session::finish()
         return;
     m_finished = true;
     Timer1.stop();
+    m_tailTimer.stop();
     AutoPingProbe.stop();
-    Winsock1.disconnect(this);
-    Winsock1.Close();
+    m_listener->disconnect(this);
+    Winsock1->disconnect(this);
+    m_listener->Close();
+    Winsock1->Close();
 }
 
 void Session::armStateWatch()
@@ -212,32 +256,35 @@ void Session::armStateWatch()
 
 void Session::Timer1_Timer()
 {
-    const qint16 state = Winsock1.State();
-    if (state == LastState)
+    const SocketState now = state();
+    if (now == LastState)
         return;
     // A failing step is reported; the state counts as seen all the same, so
     // the watch does not stay quiet until the next change.
-    LastState = state;
+    LastState = now;
     Guard(m_lines, QStringLiteral(" in frmMain.Timer1_Timer; "), [&] {
-        QString line = m_tables.States.name(state);
-        switch (state) {
-        case Winsock::sckConnected:
+        QString line = m_tables.States.name(StateCode(now));
+        switch (now) {
+        case SocketState::Connected:
             line += QStringLiteral(" to ")
-                    + HostAndPort(Winsock1.RemoteHostIP(), Winsock1.RemotePort());
+                    + HostAndPort(Winsock1->RemoteHostIP(), Winsock1->RemotePort());
             break;
-        case Winsock::sckConnecting:
-        case Winsock::sckConnectionPending:
+        case SocketState::Connecting:
+        case SocketState::ConnectionPending:
             line += QStringLiteral(" to ")
-                    + HostAndPort(Winsock1.RemoteHost(), Winsock1.RemotePort());
+                    + HostAndPort(Winsock1->RemoteHost(), Winsock1->RemotePort());
             break;
-        case Winsock::sckResolvingHost: line += u' ' + m_remoteText; break;
-        case Winsock::sckHostResolved:
-            line += u' ' + m_remoteText + QStringLiteral(" as ") + Winsock1.RemoteHostIP();
+        case SocketState::ResolvingHost: line += u' ' + m_config.ends.remoteAddress; break;
+        case SocketState::HostResolved:
+            line += u' ' + m_config.ends.remoteAddress + QStringLiteral(" as ")
+                    + Winsock1->RemoteHostIP();
             break;
         default: break;
         }
         m_lines.AddToMsgsBox(QStringLiteral("Winsock"), line + CRLF);
-        LastState = Winsock1.State();
+        LastState = state();
+        if (GroupOf(LastState) != StateGroup::Ready)
+            AutoPingProbe.stop();
         emit stateShown();
     });
 }

@@ -2,44 +2,70 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #pragma once
-// Session: one test's socket, its AutoPing probe, the chosen mode and
-// protocol, and the state watch.  It opens, closes, sends and accepts, handles
-// the socket's events, and tells what happened as lines through the MsgSink
-// it was given (the same speakers and sentences the messages pane shows) and
-// as signals for whatever displays it.  It knows no window: the main window
-// owns one and shows it; it runs as well under a QCoreApplication.
+// Session: one test's socket, its AutoPing probe, the chosen role and
+// transport, and the state watch.  It opens, closes, sends and accepts,
+// handles the socket's events, and tells what happened as lines through the
+// MsgSink it was given (the same speakers and sentences the messages pane
+// shows) and as signals for whatever displays it.  It knows no window: the
+// main window owns one and shows it, the command line runs one without a
+// window.
+//
+// The socket moves bytes; the session is where they become text and back:
+// what is sent is the UTF-8 of its text, what arrives is shown as
+// textcodec.h says, losslessly.  A stream may split a character between two
+// reads: its first bytes wait (at most TailWaitMs, or until the peer closes)
+// for the rest, so a character is never shown as two escapes.
+//
+// A TCP server is a Listener.  As the console has always worked, the first
+// connection it accepts replaces it: the listener closes and the session's
+// socket is that connection, so it serves one client and listens no more
+// until it is opened again.
+//
+// Lines: "You" and "Remote" lines are written under the socket's LocalIP and
+// RemoteHostIP, read at the moment of writing; everything else under its
+// speaker ("Winsock", "AutoPing", "++ PEBKAC" ...).
 //
 // The state watch (Timer1) reports every change of the socket's state once,
 // as a "Winsock" line, then emits stateShown().  Instead of ticking every
-// millisecond for the whole run it ticks once, 1 ms after the socket reports
-// that its state was touched (Winsock::stateTouched, emitted from inside the
+// millisecond for the whole run it ticks once, 1 ms after the socket or the
+// listener reports that its state was touched (emitted from inside the
 // operation that changed it).  Because the tick runs from the event loop,
 // after the handler that made the change has returned, it sees exactly what a
 // 1 ms poll would: every state that lasts until the next turn of the event
 // loop, each once, and nothing for a change undone inside one handler.  An
-// idle session therefore costs nothing.
+// idle session therefore costs nothing.  A state outside the ready group
+// stops AutoPing.
 //
 // Failures are reported with the window's procedure names (" in
 // frmMain.OpenIt; " ...): they are the names the user reads in the pane and
 // the log, wherever the session runs.
 
 #include "autoping/autoping.h"
-#include "socket/winsock.h"
+#include "base/socketstate.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QTimer>
 
-class AddressRules;
-struct NameTables;
+#include <memory>
 
-// How ShowState sorts the socket's states, by their display names.
-enum class StateGroup { Idle, Ready, Busy };
-StateGroup GroupOf(const QString &stateName);
+class AddressRules;
+class Listener;
+class MsgSink;
+class Winsock;
+struct NameTables;
 
 class Session : public QObject, private ProbeLink
 {
     Q_OBJECT
 public:
+    enum class Role { Client, Server };
+    // The transports; each one's value is its protocol code, the entry of
+    // the Protocol name table that names it in lines.
+    enum class Transport { Tcp = 0, Udp = 1 };
+    // The lights: ready, on the way, and nothing (or a failure).
+    enum class Status { Ok, Pending, Bad };
+
     // The texts of the four fields that say where to open.
     struct Ends
     {
@@ -48,44 +74,56 @@ public:
         QString remoteAddress;
         QString remotePort;
     };
+    // What to open: a value, as the window's controls or the command line
+    // give it.
+    struct Config
+    {
+        Role role = Role::Client;
+        Transport transport = Transport::Tcp;
+        Ends ends;
+    };
+    // The socket as a display shows it.
+    struct View
+    {
+        SocketState state = SocketState::Closed;
+        StateGroup group = StateGroup::Idle;
+        bool canSend = false;  // ready: data can go out
+        bool canProbe = false; // ready, and a client: AutoPing may run
+        QString localAddress;  // LocalIP
+        qint32 localPort = 0;
+        QString remoteAddress; // see remoteHostShown()
+        qint32 remotePort = 0;
+    };
+
+    static constexpr int TailWaitMs = 100; // a split character's first bytes wait this long
 
     Session(const NameTables &tables, const AddressRules &rules, MsgSink &lines,
             QObject *parent = nullptr);
     ~Session() override;
 
-    const Winsock &socket() const { return Winsock1; }
     AutoPing &probe() { return AutoPingProbe; }
-    const NameTables &tables() const { return m_tables; }
+    const AutoPing &probe() const { return AutoPingProbe; }
+    // The configuration of the last open.
+    const Config &config() const { return m_config; }
 
-    bool ServerMode = false;
-    bool UseTCP = false;
-
-    // The display name of the socket's state ("Closed" ...).
+    SocketState state() const;
+    // The display name of the state ("Closed" ...).
     QString stateName() const;
+    View view() const;
 
     // The peer as "address:port", as the figures name it ("[address]:port"
     // for IPv6).
     QString peer() const;
 
-    // The remote host as the remote address box shows it: the socket's
-    // RemoteHostIP; for a UDP client that has neither sent a datagram nor
-    // received one yet, the host its datagrams go to, as it was given
-    // (RemoteHost: a name, or a dotted address).
-    QString remoteHostShown() const;
-
-    // The label of a pane line: "You" is the socket's LocalIP, "Remote" its
-    // RemoteHostIP (read now), any other speaker itself.
-    QString label(const QString &speaker) const;
-
     // The first steps of the open/close button: stops AutoPing; an open
     // socket (any state but closed) is closed and the answer is true.  A
     // closed one is closed again and the answer is false: go on and open.
     bool closeIfOpen();
-    // Checks the ends for the chosen mode, writing one "++ PEBKAC" line for
-    // every fault; true when there was none.
-    bool CheckEnds(const Ends &ends);
+    // Checks the ends for the role, writing one "++ PEBKAC" line for every
+    // fault; true when there was none.
+    bool CheckEnds(const Config &config);
     bool CheckPort(const QString &port);
-    void OpenIt(const Ends &ends);
+    void OpenIt(const Config &config);
 
     // Sends text and echoes it under "You"; refuses with "++ PEBKAC" when the
     // socket cannot send.  False only for an empty text or a failed step.
@@ -102,16 +140,26 @@ signals:
     void stateShown();
     // The display must be brought in line after a failed read.
     void displayStale();
-    // A status word for the lights ("ok", "pending").
-    void statusShown(const QString &status);
+    void statusShown(Session::Status status);
     // Data arrived from this sender: the remote fields show it.
     void senderShown(const QString &address, const QString &port);
 
 private:
     static constexpr int StateWatchInterval = 1; // ms
 
+    // The remote host as the remote address box shows it: the socket's
+    // RemoteHostIP; for a UDP client that has neither sent a datagram nor
+    // received one yet, the host its datagrams go to, as it was given.
+    QString remoteHostShown() const;
+    void wire(Winsock &socket);
+    void adopt(std::unique_ptr<Winsock> socket);
     void armStateWatch();
     void Timer1_Timer();
+    // Received bytes as text: a stream's split character waits for the rest.
+    QString takeText(const QByteArray &bytes);
+    void flushTail();
+    void showReceived(const QString &text);
+    void writeYou(const QString &sentence);
 
     void Winsock1_Close();
     void Winsock1_Connect();
@@ -128,11 +176,14 @@ private:
     const AddressRules &m_rules;
     MsgSink &m_lines;
 
-    Winsock Winsock1;
+    std::unique_ptr<Listener> m_listener;
+    std::unique_ptr<Winsock> Winsock1;
     AutoPing AutoPingProbe{*this, m_lines};
+    Config m_config;
     QTimer Timer1;
     int m_watchInterval = -1; // unset until the window's load
-    qint16 LastState = 0;
-    QString m_remoteText; // the remote address as given to the last open
+    SocketState LastState = SocketState::Closed;
+    QByteArray m_tail; // a stream's incomplete last character
+    QTimer m_tailTimer;
     bool m_finished = false;
 };

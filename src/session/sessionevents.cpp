@@ -1,19 +1,26 @@
 // SPDX-FileCopyrightText: 2026 The Selmarin developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The handlers of the socket's events.  State changes themselves are not
-// written here: the state watch reports every state it sees.
+// The handlers of the socket's and the listener's events, and received
+// bytes turned into lines.  State changes themselves are not written here:
+// the state watch reports every state it sees.
 
 #include "session.h"
 
 #include "base/failure.h"
 #include "base/nametables.h"
+#include "socket/listener.h"
 #include "socket/localaddress.h"
+#include "socket/winsock.h"
+#include "textcodec.h"
 
 void Session::Winsock1_Close()
 {
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_Close; "), [&] {
-        Winsock1.Close();
+        // The first bytes of a character that never came whole are shown
+        // before the close.
+        flushTail();
+        Winsock1->Close();
         AutoPingProbe.stop();
     });
 }
@@ -28,53 +35,91 @@ void Session::Winsock1_Connect()
 
 void Session::Winsock1_ConnectionRequest(qint32 requestID)
 {
-    const auto protocol = [&] { return m_tables.Protocol.name(Winsock1.Protocol()); };
-    const auto ends = [&] {
-        return HostAndPort(Winsock1.RemoteHostIP(), Winsock1.RemotePort()) + QStringLiteral(" to ")
-               + HostAndPort(Winsock1.LocalIP(), Winsock1.LocalPort());
-    };
+    const auto protocol = [&] { return m_tables.Protocol.name(int(m_config.transport)); };
     TryRun(
         [&] {
-            // The listening socket itself takes the connection: the session
-            // serves one connection and listens no more until it is opened again.
-            if (Winsock1.State() != Winsock::sckClosed)
-                Winsock1.Close();
-            emit statusShown(QStringLiteral("pending"));
-            Winsock1.Accept(requestID);
-            m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
-                                 QStringLiteral("Accepting ") + protocol()
-                                     + QStringLiteral(" connection from ") + ends() + CRLF);
+            // The listener gives way to the connection: the session serves
+            // one connection and listens no more until it is opened again.
+            if (state() != SocketState::Closed) {
+                m_listener->Close();
+                Winsock1->Close();
+            }
+            emit statusShown(Status::Pending);
+            adopt(m_listener->Accept(requestID));
+            m_lines.AddToMsgsBox(
+                QStringLiteral("Winsock"),
+                QStringLiteral("Accepting ") + protocol() + QStringLiteral(" connection from ")
+                    + HostAndPort(Winsock1->RemoteHostIP(), Winsock1->RemotePort())
+                    + QStringLiteral(" to ")
+                    + HostAndPort(Winsock1->LocalIP(), Winsock1->LocalPort()) + CRLF);
         },
         [&](const RuntimeError &e) {
             m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
                                  QStringLiteral("Connection acceptance on ") + protocol()
-                                     + QStringLiteral(" from ") + ends()
+                                     + QStringLiteral(" from ")
+                                     + HostAndPort(m_listener->RequestHostIP(requestID),
+                                                   m_listener->RequestPort(requestID))
+                                     + QStringLiteral(" to ")
+                                     + HostAndPort(m_listener->LocalIP(), m_listener->LocalPort())
                                      + QStringLiteral("Failed; Error 0x") + Hex(e.number) + CRLF);
         });
+}
+
+QString Session::takeText(const QByteArray &bytes)
+{
+    if (m_config.transport == Transport::Udp)
+        return DecodeReceived(bytes, true).text;
+    const QByteArray data = m_tail.isEmpty() ? bytes : m_tail + bytes;
+    const DecodedText decoded
+        = DecodeReceived(QByteArrayView(data).first(CompleteLength(data)), false);
+    m_tail = data.mid(decoded.consumed);
+    if (m_tail.isEmpty())
+        m_tailTimer.stop();
+    else
+        m_tailTimer.start();
+    return decoded.text;
+}
+
+// The rest of a split character did not come: its bytes are shown escaped.
+void Session::flushTail()
+{
+    m_tailTimer.stop();
+    if (m_tail.isEmpty())
+        return;
+    const QString text = DecodeReceived(m_tail, true).text;
+    m_tail.clear();
+    showReceived(text);
+}
+
+void Session::showReceived(const QString &text)
+{
+    emit senderShown(Winsock1->RemoteHostIP(), QString::number(Winsock1->RemotePort()));
+
+    const bool query = text == AutoPingQuery;
+    const bool response = text == AutoPingResponse;
+    m_lines.AddToMsgsBox(Winsock1->RemoteHostIP(), query || response ? text + CRLF : text);
+
+    if (query && m_config.role == Role::Server)
+        Send(AutoPingResponse);
+    else if (response && m_config.role == Role::Client)
+        AutoPingProbe.noteResponse();
 }
 
 void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)
 {
     TryRun(
         [&] {
-            const QString data = Winsock1.GetData();
-            emit senderShown(Winsock1.RemoteHostIP(), QString::number(Winsock1.RemotePort()));
-
-            const bool query = data == AutoPingQuery;
-            const bool response = data == AutoPingResponse;
-            m_lines.AddToMsgsBox(QStringLiteral("Remote"), query || response ? data + CRLF : data);
-
-            if (query && ServerMode)
-                Send(AutoPingResponse);
-            else if (response && !ServerMode)
-                AutoPingProbe.noteResponse();
+            const QString text = takeText(Winsock1->GetData());
+            // Only the start of a character so far: it waits for the rest.
+            if (!text.isEmpty())
+                showReceived(text);
         },
         [&](const RuntimeError &e) {
             m_lines.AddToMsgsBox(QStringLiteral("** Error"),
                                  QStringLiteral("0x") + Hex(e.number)
                                      + QStringLiteral(" in frmMain.Winsock1_DataArrival; ")
                                      + e.description + CRLF + CRLF);
-            Winsock1.Close();
+            closeIfOpen();
             emit displayStale();
         });
 }
@@ -83,11 +128,12 @@ void Session::Winsock1_Error(qint16 number, const QString &description, qint32 s
                              const QString &, const QString &, qint32, bool *)
 {
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_Error; "), [&] {
+        flushTail();
         m_lines.AddToMsgsBox(QStringLiteral("Winsock Error"),
                              QString::number(number) + CRLF + QStringLiteral("* Description:\t")
                                  + description + CRLF + QStringLiteral("* Scode:\t0x") + Hex(scode)
                                  + CRLF);
-        Winsock1.Close();
+        Winsock1->Close();
         AutoPingProbe.stop();
     });
 }
@@ -95,13 +141,13 @@ void Session::Winsock1_Error(qint16 number, const QString &description, qint32 s
 void Session::Winsock1_SendComplete()
 {
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_SendComplete; "),
-          [&] { emit statusShown(QStringLiteral("ok")); });
+          [&] { emit statusShown(Status::Ok); });
 }
 
 void Session::Winsock1_SendProgress(qint32, qint32)
 {
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_SendProgress; "),
-          [&] { emit statusShown(QStringLiteral("pending")); });
+          [&] { emit statusShown(Status::Pending); });
 }
 
 // The socket could not queue datagrams as fast as they came: say so, so that

@@ -2,19 +2,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #pragma once
-// Winsock: the window's one event-driven socket, TCP or UDP, client or server.
+// Winsock: one event-driven socket that moves bytes: a TCP connection (a
+// client's, or one a Listener accepted) or a UDP socket, client or server.
 //
-// The console is written against this object: properties that are read and
+// The session is written against this object: properties that are read and
 // written before an open, operations that return at once, and events that
 // report what happened in the background.  It is built on QTcpSocket,
-// QTcpServer, QHostInfo and a plain UDP socket, and is used on the
-// user-interface thread only.  The one thread it starts, which receives the
-// datagrams of a bound UDP socket (see UDP below), touches nothing else and
-// ends when the socket closes.
-//
-// State codes: 0 closed, 1 open, 2 listening, 3 connection pending, 4 resolving
-// host, 5 host resolved, 6 connecting, 7 connected, 8 closing (the peer closed),
-// 9 error.  Protocol codes: 0 TCP, 1 UDP.
+// QHostInfo and a plain UDP socket, and is used on the user-interface thread
+// only.  The one thread it starts, which receives the datagrams of a bound
+// UDP socket (see UDP below), touches nothing else and ends when the socket
+// closes.  Listening is Listener's (listener.h): it hands out each accepted
+// connection as a Winsock of its own, connected from the start.
 //
 // Events
 // ------
@@ -22,54 +20,42 @@
 // queue is drained by a queued invocation, one event per turn of the event
 // loop, in the order the events arose.  So an event is never emitted from
 // inside one of the object's operations, timers (the state watch) run between
-// two events, and a handler that calls Close, Accept or SendData is never
-// re-entered by another event: not even when it runs a nested event loop (a
-// modal box), because the queue waits until the running handler has returned.
-// Close empties the queue: events of a socket that was closed after they were
+// two events, and a handler that calls Close or SendData is never re-entered
+// by another event: not even when it runs a nested event loop (a modal box),
+// because the queue waits until the running handler has returned.  Close
+// empties the queue: events of a socket that was closed after they were
 // queued are never delivered.  Two kinds are merged while they wait:
 // DataArrival of a stream (one waits at a time; bytesTotal is counted when it
 // is delivered) and SendProgress when it is the last event in the queue (its
 // bytesSent add up).  Close is harmless on a closed socket, and CloseEvent
 // comes only from the peer's close, never from Close.
 //
-// States
+// States (base/socketstate.h)
 // ------
-// - Connect with a host name: 4 resolving host, 5 host resolved, 6 connecting,
-//   7 connected.  Connect with a dotted address ("192.0.2.7", four decimal
+// - Connect with a host name: ResolvingHost, HostResolved, Connecting,
+//   Connected.  Connect with a dotted address ("192.0.2.7", four decimal
 //   parts) or an IPv6 literal ("2001:db8::7", "[2001:db8::7]",
-//   "fe80::7%eth0") needs no look-up: straight to 6, then 7.
-// - States 4, 5 and 6 each last at least MinStateHoldMs (10 ms): the step
-//   that ends a state (taking the look-up's answer, starting the system's
-//   connect) runs from a precise single-shot timer that long after the state
-//   began; nothing waits in a loop.  On the loopback a look-up or a connect is
-//   over within a millisecond, and a watch that looks 1 ms after stateTouched
-//   would miss the state.  Qt fires expired timers in the order of their
-//   expiry, so the watch's 1 ms timer, armed when the state changed, runs
-//   before the hold ends even when the event loop was busy.  The price is at
-//   most 30 ms on a connect.  A name is reached at the first IPv4 result
-//   of the look-up ("localhost" gives 127.0.0.1); a name with only IPv6
-//   addresses at its first IPv6 one.  A failed look-up ends in 9.
+//   "fe80::7%eth0") needs no look-up: straight to Connecting, then Connected.
+// - ResolvingHost, HostResolved and Connecting each last at least
+//   MinStateHoldMs (10 ms): the step that ends a state (taking the look-up's
+//   answer, starting the system's connect) runs from a precise single-shot
+//   timer that long after the state began; nothing waits in a loop.  On the
+//   loopback a look-up or a connect is over within a millisecond, and a watch
+//   that looks 1 ms after stateTouched would miss the state.  Qt fires
+//   expired timers in the order of their expiry, so the watch's 1 ms timer,
+//   armed when the state changed, runs before the hold ends even when the
+//   event loop was busy.  The price is at most 30 ms on a connect.  A name is
+//   reached at the first IPv4 result of the look-up ("localhost" gives
+//   127.0.0.1); a name with only IPv6 addresses at its first IPv6 one.  A
+//   failed look-up ends in Error.
 // - A connection attempt that has not succeeded after connectTimeout()
 //   (20 s unless set) is given up with 10060.
-// - TCP Bind: 1 (open); Listen: 2.  Listen on a closed TCP socket binds
-//   LocalPort on every local address (both families) first.
-// - The peer closes in order: 8 until Close, with the CloseEvent.  A reset by
-//   the peer is a failure (10054), not a close.  Data that arrived before the
-//   close is still delivered and can be read in states 8 and 9.
-// - Any background failure: 9 until Close, with the Error event.
-// - UDP Bind: 1 (open).  State 3 (connection pending) is never used: a
-//   listening socket stays in 2 while its ConnectionRequest is handled.
-//
-// Connection requests
-// -------------------
-// Each connection the listening socket receives is taken from the system at
-// once and offered as ConnectionRequest(requestID); RemoteHostIP/RemotePort
-// show the requester while the event is handled.  The handler may Close the
-// listening socket and then Accept(requestID) on the same object: the request
-// being handled survives that Close.  A request that has not been accepted
-// when its handler returns is closed (its client sees the end of the
-// connection), and so are the requests whose events a Close dropped.  After
-// the listener is closed the system refuses new requests.
+// - The peer closes in order: Closing until Close, with the CloseEvent.  A
+//   reset by the peer is a failure (10054), not a close.  Data that arrived
+//   before the close is still delivered and can be read in Closing and Error.
+// - Any background failure: Error until Close, with the Error event.
+// - UDP Bind: Open.  A TCP Winsock is never bound by Bind (Listener binds
+//   and listens); Bind on one fails with 40020.
 //
 // UDP
 // ---
@@ -95,22 +81,20 @@
 // DatagramsDropped signal, at most once every DropReportMs.  It goes through
 // the queue like an event, and is the one report a Close does not drop: the
 // count not reported yet when the socket closes follows the Close.
-// Data and text
-// -------------
-// SendData sends exactly the UTF-8 bytes of its text.  GetData turns bytes
-// into text as textcodec.h says: invalid UTF-8 and control characters other
-// than TAB, CR and LF appear as "\xHH" escapes, a backslash stays a backslash.
+//
+// Data
+// ----
+// The socket moves bytes and nothing else: SendData sends exactly its bytes,
+// GetData returns exactly the bytes that arrived.  Turning them into text is
+// the caller's business (the session's).
 // The stream is taken from the system StreamChunk (256 KiB) bytes at a time:
 // what waits beyond that stays with the system, which then slows the peer
 // down (TCP flow control), so a fast peer can neither fill the memory nor
 // keep one DataArrival handler busy for long.  The next bytes are taken as
 // soon as GetData has emptied what was taken, and all of them when the peer
 // closes, so nothing is lost and the close still comes after the data.
-// GetData returns all the stream's data that is available, except that an
-// incomplete UTF-8 sequence at its very end (at most 3 bytes) is held back
-// for the next read; it is given out escaped when the peer closes or when no
-// more bytes came within TailWaitMs (100 ms), so it is never lost.
-// DataArrival's bytesTotal is the number of bytes GetData returns now.
+// GetData returns all the stream's data that was taken; DataArrival's
+// bytesTotal is that number.
 // SendProgress(bytesSent, bytesRemaining) follows the real writes to the
 // system (QAbstractSocket::bytesWritten): bytesSent is the number of bytes
 // written since the previous SendProgress, bytesRemaining what still waits;
@@ -136,12 +120,12 @@
 // other family fails with 10047; a name there is sent to at the first result
 // of that family, IPv4 first.  A TCP client with LocalPort set binds it in
 // the family of its address, or in both for a name.
-// RemoteHostIP: the peer once connected or accepted, the requester during a
-// ConnectionRequest, the last UDP sender, or the address the last UDP
-// datagram went to (RemoteHost, looked up when it is a name); a UDP socket
-// just bound has none (empty).  LocalPort becomes the port actually used once
-// a socket is bound or connected.  A TCP client with LocalPort not 0 binds
-// that port before it connects.  Close keeps the property values.
+// RemoteHostIP: the peer once connected or accepted, the last UDP sender, or
+// the address the last UDP datagram went to (RemoteHost, looked up when it is
+// a name); a UDP socket just bound has none (empty).  LocalPort becomes the
+// port actually used once a socket is bound or connected.  A TCP client with
+// LocalPort not 0 binds that port before it connects.  Close keeps the
+// property values.
 //
 // Failures
 // --------
@@ -150,13 +134,18 @@
 // port or address in use 10048, an address that is not local 10049, a UDP
 // datagram to an address of the family the socket cannot reach 10047, a port
 // property outside 0..65535 or an unknown protocol 380, an operation in the
-// wrong state 40020, Accept of an unknown request or Connect without a remote
-// host or port 40014.  Failures in the background arrive only as the Error
-// event (Number 16-bit, Scode 0x800A0000 | number, Source "Winsock", no help
-// file).  The object shows nothing itself, whatever CancelDisplay says.
+// wrong state 40020, Connect without a remote host or port 40014.  Failures
+// in the background arrive only as the Error event (Number 16-bit, Scode
+// 0x800A0000 | number, Source "Winsock", no help file).  The object shows
+// nothing itself, whatever CancelDisplay says.
 
+#include "base/socketstate.h"
+
+#include <QByteArray>
 #include <QObject>
 #include <QString>
+
+class QTcpSocket;
 
 class WinsockPrivate;
 
@@ -164,24 +153,11 @@ class Winsock : public QObject
 {
     Q_OBJECT
 public:
-    enum StateCode : qint16 {
-        sckClosed = 0,
-        sckOpen = 1,
-        sckListening = 2,
-        sckConnectionPending = 3,
-        sckResolvingHost = 4,
-        sckHostResolved = 5,
-        sckConnecting = 6,
-        sckConnected = 7,
-        sckClosing = 8,
-        sckError = 9,
-    };
     enum ProtocolCode : int { sckTCPProtocol = 0, sckUDPProtocol = 1 };
 
-    static constexpr int MinStateHoldMs = 10; // states 4 and 5 last at least this
+    static constexpr int MinStateHoldMs = 10; // states 4, 5 and 6 last at least this
     static constexpr int DefaultConnectTimeoutMs = 20000;
     static constexpr int UdpReceiveBuffer = 8192;   // bytes of one received datagram
-    static constexpr int TailWaitMs = 100;          // an incomplete UTF-8 tail waits this long
     static constexpr int StreamChunk = 256 * 1024;  // stream bytes taken from the system at a time
     static constexpr int UdpQueueDatagrams = 65536; // datagrams waiting for their DataArrival
     static constexpr qsizetype UdpQueueBytes = 16 * 1024 * 1024; // and their bytes, at most
@@ -199,7 +175,7 @@ public:
     void setRemoteHost(const QString &host);
     int Protocol() const;
     void setProtocol(int protocol); // 380 for other codes; 40020 while not closed
-    qint16 State() const;
+    SocketState State() const;
     QString RemoteHostIP() const; // dotted IPv4 or IPv6, empty when unknown
     QString LocalIP() const;      // dotted IPv4 or IPv6 (see the class notes)
 
@@ -213,18 +189,16 @@ public:
 
     // Operations
     void Close();
-    void Bind(qint32 localPort, const QString &localIP);
-    void Listen();
+    void Bind(qint32 localPort, const QString &localIP); // UDP only
     void Connect();
-    void Accept(qint32 requestID);
-    void SendData(const QString &data);
-    QString GetData();
+    void SendData(const QByteArray &data);
+    QByteArray GetData();
 
 signals:
-    // The seven events.  Connect and Close carry an "Event" suffix because
-    // the operations of the same names take those names in C++.
+    // The events.  Connect and Close carry an "Event" suffix because the
+    // operations of the same names take those names in C++.  Connection
+    // requests are the Listener's.
     void ConnectEvent();
-    void ConnectionRequest(qint32 requestID);
     void DataArrival(qint32 bytesTotal);
     void CloseEvent();
     void Error(qint16 number, const QString &description, qint32 scode, const QString &source,
@@ -245,5 +219,8 @@ signals:
 
 private:
     friend class WinsockPrivate;
+    friend class Listener;
+    // A connection the Listener accepted: TCP, connected from the start.
+    Winsock(QTcpSocket *accepted, QObject *parent);
     WinsockPrivate *d;
 };

@@ -6,7 +6,6 @@
 
 #include "localaddress.h"
 #include "socketerrors.h"
-#include "textcodec.h"
 #include "winsockprivate.h"
 
 #include <QTcpSocket>
@@ -90,7 +89,6 @@ void WinsockPrivate::deliver(const Event &event)
 {
     switch (event.kind) {
     case EventKind::Connect: emit q->ConnectEvent(); break;
-    case EventKind::ConnectionRequest: deliverRequest(event.a); break;
     case EventKind::DataArrival:
         if (protocol == Winsock::sckUDPProtocol)
             deliverDatagram();
@@ -114,15 +112,8 @@ void WinsockPrivate::deliver(const Event &event)
 void WinsockPrivate::deliverTcpData()
 {
     tcpDataQueued = false;
-    const bool final = peerDone || flushTail;
-    const qsizetype ready = final ? inbox.size() : CompleteLength(inbox);
-    if (ready == 0) {
-        // Only the start of a character so far: wait for the rest.
-        if (!inbox.isEmpty())
-            tailTimer.start();
-        return;
-    }
-    emit q->DataArrival(clamp32(ready));
+    if (!inbox.isEmpty())
+        emit q->DataArrival(clamp32(inbox.size()));
 }
 
 void WinsockPrivate::deliverDatagram()
@@ -147,39 +138,12 @@ void WinsockPrivate::deliverDatagram()
         queue.push_front({EventKind::Error, 0, 0, sck::MessageTooBig});
 }
 
-void WinsockPrivate::deliverRequest(qint32 requestID)
+QByteArray WinsockPrivate::readStream()
 {
-    const auto it = requests.find(requestID);
-    if (it == requests.end())
-        return;
-    remoteHostIP = AddressText(it->second->peerAddress());
-    remotePort = it->second->peerPort();
-    requestInDelivery = requestID;
-    struct Reset
-    {
-        qint32 &id;
-        ~Reset() { id = 0; }
-    } reset{requestInDelivery};
-    emit q->ConnectionRequest(requestID);
-    // Not accepted: its client sees the connection end.
-    const auto left = requests.find(requestID);
-    if (left != requests.end()) {
-        retire(left->second, true);
-        requests.erase(left);
-    }
-}
-
-QString WinsockPrivate::readStream()
-{
-    const bool final = peerDone || flushTail;
-    flushTail = false;
-    const qsizetype ready = final ? inbox.size() : CompleteLength(inbox);
-    DecodedText decoded = DecodeReceived(QByteArrayView(inbox).first(ready), final);
-    inbox.remove(0, decoded.consumed);
-    if (!inbox.isEmpty() && !final && state == Winsock::sckConnected)
-        tailTimer.start();
+    QByteArray bytes = std::move(inbox);
+    inbox.clear();
     // Room again: take the next bytes that waited in the system.
-    if (state == Winsock::sckConnected)
+    if (state == SocketState::Connected)
         pullStream(false);
-    return decoded.text;
+    return bytes;
 }

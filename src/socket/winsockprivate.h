@@ -11,6 +11,7 @@
 // See winsock.h for the behaviour; the comments here say how it is done.
 
 #include "closeprobe.h"
+#include "systemsocket.h"
 #include "udpreceiver.h"
 #include "winsock.h"
 
@@ -21,14 +22,10 @@
 
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 
-class QTcpServer;
 class QTcpSocket;
-struct sockaddr;
-struct sockaddr_storage;
 
 class WinsockPrivate
 {
@@ -39,7 +36,6 @@ public:
     // --- events ------------------------------------------------------------
     enum class EventKind {
         Connect,
-        ConnectionRequest,
         DataArrival,
         Close,
         Error,
@@ -50,7 +46,7 @@ public:
     struct Event
     {
         EventKind kind;
-        qint32 a = 0;   // requestID; bytesSent; datagrams (UDP DataArrival, DatagramsDropped)
+        qint32 a = 0;   // bytesSent; datagrams (UDP DataArrival, DatagramsDropped)
         qint32 b = 0;   // bytesRemaining
         int number = 0; // Error
     };
@@ -63,7 +59,6 @@ public:
     void deliver(const Event &event);
     void deliverTcpData();
     void deliverDatagram();
-    void deliverRequest(qint32 requestID);
 
     std::deque<Event> queue;
     bool drainPosted = false;
@@ -72,13 +67,11 @@ public:
     quint64 generation = 1; // changes at every Close: callbacks of older sockets are ignored
 
     // --- state -------------------------------------------------------------
-    void setState(qint16 code);
+    void setState(SocketState code);
     void fail(int number); // background failure: state 9 and the Error event
     void dropTransport(bool graceful);
-    void retire(QTcpSocket *socket, bool graceful);
     void afterHold(std::chrono::milliseconds delay, std::function<void()> step);
     std::chrono::milliseconds holdLeft() const;
-    void closeRequests(qint32 except);
 
     // --- TCP ---------------------------------------------------------------
     void wireTcp(QTcpSocket *socket);
@@ -91,11 +84,8 @@ public:
     void onTcpError(int socketError);
     void onTcpDisconnected();
     void onRemoteClosed();
-    void onNewConnection();
-    void bindTcp(const QHostAddress &address, qint32 port);
-    int bindSocket(int type, const QHostAddress &address, qint32 port, bool *ipv6);
-    void listenTcp();
-    QString readStream();
+    void adopt(QTcpSocket *socket);
+    QByteArray readStream();
 
     // --- UDP ---------------------------------------------------------------
     void bindUdp(const QHostAddress &address, qint32 port);
@@ -115,19 +105,17 @@ public:
     qint32 remotePort = 0;
     QString remoteHost;
     int protocol = Winsock::sckTCPProtocol;
-    qint16 state = Winsock::sckClosed;
+    SocketState state = SocketState::Closed;
     QString remoteHostIP;
     QString localAddress; // as AddressText gives it; empty while closed or bound to any address
     QString sendHost;     // where a UDP SendData goes: RemoteHost, or the last sender
 
     // transport
     QTcpSocket *tcp = nullptr;
-    QTcpServer *server = nullptr;
     int udpFd = -1;
     bool udpIPv6 = false;         // the UDP socket is an IPv6 one
     bool udpBothFamilies = false; // ... bound to every address: it reaches IPv4 as well
     std::unique_ptr<UdpReceiver> udpReceiver;
-    int boundFd = -1; // a bound TCP socket that does not listen yet
     CloseProbe probe;
 
     // connecting
@@ -138,16 +126,8 @@ public:
     QTimer connectTimer;
     int connectTimeoutMs = Winsock::DefaultConnectTimeoutMs;
 
-    // connection requests of a listening socket
-    std::map<qint32, QTcpSocket *> requests;
-    qint32 nextRequestId = 1;
-    qint32 requestInDelivery = 0;
-
     // received data
-    QByteArray inbox;       // TCP bytes not yet read by GetData
-    bool peerDone = false;  // the peer will send nothing more: no tail is held back
-    bool flushTail = false; // the held-back tail waited long enough
-    QTimer tailTimer;
+    QByteArray inbox; // TCP bytes not yet read by GetData
     std::optional<QByteArray> currentDatagram;
     qint32 udpQueueLimit = Winsock::UdpQueueDatagrams;
     quint64 droppedUnreported = 0; // datagrams the receiver dropped, not yet reported
@@ -166,23 +146,8 @@ public:
     QHostAddress resolvedAddress;
 };
 
-// Maps a Qt socket error onto the socket's failure numbers.  connecting tells
-// that the error ended a connection attempt.
-int MapSocketError(int socketError, const QString &errorString, bool connecting);
-
-// The failure number of a bind that failed with the system's error.
-int BindErrorNumber(int error);
-
-// address and port in the system's form for a socket of the IPv6 family or
-// not (an IPv4 address goes to an IPv6 socket as ::ffff:a.b.c.d); the length
-// of what was written, 0 when the address cannot go to that family.
-unsigned ToSockaddr(const QHostAddress &address, quint16 port, bool ipv6, sockaddr_storage *out);
-
-// An address the system gave, with its zone when it has one; an IPv4-mapped
-// one as IPv4.  port receives its port.
-QHostAddress FromSockaddr(const sockaddr *address, quint16 *port);
-
-// The first of addresses that a socket reaching these families can use: an
-// IPv4 one before any IPv6 one (a name with both kinds is reached over
-// IPv4); a null address when there is none.
-QHostAddress PickAddress(const QList<QHostAddress> &addresses, bool ipv4, bool ipv6);
+// Ends a connection that is given up and lets it go: gracefully, what waits
+// in its write buffer goes out first and then the FIN (for at most
+// LingerLimitMs, then it is cut); otherwise at once.  Its signals to owner
+// are disconnected; it deletes itself.
+void RetireConnection(QTcpSocket *socket, const QObject *owner, bool graceful);

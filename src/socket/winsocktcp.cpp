@@ -2,37 +2,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // Winsock over TCP: connecting (with the name look-up and its visible
-// states), binding and listening, accepting, and the stream's life.
+// states), taking over an accepted connection, and the stream's life.
 
 #include "localaddress.h"
 #include "socketerrors.h"
 #include "winsockprivate.h"
 
-#include <QTcpServer>
 #include <QTcpSocket>
-
-#include <cerrno>
-#include <sys/socket.h>
-
-namespace {
-constexpr int ListenBacklog = 16;
-} // namespace
-
-int BindErrorNumber(int error)
-{
-    switch (error) {
-    case EADDRINUSE: return sck::AddressInUse;
-    case EACCES:
-    case EPERM: return sck::AccessDenied;
-    default: return sck::AddressNotAvailable;
-    }
-}
 
 // --- connecting --------------------------------------------------------------
 
 void Winsock::Connect()
 {
-    if (d->protocol != sckTCPProtocol || d->state != sckClosed)
+    if (d->protocol != sckTCPProtocol || d->state != SocketState::Closed)
         RaiseSocketError(sck::InvalidOperation);
     const QString host = d->remoteHost.trimmed();
     if (host.isEmpty() || d->remotePort == 0)
@@ -61,7 +43,7 @@ void Winsock::Connect()
     }
     d->remoteHostIP.clear();
     d->stateClock.start();
-    d->setState(sckResolvingHost);
+    d->setState(SocketState::ResolvingHost);
     const quint64 generation = d->generation;
     d->lookupId = QHostInfo::lookupHost(
         host, this, [this, generation](const QHostInfo &info) { d->onLookedUp(generation, info); });
@@ -69,7 +51,7 @@ void Winsock::Connect()
 
 void WinsockPrivate::onLookedUp(quint64 lookupGeneration, const QHostInfo &info)
 {
-    if (lookupGeneration != generation || state != Winsock::sckResolvingHost)
+    if (lookupGeneration != generation || state != SocketState::ResolvingHost)
         return;
     lookupId = -1;
     QHostAddress found;
@@ -91,7 +73,7 @@ void WinsockPrivate::onLookedUp(quint64 lookupGeneration, const QHostInfo &info)
         }
         remoteHostIP = AddressText(found);
         stateClock.start();
-        setState(Winsock::sckHostResolved);
+        setState(SocketState::HostResolved);
         afterHold(holdLeft(), [this, found] { beginConnecting(found); });
     });
 }
@@ -100,7 +82,7 @@ void WinsockPrivate::beginConnecting(const QHostAddress &address)
 {
     remoteHostIP = AddressText(address);
     stateClock.start();
-    setState(Winsock::sckConnecting);
+    setState(SocketState::Connecting);
     // State 6 has its minimum too: on the loopback a connection is made (or
     // refused) within a millisecond, which the watch would never see.
     afterHold(holdLeft(), [this, address] {
@@ -124,7 +106,7 @@ void WinsockPrivate::wireTcp(QTcpSocket *socket)
 
 void WinsockPrivate::onTcpConnected()
 {
-    if (state != Winsock::sckConnecting)
+    if (state != SocketState::Connecting)
         return;
     connectTimer.stop();
     probe.attach(tcp->socketDescriptor());
@@ -132,7 +114,7 @@ void WinsockPrivate::onTcpConnected()
     remotePort = tcp->peerPort();
     localPort = tcp->localPort();
     localAddress = AddressText(tcp->localAddress());
-    setState(Winsock::sckConnected);
+    setState(SocketState::Connected);
     post({EventKind::Connect});
 }
 
@@ -153,7 +135,6 @@ void WinsockPrivate::pullStream(bool everything)
     if (room <= 0)
         return;
     inbox += tcp->read(room);
-    tailTimer.stop();
     postDataArrival();
 }
 
@@ -171,9 +152,9 @@ void WinsockPrivate::onTcpError(int socketError)
 {
     if (!tcp)
         return;
-    if (state == Winsock::sckConnecting) {
+    if (state == SocketState::Connecting) {
         fail(MapSocketError(socketError, tcp->errorString(), true));
-    } else if (state == Winsock::sckConnected) {
+    } else if (state == SocketState::Connected) {
         if (socketError == QAbstractSocket::RemoteHostClosedError)
             onRemoteClosed();
         else
@@ -183,114 +164,44 @@ void WinsockPrivate::onTcpError(int socketError)
 
 void WinsockPrivate::onTcpDisconnected()
 {
-    if (state == Winsock::sckConnected)
+    if (state == SocketState::Connected)
         onRemoteClosed();
 }
 
 void WinsockPrivate::onRemoteClosed()
 {
-    if (state != Winsock::sckConnected || !tcp)
+    if (state != SocketState::Connected || !tcp)
         return;
     pullStream(true);
-    peerDone = true;
-    tailTimer.stop();
-    // A held-back tail is given out now, before the close is reported.
-    if (!inbox.isEmpty())
-        postDataArrival();
     if (probe.wasReset()) {
         fail(sck::ConnectionReset);
         return;
     }
     QObject::disconnect(tcp, nullptr, q, nullptr);
-    setState(Winsock::sckClosing);
+    setState(SocketState::Closing);
     post({EventKind::Close});
 }
 
-// --- binding and listening ---------------------------------------------------
+// --- an accepted connection ------------------------------------------------
 
-void Winsock::Bind(qint32 localPort, const QString &localIP)
+Winsock::Winsock(QTcpSocket *accepted, QObject *parent) : Winsock(parent)
 {
-    if (localPort < 0 || localPort > 65535)
-        RaiseSocketError(sck::InvalidPropertyValue);
-    if (d->state != sckClosed)
-        RaiseSocketError(sck::InvalidOperation);
-    QHostAddress address(QHostAddress::Any);
-    if (!localIP.trimmed().isEmpty() && !ParseAddress(localIP, &address))
-        RaiseSocketError(sck::AddressNotAvailable);
-    if (d->protocol == sckUDPProtocol)
-        d->bindUdp(address, localPort);
-    else
-        d->bindTcp(address, localPort);
+    d->adopt(accepted);
 }
 
-void WinsockPrivate::bindTcp(const QHostAddress &address, qint32 port)
+void WinsockPrivate::adopt(QTcpSocket *socket)
 {
-    // A bound socket that does not listen yet: Qt offers none, so it is made
-    // here and handed to QTcpServer by Listen.
-    bool ipv6 = false;
-    boundFd = bindSocket(SOCK_STREAM, address, port, &ipv6);
-    setState(Winsock::sckOpen);
-}
-
-void Winsock::Listen()
-{
-    if (d->protocol != sckTCPProtocol)
-        RaiseSocketError(sck::InvalidOperation);
-    if (d->state == sckClosed)
-        d->bindTcp(QHostAddress(QHostAddress::Any), d->localPort);
-    if (d->state != sckOpen || d->boundFd < 0)
-        RaiseSocketError(sck::InvalidOperation);
-    d->listenTcp();
-}
-
-void WinsockPrivate::listenTcp()
-{
-    if (::listen(boundFd, ListenBacklog) != 0)
-        RaiseSocketError(BindErrorNumber(errno));
-    auto *listener = new QTcpServer(q);
-    if (!listener->setSocketDescriptor(boundFd)) {
-        delete listener;
-        RaiseSocketError(sck::AddressNotAvailable);
-    }
-    boundFd = -1; // the server owns it now
-    server = listener;
-    QObject::connect(listener, &QTcpServer::newConnection, q, [this] { onNewConnection(); });
-    setState(Winsock::sckListening);
-}
-
-void WinsockPrivate::onNewConnection()
-{
-    while (server && server->hasPendingConnections()) {
-        QTcpSocket *socket = server->nextPendingConnection();
-        socket->setParent(q); // it must outlive the listener
-        const qint32 id = nextRequestId++;
-        requests.emplace(id, socket);
-        post({EventKind::ConnectionRequest, id});
-    }
-}
-
-// --- accepting ----------------------------------------------------------------
-
-void Winsock::Accept(qint32 requestID)
-{
-    if (d->protocol != sckTCPProtocol || d->state != sckClosed)
-        RaiseSocketError(sck::InvalidOperation);
-    const auto it = d->requests.find(requestID);
-    if (it == d->requests.end())
-        RaiseSocketError(sck::InvalidArgument);
-    QTcpSocket *socket = it->second;
-    d->requests.erase(it);
-
-    d->tcp = socket;
-    d->wireTcp(socket);
-    d->probe.attach(socket->socketDescriptor());
-    d->remoteHostIP = AddressText(socket->peerAddress());
-    d->remotePort = socket->peerPort();
-    d->localPort = socket->localPort();
-    d->localAddress = AddressText(socket->localAddress());
-    d->setState(sckConnected);
+    socket->setParent(q);
+    tcp = socket;
+    wireTcp(socket);
+    probe.attach(socket->socketDescriptor());
+    remoteHostIP = AddressText(socket->peerAddress());
+    remotePort = socket->peerPort();
+    localPort = socket->localPort();
+    localAddress = AddressText(socket->localAddress());
+    state = SocketState::Connected;
     // What came before the accept, and a close that came already.
-    d->onTcpReadyRead();
+    onTcpReadyRead();
     if (socket->state() != QAbstractSocket::ConnectedState)
-        d->onRemoteClosed();
+        onRemoteClosed();
 }

@@ -32,12 +32,28 @@ int sendErrorNumber(int error)
 }
 } // namespace
 
+void Winsock::Bind(qint32 localPort, const QString &localIP)
+{
+    if (localPort < 0 || localPort > 65535)
+        RaiseSocketError(sck::InvalidPropertyValue);
+    if (d->state != SocketState::Closed || d->protocol != sckUDPProtocol)
+        RaiseSocketError(sck::InvalidOperation);
+    QHostAddress address(QHostAddress::Any);
+    if (!localIP.trimmed().isEmpty() && !ParseAddress(localIP, &address))
+        RaiseSocketError(sck::AddressNotAvailable);
+    d->bindUdp(address, localPort);
+}
+
 void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
 {
     // A plain descriptor: the receive thread reads it, the user-interface
     // thread sends on it.  No address sharing: a port that another socket
     // holds is "in use".
-    const int fd = bindSocket(SOCK_DGRAM, address, port, &udpIPv6);
+    const BoundSocket bound = BindSocket(SOCK_DGRAM, address, quint16(port));
+    const int fd = bound.fd;
+    localPort = bound.port;
+    localAddress = bound.address;
+    udpIPv6 = bound.ipv6;
     // Bound to every address, an IPv6 socket reaches IPv4 peers as well.
     udpBothFamilies = udpIPv6 && localAddress.isEmpty();
     const int buffer = SystemReceiveBuffer;
@@ -55,7 +71,7 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
                 q, [this, receiverGeneration] { onUdpNews(receiverGeneration); },
                 Qt::QueuedConnection);
         });
-    setState(Winsock::sckOpen);
+    setState(SocketState::Open);
 }
 
 void WinsockPrivate::onUdpNews(quint64 receiverGeneration)

@@ -4,8 +4,8 @@
 
 #include "app/application.h"
 #include "base/failure.h"
+#include "console/frmaddress.h"
 #include "console/frmmain.h"
-#include "servers/frmaddress.h"
 #include "servers/serverstore.h"
 
 #include <QComboBox>
@@ -82,6 +82,7 @@ struct RecordedLines final : MsgSink
     {
         text += speaker + ":\t" + sentence;
     }
+    void ClearMsgsBox() override { text.clear(); }
 };
 
 AdapterSet parseAdapters(const QString &text)
@@ -128,7 +129,7 @@ struct Program::Private
     std::unique_ptr<WithoutWindow> headless; // or without
 
     FrmMain *window() const { return app ? app->window() : nullptr; }
-    MsgSink &reports() const { return app ? app->reports() : headless->lines; }
+    MsgSink &reports() const { return app ? app->lines() : headless->lines; }
     ServerList &servers() const { return app ? app->servers() : headless->servers; }
     QString serversPath() const { return ServersFilePath(*env); }
 };
@@ -253,10 +254,7 @@ QString Program::pane() const
 
 void Program::clearPane()
 {
-    if (d->headless)
-        d->headless->lines.text.clear();
-    else if (d->window())
-        d->window()->AddToMsgsBox("cls", QString());
+    d->reports().ClearMsgsBox();
 }
 
 QStringList Program::messages() const

@@ -6,10 +6,10 @@
 #include "base/dialogs.h"
 #include "base/failure.h"
 #include "netenv/addressrules.h"
-#include "serverlist.h"
-#include "serverstore.h"
+#include "servers/serverlist.h"
+#include "servers/serverstore.h"
+#include "servers/walk16.h"
 #include "ui_frmaddress.h"
-#include "walk16.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #pragma once
-// Text <-> bytes for the socket: UTF-8 both ways.
+// Text <-> bytes at the session's edge: UTF-8 both ways.
 //
 // Sending: a text goes out as exactly its UTF-8 bytes; nothing is added,
 // removed or unescaped.

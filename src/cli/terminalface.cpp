@@ -1,0 +1,34 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "terminalface.h"
+
+#include <QTextStream>
+
+namespace {
+
+const QString Refusal = QStringLiteral("++ PEBKAC");
+
+// Lines the user must not miss go to standard error: failures and refusals.
+bool isComplaint(const QString &speaker)
+{
+    return speaker.startsWith(QLatin1String("**")) || speaker == Refusal
+           || speaker == QLatin1String("Winsock Error");
+}
+
+} // namespace
+
+TerminalFace::TerminalFace(QTextStream &out, QTextStream &err) : m_out(out), m_err(err) {}
+
+void TerminalFace::showLine(const QString &speaker, const QString &line)
+{
+    const bool complaint = isComplaint(speaker);
+    m_sawFailure = m_sawFailure || (complaint && speaker != Refusal);
+    QString shown = line;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (!shown.endsWith(u'\n'))
+        shown += u'\n';
+    QTextStream &stream = complaint ? m_err : m_out;
+    stream << shown;
+    stream.flush();
+}

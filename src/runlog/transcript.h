@@ -1,0 +1,44 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+// Transcript: the run's lines, each shown on the run's face and written to
+// the log at once.  The face is where a person reads them: the window's
+// messages pane, or the terminal of a run without a window.  Both faces get
+// the same lines from the same objects; only the showing differs.
+//
+// A log write that fails is told on the face only (RunLog::FailedWriteLine),
+// never logged again.  A report that arises while a report is being written
+// (a face that keeps failing) is dropped after one level, so reporting always
+// ends.
+
+#include "base/msgsink.h"
+
+#include <functional>
+
+class RunLog;
+
+class TranscriptFace
+{
+public:
+    virtual ~TranscriptFace() = default;
+    // line is speaker + ":" + TAB + sentence, as the log gets it.
+    virtual void showLine(const QString &speaker, const QString &line) = 0;
+    virtual void clearLines() = 0;
+};
+
+class Transcript final : public MsgSink
+{
+public:
+    // face() gives the face; it is first asked for at the first line (the
+    // window's face makes the window then).
+    Transcript(RunLog &log, std::function<TranscriptFace &()> face);
+
+    void AddToMsgsBox(const QString &speaker, const QString &sentence) override;
+    void ClearMsgsBox() override;
+
+private:
+    RunLog &m_log;
+    std::function<TranscriptFace &()> m_face;
+    int m_depth = 0;
+};
