@@ -114,7 +114,8 @@ private slots:
         QTest::newRow("tab and line ends") << QByteArrayList{"a\tb\r\nc\n"} << "a\tb\r\nc\n";
         QTest::newRow("control characters")
             << QByteArrayList{QByteArray("a\0b\x07\x1B[0m\x7F", 9)} << "a\\x00b\\x07\\x1B[0m\\x7F";
-        QTest::newRow("backslash stays") << QByteArrayList{"C:\\temp\\x41"} << "C:\\temp\\x41";
+        QTest::newRow("backslash doubled")
+            << QByteArrayList{"C:\\temp\\x41"} << "C:\\\\temp\\\\x41";
         QTest::newRow("UTF-8") << QByteArrayList{"\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"}
                                << QStringLiteral("\u00fc\u20ac\U0001F600");
         QTest::newRow("C1 control as its bytes") << QByteArrayList{"\xC2\x85"} << "\\xC2\\x85";
@@ -128,9 +129,10 @@ private slots:
         QTest::newRow("long runs")
             << QByteArrayList{"aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\x01"
                               "ccccccccccccccccc\x7F"
+                              "eeeeeeeeeeeeeeeee\\"
                               "ddddddddddddddddd\xC3\xBC!"}
-            << QStringLiteral("aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\\x01ccccccccccccccccc\\x7Fddd"
-                              "dddddddddddddd\u00FC!");
+            << QStringLiteral("aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\\x01ccccccccccccccccc\\x7Feee"
+                              "eeeeeeeeeeeeee\\\\ddddddddddddddddd\u00FC!");
     }
     void receivedBytesBecomeText()
     {
