@@ -3,8 +3,10 @@
 //
 // The socket class against real peers on loopback, for what the window does
 // not show on its own: events that die with Close, received bytes as text,
-// and a UDP burst taken whole while the event loop is busy.
+// a typed text read into bytes with escapes on, and a UDP burst taken whole
+// while the event loop is busy.
 
+#include "session/escapes.h"
 #include "socket/winsock.h"
 
 #include <QTcpServer>
@@ -146,6 +148,46 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(c.events.size() > events, Wait);
         }
         QTRY_COMPARE_WITH_TIMEOUT(c.text, text, Wait);
+    }
+
+    // A text typed with escapes on, and the bytes it is read into, or where
+    // it is refused (position 0: read whole).
+    void escapesReadBack_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("position");
+        const auto row = [](const char *name, const QString &text, QByteArray bytes, int at) {
+            QTest::newRow(name) << text << bytes << at;
+        };
+        row("plain and UTF-8", QStringLiteral("a\u00fc\U0001F600"), "a\xC3\xBC\xF0\x9F\x98\x80", 0);
+        row("lone surrogate", QStringLiteral("\xD800\\t"), "\xEF\xBF\xBD\t", 0);
+        row("letters", "\\r\\n\\t\\\\\\012", QByteArray::fromHex("0d0a095c003132"), 0);
+        row("hex bounds", "\\x09\\xaf\\xAF\\x00\\xFFx", QByteArray::fromHex("09afaf00ff78"), 0);
+        row("/ below 0", "\\x/0", {}, 1);
+        row(": above 9", "\\x:0", {}, 1);
+        row("@ below A", "\\x@0", {}, 1);
+        row("G above F", "\\x0G", {}, 1);
+        row("` below a", "\\x`0", {}, 1);
+        row("g above f", "\\xg0", {}, 1);
+        row("one hex digit at the end", "ab\\x4", {}, 3);
+        row("one hex digit", "\\x41\\x4 ", {}, 5);
+        row("no hex digit", "\\xZZ", {}, 1);
+        row("lone backslash", "\\\\\\", {}, 3);
+        row("unknown escape", "a\\q", {}, 2);
+        row("upper-case X", "\\X41", {}, 1);
+        row("after non-BMP and escapes", QStringLiteral("\U0001F600\\x41\\t\\q"), {}, 8);
+        row("after a lone surrogate", QStringLiteral("\xDC00\\N"), {}, 2);
+    }
+    void escapesReadBack()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, position);
+        const EscapedBytes read = ReadEscapes(text);
+        QCOMPARE(read.bytes, bytes);
+        QCOMPARE(int(read.position), position);
+        QCOMPARE(read.error.isEmpty(), position == 0);
     }
 
     // A burst sent while the event loop is kept busy (the test sends without
