@@ -64,20 +64,24 @@ Sequence checkSequence(QByteArrayView bytes, qsizetype i, int length)
     return Sequence::Valid;
 }
 
-bool isVisibleAscii(unsigned char byte)
+// An ASCII byte that is shown as itself: visible ASCII other than the
+// backslash (which is doubled), and TAB, LF and CR.
+bool isPlainAscii(unsigned char byte)
 {
-    return (byte >= 0x20 && byte != 0x7F) || byte == '\t' || byte == '\n' || byte == '\r';
+    return (byte >= 0x20 && byte < 0x7F && byte != '\\') || byte == '\t' || byte == '\n'
+           || byte == '\r';
 }
 
-// Where the run of visible ASCII that starts at `from` ends.  A received
+// Where the run of plain ASCII that starts at `from` ends.  A received
 // stream is mostly plain text and every byte goes through here, so sixteen
 // bytes are tested at a time where the processor allows.
-qsizetype visibleAsciiEnd(QByteArrayView bytes, qsizetype from)
+qsizetype plainAsciiEnd(QByteArrayView bytes, qsizetype from)
 {
     const char *data = bytes.data();
     qsizetype end = from;
 #ifdef __SSE2__
     const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7F);
+    const __m128i backslash = _mm_set1_epi8('\\');
     const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
     for (; end + 16 <= bytes.size(); end += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + end));
@@ -85,14 +89,14 @@ qsizetype visibleAsciiEnd(QByteArrayView bytes, qsizetype from)
         const __m128i below = _mm_cmplt_epi8(v, space);
         const __m128i kept = _mm_or_si128(
             _mm_or_si128(_mm_cmpeq_epi8(v, tab), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, cr));
-        const int stop = _mm_movemask_epi8(
-            _mm_or_si128(_mm_andnot_si128(kept, below), _mm_cmpeq_epi8(v, del)));
+        // DEL and the backslash are visible but written as escapes too.
+        const __m128i escaped = _mm_or_si128(_mm_cmpeq_epi8(v, del), _mm_cmpeq_epi8(v, backslash));
+        const int stop = _mm_movemask_epi8(_mm_or_si128(_mm_andnot_si128(kept, below), escaped));
         if (stop)
             return end + __builtin_ctz(unsigned(stop));
     }
 #endif
-    while (end < bytes.size() && static_cast<unsigned char>(data[end]) < 0x80
-           && isVisibleAscii(static_cast<unsigned char>(data[end])))
+    while (end < bytes.size() && isPlainAscii(static_cast<unsigned char>(data[end])))
         ++end;
     return end;
 }
@@ -107,13 +111,16 @@ DecodedText DecodeReceived(QByteArrayView bytes, bool final)
     while (i < bytes.size()) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         if (byte < 0x80) {
-            if (!isVisibleAscii(byte)) {
-                appendEscape(result.text, byte);
+            if (!isPlainAscii(byte)) {
+                if (byte == '\\')
+                    result.text += u"\\\\";
+                else
+                    appendEscape(result.text, byte);
                 ++i;
                 continue;
             }
             // Plain text comes in runs: append each run at once.
-            const qsizetype end = visibleAsciiEnd(bytes, i + 1);
+            const qsizetype end = plainAsciiEnd(bytes, i + 1);
             result.text += QLatin1StringView(bytes.data() + i, end - i);
             i = end;
             continue;

@@ -17,11 +17,14 @@
 //   is written as "\xHH": a backslash, 'x' and two upper-case hexadecimal
 //   digits, one such escape for each byte as it came off the wire (so the
 //   control character U+0085 shows as "\xC2\x85").
-// - A backslash that arrives stays one backslash.  Doubling it would make the
-//   escapes reversible but would also double every backslash of ordinary text
-//   (paths, expressions) in the pane and the log; the escapes are there for a
-//   person to read, and nothing parses them back.  So "\x41" typed by the
-//   peer and the escape of a byte look alike; the pane is for reading.
+// - a backslash is written as "\\" (two backslashes).  Then every backslash
+//   in the text begins an escape, and every other character stands for its
+//   own UTF-8 bytes, so the text can be read back into exactly the bytes
+//   received: a display copied into the send box and sent with escapes on
+//   (session/escapes.h) puts the same bytes on the wire.  Without it, "\x41"
+//   sent by the peer as four characters would look like the escape of the
+//   byte 0x41.  Paths and the like show their backslashes doubled; that is
+//   the price of a display that can be read back.
 //
 // A multi-byte sequence may be split across two reads of a stream.  When more
 // data can still come, an incomplete but so far valid sequence at the end is
