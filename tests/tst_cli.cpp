@@ -18,24 +18,37 @@ class TestCli : public QObject
     Q_OBJECT
 
 private slots:
-    // Wrong arguments and refused hosts end the run with 2 and say why.
-    void refusals_data()
+    // Wrong arguments and refused hosts end the run with 2 and say why; a
+    // probe that nobody answers ends with 1.
+    void endings_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("said");
-        QTest::newRow("no port") << QStringList{"respond", "--tcp"}
-                                 << "selmarin: respond needs --port N, N from 1 to 65535.\n";
+        QTest::addColumn<int>("status");
+        QTest::newRow("port 0") << QStringList{"respond", "--tcp", "--port", "0"}
+                                << "selmarin: respond needs --port N, N from 1 to 65535.\n"
+                                << 2;
+        QTest::newRow("port 65536") << QStringList{"probe", "--udp", "h", "65536"}
+                                    << "selmarin: PORT must be a number from 1 to 65535.\n"
+                                    << 2;
         QTest::newRow("two protocols") << QStringList{"probe", "--tcp", "--udp", "h", "1"}
-                                       << "selmarin: Choose one protocol: --tcp or --udp.\n";
+                                       << "selmarin: Choose one protocol: --tcp or --udp.\n"
+                                       << 2;
         QTest::newRow("unknown command")
-            << QStringList{"ping"} << "selmarin: Unknown command \"ping\"; try --help.\n";
-        QTest::newRow("loopback") << QStringList{
-            "probe", "--tcp", "127.0.0.1",
-            "7"} << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\n";
+            << QStringList{"ping"} << "selmarin: Unknown command \"ping\"; try --help.\n"
+            << 2;
+        QTest::newRow("loopback")
+            << QStringList{"probe", "--tcp", "127.0.0.1", "7"}
+            << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\n"
+            << 2;
         QTest::newRow("port in use")
-            << QStringList{"respond", "--udp", "--port", "-"} << "Address in use";
+            << QStringList{"respond", "--udp", "--port", "-"} << "Address in use" << 2;
+        QTest::newRow("nobody answers")
+            << QStringList{"probe", "--udp", "localhost", "+", "--count", "1"}
+            << "1 packets transmitted, 0 received, 100% packet loss\n"
+            << 1;
     }
-    void refusals()
+    void endings()
     {
         QFETCH(QStringList, arguments);
         QTemporaryDir dir;
@@ -44,11 +57,13 @@ private slots:
             taken.bind(QHostAddress::Any, 0);
             arguments.replace(arguments.indexOf("-"), QString::number(taken.localPort()));
         }
+        arguments.replaceInStrings("+", QString::number(freePort(true)));
         Headless run(dir.path(), arguments);
-        QVERIFY(run.endsWith(2));
+        QFETCH(int, status);
+        QVERIFY(run.endsWith(status));
         QFETCH(QString, said);
-        const QString err = run.err();
-        QVERIFY2(err.contains(said), qPrintable(err));
+        const QString told = run.err() + run.out();
+        QVERIFY2(told.contains(said), qPrintable(told));
     }
 
     // Two responders and a probe share the day's log: every run and every
@@ -61,9 +76,12 @@ private slots:
         Headless udpServer(dir.path(), {"respond", "--udp", "--port", QString::number(udp)});
         Headless tcpServer(dir.path(), {"respond", "--tcp", "--port", QString::number(tcp),
                                         "--local", "127.0.0.1"});
-        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(dir.path())))
-                                      .count(QRegularExpression("Winsock:\t(Open|Listening)")),
-                                  2, 10000);
+        // Each says so at once, not only when it ends.
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (told += udpServer.out() + tcpServer.out()).contains("Winsock:\tOpen\n")
+                && told.contains("Winsock:\tListening\n"),
+            10000);
         Headless probe(dir.path(),
                        {"probe", "--udp", "localhost", QString::number(udp), "--count", "2"});
         QVERIFY(probe.endsWith(0));

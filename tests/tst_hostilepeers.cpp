@@ -150,6 +150,8 @@ private slots:
         }
         auto *note = p->control<QLabel>("lblOlderLines");
         QVERIFY(note->isVisible() && note->text().contains(p->logPath()));
+        serve(true); // a new open empties the pane: the note goes with the lines
+        QVERIFY(!note->isVisible());
     }
 
     // The peer resets the connection halfway: the reset is reported, and

@@ -70,6 +70,13 @@ private slots:
             << Delays{300, 1400000, 500} << "ala"
             << "3 sent, 2 answered, 1 late, 0 lost (0.0 %), rtt 0.30 / 0.40 / 0.50 / 0.10 ms"
             << "3 packets transmitted, 3 received, 1 late, 0% packet loss" + rtt << qint64(500);
+        // Two lost, then query 0's answer 2.5 s late: the oldest lost is late.
+        QTest::newRow("late answer to the oldest lost")
+            << Delays{2500000, -1, 300} << "lxa"
+            << "3 sent, 1 answered, 1 late, 1 lost (33.3 %), rtt 0.30 / 0.30 / 0.30 / 0.00 ms"
+            << "3 packets transmitted, 2 received, 1 late, 33.3333% packet loss\n"
+               "rtt min/avg/max/mdev = 0.300/0.300/0.300/0.000 ms"
+            << qint64(500);
         QTest::newRow("no answers")
             << Delays{-1, -1, -1} << "xxx"
             << "3 sent, 0 answered, 3 lost (100.0 %)"

@@ -215,6 +215,8 @@ private slots:
         p.set("cboRemAddress", "typed");
         p.openEditor([&] {
             QCOMPARE(p.entries("lstRemotes"), QStringList{"alpha"});
+            p.click("cmdLoad"); // the file once more: still each entry once
+            QCOMPARE(p.entries("lstRemotes"), QStringList{"alpha"});
             p.answer({"bad host", "", "PC17", "beta", "Beta", "ALPHA", "gamma.example.com"});
             for (int add = 0; add < 6; ++add)
                 p.click("cmdAdd");

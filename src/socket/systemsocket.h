@@ -42,9 +42,9 @@ QHostAddress PickAddress(const QList<QHostAddress> &addresses, bool ipv4, bool i
 struct BoundSocket
 {
     int fd = -1;
-    quint16 port = 0;     // the port actually bound
-    QString address;      // AddressText of the address; empty when bound to every address
-    bool ipv6 = false;    // an IPv6 socket
+    quint16 port = 0;        // the port actually bound
+    QString address;         // AddressText of the address; empty when bound to every address
+    bool ipv6 = false;       // an IPv6 socket
     bool anyAddress = false; // bound to every address of its family (or both)
 };
 BoundSocket BindSocket(int type, const QHostAddress &address, quint16 port);

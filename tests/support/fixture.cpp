@@ -7,6 +7,7 @@
 #include "console/frmaddress.h"
 #include "console/frmmain.h"
 #include "servers/serverstore.h"
+#include "session/session.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -109,12 +110,18 @@ struct WithoutWindow
           rules(*seams.env, adapters, lines)
     {
         adapters.CheckConnected(); // the snapshot, as start-up takes it
+        for (const QString &name : ProtocolNames())
+            tables.Protocol.append(name);
+        for (const QString &name : StateNames())
+            tables.States.append(name);
     }
     Seams seams;
+    NameTables tables;
     RecordedLines lines;
     LocalAdapters adapters;
     AddressRules rules;
     ServerList servers;
+    std::unique_ptr<Session> session;
 };
 
 } // namespace
@@ -175,6 +182,15 @@ Program::~Program() = default;
 bool Program::start()
 {
     return d->app->Main();
+}
+Session &Program::session()
+{
+    auto &core = *d->headless;
+    if (!core.session) {
+        core.session = std::make_unique<Session>(core.tables, core.rules, core.lines);
+        core.session->startStateWatch();
+    }
+    return *core.session;
 }
 QWidget *Program::window() const
 {

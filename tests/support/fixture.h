@@ -25,6 +25,8 @@
 #include <functional>
 #include <memory>
 
+class Session;
+
 // Members in this order, so that Program p({.adapters = ..., .headless = true}) works.
 struct Setup
 {
@@ -53,6 +55,9 @@ public:
     // The start-up sequence; true when it ran to its end and showed the
     // main window (a step that fails may still have shown it, with the report).
     bool start();
+    // Headless: a session of the program's core, its state watch running;
+    // its lines are pane().
+    Session &session();
     // The main window and the address list editor once they exist, else null.
     QWidget *window() const;
     QWidget *editor() const;

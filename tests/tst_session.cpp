@@ -1,0 +1,312 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
+// The session, the core that the window and the command line both drive,
+// with no window at all, against real peers on loopback: the lines it writes
+// (the pane's and the log's) for each way a test goes.  New behaviour is
+// specified here first; the window's tests then only prove that it shows it.
+
+#include "fixture.h"
+#include "session/escapes.h"
+#include "session/session.h"
+
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QUdpSocket>
+#include <QtTest>
+
+namespace {
+
+constexpr int Wait = 5000; // ms, for anything that crosses loopback
+const QString Query = "++ AutoPing Query ++";
+const QString Response = "++ AutoPing Response ++";
+const QString Here = "127.0.0.1:\t"; // the peer's lines, and the session's own
+
+Session::Config config(Session::Role role, Session::Transport transport,
+                       const Session::Ends &ends)
+{
+    return {role, transport, ends};
+}
+
+} // namespace
+
+class TestSession : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Program> p;
+    Session *s = nullptr;
+
+    bool has(const QString &text) const { return p->pane().contains(text); }
+    // What arrived from the peer, as written: the lines without the state
+    // lines and the label.
+    QString received() const
+    {
+        return p->pane().remove(QRegularExpression("Winsock:\\t[^\\r]*\\r\\n")).remove(Here);
+    }
+    // A TCP client connected to a peer listening on loopback; the peer's end.
+    QTcpSocket *connectClient(QTcpServer &peer)
+    {
+        peer.listen(QHostAddress::LocalHost);
+        s->OpenIt(config(Session::Role::Client, Session::Transport::Tcp,
+                         {"", "0", "localhost", QString::number(peer.serverPort())}));
+        const bool up = QTest::qWaitFor(
+            [&] { return peer.hasPendingConnections() && has("Winsock:\tConnected to "); }, Wait);
+        return up ? peer.nextPendingConnection() : nullptr;
+    }
+
+private slots:
+    void init()
+    {
+        p = std::make_unique<Program>(Setup{.headless = true});
+        s = &p->session();
+    }
+    void cleanup() { p.reset(); }
+
+    // A client by name: each state once and in order, then sending, the
+    // peer's data, and its close.
+    void tcpClientGoesThroughItsStates()
+    {
+        QTcpServer peer;
+        QTcpSocket *other = connectClient(peer);
+        QVERIFY(other);
+        const QString port = QString::number(peer.serverPort());
+        // The Connect event and the state watch both follow the connect: the
+        // order of their lines is not fixed.
+        QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tConnection completed\r\n"), Wait);
+        QCOMPARE(p->pane().remove("Winsock:\tConnection completed\r\n") + "Winsock:\tConnection completed\r\n",
+                 "Winsock:\tResolving Host localhost\r\n"
+                            "Winsock:\tHost Resolved localhost as 127.0.0.1\r\n"
+                            "Winsock:\tConnecting to localhost:"
+                                + port + "\r\nWinsock:\tConnected to 127.0.0.1:" + port
+                                + "\r\nWinsock:\tConnection completed\r\n");
+        QCOMPARE(s->view().group, StateGroup::Ready);
+        QVERIFY(s->Send("hi\r\n") && !s->Send(""));
+        QByteArray got;
+        QTRY_COMPARE_WITH_TIMEOUT(got += other->readAll(), QByteArray("hi\r\n"), Wait);
+        other->write("yes\r\n");
+        other->disconnectFromHost();
+        QTRY_VERIFY_WITH_TIMEOUT(p->pane().endsWith(Here + "hi\r\n" + Here + "yes\r\n"
+                                                     + "Winsock:\tClosed\r\n"),
+                                 Wait);
+        QVERIFY(s->Send("late\r\n")); // refused, not failed
+        QVERIFY(p->pane().endsWith("++ PEBKAC:\tYou must establish a connection first.\r\n"));
+    }
+
+    void connectFails_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("lines");
+        QTest::newRow("refused")
+            << "localhost"
+            << "Winsock Error:\t10061\r\n* Description:\tConnection is forcefully rejected.\r\n"
+               "* Scode:\t0x800A274D\r\n";
+        // A name the resolver refuses without asking a name server.
+        const QString name = QString(64, u'a') + ".example";
+        QTest::newRow("unknown name") << name
+                                      << "Winsock:\tResolving Host " + name
+                                             + "\r\nWinsock Error:\t11001\r\n"
+                                               "* Description:\tAuthoritative answer: Host not "
+                                               "found.\r\n* Scode:\t0x800A2AF9\r\n";
+    }
+    void connectFails()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, lines);
+        s->OpenIt(config(Session::Role::Client, Session::Transport::Tcp,
+                         {"", "0", host, QString::number(freePort())}));
+        QTRY_VERIFY_WITH_TIMEOUT(p->pane().endsWith(lines + "Winsock:\tClosed\r\n"), Wait);
+        QCOMPARE(s->view().group, StateGroup::Idle);
+    }
+
+    // Ports on both sides of their range, for each end the user gives: what
+    // is refused is said, what is accepted opens.
+    void portBounds_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("lines");
+        const QString local = "++ PEBKAC:\tLocal port must be a number between 1 and 65535\r\n";
+        const QString remote = "++ PEBKAC:\tRemote port must be a number between 1 and 65535\r\n";
+        QTest::newRow("server 0") << true << "0" << local;
+        QTest::newRow("server 1") << true << "1" << "";
+        QTest::newRow("server 65535") << true << "65535" << "";
+        QTest::newRow("server 65536") << true << "65536" << local;
+        QTest::newRow("client 0") << false << "0" << remote;
+        QTest::newRow("client 65535") << false << "65535" << "";
+        QTest::newRow("client 65536") << false << "65536" << remote;
+    }
+    void portBounds()
+    {
+        QFETCH(bool, server);
+        QFETCH(QString, port);
+        QFETCH(QString, lines);
+        const auto role = server ? Session::Role::Server : Session::Role::Client;
+        const Session::Config open
+            = config(role, Session::Transport::Udp, {"127.0.0.1", port, "server01", port});
+        QCOMPARE(s->CheckEnds(open), lines.isEmpty());
+        QCOMPARE(p->pane(), lines);
+        if (lines.isEmpty() && port != "1") { // port 1 needs root to bind
+            s->OpenIt(open);
+            QCOMPARE(s->state(), SocketState::Open);
+            QCOMPARE(s->view().localPort, server ? port.toInt() : s->view().localPort);
+        }
+    }
+
+    // Bytes the peer writes (an empty write: it closes), and the text they
+    // are shown as: nothing is lost, what cannot be shown is escaped byte by
+    // byte, and a backslash doubled so the text reads back into the bytes.
+    void receivedBytesBecomeText_data()
+    {
+        QTest::addColumn<QByteArrayList>("writes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("tab and line ends") << QByteArrayList{"a\tb\r\nc\n"} << "a\tb\r\nc\n";
+        QTest::newRow("control characters")
+            << QByteArrayList{QByteArray("a\0b\x07\x1B[0m\x7F", 9)} << "a\\x00b\\x07\\x1B[0m\\x7F";
+        QTest::newRow("backslash doubled") << QByteArrayList{"C:\\temp\\x41"} << "C:\\\\temp\\\\x41";
+        QTest::newRow("UTF-8") << QByteArrayList{"\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"}
+                               << QStringLiteral("\u00fc\u20ac\U0001F600");
+        QTest::newRow("C1 controls, up to U+009F, as their bytes")
+            << QByteArrayList{"\xC2\x80\xC2\x9F\xC2\xA0"} << QStringLiteral("\\xC2\\x80\\xC2\\x9F\u00a0");
+        QTest::newRow("not UTF-8")
+            << QByteArrayList{"caf\xE9 \x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2("}
+            << "caf\\xE9 \\x80 \\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80 \\xE2(";
+        QTest::newRow("character split over two reads")
+            << QByteArrayList{"a\xE2", "\x82\xAC"} << QStringLiteral("a\u20ac");
+        QTest::newRow("tail never completed") << QByteArrayList{"x\xE2\x82"} << "x\\xE2\\x82";
+        QTest::newRow("tail at the close") << QByteArrayList{"y\xF0\x9F", ""} << "y\\xF0\\x9F";
+        QTest::newRow("long runs")
+            << QByteArrayList{"aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\x01"
+                              "ccccccccccccccccc\x7F"
+                              "eeeeeeeeeeeeeeeee\\"
+                              "ddddddddddddddddd\xC3\xBC!"}
+            << QStringLiteral("aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\\x01ccccccccccccccccc\\x7Feee"
+                              "eeeeeeeeeeeeee\\\\ddddddddddddddddd\u00FC!");
+    }
+    void receivedBytesBecomeText()
+    {
+        QFETCH(QByteArrayList, writes);
+        QFETCH(QString, text);
+        QTcpServer peer;
+        QTcpSocket *other = connectClient(peer);
+        QVERIFY(other);
+        for (const QByteArray &bytes : writes) {
+            if (bytes.isEmpty())
+                other->disconnectFromHost();
+            else
+                other->write(bytes);
+            other->flush();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(received(), text, Wait);
+    }
+
+    // A text typed with escapes on, and the bytes it is read into, or where
+    // it is refused (position 0: read whole).
+    void escapesReadBack_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("position");
+        const auto row = [](const char *name, const QString &text, QByteArray bytes, int at) {
+            QTest::newRow(name) << text << bytes << at;
+        };
+        row("plain and UTF-8", QStringLiteral("a\u00fc\U0001F600"), "a\xC3\xBC\xF0\x9F\x98\x80", 0);
+        row("lone surrogate", QStringLiteral("\xD800\\t"), "\xEF\xBF\xBD\t", 0);
+        row("letters", "\\r\\n\\t\\\\\\012", QByteArray::fromHex("0d0a095c003132"), 0);
+        row("hex bounds", "\\x09\\xaf\\xAF\\x00\\xFFx", QByteArray::fromHex("09afaf00ff78"), 0);
+        row("/ and : around the digits", "\\x/0\\x:0", {}, 1);
+        row("@ and G around A-F", "\\x0@\\x0G", {}, 1);
+        row("` and g around a-f", "\\x`0\\xg0", {}, 1);
+        row("one hex digit at the end", "ab\\x4", {}, 3);
+        row("one hex digit", "\\x41\\x4 ", {}, 5);
+        row("lone backslash", "\\\\\\", {}, 3);
+        row("unknown escape", "a\\q", {}, 2);
+        row("upper-case X", "\\X41", {}, 1);
+        row("after non-BMP and escapes", QStringLiteral("\U0001F600\\x41\\t\\q"), {}, 8);
+    }
+    void escapesReadBack()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, position);
+        const EscapedBytes read = ReadEscapes(text);
+        QCOMPARE(read.bytes, bytes);
+        QCOMPARE(int(read.position), position);
+        QCOMPARE(read.error.isEmpty(), position == 0);
+    }
+
+    // What a peer's piece of data makes the session do.  A server answers a
+    // piece that is exactly the query, over TCP and UDP; a client never
+    // answers.  The peer then sends the query once more (a server answers
+    // it) and the session sends "end", so that whatever it answered has
+    // arrived before it.
+    void peerTexts_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<bool>("udp");
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("answers");
+        QTest::newRow("query") << true << false << Query << Query + "\r\n" << 2;
+        QTest::newRow("query over UDP") << true << true << Query << Query + "\r\n" << 2;
+        QTest::newRow("twice in one piece") << true << false << Query + Query << Query + Query << 1;
+        QTest::newRow("with a line end") << true << false << Query + "\r\n" << Query + "\r\n" << 1;
+        QTest::newRow("other letter case") << true << true << Query.toLower() << Query.toLower() << 1;
+        QTest::newRow("response") << true << false << Response << Response + "\r\n" << 1;
+        QTest::newRow("query to a client") << false << false << Query << Query + "\r\n" << 0;
+    }
+    void peerTexts()
+    {
+        QFETCH(bool, server);
+        QFETCH(bool, udp);
+        QFETCH(QString, data);
+        QFETCH(QString, shown);
+        QFETCH(int, answers);
+        QTcpServer listener;
+        QTcpSocket client, second;
+        QUdpSocket datagrams;
+        QIODevice *other = nullptr;
+        if (server) {
+            const quint16 port = freePort(udp);
+            s->OpenIt(config(Session::Role::Server,
+                             udp ? Session::Transport::Udp : Session::Transport::Tcp,
+                             {"127.0.0.1", QString::number(port), {}, {}}));
+            if (udp) {
+                datagrams.connectToHost(QHostAddress::LocalHost, port);
+                QVERIFY(datagrams.waitForConnected(Wait));
+                other = &datagrams;
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tListening\r\n"), Wait);
+                client.connectToHost(QHostAddress::LocalHost, port);
+                QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tConnected to "), Wait);
+                const QString from = "127.0.0.1:" + QString::number(client.localPort());
+                QVERIFY(has("Winsock:\tAccepting TCP connection from " + from + " to 127.0.0.1:"
+                            + QString::number(port) + "\r\nWinsock:\tConnected to " + from));
+                // The listener gave way to the connection: nobody else gets in.
+                second.connectToHost(QHostAddress::LocalHost, port);
+                QTRY_COMPARE_WITH_TIMEOUT(second.error(), QAbstractSocket::ConnectionRefusedError,
+                                          Wait);
+                other = &client;
+            }
+        } else {
+            other = connectClient(listener);
+            QVERIFY(other);
+        }
+        p->clearPane();
+        other->write(data.toUtf8());
+        QTRY_VERIFY_WITH_TIMEOUT(has(Here + shown), Wait);
+        QByteArray got;
+        const auto read = [&] { return got += other->readAll(); };
+        if (server) {
+            other->write(Query.toUtf8());
+            QTRY_COMPARE_WITH_TIMEOUT(read().count(Response.toUtf8()), answers, Wait);
+        }
+        s->Send("end");
+        QTRY_VERIFY_WITH_TIMEOUT(read().endsWith("end"), Wait);
+        QCOMPARE(got, Response.toUtf8().repeated(answers) + "end");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "tst_session.moc"
