@@ -10,6 +10,8 @@
 #include "session/escapes.h"
 #include "session/session.h"
 
+#include <QNetworkDatagram>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -23,8 +25,7 @@ const QString Query = "++ AutoPing Query ++";
 const QString Response = "++ AutoPing Response ++";
 const QString Here = "127.0.0.1:\t"; // the peer's lines, and the session's own
 
-Session::Config config(Session::Role role, Session::Transport transport,
-                       const Session::Ends &ends)
+Session::Config config(Session::Role role, Session::Transport transport, const Session::Ends &ends)
 {
     return {role, transport, ends};
 }
@@ -75,21 +76,21 @@ private slots:
         // The Connect event and the state watch both follow the connect: the
         // order of their lines is not fixed.
         QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tConnection completed\r\n"), Wait);
-        QCOMPARE(p->pane().remove("Winsock:\tConnection completed\r\n") + "Winsock:\tConnection completed\r\n",
+        QCOMPARE(p->pane().remove("Winsock:\tConnection completed\r\n")
+                     + "Winsock:\tConnection completed\r\n",
                  "Winsock:\tResolving Host localhost\r\n"
-                            "Winsock:\tHost Resolved localhost as 127.0.0.1\r\n"
-                            "Winsock:\tConnecting to localhost:"
-                                + port + "\r\nWinsock:\tConnected to 127.0.0.1:" + port
-                                + "\r\nWinsock:\tConnection completed\r\n");
+                 "Winsock:\tHost Resolved localhost as 127.0.0.1\r\n"
+                 "Winsock:\tConnecting to localhost:"
+                     + port + "\r\nWinsock:\tConnected to 127.0.0.1:" + port
+                     + "\r\nWinsock:\tConnection completed\r\n");
         QCOMPARE(s->view().group, StateGroup::Ready);
         QVERIFY(s->Send("hi\r\n") && !s->Send(""));
         QByteArray got;
         QTRY_COMPARE_WITH_TIMEOUT(got += other->readAll(), QByteArray("hi\r\n"), Wait);
         other->write("yes\r\n");
         other->disconnectFromHost();
-        QTRY_VERIFY_WITH_TIMEOUT(p->pane().endsWith(Here + "hi\r\n" + Here + "yes\r\n"
-                                                     + "Winsock:\tClosed\r\n"),
-                                 Wait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            p->pane().endsWith(Here + "hi\r\n" + Here + "yes\r\n" + "Winsock:\tClosed\r\n"), Wait);
         QVERIFY(s->Send("late\r\n")); // refused, not failed
         QVERIFY(p->pane().endsWith("++ PEBKAC:\tYou must establish a connection first.\r\n"));
     }
@@ -130,11 +131,14 @@ private slots:
         const QString local = "++ PEBKAC:\tLocal port must be a number between 1 and 65535\r\n";
         const QString remote = "++ PEBKAC:\tRemote port must be a number between 1 and 65535\r\n";
         QTest::newRow("server 0") << true << "0" << local;
-        QTest::newRow("server 1") << true << "1" << "";
-        QTest::newRow("server 65535") << true << "65535" << "";
+        QTest::newRow("server 1") << true << "1"
+                                  << "";
+        QTest::newRow("server 65535") << true << "65535"
+                                      << "";
         QTest::newRow("server 65536") << true << "65536" << local;
         QTest::newRow("client 0") << false << "0" << remote;
-        QTest::newRow("client 65535") << false << "65535" << "";
+        QTest::newRow("client 65535") << false << "65535"
+                                      << "";
         QTest::newRow("client 65536") << false << "65536" << remote;
     }
     void portBounds()
@@ -164,11 +168,13 @@ private slots:
         QTest::newRow("tab and line ends") << QByteArrayList{"a\tb\r\nc\n"} << "a\tb\r\nc\n";
         QTest::newRow("control characters")
             << QByteArrayList{QByteArray("a\0b\x07\x1B[0m\x7F", 9)} << "a\\x00b\\x07\\x1B[0m\\x7F";
-        QTest::newRow("backslash doubled") << QByteArrayList{"C:\\temp\\x41"} << "C:\\\\temp\\\\x41";
+        QTest::newRow("backslash doubled")
+            << QByteArrayList{"C:\\temp\\x41"} << "C:\\\\temp\\\\x41";
         QTest::newRow("UTF-8") << QByteArrayList{"\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"}
                                << QStringLiteral("\u00fc\u20ac\U0001F600");
         QTest::newRow("C1 controls, up to U+009F, as their bytes")
-            << QByteArrayList{"\xC2\x80\xC2\x9F\xC2\xA0"} << QStringLiteral("\\xC2\\x80\\xC2\\x9F\u00a0");
+            << QByteArrayList{"\xC2\x80\xC2\x9F\xC2\xA0"}
+            << QStringLiteral("\\xC2\\x80\\xC2\\x9F\u00a0");
         QTest::newRow("not UTF-8")
             << QByteArrayList{"caf\xE9 \x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2("}
             << "caf\\xE9 \\x80 \\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80 \\xE2(";
@@ -211,15 +217,13 @@ private slots:
         const auto row = [](const char *name, const QString &text, QByteArray bytes, int at) {
             QTest::newRow(name) << text << bytes << at;
         };
-        row("plain and UTF-8", QStringLiteral("a\u00fc\U0001F600"), "a\xC3\xBC\xF0\x9F\x98\x80", 0);
-        row("lone surrogate", QStringLiteral("\xD800\\t"), "\xEF\xBF\xBD\t", 0);
+        row("UTF-8, a lone surrogate", QStringLiteral("\u00fc\U0001F600\xD800"),
+            "\xC3\xBC\xF0\x9F\x98\x80\xEF\xBF\xBD", 0);
         row("letters", "\\r\\n\\t\\\\\\012", QByteArray::fromHex("0d0a095c003132"), 0);
         row("hex bounds", "\\x09\\xaf\\xAF\\x00\\xFFx", QByteArray::fromHex("09afaf00ff78"), 0);
-        row("/ and : around the digits", "\\x/0\\x:0", {}, 1);
-        row("@ and G around A-F", "\\x0@\\x0G", {}, 1);
-        row("` and g around a-f", "\\x`0\\xg0", {}, 1);
-        row("one hex digit at the end", "ab\\x4", {}, 3);
-        row("one hex digit", "\\x41\\x4 ", {}, 5);
+        for (const char *outside : {"\\x/0", "\\x:0", "\\x0@", "\\x0G", "\\x`0", "\\xg0", "\\xZZ"})
+            row(outside, outside, {}, 1);
+        row("one hex digit", "\\x41\\x4", {}, 5);
         row("lone backslash", "\\\\\\", {}, 3);
         row("unknown escape", "a\\q", {}, 2);
         row("upper-case X", "\\X41", {}, 1);
@@ -234,6 +238,33 @@ private slots:
         QCOMPARE(read.bytes, bytes);
         QCOMPARE(int(read.position), position);
         QCOMPARE(read.error.isEmpty(), position == 0);
+    }
+
+    // Random bytes from a peer, shown, then the shown text sent back with
+    // escapes on and no line end: the very bytes go back, in one datagram,
+    // and the echo reads as the arrival did.
+    void shownBytesGoBackExactly()
+    {
+        const quint16 port = freePort(true);
+        s->OpenIt(config(Session::Role::Server, Session::Transport::Udp,
+                         {"127.0.0.1", QString::number(port), {}, {}}));
+        QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tOpen\r\n"), Wait);
+        QUdpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, port);
+        QRandomGenerator random(2026);
+        for (int n = 0; n < 40; ++n) {
+            QByteArray bytes(1 + random.bounded(48), Qt::Uninitialized);
+            for (char &byte : bytes)
+                byte = char(random.bounded(256));
+            p->clearPane();
+            peer.write(bytes);
+            QTRY_VERIFY_WITH_TIMEOUT(p->pane().startsWith(Here), Wait);
+            const QString shown = p->pane().mid(Here.size());
+            QVERIFY(s->SendTyped({shown}, {true, Session::LineEnd::None}));
+            QTRY_VERIFY_WITH_TIMEOUT(peer.hasPendingDatagrams(), Wait);
+            QCOMPARE(peer.receiveDatagram().data(), bytes);
+            QCOMPARE(p->pane(), Here + shown + Here + shown);
+        }
     }
 
     // What a peer's piece of data makes the session do.  A server answers a
@@ -252,7 +283,8 @@ private slots:
         QTest::newRow("query over UDP") << true << true << Query << Query + "\r\n" << 2;
         QTest::newRow("twice in one piece") << true << false << Query + Query << Query + Query << 1;
         QTest::newRow("with a line end") << true << false << Query + "\r\n" << Query + "\r\n" << 1;
-        QTest::newRow("other letter case") << true << true << Query.toLower() << Query.toLower() << 1;
+        QTest::newRow("other letter case")
+            << true << true << Query.toLower() << Query.toLower() << 1;
         QTest::newRow("response") << true << false << Response << Response + "\r\n" << 1;
         QTest::newRow("query to a client") << false << false << Query << Query + "\r\n" << 0;
     }
@@ -283,6 +315,7 @@ private slots:
                 const QString from = "127.0.0.1:" + QString::number(client.localPort());
                 QVERIFY(has("Winsock:\tAccepting TCP connection from " + from + " to 127.0.0.1:"
                             + QString::number(port) + "\r\nWinsock:\tConnected to " + from));
+                QVERIFY(!s->view().canProbe); // servers answer, they do not probe
                 // The listener gave way to the connection: nobody else gets in.
                 second.connectToHost(QHostAddress::LocalHost, port);
                 QTRY_COMPARE_WITH_TIMEOUT(second.error(), QAbstractSocket::ConnectionRefusedError,

@@ -149,7 +149,7 @@ private slots:
         QCOMPARE(order, (QStringList{"optMode_0", "optMode_1", "optProtocol_0", "optProtocol_1",
                                      "cmdConnect", "cmdRemotes", "cboLocAddress", "txtLocPort",
                                      "cboRemAddress", "txtRemPort", "txtMsgs", "cmdSend", "txtSend",
-                                     "cmdAutoPing"}));
+                                     "chkEscapes", "cboLineEnd", "cmdAutoPing"}));
         for (const QString &name : order.mid(6, 4))
             QVERIFY2(heard(p->control(name)).startsWith(name.contains("Loc") ? "Local" : "Remote"),
                      qPrintable(name));

@@ -81,6 +81,8 @@ void DescribeControls(Ui::FrmMain &form)
     name(form.lblFigures, QStringLiteral("AutoPing figures"));
     name(form.fraSend, QStringLiteral("Send message"));
     name(form.txtSend, QStringLiteral("Text to send"));
+    name(form.chkEscapes, QStringLiteral("Read escapes in the text to send"));
+    nameCombo(form.cboLineEnd, QStringLiteral("Line end"));
 
     name(form.fraLights, QStringLiteral("Status lights"));
     const struct

@@ -68,14 +68,18 @@ void FrmMain::applyFonts()
         w->setFont(sansBold);
     for (QWidget *w : {ui->cmdConnect, ui->cmdRemotes, ui->cmdSend, ui->cmdAutoPing})
         w->setFont(sansBold);
-    for (QWidget *w : {ui->optMode_0, ui->optMode_1, ui->optProtocol_0, ui->optProtocol_1})
+    for (QWidget *w :
+         {static_cast<QWidget *>(ui->optMode_0), static_cast<QWidget *>(ui->optMode_1),
+          static_cast<QWidget *>(ui->optProtocol_0), static_cast<QWidget *>(ui->optProtocol_1),
+          static_cast<QWidget *>(ui->chkEscapes)})
         w->setFont(sans);
     for (QWidget *w : {ui->fraLocAddress, ui->fraLocPort, ui->fraRemAddress, ui->fraRemPort})
         w->setFont(sans);
     for (QWidget *w :
          {static_cast<QWidget *>(ui->txtMsgs), static_cast<QWidget *>(ui->txtSend),
           static_cast<QWidget *>(ui->txtLocPort), static_cast<QWidget *>(ui->txtRemPort),
-          static_cast<QWidget *>(ui->cboLocAddress), static_cast<QWidget *>(ui->cboRemAddress)})
+          static_cast<QWidget *>(ui->cboLocAddress), static_cast<QWidget *>(ui->cboRemAddress),
+          static_cast<QWidget *>(ui->cboLineEnd)})
         w->setFont(fixed);
 }
 

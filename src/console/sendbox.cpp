@@ -22,7 +22,7 @@ bool hasSeparator(const QString &text)
 
 SendBox::SendBox(QWidget *parent) : QPlainTextEdit(parent) {}
 
-QString SendBox::textToSend() const
+QStringList SendBox::linesToSend() const
 {
     QStringList lines;
     for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
@@ -36,7 +36,7 @@ QString SendBox::textToSend() const
         }
         lines.append(line);
     }
-    return lines.join(CRLF);
+    return lines;
 }
 
 void SendBox::insertTyped(const QString &text)

@@ -4,15 +4,15 @@
 // The send box: a plain text box whose text is sent exactly as typed.
 //
 // Its lines are the document's blocks: Ctrl+Enter (the window's key handling)
-// and the line breaks of pasted text start a new one.  textToSend() joins the
-// blocks with CR LF and keeps every other character as it is: a no-break
-// space stays U+00A0, a line separator U+2028 (toPlainText() would make them
-// a blank and a line break).
+// and the line breaks of pasted text start a new one.  linesToSend() gives
+// the blocks, each with every character as it is: a no-break space stays
+// U+00A0, a line separator U+2028 (toPlainText() would make them a blank and
+// a line break); the session joins them with the chosen line end.
 //
 // A typed or pasted paragraph separator U+2029 cannot stay in a block: the
 // document takes it for a block boundary.  The box therefore holds it as a
 // line separator U+2028 (shown as a line break) whose character format marks
-// it as standing for U+2029, and textToSend() gives U+2029 back for it.  Text
+// it as standing for U+2029, and linesToSend() gives U+2029 back for it.  Text
 // holding either separator, from the keys, an input method, a paste or a
 // drop, is inserted by insertTyped(), which marks exactly the separators that
 // stand for U+2029 (a mark carried on by the format of the character before
@@ -26,8 +26,8 @@ class SendBox : public QPlainTextEdit
 public:
     explicit SendBox(QWidget *parent = nullptr);
 
-    // The box's text as it goes on the wire: the lines joined by CR LF.
-    QString textToSend() const;
+    // The box's lines as they go on the wire.
+    QStringList linesToSend() const;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

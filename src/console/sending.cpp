@@ -13,10 +13,14 @@
 void FrmMain::cmdSend_Click()
 {
     Guard(m_lines, QStringLiteral(" in frmMain.cmdSend_Click; "), [&] {
-        // Line breaks typed with Ctrl+Enter travel as CR LF, like the one
-        // added at the end; every other character as it was typed.
-        m_session.Send(ui->txtSend->textToSend() + CRLF);
-        ui->txtSend->clear();
+        // Line breaks typed with Ctrl+Enter travel as the chosen line end
+        // (CR LF at start), like the one added at the end; every other
+        // character as it was typed, or its escapes read.  A text whose
+        // escapes were refused stays in the box to be mended.
+        const Session::Typing typing{ui->chkEscapes->isChecked(),
+                                     Session::LineEnd(ui->cboLineEnd->currentIndex())};
+        if (m_session.SendTyped(ui->txtSend->linesToSend(), typing))
+            ui->txtSend->clear();
     });
 }
 

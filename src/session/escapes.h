@@ -22,7 +22,7 @@
 // outside the Basic Multilingual Plane counts once) and a sentence saying
 // what is wrong.
 //
-// The display of received bytes (socket/textcodec.h) writes exactly these
+// The display of received bytes (textcodec.h) writes exactly these
 // escapes, so it reads back into the very bytes received: for every byte
 // string b, ReadEscapes(DecodeReceived(b, true).text).bytes == b.
 

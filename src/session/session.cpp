@@ -6,6 +6,7 @@
 #include "base/conversions.h"
 #include "base/failure.h"
 #include "base/nametables.h"
+#include "escapes.h"
 #include "netenv/addressrules.h"
 #include "socket/listener.h"
 #include "socket/localaddress.h"
@@ -209,21 +210,20 @@ void Session::writeYou(const QString &sentence)
     m_lines.AddToMsgsBox(Winsock1->LocalIP(), sentence);
 }
 
-bool Session::Send(const QString &text)
+bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QString &piece)
 {
     bool result = false;
-    Guard(m_lines, QStringLiteral(" in frmMain.Send; "), [&] {
-        if (text.isEmpty())
+    Guard(m_lines, piece, [&] {
+        if (bytes.isEmpty())
             return;
         const SocketState now = state();
         const bool canSend = (now == SocketState::Open && m_config.transport == Transport::Udp)
                              || now == SocketState::Connected;
         if (canSend) {
-            Winsock1->SendData(EncodeForSending(text));
-            if (text == AutoPingQuery)
+            Winsock1->SendData(bytes);
+            if (bytes == AutoPingQuery.toLatin1())
                 AutoPingProbe.noteQueryHandedOver();
-            const bool probeText = text == AutoPingQuery || text == AutoPingResponse;
-            writeYou(probeText ? text + CRLF : text);
+            writeYou(echo);
         } else {
             m_lines.AddToMsgsBox(Pebkac,
                                  QStringLiteral("You must establish a connection first.") + CRLF);
@@ -231,6 +231,41 @@ bool Session::Send(const QString &text)
         result = true;
     });
     return result;
+}
+
+bool Session::Send(const QString &text)
+{
+    const bool probeText = text == AutoPingQuery || text == AutoPingResponse;
+    return sendBytes(EncodeForSending(text), probeText ? text + CRLF : text,
+                     QStringLiteral(" in frmMain.Send; "));
+}
+
+bool Session::SendTyped(const QStringList &lines, const Typing &typing)
+{
+    static const QString endings[] = {CRLF, QStringLiteral("\n"), QStringLiteral("\r"), {}};
+    const QString &ending = endings[int(typing.lineEnd)];
+    const QString &lineBreak = typing.lineEnd == LineEnd::None ? CRLF : ending;
+    QByteArray bytes;
+    qsizetype line = 0;
+    for (const QString &text : lines) {
+        ++line;
+        if (!typing.escapes) {
+            bytes += EncodeForSending(text);
+        } else if (const EscapedBytes read = ReadEscapes(text); read.error.isEmpty()) {
+            bytes += read.bytes;
+        } else {
+            const QString where
+                = lines.size() > 1
+                      ? QStringLiteral("line %1, character %2").arg(line).arg(read.position)
+                      : QStringLiteral("character %1").arg(read.position);
+            m_lines.AddToMsgsBox(Pebkac, QStringLiteral("Nothing sent: at ") + where
+                                             + QStringLiteral(", ") + read.error + CRLF);
+            return false;
+        }
+        bytes += EncodeForSending(line < lines.size() ? lineBreak : ending);
+    }
+    sendBytes(bytes, DecodeReceived(bytes, true).text, QStringLiteral(" in frmMain.Send; "));
+    return true;
 }
 
 void Session::finish()

@@ -65,6 +65,8 @@ public:
     enum class Transport { Tcp = 0, Udp = 1 };
     // The lights: ready, on the way, and nothing (or a failure).
     enum class Status { Ok, Pending, Bad };
+    // What ends a typed line on the wire.
+    enum class LineEnd { CrLf, Lf, Cr, None };
 
     // The texts of the four fields that say where to open.
     struct Ends
@@ -103,6 +105,14 @@ public:
 
     AutoPing &probe() { return AutoPingProbe; }
     const AutoPing &probe() const { return AutoPingProbe; }
+    // How the user's typed text goes out: as typed, or with its escapes
+    // read into bytes (escapes.h), and the line end it takes.
+    struct Typing
+    {
+        bool escapes = false;
+        LineEnd lineEnd = LineEnd::CrLf;
+    };
+
     // The configuration of the last open.
     const Config &config() const { return m_config; }
 
@@ -127,7 +137,16 @@ public:
 
     // Sends text and echoes it under "You"; refuses with "++ PEBKAC" when the
     // socket cannot send.  False only for an empty text or a failed step.
+    // The AutoPing texts go out this way, bare.
     bool Send(const QString &text) override;
+    // Sends what the user typed, its lines joined and ended by the line end
+    // (with LineEnd::None they are joined by CR LF and nothing follows the
+    // last), in one piece (one datagram), as Send does; the echo shows the
+    // bytes sent as received bytes are shown.  With escapes on, a malformed
+    // escape is refused with a "++ PEBKAC" line naming where it is, and
+    // nothing is sent: only then is the answer false, and the typed text
+    // should be kept for mending.
+    bool SendTyped(const QStringList &lines, const Typing &typing);
 
     // The state watch may run from now on (the window's load sets it going).
     void startStateWatch() { m_watchInterval = StateWatchInterval; }
@@ -160,6 +179,8 @@ private:
     void flushTail();
     void showReceived(const QString &text);
     void writeYou(const QString &sentence);
+    // Send's steps once the bytes are known.
+    bool sendBytes(const QByteArray &bytes, const QString &echo, const QString &piece);
 
     void Winsock1_Close();
     void Winsock1_Connect();
