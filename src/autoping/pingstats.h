@@ -4,71 +4,87 @@
 // What an AutoPing run measured: how many queries were answered in time,
 // answered late or not at all, and how long the timely answers took.
 //
-// The probe tells the model three things, each with nothing but the order of
-// the calls and a monotonic time in microseconds (QElapsedTimer):
+// The probe tells the model, with a monotonic time in microseconds:
 //
-//   tick()               at the top of every probe step, before its query
-//   querySent(t)         the query was handed to the socket at t
-//   responseArrived(t)   a response (exactly the response text) arrived at t
+//   querySent(t)              a query was handed to the socket at t; it gets
+//                             the next sequence number, from 1
+//   responseArrived(t, seq)   a response arrived at t; seq is the number it
+//                             carries, when it carries one
+//   expire(t)                 every query waiting since timeout() or longer
+//                             is lost
+//   judgeAll()                every query still waiting is lost (a tick of
+//                             the window's probe, the end of a run)
 //
-// A query has until the next tick to be answered, as in the probe's own
-// check: its first response before then makes it answered, with the round
-// trip t(response) - t(query).  At that tick a query without a response
-// becomes lost; a response that comes later still turns it into late, which
-// has no round trip.  Only then, at the tick, does a query enter the counts:
-// the query of the current step is in flight and counted at the next tick
-// (so the counts always add up, and a run's last query, which no tick
-// follows, stays out of them; a command-line run that wants it judged calls
-// tick() once more after one interval).
+// Each query ends in exactly one of three outcomes: answered (with its round
+// trip), late (an answer came, but after the query was judged lost, or one
+// that cannot be matched to it for sure: its time is not used), or lost.
+// Which query an answer belongs to depends on what the answers carry:
 //
-// Responses carry no sequence number, so the model has to decide which query
-// one answers.  A response goes to the query in flight while that query has
-// none; only a further response in the same interval is a late one, and it
-// goes to the oldest lost query still in the history.  Taking the oldest
-// outstanding query first instead would be right only when no query is ever
-// lost: after a single lost datagram every later answer would be booked to
-// the query before its own, and every query would show as late and lost.  The
-// price of this rule is that when a delayed response and the next one arrive
-// in order, the delayed one is taken as the next query's answer and its
-// round trip is too long; the counts are right either way.  A response with
-// no query to go to (left over from an earlier run, or a duplicate) is not
-// counted.
+//   Numbered  answers carry the query's number (between two command-line
+//             copies): each goes to its own query, whatever the delays and
+//             losses; duplicates and unknown numbers are ignored.
+//   Ordered   answers come over a stream, in the order of the queries: the
+//             k-th answer belongs to the k-th query.
+//   Plain     datagrams with the fixed texts only (a window at the far end):
+//             an answer belongs for sure to the one query waiting when it
+//             comes.  With two or more waiting (answers slower than the
+//             interval) it cannot be told which: the oldest waiting one is
+//             counted late.  With none waiting it is a late answer to the
+//             oldest query judged lost that has none yet.
 //
-// The model only measures.  The probe's pane lines and its PingAnswered flag
-// do not depend on it.
+// The window's probe is Plain and judges at every tick: a query has one
+// interval to be answered, as its "Failed to receive a response." lines
+// say, so the figures agree with the lines.
+//
+// Nothing here grows with the length of a run: the waiting queries are
+// bounded by the timeout, the lost ones that may still get a late answer by
+// LostKept, the history by HistoryLength.
 
 #include <QList>
 #include <QString>
 
+#include <deque>
 #include <optional>
 
 class PingStats
 {
 public:
+    enum class Matching { Plain, Ordered, Numbered };
     enum class Outcome { Answered, Late, Lost };
-    // A judged query, as the plot shows it.
+    // A judged query, as the plot and the command line's lines show it.
     struct Judged
     {
         Outcome outcome = Outcome::Lost;
         qint64 rttUs = 0; // the round trip, for an answered query only
+        int seq = 0;
     };
     // The judged queries the plot shows: the last minute at one a second.
     static constexpr int HistoryLength = 60;
+    // Lost queries that may still be credited with a late answer.
+    static constexpr int LostKept = 4096;
 
     // Starts a new run against peer (shown as given, e.g. "10.213.7.1:7010"):
-    // every count, the history and the query in flight are dropped.
-    void reset(const QString &peer);
+    // every count, the history and the waiting queries are dropped.
+    void reset(const QString &peer, Matching matching = Matching::Plain,
+               qint64 timeoutUs = 1'000'000);
 
-    void tick();
-    void querySent(qint64 timeUs);
-    void responseArrived(qint64 timeUs);
+    int querySent(qint64 timeUs);
+    // What the answer did: the query it answered or made late; nothing when
+    // it went to no query.
+    std::optional<Judged> responseArrived(qint64 timeUs, std::optional<int> seq = {});
+    QList<Judged> expire(qint64 nowUs);
+    QList<Judged> judgeAll();
+    // When the oldest waiting query expires; nothing when none waits.
+    std::optional<qint64> nextExpiryUs() const;
 
     QString peer() const { return m_peer; }
-    // Judged queries (answered + late + lost) and each kind of them.
-    int sent() const { return m_answered + m_late + m_lost; }
+    Matching matching() const { return m_matching; }
+    // Queries sent; of them answered, late and lost, and those still waiting.
+    int sent() const { return m_sent; }
     int answered() const { return m_answered; }
     int late() const { return m_late; }
     int lost() const { return m_lost; }
+    int waiting() const { return int(m_waiting.size()); }
     // Lost (not late) queries as a share of the judged ones; 0 before any.
     double lossPercent() const;
 
@@ -99,25 +115,31 @@ public:
     QString pingSummary() const;
 
 private:
-    void judgeInFlight();
-
-    struct InFlight
+    struct Waiting
     {
+        int seq = 0;
         qint64 sentUs = 0;
-        std::optional<qint64> rttUs;
     };
+    Judged answer(std::deque<Waiting>::iterator query, qint64 timeUs);
+    std::optional<Judged> lateFor(std::optional<int> seq);
+    Judged judgeLost(const Waiting &query);
+    void record(const Judged &judged);
 
     QString m_peer;
-    std::optional<InFlight> m_inFlight;
+    Matching m_matching = Matching::Plain;
+    qint64 m_timeoutUs = 1'000'000;
+    std::deque<Waiting> m_waiting; // by sequence number
+    std::deque<int> m_lostSeqs;    // lost, no late answer yet, oldest first
     QList<Judged> m_history;
+    int m_sent = 0;
+    int m_responses = 0; // answers seen (Ordered: the next one is query m_responses + 1)
     int m_answered = 0;
     int m_late = 0;
     int m_lost = 0;
     qint64 m_rttMin = 0;
     qint64 m_rttMax = 0;
     // Sums for the mean and the deviation.  The squares are summed as a
-    // double: an answered round trip is up to about 1e6 us, and a run of some
-    // months would overflow an integer sum of them.
+    // double: a run of some months would overflow an integer sum of them.
     qint64 m_rttSum = 0;
     double m_rttSquares = 0;
 };
