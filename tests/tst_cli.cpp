@@ -87,7 +87,10 @@ private slots:
         QVERIFY(probe.endsWith(0));
         const QString out = probe.out();
         QVERIFY2(out.contains(QRegularExpression(
-                     "\n--- localhost:" + QString::number(udp)
+                     "answer from localhost:\\d+: seq=1 time=[0-9.]+ ms\n"
+                     "answer from localhost:\\d+: seq=2 time=[0-9.]+ ms\n"
+                     "--- localhost:"
+                     + QString::number(udp)
                      + " AutoPing statistics ---\n"
                        "2 packets transmitted, 2 received, 0% packet loss\n"
                        "rtt min/avg/max/mdev = [0-9.]+/[0-9.]+/[0-9.]+/[0-9.]+ ms\n$")),
@@ -97,8 +100,10 @@ private slots:
         const QString log = QString::fromUtf8(readFile(logIn(dir.path())));
         QCOMPARE(log.count("; started "), 3);
         QCOMPARE(log.count("; ended "), 3);
-        QCOMPARE(log.count(":\t++ AutoPing Query ++\r\n"), 4); // sent, and received
-        QCOMPARE(log.count(":\t++ AutoPing Response ++\r\n"), 4);
+        // The first query plain and numbered, then numbered: sent, and received.
+        QCOMPARE(log.count(":\t++ AutoPing Query ++"), 6);
+        QCOMPARE(log.count(":\t++ AutoPing Response ++"), 6);
+        QCOMPARE(log.count(":\t++ AutoPing Response ++ #2\r\n"), 2);
         for (const QString &line : log.split("\r\n"))
             QVERIFY2(line.isEmpty() || line.startsWith("-- ")
                          || line.startsWith("Selmarin, running on PC17; "),

@@ -35,9 +35,9 @@ void probe(PingStats &stats, const Delays &delays)
     stats.reset(QStringLiteral("192.0.2.9:7010"));
     for (const auto &[at, kind] : events)
         if (kind == Tick)
-            stats.tick();
+            stats.judgeAll();
         else
-            kind == Send ? stats.querySent(at) : stats.responseArrived(at);
+            kind == Send ? void(stats.querySent(at)) : void(stats.responseArrived(at));
 }
 
 } // namespace
@@ -117,6 +117,51 @@ private slots:
         QVERIFY(!iface->text(QAccessible::Name).isEmpty());
         const QString lost = QString::number(marks.count('x')) + " lost";
         QVERIFY(iface->text(QAccessible::Description).contains(lost));
+    }
+
+    // The command line's matching: a query a second, answered after the
+    // delays (ms, -1: never) with its number, 2 s to be answered in time.
+    void matching_data()
+    {
+        QTest::addColumn<PingStats::Matching>("matching");
+        QTest::addColumn<Delays>("delays");
+        QTest::addColumn<QString>("ping");
+        QTest::newRow("stream, answers after 1.5 s")
+            << PingStats::Matching::Ordered << Delays(6, 1500)
+            << "6 packets transmitted, 6 received, 0% packet loss\n"
+               "rtt min/avg/max/mdev = 1500.000/1500.000/1500.000/0.000 ms";
+        QTest::newRow("numbered: lost, late, out of order")
+            << PingStats::Matching::Numbered << Delays{2300, -1, 2001, 100, 1999}
+            << "5 packets transmitted, 4 received, 2 late, 20% packet loss\n"
+               "rtt min/avg/max/mdev = 100.000/1049.500/1999.000/949.500 ms";
+        QTest::newRow("plain, answers slower than the interval")
+            << PingStats::Matching::Plain << Delays{1500, 1500, 1500}
+            << "3 packets transmitted, 3 received, 2 late, 0% packet loss\n"
+               "rtt min/avg/max/mdev = 1500.000/1500.000/1500.000/0.000 ms";
+    }
+    void matching()
+    {
+        QFETCH(PingStats::Matching, matching);
+        QFETCH(Delays, delays);
+        QList<std::pair<qint64, int>> events; // time, query (>= 0: sent; < 0: -seq answered)
+        for (int i = 0; i < delays.size(); ++i) {
+            events.append({i * 1000000LL, i});
+            if (delays[i] >= 0)
+                events.append({i * 1000000LL + delays[i] * 1000LL, -(i + 1)});
+        }
+        std::stable_sort(events.begin(), events.end());
+        PingStats stats;
+        stats.reset("192.0.2.9:7010", matching, 2000000);
+        for (const auto &[at, what] : events) {
+            stats.expire(at);
+            if (what >= 0)
+                QCOMPARE(stats.querySent(at), what + 1);
+            else
+                stats.responseArrived(at, -what);
+        }
+        stats.responseArrived(9000000, 1); // a duplicate changes nothing
+        stats.judgeAll();
+        QTEST(stats.pingSummary(), "ping");
     }
 };
 

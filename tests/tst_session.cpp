@@ -27,7 +27,11 @@ const QString Here = "127.0.0.1:\t"; // the peer's lines, and the session's own
 
 Session::Config config(Session::Role role, Session::Transport transport, const Session::Ends &ends)
 {
-    return {role, transport, ends};
+    Session::Config config;
+    config.role = role;
+    config.transport = transport;
+    config.ends = ends;
+    return config;
 }
 
 } // namespace
@@ -84,14 +88,14 @@ private slots:
                      + port + "\r\nWinsock:\tConnected to 127.0.0.1:" + port
                      + "\r\nWinsock:\tConnection completed\r\n");
         QCOMPARE(s->view().group, StateGroup::Ready);
-        QVERIFY(s->Send("hi\r\n") && !s->Send(""));
+        QVERIFY(s->SendTyped({"hi"}, {}) && !s->Send(""));
         QByteArray got;
         QTRY_COMPARE_WITH_TIMEOUT(got += other->readAll(), QByteArray("hi\r\n"), Wait);
         other->write("yes\r\n");
         other->disconnectFromHost();
         QTRY_VERIFY_WITH_TIMEOUT(
             p->pane().endsWith(Here + "hi\r\n" + Here + "yes\r\n" + "Winsock:\tClosed\r\n"), Wait);
-        QVERIFY(s->Send("late\r\n")); // refused, not failed
+        QVERIFY(s->SendTyped({"late"}, {})); // refused, not failed
         QVERIFY(p->pane().endsWith("++ PEBKAC:\tYou must establish a connection first.\r\n"));
     }
 

@@ -18,6 +18,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -70,7 +71,12 @@ int runCommand(const Command &command, int argc, char *argv[])
         }
     }
     app.EndRun();
-    return status;
+    // A name look-up still running in the background (Ctrl+C while
+    // resolving) must not hold up the end: everything is written, go now.
+    out.flush();
+    err.flush();
+    std::fflush(nullptr);
+    ::_exit(status);
 }
 
 } // namespace

@@ -18,24 +18,9 @@ void AutoPing::start(const QString &peer)
 {
     m_on = true;
     m_timer.start();
-    m_stats.reset(peer);
+    m_stats.reset(peer, PingStats::Matching::Plain, qint64(Interval) * 1000);
     m_hasRun = true;
     m_measuring = true;
-    emit measured();
-}
-
-void AutoPing::stopQueries()
-{
-    m_on = false;
-    m_timer.stop();
-}
-
-void AutoPing::judgeLast()
-{
-    if (!m_measuring)
-        return;
-    stop();
-    m_stats.tick();
     emit measured();
 }
 
@@ -59,8 +44,12 @@ void AutoPing::noteResponse()
 void AutoPing::stop()
 {
     m_on = false;
-    m_measuring = false;
     m_timer.stop();
+    if (!m_measuring)
+        return;
+    m_measuring = false;
+    m_stats.judgeAll();
+    emit measured();
 }
 
 void AutoPing::Timer2_Timer()
@@ -71,7 +60,7 @@ void AutoPing::Timer2_Timer()
     }
     // The figures judge the query of the tick before, as the check below
     // does; the new query is measured from when the session hands it over.
-    m_stats.tick();
+    m_stats.judgeAll();
     const bool sent = m_link.Send(AutoPingQuery);
     emit measured();
     if (!sent) {

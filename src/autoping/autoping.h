@@ -47,14 +47,11 @@ public:
     // Starts the clock and a new measurement against peer ("host:port"); the
     // first query goes out one interval later.
     void start(const QString &peer = {});
-    // Stops the probe without a line.  Harmless when it does not run.
+    // Stops the probe without a line; the query still in flight is judged
+    // now, so the figures count every query the pane shows.  Harmless when
+    // it does not run.
     void stop();
     bool isRunning() const { return m_on; }
-    // The end of a command-line run in two steps: no more queries, while
-    // answers to the last one are still measured; then, one interval later,
-    // the last query is judged as the next tick would have judged it.
-    void stopQueries();
-    void judgeLast();
 
     // The session handed a query to the socket (measured from here).
     void noteQueryHandedOver();
@@ -85,5 +82,5 @@ private:
     PingStats m_stats;
     QElapsedTimer m_clock;
     bool m_hasRun = false;
-    bool m_measuring = false; // from start() to stop() or judgeLast()
+    bool m_measuring = false; // from start() to stop()
 };

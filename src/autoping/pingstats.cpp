@@ -14,56 +14,117 @@ QString milliseconds(double us, int decimals)
 
 } // namespace
 
-void PingStats::reset(const QString &peer)
+void PingStats::reset(const QString &peer, Matching matching, qint64 timeoutUs)
 {
     *this = PingStats();
     m_peer = peer;
+    m_matching = matching;
+    m_timeoutUs = timeoutUs;
 }
 
-void PingStats::tick()
+int PingStats::querySent(qint64 timeUs)
 {
-    judgeInFlight();
+    m_waiting.push_back({++m_sent, timeUs});
+    return m_sent;
 }
 
-void PingStats::querySent(qint64 timeUs)
+std::optional<PingStats::Judged> PingStats::responseArrived(qint64 timeUs, std::optional<int> seq)
 {
-    // A query sent while another is still in flight (a step without its
-    // tick) ends the other's interval.
-    judgeInFlight();
-    m_inFlight = InFlight{timeUs, std::nullopt};
-}
-
-void PingStats::responseArrived(qint64 timeUs)
-{
-    if (m_inFlight && !m_inFlight->rttUs) {
-        m_inFlight->rttUs = std::max<qint64>(0, timeUs - m_inFlight->sentUs);
-        return;
+    if (m_matching == Matching::Plain) {
+        if (m_waiting.size() == 1)
+            return answer(m_waiting.begin(), timeUs);
+        if (m_waiting.empty())
+            return lateFor(std::nullopt);
+        // Two or more wait: whose answer this is cannot be told.
+        const Judged judged{Outcome::Late, 0, m_waiting.front().seq};
+        m_waiting.pop_front();
+        ++m_late;
+        record(judged);
+        return judged;
     }
-    const auto lost = std::find_if(m_history.begin(), m_history.end(),
-                                   [](const Judged &j) { return j.outcome == Outcome::Lost; });
-    if (lost == m_history.end())
-        return;
-    lost->outcome = Outcome::Late;
+    if (m_matching == Matching::Ordered)
+        seq = ++m_responses;
+    if (!seq)
+        return std::nullopt;
+    const auto query = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                    [&](const Waiting &w) { return w.seq == *seq; });
+    if (query != m_waiting.end())
+        return answer(query, timeUs);
+    return lateFor(seq);
+}
+
+PingStats::Judged PingStats::answer(std::deque<Waiting>::iterator query, qint64 timeUs)
+{
+    const qint64 rtt = std::max<qint64>(0, timeUs - query->sentUs);
+    const Judged judged{Outcome::Answered, rtt, query->seq};
+    m_waiting.erase(query);
+    m_rttMin = m_answered == 0 ? rtt : std::min(m_rttMin, rtt);
+    m_rttMax = std::max(m_rttMax, rtt);
+    m_rttSum += rtt;
+    m_rttSquares += double(rtt) * double(rtt);
+    ++m_answered;
+    record(judged);
+    return judged;
+}
+
+// A late answer: to the lost query seq, or without a number to the oldest
+// lost one that has none yet.
+std::optional<PingStats::Judged> PingStats::lateFor(std::optional<int> seq)
+{
+    const auto it
+        = seq ? std::find(m_lostSeqs.begin(), m_lostSeqs.end(), *seq) : m_lostSeqs.begin();
+    if (it == m_lostSeqs.end())
+        return std::nullopt; // a duplicate, or left over from an earlier run
+    const Judged judged{Outcome::Late, 0, *it};
+    m_lostSeqs.erase(it);
     --m_lost;
     ++m_late;
+    for (Judged &shown : m_history) {
+        if (shown.seq == judged.seq)
+            shown.outcome = Outcome::Late;
+    }
+    return judged;
 }
 
-void PingStats::judgeInFlight()
+PingStats::Judged PingStats::judgeLost(const Waiting &query)
 {
-    if (!m_inFlight)
-        return;
-    Judged judged;
-    if (const auto rtt = m_inFlight->rttUs) {
-        judged = {Outcome::Answered, *rtt};
-        m_rttMin = m_answered == 0 ? *rtt : std::min(m_rttMin, *rtt);
-        m_rttMax = std::max(m_rttMax, *rtt);
-        m_rttSum += *rtt;
-        m_rttSquares += double(*rtt) * double(*rtt);
-        ++m_answered;
-    } else {
-        ++m_lost;
+    const Judged judged{Outcome::Lost, 0, query.seq};
+    ++m_lost;
+    m_lostSeqs.push_back(query.seq);
+    if (m_lostSeqs.size() > LostKept)
+        m_lostSeqs.pop_front();
+    record(judged);
+    return judged;
+}
+
+QList<PingStats::Judged> PingStats::expire(qint64 nowUs)
+{
+    QList<Judged> lost;
+    while (!m_waiting.empty() && m_waiting.front().sentUs + m_timeoutUs <= nowUs) {
+        lost.append(judgeLost(m_waiting.front()));
+        m_waiting.pop_front();
     }
-    m_inFlight.reset();
+    return lost;
+}
+
+QList<PingStats::Judged> PingStats::judgeAll()
+{
+    QList<Judged> lost;
+    for (const Waiting &query : m_waiting)
+        lost.append(judgeLost(query));
+    m_waiting.clear();
+    return lost;
+}
+
+std::optional<qint64> PingStats::nextExpiryUs() const
+{
+    if (m_waiting.empty())
+        return std::nullopt;
+    return m_waiting.front().sentUs + m_timeoutUs;
+}
+
+void PingStats::record(const Judged &judged)
+{
     if (m_history.size() == HistoryLength)
         m_history.removeFirst();
     m_history.append(judged);
@@ -71,7 +132,8 @@ void PingStats::judgeInFlight()
 
 double PingStats::lossPercent() const
 {
-    return sent() == 0 ? 0.0 : 100.0 * m_lost / sent();
+    const int judged = m_answered + m_late + m_lost;
+    return judged == 0 ? 0.0 : 100.0 * m_lost / judged;
 }
 
 double PingStats::rttAvgUs() const
@@ -96,7 +158,7 @@ QString PingStats::summary() const
     if (m_late > 0)
         line += QString::number(m_late) + QStringLiteral(" late, ");
     line += QString::number(m_lost) + QStringLiteral(" lost");
-    if (sent() > 0)
+    if (m_answered + m_late + m_lost > 0)
         line += QStringLiteral(" (") + QString::number(lossPercent(), 'f', 1)
                 + QStringLiteral(" %)");
     if (hasRtt())
@@ -112,7 +174,7 @@ QString PingStats::pingSummary() const
                    + QString::number(m_answered + m_late) + QStringLiteral(" received");
     if (m_late > 0)
         text += QStringLiteral(", ") + QString::number(m_late) + QStringLiteral(" late");
-    if (sent() > 0)
+    if (m_answered + m_late + m_lost > 0)
         text += QStringLiteral(", ") + QString::number(lossPercent(), 'g', 6)
                 + QStringLiteral("% packet loss");
     if (hasRtt())

@@ -79,6 +79,9 @@ public:
 
     QString peer() const { return m_peer; }
     Matching matching() const { return m_matching; }
+    // From now on answers are matched so (a probe that finds out what the
+    // far end speaks).
+    void setMatching(Matching matching) { m_matching = matching; }
     // Queries sent; of them answered, late and lost, and those still waiting.
     int sent() const { return m_sent; }
     int answered() const { return m_answered; }

@@ -8,24 +8,35 @@
 
 namespace {
 
-const QString Usage
-    = QStringLiteral("Usage: selmarin                      open the window\n"
-                     "       selmarin respond --tcp|--udp --port N [--local ADDRESS]\n"
-                     "       selmarin probe --tcp|--udp HOST PORT [--count N] [--local-port P]\n"
-                     "       selmarin --help | --version\n"
-                     "\n"
-                     "respond  answers every AutoPing query on the port, as the window does in\n"
-                     "         server mode; a TCP responder listens again after a client leaves.\n"
-                     "         --local picks one of this machine's addresses, IPv4 or IPv6\n"
-                     "         (default: all of both).\n"
-                     "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
-                     "         query every second (HOST: a name, an IPv4 or an IPv6 address);\n"
-                     "         after --count queries, or on Ctrl+C, it prints the round-trip\n"
-                     "         summary.  Exit status: 0 when a response came, 1 when none did,\n"
-                     "         2 for a refused address, a socket failure or a usage error.\n"
-                     "\n"
-                     "Both print what the window's messages pane would show, one line each, and\n"
-                     "write the same daily log (see PROGRAMFILES and COMPUTERNAME).\n");
+const QString Usage = QStringLiteral(
+    "Usage: selmarin                      open the window\n"
+    "       selmarin respond --tcp|--udp --port N [--local ADDRESS]\n"
+    "       selmarin probe --tcp|--udp HOST PORT [-c N] [-i S] [-W S] [-w S] [-q]\n"
+    "                      [-I ADDRESS] [--local-port P] [--keep-going]\n"
+    "       selmarin --help | --version\n"
+    "\n"
+    "respond  answers every AutoPing query on the port, as the window does in\n"
+    "         server mode, also queries split or merged in a stream; a TCP\n"
+    "         responder listens again after a client leaves.  --local picks\n"
+    "         one of this machine's addresses, IPv4 or IPv6 (default: all).\n"
+    "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
+    "         query at once and then every interval (HOST: a name, an IPv4\n"
+    "         or an IPv6 address), with a line per answer; at the end, or on\n"
+    "         Ctrl+C, it prints the round-trip summary.\n"
+    "  -c, --count N        stop after N queries (each answered or timed out)\n"
+    "  -i, --interval S     seconds between queries (default 1, at least 0.01)\n"
+    "  -W, --timeout S      seconds an answer may take (default 2); later: late\n"
+    "  -w, --deadline S     end the run after S seconds\n"
+    "  -q, --quiet          print the summary only\n"
+    "  -I, --source ADDRESS the local address to leave from\n"
+    "  --keep-going         a lost connection is made again once per interval;\n"
+    "                       the queries meanwhile count as lost\n"
+    "         Exit status: 0 when every query was answered, 1 when some were\n"
+    "         not, 2 for a refused address, a socket failure, a peer that\n"
+    "         closed or reset the connection, or a usage error.\n"
+    "\n"
+    "Both print what the window's messages pane would show, one line each, and\n"
+    "write the same daily log (see PROGRAMFILES and COMPUTERNAME).\n");
 
 Command usageError(const QString &error)
 {
@@ -41,6 +52,14 @@ bool isOurs(const QString &argument)
            || QStringList{QStringLiteral("--help"), QStringLiteral("-h"),
                           QStringLiteral("--version"), QStringLiteral("-v")}
                   .contains(argument);
+}
+
+// Seconds as milliseconds; -1 when the text is no number of them.
+int milliseconds(const QString &text)
+{
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    return ok && seconds >= 0 && seconds <= 86400 * 365 ? int(seconds * 1000 + 0.5) : -1;
 }
 
 // A whole number from 1 to 65535, or nothing.
@@ -71,9 +90,21 @@ Command ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption udp(QStringLiteral("udp"), {});
     const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
     const QCommandLineOption local(QStringLiteral("local"), {}, QStringLiteral("ADDRESS"));
-    const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
+    const QCommandLineOption count({QStringLiteral("c"), QStringLiteral("count")}, {},
+                                   QStringLiteral("N"));
+    const QCommandLineOption interval({QStringLiteral("i"), QStringLiteral("interval")}, {},
+                                      QStringLiteral("S"));
+    const QCommandLineOption timeout({QStringLiteral("W"), QStringLiteral("timeout")}, {},
+                                     QStringLiteral("S"));
+    const QCommandLineOption deadline({QStringLiteral("w"), QStringLiteral("deadline")}, {},
+                                      QStringLiteral("S"));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, {});
+    const QCommandLineOption source({QStringLiteral("I"), QStringLiteral("source")}, {},
+                                    QStringLiteral("ADDRESS"));
+    const QCommandLineOption keepGoing(QStringLiteral("keep-going"), {});
     const QCommandLineOption localPort(QStringLiteral("local-port"), {}, QStringLiteral("P"));
-    parser.addOptions({help, version, tcp, udp, port, local, count, localPort});
+    parser.addOptions({help, version, tcp, udp, port, local, count, interval, timeout, deadline,
+                       quiet, source, keepGoing, localPort});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
 
@@ -104,8 +135,11 @@ Command ParseCommandLine(const QStringList &arguments)
     if (!onlyFor(port, Command::Respond) || !onlyFor(local, Command::Respond))
         return usageError(
             QStringLiteral("--port and --local are for respond; probe takes HOST PORT."));
-    if (!onlyFor(count, Command::Probe) || !onlyFor(localPort, Command::Probe))
-        return usageError(QStringLiteral("--count and --local-port are for probe."));
+    for (const QCommandLineOption *option :
+         {&count, &interval, &timeout, &deadline, &quiet, &source, &keepGoing, &localPort}) {
+        if (!onlyFor(*option, Command::Probe))
+            return usageError(QStringLiteral("--%1 is for probe.").arg(option->names().last()));
+    }
 
     if (command.kind == Command::Respond) {
         if (!words.isEmpty())
@@ -129,6 +163,24 @@ Command ParseCommandLine(const QStringList &arguments)
         if (!ok || command.count < 1)
             return usageError(QStringLiteral("--count needs a number of at least 1."));
     }
+    if (parser.isSet(interval)) {
+        command.intervalMs = milliseconds(parser.value(interval));
+        if (command.intervalMs < 10)
+            return usageError(QStringLiteral("--interval needs seconds, at least 0.01."));
+    }
+    if (parser.isSet(timeout)) {
+        command.timeoutMs = milliseconds(parser.value(timeout));
+        if (command.timeoutMs < 1)
+            return usageError(QStringLiteral("--timeout needs seconds, more than 0."));
+    }
+    if (parser.isSet(deadline)) {
+        command.deadlineMs = milliseconds(parser.value(deadline));
+        if (command.deadlineMs < 1)
+            return usageError(QStringLiteral("--deadline needs seconds, more than 0."));
+    }
+    command.quiet = parser.isSet(quiet);
+    command.keepGoing = parser.isSet(keepGoing);
+    command.source = parser.value(source);
     if (parser.isSet(localPort)) {
         command.localPort = parser.value(localPort);
         bool ok = false;

@@ -6,7 +6,8 @@
 // command runs it without any window or display:
 //
 //   selmarin respond --tcp|--udp --port N [--local ADDRESS]
-//   selmarin probe --tcp|--udp HOST PORT [--count N] [--local-port P]
+//   selmarin probe --tcp|--udp HOST PORT [-c N] [-i S] [-W S] [-w S] [-q]
+//                  [-I ADDRESS] [--local-port P] [--keep-going]
 //   selmarin --help | --version
 //
 // Arguments that begin with "-" and are not ours (Qt's own, such as
@@ -24,8 +25,14 @@ struct Command
     QString local; // respond: the local address ("::": every address of both families)
     QString host;  // probe: the remote host
     QString localPort = QStringLiteral("0");
-    int count = 0; // probe: queries to send; 0 = until stopped
-    QString error; // Usage: what is wrong, one line
+    QString source;         // probe: the local address to leave from (-I)
+    int count = 0;          // probe: queries to send; 0 = until stopped
+    int intervalMs = 1000;  // probe: between two queries (-i), at least 10 ms
+    int timeoutMs = 2000;   // probe: how long an answer may take (-W)
+    int deadlineMs = 0;     // probe: the run ends after this long (-w); 0: never
+    bool quiet = false;     // probe: the summary only (-q)
+    bool keepGoing = false; // probe: a lost connection is made again
+    QString error;          // Usage: what is wrong, one line
 };
 
 // arguments as main() has them, the program's name first.

@@ -3,25 +3,42 @@
 
 #include "headlessrun.h"
 
+#include "base/msgsink.h"
 #include "session/session.h"
 #include "terminalface.h"
 
 #include <QTextStream>
 
+namespace {
+
+Prober::Options proberOptions(const Command &command)
+{
+    return {command.count,      command.intervalMs, command.timeoutMs,
+            command.deadlineMs, command.quiet,      !command.tcp};
+}
+
+} // namespace
+
 HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
-                         const AddressRules &rules, MsgSink &lines, const TerminalFace &face,
+                         const AddressRules &rules, MsgSink &lines, TerminalFace &face,
                          QTextStream &out)
     : m_command(command),
+      m_lines(lines),
       m_face(face),
       m_out(out),
-      m_session(std::make_unique<Session>(tables, rules, lines))
+      m_session(std::make_unique<Session>(tables, rules, lines)),
+      m_prober(
+          proberOptions(command), [this](const QString &text) { return sendQuery(text); }, out)
 {
-    m_lastAnswer.setSingleShot(true);
-    m_lastAnswer.setTimerType(Qt::PreciseTimer);
-    m_lastAnswer.setInterval(AutoPing::Interval);
-    connect(&m_lastAnswer, &QTimer::timeout, this, [this] { end(probeStatus()); });
+    if (probing())
+        face.show(command.quiet ? TerminalFace::Shown::Complaints : TerminalFace::Shown::NoData);
     connect(m_session.get(), &Session::stateShown, this, &HeadlessRun::onStateShown);
-    connect(&m_session->probe(), &AutoPing::querySent, this, &HeadlessRun::onQuerySent);
+    connect(m_session.get(), &Session::probeAnswered, &m_prober, &Prober::answerArrived);
+    connect(&m_prober, &Prober::done, this,
+            [this](bool failed) { end(failed ? 2 : probeStatus()); });
+    m_reopen.setSingleShot(true);
+    m_reopen.setInterval(command.intervalMs);
+    connect(&m_reopen, &QTimer::timeout, this, &HeadlessRun::open);
     m_session->startStateWatch();
 }
 
@@ -31,14 +48,17 @@ int HeadlessRun::start()
 {
     Session::Config config;
     config.transport = m_command.tcp ? Session::Transport::Tcp : Session::Transport::Udp;
+    config.framed = true;
     if (m_command.kind == Command::Respond) {
         config.role = Session::Role::Server;
         config.ends.localAddress = m_command.local;
         config.ends.localPort = m_command.port;
     } else {
+        config.ends.localAddress = m_command.source;
         config.ends.localPort = m_command.localPort;
         config.ends.remoteAddress = m_command.host;
         config.ends.remotePort = m_command.port;
+        config.source = m_command.source;
     }
     if (!m_session->CheckEnds(config)) {
         end(2);
@@ -51,59 +71,76 @@ int HeadlessRun::start()
         return 2;
     }
     // A UDP socket is open at once; a TCP probe waits to be connected.
-    if (config.role == Session::Role::Client && !m_command.tcp)
+    if (probing() && !m_command.tcp)
         onStateShown();
     return -1;
 }
 
-// The client has gone: listen for the next one.
-void HeadlessRun::listen()
+// Opens the session again as it was configured: a responder listens for
+// the next client, a probe that keeps going connects again.
+void HeadlessRun::open()
 {
     m_session->closeIfOpen();
     m_session->OpenIt(m_session->config());
-    if (m_session->state() != SocketState::Listening)
-        end(2);
+}
+
+Prober::Sent HeadlessRun::sendQuery(const QString &text)
+{
+    if (GroupOf(m_session->state()) != StateGroup::Ready)
+        return Prober::Sent::NotConnected;
+    return m_session->Send(text) ? Prober::Sent::Sent : Prober::Sent::Failed;
 }
 
 void HeadlessRun::onStateShown()
 {
     if (m_ended)
         return;
-    const SocketState state = m_session->state();
-    const StateGroup group = GroupOf(state);
-    if (m_command.kind == Command::Respond) {
-        if (m_command.tcp && group == StateGroup::Idle)
-            listen();
+    const StateGroup group = GroupOf(m_session->state());
+    if (!probing()) {
+        if (m_command.tcp && group == StateGroup::Idle) {
+            open();
+            if (m_session->state() != SocketState::Listening)
+                end(2);
+        }
         return;
     }
-    if (group == StateGroup::Ready && !m_probing) {
-        m_probing = true;
-        m_session->probe().start(m_session->peer());
-    } else if (group == StateGroup::Idle && state != SocketState::Open) {
-        // The connection failed or the peer went: the probe cannot go on.
-        end(m_probing && !m_face.sawFailure() ? probeStatus() : 2);
-    }
+    if (group == StateGroup::Ready && !m_prober.isRunning())
+        m_prober.start(m_session->peer());
+    else if (group == StateGroup::Idle)
+        connectionEnded();
 }
 
-void HeadlessRun::onQuerySent()
+// The connection failed, or the peer closed or reset it.
+void HeadlessRun::connectionEnded()
 {
-    ++m_sent;
-    if (m_command.count > 0 && m_sent == m_command.count) {
-        // The last query still has its interval to be answered.
-        m_session->probe().stopQueries();
-        m_lastAnswer.start();
+    if (!m_prober.isRunning()) {
+        end(2); // it never came about: the lines have said why
+        return;
     }
+    if (m_command.keepGoing) {
+        m_reopen.start();
+        return;
+    }
+    const PingStats &stats = m_prober.stats();
+    m_lines.AddToMsgsBox(QStringLiteral("AutoPing Error"),
+                         QStringLiteral("The connection to %1 ended after %2 of %3 queries")
+                                 .arg(stats.peer())
+                                 .arg(stats.sent())
+                                 .arg(m_command.count > 0 ? QString::number(m_command.count)
+                                                          : QStringLiteral("unlimited"))
+                             + CRLF);
+    end(2);
 }
 
 int HeadlessRun::probeStatus() const
 {
-    const PingStats &stats = m_session->probe().stats();
-    return stats.answered() + stats.late() > 0 ? 0 : 1;
+    const PingStats &stats = m_prober.stats();
+    return stats.sent() > 0 && stats.lost() == 0 ? 0 : 1;
 }
 
 void HeadlessRun::stop()
 {
-    end(m_command.kind == Command::Respond ? 0 : probeStatus());
+    end(probing() ? probeStatus() : 0);
 }
 
 void HeadlessRun::end(int status)
@@ -111,12 +148,13 @@ void HeadlessRun::end(int status)
     if (m_ended)
         return;
     m_ended = true;
-    m_lastAnswer.stop();
-    if (m_probing) {
-        m_session->probe().judgeLast();
+    m_reopen.stop();
+    if (probing()) {
+        m_prober.finish();
         status = status == 2 ? 2 : probeStatus();
-        const PingStats &stats = m_session->probe().stats();
-        m_out << "--- " << stats.peer() << " AutoPing statistics ---\n"
+        const PingStats &stats = m_prober.stats();
+        m_out << "--- " << (stats.peer().isEmpty() ? m_command.host : stats.peer())
+              << " AutoPing statistics ---\n"
               << stats.pingSummary() << Qt::endl;
     }
     m_session->finish();

@@ -6,20 +6,25 @@
 // a window.  The program's core (the name tables, the log, the adapter
 // snapshot and the address rules, made and started by the application as for
 // the window) is handed in; the run opens one Session, whose lines reach the
-// terminal and the log through the run's transcript.
+// terminal and the log through the run's transcript.  It reads the AutoPing
+// texts as the command line does (framed: split, merged, numbered).
 //
 //   respond  a server in the chosen protocol on --port and --local; a TCP
-//            responder listens again when its client has gone (one client
-//            at a time), so it can stay up as a service.
-//   probe    a client that connects (TCP) or binds (UDP) and runs AutoPing;
-//            after --count queries (and one more interval for the last
-//            answer), or at stop(), it prints the summary and ends.
+//            responder listens again when its client has gone, so it can
+//            stay up as a service.
+//   probe    a client that connects (TCP) or binds (UDP) and runs a Prober
+//            (prober.h); at its end, at stop() or when the connection ends,
+//            it prints the summary.  A connection the peer ends (closed or
+//            reset) is told on standard error and ends the run, unless
+//            --keep-going makes it again once per interval.
 //
-// Exit status: 0 when the responder was stopped, or the probe had at least
-// one response; 1 when the probe had none; 2 for a refused address, a socket
-// that could not be opened or failed.
+// Exit status: 0 when the responder was stopped, or every query of the
+// probe was answered; 1 when some were not (or none was sent); 2 for a
+// refused address, a socket that could not be opened or failed, or a peer
+// that ended the connection.
 
 #include "commandline.h"
+#include "prober.h"
 
 #include <QObject>
 #include <QTimer>
@@ -38,7 +43,7 @@ class HeadlessRun : public QObject
     Q_OBJECT
 public:
     HeadlessRun(const Command &command, const NameTables &tables, const AddressRules &rules,
-                MsgSink &lines, const TerminalFace &face, QTextStream &out);
+                MsgSink &lines, TerminalFace &face, QTextStream &out);
     ~HeadlessRun() override;
 
     // Starts the run.  Returns an exit status when it ended at once (the
@@ -52,18 +57,20 @@ signals:
     void finished(int status);
 
 private:
+    bool probing() const { return m_command.kind == Command::Probe; }
     void onStateShown();
-    void onQuerySent();
+    void connectionEnded();
     void end(int status);
     int probeStatus() const;
-    void listen();
+    void open();
+    Prober::Sent sendQuery(const QString &text);
 
     Command m_command;
+    MsgSink &m_lines;
     const TerminalFace &m_face;
     QTextStream &m_out;
     std::unique_ptr<Session> m_session;
-    QTimer m_lastAnswer; // the last query's interval, after --count queries
-    int m_sent = 0;
-    bool m_probing = false;
+    Prober m_prober;
+    QTimer m_reopen; // --keep-going: the next try to connect again
     bool m_ended = false;
 };

@@ -3,6 +3,7 @@
 
 #include "terminalface.h"
 
+#include <QHostAddress>
 #include <QTextStream>
 
 namespace {
@@ -12,8 +13,8 @@ const QString Refusal = QStringLiteral("++ PEBKAC");
 // Lines the user must not miss go to standard error: failures and refusals.
 bool isComplaint(const QString &speaker)
 {
-    return speaker.startsWith(QLatin1String("**")) || speaker == Refusal
-           || speaker == QLatin1String("Winsock Error");
+    return speaker.startsWith(QLatin1String("**")) || speaker.startsWith(QLatin1String("++"))
+           || speaker.endsWith(QLatin1String(" Error"));
 }
 
 } // namespace
@@ -24,6 +25,10 @@ void TerminalFace::showLine(const QString &speaker, const QString &line)
 {
     const bool complaint = isComplaint(speaker);
     m_sawFailure = m_sawFailure || (complaint && speaker != Refusal);
+    if (!complaint
+        && (m_shown == Shown::Complaints
+            || (m_shown == Shown::NoData && !QHostAddress(speaker).isNull())))
+        return;
     QString shown = line;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     if (!shown.endsWith(u'\n'))

@@ -4,8 +4,12 @@
 #pragma once
 // The terminal as the face of a run without a window: every line the
 // window's pane would show, one line each (CR LF as LF, and every line
-// ends), written out at once.  Failures and refusals go to standard error,
-// everything else to standard output.
+// ends), written out at once.  Failures and refusals (speakers that begin
+// with "**" or "++", or end with "Error") go to standard error, everything
+// else to standard output; a probe leaves out the data lines (those under an
+// address: its queries and their answers, which it tells in lines of its
+// own), a quiet one every line but failures and refusals.  The log gets
+// every line all the same.
 
 #include "runlog/transcript.h"
 
@@ -14,7 +18,9 @@ class QTextStream;
 class TerminalFace final : public TranscriptFace
 {
 public:
+    enum class Shown { All, NoData, Complaints };
     TerminalFace(QTextStream &out, QTextStream &err);
+    void show(Shown shown) { m_shown = shown; }
 
     void showLine(const QString &speaker, const QString &line) override;
     void clearLines() override {}
@@ -27,4 +33,5 @@ private:
     QTextStream &m_out;
     QTextStream &m_err;
     bool m_sawFailure = false;
+    Shown m_shown = Shown::All;
 };

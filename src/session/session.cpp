@@ -117,6 +117,7 @@ bool Session::closeIfOpen()
     Winsock1->Close();
     m_tail.clear();
     m_tailTimer.stop();
+    m_probeStream.clear();
     return open;
 }
 
@@ -179,6 +180,7 @@ void Session::OpenIt(const Config &config)
                 } else {
                     Winsock1->setRemoteHost(ends.remoteAddress);
                     Winsock1->setRemotePort(ToLong(ends.remotePort));
+                    Winsock1->setLocalHost(config.source);
                     Winsock1->Connect();
                 }
                 m_lines.ClearMsgsBox();
@@ -235,9 +237,7 @@ bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QStr
 
 bool Session::Send(const QString &text)
 {
-    const bool probeText = text == AutoPingQuery || text == AutoPingResponse;
-    return sendBytes(EncodeForSending(text), probeText ? text + CRLF : text,
-                     QStringLiteral(" in frmMain.Send; "));
+    return sendBytes(EncodeForSending(text), text + CRLF, QStringLiteral(" in frmMain.Send; "));
 }
 
 bool Session::SendTyped(const QStringList &lines, const Typing &typing)

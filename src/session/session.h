@@ -41,6 +41,7 @@
 // the log, wherever the session runs.
 
 #include "autoping/autoping.h"
+#include "autoping/probetexts.h"
 #include "base/socketstate.h"
 
 #include <QByteArray>
@@ -83,6 +84,15 @@ public:
         Role role = Role::Client;
         Transport transport = Transport::Tcp;
         Ends ends;
+        // A TCP client's own address (the command line's --source); empty:
+        // the system chooses, as the window's client does.
+        QString source;
+        // How AutoPing texts are read.  The window's rule: a piece of data
+        // counts only when it is exactly the query or the response.  Framed,
+        // the command line's: every text in a stream, split, merged or with
+        // line ends, and numbered ones (autoping/probetexts.h); a server
+        // answers each, a client reports each with probeAnswered().
+        bool framed = false;
     };
     // The socket as a display shows it.
     struct View
@@ -135,9 +145,9 @@ public:
     bool CheckPort(const QString &port);
     void OpenIt(const Config &config);
 
-    // Sends text and echoes it under "You"; refuses with "++ PEBKAC" when the
-    // socket cannot send.  False only for an empty text or a failed step.
-    // The AutoPing texts go out this way, bare.
+    // Sends an AutoPing text, bare, and echoes it under "You" with a line
+    // end; refuses with "++ PEBKAC" when the socket cannot send.  False only
+    // for an empty text or a failed step.
     bool Send(const QString &text) override;
     // Sends what the user typed, its lines joined and ended by the line end
     // (with LineEnd::None they are joined by CR LF and nothing follows the
@@ -162,6 +172,8 @@ signals:
     void statusShown(Session::Status status);
     // Data arrived from this sender: the remote fields show it.
     void senderShown(const QString &address, const QString &port);
+    // Framed: a client read an AutoPing response carrying seq (0: none).
+    void probeAnswered(int seq);
 
 private:
     static constexpr int StateWatchInterval = 1; // ms
@@ -178,6 +190,7 @@ private:
     QString takeText(const QByteArray &bytes);
     void flushTail();
     void showReceived(const QString &text);
+    void readProbeTexts(const QString &text);
     void writeYou(const QString &sentence);
     // Send's steps once the bytes are known.
     bool sendBytes(const QByteArray &bytes, const QString &echo, const QString &piece);
@@ -205,6 +218,7 @@ private:
     int m_watchInterval = -1; // unset until the window's load
     SocketState LastState = SocketState::Closed;
     QByteArray m_tail; // a stream's incomplete last character
+    ProbeStream m_probeStream;
     QTimer m_tailTimer;
     bool m_finished = false;
 };

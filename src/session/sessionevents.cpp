@@ -97,12 +97,35 @@ void Session::showReceived(const QString &text)
 
     const bool query = text == AutoPingQuery;
     const bool response = text == AutoPingResponse;
-    m_lines.AddToMsgsBox(Winsock1->RemoteHostIP(), query || response ? text + CRLF : text);
+    const bool numbered = m_config.framed && m_config.transport == Transport::Udp
+                          && !text.endsWith(u'\n') && ReadProbeDatagram(text);
+    m_lines.AddToMsgsBox(Winsock1->RemoteHostIP(),
+                         query || response || numbered ? text + CRLF : text);
 
-    if (query && m_config.role == Role::Server)
+    if (m_config.framed)
+        readProbeTexts(text);
+    else if (query && m_config.role == Role::Server)
         Send(AutoPingResponse);
     else if (response && m_config.role == Role::Client)
         AutoPingProbe.noteResponse();
+}
+
+// The command line's reading: every AutoPing text in the data.
+void Session::readProbeTexts(const QString &text)
+{
+    QList<ProbeText> found;
+    if (m_config.transport == Transport::Udp) {
+        if (const auto one = ReadProbeDatagram(text))
+            found.append(*one);
+    } else {
+        found = m_probeStream.feed(text);
+    }
+    for (const ProbeText &read : found) {
+        if (read.kind == ProbeText::Query && m_config.role == Role::Server)
+            Send(ProbeTextOf(ProbeText::Response, read.seq));
+        else if (read.kind == ProbeText::Response && m_config.role == Role::Client)
+            emit probeAnswered(read.seq.value_or(0));
+    }
 }
 
 void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)

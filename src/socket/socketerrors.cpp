@@ -29,6 +29,7 @@ QString SocketErrorText(int number)
         return QStringLiteral("Address not available from the local machine.");
     case sck::NetworkUnreachable:
         return QStringLiteral("The network cannot be reached from this host at this time.");
+    case sck::HostUnreachable: return QStringLiteral("No route to host.");
     case sck::ConnectionAborted:
         return QStringLiteral("Connection is aborted due to timeout or other failure.");
     case sck::ConnectionReset: return QStringLiteral("The connection is reset by remote side.");

@@ -24,6 +24,7 @@ inline constexpr int AddressFamilyNotSupported = 10047;
 inline constexpr int AddressInUse = 10048;
 inline constexpr int AddressNotAvailable = 10049;
 inline constexpr int NetworkUnreachable = 10051;
+inline constexpr int HostUnreachable = 10065;
 inline constexpr int ConnectionAborted = 10053;
 inline constexpr int ConnectionReset = 10054;
 inline constexpr int NotConnected = 10057;

@@ -32,6 +32,8 @@ int MapSocketError(int socketError, const QString &errorString, bool connecting)
         // text still tells them apart.
         if (errorString.contains(QLatin1String("timed out"), Qt::CaseInsensitive))
             return sck::TimedOut;
+        if (errorString.contains(QLatin1String("host unreachable"), Qt::CaseInsensitive))
+            return sck::HostUnreachable;
         if (errorString.contains(QLatin1String("unreachable"), Qt::CaseInsensitive))
             return sck::NetworkUnreachable;
         return connecting ? sck::NetworkUnreachable : sck::ConnectionAborted;

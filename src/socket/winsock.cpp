@@ -195,6 +195,11 @@ QString Winsock::RemoteHost() const
     return d->remoteHost;
 }
 
+void Winsock::setLocalHost(const QString &address)
+{
+    d->localHost = address.trimmed();
+}
+
 void Winsock::setRemoteHost(const QString &host)
 {
     d->remoteHost = host;

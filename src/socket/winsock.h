@@ -173,6 +173,9 @@ public:
     void setRemotePort(qint32 port); // 380 outside 0..65535
     QString RemoteHost() const;
     void setRemoteHost(const QString &host);
+    // The address a TCP client connects from (bound with LocalPort before
+    // it connects); empty: the system chooses.  Not a local address: 10049.
+    void setLocalHost(const QString &address);
     int Protocol() const;
     void setProtocol(int protocol); // 380 for other codes; 40020 while not closed
     SocketState State() const;

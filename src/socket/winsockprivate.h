@@ -104,6 +104,7 @@ public:
     qint32 localPort = 0;
     qint32 remotePort = 0;
     QString remoteHost;
+    QString localHost; // a TCP client's own address, when it was given
     int protocol = Winsock::sckTCPProtocol;
     SocketState state = SocketState::Closed;
     QString remoteHostIP;

@@ -24,12 +24,15 @@ void Winsock::Connect()
     // give either, so its socket takes both.
     QHostAddress address;
     const bool literal = ParseAddress(host, &address);
-    const QHostAddress every = !literal ? QHostAddress(QHostAddress::Any)
-                               : address.protocol() == QAbstractSocket::IPv4Protocol
-                                   ? QHostAddress(QHostAddress::AnyIPv4)
-                                   : QHostAddress(QHostAddress::AnyIPv6);
+    QHostAddress from = !literal ? QHostAddress(QHostAddress::Any)
+                        : address.protocol() == QAbstractSocket::IPv4Protocol
+                            ? QHostAddress(QHostAddress::AnyIPv4)
+                            : QHostAddress(QHostAddress::AnyIPv6);
+    if (!d->localHost.isEmpty() && !ParseAddress(d->localHost, &from))
+        RaiseSocketError(sck::AddressNotAvailable);
     auto *socket = new QTcpSocket(this);
-    if (d->localPort != 0 && !socket->bind(every, static_cast<quint16>(d->localPort))) {
+    if ((d->localPort != 0 || !d->localHost.isEmpty())
+        && !socket->bind(from, static_cast<quint16>(d->localPort))) {
         const int number = MapSocketError(socket->error(), socket->errorString(), true);
         delete socket;
         RaiseSocketError(number);

@@ -21,8 +21,8 @@ int sendErrorNumber(int error)
 {
     switch (error) {
     case EMSGSIZE: return sck::MessageTooBig;
-    case ENETUNREACH:
-    case EHOSTUNREACH: return sck::NetworkUnreachable;
+    case ENETUNREACH: return sck::NetworkUnreachable;
+    case EHOSTUNREACH: return sck::HostUnreachable;
     case EACCES:
     case EPERM: return sck::AccessDenied;
     case ECONNREFUSED:

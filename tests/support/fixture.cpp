@@ -341,7 +341,8 @@ bool Headless::endsWith(int status, bool terminate)
 {
     if (terminate)
         ::kill(pid_t(processId()), SIGTERM);
-    return waitForFinished(30000) && exitStatus() == NormalExit && exitCode() == status;
+    return (state() == NotRunning || waitForFinished(30000)) && exitStatus() == NormalExit
+           && exitCode() == status;
 }
 
 QString logIn(const QString &folder)

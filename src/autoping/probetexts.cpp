@@ -1,0 +1,59 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "probetexts.h"
+
+#include "autoping.h"
+
+namespace {
+
+const QString &fixedText(ProbeText::Kind kind)
+{
+    return kind == ProbeText::Query ? AutoPingQuery : AutoPingResponse;
+}
+
+} // namespace
+
+QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq)
+{
+    return seq ? fixedText(kind) + QStringLiteral(" #") + QString::number(*seq) : fixedText(kind);
+}
+
+std::optional<ProbeText> ReadProbeDatagram(QStringView text)
+{
+    while (text.endsWith(u'\n') || text.endsWith(u'\r'))
+        text.chop(1);
+    for (const ProbeText::Kind kind : {ProbeText::Query, ProbeText::Response}) {
+        const QString &fixed = fixedText(kind);
+        if (!text.startsWith(fixed))
+            continue;
+        const QStringView rest = text.sliced(fixed.size());
+        if (rest.isEmpty())
+            return ProbeText{kind, std::nullopt};
+        bool number = false;
+        const int seq = rest.startsWith(QLatin1String(" #")) ? rest.sliced(2).toInt(&number) : 0;
+        if (number && seq > 0 && rest.sliced(2).front().isDigit())
+            return ProbeText{kind, seq};
+    }
+    return std::nullopt;
+}
+
+QList<ProbeText> ProbeStream::feed(QStringView text)
+{
+    m_rest += text;
+    QList<ProbeText> found;
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype query = m_rest.indexOf(AutoPingQuery, from);
+        const qsizetype response = m_rest.indexOf(AutoPingResponse, from);
+        if (query < 0 && response < 0)
+            break;
+        const bool isQuery = response < 0 || (query >= 0 && query < response);
+        found.append({isQuery ? ProbeText::Query : ProbeText::Response, std::nullopt});
+        from = (isQuery ? query + AutoPingQuery.size() : response + AutoPingResponse.size());
+    }
+    // Keep what may be the start of a text still to come.
+    const qsizetype keep = qMin(m_rest.size() - from, AutoPingResponse.size() - 1);
+    m_rest = m_rest.right(keep);
+    return found;
+}

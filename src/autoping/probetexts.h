@@ -1,0 +1,46 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+// The AutoPing texts as the command line reads and writes them.
+//
+// The window sends and answers the two fixed texts only, each as one piece
+// of data that must be exactly the text.  Between two command-line copies a
+// text may carry the query's number, "++ AutoPing Query ++ #17" answered by
+// "++ AutoPing Response ++ #17", so that every answer finds its query
+// whatever the delays and losses (over UDP; a stream keeps the order, and
+// there the fixed texts are enough).  A command-line copy also reads the
+// texts more freely than the window:
+//   - a datagram counts when it is one text, line ends after it allowed;
+//   - a stream counts every complete fixed text in it, split over pieces or
+//     several in one piece, whatever stands between them (line ends).
+
+#include <QList>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+struct ProbeText
+{
+    enum Kind { Query, Response };
+    Kind kind = Query;
+    std::optional<int> seq; // the number a text carries
+};
+
+// The text to send, numbered or not.
+QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq = std::nullopt);
+
+// A datagram's text read as one AutoPing text; nothing when it is none.
+std::optional<ProbeText> ReadProbeDatagram(QStringView text);
+
+// The fixed texts found in a stream, in order, across the pieces fed.
+class ProbeStream
+{
+public:
+    QList<ProbeText> feed(QStringView text);
+    void clear() { m_rest.clear(); }
+
+private:
+    QString m_rest; // the end of what came that may begin a text
+};

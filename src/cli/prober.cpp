@@ -1,0 +1,122 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "prober.h"
+
+#include "autoping/probetexts.h"
+
+#include <QTextStream>
+
+Prober::Prober(const Options &options, std::function<Sent(const QString &)> send,
+               QTextStream &out, QObject *parent)
+    : QObject(parent), m_options(options), m_send(std::move(send)), m_out(out)
+{
+    for (QTimer *timer : {&m_interval, &m_expiry, &m_deadline})
+        timer->setTimerType(Qt::PreciseTimer);
+    m_interval.setInterval(options.intervalMs);
+    connect(&m_interval, &QTimer::timeout, this, &Prober::sendQuery);
+    m_expiry.setSingleShot(true);
+    connect(&m_expiry, &QTimer::timeout, this, &Prober::expire);
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] { emit done(false); });
+}
+
+void Prober::start(const QString &peer)
+{
+    m_stats.reset(peer,
+                  m_options.datagrams ? PingStats::Matching::Plain
+                                      : PingStats::Matching::Ordered,
+                  qint64(m_options.timeoutMs) * 1000);
+    m_clock.start();
+    m_running = true;
+    if (m_options.deadlineMs > 0)
+        m_deadline.start(m_options.deadlineMs);
+    m_interval.start();
+    sendQuery();
+}
+
+void Prober::sendQuery()
+{
+    if (!m_running)
+        return;
+    const int seq = m_stats.sent() + 1;
+    const bool numbered = m_stats.matching() == PingStats::Matching::Numbered;
+    Sent sent = m_send(ProbeTextOf(ProbeText::Query, numbered ? std::optional(seq) : std::nullopt));
+    // The first datagram asks whether the far end reads numbers.
+    if (sent == Sent::Sent && seq == 1 && m_options.datagrams)
+        sent = m_send(ProbeTextOf(ProbeText::Query, seq));
+    if (sent == Sent::Failed) {
+        emit done(true);
+        return;
+    }
+    m_stats.querySent(nowUs());
+    if (m_options.count > 0 && m_stats.sent() >= m_options.count)
+        m_interval.stop();
+    armExpiry();
+}
+
+void Prober::answerArrived(int seq)
+{
+    if (!m_running)
+        return;
+    // A numbered answer: the far end reads numbers, every answer from now
+    // on finds its query.
+    if (seq > 0 && m_stats.matching() == PingStats::Matching::Plain)
+        m_stats.setMatching(PingStats::Matching::Numbered);
+    if (const auto judged = m_stats.responseArrived(nowUs(), seq > 0 ? std::optional(seq)
+                                                                       : std::nullopt))
+        tell(*judged);
+    armExpiry();
+    checkDone();
+}
+
+void Prober::expire()
+{
+    for (const PingStats::Judged &judged : m_stats.expire(nowUs()))
+        tell(judged);
+    armExpiry();
+    checkDone();
+}
+
+void Prober::armExpiry()
+{
+    if (const auto due = m_stats.nextExpiryUs())
+        m_expiry.start(int(std::max<qint64>(0, (*due - nowUs() + 999) / 1000)));
+    else
+        m_expiry.stop();
+}
+
+void Prober::checkDone()
+{
+    if (m_running && m_options.count > 0 && m_stats.sent() >= m_options.count
+        && m_stats.waiting() == 0)
+        emit done(false);
+}
+
+void Prober::finish()
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    for (QTimer *timer : {&m_interval, &m_expiry, &m_deadline})
+        timer->stop();
+    for (const PingStats::Judged &judged : m_stats.judgeAll())
+        tell(judged);
+}
+
+// One line per judged query, as ping writes one per reply.
+void Prober::tell(const PingStats::Judged &judged)
+{
+    if (m_options.quiet)
+        return;
+    const QString seq = QStringLiteral(": seq=") + QString::number(judged.seq);
+    switch (judged.outcome) {
+    case PingStats::Outcome::Answered:
+        m_out << "answer from " << m_stats.peer() << seq << " time="
+              << QString::number(double(judged.rttUs) / 1000.0, 'f', 3) << " ms\n";
+        break;
+    case PingStats::Outcome::Late: m_out << "late answer from " << m_stats.peer() << seq << '\n'; break;
+    case PingStats::Outcome::Lost: m_out << "no answer from " << m_stats.peer() << seq << '\n'; break;
+    }
+    m_out.flush();
+}

@@ -1,0 +1,81 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+// Prober: the command line's AutoPing probe, with ping's habits.  The first
+// query goes out at once, then one every interval; each answer is matched to
+// its query (autoping/pingstats.h) and told as a line with its number and
+// time, a query not answered within the timeout as a line of its own, a late
+// answer too.  The run is over when count queries were sent and each was
+// answered or timed out, or at the deadline; finish() judges what still
+// waits (a stop, Ctrl+C) and the summary counts every query sent.
+//
+// Over a stream the fixed texts are enough: the answers come in the order of
+// the queries.  Over UDP the first query goes out twice, plain and numbered
+// ("... #1"): a command-line responder answers the numbered one, and from
+// then on only numbered queries go out and every answer finds its query
+// whatever the delays and losses; a window answers only the plain one (and
+// shows the numbered one as a line), and the probe goes on with plain
+// queries, matched as well as they can be (late when unsure).
+
+#include "autoping/pingstats.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+
+class QTextStream;
+
+class Prober : public QObject
+{
+    Q_OBJECT
+public:
+    struct Options
+    {
+        int count = 0;          // queries to send; 0: until stopped
+        int intervalMs = 1000;  // between two queries
+        int timeoutMs = 2000;   // an answer later than this is late
+        int deadlineMs = 0;     // the run ends after this long; 0: no end
+        bool quiet = false;     // no line per answer
+        bool datagrams = false; // UDP: numbered queries once the far end answers them
+    };
+    // How a query went: handed to the socket, no connection (it counts as
+    // lost), or failed (the run cannot go on).
+    enum class Sent { Sent, NotConnected, Failed };
+
+    Prober(const Options &options, std::function<Sent(const QString &)> send, QTextStream &out,
+           QObject *parent = nullptr);
+
+    void start(const QString &peer);
+    bool isRunning() const { return m_running; }
+    // An answer arrived carrying seq (0: none).
+    void answerArrived(int seq);
+    // The end: no more queries, what still waits is lost.
+    void finish();
+    const PingStats &stats() const { return m_stats; }
+
+signals:
+    // The count was reached and every query judged, or the deadline came:
+    // call finish().  failed: a query could not be sent.
+    void done(bool failed);
+
+private:
+    void sendQuery();
+    void expire();
+    void armExpiry();
+    void tell(const PingStats::Judged &judged);
+    void checkDone();
+    qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
+
+    Options m_options;
+    std::function<Sent(const QString &)> m_send;
+    QTextStream &m_out;
+    PingStats m_stats;
+    QElapsedTimer m_clock;
+    QTimer m_interval;
+    QTimer m_expiry;
+    QTimer m_deadline;
+    bool m_running = false;
+};
