@@ -7,8 +7,11 @@
 
 #include "fixture.h"
 
+#include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
@@ -108,6 +111,102 @@ private slots:
             QVERIFY2(line.isEmpty() || line.startsWith("-- ")
                          || line.startsWith("Selmarin, running on PC17; "),
                      qPrintable(line));
+    }
+
+    // The probe against peers played here, which answer the fixed texts
+    // after a delay (ms; -1: they close the connection after that many
+    // queries), over TCP (matched in order) or UDP (a peer that reads no
+    // numbers: answers slower than the interval cannot be matched for sure).
+    void probeAgainstPeers_data()
+    {
+        QTest::addColumn<bool>("udp");
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("told"); // a pattern of what it prints
+        QTest::newRow("TCP, answers after 1.5 s")
+            << false << 1500 << 0
+            << "seq=2 time=1[5-9]\\d\\d\\.\\d+ ms\n.*3 packets transmitted, 3 received, 0% "
+               "packet loss\nrtt min/avg/max/mdev = 1[5-9]";
+        QTest::newRow("UDP, answers after 1.5 s")
+            << true << 1500 << 0 << "3 packets transmitted, 3 received, 2 late, 0% packet loss";
+        QTest::newRow("TCP, closed after two queries")
+            << false << -2 << 2
+            << "AutoPing Error:\tThe connection to \\S+ ended after 2 of 3 queries\n.*"
+               "2 packets transmitted, 0 received";
+        QTest::newRow("TCP, closed at once") << false << 0 << 2 << "ended after [01] of 3 queries";
+    }
+    void probeAgainstPeers()
+    {
+        QFETCH(bool, udp);
+        QFETCH(int, delay);
+        QTcpServer listener;
+        QUdpSocket datagrams;
+        QVERIFY(udp ? datagrams.bind(QHostAddress::LocalHost)
+                    : listener.listen(QHostAddress::LocalHost));
+        int queries = 0;
+        const auto answer = [&](const std::function<void()> &reply) {
+            ++queries;
+            if (delay > 0)
+                QTimer::singleShot(delay, this, reply);
+        };
+        connect(&datagrams, &QUdpSocket::readyRead, this, [&] {
+            while (datagrams.hasPendingDatagrams()) {
+                const QNetworkDatagram query = datagrams.receiveDatagram();
+                if (query.data() == "++ AutoPing Query ++")
+                    answer([&, query] {
+                        datagrams.writeDatagram(query.makeReply("++ AutoPing Response ++"));
+                    });
+            }
+        });
+        connect(&listener, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket *peer = listener.nextPendingConnection();
+            if (delay == 0)
+                peer->close();
+            connect(peer, &QTcpSocket::readyRead, peer, [&, peer] {
+                for (int n = peer->readAll().count("++ AutoPing Query ++"); n > 0; --n) {
+                    answer([peer] { peer->write("++ AutoPing Response ++"); });
+                    if (queries == -delay)
+                        peer->close();
+                }
+            });
+        });
+        QTemporaryDir dir;
+        const quint16 port = udp ? datagrams.localPort() : listener.serverPort();
+        Headless probe(dir.path(), {"probe", udp ? "--udp" : "--tcp", "localhost",
+                                    QString::number(port), "-c", "3", "-i", "0.5"});
+        QTRY_VERIFY_WITH_TIMEOUT(probe.state() == QProcess::NotRunning, 15000);
+        QFETCH(int, status);
+        QVERIFY(probe.endsWith(status));
+        QFETCH(QString, told);
+        const QString printed = probe.err() + probe.out();
+        QVERIFY2(printed.contains(
+                     QRegularExpression(told, QRegularExpression::DotMatchesEverythingOption)),
+                 qPrintable(printed));
+    }
+
+    // A responder serves clients at once and answers every query in the
+    // stream: split over two pieces, two in one piece, with line ends.
+    void responderServesMany()
+    {
+        QTemporaryDir dir;
+        const quint16 port = freePort();
+        Headless responder(dir.path(), {"respond", "--tcp", "--port", QString::number(port)});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Listening"), 10000);
+        QTcpSocket first, second;
+        for (QTcpSocket *client : {&first, &second})
+            client->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(first.waitForConnected(5000) && second.waitForConnected(5000));
+        first.write("++ AutoPing ");
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains(":\t++ AutoPing \n"), 5000);
+        first.write("Query ++\r\n");
+        second.write("++ AutoPing Query ++\n++ AutoPing Query ++");
+        QByteArray got[2];
+        QTRY_VERIFY_WITH_TIMEOUT((got[0] += first.readAll()) == "++ AutoPing Response ++"
+                                     && (got[1] += second.readAll())
+                                            == QByteArray("++ AutoPing Response ++").repeated(2),
+                                 5000);
+        QVERIFY(responder.endsWith(0, true));
     }
 };
 

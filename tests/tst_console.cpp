@@ -159,11 +159,6 @@ private slots:
             << "++ PEBKAC:\tA server needs a local address: choose one of this machine's "
                "addresses\r\n"
                "++ PEBKAC:\tLocal port must be a number between 1 and 65535\r\n";
-        QTest::newRow("no remote host") << "client tcp" << QStringList{"", "", "", "80"}
-                                        << "++ PEBKAC:\tYou must select a remote server\r\n";
-        QTest::newRow("loopback host")
-            << "client tcp" << QStringList{"", "", "127.0.0.1", "80"}
-            << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\r\n";
         QTest::newRow("remote port letters")
             << "client tcp" << QStringList{"", "", "server01", "8a"}
             << "** Error 0xD:\t in frmMain.CheckPort; Type mismatch\r\n" + remote;

@@ -7,8 +7,8 @@
 
 #include <QTextStream>
 
-Prober::Prober(const Options &options, std::function<Sent(const QString &)> send,
-               QTextStream &out, QObject *parent)
+Prober::Prober(const Options &options, std::function<Sent(const QString &)> send, QTextStream &out,
+               QObject *parent)
     : QObject(parent), m_options(options), m_send(std::move(send)), m_out(out)
 {
     for (QTimer *timer : {&m_interval, &m_expiry, &m_deadline})
@@ -24,8 +24,7 @@ Prober::Prober(const Options &options, std::function<Sent(const QString &)> send
 void Prober::start(const QString &peer)
 {
     m_stats.reset(peer,
-                  m_options.datagrams ? PingStats::Matching::Plain
-                                      : PingStats::Matching::Ordered,
+                  m_options.datagrams ? PingStats::Matching::Plain : PingStats::Matching::Ordered,
                   qint64(m_options.timeoutMs) * 1000);
     m_clock.start();
     m_running = true;
@@ -63,8 +62,8 @@ void Prober::answerArrived(int seq)
     // on finds its query.
     if (seq > 0 && m_stats.matching() == PingStats::Matching::Plain)
         m_stats.setMatching(PingStats::Matching::Numbered);
-    if (const auto judged = m_stats.responseArrived(nowUs(), seq > 0 ? std::optional(seq)
-                                                                       : std::nullopt))
+    if (const auto judged
+        = m_stats.responseArrived(nowUs(), seq > 0 ? std::optional(seq) : std::nullopt))
         tell(*judged);
     armExpiry();
     checkDone();
@@ -112,11 +111,15 @@ void Prober::tell(const PingStats::Judged &judged)
     const QString seq = QStringLiteral(": seq=") + QString::number(judged.seq);
     switch (judged.outcome) {
     case PingStats::Outcome::Answered:
-        m_out << "answer from " << m_stats.peer() << seq << " time="
-              << QString::number(double(judged.rttUs) / 1000.0, 'f', 3) << " ms\n";
+        m_out << "answer from " << m_stats.peer() << seq
+              << " time=" << QString::number(double(judged.rttUs) / 1000.0, 'f', 3) << " ms\n";
         break;
-    case PingStats::Outcome::Late: m_out << "late answer from " << m_stats.peer() << seq << '\n'; break;
-    case PingStats::Outcome::Lost: m_out << "no answer from " << m_stats.peer() << seq << '\n'; break;
+    case PingStats::Outcome::Late:
+        m_out << "late answer from " << m_stats.peer() << seq << '\n';
+        break;
+    case PingStats::Outcome::Lost:
+        m_out << "no answer from " << m_stats.peer() << seq << '\n';
+        break;
     }
     m_out.flush();
 }

@@ -118,6 +118,7 @@ bool Session::closeIfOpen()
     m_tail.clear();
     m_tailTimer.stop();
     m_probeStream.clear();
+    m_clients.clear();
     return open;
 }
 
@@ -186,6 +187,8 @@ void Session::OpenIt(const Config &config)
                 m_lines.ClearMsgsBox();
             } else {
                 Winsock1->setProtocol(Winsock::sckUDPProtocol);
+                Winsock1->setUdpQueueLimit(config.framed && server ? ResponderUdpQueue
+                                                                   : Winsock::UdpQueueDatagrams);
                 if (server) {
                     Winsock1->Bind(ToLong(ends.localPort), ends.localAddress);
                 } else {
@@ -280,6 +283,7 @@ void Session::finish()
     Winsock1->disconnect(this);
     m_listener->Close();
     Winsock1->Close();
+    m_clients.clear();
 }
 
 void Session::armStateWatch()

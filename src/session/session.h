@@ -19,7 +19,11 @@
 // A TCP server is a Listener.  As the console has always worked, the first
 // connection it accepts replaces it: the listener closes and the session's
 // socket is that connection, so it serves one client and listens no more
-// until it is opened again.
+// until it is opened again.  A framed server (the command line's responder)
+// serves every client at once instead: the listener stays, and each
+// connection is answered on its own (manyclients.cpp); a UDP one keeps a
+// short queue (ResponderUdpQueue), so that after a flood it answers new
+// queries within a fraction of a second.
 //
 // Lines: "You" and "Remote" lines are written under the socket's LocalIP and
 // RemoteHostIP, read at the moment of writing; everything else under its
@@ -49,6 +53,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <vector>
 
 class AddressRules;
 class Listener;
@@ -107,7 +112,8 @@ public:
         qint32 remotePort = 0;
     };
 
-    static constexpr int TailWaitMs = 100; // a split character's first bytes wait this long
+    static constexpr int TailWaitMs = 100;         // a split character's first bytes wait this long
+    static constexpr int ResponderUdpQueue = 4096; // datagrams a framed UDP server queues
 
     Session(const NameTables &tables, const AddressRules &rules, MsgSink &lines,
             QObject *parent = nullptr);
@@ -206,6 +212,18 @@ private:
     void Winsock1_SendProgress(qint32 bytesSent, qint32 bytesRemaining);
     void Winsock1_DatagramsDropped(qint32 count);
 
+    // The clients of a framed TCP server (manyclients.cpp).
+    struct Client
+    {
+        std::unique_ptr<Winsock> socket;
+        QByteArray tail; // an incomplete last character
+        ProbeStream texts;
+    };
+    bool servesMany() const;
+    void serve(std::unique_ptr<Winsock> socket);
+    void clientData(Winsock *socket);
+    void dropClient(Winsock *socket, const QString &why);
+
     const NameTables &m_tables;
     const AddressRules &m_rules;
     MsgSink &m_lines;
@@ -219,6 +237,7 @@ private:
     SocketState LastState = SocketState::Closed;
     QByteArray m_tail; // a stream's incomplete last character
     ProbeStream m_probeStream;
+    std::vector<std::unique_ptr<Client>> m_clients;
     QTimer m_tailTimer;
     bool m_finished = false;
 };

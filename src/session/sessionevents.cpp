@@ -38,6 +38,10 @@ void Session::Winsock1_ConnectionRequest(qint32 requestID)
     const auto protocol = [&] { return m_tables.Protocol.name(int(m_config.transport)); };
     TryRun(
         [&] {
+            if (servesMany()) {
+                serve(m_listener->Accept(requestID));
+                return;
+            }
             // The listener gives way to the connection: the session serves
             // one connection and listens no more until it is opened again.
             if (state() != SocketState::Closed) {
