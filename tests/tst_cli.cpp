@@ -134,6 +134,8 @@ private slots:
             << "AutoPing Error:\tThe connection to \\S+ ended after 2 of 3 queries\n.*"
                "2 packets transmitted, 0 received";
         QTest::newRow("TCP, closed at once") << false << 0 << 2 << "ended after [01] of 3 queries";
+        QTest::newRow("connections")
+            << false << 1 << 0 << "connected to 127.0.0.1:\\d+: seq=3 time=";
     }
     void probeAgainstPeers()
     {
@@ -172,8 +174,11 @@ private slots:
         });
         QTemporaryDir dir;
         const quint16 port = udp ? datagrams.localPort() : listener.serverPort();
-        Headless probe(dir.path(), {"probe", udp ? "--udp" : "--tcp", "localhost",
-                                    QString::number(port), "-c", "3", "-i", "0.5"});
+        const QString how = QTest::currentDataTag() == QByteArray("connections") ? "--connect"
+                            : udp                                                ? "--udp"
+                                                                                 : "--tcp";
+        Headless probe(dir.path(),
+                       {"probe", how, "localhost", QString::number(port), "-c", "3", "-i", "0.5"});
         QTRY_VERIFY_WITH_TIMEOUT(probe.state() == QProcess::NotRunning, 15000);
         QFETCH(int, status);
         QVERIFY(probe.endsWith(status));

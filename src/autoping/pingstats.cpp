@@ -107,6 +107,17 @@ QList<PingStats::Judged> PingStats::expire(qint64 nowUs)
     return lost;
 }
 
+std::optional<PingStats::Judged> PingStats::lose(int seq)
+{
+    const auto query = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                    [&](const Waiting &w) { return w.seq == seq; });
+    if (query == m_waiting.end())
+        return std::nullopt;
+    const Judged judged = judgeLost(*query);
+    m_waiting.erase(query);
+    return judged;
+}
+
 QList<PingStats::Judged> PingStats::judgeAll()
 {
     QList<Judged> lost;

@@ -73,6 +73,8 @@ public:
     // it went to no query.
     std::optional<Judged> responseArrived(qint64 timeUs, std::optional<int> seq = {});
     QList<Judged> expire(qint64 nowUs);
+    // Query seq will get no answer (its connection was refused): lost now.
+    std::optional<Judged> lose(int seq);
     QList<Judged> judgeAll();
     // When the oldest waiting query expires; nothing when none waits.
     std::optional<qint64> nextExpiryUs() const;

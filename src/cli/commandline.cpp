@@ -102,9 +102,10 @@ Command ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption source({QStringLiteral("I"), QStringLiteral("source")}, {},
                                     QStringLiteral("ADDRESS"));
     const QCommandLineOption keepGoing(QStringLiteral("keep-going"), {});
+    const QCommandLineOption connectOnly(QStringLiteral("connect"), {});
     const QCommandLineOption localPort(QStringLiteral("local-port"), {}, QStringLiteral("P"));
     parser.addOptions({help, version, tcp, udp, port, local, count, interval, timeout, deadline,
-                       quiet, source, keepGoing, localPort});
+                       quiet, source, keepGoing, connectOnly, localPort});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
 
@@ -125,9 +126,12 @@ Command ParseCommandLine(const QStringList &arguments)
     else
         return usageError(QStringLiteral("Unknown command \"%1\"; try --help.").arg(verb));
 
-    if (parser.isSet(tcp) == parser.isSet(udp))
-        return usageError(QStringLiteral("Choose one protocol: --tcp or --udp."));
-    command.tcp = parser.isSet(tcp);
+    command.connectOnly = parser.isSet(connectOnly);
+    if (command.connectOnly ? parser.isSet(udp) : parser.isSet(tcp) == parser.isSet(udp))
+        return usageError(command.connectOnly
+                              ? QStringLiteral("--connect makes TCP connections: no --udp.")
+                              : QStringLiteral("Choose one protocol: --tcp or --udp."));
+    command.tcp = parser.isSet(tcp) || command.connectOnly;
 
     const auto onlyFor = [&](const QCommandLineOption &option, Command::Kind kind) {
         return !parser.isSet(option) || command.kind == kind;
@@ -135,8 +139,8 @@ Command ParseCommandLine(const QStringList &arguments)
     if (!onlyFor(port, Command::Respond) || !onlyFor(local, Command::Respond))
         return usageError(
             QStringLiteral("--port and --local are for respond; probe takes HOST PORT."));
-    for (const QCommandLineOption *option :
-         {&count, &interval, &timeout, &deadline, &quiet, &source, &keepGoing, &localPort}) {
+    for (const QCommandLineOption *option : {&count, &interval, &timeout, &deadline, &quiet,
+                                             &source, &keepGoing, &connectOnly, &localPort}) {
         if (!onlyFor(*option, Command::Probe))
             return usageError(QStringLiteral("--%1 is for probe.").arg(option->names().last()));
     }

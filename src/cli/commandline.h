@@ -8,6 +8,7 @@
 //   selmarin respond --tcp|--udp --port N [--local ADDRESS]
 //   selmarin probe --tcp|--udp HOST PORT [-c N] [-i S] [-W S] [-w S] [-q]
 //                  [-I ADDRESS] [--local-port P] [--keep-going]
+//   selmarin probe --connect [--tcp] HOST PORT [the same options]
 //   selmarin --help | --version
 //
 // Arguments that begin with "-" and are not ours (Qt's own, such as
@@ -25,14 +26,15 @@ struct Command
     QString local; // respond: the local address ("::": every address of both families)
     QString host;  // probe: the remote host
     QString localPort = QStringLiteral("0");
-    QString source;         // probe: the local address to leave from (-I)
-    int count = 0;          // probe: queries to send; 0 = until stopped
-    int intervalMs = 1000;  // probe: between two queries (-i), at least 10 ms
-    int timeoutMs = 2000;   // probe: how long an answer may take (-W)
-    int deadlineMs = 0;     // probe: the run ends after this long (-w); 0: never
-    bool quiet = false;     // probe: the summary only (-q)
-    bool keepGoing = false; // probe: a lost connection is made again
-    QString error;          // Usage: what is wrong, one line
+    QString source;           // probe: the local address to leave from (-I)
+    int count = 0;            // probe: queries to send; 0 = until stopped
+    int intervalMs = 1000;    // probe: between two queries (-i), at least 10 ms
+    int timeoutMs = 2000;     // probe: how long an answer may take (-W)
+    int deadlineMs = 0;       // probe: the run ends after this long (-w); 0: never
+    bool quiet = false;       // probe: the summary only (-q)
+    bool keepGoing = false;   // probe: a lost connection is made again
+    bool connectOnly = false; // probe --connect: the time a TCP connection takes
+    QString error;            // Usage: what is wrong, one line
 };
 
 // arguments as main() has them, the program's name first.

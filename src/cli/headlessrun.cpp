@@ -3,18 +3,24 @@
 
 #include "headlessrun.h"
 
+#include "autoping/probetexts.h"
 #include "base/msgsink.h"
 #include "session/session.h"
 #include "terminalface.h"
 
+#include <QHostInfo>
+#include <QTcpSocket>
 #include <QTextStream>
 
 namespace {
 
 Prober::Options proberOptions(const Command &command)
 {
+    const Prober::Kind kind = command.connectOnly ? Prober::Kind::Connects
+                              : command.tcp       ? Prober::Kind::Stream
+                                                  : Prober::Kind::Datagrams;
     return {command.count,      command.intervalMs, command.timeoutMs,
-            command.deadlineMs, command.quiet,      !command.tcp};
+            command.deadlineMs, command.quiet,      kind};
 }
 
 } // namespace
@@ -28,7 +34,11 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
       m_out(out),
       m_session(std::make_unique<Session>(tables, rules, lines)),
       m_prober(
-          proberOptions(command), [this](const QString &text) { return sendQuery(text); }, out)
+          proberOptions(command),
+          [this](int seq, bool numbered) {
+              return m_command.connectOnly ? connectOnce(seq) : sendQuery(seq, numbered);
+          },
+          out)
 {
     if (probing())
         face.show(command.quiet ? TerminalFace::Shown::Complaints : TerminalFace::Shown::NoData);
@@ -64,15 +74,17 @@ int HeadlessRun::start()
         end(2);
         return 2;
     }
+    if (m_command.connectOnly) {
+        startConnects();
+        return -1;
+    }
     m_session->OpenIt(config);
     // A socket that could not be opened has said why.
     if (GroupOf(m_session->state()) == StateGroup::Idle) {
         end(2);
         return 2;
     }
-    // A UDP socket is open at once; a TCP probe waits to be connected.
-    if (probing() && !m_command.tcp)
-        onStateShown();
+    // The probe starts when the state watch has told the socket ready.
     return -1;
 }
 
@@ -84,11 +96,52 @@ void HeadlessRun::open()
     m_session->OpenIt(m_session->config());
 }
 
-Prober::Sent HeadlessRun::sendQuery(const QString &text)
+Prober::Sent HeadlessRun::sendQuery(int seq, bool numbered)
 {
     if (GroupOf(m_session->state()) != StateGroup::Ready)
         return Prober::Sent::NotConnected;
+    const QString text
+        = ProbeTextOf(ProbeText::Query, numbered ? std::optional(seq) : std::nullopt);
     return m_session->Send(text) ? Prober::Sent::Sent : Prober::Sent::Failed;
+}
+
+// --connect: the host is looked up once (an IPv4 address first), then each
+// query is a connection of its own.
+void HeadlessRun::startConnects()
+{
+    QHostInfo::lookupHost(m_command.host, this, [this](const QHostInfo &info) {
+        const QList<QHostAddress> found = info.addresses();
+        const auto ipv4 = std::find_if(found.begin(), found.end(), [](const QHostAddress &a) {
+            return a.protocol() == QAbstractSocket::IPv4Protocol;
+        });
+        if (found.isEmpty()) {
+            m_lines.AddToMsgsBox(QStringLiteral("AutoPing Error"),
+                                 QStringLiteral("Host not found: ") + m_command.host + CRLF);
+            end(2);
+            return;
+        }
+        m_target = (ipv4 != found.end() ? *ipv4 : found.first()).toString();
+        m_prober.start((m_target.contains(u':') ? u'[' + m_target + u']' : m_target) + u':'
+                       + m_command.port);
+    });
+}
+
+Prober::Sent HeadlessRun::connectOnce(int seq)
+{
+    auto *connection = new QTcpSocket(this);
+    connect(connection, &QAbstractSocket::connected, this, [this, connection, seq] {
+        m_prober.answerArrived(seq);
+        connection->abort();
+        connection->deleteLater();
+    });
+    connect(connection, &QAbstractSocket::errorOccurred, this, [this, connection, seq] {
+        m_prober.refused(seq, connection->errorString());
+        connection->deleteLater();
+    });
+    if (!m_command.source.isEmpty())
+        connection->bind(QHostAddress(m_command.source));
+    connection->connectToHost(m_target, quint16(m_command.port.toUInt()));
+    return Prober::Sent::Sent;
 }
 
 void HeadlessRun::onStateShown()
@@ -113,18 +166,18 @@ void HeadlessRun::onStateShown()
 // The connection failed, or the peer closed or reset it.
 void HeadlessRun::connectionEnded()
 {
-    if (!m_prober.isRunning()) {
+    if (!m_prober.isRunning() && m_face.sawFailure()) {
         end(2); // it never came about: the lines have said why
         return;
     }
-    if (m_command.keepGoing) {
+    if (m_command.keepGoing && m_prober.isRunning()) {
         m_reopen.start();
         return;
     }
     const PingStats &stats = m_prober.stats();
     m_lines.AddToMsgsBox(QStringLiteral("AutoPing Error"),
                          QStringLiteral("The connection to %1 ended after %2 of %3 queries")
-                                 .arg(stats.peer())
+                                 .arg(stats.peer().isEmpty() ? m_session->peer() : stats.peer())
                                  .arg(stats.sent())
                                  .arg(m_command.count > 0 ? QString::number(m_command.count)
                                                           : QStringLiteral("unlimited"))

@@ -16,7 +16,9 @@
 //            (prober.h); at its end, at stop() or when the connection ends,
 //            it prints the summary.  A connection the peer ends (closed or
 //            reset) is told on standard error and ends the run, unless
-//            --keep-going makes it again once per interval.
+//            --keep-going makes it again once per interval.  With --connect
+//            the host is looked up once and every query is a new TCP
+//            connection to it, timed until it is made.
 //
 // Exit status: 0 when the responder was stopped, or every query of the
 // probe was answered; 1 when some were not (or none was sent); 2 for a
@@ -63,7 +65,9 @@ private:
     void end(int status);
     int probeStatus() const;
     void open();
-    Prober::Sent sendQuery(const QString &text);
+    Prober::Sent sendQuery(int seq, bool numbered);
+    void startConnects();
+    Prober::Sent connectOnce(int seq);
 
     Command m_command;
     MsgSink &m_lines;
@@ -71,6 +75,7 @@ private:
     QTextStream &m_out;
     std::unique_ptr<Session> m_session;
     Prober m_prober;
-    QTimer m_reopen; // --keep-going: the next try to connect again
+    QTimer m_reopen;  // --keep-going: the next try to connect again
+    QString m_target; // --connect: the host's address
     bool m_ended = false;
 };

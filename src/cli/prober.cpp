@@ -3,11 +3,9 @@
 
 #include "prober.h"
 
-#include "autoping/probetexts.h"
-
 #include <QTextStream>
 
-Prober::Prober(const Options &options, std::function<Sent(const QString &)> send, QTextStream &out,
+Prober::Prober(const Options &options, std::function<Sent(int, bool)> send, QTextStream &out,
                QObject *parent)
     : QObject(parent), m_options(options), m_send(std::move(send)), m_out(out)
 {
@@ -23,9 +21,9 @@ Prober::Prober(const Options &options, std::function<Sent(const QString &)> send
 
 void Prober::start(const QString &peer)
 {
-    m_stats.reset(peer,
-                  m_options.datagrams ? PingStats::Matching::Plain : PingStats::Matching::Ordered,
-                  qint64(m_options.timeoutMs) * 1000);
+    static constexpr PingStats::Matching matching[]
+        = {PingStats::Matching::Ordered, PingStats::Matching::Plain, PingStats::Matching::Numbered};
+    m_stats.reset(peer, matching[int(m_options.kind)], qint64(m_options.timeoutMs) * 1000);
     m_clock.start();
     m_running = true;
     if (m_options.deadlineMs > 0)
@@ -39,16 +37,18 @@ void Prober::sendQuery()
     if (!m_running)
         return;
     const int seq = m_stats.sent() + 1;
-    const bool numbered = m_stats.matching() == PingStats::Matching::Numbered;
-    Sent sent = m_send(ProbeTextOf(ProbeText::Query, numbered ? std::optional(seq) : std::nullopt));
+    // Timed from before the send: what follows it (the log's record of the
+    // query) must not shorten the round trip.
+    const qint64 sentUs = nowUs();
+    Sent sent = m_send(seq, m_stats.matching() == PingStats::Matching::Numbered);
     // The first datagram asks whether the far end reads numbers.
-    if (sent == Sent::Sent && seq == 1 && m_options.datagrams)
-        sent = m_send(ProbeTextOf(ProbeText::Query, seq));
+    if (sent == Sent::Sent && seq == 1 && m_options.kind == Kind::Datagrams)
+        sent = m_send(seq, true);
     if (sent == Sent::Failed) {
         emit done(true);
         return;
     }
-    m_stats.querySent(nowUs());
+    m_stats.querySent(sentUs);
     if (m_options.count > 0 && m_stats.sent() >= m_options.count)
         m_interval.stop();
     armExpiry();
@@ -65,6 +65,16 @@ void Prober::answerArrived(int seq)
     if (const auto judged
         = m_stats.responseArrived(nowUs(), seq > 0 ? std::optional(seq) : std::nullopt))
         tell(*judged);
+    armExpiry();
+    checkDone();
+}
+
+void Prober::refused(int seq, const QString &reason)
+{
+    if (!m_running)
+        return;
+    if (const auto judged = m_stats.lose(seq))
+        tell(*judged, reason);
     armExpiry();
     checkDone();
 }
@@ -104,22 +114,19 @@ void Prober::finish()
 }
 
 // One line per judged query, as ping writes one per reply.
-void Prober::tell(const PingStats::Judged &judged)
+void Prober::tell(const PingStats::Judged &judged, const QString &reason)
 {
     if (m_options.quiet)
         return;
-    const QString seq = QStringLiteral(": seq=") + QString::number(judged.seq);
-    switch (judged.outcome) {
-    case PingStats::Outcome::Answered:
-        m_out << "answer from " << m_stats.peer() << seq
-              << " time=" << QString::number(double(judged.rttUs) / 1000.0, 'f', 3) << " ms\n";
-        break;
-    case PingStats::Outcome::Late:
-        m_out << "late answer from " << m_stats.peer() << seq << '\n';
-        break;
-    case PingStats::Outcome::Lost:
-        m_out << "no answer from " << m_stats.peer() << seq << '\n';
-        break;
-    }
+    const bool connects = m_options.kind == Kind::Connects;
+    static const char *const words[2][3]
+        = {{"answer from ", "late answer from ", "no answer from "},
+           {"connected to ", "late connection to ", "no connection to "}};
+    m_out << words[connects][int(judged.outcome)] << m_stats.peer() << ": seq=" << judged.seq;
+    if (judged.outcome == PingStats::Outcome::Answered)
+        m_out << " time=" << QString::number(double(judged.rttUs) / 1000.0, 'f', 3) << " ms";
+    if (!reason.isEmpty())
+        m_out << " (" << reason << ')';
+    m_out << '\n';
     m_out.flush();
 }

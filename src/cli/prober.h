@@ -11,7 +11,8 @@
 // waits (a stop, Ctrl+C) and the summary counts every query sent.
 //
 // Over a stream the fixed texts are enough: the answers come in the order of
-// the queries.  Over UDP the first query goes out twice, plain and numbered
+// the queries.  A connect probe's queries are connections, each answered by
+// its own number.  Over UDP the first query goes out twice, plain and numbered
 // ("... #1"): a command-line responder answers the numbered one, and from
 // then on only numbered queries go out and every answer finds its query
 // whatever the delays and losses; a window answers only the plain one (and
@@ -32,26 +33,33 @@ class Prober : public QObject
 {
     Q_OBJECT
 public:
+    // What a query is: an AutoPing query over a stream (answers in order)
+    // or in a datagram (numbered once the far end answers numbers), or a new
+    // connection whose "answer" is that it was made (--connect).
+    enum class Kind { Stream, Datagrams, Connects };
     struct Options
     {
-        int count = 0;          // queries to send; 0: until stopped
-        int intervalMs = 1000;  // between two queries
-        int timeoutMs = 2000;   // an answer later than this is late
-        int deadlineMs = 0;     // the run ends after this long; 0: no end
-        bool quiet = false;     // no line per answer
-        bool datagrams = false; // UDP: numbered queries once the far end answers them
+        int count = 0;         // queries to send; 0: until stopped
+        int intervalMs = 1000; // between two queries
+        int timeoutMs = 2000;  // an answer later than this is late
+        int deadlineMs = 0;    // the run ends after this long; 0: no end
+        bool quiet = false;    // no line per answer
+        Kind kind = Kind::Stream;
     };
     // How a query went: handed to the socket, no connection (it counts as
     // lost), or failed (the run cannot go on).
     enum class Sent { Sent, NotConnected, Failed };
 
-    Prober(const Options &options, std::function<Sent(const QString &)> send, QTextStream &out,
+    // send(seq, numbered) sends query seq, numbered or not.
+    Prober(const Options &options, std::function<Sent(int, bool)> send, QTextStream &out,
            QObject *parent = nullptr);
 
     void start(const QString &peer);
     bool isRunning() const { return m_running; }
     // An answer arrived carrying seq (0: none).
     void answerArrived(int seq);
+    // Query seq will get no answer, for this reason.
+    void refused(int seq, const QString &reason);
     // The end: no more queries, what still waits is lost.
     void finish();
     const PingStats &stats() const { return m_stats; }
@@ -65,12 +73,12 @@ private:
     void sendQuery();
     void expire();
     void armExpiry();
-    void tell(const PingStats::Judged &judged);
+    void tell(const PingStats::Judged &judged, const QString &reason = {});
     void checkDone();
     qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
 
     Options m_options;
-    std::function<Sent(const QString &)> m_send;
+    std::function<Sent(int, bool)> m_send;
     QTextStream &m_out;
     PingStats m_stats;
     QElapsedTimer m_clock;

@@ -17,8 +17,7 @@
 
 bool Session::servesMany() const
 {
-    return m_config.framed && m_config.role == Role::Server
-           && m_config.transport == Transport::Tcp;
+    return m_config.framed && m_config.role == Role::Server && m_config.transport == Transport::Tcp;
 }
 
 void Session::serve(std::unique_ptr<Winsock> socket)
@@ -32,13 +31,12 @@ void Session::serve(std::unique_ptr<Winsock> socket)
             [this, client](qint16 number, const QString &description) {
                 dropClient(client, QStringLiteral("ended: %1 %2").arg(number).arg(description));
             });
-    m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
-                         QStringLiteral("Accepting ")
-                             + m_tables.Protocol.name(int(m_config.transport))
-                             + QStringLiteral(" connection from ")
-                             + HostAndPort(client->RemoteHostIP(), client->RemotePort())
-                             + QStringLiteral(" to ")
-                             + HostAndPort(client->LocalIP(), client->LocalPort()) + CRLF);
+    m_lines.AddToMsgsBox(
+        QStringLiteral("Winsock"),
+        QStringLiteral("Accepting ") + m_tables.Protocol.name(int(m_config.transport))
+            + QStringLiteral(" connection from ")
+            + HostAndPort(client->RemoteHostIP(), client->RemotePort()) + QStringLiteral(" to ")
+            + HostAndPort(client->LocalIP(), client->LocalPort()) + CRLF);
 }
 
 void Session::clientData(Winsock *socket)
@@ -68,8 +66,7 @@ void Session::clientData(Winsock *socket)
             }
         },
         [&](const RuntimeError &e) {
-            dropClient(socket, QStringLiteral("failed: 0x") + Hex(e.number) + u' '
-                                   + e.description);
+            dropClient(socket, QStringLiteral("failed: 0x") + Hex(e.number) + u' ' + e.description);
         });
 }
 
@@ -81,8 +78,8 @@ void Session::dropClient(Winsock *socket, const QString &why)
         return;
     m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
                          QStringLiteral("Connection from ")
-                             + HostAndPort(socket->RemoteHostIP(), socket->RemotePort())
-                             + u' ' + why + CRLF);
+                             + HostAndPort(socket->RemoteHostIP(), socket->RemotePort()) + u' '
+                             + why + CRLF);
     // Not from inside its own event: the socket goes after the handler.
     (*it)->socket.release()->deleteLater();
     m_clients.erase(it);
