@@ -10,6 +10,7 @@
 
 #include "fixture.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -213,6 +214,24 @@ private slots:
                     && served.count("\tAccepting TCP connection from " + hostPort(client, "")) == 2
                     && served.contains(" to " + hostPort(server, "7010") + "\r\n")),
             qPrintable(log + served));
+    }
+
+    // A missing host on the link: the probe says the host cannot be
+    // reached (not the network), and a stop while it connects ends the run
+    // at once with its summary.
+    void probeToAMissingHost()
+    {
+        QTemporaryDir dir;
+        Headless missing(dir.path(), {"probe", "--tcp", "10.213.7.9", "7011", "-c", "1"}, Client);
+        QVERIFY(missing.endsWith(2));
+        QVERIFY(missing.err().contains("10065\n* Description:\tNo route to host."));
+        Headless stopped(dir.path(), {"probe", "--tcp", "10.213.7.9", "7011"}, Client);
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += stopped.out()).contains("Connecting to"), 10000);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(stopped.endsWith(1, true) && clock.elapsed() < 500);
+        QVERIFY(stopped.out().endsWith("0 packets transmitted, 0 received\n"));
     }
 };
 

@@ -55,6 +55,7 @@ void Session::wire(Winsock &socket)
     connect(&socket, &Winsock::SendComplete, this, &Session::Winsock1_SendComplete);
     connect(&socket, &Winsock::SendProgress, this, &Session::Winsock1_SendProgress);
     connect(&socket, &Winsock::DatagramsDropped, this, &Session::Winsock1_DatagramsDropped);
+    connect(&socket, &Winsock::DatagramRefused, this, &Session::Winsock1_DatagramRefused);
     connect(&socket, &Winsock::stateTouched, this, &Session::armStateWatch);
 }
 
@@ -189,6 +190,8 @@ void Session::OpenIt(const Config &config)
                 Winsock1->setProtocol(Winsock::sckUDPProtocol);
                 Winsock1->setUdpQueueLimit(config.framed && server ? ResponderUdpQueue
                                                                    : Winsock::UdpQueueDatagrams);
+                Winsock1->setReportRefused(config.framed && !server);
+                m_refusalTold = false;
                 if (server) {
                     Winsock1->Bind(ToLong(ends.localPort), ends.localAddress);
                 } else {

@@ -96,7 +96,9 @@ public:
         // counts only when it is exactly the query or the response.  Framed,
         // the command line's: every text in a stream, split, merged or with
         // line ends, and numbered ones (autoping/probetexts.h); a server
-        // answers each, a client reports each with probeAnswered().
+        // answers each, a client reports each with probeAnswered(); a UDP
+        // client also tells, once, that its datagrams find no one listening
+        // (the system's ICMP "port unreachable").
         bool framed = false;
     };
     // The socket as a display shows it.
@@ -211,6 +213,7 @@ private:
     void Winsock1_SendComplete();
     void Winsock1_SendProgress(qint32 bytesSent, qint32 bytesRemaining);
     void Winsock1_DatagramsDropped(qint32 count);
+    void Winsock1_DatagramRefused();
 
     // The clients of a framed TCP server (manyclients.cpp).
     struct Client
@@ -240,4 +243,5 @@ private:
     std::vector<std::unique_ptr<Client>> m_clients;
     QTimer m_tailTimer;
     bool m_finished = false;
+    bool m_refusalTold = false; // a framed UDP client tells it once per open
 };

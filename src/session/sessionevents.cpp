@@ -177,6 +177,20 @@ void Session::Winsock1_SendProgress(qint32, qint32)
           [&] { emit statusShown(Status::Pending); });
 }
 
+// The far end's port takes no datagrams: no answer will come.  Told once.
+void Session::Winsock1_DatagramRefused()
+{
+    if (m_refusalTold)
+        return;
+    m_refusalTold = true;
+    m_lines.AddToMsgsBox(QStringLiteral("Winsock Error"),
+                         QStringLiteral("10054") + CRLF + QStringLiteral("* Description:\t")
+                             + QStringLiteral("The datagrams to %1 find no one listening there "
+                                              "(port unreachable): no answer will come.")
+                                   .arg(peer())
+                             + CRLF + QStringLiteral("* Scode:\t0x800A2746") + CRLF);
+}
+
 // The socket could not queue datagrams as fast as they came: say so, so that
 // the loss is not taken for the network's.
 void Session::Winsock1_DatagramsDropped(qint32 count)

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
@@ -95,6 +96,8 @@ void UdpReceiver::run()
         }
         if (received < 0 && errno == EINTR)
             continue;
+        if (takeErrors())
+            continue;
         // Empty (or a failure the call has just cleared): wait for more, or
         // for the stop (looked at now and then should the eventfd be missing).
         if (::poll(watched, 2, m_stopFd < 0 ? 100 : -1) < 0 && errno != EINTR)
@@ -102,6 +105,45 @@ void UdpReceiver::run()
         if ((watched[0].revents & POLLNVAL) || watched[1].revents)
             return;
     }
+}
+
+bool UdpReceiver::takeErrors()
+{
+    char control[512];
+    char data[64];
+    quint64 refused = 0;
+    bool any = false;
+    for (;;) {
+        iovec piece{data, sizeof data};
+        msghdr message{};
+        message.msg_iov = &piece;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        if (::recvmsg(m_fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+            break;
+        any = true;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if (!((c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR)
+                  || (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_RECVERR)))
+                continue;
+            sock_extended_err error;
+            std::memcpy(&error, CMSG_DATA(c), sizeof error);
+            refused += error.ee_errno == ECONNREFUSED;
+        }
+    }
+    if (refused > 0) {
+        bool wake = false;
+        {
+            const std::lock_guard lock(m_mutex);
+            m_refused += refused;
+            wake = !m_wakePending;
+            m_wakePending = true;
+        }
+        if (wake)
+            m_wake();
+    }
+    return any;
 }
 
 // Called with the mutex held.
@@ -136,7 +178,8 @@ void UdpReceiver::store(const char *data, qsizetype size, const Sender &sender, 
 UdpReceiver::News UdpReceiver::collect()
 {
     const std::lock_guard lock(m_mutex);
-    News news{m_count - m_announced, m_dropped};
+    News news{m_count - m_announced, m_dropped, m_refused};
+    m_refused = 0;
     m_announced = m_count;
     m_dropped = 0;
     m_wakePending = false;

@@ -18,6 +18,10 @@
 // datagram that arrives while the queue is full is dropped by the program and
 // counted; collect() hands the count over so the loss can be reported.
 //
+// A socket with IP_RECVERR set (Winsock::setReportRefused) has the
+// system's reports of datagrams that found no one listening (ICMP port
+// unreachable) taken here as well, and counted in News::refused.
+//
 // Threads: the constructor starts the thread and the destructor stops and
 // joins it, so it never outlives the object.  wake is called on the receive
 // thread when there is news (datagrams or drops) and no earlier wake is still
@@ -67,6 +71,7 @@ public:
     {
         qsizetype arrived = 0; // datagrams queued since the last collect()
         quint64 dropped = 0;   // datagrams dropped at the bound since then
+        quint64 refused = 0;   // reports that a datagram found no one listening
     };
     News collect();
 
@@ -81,6 +86,9 @@ private:
         qsizetype read = 0; // taken by take()
     };
     void run();
+    // Takes the system's error reports of the socket (IP_RECVERR); true
+    // when there were any.
+    bool takeErrors();
     void store(const char *data, qsizetype size, const Sender &sender, bool truncated);
     void releaseBlock(Block &block);
 
@@ -97,6 +105,7 @@ private:
     qsizetype m_count = 0;     // datagrams in the queue
     qsizetype m_announced = 0; // of those, the ones collect() reported
     quint64 m_dropped = 0;     // dropped since the last collect()
+    quint64 m_refused = 0;     // ICMP "port unreachable" since the last collect()
     bool m_wakePending = false;
 
     std::thread m_thread;

@@ -254,6 +254,11 @@ void Winsock::setUdpQueueLimit(qint32 datagrams)
     d->udpQueueLimit = std::max(1, datagrams);
 }
 
+void Winsock::setReportRefused(bool report)
+{
+    d->reportRefused = report;
+}
+
 void Winsock::Close()
 {
     // Datagrams the program dropped are reported even so.

@@ -189,6 +189,11 @@ public:
     // The number of datagrams the UDP queue holds, from the next Bind on
     // (UdpQueueDatagrams unless set; tests make it small).
     void setUdpQueueLimit(qint32 datagrams);
+    // From the next Bind on, a UDP socket reports a datagram that found no
+    // one listening at its destination (the system's ICMP "port
+    // unreachable") as DatagramRefused.  Off unless set: a plain UDP socket
+    // hears nothing of it.
+    void setReportRefused(bool report);
 
     // Operations
     void Close();
@@ -213,6 +218,9 @@ signals:
     // arrived and were dropped by this object because its queue was full
     // (the network delivered them).
     void DatagramsDropped(qint32 count);
+    // Delivered like the events: count datagrams sent found no one
+    // listening (see setReportRefused).
+    void DatagramRefused(qint32 count);
 
     // Not an event: emitted at once, from inside whatever changed it (an
     // operation or the object's own reaction to the network), every time

@@ -41,7 +41,8 @@ public:
         Error,
         SendComplete,
         SendProgress,
-        DatagramsDropped
+        DatagramsDropped,
+        DatagramRefused
     };
     struct Event
     {
@@ -131,6 +132,7 @@ public:
     QByteArray inbox; // TCP bytes not yet read by GetData
     std::optional<QByteArray> currentDatagram;
     qint32 udpQueueLimit = Winsock::UdpQueueDatagrams;
+    bool reportRefused = false;
     quint64 droppedUnreported = 0; // datagrams the receiver dropped, not yet reported
     QTimer dropReportTimer;        // at most one DatagramsDropped per DropReportMs
 

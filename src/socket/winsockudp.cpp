@@ -9,6 +9,7 @@
 #include "winsockprivate.h"
 
 #include <cerrno>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 namespace {
@@ -58,6 +59,12 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     udpBothFamilies = udpIPv6 && localAddress.isEmpty();
     const int buffer = SystemReceiveBuffer;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    if (reportRefused) {
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
+        if (udpIPv6)
+            ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
+    }
     udpFd = fd;
     // This socket has neither heard from nor sent to anyone yet: an address
     // kept from before its Close is no peer of this one.
@@ -87,6 +94,8 @@ void WinsockPrivate::onUdpNews(quint64 receiverGeneration)
         else
             post({EventKind::DataArrival, qint32(news.arrived)});
     }
+    if (news.refused > 0)
+        post({EventKind::DatagramRefused, qint32(std::min<quint64>(news.refused, INT32_MAX))});
     if (news.dropped > 0) {
         droppedUnreported += news.dropped;
         if (!dropReportTimer.isActive())
@@ -135,10 +144,14 @@ void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress
     sockaddr_storage target;
     const socklen_t length
         = ipv4 && udpIPv6 && !udpBothFamilies ? 0 : ToSockaddr(address, port, udpIPv6, &target);
+    const auto sendOnce = [&] {
+        return ::sendto(udpFd, bytes.constData(), size_t(bytes.size()), 0,
+                        reinterpret_cast<const sockaddr *>(&target), length);
+    };
+    // With refusals reported, a refusal of an earlier datagram may be
+    // handed to this send: it is the receiver's to tell, send again.
     if (length == 0
-        || ::sendto(udpFd, bytes.constData(), size_t(bytes.size()), 0,
-                    reinterpret_cast<const sockaddr *>(&target), length)
-               < 0) {
+        || (sendOnce() < 0 && !(reportRefused && errno == ECONNREFUSED && sendOnce() >= 0))) {
         const int number = length == 0 ? sck::AddressFamilyNotSupported : sendErrorNumber(errno);
         if (!inBackground)
             RaiseSocketError(number);
