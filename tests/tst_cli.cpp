@@ -136,6 +136,9 @@ private slots:
         QTest::newRow("TCP, closed at once") << false << 0 << 2 << "ended after [01] of 3 queries";
         QTest::newRow("connections")
             << false << 1 << 0 << "connected to 127.0.0.1:\\d+: seq=3 time=";
+        QTest::newRow("TCP, closed after two queries, keep going")
+            << false << -2 << 1
+            << "Winsock:\tConnected.*Winsock:\tConnected.*3 packets transmitted";
     }
     void probeAgainstPeers()
     {
@@ -174,11 +177,12 @@ private slots:
         });
         QTemporaryDir dir;
         const quint16 port = udp ? datagrams.localPort() : listener.serverPort();
-        const QString how = QTest::currentDataTag() == QByteArray("connections") ? "--connect"
-                            : udp                                                ? "--udp"
-                                                                                 : "--tcp";
-        Headless probe(dir.path(),
-                       {"probe", how, "localhost", QString::number(port), "-c", "3", "-i", "0.5"});
+        const QString tag = QTest::currentDataTag();
+        const QString how = tag == "connections" ? "--connect" : udp ? "--udp" : "--tcp";
+        Headless probe(
+            dir.path(),
+            QStringList{"probe", how, "localhost", QString::number(port), "-c", "3", "-i", "0.5"}
+                + QStringList(tag.endsWith("going") ? 1 : 0, "--keep-going"));
         QTRY_VERIFY_WITH_TIMEOUT(probe.state() == QProcess::NotRunning, 15000);
         QFETCH(int, status);
         QVERIFY(probe.endsWith(status));
