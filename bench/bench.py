@@ -27,6 +27,12 @@ DRIVER = os.path.join(BUILD, "bench", "selmarin_bench_driver")
 MINIMAL = os.path.join(BUILD, "bench", "selmarin_bench_minimal")
 LOGCOST = os.path.join(BUILD, "bench", "selmarin_bench_logcost")
 UDPSINK = os.path.join(BUILD, "bench", "selmarin_bench_udpsink")
+UDPECHO = os.path.join(BUILD, "bench", "selmarin_bench_udpecho")
+UDPLOAD = os.path.join(BUILD, "bench", "selmarin_bench_udpload")
+SELMARIN = os.path.join(BUILD, "src", "selmarin")
+ANSWERS = 50_000        # queries of the responder's answer rate
+PROBES = 50             # probe round trips against a plain timed round trip
+PROBE_SECONDS = 60      # the window probing once a second
 
 TCP_LINES = 200_000
 BIG_LINES = 2_000_000
@@ -338,6 +344,62 @@ def udp_burst(driver, size):
     return watch, drops, elapsed, late, rss
 
 
+def responder(port):
+    """selmarin respond --udp on 127.0.0.1:port, its output thrown away."""
+    p = subprocess.Popen([SELMARIN, "respond", "--udp", "--port", str(port), "--local", "127.0.0.1"],
+                         env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(0.5)
+    return p
+
+
+def load(port, count, window, gap_ms=None):
+    args = [UDPLOAD, str(port), str(count), str(window)] + ([] if gap_ms is None else [str(gap_ms)])
+    out = subprocess.run(args, capture_output=True, text=True).stdout.split()
+    return int(out[0]), float(out[1])
+
+
+def probe_rows():
+    """The command line's responder and probe, and the window probing."""
+    port = free_port(socket.SOCK_DGRAM)
+    echo = subprocess.Popen([UDPECHO, str(port)], stdout=subprocess.PIPE)
+    echo.stdout.readline()
+    ref_n, ref_s = load(port, ANSWERS * 4, 64)
+    echo.kill()
+    port = free_port(socket.SOCK_DGRAM)
+    resp = responder(port)
+    n, took = load(port, ANSWERS, 64)
+    rate, ref_rate = n / took, ref_n / ref_s
+    row("UDP responder, answers a second (%d queries, 64 waiting)" % ANSWERS, "%.0f/s" % rate,
+        "%.0f/s plain echo loop" % ref_rate, "%.2fx" % (rate / ref_rate), ">= 0.5x, >= 100,000/s",
+        rate / ref_rate >= 0.5 and rate >= 100_000)
+
+    # The probe's round trip against the same responder timed by a plain
+    # client that, like the probe, waits 20 ms between two queries.
+    n, plain_ms = load(port, PROBES, 1, 20)
+    out = subprocess.run([SELMARIN, "probe", "--udp", "localhost", str(port), "-c", str(PROBES), "-i", "0.02", "-q"],
+                         env=ENV, capture_output=True, text=True).stdout
+    avg = float(re.search(r"= [0-9.]+/([0-9.]+)/", out).group(1))
+    row("probe round trip on loopback (%d queries)" % PROBES, "%.3f ms" % avg, "%.3f ms plain timed round trip" % plain_ms,
+        "+%.3f ms" % (avg - plain_ms), "within 0.2 ms", abs(avg - plain_ms) <= 0.2)
+    resp.kill()
+
+    # The window probing once a second, against a responder.
+    port = free_port(socket.SOCK_DGRAM)
+    resp = responder(port)
+    driver = Driver()
+    driver.cmd("probe %d" % port)
+    driver.cmd("watch off")
+    time.sleep(5)
+    c0, m0 = cpu_seconds(driver.proc.pid), rss_kb(driver.proc.pid)
+    time.sleep(PROBE_SECONDS)
+    c1, m1 = cpu_seconds(driver.proc.pid), rss_kb(driver.proc.pid)
+    cpu = (c1 - c0) / PROBE_SECONDS * 100
+    row("window running AutoPing, %d s" % PROBE_SECONDS, "%.2f %% of a core" % cpu,
+        "memory %+d kB in %d s" % (m1 - m0, PROBE_SECONDS), "-", "<= 0.3 % of a core", cpu <= 0.3)
+    driver.quit()
+    resp.kill()
+
+
 def idle_cpu(driver, minimal_pid):
     """CPU use of the idle program and of the minimal window, once the pane
     has shown what still waits from the floods (at most a minute)."""
@@ -424,6 +486,8 @@ def main():
     driver.quit()
     minimal.stdin.close()
     minimal.wait(10)
+
+    probe_rows()
 
     # Writing each record at once against buffering.
     out = subprocess.run([LOGCOST, "200000"], env=ENV, capture_output=True, text=True).stdout.split()

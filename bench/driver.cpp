@@ -13,6 +13,8 @@
 // Commands (one answer line each):
 //   open tcp|udp <port>   server mode on 127.0.0.1:<port>; answers once the
 //                         socket listens (TCP) or is open (UDP)
+//   probe <port>          a UDP client towards localhost:<port> that runs
+//                         AutoPing (clicks the button)
 //   close                 closes the socket if it is open
 //   reset                 forgets the longest event-loop delay seen so far
 //   watch on|off          the lateness timer (off while idle CPU is measured)
@@ -201,6 +203,17 @@ int main(int argc, char *argv[])
                     button("cmdConnect")->click();
                 button("cmdConnect")->click();
                 answerWhen(tcp ? SocketState::Listening : SocketState::Open);
+            } else if (command == "probe" && words.size() == 2) {
+                // A UDP client towards localhost:<port>, running AutoPing.
+                button("optMode_0")->click();
+                button("optProtocol_1")->click();
+                window.findChild<QComboBox *>("cboRemAddress")->setEditText(QStringLiteral("localhost"));
+                window.findChild<QLineEdit *>("txtRemPort")->setText(QString::fromLatin1(words[1]));
+                if (session.state() != SocketState::Closed)
+                    button("cmdConnect")->click();
+                button("cmdConnect")->click();
+                QTimer::singleShot(100, &app, [&] { button("cmdAutoPing")->click(); });
+                answerWhen(SocketState::Open);
             } else if (command == "close") {
                 if (session.state() != SocketState::Closed)
                     button("cmdConnect")->click();

@@ -37,8 +37,9 @@ void AutoPing::noteResponse()
     m_answered = true;
     if (!m_measuring)
         return;
+    // Shown at the next tick with the rest: the window redraws its figures
+    // once a second, not at every answer as well.
     m_stats.responseArrived(m_clock.nsecsElapsed() / 1000);
-    emit measured();
 }
 
 void AutoPing::stop()
