@@ -207,7 +207,8 @@ int main(int argc, char *argv[])
                 // A UDP client towards localhost:<port>, running AutoPing.
                 button("optMode_0")->click();
                 button("optProtocol_1")->click();
-                window.findChild<QComboBox *>("cboRemAddress")->setEditText(QStringLiteral("localhost"));
+                window.findChild<QComboBox *>("cboRemAddress")
+                    ->setEditText(QStringLiteral("localhost"));
                 window.findChild<QLineEdit *>("txtRemPort")->setText(QString::fromLatin1(words[1]));
                 if (session.state() != SocketState::Closed)
                     button("cmdConnect")->click();

@@ -56,7 +56,9 @@ int main(int argc, char *argv[])
                 send();
             if (::recv(fd, buffer, sizeof buffer, 0) < 0)
                 break;
-            total += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            total
+                += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                       .count();
             ::usleep(useconds_t(gapMs) * 1000);
         }
         std::printf("%d %.4f\n", answered, total / std::max(answered, 1));
