@@ -9,6 +9,7 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QLineEdit>
 
 FrmMain::FrmMain(const ConsoleContext &context, QWidget *parent)
     : QWidget(parent),
@@ -81,6 +82,10 @@ void FrmMain::applyFonts()
           static_cast<QWidget *>(ui->cboLocAddress), static_cast<QWidget *>(ui->cboRemAddress),
           static_cast<QWidget *>(ui->cboLineEnd)})
         w->setFont(fixed);
+    // A port box shows its five digits, however wide the address lists make
+    // their frames (long IPv6 addresses).
+    for (QLineEdit *port : {ui->txtLocPort, ui->txtRemPort})
+        port->setMinimumWidth(port->fontMetrics().horizontalAdvance(QStringLiteral("99999")) + 12);
 }
 
 void FrmMain::connectHandlers()
