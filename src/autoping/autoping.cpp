@@ -35,11 +35,14 @@ void AutoPing::noteQueryHandedOver()
 void AutoPing::noteResponse()
 {
     m_answered = true;
-    if (!m_measuring)
+    if (!m_hasRun)
         return;
     // Shown at the next tick with the rest: the window redraws its figures
-    // once a second, not at every answer as well.
-    m_stats.responseArrived(m_clock.nsecsElapsed() / 1000);
+    // once a second, not at every answer as well.  After the run the answer
+    // to its last query still counts, late, and is shown now.
+    const auto judged = m_stats.responseArrived(m_clock.nsecsElapsed() / 1000);
+    if (judged && !m_measuring)
+        emit measured();
 }
 
 void AutoPing::stop()

@@ -68,7 +68,7 @@ public:
 signals:
     // A query was handed to the socket.
     void querySent();
-    // The figures changed (a tick, a response, a new run).
+    // The figures changed (a tick, a new run, its end, a late answer after it).
     void measured();
 
 private:

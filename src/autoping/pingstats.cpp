@@ -127,6 +127,13 @@ QList<PingStats::Judged> PingStats::judgeAll()
     return lost;
 }
 
+QList<PingStats::Judged> PingStats::restartStream()
+{
+    QList<Judged> lost = judgeAll();
+    m_responses = m_sent;
+    return lost;
+}
+
 std::optional<qint64> PingStats::nextExpiryUs() const
 {
     if (m_waiting.empty())

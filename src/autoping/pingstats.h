@@ -76,6 +76,9 @@ public:
     // Query seq will get no answer (its connection was refused): lost now.
     std::optional<Judged> lose(int seq);
     QList<Judged> judgeAll();
+    // A stream was made anew: what still waits is lost (its answers went
+    // with the old one), and the next answer belongs to the next query.
+    QList<Judged> restartStream();
     // When the oldest waiting query expires; nothing when none waits.
     std::optional<qint64> nextExpiryUs() const;
 

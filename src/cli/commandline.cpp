@@ -13,12 +13,13 @@ const QString Usage = QStringLiteral(
     "       selmarin respond --tcp|--udp --port N [--local ADDRESS]\n"
     "       selmarin probe --tcp|--udp HOST PORT [-c N] [-i S] [-W S] [-w S] [-q]\n"
     "                      [-I ADDRESS] [--local-port P] [--keep-going]\n"
+    "       selmarin probe --connect HOST PORT [the same options]\n"
     "       selmarin --help | --version\n"
     "\n"
     "respond  answers every AutoPing query on the port, as the window does in\n"
     "         server mode, also queries split or merged in a stream; a TCP\n"
-    "         responder listens again after a client leaves.  --local picks\n"
-    "         one of this machine's addresses, IPv4 or IPv6 (default: all).\n"
+    "         responder serves every client at once.  --local picks one of\n"
+    "         this machine's addresses, IPv4 or IPv6 (default: all).\n"
     "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
     "         query at once and then every interval (HOST: a name, an IPv4\n"
     "         or an IPv6 address), with a line per answer; at the end, or on\n"
@@ -31,6 +32,8 @@ const QString Usage = QStringLiteral(
     "  -I, --source ADDRESS the local address to leave from\n"
     "  --keep-going         a lost connection is made again once per interval;\n"
     "                       the queries meanwhile count as lost\n"
+    "  --connect            each query is a new TCP connection to any server,\n"
+    "                       timed until it is made\n"
     "         Exit status: 0 when every query was answered, 1 when some were\n"
     "         not, 2 for a refused address, a socket failure, a peer that\n"
     "         closed or reset the connection, or a usage error.\n"
@@ -59,7 +62,7 @@ int milliseconds(const QString &text)
 {
     bool ok = false;
     const double seconds = text.toDouble(&ok);
-    return ok && seconds >= 0 && seconds <= 86400 * 365 ? int(seconds * 1000 + 0.5) : -1;
+    return ok && seconds >= 0 && seconds <= 2'000'000 ? int(seconds * 1000 + 0.5) : -1;
 }
 
 // A whole number from 1 to 65535, or nothing.

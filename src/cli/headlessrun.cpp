@@ -88,8 +88,8 @@ int HeadlessRun::start()
     return -1;
 }
 
-// Opens the session again as it was configured: a responder listens for
-// the next client, a probe that keeps going connects again.
+// Opens the session again as it was configured: a responder after a
+// failure, a probe that keeps going after its connection ended.
 void HeadlessRun::open()
 {
     m_session->closeIfOpen();
@@ -138,6 +138,12 @@ Prober::Sent HeadlessRun::connectOnce(int seq)
         m_prober.refused(seq, connection->errorString());
         connection->deleteLater();
     });
+    // Given up at the timeout: the query is lost then, not left to the
+    // system's much longer connect timeout.
+    QTimer::singleShot(m_command.timeoutMs, connection, [connection] {
+        connection->abort();
+        connection->deleteLater();
+    });
     if (!m_command.source.isEmpty())
         connection->bind(QHostAddress(m_command.source));
     connection->connectToHost(m_target, quint16(m_command.port.toUInt()));
@@ -150,7 +156,8 @@ void HeadlessRun::onStateShown()
         return;
     const StateGroup group = GroupOf(m_session->state());
     if (!probing()) {
-        if (m_command.tcp && group == StateGroup::Idle) {
+        // A failure closed it: open it again, so the responder stays up.
+        if (group == StateGroup::Idle) {
             open();
             if (m_session->state() != SocketState::Listening)
                 end(2);
@@ -159,6 +166,8 @@ void HeadlessRun::onStateShown()
     }
     if (group == StateGroup::Ready && !m_prober.isRunning())
         m_prober.start(m_session->peer());
+    else if (group == StateGroup::Ready && m_command.tcp)
+        m_prober.reconnected();
     else if (group == StateGroup::Idle)
         connectionEnded();
 }

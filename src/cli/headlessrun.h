@@ -9,9 +9,9 @@
 // terminal and the log through the run's transcript.  It reads the AutoPing
 // texts as the command line does (framed: split, merged, numbered).
 //
-//   respond  a server in the chosen protocol on --port and --local; a TCP
-//            responder listens again when its client has gone, so it can
-//            stay up as a service.
+//   respond  a server in the chosen protocol on --port and --local, serving
+//            every client at once; a failure that closes it (an oversized
+//            datagram) opens it again, so it can stay up as a service.
 //   probe    a client that connects (TCP) or binds (UDP) and runs a Prober
 //            (prober.h); at its end, at stop() or when the connection ends,
 //            it prints the summary.  A connection the peer ends (closed or

@@ -42,7 +42,8 @@ void Prober::sendQuery()
     const qint64 sentUs = nowUs();
     Sent sent = m_send(seq, m_stats.matching() == PingStats::Matching::Numbered);
     // The first datagram asks whether the far end reads numbers.
-    if (sent == Sent::Sent && seq == 1 && m_options.kind == Kind::Datagrams)
+    if (sent == Sent::Sent && seq <= NumberedAsks && m_options.kind == Kind::Datagrams
+        && m_stats.matching() == PingStats::Matching::Plain)
         sent = m_send(seq, true);
     if (sent == Sent::Failed) {
         emit done(true);
@@ -75,6 +76,14 @@ void Prober::refused(int seq, const QString &reason)
         return;
     if (const auto judged = m_stats.lose(seq))
         tell(*judged, reason);
+    armExpiry();
+    checkDone();
+}
+
+void Prober::reconnected()
+{
+    for (const PingStats::Judged &judged : m_stats.restartStream())
+        tell(judged);
     armExpiry();
     checkDone();
 }

@@ -12,8 +12,9 @@
 //
 // Over a stream the fixed texts are enough: the answers come in the order of
 // the queries.  A connect probe's queries are connections, each answered by
-// its own number.  Over UDP the first query goes out twice, plain and numbered
-// ("... #1"): a command-line responder answers the numbered one, and from
+// its own number.  Over UDP the first queries (NumberedAsks, as one may be
+// lost) go out twice, plain and numbered ("... #1"): a command-line
+// responder answers the numbered one, and from
 // then on only numbered queries go out and every answer finds its query
 // whatever the delays and losses; a window answers only the plain one (and
 // shows the numbered one as a line), and the probe goes on with plain
@@ -49,6 +50,8 @@ public:
     // How a query went: handed to the socket, no connection (it counts as
     // lost), or failed (the run cannot go on).
     enum class Sent { Sent, NotConnected, Failed };
+    // The first queries over UDP that go out numbered as well (one may be lost).
+    static constexpr int NumberedAsks = 3;
 
     // send(seq, numbered) sends query seq, numbered or not.
     Prober(const Options &options, std::function<Sent(int, bool)> send, QTextStream &out,
@@ -60,6 +63,8 @@ public:
     void answerArrived(int seq);
     // Query seq will get no answer, for this reason.
     void refused(int seq, const QString &reason);
+    // The connection was made again (--keep-going): what waited is lost.
+    void reconnected();
     // The end: no more queries, what still waits is lost.
     void finish();
     const PingStats &stats() const { return m_stats; }

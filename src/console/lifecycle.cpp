@@ -13,8 +13,6 @@
 #include "servers/serverlist.h"
 #include "ui_frmmain.h"
 
-#include <QCoreApplication>
-
 void FrmMain::Form_Load()
 {
     TryRun(
@@ -58,7 +56,6 @@ void FrmMain::endProgram(const QString &piece)
         if (m_editor)
             m_editor->hide();
         hide();
-        QCoreApplication::exit(0);
     });
 }
 

@@ -38,7 +38,7 @@ void FrmMain::cmdAutoPing_Click()
 }
 
 // The figures of the probe's run, with its plot, under the messages: shown
-// once a probe has run in this session, updated at every tick and answer,
+// once a probe has run in this session, updated at every tick,
 // and kept after the probe stops until the next run starts.  They are never
 // written into the pane.
 void FrmMain::showFigures()

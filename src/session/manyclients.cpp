@@ -31,12 +31,7 @@ void Session::serve(std::unique_ptr<Winsock> socket)
             [this, client](qint16 number, const QString &description) {
                 dropClient(client, QStringLiteral("ended: %1 %2").arg(number).arg(description));
             });
-    m_lines.AddToMsgsBox(
-        QStringLiteral("Winsock"),
-        QStringLiteral("Accepting ") + m_tables.Protocol.name(int(m_config.transport))
-            + QStringLiteral(" connection from ")
-            + HostAndPort(client->RemoteHostIP(), client->RemotePort()) + QStringLiteral(" to ")
-            + HostAndPort(client->LocalIP(), client->LocalPort()) + CRLF);
+    writeAccepting(*client);
 }
 
 void Session::clientData(Winsock *socket)
@@ -76,6 +71,9 @@ void Session::dropClient(Winsock *socket, const QString &why)
                                  [&](const auto &c) { return c->socket.get() == socket; });
     if (it == m_clients.end())
         return;
+    // The first bytes of a character that never came whole are shown.
+    if (!(*it)->tail.isEmpty())
+        m_lines.AddToMsgsBox(socket->RemoteHostIP(), DecodeReceived((*it)->tail, true).text);
     m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
                          QStringLiteral("Connection from ")
                              + HostAndPort(socket->RemoteHostIP(), socket->RemotePort()) + u' '

@@ -218,7 +218,8 @@ void Session::writeYou(const QString &sentence)
     m_lines.AddToMsgsBox(Winsock1->LocalIP(), sentence);
 }
 
-bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QString &piece)
+bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QString &piece,
+                        bool probeQuery)
 {
     bool result = false;
     Guard(m_lines, piece, [&] {
@@ -229,7 +230,7 @@ bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QStr
                              || now == SocketState::Connected;
         if (canSend) {
             Winsock1->SendData(bytes);
-            if (bytes == AutoPingQuery.toLatin1())
+            if (probeQuery)
                 AutoPingProbe.noteQueryHandedOver();
             writeYou(echo);
         } else {
@@ -243,7 +244,8 @@ bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QStr
 
 bool Session::Send(const QString &text)
 {
-    return sendBytes(EncodeForSending(text), text + CRLF, QStringLiteral(" in frmMain.Send; "));
+    return sendBytes(EncodeForSending(text), text + CRLF, QStringLiteral(" in frmMain.Send; "),
+                     text == AutoPingQuery);
 }
 
 bool Session::SendTyped(const QStringList &lines, const Typing &typing)

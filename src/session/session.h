@@ -198,10 +198,13 @@ private:
     QString takeText(const QByteArray &bytes);
     void flushTail();
     void showReceived(const QString &text);
+    void writeAccepting(const Winsock &socket);
     void readProbeTexts(const QString &text);
     void writeYou(const QString &sentence);
     // Send's steps once the bytes are known.
-    bool sendBytes(const QByteArray &bytes, const QString &echo, const QString &piece);
+    // probeQuery: the window's AutoPing sent it (its figures time it).
+    bool sendBytes(const QByteArray &bytes, const QString &echo, const QString &piece,
+                   bool probeQuery = false);
 
     void Winsock1_Close();
     void Winsock1_Connect();

@@ -50,12 +50,7 @@ void Session::Winsock1_ConnectionRequest(qint32 requestID)
             }
             emit statusShown(Status::Pending);
             adopt(m_listener->Accept(requestID));
-            m_lines.AddToMsgsBox(
-                QStringLiteral("Winsock"),
-                QStringLiteral("Accepting ") + protocol() + QStringLiteral(" connection from ")
-                    + HostAndPort(Winsock1->RemoteHostIP(), Winsock1->RemotePort())
-                    + QStringLiteral(" to ")
-                    + HostAndPort(Winsock1->LocalIP(), Winsock1->LocalPort()) + CRLF);
+            writeAccepting(*Winsock1);
         },
         [&](const RuntimeError &e) {
             m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
@@ -67,6 +62,17 @@ void Session::Winsock1_ConnectionRequest(qint32 requestID)
                                      + HostAndPort(m_listener->LocalIP(), m_listener->LocalPort())
                                      + QStringLiteral("Failed; Error 0x") + Hex(e.number) + CRLF);
         });
+}
+
+// The accepting line, with the ends read from the accepted connection.
+void Session::writeAccepting(const Winsock &socket)
+{
+    m_lines.AddToMsgsBox(
+        QStringLiteral("Winsock"),
+        QStringLiteral("Accepting ") + m_tables.Protocol.name(int(m_config.transport))
+            + QStringLiteral(" connection from ")
+            + HostAndPort(socket.RemoteHostIP(), socket.RemotePort()) + QStringLiteral(" to ")
+            + HostAndPort(socket.LocalIP(), socket.LocalPort()) + CRLF);
 }
 
 QString Session::takeText(const QByteArray &bytes)
@@ -183,12 +189,14 @@ void Session::Winsock1_DatagramRefused()
     if (m_refusalTold)
         return;
     m_refusalTold = true;
-    m_lines.AddToMsgsBox(QStringLiteral("Winsock Error"),
-                         QStringLiteral("10054") + CRLF + QStringLiteral("* Description:\t")
-                             + QStringLiteral("The datagrams to %1 find no one listening there "
-                                              "(port unreachable): no answer will come.")
-                                   .arg(peer())
-                             + CRLF + QStringLiteral("* Scode:\t0x800A2746") + CRLF);
+    Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_DatagramRefused; "), [&] {
+        m_lines.AddToMsgsBox(QStringLiteral("Winsock Error"),
+                             QStringLiteral("10054") + CRLF + QStringLiteral("* Description:\t")
+                                 + QStringLiteral("The datagrams to %1 find no one listening "
+                                                  "there (port unreachable): no answer will come.")
+                                       .arg(peer())
+                                 + CRLF + QStringLiteral("* Scode:\t0x800A2746") + CRLF);
+    });
 }
 
 // The socket could not queue datagrams as fast as they came: say so, so that

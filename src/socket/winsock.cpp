@@ -105,6 +105,8 @@ void WinsockPrivate::fail(int number)
 void RetireConnection(QTcpSocket *socket, const QObject *owner, bool graceful)
 {
     QObject::disconnect(socket, nullptr, owner, nullptr);
+    // It outlives its owner while it lingers.
+    socket->setParent(nullptr);
     if (graceful && socket->state() == QAbstractSocket::ConnectedState) {
         // Let what waits in the write buffer go out, then the FIN.
         socket->disconnectFromHost();
