@@ -109,12 +109,19 @@ void Session::showReceived(const QString &text)
     const bool response = text == AutoPingResponse;
     const bool numbered = m_config.framed && m_config.transport == Transport::Udp
                           && !text.endsWith(u'\n') && ReadProbeDatagram(text);
+    // A framed client's answers are taken before the line is written, so
+    // that writing it is not timed as part of the round trip; a server's
+    // answer follows the line of the query it answers.
+    const bool framedClient = m_config.framed && m_config.role == Role::Client;
+    if (framedClient)
+        readProbeTexts(text);
     m_lines.AddToMsgsBox(Winsock1->RemoteHostIP(),
                          query || response || numbered ? text + CRLF : text);
 
-    if (m_config.framed)
-        readProbeTexts(text);
-    else if (query && m_config.role == Role::Server)
+    if (m_config.framed) {
+        if (!framedClient)
+            readProbeTexts(text);
+    } else if (query && m_config.role == Role::Server)
         Send(AutoPingResponse);
     else if (response && m_config.role == Role::Client)
         AutoPingProbe.noteResponse();
