@@ -48,8 +48,14 @@ private slots:
             << QStringList{"respond", "--udp", "--port", "-"} << "Address in use" << 2;
         QTest::newRow("nobody answers")
             << QStringList{"probe", "--udp", "localhost", "+", "--count", "1"}
-            << "1 packets transmitted, 0 received, 100% packet loss\n"
+            << "find no one listening there (port unreachable): no answer will come.\n"
             << 1;
+        QTest::newRow("nobody to connect to")
+            << QStringList{"probe", "--connect", "localhost", "+", "-c", "1"}
+            << ": seq=1 (Connection refused)\n--- 127.0.0.1:" << 1;
+        QTest::newRow("nobody to connect to, in JSON")
+            << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "--json"}
+            << "\"late\": 0,\n            \"loss_percent\": 100,\n            \"lost\": 1," << 1;
     }
     void endings()
     {

@@ -34,6 +34,8 @@ const QString Usage = QStringLiteral(
     "                       the queries meanwhile count as lost\n"
     "  --connect            each query is a new TCP connection to any server,\n"
     "                       timed until it is made\n"
+    "  --json               the summary as one JSON document, nothing else on\n"
+    "                       standard output\n"
     "         Exit status: 0 when every query was answered, 1 when some were\n"
     "         not, 2 for a refused address, a socket failure, a peer that\n"
     "         closed or reset the connection, or a usage error.\n"
@@ -106,9 +108,10 @@ Command ParseCommandLine(const QStringList &arguments)
                                     QStringLiteral("ADDRESS"));
     const QCommandLineOption keepGoing(QStringLiteral("keep-going"), {});
     const QCommandLineOption connectOnly(QStringLiteral("connect"), {});
+    const QCommandLineOption json(QStringLiteral("json"), {});
     const QCommandLineOption localPort(QStringLiteral("local-port"), {}, QStringLiteral("P"));
     parser.addOptions({help, version, tcp, udp, port, local, count, interval, timeout, deadline,
-                       quiet, source, keepGoing, connectOnly, localPort});
+                       quiet, source, keepGoing, connectOnly, json, localPort});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
 
@@ -187,6 +190,7 @@ Command ParseCommandLine(const QStringList &arguments)
     }
     command.quiet = parser.isSet(quiet);
     command.keepGoing = parser.isSet(keepGoing);
+    command.json = parser.isSet(json);
     command.source = parser.value(source);
     if (parser.isSet(localPort)) {
         command.localPort = parser.value(localPort);

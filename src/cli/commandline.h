@@ -34,6 +34,7 @@ struct Command
     bool quiet = false;       // probe: the summary only (-q)
     bool keepGoing = false;   // probe: a lost connection is made again
     bool connectOnly = false; // probe --connect: the time a TCP connection takes
+    bool json = false;        // probe: the summary as JSON, and nothing else on stdout
     QString error;            // Usage: what is wrong, one line
 };
 

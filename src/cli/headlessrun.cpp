@@ -5,6 +5,7 @@
 
 #include "autoping/probetexts.h"
 #include "base/msgsink.h"
+#include "jsonsummary.h"
 #include "session/session.h"
 #include "terminalface.h"
 
@@ -19,8 +20,12 @@ Prober::Options proberOptions(const Command &command)
     const Prober::Kind kind = command.connectOnly ? Prober::Kind::Connects
                               : command.tcp       ? Prober::Kind::Stream
                                                   : Prober::Kind::Datagrams;
-    return {command.count,      command.intervalMs, command.timeoutMs,
-            command.deadlineMs, command.quiet,      kind};
+    return {command.count,
+            command.intervalMs,
+            command.timeoutMs,
+            command.deadlineMs,
+            command.quiet || command.json,
+            kind};
 }
 
 } // namespace
@@ -41,7 +46,8 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
           out)
 {
     if (probing())
-        face.show(command.quiet ? TerminalFace::Shown::Complaints : TerminalFace::Shown::NoData);
+        face.show(command.quiet || command.json ? TerminalFace::Shown::Complaints
+                                                : TerminalFace::Shown::NoData);
     connect(m_session.get(), &Session::stateShown, this, &HeadlessRun::onStateShown);
     connect(m_session.get(), &Session::probeAnswered, &m_prober, &Prober::answerArrived);
     connect(&m_prober, &Prober::done, this,
@@ -215,9 +221,14 @@ void HeadlessRun::end(int status)
         m_prober.finish();
         status = status == 2 ? 2 : probeStatus();
         const PingStats &stats = m_prober.stats();
-        m_out << "--- " << (stats.peer().isEmpty() ? m_command.host : stats.peer())
-              << " AutoPing statistics ---\n"
-              << stats.pingSummary() << Qt::endl;
+        const QString target
+            = stats.peer().isEmpty() ? m_command.host + u':' + m_command.port : stats.peer();
+        if (m_command.json)
+            m_out << JsonSummary({{target, &stats, m_face.failures()}}, status);
+        else
+            m_out << "--- " << target << " AutoPing statistics ---\n"
+                  << stats.pingSummary() << '\n';
+        m_out.flush();
     }
     m_session->finish();
     emit finished(status);
