@@ -120,9 +120,9 @@ private slots:
     }
 
     // The probe against peers played here, which answer the fixed texts
-    // after a delay (ms; -1: they close the connection after that many
-    // queries), over TCP (matched in order) or UDP (a peer that reads no
-    // numbers: answers slower than the interval cannot be matched for sure).
+    // after a delay (ms; -n: a TCP peer closes the connection after n
+    // queries, a UDP one answers only the first n), over TCP (matched in order) or UDP (a peer that
+    // reads no numbers: answers slower than the interval cannot be matched for sure).
     void probeAgainstPeers_data()
     {
         QTest::addColumn<bool>("udp");
@@ -133,6 +133,8 @@ private slots:
             << false << 1500 << 0
             << "seq=2 time=1[5-9]\\d\\d\\.\\d+ ms\n.*3 packets transmitted, 3 received, 0% "
                "packet loss\nrtt min/avg/max/mdev = 1[5-9]";
+        QTest::newRow("UDP, only the first answered")
+            << true << -1 << 1 << "3 packets transmitted, 1 received, 66.6667% packet loss";
         QTest::newRow("UDP, answers after 1.5 s")
             << true << 1500 << 0 << "3 packets transmitted, 3 received, 2 late, 0% packet loss";
         QTest::newRow("TCP, closed after two queries")
@@ -159,6 +161,8 @@ private slots:
             ++queries;
             if (delay > 0)
                 QTimer::singleShot(delay, this, reply);
+            else if (udp && queries <= -delay)
+                reply(); // UDP, -n: only the first n are answered
         };
         connect(&datagrams, &QUdpSocket::readyRead, this, [&] {
             while (datagrams.hasPendingDatagrams()) {

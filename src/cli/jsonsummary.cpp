@@ -32,10 +32,11 @@ QByteArray JsonSummary(const QList<TargetSummary> &targets, int exitStatus)
         QJsonObject one = counts(stats.sent(), stats.answered(), stats.late(), stats.lost());
         one.insert(QStringLiteral("target"), target.target);
         one.insert(QStringLiteral("rtt_ms"),
-                   stats.hasRtt() ? QJsonValue(QJsonObject{{QStringLiteral("min"), stats.rttMinUs() / 1000.0},
-                                                           {QStringLiteral("avg"), stats.rttAvgUs() / 1000.0},
-                                                           {QStringLiteral("max"), stats.rttMaxUs() / 1000.0},
-                                                           {QStringLiteral("mdev"), stats.rttMdevUs() / 1000.0}})
+                   stats.hasRtt() ? QJsonValue(
+                       QJsonObject{{QStringLiteral("min"), stats.rttMinUs() / 1000.0},
+                                   {QStringLiteral("avg"), stats.rttAvgUs() / 1000.0},
+                                   {QStringLiteral("max"), stats.rttMaxUs() / 1000.0},
+                                   {QStringLiteral("mdev"), stats.rttMdevUs() / 1000.0}})
                                   : QJsonValue(QJsonValue::Null));
         one.insert(QStringLiteral("errors"), QJsonArray::fromStringList(target.errors));
         each.append(one);
