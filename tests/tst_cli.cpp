@@ -50,8 +50,8 @@ private slots:
             << QStringList{"probe", "--udp", "localhost", "+", "--count", "1"}
             << "find no one listening there (port unreachable): no answer will come.\n"
             << 1;
-        QTest::newRow("nobody to connect to")
-            << QStringList{"probe", "--connect", "localhost", "+", "-c", "1"}
+        QTest::newRow("nobody to connect to, at once") // not after the interval
+            << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "-i", "60"}
             << ": seq=1 (Connection refused)\n--- 127.0.0.1:" << 1;
         QTest::newRow("nobody to connect to, in JSON")
             << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "--json"}
