@@ -146,11 +146,12 @@ private slots:
                 QVERIFY2(!heard(w).trimmed().isEmpty(), qPrintable(w->objectName()));
             }
         }
-        QCOMPARE(order, (QStringList{"optMode_0", "optMode_1", "optProtocol_0", "optProtocol_1",
-                                     "cmdConnect", "cmdRemotes", "cboLocAddress", "txtLocPort",
-                                     "cboRemAddress", "txtRemPort", "txtMsgs", "cmdSend", "txtSend",
-                                     "chkEscapes", "cboLineEnd", "cmdAutoPing"}));
-        for (const QString &name : order.mid(6, 4))
+        QCOMPARE(order,
+                 (QStringList{"optMode_0", "optMode_1", "optProtocol_0", "optProtocol_1",
+                              "optProtocol_2", "cmdConnect", "cmdRemotes", "cboLocAddress",
+                              "txtLocPort", "cboRemAddress", "txtRemPort", "chkInsecure", "txtMsgs",
+                              "cmdSend", "txtSend", "chkEscapes", "cboLineEnd", "cmdAutoPing"}));
+        for (const QString &name : order.mid(7, 4))
             QVERIFY2(heard(p->control(name)).startsWith(name.contains("Loc") ? "Local" : "Remote"),
                      qPrintable(name));
     }
