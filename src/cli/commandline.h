@@ -5,8 +5,9 @@
 // The command line.  With no arguments the program opens its window.  A
 // command runs it without any window or display:
 //
-//   selmarin respond --tcp|--udp --port N [--local ADDRESS]
-//   selmarin probe --tcp|--udp HOST PORT [--count N] [--local-port P]
+//   selmarin respond --tcp|--udp|--tls --port N [--local ADDRESS] [--cert FILE --key FILE]
+//   selmarin probe --tcp|--udp|--tls HOST PORT [--count N] [--local-port P]
+//                  [--insecure] [--cacert FILE] [--cert FILE [--key FILE]]
 //   selmarin --help | --version
 //
 // Arguments that begin with "-" and are not ours (Qt's own, such as
@@ -26,6 +27,13 @@ struct Command
     QString localPort = QStringLiteral("0");
     int count = 0; // probe: queries to send; 0 = until stopped
     QString error; // Usage: what is wrong, one line
+    // TLS (tcp is true as well): the choices as curl names them.
+    bool tls = false;
+    bool insecure = false; // probe: accept a certificate that does not verify
+    QString cacert;        // probe: trust these certificates instead of the system's
+    QString cert;          // its own certificate (respond: instead of the program folder's)
+    QString key;           // and its key
+    QString folder;        // the program folder, set by main: the server's own files
 };
 
 // arguments as main() has them, the program's name first.
