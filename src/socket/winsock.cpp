@@ -38,7 +38,7 @@
 #include "socketerrors.h"
 #include "winsockprivate.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <algorithm>
 #include <unistd.h>
@@ -277,6 +277,7 @@ void Winsock::Close()
     d->udpLookupId = -1;
     d->dropTransport(true);
     d->inbox.clear();
+    d->tlsOutbox.clear();
     d->currentDatagram.reset();
     d->udpOutbox.clear();
     d->localAddress.clear();
@@ -293,6 +294,12 @@ void Winsock::SendData(const QByteArray &data)
     }
     if (d->protocol == sckUDPProtocol || d->state != SocketState::Connected || !d->tcp)
         RaiseSocketError(sck::BadState);
+    // A TLS client's data waits for its handshake: before it the socket
+    // would send it in the clear.
+    if (d->ssl() && !d->ssl()->isEncrypted()) {
+        d->tlsOutbox += data;
+        return;
+    }
     if (!data.isEmpty() && d->tcp->write(data) != data.size())
         RaiseSocketError(MapSocketError(d->tcp->error(), d->tcp->errorString(), false));
 }

@@ -139,6 +139,7 @@ public:
     // TLS
     TlsSetup tlsSetup;
     QStringList tlsProblems; // the reasons the peer's certificate did not verify
+    QByteArray tlsOutbox;    // sent before the handshake finished
     QTimer handshakeTimer;
 
     // connecting

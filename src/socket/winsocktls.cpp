@@ -16,6 +16,8 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 
+#include <utility>
+
 void Winsock::setTls(const TlsSetup &setup)
 {
     d->tlsSetup = setup;
@@ -86,6 +88,8 @@ void WinsockPrivate::onEncrypted()
     facts.problemsAccepted = !facts.problems.isEmpty();
     post({EventKind::TlsReport, 0, 0, 0, std::make_shared<const TlsFacts>(std::move(facts))});
     pullStream(false); // what came with the handshake's end
+    if (!tlsOutbox.isEmpty())
+        tcp->write(std::exchange(tlsOutbox, {}));
 }
 
 void WinsockPrivate::tlsFail(int number, const QString &reason)
