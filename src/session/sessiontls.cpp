@@ -28,8 +28,8 @@ const QString KeyName = QStringLiteral("tls-key.pem");
 
 [[noreturn]] void refuseFile(const QString &path, const QString &why)
 {
-    Raise(sck::TlsCredentials, SocketErrorText(sck::TlsCredentials) + u' ' + path
-                                   + QStringLiteral(": ") + why);
+    Raise(sck::TlsCredentials,
+          SocketErrorText(sck::TlsCredentials) + u' ' + path + QStringLiteral(": ") + why);
 }
 
 QList<QSslCertificate> readCertificates(const QString &path)

@@ -92,21 +92,21 @@ bool MakeSelfSignedCertificate(const QString &certPath, const QString &keyPath, 
     if (made) {
         X509_NAME *subject = X509_get_subject_name(certificate.get());
         const QByteArray cn = commonName.toUtf8();
-        made = X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
-                                          reinterpret_cast<const unsigned char *>(cn.constData()),
-                                          -1, -1, 0)
-                   == 1
-               && X509_set_issuer_name(certificate.get(), subject) == 1
-               && addExtension(certificate.get(), NID_subject_alt_name, names)
-               && addExtension(certificate.get(), NID_basic_constraints,
-                               QStringLiteral("critical,CA:FALSE"))
-               && addExtension(certificate.get(), NID_key_usage,
-                               QStringLiteral("critical,digitalSignature"))
-               && addExtension(certificate.get(), NID_ext_key_usage,
-                               QStringLiteral("serverAuth,clientAuth"))
-               && addExtension(certificate.get(), NID_subject_key_identifier,
-                               QStringLiteral("hash"))
-               && X509_sign(certificate.get(), key.get(), EVP_sha256()) > 0;
+        made
+            = X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
+                                         reinterpret_cast<const unsigned char *>(cn.constData()),
+                                         -1, -1, 0)
+                  == 1
+              && X509_set_issuer_name(certificate.get(), subject) == 1
+              && addExtension(certificate.get(), NID_subject_alt_name, names)
+              && addExtension(certificate.get(), NID_basic_constraints,
+                              QStringLiteral("critical,CA:FALSE"))
+              && addExtension(certificate.get(), NID_key_usage,
+                              QStringLiteral("critical,digitalSignature"))
+              && addExtension(certificate.get(), NID_ext_key_usage,
+                              QStringLiteral("serverAuth,clientAuth"))
+              && addExtension(certificate.get(), NID_subject_key_identifier, QStringLiteral("hash"))
+              && X509_sign(certificate.get(), key.get(), EVP_sha256()) > 0;
     }
     if (!made) {
         *error = QStringLiteral("cannot make a certificate: ") + lastOpenSslError();
@@ -124,9 +124,9 @@ bool MakeSelfSignedCertificate(const QString &certPath, const QString &keyPath, 
     QByteArray keyPem = pemOf([&](BIO *bio) {
         return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
     });
-    const bool keyWritten = !keyPem.isEmpty()
-                            && ::write(fd, keyPem.constData(), size_t(keyPem.size()))
-                                   == keyPem.size();
+    const bool keyWritten
+        = !keyPem.isEmpty()
+          && ::write(fd, keyPem.constData(), size_t(keyPem.size())) == keyPem.size();
     OPENSSL_cleanse(keyPem.data(), size_t(keyPem.size()));
     ::close(fd);
     QFile file(certPath);
