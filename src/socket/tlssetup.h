@@ -2,22 +2,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #pragma once
-// What a TLS connection is told before it starts: whom it expects, whom it
-// trusts and what it shows of itself.  A client checks the server's
-// certificate against the trusted certificates and the expected name; a
-// server shows its certificate and proves it holds the key.
+// What a TLS connection is told before it starts: whom it trusts and what it
+// shows of itself.  A client checks the server's certificate against the
+// trusted certificates and the remote host as it was given (also sent as the
+// server name, unless it is a literal address); a server shows its
+// certificate and proves it holds the key.
 
 #include <QList>
 #include <QSslCertificate>
 #include <QSslKey>
-#include <QString>
 
 struct TlsSetup
 {
-    // Client: the name the server's certificate must carry; sent as the
-    // server name indication unless it is a literal address.  Empty: the
-    // remote host as given.
-    QString peerName;
     // Client: a certificate that does not verify is accepted and the
     // connection goes on (its faults are still reported).
     bool insecure = false;

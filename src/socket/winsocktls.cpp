@@ -49,7 +49,7 @@ void WinsockPrivate::startClientTls()
     config.setPeerVerifyMode(QSslSocket::VerifyPeer);
     socket->setSslConfiguration(config);
     // A literal address is never sent as the server name (Qt leaves it out).
-    QString name = tlsSetup.peerName.isEmpty() ? remoteHost.trimmed() : tlsSetup.peerName;
+    QString name = remoteHost.trimmed();
     if (name.startsWith(u'[') && name.endsWith(u']'))
         name = name.mid(1, name.size() - 2);
     socket->setPeerVerifyName(name);
