@@ -115,6 +115,13 @@ def send_tls(port, chunks):
     with context.wrap_socket(socket.create_connection(("127.0.0.1", port))) as s:
         for chunk in chunks:
             s.sendall(chunk)
+        # close_notify, and the peer's session tickets read: a close with
+        # unread bytes would be a reset, and the peer could lose the end.
+        s.settimeout(30)
+        try:
+            s.unwrap()
+        except (ssl.SSLError, OSError):
+            pass
 
 
 def tls_files():
@@ -139,7 +146,7 @@ def send_udp(port, count, size):
 
 
 RECORD = re.compile(rb"-- [^\t\r\n]{1,40}\t127\.0\.0\.1:\t")
-OTHER = re.compile(rb"-- [^\t\r\n]{1,40}\t(Winsock|Winsock Error|\*\* Error)[^\r]*\r\n")
+OTHER = re.compile(rb"-- [^\t\r\n]{1,40}\t(Winsock|Winsock Error|\*\* Error|TLS)[^\r]*\r\n")
 
 
 def payload_of(records):
@@ -381,7 +388,7 @@ def tls_rows(driver):
     mine, theirs = handshakes(selmarin), handshakes(s_client)
     row("TLS handshake, hello to done (median of %d)" % HANDSHAKES, "%.2f ms" % mine,
         "%.2f ms openssl s_client" % theirs, "%.2fx" % (mine / theirs),
-        "<= 1.5x (Connected shows %d ms first)" % 10, mine / theirs <= 1.5)
+        "<= 1.5x", mine / theirs <= 1.5)
 
 
 def udp_reference(size):
