@@ -115,11 +115,8 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::newRow("cacert") << QStringList{"--cacert", "@"} << "TLS:\tCertificate verified"
                                 << 0;
-        QTest::newRow("system store")
-            << QStringList{} << "TLS:\tCertificate not verified: The certificate is self-signed"
-            << 2;
-        QTest::newRow("insecure") << QStringList{"--insecure"}
-                                  << "TLS:\tGoing on without verification" << 0;
+        QTest::newRow("system store") << QStringList{} << "is self-signed, and untrusted\n" << 2;
+        QTest::newRow("insecure") << QStringList{"--insecure"} << "TLS:\tGoing on without" << 0;
     }
     void tlsProbe()
     {
@@ -129,7 +126,6 @@ private slots:
         Headless server(dir.path(), {"respond", "--tls", "--port", port, "--local", "127.0.0.1"});
         QString told;
         QTRY_VERIFY_WITH_TIMEOUT((told += server.out()).contains("Winsock:\tListening\n"), 10000);
-        QVERIFY(told.contains("TLS:\tOwn certificate SHA-256 fingerprint: "));
         Headless probe(dir.path(),
                        QStringList{"probe", "--tls", "localhost", port, "--count", "1"}
                            + options.replaceInStrings("@", dir.path() + "/Selmarin/tls-cert.pem"));

@@ -38,8 +38,7 @@ const char *MakeCertificates = R"(set -e
 c="openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj"
 $c "/CN=Test CA" -x509 -days 30 -keyout ca.key -out ca.pem
 printf '[ca]\ndefault_ca=d\n[d]\ndatabase=idx\nnew_certs_dir=.\nserial=ser\ndefault_md=sha256
-policy=p\ncopy_extensions=copy\nunique_subject=no\n[p]\ncommonName=supplied\n' >ca.cnf
-: >idx; echo 01 >ser
+policy=p\ncopy_extensions=copy\nunique_subject=no\n[p]\ncommonName=supplied\n' >ca.cnf; : >idx; echo 01 >ser
 leaf() { $c /CN=$2 -addext subjectAltName=DNS:$2 -keyout $1.key -out $1.csr
   openssl ca -batch -notext -config ca.cnf -cert ca.pem -keyfile ca.key -in $1.csr -out $1.pem $3; }
 leaf good localhost "-days 30"
@@ -83,7 +82,6 @@ class TestSession : public QObject
         return up ? peer.nextPendingConnection() : nullptr;
     }
 
-    QString tlsPane() const { return p->pane().remove(QRegularExpression("(Winsock|TLS):\\t")); }
     Session::Config tlsConfig(Session::Role role, const Session::Ends &ends, const QString &folder)
     {
         Session::Config c = config(role, Session::Transport::Tls, ends);
@@ -380,43 +378,37 @@ private slots:
     // the insecure choice accepts it).
     void tlsClient_data()
     {
-        QTest::addColumn<QString>("certificate");
-        QTest::addColumn<bool>("trustCa");
-        QTest::addColumn<bool>("insecure");
+        QTest::addColumn<QString>("how"); // the certificate; trusting the test CA; insecure
         QTest::addColumn<QString>("lines");
-        const QString refused = "Certificate not verified: %1\r\nWinsock Error:\t-25505\r\n"
-                                "* Description:\tThe peer's certificate did not verify: the "
-                                "connection is closed.\r\n* Scode:\t0x800A9C5F\r\n";
+        const QString refused = "Certificate not verified: %1\r\nWinsock Error:\t-25505\r\n";
         QTest::newRow("trusted")
-            << "good" << true << false
-            << "%1Handshake done: TLSv1.3, "
+            << "good ca"
+            << "Handshake done: TLSv1.3, "
                "cipher TLS_AES_256_GCM_SHA384\r\nCertificate subject: CN=localhost\r\n"
-               "Certificate issuer: CN=Test CA\r\nCertificate valid from %2\r\n"
+               "Certificate issuer: CN=Test CA\r\nCertificate valid from %1\r\n"
                "Certificate alternative names: DNS:localhost\r\n"
-               "Certificate SHA-256 fingerprint: %3\r\n"
+               "Certificate SHA-256 fingerprint: %2\r\n"
                "Certificate verified: trusted issuer, valid dates, name localhost\r\n";
-        QTest::newRow("expired") << "expired" << true << false
-                                 << refused.arg("The certificate has expired");
-        QTest::newRow("wrong host") << "wrong" << true << false
+        QTest::newRow("expired") << "expired ca" << refused.arg("The certificate has expired");
+        QTest::newRow("wrong host") << "wrong ca"
                                     << refused.arg("The host name did not match any of the "
                                                    "valid hosts for this certificate");
         QTest::newRow("self-signed")
-            << "self" << false << false
-            << refused.arg("The certificate is self-signed, and untrusted");
-        QTest::newRow("unknown issuer") << "good" << false << false
+            << "self" << refused.arg("The certificate is self-signed, and untrusted");
+        QTest::newRow("unknown issuer") << "good"
                                         << refused.arg("The issuer certificate of a locally "
                                                        "looked up certificate could not be found"
                                                        "\r\nCertificate not verified: No "
                                                        "certificates could be verified");
-        QTest::newRow("insecure") << "expired" << true << true
+        QTest::newRow("insecure") << "expired ca insecure"
                                   << "Certificate not verified: The certificate has expired\r\n"
                                      "Going on without verification, as chosen (insecure)\r\n";
     }
     void tlsClient()
     {
-        QFETCH(QString, certificate);
-        QFETCH(bool, trustCa);
-        QFETCH(bool, insecure);
+        QFETCH(QString, how);
+        const QString certificate = how.section(' ', 0, 0);
+        const bool insecure = how.contains("insecure");
         QFETCH(QString, lines);
         QTemporaryDir dir;
         QProcess make, server, digest;
@@ -429,21 +421,19 @@ private slots:
         QByteArray said;
         QTRY_VERIFY_WITH_TIMEOUT((said += server.readAll()).contains("ACCEPT"), Wait);
         Session::Config c = tlsConfig(Session::Role::Client, {"", "0", "localhost", port}, "");
-        c.tls = {insecure, trustCa ? dir.filePath("ca.pem") : "", {}, {}, {}};
+        c.tls = {insecure, how.contains(" ca") ? dir.filePath("ca.pem") : "", {}, {}, {}};
         s->OpenIt(c);
-        QCOMPARE(has("TLS:\tInsecure: a certificate that does not verify is accepted for this "
-                     "connection\r\n"),
-                 insecure);
+        QCOMPARE(has("TLS:\tInsecure: a certificate that does not verify is accepted"), insecure);
         QTRY_VERIFY_WITH_TIMEOUT(
             s->state() == SocketState::Closed || has("Going on") || has("verified: trusted"), Wait);
         QVERIFY(run(digest, dir.path(), "openssl",
                     {"x509", "-noout", "-fingerprint", "-sha256", "-in", certificate + ".pem"}));
         QVERIFY(digest.waitForFinished());
         QVERIFY(has("Winsock:\tConnected to 127.0.0.1:" + port));
-        const QString pane = tlsPane();
+        const QString pane = p->pane().remove(QRegularExpression("(Winsock|TLS):\t"));
         const QString from = QRegularExpression("valid from (.*)\r").match(pane).captured(1);
         QVERIFY2(
-            pane.contains(lines.arg("", from, QString(digest.readAll()).section('=', 1).trimmed())),
+            pane.contains(lines.arg(from, QString(digest.readAll()).section('=', 1).trimmed())),
             qPrintable(pane));
         QCOMPARE(s->state() == SocketState::Closed, lines.contains("Error"));
         if (lines.contains("Error"))
@@ -458,40 +448,33 @@ private slots:
     // the pane.
     void tlsServer_data()
     {
-        QTest::addColumn<QStringList>("command");
+        QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("seen");
-        QTest::addColumn<QString>("reply");
-        QTest::newRow("curl") << QStringList{"curl", "-sS", "--cacert", "@", "https://localhost:%/"}
-                              << "GET / HTTP/1.1\r\n"
-                              << "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nfine";
-        QTest::newRow("s_client")
-            << QStringList{"openssl",          "s_client",  "-connect",
-                           "localhost:%",      "-CAfile",   "@",
-                           "-verify_hostname", "localhost", "-verify_return_error"}
-            << "hello\n"
-            << "fine";
+        QTest::newRow("curl") << "curl -sS --cacert @ https://localhost:%/"
+                              << "GET / HTTP/1.1\r\n";
+        QTest::newRow("s_client") << "openssl s_client -connect localhost:% -CAfile @ "
+                                     "-verify_hostname localhost -verify_return_error"
+                                  << "hello\n";
     }
     void tlsServer()
     {
-        QFETCH(QStringList, command);
+        QFETCH(QString, command);
         QFETCH(QString, seen);
-        QFETCH(QString, reply);
         QTemporaryDir dir;
         const QString port = QString::number(freePort());
         s->OpenIt(tlsConfig(Session::Role::Server, {"127.0.0.1", port, {}, {}}, dir.path()));
         QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tListening\r\n"), Wait);
         QVERIFY(has("TLS:\tMade a self-signed certificate for this machine, valid for one year: "
                     + dir.filePath("tls-cert.pem")));
-        QCOMPARE(QFile::permissions(dir.filePath("tls-key.pem")),
-                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(int(QFile::permissions(dir.filePath("tls-key.pem"))), 0x6600); // rw owner only
         QProcess client;
-        QVERIFY(run(client, dir.path(), command.takeFirst(),
-                    command.replaceInStrings("%", port).replaceInStrings("@", "tls-cert.pem")));
+        QStringList args = command.replace("%", port).replace("@", "tls-cert.pem").split(' ');
+        QVERIFY(run(client, dir.path(), args.takeFirst(), args));
         client.write(seen.toUtf8());
         QTRY_VERIFY_WITH_TIMEOUT(has(Here + seen), Wait);
-        QVERIFY(has("Winsock:\tAccepting TLS connection from 127.0.0.1:"));
-        QVERIFY(has("TLS:\tHandshake done: TLSv1.3"));
-        s->Send(reply);
+        QVERIFY(has("TLS:\tOwn certificate SHA-256 fingerprint: ")
+                && has("Handshake done: TLSv1.3"));
+        s->Send("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nfine");
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += client.readAll()).contains("fine"), Wait);
         client.closeWriteChannel();
@@ -511,14 +494,10 @@ private slots:
         const QString late = "TLS:\tFailed: The TLS handshake did not finish within 10 s\r\n";
         QTest::newRow("silent server") << false << QByteArray() << late;
         QTest::newRow("plain-text server")
-            << false << QByteArray("220 hello\r\n")
-            << "TLS:\tFailed: Error during SSL handshake: error:0A00010B:SSL routines::wrong "
-               "version number\r\n";
+            << false << QByteArray("220 hello\r\n") << "SSL routines::wrong version number\r\n";
         QTest::newRow("silent client") << true << QByteArray() << late;
         QTest::newRow("plain-text client")
-            << true << QByteArray("GET / HTTP/1.0\r\n\r\n")
-            << "TLS:\tFailed: Error during SSL handshake: error:0A00009C:SSL routines::http "
-               "request\r\n";
+            << true << QByteArray("GET / HTTP/1.0\r\n\r\n") << "SSL routines::http request\r\n";
     }
     void tlsHandshakeEnds()
     {
