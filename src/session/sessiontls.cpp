@@ -109,13 +109,15 @@ TlsSetup Session::tlsSetup(const Config &config, QStringList &lines)
         certFile = tls.folder + CertName;
         keyFile = tls.folder + KeyName;
         if (!QFile::exists(certFile) && !QFile::exists(keyFile)) {
+            // Another copy starting at the same moment may have made them.
             QString error;
-            if (!MakeSelfSignedCertificate(certFile, keyFile, &error))
+            if (MakeSelfSignedCertificate(certFile, keyFile, &error))
+                lines << QStringLiteral("Made a self-signed certificate for this machine, valid "
+                                        "for one year: ")
+                             + certFile + QStringLiteral(" (its key, readable by its owner only: ")
+                             + keyFile + u')';
+            else if (!QFile::exists(keyFile))
                 refuseFile(certFile, error);
-            lines << QStringLiteral("Made a self-signed certificate for this machine, valid for "
-                                    "one year: ")
-                         + certFile + QStringLiteral(" (its key, readable by its owner only: ")
-                         + keyFile + u')';
         }
     }
     if (!certFile.isEmpty()) {
