@@ -8,7 +8,7 @@
 // a refusal must point at a backslash of the text.
 
 #include "session/escapes.h"
-#include "socket/textcodec.h"
+#include "session/textcodec.h"
 
 #include <QList>
 #include <QString>
