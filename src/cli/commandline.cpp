@@ -8,31 +8,32 @@
 
 namespace {
 
-const QString Usage = QStringLiteral(
-    "Usage: selmarin                      open the window\n"
-    "       selmarin respond --tcp|--udp|--tls --port N [--local ADDRESS]\n"
-    "                        [--cert FILE --key FILE]\n"
-    "       selmarin probe --tcp|--udp|--tls HOST PORT [--count N] [--local-port P]\n"
-    "                      [--insecure] [--cacert FILE] [--cert FILE --key FILE]\n"
-    "       selmarin --help | --version\n"
-    "\n"
-    "respond  answers every AutoPing query on the port, as the window does in\n"
-    "         server mode; a TCP responder listens again after a client leaves.\n"
-    "         --local picks one of this machine's addresses, IPv4 or IPv6\n"
-    "         (default: all of both).\n"
-    "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
-    "         query every second (HOST: a name, an IPv4 or an IPv6 address);\n"
-    "         after --count queries, or on Ctrl+C, it prints the round-trip\n"
-    "         summary.  Exit status: 0 when a response came, 1 when none did,\n"
-    "         2 for a refused address, a socket failure or a usage error.\n"
-    "--tls    TLS over TCP.  probe verifies the server's certificate against the\n"
-    "         system's trust store (--cacert: the certificates in FILE instead)\n"
-    "         and refuses one that does not verify unless --insecure; respond\n"
-    "         shows tls-cert.pem and tls-key.pem from the program folder, made\n"
-    "         self-signed on first use, or --cert and --key.\n"
-    "\n"
-    "Both print what the window's messages pane would show, one line each, and\n"
-    "write the same daily log (see PROGRAMFILES and COMPUTERNAME).\n");
+const QString Usage
+    = QStringLiteral("Usage: selmarin                      open the window\n"
+                     "       selmarin respond --tcp|--udp|--tls --port N [--local ADDRESS]\n"
+                     "                        [--cert FILE --key FILE]\n"
+                     "       selmarin probe --tcp|--udp|--tls HOST PORT [--count N]\n"
+                     "                      [--local-port P] [--insecure] [--cacert FILE]\n"
+                     "                      [--cert FILE --key FILE]\n"
+                     "       selmarin --help | --version\n"
+                     "\n"
+                     "respond  answers every AutoPing query on the port, as the window does in\n"
+                     "         server mode; a TCP responder listens again after a client leaves.\n"
+                     "         --local picks one of this machine's addresses, IPv4 or IPv6\n"
+                     "         (default: all of both).\n"
+                     "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
+                     "         query every second (HOST: a name, an IPv4 or an IPv6 address);\n"
+                     "         after --count queries, or on Ctrl+C, it prints the round-trip\n"
+                     "         summary.  Exit status: 0 when a response came, 1 when none did,\n"
+                     "         2 for a refused address, a socket failure or a usage error.\n"
+                     "--tls    TLS over TCP.  probe verifies the server's certificate against the\n"
+                     "         system's trust store (--cacert: the certificates in FILE instead)\n"
+                     "         and refuses one that does not verify unless --insecure; respond\n"
+                     "         shows tls-cert.pem and tls-key.pem from the program folder, made\n"
+                     "         self-signed on first use, or --cert and --key.\n"
+                     "\n"
+                     "Both print what the window's messages pane would show, one line each, and\n"
+                     "write the same daily log (see PROGRAMFILES and COMPUTERNAME).\n");
 
 Command usageError(const QString &error)
 {
@@ -107,13 +108,20 @@ Command ParseCommandLine(const QStringList &arguments)
     else
         return usageError(QStringLiteral("Unknown command \"%1\"; try --help.").arg(verb));
 
-    const auto onlyFor = [&](const QCommandLineOption &option, Command::Kind kind) {
-        return !parser.isSet(option) || command.kind == kind;
-    };
     if (int(parser.isSet(tcp)) + int(parser.isSet(udp)) + int(parser.isSet(tls)) != 1)
         return usageError(QStringLiteral("Choose one protocol: --tcp, --udp or --tls."));
     command.tcp = !parser.isSet(udp);
     command.tls = parser.isSet(tls);
+
+    const auto onlyFor = [&](const QCommandLineOption &option, Command::Kind kind) {
+        return !parser.isSet(option) || command.kind == kind;
+    };
+    if (!onlyFor(port, Command::Respond) || !onlyFor(local, Command::Respond))
+        return usageError(
+            QStringLiteral("--port and --local are for respond; probe takes HOST PORT."));
+    if (!onlyFor(count, Command::Probe) || !onlyFor(localPort, Command::Probe))
+        return usageError(QStringLiteral("--count and --local-port are for probe."));
+    // TLS: curl's options.
     if (!command.tls
         && (parser.isSet(insecure) || parser.isSet(cacert) || parser.isSet(cert)
             || parser.isSet(key)))
@@ -126,12 +134,6 @@ Command ParseCommandLine(const QStringList &arguments)
     command.cacert = parser.value(cacert);
     command.cert = parser.value(cert);
     command.key = parser.value(key);
-
-    if (!onlyFor(port, Command::Respond) || !onlyFor(local, Command::Respond))
-        return usageError(
-            QStringLiteral("--port and --local are for respond; probe takes HOST PORT."));
-    if (!onlyFor(count, Command::Probe) || !onlyFor(localPort, Command::Probe))
-        return usageError(QStringLiteral("--count and --local-port are for probe."));
 
     if (command.kind == Command::Respond) {
         if (!words.isEmpty())
