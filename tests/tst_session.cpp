@@ -32,8 +32,8 @@ Session::Config config(Session::Role role, Session::Transport transport, const S
     return {role, transport, ends};
 }
 
-// openssl makes a CA, leaves it signs (good and expired ones for localhost,
-// one for another host) and a self-signed certificate for localhost.
+// openssl makes a CA, leaves it signs (good, expired and not yet valid ones
+// for localhost, one for another host) and a self-signed certificate for localhost.
 const char *MakeCertificates = R"(set -e
 c="openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj"
 $c "/CN=Test CA" -x509 -days 30 -keyout ca.key -out ca.pem
@@ -43,6 +43,7 @@ leaf() { $c /CN=$2 -addext subjectAltName=DNS:$2 -keyout $1.key -out $1.csr
   openssl ca -batch -notext -config ca.cnf -cert ca.pem -keyfile ca.key -in $1.csr -out $1.pem $3; }
 leaf good localhost "-days 30"
 leaf expired localhost "-startdate 20200101000000Z -enddate 20210101000000Z"
+leaf future localhost "-startdate 20400101000000Z -enddate 20410101000000Z"
 leaf wrong other.example "-days 30"
 $c /CN=localhost -addext subjectAltName=DNS:localhost -x509 -days 30 -keyout self.key -out self.pem)";
 
@@ -390,6 +391,8 @@ private slots:
                "Certificate SHA-256 fingerprint: %2\r\n"
                "Certificate verified: trusted issuer, valid dates, name localhost\r\n";
         QTest::newRow("expired") << "expired ca" << refused.arg("The certificate has expired");
+        QTest::newRow("not yet valid")
+            << "future ca" << refused.arg("The certificate is not yet valid");
         QTest::newRow("wrong host") << "wrong ca"
                                     << refused.arg("The host name did not match any of the "
                                                    "valid hosts for this certificate");
