@@ -15,6 +15,7 @@ import os
 import hashlib
 import re
 import socket
+import ssl
 import statistics
 import subprocess
 import sys
@@ -47,6 +48,7 @@ STALL_MS = 16           # one frame
 STARTS = 7          # start-ups of each program; the median counts
 FLOOD_RUNS = 5      # TCP floods of each kind; the median counts
 IDLE_SECONDS = 10
+HANDSHAKES = 20     # TLS handshakes of each client; the median counts
 TICK_HZ = os.sysconf("SC_CLK_TCK")
 
 WORK = tempfile.mkdtemp(prefix="selmarin-bench-")
@@ -113,6 +115,32 @@ def send_tcp(port, chunks):
     s.close()
 
 
+def send_tls(port, chunks):
+    context = ssl.create_default_context()
+    context.check_hostname = False
+    context.verify_mode = ssl.CERT_NONE
+    with context.wrap_socket(socket.create_connection(("127.0.0.1", port))) as s:
+        for chunk in chunks:
+            s.sendall(chunk)
+        # close_notify, and the peer's session tickets read: a close with
+        # unread bytes would be a reset, and the peer could lose the end.
+        s.settimeout(30)
+        try:
+            s.unwrap()
+        except (ssl.SSLError, OSError):
+            pass
+
+
+def tls_files():
+    """A certificate and key for the reference TLS peers, made by openssl."""
+    cert, key = os.path.join(WORK, "ref-cert.pem"), os.path.join(WORK, "ref-key.pem")
+    if not os.path.exists(cert):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                        "-nodes", "-days", "1", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost",
+                        "-keyout", key, "-out", cert], check=True, capture_output=True)
+    return cert, key
+
+
 def send_udp(port, count, size):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     filler = b"x" * (size - 2 - 9)
@@ -125,7 +153,7 @@ def send_udp(port, count, size):
 
 
 RECORD = re.compile(rb"-- [^\t\r\n]{1,40}\t127\.0\.0\.1:\t")
-OTHER = re.compile(rb"-- [^\t\r\n]{1,40}\t(Winsock|Winsock Error|\*\* Error)[^\r]*\r\n")
+OTHER = re.compile(rb"-- [^\t\r\n]{1,40}\t(Winsock|Winsock Error|\*\* Error|TLS)[^\r]*\r\n")
 
 
 def payload_of(records):
@@ -257,16 +285,18 @@ def startup():
         "%.2fx" % (m / r), "<= 1.3x", m / r <= 1.3)
 
 
-def socat_tcp_reference(payload):
+def socat_tcp_reference(payload, tls=False):
     port = free_port()
     out = os.path.join(WORK, "socat.out")
     if os.path.exists(out):
         os.remove(out)
-    p = subprocess.Popen(["socat", "-u", "TCP-LISTEN:%d,bind=127.0.0.1,reuseaddr" % port,
-                          "OPEN:%s,creat,trunc" % out])
+    listen = "TCP-LISTEN:%d,bind=127.0.0.1,reuseaddr" % port
+    if tls:   # socat with OpenSSL, the same certificate type as Selmarin's own
+        listen = "OPENSSL-LISTEN:%d,bind=127.0.0.1,reuseaddr,cert=%s,key=%s,verify=0" % ((port,) + tls_files())
+    p = subprocess.Popen(["socat", "-u", listen, "OPEN:%s,creat,trunc" % out])
     wait_until(lambda: port_listening(port), 5)
     start = time.monotonic()
-    sender = threading.Thread(target=send_tcp, args=(port, [payload]))
+    sender = threading.Thread(target=send_tls if tls else send_tcp, args=(port, [payload]))
     sender.start()
     wait_until(lambda: os.path.exists(out) and os.path.getsize(out) >= len(payload), 60, 0.001)
     elapsed = time.monotonic() - start
@@ -281,12 +311,12 @@ def port_listening(port):
         return any(l.split()[1].endswith(want) and l.split()[3] == "0A" for l in f.readlines()[1:])
 
 
-def tcp_flood(driver, lines, width=LINE_BYTES):
+def tcp_flood(driver, lines, width=LINE_BYTES, tls=False):
     """Sends lines numbered lines to the listening program: the time until its
     log holds the last of them (the log is written in order), and then, not
     timed, whether the log holds all of them byte for byte."""
     port = free_port()
-    assert driver.cmd("open tcp %d" % port) == "ok"
+    assert driver.cmd("open %s %d" % ("tls" if tls else "tcp", port)) == "ok"
     path = log_path()
     offset = os.path.getsize(path)
     # Make the stream first (in pieces for the long one), then time the send.
@@ -295,7 +325,7 @@ def tcp_flood(driver, lines, width=LINE_BYTES):
     tail = LogTail(path, offset, tcp_lines(lines - 1, 1, width))
     driver.cmd("reset")
     start = time.monotonic()
-    sender = threading.Thread(target=send_tcp, args=(port, chunks))
+    sender = threading.Thread(target=send_tls if tls else send_tcp, args=(port, chunks))
     sender.start()
     ok = wait_until(tail.holds, 300, 0.001)
     elapsed = time.monotonic() - start
@@ -308,6 +338,64 @@ def tcp_flood(driver, lines, width=LINE_BYTES):
     for chunk in chunks:
         sent.update(chunk)
     return ok and logged == sent.digest(), elapsed
+
+
+def handshakes(connect, count=HANDSHAKES):
+    """A TLS server of Python's own on loopback: for count connections made by
+    connect(port), the time from the client's first byte (its hello) to the
+    handshake's end, as the server sees it; the median."""
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(*tls_files())
+    listener = socket.create_server(("127.0.0.1", 0))
+    port = listener.getsockname()[1]
+    times = []
+
+    def serve():
+        for _ in range(count):
+            conn, _ = listener.accept()
+            conn.recv(1, socket.MSG_PEEK)
+            start = time.monotonic()
+            tls = context.wrap_socket(conn, server_side=True)
+            times.append(time.monotonic() - start)
+            tls.close()
+    server = threading.Thread(target=serve)
+    server.start()
+    for _ in range(count):
+        connect(port)
+    server.join(30)
+    listener.close()
+    return statistics.median(times) * 1000
+
+
+def s_client(port):
+    subprocess.run(["openssl", "s_client", "-connect", "127.0.0.1:%d" % port, "-servername", "localhost"],
+                   stdin=subprocess.DEVNULL, capture_output=True, timeout=10)
+
+
+def tls_rows(driver):
+    refs, runs, all_ok = [], [], True
+    stream = tcp_lines(0, TCP_LINES)
+    for run in range(FLOOD_RUNS):
+        refs.append(socat_tcp_reference(stream, tls=True))
+        ok, took = tcp_flood(driver, TCP_LINES, tls=True)
+        all_ok = all_ok and ok
+        runs.append(took)
+        time.sleep(1)
+    ref, took = statistics.median(refs), statistics.median(runs)
+    row("TLS receive, %d lines of %d bytes (median of %d)" % (TCP_LINES, LINE_BYTES, FLOOD_RUNS), "%.3f s" % took,
+        "%.3f s socat (OpenSSL) to file" % ref, "%.2fx" % (took / ref), "<= 1.5x, all bytes logged",
+        all_ok and took / ref <= 1.5)
+
+    def selmarin(port):   # connected, then the handshake's lines in the log
+        done = lambda: open(log_path(), "rb").read().count(b"TLS:\tHandshake done")
+        before = done()
+        assert driver.cmd("connect tls %d" % port) == "ok"
+        wait_until(lambda: done() > before, 10)
+        driver.cmd("close")
+    mine, theirs = handshakes(selmarin), handshakes(s_client)
+    row("TLS handshake, hello to done (median of %d)" % HANDSHAKES, "%.2f ms" % mine,
+        "%.2f ms openssl s_client" % theirs, "%.2fx" % (mine / theirs),
+        "<= 1.5x", mine / theirs <= 1.5)
 
 
 def udp_reference(size):
@@ -460,6 +548,8 @@ def main():
         "%d MB minimal Qt window" % (rss_kb(minimal.pid) // 1024), "%.1fx" % (rss_small / rss_kb(minimal.pid)),
         "pane bounded (%s lines), note shown" % stats["pane_blocks"],
         int(stats["pane_blocks"]) <= 22001 and stats["older_note"] == "1")
+
+    tls_rows(driver)
 
     # UDP bursts: what the program logs against what a plain receiver gets.
     for size in UDP_SIZES:

@@ -11,8 +11,10 @@
 // paint, or "failed" when start-up stopped.
 //
 // Commands (one answer line each):
-//   open tcp|udp <port>   server mode on 127.0.0.1:<port>; answers once the
-//                         socket listens (TCP) or is open (UDP)
+//   open tcp|udp|tls <port>  server mode on 127.0.0.1:<port>; answers once
+//                         the socket listens (TCP, TLS) or is open (UDP)
+//   connect tls <port>    client mode to localhost:<port>, TLS with the
+//                         insecure choice; answers once connected
 //   probe <port>          a UDP client towards localhost:<port> that runs
 //                         AutoPing (clicks the button)
 //   close                 closes the socket if it is open
@@ -193,16 +195,28 @@ int main(int argc, char *argv[])
             const QList<QByteArray> words = pending.left(end).trimmed().split(' ');
             pending.remove(0, end + 1);
             const QByteArray &command = words.value(0);
-            if (command == "open" && words.size() == 3) {
-                const bool tcp = words[1] == "tcp";
-                button("optMode_1")->click();
-                button(tcp ? "optProtocol_0" : "optProtocol_1")->click();
-                cboLocAddress->setEditText(QStringLiteral("127.0.0.1"));
-                txtLocPort->setText(QString::fromLatin1(words[2]));
+            if ((command == "open" || command == "connect") && words.size() == 3) {
+                const bool client = command == "connect", udp = words[1] == "udp";
+                const int protocol = udp ? 1 : words[1] == "tls" ? 2 : 0;
+                button(client ? "optMode_0" : "optMode_1")->click();
+                button(QByteArray("optProtocol_" + QByteArray::number(protocol)).constData())
+                    ->click();
+                if (client) {
+                    button("chkInsecure")->setChecked(true);
+                    window.findChild<QComboBox *>("cboRemAddress")
+                        ->setEditText(QStringLiteral("localhost"));
+                    window.findChild<QLineEdit *>("txtRemPort")
+                        ->setText(QString::fromLatin1(words[2]));
+                } else {
+                    cboLocAddress->setEditText(QStringLiteral("127.0.0.1"));
+                    txtLocPort->setText(QString::fromLatin1(words[2]));
+                }
                 if (session.state() != SocketState::Closed)
                     button("cmdConnect")->click();
                 button("cmdConnect")->click();
-                answerWhen(tcp ? SocketState::Listening : SocketState::Open);
+                answerWhen(client ? SocketState::Connected
+                           : udp  ? SocketState::Open
+                                  : SocketState::Listening);
             } else if (command == "probe" && words.size() == 2) {
                 // A UDP client towards localhost:<port>, running AutoPing.
                 button("optMode_0")->click();

@@ -35,7 +35,7 @@ private slots:
                                     << "selmarin: PORT must be a number from 1 to 65535.\n"
                                     << 2;
         QTest::newRow("two protocols") << QStringList{"probe", "--tcp", "--udp", "h", "1"}
-                                       << "selmarin: Choose one protocol: --tcp or --udp.\n"
+                                       << "selmarin: Choose one protocol: --tcp, --udp or --tls.\n"
                                        << 2;
         QTest::newRow("unknown command")
             << QStringList{"ping"} << "selmarin: Unknown command \"ping\"; try --help.\n"
@@ -226,6 +226,38 @@ private slots:
                                             == QByteArray("++ AutoPing Response ++").repeated(2),
                                  5000);
         QVERIFY(responder.endsWith(0, true));
+    }
+
+    // probe --tls against respond --tls, whose certificate is made on first
+    // use: verified with it as --cacert, refused (status 2) without it,
+    // accepted with --insecure.
+    void tlsProbe_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("said");
+        QTest::addColumn<int>("status");
+        QTest::newRow("cacert") << QStringList{"--cacert", "@"} << "TLS:\tCertificate verified"
+                                << 0;
+        QTest::newRow("system store") << QStringList{} << "is self-signed, and untrusted\n" << 2;
+        QTest::newRow("insecure") << QStringList{"--insecure"} << "TLS:\tGoing on without" << 0;
+    }
+    void tlsProbe()
+    {
+        QFETCH(QStringList, options);
+        QTemporaryDir dir;
+        const QString port = QString::number(freePort());
+        Headless server(dir.path(), {"respond", "--tls", "--port", port, "--local", "127.0.0.1"});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += server.out()).contains("Winsock:\tListening\n"), 10000);
+        Headless probe(dir.path(),
+                       QStringList{"probe", "--tls", "localhost", port, "--count", "1"}
+                           + options.replaceInStrings("@", dir.path() + "/Selmarin/tls-cert.pem"));
+        QFETCH(int, status);
+        QVERIFY(probe.endsWith(status));
+        QFETCH(QString, said);
+        const QString out = probe.out() + probe.err();
+        QVERIFY2(out.contains(said), qPrintable(out));
+        QVERIFY(server.endsWith(0, true));
     }
 };
 

@@ -149,6 +149,7 @@ private slots:
         QTest::newRow("TCP IPv6") << "tcp" << ServerIP6 << ClientIP6 << '[' + ServerIP6 + ']'
                                   << V6Name;
         QTest::newRow("UDP IPv6") << "udp" << ServerIP6 << ClientIP6 << ServerIP6 << V6Name;
+        QTest::newRow("TLS") << "tls" << ServerIP << ClientIP << ServerIP << ServerIP;
     }
     void autoPingBetweenTwoHosts()
     {
@@ -157,7 +158,7 @@ private slots:
         QFETCH(QString, client);
         QFETCH(QString, remote);
         QFETCH(QString, named);
-        const bool tcp = protocol == "tcp";
+        const bool tcp = protocol != "udp", tls = protocol == "tls";
         const QString query = client + ":\t++ AutoPing Query ++\r\n",
                       answer = server + ":\t++ AutoPing Response ++\r\n";
         QTemporaryDir dir;
@@ -165,16 +166,21 @@ private slots:
                       clientLog = dir.path() + "/c/Selmarin/PC17_12-4-2026.log";
         Headless forWindow(
             serverDir, {"respond", "--" + protocol, "--port", "7010", "--local", server}, Server);
+        // The first responder makes the folder's TLS certificate, both use it.
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(logIn(serverDir)).contains("Winsock:\t"), 10000);
         Headless forProbe(serverDir, {"respond", "--" + protocol, "--port", "7011"}, Server);
         QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(serverDir)))
                                       .count(tcp ? "Winsock:\tListening" : "Winsock:\tOpen"),
                                   2, 10000);
-        Headless probe(dir.path() + "/p", {"probe", "--" + protocol, named, "7011", "--count", "5"},
+        const QStringList trust{"--cacert", serverDir + "/Selmarin/tls-cert.pem"};
+        Headless probe(dir.path() + "/p",
+                       QStringList{"probe", "--" + protocol, named, "7011", "--count", "5"}
+                           + (tls ? trust : QStringList()),
                        Client);
+        const QString choose = "click=optProtocol_" + QString::number(tls ? 2 : !tcp);
         Copy window(Client, dir.path() + "/c",
-                    {tcp ? "click=optProtocol_0" : "click=optProtocol_1",
-                     "set=cboLocAddress=" + client, "set=cboRemAddress=" + remote,
-                     "set=txtRemPort=7010", "click=cmdConnect",
+                    {choose, tls ? "click=chkInsecure" : choose, "set=cboLocAddress=" + client,
+                     "set=cboRemAddress=" + remote, "set=txtRemPort=7010", "click=cmdConnect",
                      "wait=" + clientLog + (tcp ? "@1@Connected to" : "@1@Winsock:\tOpen"),
                      "click=cmdAutoPing",
                      tcp ? "wait=" + clientLog + "@1@Winsock:\tClosed"
@@ -197,7 +203,11 @@ private slots:
         const QString log = QString::fromUtf8(readFile(clientLog));
         const qsizetype last = log.lastIndexOf(answer);
         QVERIFY2(log.count(answer) >= 5 && log.count(query) >= log.count(answer), qPrintable(log));
-        QVERIFY2(log.left(last).count(Missed) <= 1, qPrintable(log));
+        QVERIFY2(log.left(last).count(Missed) <= 1
+                     && (!tls
+                         || (log.contains("TLS:\tGoing on without verification")
+                             && summary.contains("TLS:\tCertificate verified"))),
+                 qPrintable(log + summary));
         QVERIFY2(tcp ? log.indexOf("Winsock:\tClosed\r\n", last) > last
                      : !log.contains("Winsock Error"),
                  qPrintable(log));
@@ -208,12 +218,13 @@ private slots:
         QVERIFY2(served.count(queries) >= 10 && served.count(queries) == served.count(answers),
                  qPrintable(served));
         QCOMPARE(served.count("; ended "), 2);
-        QVERIFY2(
-            !tcp
-                || (log.contains("Winsock:\tConnected to " + hostPort(server, "7010") + "\r\n")
-                    && served.count("\tAccepting TCP connection from " + hostPort(client, "")) == 2
-                    && served.contains(" to " + hostPort(server, "7010") + "\r\n")),
-            qPrintable(log + served));
+        QVERIFY2(!tcp
+                     || (log.contains("Winsock:\tConnected to " + hostPort(server, "7010") + "\r\n")
+                         && served.count("\tAccepting " + protocol.toUpper() + " connection from "
+                                         + hostPort(client, ""))
+                                == 2
+                         && served.contains(" to " + hostPort(server, "7010") + "\r\n")),
+                 qPrintable(log + served));
     }
 
     // A missing host on the link: the probe says the host cannot be

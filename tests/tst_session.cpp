@@ -9,12 +9,14 @@
 #include "fixture.h"
 #include "session/escapes.h"
 #include "session/session.h"
+#include "socket/winsock.h"
 
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -32,6 +34,30 @@ Session::Config config(Session::Role role, Session::Transport transport, const S
     config.transport = transport;
     config.ends = ends;
     return config;
+}
+
+// openssl makes a CA, leaves it signs (good, expired and not yet valid ones
+// for localhost, one for another host) and a self-signed certificate for localhost.
+const char *MakeCertificates = R"(set -e
+c="openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj"
+$c "/CN=Test CA" -x509 -days 30 -keyout ca.key -out ca.pem
+printf '[ca]\ndefault_ca=d\n[d]\ndatabase=idx\nnew_certs_dir=.\nserial=ser\ndefault_md=sha256
+policy=p\ncopy_extensions=copy\nunique_subject=no\n[p]\ncommonName=supplied\n' >ca.cnf; : >idx; echo 01 >ser
+leaf() { $c /CN=$2 -addext subjectAltName=DNS:$2 -keyout $1.key -out $1.csr
+  openssl ca -batch -notext -config ca.cnf -cert ca.pem -keyfile ca.key -in $1.csr -out $1.pem $3; }
+leaf good localhost "-days 30"
+leaf expired localhost "-startdate 20200101000000Z -enddate 20210101000000Z"
+leaf future localhost "-startdate 20400101000000Z -enddate 20410101000000Z"
+leaf wrong other.example "-days 30"
+$c /CN=localhost -addext subjectAltName=DNS:localhost -x509 -days 30 -keyout self.key -out self.pem)";
+
+// Runs program with arguments in dir (its output merged); started.
+bool run(QProcess &process, const QString &dir, const QString &program, const QStringList &args)
+{
+    process.setWorkingDirectory(dir);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, args);
+    return process.waitForStarted(Wait);
 }
 
 } // namespace
@@ -59,6 +85,13 @@ class TestSession : public QObject
         const bool up = QTest::qWaitFor(
             [&] { return peer.hasPendingConnections() && has("Winsock:\tConnected to "); }, Wait);
         return up ? peer.nextPendingConnection() : nullptr;
+    }
+
+    Session::Config tlsConfig(Session::Role role, const Session::Ends &ends, const QString &folder)
+    {
+        Session::Config c = config(role, Session::Transport::Tls, ends);
+        c.tls.folder = folder + u'/';
+        return c;
     }
 
 private slots:
@@ -342,6 +375,160 @@ private slots:
         s->Send("end");
         QTRY_VERIFY_WITH_TIMEOUT(read().endsWith("end"), Wait);
         QCOMPARE(got, Response.toUtf8().repeated(answers) + "end");
+    }
+
+    // A TLS client against openssl s_server showing each kind of
+    // certificate: the lines an administrator checks, the data through, and
+    // a certificate that does not verify refused with every reason (unless
+    // the insecure choice accepts it).
+    void tlsClient_data()
+    {
+        QTest::addColumn<QString>("how"); // the certificate; trusting the test CA; insecure
+        QTest::addColumn<QString>("lines");
+        const QString refused = "Certificate not verified: %1\r\nWinsock Error:\t-25505\r\n";
+        QTest::newRow("trusted")
+            << "good ca"
+            << "Handshake done: TLSv1.3, "
+               "cipher TLS_AES_256_GCM_SHA384\r\nCertificate subject: CN=localhost\r\n"
+               "Certificate issuer: CN=Test CA\r\nCertificate valid from %1\r\n"
+               "Certificate alternative names: DNS:localhost\r\n"
+               "Certificate SHA-256 fingerprint: %2\r\n"
+               "Certificate verified: trusted issuer, valid dates, name localhost\r\n";
+        QTest::newRow("expired") << "expired ca" << refused.arg("The certificate has expired");
+        QTest::newRow("not yet valid")
+            << "future ca" << refused.arg("The certificate is not yet valid");
+        QTest::newRow("wrong host") << "wrong ca"
+                                    << refused.arg("The host name did not match any of the "
+                                                   "valid hosts for this certificate");
+        QTest::newRow("self-signed")
+            << "self" << refused.arg("The certificate is self-signed, and untrusted");
+        QTest::newRow("unknown issuer") << "good"
+                                        << refused.arg("The issuer certificate of a locally "
+                                                       "looked up certificate could not be found"
+                                                       "\r\nCertificate not verified: No "
+                                                       "certificates could be verified");
+        QTest::newRow("insecure") << "expired ca insecure"
+                                  << "Certificate not verified: The certificate has expired\r\n"
+                                     "Going on without verification, as chosen (insecure)\r\n";
+    }
+    void tlsClient()
+    {
+        QFETCH(QString, how);
+        const QString certificate = how.section(' ', 0, 0);
+        const bool insecure = how.contains("insecure");
+        QFETCH(QString, lines);
+        QTemporaryDir dir;
+        QProcess make, server, digest;
+        QVERIFY(run(make, dir.path(), "sh", {"-c", MakeCertificates}) && make.waitForFinished());
+        QCOMPARE(make.exitCode(), 0);
+        const QString port = QString::number(freePort());
+        QVERIFY(run(server, dir.path(), "openssl",
+                    {"s_server", "-accept", "127.0.0.1:" + port, "-cert", certificate + ".pem",
+                     "-key", certificate + ".key", "-naccept", "1"}));
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += server.readAll()).contains("ACCEPT"), Wait);
+        Session::Config c = tlsConfig(Session::Role::Client, {"", "0", "localhost", port}, "");
+        c.tls = {insecure, how.contains(" ca") ? dir.filePath("ca.pem") : "", {}, {}, {}};
+        s->OpenIt(c);
+        QCOMPARE(has("TLS:\tInsecure: a certificate that does not verify is accepted"), insecure);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            s->state() == SocketState::Closed || has("Going on") || has("verified: trusted"), Wait);
+        QVERIFY(run(digest, dir.path(), "openssl",
+                    {"x509", "-noout", "-fingerprint", "-sha256", "-in", certificate + ".pem"}));
+        QVERIFY(digest.waitForFinished());
+        QVERIFY(has("Winsock:\tConnected to 127.0.0.1:" + port));
+        const QString pane = p->pane().remove(QRegularExpression("(Winsock|TLS):\t"));
+        const QString from = QRegularExpression("valid from (.*)\r").match(pane).captured(1);
+        QVERIFY2(
+            pane.contains(lines.arg(from, QString(digest.readAll()).section('=', 1).trimmed())),
+            qPrintable(pane));
+        QCOMPARE(s->state() == SocketState::Closed, lines.contains("Error"));
+        if (lines.contains("Error"))
+            return;
+        s->Send("through TLS");
+        QTRY_VERIFY_WITH_TIMEOUT((said += server.readAll()).contains("through TLS"), Wait);
+    }
+
+    // The session as a TLS server, with the certificate it made on first
+    // use, against curl and openssl s_client, which verify it: the request
+    // shown, the answer delivered; the key is its owner's only and never in
+    // the pane.
+    void tlsServer_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("seen");
+        QTest::newRow("curl") << "curl -sS --cacert @ https://localhost:%/"
+                              << "GET / HTTP/1.1\r\n";
+        QTest::newRow("s_client") << "openssl s_client -connect localhost:% -CAfile @ "
+                                     "-verify_hostname localhost -verify_return_error"
+                                  << "hello\n";
+    }
+    void tlsServer()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, seen);
+        QTemporaryDir dir;
+        const QString port = QString::number(freePort());
+        s->OpenIt(tlsConfig(Session::Role::Server, {"127.0.0.1", port, {}, {}}, dir.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tListening\r\n"), Wait);
+        QVERIFY(has("TLS:\tMade a self-signed certificate for this machine, valid for one year: "
+                    + dir.filePath("tls-cert.pem")));
+        QCOMPARE(int(QFile::permissions(dir.filePath("tls-key.pem"))), 0x6600); // rw owner only
+        QProcess client;
+        QStringList args = command.replace("%", port).replace("@", "tls-cert.pem").split(' ');
+        QVERIFY(run(client, dir.path(), args.takeFirst(), args));
+        client.write(seen.toUtf8());
+        QTRY_VERIFY_WITH_TIMEOUT(has(Here + seen), Wait);
+        QVERIFY(has("TLS:\tOwn certificate SHA-256 fingerprint: ")
+                && has("Handshake done: TLSv1.3"));
+        s->Send("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nfine");
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += client.readAll()).contains("fine"), Wait);
+        client.closeWriteChannel();
+        QTRY_COMPARE_WITH_TIMEOUT(client.state(), QProcess::NotRunning, Wait);
+        QCOMPARE(client.exitCode(), 0);
+        QVERIFY(!p->pane().contains("PRIVATE KEY") && !p->log().contains("PRIVATE KEY"));
+    }
+
+    // A peer that never finishes a handshake, silent or speaking plain text,
+    // to a TLS client and to a TLS server: a line with the reason and the
+    // connection closed, within 10 s.
+    void tlsHandshakeEnds_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<QByteArray>("said");
+        QTest::addColumn<QString>("line");
+        const QString late = "TLS:\tFailed: The TLS handshake did not finish within 10 s\r\n";
+        QTest::newRow("silent server") << false << QByteArray() << late;
+        QTest::newRow("plain-text server")
+            << false << QByteArray("220 hello\r\n") << "SSL routines::wrong version number\r\n";
+        QTest::newRow("silent client") << true << QByteArray() << late;
+        QTest::newRow("plain-text client")
+            << true << QByteArray("GET / HTTP/1.0\r\n\r\n") << "SSL routines::http request\r\n";
+    }
+    void tlsHandshakeEnds()
+    {
+        QFETCH(bool, server);
+        QFETCH(QByteArray, said);
+        QFETCH(QString, line);
+        QTemporaryDir dir;
+        QTcpServer listener;
+        QTcpSocket plain, *peer = &plain;
+        const QString port = QString::number(freePort());
+        if (server) {
+            s->OpenIt(tlsConfig(Session::Role::Server, {"127.0.0.1", port, {}, {}}, dir.path()));
+            plain.connectToHost(QHostAddress::LocalHost, port.toUShort());
+        } else {
+            listener.listen(QHostAddress::LocalHost, port.toUShort());
+            s->OpenIt(tlsConfig(Session::Role::Client, {"", "0", "localhost", port}, dir.path()));
+            QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingConnections(), Wait);
+            peer = listener.nextPendingConnection();
+        }
+        peer->write(said);
+        QTRY_VERIFY_WITH_TIMEOUT(has(server ? "Accepting TLS" : "Winsock:\tConnected to "), Wait);
+        QTRY_VERIFY2_WITH_TIMEOUT(has(line), qPrintable(p->pane()), Winsock::TlsHandshakeMs + Wait);
+        QVERIFY2(has("Winsock Error:\t-255"), qPrintable(p->pane()));
+        QTRY_COMPARE_WITH_TIMEOUT(s->state(), SocketState::Closed, Wait);
     }
 };
 

@@ -88,23 +88,21 @@ private slots:
     void idleLayout_data()
     {
         QTest::addColumn<bool>("server");
-        QTest::addColumn<bool>("udp");
+        QTest::addColumn<int>("protocol"); // TCP, UDP, TLS
         QTest::addColumn<QString>("caption");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("TCP client") << false << false << "&Connect"
-                                    << "Selmarin in Client Mode";
-        QTest::newRow("UDP client") << false << true << "&Bind"
-                                    << "Selmarin in Client Mode";
-        QTest::newRow("TCP server") << true << false << "L&isten"
-                                    << "Selmarin in Server Mode";
-        QTest::newRow("UDP server") << true << true << "&Bind"
-                                    << "Selmarin in Server Mode";
+        QTest::newRow("TCP client") << false << 0 << "&Connect";
+        QTest::newRow("UDP client") << false << 1 << "&Bind";
+        QTest::newRow("TLS client") << false << 2 << "&Connect";
+        QTest::newRow("TCP server") << true << 0 << "L&isten";
+        QTest::newRow("UDP server") << true << 1 << "&Bind";
+        QTest::newRow("TLS server") << true << 2 << "L&isten";
     }
     void idleLayout()
     {
         QFETCH(bool, server);
-        QFETCH(bool, udp);
-        p->click(udp ? "optProtocol_1" : "optProtocol_0");
+        QFETCH(int, protocol);
+        const bool udp = protocol == 1;
+        p->click("optProtocol_" + QString::number(protocol));
         QVERIFY(!p->pane().isEmpty());
         p->click(server ? "optMode_0" : "optMode_1");
         p->set("txtLocPort", "8080");
@@ -112,8 +110,10 @@ private slots:
         QVERIFY(p->pane().isEmpty());
         QTEST(p->text("cmdConnect"), "caption");
         QCOMPARE(heard(p->control("cmdConnect")), p->text("cmdConnect").remove(u'&'));
-        QTEST(p->window()->windowTitle(), "title");
+        QCOMPARE(p->window()->windowTitle(),
+                 server ? "Selmarin in Server Mode" : "Selmarin in Client Mode");
         QCOMPARE(enabled("cboLocAddress"), server || udp);
+        QCOMPARE(enabled("chkInsecure"), protocol == 2 && !server); // a TLS client's choice
         QCOMPARE(enabled("cboRemAddress") && enabled("txtRemPort"), !server);
         QCOMPARE(p->text("txtLocPort"), server ? "8080" : "0"); // a client's goes back to 0
         QVERIFY(enabled("fraMode") && enabled("fraProtocol") && enabled("txtLocPort"));
@@ -146,11 +146,12 @@ private slots:
                 QVERIFY2(!heard(w).trimmed().isEmpty(), qPrintable(w->objectName()));
             }
         }
-        QCOMPARE(order, (QStringList{"optMode_0", "optMode_1", "optProtocol_0", "optProtocol_1",
-                                     "cmdConnect", "cmdRemotes", "cboLocAddress", "txtLocPort",
-                                     "cboRemAddress", "txtRemPort", "txtMsgs", "cmdSend", "txtSend",
-                                     "chkEscapes", "cboLineEnd", "cmdAutoPing"}));
-        for (const QString &name : order.mid(6, 4))
+        QCOMPARE(order,
+                 (QStringList{"optMode_0", "optMode_1", "optProtocol_0", "optProtocol_1",
+                              "optProtocol_2", "cmdConnect", "cmdRemotes", "cboLocAddress",
+                              "txtLocPort", "cboRemAddress", "txtRemPort", "chkInsecure", "txtMsgs",
+                              "cmdSend", "txtSend", "chkEscapes", "cboLineEnd", "cmdAutoPing"}));
+        for (const QString &name : order.mid(7, 4))
             QVERIFY2(heard(p->control(name)).startsWith(name.contains("Loc") ? "Local" : "Remote"),
                      qPrintable(name));
     }

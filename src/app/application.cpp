@@ -3,6 +3,7 @@
 
 #include "application.h"
 
+#include "base/environment.h"
 #include "cli/printeddialogs.h"
 #include "console/frmmain.h"
 #include "qtdialogs.h"
@@ -60,12 +61,12 @@ FrmMain &Application::frmMain()
     if (!m_window) {
         // The load may itself write pane lines: they go into the window
         // just made, not back here.
-        m_window = std::make_unique<FrmMain>(
-            ConsoleContext{m_tables, m_transcript, m_log, m_adapters, m_rules, m_servers,
-                           ServersFilePath(*m_seams.env), *m_seams.dialogs, [this] {
-                               EndRun();
-                               QCoreApplication::exit(0);
-                           }});
+        m_window = std::make_unique<FrmMain>(ConsoleContext{
+            m_tables, m_transcript, m_log, m_adapters, m_rules, m_servers,
+            ServersFilePath(*m_seams.env), ProgramFolder(*m_seams.env), *m_seams.dialogs, [this] {
+                EndRun();
+                QCoreApplication::exit(0);
+            }});
         m_window->Form_Load();
     }
     return *m_window;
@@ -93,6 +94,11 @@ bool Application::StartHeadless()
         return false;
     }
     return m_adapters.CheckConnected();
+}
+
+QString Application::programFolder() const
+{
+    return ProgramFolder(*m_seams.env);
 }
 
 void Application::EndRun()

@@ -73,6 +73,8 @@ public:
 
     const Environment &env() const { return *m_seams.env; }
     const NameTables &tables() const { return m_tables; }
+    // The program folder (log, server list, a TLS server's certificate).
+    QString programFolder() const;
     // Every line the program tells the user: its face and the log.
     MsgSink &lines() { return m_transcript; }
     RunLog &log() { return m_log; }

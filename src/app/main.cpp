@@ -61,7 +61,9 @@ int runCommand(const Command &command, int argc, char *argv[])
     Application app(Seams::headless(err), &terminal);
     int status = 2;
     if (app.StartHeadless()) {
-        HeadlessRun run(command, app.tables(), app.rules(), app.lines(), terminal, out);
+        Command withFolder = command;
+        withFolder.folder = app.programFolder();
+        HeadlessRun run(withFolder, app.tables(), app.rules(), app.lines(), terminal, out);
         status = run.start();
         if (status < 0) {
             UnixSignals unixSignals;

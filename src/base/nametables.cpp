@@ -14,7 +14,8 @@ QString NameTable::item(qsizetype position) const
 
 const QStringList &ProtocolNames()
 {
-    static const QStringList names{QStringLiteral("TCP"), QStringLiteral("UDP")};
+    static const QStringList names{QStringLiteral("TCP"), QStringLiteral("UDP"),
+                                   QStringLiteral("TLS")};
     return names;
 }
 

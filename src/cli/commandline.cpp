@@ -10,9 +10,11 @@ namespace {
 
 const QString Usage = QStringLiteral(
     "Usage: selmarin                      open the window\n"
-    "       selmarin respond --tcp|--udp --port N [--local ADDRESS]\n"
-    "       selmarin probe --tcp|--udp HOST PORT [-c N] [-i S] [-W S] [-w S] [-q]\n"
-    "                      [-I ADDRESS] [--local-port P] [--keep-going]\n"
+    "       selmarin respond --tcp|--udp|--tls --port N [--local ADDRESS]\n"
+    "                        [--cert FILE --key FILE]\n"
+    "       selmarin probe --tcp|--udp|--tls HOST PORT [-c N] [-i S] [-W S] [-w S] [-q]\n"
+    "                      [-I ADDRESS] [--local-port P] [--keep-going] [--json]\n"
+    "                      [--insecure] [--cacert FILE] [--cert FILE --key FILE]\n"
     "       selmarin probe --connect HOST PORT [the same options]\n"
     "       selmarin --help | --version\n"
     "\n"
@@ -39,6 +41,11 @@ const QString Usage = QStringLiteral(
     "         Exit status: 0 when every query was answered, 1 when some were\n"
     "         not, 2 for a refused address, a socket failure, a peer that\n"
     "         closed or reset the connection, or a usage error.\n"
+    "--tls    TLS over TCP.  probe verifies the server's certificate against the\n"
+    "         system's trust store (--cacert: the certificates in FILE instead)\n"
+    "         and refuses one that does not verify unless --insecure; respond\n"
+    "         shows tls-cert.pem and tls-key.pem from the program folder, made\n"
+    "         self-signed on first use, or --cert and --key.\n"
     "\n"
     "Both print what the window's messages pane would show, one line each, and\n"
     "write the same daily log (see PROGRAMFILES and COMPUTERNAME).\n");
@@ -110,8 +117,14 @@ Command ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption connectOnly(QStringLiteral("connect"), {});
     const QCommandLineOption json(QStringLiteral("json"), {});
     const QCommandLineOption localPort(QStringLiteral("local-port"), {}, QStringLiteral("P"));
-    parser.addOptions({help, version, tcp, udp, port, local, count, interval, timeout, deadline,
-                       quiet, source, keepGoing, connectOnly, json, localPort});
+    const QCommandLineOption tls(QStringLiteral("tls"), {});
+    const QCommandLineOption insecure(QStringLiteral("insecure"), {});
+    const QCommandLineOption cacert(QStringLiteral("cacert"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption cert(QStringLiteral("cert"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption key(QStringLiteral("key"), {}, QStringLiteral("FILE"));
+    parser.addOptions({help,     version,   tcp,      udp,      port,   local,     count,
+                       interval, timeout,   deadline, quiet,    source, keepGoing, connectOnly,
+                       json,     localPort, tls,      insecure, cacert, cert,      key});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
 
@@ -133,11 +146,13 @@ Command ParseCommandLine(const QStringList &arguments)
         return usageError(QStringLiteral("Unknown command \"%1\"; try --help.").arg(verb));
 
     command.connectOnly = parser.isSet(connectOnly);
-    if (command.connectOnly ? parser.isSet(udp) : parser.isSet(tcp) == parser.isSet(udp))
+    const int protocols = int(parser.isSet(tcp)) + int(parser.isSet(udp)) + int(parser.isSet(tls));
+    if (command.connectOnly ? parser.isSet(udp) : protocols != 1)
         return usageError(command.connectOnly
                               ? QStringLiteral("--connect makes TCP connections: no --udp.")
-                              : QStringLiteral("Choose one protocol: --tcp or --udp."));
-    command.tcp = parser.isSet(tcp) || command.connectOnly;
+                              : QStringLiteral("Choose one protocol: --tcp, --udp or --tls."));
+    command.tcp = !parser.isSet(udp);
+    command.tls = parser.isSet(tls);
 
     const auto onlyFor = [&](const QCommandLineOption &option, Command::Kind kind) {
         return !parser.isSet(option) || command.kind == kind;
@@ -150,6 +165,19 @@ Command ParseCommandLine(const QStringList &arguments)
         if (!onlyFor(*option, Command::Probe))
             return usageError(QStringLiteral("--%1 is for probe.").arg(option->names().last()));
     }
+    // TLS: curl's options.
+    if (!command.tls
+        && (parser.isSet(insecure) || parser.isSet(cacert) || parser.isSet(cert)
+            || parser.isSet(key)))
+        return usageError(QStringLiteral("--insecure, --cacert, --cert and --key are for --tls."));
+    if (!onlyFor(insecure, Command::Probe) || !onlyFor(cacert, Command::Probe))
+        return usageError(QStringLiteral("--insecure and --cacert are for probe."));
+    if (parser.isSet(key) && !parser.isSet(cert))
+        return usageError(QStringLiteral("--key needs --cert."));
+    command.insecure = parser.isSet(insecure);
+    command.cacert = parser.value(cacert);
+    command.cert = parser.value(cert);
+    command.key = parser.value(key);
 
     if (command.kind == Command::Respond) {
         if (!words.isEmpty())

@@ -5,9 +5,10 @@
 // The command line.  With no arguments the program opens its window.  A
 // command runs it without any window or display:
 //
-//   selmarin respond --tcp|--udp --port N [--local ADDRESS]
-//   selmarin probe --tcp|--udp HOST PORT [-c N] [-i S] [-W S] [-w S] [-q]
-//                  [-I ADDRESS] [--local-port P] [--keep-going]
+//   selmarin respond --tcp|--udp|--tls --port N [--local ADDRESS] [--cert FILE --key FILE]
+//   selmarin probe --tcp|--udp|--tls HOST PORT [-c N] [-i S] [-W S] [-w S] [-q]
+//                  [-I ADDRESS] [--local-port P] [--keep-going] [--json]
+//                  [--insecure] [--cacert FILE] [--cert FILE [--key FILE]]
 //   selmarin probe --connect [--tcp] HOST PORT [the same options]
 //   selmarin --help | --version
 //
@@ -36,6 +37,13 @@ struct Command
     bool connectOnly = false; // probe --connect: the time a TCP connection takes
     bool json = false;        // probe: the summary as JSON, and nothing else on stdout
     QString error;            // Usage: what is wrong, one line
+    // TLS (tcp is true as well): the choices as curl names them.
+    bool tls = false;
+    bool insecure = false; // probe: accept a certificate that does not verify
+    QString cacert;        // probe: trust these certificates instead of the system's
+    QString cert;          // its own certificate (respond: instead of the program folder's)
+    QString key;           // and its key
+    QString folder;        // the program folder, set by main: the server's own files
 };
 
 // arguments as main() has them, the program's name first.

@@ -65,6 +65,11 @@ int HeadlessRun::start()
     Session::Config config;
     config.transport = m_command.tcp ? Session::Transport::Tcp : Session::Transport::Udp;
     config.framed = true;
+    if (m_command.tls) {
+        config.transport = Session::Transport::Tls;
+        config.tls = {m_command.insecure, m_command.cacert, m_command.cert, m_command.key,
+                      m_command.folder};
+    }
     if (m_command.kind == Command::Respond) {
         config.role = Session::Role::Server;
         config.ends.localAddress = m_command.local;

@@ -63,6 +63,8 @@ void DescribeControls(Ui::FrmMain &form)
     name(form.optMode_1, QStringLiteral("Server mode"));
     name(form.optProtocol_0, QStringLiteral("TCP"));
     name(form.optProtocol_1, QStringLiteral("UDP"));
+    name(form.optProtocol_2, QStringLiteral("TLS"));
+    name(form.chkInsecure, QStringLiteral("Accept a TLS certificate that does not verify"));
 
     name(form.fraLocAddress, QStringLiteral("Local address"));
     nameCombo(form.cboLocAddress, QStringLiteral("Local address"));

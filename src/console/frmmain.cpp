@@ -23,6 +23,7 @@ FrmMain::FrmMain(const ConsoleContext &context, QWidget *parent)
     ui->optMode->setId(ui->optMode_1, 1);
     ui->optProtocol->setId(ui->optProtocol_0, 0);
     ui->optProtocol->setId(ui->optProtocol_1, 1);
+    ui->optProtocol->setId(ui->optProtocol_2, 2);
     setWindowTitle(QStringLiteral("Selmarin"));
     applyFonts();
     setupPane();
@@ -72,7 +73,8 @@ void FrmMain::applyFonts()
     for (QWidget *w :
          {static_cast<QWidget *>(ui->optMode_0), static_cast<QWidget *>(ui->optMode_1),
           static_cast<QWidget *>(ui->optProtocol_0), static_cast<QWidget *>(ui->optProtocol_1),
-          static_cast<QWidget *>(ui->chkEscapes)})
+          static_cast<QWidget *>(ui->optProtocol_2), static_cast<QWidget *>(ui->chkEscapes),
+          static_cast<QWidget *>(ui->chkInsecure)})
         w->setFont(sans);
     for (QWidget *w : {ui->fraLocAddress, ui->fraLocPort, ui->fraRemAddress, ui->fraRemPort})
         w->setFont(sans);

@@ -54,6 +54,7 @@ struct ConsoleContext
     const AddressRules &rules;
     ServerList &servers;
     QString serversPath;
+    QString programFolder; // where a TLS server's certificate and key live
     Dialogs &dialogs;
     std::function<void()> endRun; // closes the log and ends the program
 };

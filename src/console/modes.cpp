@@ -38,6 +38,8 @@ void FrmMain::optProtocol_Click(int index)
             m_config.transport = Session::Transport::Tcp;
         else if (index == 1)
             m_config.transport = Session::Transport::Udp;
+        else if (index == 2)
+            m_config.transport = Session::Transport::Tls;
         ShowState();
     });
 }

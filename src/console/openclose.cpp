@@ -16,6 +16,8 @@ Session::Config FrmMain::config() const
     Session::Config config = m_config;
     config.ends = {ui->cboLocAddress->currentText(), ui->txtLocPort->text(),
                    ui->cboRemAddress->currentText(), ui->txtRemPort->text()};
+    config.tls.insecure = ui->chkInsecure->isChecked();
+    config.tls.folder = m_context.programFolder;
     return config;
 }
 

@@ -34,7 +34,10 @@ void FrmMain::ShowState()
     Guard(m_lines, QStringLiteral(" in frmMain.ShowState; "), [&] {
         const Session::View shown = m_session.view();
         const bool serverMode = m_config.role == Session::Role::Server;
-        const bool useTcp = m_config.transport == Session::Transport::Tcp;
+        // TLS runs over TCP: its captions are TCP's.
+        const bool useTcp = m_config.transport != Session::Transport::Udp;
+        ui->chkInsecure->setEnabled(shown.group == StateGroup::Idle && !serverMode
+                                    && m_config.transport == Session::Transport::Tls);
         switch (shown.group) {
         case StateGroup::Idle:
             ui->fraMode->setEnabled(true);

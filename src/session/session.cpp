@@ -10,6 +10,7 @@
 #include "netenv/addressrules.h"
 #include "socket/listener.h"
 #include "socket/localaddress.h"
+#include "socket/tlssetup.h"
 #include "socket/winsock.h"
 #include "textcodec.h"
 
@@ -56,6 +57,7 @@ void Session::wire(Winsock &socket)
     connect(&socket, &Winsock::SendProgress, this, &Session::Winsock1_SendProgress);
     connect(&socket, &Winsock::DatagramsDropped, this, &Session::Winsock1_DatagramsDropped);
     connect(&socket, &Winsock::DatagramRefused, this, &Session::Winsock1_DatagramRefused);
+    connect(&socket, &Winsock::TlsReport, this, &Session::Winsock1_TlsReport);
     connect(&socket, &Winsock::stateTouched, this, &Session::armStateWatch);
 }
 
@@ -174,18 +176,25 @@ void Session::OpenIt(const Config &config)
             m_config = config;
             Winsock1->setLocalPort(ToLong(ends.localPort));
             const bool server = config.role == Role::Server;
-            if (config.transport == Transport::Tcp) {
-                Winsock1->setProtocol(Winsock::sckTCPProtocol);
+            if (config.transport != Transport::Udp) {
+                const bool tls = config.transport == Transport::Tls;
+                QStringList tlsLines;
+                const TlsSetup setup = tls ? tlsSetup(config, tlsLines) : TlsSetup();
+                Winsock1->setProtocol(tls ? Winsock::sckTLSProtocol : Winsock::sckTCPProtocol);
                 if (server) {
+                    m_listener->setTls(setup);
                     m_listener->Bind(ToLong(ends.localPort), ends.localAddress);
                     m_listener->Listen();
                 } else {
+                    Winsock1->setTls(setup);
                     Winsock1->setRemoteHost(ends.remoteAddress);
                     Winsock1->setRemotePort(ToLong(ends.remotePort));
                     Winsock1->setLocalHost(config.source);
                     Winsock1->Connect();
                 }
                 m_lines.ClearMsgsBox();
+                for (const QString &line : tlsLines)
+                    m_lines.AddToMsgsBox(QStringLiteral("TLS"), line + CRLF);
             } else {
                 Winsock1->setProtocol(Winsock::sckUDPProtocol);
                 Winsock1->setUdpQueueLimit(config.framed && server ? ResponderUdpQueue

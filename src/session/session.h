@@ -40,6 +40,9 @@
 // idle session therefore costs nothing.  A state outside the ready group
 // stops AutoPing.
 //
+// TLS is TCP with a handshake on top: the same states, lines and sending;
+// the handshake's outcome is written as "TLS" lines (sessiontls.cpp).
+//
 // Failures are reported with the window's procedure names (" in
 // frmMain.OpenIt; " ...): they are the names the user reads in the pane and
 // the log, wherever the session runs.
@@ -60,6 +63,8 @@ class Listener;
 class MsgSink;
 class Winsock;
 struct NameTables;
+struct TlsFacts;
+struct TlsSetup;
 
 class Session : public QObject, private ProbeLink
 {
@@ -68,7 +73,7 @@ public:
     enum class Role { Client, Server };
     // The transports; each one's value is its protocol code, the entry of
     // the Protocol name table that names it in lines.
-    enum class Transport { Tcp = 0, Udp = 1 };
+    enum class Transport { Tcp = 0, Udp = 1, Tls = 2 };
     // The lights: ready, on the way, and nothing (or a failure).
     enum class Status { Ok, Pending, Bad };
     // What ends a typed line on the wire.
@@ -81,6 +86,16 @@ public:
         QString localPort;
         QString remoteAddress;
         QString remotePort;
+    };
+    // The choices of a TLS connection (see sessiontls.cpp).  File names are
+    // paths; empty ones are not used.
+    struct Tls
+    {
+        bool insecure = false; // client: go on with a certificate that does not verify
+        QString caFile;        // client: trust these certificates, not the system's
+        QString certFile;      // its own certificate: a server's (instead of the
+        QString keyFile;       // folder's), or a client's to show the server
+        QString folder;        // the program folder: the server's tls-cert.pem and tls-key.pem
     };
     // What to open: a value, as the window's controls or the command line
     // give it.
@@ -100,6 +115,7 @@ public:
         // client also tells, once, that its datagrams find no one listening
         // (the system's ICMP "port unreachable").
         bool framed = false;
+        Tls tls = {};
     };
     // The socket as a display shows it.
     struct View
@@ -229,6 +245,11 @@ private:
     void serve(std::unique_ptr<Winsock> socket);
     void clientData(Winsock *socket);
     void dropClient(Winsock *socket, const QString &why);
+    void Winsock1_TlsReport(const TlsFacts &facts);
+    // The TLS setup of the socket (client) or the listener (server) for
+    // config; lines to write once the pane is cleared.  Raises when a file
+    // cannot be used.
+    TlsSetup tlsSetup(const Config &config, QStringList &lines);
 
     const NameTables &m_tables;
     const AddressRules &m_rules;

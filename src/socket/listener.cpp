@@ -9,12 +9,49 @@
 #include "winsock.h"
 #include "winsockprivate.h"
 
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
-#include <QTcpSocket>
 
 #include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+
+// Takes each connection as a TLS server's, its handshake started at once,
+// when it has a certificate; as plain TCP otherwise.
+class TlsServer : public QTcpServer
+{
+public:
+    TlsServer(const TlsSetup &tls, QObject *parent) : QTcpServer(parent), m_tls(tls) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        if (m_tls.certificate.isNull()) {
+            QTcpServer::incomingConnection(descriptor);
+            return;
+        }
+        auto *socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        QSslConfiguration config = socket->sslConfiguration();
+        config.setLocalCertificate(m_tls.certificate);
+        config.setPrivateKey(m_tls.key);
+        config.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket->setSslConfiguration(config);
+        socket->startServerEncryption();
+        addPendingConnection(socket);
+    }
+
+private:
+    const TlsSetup m_tls;
+};
+
+} // namespace
 
 Listener::Listener(QObject *parent) : QObject(parent) {}
 
@@ -63,7 +100,7 @@ void Listener::Listen()
         RaiseSocketError(sck::InvalidOperation);
     if (::listen(m_boundFd, Backlog) != 0)
         RaiseSocketError(BindErrorNumber(errno));
-    auto *server = new QTcpServer(this);
+    auto *server = new TlsServer(m_tls, this);
     if (!server->setSocketDescriptor(m_boundFd)) {
         delete server;
         RaiseSocketError(sck::AddressNotAvailable);

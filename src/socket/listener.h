@@ -20,11 +20,16 @@
 // connection), and so are the requests a Close dropped before they were
 // offered.  After Close the system refuses new requests.
 //
+// TLS: after setTls with a certificate and its key, every connection is
+// taken as a TLS server's: its handshake starts as it is taken from the
+// system, and the Winsock that Accept hands out is a TLS one (winsock.h).
+//
 // Failures raise in the caller as Winsock's do: Bind/Listen in the wrong
 // state 40020, a port outside 0..65535 380, address in use 10048, an address
 // that is not local 10049; Accept of an unknown request 40014.
 
 #include "base/socketstate.h"
+#include "tlssetup.h"
 
 #include <QObject>
 #include <QString>
@@ -50,6 +55,9 @@ public:
     qint32 LocalPort() const { return m_localPort; }
     // The bound address; the machine's primary one when bound to every address.
     QString LocalIP() const;
+
+    // The certificate and key of a TLS server; a null certificate: plain TCP.
+    void setTls(const TlsSetup &setup) { m_tls = setup; }
 
     void Bind(qint32 localPort, const QString &localIP);
     void Listen();
@@ -80,6 +88,7 @@ private:
     QString m_localAddress; // empty when bound to every address
     int m_boundFd = -1;     // bound, not listening yet
     QTcpServer *m_server = nullptr;
+    TlsSetup m_tls;
     std::map<qint32, QTcpSocket *> m_requests; // taken from the system, not accepted yet
     std::deque<qint32> m_waiting;              // offered in this order
     qint32 m_nextId = 1;

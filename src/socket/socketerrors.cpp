@@ -17,6 +17,14 @@ QString SocketErrorText(int number)
             "The argument passed to a function was not in the correct format or in the "
             "specified range.");
     case sck::InvalidOperation: return QStringLiteral("Invalid operation at current state");
+    case sck::TlsHandshakeFailed:
+        return QStringLiteral("The TLS handshake failed: no secure connection was made.");
+    case sck::TlsCertificateRefused:
+        return QStringLiteral("The peer's certificate did not verify: the connection is closed.");
+    case sck::TlsTimedOut: return QStringLiteral("The TLS handshake did not finish in time.");
+    case sck::TlsFailed: return QStringLiteral("A TLS failure ended the secure connection.");
+    case sck::TlsCredentials:
+        return QStringLiteral("The TLS certificate or its key cannot be used.");
     case sck::AccessDenied: return QStringLiteral("Permission denied.");
     case sck::MessageTooBig:
         return QStringLiteral("The datagram is too large to fit into the buffer and is truncated.");

@@ -38,7 +38,7 @@
 #include "socketerrors.h"
 #include "winsockprivate.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <algorithm>
 #include <unistd.h>
@@ -70,6 +70,11 @@ WinsockPrivate::WinsockPrivate(Winsock *owner) : q(owner)
         if (state == SocketState::Connecting)
             fail(sck::TimedOut);
     });
+    handshakeTimer.setSingleShot(true);
+    QObject::connect(&handshakeTimer, &QTimer::timeout, q, [this] {
+        tlsFail(sck::TlsTimedOut, QStringLiteral("The TLS handshake did not finish within %1 s")
+                                      .arg(Winsock::TlsHandshakeMs / 1000));
+    });
     dropReportTimer.setSingleShot(true);
     QObject::connect(&dropReportTimer, &QTimer::timeout, q, [this] { reportDrops(); });
 }
@@ -94,6 +99,7 @@ void WinsockPrivate::fail(int number)
     holdTimer.stop();
     holdStep = nullptr;
     connectTimer.stop();
+    handshakeTimer.stop();
     if (lookupId >= 0)
         QHostInfo::abortHostLookup(lookupId);
     lookupId = -1;
@@ -160,6 +166,7 @@ Winsock::~Winsock()
     d->queue.clear();
     d->holdTimer.stop();
     d->connectTimer.stop();
+    d->handshakeTimer.stop();
     if (d->lookupId >= 0)
         QHostInfo::abortHostLookup(d->lookupId);
     if (d->udpLookupId >= 0)
@@ -215,7 +222,7 @@ int Winsock::Protocol() const
 
 void Winsock::setProtocol(int protocol)
 {
-    if (protocol != sckTCPProtocol && protocol != sckUDPProtocol)
+    if (protocol < sckTCPProtocol || protocol > sckTLSProtocol)
         RaiseSocketError(sck::InvalidPropertyValue);
     if (d->state != SocketState::Closed)
         RaiseSocketError(sck::InvalidOperation);
@@ -273,6 +280,7 @@ void Winsock::Close()
     d->holdTimer.stop();
     d->holdStep = nullptr;
     d->connectTimer.stop();
+    d->handshakeTimer.stop();
     if (d->lookupId >= 0)
         QHostInfo::abortHostLookup(d->lookupId);
     d->lookupId = -1;
@@ -281,6 +289,7 @@ void Winsock::Close()
     d->udpLookupId = -1;
     d->dropTransport(true);
     d->inbox.clear();
+    d->tlsOutbox.clear();
     d->currentDatagram.reset();
     d->udpOutbox.clear();
     d->localAddress.clear();
@@ -295,8 +304,14 @@ void Winsock::SendData(const QByteArray &data)
         d->sendDatagram(data);
         return;
     }
-    if (d->protocol != sckTCPProtocol || d->state != SocketState::Connected || !d->tcp)
+    if (d->protocol == sckUDPProtocol || d->state != SocketState::Connected || !d->tcp)
         RaiseSocketError(sck::BadState);
+    // A TLS client's data waits for its handshake: before it the socket
+    // would send it in the clear.
+    if (d->ssl() && !d->ssl()->isEncrypted()) {
+        d->tlsOutbox += data;
+        return;
+    }
     if (!data.isEmpty() && d->tcp->write(data) != data.size())
         RaiseSocketError(MapSocketError(d->tcp->error(), d->tcp->errorString(), false));
 }

@@ -82,6 +82,19 @@
 // the queue like an event, and is the one report a Close does not drop: the
 // count not reported yet when the socket closes follows the Close.
 //
+// TLS
+// ---
+// Protocol sckTLSProtocol is TCP with TLS on top.  A client goes through the
+// TCP states to Connected (with its ConnectEvent), then makes the TLS
+// handshake as setTls said; a connection a TLS Listener accepted starts
+// Connected with its handshake on the way.  The handshake's outcome is the
+// TlsReport event: established (version, cipher, the peer's certificate and
+// any reasons it did not verify), or a failure with its reason, followed by
+// the Error event (40030 handshake failed, 40031 certificate refused, 40032
+// no handshake within TlsHandshakeMs, 40033 a TLS failure after the
+// handshake).  Data sent before the handshake has finished waits for it;
+// DataArrival brings decrypted bytes only.
+//
 // Data
 // ----
 // The socket moves bytes and nothing else: SendData sends exactly its bytes,
@@ -146,6 +159,8 @@
 #include <QString>
 
 class QTcpSocket;
+struct TlsFacts;
+struct TlsSetup;
 
 class WinsockPrivate;
 
@@ -153,7 +168,7 @@ class Winsock : public QObject
 {
     Q_OBJECT
 public:
-    enum ProtocolCode : int { sckTCPProtocol = 0, sckUDPProtocol = 1 };
+    enum ProtocolCode : int { sckTCPProtocol = 0, sckUDPProtocol = 1, sckTLSProtocol = 2 };
 
     static constexpr int MinStateHoldMs = 10; // states 4, 5 and 6 last at least this
     static constexpr int DefaultConnectTimeoutMs = 20000;
@@ -161,7 +176,8 @@ public:
     static constexpr int StreamChunk = 256 * 1024;  // stream bytes taken from the system at a time
     static constexpr int UdpQueueDatagrams = 65536; // datagrams waiting for their DataArrival
     static constexpr qsizetype UdpQueueBytes = 16 * 1024 * 1024; // and their bytes, at most
-    static constexpr int DropReportMs = 1000; // DatagramsDropped comes at most this often
+    static constexpr int DropReportMs = 1000;    // DatagramsDropped comes at most this often
+    static constexpr int TlsHandshakeMs = 10000; // a TLS handshake must finish within this
 
     explicit Winsock(QObject *parent = nullptr);
     ~Winsock() override;
@@ -195,6 +211,9 @@ public:
     // hears nothing of it.
     void setReportRefused(bool report);
 
+    // How a TLS client's handshake goes, from the next Connect on.
+    void setTls(const TlsSetup &setup);
+
     // Operations
     void Close();
     void Bind(qint32 localPort, const QString &localIP); // UDP only
@@ -222,6 +241,10 @@ signals:
     // listening (see setReportRefused).
     void DatagramRefused(qint32 count);
 
+    // Not one of the seven events either, delivered like them: how a TLS
+    // handshake went (see TLS above).
+    void TlsReport(const TlsFacts &facts);
+
     // Not an event: emitted at once, from inside whatever changed it (an
     // operation or the object's own reaction to the network), every time
     // State changes.  The state watch uses it to know when to look again; it
@@ -231,7 +254,8 @@ signals:
 private:
     friend class WinsockPrivate;
     friend class Listener;
-    // A connection the Listener accepted: TCP, connected from the start.
+    // A connection the Listener accepted: TCP (or TLS when it is a
+    // QSslSocket in server mode), connected from the start.
     Winsock(QTcpSocket *accepted, QObject *parent);
     WinsockPrivate *d;
 };

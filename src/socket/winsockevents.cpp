@@ -107,6 +107,7 @@ void WinsockPrivate::deliver(const Event &event)
     case EventKind::SendProgress: emit q->SendProgress(event.a, event.b); break;
     case EventKind::DatagramsDropped: emit q->DatagramsDropped(event.a); break;
     case EventKind::DatagramRefused: emit q->DatagramRefused(event.a); break;
+    case EventKind::TlsReport: emit q->TlsReport(*event.tls); break;
     }
 }
 

@@ -8,10 +8,13 @@
 //   winsocktcp.cpp     TCP: Connect (with the name look-up), Bind, Listen,
 //                      Accept, the stream's data and its close
 //   winsockudp.cpp     UDP: Bind, datagrams in and out
+//   winsocktls.cpp     TLS over the TCP stream: the handshake and its report
 // See winsock.h for the behaviour; the comments here say how it is done.
 
 #include "closeprobe.h"
 #include "systemsocket.h"
+#include "tlsfacts.h"
+#include "tlssetup.h"
 #include "udpreceiver.h"
 #include "winsock.h"
 
@@ -25,6 +28,8 @@
 #include <memory>
 #include <optional>
 
+class QSslError;
+class QSslSocket;
 class QTcpSocket;
 
 class WinsockPrivate
@@ -42,7 +47,8 @@ public:
         SendComplete,
         SendProgress,
         DatagramsDropped,
-        DatagramRefused
+        DatagramRefused,
+        TlsReport
     };
     struct Event
     {
@@ -50,6 +56,7 @@ public:
         qint32 a = 0;   // bytesSent; datagrams (UDP DataArrival, DatagramsDropped)
         qint32 b = 0;   // bytesRemaining
         int number = 0; // Error
+        std::shared_ptr<const TlsFacts> tls = {};
     };
     void post(const Event &event);
     void postError(int number);
@@ -88,6 +95,17 @@ public:
     void adopt(QTcpSocket *socket);
     QByteArray readStream();
 
+    // --- TLS ---------------------------------------------------------------
+    QSslSocket *ssl() const;
+    void wireTls(QSslSocket *socket);
+    void startClientTls();
+    void onEncrypted();
+    void onSslErrors(const QList<QSslError> &errors);
+    // The handshake (or the secure connection) failed: its report, then the
+    // Error event with number.
+    void tlsFail(int number, const QString &reason);
+    TlsFacts currentFacts() const;
+
     // --- UDP ---------------------------------------------------------------
     void bindUdp(const QHostAddress &address, qint32 port);
     void onUdpNews(quint64 receiverGeneration);
@@ -119,6 +137,12 @@ public:
     bool udpBothFamilies = false; // ... bound to every address: it reaches IPv4 as well
     std::unique_ptr<UdpReceiver> udpReceiver;
     CloseProbe probe;
+
+    // TLS
+    TlsSetup tlsSetup;
+    QStringList tlsProblems; // the reasons the peer's certificate did not verify
+    QByteArray tlsOutbox;    // sent before the handshake finished
+    QTimer handshakeTimer;
 
     // connecting
     int lookupId = -1;

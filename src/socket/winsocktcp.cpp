@@ -8,13 +8,13 @@
 #include "socketerrors.h"
 #include "winsockprivate.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 
 // --- connecting --------------------------------------------------------------
 
 void Winsock::Connect()
 {
-    if (d->protocol != sckTCPProtocol || d->state != SocketState::Closed)
+    if (d->protocol == sckUDPProtocol || d->state != SocketState::Closed)
         RaiseSocketError(sck::InvalidOperation);
     const QString host = d->remoteHost.trimmed();
     if (host.isEmpty() || d->remotePort == 0)
@@ -30,7 +30,8 @@ void Winsock::Connect()
                             : QHostAddress(QHostAddress::AnyIPv6);
     if (!d->localHost.isEmpty() && !ParseAddress(d->localHost, &from))
         RaiseSocketError(sck::AddressNotAvailable);
-    auto *socket = new QTcpSocket(this);
+    QTcpSocket *socket
+        = d->protocol == sckTLSProtocol ? new QSslSocket(this) : new QTcpSocket(this);
     if ((d->localPort != 0 || !d->localHost.isEmpty())
         && !socket->bind(from, static_cast<quint16>(d->localPort))) {
         const int number = MapSocketError(socket->error(), socket->errorString(), true);
@@ -39,6 +40,8 @@ void Winsock::Connect()
     }
     d->tcp = socket;
     d->wireTcp(socket);
+    if (d->ssl())
+        d->wireTls(d->ssl());
 
     if (literal) {
         d->beginConnecting(address);
@@ -119,6 +122,10 @@ void WinsockPrivate::onTcpConnected()
     localAddress = AddressText(tcp->localAddress());
     setState(SocketState::Connected);
     post({EventKind::Connect});
+    // Connected lasts its minimum too, so that the watch shows it before
+    // the handshake's outcome.
+    if (ssl())
+        afterHold(std::chrono::milliseconds(Winsock::MinStateHoldMs), [this] { startClientTls(); });
 }
 
 // --- the stream --------------------------------------------------------------
@@ -132,7 +139,8 @@ void WinsockPrivate::onTcpReadyRead()
 // waiting there, or everything (when the peer has closed).
 void WinsockPrivate::pullStream(bool everything)
 {
-    if (!tcp || tcp->bytesAvailable() <= 0)
+    // Before its handshake a TLS stream's bytes belong to the handshake.
+    if (!tcp || tcp->bytesAvailable() <= 0 || (ssl() && !ssl()->isEncrypted()))
         return;
     const qint64 room = everything ? tcp->bytesAvailable() : Winsock::StreamChunk - inbox.size();
     if (room <= 0)
@@ -158,7 +166,12 @@ void WinsockPrivate::onTcpError(int socketError)
     if (state == SocketState::Connecting) {
         fail(MapSocketError(socketError, tcp->errorString(), true));
     } else if (state == SocketState::Connected) {
-        if (socketError == QAbstractSocket::RemoteHostClosedError)
+        const auto error = QAbstractSocket::SocketError(socketError);
+        if (ssl() && error >= QAbstractSocket::SslHandshakeFailedError
+            && error <= QAbstractSocket::SslInvalidUserDataError)
+            tlsFail(!ssl()->isEncrypted() ? sck::TlsHandshakeFailed : sck::TlsFailed,
+                    tcp->errorString());
+        else if (socketError == QAbstractSocket::RemoteHostClosedError)
             onRemoteClosed();
         else
             fail(MapSocketError(socketError, tcp->errorString(), false));
@@ -176,6 +189,11 @@ void WinsockPrivate::onRemoteClosed()
     if (state != SocketState::Connected || !tcp)
         return;
     pullStream(true);
+    if (ssl() && !ssl()->isEncrypted() && !probe.wasReset()) {
+        tlsFail(sck::TlsHandshakeFailed,
+                QStringLiteral("The peer closed the connection during the TLS handshake"));
+        return;
+    }
     if (probe.wasReset()) {
         fail(sck::ConnectionReset);
         return;
@@ -203,6 +221,16 @@ void WinsockPrivate::adopt(QTcpSocket *socket)
     localPort = socket->localPort();
     localAddress = AddressText(socket->localAddress());
     state = SocketState::Connected;
+    if (auto *secure = qobject_cast<QSslSocket *>(socket);
+        secure && secure->mode() != QSslSocket::UnencryptedMode) {
+        protocol = Winsock::sckTLSProtocol;
+        wireTls(secure);
+        // The listener started the handshake at the accept; it may be over.
+        if (secure->isEncrypted())
+            onEncrypted();
+        else
+            handshakeTimer.start(Winsock::TlsHandshakeMs);
+    }
     // What came before the accept, and a close that came already.
     onTcpReadyRead();
     if (socket->state() != QAbstractSocket::ConnectedState)

@@ -1,0 +1,26 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+// What a TLS connection is told before it starts: whom it trusts and what it
+// shows of itself.  A client checks the server's certificate against the
+// trusted certificates and the remote host as it was given (also sent as the
+// server name, unless it is a literal address); a server shows its
+// certificate and proves it holds the key.
+
+#include <QList>
+#include <QSslCertificate>
+#include <QSslKey>
+
+struct TlsSetup
+{
+    // Client: a certificate that does not verify is accepted and the
+    // connection goes on (its faults are still reported).
+    bool insecure = false;
+    // Client: the certificates trusted instead of the system's store; empty:
+    // the system's store.
+    QList<QSslCertificate> trusted;
+    // Its own certificate and key: a server's (needed), a client's (optional).
+    QSslCertificate certificate;
+    QSslKey key;
+};

@@ -1,0 +1,106 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+// Winsock over TLS: the stream is a QSslSocket.  The client starts its
+// handshake once TCP is connected; an accepted connection's handshake was
+// started by the Listener.  Certificate faults are collected as Qt reports
+// them (sslErrors comes from inside the handshake, before it fails), so the
+// report names every reason, and an insecure client ignores them there and
+// goes on.  A handshake that has not finished after TlsHandshakeMs is given
+// up: a peer that never speaks TLS must not hold the connection.
+
+#include "socketerrors.h"
+#include "winsockprivate.h"
+
+#include <QSslCipher>
+#include <QSslConfiguration>
+#include <QSslSocket>
+
+#include <utility>
+
+void Winsock::setTls(const TlsSetup &setup)
+{
+    d->tlsSetup = setup;
+}
+
+QSslSocket *WinsockPrivate::ssl() const
+{
+    return protocol == Winsock::sckTLSProtocol ? qobject_cast<QSslSocket *>(tcp) : nullptr;
+}
+
+void WinsockPrivate::wireTls(QSslSocket *socket)
+{
+    tlsProblems.clear();
+    QObject::connect(socket, &QSslSocket::encrypted, q, [this] { onEncrypted(); });
+    QObject::connect(socket, &QSslSocket::sslErrors, q,
+                     [this](const QList<QSslError> &errors) { onSslErrors(errors); });
+}
+
+void WinsockPrivate::startClientTls()
+{
+    QSslSocket *socket = ssl();
+    QSslConfiguration config = socket->sslConfiguration();
+    if (!tlsSetup.trusted.isEmpty())
+        config.setCaCertificates(tlsSetup.trusted);
+    if (!tlsSetup.certificate.isNull()) {
+        config.setLocalCertificate(tlsSetup.certificate);
+        config.setPrivateKey(tlsSetup.key);
+    }
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    socket->setSslConfiguration(config);
+    // A literal address is never sent as the server name (Qt leaves it out).
+    QString name = remoteHost.trimmed();
+    if (name.startsWith(u'[') && name.endsWith(u']'))
+        name = name.mid(1, name.size() - 2);
+    socket->setPeerVerifyName(name);
+    handshakeTimer.start(Winsock::TlsHandshakeMs);
+    socket->startClientEncryption();
+}
+
+void WinsockPrivate::onSslErrors(const QList<QSslError> &errors)
+{
+    for (const QSslError &error : errors)
+        if (!tlsProblems.contains(error.errorString()))
+            tlsProblems.append(error.errorString());
+    if (tlsSetup.insecure && ssl())
+        ssl()->ignoreSslErrors();
+}
+
+TlsFacts WinsockPrivate::currentFacts() const
+{
+    TlsFacts facts;
+    if (QSslSocket *socket = ssl()) {
+        facts.version = socket->sessionCipher().protocolString();
+        facts.cipher = socket->sessionCipher().name();
+        facts.peer = socket->peerCertificate();
+    }
+    facts.problems = tlsProblems;
+    return facts;
+}
+
+void WinsockPrivate::onEncrypted()
+{
+    if (state != SocketState::Connected)
+        return;
+    handshakeTimer.stop();
+    TlsFacts facts = currentFacts();
+    facts.established = true;
+    facts.problemsAccepted = !facts.problems.isEmpty();
+    post({EventKind::TlsReport, 0, 0, 0, std::make_shared<const TlsFacts>(std::move(facts))});
+    pullStream(false); // what came with the handshake's end
+    if (!tlsOutbox.isEmpty())
+        tcp->write(std::exchange(tlsOutbox, {}));
+}
+
+void WinsockPrivate::tlsFail(int number, const QString &reason)
+{
+    if (state != SocketState::Connected)
+        return;
+    TlsFacts facts = currentFacts();
+    facts.failure = reason;
+    // Unverified certificate faults are the reason the handshake ended.
+    if (number == sck::TlsHandshakeFailed && !facts.problems.isEmpty())
+        number = sck::TlsCertificateRefused;
+    post({EventKind::TlsReport, 0, 0, 0, std::make_shared<const TlsFacts>(std::move(facts))});
+    fail(number);
+}
