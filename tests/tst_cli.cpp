@@ -240,6 +240,10 @@ private slots:
                                 << 0;
         QTest::newRow("system store") << QStringList{} << "is self-signed, and untrusted\n" << 2;
         QTest::newRow("insecure") << QStringList{"--insecure"} << "TLS:\tGoing on without" << 0;
+        QTest::newRow("handshakes")
+            << QStringList{"--connect", "--cacert", "@"} << "connected to 127.0.0.1:" << 0;
+        QTest::newRow("handshakes, unverified")
+            << QStringList{"--connect"} << "(The certificate is self-signed" << 1;
     }
     void tlsProbe()
     {

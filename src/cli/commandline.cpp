@@ -35,7 +35,7 @@ const QString Usage = QStringLiteral(
     "  --keep-going         a lost connection is made again once per interval;\n"
     "                       the queries meanwhile count as lost\n"
     "  --connect            each query is a new TCP connection to any server,\n"
-    "                       timed until it is made\n"
+    "                       timed until it is made (--tls: and its handshake done)\n"
     "  --json               the summary as one JSON document, nothing else on\n"
     "                       standard output\n"
     "         Exit status: 0 when every query was answered, 1 when some were\n"

@@ -10,6 +10,8 @@
 #include "terminalface.h"
 
 #include <QHostInfo>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTextStream>
 
@@ -137,14 +139,33 @@ void HeadlessRun::startConnects()
     });
 }
 
+// Each query a connection: made (TCP), or made and its TLS handshake done
+// and verified (--tls) is the answer, timed from the start.
 Prober::Sent HeadlessRun::connectOnce(int seq)
 {
-    auto *connection = new QTcpSocket(this);
-    connect(connection, &QAbstractSocket::connected, this, [this, connection, seq] {
+    auto *connection = m_command.tls ? new QSslSocket(this) : new QTcpSocket(this);
+    const auto answered = [this, connection, seq] {
         m_prober.answerArrived(seq);
         connection->abort();
         connection->deleteLater();
-    });
+    };
+    if (auto *tls = qobject_cast<QSslSocket *>(connection)) {
+        QSslConfiguration setup = tls->sslConfiguration();
+        if (!m_command.cacert.isEmpty())
+            setup.setCaCertificates(QSslCertificate::fromPath(m_command.cacert));
+        setup.setPeerVerifyMode(m_command.insecure ? QSslSocket::VerifyNone
+                                                   : QSslSocket::VerifyPeer);
+        tls->setSslConfiguration(setup);
+        connect(tls, &QSslSocket::encrypted, this, answered);
+        connect(tls, &QSslSocket::sslErrors, this,
+                [this, tls, seq](const QList<QSslError> &errors) {
+                    m_prober.refused(seq, errors.value(0).errorString());
+                    tls->abort();
+                    tls->deleteLater();
+                });
+    } else {
+        connect(connection, &QAbstractSocket::connected, this, answered);
+    }
     connect(connection, &QAbstractSocket::errorOccurred, this, [this, connection, seq] {
         m_prober.refused(seq, connection->errorString());
         connection->deleteLater();
@@ -157,7 +178,11 @@ Prober::Sent HeadlessRun::connectOnce(int seq)
     });
     if (!m_command.source.isEmpty())
         connection->bind(QHostAddress(m_command.source));
-    connection->connectToHost(m_target, quint16(m_command.port.toUInt()));
+    const auto port = quint16(m_command.port.toUInt());
+    if (auto *tls = qobject_cast<QSslSocket *>(connection))
+        tls->connectToHostEncrypted(m_target, port, m_command.host);
+    else
+        connection->connectToHost(m_target, port);
     return Prober::Sent::Sent;
 }
 
