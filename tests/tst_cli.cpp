@@ -7,6 +7,9 @@
 
 #include "fixture.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
@@ -262,6 +265,74 @@ private slots:
         const QString out = probe.out() + probe.err();
         QVERIFY2(out.contains(said), qPrintable(out));
         QVERIFY(server.endsWith(0, true));
+    }
+
+    // Several targets, one of them broken, with the summary as JSON and the
+    // figures at a metrics endpoint: checked field by field, the page by
+    // promtool, and scraped by a real Prometheus, whose values are the
+    // summary's.  The probe serves its final figures until it is stopped.
+    void severalTargetsJsonAndPrometheus()
+    {
+        QTemporaryDir dir;
+        const QString udp = QString::number(freePort(true)), none = QString::number(freePort(true)),
+                      metrics = QString::number(freePort()), web = QString::number(freePort());
+        Headless udpServer(dir.path(), {"respond", "--udp", "--port", udp, "--local", "127.0.0.1"});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += udpServer.out()).contains("Winsock:\tOpen"), 10000);
+        QVERIFY(writeFile(dir.path() + "/targets",
+                          ("# one broken\nlocalhost " + none + "\n").toUtf8()));
+        Headless probe(dir.path(), {"probe", "--udp", "localhost", udp, "--targets",
+                                    dir.path() + "/targets", "-c", "3", "-i", "0.2", "-W", "0.5",
+                                    "--json", "--metrics", "127.0.0.1:" + metrics});
+        QByteArray json;
+        QTRY_VERIFY_WITH_TIMEOUT((json += probe.readAllStandardOutput()).endsWith("}\n"), 10000);
+        const QJsonObject summary = QJsonDocument::fromJson(json).object();
+        const QJsonArray targets = summary["targets"].toArray();
+        QCOMPARE(targets.size(), 2);
+        const auto field = [&](int i, const char *name) { return targets[i][name].toInt(); };
+        QCOMPARE(QList<int>({field(0, "sent"), field(0, "answered"), field(0, "lost")}),
+                 QList<int>({3, 3, 0}));
+        QCOMPARE(QList<int>({field(1, "sent"), field(1, "answered"), field(1, "lost")}),
+                 QList<int>({3, 0, 3}));
+        QVERIFY(targets[0]["rtt_ms"]["max"].toDouble() > 0 && targets[1]["rtt_ms"].isNull());
+        QVERIFY(targets[1]["errors"].toArray().first().toString().contains("port unreachable"));
+        QCOMPARE(summary["total"]["lost"].toInt(), 3);
+        QCOMPARE(summary["exit_status"].toInt(), 1);
+
+        QProcess check;
+        check.setStandardInputFile(QProcess::nullDevice());
+        check.start("sh", {"-c", "curl -sf http://127.0.0.1:" + metrics
+                                     + "/metrics | promtool check metrics"});
+        QVERIFY(check.waitForFinished(10000) && check.exitCode() == 0);
+
+        QVERIFY(writeFile(dir.path() + "/prometheus.yml",
+                          ("global: {scrape_interval: 1s}\nscrape_configs:\n  - job_name: probe\n"
+                           "    static_configs: [{targets: ['127.0.0.1:"
+                           + metrics + "']}]\n")
+                              .toUtf8()));
+        QProcess prometheus;
+        prometheus.start("prometheus", {"--config.file=" + dir.path() + "/prometheus.yml",
+                                        "--storage.tsdb.path=" + dir.path() + "/data",
+                                        "--web.listen-address=127.0.0.1:" + web});
+        QJsonArray series;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                QProcess query;
+                query.start("curl", {"-sf", "http://127.0.0.1:" + web
+                                                + "/api/v1/query?query=selmarin_probe_lost_total"});
+                query.waitForFinished(5000);
+                series = QJsonDocument::fromJson(query.readAllStandardOutput())["data"]["result"]
+                             .toArray();
+                return series.size() == 2;
+            }(),
+            30000);
+        for (const QJsonValue &one : series) {
+            const bool broken = one["metric"]["target"].toString().endsWith(":" + none);
+            QCOMPARE(one["value"][1].toString(), broken ? "3" : "0");
+        }
+        prometheus.terminate();
+        QVERIFY(prometheus.waitForFinished(10000));
+        QVERIFY(probe.endsWith(1, true) && udpServer.endsWith(0, true));
     }
 };
 

@@ -101,6 +101,12 @@ QString Application::programFolder() const
     return ProgramFolder(*m_seams.env);
 }
 
+QStringList Application::savedServers()
+{
+    LoadServers(m_servers, ServersFilePath(*m_seams.env), m_transcript);
+    return m_servers.items();
+}
+
 void Application::EndRun()
 {
     if (m_log.isOpen())

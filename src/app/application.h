@@ -63,6 +63,8 @@ public:
     // The start of a run without a window: the name tables, the log and the
     // connection check.  False when the run cannot go on (already said).
     bool StartHeadless();
+    // The saved server list's entries (probe --servers), read from its file.
+    QStringList savedServers();
     // The end of the run: the log's last line, when it is open.
     void EndRun();
 

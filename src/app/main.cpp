@@ -63,6 +63,10 @@ int runCommand(const Command &command, int argc, char *argv[])
     if (app.StartHeadless()) {
         Command withFolder = command;
         withFolder.folder = app.programFolder();
+        if (!command.serversPort.isEmpty()) {
+            for (const QString &host : app.savedServers())
+                withFolder.targets.append({host, command.serversPort});
+        }
         HeadlessRun run(withFolder, app.tables(), app.rules(), app.lines(), terminal, out);
         status = run.start();
         if (status < 0) {

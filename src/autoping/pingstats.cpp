@@ -62,6 +62,7 @@ PingStats::Judged PingStats::answer(std::deque<Waiting>::iterator query, qint64 
     m_rttMax = std::max(m_rttMax, rtt);
     m_rttSum += rtt;
     m_rttSquares += double(rtt) * double(rtt);
+    ++m_buckets[std::lower_bound(BucketUs.begin(), BucketUs.end(), rtt) - BucketUs.begin()];
     ++m_answered;
     record(judged);
     return judged;
@@ -146,6 +147,13 @@ void PingStats::record(const Judged &judged)
     if (m_history.size() == HistoryLength)
         m_history.removeFirst();
     m_history.append(judged);
+}
+
+std::optional<PingStats::Outcome> PingStats::lastOutcome() const
+{
+    if (m_history.isEmpty())
+        return std::nullopt;
+    return m_history.last().outcome;
 }
 
 double PingStats::lossPercent() const

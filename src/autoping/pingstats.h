@@ -43,6 +43,7 @@
 #include <QList>
 #include <QString>
 
+#include <array>
 #include <deque>
 #include <optional>
 
@@ -104,6 +105,16 @@ public:
     qint64 rttMaxUs() const { return m_rttMax; }
     double rttAvgUs() const;
     double rttMdevUs() const;
+    qint64 rttSumUs() const { return m_rttSum; }
+    // The round trips counted by their upper bounds (a histogram, as a
+    // metrics scraper wants it): bucket i holds those up to BucketUs[i] and
+    // above the bound before; the last one those above all of them.
+    static constexpr std::array<qint64, 13> BucketUs{500,     1000,    2500,   5000,   10000,
+                                                     25000,   50000,   100000, 250000, 500000,
+                                                     1000000, 2500000, 5000000};
+    const std::array<quint64, BucketUs.size() + 1> &rttBuckets() const { return m_buckets; }
+    // The outcome of the last judged query, if one was.
+    std::optional<Outcome> lastOutcome() const;
 
     // The last HistoryLength judged queries, oldest first.
     const QList<Judged> &history() const { return m_history; }
@@ -150,4 +161,5 @@ private:
     // double: a run of some months would overflow an integer sum of them.
     qint64 m_rttSum = 0;
     double m_rttSquares = 0;
+    std::array<quint64, BucketUs.size() + 1> m_buckets{};
 };

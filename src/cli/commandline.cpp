@@ -5,6 +5,7 @@
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QFile>
 
 namespace {
 
@@ -38,6 +39,11 @@ const QString Usage = QStringLiteral(
     "                       timed until it is made (--tls: and its handshake done)\n"
     "  --json               the summary as one JSON document, nothing else on\n"
     "                       standard output\n"
+    "  --targets FILE       more targets, a HOST PORT pair per line (# comments)\n"
+    "  --servers PORT       the saved server list's hosts as targets, on PORT\n"
+    "  --metrics ADDRESS:PORT  (probe and respond) the figures for Prometheus at\n"
+    "                       http://ADDRESS:PORT/metrics; a probe that has ended\n"
+    "                       keeps serving its final figures until it is stopped\n"
     "         Exit status: 0 when every query was answered, 1 when some were\n"
     "         not, 2 for a refused address, a socket failure, a peer that\n"
     "         closed or reset the connection, or a usage error.\n"
@@ -116,15 +122,19 @@ Command ParseCommandLine(const QStringList &arguments)
     const QCommandLineOption keepGoing(QStringLiteral("keep-going"), {});
     const QCommandLineOption connectOnly(QStringLiteral("connect"), {});
     const QCommandLineOption json(QStringLiteral("json"), {});
+    const QCommandLineOption targetsFile(QStringLiteral("targets"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption servers(QStringLiteral("servers"), {}, QStringLiteral("PORT"));
+    const QCommandLineOption metrics(QStringLiteral("metrics"), {}, QStringLiteral("ADDRESS:PORT"));
     const QCommandLineOption localPort(QStringLiteral("local-port"), {}, QStringLiteral("P"));
     const QCommandLineOption tls(QStringLiteral("tls"), {});
     const QCommandLineOption insecure(QStringLiteral("insecure"), {});
     const QCommandLineOption cacert(QStringLiteral("cacert"), {}, QStringLiteral("FILE"));
     const QCommandLineOption cert(QStringLiteral("cert"), {}, QStringLiteral("FILE"));
     const QCommandLineOption key(QStringLiteral("key"), {}, QStringLiteral("FILE"));
-    parser.addOptions({help,     version,   tcp,      udp,      port,   local,     count,
-                       interval, timeout,   deadline, quiet,    source, keepGoing, connectOnly,
-                       json,     localPort, tls,      insecure, cacert, cert,      key});
+    parser.addOptions({help,      version,     tcp,     udp,         port,    local,
+                       count,     interval,    timeout, deadline,    quiet,   source,
+                       keepGoing, connectOnly, json,    localPort,   tls,     insecure,
+                       cacert,    cert,        key,     targetsFile, servers, metrics});
     if (!parser.parse(arguments))
         return usageError(parser.errorText());
 
@@ -160,8 +170,9 @@ Command ParseCommandLine(const QStringList &arguments)
     if (!onlyFor(port, Command::Respond) || !onlyFor(local, Command::Respond))
         return usageError(
             QStringLiteral("--port and --local are for respond; probe takes HOST PORT."));
-    for (const QCommandLineOption *option : {&count, &interval, &timeout, &deadline, &quiet,
-                                             &source, &keepGoing, &connectOnly, &localPort}) {
+    for (const QCommandLineOption *option :
+         {&count, &interval, &timeout, &deadline, &quiet, &source, &keepGoing, &connectOnly,
+          &localPort, &targetsFile, &servers}) {
         if (!onlyFor(*option, Command::Probe))
             return usageError(QStringLiteral("--%1 is for probe.").arg(option->names().last()));
     }
@@ -178,6 +189,7 @@ Command ParseCommandLine(const QStringList &arguments)
     command.cacert = parser.value(cacert);
     command.cert = parser.value(cert);
     command.key = parser.value(key);
+    command.metrics = parser.value(metrics);
 
     if (command.kind == Command::Respond) {
         if (!words.isEmpty())
@@ -189,12 +201,45 @@ Command ParseCommandLine(const QStringList &arguments)
         return command;
     }
 
-    if (words.size() != 2)
-        return usageError(QStringLiteral("probe needs HOST and PORT."));
-    command.host = words.at(0);
-    command.port = words.at(1);
-    if (!isPort(command.port))
-        return usageError(QStringLiteral("PORT must be a number from 1 to 65535."));
+    // The targets: HOST PORT pairs, a file of them, or the saved server list
+    // on one port (its entries are added by the program, which reads it).
+    if (parser.isSet(targetsFile)) {
+        QFile file(parser.value(targetsFile));
+        if (!file.open(QIODevice::ReadOnly))
+            return usageError(
+                QStringLiteral("Cannot read the targets file %1.").arg(file.fileName()));
+        int line = 0;
+        for (const QByteArray &raw : file.readAll().split('\n')) {
+            ++line;
+            const QStringList pair = QString::fromUtf8(raw)
+                                         .section(u'#', 0, 0)
+                                         .simplified()
+                                         .split(u' ', Qt::SkipEmptyParts);
+            if (pair.isEmpty())
+                continue;
+            if (pair.size() != 2)
+                return usageError(QStringLiteral("%1, line %2: HOST PORT expected.")
+                                      .arg(file.fileName())
+                                      .arg(line));
+            words << pair;
+        }
+    }
+    if (parser.isSet(servers)) {
+        command.serversPort = parser.value(servers);
+        if (!isPort(command.serversPort))
+            return usageError(QStringLiteral("--servers needs a PORT from 1 to 65535."));
+    } else if (words.isEmpty() || words.size() % 2 != 0) {
+        return usageError(QStringLiteral("probe needs HOST and PORT (one pair per target)."));
+    }
+    for (qsizetype i = 0; i + 1 < words.size(); i += 2) {
+        if (!isPort(words.at(i + 1)))
+            return usageError(QStringLiteral("PORT must be a number from 1 to 65535."));
+        command.targets.append({words.at(i), words.at(i + 1)});
+    }
+    if (!command.targets.isEmpty()) {
+        command.host = command.targets.first().first;
+        command.port = command.targets.first().second;
+    }
     if (parser.isSet(count)) {
         bool ok = false;
         command.count = parser.value(count).toInt(&ok);

@@ -15,8 +15,11 @@
 // Arguments that begin with "-" and are not ours (Qt's own, such as
 // "-platform offscreen") leave the choice to the window.
 
+#include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <utility>
 
 struct Command
 {
@@ -25,7 +28,9 @@ struct Command
     bool tcp = true;
     QString port;  // respond: the local port; probe: the remote port
     QString local; // respond: the local address ("::": every address of both families)
-    QString host;  // probe: the remote host
+    QString host;  // probe: the remote host (of the first target)
+    QList<std::pair<QString, QString>> targets; // probe: HOST PORT of every target
+    QString serversPort; // probe --servers: the port of the saved server list's hosts
     QString localPort = QStringLiteral("0");
     QString source;           // probe: the local address to leave from (-I)
     int count = 0;            // probe: queries to send; 0 = until stopped
@@ -36,6 +41,7 @@ struct Command
     bool keepGoing = false;   // probe: a lost connection is made again
     bool connectOnly = false; // probe --connect: the time a TCP connection takes
     bool json = false;        // probe: the summary as JSON, and nothing else on stdout
+    QString metrics;          // ADDRESS:PORT of the metrics endpoint; empty: none
     QString error;            // Usage: what is wrong, one line
     // TLS (tcp is true as well): the choices as curl names them.
     bool tls = false;

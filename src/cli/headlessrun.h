@@ -12,29 +12,30 @@
 //   respond  a server in the chosen protocol on --port and --local, serving
 //            every client at once; a failure that closes it (an oversized
 //            datagram) opens it again, so it can stay up as a service.
-//   probe    a client that connects (TCP) or binds (UDP) and runs a Prober
-//            (prober.h); at its end, at stop() or when the connection ends,
-//            it prints the summary.  A connection the peer ends (closed or
-//            reset) is told on standard error and ends the run, unless
-//            --keep-going makes it again once per interval.  With --connect
-//            the host is looked up once and every query is a new TCP
-//            connection to it, timed until it is made.
+//   probe    probes every target at once (probetarget.h): connects (TCP)
+//            or binds (UDP) and runs a Prober, or with --connect makes a TCP
+//            connection per query.  When every target has ended, or at
+//            stop(), it prints a summary per target (and a total line for
+//            several), or the JSON document (--json).  With several targets
+//            the terminal gets only the failures (naming their target) and
+//            the lines per answer; the log gets everything.
 //
-// Exit status: 0 when the responder was stopped, or every query of the
-// probe was answered; 1 when some were not (or none was sent); 2 for a
-// refused address, a socket that could not be opened or failed, or a peer
-// that ended the connection.
+// Exit status: 0 when the responder was stopped, or every query to every
+// target was answered; 1 when some were not (or none was sent); 2 when a
+// target could not be probed (a refused address, a socket that could not be
+// opened or failed, a peer that ended the connection).
 
 #include "commandline.h"
-#include "prober.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <memory>
+#include <vector>
 
 class AddressRules;
+class MetricsEndpoint;
 class MsgSink;
+class ProbeTarget;
 class QTextStream;
 class Session;
 class TerminalFace;
@@ -49,8 +50,8 @@ public:
     ~HeadlessRun() override;
 
     // Starts the run.  Returns an exit status when it ended at once (the
-    // input was refused, or the open failed); otherwise -1, and finished()
-    // comes later.
+    // input was refused, or nothing could be opened); otherwise -1, and
+    // finished() comes later.
     int start();
     // Ends the run now (Ctrl+C, SIGTERM): the probe's summary, finished().
     void stop();
@@ -61,21 +62,18 @@ signals:
 private:
     bool probing() const { return m_command.kind == Command::Probe; }
     void onStateShown();
-    void connectionEnded();
-    void end(int status);
-    int probeStatus() const;
-    void open();
-    Prober::Sent sendQuery(int seq, bool numbered);
-    void startConnects();
-    Prober::Sent connectOnce(int seq);
+    void targetDone();
+    void end();
+    int status() const;
+
+    bool serveMetrics(QString *why);
 
     Command m_command;
-    MsgSink &m_lines;
-    const TerminalFace &m_face;
     QTextStream &m_out;
-    std::unique_ptr<Session> m_session;
-    Prober m_prober;
-    QTimer m_reopen;  // --keep-going: the next try to connect again
-    QString m_target; // --connect: the host's address
+    MsgSink &m_lines;
+    std::unique_ptr<MetricsEndpoint> m_metrics;
+    int m_status = 0;                                    // the probe's, once it ended
+    std::unique_ptr<Session> m_session;                  // respond
+    std::vector<std::unique_ptr<ProbeTarget>> m_targets; // probe
     bool m_ended = false;
 };

@@ -57,6 +57,7 @@ void Session::clientData(Winsock *socket)
                     continue;
                 const QString answer = ProbeTextOf(ProbeText::Response, read.seq);
                 socket->SendData(EncodeForSending(answer));
+                ++m_answeredQueries;
                 m_lines.AddToMsgsBox(socket->LocalIP(), answer + CRLF);
             }
         },

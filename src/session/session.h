@@ -147,6 +147,11 @@ public:
         LineEnd lineEnd = LineEnd::CrLf;
     };
 
+    // A server's figures: AutoPing queries it answered, datagrams it had to
+    // drop (its queue was full), since the session was made.
+    quint64 answeredQueries() const { return m_answeredQueries; }
+    quint64 droppedDatagrams() const { return m_droppedDatagrams; }
+
     // The configuration of the last open.
     const Config &config() const { return m_config; }
 
@@ -267,5 +272,7 @@ private:
     std::vector<std::unique_ptr<Client>> m_clients;
     QTimer m_tailTimer;
     bool m_finished = false;
+    quint64 m_answeredQueries = 0;
+    quint64 m_droppedDatagrams = 0;
     bool m_refusalTold = false; // a framed UDP client tells it once per open
 };

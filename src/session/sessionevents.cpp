@@ -139,7 +139,7 @@ void Session::readProbeTexts(const QString &text)
     }
     for (const ProbeText &read : found) {
         if (read.kind == ProbeText::Query && m_config.role == Role::Server)
-            Send(ProbeTextOf(ProbeText::Response, read.seq));
+            m_answeredQueries += Send(ProbeTextOf(ProbeText::Response, read.seq));
         else if (read.kind == ProbeText::Response && m_config.role == Role::Client)
             emit probeAnswered(read.seq.value_or(0));
     }
@@ -210,6 +210,7 @@ void Session::Winsock1_DatagramRefused()
 // the loss is not taken for the network's.
 void Session::Winsock1_DatagramsDropped(qint32 count)
 {
+    m_droppedDatagrams += quint64(count);
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_DatagramsDropped; "), [&] {
         m_lines.AddToMsgsBox(
             QStringLiteral("Winsock"),
