@@ -35,6 +35,8 @@ ANSWERS = 50_000        # queries of the responder's answer rate
 PROBES = 50             # probe round trips against a plain timed round trip
 PROBE_SECONDS = 60      # the window probing once a second
 FLOOD_QUERIES = 250_000 # sent to the responder in 5 s before a new probe
+MANY_TARGETS = 1000     # probed at once by one process
+MANY_SECONDS = 20
 
 TCP_LINES = 200_000
 BIG_LINES = 2_000_000
@@ -485,6 +487,27 @@ def probe_rows():
     rtt = float(m.group(1)) if m else float("inf")
     row("probe answered after a flood of %d queries in 5 s" % sent, "%.1f ms" % rtt, "-", "-", "< 1 s", rtt < 1000)
     resp.kill()
+
+    # A thousand targets at a query a second, against a TCP responder.
+    port = free_port()
+    tcp = subprocess.Popen([SELMARIN, "respond", "--tcp", "--port", str(port), "--local", "127.0.0.1"],
+                           env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(0.5)
+    targets = os.path.join(WORK, "targets")
+    with open(targets, "w") as f:
+        f.write("localhost %d\n" % port * MANY_TARGETS)
+    probe = subprocess.Popen([SELMARIN, "probe", "--tcp", "--targets", targets, "-w", str(MANY_SECONDS + 10), "-q"],
+                             env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(8)
+    c0, m0 = cpu_seconds(probe.pid), rss_kb(probe.pid)
+    time.sleep(MANY_SECONDS)
+    c1, m1 = cpu_seconds(probe.pid), rss_kb(probe.pid)
+    probe.wait(30)
+    tcp.kill()
+    cpu = (c1 - c0) / MANY_SECONDS * 100
+    row("probe of %d targets, a query a second, %d s" % (MANY_TARGETS, MANY_SECONDS),
+        "%.1f %% of a core, %d MB" % (cpu, m1 // 1024), "memory %+d kB meanwhile" % (m1 - m0), "-",
+        "< 5 % of a core, < 100 MB", cpu < 5 and m1 < 100 * 1024)
 
     # The window probing once a second, against a responder.
     port = free_port(socket.SOCK_DGRAM)

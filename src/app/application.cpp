@@ -107,6 +107,14 @@ QStringList Application::savedServers()
     return m_servers.items();
 }
 
+void Application::RotateLog()
+{
+    if (m_log.isOpen() && m_log.buildFileName() != m_log.fileName()) {
+        m_log.LogClose(m_transcript);
+        m_log.LogOpen(m_transcript);
+    }
+}
+
 void Application::EndRun()
 {
     if (m_log.isOpen())

@@ -65,6 +65,11 @@ public:
     bool StartHeadless();
     // The saved server list's entries (probe --servers), read from its file.
     QStringList savedServers();
+    // A run without a window goes on across midnight: once the day's file
+    // is another, the log ends in the old one (its last line) and goes on
+    // in the new one (its first line).  The window keeps the one file it
+    // chose at start-up.
+    void RotateLog();
     // The end of the run: the log's last line, when it is open.
     void EndRun();
 

@@ -14,8 +14,9 @@ namespace {
 // A label value as the text format wants it.
 QString quoted(QString value)
 {
-    value.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\"")).replace(
-        u'\n', QStringLiteral("\\n"));
+    value.replace(u'\\', QStringLiteral("\\\\"))
+        .replace(u'"', QStringLiteral("\\\""))
+        .replace(u'\n', QStringLiteral("\\n"));
     return u'"' + value + u'"';
 }
 

@@ -42,7 +42,8 @@ struct PinnedEnvironment final : Environment
 
 struct PinnedClock final : Clock
 {
-    QDateTime now() const override { return QDateTime(QDate(2026, 12, 4), QTime(5, 15, 9)); }
+    QDateTime at{QDate(2026, 12, 4), QTime(5, 15, 9)};
+    QDateTime now() const override { return at; }
     QString shortDate(const QDate &date) const override
     {
         return QLocale::c().toString(date, "M/d/yyyy");
@@ -288,6 +289,11 @@ void Program::answer(const QStringList &inputs)
 QString Program::folder() const
 {
     return ProgramFolder(*d->env);
+}
+void Program::setTime(const QDateTime &at)
+{
+    d->clock->at = at;
+    d->app->RotateLog();
 }
 QString Program::logPath() const
 {

@@ -92,6 +92,9 @@ public:
 
     QString folder() const;  // <PROGRAMFILES>/Selmarin/
     QString logPath() const; // today's log
+    // The pinned clock moves on to at; the log of a run without a window
+    // goes to that day's file.
+    void setTime(const QDateTime &at);
     QString log() const;
 
     bool checkAddress(const QString &text, QString *reason) const;
