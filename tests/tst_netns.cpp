@@ -11,6 +11,8 @@
 #include "fixture.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -243,6 +245,26 @@ private slots:
         clock.start();
         QVERIFY(stopped.endsWith(1, true) && clock.elapsed() < 500);
         QVERIFY(stopped.out().endsWith("0 packets transmitted, 0 received\n"));
+    }
+
+    // One probe of two paths across the hosts, one of them broken (a host
+    // missing from the link): each target's figures in the JSON, status 1.
+    void severalPathsOneBroken()
+    {
+        QTemporaryDir dir;
+        Headless responder(dir.path() + "/s", {"respond", "--udp", "--port", "7031"}, Server);
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
+        Headless probe(dir.path() + "/p",
+                       {"probe", "--udp", ServerIP, "7031", "10.213.7.9", "7031", "-c", "3", "-i",
+                        "0.2", "-W", "1", "--json"},
+                       Client);
+        QVERIFY(probe.endsWith(1));
+        const QJsonArray targets
+            = QJsonDocument::fromJson(probe.readAllStandardOutput())["targets"].toArray();
+        QCOMPARE(targets.size(), 2);
+        QCOMPARE(targets[0]["answered"].toInt() * 10 + targets[1]["lost"].toInt(), 33);
+        QVERIFY(responder.endsWith(0, true));
     }
 };
 

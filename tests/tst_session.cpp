@@ -527,7 +527,7 @@ private slots:
         peer->write(said);
         QTRY_VERIFY_WITH_TIMEOUT(has(server ? "Accepting TLS" : "Winsock:\tConnected to "), Wait);
         QTRY_VERIFY2_WITH_TIMEOUT(has(line), qPrintable(p->pane()), Winsock::TlsHandshakeMs + Wait);
-        QVERIFY2(has("Winsock Error:\t-255"), qPrintable(p->pane()));
+        QTRY_VERIFY2_WITH_TIMEOUT(has("Winsock Error:\t-255"), qPrintable(p->pane()), Wait);
         QTRY_COMPARE_WITH_TIMEOUT(s->state(), SocketState::Closed, Wait);
     }
 };
