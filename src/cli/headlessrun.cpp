@@ -29,8 +29,8 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
     face.show(command.quiet || command.json || several ? TerminalFace::Shown::Complaints
                                                        : TerminalFace::Shown::NoData);
     for (const auto &[host, port] : command.targets) {
-        m_targets.push_back(std::make_unique<ProbeTarget>(m_command, host, port, tables, rules,
-                                                          lines, out, several));
+        m_targets.push_back(std::make_unique<ProbeTarget>(
+            m_command, TransportConfig(m_command), host, port, tables, rules, lines, out, several));
         connect(m_targets.back().get(), &ProbeTarget::done, this, &HeadlessRun::targetDone);
     }
 }
@@ -69,15 +69,8 @@ int HeadlessRun::start()
         }
         return -1;
     }
-    Session::Config config;
+    Session::Config config = TransportConfig(m_command);
     config.role = Session::Role::Server;
-    config.transport = m_command.tcp ? Session::Transport::Tcp : Session::Transport::Udp;
-    config.framed = true;
-    if (m_command.tls) {
-        config.transport = Session::Transport::Tls;
-        config.tls = {m_command.insecure, m_command.cacert, m_command.cert, m_command.key,
-                      m_command.folder};
-    }
     config.ends.localAddress = m_command.local;
     config.ends.localPort = m_command.port;
     if (!m_session->CheckEnds(config))

@@ -36,10 +36,23 @@ bool isFailure(const QString &speaker)
 
 } // namespace
 
-ProbeTarget::ProbeTarget(const Command &command, const QString &host, const QString &port,
-                         const NameTables &tables, const AddressRules &rules, MsgSink &lines,
-                         QTextStream &out, bool named)
+Session::Config TransportConfig(const Command &command)
+{
+    Session::Config config;
+    config.transport = command.tcp ? Session::Transport::Tcp : Session::Transport::Udp;
+    config.framed = true;
+    if (command.tls) {
+        config.transport = Session::Transport::Tls;
+        config.tls = {command.insecure, command.cacert, command.cert, command.key, command.folder};
+    }
+    return config;
+}
+
+ProbeTarget::ProbeTarget(const Command &command, const Session::Config &base, const QString &host,
+                         const QString &port, const NameTables &tables, const AddressRules &rules,
+                         MsgSink &lines, QTextStream &out, bool named)
     : m_command(command),
+      m_config(base),
       m_host(host),
       m_port(port),
       m_lines(lines),
@@ -89,14 +102,7 @@ QString ProbeTarget::name() const
 
 bool ProbeTarget::start()
 {
-    Session::Config config;
-    config.transport = m_command.tcp ? Session::Transport::Tcp : Session::Transport::Udp;
-    config.framed = true;
-    if (m_command.tls) {
-        config.transport = Session::Transport::Tls;
-        config.tls = {m_command.insecure, m_command.cacert, m_command.cert, m_command.key,
-                      m_command.folder};
-    }
+    Session::Config config = m_config;
     config.ends = {m_command.source, m_command.localPort, m_host, m_port};
     config.source = m_command.source;
     if (!m_session->CheckEnds(config)) {

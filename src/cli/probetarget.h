@@ -20,6 +20,7 @@
 #include "prober.h"
 
 #include "base/msgsink.h"
+#include "session/session.h"
 
 #include <QObject>
 #include <QStringList>
@@ -29,16 +30,20 @@
 
 class AddressRules;
 class QTextStream;
-class Session;
 struct NameTables;
+
+// The session's transport as the command line chose it, framed, with its
+// TLS choices; the ends are left to fill.
+Session::Config TransportConfig(const Command &command);
 
 class ProbeTarget : public QObject, private MsgSink
 {
     Q_OBJECT
 public:
-    ProbeTarget(const Command &command, const QString &host, const QString &port,
-                const NameTables &tables, const AddressRules &rules, MsgSink &lines,
-                QTextStream &out, bool named);
+    // base: the transport and its TLS choices (TransportConfig).
+    ProbeTarget(const Command &command, const Session::Config &base, const QString &host,
+                const QString &port, const NameTables &tables, const AddressRules &rules,
+                MsgSink &lines, QTextStream &out, bool named);
     ~ProbeTarget() override;
 
     // Starts probing; false when it ended at once (refused, not opened).
@@ -67,6 +72,7 @@ private:
     Prober::Sent connectOnce(int seq);
 
     const Command &m_command;
+    Session::Config m_config;
     QString m_host;
     QString m_port;
     MsgSink &m_lines;
