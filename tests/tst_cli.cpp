@@ -49,6 +49,8 @@ private slots:
             << 2;
         QTest::newRow("port in use")
             << QStringList{"respond", "--udp", "--port", "-"} << "Address in use" << 2;
+        QTest::newRow("no saved servers") << QStringList{"probe", "--udp", "--servers", "7"}
+                                          << "AutoPing Error:\tNo targets" << 2;
         QTest::newRow("nobody answers")
             << QStringList{"probe", "--udp", "localhost", "+", "--count", "1"}
             << "find no one listening there (port unreachable): no answer will come.\n"

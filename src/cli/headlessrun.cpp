@@ -59,6 +59,11 @@ int HeadlessRun::start()
         m_lines.AddToMsgsBox(QStringLiteral("** Metrics Error"), why + CRLF);
         return 2;
     }
+    if (probing() && m_targets.empty()) {
+        m_lines.AddToMsgsBox(QStringLiteral("AutoPing Error"),
+                             QStringLiteral("No targets: the saved server list is empty") + CRLF);
+        return 2;
+    }
     if (probing()) {
         bool any = false;
         for (const auto &target : m_targets)
