@@ -57,7 +57,7 @@ private slots:
             << 1;
         QTest::newRow("nobody to connect to, at once") // not after the interval
             << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "-i", "60"}
-            << ": seq=1 (Connection refused)\n--- 127.0.0.1:" << 1;
+            << ": seq=1 (Connection refused)\n--- localhost:" << 1;
         QTest::newRow("nobody to connect to, in JSON")
             << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "--json"}
             << "\"late\": 0,\n            \"loss_percent\": 100,\n            \"lost\": 1," << 1;

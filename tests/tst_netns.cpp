@@ -194,9 +194,9 @@ private slots:
         QCOMPARE(window.readAllStandardOutput(),
                  (server + '\n').toUtf8()); // the sender, without brackets
 
-        // A UDP probe names its peer as it was given until an answer came.
+        // A probe names its peer as it was given.
         const QString summary = probe.out();
-        QVERIFY2(summary.contains("\n--- " + hostPort(tcp ? server : named, "7011")
+        QVERIFY2(summary.contains("\n--- " + hostPort(named, "7011")
                                   + " AutoPing statistics ---\n5 packets transmitted, "
                                     "5 received, 0% packet loss\nrtt min/avg/max/mdev = "),
                  qPrintable(summary));

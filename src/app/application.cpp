@@ -109,10 +109,12 @@ QStringList Application::savedServers()
 
 void Application::RotateLog()
 {
-    if (m_log.isOpen() && m_log.buildFileName() != m_log.fileName()) {
+    if (m_log.isOpen() && m_log.buildFileName() == m_log.fileName())
+        return;
+    // A new day, or a log that could not be opened again: tried once more.
+    if (m_log.isOpen())
         m_log.LogClose(m_transcript);
-        m_log.LogOpen(m_transcript);
-    }
+    m_log.LogOpen(m_transcript);
 }
 
 void Application::EndRun()

@@ -91,6 +91,7 @@ PingStats::Judged PingStats::judgeLost(const Waiting &query)
 {
     const Judged judged{Outcome::Lost, 0, query.seq};
     ++m_lost;
+    ++m_timedOut;
     m_lostSeqs.push_back(query.seq);
     if (m_lostSeqs.size() > LostKept)
         m_lostSeqs.pop_front();

@@ -93,6 +93,9 @@ public:
     int answered() const { return m_answered; }
     int late() const { return m_late; }
     int lost() const { return m_lost; }
+    // Queries whose timeout passed without an answer, whatever came later:
+    // only ever grows (a metrics counter).
+    int timedOut() const { return m_timedOut; }
     int waiting() const { return int(m_waiting.size()); }
     // Lost (not late) queries as a share of the judged ones; 0 before any.
     double lossPercent() const;
@@ -155,6 +158,7 @@ private:
     int m_answered = 0;
     int m_late = 0;
     int m_lost = 0;
+    int m_timedOut = 0;
     qint64 m_rttMin = 0;
     qint64 m_rttMax = 0;
     // Sums for the mean and the deviation.  The squares are summed as a

@@ -3,6 +3,8 @@
 
 #include "commandline.h"
 
+#include "metrics.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QFile>
@@ -172,7 +174,7 @@ Command ParseCommandLine(const QStringList &arguments)
             QStringLiteral("--port and --local are for respond; probe takes HOST PORT."));
     for (const QCommandLineOption *option :
          {&count, &interval, &timeout, &deadline, &quiet, &source, &keepGoing, &connectOnly,
-          &localPort, &targetsFile, &servers}) {
+          &localPort, &targetsFile, &servers, &json}) {
         if (!onlyFor(*option, Command::Probe))
             return usageError(QStringLiteral("--%1 is for probe.").arg(option->names().last()));
     }
@@ -190,6 +192,8 @@ Command ParseCommandLine(const QStringList &arguments)
     command.cert = parser.value(cert);
     command.key = parser.value(key);
     command.metrics = parser.value(metrics);
+    if (parser.isSet(metrics) && !IsMetricsAddress(command.metrics))
+        return usageError(QStringLiteral("--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464."));
 
     if (command.kind == Command::Respond) {
         if (!words.isEmpty())
@@ -228,12 +232,15 @@ Command ParseCommandLine(const QStringList &arguments)
         command.serversPort = parser.value(servers);
         if (!isPort(command.serversPort))
             return usageError(QStringLiteral("--servers needs a PORT from 1 to 65535."));
-    } else if (words.isEmpty() || words.size() % 2 != 0) {
-        return usageError(QStringLiteral("probe needs HOST and PORT (one pair per target)."));
     }
+    if ((words.isEmpty() && !parser.isSet(servers)) || words.size() % 2 != 0)
+        return usageError(QStringLiteral("probe needs HOST and PORT (one pair per target)."));
     for (qsizetype i = 0; i + 1 < words.size(); i += 2) {
         if (!isPort(words.at(i + 1)))
             return usageError(QStringLiteral("PORT must be a number from 1 to 65535."));
+        if (command.targets.contains({words.at(i), words.at(i + 1)}))
+            return usageError(
+                QStringLiteral("%1 %2 is given twice.").arg(words.at(i), words.at(i + 1)));
         command.targets.append({words.at(i), words.at(i + 1)});
     }
     if (!command.targets.isEmpty()) {
@@ -271,6 +278,10 @@ Command ParseCommandLine(const QStringList &arguments)
         const int value = command.localPort.toInt(&ok);
         if (!ok || value < 0 || value > 65535)
             return usageError(QStringLiteral("--local-port must be a number from 0 to 65535."));
+        if (value != 0 && (command.targets.size() != 1 || command.connectOnly))
+            return usageError(QStringLiteral("--local-port is for one target, not --connect."));
     }
+    if (command.keepGoing && command.connectOnly)
+        return usageError(QStringLiteral("--keep-going has no connection to keep with --connect."));
     return command;
 }

@@ -11,6 +11,7 @@
 #include "terminalface.h"
 
 #include <QTextStream>
+#include <QTimer>
 
 #include "base/msgsink.h"
 
@@ -65,6 +66,9 @@ int HeadlessRun::start()
         return 2;
     }
     if (probing()) {
+        // The deadline counts from now, not from each target's connection.
+        if (m_command.deadlineMs > 0)
+            QTimer::singleShot(m_command.deadlineMs, this, [this] { end(); });
         bool any = false;
         for (const auto &target : m_targets)
             any = target->start() || any;
@@ -137,7 +141,7 @@ void HeadlessRun::end()
         target->stop();
     const int exitStatus = status();
     QList<TargetSummary> summaries;
-    int sent = 0, received = 0, lost = 0;
+    qint64 sent = 0, received = 0, lost = 0;
     for (const auto &target : m_targets) {
         const PingStats &stats = target->stats();
         summaries.append({target->name(), &stats, target->errors()});

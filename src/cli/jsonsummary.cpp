@@ -11,9 +11,9 @@
 
 namespace {
 
-QJsonObject counts(int sent, int answered, int late, int lost)
+QJsonObject counts(qint64 sent, qint64 answered, qint64 late, qint64 lost)
 {
-    const int judged = answered + late + lost;
+    const qint64 judged = answered + late + lost;
     return {{QStringLiteral("sent"), sent},
             {QStringLiteral("answered"), answered},
             {QStringLiteral("late"), late},
@@ -26,7 +26,7 @@ QJsonObject counts(int sent, int answered, int late, int lost)
 QByteArray JsonSummary(const QList<TargetSummary> &targets, int exitStatus)
 {
     QJsonArray each;
-    int sent = 0, answered = 0, late = 0, lost = 0;
+    qint64 sent = 0, answered = 0, late = 0, lost = 0;
     for (const TargetSummary &target : targets) {
         const PingStats &stats = *target.stats;
         QJsonObject one = counts(stats.sent(), stats.answered(), stats.late(), stats.lost());

@@ -40,7 +40,9 @@ QString ProbeMetrics(const QList<ProbeFigures> &targets)
         {"selmarin_probe_queries_total", "AutoPing queries sent to the target.", &PingStats::sent},
         {"selmarin_probe_answered_total", "Queries answered in time.", &PingStats::answered},
         {"selmarin_probe_late_total", "Queries answered late.", &PingStats::late},
-        {"selmarin_probe_lost_total", "Queries not answered.", &PingStats::lost},
+        {"selmarin_probe_lost_total",
+         "Queries not answered within the timeout (some may be answered late afterwards).",
+         &PingStats::timedOut},
     };
     for (const auto &counter : counters) {
         family(page, QLatin1String(counter.name), "counter", counter.help);
@@ -101,25 +103,39 @@ MetricsEndpoint::MetricsEndpoint(std::function<QString()> page, QObject *parent)
 
 MetricsEndpoint::~MetricsEndpoint() = default;
 
-bool MetricsEndpoint::listen(const QString &where, QString *why)
+QHostAddress MetricsAddress(const QString &where, quint16 *port)
 {
     const qsizetype colon = where.lastIndexOf(u':');
     QString host = where.left(colon);
     if (host.startsWith(u'[') && host.endsWith(u']'))
         host = host.mid(1, host.size() - 2);
+    if (host == QLatin1String("localhost"))
+        host = QStringLiteral("127.0.0.1");
     bool numeric = false;
-    const uint port = where.mid(colon + 1).toUInt(&numeric);
+    const uint number = where.mid(colon + 1).toUInt(&numeric);
     QHostAddress address;
-    if (colon < 0 || !numeric || port == 0 || port > 65535 || !address.setAddress(host)) {
-        *why = QStringLiteral("--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464");
-        return false;
-    }
+    if (colon < 0 || !numeric || number == 0 || number > 65535 || !address.setAddress(host))
+        return QHostAddress();
+    *port = quint16(number);
+    return address;
+}
+
+bool IsMetricsAddress(const QString &where)
+{
+    quint16 port = 0;
+    return !MetricsAddress(where, &port).isNull();
+}
+
+bool MetricsEndpoint::listen(const QString &where, QString *why)
+{
+    quint16 port = 0;
+    const QHostAddress address = MetricsAddress(where, &port);
     m_server = std::make_unique<QHttpServer>();
     m_server->route(QStringLiteral("/metrics"), [this] {
         return QHttpServerResponse(QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8"),
                                    m_page().toUtf8());
     });
-    if (m_server->listen(address, quint16(port)) == 0) {
+    if (m_server->listen(address, port) == 0) {
         *why = QStringLiteral("The metrics endpoint cannot listen on %1").arg(where);
         return false;
     }

@@ -10,7 +10,9 @@
 //   selmarin_probe_queries_total         queries sent        (counter)
 //   selmarin_probe_answered_total        answered in time    (counter)
 //   selmarin_probe_late_total            answered late       (counter)
-//   selmarin_probe_lost_total            lost                (counter)
+//   selmarin_probe_lost_total            not answered within the timeout
+//                                        (counter: a late answer afterwards
+//                                        adds to late_total, takes nothing off)
 //   selmarin_probe_rtt_seconds           round trips of the answered ones (histogram)
 //   selmarin_probe_up                    1 when the target's last judged query
 //                                        was answered (in time or late), else 0
@@ -26,6 +28,7 @@
 #include <memory>
 
 class PingStats;
+class QHostAddress;
 class QHttpServer;
 
 struct ProbeFigures
@@ -37,6 +40,10 @@ struct ProbeFigures
 // The page of a probe's targets, and of a responder.
 QString ProbeMetrics(const QList<ProbeFigures> &targets);
 QString ResponderMetrics(const QString &port, quint64 answered, quint64 dropped);
+
+// ADDRESS:PORT ("[IPv6]:PORT", "localhost:PORT"): the address, or a null one.
+QHostAddress MetricsAddress(const QString &where, quint16 *port);
+bool IsMetricsAddress(const QString &where);
 
 class MetricsEndpoint : public QObject
 {

@@ -83,8 +83,13 @@ void ProbeTarget::AddToMsgsBox(const QString &speaker, const QString &sentence)
         m_lines.AddToMsgsBox(speaker, sentence);
         return;
     }
-    m_errors.append((speaker + u':' + u' ' + sentence).simplified());
-    m_lines.AddToMsgsBox(m_named ? name() + u' ' + speaker : speaker, sentence);
+    // The first MaxErrors are kept (a target that stays down for days must
+    // not fill the memory); the rest are counted in the last one.
+    if (m_errors.size() < MaxErrors)
+        m_errors.append((speaker + u':' + u' ' + sentence).simplified());
+    else
+        m_errors.last() = QStringLiteral("... and %1 more").arg(++m_moreErrors);
+    m_lines.AddToMsgsBox(speaker, m_named ? name() + QStringLiteral(": ") + sentence : sentence);
 }
 
 void ProbeTarget::ClearMsgsBox()
@@ -94,9 +99,6 @@ void ProbeTarget::ClearMsgsBox()
 
 QString ProbeTarget::name() const
 {
-    const QString peer = m_prober.stats().peer();
-    if (!peer.isEmpty())
-        return peer;
     return (m_host.contains(u':') ? u'[' + m_host + u']' : m_host) + u':' + m_port;
 }
 
@@ -142,6 +144,22 @@ Prober::Sent ProbeTarget::sendQuery(int seq, bool numbered)
 // query is a connection of its own.
 void ProbeTarget::startConnects()
 {
+    // --tls: the trust made once, not at every query (it would be timed).
+    if (m_command.tls) {
+        m_tlsSetup = QSslConfiguration::defaultConfiguration();
+        if (!m_command.cacert.isEmpty()) {
+            const auto trusted = QSslCertificate::fromPath(m_command.cacert);
+            if (trusted.isEmpty()) {
+                AddToMsgsBox(QStringLiteral("AutoPing Error"),
+                             QStringLiteral("No certificate in ") + m_command.cacert + CRLF);
+                end(true);
+                return;
+            }
+            m_tlsSetup.setCaCertificates(trusted);
+        }
+        m_tlsSetup.setPeerVerifyMode(m_command.insecure ? QSslSocket::VerifyNone
+                                                        : QSslSocket::VerifyPeer);
+    }
     QHostInfo::lookupHost(m_host, this, [this](const QHostInfo &info) {
         const QList<QHostAddress> found = info.addresses();
         const auto ipv4 = std::find_if(found.begin(), found.end(), [](const QHostAddress &a) {
@@ -170,12 +188,7 @@ Prober::Sent ProbeTarget::connectOnce(int seq)
         connection->deleteLater();
     };
     if (auto *tls = qobject_cast<QSslSocket *>(connection)) {
-        QSslConfiguration setup = tls->sslConfiguration();
-        if (!m_command.cacert.isEmpty())
-            setup.setCaCertificates(QSslCertificate::fromPath(m_command.cacert));
-        setup.setPeerVerifyMode(m_command.insecure ? QSslSocket::VerifyNone
-                                                   : QSslSocket::VerifyPeer);
-        tls->setSslConfiguration(setup);
+        tls->setSslConfiguration(m_tlsSetup);
         connect(tls, &QSslSocket::encrypted, this, answered);
         connect(tls, &QSslSocket::sslErrors, this,
                 [this, tls, seq](const QList<QSslError> &errors) {

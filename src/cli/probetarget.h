@@ -11,7 +11,8 @@
 //
 // Its lines go to the run's transcript; the failures among them are kept
 // as its errors, and in a run of several targets they name the target
-// ("10.0.0.7:7010 Winsock Error"), since the socket's own lines do not.
+// ("Winsock Error:\t10.0.0.7:7010: 10061 ..."), since the socket's own lines
+// do not.
 //
 // Status: 0 every query answered; 1 some not (or none sent); 2 it could not
 // be probed (refused, not opened, failed, ended by the peer).
@@ -23,6 +24,7 @@
 #include "session/session.h"
 
 #include <QObject>
+#include <QSslConfiguration>
 #include <QStringList>
 #include <QTimer>
 
@@ -52,7 +54,7 @@ public:
     void stop();
     bool isDone() const { return m_done; }
     int status() const;
-    // HOST:PORT as its lines name it (the address once known).
+    // HOST:PORT as given: the target's name in summaries and metrics.
     QString name() const;
     const PingStats &stats() const { return m_prober.stats(); }
     const QStringList &errors() const { return m_errors; }
@@ -77,11 +79,14 @@ private:
     QString m_port;
     MsgSink &m_lines;
     bool m_named;
+    static constexpr int MaxErrors = 20;
     QStringList m_errors;
+    int m_moreErrors = 0;
     std::unique_ptr<Session> m_session;
     Prober m_prober;
-    QTimer m_reopen;  // --keep-going: the next try to connect again
-    QString m_target; // --connect: the host's address
+    QTimer m_reopen;              // --keep-going: the next try to connect again
+    QString m_target;             // --connect: the host's address
+    QSslConfiguration m_tlsSetup; // --connect --tls: its trust
     bool m_failed = false;
     bool m_done = false;
 };

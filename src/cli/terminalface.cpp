@@ -24,10 +24,7 @@ TerminalFace::TerminalFace(QTextStream &out, QTextStream &err) : m_out(out), m_e
 void TerminalFace::showLine(const QString &speaker, const QString &line)
 {
     const bool complaint = isComplaint(speaker);
-    if (complaint && speaker != Refusal) {
-        m_sawFailure = true;
-        m_failures.append(line.simplified());
-    }
+    m_sawFailure = m_sawFailure || (complaint && speaker != Refusal);
     if (!complaint
         && (m_shown == Shown::Complaints
             || (m_shown == Shown::NoData && !QHostAddress(speaker).isNull())))

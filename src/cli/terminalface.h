@@ -30,13 +30,11 @@ public:
     // A failure line was shown (an error or the socket's error; a refusal
     // of the user's input does not count).
     bool sawFailure() const { return m_sawFailure; }
-    // Every failure line shown, its line ends as blanks.
-    const QStringList &failures() const { return m_failures; }
 
 private:
     QTextStream &m_out;
     QTextStream &m_err;
     bool m_sawFailure = false;
-    QStringList m_failures;
+
     Shown m_shown = Shown::All;
 };
