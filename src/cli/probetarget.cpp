@@ -5,6 +5,7 @@
 
 #include "autoping/probetexts.h"
 #include "session/session.h"
+#include "terminalface.h"
 
 #include <QHostInfo>
 #include <QSslConfiguration>
@@ -24,14 +25,6 @@ Prober::Options proberOptions(const Command &command)
             command.deadlineMs,
             command.quiet || command.json,
             kind};
-}
-
-// Failures: speakers that begin with "**" (errors) or end with "Error"; a
-// refusal of the input ("++ PEBKAC") counts as one too, for a target.
-bool isFailure(const QString &speaker)
-{
-    return speaker.startsWith(QLatin1String("**")) || speaker.startsWith(QLatin1String("++"))
-           || speaker.endsWith(QLatin1String(" Error"));
 }
 
 } // namespace
@@ -79,7 +72,8 @@ ProbeTarget::~ProbeTarget() = default;
 // The session's lines pass on to the transcript; failures are kept.
 void ProbeTarget::AddToMsgsBox(const QString &speaker, const QString &sentence)
 {
-    if (!isFailure(speaker)) {
+    // A refusal of the input counts as a failure too, for a target.
+    if (!IsComplaint(speaker)) {
         m_lines.AddToMsgsBox(speaker, sentence);
         return;
     }

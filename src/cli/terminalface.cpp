@@ -10,20 +10,19 @@ namespace {
 
 const QString Refusal = QStringLiteral("++ PEBKAC");
 
-// Lines the user must not miss go to standard error: failures and refusals.
-bool isComplaint(const QString &speaker)
+} // namespace
+
+bool IsComplaint(const QString &speaker)
 {
     return speaker.startsWith(QLatin1String("**")) || speaker.startsWith(QLatin1String("++"))
            || speaker.endsWith(QLatin1String(" Error"));
 }
 
-} // namespace
-
 TerminalFace::TerminalFace(QTextStream &out, QTextStream &err) : m_out(out), m_err(err) {}
 
 void TerminalFace::showLine(const QString &speaker, const QString &line)
 {
-    const bool complaint = isComplaint(speaker);
+    const bool complaint = IsComplaint(speaker);
     m_sawFailure = m_sawFailure || (complaint && speaker != Refusal);
     if (!complaint
         && (m_shown == Shown::Complaints

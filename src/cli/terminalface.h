@@ -17,6 +17,10 @@
 
 class QTextStream;
 
+// The lines a person must not miss, which go to standard error: failures
+// and refusals (speakers that begin with "**" or "++", or end with "Error").
+bool IsComplaint(const QString &speaker);
+
 class TerminalFace final : public TranscriptFace
 {
 public:

@@ -43,16 +43,12 @@ void Session::clientData(Winsock *socket)
     Client &client = **it;
     TryRun(
         [&] {
-            const QByteArray data = client.tail + socket->GetData();
-            const DecodedText decoded
-                = DecodeReceived(QByteArrayView(data).first(CompleteLength(data)), false);
-            client.tail = data.mid(decoded.consumed);
-            if (decoded.text.isEmpty())
+            const QString text = client.text.take(socket->GetData());
+            if (text.isEmpty())
                 return;
-            const bool query = decoded.text == AutoPingQuery;
-            m_lines.AddToMsgsBox(socket->RemoteHostIP(),
-                                 query ? decoded.text + CRLF : decoded.text);
-            for (const ProbeText &read : client.texts.feed(decoded.text)) {
+            const bool query = text == AutoPingQuery;
+            m_lines.AddToMsgsBox(socket->RemoteHostIP(), query ? text + CRLF : text);
+            for (const ProbeText &read : client.texts.feed(text)) {
                 if (read.kind != ProbeText::Query)
                     continue;
                 const QString answer = ProbeTextOf(ProbeText::Response, read.seq);
@@ -73,8 +69,8 @@ void Session::dropClient(Winsock *socket, const QString &why)
     if (it == m_clients.end())
         return;
     // The first bytes of a character that never came whole are shown.
-    if (!(*it)->tail.isEmpty())
-        m_lines.AddToMsgsBox(socket->RemoteHostIP(), DecodeReceived((*it)->tail, true).text);
+    if ((*it)->text.holding())
+        m_lines.AddToMsgsBox(socket->RemoteHostIP(), (*it)->text.flush());
     m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
                          QStringLiteral("Connection from ")
                              + HostAndPort(socket->RemoteHostIP(), socket->RemotePort()) + u' '

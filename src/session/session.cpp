@@ -66,7 +66,7 @@ void Session::adopt(std::unique_ptr<Winsock> socket)
 {
     Winsock1 = std::move(socket);
     wire(*Winsock1);
-    m_tail.clear();
+    m_stream.clear();
     m_tailTimer.stop();
     armStateWatch();
 }
@@ -118,7 +118,7 @@ bool Session::closeIfOpen()
     const bool open = state() != SocketState::Closed;
     m_listener->Close();
     Winsock1->Close();
-    m_tail.clear();
+    m_stream.clear();
     m_tailTimer.stop();
     m_probeStream.clear();
     m_clients.clear();

@@ -50,6 +50,7 @@
 #include "autoping/autoping.h"
 #include "autoping/probetexts.h"
 #include "base/socketstate.h"
+#include "textcodec.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -243,7 +244,7 @@ private:
     struct Client
     {
         std::unique_ptr<Winsock> socket;
-        QByteArray tail; // an incomplete last character
+        StreamText text;
         ProbeStream texts;
     };
     bool servesMany() const;
@@ -267,7 +268,7 @@ private:
     QTimer Timer1;
     int m_watchInterval = -1; // unset until the window's load
     SocketState LastState = SocketState::Closed;
-    QByteArray m_tail; // a stream's incomplete last character
+    StreamText m_stream; // a stream's bytes as text
     ProbeStream m_probeStream;
     std::vector<std::unique_ptr<Client>> m_clients;
     QTimer m_tailTimer;

@@ -79,26 +79,20 @@ QString Session::takeText(const QByteArray &bytes)
 {
     if (m_config.transport == Transport::Udp)
         return DecodeReceived(bytes, true).text;
-    const QByteArray data = m_tail.isEmpty() ? bytes : m_tail + bytes;
-    const DecodedText decoded
-        = DecodeReceived(QByteArrayView(data).first(CompleteLength(data)), false);
-    m_tail = data.mid(decoded.consumed);
-    if (m_tail.isEmpty())
-        m_tailTimer.stop();
-    else
+    const QString text = m_stream.take(bytes);
+    if (m_stream.holding())
         m_tailTimer.start();
-    return decoded.text;
+    else
+        m_tailTimer.stop();
+    return text;
 }
 
 // The rest of a split character did not come: its bytes are shown escaped.
 void Session::flushTail()
 {
     m_tailTimer.stop();
-    if (m_tail.isEmpty())
-        return;
-    const QString text = DecodeReceived(m_tail, true).text;
-    m_tail.clear();
-    showReceived(text);
+    if (m_stream.holding())
+        showReceived(m_stream.flush());
 }
 
 void Session::showReceived(const QString &text)

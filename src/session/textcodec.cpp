@@ -170,6 +170,22 @@ qsizetype CompleteLength(QByteArrayView bytes)
     return bytes.size();
 }
 
+QString StreamText::take(const QByteArray &bytes)
+{
+    const QByteArray data = m_tail.isEmpty() ? bytes : m_tail + bytes;
+    const DecodedText decoded
+        = DecodeReceived(QByteArrayView(data).first(CompleteLength(data)), false);
+    m_tail = data.mid(decoded.consumed);
+    return decoded.text;
+}
+
+QString StreamText::flush()
+{
+    const QString text = DecodeReceived(m_tail, true).text;
+    m_tail.clear();
+    return text;
+}
+
 QByteArray EncodeForSending(const QString &text)
 {
     return text.toUtf8();

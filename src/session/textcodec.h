@@ -46,4 +46,19 @@ DecodedText DecodeReceived(QByteArrayView bytes, bool final);
 // The number of leading bytes that DecodeReceived(bytes, false) would take.
 qsizetype CompleteLength(QByteArrayView bytes);
 
+// A stream's bytes as text, read after read: the start of a character split
+// between two reads is held back until the rest comes, or until flush()
+// gives it out escaped (the peer closed, or it waited long enough).
+class StreamText
+{
+public:
+    QString take(const QByteArray &bytes);
+    QString flush();
+    bool holding() const { return !m_tail.isEmpty(); }
+    void clear() { m_tail.clear(); }
+
+private:
+    QByteArray m_tail; // an incomplete last character
+};
+
 QByteArray EncodeForSending(const QString &text);
