@@ -14,6 +14,17 @@
 #include "socket/winsock.h"
 #include "textcodec.h"
 
+namespace {
+
+// The socket's error report: number, description and scode on lines of their own.
+QString ErrorReport(qint32 number, const QString &description, qint64 scode)
+{
+    return QString::number(number) + CRLF + QStringLiteral("* Description:\t") + description
+           + CRLF + QStringLiteral("* Scode:\t0x") + Hex(scode) + CRLF;
+}
+
+} // namespace
+
 void Session::Winsock1_Close()
 {
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_Close; "), [&] {
@@ -164,9 +175,7 @@ void Session::Winsock1_Error(qint16 number, const QString &description, qint32 s
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_Error; "), [&] {
         flushTail();
         m_lines.AddToMsgsBox(QStringLiteral("Winsock Error"),
-                             QString::number(number) + CRLF + QStringLiteral("* Description:\t")
-                                 + description + CRLF + QStringLiteral("* Scode:\t0x") + Hex(scode)
-                                 + CRLF);
+                             ErrorReport(number, description, scode));
         Winsock1->Close();
         AutoPingProbe.stop();
     });
@@ -192,11 +201,12 @@ void Session::Winsock1_DatagramRefused()
     m_refusalTold = true;
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_DatagramRefused; "), [&] {
         m_lines.AddToMsgsBox(QStringLiteral("Winsock Error"),
-                             QStringLiteral("10054") + CRLF + QStringLiteral("* Description:\t")
-                                 + QStringLiteral("The datagrams to %1 find no one listening "
-                                                  "there (port unreachable): no answer will come.")
-                                       .arg(peer())
-                                 + CRLF + QStringLiteral("* Scode:\t0x800A2746") + CRLF);
+                             ErrorReport(10054,
+                                         QStringLiteral("The datagrams to %1 find no one listening "
+                                                        "there (port unreachable): no answer will "
+                                                        "come.")
+                                             .arg(peer()),
+                                         0x800A2746));
     });
 }
 
