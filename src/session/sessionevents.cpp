@@ -19,8 +19,8 @@ namespace {
 // The socket's error report: number, description and scode on lines of their own.
 QString ErrorReport(qint32 number, const QString &description, qint64 scode)
 {
-    return QString::number(number) + CRLF + QStringLiteral("* Description:\t") + description
-           + CRLF + QStringLiteral("* Scode:\t0x") + Hex(scode) + CRLF;
+    return QString::number(number) + CRLF + QStringLiteral("* Description:\t") + description + CRLF
+           + QStringLiteral("* Scode:\t0x") + Hex(scode) + CRLF;
 }
 
 } // namespace
