@@ -5,6 +5,7 @@
 // the figures are too; the texts round them to 10 us (the window's line) and
 // 1 us (the ping-style lines), which is the tolerance checked.
 #include "autoping/pingstats.h"
+#include "autoping/probetexts.h"
 #include "console/pingplot.h"
 
 #include <QAccessible>
@@ -158,6 +159,32 @@ private slots:
         stats.responseArrived(9000000, 1); // a duplicate changes nothing
         stats.judgeAll();
         QTEST(stats.pingSummary(), "ping");
+    }
+
+    // The numbered texts as a responder reads them (0: plain, -1: none) and
+    // writes them back.
+    void probeTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("seq");
+        QTest::newRow("plain, with a line end") << "++ AutoPing Query ++\r\n" << 0;
+        QTest::newRow("the largest number") << "++ AutoPing Response ++ #2147483647" << INT_MAX;
+        QTest::newRow("one more") << "++ AutoPing Query ++ #2147483648" << -1;
+        QTest::newRow("0, a sign, no digits, more after")
+            << "++ AutoPing Query ++ #0|++ AutoPing Query ++ #+5|++ AutoPing Query ++ #|"
+               "++ AutoPing Query ++ #5x"
+            << -1;
+    }
+    void probeTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, seq);
+        for (const QString &one : text.split('|')) {
+            const auto read = ReadProbeDatagram(one);
+            QCOMPARE(read ? read->seq.value_or(0) : -1, seq);
+            if (seq > 0)
+                QCOMPARE(ProbeTextOf(read->kind, seq), one);
+        }
     }
 };
 

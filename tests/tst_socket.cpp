@@ -7,6 +7,7 @@
 
 #include "socket/winsock.h"
 
+#include <QNetworkDatagram>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
@@ -109,19 +110,28 @@ private slots:
     // returning to it): the socket still takes every datagram from the
     // system, then delivers them in order; what does not fit into a queue
     // forced small is reported as dropped, never silently lost.
+    // In batches the system's buffer is the queue: far more than it holds
+    // is sent, and what it dropped is reported all the same.
     void udpBurstWhileBusy_data()
     {
         QTest::addColumn<int>("queueLimit");
-        QTest::newRow("every datagram, in order") << int(Winsock::UdpQueueDatagrams);
-        QTest::newRow("small queue: the rest reported") << 10;
+        QTest::addColumn<bool>("batches");
+        QTest::addColumn<int>("count");
+        QTest::newRow("every datagram, in order")
+            << int(Winsock::UdpQueueDatagrams) << false << 1000;
+        QTest::newRow("small queue: the rest reported") << 10 << false << 1000;
+        QTest::newRow("batches: the system's drops reported") << 0 << true << 30000;
     }
     void udpBurstWhileBusy()
     {
         QFETCH(int, queueLimit);
-        constexpr int Count = 1000;
+        QFETCH(bool, batches);
+        QFETCH(int, count);
+        const int Count = count;
         Winsock s;
         s.setProtocol(Winsock::sckUDPProtocol);
         s.setUdpQueueLimit(queueLimit);
+        s.setUdpBatches(batches);
         s.Bind(0, "127.0.0.1");
         QList<int> numbers;
         qint64 dropped = 0;
@@ -131,13 +141,54 @@ private slots:
         for (int n = 0; n < Count; ++n) {
             sender.writeDatagram(QByteArray::number(n), QHostAddress::LocalHost,
                                  quint16(s.LocalPort()));
-            if (n % 100 == 99) // no more than a few hundred fit into the system's buffer
+            if (!batches && n % 100 == 99) // a few hundred fit into the system's buffer
                 QVERIFY(systemQueueEmpty(quint16(s.LocalPort())));
         }
         QTRY_COMPARE_WITH_TIMEOUT(numbers.size() + dropped, qint64(Count), Wait);
-        QList<int> expected(std::min(Count, queueLimit));
+        QList<int> expected(batches ? numbers.size() : std::min(Count, queueLimit));
         std::iota(expected.begin(), expected.end(), 0);
         QCOMPARE(numbers, expected);
+        QCOMPARE(dropped > 0, batches || queueLimit < Count); // more than fits
+    }
+
+    // In batches, what a handler sends goes out from the send thread: every
+    // answer, in order, to its sender; one the system refuses fails the
+    // socket (10040 for a datagram longer than UDP allows).
+    void udpBatchesAnswer()
+    {
+        Winsock s;
+        s.setProtocol(Winsock::sckUDPProtocol);
+        s.setUdpBatches(true);
+        s.Bind(0, "127.0.0.1");
+        QStringList events;
+        connect(&s, &Winsock::DataArrival, this, [&] {
+            const QByteArray data = s.GetData();
+            s.SendData(data == "big" ? QByteArray(70000, 'x') : data);
+        });
+        connect(&s, &Winsock::SendComplete, this, [&] { events << "Sent"; });
+        connect(&s, &Winsock::Error, this,
+                [&](qint16 number) { events << QString::number(number); });
+        QUdpSocket peer;
+        peer.bind(QHostAddress::LocalHost);
+        constexpr int Count = 100;
+        for (int n = 0; n < Count; ++n)
+            peer.writeDatagram(QByteArray::number(n), QHostAddress::LocalHost,
+                               quint16(s.LocalPort()));
+        QList<int> answers;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                while (peer.hasPendingDatagrams())
+                    answers << peer.receiveDatagram().data().toInt();
+                return answers.size() >= Count;
+            }(),
+            Wait);
+        QList<int> expected(Count);
+        std::iota(expected.begin(), expected.end(), 0);
+        QCOMPARE(answers, expected);
+        QCOMPARE(events.size(), Count);
+        peer.writeDatagram("big", QHostAddress::LocalHost, quint16(s.LocalPort()));
+        QTRY_COMPARE_WITH_TIMEOUT(events.last(), QString("10040"), Wait);
+        QCOMPARE(s.State(), SocketState::Error);
     }
 };
 

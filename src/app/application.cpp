@@ -9,6 +9,7 @@
 #include "qtdialogs.h"
 #include "servers/serverstore.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 
 namespace {
@@ -53,6 +54,7 @@ Application::Application(Seams seams, TranscriptFace *terminal)
 // The window goes first: it closes its socket on its way out.
 Application::~Application()
 {
+    QObject::disconnect(m_turnEnds);
     m_window.reset();
 }
 
@@ -117,8 +119,17 @@ void Application::RotateLog()
     m_log.LogOpen(m_transcript);
 }
 
+void Application::groupLinesPerTurn()
+{
+    m_transcript.groupLines(true);
+    m_turnEnds = QObject::connect(
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+        QCoreApplication::instance(), [this] { m_transcript.endGroup(); });
+}
+
 void Application::EndRun()
 {
+    m_transcript.endGroup();
     if (m_log.isOpen())
         m_log.LogClose(m_transcript);
 }

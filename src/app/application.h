@@ -24,6 +24,8 @@
 #include "runlog/transcript.h"
 #include "servers/serverlist.h"
 
+#include <QMetaObject>
+
 #include <memory>
 
 class FrmMain;
@@ -70,7 +72,13 @@ public:
     // in the new one (its first line).  The window keeps the one file it
     // chose at start-up.
     void RotateLog();
-    // The end of the run: the log's last line, when it is open.
+    // A run without a window writes its lines a turn of the event loop at a
+    // time: the terminal and the log get each turn's lines in one write, at
+    // the end of the turn (Transcript::groupLines).  Needs the event
+    // dispatcher, so the application object, to exist.
+    void groupLinesPerTurn();
+    // The end of the run: the lines kept, then the log's last line, when it
+    // is open.
     void EndRun();
 
     // The main window; made (and loaded) at the first call.
@@ -100,4 +108,5 @@ private:
     AddressRules m_rules;
     ServerList m_servers;
     std::unique_ptr<FrmMain> m_window;
+    QMetaObject::Connection m_turnEnds; // groupLinesPerTurn's
 };

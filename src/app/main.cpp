@@ -60,6 +60,7 @@ int runCommand(const Command &command, int argc, char *argv[])
     QCoreApplication qapp(argc, argv);
     TerminalFace terminal(out, err);
     Application app(Seams::headless(err), &terminal);
+    app.groupLinesPerTurn();
     int status = 2;
     if (app.StartHeadless()) {
         Command withFolder = command;

@@ -5,6 +5,11 @@
 
 #include "autoping.h"
 
+#include <QStringBuilder>
+
+#include <charconv>
+#include <climits>
+
 namespace {
 
 const QString &fixedText(ProbeText::Kind kind)
@@ -16,7 +21,12 @@ const QString &fixedText(ProbeText::Kind kind)
 
 QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq)
 {
-    return seq ? fixedText(kind) + QStringLiteral(" #") + QString::number(*seq) : fixedText(kind);
+    if (!seq)
+        return fixedText(kind);
+    // A responder writes one for every query: no locale machinery.
+    char digits[16];
+    const char *end = std::to_chars(digits, digits + sizeof digits, *seq).ptr;
+    return fixedText(kind) % QLatin1String(" #") % QLatin1String(digits, end - digits);
 }
 
 std::optional<ProbeText> ReadProbeDatagram(QStringView text)
@@ -30,10 +40,18 @@ std::optional<ProbeText> ReadProbeDatagram(QStringView text)
         const QStringView rest = text.sliced(fixed.size());
         if (rest.isEmpty())
             return ProbeText{kind, std::nullopt};
-        bool number = false;
-        const int seq = rest.startsWith(QLatin1String(" #")) ? rest.sliced(2).toInt(&number) : 0;
-        if (number && seq > 0 && rest.sliced(2).front().isDigit())
-            return ProbeText{kind, seq};
+        // " #" and a number from 1 to INT_MAX in decimal digits, nothing else.
+        if (!rest.startsWith(u" #") || rest.size() == 2)
+            continue;
+        qint64 seq = 0;
+        for (const QChar c : rest.sliced(2)) {
+            if (c < u'0' || c > u'9' || (seq = seq * 10 + (c.unicode() - u'0')) > INT_MAX) {
+                seq = 0;
+                break;
+            }
+        }
+        if (seq > 0)
+            return ProbeText{kind, int(seq)};
     }
     return std::nullopt;
 }

@@ -55,6 +55,16 @@ QString FormatClock::longTime(const QTime &time) const
     return m_lastTimeText;
 }
 
+QString FormatClock::longTimeNow() const
+{
+    const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (!m_timeCacheable || second != m_nowSecond) {
+        m_nowText = longTime(now().time());
+        m_nowSecond = second;
+    }
+    return m_nowText;
+}
+
 QString LongTimeFormat(const QLocale &locale)
 {
     QString format = locale.timeFormat(QLocale::LongFormat);

@@ -27,6 +27,8 @@ public:
     {
         return shortDate(dateTime.date()) + u' ' + longTime(dateTime.time());
     }
+    // The current time in the long time format (the log's record stamp).
+    virtual QString longTimeNow() const { return longTime(now().time()); }
 };
 
 // Formats given as QDate/QTime format strings.
@@ -40,6 +42,9 @@ public:
     QDateTime now() const override;
     QString shortDate(const QDate &date) const override;
     QString longTime(const QTime &time) const override;
+    // Within the second of the last text, that text again, without a
+    // QDateTime (a flood of records asks thousands of times a second).
+    QString longTimeNow() const override;
 
 private:
     QString m_dateFormat;
@@ -51,6 +56,8 @@ private:
     bool m_timeCacheable = false;
     mutable QTime m_lastTime;
     mutable QString m_lastTimeText;
+    mutable qint64 m_nowSecond = -1; // the second of m_nowText (longTimeNow)
+    mutable QString m_nowText;
     mutable qint64 m_offsetSecond = -1; // the second m_offset was asked for
     mutable int m_offset = 0;           // seconds east of UTC
 };

@@ -14,8 +14,10 @@ const QString Refusal = QStringLiteral("++ PEBKAC");
 
 bool IsComplaint(const QString &speaker)
 {
-    return speaker.startsWith(QLatin1String("**")) || speaker.startsWith(QLatin1String("++"))
-           || speaker.endsWith(QLatin1String(" Error"));
+    // Asked for every line: no string searches for the first two cases.
+    const bool doubled = speaker.size() >= 2 && speaker[0] == speaker[1]
+                         && (speaker[0] == u'*' || speaker[0] == u'+');
+    return doubled || speaker.endsWith(u" Error");
 }
 
 TerminalFace::TerminalFace(QTextStream &out, QTextStream &err) : m_out(out), m_err(err) {}
@@ -28,11 +30,42 @@ void TerminalFace::showLine(const QString &speaker, const QString &line)
         && (m_shown == Shown::Complaints
             || (m_shown == Shown::NoData && !QHostAddress(speaker).isNull())))
         return;
-    QString shown = line;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (!shown.endsWith(u'\n'))
-        shown += u'\n';
     QTextStream &stream = complaint ? m_err : m_out;
-    stream << shown;
-    stream.flush();
+    if (complaint)
+        m_out.flush(); // the lines before it come first
+    writeLine(stream, line);
+    if (complaint)
+        m_err.flush(); // at once: a person must not miss it
+}
+
+// Each CR LF as LF, and a line end at the end.
+void TerminalFace::writeLine(QTextStream &stream, const QString &line)
+{
+    // Most lines end in their only CR LF: written as they are, less it.
+    const qsizetype cr = line.indexOf(u'\r');
+    if (cr >= 0 && cr == line.size() - 2 && line.back() == u'\n') {
+        stream << QStringView(line).first(cr) << '\n';
+        return;
+    }
+    // Otherwise put together in a buffer that keeps its room.
+    m_text.resize(0);
+    QStringView rest = line;
+    for (qsizetype end = 0; (end = rest.indexOf(u'\r', end)) >= 0;) {
+        if (end + 1 < rest.size() && rest[end + 1] == u'\n') {
+            m_text.append(rest.first(end)).append(u'\n');
+            rest = rest.sliced(end + 2);
+            end = 0;
+        } else {
+            ++end;
+        }
+    }
+    m_text.append(rest);
+    if (!m_text.endsWith(u'\n'))
+        m_text.append(u'\n');
+    stream << m_text;
+}
+
+void TerminalFace::flushLines()
+{
+    m_out.flush();
 }

@@ -15,6 +15,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 QString firstLineStart(const Environment &env)
@@ -65,7 +68,11 @@ void RunLog::closeFile()
 // end of the file in one piece, whatever other copies write meanwhile.
 void RunLog::write(const QString &text)
 {
-    const QByteArray bytes = text.toUtf8();
+    writeBytes(text.toUtf8());
+}
+
+void RunLog::writeBytes(const QByteArray &bytes)
+{
     ssize_t written;
     do
         written = ::write(m_fd, bytes.constData(), size_t(bytes.size()));
@@ -99,14 +106,58 @@ bool RunLog::LogWrite(const QString &text, RuntimeError *failure)
 {
     if (!isOpen())
         return false;
-    return TryRun(
-        [&] {
-            write(QStringLiteral("-- ") + m_clock.longTime(m_clock.now().time()) + u'\t' + text);
-        },
-        [&](const RuntimeError &e) {
-            if (failure)
-                *failure = e;
-        });
+    const QString time = m_clock.longTimeNow();
+    if (m_grouped) {
+        // Many records a second share their time: its bytes are kept.
+        if (time != m_keptTime) {
+            m_keptTime = time;
+            m_keptTimeBytes = time.toUtf8();
+        }
+        keep(text);
+        return true;
+    }
+    return TryRun([&] { write(QStringLiteral("-- ") + time + u'\t' + text); },
+                  [&](const RuntimeError &e) {
+                      if (failure)
+                          *failure = e;
+                  });
+}
+
+// Appends "-- " + time + TAB + text to the kept records, encoded in place.
+void RunLog::keep(const QString &text)
+{
+    const qsizetype at = m_kept.size();
+    const qsizetype most = at + 3 + m_keptTimeBytes.size() + 1 + m_utf8.requiredSpace(text.size());
+    if (m_kept.capacity() < most)
+        m_kept.reserve(std::max(most, 2 * m_kept.capacity()));
+    m_kept.resize(most);
+    char *out = m_kept.data() + at;
+    out = std::copy_n("-- ", 3, out);
+    out = std::copy_n(m_keptTimeBytes.constData(), m_keptTimeBytes.size(), out);
+    *out++ = '\t';
+    out = m_utf8.appendToBuffer(out, text);
+    m_kept.truncate(out - m_kept.constData());
+}
+
+void RunLog::setGrouped(bool grouped, RuntimeError *failure)
+{
+    if (!grouped)
+        flush(failure);
+    m_grouped = grouped;
+}
+
+bool RunLog::flush(RuntimeError *failure)
+{
+    if (m_kept.isEmpty())
+        return true;
+    const QByteArray kept = std::exchange(m_kept, QByteArray());
+    if (!isOpen())
+        return false;
+    return TryRun([&] { writeBytes(kept); },
+                  [&](const RuntimeError &e) {
+                      if (failure)
+                          *failure = e;
+                  });
 }
 
 QString RunLog::FailedWriteLine(const RuntimeError &failure)
@@ -121,6 +172,8 @@ bool RunLog::LogClose(MsgSink &report)
     Guard(report, QStringLiteral(" in mdlMain.LogClose; "), [&] {
         if (!isOpen())
             Raise(rt::ObjectNotSet);
+        if (RuntimeError failure; !flush(&failure))
+            Raise(failure.number, failure.description);
         write(firstLineStart(m_env) + QStringLiteral("; ended ")
               + m_clock.generalDate(m_clock.now()) + CRLF + CRLF);
         closeFile();

@@ -18,6 +18,11 @@
 // single write(2): the system appends it whole at the end of the file, so the
 // records of several copies interleave whole and in time order.  Nothing is
 // buffered in the program, so a crash loses at most the record being written.
+// A run that writes many records in a burst (the command line's responder
+// answering thousands of queries a second) may group them instead
+// (setGrouped): each record is stamped when it comes and kept, and flush()
+// appends all that were kept with one write(2); a crash then loses at most
+// the records since the last flush.
 //
 // LogOpen and LogClose report their failures as error lines through the sink
 // they are given.  LogWrite hands its failure back to its caller (the pane
@@ -26,7 +31,9 @@
 
 #include "base/failure.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QStringEncoder>
 
 class Clock;
 class Environment;
@@ -47,6 +54,13 @@ public:
     // The line that tells of a record the log could not take: the common
     // error line of LogWrite, shown to the user and never logged itself.
     static QString FailedWriteLine(const RuntimeError &failure);
+    // Grouped: LogWrite keeps the record for flush() (it fails only there).
+    // Turning it off flushes.
+    void setGrouped(bool grouped, RuntimeError *failure = nullptr);
+    // Writes the records kept; false when that failed (*failure says why;
+    // they are dropped then, as a failed record is).
+    bool flush(RuntimeError *failure = nullptr);
+    qsizetype keptBytes() const { return m_kept.size(); }
     bool LogClose(MsgSink &report);
 
     bool isOpen() const { return m_fd >= 0; }
@@ -57,10 +71,17 @@ public:
 
 private:
     void write(const QString &text);
+    void writeBytes(const QByteArray &bytes);
+    void keep(const QString &text);
     void closeFile();
 
     const Environment &m_env;
     const Clock &m_clock;
     QString m_fileName;
     int m_fd = -1;
+    bool m_grouped = false;
+    QByteArray m_kept;  // grouped records not written yet
+    QString m_keptTime; // the time of the last of them, as text
+    QByteArray m_keptTimeBytes;
+    QStringEncoder m_utf8{QStringEncoder::Utf8, QStringConverter::Flag::Stateless};
 };

@@ -6,6 +6,10 @@
 #include "base/failure.h"
 #include "runlog.h"
 
+#include <QStringBuilder>
+
+#include <utility>
+
 Transcript::Transcript(RunLog &log, std::function<TranscriptFace &()> face)
     : m_log(log), m_face(std::move(face))
 {}
@@ -17,13 +21,39 @@ void Transcript::AddToMsgsBox(const QString &speaker, const QString &sentence)
     ++m_depth;
     Guard(*this, QStringLiteral(" in frmMain.AddToMsgsBox; "), [&] {
         TranscriptFace &face = m_face();
-        const QString line = speaker + u':' + u'\t' + sentence;
+        const QString line = speaker % QLatin1String(":\t") % sentence;
         face.showLine(speaker, line);
         RuntimeError failure;
         if (!m_log.LogWrite(line, &failure) && failure.number != 0)
             face.showLine(ErrorSpeaker(failure.number), RunLog::FailedWriteLine(failure));
+        if (!m_grouped) {
+            face.flushLines();
+        } else if (!m_pending) {
+            m_pending = true;
+            m_groupAge.start();
+        } else if (m_log.keptBytes() >= GroupBytes || m_groupAge.hasExpired(GroupMs)) {
+            endGroup();
+        }
     });
     --m_depth;
+}
+
+void Transcript::groupLines(bool grouped)
+{
+    endGroup();
+    m_grouped = grouped;
+    m_log.setGrouped(grouped);
+}
+
+void Transcript::endGroup()
+{
+    if (!std::exchange(m_pending, false))
+        return;
+    RuntimeError failure;
+    TranscriptFace &face = m_face();
+    if (!m_log.flush(&failure) && failure.number != 0)
+        face.showLine(ErrorSpeaker(failure.number), RunLog::FailedWriteLine(failure));
+    face.flushLines();
 }
 
 void Transcript::ClearMsgsBox()

@@ -11,8 +11,17 @@
 // never logged again.  A report that arises while a report is being written
 // (a face that keeps failing) is dropped after one level, so reporting always
 // ends.
+//
+// Lines are shown and logged one at a time, each written out at once, unless
+// the run groups them (groupLines): then the face and the log keep what a
+// turn of the event loop brings and endGroup() writes it out in one piece,
+// at the end of the turn (the caller wires that), after 64 KiB or after
+// GroupMs at the latest.  A responder that answers a burst of queries then
+// costs one write per burst, not two per query.
 
 #include "base/msgsink.h"
+
+#include <QElapsedTimer>
 
 #include <functional>
 
@@ -25,6 +34,8 @@ public:
     // line is speaker + ":" + TAB + sentence, as the log gets it.
     virtual void showLine(const QString &speaker, const QString &line) = 0;
     virtual void clearLines() = 0;
+    // Writes out what showLine has shown (a terminal's buffer).
+    virtual void flushLines() {}
 };
 
 class Transcript final : public MsgSink
@@ -37,8 +48,19 @@ public:
     void AddToMsgsBox(const QString &speaker, const QString &sentence) override;
     void ClearMsgsBox() override;
 
+    static constexpr qsizetype GroupBytes = 64 * 1024;
+    static constexpr int GroupMs = 100;
+    void groupLines(bool grouped);
+    // Writes out the lines kept since the last time.
+    void endGroup();
+
 private:
+    void flushLog();
+
     RunLog &m_log;
     std::function<TranscriptFace &()> m_face;
     int m_depth = 0;
+    bool m_grouped = false;
+    bool m_pending = false;   // lines kept since the last endGroup
+    QElapsedTimer m_groupAge; // since the first of them
 };

@@ -14,6 +14,8 @@
 #include "socket/winsock.h"
 #include "textcodec.h"
 
+#include <QStringBuilder>
+
 namespace {
 
 const QString Pebkac = QStringLiteral("++ PEBKAC");
@@ -197,8 +199,7 @@ void Session::OpenIt(const Config &config)
                     m_lines.AddToMsgsBox(QStringLiteral("TLS"), line + CRLF);
             } else {
                 Winsock1->setProtocol(Winsock::sckUDPProtocol);
-                Winsock1->setUdpQueueLimit(config.framed && server ? ResponderUdpQueue
-                                                                   : Winsock::UdpQueueDatagrams);
+                Winsock1->setUdpBatches(config.framed && server);
                 Winsock1->setReportRefused(config.framed && !server);
                 m_refusalTold = false;
                 if (server) {
@@ -253,7 +254,7 @@ bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QStr
 
 bool Session::Send(const QString &text)
 {
-    return sendBytes(EncodeForSending(text), text + CRLF, QStringLiteral(" in frmMain.Send; "),
+    return sendBytes(EncodeForSending(text), text % CRLF, QStringLiteral(" in frmMain.Send; "),
                      text == AutoPingQuery);
 }
 

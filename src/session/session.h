@@ -21,9 +21,10 @@
 // socket is that connection, so it serves one client and listens no more
 // until it is opened again.  A framed server (the command line's responder)
 // serves every client at once instead: the listener stays, and each
-// connection is answered on its own (manyclients.cpp); a UDP one keeps a
-// short queue (ResponderUdpQueue), so that after a flood it answers new
-// queries within a fraction of a second.
+// connection is answered on its own (manyclients.cpp); a UDP one reads its
+// datagrams in batches and answers them in the same turn
+// (Winsock::setUdpBatches), so nothing queues beyond what the system holds
+// and after a flood it answers new queries within a fraction of a second.
 //
 // Lines: "You" and "Remote" lines are written under the socket's LocalIP and
 // RemoteHostIP, read at the moment of writing; everything else under its
@@ -131,8 +132,7 @@ public:
         qint32 remotePort = 0;
     };
 
-    static constexpr int TailWaitMs = 100;         // a split character's first bytes wait this long
-    static constexpr int ResponderUdpQueue = 4096; // datagrams a framed UDP server queues
+    static constexpr int TailWaitMs = 100; // a split character's first bytes wait this long
 
     Session(const NameTables &tables, const AddressRules &rules, MsgSink &lines,
             QObject *parent = nullptr);
@@ -221,7 +221,9 @@ private:
     void flushTail();
     void showReceived(const QString &text);
     void writeAccepting(const Winsock &socket);
-    void readProbeTexts(const QString &text);
+    // A framed server answers the queries found, a framed client takes the
+    // answers.
+    void answerProbeTexts(const QList<ProbeText> &found);
     void writeYou(const QString &sentence);
     // Send's steps once the bytes are known.
     // probeQuery: the window's AutoPing sent it (its figures time it).
@@ -270,6 +272,8 @@ private:
     SocketState LastState = SocketState::Closed;
     StreamText m_stream; // a stream's bytes as text
     ProbeStream m_probeStream;
+    qint32 m_senderPort = -1; // the last sender's port, and as text
+    QString m_senderPortText;
     std::vector<std::unique_ptr<Client>> m_clients;
     QTimer m_tailTimer;
     bool m_finished = false;

@@ -14,6 +14,8 @@
 #include "socket/winsock.h"
 #include "textcodec.h"
 
+#include <QStringBuilder>
+
 namespace {
 
 // The socket's error report: number, description and scode on lines of their own.
@@ -108,40 +110,46 @@ void Session::flushTail()
 
 void Session::showReceived(const QString &text)
 {
-    emit senderShown(Winsock1->RemoteHostIP(), QString::number(Winsock1->RemotePort()));
+    if (const qint32 port = Winsock1->RemotePort();
+        port != m_senderPort || m_senderPortText.isNull()) {
+        m_senderPort = port;
+        m_senderPortText = QString::number(port);
+    }
+    emit senderShown(Winsock1->RemoteHostIP(), m_senderPortText);
 
     const bool query = text == AutoPingQuery;
     const bool response = text == AutoPingResponse;
-    const bool numbered = m_config.framed && m_config.transport == Transport::Udp
-                          && !text.endsWith(u'\n') && ReadProbeDatagram(text);
+    // The command line's reading: every AutoPing text in the data, a
+    // datagram being one text at most.
+    QList<ProbeText> found;
+    if (!m_config.framed) {
+    } else if (m_config.transport != Transport::Udp) {
+        found = m_probeStream.feed(text);
+    } else if (const auto one = ReadProbeDatagram(text)) {
+        found.append(*one);
+    }
+    const bool numbered
+        = !found.isEmpty() && m_config.transport == Transport::Udp && !text.endsWith(u'\n');
     // A framed client's answers are taken before the line is written, so
     // that writing it is not timed as part of the round trip; a server's
     // answer follows the line of the query it answers.
     const bool framedClient = m_config.framed && m_config.role == Role::Client;
     if (framedClient)
-        readProbeTexts(text);
+        answerProbeTexts(found);
     m_lines.AddToMsgsBox(Winsock1->RemoteHostIP(),
-                         query || response || numbered ? text + CRLF : text);
+                         query || response || numbered ? QString(text % CRLF) : text);
 
     if (m_config.framed) {
         if (!framedClient)
-            readProbeTexts(text);
+            answerProbeTexts(found);
     } else if (query && m_config.role == Role::Server)
         Send(AutoPingResponse);
     else if (response && m_config.role == Role::Client)
         AutoPingProbe.noteResponse();
 }
 
-// The command line's reading: every AutoPing text in the data.
-void Session::readProbeTexts(const QString &text)
+void Session::answerProbeTexts(const QList<ProbeText> &found)
 {
-    QList<ProbeText> found;
-    if (m_config.transport == Transport::Udp) {
-        if (const auto one = ReadProbeDatagram(text))
-            found.append(*one);
-    } else {
-        found = m_probeStream.feed(text);
-    }
     for (const ProbeText &read : found) {
         if (read.kind == ProbeText::Query && m_config.role == Role::Server)
             m_answeredQueries += Send(ProbeTextOf(ProbeText::Response, read.seq));

@@ -4,7 +4,6 @@
 #include "localaddress.h"
 
 #include <QNetworkInterface>
-#include <QRegularExpression>
 
 #include <net/if.h>
 
@@ -58,6 +57,26 @@ QString PrimaryAddress(bool ipv6First)
     return QStringLiteral("127.0.0.1");
 }
 
+namespace {
+// Four groups of one to three ASCII digits, separated by dots.
+bool isDottedQuad(QStringView text)
+{
+    int groups = 0, digits = 0;
+    for (const QChar c : text) {
+        if (c >= u'0' && c <= u'9') {
+            if (++digits > 3)
+                return false;
+        } else if (c == u'.' && digits > 0 && groups < 3) {
+            ++groups;
+            digits = 0;
+        } else {
+            return false;
+        }
+    }
+    return groups == 3 && digits > 0;
+}
+} // namespace
+
 QString AddressText(const QHostAddress &address)
 {
     if (address.isNull())
@@ -85,8 +104,7 @@ bool ParseAddress(const QString &text, QHostAddress *address)
     }
     // Four decimal octets only: shorter forms ("127.1") are left to the
     // name look-up, as the platform's resolver knows them.
-    static const QRegularExpression dotted(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
-    if (!dotted.match(trimmed).hasMatch())
+    if (!isDottedQuad(trimmed))
         return false;
     QHostAddress parsed;
     if (!parsed.setAddress(trimmed) || parsed.protocol() != QAbstractSocket::IPv4Protocol)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <linux/errqueue.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
@@ -34,15 +35,29 @@ qsizetype recordBytes(qsizetype size)
 
 } // namespace
 
+// The receiving side's scratch: ReceiveBatch headers, each with room for a
+// sender.
+struct UdpReceiver::Batch
+{
+    mmsghdr messages[ReceiveBatch];
+    iovec pieces[ReceiveBatch];
+    Sender senders[ReceiveBatch];
+    quint32 systemDrops = 0; // the socket's drop counter as last seen
+};
+
 UdpReceiver::UdpReceiver(int fd, int bufferBytes, qsizetype maxDatagrams, qsizetype maxBytes,
-                         std::function<void()> wake)
+                         std::function<void()> wake, Threading threading)
     : m_fd(fd),
       m_bufferBytes(bufferBytes),
       m_maxDatagrams(std::max<qsizetype>(1, maxDatagrams)),
       m_maxBlocks(std::max<qsizetype>(1, maxBytes / BlockBytes)),
       m_wake(std::move(wake)),
-      m_stopFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+      m_buffers(size_t(ReceiveBatch) * size_t(bufferBytes)),
+      m_batch(std::make_unique<Batch>())
 {
+    if (threading == Threading::CallerPulls)
+        return;
+    m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -52,49 +67,70 @@ UdpReceiver::~UdpReceiver()
     const quint64 one = 1;
     if (m_stopFd >= 0)
         (void) !::write(m_stopFd, &one, sizeof one);
-    m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
     if (m_stopFd >= 0)
         ::close(m_stopFd);
     for (Block &block : m_blocks)
         releaseBlock(block);
 }
 
+int UdpReceiver::receiveBatch()
+{
+    Batch &b = *m_batch;
+    for (int i = 0; i < ReceiveBatch; ++i) {
+        b.pieces[i] = {m_buffers.data() + size_t(i) * size_t(m_bufferBytes), size_t(m_bufferBytes)};
+        msghdr &header = b.messages[i].msg_hdr;
+        header = {};
+        header.msg_name = &b.senders[i];
+        header.msg_namelen = sizeof b.senders[i];
+        header.msg_iov = &b.pieces[i];
+        header.msg_iovlen = 1;
+    }
+    const int received = ::recvmmsg(m_fd, b.messages, ReceiveBatch, MSG_DONTWAIT, nullptr);
+    // Datagrams the system dropped because its buffer was full are counted
+    // with those the program could not take in time: its drop counter for
+    // the socket (from the socket's start; it may wrap).
+    quint32 memory[SK_MEMINFO_VARS] = {};
+    socklen_t size = sizeof memory;
+    quint32 systemDropped = 0;
+    if (::getsockopt(m_fd, SOL_SOCKET, SO_MEMINFO, memory, &size) == 0
+        && size > SK_MEMINFO_DROPS * sizeof(quint32)) {
+        systemDropped = memory[SK_MEMINFO_DROPS] - b.systemDrops;
+        b.systemDrops = memory[SK_MEMINFO_DROPS];
+    }
+    if (received <= 0 && systemDropped == 0)
+        return received;
+    bool wake = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        for (int i = 0; i < received; ++i) {
+            const msghdr &header = b.messages[i].msg_hdr;
+            store(static_cast<const char *>(b.pieces[i].iov_base), qsizetype(b.messages[i].msg_len),
+                  b.senders[i], (header.msg_flags & MSG_TRUNC) != 0);
+        }
+        m_dropped += systemDropped;
+        wake = !m_wakePending;
+        m_wakePending = true;
+    }
+    if (wake && m_wake)
+        m_wake();
+    return received;
+}
+
+void UdpReceiver::pull()
+{
+    if (receiveBatch() <= 0)
+        takeErrors();
+}
+
 void UdpReceiver::run()
 {
     pthread_setname_np(pthread_self(), "selmarin-udp");
-    std::vector<char> buffers(size_t(ReceiveBatch) * size_t(m_bufferBytes));
-    mmsghdr messages[ReceiveBatch];
-    iovec pieces[ReceiveBatch];
-    Sender senders[ReceiveBatch];
     pollfd watched[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
     while (!m_stopping.load(std::memory_order_relaxed)) {
-        for (int i = 0; i < ReceiveBatch; ++i) {
-            pieces[i] = {buffers.data() + size_t(i) * size_t(m_bufferBytes), size_t(m_bufferBytes)};
-            messages[i] = {};
-            messages[i].msg_hdr.msg_name = &senders[i];
-            messages[i].msg_hdr.msg_namelen = sizeof senders[i];
-            messages[i].msg_hdr.msg_iov = &pieces[i];
-            messages[i].msg_hdr.msg_iovlen = 1;
-        }
-        const int received = ::recvmmsg(m_fd, messages, ReceiveBatch, MSG_DONTWAIT, nullptr);
-        if (received > 0) {
-            bool wake = false;
-            {
-                const std::lock_guard lock(m_mutex);
-                for (int i = 0; i < received; ++i) {
-                    const msghdr &header = messages[i].msg_hdr;
-                    store(static_cast<const char *>(pieces[i].iov_base),
-                          qsizetype(messages[i].msg_len), senders[i],
-                          (header.msg_flags & MSG_TRUNC) != 0);
-                }
-                wake = !m_wakePending;
-                m_wakePending = true;
-            }
-            if (wake)
-                m_wake();
-            continue;
-        }
-        if (received < 0 && errno == EINTR)
+        const int received = receiveBatch();
+        if (received > 0 || (received < 0 && errno == EINTR))
             continue;
         if (takeErrors())
             continue;
@@ -140,7 +176,7 @@ bool UdpReceiver::takeErrors()
             wake = !m_wakePending;
             m_wakePending = true;
         }
-        if (wake)
+        if (wake && m_wake)
             m_wake();
     }
     return any;

@@ -22,8 +22,12 @@
 // system's reports of datagrams that found no one listening (ICMP port
 // unreachable) taken here as well, and counted in News::refused.
 //
-// Threads: the constructor starts the thread and the destructor stops and
-// joins it, so it never outlives the object.  wake is called on the receive
+// Threads: with OwnThread the constructor starts the thread and the
+// destructor stops and joins it, so it never outlives the object.  With
+// CallerPulls there is no thread: the owner calls pull() on the
+// user-interface thread when the socket is readable, and the system's
+// receive buffer is the queue (a program that answers as fast as datagrams
+// come needs nothing in between; see Winsock::setUdpBatches).  wake is called on the receive
 // thread when there is news (datagrams or drops) and no earlier wake is still
 // unanswered: it must only post a call to the user-interface thread, which
 // then calls collect() and later take().  Everything else runs on the
@@ -37,8 +41,10 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class UdpReceiver
 {
@@ -46,8 +52,9 @@ public:
     static constexpr int ReceiveBatch = 64;
     static constexpr qsizetype BlockBytes = 1024 * 1024;
 
+    enum class Threading { OwnThread, CallerPulls };
     UdpReceiver(int fd, int bufferBytes, qsizetype maxDatagrams, qsizetype maxBytes,
-                std::function<void()> wake);
+                std::function<void()> wake, Threading threading = Threading::OwnThread);
     ~UdpReceiver();
     UdpReceiver(const UdpReceiver &) = delete;
     UdpReceiver &operator=(const UdpReceiver &) = delete;
@@ -78,6 +85,11 @@ public:
     // Takes the oldest datagram of the queue; false when it is empty.
     bool take(Datagram &datagram);
 
+    // CallerPulls: takes what the system holds, at most ReceiveBatch
+    // datagrams (one call), and its error reports when it holds none; then
+    // collect() tells what came.  Never blocks.
+    void pull();
+
 private:
     struct Block
     {
@@ -86,6 +98,10 @@ private:
         qsizetype read = 0; // taken by take()
     };
     void run();
+    // Moves up to ReceiveBatch datagrams from the system into the queue with
+    // one recvmmsg; the number moved, 0 when none waited, -1 on a failure
+    // (errno).  Wakes the owner when it moved any.
+    int receiveBatch();
     // Takes the system's error reports of the socket (IP_RECVERR); true
     // when there were any.
     bool takeErrors();
@@ -107,6 +123,12 @@ private:
     quint64 m_dropped = 0;     // dropped since the last collect()
     quint64 m_refused = 0;     // ICMP "port unreachable" since the last collect()
     bool m_wakePending = false;
+
+    // The receiving side's buffers (only one side receives: the thread or
+    // pull()).
+    std::vector<char> m_buffers;
+    struct Batch;
+    std::unique_ptr<Batch> m_batch;
 
     std::thread m_thread;
 };

@@ -26,8 +26,9 @@
 // event).  Close: any -> Closed.
 //
 // Transport objects.  A TCP client or accepted connection is `tcp`; a UDP
-// socket is a plain descriptor (`udpFd`), read by `udpReceiver`'s thread and
-// written by sendto() here.  A closed connection is retired gracefully (its
+// socket is a plain descriptor (`udpFd`), read by `udpReceiver` (on its
+// thread, or in batches when `udpReadable` says so) and written by sendto()
+// here.  A closed connection is retired gracefully (its
 // write buffer drains, then FIN), detached from us, for at most
 // LingerLimitMs.  CloseProbe tells an orderly close from a reset, which Qt
 // does not.
@@ -81,6 +82,7 @@ WinsockPrivate::WinsockPrivate(Winsock *owner) : q(owner)
 
 WinsockPrivate::~WinsockPrivate()
 {
+    udpSender.reset(); // sends what it holds, then stops: before the close
     udpReceiver.reset();
     if (udpFd >= 0)
         ::close(udpFd);
@@ -138,6 +140,12 @@ void WinsockPrivate::dropTransport(bool graceful)
         tcp = nullptr;
     }
     if (udpFd >= 0) {
+        // Possibly from inside its own signal: it goes after the handler.
+        if (udpReadable) {
+            udpReadable->setEnabled(false);
+            udpReadable.release()->deleteLater();
+        }
+        udpSender.reset();   // sends what it holds, then stops
         udpReceiver.reset(); // stops and joins the receive thread
         ::close(udpFd);
         udpFd = -1;
@@ -244,8 +252,20 @@ QString Winsock::LocalIP() const
     // Bound to every address: the machine's address of the family the peer
     // is in.
     if (d->localAddress.isEmpty())
-        return PrimaryAddress(d->remoteHostIP.contains(u':'));
+        return d->primaryAddress(d->remoteHostIP.contains(u':'));
     return d->localAddress;
+}
+
+// The interface list costs a netlink round trip: a responder writing a line
+// per datagram asks for it thousands of times a second.
+QString WinsockPrivate::primaryAddress(bool ipv6) const
+{
+    QElapsedTimer &age = primaryAge[ipv6];
+    if (!age.isValid() || age.hasExpired(1000)) {
+        primaryText[ipv6] = PrimaryAddress(ipv6);
+        age.start();
+    }
+    return primaryText[ipv6];
 }
 
 int Winsock::connectTimeout() const
@@ -266,6 +286,11 @@ void Winsock::setUdpQueueLimit(qint32 datagrams)
 void Winsock::setReportRefused(bool report)
 {
     d->reportRefused = report;
+}
+
+void Winsock::setUdpBatches(bool batches)
+{
+    d->udpBatches = batches;
 }
 
 void Winsock::Close()

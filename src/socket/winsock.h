@@ -176,6 +176,8 @@ public:
     static constexpr int StreamChunk = 256 * 1024;  // stream bytes taken from the system at a time
     static constexpr int UdpQueueDatagrams = 65536; // datagrams waiting for their DataArrival
     static constexpr qsizetype UdpQueueBytes = 16 * 1024 * 1024; // and their bytes, at most
+    static constexpr int UdpBatch = 64;          // datagrams read at once (setUdpBatches)
+    static constexpr int BatchEvents = 512;      // events delivered in one turn (setUdpBatches)
     static constexpr int DropReportMs = 1000;    // DatagramsDropped comes at most this often
     static constexpr int TlsHandshakeMs = 10000; // a TLS handshake must finish within this
 
@@ -210,6 +212,21 @@ public:
     // unreachable") as DatagramRefused.  Off unless set: a plain UDP socket
     // hears nothing of it.
     void setReportRefused(bool report);
+    // From the next Bind on, a UDP socket takes its datagrams on the
+    // user-interface thread instead of a thread of its own: when the socket
+    // is readable it reads up to UdpBatch of them at once and delivers their
+    // DataArrival events, and the events their handlers cause, in that same
+    // turn of the event loop (at most BatchEvents of them; the rest follow
+    // in the next turn).  The system's receive buffer is then the queue: a
+    // datagram it has no room for is dropped by the system and counted in
+    // DatagramsDropped like the others.  What SendData sends goes out from
+    // a thread of the socket's own (udpsender.h), the datagrams of a batch
+    // together at its end; SendComplete follows each at once, and a datagram
+    // the system refuses fails the socket as a failure in the background
+    // does (state Error, then the Error event).  For a program that answers
+    // each datagram at once and keeps up (the command line's responder); the
+    // window keeps its thread and one event per turn.  Off unless set.
+    void setUdpBatches(bool batches);
 
     // How a TLS client's handshake goes, from the next Connect on.
     void setTls(const TlsSetup &setup);

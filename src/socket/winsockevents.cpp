@@ -11,6 +11,7 @@
 #include <QTcpSocket>
 #include <QtDebug>
 
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -62,23 +63,26 @@ void WinsockPrivate::scheduleDrain()
 void WinsockPrivate::deliverNext()
 {
     drainPosted = false;
-    if (delivering || queue.empty())
+    if (delivering)
         return;
-    Event event = queue.front();
-    if (event.kind == EventKind::DataArrival && event.a > 1) {
-        // Datagrams waiting side by side: one of them now.
-        --queue.front().a;
-        event.a = 1;
-    } else {
-        queue.pop_front();
-    }
     delivering = true;
-    try {
-        deliver(event);
-    } catch (...) {
-        // A handler's failure must not leave the queue stuck; handlers are
-        // expected to catch their own.
-        qWarning("Winsock: an event handler let a failure escape");
+    for (int budget = udpBatches ? Winsock::BatchEvents : 1; budget > 0 && !queue.empty();
+         --budget) {
+        Event event = queue.front();
+        if (event.kind == EventKind::DataArrival && event.a > 1) {
+            // Datagrams waiting side by side: one of them now.
+            --queue.front().a;
+            event.a = 1;
+        } else {
+            queue.pop_front();
+        }
+        try {
+            deliver(event);
+        } catch (...) {
+            // A handler's failure must not leave the queue stuck; handlers are
+            // expected to catch their own.
+            qWarning("Winsock: an event handler let a failure escape");
+        }
     }
     delivering = false;
     if (!queue.empty())
@@ -123,9 +127,14 @@ void WinsockPrivate::deliverDatagram()
     UdpReceiver::Datagram datagram;
     if (!udpReceiver || !udpReceiver->take(datagram))
         return;
-    quint16 port = 0;
-    remoteHostIP = AddressText(FromSockaddr(&datagram.sender.any, &port));
-    remotePort = port;
+    // A burst usually comes from one sender: its address is written as text
+    // once.
+    if (std::memcmp(&datagram.sender, &lastSender, sizeof lastSender) != 0) {
+        lastSender = datagram.sender;
+        lastSenderText = AddressText(FromSockaddr(&lastSender.any, &lastSenderPort));
+    }
+    remoteHostIP = lastSenderText;
+    remotePort = lastSenderPort;
     sendHost = remoteHostIP;
     const auto size = clamp32(datagram.data.size());
     currentDatagram = std::move(datagram.data);

@@ -16,11 +16,13 @@
 #include "tlsfacts.h"
 #include "tlssetup.h"
 #include "udpreceiver.h"
+#include "udpsender.h"
 #include "winsock.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <deque>
@@ -63,6 +65,7 @@ public:
     void postDataArrival(); // TCP: at most one waiting at a time
     void postProgress(qint64 sent, qint64 remaining);
     void scheduleDrain();
+    // Delivers the next event, or with udpBatches up to BatchEvents of them.
     void deliverNext();
     void deliver(const Event &event);
     void deliverTcpData();
@@ -109,10 +112,13 @@ public:
     // --- UDP ---------------------------------------------------------------
     void bindUdp(const QHostAddress &address, qint32 port);
     void onUdpNews(quint64 receiverGeneration);
+    void onUdpReadable(); // udpBatches: read a batch, deliver its events
+    void onUdpSendFailed(quint64 senderGeneration);
     void reportDrops();
     void sendDatagram(const QByteArray &bytes);
+    // text: the address as text, when the caller has it.
     void writeDatagramTo(const QByteArray &bytes, const QHostAddress &address, quint16 port,
-                         bool inBackground);
+                         bool inBackground, const QString *text = nullptr);
     void resolveForUdp();
     void onUdpLookedUp(quint64 lookupGeneration, const QHostInfo &info);
 
@@ -136,6 +142,10 @@ public:
     bool udpIPv6 = false;         // the UDP socket is an IPv6 one
     bool udpBothFamilies = false; // ... bound to every address: it reaches IPv4 as well
     std::unique_ptr<UdpReceiver> udpReceiver;
+    bool udpBatches = false;                      // see Winsock::setUdpBatches
+    std::unique_ptr<QSocketNotifier> udpReadable; // udpBatches: the socket has datagrams
+    std::unique_ptr<UdpSender> udpSender;         // udpBatches: sends them
+    bool udpInBatch = false; // delivering a batch: its datagrams go out at its end
     CloseProbe probe;
 
     // TLS
@@ -155,6 +165,12 @@ public:
     // received data
     QByteArray inbox; // TCP bytes not yet read by GetData
     std::optional<QByteArray> currentDatagram;
+    UdpReceiver::Sender lastSender{}; // the last datagram's sender, and as text
+    QString lastSenderText;
+    quint16 lastSenderPort = 0;
+    QString parsedHost;         // the last address sendDatagram parsed
+    QHostAddress parsedAddress; // ... what it gave
+    QString parsedText;         // ... and its text
     qint32 udpQueueLimit = Winsock::UdpQueueDatagrams;
     bool reportRefused = false;
     quint64 droppedUnreported = 0; // datagrams the receiver dropped, not yet reported
@@ -171,6 +187,12 @@ public:
     int udpLookupId = -1;
     QString resolvedName;
     QHostAddress resolvedAddress;
+
+    // The machine's address that LocalIP gives a socket bound to every
+    // address, per family; looked up again after a second.
+    QString primaryAddress(bool ipv6) const;
+    mutable QString primaryText[2];
+    mutable QElapsedTimer primaryAge[2];
 };
 
 // Ends a connection that is given up and lets it go: gracefully, what waits

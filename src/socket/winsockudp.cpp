@@ -70,15 +70,57 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     // kept from before its Close is no peer of this one.
     remoteHostIP.clear();
     const quint64 receiverGeneration = generation;
-    udpReceiver = std::make_unique<UdpReceiver>(
-        fd, Winsock::UdpReceiveBuffer, udpQueueLimit, Winsock::UdpQueueBytes,
-        [this, receiverGeneration] {
-            // On the receive thread: only hand the news over.
+    if (udpBatches) {
+        // Read here, a batch at a time: nothing queues beyond one batch.
+        static_assert(Winsock::UdpBatch == UdpReceiver::ReceiveBatch);
+        udpReceiver = std::make_unique<UdpReceiver>(fd, Winsock::UdpReceiveBuffer,
+                                                    Winsock::UdpBatch, UdpReceiver::BlockBytes,
+                                                    nullptr, UdpReceiver::Threading::CallerPulls);
+        udpReadable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(udpReadable.get(), &QSocketNotifier::activated, q,
+                         [this] { onUdpReadable(); });
+        udpSender = std::make_unique<UdpSender>(fd, [this, receiverGeneration] {
+            // On the send thread: only hand the news over.
             QMetaObject::invokeMethod(
-                q, [this, receiverGeneration] { onUdpNews(receiverGeneration); },
+                q, [this, receiverGeneration] { onUdpSendFailed(receiverGeneration); },
                 Qt::QueuedConnection);
         });
+    } else {
+        udpReceiver = std::make_unique<UdpReceiver>(
+            fd, Winsock::UdpReceiveBuffer, udpQueueLimit, Winsock::UdpQueueBytes,
+            [this, receiverGeneration] {
+                // On the receive thread: only hand the news over.
+                QMetaObject::invokeMethod(
+                    q, [this, receiverGeneration] { onUdpNews(receiverGeneration); },
+                    Qt::QueuedConnection);
+            });
+    }
     setState(SocketState::Open);
+}
+
+void WinsockPrivate::onUdpReadable()
+{
+    // The batch before is still being delivered: the notifier says so again.
+    if (!udpReceiver || delivering || !queue.empty())
+        return;
+    udpReceiver->pull();
+    drainPosted = true; // delivered now, not in a turn of its own
+    onUdpNews(generation);
+    udpInBatch = true;
+    deliverNext();
+    udpInBatch = false;
+    // The answers of the batch go out together (unless a handler closed).
+    if (udpSender)
+        udpSender->flush();
+}
+
+void WinsockPrivate::onUdpSendFailed(quint64 senderGeneration)
+{
+    if (senderGeneration != generation || !udpSender)
+        return;
+    const UdpSender::Failures failures = udpSender->collect();
+    if (failures.count > 0)
+        fail(sendErrorNumber(failures.error));
 }
 
 void WinsockPrivate::onUdpNews(quint64 receiverGeneration)
@@ -118,10 +160,17 @@ void WinsockPrivate::sendDatagram(const QByteArray &bytes)
     if (host.isEmpty() || remotePort == 0)
         RaiseSocketError(sck::BadState);
     const auto port = static_cast<quint16>(remotePort);
-    QHostAddress address;
     if (udpOutbox.empty()) {
-        if (ParseAddress(host, &address)) {
-            writeDatagramTo(bytes, address, port, false);
+        // Answering, it is the last sender's address, parsed once.
+        if (host != parsedHost) {
+            if (QHostAddress address; ParseAddress(host, &address)) {
+                parsedHost = host;
+                parsedAddress = address;
+                parsedText = AddressText(address);
+            }
+        }
+        if (host == parsedHost) {
+            writeDatagramTo(bytes, parsedAddress, port, false, &parsedText);
             return;
         }
         if (host == resolvedName && !resolvedAddress.isNull()) {
@@ -135,15 +184,23 @@ void WinsockPrivate::sendDatagram(const QByteArray &bytes)
 }
 
 void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress &address,
-                                     quint16 port, bool inBackground)
+                                     quint16 port, bool inBackground, const QString *text)
 {
-    remoteHostIP = AddressText(address);
+    remoteHostIP = text ? *text : AddressText(address);
     // An IPv4 socket cannot reach an IPv6 peer, nor a socket bound to one
     // IPv6 address an IPv4 one.
     const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
     sockaddr_storage target;
     const socklen_t length
         = ipv4 && udpIPv6 && !udpBothFamilies ? 0 : ToSockaddr(address, port, udpIPv6, &target);
+    if (udpSender && length != 0) {
+        // Handed to the send thread; its failures come back as the socket's.
+        udpSender->queue(bytes, target, length);
+        if (!udpInBatch)
+            udpSender->flush();
+        post({EventKind::SendComplete});
+        return;
+    }
     const auto sendOnce = [&] {
         return ::sendto(udpFd, bytes.constData(), size_t(bytes.size()), 0,
                         reinterpret_cast<const sockaddr *>(&target), length);
