@@ -32,6 +32,7 @@ UDPECHO = os.path.join(BUILD, "bench", "selmarin_bench_udpecho")
 UDPLOAD = os.path.join(BUILD, "bench", "selmarin_bench_udpload")
 SELMARIN = os.path.join(BUILD, "src", "selmarin")
 ANSWERS = 50_000        # queries of the responder's answer rate
+ANSWER_RUNS = 5         # ... measured this often, in turns with the echo loop
 PROBES = 50             # probe round trips against a plain timed round trip
 PROBE_SECONDS = 60      # the window probing once a second
 FLOOD_QUERIES = 250_000 # sent to the responder in 5 s before a new probe
@@ -451,18 +452,30 @@ def load(port, count, window, gap_ms=None):
 
 def probe_rows():
     """The command line's responder and probe, and the window probing."""
-    port = free_port(socket.SOCK_DGRAM)
-    echo = subprocess.Popen([UDPECHO, str(port)], stdout=subprocess.PIPE)
-    echo.stdout.readline()
-    ref_n, ref_s = load(port, ANSWERS * 4, 64)
-    echo.kill()
+    # Loopback rates on a shared machine swing from one second to the next:
+    # the two are measured in turns, and the median of the turns counts.
+    rates, ref_rates = [], []
+    for _ in range(ANSWER_RUNS):
+        port = free_port(socket.SOCK_DGRAM)
+        echo = subprocess.Popen([UDPECHO, str(port)], stdout=subprocess.PIPE)
+        echo.stdout.readline()
+        ref_n, ref_s = load(port, ANSWERS * 4, 64)
+        echo.kill()
+        echo.wait()
+        ref_rates.append(ref_n / ref_s)
+        port = free_port(socket.SOCK_DGRAM)
+        resp = responder(port)
+        n, took = load(port, ANSWERS, 64)
+        rates.append(n / took)
+        resp.terminate()
+        resp.wait(10)
+    rate, ref_rate = statistics.median(rates), statistics.median(ref_rates)
+    ratio = statistics.median(r / ref for r, ref in zip(rates, ref_rates))
+    row("UDP responder, answers a second (%d queries, 64 waiting; median of %d)"
+        % (ANSWERS, ANSWER_RUNS), "%.0f/s" % rate, "%.0f/s plain echo loop" % ref_rate,
+        "%.2fx" % ratio, ">= 0.5x, >= 100,000/s", ratio >= 0.5 and rate >= 100_000)
     port = free_port(socket.SOCK_DGRAM)
     resp = responder(port)
-    n, took = load(port, ANSWERS, 64)
-    rate, ref_rate = n / took, ref_n / ref_s
-    row("UDP responder, answers a second (%d queries, 64 waiting)" % ANSWERS, "%.0f/s" % rate,
-        "%.0f/s plain echo loop" % ref_rate, "%.2fx" % (rate / ref_rate), ">= 0.5x, >= 100,000/s",
-        rate / ref_rate >= 0.5 and rate >= 100_000)
 
     # The probe's round trip against the same responder timed by a plain
     # client that, like the probe, waits 20 ms between two queries.
@@ -488,14 +501,19 @@ def probe_rows():
     row("probe answered after a flood of %d queries in 5 s" % sent, "%.1f ms" % rtt, "-", "-", "< 1 s", rtt < 1000)
     resp.kill()
 
-    # A thousand targets at a query a second, against a TCP responder.
-    port = free_port()
-    tcp = subprocess.Popen([SELMARIN, "respond", "--tcp", "--port", str(port), "--local", "127.0.0.1"],
-                           env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # A thousand targets at a query a second, against two TCP responders.  A
+    # target is named once, and the loopback's addresses are refused as
+    # remote hosts, so they are "localhost" spelt with other capitals.
+    ports = [free_port(), free_port()]
+    tcps = [subprocess.Popen([SELMARIN, "respond", "--tcp", "--port", str(p), "--local", "127.0.0.1"],
+                             env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for p in ports]
     time.sleep(0.5)
+    spellings = ["".join(c.upper() if n >> k & 1 else c for k, c in enumerate("localhost"))
+                 for n in range(MANY_TARGETS // 2)]
     targets = os.path.join(WORK, "targets")
     with open(targets, "w") as f:
-        f.write("localhost %d\n" % port * MANY_TARGETS)
+        f.write("".join("%s %d\n" % (name, p) for p in ports for name in spellings))
     probe = subprocess.Popen([SELMARIN, "probe", "--tcp", "--targets", targets, "-w", str(MANY_SECONDS + 10), "-q"],
                              env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     time.sleep(8)
@@ -503,7 +521,8 @@ def probe_rows():
     time.sleep(MANY_SECONDS)
     c1, m1 = cpu_seconds(probe.pid), rss_kb(probe.pid)
     probe.wait(30)
-    tcp.kill()
+    for tcp in tcps:
+        tcp.kill()
     cpu = (c1 - c0) / MANY_SECONDS * 100
     row("probe of %d targets, a query a second, %d s" % (MANY_TARGETS, MANY_SECONDS),
         "%.1f %% of a core, %d MB" % (cpu, m1 // 1024), "memory %+d kB meanwhile" % (m1 - m0), "-",
