@@ -10,6 +10,7 @@
 
 #include <QAccessible>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -249,6 +250,11 @@ private slots:
                      && plot.endsWith("Newest lost."),
                  qPrintable(plot));
         QVERIFY(!p->pane().contains("sent,") && p->control("lblFigures")->isVisible());
+        // Its height follows a text that needs more lines.
+        auto *label = p->control<QLabel>("lblFigures");
+        const int height = label->heightForWidth(120);
+        label->setText(label->text() + ' ' + label->text());
+        QVERIFY(label->heightForWidth(120) > height);
     }
 };
 
