@@ -23,11 +23,21 @@
 #include "ui_frmmain.h"
 
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTextCursor>
 
 void FrmMain::setupPane()
 {
     ui->txtMsgs->setUndoRedoEnabled(false);
+    // Every new line moves the pane's scroll bar, and the figures under it
+    // change every second.  Both paint all of their area, so they are marked
+    // opaque: the group box and the window behind them are no longer painted
+    // again each time (half of a probing window's cost).
+    QScrollBar *bar = ui->txtMsgs->verticalScrollBar();
+    bar->setAutoFillBackground(true);
+    if (QWidget *box = bar->parentWidget())
+        box->setAutoFillBackground(true);
+    ui->fraFigures->setAutoFillBackground(true);
     m_paneFeed = new PaneFeed(ui->txtMsgs, PaneLineLimit, PaneColumnLimit, this);
     connect(m_paneFeed, &PaneFeed::linesDropped, this, &FrmMain::notePaneTrimmed);
 }
