@@ -27,11 +27,17 @@
 // CallerPulls there is no thread: the owner calls pull() on the
 // user-interface thread when the socket is readable, and the system's
 // receive buffer is the queue (a program that answers as fast as datagrams
-// come needs nothing in between; see Winsock::setUdpBatches).  wake is called on the receive
-// thread when there is news (datagrams or drops) and no earlier wake is still
-// unanswered: it must only post a call to the user-interface thread, which
-// then calls collect() and later take().  Everything else runs on the
-// user-interface thread.  The socket descriptor stays the caller's.
+// come needs nothing in between; see Winsock::setUdpBatches).
+//
+// Datagrams the system itself dropped, its buffer being full, are counted
+// with the program's drops: the socket's drop counter (SO_MEMINFO) is read
+// at every receive.
+//
+// wake is called on the receive thread when there is news (datagrams or
+// drops) and no earlier wake is still unanswered: it must only post a call
+// to the user-interface thread, which then calls collect() and later
+// take().  Everything else runs on the user-interface thread.  The socket
+// descriptor stays the caller's.
 
 #include <QByteArray>
 #include <QtGlobal>
