@@ -38,31 +38,25 @@ void TerminalFace::showLine(const QString &speaker, const QString &line)
         m_err.flush(); // at once: a person must not miss it
 }
 
-// Each CR LF as LF, and a line end at the end.
+// Each CR LF as LF, and a line end at the end; written piece by piece,
+// without copying the line.
 void TerminalFace::writeLine(QTextStream &stream, const QString &line)
 {
-    // Most lines end in their only CR LF: written as they are, less it.
-    const qsizetype cr = line.indexOf(u'\r');
-    if (cr >= 0 && cr == line.size() - 2 && line.back() == u'\n') {
-        stream << QStringView(line).first(cr) << '\n';
-        return;
-    }
-    // Otherwise put together in a buffer that keeps its room.
-    m_text.resize(0);
     QStringView rest = line;
     for (qsizetype end = 0; (end = rest.indexOf(u'\r', end)) >= 0;) {
         if (end + 1 < rest.size() && rest[end + 1] == u'\n') {
-            m_text.append(rest.first(end)).append(u'\n');
+            stream << rest.first(end) << '\n';
             rest = rest.sliced(end + 2);
             end = 0;
         } else {
             ++end;
         }
     }
-    m_text.append(rest);
-    if (!m_text.endsWith(u'\n'))
-        m_text.append(u'\n');
-    stream << m_text;
+    if (!rest.isEmpty()) {
+        stream << rest;
+        if (!rest.endsWith(u'\n'))
+            stream << '\n';
+    }
 }
 
 void TerminalFace::flushLines()

@@ -42,7 +42,6 @@ private:
     QTextStream &m_out;
     QTextStream &m_err;
     bool m_sawFailure = false;
-    QString m_text; // a line with several CR LF, being written
 
     Shown m_shown = Shown::All;
 };

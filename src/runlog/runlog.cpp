@@ -106,26 +106,20 @@ bool RunLog::LogWrite(const QString &text, RuntimeError *failure)
 {
     if (!isOpen())
         return false;
-    const QString time = m_clock.longTimeNow();
-    if (m_grouped) {
-        // Many records a second share their time: its bytes are kept.
-        if (time != m_keptTime) {
-            m_keptTime = time;
-            m_keptTimeBytes = time.toUtf8();
-        }
-        keep(text);
-        return true;
-    }
-    return TryRun([&] { write(QStringLiteral("-- ") + time + u'\t' + text); },
-                  [&](const RuntimeError &e) {
-                      if (failure)
-                          *failure = e;
-                  });
+    keep(text);
+    // Not grouped, the record is written at once: nothing else is kept.
+    return m_grouped || flush(failure);
 }
 
-// Appends "-- " + time + TAB + text to the kept records, encoded in place.
+// Appends "-- " + the current time + TAB + text to the kept records,
+// encoded in place.
 void RunLog::keep(const QString &text)
 {
+    // Many records a second share their time: its bytes are kept.
+    if (const QString time = m_clock.longTimeNow(); time != m_keptTime) {
+        m_keptTime = time;
+        m_keptTimeBytes = time.toUtf8();
+    }
     const qsizetype at = m_kept.size();
     const qsizetype most = at + 3 + m_keptTimeBytes.size() + 1 + m_utf8.requiredSpace(text.size());
     if (m_kept.capacity() < most)

@@ -36,6 +36,24 @@ bool usable(const QNetworkInterface &nic)
            && !(flags & QNetworkInterface::IsLoopBack);
 }
 
+// Four groups of one to three ASCII digits, separated by dots.
+bool isDottedQuad(QStringView text)
+{
+    int groups = 0, digits = 0;
+    for (const QChar c : text) {
+        if (c >= u'0' && c <= u'9') {
+            if (++digits > 3)
+                return false;
+        } else if (c == u'.' && digits > 0 && groups < 3) {
+            ++groups;
+            digits = 0;
+        } else {
+            return false;
+        }
+    }
+    return groups == 3 && digits > 0;
+}
+
 } // namespace
 
 QString PrimaryAddress(bool ipv6First)
@@ -56,26 +74,6 @@ QString PrimaryAddress(bool ipv6First)
     }
     return QStringLiteral("127.0.0.1");
 }
-
-namespace {
-// Four groups of one to three ASCII digits, separated by dots.
-bool isDottedQuad(QStringView text)
-{
-    int groups = 0, digits = 0;
-    for (const QChar c : text) {
-        if (c >= u'0' && c <= u'9') {
-            if (++digits > 3)
-                return false;
-        } else if (c == u'.' && digits > 0 && groups < 3) {
-            ++groups;
-            digits = 0;
-        } else {
-            return false;
-        }
-    }
-    return groups == 3 && digits > 0;
-}
-} // namespace
 
 QString AddressText(const QHostAddress &address)
 {

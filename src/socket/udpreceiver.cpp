@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <linux/errqueue.h>
@@ -88,9 +89,12 @@ int UdpReceiver::receiveBatch()
         header.msg_iovlen = 1;
     }
     const int received = ::recvmmsg(m_fd, b.messages, ReceiveBatch, MSG_DONTWAIT, nullptr);
+    if (received <= 0)
+        return received;
     // Datagrams the system dropped because its buffer was full are counted
     // with those the program could not take in time: its drop counter for
-    // the socket (from the socket's start; it may wrap).
+    // the socket (from the socket's start; it may wrap).  A drop leaves a
+    // full buffer behind, so looking after datagrams came misses none.
     quint32 memory[SK_MEMINFO_VARS] = {};
     socklen_t size = sizeof memory;
     quint32 systemDropped = 0;
@@ -99,23 +103,27 @@ int UdpReceiver::receiveBatch()
         systemDropped = memory[SK_MEMINFO_DROPS] - b.systemDrops;
         b.systemDrops = memory[SK_MEMINFO_DROPS];
     }
-    if (received <= 0 && systemDropped == 0)
-        return received;
-    bool wake = false;
-    {
-        const std::lock_guard lock(m_mutex);
+    addNews([&] {
         for (int i = 0; i < received; ++i) {
             const msghdr &header = b.messages[i].msg_hdr;
             store(static_cast<const char *>(b.pieces[i].iov_base), qsizetype(b.messages[i].msg_len),
                   b.senders[i], (header.msg_flags & MSG_TRUNC) != 0);
         }
         m_dropped += systemDropped;
-        wake = !m_wakePending;
-        m_wakePending = true;
+    });
+    return received;
+}
+
+void UdpReceiver::addNews(const std::function<void()> &add)
+{
+    bool wake = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        add();
+        wake = !std::exchange(m_wakePending, true);
     }
     if (wake && m_wake)
         m_wake();
-    return received;
 }
 
 void UdpReceiver::pull()
@@ -168,17 +176,8 @@ bool UdpReceiver::takeErrors()
             refused += error.ee_errno == ECONNREFUSED;
         }
     }
-    if (refused > 0) {
-        bool wake = false;
-        {
-            const std::lock_guard lock(m_mutex);
-            m_refused += refused;
-            wake = !m_wakePending;
-            m_wakePending = true;
-        }
-        if (wake && m_wake)
-            m_wake();
-    }
+    if (refused > 0)
+        addNews([&] { m_refused += refused; });
     return any;
 }
 

@@ -111,6 +111,9 @@ private:
     // Takes the system's error reports of the socket (IP_RECVERR); true
     // when there were any.
     bool takeErrors();
+    // Runs add with the mutex held, then wakes the owner unless an earlier
+    // wake is still unanswered.
+    void addNews(const std::function<void()> &add);
     void store(const char *data, qsizetype size, const Sender &sender, bool truncated);
     void releaseBlock(Block &block);
 

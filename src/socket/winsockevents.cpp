@@ -132,6 +132,8 @@ void WinsockPrivate::deliverDatagram()
     if (std::memcmp(&datagram.sender, &lastSender, sizeof lastSender) != 0) {
         lastSender = datagram.sender;
         lastSenderText = AddressText(FromSockaddr(&lastSender.any, &lastSenderPort));
+        lastSenderAddress.clear();
+        ParseAddress(lastSenderText, &lastSenderAddress);
     }
     remoteHostIP = lastSenderText;
     remotePort = lastSenderPort;

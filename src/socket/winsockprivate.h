@@ -165,12 +165,12 @@ public:
     // received data
     QByteArray inbox; // TCP bytes not yet read by GetData
     std::optional<QByteArray> currentDatagram;
-    UdpReceiver::Sender lastSender{}; // the last datagram's sender, and as text
+    // The last datagram's sender: as the system gave it, as text, and that
+    // text parsed as an answer to it parses it (a burst comes from one).
+    UdpReceiver::Sender lastSender{};
     QString lastSenderText;
+    QHostAddress lastSenderAddress;
     quint16 lastSenderPort = 0;
-    QString parsedHost;         // the last address sendDatagram parsed
-    QHostAddress parsedAddress; // ... what it gave
-    QString parsedText;         // ... and its text
     qint32 udpQueueLimit = Winsock::UdpQueueDatagrams;
     bool reportRefused = false;
     quint64 droppedUnreported = 0; // datagrams the receiver dropped, not yet reported

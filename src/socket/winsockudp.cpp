@@ -161,16 +161,13 @@ void WinsockPrivate::sendDatagram(const QByteArray &bytes)
         RaiseSocketError(sck::BadState);
     const auto port = static_cast<quint16>(remotePort);
     if (udpOutbox.empty()) {
-        // Answering, it is the last sender's address, parsed once.
-        if (host != parsedHost) {
-            if (QHostAddress address; ParseAddress(host, &address)) {
-                parsedHost = host;
-                parsedAddress = address;
-                parsedText = AddressText(address);
-            }
+        // Answering: the last sender, whose address deliverDatagram keeps.
+        if (host == lastSenderText && !lastSenderAddress.isNull()) {
+            writeDatagramTo(bytes, lastSenderAddress, port, false, &lastSenderText);
+            return;
         }
-        if (host == parsedHost) {
-            writeDatagramTo(bytes, parsedAddress, port, false, &parsedText);
+        if (QHostAddress address; ParseAddress(host, &address)) {
+            writeDatagramTo(bytes, address, port, false);
             return;
         }
         if (host == resolvedName && !resolvedAddress.isNull()) {
