@@ -90,7 +90,7 @@ bool Application::StartHeadless()
     QString step;
     fillTables(step);
     if (!m_log.LogOpen(m_transcript)) {
-        m_transcript.AddToMsgsBox(ErrorSpeaker(rt::ProgramError),
+        m_transcript.AddComplaint(ErrorSpeaker(rt::ProgramError),
                                   QStringLiteral(" in mdlMain.Main; Couldn't open the log file")
                                       + CRLF);
         return false;

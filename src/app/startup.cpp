@@ -42,7 +42,7 @@ bool Application::Main()
             shown = true;
         },
         [&](const RuntimeError &e) {
-            m_transcript.AddToMsgsBox(ErrorSpeaker(e.number), QStringLiteral(" in mdlMain.Main; ")
+            m_transcript.AddComplaint(ErrorSpeaker(e.number), QStringLiteral(" in mdlMain.Main; ")
                                                                   + e.description + CRLF + step);
         });
     return shown;

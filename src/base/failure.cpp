@@ -45,5 +45,5 @@ QString ErrorSpeaker(int number)
 
 void ReportError(MsgSink &sink, const QString &piece, const RuntimeError &error)
 {
-    sink.AddToMsgsBox(ErrorSpeaker(error.number), piece + error.description + CRLF);
+    sink.AddComplaint(ErrorSpeaker(error.number), piece + error.description + CRLF);
 }

@@ -57,11 +57,11 @@ bool HeadlessRun::serveMetrics(QString *why)
 int HeadlessRun::start()
 {
     if (QString why; !serveMetrics(&why)) {
-        m_lines.AddToMsgsBox(QStringLiteral("** Metrics Error"), why + CRLF);
+        m_lines.AddComplaint(QStringLiteral("** Metrics Error"), why + CRLF);
         return 2;
     }
     if (probing() && m_targets.empty()) {
-        m_lines.AddToMsgsBox(QStringLiteral("AutoPing Error"),
+        m_lines.AddComplaint(QStringLiteral("AutoPing Error"),
                              QStringLiteral("No targets: the saved server list is empty") + CRLF);
         return 2;
     }

@@ -70,11 +70,11 @@ ProbeTarget::ProbeTarget(const Command &command, const Session::Config &base, co
 ProbeTarget::~ProbeTarget() = default;
 
 // The session's lines pass on to the transcript; failures are kept.
-void ProbeTarget::AddToMsgsBox(const QString &speaker, const QString &sentence)
+void ProbeTarget::addLine(LineKind kind, const QString &speaker, const QString &sentence)
 {
     // A refusal of the input counts as a failure too, for a target.
-    if (!IsComplaint(speaker)) {
-        m_lines.AddToMsgsBox(speaker, sentence);
+    if (kind != LineKind::Complaint) {
+        m_lines.addLine(kind, speaker, sentence);
         return;
     }
     // The first MaxErrors are kept (a target that stays down for days must
@@ -83,7 +83,7 @@ void ProbeTarget::AddToMsgsBox(const QString &speaker, const QString &sentence)
         m_errors.append((speaker + u':' + u' ' + sentence).simplified());
     else
         m_errors.last() = QStringLiteral("... and %1 more").arg(++m_moreErrors);
-    m_lines.AddToMsgsBox(speaker, m_named ? name() + QStringLiteral(": ") + sentence : sentence);
+    m_lines.addLine(kind, speaker, m_named ? name() + QStringLiteral(": ") + sentence : sentence);
 }
 
 void ProbeTarget::ClearMsgsBox()
@@ -144,7 +144,7 @@ void ProbeTarget::startConnects()
         if (!m_command.cacert.isEmpty()) {
             const auto trusted = QSslCertificate::fromPath(m_command.cacert);
             if (trusted.isEmpty()) {
-                AddToMsgsBox(QStringLiteral("AutoPing Error"),
+                AddComplaint(QStringLiteral("AutoPing Error"),
                              QStringLiteral("No certificate in ") + m_command.cacert + CRLF);
                 end(true);
                 return;
@@ -160,7 +160,7 @@ void ProbeTarget::startConnects()
             return a.protocol() == QAbstractSocket::IPv4Protocol;
         });
         if (found.isEmpty()) {
-            AddToMsgsBox(QStringLiteral("AutoPing Error"),
+            AddComplaint(QStringLiteral("AutoPing Error"),
                          QStringLiteral("Host not found: ") + m_host + CRLF);
             end(true);
             return;
@@ -237,7 +237,7 @@ void ProbeTarget::connectionEnded()
         m_reopen.start();
         return;
     }
-    AddToMsgsBox(QStringLiteral("AutoPing Error"),
+    AddComplaint(QStringLiteral("AutoPing Error"),
                  QStringLiteral("The connection to %1 ended after %2 of %3 queries")
                          .arg(name())
                          .arg(stats().sent())

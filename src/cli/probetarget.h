@@ -63,7 +63,7 @@ signals:
     void done();
 
 private:
-    void AddToMsgsBox(const QString &speaker, const QString &sentence) override;
+    void addLine(LineKind kind, const QString &speaker, const QString &sentence) override;
     void ClearMsgsBox() override;
     void onStateShown();
     void connectionEnded();

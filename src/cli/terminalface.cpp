@@ -3,44 +3,29 @@
 
 #include "terminalface.h"
 
-#include <QHostAddress>
 #include <QTextStream>
-
-namespace {
-
-const QString Refusal = QStringLiteral("++ PEBKAC");
-
-} // namespace
-
-bool IsComplaint(const QString &speaker)
-{
-    // Asked for every line: no string searches for the first two cases.
-    const bool doubled = speaker.size() >= 2 && speaker[0] == speaker[1]
-                         && (speaker[0] == u'*' || speaker[0] == u'+');
-    return doubled || speaker.endsWith(u" Error");
-}
 
 TerminalFace::TerminalFace(QTextStream &out, QTextStream &err) : m_out(out), m_err(err) {}
 
-void TerminalFace::showLine(const QString &speaker, const QString &line)
+void TerminalFace::showLine(LineKind kind, const QString &speaker, const QString &line)
 {
-    const bool complaint = IsComplaint(speaker);
-    m_sawFailure = m_sawFailure || (complaint && speaker != Refusal);
+    const bool complaint = kind == LineKind::Complaint;
     if (!complaint
-        && (m_shown == Shown::Complaints
-            || (m_shown == Shown::NoData && !QHostAddress(speaker).isNull())))
+        && (m_shown == Shown::Complaints || (m_shown == Shown::NoData && kind == LineKind::Data)))
         return;
     QTextStream &stream = complaint ? m_err : m_out;
     if (complaint)
         m_out.flush(); // the lines before it come first
-    writeLine(stream, line);
+    // speaker + ":" + TAB: a probe's line is its sentence alone.
+    writeLine(stream, kind == LineKind::Probe ? QStringView(line).sliced(speaker.size() + 2)
+                                              : QStringView(line));
     if (complaint)
         m_err.flush(); // at once: a person must not miss it
 }
 
 // Each CR LF as LF, and a line end at the end; written piece by piece,
 // without copying the line.
-void TerminalFace::writeLine(QTextStream &stream, const QString &line)
+void TerminalFace::writeLine(QTextStream &stream, QStringView line)
 {
     QStringView rest = line;
     for (qsizetype end = 0; (end = rest.indexOf(u'\r', end)) >= 0;) {

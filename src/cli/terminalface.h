@@ -5,21 +5,16 @@
 // The terminal as the face of a run without a window: every line the
 // window's pane would show, one line each (CR LF as LF, and every line
 // ends), written out when the transcript says (at once, or a turn's lines
-// together when it groups them); failures and refusals at once.  Failures and refusals (speakers
-// that begin with "**" or "++", or end with "Error") go to standard error, everything else to
-// standard output; a probe leaves out the data lines (those under an address: its queries and their
-// answers, which it tells in lines of its own), a quiet one every line but failures and refusals.
+// together when it groups them).  Complaints (failures and refusals) go to
+// standard error at once, everything else to standard output.  A probe
+// leaves out the data lines (its queries and their answers, which it tells
+// in lines of its own), a quiet one every line but the complaints.  A
+// probe's own lines are shown without their speaker, as ping writes them.
 // The log gets every line all the same.
 
 #include "runlog/transcript.h"
 
-#include <QStringList>
-
 class QTextStream;
-
-// The lines a person must not miss, which go to standard error: failures
-// and refusals (speakers that begin with "**" or "++", or end with "Error").
-bool IsComplaint(const QString &speaker);
 
 class TerminalFace final : public TranscriptFace
 {
@@ -28,20 +23,14 @@ public:
     TerminalFace(QTextStream &out, QTextStream &err);
     void show(Shown shown) { m_shown = shown; }
 
-    void showLine(const QString &speaker, const QString &line) override;
+    void showLine(LineKind kind, const QString &speaker, const QString &line) override;
     void clearLines() override {}
     void flushLines() override;
 
-    // A failure line was shown (an error or the socket's error; a refusal
-    // of the user's input does not count).
-    bool sawFailure() const { return m_sawFailure; }
-
 private:
-    void writeLine(QTextStream &stream, const QString &line);
+    void writeLine(QTextStream &stream, QStringView line);
 
     QTextStream &m_out;
     QTextStream &m_err;
-    bool m_sawFailure = false;
-
     Shown m_shown = Shown::All;
 };

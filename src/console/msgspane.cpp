@@ -52,7 +52,7 @@ void FrmMain::notePaneTrimmed()
     ui->lblOlderLines->setVisible(true);
 }
 
-void FrmMain::showLine(const QString &, const QString &line)
+void FrmMain::showLine(LineKind, const QString &, const QString &line)
 {
     m_paneFeed->append(line);
 }

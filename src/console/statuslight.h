@@ -17,7 +17,6 @@ class StatusLight : public QWidget
 public:
     explicit StatusLight(QWidget *parent = nullptr);
 
-    quint32 FillColor() const { return m_bgr; }
     void setFillColor(quint32 bgr);
     bool isLit() const { return m_bgr != 0; }
 

@@ -41,7 +41,7 @@ bool LocalAdapters::CheckConnected()
                                                 "your connections and restart me."));
         },
         [&](const RuntimeError &e) {
-            m_report.AddToMsgsBox(ErrorSpeaker(e.number),
+            m_report.AddComplaint(ErrorSpeaker(e.number),
                                   QStringLiteral(" in mdlMain.CheckConnected; ") + e.description
                                       + CRLF + step);
         });

@@ -14,7 +14,7 @@ Transcript::Transcript(RunLog &log, std::function<TranscriptFace &()> face)
     : m_log(log), m_face(std::move(face))
 {}
 
-void Transcript::AddToMsgsBox(const QString &speaker, const QString &sentence)
+void Transcript::addLine(LineKind kind, const QString &speaker, const QString &sentence)
 {
     if (m_depth > 1)
         return;
@@ -22,10 +22,11 @@ void Transcript::AddToMsgsBox(const QString &speaker, const QString &sentence)
     Guard(*this, QStringLiteral(" in frmMain.AddToMsgsBox; "), [&] {
         TranscriptFace &face = m_face();
         const QString line = speaker % QLatin1String(":\t") % sentence;
-        face.showLine(speaker, line);
+        face.showLine(kind, speaker, line);
         RuntimeError failure;
         if (!m_log.LogWrite(line, &failure) && failure.number != 0)
-            face.showLine(ErrorSpeaker(failure.number), RunLog::FailedWriteLine(failure));
+            face.showLine(LineKind::Complaint, ErrorSpeaker(failure.number),
+                          RunLog::FailedWriteLine(failure));
         if (!m_grouped) {
             face.flushLines();
         } else if (!m_pending) {
@@ -52,7 +53,8 @@ void Transcript::endGroup()
     RuntimeError failure;
     TranscriptFace &face = m_face();
     if (!m_log.flush(&failure) && failure.number != 0)
-        face.showLine(ErrorSpeaker(failure.number), RunLog::FailedWriteLine(failure));
+        face.showLine(LineKind::Complaint, ErrorSpeaker(failure.number),
+                      RunLog::FailedWriteLine(failure));
     face.flushLines();
 }
 

@@ -31,8 +31,9 @@ class TranscriptFace
 {
 public:
     virtual ~TranscriptFace() = default;
-    // line is speaker + ":" + TAB + sentence, as the log gets it.
-    virtual void showLine(const QString &speaker, const QString &line) = 0;
+    // line is speaker + ":" + TAB + sentence, as the log gets it; kind says
+    // what it is (base/msgsink.h).
+    virtual void showLine(LineKind kind, const QString &speaker, const QString &line) = 0;
     virtual void clearLines() = 0;
     // Writes out what showLine has shown (a terminal's buffer).
     virtual void flushLines() {}
@@ -45,7 +46,7 @@ public:
     // window's face makes the window then).
     Transcript(RunLog &log, std::function<TranscriptFace &()> face);
 
-    void AddToMsgsBox(const QString &speaker, const QString &sentence) override;
+    void addLine(LineKind kind, const QString &speaker, const QString &sentence) override;
     void ClearMsgsBox() override;
 
     static constexpr qsizetype GroupBytes = 64 * 1024;
@@ -55,8 +56,6 @@ public:
     void endGroup();
 
 private:
-    void flushLog();
-
     RunLog &m_log;
     std::function<TranscriptFace &()> m_face;
     int m_depth = 0;

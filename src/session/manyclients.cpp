@@ -47,14 +47,14 @@ void Session::clientData(Winsock *socket)
             if (text.isEmpty())
                 return;
             const bool query = text == AutoPingQuery;
-            m_lines.AddToMsgsBox(socket->RemoteHostIP(), query ? text + CRLF : text);
+            m_lines.addLine(LineKind::Data, socket->RemoteHostIP(), query ? text + CRLF : text);
             for (const ProbeText &read : client.texts.feed(text)) {
                 if (read.kind != ProbeText::Query)
                     continue;
                 const QString answer = ProbeTextOf(ProbeText::Response, read.seq);
                 socket->SendData(EncodeForSending(answer));
                 ++m_answeredQueries;
-                m_lines.AddToMsgsBox(socket->LocalIP(), answer + CRLF);
+                m_lines.addLine(LineKind::Data, socket->LocalIP(), answer + CRLF);
             }
         },
         [&](const RuntimeError &e) {
@@ -70,7 +70,7 @@ void Session::dropClient(Winsock *socket, const QString &why)
         return;
     // The first bytes of a character that never came whole are shown.
     if ((*it)->text.holding())
-        m_lines.AddToMsgsBox(socket->RemoteHostIP(), (*it)->text.flush());
+        m_lines.addLine(LineKind::Data, socket->RemoteHostIP(), (*it)->text.flush());
     m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
                          QStringLiteral("Connection from ")
                              + HostAndPort(socket->RemoteHostIP(), socket->RemotePort()) + u' '

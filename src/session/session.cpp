@@ -134,23 +134,23 @@ bool Session::CheckEnds(const Config &config)
     const Ends &ends = config.ends;
     if (config.role == Role::Server) {
         if (ends.localAddress.isEmpty()) {
-            m_lines.AddToMsgsBox(Pebkac, QStringLiteral("A server needs a local address: "
+            m_lines.AddComplaint(Pebkac, QStringLiteral("A server needs a local address: "
                                                         "choose one of this machine's addresses")
                                              + CRLF);
             refused = true;
         }
         if (!CheckPort(ends.localPort)) {
-            m_lines.AddToMsgsBox(Pebkac, QStringLiteral("Local ") + PortRange + CRLF);
+            m_lines.AddComplaint(Pebkac, QStringLiteral("Local ") + PortRange + CRLF);
             refused = true;
         }
     } else {
         QString reason;
         if (!m_rules.CheckAddress(ends.remoteAddress, reason)) {
-            m_lines.AddToMsgsBox(Pebkac, reason + CRLF);
+            m_lines.AddComplaint(Pebkac, reason + CRLF);
             refused = true;
         }
         if (!CheckPort(ends.remotePort)) {
-            m_lines.AddToMsgsBox(Pebkac, QStringLiteral("Remote ") + PortRange + CRLF);
+            m_lines.AddComplaint(Pebkac, QStringLiteral("Remote ") + PortRange + CRLF);
             refused = true;
         }
     }
@@ -216,7 +216,7 @@ void Session::OpenIt(const Config &config)
             // The report names the socket's state at the moment of the failure.
             QString state;
             TryRun([&] { state = stateName(); }, [](const RuntimeError &) {});
-            m_lines.AddToMsgsBox(ErrorSpeaker(e.number),
+            m_lines.AddComplaint(ErrorSpeaker(e.number),
                                  QStringLiteral("Winsock.") + state
                                      + QStringLiteral(" in frmMain.OpenIt; ") + e.description
                                      + CRLF);
@@ -225,7 +225,7 @@ void Session::OpenIt(const Config &config)
 
 void Session::writeYou(const QString &sentence)
 {
-    m_lines.AddToMsgsBox(Winsock1->LocalIP(), sentence);
+    m_lines.addLine(LineKind::Data, Winsock1->LocalIP(), sentence);
 }
 
 bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QString &piece,
@@ -244,7 +244,7 @@ bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QStr
                 AutoPingProbe.noteQueryHandedOver();
             writeYou(echo);
         } else {
-            m_lines.AddToMsgsBox(Pebkac,
+            m_lines.AddComplaint(Pebkac,
                                  QStringLiteral("You must establish a connection first.") + CRLF);
         }
         result = true;
@@ -276,7 +276,7 @@ bool Session::SendTyped(const QStringList &lines, const Typing &typing)
                 = lines.size() > 1
                       ? QStringLiteral("line %1, character %2").arg(line).arg(read.position)
                       : QStringLiteral("character %1").arg(read.position);
-            m_lines.AddToMsgsBox(Pebkac, QStringLiteral("Nothing sent: at ") + where
+            m_lines.AddComplaint(Pebkac, QStringLiteral("Nothing sent: at ") + where
                                              + QStringLiteral(", ") + read.error + CRLF);
             return false;
         }

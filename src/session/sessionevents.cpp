@@ -136,8 +136,8 @@ void Session::showReceived(const QString &text)
     const bool framedClient = m_config.framed && m_config.role == Role::Client;
     if (framedClient)
         answerProbeTexts(found);
-    m_lines.AddToMsgsBox(Winsock1->RemoteHostIP(),
-                         query || response || numbered ? QString(text % CRLF) : text);
+    m_lines.addLine(LineKind::Data, Winsock1->RemoteHostIP(),
+                    query || response || numbered ? QString(text % CRLF) : text);
 
     if (m_config.framed) {
         if (!framedClient)
@@ -168,7 +168,7 @@ void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)
                 showReceived(text);
         },
         [&](const RuntimeError &e) {
-            m_lines.AddToMsgsBox(QStringLiteral("** Error"),
+            m_lines.AddComplaint(QStringLiteral("** Error"),
                                  QStringLiteral("0x") + Hex(e.number)
                                      + QStringLiteral(" in frmMain.Winsock1_DataArrival; ")
                                      + e.description + CRLF + CRLF);
@@ -182,7 +182,7 @@ void Session::Winsock1_Error(qint16 number, const QString &description, qint32 s
 {
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_Error; "), [&] {
         flushTail();
-        m_lines.AddToMsgsBox(QStringLiteral("Winsock Error"),
+        m_lines.AddComplaint(QStringLiteral("Winsock Error"),
                              ErrorReport(number, description, scode));
         Winsock1->Close();
         AutoPingProbe.stop();
@@ -208,7 +208,7 @@ void Session::Winsock1_DatagramRefused()
         return;
     m_refusalTold = true;
     Guard(m_lines, QStringLiteral(" in frmMain.Winsock1_DatagramRefused; "), [&] {
-        m_lines.AddToMsgsBox(QStringLiteral("Winsock Error"),
+        m_lines.AddComplaint(QStringLiteral("Winsock Error"),
                              ErrorReport(10054,
                                          QStringLiteral("The datagrams to %1 find no one listening "
                                                         "there (port unreachable): no answer will "

@@ -41,7 +41,6 @@ QString SocketErrorText(int number)
     case sck::ConnectionAborted:
         return QStringLiteral("Connection is aborted due to timeout or other failure.");
     case sck::ConnectionReset: return QStringLiteral("The connection is reset by remote side.");
-    case sck::NotConnected: return QStringLiteral("Socket is not connected.");
     case sck::TimedOut:
         return QStringLiteral("Attempt to connect timed out without establishing a connection.");
     case sck::ConnectionRefused: return QStringLiteral("Connection is forcefully rejected.");

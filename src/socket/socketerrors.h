@@ -32,7 +32,6 @@ inline constexpr int NetworkUnreachable = 10051;
 inline constexpr int HostUnreachable = 10065;
 inline constexpr int ConnectionAborted = 10053;
 inline constexpr int ConnectionReset = 10054;
-inline constexpr int NotConnected = 10057;
 inline constexpr int TimedOut = 10060;
 inline constexpr int ConnectionRefused = 10061;
 inline constexpr int HostNotFound = 11001;

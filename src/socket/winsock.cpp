@@ -268,16 +268,6 @@ QString WinsockPrivate::primaryAddress(bool ipv6) const
     return primaryText[ipv6];
 }
 
-int Winsock::connectTimeout() const
-{
-    return d->connectTimeoutMs;
-}
-
-void Winsock::setConnectTimeout(int milliseconds)
-{
-    d->connectTimeoutMs = std::max(1, milliseconds);
-}
-
 void Winsock::setUdpQueueLimit(qint32 datagrams)
 {
     d->udpQueueLimit = std::max(1, datagrams);

@@ -48,8 +48,8 @@
 //   reached at the first IPv4 result of the look-up ("localhost" gives
 //   127.0.0.1); a name with only IPv6 addresses at its first IPv6 one.  A
 //   failed look-up ends in Error.
-// - A connection attempt that has not succeeded after connectTimeout()
-//   (20 s unless set) is given up with 10060.
+// - A connection attempt that has not succeeded after
+//   DefaultConnectTimeoutMs (20 s) is given up with 10060.
 // - The peer closes in order: Closing until Close, with the CloseEvent.  A
 //   reset by the peer is a failure (10054), not a close.  Data that arrived
 //   before the close is still delivered and can be read in Closing and Error.
@@ -199,10 +199,6 @@ public:
     SocketState State() const;
     QString RemoteHostIP() const; // dotted IPv4 or IPv6, empty when unknown
     QString LocalIP() const;      // dotted IPv4 or IPv6 (see the class notes)
-
-    // How long Connect waits for the peer before failing with 10060.
-    int connectTimeout() const;
-    void setConnectTimeout(int milliseconds);
 
     // The number of datagrams the UDP queue holds, from the next Bind on
     // (UdpQueueDatagrams unless set; tests make it small).

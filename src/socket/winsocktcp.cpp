@@ -92,7 +92,7 @@ void WinsockPrivate::beginConnecting(const QHostAddress &address)
     // State 6 has its minimum too: on the loopback a connection is made (or
     // refused) within a millisecond, which the watch would never see.
     afterHold(holdLeft(), [this, address] {
-        connectTimer.start(connectTimeoutMs);
+        connectTimer.start(Winsock::DefaultConnectTimeoutMs);
         tcp->connectToHost(address, static_cast<quint16>(remotePort));
     });
 }

@@ -80,7 +80,7 @@ struct ListedAdapters final : AdapterSource
 struct RecordedLines final : MsgSink
 {
     QString text;
-    void AddToMsgsBox(const QString &speaker, const QString &sentence) override
+    void addLine(LineKind, const QString &speaker, const QString &sentence) override
     {
         text += speaker + ":\t" + sentence;
     }
