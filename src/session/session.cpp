@@ -10,9 +10,9 @@
 #include "netenv/addressrules.h"
 #include "socket/listener.h"
 #include "socket/localaddress.h"
-#include "socket/tlssetup.h"
 #include "socket/winsock.h"
 #include "textcodec.h"
+#include "tls/tlssetup.h"
 
 #include <QStringBuilder>
 

@@ -52,6 +52,7 @@
 #include "autoping/probetexts.h"
 #include "base/socketstate.h"
 #include "textcodec.h"
+#include "tls/credentials.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -89,16 +90,8 @@ public:
         QString remoteAddress;
         QString remotePort;
     };
-    // The choices of a TLS connection (see sessiontls.cpp).  File names are
-    // paths; empty ones are not used.
-    struct Tls
-    {
-        bool insecure = false; // client: go on with a certificate that does not verify
-        QString caFile;        // client: trust these certificates, not the system's
-        QString certFile;      // its own certificate: a server's (instead of the
-        QString keyFile;       // folder's), or a client's to show the server
-        QString folder;        // the program folder: the server's tls-cert.pem and tls-key.pem
-    };
+    // The choices of a TLS connection (tls/credentials.h).
+    using Tls = TlsChoices;
     // What to open: a value, as the window's controls or the command line
     // give it.
     struct Config

@@ -29,7 +29,7 @@
 // that is not local 10049; Accept of an unknown request 40014.
 
 #include "base/socketstate.h"
-#include "tlssetup.h"
+#include "tls/tlssetup.h"
 
 #include <QObject>
 #include <QString>

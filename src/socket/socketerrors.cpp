@@ -23,8 +23,7 @@ QString SocketErrorText(int number)
         return QStringLiteral("The peer's certificate did not verify: the connection is closed.");
     case sck::TlsTimedOut: return QStringLiteral("The TLS handshake did not finish in time.");
     case sck::TlsFailed: return QStringLiteral("A TLS failure ended the secure connection.");
-    case sck::TlsCredentials:
-        return QStringLiteral("The TLS certificate or its key cannot be used.");
+    case sck::TlsCredentials: return TlsCredentialsText();
     case sck::AccessDenied: return QStringLiteral("Permission denied.");
     case sck::MessageTooBig:
         return QStringLiteral("The datagram is too large to fit into the buffer and is truncated.");

@@ -10,6 +10,8 @@
 // the 16-bit form of the number (40006 arrives as -25530) and its Scode is
 // 0x800A0000 | number, whose low 16 bits equal Number.
 
+#include "tls/credentials.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -22,7 +24,7 @@ inline constexpr int TlsHandshakeFailed = 40030;
 inline constexpr int TlsCertificateRefused = 40031;
 inline constexpr int TlsTimedOut = 40032;
 inline constexpr int TlsFailed = 40033;
-inline constexpr int TlsCredentials = 40034;
+inline constexpr int TlsCredentials = TlsCredentialsError;
 inline constexpr int AccessDenied = 10013;
 inline constexpr int MessageTooBig = 10040;
 inline constexpr int AddressFamilyNotSupported = 10047;

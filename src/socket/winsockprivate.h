@@ -13,10 +13,10 @@
 
 #include "closeprobe.h"
 #include "systemsocket.h"
-#include "tlsfacts.h"
-#include "tlssetup.h"
-#include "udpreceiver.h"
-#include "udpsender.h"
+#include "tls/tlsfacts.h"
+#include "tls/tlssetup.h"
+#include "udp/udpreceiver.h"
+#include "udp/udpsender.h"
 #include "winsock.h"
 
 #include <QElapsedTimer>
