@@ -57,7 +57,8 @@ private slots:
             << 1;
         QTest::newRow("nobody to connect to, at once") // not after the interval
             << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "-i", "60"}
-            << ": seq=1 (Connection refused)\n--- localhost:" << 1;
+            << ": seq=1 (refused: Connection is forcefully rejected.)\n"
+            << 1;
         QTest::newRow("nobody to connect to, in JSON")
             << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "--json"}
             << "\"late\": 0,\n            \"loss_percent\": 100,\n            \"lost\": 1," << 1;
@@ -248,7 +249,7 @@ private slots:
         QTest::newRow("handshakes")
             << QStringList{"--connect", "--cacert", "@"} << "connected to 127.0.0.1:" << 0;
         QTest::newRow("handshakes, unverified")
-            << QStringList{"--connect"} << "(The certificate is self-signed" << 1;
+            << QStringList{"--connect"} << "(tls_certificate: The certificate is self-signed" << 1;
     }
     void tlsProbe()
     {

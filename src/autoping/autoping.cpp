@@ -3,56 +3,64 @@
 
 #include "autoping.h"
 
+#include "base/clock.h"
+
+namespace {
+
+// The window judges at its ticks, not by time: no query ever times out
+// between them.
+ProbeEngine::Options judgedAtTicks()
+{
+    ProbeEngine::Options options;
+    options.matching = ProbeEngine::Matching::Plain;
+    options.timeoutUs = options.lateUs = std::numeric_limits<qint64>::max() / 4;
+    return options;
+}
+
+} // namespace
+
 AutoPing::AutoPing(ProbeLink &link, MsgSink &report, QObject *parent)
-    : QObject(parent), m_link(link), m_report(report)
+    : QObject(parent), m_link(link), m_report(report), m_engine(judgedAtTicks())
 {
     // Precise: each tick is due a whole period after the one before was due,
     // not after it ran, so late ticks do not push the later ones back.
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(Interval);
     connect(&m_timer, &QTimer::timeout, this, &AutoPing::Timer2_Timer);
-    m_clock.start();
 }
 
 void AutoPing::start(const QString &peer)
 {
     m_on = true;
     m_timer.start();
-    m_stats.reset(peer, PingStats::Matching::Plain, qint64(Interval) * 1000);
+    m_engine.start(MonotonicUs(), peer);
     m_hasRun = true;
-    m_measuring = true;
     emit measured();
 }
 
-void AutoPing::noteQueryHandedOver()
+void AutoPing::noteQueryHandedOver(qint64 atUs)
 {
-    if (!m_measuring)
+    if (!m_engine.isRunning())
         return;
-    m_stats.querySent(m_clock.nsecsElapsed() / 1000);
+    m_engine.sent(atUs);
     emit querySent();
 }
 
-void AutoPing::noteResponse()
+void AutoPing::noteResponse(qint64 atUs)
 {
     m_answered = true;
-    if (!m_hasRun)
-        return;
     // Shown at the next tick with the rest: the window redraws its figures
-    // once a second, not at every answer as well.  After the run the answer
-    // to its last query still counts, late, and is shown now.
-    const auto judged = m_stats.responseArrived(m_clock.nsecsElapsed() / 1000);
-    if (judged && !m_measuring)
-        emit measured();
+    // once a second, not at every answer as well.
+    m_engine.answer(atUs);
 }
 
 void AutoPing::stop()
 {
     m_on = false;
     m_timer.stop();
-    if (!m_measuring)
+    if (!m_engine.isRunning())
         return;
-    m_measuring = false;
-    m_stats.judgeAll();
+    m_engine.finish();
     emit measured();
 }
 
@@ -64,7 +72,7 @@ void AutoPing::Timer2_Timer()
     }
     // The figures judge the query of the tick before, as the check below
     // does; the new query is measured from when the session hands it over.
-    m_stats.judgeAll();
+    m_engine.judgeTick();
     const bool sent = m_link.Send(AutoPingQuery);
     emit measured();
     if (!sent) {

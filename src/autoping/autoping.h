@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #pragma once
-// AutoPing: an end-to-end probe between two copies of the tool.
+// AutoPing: the window's end-to-end probe between two copies of the tool.
 //
 // The client sends the query once a second; a copy in server mode answers
 // every query at once with the response (see the session's data-arrival
@@ -10,20 +10,18 @@
 // a response came since the tick before: each query has one interval to be
 // answered.  Both texts travel bare, one send each, without a line ending.
 //
-// The probe also measures the path (PingStats): when each query was handed
-// to the socket, when each response came, on a monotonic clock.  Measuring
-// adds no line to the pane; it only feeds the figures that the window and
-// the command line show.
+// The probe also measures the path with the probe engine
+// (probe/probeengine.h), which judges at the ticks as the lines do: a query
+// not answered by the next tick had no answer, and is lost unless its
+// answer comes by the tick after that (then it is late).  Measuring adds no
+// line to the pane; it only feeds the figures that the window shows.
 
 #include "base/msgsink.h"
-#include "pingstats.h"
+#include "probe/probeengine.h"
+#include "probe/probetexts.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-
-inline const QString AutoPingQuery = QStringLiteral("++ AutoPing Query ++");
-inline const QString AutoPingResponse = QStringLiteral("++ AutoPing Response ++");
 
 // What the probe needs to send its query: the one send function of the
 // session (it echoes what it sends).  False when the text was empty or the
@@ -48,27 +46,27 @@ public:
     // first query goes out one interval later.
     void start(const QString &peer = {});
     // Stops the probe without a line; the query still in flight is judged
-    // now, so the figures count every query the pane shows.  Harmless when
-    // it does not run.
+    // now (lost), so the figures count every query the pane shows.
+    // Harmless when it does not run.
     void stop();
     bool isRunning() const { return m_on; }
 
-    // The session handed a query to the socket (measured from here).
-    void noteQueryHandedOver();
-    // A response arrived: it counts for the next tick.  Kept between runs, so
-    // a response that came after the last tick of a run counts for the first
-    // tick of the next.
-    void noteResponse();
+    // The session handed a query to the socket at atUs (base/clock.h).
+    void noteQueryHandedOver(qint64 atUs);
+    // A response arrived at atUs: it counts for the next tick.  Kept between
+    // runs, so a response that came after the last tick of a run counts for
+    // the first tick of the next.
+    void noteResponse(qint64 atUs);
 
     // What this run (or the last one) measured.
-    const PingStats &stats() const { return m_stats; }
+    const ProbeFigures &stats() const { return m_engine.figures(); }
     // True once a run was started in this session.
     bool hasRun() const { return m_hasRun; }
 
 signals:
     // A query was handed to the socket.
     void querySent();
-    // The figures changed (a tick, a new run, its end, a late answer after it).
+    // The figures changed (a tick, a new run, its end).
     void measured();
 
 private:
@@ -79,8 +77,6 @@ private:
     bool m_on = false;       // AutoPingOn
     bool m_answered = false; // PingAnswered
     QTimer m_timer;          // Timer2
-    PingStats m_stats;
-    QElapsedTimer m_clock;
+    ProbeEngine m_engine;
     bool m_hasRun = false;
-    bool m_measuring = false; // from start() to stop()
 };

@@ -3,6 +3,8 @@
 
 #include "clock.h"
 
+#include <chrono>
+
 #include <QLocale>
 
 namespace {
@@ -100,3 +102,10 @@ QString ShortDateFormat(const QLocale &locale)
 SystemClock::SystemClock()
     : FormatClock(ShortDateFormat(timeLocale()), LongTimeFormat(QLocale::system()))
 {}
+
+qint64 MonotonicUs()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}

@@ -73,3 +73,8 @@ QString LongTimeFormat(const QLocale &locale);
 
 // The locale's short date format; "M/d/yyyy" for the C locale.
 QString ShortDateFormat(const QLocale &locale);
+
+// Microseconds on the system's monotonic clock: the one time base of round
+// trips, connection and handshake times, whichever part of the program
+// takes the two ends of one of them.
+qint64 MonotonicUs();

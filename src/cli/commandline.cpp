@@ -3,7 +3,7 @@
 
 #include "commandline.h"
 
-#include "metrics.h"
+#include "metricsendpoint.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

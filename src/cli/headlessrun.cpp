@@ -3,17 +3,69 @@
 
 #include "headlessrun.h"
 
-#include "autoping/pingstats.h"
+#include "base/msgsink.h"
 #include "jsonsummary.h"
-#include "metrics.h"
-#include "probetarget.h"
+#include "metricsendpoint.h"
+#include "metricspage.h"
+#include "probe/probefigures.h"
+#include "session/probetarget.h"
 #include "session/session.h"
+#include "session/sessionlines.h"
+#include "targetlines.h"
 #include "terminalface.h"
 
 #include <QTextStream>
 #include <QTimer>
 
-#include "base/msgsink.h"
+namespace {
+
+// The transport as the command line chose it, with its TLS choices; the
+// ends are left to fill.
+Session::Config transportConfig(const Command &command)
+{
+    Session::Config config;
+    config.transport = command.tls   ? Session::Transport::Tls
+                       : command.tcp ? Session::Transport::Tcp
+                                     : Session::Transport::Udp;
+    config.tls = {command.insecure, command.cacert, command.cert, command.key, command.folder};
+    return config;
+}
+
+ProbeTarget::Setup targetSetup(const Command &command, const QString &host, const QString &port)
+{
+    ProbeTarget::Setup setup;
+    setup.host = host;
+    setup.port = port;
+    setup.config = transportConfig(command);
+    // The command line reads every AutoPing text, talks to its target only
+    // and does not hold the states for a watch.
+    setup.config.manner.readsFreely = true;
+    setup.config.manner.onePeer = true;
+    setup.config.manner.quickStates = true;
+    setup.config.source = command.source;
+    setup.config.ends.localAddress = command.source;
+    setup.config.ends.localPort = command.localPort;
+    setup.path = command.connectOnly ? ProbeTarget::Path::Connects
+                 : command.tcp       ? ProbeTarget::Path::Stream
+                                     : ProbeTarget::Path::Datagrams;
+    ProbeEngine::Options &probe = setup.probe;
+    probe.count = command.count;
+    probe.intervalUs = qint64(command.intervalMs) * 1000;
+    probe.timeoutUs = qint64(command.timeoutMs) * 1000;
+    // A late answer is taken for another timeout's length.
+    probe.lateUs = 2 * probe.timeoutUs;
+    static constexpr ProbeEngine::Matching matching[]
+        = {ProbeEngine::Matching::Ordered, ProbeEngine::Matching::Plain,
+           ProbeEngine::Matching::Numbered};
+    probe.matching = matching[int(setup.path)];
+    if (setup.path == ProbeTarget::Path::Datagrams)
+        probe.numberedAsks = 3;
+    setup.keepTrying
+        = command.keepGoing || command.targets.size() > 1 || !command.metrics.isEmpty();
+    return setup;
+}
+
+} // namespace
 
 HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
                          const AddressRules &rules, MsgSink &lines, TerminalFace &face,
@@ -21,18 +73,22 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
     : m_command(command), m_out(out), m_lines(lines)
 {
     if (!probing()) {
-        m_session = std::make_unique<Session>(tables, rules, lines);
+        m_session = std::make_unique<Session>(tables, rules);
+        m_sessionLines = std::make_unique<SessionLines>(*m_session, tables, lines);
         connect(m_session.get(), &Session::stateShown, this, &HeadlessRun::onStateShown);
         m_session->startStateWatch();
         return;
     }
     const bool several = command.targets.size() > 1;
-    face.show(command.quiet || command.json || several ? TerminalFace::Shown::Complaints
-                                                       : TerminalFace::Shown::NoData);
+    face.show(command.quiet || command.json ? TerminalFace::Shown::Complaints
+              : several                     ? TerminalFace::Shown::ProbeLines
+                                            : TerminalFace::Shown::NoData);
     for (const auto &[host, port] : command.targets) {
-        m_targets.push_back(std::make_unique<ProbeTarget>(
-            m_command, TransportConfig(m_command), host, port, tables, rules, lines, out, several));
-        connect(m_targets.back().get(), &ProbeTarget::done, this, &HeadlessRun::targetDone);
+        auto target
+            = std::make_unique<ProbeTarget>(targetSetup(command, host, port), tables, rules);
+        m_targetLines.push_back(std::make_unique<TargetLines>(*target, tables, lines, several));
+        connect(target.get(), &ProbeTarget::done, this, &HeadlessRun::targetDone);
+        m_targets.push_back(std::move(target));
     }
 }
 
@@ -46,9 +102,9 @@ bool HeadlessRun::serveMetrics(QString *why)
         if (!probing())
             return ResponderMetrics(m_command.port, m_session->answeredQueries(),
                                     m_session->droppedDatagrams());
-        QList<ProbeFigures> figures;
+        QList<TargetFigures> figures;
         for (const auto &target : m_targets)
-            figures.append({target->name(), &target->stats()});
+            figures.append({target->name(), &target->figures()});
         return ProbeMetrics(figures);
     });
     return m_metrics->listen(m_command.metrics, why);
@@ -78,8 +134,12 @@ int HeadlessRun::start()
         }
         return -1;
     }
-    Session::Config config = TransportConfig(m_command);
+    Session::Config config = transportConfig(m_command);
     config.role = Session::Role::Server;
+    config.manner.readsFreely = true;
+    config.manner.servesMany = true;
+    config.manner.batches = true;
+    config.manner.quickStates = true;
     config.ends.localAddress = m_command.local;
     config.ends.localPort = m_command.port;
     if (!m_session->CheckEnds(config))
@@ -141,16 +201,17 @@ void HeadlessRun::end()
         target->stop();
     const int exitStatus = status();
     QList<TargetSummary> summaries;
-    qint64 sent = 0, received = 0, lost = 0;
-    for (const auto &target : m_targets) {
-        const PingStats &stats = target->stats();
-        summaries.append({target->name(), &stats, target->errors()});
+    quint64 sent = 0, received = 0, lost = 0;
+    for (size_t i = 0; i < m_targets.size(); ++i) {
+        const ProbeTarget &target = *m_targets[i];
+        const ProbeFigures &figures = target.figures();
+        summaries.append({target.name(), &figures, m_targetLines[i]->errors()});
         if (!m_command.json)
-            m_out << "--- " << target->name() << " AutoPing statistics ---\n"
-                  << stats.pingSummary() << '\n';
-        sent += stats.sent();
-        received += stats.answered() + stats.late();
-        lost += stats.lost();
+            m_out << "--- " << target.name() << " AutoPing statistics ---\n"
+                  << figures.pingSummary() << '\n';
+        sent += figures.sent();
+        received += figures.answered() + figures.late();
+        lost += figures.lost();
     }
     if (m_command.json)
         m_out << JsonSummary(summaries, exitStatus);

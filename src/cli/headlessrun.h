@@ -5,25 +5,28 @@
 // HeadlessRun: the responder and the probe of the command line, run without
 // a window.  The program's core (the name tables, the log, the adapter
 // snapshot and the address rules, made and started by the application as for
-// the window) is handed in; the run opens one Session, whose lines reach the
-// terminal and the log through the run's transcript.  It reads the AutoPing
-// texts as the command line does (framed: split, merged, numbered).
+// the window) is handed in; the lines reach the terminal and the log through
+// the run's transcript.
 //
-//   respond  a server in the chosen protocol on --port and --local, serving
-//            every client at once; a failure that closes it (an oversized
-//            datagram) opens it again, so it can stay up as a service.
-//   probe    probes every target at once (probetarget.h): connects (TCP)
-//            or binds (UDP) and runs a Prober, or with --connect makes a TCP
-//            connection per query.  When every target has ended, or at
-//            stop(), it prints a summary per target (and a total line for
-//            several), or the JSON document (--json).  With several targets
-//            the terminal gets only the failures (naming their target) and
-//            the lines per answer; the log gets everything.
+//   respond  a session serving the chosen protocol on --port and --local:
+//            every client at once, every AutoPing text read freely (split,
+//            merged, numbered), UDP in batches; a failure that closes it (an
+//            oversized datagram) opens it again, so it can stay up as a
+//            service.
+//   probe    probes every target at once (session/probetarget.h), each
+//            with its lines (targetlines.h).  When every target has ended,
+//            at the deadline, or at stop(), it prints a summary per target
+//            (and a total line for several), or the JSON document (--json).
+//            With several targets the terminal gets only the lines per
+//            query and the failures (naming their target); the log gets
+//            everything.  A target that cannot be reached is tried again
+//            every interval when there are several targets, a metrics
+//            endpoint, or --keep-going.
 //
 // Exit status: 0 when the responder was stopped, or every query to every
-// target was answered; 1 when some were not (or none was sent); 2 when a
+// target was answered; 1 when some were not (or none was due); 2 when a
 // target could not be probed (a refused address, a socket that could not be
-// opened or failed, a peer that ended the connection).
+// opened or failed, a peer that ended the connection, without retries).
 
 #include "commandline.h"
 
@@ -38,6 +41,8 @@ class MsgSink;
 class ProbeTarget;
 class QTextStream;
 class Session;
+class SessionLines;
+class TargetLines;
 class TerminalFace;
 struct NameTables;
 
@@ -74,6 +79,8 @@ private:
     std::unique_ptr<MetricsEndpoint> m_metrics;
     int m_status = 0;                                    // the probe's, once it ended
     std::unique_ptr<Session> m_session;                  // respond
+    std::unique_ptr<SessionLines> m_sessionLines;        // and its lines
     std::vector<std::unique_ptr<ProbeTarget>> m_targets; // probe
+    std::vector<std::unique_ptr<TargetLines>> m_targetLines;
     bool m_ended = false;
 };

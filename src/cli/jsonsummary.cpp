@@ -3,7 +3,7 @@
 
 #include "jsonsummary.h"
 
-#include "autoping/pingstats.h"
+#include "probe/probefigures.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,14 +11,45 @@
 
 namespace {
 
-QJsonObject counts(qint64 sent, qint64 answered, qint64 late, qint64 lost)
+struct Counts
 {
-    const qint64 judged = answered + late + lost;
-    return {{QStringLiteral("sent"), sent},
-            {QStringLiteral("answered"), answered},
-            {QStringLiteral("late"), late},
-            {QStringLiteral("lost"), lost},
-            {QStringLiteral("loss_percent"), judged == 0 ? 0.0 : 100.0 * lost / judged}};
+    quint64 queries = 0, sent = 0, answered = 0, late = 0, lost = 0, inFlight = 0, stray = 0,
+            foreign = 0;
+    void add(const ProbeFigures &figures)
+    {
+        queries += figures.queries();
+        sent += figures.sent();
+        answered += figures.answered();
+        late += figures.late();
+        lost += figures.lost();
+        inFlight += figures.inFlight();
+        stray += figures.strays();
+        foreign += figures.foreign();
+    }
+    QJsonObject json() const
+    {
+        const quint64 judged = answered + late + lost;
+        return {{QStringLiteral("queries"), qint64(queries)},
+                {QStringLiteral("sent"), qint64(sent)},
+                {QStringLiteral("answered"), qint64(answered)},
+                {QStringLiteral("late"), qint64(late)},
+                {QStringLiteral("lost"), qint64(lost)},
+                {QStringLiteral("in_flight"), qint64(inFlight)},
+                {QStringLiteral("stray"), qint64(stray)},
+                {QStringLiteral("foreign"), qint64(foreign)},
+                {QStringLiteral("loss_percent"),
+                 judged == 0 ? 0.0 : 100.0 * double(lost) / double(judged)}};
+    }
+};
+
+QJsonValue milliseconds(const ProbeFigures::Times &times)
+{
+    if (times.count == 0)
+        return QJsonValue(QJsonValue::Null);
+    return QJsonObject{{QStringLiteral("count"), qint64(times.count)},
+                       {QStringLiteral("min"), double(times.minUs) / 1000.0},
+                       {QStringLiteral("avg"), times.avgUs() / 1000.0},
+                       {QStringLiteral("max"), double(times.maxUs) / 1000.0}};
 }
 
 } // namespace
@@ -26,27 +57,32 @@ QJsonObject counts(qint64 sent, qint64 answered, qint64 late, qint64 lost)
 QByteArray JsonSummary(const QList<TargetSummary> &targets, int exitStatus)
 {
     QJsonArray each;
-    qint64 sent = 0, answered = 0, late = 0, lost = 0;
+    Counts total;
     for (const TargetSummary &target : targets) {
-        const PingStats &stats = *target.stats;
-        QJsonObject one = counts(stats.sent(), stats.answered(), stats.late(), stats.lost());
+        const ProbeFigures &figures = *target.figures;
+        Counts counts;
+        counts.add(figures);
+        total.add(figures);
+        QJsonObject one = counts.json();
         one.insert(QStringLiteral("target"), target.target);
+        QJsonObject failures;
+        for (auto it = figures.failures().cbegin(); it != figures.failures().cend(); ++it)
+            failures.insert(it.key(), qint64(it.value()));
+        one.insert(QStringLiteral("failed_attempts"), failures);
         one.insert(QStringLiteral("rtt_ms"),
-                   stats.hasRtt() ? QJsonValue(
-                       QJsonObject{{QStringLiteral("min"), stats.rttMinUs() / 1000.0},
-                                   {QStringLiteral("avg"), stats.rttAvgUs() / 1000.0},
-                                   {QStringLiteral("max"), stats.rttMaxUs() / 1000.0},
-                                   {QStringLiteral("mdev"), stats.rttMdevUs() / 1000.0}})
-                                  : QJsonValue(QJsonValue::Null));
+                   figures.hasRtt() ? QJsonValue(
+                       QJsonObject{{QStringLiteral("min"), double(figures.rttMinUs()) / 1000.0},
+                                   {QStringLiteral("avg"), figures.rttAvgUs() / 1000.0},
+                                   {QStringLiteral("max"), double(figures.rttMaxUs()) / 1000.0},
+                                   {QStringLiteral("mdev"), figures.rttMdevUs() / 1000.0}})
+                                    : QJsonValue(QJsonValue::Null));
+        one.insert(QStringLiteral("connect_ms"), milliseconds(figures.connectTimes()));
+        one.insert(QStringLiteral("handshake_ms"), milliseconds(figures.handshakeTimes()));
         one.insert(QStringLiteral("errors"), QJsonArray::fromStringList(target.errors));
         each.append(one);
-        sent += stats.sent();
-        answered += stats.answered();
-        late += stats.late();
-        lost += stats.lost();
     }
     const QJsonObject document{{QStringLiteral("targets"), each},
-                               {QStringLiteral("total"), counts(sent, answered, late, lost)},
+                               {QStringLiteral("total"), total.json()},
                                {QStringLiteral("exit_status"), exitStatus}};
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
 }

@@ -10,8 +10,10 @@ TerminalFace::TerminalFace(QTextStream &out, QTextStream &err) : m_out(out), m_e
 void TerminalFace::showLine(LineKind kind, const QString &speaker, const QString &line)
 {
     const bool complaint = kind == LineKind::Complaint;
-    if (!complaint
-        && (m_shown == Shown::Complaints || (m_shown == Shown::NoData && kind == LineKind::Data)))
+    const bool shown = complaint || m_shown == Shown::All
+                       || (m_shown == Shown::NoData && kind != LineKind::Data)
+                       || (m_shown == Shown::ProbeLines && kind == LineKind::Probe);
+    if (!shown)
         return;
     QTextStream &stream = complaint ? m_err : m_out;
     if (complaint)

@@ -19,7 +19,9 @@ class QTextStream;
 class TerminalFace final : public TranscriptFace
 {
 public:
-    enum class Shown { All, NoData, Complaints };
+    // Every line; every line but the data; a probe's lines and the
+    // complaints; the complaints only.
+    enum class Shown { All, NoData, ProbeLines, Complaints };
     TerminalFace(QTextStream &out, QTextStream &err);
     void show(Shown shown) { m_shown = shown; }
 

@@ -16,7 +16,9 @@ FrmMain::FrmMain(const ConsoleContext &context, QWidget *parent)
       m_context(context),
       m_lines(context.lines),
       ui(new Ui::FrmMain),
-      m_session(context.tables, context.rules, context.lines)
+      m_session(context.tables, context.rules),
+      m_sessionLines(m_session, context.tables, context.lines),
+      m_probe(*this, context.lines)
 {
     ui->setupUi(this);
     ui->optMode->setId(ui->optMode_0, 0);
@@ -105,7 +107,20 @@ void FrmMain::connectHandlers()
     connect(&m_session, &Session::displayStale, this, &FrmMain::ShowState);
     connect(&m_session, &Session::statusShown, this, &FrmMain::ShowStatus);
     connect(&m_session, &Session::senderShown, this, &FrmMain::showSender);
-    connect(&m_session.probe(), &AutoPing::measured, this, &FrmMain::showFigures);
+    connect(&m_probe, &AutoPing::measured, this, &FrmMain::showFigures);
+    // The probe's texts: its query timed from when it was handed over, a
+    // response from when it was taken from the socket.
+    connect(&m_session, &Session::dataSent, this, [this](const DataSeen &sent) {
+        if (!sent.lineEnded && sent.text == AutoPingQuery)
+            m_probe.noteQueryHandedOver(sent.atUs);
+    });
+    connect(&m_session, &Session::dataArrived, this, [this](const DataSeen &arrived) {
+        if (m_config.role == Session::Role::Client && !arrived.probeTexts.isEmpty())
+            m_probe.noteResponse(arrived.atUs);
+    });
+    // The Close and Error events end the probe.
+    connect(&m_session, &Session::peerClosed, &m_probe, &AutoPing::stop);
+    connect(&m_session, &Session::socketFailed, &m_probe, &AutoPing::stop);
 }
 
 void FrmMain::setDefaultButton(QPushButton *button)

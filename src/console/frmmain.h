@@ -7,7 +7,9 @@
 // sends typed text and watches the messages pane and the three status lights.
 //
 // The window only displays: its Session (session/session.h) holds the socket,
-// the AutoPing probe, the mode and protocol and the state watch.  The
+// the mode and protocol and the state watch, and tells what happened, which
+// SessionLines writes into the pane; the window runs the AutoPing probe
+// (autoping/autoping.h) over it.  The
 // handlers keep the names of the controls they serve (cmdConnect_Click ...):
 // they read the controls, call the session and show what it reports.  They
 // are grouped by concern across the files of this folder:
@@ -21,8 +23,10 @@
 //   lifecycle.cpp  Form_Load, Form_Unload, Form_Terminate
 //   remotes.cpp    cmdRemotes_Click (the address list editor, frmaddress.h)
 
+#include "autoping/autoping.h"
 #include "runlog/transcript.h"
 #include "session/session.h"
+#include "session/sessionlines.h"
 
 #include <QString>
 #include <QWidget>
@@ -59,7 +63,7 @@ struct ConsoleContext
     std::function<void()> endRun; // closes the log and ends the program
 };
 
-class FrmMain : public QWidget, public TranscriptFace
+class FrmMain : public QWidget, public TranscriptFace, private ProbeLink
 {
     Q_OBJECT
 public:
@@ -104,6 +108,8 @@ private:
     void Form_Unload();
     void Form_Terminate();
     void endProgram(const QString &piece);
+    // AutoPing's query goes out through the session.
+    bool Send(const QString &text) override { return m_session.Send(text); }
 
     Session::Config config() const;
     void setDefaultButton(QPushButton *button);
@@ -116,6 +122,8 @@ private:
     MsgSink &m_lines;
     Ui::FrmMain *ui;
     Session m_session;
+    SessionLines m_sessionLines;
+    AutoPing m_probe;
     Session::Config m_config;             // the role and transport the option buttons chose
     std::unique_ptr<FrmAddress> m_editor; // made at its first opening
     QPushButton *m_defaultButton = nullptr;

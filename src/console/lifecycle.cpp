@@ -23,7 +23,7 @@ void FrmMain::Form_Load()
             optProtocol_Click(0);
 
             ui->cmdAutoPing->setEnabled(false);
-            m_session.probe().stop();
+            m_probe.stop();
 
             if (!m_context.adapters.GetLocIPs())
                 Raise(rt::ProgramError, QStringLiteral("Failed to get the local IP list"));
@@ -48,6 +48,7 @@ void FrmMain::Form_Load()
 void FrmMain::endProgram(const QString &piece)
 {
     Guard(m_lines, piece, [&] {
+        m_probe.stop();
         m_session.finish();
         // The log's last line, and the program's end.
         m_context.endRun();

@@ -24,6 +24,7 @@ Session::Config FrmMain::config() const
 void FrmMain::cmdConnect_Click()
 {
     Guard(m_lines, QStringLiteral(" in frmMain.cmdConnect_Click; "), [&] {
+        m_probe.stop();
         if (m_session.closeIfOpen())
             return;
         // A client's local port is not checked: empty means any port.

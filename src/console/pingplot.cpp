@@ -10,7 +10,7 @@
 
 namespace {
 
-using Outcome = PingStats::Outcome;
+using Outcome = ProbeFigures::Outcome;
 
 QAccessibleInterface *plotAccessible(const QString &className, QObject *object)
 {
@@ -56,7 +56,7 @@ PingPlot::PingPlot(QWidget *parent) : QWidget(parent)
     describe();
 }
 
-void PingPlot::setStats(const PingStats &stats)
+void PingPlot::setStats(const ProbeFigures &stats)
 {
     m_history = stats.history();
     qint64 highest = 0;
@@ -137,12 +137,12 @@ QSize PingPlot::sizeHint() const
     // three lines of text high.
     const QFontMetrics metrics = fontMetrics();
     const int column = std::max(6, metrics.averageCharWidth());
-    return {scaleWidth() + PingStats::HistoryLength * column + 2, metrics.height() * 3 + 4};
+    return {scaleWidth() + ProbeFigures::HistoryLength * column + 2, metrics.height() * 3 + 4};
 }
 
 QSize PingPlot::minimumSizeHint() const
 {
-    return {scaleWidth() + PingStats::HistoryLength * 4 + 2, fontMetrics().height() * 2 + 4};
+    return {scaleWidth() + ProbeFigures::HistoryLength * 4 + 2, fontMetrics().height() * 2 + 4};
 }
 
 void PingPlot::changeEvent(QEvent *event)
@@ -182,14 +182,14 @@ void PingPlot::paintEvent(QPaintEvent *)
     painter.drawLine(plot.bottomLeft(), plot.bottomRight());
     painter.drawLine(plot.topLeft(), plot.bottomLeft());
 
-    const double column = plot.width() / PingStats::HistoryLength;
+    const double column = plot.width() / ProbeFigures::HistoryLength;
     const double gap = column * 0.15;
     // Lost and late marks take the whole column: a cross or a ring at its top
     // over a faint band of the same colour, so a single one stands out.
     const double side = std::min(column, plot.height() / 2);
     const double stroke = std::max(1.5, side / 5);
     const QList<Mark> drawn = marks();
-    const int first = PingStats::HistoryLength - int(drawn.size());
+    const int first = ProbeFigures::HistoryLength - int(drawn.size());
     for (int i = 0; i < drawn.size(); ++i) {
         const double left = plot.left() + (first + i) * column;
         const Mark &mark = drawn[i];

@@ -13,7 +13,7 @@
 //
 // For screen readers the plot is a chart named "AutoPing round trips" whose
 // description tells the figures it shows; it changes at every update.
-#include "autoping/pingstats.h"
+#include "probe/probefigures.h"
 
 #include <QWidget>
 
@@ -25,7 +25,7 @@ public:
     // height as a share of the plot's height (0 to 1).
     struct Mark
     {
-        PingStats::Outcome outcome = PingStats::Outcome::Lost;
+        ProbeFigures::Outcome outcome = ProbeFigures::Outcome::Lost;
         double height = 0;
     };
 
@@ -33,7 +33,7 @@ public:
 
     // Shows the run's history (a copy: call again at every tick) and tells
     // screen readers the new figures.
-    void setStats(const PingStats &stats);
+    void setStats(const ProbeFigures &stats);
 
     // What the plot draws, oldest first; the last mark is the rightmost column.
     QList<Mark> marks() const;
@@ -52,6 +52,6 @@ private:
     QString ceilingText() const;
     void describe();
 
-    QList<PingStats::Judged> m_history;
+    QList<ProbeFigures::Judged> m_history;
     qint64 m_ceilingUs = 1000;
 };

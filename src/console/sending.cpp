@@ -29,11 +29,10 @@ void FrmMain::cmdSend_Click()
 void FrmMain::cmdAutoPing_Click()
 {
     Guard(m_lines, QStringLiteral(" in frmMain.cmdAutoPing_Click; "), [&] {
-        AutoPing &probe = m_session.probe();
-        if (probe.isRunning())
-            probe.stop();
+        if (m_probe.isRunning())
+            m_probe.stop();
         else
-            probe.start(m_session.peer());
+            m_probe.start(m_session.peer());
     });
 }
 
@@ -43,7 +42,7 @@ void FrmMain::cmdAutoPing_Click()
 // written into the pane.
 void FrmMain::showFigures()
 {
-    const AutoPing &probe = m_session.probe();
+    const AutoPing &probe = m_probe;
     if (!probe.hasRun())
         return;
     const QString figures = probe.stats().summary();

@@ -33,6 +33,9 @@ void FrmMain::ShowState()
 {
     Guard(m_lines, QStringLiteral(" in frmMain.ShowState; "), [&] {
         const Session::View shown = m_session.view();
+        // The probe runs only while data can flow.
+        if (shown.group != StateGroup::Ready)
+            m_probe.stop();
         const bool serverMode = m_config.role == Session::Role::Server;
         // TLS runs over TCP: its captions are TCP's.
         const bool useTcp = m_config.transport != Session::Transport::Udp;

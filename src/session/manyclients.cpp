@@ -1,24 +1,18 @@
 // SPDX-FileCopyrightText: 2026 The Selmarin developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The clients of a framed TCP server, the command line's responder: every
-// connection is served at once, each with its own stream of text, and every
-// AutoPing query in it is answered on that connection.  Its lines name the
-// client as the pane does, by its address.
+// The clients of a server that serves many, the command line's responder:
+// every connection is served at once, each with its own stream of text, and
+// every AutoPing query in it is answered on that connection.  What it tells
+// names the client as the pane does, by its address.
 
 #include "session.h"
 
+#include "base/clock.h"
 #include "base/failure.h"
-#include "base/nametables.h"
 #include "socket/listener.h"
-#include "socket/localaddress.h"
 #include "socket/winsock.h"
 #include "textcodec.h"
-
-bool Session::servesMany() const
-{
-    return m_config.framed && m_config.role == Role::Server && m_config.transport == Transport::Tcp;
-}
 
 void Session::serve(std::unique_ptr<Winsock> socket)
 {
@@ -31,7 +25,7 @@ void Session::serve(std::unique_ptr<Winsock> socket)
             [this, client](qint16 number, const QString &description) {
                 dropClient(client, QStringLiteral("ended: %1 %2").arg(number).arg(description));
             });
-    writeAccepting(*client);
+    tellAccepted(*client);
 }
 
 void Session::clientData(Winsock *socket)
@@ -43,18 +37,22 @@ void Session::clientData(Winsock *socket)
     Client &client = **it;
     TryRun(
         [&] {
+            const qint64 at = MonotonicUs();
             const QString text = client.text.take(socket->GetData());
             if (text.isEmpty())
                 return;
-            const bool query = text == AutoPingQuery;
-            m_lines.addLine(LineKind::Data, socket->RemoteHostIP(), query ? text + CRLF : text);
-            for (const ProbeText &read : client.texts.feed(text)) {
+            const Endpoint from{socket->RemoteHostIP(), socket->RemotePort()};
+            const QList<ProbeText> found = readProbeTexts(text, true, client.texts);
+            emit dataArrived({from, text, text != AutoPingQuery, found, at});
+            for (const ProbeText &read : found) {
                 if (read.kind != ProbeText::Query)
                     continue;
                 const QString answer = ProbeTextOf(ProbeText::Response, read.seq);
+                const qint64 sentAt = MonotonicUs();
                 socket->SendData(EncodeForSending(answer));
                 ++m_answeredQueries;
-                m_lines.addLine(LineKind::Data, socket->LocalIP(), answer + CRLF);
+                emit dataSent(
+                    {{socket->LocalIP(), socket->LocalPort()}, answer, false, {}, sentAt});
             }
         },
         [&](const RuntimeError &e) {
@@ -68,13 +66,11 @@ void Session::dropClient(Winsock *socket, const QString &why)
                                  [&](const auto &c) { return c->socket.get() == socket; });
     if (it == m_clients.end())
         return;
+    const Endpoint client{socket->RemoteHostIP(), socket->RemotePort()};
     // The first bytes of a character that never came whole are shown.
     if ((*it)->text.holding())
-        m_lines.addLine(LineKind::Data, socket->RemoteHostIP(), (*it)->text.flush());
-    m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
-                         QStringLiteral("Connection from ")
-                             + HostAndPort(socket->RemoteHostIP(), socket->RemotePort()) + u' '
-                             + why + CRLF);
+        emit dataArrived({client, (*it)->text.flush(), true, {}, MonotonicUs()});
+    emit clientEnded(client, why);
     // Not from inside its own event: the socket goes after the handler.
     (*it)->socket.release()->deleteLater();
     m_clients.erase(it);

@@ -3,6 +3,7 @@
 
 #include "session.h"
 
+#include "base/clock.h"
 #include "base/conversions.h"
 #include "base/failure.h"
 #include "base/nametables.h"
@@ -18,17 +19,14 @@
 
 namespace {
 
-const QString Pebkac = QStringLiteral("++ PEBKAC");
 const QString PortRange = QStringLiteral("port must be a number between 1 and 65535");
 
 } // namespace
 
-Session::Session(const NameTables &tables, const AddressRules &rules, MsgSink &lines,
-                 QObject *parent)
+Session::Session(const NameTables &tables, const AddressRules &rules, QObject *parent)
     : QObject(parent),
       m_tables(tables),
       m_rules(rules),
-      m_lines(lines),
       m_listener(std::make_unique<Listener>()),
       Winsock1(std::make_unique<Winsock>())
 {
@@ -59,6 +57,7 @@ void Session::wire(Winsock &socket)
     connect(&socket, &Winsock::SendProgress, this, &Session::Winsock1_SendProgress);
     connect(&socket, &Winsock::DatagramsDropped, this, &Session::Winsock1_DatagramsDropped);
     connect(&socket, &Winsock::DatagramRefused, this, &Session::Winsock1_DatagramRefused);
+    connect(&socket, &Winsock::ForeignDatagram, this, &Session::Winsock1_ForeignDatagram);
     connect(&socket, &Winsock::TlsReport, this, &Session::Winsock1_TlsReport);
     connect(&socket, &Winsock::stateTouched, this, &Session::armStateWatch);
 }
@@ -116,7 +115,6 @@ QString Session::remoteHostShown() const
 
 bool Session::closeIfOpen()
 {
-    AutoPingProbe.stop();
     const bool open = state() != SocketState::Closed;
     m_listener->Close();
     Winsock1->Close();
@@ -129,38 +127,32 @@ bool Session::closeIfOpen()
 
 bool Session::CheckEnds(const Config &config)
 {
-    // Every check runs and writes its own line; any fault refuses the open.
-    bool refused = false;
+    // Every check runs and tells its own refusal; any fault refuses the open.
+    bool refusedOpen = false;
+    const auto refuse = [&](const QString &reason) {
+        emit refused(reason);
+        refusedOpen = true;
+    };
     const Ends &ends = config.ends;
     if (config.role == Role::Server) {
-        if (ends.localAddress.isEmpty()) {
-            m_lines.AddComplaint(Pebkac, QStringLiteral("A server needs a local address: "
-                                                        "choose one of this machine's addresses")
-                                             + CRLF);
-            refused = true;
-        }
-        if (!CheckPort(ends.localPort)) {
-            m_lines.AddComplaint(Pebkac, QStringLiteral("Local ") + PortRange + CRLF);
-            refused = true;
-        }
+        if (ends.localAddress.isEmpty())
+            refuse(QStringLiteral("A server needs a local address: "
+                                  "choose one of this machine's addresses"));
+        if (!CheckPort(ends.localPort))
+            refuse(QStringLiteral("Local ") + PortRange);
     } else {
-        QString reason;
-        if (!m_rules.CheckAddress(ends.remoteAddress, reason)) {
-            m_lines.AddComplaint(Pebkac, reason + CRLF);
-            refused = true;
-        }
-        if (!CheckPort(ends.remotePort)) {
-            m_lines.AddComplaint(Pebkac, QStringLiteral("Remote ") + PortRange + CRLF);
-            refused = true;
-        }
+        if (QString reason; !m_rules.CheckAddress(ends.remoteAddress, reason))
+            refuse(reason);
+        if (!CheckPort(ends.remotePort))
+            refuse(QStringLiteral("Remote ") + PortRange);
     }
-    return !refused;
+    return !refusedOpen;
 }
 
 bool Session::CheckPort(const QString &port)
 {
     bool result = false;
-    Guard(m_lines, QStringLiteral(" in frmMain.CheckPort; "), [&] {
+    guard(QStringLiteral(" in frmMain.CheckPort; "), [&] {
         if (port.isEmpty())
             return;
         const qint32 number = ToLong(port);
@@ -176,7 +168,9 @@ void Session::OpenIt(const Config &config)
             const Ends &ends = config.ends;
             closeIfOpen();
             m_config = config;
+            const Manner &manner = config.manner;
             Winsock1->setLocalPort(ToLong(ends.localPort));
+            Winsock1->setStateHolds(!manner.quickStates);
             const bool server = config.role == Role::Server;
             if (config.transport != Transport::Udp) {
                 const bool tls = config.transport == Transport::Tls;
@@ -194,13 +188,13 @@ void Session::OpenIt(const Config &config)
                     Winsock1->setLocalHost(config.source);
                     Winsock1->Connect();
                 }
-                m_lines.ClearMsgsBox();
-                for (const QString &line : tlsLines)
-                    m_lines.AddToMsgsBox(QStringLiteral("TLS"), line + CRLF);
+                emit paneCleared();
+                if (!tlsLines.isEmpty())
+                    emit tlsSetUp(tlsLines);
             } else {
                 Winsock1->setProtocol(Winsock::sckUDPProtocol);
-                Winsock1->setUdpBatches(config.framed && server);
-                Winsock1->setReportRefused(config.framed && !server);
+                Winsock1->setUdpBatches(manner.batches && server);
+                Winsock1->setOnePeer(manner.onePeer && !server);
                 m_refusalTold = false;
                 if (server) {
                     Winsock1->Bind(ToLong(ends.localPort), ends.localAddress);
@@ -208,44 +202,34 @@ void Session::OpenIt(const Config &config)
                     Winsock1->setRemoteHost(ends.remoteAddress);
                     Winsock1->setRemotePort(ToLong(ends.remotePort));
                     Winsock1->Bind(ToLong(ends.localPort), ends.localAddress);
-                    m_lines.ClearMsgsBox();
+                    emit paneCleared();
                 }
             }
         },
         [&](const RuntimeError &e) {
             // The report names the socket's state at the moment of the failure.
-            QString state;
-            TryRun([&] { state = stateName(); }, [](const RuntimeError &) {});
-            m_lines.AddComplaint(ErrorSpeaker(e.number),
-                                 QStringLiteral("Winsock.") + state
-                                     + QStringLiteral(" in frmMain.OpenIt; ") + e.description
-                                     + CRLF);
+            QString name;
+            TryRun([&] { name = stateName(); }, [](const RuntimeError &) {});
+            emit openFailed(name, e);
         });
 }
 
-void Session::writeYou(const QString &sentence)
-{
-    m_lines.addLine(LineKind::Data, Winsock1->LocalIP(), sentence);
-}
-
 bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QString &piece,
-                        bool probeQuery)
+                        bool lineEnded)
 {
     bool result = false;
-    Guard(m_lines, piece, [&] {
+    guard(piece, [&] {
         if (bytes.isEmpty())
             return;
         const SocketState now = state();
         const bool canSend = (now == SocketState::Open && m_config.transport == Transport::Udp)
                              || now == SocketState::Connected;
         if (canSend) {
+            const qint64 at = MonotonicUs();
             Winsock1->SendData(bytes);
-            if (probeQuery)
-                AutoPingProbe.noteQueryHandedOver();
-            writeYou(echo);
+            emit dataSent({{Winsock1->LocalIP(), Winsock1->LocalPort()}, echo, lineEnded, {}, at});
         } else {
-            m_lines.AddComplaint(Pebkac,
-                                 QStringLiteral("You must establish a connection first.") + CRLF);
+            emit refused(QStringLiteral("You must establish a connection first."));
         }
         result = true;
     });
@@ -254,8 +238,7 @@ bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QStr
 
 bool Session::Send(const QString &text)
 {
-    return sendBytes(EncodeForSending(text), text % CRLF, QStringLiteral(" in frmMain.Send; "),
-                     text == AutoPingQuery);
+    return sendBytes(EncodeForSending(text), text, QStringLiteral(" in frmMain.Send; "), false);
 }
 
 bool Session::SendTyped(const QStringList &lines, const Typing &typing)
@@ -276,13 +259,13 @@ bool Session::SendTyped(const QStringList &lines, const Typing &typing)
                 = lines.size() > 1
                       ? QStringLiteral("line %1, character %2").arg(line).arg(read.position)
                       : QStringLiteral("character %1").arg(read.position);
-            m_lines.AddComplaint(Pebkac, QStringLiteral("Nothing sent: at ") + where
-                                             + QStringLiteral(", ") + read.error + CRLF);
+            emit refused(QStringLiteral("Nothing sent: at ") + where + QStringLiteral(", ")
+                         + read.error);
             return false;
         }
         bytes += EncodeForSending(line < lines.size() ? lineBreak : ending);
     }
-    sendBytes(bytes, DecodeReceived(bytes, true).text, QStringLiteral(" in frmMain.Send; "));
+    sendBytes(bytes, DecodeReceived(bytes, true).text, QStringLiteral(" in frmMain.Send; "), true);
     return true;
 }
 
@@ -293,7 +276,6 @@ void Session::finish()
     m_finished = true;
     Timer1.stop();
     m_tailTimer.stop();
-    AutoPingProbe.stop();
     m_listener->disconnect(this);
     Winsock1->disconnect(this);
     m_listener->Close();
@@ -316,29 +298,10 @@ void Session::Timer1_Timer()
     // A failing step is reported; the state counts as seen all the same, so
     // the watch does not stay quiet until the next change.
     LastState = now;
-    Guard(m_lines, QStringLiteral(" in frmMain.Timer1_Timer; "), [&] {
-        QString line = m_tables.States.name(StateCode(now));
-        switch (now) {
-        case SocketState::Connected:
-            line += QStringLiteral(" to ")
-                    + HostAndPort(Winsock1->RemoteHostIP(), Winsock1->RemotePort());
-            break;
-        case SocketState::Connecting:
-        case SocketState::ConnectionPending:
-            line += QStringLiteral(" to ")
-                    + HostAndPort(Winsock1->RemoteHost(), Winsock1->RemotePort());
-            break;
-        case SocketState::ResolvingHost: line += u' ' + m_config.ends.remoteAddress; break;
-        case SocketState::HostResolved:
-            line += u' ' + m_config.ends.remoteAddress + QStringLiteral(" as ")
-                    + Winsock1->RemoteHostIP();
-            break;
-        default: break;
-        }
-        m_lines.AddToMsgsBox(QStringLiteral("Winsock"), line + CRLF);
+    guard(QStringLiteral(" in frmMain.Timer1_Timer; "), [&] {
+        emit stateSeen({now, m_config.ends.remoteAddress, Winsock1->RemoteHost(),
+                        Winsock1->RemoteHostIP(), Winsock1->RemotePort()});
         LastState = state();
-        if (GroupOf(LastState) != StateGroup::Ready)
-            AutoPingProbe.stop();
         emit stateShown();
     });
 }

@@ -2,13 +2,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #pragma once
-// Session: one test's socket, its AutoPing probe, the chosen role and
-// transport, and the state watch.  It opens, closes, sends and accepts,
-// handles the socket's events, and tells what happened as lines through the
-// MsgSink it was given (the same speakers and sentences the messages pane
-// shows) and as signals for whatever displays it.  It knows no window: the
-// main window owns one and shows it, the command line runs one without a
-// window.
+// Session: one test's socket, the chosen role and transport, and the state
+// watch.  It opens, closes, sends and accepts, handles the socket's events,
+// and tells what happened as values (sessionevents.h), through its signals;
+// sessionlines.h turns them into the lines the messages pane shows.  It
+// knows no window and writes no line: the main window owns one and shows
+// it, the command line runs one without a window.
 //
 // The socket moves bytes; the session is where they become text and back:
 // what is sent is the UTF-8 of its text, what arrives is shown as
@@ -16,41 +15,38 @@
 // reads: its first bytes wait (at most TailWaitMs, or until the peer closes)
 // for the rest, so a character is never shown as two escapes.
 //
+// AutoPing texts: a server answers every query it reads with the response;
+// a client tells every response it reads (DataSeen::probeTexts) to whatever
+// probes.  How they are read is the window's rule unless the manner says
+// otherwise: a piece of data counts only when it is exactly one of the two
+// texts.
+//
 // A TCP server is a Listener.  As the console has always worked, the first
 // connection it accepts replaces it: the listener closes and the session's
 // socket is that connection, so it serves one client and listens no more
-// until it is opened again.  A framed server (the command line's responder)
-// serves every client at once instead: the listener stays, and each
-// connection is answered on its own (manyclients.cpp); a UDP one reads its
-// datagrams in batches and answers them in the same turn
-// (Winsock::setUdpBatches), so nothing queues beyond what the system holds
-// and after a flood it answers new queries within a fraction of a second.
+// until it is opened again.  A server that serves many (the command line's
+// responder) keeps listening and serves every client at once
+// (manyclients.cpp).
 //
-// Lines: "You" and "Remote" lines are written under the socket's LocalIP and
-// RemoteHostIP, read at the moment of writing; everything else under its
-// speaker ("Winsock", "AutoPing", "++ PEBKAC" ...).
-//
-// The state watch (Timer1) reports every change of the socket's state once,
-// as a "Winsock" line, then emits stateShown().  Instead of ticking every
+// The state watch (Timer1) reports every change of the socket's state once
+// (stateSeen), then emits stateShown().  Instead of ticking every
 // millisecond for the whole run it ticks once, 1 ms after the socket or the
 // listener reports that its state was touched (emitted from inside the
 // operation that changed it).  Because the tick runs from the event loop,
 // after the handler that made the change has returned, it sees exactly what a
 // 1 ms poll would: every state that lasts until the next turn of the event
 // loop, each once, and nothing for a change undone inside one handler.  An
-// idle session therefore costs nothing.  A state outside the ready group
-// stops AutoPing.
+// idle session therefore costs nothing.
 //
-// TLS is TCP with a handshake on top: the same states, lines and sending;
-// the handshake's outcome is written as "TLS" lines (sessiontls.cpp).
+// TLS is TCP with a handshake on top: the same states and sending; the
+// handshake's outcome is told by tlsReported.
 //
-// Failures are reported with the window's procedure names (" in
+// Failures are told with the window's procedure names (" in
 // frmMain.OpenIt; " ...): they are the names the user reads in the pane and
 // the log, wherever the session runs.
 
-#include "autoping/autoping.h"
-#include "autoping/probetexts.h"
 #include "base/socketstate.h"
+#include "sessionevents.h"
 #include "textcodec.h"
 #include "tls/credentials.h"
 
@@ -63,13 +59,12 @@
 
 class AddressRules;
 class Listener;
-class MsgSink;
 class Winsock;
 struct NameTables;
 struct TlsFacts;
 struct TlsSetup;
 
-class Session : public QObject, private ProbeLink
+class Session : public QObject
 {
     Q_OBJECT
 public:
@@ -92,6 +87,27 @@ public:
     };
     // The choices of a TLS connection (tls/credentials.h).
     using Tls = TlsChoices;
+    // How the command line's runs differ from the window's, which keeps
+    // every one of these off.
+    struct Manner
+    {
+        // AutoPing texts read freely (probe/probetexts.h): every text in a
+        // stream, split, merged or with line ends; a datagram that is one
+        // text, numbered or not, with line ends.
+        bool readsFreely = false;
+        // A TCP or TLS server serves every client at once.
+        bool servesMany = false;
+        // A UDP server takes its datagrams in batches and answers them in
+        // the same turn (Winsock::setUdpBatches).
+        bool batches = false;
+        // A UDP client sends to its target only and takes nothing from
+        // anyone else (foreignDatagram), and hears that its datagrams find
+        // no one listening (datagramRefused).
+        bool onePeer = false;
+        // States on the way to a connection pass as fast as they come
+        // (Winsock::setStateHolds): nobody watches them.
+        bool quickStates = false;
+    };
     // What to open: a value, as the window's controls or the command line
     // give it.
     struct Config
@@ -102,14 +118,7 @@ public:
         // A TCP client's own address (the command line's --source); empty:
         // the system chooses, as the window's client does.
         QString source;
-        // How AutoPing texts are read.  The window's rule: a piece of data
-        // counts only when it is exactly the query or the response.  Framed,
-        // the command line's: every text in a stream, split, merged or with
-        // line ends, and numbered ones (autoping/probetexts.h); a server
-        // answers each, a client reports each with probeAnswered(); a UDP
-        // client also tells, once, that its datagrams find no one listening
-        // (the system's ICMP "port unreachable").
-        bool framed = false;
+        Manner manner = {};
         Tls tls = {};
     };
     // The socket as a display shows it.
@@ -124,15 +133,6 @@ public:
         QString remoteAddress; // see remoteHostShown()
         qint32 remotePort = 0;
     };
-
-    static constexpr int TailWaitMs = 100; // a split character's first bytes wait this long
-
-    Session(const NameTables &tables, const AddressRules &rules, MsgSink &lines,
-            QObject *parent = nullptr);
-    ~Session() override;
-
-    AutoPing &probe() { return AutoPingProbe; }
-    const AutoPing &probe() const { return AutoPingProbe; }
     // How the user's typed text goes out: as typed, or with its escapes
     // read into bytes (escapes.h), and the line end it takes.
     struct Typing
@@ -140,6 +140,11 @@ public:
         bool escapes = false;
         LineEnd lineEnd = LineEnd::CrLf;
     };
+
+    static constexpr int TailWaitMs = 100; // a split character's first bytes wait this long
+
+    Session(const NameTables &tables, const AddressRules &rules, QObject *parent = nullptr);
+    ~Session() override;
 
     // A server's figures: AutoPing queries it answered, datagrams it had to
     // drop (its queue was full), since the session was made.
@@ -158,45 +163,79 @@ public:
     // for IPv6).
     QString peer() const;
 
-    // The first steps of the open/close button: stops AutoPing; an open
-    // socket (any state but closed) is closed and the answer is true.  A
-    // closed one is closed again and the answer is false: go on and open.
+    // The first steps of the open/close button: an open socket (any state
+    // but closed) is closed and the answer is true.  A closed one is closed
+    // again and the answer is false: go on and open.
     bool closeIfOpen();
-    // Checks the ends for the role, writing one "++ PEBKAC" line for every
-    // fault; true when there was none.
+    // Checks the ends for the role, telling one refusal for every fault;
+    // true when there was none.
     bool CheckEnds(const Config &config);
     bool CheckPort(const QString &port);
     void OpenIt(const Config &config);
 
-    // Sends an AutoPing text, bare, and echoes it under "You" with a line
-    // end; refuses with "++ PEBKAC" when the socket cannot send.  False only
-    // for an empty text or a failed step.
-    bool Send(const QString &text) override;
+    // Sends a text (an AutoPing text, bare) and echoes it with a line end;
+    // refuses when the socket cannot send.  False only for an empty text or
+    // a failed step.
+    bool Send(const QString &text);
     // Sends what the user typed, its lines joined and ended by the line end
     // (with LineEnd::None they are joined by CR LF and nothing follows the
     // last), in one piece (one datagram), as Send does; the echo shows the
     // bytes sent as received bytes are shown.  With escapes on, a malformed
-    // escape is refused with a "++ PEBKAC" line naming where it is, and
-    // nothing is sent: only then is the answer false, and the typed text
-    // should be kept for mending.
+    // escape is refused with the place it is at, and nothing is sent: only
+    // then is the answer false, and the typed text should be kept for
+    // mending.
     bool SendTyped(const QStringList &lines, const Typing &typing);
 
     // The state watch may run from now on (the window's load sets it going).
     void startStateWatch() { m_watchInterval = StateWatchInterval; }
-    // The end of the run: closes the socket and stops everything; no line,
-    // no signal comes afterwards.
+    // The end of the run: closes the socket and stops everything; nothing is
+    // told afterwards.
     void finish();
 
 signals:
-    // The state watch has written a state line: bring the display in line.
+    // --- what happened, for the lines (sessionlines.h) and for probes ----
+    void paneCleared();
+    void stateSeen(const StateSeen &seen);
+    // The socket's Close event: the peer closed the connection.
+    void peerClosed();
+    // The socket's Connect event: the connection was made, in us.
+    void connectionCompleted(qint64 us);
+    void dataArrived(const DataSeen &data);
+    void dataSent(const DataSeen &data);
+    // A server accepted a client (from) on its own address (to).
+    void accepted(const Endpoint &from, const Endpoint &to);
+    void acceptFailed(const Endpoint &from, const Endpoint &to, const RuntimeError &error);
+    // A client of a server that serves many went away; why: "closed", or
+    // how it ended.
+    void clientEnded(const Endpoint &client, const QString &why);
+    void socketFailed(const SocketFailure &failure);
+    // A procedure failed (piece: " in frmMain.Send; ").
+    void failed(const QString &piece, const RuntimeError &error);
+    // OpenIt failed with the socket in the state named.
+    void openFailed(const QString &stateName, const RuntimeError &error);
+    // Reading arrived data failed; the socket was closed.
+    void readFailed(const RuntimeError &error);
+    // The user's input was refused, and why (a sentence without line end).
+    void refused(const QString &reason);
+    // What a TLS connection is set up with, before it starts.
+    void tlsSetUp(const QStringList &lines);
+    // How a TLS handshake went; verifiedName: the name a client checked the
+    // certificate against (empty for a server).
+    void tlsReported(const TlsFacts &facts, const QString &verifiedName);
+    void datagramsDropped(qint32 count);
+    // The datagrams to peer find no one listening there (told once per open).
+    void datagramRefused(const QString &peer);
+    // onePeer: a datagram came from someone else (told for every one).
+    void foreignDatagram(const Endpoint &from);
+
+    // --- what a display shows ---------------------------------------------
+    // The state watch has told a state: bring the display in line.
     void stateShown();
     // The display must be brought in line after a failed read.
     void displayStale();
     void statusShown(Session::Status status);
     // Data arrived from this sender: the remote fields show it.
     void senderShown(const QString &address, const QString &port);
-    // Framed: a client read an AutoPing response carrying seq (0: none).
-    void probeAnswered(int seq);
 
 private:
     static constexpr int StateWatchInterval = 1; // ms
@@ -212,16 +251,20 @@ private:
     // Received bytes as text: a stream's split character waits for the rest.
     QString takeText(const QByteArray &bytes);
     void flushTail();
-    void showReceived(const QString &text);
-    void writeAccepting(const Winsock &socket);
-    // A framed server answers the queries found, a framed client takes the
-    // answers.
-    void answerProbeTexts(const QList<ProbeText> &found);
-    void writeYou(const QString &sentence);
+    void showReceived(const QString &text, qint64 atUs);
+    // The AutoPing texts in what arrived, as the manner reads them.
+    QList<ProbeText> readProbeTexts(const QString &text, bool stream, ProbeStream &texts) const;
+    void tellAccepted(const Winsock &socket);
+    // Runs body; a failure is told with piece.
+    template<typename Body>
+    bool guard(const QString &piece, Body &&body)
+    {
+        return TryRun(std::forward<Body>(body),
+                      [&](const RuntimeError &e) { emit failed(piece, e); });
+    }
     // Send's steps once the bytes are known.
-    // probeQuery: the window's AutoPing sent it (its figures time it).
     bool sendBytes(const QByteArray &bytes, const QString &echo, const QString &piece,
-                   bool probeQuery = false);
+                   bool lineEnded);
 
     void Winsock1_Close();
     void Winsock1_Connect();
@@ -234,31 +277,29 @@ private:
     void Winsock1_SendProgress(qint32 bytesSent, qint32 bytesRemaining);
     void Winsock1_DatagramsDropped(qint32 count);
     void Winsock1_DatagramRefused();
+    void Winsock1_ForeignDatagram(const QString &address, qint32 port);
+    void Winsock1_TlsReport(const TlsFacts &facts);
 
-    // The clients of a framed TCP server (manyclients.cpp).
+    // The clients of a server that serves many (manyclients.cpp).
     struct Client
     {
         std::unique_ptr<Winsock> socket;
         StreamText text;
         ProbeStream texts;
     };
-    bool servesMany() const;
     void serve(std::unique_ptr<Winsock> socket);
     void clientData(Winsock *socket);
     void dropClient(Winsock *socket, const QString &why);
-    void Winsock1_TlsReport(const TlsFacts &facts);
     // The TLS setup of the socket (client) or the listener (server) for
-    // config; lines to write once the pane is cleared.  Raises when a file
+    // config; lines to tell once the pane is cleared.  Raises when a file
     // cannot be used.
     TlsSetup tlsSetup(const Config &config, QStringList &lines);
 
     const NameTables &m_tables;
     const AddressRules &m_rules;
-    MsgSink &m_lines;
 
     std::unique_ptr<Listener> m_listener;
     std::unique_ptr<Winsock> Winsock1;
-    AutoPing AutoPingProbe{*this, m_lines};
     Config m_config;
     QTimer Timer1;
     int m_watchInterval = -1; // unset until the window's load
@@ -272,5 +313,5 @@ private:
     bool m_finished = false;
     quint64 m_answeredQueries = 0;
     quint64 m_droppedDatagrams = 0;
-    bool m_refusalTold = false; // a framed UDP client tells it once per open
+    bool m_refusalTold = false; // datagramRefused is told once per open
 };

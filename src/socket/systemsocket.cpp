@@ -41,6 +41,22 @@ int MapSocketError(int socketError, const QString &errorString, bool connecting)
     }
 }
 
+int ConnectErrorNumber(int error)
+{
+    switch (error) {
+    case ECONNREFUSED: return sck::ConnectionRefused;
+    case ETIMEDOUT: return sck::TimedOut;
+    case EHOSTUNREACH: return sck::HostUnreachable;
+    case EACCES:
+    case EPERM: return sck::AccessDenied;
+    case EADDRINUSE: return sck::AddressInUse;
+    case EADDRNOTAVAIL: return sck::AddressNotAvailable;
+    case ECONNRESET: return sck::ConnectionReset;
+    case EAFNOSUPPORT: return sck::AddressFamilyNotSupported;
+    default: return sck::NetworkUnreachable;
+    }
+}
+
 int BindErrorNumber(int error)
 {
     switch (error) {

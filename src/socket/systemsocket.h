@@ -16,6 +16,9 @@ struct sockaddr_storage;
 // that the error ended a connection attempt.
 int MapSocketError(int socketError, const QString &errorString, bool connecting);
 
+// The failure number of a connect that failed with the system's error.
+int ConnectErrorNumber(int error);
+
 // The failure number of a bind or listen that failed with the system's error.
 int BindErrorNumber(int error);
 

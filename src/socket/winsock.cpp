@@ -135,6 +135,7 @@ void RetireConnection(QTcpSocket *socket, const QObject *owner, bool graceful)
 void WinsockPrivate::dropTransport(bool graceful)
 {
     probe.release();
+    dropConnectAttempt();
     if (tcp) {
         RetireConnection(tcp, q, graceful);
         tcp = nullptr;
@@ -160,6 +161,8 @@ void WinsockPrivate::afterHold(std::chrono::milliseconds delay, std::function<vo
 
 std::chrono::milliseconds WinsockPrivate::holdLeft() const
 {
+    if (!stateHolds)
+        return std::chrono::milliseconds(0);
     return std::chrono::milliseconds(Winsock::MinStateHoldMs - stateClock.elapsed());
 }
 
@@ -273,9 +276,24 @@ void Winsock::setUdpQueueLimit(qint32 datagrams)
     d->udpQueueLimit = std::max(1, datagrams);
 }
 
-void Winsock::setReportRefused(bool report)
+void Winsock::setOnePeer(bool onePeer)
 {
-    d->reportRefused = report;
+    d->onePeer = onePeer;
+}
+
+void Winsock::setStateHolds(bool holds)
+{
+    d->stateHolds = holds;
+}
+
+qint64 Winsock::ConnectTimeUs() const
+{
+    return d->connectTimeUs;
+}
+
+std::optional<Winsock::Icmp> Winsock::LastIcmp() const
+{
+    return d->lastIcmp;
 }
 
 void Winsock::setUdpBatches(bool batches)

@@ -37,7 +37,8 @@
 //   parts) or an IPv6 literal ("2001:db8::7", "[2001:db8::7]",
 //   "fe80::7%eth0") needs no look-up: straight to Connecting, then Connected.
 // - ResolvingHost, HostResolved and Connecting each last at least
-//   MinStateHoldMs (10 ms): the step that ends a state (taking the look-up's
+//   MinStateHoldMs (10 ms), unless setStateHolds(false) says nobody watches
+//   them: the step that ends a state (taking the look-up's
 //   answer, starting the system's connect) runs from a precise single-shot
 //   timer that long after the state began; nothing waits in a loop.  On the
 //   loopback a look-up or a connect is over within a millisecond, and a watch
@@ -48,6 +49,13 @@
 //   reached at the first IPv4 result of the look-up ("localhost" gives
 //   127.0.0.1); a name with only IPv6 addresses at its first IPv6 one.  A
 //   failed look-up ends in Error.
+// - The connection is made by the socket itself (a non-blocking connect):
+//   ConnectTimeUs() is how long the system took, from the call to the
+//   moment it said the connection was made, not counting this object's own
+//   work.  Every TCP connection, made or accepted, sends small writes at
+//   once (TCP_NODELAY): a test's queries and answers are not held back to
+//   be sent together.  A connect that fails because a router or the host
+//   said so (an ICMP error) keeps what it said: LastIcmp().
 // - A connection attempt that has not succeeded after
 //   DefaultConnectTimeoutMs (20 s) is given up with 10060.
 // - The peer closes in order: Closing until Close, with the CloseEvent.  A
@@ -158,6 +166,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class QTcpSocket;
 struct TlsFacts;
 struct TlsSetup;
@@ -203,11 +213,31 @@ public:
     // The number of datagrams the UDP queue holds, from the next Bind on
     // (UdpQueueDatagrams unless set; tests make it small).
     void setUdpQueueLimit(qint32 datagrams);
-    // From the next Bind on, a UDP socket reports a datagram that found no
-    // one listening at its destination (the system's ICMP "port
-    // unreachable") as DatagramRefused.  Off unless set: a plain UDP socket
-    // hears nothing of it.
-    void setReportRefused(bool report);
+    // From the next Bind on, a UDP socket talks to RemoteHost and
+    // RemotePort only: SendData always goes there (never to the last
+    // sender), a datagram from anyone else is not delivered but told as
+    // ForeignDatagram, and a datagram that found no one listening at the
+    // peer (the system's ICMP "port unreachable") is told as
+    // DatagramRefused.  Off unless set: the window's UDP socket answers
+    // whoever wrote to it and hears nothing of refusals.
+    void setOnePeer(bool onePeer);
+    // Whether the states before Connected last at least MinStateHoldMs, so
+    // that a watch sees each (on unless set).
+    void setStateHolds(bool holds);
+    // How long the system took to make the last connection (see States);
+    // -1 before one was made.
+    qint64 ConnectTimeUs() const;
+    // What a router or the peer said when the last connect failed, or when
+    // a datagram was refused: the ICMP message and who sent it.
+    struct Icmp
+    {
+        bool ipv6 = false;
+        int type = 0;
+        int code = 0;
+        QString from;  // the address of whoever sent it
+        int error = 0; // the system's error number it meant (errno)
+    };
+    std::optional<Icmp> LastIcmp() const;
     // From the next Bind on, a UDP socket takes its datagrams on the
     // user-interface thread instead of a thread of its own: when the socket
     // is readable it reads up to UdpBatch of them at once and delivers their
@@ -251,8 +281,11 @@ signals:
     // (the network delivered them).
     void DatagramsDropped(qint32 count);
     // Delivered like the events: count datagrams sent found no one
-    // listening (see setReportRefused).
+    // listening (see setOnePeer).
     void DatagramRefused(qint32 count);
+    // Delivered like the events, instead of DataArrival: a datagram came
+    // from someone else than the peer (see setOnePeer).
+    void ForeignDatagram(const QString &address, qint32 port);
 
     // Not one of the seven events either, delivered like them: how a TLS
     // handshake went (see TLS above).

@@ -135,9 +135,16 @@ void WinsockPrivate::deliverDatagram()
         lastSenderAddress.clear();
         ParseAddress(lastSenderText, &lastSenderAddress);
     }
+    if (onePeer && !isPeer(lastSenderAddress, lastSenderPort)) {
+        emit q->ForeignDatagram(lastSenderText, lastSenderPort);
+        return;
+    }
     remoteHostIP = lastSenderText;
     remotePort = lastSenderPort;
-    sendHost = remoteHostIP;
+    // Answering: the next datagram goes to this sender, unless the socket
+    // talks to its peer only.
+    if (!onePeer)
+        sendHost = remoteHostIP;
     const auto size = clamp32(datagram.data.size());
     currentDatagram = std::move(datagram.data);
     const quint64 before = generation;

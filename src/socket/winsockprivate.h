@@ -70,6 +70,8 @@ public:
     void deliver(const Event &event);
     void deliverTcpData();
     void deliverDatagram();
+    // onePeer: whether a datagram's sender is the peer.
+    bool isPeer(const QHostAddress &address, quint16 port) const;
 
     std::deque<Event> queue;
     bool drainPosted = false;
@@ -88,6 +90,10 @@ public:
     void wireTcp(QTcpSocket *socket);
     void onLookedUp(quint64 lookupGeneration, const QHostInfo &info);
     void beginConnecting(const QHostAddress &address);
+    // The connect itself, by hand: the system's answer and the time it took.
+    void startConnect(const QHostAddress &address);
+    void onConnectDone(qint64 atUs, int error);
+    void dropConnectAttempt();
     void onTcpConnected();
     void onTcpReadyRead();
     void pullStream(bool everything);
@@ -153,8 +159,14 @@ public:
     QStringList tlsProblems; // the reasons the peer's certificate did not verify
     QByteArray tlsOutbox;    // sent before the handshake finished
     QTimer handshakeTimer;
+    qint64 handshakeStartUs = 0; // a client's handshake started then (0: not known)
 
     // connecting
+    bool stateHolds = true;
+    int connectFd = -1; // the connection being made, before Qt takes it
+    std::unique_ptr<QSocketNotifier> connectNotifier;
+    qint64 connectStartUs = 0;
+    qint64 connectTimeUs = -1;
     int lookupId = -1;
     QTimer holdTimer;
     std::function<void()> holdStep;
@@ -171,7 +183,8 @@ public:
     QHostAddress lastSenderAddress;
     quint16 lastSenderPort = 0;
     qint32 udpQueueLimit = Winsock::UdpQueueDatagrams;
-    bool reportRefused = false;
+    bool onePeer = false;
+    std::optional<Winsock::Icmp> lastIcmp;
     quint64 droppedUnreported = 0; // datagrams the receiver dropped, not yet reported
     QTimer dropReportTimer;        // at most one DatagramsDropped per DropReportMs
 

@@ -4,11 +4,18 @@
 // Winsock over TCP: connecting (with the name look-up and its visible
 // states), taking over an accepted connection, and the stream's life.
 
+#include "base/clock.h"
 #include "localaddress.h"
 #include "socketerrors.h"
+#include "udp/errorqueue.h"
 #include "winsockprivate.h"
 
 #include <QSslSocket>
+
+#include <cerrno>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 // --- connecting --------------------------------------------------------------
 
@@ -20,29 +27,20 @@ void Winsock::Connect()
     if (host.isEmpty() || d->remotePort == 0)
         RaiseSocketError(sck::InvalidArgument);
 
-    // The local port is bound in the family of the address; a name may
-    // give either, so its socket takes both.
+    // A local port or address is bound now, in the family of the address;
+    // a name may give either, so its socket takes both.
     QHostAddress address;
     const bool literal = ParseAddress(host, &address);
-    QHostAddress from = !literal ? QHostAddress(QHostAddress::Any)
-                        : address.protocol() == QAbstractSocket::IPv4Protocol
-                            ? QHostAddress(QHostAddress::AnyIPv4)
-                            : QHostAddress(QHostAddress::AnyIPv6);
-    if (!d->localHost.isEmpty() && !ParseAddress(d->localHost, &from))
-        RaiseSocketError(sck::AddressNotAvailable);
-    QTcpSocket *socket
-        = d->protocol == sckTLSProtocol ? new QSslSocket(this) : new QTcpSocket(this);
-    if ((d->localPort != 0 || !d->localHost.isEmpty())
-        && !socket->bind(from, static_cast<quint16>(d->localPort))) {
-        const int number = MapSocketError(socket->error(), socket->errorString(), true);
-        delete socket;
-        RaiseSocketError(number);
+    if (d->localPort != 0 || !d->localHost.isEmpty()) {
+        QHostAddress from = !literal ? QHostAddress(QHostAddress::Any)
+                            : address.protocol() == QAbstractSocket::IPv4Protocol
+                                ? QHostAddress(QHostAddress::AnyIPv4)
+                                : QHostAddress(QHostAddress::AnyIPv6);
+        if (!d->localHost.isEmpty() && !ParseAddress(d->localHost, &from))
+            RaiseSocketError(sck::AddressNotAvailable);
+        d->connectFd = BindSocket(SOCK_STREAM, from, quint16(d->localPort)).fd;
     }
-    d->tcp = socket;
-    d->wireTcp(socket);
-    if (d->ssl())
-        d->wireTls(d->ssl());
-
+    d->lastIcmp.reset();
     if (literal) {
         d->beginConnecting(address);
         return;
@@ -91,10 +89,105 @@ void WinsockPrivate::beginConnecting(const QHostAddress &address)
     setState(SocketState::Connecting);
     // State 6 has its minimum too: on the loopback a connection is made (or
     // refused) within a millisecond, which the watch would never see.
-    afterHold(holdLeft(), [this, address] {
-        connectTimer.start(Winsock::DefaultConnectTimeoutMs);
-        tcp->connectToHost(address, static_cast<quint16>(remotePort));
+    afterHold(holdLeft(), [this, address] { startConnect(address); });
+}
+
+// The connection is made here rather than by Qt, so that its time is the
+// system's alone and a refusal's cause (the system's error, an ICMP
+// message and who sent it) is known; Qt takes the connected descriptor.
+void WinsockPrivate::startConnect(const QHostAddress &address)
+{
+    connectTimer.start(Winsock::DefaultConnectTimeoutMs);
+    const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
+    bool family6 = !ipv4;
+    if (connectFd >= 0) {
+        sockaddr_storage bound;
+        socklen_t size = sizeof bound;
+        ::getsockname(connectFd, reinterpret_cast<sockaddr *>(&bound), &size);
+        family6 = bound.ss_family == AF_INET6;
+    } else {
+        connectFd
+            = ::socket(ipv4 ? AF_INET : AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (connectFd < 0) {
+            onConnectDone(MonotonicUs(), errno);
+            return;
+        }
+    }
+    const int on = 1;
+    ::setsockopt(connectFd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    EnableErrorQueue(connectFd, family6);
+    sockaddr_storage target;
+    const socklen_t length = ToSockaddr(address, quint16(remotePort), family6, &target);
+    if (length == 0) {
+        onConnectDone(MonotonicUs(), EAFNOSUPPORT);
+        return;
+    }
+    connectStartUs = MonotonicUs();
+    if (::connect(connectFd, reinterpret_cast<const sockaddr *>(&target), length) == 0) {
+        onConnectDone(MonotonicUs(), 0);
+        return;
+    }
+    if (errno != EINPROGRESS) {
+        onConnectDone(MonotonicUs(), errno);
+        return;
+    }
+    connectNotifier = std::make_unique<QSocketNotifier>(connectFd, QSocketNotifier::Write);
+    QObject::connect(connectNotifier.get(), &QSocketNotifier::activated, q, [this] {
+        const qint64 at = MonotonicUs();
+        int error = 0;
+        socklen_t size = sizeof error;
+        ::getsockopt(connectFd, SOL_SOCKET, SO_ERROR, &error, &size);
+        onConnectDone(at, error);
     });
+}
+
+void WinsockPrivate::onConnectDone(qint64 atUs, int error)
+{
+    if (connectNotifier) {
+        connectNotifier->setEnabled(false);
+        connectNotifier.release()->deleteLater(); // possibly from inside its own signal
+    }
+    if (error != 0) {
+        // What a router or the host said, if anything did.
+        TakeErrorQueue(connectFd, [this](const QueuedError &report) {
+            if (!report.icmp)
+                return;
+            quint16 port = 0;
+            lastIcmp = Winsock::Icmp{report.ipv6, report.type, report.code,
+                                     report.hasFrom ? AddressText(FromSockaddr(
+                                         reinterpret_cast<const sockaddr *>(&report.from), &port))
+                                                    : QString(),
+                                     report.error};
+        });
+        fail(ConnectErrorNumber(error));
+        return;
+    }
+    connectTimeUs = atUs - connectStartUs;
+    QTcpSocket *socket
+        = protocol == Winsock::sckTLSProtocol ? new QSslSocket(q) : new QTcpSocket(q);
+    if (!socket->setSocketDescriptor(connectFd)) {
+        delete socket;
+        fail(sck::NetworkUnreachable);
+        return;
+    }
+    connectFd = -1; // Qt's now
+    tcp = socket;
+    wireTcp(socket);
+    if (ssl())
+        wireTls(ssl());
+    onTcpConnected();
+}
+
+void WinsockPrivate::dropConnectAttempt()
+{
+    if (connectNotifier) {
+        connectNotifier->setEnabled(false);
+        connectNotifier.release()->deleteLater();
+    }
+    if (connectFd >= 0) {
+        ::close(connectFd);
+        connectFd = -1;
+    }
 }
 
 void WinsockPrivate::wireTcp(QTcpSocket *socket)
@@ -125,7 +218,8 @@ void WinsockPrivate::onTcpConnected()
     // Connected lasts its minimum too, so that the watch shows it before
     // the handshake's outcome.
     if (ssl())
-        afterHold(std::chrono::milliseconds(Winsock::MinStateHoldMs), [this] { startClientTls(); });
+        afterHold(std::chrono::milliseconds(stateHolds ? Winsock::MinStateHoldMs : 0),
+                  [this] { startClientTls(); });
 }
 
 // --- the stream --------------------------------------------------------------
@@ -213,6 +307,7 @@ Winsock::Winsock(QTcpSocket *accepted, QObject *parent) : Winsock(parent)
 void WinsockPrivate::adopt(QTcpSocket *socket)
 {
     socket->setParent(q);
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     tcp = socket;
     wireTcp(socket);
     probe.attach(socket->socketDescriptor());

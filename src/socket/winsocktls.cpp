@@ -9,6 +9,7 @@
 // goes on.  A handshake that has not finished after TlsHandshakeMs is given
 // up: a peer that never speaks TLS must not hold the connection.
 
+#include "base/clock.h"
 #include "socketerrors.h"
 #include "winsockprivate.h"
 
@@ -49,11 +50,12 @@ void WinsockPrivate::startClientTls()
     config.setPeerVerifyMode(QSslSocket::VerifyPeer);
     socket->setSslConfiguration(config);
     // A literal address is never sent as the server name (Qt leaves it out).
-    QString name = remoteHost.trimmed();
+    QString name = tlsSetup.peerName.isEmpty() ? remoteHost.trimmed() : tlsSetup.peerName;
     if (name.startsWith(u'[') && name.endsWith(u']'))
         name = name.mid(1, name.size() - 2);
     socket->setPeerVerifyName(name);
     handshakeTimer.start(Winsock::TlsHandshakeMs);
+    handshakeStartUs = MonotonicUs();
     socket->startClientEncryption();
 }
 
@@ -85,6 +87,8 @@ void WinsockPrivate::onEncrypted()
     handshakeTimer.stop();
     TlsFacts facts = currentFacts();
     facts.established = true;
+    if (handshakeStartUs > 0)
+        facts.handshakeUs = MonotonicUs() - handshakeStartUs;
     facts.problemsAccepted = !facts.problems.isEmpty();
     post({EventKind::TlsReport, 0, 0, 0, std::make_shared<const TlsFacts>(std::move(facts))});
     pullStream(false); // what came with the handshake's end

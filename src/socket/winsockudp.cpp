@@ -6,6 +6,7 @@
 
 #include "localaddress.h"
 #include "socketerrors.h"
+#include "udp/errorqueue.h"
 #include "winsockprivate.h"
 
 #include <cerrno>
@@ -59,12 +60,8 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     udpBothFamilies = udpIPv6 && localAddress.isEmpty();
     const int buffer = SystemReceiveBuffer;
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-    if (reportRefused) {
-        const int on = 1;
-        ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on);
-        if (udpIPv6)
-            ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
-    }
+    if (onePeer)
+        EnableErrorQueue(fd, udpIPv6);
     udpFd = fd;
     // This socket has neither heard from nor sent to anyone yet: an address
     // kept from before its Close is no peer of this one.
@@ -204,8 +201,7 @@ void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress
     };
     // With refusals reported, a refusal of an earlier datagram may be
     // handed to this send: it is the receiver's to tell, send again.
-    if (length == 0
-        || (sendOnce() < 0 && !(reportRefused && errno == ECONNREFUSED && sendOnce() >= 0))) {
+    if (length == 0 || (sendOnce() < 0 && !(onePeer && errno == ECONNREFUSED && sendOnce() >= 0))) {
         const int number = length == 0 ? sck::AddressFamilyNotSupported : sendErrorNumber(errno);
         if (!inBackground)
             RaiseSocketError(number);
@@ -213,6 +209,19 @@ void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress
         return;
     }
     post({EventKind::SendComplete});
+}
+
+bool WinsockPrivate::isPeer(const QHostAddress &address, quint16 port) const
+{
+    if (port != remotePort)
+        return false;
+    QHostAddress peer;
+    if (!ParseAddress(sendHost.trimmed(), &peer)) {
+        if (sendHost.trimmed() != resolvedName || resolvedAddress.isNull())
+            return false; // not looked up yet: nobody can have answered
+        peer = resolvedAddress;
+    }
+    return AddressText(peer) == AddressText(address);
 }
 
 void WinsockPrivate::resolveForUdp()

@@ -108,8 +108,8 @@ TlsSetup MakeTlsSetup(const TlsChoices &choices, bool server, QStringList *lines
         setup.certificate = readCertificates(certFile).first();
         setup.key = readKey(keyPath);
         if (!belongTogether(setup.certificate, setup.key))
-            refuseFile(keyPath, QStringLiteral("the key does not belong to the certificate in ")
-                                    + certFile);
+            refuseFile(keyPath,
+                       QStringLiteral("the key does not belong to the certificate in ") + certFile);
         *lines << QStringLiteral("Own certificate ") + certFile + QStringLiteral(": ")
                       + CertificateNames(setup.certificate, false)
                << QStringLiteral("Own certificate SHA-256 fingerprint: ")

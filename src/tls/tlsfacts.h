@@ -22,4 +22,5 @@ struct TlsFacts
     QStringList problems;
     bool problemsAccepted = false; // the connection went on all the same (insecure)
     QString failure;               // what ended the handshake or the connection
+    qint64 handshakeUs = -1;       // how long the handshake took (established); -1: not known
 };

@@ -20,6 +20,10 @@ struct TlsSetup
     // Client: the certificates trusted instead of the system's store; empty:
     // the system's store.
     QList<QSslCertificate> trusted;
+    // Client: the name the server's certificate must carry (and the server
+    // name sent); empty: the remote host as it was given.  For a connection
+    // made to an address looked up before.
+    QString peerName;
     // Its own certificate and key: a server's (needed), a client's (optional).
     QSslCertificate certificate;
     QSslKey key;

@@ -2,12 +2,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "udpreceiver.h"
 
+#include "errorqueue.h"
+
 #include <cerrno>
 #include <cstring>
 #include <utility>
 #include <vector>
 
-#include <linux/errqueue.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -153,32 +154,18 @@ void UdpReceiver::run()
 
 bool UdpReceiver::takeErrors()
 {
-    char control[512];
-    char data[64];
     quint64 refused = 0;
-    bool any = false;
-    for (;;) {
-        iovec piece{data, sizeof data};
-        msghdr message{};
-        message.msg_iov = &piece;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        if (::recvmsg(m_fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
-            break;
-        any = true;
-        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-            if (!((c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR)
-                  || (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_RECVERR)))
-                continue;
-            sock_extended_err error;
-            std::memcpy(&error, CMSG_DATA(c), sizeof error);
-            refused += error.ee_errno == ECONNREFUSED;
-        }
-    }
+    QueuedError last;
+    const int taken = TakeErrorQueue(m_fd, [&](const QueuedError &report) {
+        refused += report.error == ECONNREFUSED;
+        last = report;
+    });
     if (refused > 0)
-        addNews([&] { m_refused += refused; });
-    return any;
+        addNews([&] {
+            m_refused += refused;
+            m_lastRefusal = last;
+        });
+    return taken > 0;
 }
 
 // Called with the mutex held.
@@ -213,7 +200,7 @@ void UdpReceiver::store(const char *data, qsizetype size, const Sender &sender, 
 UdpReceiver::News UdpReceiver::collect()
 {
     const std::lock_guard lock(m_mutex);
-    News news{m_count - m_announced, m_dropped, m_refused};
+    News news{m_count - m_announced, m_dropped, m_refused, m_lastRefusal};
     m_refused = 0;
     m_announced = m_count;
     m_dropped = 0;

@@ -39,6 +39,8 @@
 // take().  Everything else runs on the user-interface thread.  The socket
 // descriptor stays the caller's.
 
+#include "errorqueue.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -82,9 +84,10 @@ public:
 
     struct News
     {
-        qsizetype arrived = 0; // datagrams queued since the last collect()
-        quint64 dropped = 0;   // datagrams dropped at the bound since then
-        quint64 refused = 0;   // reports that a datagram found no one listening
+        qsizetype arrived = 0;   // datagrams queued since the last collect()
+        quint64 dropped = 0;     // datagrams dropped at the bound since then
+        quint64 refused = 0;     // reports that a datagram found no one listening
+        QueuedError lastRefusal; // the last of them: who said so
     };
     News collect();
 
@@ -131,6 +134,7 @@ private:
     qsizetype m_announced = 0; // of those, the ones collect() reported
     quint64 m_dropped = 0;     // dropped since the last collect()
     quint64 m_refused = 0;     // ICMP "port unreachable" since the last collect()
+    QueuedError m_lastRefusal;
     bool m_wakePending = false;
 
     // The receiving side's buffers (only one side receives: the thread or

@@ -8,6 +8,7 @@
 #include "console/frmmain.h"
 #include "servers/serverstore.h"
 #include "session/session.h"
+#include "session/sessionlines.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -123,6 +124,7 @@ struct WithoutWindow
     AddressRules rules;
     ServerList servers;
     std::unique_ptr<Session> session;
+    std::unique_ptr<SessionLines> sessionLines;
 };
 
 } // namespace
@@ -188,7 +190,8 @@ Session &Program::session()
 {
     auto &core = *d->headless;
     if (!core.session) {
-        core.session = std::make_unique<Session>(core.tables, core.rules, core.lines);
+        core.session = std::make_unique<Session>(core.tables, core.rules);
+        core.sessionLines = std::make_unique<SessionLines>(*core.session, core.tables, core.lines);
         core.session->startStateWatch();
     }
     return *core.session;

@@ -21,6 +21,9 @@
 
 #include <optional>
 
+inline const QString AutoPingQuery = QStringLiteral("++ AutoPing Query ++");
+inline const QString AutoPingResponse = QStringLiteral("++ AutoPing Response ++");
+
 struct ProbeText
 {
     enum Kind { Query, Response };

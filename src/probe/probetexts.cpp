@@ -3,8 +3,6 @@
 
 #include "probetexts.h"
 
-#include "autoping.h"
-
 #include <QStringBuilder>
 
 #include <charconv>

@@ -1,0 +1,136 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "metricspage.h"
+
+#include "probe/probefigures.h"
+
+namespace {
+
+// A label value as the text format wants it.
+QString quoted(QString value)
+{
+    value.replace(u'\\', QStringLiteral("\\\\"))
+        .replace(u'"', QStringLiteral("\\\""))
+        .replace(u'\n', QStringLiteral("\\n"));
+    return u'"' + value + u'"';
+}
+
+void family(QString &page, const QString &name, const char *type, const char *help)
+{
+    page += QStringLiteral("# HELP %1 %2\n# TYPE %1 %3\n")
+                .arg(name, QLatin1String(help), QLatin1String(type));
+}
+
+QString seconds(double us)
+{
+    return QString::number(us / 1e6, 'g', 12);
+}
+
+} // namespace
+
+QString ProbeMetrics(const QList<TargetFigures> &targets)
+{
+    QString page;
+    const struct
+    {
+        const char *name;
+        const char *type;
+        const char *help;
+        quint64 (ProbeFigures::*count)() const;
+    } counts[] = {
+        {"selmarin_probe_queries_total", "counter",
+         "AutoPing queries due to the target, sent or not.", &ProbeFigures::queries},
+        {"selmarin_probe_answered_total", "counter", "Queries answered in time.",
+         &ProbeFigures::answered},
+        {"selmarin_probe_late_total", "counter", "Queries answered after the timeout.",
+         &ProbeFigures::late},
+        {"selmarin_probe_lost_total", "counter",
+         "Queries not answered at all, or not sent (the target could not be reached).",
+         &ProbeFigures::lost},
+        {"selmarin_probe_in_flight", "gauge", "Queries sent and neither answered nor lost yet.",
+         &ProbeFigures::inFlight},
+        {"selmarin_probe_stray_answers_total", "counter",
+         "Answers that came while no query waited (duplicates, echoes).", &ProbeFigures::strays},
+        {"selmarin_probe_foreign_datagrams_total", "counter",
+         "Datagrams from anyone but the target, ignored.", &ProbeFigures::foreign},
+    };
+    for (const auto &count : counts) {
+        family(page, QLatin1String(count.name), count.type, count.help);
+        for (const TargetFigures &target : targets)
+            page += QStringLiteral("%1{target=%2} %3\n")
+                        .arg(QLatin1String(count.name), quoted(target.target))
+                        .arg((target.figures->*count.count)());
+    }
+    const QString failures = QStringLiteral("selmarin_probe_failed_attempts_total");
+    family(page, failures, "counter", "Queries lost for a known reason, by the reason.");
+    for (const TargetFigures &target : targets) {
+        const auto &byReason = target.figures->failures();
+        for (auto it = byReason.cbegin(); it != byReason.cend(); ++it)
+            page += QStringLiteral("%1{target=%2,reason=%3} %4\n")
+                        .arg(failures, quoted(target.target), quoted(it.key()))
+                        .arg(it.value());
+    }
+    const QString rtt = QStringLiteral("selmarin_probe_rtt_seconds");
+    family(page, rtt, "histogram", "Round trips of the answered queries.");
+    for (const TargetFigures &target : targets) {
+        const ProbeFigures &figures = *target.figures;
+        quint64 below = 0;
+        for (size_t i = 0; i <= ProbeFigures::BucketUs.size(); ++i) {
+            below += figures.rttBuckets()[i];
+            const QString le = i < ProbeFigures::BucketUs.size()
+                                   ? QString::number(ProbeFigures::BucketUs[i] / 1e6, 'g', 6)
+                                   : QStringLiteral("+Inf");
+            page += QStringLiteral("%1_bucket{target=%2,le=\"%3\"} %4\n")
+                        .arg(rtt, quoted(target.target), le)
+                        .arg(below);
+        }
+        page += QStringLiteral("%1_sum{target=%2} %3\n%1_count{target=%2} %4\n")
+                    .arg(rtt, quoted(target.target), seconds(double(figures.rttSumUs())))
+                    .arg(figures.answered());
+    }
+    const struct
+    {
+        const char *name;
+        const char *help;
+        const ProbeFigures::Times &(ProbeFigures::*times)() const;
+    } summaries[] = {
+        {"selmarin_probe_connect_seconds", "Connections made to the target, and their time.",
+         &ProbeFigures::connectTimes},
+        {"selmarin_probe_tls_handshake_seconds", "TLS handshakes done, and their time.",
+         &ProbeFigures::handshakeTimes},
+    };
+    for (const auto &summary : summaries) {
+        const QString name = QLatin1String(summary.name);
+        family(page, name, "summary", summary.help);
+        for (const TargetFigures &target : targets) {
+            const ProbeFigures::Times &times = (target.figures->*summary.times)();
+            page += QStringLiteral("%1_sum{target=%2} %3\n%1_count{target=%2} %4\n")
+                        .arg(name, quoted(target.target), seconds(double(times.sumUs)))
+                        .arg(times.count);
+        }
+    }
+    family(page, QStringLiteral("selmarin_probe_up"), "gauge",
+           "1 when the newest query whose timeout passed had its answer, else 0.");
+    for (const TargetFigures &target : targets)
+        page += QStringLiteral("selmarin_probe_up{target=%1} %2\n")
+                    .arg(quoted(target.target))
+                    .arg(target.figures->up() ? 1 : 0);
+    return page;
+}
+
+QString ResponderMetrics(const QString &port, quint64 answered, quint64 dropped)
+{
+    QString page;
+    family(page, QStringLiteral("selmarin_responder_answered_total"), "counter",
+           "AutoPing queries answered.");
+    page += QStringLiteral("selmarin_responder_answered_total{port=%1} %2\n")
+                .arg(quoted(port))
+                .arg(answered);
+    family(page, QStringLiteral("selmarin_responder_datagrams_dropped_total"), "counter",
+           "Datagrams that arrived and were dropped: the queue was full.");
+    page += QStringLiteral("selmarin_responder_datagrams_dropped_total{port=%1} %2\n")
+                .arg(quoted(port))
+                .arg(dropped);
+    return page;
+}

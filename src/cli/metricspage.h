@@ -1,0 +1,43 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+// The figures of a run as a metrics scraper reads them: the Prometheus text
+// format, served at /metrics (metricsendpoint.h).
+//
+// A probe's page, one series per target (label target="HOST:PORT"), from
+// the same figures as its summary and JSON (probe/probefigures.h), so that
+// at every scrape queries = answered + late + lost + in flight, and every
+// counter only grows:
+//   selmarin_probe_queries_total          queries due, sent or not       (counter)
+//   selmarin_probe_answered_total         answered in time               (counter)
+//   selmarin_probe_late_total             answered after the timeout     (counter)
+//   selmarin_probe_lost_total             not answered at all, or not
+//                                         sent (failed attempts)         (counter)
+//   selmarin_probe_in_flight              sent, neither answered nor lost yet (gauge)
+//   selmarin_probe_failed_attempts_total  queries lost for a known reason,
+//                                         label reason="refused" ...     (counter)
+//   selmarin_probe_stray_answers_total    answers with no query waiting  (counter)
+//   selmarin_probe_foreign_datagrams_total  datagrams from anyone but the target (counter)
+//   selmarin_probe_rtt_seconds            round trips of the answered ones (histogram)
+//   selmarin_probe_connect_seconds        connections made, and their time (summary)
+//   selmarin_probe_tls_handshake_seconds  TLS handshakes done, and their time (summary)
+//   selmarin_probe_up                     1 when the newest query whose timeout
+//                                         passed had its answer, else 0 (gauge)
+// A responder's page (label port="PORT"):
+//   selmarin_responder_answered_total            queries answered
+//   selmarin_responder_datagrams_dropped_total   datagrams it had to drop
+
+#include <QList>
+#include <QString>
+
+class ProbeFigures;
+
+struct TargetFigures
+{
+    QString target;
+    const ProbeFigures *figures = nullptr;
+};
+
+QString ProbeMetrics(const QList<TargetFigures> &targets);
+QString ResponderMetrics(const QString &port, quint64 answered, quint64 dropped);

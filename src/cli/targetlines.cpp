@@ -1,0 +1,134 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "targetlines.h"
+
+#include "session/probetarget.h"
+
+namespace {
+
+const QString Speaker = QStringLiteral("AutoPing");
+const QString ErrorSpeakerText = QStringLiteral("AutoPing Error");
+
+QString milliseconds(qint64 us)
+{
+    return QString::number(double(us) / 1000.0, 'f', 3);
+}
+
+} // namespace
+
+TargetLines::TargetLines(const ProbeTarget &target, const NameTables &tables, MsgSink &lines,
+                         bool named, QObject *parent)
+    : QObject(parent),
+      m_target(target),
+      m_lines(lines),
+      m_named(named),
+      m_sessionLines(target.session(), tables, *this)
+{
+    connect(&target, &ProbeTarget::happened, this, &TargetLines::tell);
+    connect(&target, &ProbeTarget::connectionEnded, this, [this](quint64 sent, int count) {
+        AddComplaint(ErrorSpeakerText,
+                     QStringLiteral("The connection to %1 ended after %2 of %3 queries")
+                             .arg(m_target.name())
+                             .arg(sent)
+                             .arg(count > 0 ? QString::number(count) : QStringLiteral("unlimited"))
+                         + CRLF);
+    });
+    connect(&target, &ProbeTarget::cannotProbe, this,
+            [this](const QString &why) { AddComplaint(ErrorSpeakerText, why + CRLF); });
+}
+
+// The lines pass on to the transcript; complaints are kept.
+void TargetLines::addLine(LineKind kind, const QString &speaker, const QString &sentence)
+{
+    if (kind != LineKind::Complaint) {
+        m_lines.addLine(kind, speaker, sentence);
+        return;
+    }
+    // A target that stays down fails the same way at every try: said once,
+    // until something else is said (the figures count every try).
+    if (speaker + sentence == m_lastComplaint)
+        return;
+    m_lastComplaint = speaker + sentence;
+    // The first MaxErrors are kept (a target that stays down for days must
+    // not fill the memory); the rest are counted in the last one.
+    if (m_errors.size() < MaxErrors)
+        m_errors.append((speaker + u':' + u' ' + sentence).simplified());
+    else
+        m_errors.last() = QStringLiteral("... and %1 more").arg(++m_moreErrors);
+    m_lines.addLine(kind, speaker,
+                    m_named && !sentence.startsWith(m_target.name())
+                        ? m_target.name() + QStringLiteral(": ") + sentence
+                        : sentence);
+}
+
+void TargetLines::ClearMsgsBox()
+{
+    m_lines.ClearMsgsBox();
+}
+
+// One line per query, as ping writes one per reply.
+void TargetLines::tell(const ProbeEngine::Events &events)
+{
+    using Kind = ProbeEngine::Event::Kind;
+    const bool connects = m_target.path() == ProbeTarget::Path::Connects;
+    const QString peer = m_target.figures().peer();
+    const QString answer = connects ? QStringLiteral("connected to ") : QStringLiteral("answer from ");
+    const QString none
+        = connects ? QStringLiteral("no connection to ") : QStringLiteral("no answer from ");
+    const QString late
+        = connects ? QStringLiteral("late connection to ") : QStringLiteral("late answer from ");
+    const auto why = [](const ProbeEngine::Event &e) {
+        return QStringLiteral(" (") + e.reason
+               + (e.detail.isEmpty() ? QString() : QStringLiteral(": ") + e.detail) + u')';
+    };
+    for (const ProbeEngine::Event &e : events) {
+        const QString seq = QStringLiteral(": seq=") + QString::number(e.seq);
+        switch (e.kind) {
+        case Kind::Answered:
+            m_lines.addLine(LineKind::Probe, Speaker,
+                            answer + peer + seq + QStringLiteral(" time=") + milliseconds(e.rttUs)
+                                + QStringLiteral(" ms") + CRLF);
+            break;
+        case Kind::NoAnswer: m_lines.addLine(LineKind::Probe, Speaker, none + peer + seq + CRLF); break;
+        case Kind::Late:
+            m_lines.addLine(LineKind::Probe, Speaker,
+                            late + peer + seq
+                                + (e.rttUs >= 0 ? QStringLiteral(" time=") + milliseconds(e.rttUs)
+                                                      + QStringLiteral(" ms")
+                                                : QString())
+                                + CRLF);
+            break;
+        case Kind::Lost: break; // its timeout's line said it
+        case Kind::Refused:
+            m_lines.addLine(LineKind::Probe, Speaker, none + peer + seq + why(e) + CRLF);
+            break;
+        case Kind::Failed:
+            if (e.said)
+                AddComplaint(ErrorSpeakerText,
+                             QStringLiteral("not sent to ") + peer + seq + why(e) + CRLF);
+            break;
+        case Kind::Recovered:
+            m_lastComplaint.clear();
+            m_lines.AddToMsgsBox(Speaker,
+                                 QStringLiteral("%1 can be probed again after %2 failed attempts")
+                                         .arg(peer)
+                                         .arg(e.rttUs)
+                                     + CRLF);
+            break;
+        case Kind::Stray:
+            m_lines.addLine(LineKind::Probe, Speaker,
+                            QStringLiteral("stray answer from ") + peer
+                                + (e.seq > 0 ? seq : QString())
+                                + QStringLiteral(" (no query waiting)") + CRLF);
+            break;
+        case Kind::Foreign:
+            AddComplaint(ErrorSpeakerText,
+                         QStringLiteral("a datagram from %1 ignored: only %2 answers (said once; "
+                                        "the figures count them all)")
+                                 .arg(e.reason, peer)
+                             + CRLF);
+            break;
+        }
+    }
+}

@@ -1,0 +1,57 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+// The lines of one probe target, to the run's transcript (the terminal and
+// the log): its session's lines (sessionlines.h), a line per query as ping
+// writes them, and its own failures.  A target that stays down and fails
+// the same way at every try says so once (its figures count every try).  Every complaint among them is kept as
+// one of its errors (the JSON summary's), the first MaxErrors of them; in a
+// run of several targets a complaint names the target, since the socket's
+// own lines do not ("Winsock Error:\t10.0.0.7:7010: 10061 ...").
+//
+//   answer from 10.0.0.7:7010: seq=3 time=0.315 ms
+//   no answer from 10.0.0.7:7010: seq=4          (its timeout passed)
+//   late answer from 10.0.0.7:7010: seq=4 time=2512.004 ms
+//   stray answer from 10.0.0.7:7010: seq=4 (no query waiting)
+//   no connection to 10.0.0.7:443: seq=5 (refused: Connection is forcefully rejected.)
+//   AutoPing Error:  not sent to 10.0.0.7:7010: seq=6 (refused)   (once per reason)
+//   AutoPing:        10.0.0.7:7010 can be probed again after 12 failed attempts
+//   AutoPing Error:  a datagram from 192.0.2.9:7010 ignored: only 10.0.0.7:7010 answers
+//                    (said once; the figures count them all)
+
+#include "base/msgsink.h"
+#include "probe/probeengine.h"
+#include "session/sessionlines.h"
+
+#include <QObject>
+#include <QStringList>
+
+class ProbeTarget;
+struct NameTables;
+
+class TargetLines : public QObject, private MsgSink
+{
+    Q_OBJECT
+public:
+    static constexpr int MaxErrors = 20;
+
+    // named: complaints name the target (a run of several targets).
+    TargetLines(const ProbeTarget &target, const NameTables &tables, MsgSink &lines, bool named,
+                QObject *parent = nullptr);
+
+    const QStringList &errors() const { return m_errors; }
+
+private:
+    void addLine(LineKind kind, const QString &speaker, const QString &sentence) override;
+    void ClearMsgsBox() override;
+    void tell(const ProbeEngine::Events &events);
+
+    const ProbeTarget &m_target;
+    MsgSink &m_lines;
+    bool m_named;
+    SessionLines m_sessionLines;
+    QStringList m_errors;
+    int m_moreErrors = 0;
+    QString m_lastComplaint; // said once while the target stays down
+};

@@ -1,0 +1,251 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "probeengine.h"
+
+#include <algorithm>
+
+using Kind = ProbeEngine::Event::Kind;
+using Outcome = ProbeFigures::Outcome;
+
+ProbeEngine::ProbeEngine(const Options &options)
+    : m_options(options), m_matching(options.matching)
+{}
+
+void ProbeEngine::start(qint64 nowUs, const QString &peer)
+{
+    m_figures.reset(peer);
+    m_waiting.clear();
+    m_matching = m_options.matching;
+    m_running = true;
+    m_startUs = nowUs;
+    m_nextDueUs = nowUs;
+    m_nextSeq = 1;
+    m_failedRun = 0;
+    m_lastReason.clear();
+    m_foreignSaid = false;
+    m_plainEchoes = 0;
+    m_answeredPlain.clear();
+}
+
+bool ProbeEngine::isFinished(qint64 nowUs) const
+{
+    if (!m_running)
+        return false;
+    const bool counted = m_options.count > 0 && m_nextSeq > m_options.count && m_waiting.empty();
+    const bool overtime = m_options.deadlineUs > 0 && nowUs - m_startUs >= m_options.deadlineUs;
+    return counted || overtime;
+}
+
+std::optional<int> ProbeEngine::due(qint64 nowUs) const
+{
+    if (!m_running || (m_options.count > 0 && m_nextSeq > m_options.count) || nowUs < m_nextDueUs)
+        return std::nullopt;
+    return m_nextSeq;
+}
+
+ProbeEngine::Form ProbeEngine::formOf(int seq) const
+{
+    if (m_matching == Matching::Numbered)
+        return Form::Numbered;
+    return m_matching == Matching::Plain && seq <= m_options.numberedAsks ? Form::PlainAndNumbered
+                                                                          : Form::Plain;
+}
+
+// The query after this one is due an interval after this one was, unless
+// this one came later than that: the slots missed are skipped, not sent in
+// a burst.
+void ProbeEngine::nextSlot(qint64 nowUs)
+{
+    m_nextDueUs += m_options.intervalUs;
+    if (m_nextDueUs <= nowUs)
+        m_nextDueUs += (nowUs - m_nextDueUs) / m_options.intervalUs * m_options.intervalUs
+                       + m_options.intervalUs;
+}
+
+ProbeEngine::Events ProbeEngine::sent(qint64 sentUs)
+{
+    Events events;
+    const int seq = m_nextSeq++;
+    if (m_failedRun > 0)
+        events.append({Kind::Recovered, seq, qint64(m_failedRun), {}, {}});
+    m_failedRun = 0;
+    m_lastReason.clear();
+    if (formOf(seq) == Form::PlainAndNumbered)
+        ++m_plainEchoes;
+    m_waiting.push_back({seq, sentUs, false});
+    m_figures.querySent();
+    nextSlot(sentUs);
+    return events;
+}
+
+ProbeEngine::Events ProbeEngine::failed(qint64 nowUs, const QString &reason,
+                                        const QString &detail)
+{
+    const int seq = m_nextSeq++;
+    m_figures.queryFailed(reason);
+    const bool said = reason != m_lastReason;
+    m_lastReason = reason;
+    ++m_failedRun;
+    nextSlot(nowUs);
+    return {{Kind::Failed, seq, -1, reason, detail, said}};
+}
+
+ProbeEngine::Events ProbeEngine::refused(int seq, const QString &reason, const QString &detail)
+{
+    Events events;
+    const auto query = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                    [&](const Waiting &w) { return w.seq == seq; });
+    if (query == m_waiting.end())
+        return events;
+    m_waiting.erase(query);
+    m_figures.queryRefused(seq, reason);
+    events.append({Kind::Refused, seq, -1, reason, detail});
+    return events;
+}
+
+void ProbeEngine::judge(Events &events, std::deque<Waiting>::iterator query, Outcome outcome,
+                        qint64 rttUs)
+{
+    const int seq = query->seq;
+    m_waiting.erase(query);
+    m_figures.judge({outcome, rttUs, seq});
+    if (outcome != Outcome::Lost)
+        m_figures.setUp(true);
+    static constexpr Kind kinds[] = {Kind::Answered, Kind::Late, Kind::Lost};
+    events.append({kinds[int(outcome)], seq, rttUs, {}, {}});
+}
+
+void ProbeEngine::stray(Events &events, std::optional<int> seq)
+{
+    m_figures.strayAnswer();
+    events.append({Kind::Stray, seq.value_or(0), -1, {}, {}});
+}
+
+ProbeEngine::Events ProbeEngine::answer(qint64 atUs, std::optional<int> seq)
+{
+    Events events;
+    if (!m_running)
+        return events;
+    // A numbered answer: the far end reads numbers, and every answer from
+    // now on finds its query by its number.
+    if (seq && m_matching == Matching::Plain && m_options.numberedAsks > 0)
+        m_matching = Matching::Numbered;
+    const auto timed = [&](std::deque<Waiting>::iterator query) {
+        const qint64 rtt = std::max<qint64>(0, atUs - query->sentUs);
+        judge(events, query, !query->overdue && rtt <= m_options.timeoutUs ? Outcome::Answered
+                                                                           : Outcome::Late,
+              rtt);
+    };
+    if (m_matching == Matching::Numbered) {
+        if (!seq) {
+            // The plain copy of one of the first queries, answered as well.
+            if (m_plainEchoes > 0)
+                --m_plainEchoes;
+            else
+                stray(events, seq);
+            return events;
+        }
+        const auto query = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                        [&](const Waiting &w) { return w.seq == *seq; });
+        if (query != m_waiting.end())
+            timed(query);
+        else if (!m_answeredPlain.removeOne(*seq))
+            stray(events, seq);
+        return events;
+    }
+    if (m_waiting.empty()) {
+        stray(events, seq);
+        return events;
+    }
+    const auto oldest = m_waiting.begin();
+    if (m_matching == Matching::Plain && oldest->seq <= m_options.numberedAsks) {
+        // Its numbered copy may be answered too: that answer is no stray.
+        m_answeredPlain.append(oldest->seq);
+        m_plainEchoes = std::max(0, m_plainEchoes - 1);
+    }
+    if (m_matching == Matching::Ordered || m_waiting.size() == 1)
+        timed(oldest);
+    else
+        judge(events, oldest, Outcome::Late, -1); // whose answer it is cannot be told
+    return events;
+}
+
+ProbeEngine::Events ProbeEngine::foreign(const QString &from)
+{
+    m_figures.foreignDatagram();
+    if (std::exchange(m_foreignSaid, true))
+        return {};
+    return {{Kind::Foreign, 0, -1, from, {}}};
+}
+
+ProbeEngine::Events ProbeEngine::advance(qint64 nowUs)
+{
+    Events events;
+    for (Waiting &query : m_waiting) {
+        if (!query.overdue && nowUs - query.sentUs > m_options.timeoutUs) {
+            query.overdue = true;
+            m_figures.setUp(false);
+            events.append({Kind::NoAnswer, query.seq, -1, {}, {}});
+        }
+    }
+    while (!m_waiting.empty() && nowUs - m_waiting.front().sentUs > m_options.lateUs)
+        judge(events, m_waiting.begin(), Outcome::Lost, -1);
+    return events;
+}
+
+ProbeEngine::Events ProbeEngine::judgeTick()
+{
+    Events events;
+    // Those overdue since the tick before have had their chance.
+    while (!m_waiting.empty() && m_waiting.front().overdue)
+        judge(events, m_waiting.begin(), Outcome::Lost, -1);
+    for (Waiting &query : m_waiting) {
+        query.overdue = true;
+        m_figures.setUp(false);
+        events.append({Kind::NoAnswer, query.seq, -1, {}, {}});
+    }
+    return events;
+}
+
+ProbeEngine::Events ProbeEngine::loseAll()
+{
+    Events events;
+    for (Waiting &query : m_waiting) {
+        if (!query.overdue) {
+            query.overdue = true;
+            events.append({Kind::NoAnswer, query.seq, -1, {}, {}});
+        }
+    }
+    if (!m_waiting.empty())
+        m_figures.setUp(false);
+    while (!m_waiting.empty())
+        judge(events, m_waiting.begin(), Outcome::Lost, -1);
+    return events;
+}
+
+ProbeEngine::Events ProbeEngine::restartStream()
+{
+    return loseAll();
+}
+
+ProbeEngine::Events ProbeEngine::finish()
+{
+    Events events = loseAll();
+    m_running = false;
+    return events;
+}
+
+std::optional<qint64> ProbeEngine::nextWakeUs() const
+{
+    if (!m_running)
+        return std::nullopt;
+    std::optional<qint64> wake;
+    const auto consider = [&](qint64 at) { wake = wake ? std::min(*wake, at) : at; };
+    if (m_options.count == 0 || m_nextSeq <= m_options.count)
+        consider(m_nextDueUs);
+    for (const Waiting &query : m_waiting)
+        consider(query.sentUs + (query.overdue ? m_options.lateUs : m_options.timeoutUs) + 1);
+    if (m_options.deadlineUs > 0)
+        consider(m_startUs + m_options.deadlineUs);
+    return wake;
+}

@@ -1,0 +1,81 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "prober.h"
+
+#include "base/clock.h"
+
+Prober::Prober(const ProbeEngine::Options &options, Send send, QObject *parent)
+    : QObject(parent), m_engine(options), m_send(std::move(send))
+{
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &Prober::wake);
+}
+
+void Prober::start(const QString &peer)
+{
+    m_engine.start(MonotonicUs(), peer);
+    wake();
+}
+
+void Prober::wake()
+{
+    const qint64 now = MonotonicUs();
+    ProbeEngine::Events events = m_engine.advance(now);
+    if (const auto seq = m_engine.due(now)) {
+        const Handed handed = m_send(*seq, m_engine.formOf(*seq));
+        events += handed.sent ? m_engine.sent(handed.atUs)
+                              : m_engine.failed(now, handed.reason, handed.detail);
+    }
+    tell(events, now);
+}
+
+void Prober::answer(std::optional<int> seq, qint64 atUs)
+{
+    ProbeEngine::Events events = m_engine.advance(atUs);
+    events += m_engine.answer(atUs, seq);
+    tell(events, atUs);
+}
+
+void Prober::foreign(const QString &from)
+{
+    tell(m_engine.foreign(from), MonotonicUs());
+}
+
+void Prober::refused(int seq, const QString &reason, const QString &detail)
+{
+    tell(m_engine.refused(seq, reason, detail), MonotonicUs());
+}
+
+void Prober::restartStream()
+{
+    tell(m_engine.restartStream(), MonotonicUs());
+}
+
+void Prober::finish()
+{
+    m_timer.stop();
+    if (!m_engine.isRunning())
+        return;
+    const ProbeEngine::Events events = m_engine.finish();
+    if (!events.isEmpty())
+        emit happened(events);
+}
+
+// Tells what happened, then sleeps until the engine's next moment.
+void Prober::tell(const ProbeEngine::Events &events, qint64 nowUs)
+{
+    if (!events.isEmpty())
+        emit happened(events);
+    if (!m_engine.isRunning())
+        return;
+    if (m_engine.isFinished(nowUs)) {
+        m_timer.stop();
+        emit finished();
+        return;
+    }
+    if (const auto wake = m_engine.nextWakeUs())
+        m_timer.start(int(std::max<qint64>(0, (*wake - MonotonicUs() + 999) / 1000)));
+    else
+        m_timer.stop();
+}

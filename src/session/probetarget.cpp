@@ -1,0 +1,212 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "probetarget.h"
+
+#include "base/clock.h"
+#include "failurereason.h"
+#include "probe/probetexts.h"
+#include "socket/localaddress.h"
+#include "socket/winsock.h"
+#include "tls/tlsfacts.h"
+#include "tls/tlssetup.h"
+
+ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const AddressRules &rules,
+                         QObject *parent)
+    : QObject(parent),
+      m_setup(setup),
+      m_session(std::make_unique<Session>(tables, rules)),
+      m_prober(setup.probe, [this](int seq, ProbeEngine::Form form) {
+          return m_setup.path == Path::Connects ? connectOnce(seq) : sendQuery(seq, form);
+      })
+{
+    Session &session = *m_session;
+    // Up and down are told by the session's events, not by its states:
+    // without holds a refused connection can come and go between two looks
+    // of the state watch.
+    connect(&session, &Session::dataArrived, this, [this](const DataSeen &data) {
+        for (const ProbeText &text : data.probeTexts)
+            m_prober.answer(text.seq, data.atUs);
+    });
+    connect(&session, &Session::foreignDatagram, this, [this](const Endpoint &from) {
+        m_prober.foreign(HostAndPort(from.address, from.port));
+    });
+    connect(&session, &Session::connectionCompleted, this, [this](qint64 us) {
+        if (m_prober.isRunning())
+            m_prober.connected(us);
+        else
+            m_connectUs = us;
+        // A TLS stream carries queries once its handshake is done.
+        if (m_setup.config.transport != Session::Transport::Tls)
+            up();
+    });
+    connect(&session, &Session::tlsReported, this, &ProbeTarget::onTlsReported);
+    const auto downLater = [this](const QString &reason) {
+        // After the session's handler: the session may be closed or ended.
+        QMetaObject::invokeMethod(this, [this, reason] { down(reason); }, Qt::QueuedConnection);
+    };
+    connect(&session, &Session::socketFailed, this, [downLater](const SocketFailure &failure) {
+        downLater(FailureReason(failure.code()));
+    });
+    connect(&session, &Session::peerClosed, this, [downLater] { downLater(ClosedByPeer); });
+    connect(&m_prober, &Prober::happened, this, [this](const ProbeEngine::Events &events) {
+        for (const ProbeEngine::Event &event : events)
+            if (event.kind == ProbeEngine::Event::Kind::Lost)
+                dropConnection(event.seq);
+        emit happened(events);
+    });
+    connect(&m_prober, &Prober::finished, this, [this] { end(false); });
+    m_reopen.setSingleShot(true);
+    m_reopen.setInterval(int(setup.probe.intervalUs / 1000));
+    connect(&m_reopen, &QTimer::timeout, this, &ProbeTarget::reopen);
+    // The states it passes through are told as lines.
+    session.startStateWatch();
+}
+
+ProbeTarget::~ProbeTarget() = default;
+
+QString ProbeTarget::name() const
+{
+    return HostAndPort(m_setup.host, m_setup.port.toInt());
+}
+
+bool ProbeTarget::start()
+{
+    Session::Config &config = m_setup.config;
+    config.ends.remoteAddress = m_setup.host;
+    config.ends.remotePort = m_setup.port;
+    if (!m_session->CheckEnds(config)) {
+        end(true);
+        return false;
+    }
+    if (m_setup.path == Path::Connects) {
+        lookUp();
+        return !m_done;
+    }
+    open();
+    return !m_done;
+}
+
+void ProbeTarget::reopen()
+{
+    if (m_done)
+        return;
+    m_session->closeIfOpen();
+    open();
+}
+
+void ProbeTarget::open()
+{
+    RuntimeError failure;
+    const QMetaObject::Connection failed = connect(
+        m_session.get(), &Session::openFailed, this,
+        [&](const QString &, const RuntimeError &e) { failure = e; });
+    m_session->OpenIt(m_setup.config);
+    disconnect(failed);
+    // A socket that could not be opened has said why; a UDP socket is
+    // ready at once.
+    if (failure.number != 0)
+        down(FailureReason(failure.number));
+    else if (m_session->state() == SocketState::Open)
+        up();
+}
+
+void ProbeTarget::onTlsReported(const TlsFacts &facts)
+{
+    if (!facts.established)
+        return;
+    if (m_prober.isRunning())
+        m_prober.handshakeDone(facts.handshakeUs);
+    else
+        m_handshakeUs = facts.handshakeUs;
+    up();
+}
+
+void ProbeTarget::up()
+{
+    if (m_ready || m_done)
+        return;
+    m_ready = true;
+    m_downReason.clear();
+    if (m_prober.isRunning())
+        return;
+    m_prober.start(m_session->peer());
+    if (m_connectUs >= 0)
+        m_prober.connected(std::exchange(m_connectUs, -1));
+    if (m_handshakeUs >= 0)
+        m_prober.handshakeDone(std::exchange(m_handshakeUs, -1));
+}
+
+void ProbeTarget::down(const QString &reason)
+{
+    if (m_done)
+        return;
+    const bool wasReady = std::exchange(m_ready, false);
+    m_downReason = reason.isEmpty() ? QStringLiteral("failed") : reason;
+    if (!m_prober.isRunning()) {
+        // It never came up: without keepTrying its lines have said why.
+        if (!m_setup.keepTrying) {
+            end(true);
+            return;
+        }
+        m_prober.start(name());
+    } else if (wasReady) {
+        // The answers still on their way went with the connection.
+        m_prober.restartStream();
+        if (!m_setup.keepTrying) {
+            emit connectionEnded(figures().sent(), m_setup.probe.count);
+            end(true);
+            return;
+        }
+    }
+    m_reopen.start();
+}
+
+Prober::Handed ProbeTarget::sendQuery(int seq, ProbeEngine::Form form)
+{
+    if (!m_ready)
+        return {false, 0, m_downReason.isEmpty() ? QStringLiteral("failed") : m_downReason, {}};
+    const qint64 at = MonotonicUs();
+    const QString plain = ProbeTextOf(ProbeText::Query);
+    const QString numbered = ProbeTextOf(ProbeText::Query, seq);
+    bool sent = false;
+    switch (form) {
+    case ProbeEngine::Form::Plain: sent = m_session->Send(plain); break;
+    case ProbeEngine::Form::Numbered: sent = m_session->Send(numbered); break;
+    // The numbered copy first: a responder answers it first, and the
+    // answer to the plain one is then known for the echo it is.
+    case ProbeEngine::Form::PlainAndNumbered:
+        sent = m_session->Send(numbered) && m_session->Send(plain);
+        break;
+    }
+    if (!sent)
+        return {false, 0, QStringLiteral("failed"), {}};
+    return {true, at, {}, {}};
+}
+
+int ProbeTarget::status() const
+{
+    if (m_failed)
+        return 2;
+    return figures().queries() > 0 && figures().lost() == 0 ? 0 : 1;
+}
+
+void ProbeTarget::stop()
+{
+    m_reopen.stop();
+    m_prober.finish();
+    m_session->finish();
+    for (auto &[seq, connection] : m_connections)
+        connection.release()->deleteLater();
+    m_connections.clear();
+}
+
+void ProbeTarget::end(bool failed)
+{
+    if (m_done)
+        return;
+    m_failed = m_failed || failed;
+    m_done = true;
+    stop();
+    emit done();
+}

@@ -1,0 +1,163 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "sessionlines.h"
+
+#include "base/msgsink.h"
+#include "base/nametables.h"
+#include "session.h"
+#include "socket/localaddress.h"
+#include "tls/credentials.h"
+#include "tls/tlsfacts.h"
+
+#include <QStringBuilder>
+
+namespace {
+
+const QString WinsockSpeaker = QStringLiteral("Winsock");
+const QString WinsockError = QStringLiteral("Winsock Error");
+
+// The socket's error report: number, description and scode on lines of their own.
+QString ErrorReport(qint32 number, const QString &description, qint64 scode)
+{
+    return QString::number(number) + CRLF + QStringLiteral("* Description:\t") + description + CRLF
+           + QStringLiteral("* Scode:\t0x") + Hex(scode) + CRLF;
+}
+
+QString HostAndPort(const Endpoint &end)
+{
+    return ::HostAndPort(end.address, end.port);
+}
+
+} // namespace
+
+QString SessionLines::protocol() const
+{
+    return m_tables.Protocol.name(int(m_session.config().transport));
+}
+
+SessionLines::SessionLines(const Session &session, const NameTables &tables, MsgSink &lines,
+                           QObject *parent)
+    : QObject(parent), m_session(session), m_tables(tables), m_lines(lines)
+{
+    connect(&session, &Session::paneCleared, this, [this] { m_lines.ClearMsgsBox(); });
+    connect(&session, &Session::stateSeen, this, [this](const StateSeen &seen) {
+        QString line = m_tables.States.name(StateCode(seen.state));
+        switch (seen.state) {
+        case SocketState::Connected:
+            line += QStringLiteral(" to ") + ::HostAndPort(seen.remoteAddress, seen.remotePort);
+            break;
+        case SocketState::Connecting:
+        case SocketState::ConnectionPending:
+            line += QStringLiteral(" to ") + ::HostAndPort(seen.remoteHost, seen.remotePort);
+            break;
+        case SocketState::ResolvingHost: line += u' ' + seen.asked; break;
+        case SocketState::HostResolved:
+            line += u' ' + seen.asked + QStringLiteral(" as ") + seen.remoteAddress;
+            break;
+        default: break;
+        }
+        m_lines.AddToMsgsBox(WinsockSpeaker, line + CRLF);
+    });
+    connect(&session, &Session::connectionCompleted, this, [this] {
+        m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Connection completed") + CRLF);
+    });
+    const auto data = [this](const DataSeen &seen) {
+        m_lines.addLine(LineKind::Data, seen.peer.address,
+                        seen.lineEnded ? seen.text : QString(seen.text % CRLF));
+    };
+    connect(&session, &Session::dataArrived, this, data);
+    connect(&session, &Session::dataSent, this, data);
+    connect(&session, &Session::accepted, this, [this](const Endpoint &from, const Endpoint &to) {
+        m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Accepting ") + protocol()
+                                          + QStringLiteral(" connection from ") + HostAndPort(from)
+                                          + QStringLiteral(" to ") + HostAndPort(to) + CRLF);
+    });
+    connect(&session, &Session::acceptFailed, this,
+            [this](const Endpoint &from, const Endpoint &to, const RuntimeError &e) {
+                m_lines.AddComplaint(WinsockSpeaker, QStringLiteral("Connection acceptance on ")
+                                                  + protocol() + QStringLiteral(" from ")
+                                                  + HostAndPort(from) + QStringLiteral(" to ")
+                                                  + HostAndPort(to)
+                                                  + QStringLiteral("Failed; Error 0x")
+                                                  + Hex(e.number) + CRLF);
+            });
+    connect(&session, &Session::clientEnded, this,
+            [this](const Endpoint &client, const QString &why) {
+                m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Connection from ")
+                                                  + HostAndPort(client) + u' ' + why + CRLF);
+            });
+    connect(&session, &Session::socketFailed, this, [this](const SocketFailure &failure) {
+        m_lines.AddComplaint(WinsockError,
+                             ErrorReport(failure.number, failure.description, failure.scode));
+    });
+    connect(&session, &Session::failed, this, [this](const QString &piece, const RuntimeError &e) {
+        ReportError(m_lines, piece, e);
+    });
+    connect(&session, &Session::openFailed, this,
+            [this](const QString &stateName, const RuntimeError &e) {
+                m_lines.AddComplaint(ErrorSpeaker(e.number),
+                                     QStringLiteral("Winsock.") + stateName
+                                         + QStringLiteral(" in frmMain.OpenIt; ") + e.description
+                                         + CRLF);
+            });
+    connect(&session, &Session::readFailed, this, [this](const RuntimeError &e) {
+        m_lines.AddComplaint(QStringLiteral("** Error"),
+                             QStringLiteral("0x") + Hex(e.number)
+                                 + QStringLiteral(" in frmMain.Winsock1_DataArrival; ")
+                                 + e.description + CRLF + CRLF);
+    });
+    connect(&session, &Session::refused, this, [this](const QString &reason) {
+        m_lines.AddComplaint(QStringLiteral("++ PEBKAC"), reason + CRLF);
+    });
+    connect(&session, &Session::tlsSetUp, this, [this](const QStringList &lines) {
+        for (const QString &line : lines)
+            m_lines.AddToMsgsBox(QStringLiteral("TLS"), line + CRLF);
+    });
+    connect(&session, &Session::tlsReported, this,
+            [this](const TlsFacts &facts, const QString &verifiedName) {
+                const QString tls = QStringLiteral("TLS");
+                if (facts.established)
+                    m_lines.AddToMsgsBox(tls, QStringLiteral("Handshake done: ") + facts.version
+                                                  + QStringLiteral(", cipher ") + facts.cipher
+                                                  + CRLF);
+                if (!facts.peer.isNull())
+                    for (const QString &line : DescribeCertificate(facts.peer))
+                        m_lines.AddToMsgsBox(tls, line + CRLF);
+                for (const QString &problem : facts.problems)
+                    m_lines.AddComplaint(tls, QStringLiteral("Certificate not verified: ")
+                                                  + problem + CRLF);
+                if (facts.established && m_session.config().role == Session::Role::Client)
+                    m_lines.AddToMsgsBox(
+                        tls, (facts.problemsAccepted
+                                  ? QStringLiteral("Going on without verification, as chosen "
+                                                   "(insecure)")
+                                  : QStringLiteral("Certificate verified: trusted issuer, valid "
+                                                   "dates, name ")
+                                        + verifiedName)
+                                 + CRLF);
+                if (!facts.failure.isEmpty() && !facts.problems.contains(facts.failure))
+                    m_lines.AddComplaint(tls, QStringLiteral("Failed: ") + facts.failure + CRLF);
+            });
+    connect(&session, &Session::datagramsDropped, this, [this](qint32 count) {
+        m_lines.AddToMsgsBox(
+            WinsockSpeaker,
+            count == 1
+                ? QStringLiteral("1 datagram arrived but Selmarin dropped it: it could not log it "
+                                 "fast enough (the network did not lose it)")
+                      + CRLF
+                : QString::number(count)
+                      + QStringLiteral(" datagrams arrived but Selmarin dropped them: it could not "
+                                       "log them fast enough (the network did not lose them)")
+                      + CRLF);
+    });
+    connect(&session, &Session::datagramRefused, this, [this](const QString &peer) {
+        m_lines.AddComplaint(WinsockError,
+                             ErrorReport(10054,
+                                         QStringLiteral("The datagrams to %1 find no one listening "
+                                                        "there (port unreachable): no answer will "
+                                                        "come.")
+                                             .arg(peer),
+                                         0x800A2746));
+    });
+}

@@ -1,0 +1,30 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+// SessionLines: what a session tells, written as the lines of the messages
+// pane, each with its kind (base/msgsink.h): the window's pane shows them
+// as they are, a terminal places them by their kind.  Every face of a
+// session writes its lines through one of these, so the window and the
+// command line say the same things in the same words.
+
+#include <QObject>
+
+class MsgSink;
+class Session;
+struct NameTables;
+
+class SessionLines : public QObject
+{
+    Q_OBJECT
+public:
+    SessionLines(const Session &session, const NameTables &tables, MsgSink &lines,
+                 QObject *parent = nullptr);
+
+private:
+    QString protocol() const;
+
+    const Session &m_session;
+    const NameTables &m_tables;
+    MsgSink &m_lines;
+};
