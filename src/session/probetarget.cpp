@@ -57,7 +57,6 @@ ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const Add
     });
     connect(&m_prober, &Prober::finished, this, [this] { end(false); });
     m_reopen.setSingleShot(true);
-    m_reopen.setInterval(int(setup.probe.intervalUs / 1000));
     connect(&m_reopen, &QTimer::timeout, this, &ProbeTarget::reopen);
     // The states it passes through are told as lines.
     session.startStateWatch();
@@ -128,6 +127,7 @@ void ProbeTarget::up()
         return;
     m_ready = true;
     m_downReason.clear();
+    m_sentWhenUp = figures().sent();
     if (m_prober.isRunning())
         return;
     m_prober.start(m_session->peer());
@@ -158,8 +158,15 @@ void ProbeTarget::down(const QString &reason)
             end(true);
             return;
         }
+        // A connection that carried queries is made again at once (a
+        // restarted responder, a cut connection); one that did not waits
+        // an interval, so that a peer that closes at once is not hammered.
+        if (figures().sent() > m_sentWhenUp) {
+            m_reopen.start(0);
+            return;
+        }
     }
-    m_reopen.start();
+    m_reopen.start(int(m_setup.probe.intervalUs / 1000));
 }
 
 Prober::Handed ProbeTarget::sendQuery(int seq, ProbeEngine::Form form)

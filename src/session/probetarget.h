@@ -107,6 +107,7 @@ private:
     QTimer m_reopen;        // keepTrying: the next try to open again
     QString m_downReason; // why the path is down now (empty: it is up, or opening)
     bool m_ready = false;   // queries can go out
+    quint64 m_sentWhenUp = 0; // the queries sent when it last came up
     // A connection's and its handshake's times, told before the run starts.
     qint64 m_connectUs = -1;
     qint64 m_handshakeUs = -1;

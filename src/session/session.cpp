@@ -286,8 +286,9 @@ void Session::finish()
 void Session::armStateWatch()
 {
     // The watch starts with the window's load; before it, nothing is reported.
+    // Without holds a state may last a single turn: looked at in the next.
     if (m_watchInterval >= 0 && !m_finished && !Timer1.isActive())
-        Timer1.start(m_watchInterval);
+        Timer1.start(m_config.manner.quickStates ? 0 : m_watchInterval);
 }
 
 void Session::Timer1_Timer()
