@@ -1,9 +1,363 @@
 // SPDX-FileCopyrightText: 2026 The Selmarin developers
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The probe engine's rules on made-up times, and what its figures become:
+// the window's line and plot, ping's summary, the JSON document and the
+// metrics page, each checked against the figures of the same run.
+#include "cli/jsonsummary.h"
+#include "cli/metricspage.h"
+#include "console/pingplot.h"
+#include "probe/probeengine.h"
+#include "probe/probetexts.h"
+
+#include <QAccessible>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QtTest>
+
+using Matching = ProbeEngine::Matching;
+using Kind = ProbeEngine::Event::Kind;
+
+namespace {
+
+// Runs a script of steps on engine, each "what@ms" (times in milliseconds,
+// fractions allowed): s sent, aN answered (N: the number it carries), t the
+// time passes, fR a failed attempt for reason R, xN query N refused, k the
+// window's tick, r the stream made anew, o a foreign datagram, e the end.
+// Returns the events, one word each: A answered, N no answer, L late (L?:
+// not matched for sure), X lost, F failed (f: not said again), D refused,
+// R recovered, S stray, O foreign; with the query's number.
+QString run(ProbeEngine &engine, const QString &script)
+{
+    QStringList told;
+    engine.start(0, QStringLiteral("192.0.2.9:7010"));
+    for (const QString &step : script.split(u' ', Qt::SkipEmptyParts)) {
+        const QString what = step.section(u'@', 0, 0);
+        const qint64 at = qint64(step.section(u'@', 1).section(u':', 0, 0).toDouble() * 1000);
+        const QString arg = what.mid(1);
+        ProbeEngine::Events events = engine.advance(at);
+        switch (what[0].toLatin1()) {
+        case 's': events += engine.sent(at); break;
+        case 'f': events += engine.failed(at, step.section(u':', 1)); break;
+        case 'a':
+            events += engine.answer(at, arg.isEmpty() ? std::nullopt : std::optional(arg.toInt()));
+            break;
+        case 'x': events += engine.refused(arg.toInt(), QStringLiteral("refused")); break;
+        case 'k': events += engine.judgeTick(); break;
+        case 'r': events += engine.restartStream(); break;
+        case 'o': events += engine.foreign(QStringLiteral("198.51.100.1:7010")); break;
+        case 'e': events += engine.finish(); break;
+        }
+        for (const ProbeEngine::Event &e : events) {
+            static const char *const letters[] = {"A", "N", "L", "X", "F", "D", "R", "S", "O"};
+            QString word = QLatin1String(letters[int(e.kind)]);
+            if (e.kind == Kind::Failed && !e.said)
+                word = QStringLiteral("f");
+            if (e.kind == Kind::Late && e.rttUs < 0)
+                word += u'?';
+            if (e.seq > 0)
+                word += QString::number(e.seq);
+            told << word;
+        }
+        const ProbeFigures &f = engine.figures();
+        if (f.queries() != f.answered() + f.late() + f.lost() + f.inFlight()
+            || f.queries() != f.sent() + f.failed())
+            told << QStringLiteral("(figures do not add up)");
+    }
+    return told.join(u' ');
+}
+
+ProbeEngine::Options options(Matching matching, int asks = 0)
+{
+    ProbeEngine::Options o;
+    o.matching = matching;
+    o.numberedAsks = asks;
+    o.timeoutUs = 2'000'000;
+    o.lateUs = 4'000'000;
+    return o;
+}
+
+QString counts(const ProbeFigures &f)
+{
+    return QStringLiteral("%1 queries %2 sent %3 answered %4 late %5 lost %6 stray %7 foreign")
+        .arg(f.queries())
+        .arg(f.sent())
+        .arg(f.answered())
+        .arg(f.late())
+        .arg(f.lost())
+        .arg(f.strays())
+        .arg(f.foreign());
+}
+
+} // namespace
+
 class TestProbe : public QObject
 {
     Q_OBJECT
+private slots:
+    // One rule set for every probe: which query an answer belongs to, when
+    // a query has no answer, is late or lost, on both sides of each bound.
+    void rules_data()
+    {
+        QTest::addColumn<ProbeEngine::Options>("options");
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("figures");
+        const auto ordered = options(Matching::Ordered);
+        const auto numbered = options(Matching::Numbered);
+        const auto asking = options(Matching::Plain, 3);
+        QTest::newRow("on time") << ordered << "s@0 a@1 s@1000 a@1001 t@9000"
+                                 << "A1 A2"
+                                 << "2 queries 2 sent 2 answered 0 late 0 lost 0 stray 0 foreign";
+        QTest::newRow("exactly at the timeout, and a microsecond after")
+            << ordered << "s@0 a@2000 s@1000 a@3000.001"
+            << "A1 N2 L2"
+            << "2 queries 2 sent 1 answered 1 late 0 lost 0 stray 0 foreign";
+        QTest::newRow("late, then lost a microsecond after the late bound")
+            << ordered << "s@0 s@1000 a@2500 t@5000 t@5000.001"
+            << "N1 L1 N2 X2"
+            << "2 queries 2 sent 0 answered 1 late 1 lost 0 stray 0 foreign";
+        QTest::newRow("duplicates do not shift the answers after them")
+            << ordered << "s@0 a@1 a@2 s@1000 a@1001 a@1002 s@2000 a@2001"
+            << "A1 S A2 S A3"
+            << "3 queries 3 sent 3 answered 0 late 0 lost 2 stray 0 foreign";
+        QTest::newRow("numbered: out of order, unknown, duplicate")
+            << numbered << "s@0 s@1000 a2@1001 a1@1500 a9@1600 a1@1700"
+            << "A2 A1 S9 S1"
+            << "2 queries 2 sent 2 answered 0 late 0 lost 2 stray 0 foreign";
+        QTest::newRow("numbered answer after the timeout, its plain echo expected")
+            << asking << "s@0 a1@2500 a@2501 s@3000 a3@3001"
+            << "N1 L1 S3"
+            << "2 queries 2 sent 0 answered 1 late 0 lost 1 stray 0 foreign";
+        QTest::newRow("plain echo first, its numbered answer expected")
+            << asking << "s@0 a@1 a1@2 s@1000 a2@1001 a@1002"
+            << "A1 A2 S"
+            << "2 queries 2 sent 2 answered 0 late 0 lost 1 stray 0 foreign";
+        QTest::newRow("plain peer, two waiting: the oldest late, unsure")
+            << asking << "s@0 s@1000 a@1500 a@1600"
+            << "L?1 A2"
+            << "2 queries 2 sent 1 answered 1 late 0 lost 0 stray 0 foreign";
+        QTest::newRow("down, then up: every interval a failed attempt")
+            << ordered << "f@0:refused f@1000:refused f@2000:timeout s@3000 a@3001"
+            << "F1 f2 F3 R4 A4"
+            << "4 queries 1 sent 1 answered 0 late 3 lost 0 stray 0 foreign";
+        QTest::newRow("the window's ticks: no answer, then lost")
+            << options(Matching::Plain) << "s@0 k s@1000 k a@1500 k"
+            << "N1 X1 N2 L2"
+            << "2 queries 2 sent 0 answered 1 late 1 lost 0 stray 0 foreign";
+        QTest::newRow("a new stream, the end, a refusal, foreigners said once")
+            << ordered << "s@0 r s@1000 x2 o o s@2000 e"
+            << "N1 X1 D2 O N3 X3"
+            << "3 queries 3 sent 0 answered 0 late 3 lost 0 stray 2 foreign";
+    }
+    void rules()
+    {
+        QFETCH(ProbeEngine::Options, options);
+        QFETCH(QString, script);
+        ProbeEngine engine(options);
+        QTEST(run(engine, script), "events");
+        QTEST(counts(engine.figures()), "figures");
+    }
+
+    // When queries are due, and when the run is over: every interval from
+    // the start, missed slots skipped (no burst), the count, the deadline.
+    void schedule()
+    {
+        ProbeEngine::Options o = options(Matching::Ordered);
+        o.count = 3;
+        o.deadlineUs = 10'000'000;
+        ProbeEngine engine(o);
+        engine.start(5'000'000, {});
+        QCOMPARE(engine.due(5'000'000), 1);
+        engine.sent(5'000'000);
+        QCOMPARE(engine.due(5'999'999), std::nullopt);
+        QCOMPARE(engine.due(6'000'000), 2);
+        QCOMPARE(engine.nextWakeUs(), 6'000'000);
+        engine.sent(8'500'000); // late by 2.5 intervals: the next is due at 9 s
+        QCOMPARE(engine.due(8'999'999), std::nullopt);
+        QCOMPARE(engine.due(9'000'000), 3);
+        engine.sent(9'000'000);
+        QCOMPARE(engine.due(20'000'000), std::nullopt); // the count is reached
+        engine.answer(9'000'001);
+        engine.answer(9'000'002);
+        QVERIFY(!engine.isFinished(9'000'003)); // the first query still waits
+        engine.answer(9'000'004);
+        QVERIFY(engine.isFinished(9'000'005));
+        ProbeEngine::Options timed = options(Matching::Ordered);
+        timed.deadlineUs = 1'000'000;
+        ProbeEngine deadline(timed);
+        deadline.start(0, {});
+        QVERIFY(!deadline.isFinished(999'999));
+        QVERIFY(deadline.isFinished(1'000'000));
+        QCOMPARE(deadline.nextWakeUs(), 0); // the first query, before the deadline
+    }
+
+    // The window's figures and plot after ticks a second apart, each query
+    // sent 1 us after its tick and answered delays[i] us later (-1: never).
+    void windowFigures_data()
+    {
+        QTest::addColumn<QList<int>>("delays");
+        QTest::addColumn<QString>("marks"); // a answered, l late, x lost, in judged order
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<qint64>("ceiling");
+        QTest::newRow("known delays")
+            << QList<int>{210, 350, 1200, 300, 400} << "aaaaa"
+            << "5 sent, 5 answered, 0 lost (0.0 %), rtt 0.21 / 0.49 / 1.20 / 0.36 ms"
+            << qint64(2000);
+        QTest::newRow("late: after the next query's answer")
+            << QList<int>{300, 1400000, 500} << "aal"
+            << "3 sent, 2 answered, 1 late, 0 lost (0.0 %), rtt 0.30 / 0.40 / 0.50 / 0.10 ms"
+            << qint64(500);
+        QTest::newRow("the plot keeps the last minute")
+            << QList<int>{-1} + QList<int>(60, 300) << "x" + QString(59, 'a')
+            << "61 sent, 60 answered, 1 lost (1.6 %), rtt 0.30 / 0.30 / 0.30 / 0.00 ms"
+            << qint64(500);
+        QTest::newRow("no answers") << QList<int>{-1, -1} << "xx"
+                                    << "2 sent, 0 answered, 2 lost (100.0 %)" << qint64(1000);
+    }
+    void windowFigures()
+    {
+        QFETCH(QList<int>, delays);
+        QList<std::pair<qint64, int>> steps; // time, and 0 tick, 1 send, 2 answer
+        for (qint64 i = 0; i <= delays.size() + 1; ++i) {
+            steps.append({i * 1000000, 0});
+            if (i < delays.size()) {
+                steps.append({i * 1000000 + 1, 1});
+                if (delays[i] >= 0)
+                    steps.append({i * 1000000 + 1 + delays[i], 2});
+            }
+        }
+        std::stable_sort(steps.begin(), steps.end());
+        ProbeEngine engine(options(Matching::Plain));
+        engine.start(0, QStringLiteral("192.0.2.9:7010"));
+        for (const auto &[at, what] : steps)
+            what == 0   ? void(engine.judgeTick())
+            : what == 1 ? void(engine.sent(at))
+                        : void(engine.answer(at));
+        const ProbeFigures &figures = engine.figures();
+        QFETCH(QString, summary);
+        QCOMPARE(figures.summary(), "AutoPing 192.0.2.9:7010 \u2014 " + summary);
+        PingPlot plot;
+        plot.setStats(figures);
+        QTEST(plot.ceilingUs(), "ceiling");
+        QString history, drawn;
+        for (const auto &judged : figures.history())
+            history += "alx"[int(judged.outcome)];
+        for (const auto &mark : plot.marks()) {
+            drawn += "alx"[int(mark.outcome)];
+            QCOMPARE(mark.height > 0, mark.outcome == ProbeFigures::Outcome::Answered);
+        }
+        QTEST(history, "marks");
+        QCOMPARE(drawn, history);
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&plot);
+        QCOMPARE(iface->role(), QAccessible::Chart);
+        QVERIFY(iface->text(QAccessible::Description)
+                    .contains(QString::number(history.count('x')) + " lost"));
+    }
+
+    // The summary, the JSON document and the metrics page of the same run,
+    // field by field: the page is what a scraper compares with the summary.
+    void reports()
+    {
+        ProbeEngine::Options o = options(Matching::Ordered);
+        ProbeEngine first(o), second(o);
+        // Round trips of 0.5 ms (a bucket's bound: counted in it), 0.501 ms
+        // and 2.5 s (late); a failed attempt, a stray, a foreign datagram.
+        run(first, "s@0 a@0.5 a@0.6 s@1000 a@1000.501 s@2000 f@3000:refused a@4500 o s@5000");
+        first.connected(120);
+        first.connected(80);
+        first.handshakeDone(3000);
+        run(second, "s@0 a@3");
+        const ProbeFigures &f = first.figures(), &g = second.figures();
+        QCOMPARE(f.pingSummary(),
+                 "4 packets transmitted, 3 received, 1 late, +1 not sent, 1 stray, 1 foreign, "
+                 "25% packet loss\nrtt min/avg/max/mdev = 0.500/0.500/0.501/0.001 ms\n"
+                 "connect min/avg/max = 0.080/0.100/0.120 ms, TLS handshake min/avg/max = "
+                 "3.000/3.000/3.000 ms");
+
+        const QJsonObject json
+            = QJsonDocument::fromJson(JsonSummary({{"a:1", &f, {"x"}}, {"b:2", &g, {}}}, 1))
+                  .object();
+        const QJsonArray targets = json["targets"].toArray();
+        const QJsonObject one = targets[0].toObject(), total = json["total"].toObject();
+        const struct
+        {
+            const char *field;
+            quint64 (ProbeFigures::*count)() const;
+            const char *metric;
+        } fields[] = {{"queries", &ProbeFigures::queries, "queries_total"},
+                      {"sent", &ProbeFigures::sent, nullptr},
+                      {"answered", &ProbeFigures::answered, "answered_total"},
+                      {"late", &ProbeFigures::late, "late_total"},
+                      {"lost", &ProbeFigures::lost, "lost_total"},
+                      {"in_flight", &ProbeFigures::inFlight, "in_flight"},
+                      {"stray", &ProbeFigures::strays, "stray_answers_total"},
+                      {"foreign", &ProbeFigures::foreign, "foreign_datagrams_total"}};
+        for (const auto &field : fields) {
+            QCOMPARE(one[field.field].toInteger(), qint64((f.*field.count)()));
+            QCOMPARE(total[field.field].toInteger(),
+                     qint64((f.*field.count)() + (g.*field.count)()));
+        }
+        QCOMPARE(one["loss_percent"].toDouble(), 25.0);
+        QCOMPARE(total["loss_percent"].toDouble(), 20.0);
+        QCOMPARE(one["failed_attempts"]["refused"].toInt(), 1);
+        QCOMPARE(one["rtt_ms"]["max"].toDouble(), 0.501);
+        QCOMPARE(one["rtt_ms"]["mdev"].toDouble(), f.rttMdevUs() / 1000);
+        QCOMPARE(one["connect_ms"]["avg"].toDouble(), 0.1);
+        QCOMPARE(one["handshake_ms"]["count"].toInt(), 1);
+        QVERIFY(targets[1]["connect_ms"].isNull() && targets[1]["errors"].toArray().isEmpty());
+        QCOMPARE(json["exit_status"].toInt(), 1);
+
+        QMap<QString, QString> page;
+        for (const QString &line : ProbeMetrics({{"a:1", &f}, {"b:2", &g}}).split('\n'))
+            if (!line.isEmpty() && !line.startsWith('#'))
+                page[line.section(' ', 0, 0)] = line.section(' ', 1);
+        const auto metric = [&](const QString &name, const QString &labels = {}) {
+            return page.value("selmarin_probe_" + name + "{target=\"a:1\"" + labels + "}");
+        };
+        QCOMPARE(metric("queries_total").toULongLong(),
+                 metric("answered_total").toULongLong() + metric("late_total").toULongLong()
+                     + metric("lost_total").toULongLong() + metric("in_flight").toULongLong());
+        for (const auto &field : fields)
+            if (field.metric)
+                QCOMPARE(metric(field.metric), QString::number((f.*field.count)()));
+        QCOMPARE(metric("lost_total"), "1");
+        QCOMPARE(metric("failed_attempts_total", ",reason=\"refused\""), "1");
+        QCOMPARE(metric("rtt_seconds_bucket", ",le=\"0.0005\""), "1");
+        QCOMPARE(metric("rtt_seconds_bucket", ",le=\"0.001\""), "2");
+        QCOMPARE(metric("rtt_seconds_count"), "2");
+        QCOMPARE(metric("connect_seconds_sum"), "0.0002");
+        QCOMPARE(metric("up"), "0");
+        QCOMPARE(page.value("selmarin_probe_up{target=\"b:2\"}"), "1");
+    }
+
+    // The numbered texts as a responder reads them (0: plain, -1: none) and
+    // writes them back.
+    void probeTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("seq");
+        QTest::newRow("plain, with a line end") << "++ AutoPing Query ++\r\n" << 0;
+        QTest::newRow("the largest number") << "++ AutoPing Response ++ #2147483647" << INT_MAX;
+        QTest::newRow("one more") << "++ AutoPing Query ++ #2147483648" << -1;
+        QTest::newRow("0, a sign, no digits, more after")
+            << "++ AutoPing Query ++ #0|++ AutoPing Query ++ #+5|++ AutoPing Query ++ #|"
+               "++ AutoPing Query ++ #5x"
+            << -1;
+    }
+    void probeTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, seq);
+        for (const QString &one : text.split('|')) {
+            const auto read = ReadProbeDatagram(one);
+            QCOMPARE(read ? read->seq.value_or(0) : -1, seq);
+            if (seq > 0)
+                QCOMPARE(ProbeTextOf(read->kind, seq), one);
+        }
+    }
 };
+
 QTEST_MAIN(TestProbe)
 #include "tst_probe.moc"

@@ -73,7 +73,8 @@ void TargetLines::tell(const ProbeEngine::Events &events)
     using Kind = ProbeEngine::Event::Kind;
     const bool connects = m_target.path() == ProbeTarget::Path::Connects;
     const QString peer = m_target.figures().peer();
-    const QString answer = connects ? QStringLiteral("connected to ") : QStringLiteral("answer from ");
+    const QString answer
+        = connects ? QStringLiteral("connected to ") : QStringLiteral("answer from ");
     const QString none
         = connects ? QStringLiteral("no connection to ") : QStringLiteral("no answer from ");
     const QString late
@@ -90,7 +91,9 @@ void TargetLines::tell(const ProbeEngine::Events &events)
                             answer + peer + seq + QStringLiteral(" time=") + milliseconds(e.rttUs)
                                 + QStringLiteral(" ms") + CRLF);
             break;
-        case Kind::NoAnswer: m_lines.addLine(LineKind::Probe, Speaker, none + peer + seq + CRLF); break;
+        case Kind::NoAnswer:
+            m_lines.addLine(LineKind::Probe, Speaker, none + peer + seq + CRLF);
+            break;
         case Kind::Late:
             m_lines.addLine(LineKind::Probe, Speaker,
                             late + peer + seq

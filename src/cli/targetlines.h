@@ -5,10 +5,10 @@
 // The lines of one probe target, to the run's transcript (the terminal and
 // the log): its session's lines (sessionlines.h), a line per query as ping
 // writes them, and its own failures.  A target that stays down and fails
-// the same way at every try says so once (its figures count every try).  Every complaint among them is kept as
-// one of its errors (the JSON summary's), the first MaxErrors of them; in a
-// run of several targets a complaint names the target, since the socket's
-// own lines do not ("Winsock Error:\t10.0.0.7:7010: 10061 ...").
+// the same way at every try says so once (its figures count every try).  Every complaint among them
+// is kept as one of its errors (the JSON summary's), the first MaxErrors of them; in a run of
+// several targets a complaint names the target, since the socket's own lines do not ("Winsock
+// Error:\t10.0.0.7:7010: 10061 ...").
 //
 //   answer from 10.0.0.7:7010: seq=3 time=0.315 ms
 //   no answer from 10.0.0.7:7010: seq=4          (its timeout passed)

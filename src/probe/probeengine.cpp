@@ -7,8 +7,7 @@
 using Kind = ProbeEngine::Event::Kind;
 using Outcome = ProbeFigures::Outcome;
 
-ProbeEngine::ProbeEngine(const Options &options)
-    : m_options(options), m_matching(options.matching)
+ProbeEngine::ProbeEngine(const Options &options) : m_options(options), m_matching(options.matching)
 {}
 
 void ProbeEngine::start(qint64 nowUs, const QString &peer)
@@ -78,8 +77,7 @@ ProbeEngine::Events ProbeEngine::sent(qint64 sentUs)
     return events;
 }
 
-ProbeEngine::Events ProbeEngine::failed(qint64 nowUs, const QString &reason,
-                                        const QString &detail)
+ProbeEngine::Events ProbeEngine::failed(qint64 nowUs, const QString &reason, const QString &detail)
 {
     const int seq = m_nextSeq++;
     m_figures.queryFailed(reason);
@@ -110,7 +108,7 @@ void ProbeEngine::judge(Events &events, std::deque<Waiting>::iterator query, Out
     m_waiting.erase(query);
     m_figures.judge({outcome, rttUs, seq});
     if (outcome != Outcome::Lost)
-        m_figures.setUp(true);
+        m_figures.setUp(seq, true);
     static constexpr Kind kinds[] = {Kind::Answered, Kind::Late, Kind::Lost};
     events.append({kinds[int(outcome)], seq, rttUs, {}, {}});
 }
@@ -132,8 +130,8 @@ ProbeEngine::Events ProbeEngine::answer(qint64 atUs, std::optional<int> seq)
         m_matching = Matching::Numbered;
     const auto timed = [&](std::deque<Waiting>::iterator query) {
         const qint64 rtt = std::max<qint64>(0, atUs - query->sentUs);
-        judge(events, query, !query->overdue && rtt <= m_options.timeoutUs ? Outcome::Answered
-                                                                           : Outcome::Late,
+        judge(events, query,
+              !query->overdue && rtt <= m_options.timeoutUs ? Outcome::Answered : Outcome::Late,
               rtt);
     };
     if (m_matching == Matching::Numbered) {
@@ -157,16 +155,33 @@ ProbeEngine::Events ProbeEngine::answer(qint64 atUs, std::optional<int> seq)
         stray(events, seq);
         return events;
     }
-    const auto oldest = m_waiting.begin();
-    if (m_matching == Matching::Plain && oldest->seq <= m_options.numberedAsks) {
-        // Its numbered copy may be answered too: that answer is no stray.
-        m_answeredPlain.append(oldest->seq);
-        m_plainEchoes = std::max(0, m_plainEchoes - 1);
+    // Ordered: the oldest waiting, the stream keeps the order.  Plain: the
+    // query in flight (an answer to an overdue one would come late), the
+    // oldest overdue one only when none is in flight; sure only when it is
+    // the one candidate.
+    auto query = m_waiting.begin();
+    bool sure = true;
+    if (m_matching == Matching::Plain) {
+        const auto inFlight = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                           [](const Waiting &w) { return !w.overdue; });
+        const auto candidates
+            = inFlight == m_waiting.end()
+                  ? m_waiting.size()
+                  : size_t(std::count_if(inFlight, m_waiting.end(),
+                                         [](const Waiting &w) { return !w.overdue; }));
+        if (inFlight != m_waiting.end())
+            query = inFlight;
+        sure = candidates == 1;
+        if (query->seq <= m_options.numberedAsks) {
+            // Its numbered copy may be answered too: that answer is no stray.
+            m_answeredPlain.append(query->seq);
+            m_plainEchoes = std::max(0, m_plainEchoes - 1);
+        }
     }
-    if (m_matching == Matching::Ordered || m_waiting.size() == 1)
-        timed(oldest);
+    if (sure)
+        timed(query);
     else
-        judge(events, oldest, Outcome::Late, -1); // whose answer it is cannot be told
+        judge(events, query, Outcome::Late, -1); // whose answer it is cannot be told
     return events;
 }
 
@@ -184,7 +199,7 @@ ProbeEngine::Events ProbeEngine::advance(qint64 nowUs)
     for (Waiting &query : m_waiting) {
         if (!query.overdue && nowUs - query.sentUs > m_options.timeoutUs) {
             query.overdue = true;
-            m_figures.setUp(false);
+            m_figures.setUp(query.seq, false);
             events.append({Kind::NoAnswer, query.seq, -1, {}, {}});
         }
     }
@@ -201,7 +216,7 @@ ProbeEngine::Events ProbeEngine::judgeTick()
         judge(events, m_waiting.begin(), Outcome::Lost, -1);
     for (Waiting &query : m_waiting) {
         query.overdue = true;
-        m_figures.setUp(false);
+        m_figures.setUp(query.seq, false);
         events.append({Kind::NoAnswer, query.seq, -1, {}, {}});
     }
     return events;
@@ -213,11 +228,10 @@ ProbeEngine::Events ProbeEngine::loseAll()
     for (Waiting &query : m_waiting) {
         if (!query.overdue) {
             query.overdue = true;
+            m_figures.setUp(query.seq, false);
             events.append({Kind::NoAnswer, query.seq, -1, {}, {}});
         }
     }
-    if (!m_waiting.empty())
-        m_figures.setUp(false);
     while (!m_waiting.empty())
         judge(events, m_waiting.begin(), Outcome::Lost, -1);
     return events;

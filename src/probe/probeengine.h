@@ -26,9 +26,11 @@
 //   Ordered   answers come over a stream, in the order of the queries: an
 //             answer belongs to the oldest query still waiting.
 //   Plain     datagrams with the fixed texts only (a window at the far
-//             end): an answer belongs for sure to the one query waiting
-//             when it comes; with two or more waiting it cannot be told
-//             which, and the oldest is counted late, its time unused.
+//             end): an answer belongs to a query in flight (not overdue),
+//             or when none is, to the oldest overdue one; for sure only
+//             when it is the one candidate.  Otherwise it cannot be told
+//             which, and the oldest candidate is counted late, its time
+//             unused.
 //
 // In all three an answer that comes while no query waits (a duplicate, an
 // echo, a stray) is counted as a stray and said, and nothing else changes:
@@ -83,8 +85,8 @@ public:
         Kind kind = Kind::Answered;
         int seq = 0;
         qint64 rttUs = -1;
-        QString reason; // a short word (Failed, Refused), or who (Foreign)
-        QString detail; // the sentence that tells it (Failed, Refused)
+        QString reason;   // a short word (Failed, Refused), or who (Foreign)
+        QString detail;   // the sentence that tells it (Failed, Refused)
         bool said = true; // false: a repeat that a line need not tell again
     };
     using Events = QList<Event>;
@@ -163,6 +165,6 @@ private:
     quint64 m_failedRun = 0;
     QString m_lastReason;
     bool m_foreignSaid = false;
-    int m_plainEchoes = 0;       // plain answers still expected to numbered asks
+    int m_plainEchoes = 0;      // plain answers still expected to numbered asks
     QList<int> m_answeredPlain; // asked queries already answered by their plain echo
 };

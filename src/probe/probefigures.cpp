@@ -39,7 +39,7 @@ void ProbeFigures::queryFailed(const QString &reason)
     ++m_queries;
     ++m_failed;
     ++m_failures[reason];
-    m_up = false;
+    setUp(int(m_queries), false);
     ++m_lost;
     record({Outcome::Lost, -1, int(m_queries)});
 }
@@ -47,7 +47,7 @@ void ProbeFigures::queryFailed(const QString &reason)
 void ProbeFigures::queryRefused(int seq, const QString &reason)
 {
     ++m_failures[reason];
-    m_up = false;
+    setUp(seq, false);
     ++m_lost;
     record({Outcome::Lost, -1, seq});
 }

@@ -79,8 +79,15 @@ public:
     void foreignDatagram() { ++m_foreign; }
     void connected(qint64 us) { m_connect.add(us); }
     void handshakeDone(qint64 us) { m_handshake.add(us); }
-    // The newest query whose timeout passed had its answer (or not).
-    void setUp(bool up) { m_up = up; }
+    // Query seq had its answer (or its timeout passed without one): the
+    // target is up (or down), unless a newer query said otherwise already.
+    void setUp(int seq, bool up)
+    {
+        if (seq < m_upSeq)
+            return;
+        m_upSeq = seq;
+        m_up = up;
+    }
 
     quint64 queries() const { return m_queries; }
     quint64 sent() const { return m_queries - m_failed; }
@@ -145,6 +152,7 @@ private:
     quint64 m_foreign = 0;
     QMap<QString, quint64> m_failures;
     bool m_up = false;
+    int m_upSeq = 0; // the query that set m_up
     QList<Judged> m_history;
     qint64 m_rttMin = 0;
     qint64 m_rttMax = 0;

@@ -107,8 +107,7 @@ Prober::Handed ProbeTarget::connectOnce(int seq)
             [this, connection, seq, sentAt](const TlsFacts &facts) {
                 if (facts.established && (facts.problems.isEmpty() || facts.problemsAccepted)) {
                     m_prober.handshakeDone(facts.handshakeUs);
-                    m_prober.answer(seq,
-                                    sentAt + connection->ConnectTimeUs() + facts.handshakeUs);
+                    m_prober.answer(seq, sentAt + connection->ConnectTimeUs() + facts.handshakeUs);
                 } else if (!facts.problems.isEmpty()) {
                     m_prober.refused(seq, FailureReason(sck::TlsCertificateRefused),
                                      facts.problems.first());

@@ -43,7 +43,8 @@ ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const Add
     connect(&session, &Session::tlsReported, this, &ProbeTarget::onTlsReported);
     const auto downLater = [this](const QString &reason) {
         // After the session's handler: the session may be closed or ended.
-        QMetaObject::invokeMethod(this, [this, reason] { down(reason); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, reason] { down(reason); }, Qt::QueuedConnection);
     };
     connect(&session, &Session::socketFailed, this, [downLater](const SocketFailure &failure) {
         downLater(FailureReason(failure.code()));
@@ -97,9 +98,9 @@ void ProbeTarget::reopen()
 void ProbeTarget::open()
 {
     RuntimeError failure;
-    const QMetaObject::Connection failed = connect(
-        m_session.get(), &Session::openFailed, this,
-        [&](const QString &, const RuntimeError &e) { failure = e; });
+    const QMetaObject::Connection failed
+        = connect(m_session.get(), &Session::openFailed, this,
+                  [&](const QString &, const RuntimeError &e) { failure = e; });
     m_session->OpenIt(m_setup.config);
     disconnect(failed);
     // A socket that could not be opened has said why; a UDP socket is

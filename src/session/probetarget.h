@@ -104,9 +104,9 @@ private:
     Setup m_setup;
     std::unique_ptr<Session> m_session;
     Prober m_prober;
-    QTimer m_reopen;        // keepTrying: the next try to open again
-    QString m_downReason; // why the path is down now (empty: it is up, or opening)
-    bool m_ready = false;   // queries can go out
+    QTimer m_reopen;          // keepTrying: the next try to open again
+    QString m_downReason;     // why the path is down now (empty: it is up, or opening)
+    bool m_ready = false;     // queries can go out
     quint64 m_sentWhenUp = 0; // the queries sent when it last came up
     // A connection's and its handshake's times, told before the run starts.
     qint64 m_connectUs = -1;

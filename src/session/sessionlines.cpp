@@ -70,22 +70,23 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
     connect(&session, &Session::dataSent, this, data);
     connect(&session, &Session::accepted, this, [this](const Endpoint &from, const Endpoint &to) {
         m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Accepting ") + protocol()
-                                          + QStringLiteral(" connection from ") + HostAndPort(from)
-                                          + QStringLiteral(" to ") + HostAndPort(to) + CRLF);
+                                                 + QStringLiteral(" connection from ")
+                                                 + HostAndPort(from) + QStringLiteral(" to ")
+                                                 + HostAndPort(to) + CRLF);
     });
     connect(&session, &Session::acceptFailed, this,
             [this](const Endpoint &from, const Endpoint &to, const RuntimeError &e) {
                 m_lines.AddComplaint(WinsockSpeaker, QStringLiteral("Connection acceptance on ")
-                                                  + protocol() + QStringLiteral(" from ")
-                                                  + HostAndPort(from) + QStringLiteral(" to ")
-                                                  + HostAndPort(to)
-                                                  + QStringLiteral("Failed; Error 0x")
-                                                  + Hex(e.number) + CRLF);
+                                                         + protocol() + QStringLiteral(" from ")
+                                                         + HostAndPort(from)
+                                                         + QStringLiteral(" to ") + HostAndPort(to)
+                                                         + QStringLiteral("Failed; Error 0x")
+                                                         + Hex(e.number) + CRLF);
             });
     connect(&session, &Session::clientEnded, this,
             [this](const Endpoint &client, const QString &why) {
                 m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Connection from ")
-                                                  + HostAndPort(client) + u' ' + why + CRLF);
+                                                         + HostAndPort(client) + u' ' + why + CRLF);
             });
     connect(&session, &Session::socketFailed, this, [this](const SocketFailure &failure) {
         m_lines.AddComplaint(WinsockError,
@@ -125,8 +126,8 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
                     for (const QString &line : DescribeCertificate(facts.peer))
                         m_lines.AddToMsgsBox(tls, line + CRLF);
                 for (const QString &problem : facts.problems)
-                    m_lines.AddComplaint(tls, QStringLiteral("Certificate not verified: ")
-                                                  + problem + CRLF);
+                    m_lines.AddComplaint(tls, QStringLiteral("Certificate not verified: ") + problem
+                                                  + CRLF);
                 if (facts.established && m_session.config().role == Session::Role::Client)
                     m_lines.AddToMsgsBox(
                         tls, (facts.problemsAccepted

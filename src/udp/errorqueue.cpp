@@ -37,16 +37,16 @@ int TakeErrorQueue(int fd, const std::function<void(const QueuedError &)> &seen)
             sock_extended_err error;
             std::memcpy(&error, CMSG_DATA(c), sizeof error);
             QueuedError report;
-            report.icmp = error.ee_origin == SO_EE_ORIGIN_ICMP
-                          || error.ee_origin == SO_EE_ORIGIN_ICMP6;
+            report.icmp
+                = error.ee_origin == SO_EE_ORIGIN_ICMP || error.ee_origin == SO_EE_ORIGIN_ICMP6;
             report.ipv6 = error.ee_origin == SO_EE_ORIGIN_ICMP6;
             report.type = error.ee_type;
             report.code = error.ee_code;
             report.error = int(error.ee_errno);
             report.info = error.ee_info;
             // The offender's address follows the structure in the message.
-            const auto *offender = reinterpret_cast<const sockaddr *>(
-                CMSG_DATA(c) + sizeof(sock_extended_err));
+            const auto *offender
+                = reinterpret_cast<const sockaddr *>(CMSG_DATA(c) + sizeof(sock_extended_err));
             const size_t room = c->cmsg_len - CMSG_LEN(sizeof(sock_extended_err));
             if (offender->sa_family == AF_INET && room >= sizeof(sockaddr_in)) {
                 std::memcpy(&report.from, offender, sizeof(sockaddr_in));

@@ -15,12 +15,12 @@
 
 struct QueuedError
 {
-    bool icmp = false;  // from the network (an ICMP or ICMPv6 message), not local
-    bool ipv6 = false;  // ICMPv6
-    int type = 0;       // the ICMP type and code
+    bool icmp = false; // from the network (an ICMP or ICMPv6 message), not local
+    bool ipv6 = false; // ICMPv6
+    int type = 0;      // the ICMP type and code
     int code = 0;
-    int error = 0;      // the errno it means (ECONNREFUSED ...)
-    unsigned info = 0;  // the MTU of a "too big" message
+    int error = 0;     // the errno it means (ECONNREFUSED ...)
+    unsigned info = 0; // the MTU of a "too big" message
     bool hasFrom = false;
     sockaddr_storage from{}; // who sent the message (a router, or the peer)
 };
