@@ -5,6 +5,7 @@
 // no WAYLAND_DISPLAY, no Qt platform), as respond and probe on loopback.  So
 // the session, the probe, the socket and the log work with no window.
 
+#include "cli/commandline.h"
 #include "fixture.h"
 
 #include <QJsonArray>
@@ -18,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QUdpSocket>
 #include <QtTest>
+
+#include <unistd.h>
 
 class TestCli : public QObject
 {
@@ -35,13 +38,14 @@ private slots:
                                 << "selmarin: respond needs --port N, N from 1 to 65535.\n"
                                 << 2;
         QTest::newRow("port 65536") << QStringList{"probe", "--udp", "h", "65536"}
-                                    << "selmarin: PORT must be a number from 1 to 65535.\n"
+                                    << "selmarin: PORT must be a number from 1 to 65535, not "
+                                       "\"65536\".\nUsage: selmarin"
                                     << 2;
         QTest::newRow("two protocols") << QStringList{"probe", "--tcp", "--udp", "h", "1"}
                                        << "selmarin: Choose one protocol: --tcp, --udp or --tls.\n"
                                        << 2;
-        QTest::newRow("unknown command")
-            << QStringList{"ping"} << "selmarin: Unknown command \"ping\"; try --help.\n"
+        QTest::newRow("an option of no one, without a display: no window")
+            << QStringList{"--bogus"} << "selmarin: Unknown option '--bogus'; try --help.\n"
             << 2;
         QTest::newRow("loopback")
             << QStringList{"probe", "--tcp", "127.0.0.1", "7"}
@@ -79,6 +83,85 @@ private slots:
         QFETCH(QString, said);
         const QString told = run.err() + run.out();
         QVERIFY2(told.contains(said), qPrintable(told));
+    }
+
+    // Every usage error of the command line, each named in one sentence.
+    void usage_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("error");
+        const QString file = QDir::temp().filePath("selmarin-targets-%1").arg(getpid());
+        writeFile(file, "# two\nh 1\nh2 1 x\n");
+        writeFile(file + "b", "h +7\n");
+        const QList<std::pair<const char *, QString>> rows = {
+            {"ping", "Unknown command \"ping\"; try --help."},
+            {"probe --tcp h 1 --nope", "Unknown option '--nope'; try --help."},
+            {"probe --tcp h 1 -x", "Unknown option '-x'; try --help."},
+            {"probe --tcp h 1 --json=1", "Unknown option '--json=1'; try --help."},
+            {"probe --tcp h 1 -c", "Missing value after '-c'."},
+            {"probe --connect --udp h 1", "--connect makes TCP connections: no --udp."},
+            {"probe --tcp --tls h 1", "Choose one protocol: --tcp, --udp or --tls."},
+            {"probe h 1", "Choose one protocol: --tcp, --udp or --tls."},
+            {"probe --tcp h 1 --port 2", "--port is for respond; probe takes HOST PORT."},
+            {"respond --tcp --port 1 -c 2", "--count is for probe."},
+            {"probe --tcp h 1 --insecure", "--insecure, --cacert, --cert and --key are for --tls."},
+            {"respond --tls --port 1 --cacert f", "--cacert is for probe."},
+            {"probe --tls h 1 --key k", "--key needs --cert."},
+            {"probe --tcp h 1 --metrics 9464",
+             "--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464."},
+            {"respond --tcp --port 1 h", "respond takes no HOST or PORT; use --port."},
+            {"respond --udp", "respond needs --port N, N from 1 to 65535."},
+            {"respond --udp --port 65536", "respond needs --port N, N from 1 to 65535."},
+            {"probe --tcp --targets /nonexistent/t",
+             "Cannot read the targets file /nonexistent/t: No such file or directory."},
+            {qPrintable("probe --tcp --targets " + file), file + ", line 3: HOST PORT expected."},
+            {qPrintable("probe --tcp --targets " + file + "b"),
+             file + "b, line 1: PORT must be a number from 1 to 65535, not \"+7\"."},
+            {"probe --tcp --servers 0", "--servers needs a PORT from 1 to 65535."},
+            {"probe --tcp h", "probe needs HOST and PORT (one pair per target)."},
+            {"probe --tcp", "probe needs HOST and PORT (one pair per target)."},
+            {"probe --tcp h 0", "PORT must be a number from 1 to 65535, not \"0\"."},
+            {"probe --tcp [::1] 7 0:0::1 07", "::1 7 is given twice."},
+            {"probe --tcp h 1 -c 0", "--count needs a number of at least 1."},
+            {"probe --tcp h 1 -c 2147483648",
+             "--count: 2147483648 is too large (at most 2147483647)."},
+            {"probe --tcp h 1 -i0.009", "--interval needs seconds, at least 0.01."},
+            {"probe --tcp h 1 -W 0", "--timeout needs seconds, more than 0."},
+            {"probe --tcp h 1 -w 2000001",
+             "--deadline: 2000001 seconds is too long (at most 2000000)."},
+            {"probe --tcp h 1 --local-port 65536",
+             "--local-port must be a number from 0 to 65535."},
+            {"probe --tcp h 1 h 2 --local-port 5",
+             "--local-port is for one target, not --connect."},
+            {"probe --connect h 1 --keep-going",
+             "--keep-going has no connection to keep with --connect."},
+            {"probe --udp fe80::1%nosuchif 7",
+             "fe80::1%nosuchif: this machine has no interface nosuchif."},
+        };
+        for (const auto &[arguments, error] : rows)
+            QTest::newRow(arguments) << QString(arguments) << error;
+    }
+    void usage()
+    {
+        QFETCH(QString, arguments);
+        const Command command = ParseCommandLine(("selmarin " + arguments).split(' '));
+        QCOMPARE(command.kind, Command::Usage);
+        QTEST(command.error, "error");
+    }
+
+    // What the command line takes: ping's spellings, targets in one form.
+    void parsed()
+    {
+        Command c = ParseCommandLine(QString("selmarin probe --udp -c1 -i0.25 --timeout=1.5 "
+                                             "[FD77:1:0::2] 07010 h 1 -q --json")
+                                         .split(' '));
+        QCOMPARE(c.kind, Command::Probe);
+        QCOMPARE(QList<int>({c.count, c.intervalMs, c.timeoutMs, int(c.tcp), int(c.quiet)}),
+                 QList<int>({1, 250, 1500, 0, 1}));
+        QCOMPARE(c.targets,
+                 (QList<std::pair<QString, QString>>{{"fd77:1::2", "7010"}, {"h", "1"}}));
+        QCOMPARE(ParseCommandLine({"selmarin", "-platform", "offscreen"}).kind, Command::Window);
+        QCOMPARE(ParseCommandLine({"selmarin", "respond", "--udp", "--port", "7"}).local, "::");
     }
 
     // Two responders and a probe share the day's log: every run and every

@@ -53,7 +53,11 @@ int runCommand(const Command &command, int argc, char *argv[])
     switch (command.kind) {
     case Command::Help: out << UsageText(); return 0;
     case Command::Version: out << "selmarin " << SELMARIN_VERSION << Qt::endl; return 0;
-    case Command::Usage: err << "selmarin: " << command.error << Qt::endl; return 2;
+    case Command::Usage:
+        err << "selmarin: " << command.error << '\n'
+            << "Usage: selmarin [respond|probe] ...  (selmarin --help tells the options)"
+            << Qt::endl;
+        return 2;
     default: break;
     }
 

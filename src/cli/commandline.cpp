@@ -5,19 +5,24 @@
 
 #include "metricsendpoint.h"
 
-#include <QCommandLineOption>
-#include <QCommandLineParser>
 #include <QFile>
+#include <QHostAddress>
+
+#include <climits>
+#include <functional>
+#include <net/if.h>
 
 namespace {
 
 const QString Usage = QStringLiteral(
     "Usage: selmarin                      open the window\n"
     "       selmarin respond --tcp|--udp|--tls --port N [--local ADDRESS]\n"
-    "                        [--cert FILE --key FILE]\n"
-    "       selmarin probe --tcp|--udp|--tls HOST PORT [-c N] [-i S] [-W S] [-w S] [-q]\n"
-    "                      [-I ADDRESS] [--local-port P] [--keep-going] [--json]\n"
-    "                      [--insecure] [--cacert FILE] [--cert FILE --key FILE]\n"
+    "                        [--cert FILE --key FILE] [--metrics ADDRESS:PORT]\n"
+    "       selmarin probe --tcp|--udp|--tls HOST PORT [HOST PORT ...] [-c N] [-i S]\n"
+    "                      [-W S] [-w S] [-q] [-I ADDRESS] [--local-port P]\n"
+    "                      [--keep-going] [--json] [--targets FILE] [--servers PORT]\n"
+    "                      [--metrics ADDRESS:PORT] [--insecure] [--cacert FILE]\n"
+    "                      [--cert FILE --key FILE]\n"
     "       selmarin probe --connect HOST PORT [the same options]\n"
     "       selmarin --help | --version\n"
     "\n"
@@ -27,16 +32,19 @@ const QString Usage = QStringLiteral(
     "         this machine's addresses, IPv4 or IPv6 (default: all).\n"
     "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
     "         query at once and then every interval (HOST: a name, an IPv4\n"
-    "         or an IPv6 address), with a line per answer; at the end, or on\n"
+    "         or an IPv6 address), with a line per query; at the end, or on\n"
     "         Ctrl+C, it prints the round-trip summary.\n"
     "  -c, --count N        stop after N queries (each answered or timed out)\n"
     "  -i, --interval S     seconds between queries (default 1, at least 0.01)\n"
-    "  -W, --timeout S      seconds an answer may take (default 2); later: late\n"
+    "  -W, --timeout S      seconds an answer may take (default 2); later: late,\n"
+    "                       and after twice as long: lost\n"
     "  -w, --deadline S     end the run after S seconds\n"
     "  -q, --quiet          print the summary only\n"
     "  -I, --source ADDRESS the local address to leave from\n"
-    "  --keep-going         a lost connection is made again once per interval;\n"
-    "                       the queries meanwhile count as lost\n"
+    "  --keep-going         a target that cannot be reached, or whose\n"
+    "                       connection ended, is tried again every interval;\n"
+    "                       the queries meanwhile count as lost (always so\n"
+    "                       with several targets or --metrics)\n"
     "  --connect            each query is a new TCP connection to any server,\n"
     "                       timed until it is made (--tls: and its handshake done)\n"
     "  --json               the summary as one JSON document, nothing else on\n"
@@ -58,6 +66,173 @@ const QString Usage = QStringLiteral(
     "Both print what the window's messages pane would show, one line each, and\n"
     "write the same daily log (see PROGRAMFILES and COMPUTERNAME).\n");
 
+constexpr unsigned Respond = 1, Probe = 2, Both = Respond | Probe;
+
+// A number of seconds, as milliseconds from low (and below max).
+QString seconds(const QString &name, const QString &text, int low, int *ms)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || value < 0 || value * 1000 + 0.5 < low)
+        return QStringLiteral("%1 needs seconds, %2.")
+            .arg(name, low >= 10 ? QStringLiteral("at least %1").arg(low / 1000.0)
+                                 : QStringLiteral("more than 0"));
+    if (value > 2'000'000)
+        return QStringLiteral("%1: %2 seconds is too long (at most 2000000).").arg(name, text);
+    *ms = int(value * 1000 + 0.5);
+    return {};
+}
+
+// A port: decimal digits only, from low to 65535; -1 when it is none.
+int portNumber(const QString &text, int low = 1)
+{
+    if (text.isEmpty() || text.size() > 5
+        || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }))
+        return -1;
+    const int value = text.toInt();
+    return value >= low && value <= 65535 ? value : -1;
+}
+
+// One option of the table: its names, whether it takes a value, the
+// commands it is for, and what it does to the command (an error, or empty).
+struct Option
+{
+    QStringList names;
+    bool takesValue;
+    unsigned commands;
+    std::function<QString(Command &, const QString &)> apply;
+};
+
+QString flag(bool &field)
+{
+    field = true;
+    return {};
+}
+
+const QList<Option> &options()
+{
+    static const QList<Option> table = {
+        {{"tcp"}, false, Both, [](Command &c, const QString &) { return flag(c.wantsTcp); }},
+        {{"udp"}, false, Both, [](Command &c, const QString &) { return flag(c.wantsUdp); }},
+        {{"tls"}, false, Both, [](Command &c, const QString &) { return flag(c.tls); }},
+        {{"port"},
+         true,
+         Respond,
+         [](Command &c, const QString &v) {
+             c.port = v;
+             return portNumber(v) < 0 ? QStringLiteral("respond needs --port N, N from 1 to 65535.")
+                                      : QString();
+         }},
+        {{"local"},
+         true,
+         Respond,
+         [](Command &c, const QString &v) {
+             c.local = v;
+             return QString();
+         }},
+        {{"c", "count"},
+         true,
+         Probe,
+         [](Command &c, const QString &v) {
+             bool ok = false;
+             const qlonglong value = v.toLongLong(&ok);
+             if (ok && value > INT_MAX)
+                 return QStringLiteral("--count: %1 is too large (at most %2).")
+                     .arg(v)
+                     .arg(INT_MAX);
+             if (!ok || value < 1)
+                 return QStringLiteral("--count needs a number of at least 1.");
+             c.count = int(value);
+             return QString();
+         }},
+        {{"i", "interval"},
+         true,
+         Probe,
+         [](Command &c, const QString &v) { return seconds("--interval", v, 10, &c.intervalMs); }},
+        {{"W", "timeout"},
+         true,
+         Probe,
+         [](Command &c, const QString &v) { return seconds("--timeout", v, 1, &c.timeoutMs); }},
+        {{"w", "deadline"},
+         true,
+         Probe,
+         [](Command &c, const QString &v) { return seconds("--deadline", v, 1, &c.deadlineMs); }},
+        {{"q", "quiet"}, false, Probe, [](Command &c, const QString &) { return flag(c.quiet); }},
+        {{"I", "source"},
+         true,
+         Probe,
+         [](Command &c, const QString &v) {
+             c.source = v;
+             return QString();
+         }},
+        {{"local-port"},
+         true,
+         Probe,
+         [](Command &c, const QString &v) {
+             c.localPort = v;
+             return portNumber(v, 0) < 0
+                        ? QStringLiteral("--local-port must be a number from 0 to 65535.")
+                        : QString();
+         }},
+        {{"keep-going"},
+         false,
+         Probe,
+         [](Command &c, const QString &) { return flag(c.keepGoing); }},
+        {{"connect"},
+         false,
+         Probe,
+         [](Command &c, const QString &) { return flag(c.connectOnly); }},
+        {{"json"}, false, Probe, [](Command &c, const QString &) { return flag(c.json); }},
+        {{"targets"},
+         true,
+         Probe,
+         [](Command &c, const QString &v) {
+             c.targetsFile = v;
+             return QString();
+         }},
+        {{"servers"},
+         true,
+         Probe,
+         [](Command &c, const QString &v) {
+             c.serversPort = v;
+             return portNumber(v) < 0 ? QStringLiteral("--servers needs a PORT from 1 to 65535.")
+                                      : QString();
+         }},
+        {{"metrics"},
+         true,
+         Both,
+         [](Command &c, const QString &v) {
+             c.metrics = v;
+             return IsMetricsAddress(v)
+                        ? QString()
+                        : QStringLiteral("--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464.");
+         }},
+        {{"insecure"}, false, Probe, [](Command &c, const QString &) { return flag(c.insecure); }},
+        {{"cacert"},
+         true,
+         Probe,
+         [](Command &c, const QString &v) {
+             c.cacert = v;
+             return QString();
+         }},
+        {{"cert"},
+         true,
+         Both,
+         [](Command &c, const QString &v) {
+             c.cert = v;
+             return QString();
+         }},
+        {{"key"},
+         true,
+         Both,
+         [](Command &c, const QString &v) {
+             c.key = v;
+             return QString();
+         }},
+    };
+    return table;
+}
+
 Command usageError(const QString &error)
 {
     Command command;
@@ -66,28 +241,108 @@ Command usageError(const QString &error)
     return command;
 }
 
+// The first argument decides: a word or a long option is ours; the window
+// takes Qt's own single-dash options ("-platform offscreen").
 bool isOurs(const QString &argument)
 {
-    return !argument.startsWith(u'-')
-           || QStringList{QStringLiteral("--help"), QStringLiteral("-h"),
-                          QStringLiteral("--version"), QStringLiteral("-v")}
-                  .contains(argument);
+    return !argument.startsWith(u'-') || argument.startsWith(QLatin1String("--"))
+           || argument == QLatin1String("-h") || argument == QLatin1String("-v");
 }
 
-// Seconds as milliseconds; -1 when the text is no number of them.
-int milliseconds(const QString &text)
+// HOST as the targets are compared and named: an IPv6 address without its
+// brackets, in its one written form; a name as given.
+QString normalHost(QString host, QString *error)
 {
-    bool ok = false;
-    const double seconds = text.toDouble(&ok);
-    return ok && seconds >= 0 && seconds <= 2'000'000 ? int(seconds * 1000 + 0.5) : -1;
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    if (!host.contains(u':'))
+        return host;
+    const QString zone = host.section(u'%', 1);
+    if (!zone.isEmpty() && ::if_nametoindex(zone.toLocal8Bit().constData()) == 0)
+        *error = QStringLiteral("%1: this machine has no interface %2.").arg(host, zone);
+    const QHostAddress address(host);
+    return address.isNull() ? host : address.toString();
 }
 
-// A whole number from 1 to 65535, or nothing.
-bool isPort(const QString &text)
+// Adds HOST PORT pairs (where: the file and line they came from, for errors).
+QString addTargets(Command &command, const QStringList &words, const QString &where)
 {
-    bool ok = false;
-    const int value = text.toInt(&ok);
-    return ok && value >= 1 && value <= 65535;
+    const QString at = where.isEmpty() ? QString() : where + QStringLiteral(": ");
+    for (qsizetype i = 0; i + 1 < words.size(); i += 2) {
+        const int port = portNumber(words.at(i + 1));
+        if (port < 0)
+            return at
+                   + QStringLiteral("PORT must be a number from 1 to 65535, not \"%1\".")
+                         .arg(words.at(i + 1));
+        QString error;
+        const std::pair target{normalHost(words.at(i), &error), QString::number(port)};
+        if (!error.isEmpty())
+            return at + error;
+        if (command.targets.contains(target))
+            return at + QStringLiteral("%1 %2 is given twice.").arg(target.first, target.second);
+        command.targets.append(target);
+    }
+    return {};
+}
+
+QString readTargets(Command &command)
+{
+    QFile file(command.targetsFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("Cannot read the targets file %1: %2.")
+            .arg(file.fileName(), file.errorString());
+    int line = 0;
+    for (const QByteArray &raw : file.readAll().split('\n')) {
+        ++line;
+        const QStringList pair = QString::fromUtf8(raw)
+                                     .section(u'#', 0, 0)
+                                     .simplified()
+                                     .split(u' ', Qt::SkipEmptyParts);
+        const QString where = QStringLiteral("%1, line %2").arg(file.fileName()).arg(line);
+        if (pair.isEmpty())
+            continue;
+        if (pair.size() != 2)
+            return where + QStringLiteral(": HOST PORT expected.");
+        if (const QString error = addTargets(command, pair, where); !error.isEmpty())
+            return error;
+    }
+    return {};
+}
+
+// The rules between options, once all were read.
+QString checkTogether(Command &command)
+{
+    const bool respond = command.kind == Command::Respond;
+    const int protocols = int(command.wantsTcp) + int(command.wantsUdp) + int(command.tls);
+    if (command.connectOnly && command.wantsUdp)
+        return QStringLiteral("--connect makes TCP connections: no --udp.");
+    if (!command.connectOnly && protocols != 1)
+        return QStringLiteral("Choose one protocol: --tcp, --udp or --tls.");
+    command.tcp = !command.wantsUdp;
+    if (!command.tls
+        && (command.insecure || !command.cacert.isEmpty() || !command.cert.isEmpty()
+            || !command.key.isEmpty()))
+        return QStringLiteral("--insecure, --cacert, --cert and --key are for --tls.");
+    if (!command.key.isEmpty() && command.cert.isEmpty())
+        return QStringLiteral("--key needs --cert.");
+    if (respond) {
+        if (command.port.isEmpty())
+            return QStringLiteral("respond needs --port N, N from 1 to 65535.");
+        if (command.local.isEmpty())
+            command.local = QStringLiteral("::");
+        return {};
+    }
+    if (!command.targetsFile.isEmpty())
+        if (const QString error = readTargets(command); !error.isEmpty())
+            return error;
+    if (command.targets.isEmpty() && command.serversPort.isEmpty())
+        return QStringLiteral("probe needs HOST and PORT (one pair per target).");
+    if (command.localPort != QLatin1String("0")
+        && (command.targets.size() != 1 || command.connectOnly))
+        return QStringLiteral("--local-port is for one target, not --connect.");
+    if (command.keepGoing && command.connectOnly)
+        return QStringLiteral("--keep-going has no connection to keep with --connect.");
+    return {};
 }
 
 } // namespace
@@ -102,53 +357,49 @@ Command ParseCommandLine(const QStringList &arguments)
     if (arguments.size() < 2 || !isOurs(arguments.at(1)))
         return {};
 
-    QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, {});
-    const QCommandLineOption tcp(QStringLiteral("tcp"), {});
-    const QCommandLineOption udp(QStringLiteral("udp"), {});
-    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N"));
-    const QCommandLineOption local(QStringLiteral("local"), {}, QStringLiteral("ADDRESS"));
-    const QCommandLineOption count({QStringLiteral("c"), QStringLiteral("count")}, {},
-                                   QStringLiteral("N"));
-    const QCommandLineOption interval({QStringLiteral("i"), QStringLiteral("interval")}, {},
-                                      QStringLiteral("S"));
-    const QCommandLineOption timeout({QStringLiteral("W"), QStringLiteral("timeout")}, {},
-                                     QStringLiteral("S"));
-    const QCommandLineOption deadline({QStringLiteral("w"), QStringLiteral("deadline")}, {},
-                                      QStringLiteral("S"));
-    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, {});
-    const QCommandLineOption source({QStringLiteral("I"), QStringLiteral("source")}, {},
-                                    QStringLiteral("ADDRESS"));
-    const QCommandLineOption keepGoing(QStringLiteral("keep-going"), {});
-    const QCommandLineOption connectOnly(QStringLiteral("connect"), {});
-    const QCommandLineOption json(QStringLiteral("json"), {});
-    const QCommandLineOption targetsFile(QStringLiteral("targets"), {}, QStringLiteral("FILE"));
-    const QCommandLineOption servers(QStringLiteral("servers"), {}, QStringLiteral("PORT"));
-    const QCommandLineOption metrics(QStringLiteral("metrics"), {}, QStringLiteral("ADDRESS:PORT"));
-    const QCommandLineOption localPort(QStringLiteral("local-port"), {}, QStringLiteral("P"));
-    const QCommandLineOption tls(QStringLiteral("tls"), {});
-    const QCommandLineOption insecure(QStringLiteral("insecure"), {});
-    const QCommandLineOption cacert(QStringLiteral("cacert"), {}, QStringLiteral("FILE"));
-    const QCommandLineOption cert(QStringLiteral("cert"), {}, QStringLiteral("FILE"));
-    const QCommandLineOption key(QStringLiteral("key"), {}, QStringLiteral("FILE"));
-    parser.addOptions({help,      version,     tcp,     udp,         port,    local,
-                       count,     interval,    timeout, deadline,    quiet,   source,
-                       keepGoing, connectOnly, json,    localPort,   tls,     insecure,
-                       cacert,    cert,        key,     targetsFile, servers, metrics});
-    if (!parser.parse(arguments))
-        return usageError(parser.errorText());
-
     Command command;
-    if (parser.isSet(help))
-        command.kind = Command::Help;
-    else if (parser.isSet(version))
-        command.kind = Command::Version;
-    if (command.kind != Command::Window)
-        return command;
+    QStringList words;
+    QList<std::pair<const Option *, QString>> found;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            command.kind = Command::Help;
+            return command;
+        }
+        if (argument == QLatin1String("--version") || argument == QLatin1String("-v")) {
+            command.kind = Command::Version;
+            return command;
+        }
+        if (!argument.startsWith(u'-') || argument == QLatin1String("-")) {
+            words << argument;
+            continue;
+        }
+        // --name, --name=VALUE, -x, -x VALUE, -xVALUE (as ping takes -c1).
+        const bool longForm = argument.startsWith(QLatin1String("--"));
+        QString name = longForm ? argument.mid(2).section(u'=', 0, 0) : argument.mid(1, 1);
+        QString value;
+        bool hasValue = false;
+        if (longForm && argument.contains(u'=')) {
+            value = argument.section(u'=', 1);
+            hasValue = true;
+        } else if (!longForm && argument.size() > 2) {
+            value = argument.mid(2);
+            hasValue = true;
+        }
+        const auto option = std::find_if(options().begin(), options().end(),
+                                         [&](const Option &o) { return o.names.contains(name); });
+        if (option == options().end())
+            return usageError(QStringLiteral("Unknown option '%1'; try --help.").arg(argument));
+        if (option->takesValue && !hasValue) {
+            if (i + 1 >= arguments.size())
+                return usageError(QStringLiteral("Missing value after '%1'.").arg(argument));
+            value = arguments.at(++i);
+        } else if (!option->takesValue && hasValue) {
+            return usageError(QStringLiteral("Unknown option '%1'; try --help.").arg(argument));
+        }
+        found.append({&*option, value});
+    }
 
-    QStringList words = parser.positionalArguments();
     const QString verb = words.isEmpty() ? QString() : words.takeFirst();
     if (verb == QLatin1String("respond"))
         command.kind = Command::Respond;
@@ -156,132 +407,27 @@ Command ParseCommandLine(const QStringList &arguments)
         command.kind = Command::Probe;
     else
         return usageError(QStringLiteral("Unknown command \"%1\"; try --help.").arg(verb));
-
-    command.connectOnly = parser.isSet(connectOnly);
-    const int protocols = int(parser.isSet(tcp)) + int(parser.isSet(udp)) + int(parser.isSet(tls));
-    if (command.connectOnly ? parser.isSet(udp) : protocols != 1)
-        return usageError(command.connectOnly
-                              ? QStringLiteral("--connect makes TCP connections: no --udp.")
-                              : QStringLiteral("Choose one protocol: --tcp, --udp or --tls."));
-    command.tcp = !parser.isSet(udp);
-    command.tls = parser.isSet(tls);
-
-    const auto onlyFor = [&](const QCommandLineOption &option, Command::Kind kind) {
-        return !parser.isSet(option) || command.kind == kind;
-    };
-    if (!onlyFor(port, Command::Respond) || !onlyFor(local, Command::Respond))
-        return usageError(
-            QStringLiteral("--port and --local are for respond; probe takes HOST PORT."));
-    for (const QCommandLineOption *option :
-         {&count, &interval, &timeout, &deadline, &quiet, &source, &keepGoing, &connectOnly,
-          &localPort, &targetsFile, &servers, &json}) {
-        if (!onlyFor(*option, Command::Probe))
-            return usageError(QStringLiteral("--%1 is for probe.").arg(option->names().last()));
+    const unsigned kind = command.kind == Command::Respond ? Respond : Probe;
+    for (const auto &[option, value] : found) {
+        if (!(option->commands & kind))
+            return usageError(option->commands == Respond
+                                  ? QStringLiteral("--%1 is for respond; probe takes HOST PORT.")
+                                        .arg(option->names.last())
+                                  : QStringLiteral("--%1 is for probe.").arg(option->names.last()));
+        if (const QString error = option->apply(command, value); !error.isEmpty())
+            return usageError(error);
     }
-    // TLS: curl's options.
-    if (!command.tls
-        && (parser.isSet(insecure) || parser.isSet(cacert) || parser.isSet(cert)
-            || parser.isSet(key)))
-        return usageError(QStringLiteral("--insecure, --cacert, --cert and --key are for --tls."));
-    if (!onlyFor(insecure, Command::Probe) || !onlyFor(cacert, Command::Probe))
-        return usageError(QStringLiteral("--insecure and --cacert are for probe."));
-    if (parser.isSet(key) && !parser.isSet(cert))
-        return usageError(QStringLiteral("--key needs --cert."));
-    command.insecure = parser.isSet(insecure);
-    command.cacert = parser.value(cacert);
-    command.cert = parser.value(cert);
-    command.key = parser.value(key);
-    command.metrics = parser.value(metrics);
-    if (parser.isSet(metrics) && !IsMetricsAddress(command.metrics))
-        return usageError(QStringLiteral("--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464."));
-
-    if (command.kind == Command::Respond) {
-        if (!words.isEmpty())
-            return usageError(QStringLiteral("respond takes no HOST or PORT; use --port."));
-        command.port = parser.value(port);
-        if (!isPort(command.port))
-            return usageError(QStringLiteral("respond needs --port N, N from 1 to 65535."));
-        command.local = parser.isSet(local) ? parser.value(local) : QStringLiteral("::");
-        return command;
-    }
-
-    // The targets: HOST PORT pairs, a file of them, or the saved server list
-    // on one port (its entries are added by the program, which reads it).
-    if (parser.isSet(targetsFile)) {
-        QFile file(parser.value(targetsFile));
-        if (!file.open(QIODevice::ReadOnly))
-            return usageError(
-                QStringLiteral("Cannot read the targets file %1.").arg(file.fileName()));
-        int line = 0;
-        for (const QByteArray &raw : file.readAll().split('\n')) {
-            ++line;
-            const QStringList pair = QString::fromUtf8(raw)
-                                         .section(u'#', 0, 0)
-                                         .simplified()
-                                         .split(u' ', Qt::SkipEmptyParts);
-            if (pair.isEmpty())
-                continue;
-            if (pair.size() != 2)
-                return usageError(QStringLiteral("%1, line %2: HOST PORT expected.")
-                                      .arg(file.fileName())
-                                      .arg(line));
-            words << pair;
-        }
-    }
-    if (parser.isSet(servers)) {
-        command.serversPort = parser.value(servers);
-        if (!isPort(command.serversPort))
-            return usageError(QStringLiteral("--servers needs a PORT from 1 to 65535."));
-    }
-    if ((words.isEmpty() && !parser.isSet(servers)) || words.size() % 2 != 0)
+    if (command.kind == Command::Respond && !words.isEmpty())
+        return usageError(QStringLiteral("respond takes no HOST or PORT; use --port."));
+    if (words.size() % 2 != 0)
         return usageError(QStringLiteral("probe needs HOST and PORT (one pair per target)."));
-    for (qsizetype i = 0; i + 1 < words.size(); i += 2) {
-        if (!isPort(words.at(i + 1)))
-            return usageError(QStringLiteral("PORT must be a number from 1 to 65535."));
-        if (command.targets.contains({words.at(i), words.at(i + 1)}))
-            return usageError(
-                QStringLiteral("%1 %2 is given twice.").arg(words.at(i), words.at(i + 1)));
-        command.targets.append({words.at(i), words.at(i + 1)});
-    }
+    if (const QString error = addTargets(command, words, {}); !error.isEmpty())
+        return usageError(error);
+    if (const QString error = checkTogether(command); !error.isEmpty())
+        return usageError(error);
     if (!command.targets.isEmpty()) {
         command.host = command.targets.first().first;
         command.port = command.targets.first().second;
     }
-    if (parser.isSet(count)) {
-        bool ok = false;
-        command.count = parser.value(count).toInt(&ok);
-        if (!ok || command.count < 1)
-            return usageError(QStringLiteral("--count needs a number of at least 1."));
-    }
-    if (parser.isSet(interval)) {
-        command.intervalMs = milliseconds(parser.value(interval));
-        if (command.intervalMs < 10)
-            return usageError(QStringLiteral("--interval needs seconds, at least 0.01."));
-    }
-    if (parser.isSet(timeout)) {
-        command.timeoutMs = milliseconds(parser.value(timeout));
-        if (command.timeoutMs < 1)
-            return usageError(QStringLiteral("--timeout needs seconds, more than 0."));
-    }
-    if (parser.isSet(deadline)) {
-        command.deadlineMs = milliseconds(parser.value(deadline));
-        if (command.deadlineMs < 1)
-            return usageError(QStringLiteral("--deadline needs seconds, more than 0."));
-    }
-    command.quiet = parser.isSet(quiet);
-    command.keepGoing = parser.isSet(keepGoing);
-    command.json = parser.isSet(json);
-    command.source = parser.value(source);
-    if (parser.isSet(localPort)) {
-        command.localPort = parser.value(localPort);
-        bool ok = false;
-        const int value = command.localPort.toInt(&ok);
-        if (!ok || value < 0 || value > 65535)
-            return usageError(QStringLiteral("--local-port must be a number from 0 to 65535."));
-        if (value != 0 && (command.targets.size() != 1 || command.connectOnly))
-            return usageError(QStringLiteral("--local-port is for one target, not --connect."));
-    }
-    if (command.keepGoing && command.connectOnly)
-        return usageError(QStringLiteral("--keep-going has no connection to keep with --connect."));
     return command;
 }

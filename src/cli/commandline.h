@@ -12,8 +12,13 @@
 //   selmarin probe --connect [--tcp] HOST PORT [the same options]
 //   selmarin --help | --version
 //
-// Arguments that begin with "-" and are not ours (Qt's own, such as
-// "-platform offscreen") leave the choice to the window.
+// The options are a table (commandline.cpp); a value follows its option
+// ("--count 5", "-c 5"), is joined to it ("--count=5", "-c5", as ping takes
+// it).  Arguments that begin with a single "-" and are not ours (Qt's own,
+// such as "-platform offscreen") leave the choice to the window; anything
+// else that is wrong is a usage error, and no window opens.  Targets are
+// compared and named with an IPv6 address in one written form, without
+// brackets, and ports as numbers.
 
 #include <QList>
 #include <QString>
@@ -50,6 +55,10 @@ struct Command
     QString cert;          // its own certificate (respond: instead of the program folder's)
     QString key;           // and its key
     QString folder;        // the program folder, set by main: the server's own files
+    // As given, before the rules between options are checked.
+    bool wantsTcp = false;
+    bool wantsUdp = false;
+    QString targetsFile;
 };
 
 // arguments as main() has them, the program's name first.
