@@ -182,8 +182,10 @@ private slots:
         engine.answer(9'000'001);
         engine.answer(9'000'002);
         QVERIFY(!engine.isFinished(9'000'003)); // the first query still waits
-        engine.answer(9'000'004);
-        QVERIFY(engine.isFinished(9'000'005));
+        engine.advance(11'000'000);
+        QVERIFY(!engine.isFinished(11'000'000)); // the third has until its timeout
+        engine.advance(11'000'001);
+        QVERIFY(engine.isFinished(11'000'001));
         ProbeEngine::Options timed = options(Matching::Ordered);
         timed.deadlineUs = 1'000'000;
         ProbeEngine deadline(timed);

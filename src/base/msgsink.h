@@ -14,6 +14,7 @@ enum class LineKind {
     Data,      // bytes sent or received, written under an address
     Complaint, // a failure or a refusal of the user's input: never to be missed
     Probe,     // a probe's own line (an answer and its time, a lost query ...)
+    Summary,   // the closing figures of a run
 };
 
 // Where every line the program tells the user goes: the run's transcript

@@ -80,9 +80,10 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
         return;
     }
     const bool several = command.targets.size() > 1;
-    face.show(command.quiet || command.json ? TerminalFace::Shown::Complaints
-              : several                     ? TerminalFace::Shown::ProbeLines
-                                            : TerminalFace::Shown::NoData);
+    face.show(command.json    ? TerminalFace::Shown::Complaints
+              : command.quiet ? TerminalFace::Shown::Quiet
+              : several       ? TerminalFace::Shown::ProbeLines
+                              : TerminalFace::Shown::NoData);
     for (const auto &[host, port] : command.targets) {
         auto target
             = std::make_unique<ProbeTarget>(targetSetup(command, host, port), tables, rules);
@@ -206,19 +207,29 @@ void HeadlessRun::end()
         const ProbeTarget &target = *m_targets[i];
         const ProbeFigures &figures = target.figures();
         summaries.append({target.name(), &figures, m_targetLines[i]->errors()});
-        if (!m_command.json)
-            m_out << "--- " << target.name() << " AutoPing statistics ---\n"
-                  << figures.pingSummary() << '\n';
+        // To the terminal (unless it gets JSON) and to the log, a record a line.
+        const QString summary = QStringLiteral("--- ") + target.name()
+                                + QStringLiteral(" AutoPing statistics ---\n")
+                                + figures.pingSummary();
+        for (const QString &line : summary.split(u'\n'))
+            m_lines.addLine(LineKind::Summary, QStringLiteral("AutoPing"), line + CRLF);
         sent += figures.sent();
         received += figures.answered() + figures.late();
         lost += figures.lost();
     }
-    if (m_command.json)
+    if (m_targets.size() > 1)
+        m_lines.addLine(LineKind::Summary, QStringLiteral("AutoPing"),
+                        QStringLiteral("--- total: %1 targets, %2 packets transmitted, %3 "
+                                       "received, %4 lost")
+                                .arg(m_targets.size())
+                                .arg(sent)
+                                .arg(received)
+                                .arg(lost)
+                            + CRLF);
+    if (m_command.json) {
         m_out << JsonSummary(summaries, exitStatus);
-    else if (m_targets.size() > 1)
-        m_out << "--- total: " << m_targets.size() << " targets, " << sent
-              << " packets transmitted, " << received << " received, " << lost << " lost\n";
-    m_out.flush();
+        m_out.flush();
+    }
     m_status = exitStatus;
     // A scraper may still want the final figures: served until stopped.
     if (!m_metrics)

@@ -10,17 +10,20 @@ TerminalFace::TerminalFace(QTextStream &out, QTextStream &err) : m_out(out), m_e
 void TerminalFace::showLine(LineKind kind, const QString &speaker, const QString &line)
 {
     const bool complaint = kind == LineKind::Complaint;
+    const bool summary = kind == LineKind::Summary;
     const bool shown = complaint || m_shown == Shown::All
                        || (m_shown == Shown::NoData && kind != LineKind::Data)
-                       || (m_shown == Shown::ProbeLines && kind == LineKind::Probe);
+                       || (m_shown == Shown::ProbeLines && (kind == LineKind::Probe || summary))
+                       || (m_shown == Shown::Quiet && summary);
     if (!shown)
         return;
     QTextStream &stream = complaint ? m_err : m_out;
     if (complaint)
         m_out.flush(); // the lines before it come first
     // speaker + ":" + TAB: a probe's line is its sentence alone.
-    writeLine(stream, kind == LineKind::Probe ? QStringView(line).sliced(speaker.size() + 2)
-                                              : QStringView(line));
+    writeLine(stream, kind == LineKind::Probe || summary
+                          ? QStringView(line).sliced(speaker.size() + 2)
+                          : QStringView(line));
     if (complaint)
         m_err.flush(); // at once: a person must not miss it
 }

@@ -8,8 +8,9 @@
 // together when it groups them).  Complaints (failures and refusals) go to
 // standard error at once, everything else to standard output.  A probe
 // leaves out the data lines (its queries and their answers, which it tells
-// in lines of its own), a quiet one every line but the complaints.  A
-// probe's own lines are shown without their speaker, as ping writes them.
+// in lines of its own), a quiet one every line but the complaints and the
+// summary.  A probe's own lines and the summary are shown without their
+// speaker, as ping writes them.
 // The log gets every line all the same.
 
 #include "runlog/transcript.h"
@@ -19,9 +20,10 @@ class QTextStream;
 class TerminalFace final : public TranscriptFace
 {
 public:
-    // Every line; every line but the data; a probe's lines and the
-    // complaints; the complaints only.
-    enum class Shown { All, NoData, ProbeLines, Complaints };
+    // Every line; every line but the data; a probe's lines, the summary
+    // and the complaints; the summary and the complaints; the complaints
+    // only (the summary goes out as JSON).
+    enum class Shown { All, NoData, ProbeLines, Quiet, Complaints };
     TerminalFace(QTextStream &out, QTextStream &err);
     void show(Shown shown) { m_shown = shown; }
 

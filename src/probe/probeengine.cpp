@@ -30,7 +30,11 @@ bool ProbeEngine::isFinished(qint64 nowUs) const
 {
     if (!m_running)
         return false;
-    const bool counted = m_options.count > 0 && m_nextSeq > m_options.count && m_waiting.empty();
+    // Counted: every query answered or past its timeout (ping -c waits as
+    // long for the last one); finish() judges those lost.
+    const bool counted = m_options.count > 0 && m_nextSeq > m_options.count
+                         && std::all_of(m_waiting.begin(), m_waiting.end(),
+                                        [](const Waiting &w) { return w.overdue; });
     const bool overtime = m_options.deadlineUs > 0 && nowUs - m_startUs >= m_options.deadlineUs;
     return counted || overtime;
 }

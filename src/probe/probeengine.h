@@ -99,8 +99,8 @@ public:
     // its first query is due at once, its deadline counts from now.
     void start(qint64 nowUs, const QString &peer);
     bool isRunning() const { return m_running; }
-    // By nowUs the count was reached and every query judged, or the
-    // deadline came.
+    // By nowUs the count was reached and every query answered or past its
+    // timeout (advance told it), or the deadline came.
     bool isFinished(qint64 nowUs) const;
 
     // The number of the query due at nowUs, if one is.

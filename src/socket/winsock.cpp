@@ -347,6 +347,10 @@ void Winsock::SendData(const QByteArray &data)
     }
     if (!data.isEmpty() && d->tcp->write(data) != data.size())
         RaiseSocketError(MapSocketError(d->tcp->error(), d->tcp->errorString(), false));
+    // A TLS socket encrypts and writes in a later turn unless told now: a
+    // query or an answer would wait for the event loop on both ends.
+    if (d->ssl())
+        d->tcp->flush();
 }
 
 QByteArray Winsock::GetData()
