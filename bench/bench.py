@@ -13,6 +13,7 @@ target is missed.
 
 import os
 import hashlib
+import json
 import re
 import socket
 import ssl
@@ -39,6 +40,8 @@ PROBE_SECONDS = 60      # the window probing once a second
 FLOOD_QUERIES = 250_000 # sent to the responder in 5 s before a new probe
 MANY_TARGETS = 1000     # probed at once by one process
 MANY_SECONDS = 20
+ENGINE_TURNS = 3        # TLS against TCP, connects against a plain timer, in turns
+MISBEHAVING = 60        # queries against each misbehaving peer
 
 TCP_LINES = 200_000
 BIG_LINES = 2_000_000
@@ -551,6 +554,144 @@ def probe_rows():
     resp.kill()
 
 
+def responder_of(kind, port):
+    """selmarin respond --tcp|--tls on 127.0.0.1:port, its output thrown away."""
+    p = subprocess.Popen([SELMARIN, "respond", "--" + kind, "--port", str(port), "--local", "127.0.0.1"],
+                         env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_until(lambda: port_listening(port), 10)
+    return p
+
+
+def probe_avg_ms(*arguments):
+    out = subprocess.run([SELMARIN, "probe", *arguments, "-q"], env=ENV, capture_output=True,
+                         text=True).stdout
+    return float(re.search(r"rtt min/avg/max/mdev = [0-9.]+/([0-9.]+)/", out).group(1))
+
+
+def plain_connects_ms(port, count):
+    """The mean time of count blocking connects, timed around connect() alone."""
+    times = []
+    for _ in range(count):
+        s = socket.socket()
+        t = time.perf_counter()
+        s.connect(("127.0.0.1", port))
+        times.append((time.perf_counter() - t) * 1000)
+        s.close()
+        time.sleep(0.02)
+    return statistics.mean(times)
+
+
+class MisbehavingPeer:
+    """A TCP peer that answers the fixed texts as told: skipping every third
+    query, answering each twice, or 2.5 s late."""
+    def __init__(self, mode):
+        self.mode = mode
+        self.server = socket.socket()
+        self.server.bind(("127.0.0.1", 0))
+        self.server.listen(4)
+        self.port = self.server.getsockname()[1]
+        threading.Thread(target=self.accept, daemon=True).start()
+
+    def accept(self):
+        while True:
+            try:
+                client, _ = self.server.accept()
+            except OSError:
+                return
+            threading.Thread(target=self.serve, args=(client,), daemon=True).start()
+
+    def serve(self, client):
+        query, answer, count, rest = b"++ AutoPing Query ++", b"++ AutoPing Response ++", 0, b""
+        while True:
+            data = client.recv(4096)
+            if not data:
+                return
+            rest += data
+            while query in rest:
+                rest = rest[rest.index(query) + len(query):]
+                count += 1
+                if self.mode == "skipping" and count % 3 == 0:
+                    continue
+                for _ in range(2 if self.mode == "duplicating" else 1):
+                    if self.mode == "delaying":
+                        threading.Timer(2.5, client.sendall, (answer,)).start()
+                    else:
+                        client.sendall(answer)
+
+    def close(self):
+        self.server.close()
+
+
+def misbehaving_figures(mode):
+    """One run of MISBEHAVING queries against the peer: its figures as the
+    summary in the log, the JSON document and the scraped metrics tell them."""
+    peer = MisbehavingPeer(mode)
+    metrics = free_port()
+    logs = os.listdir(os.path.join(WORK, "Selmarin"))
+    log_before = open(log_path()).read() if any(f.endswith(".log") for f in logs) else ""
+    probe = subprocess.Popen([SELMARIN, "probe", "--tcp", "localhost", str(peer.port), "-c", str(MISBEHAVING),
+                              "-i", "0.05", "--json", "--metrics", "127.0.0.1:%d" % metrics],
+                             env=ENV, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    document = ""
+    while not document.rstrip().endswith("}") or document.count("{") != document.count("}"):
+        line = probe.stdout.readline()
+        if not line:
+            break
+        document += line
+    target = json.loads(document)["targets"][0]
+    page = subprocess.run(["curl", "-sf", "http://127.0.0.1:%d/metrics" % metrics], capture_output=True,
+                          text=True).stdout
+    probe.terminate()
+    probe.wait(10)
+    peer.close()
+    scraped = {name: int(value) for name, value in
+               re.findall(r'^selmarin_probe_(\w+)\{target="[^"]*"\} (\d+)$', page, re.M)}
+    log = open(log_path()).read()[len(log_before):]
+    summary = re.findall(r"AutoPing:\t(\d+) packets transmitted, (\d+) received(?:, (\d+) late)?"
+                         r"(?:, \+\d+ not sent)?(?:, (\d+) stray)?", log)[-1]
+    sent, received, late, stray = (int(x or 0) for x in summary)
+    as_summary = (sent, received - late, late, stray)
+    as_json = (target["sent"], target["answered"], target["late"], target["stray"])
+    counts = ("queries", "answered", "late", "lost", "stray")
+    json_counts = tuple(target[name] for name in counts)
+    metric_counts = tuple(scraped[name] for name in ("queries_total", "answered_total", "late_total",
+                                                     "lost_total", "stray_answers_total"))
+    return as_summary, as_json, json_counts, metric_counts
+
+
+def engine_rows():
+    """The probe engine's figures: round trips that measure the path, and
+    one set of figures in every report."""
+    tcp, tls = free_port(), free_port()
+    servers = [responder_of("tcp", tcp), responder_of("tls", tls)]
+    tcp_avgs, tls_avgs, diffs = [], [], []
+    for _ in range(ENGINE_TURNS):
+        tcp_avgs.append(probe_avg_ms("--tcp", "localhost", str(tcp), "-c", "50", "-i", "0.02"))
+        tls_avgs.append(probe_avg_ms("--tls", "localhost", str(tls), "--insecure", "-c", "50", "-i", "0.02"))
+        diffs.append(tls_avgs[-1] - tcp_avgs[-1])
+    diff = statistics.median(diffs)
+    row("TLS probe round trip on loopback (50 queries; median of %d turns)" % ENGINE_TURNS,
+        "%.3f ms" % statistics.median(tls_avgs), "%.3f ms TCP probe" % statistics.median(tcp_avgs),
+        "%+.3f ms" % diff, "within 0.2 ms", diff <= 0.2)
+    conn_avgs, plain_avgs, diffs = [], [], []
+    for _ in range(ENGINE_TURNS):
+        conn_avgs.append(probe_avg_ms("--connect", "localhost", str(tcp), "-c", "50", "-i", "0.02"))
+        plain_avgs.append(plain_connects_ms(tcp, 50))
+        diffs.append(conn_avgs[-1] - plain_avgs[-1])
+    diff = statistics.median(diffs)
+    row("probe --connect on loopback (50 connects; median of %d turns)" % ENGINE_TURNS,
+        "%.3f ms" % statistics.median(conn_avgs), "%.3f ms plain connect() timer" % statistics.median(plain_avgs),
+        "%+.3f ms" % diff, "within 0.1 ms", diff <= 0.1)
+    for server in servers:
+        server.kill()
+    for mode in ("skipping", "duplicating", "delaying"):
+        as_summary, as_json, json_counts, metric_counts = misbehaving_figures(mode)
+        row("%d queries to a %s peer: summary = JSON = metrics" % (MISBEHAVING, mode),
+            "queries/answered/late/lost/stray %s" % "/".join(map(str, json_counts)),
+            "metrics %s; summary sent/answered/late/stray %s" % ("/".join(map(str, metric_counts)),
+                                                                 "/".join(map(str, as_summary))),
+            "-", "identical", as_summary == as_json and json_counts == metric_counts)
+
 def idle_cpu(driver, minimal_pid):
     """CPU use of the idle program and of the minimal window, once the pane
     has shown what still waits from the floods (at most a minute)."""
@@ -570,6 +711,13 @@ def idle_cpu(driver, minimal_pid):
 
 
 def main():
+    # BENCH_ONLY=engine,probe runs those groups of rows alone (while working
+    # on them); the table of a full run is the one that counts.
+    only = [g for g in os.environ.get("BENCH_ONLY", "").split(",") if g]
+    if only:
+        for group in only:
+            {"engine": engine_rows, "probe": probe_rows}[group]()
+        return report()
     startup()
 
     driver = Driver()
@@ -641,6 +789,7 @@ def main():
     minimal.wait(10)
 
     probe_rows()
+    engine_rows()
 
     # Writing each record at once against buffering.
     out = subprocess.run([LOGCOST, "200000"], env=ENV, capture_output=True, text=True).stdout.split()
@@ -650,6 +799,10 @@ def main():
         "%.1fx" % (float(cost["unbuffered_us"]) / float(cost["buffered_us"])),
         "(information; LogWrite %s us)" % cost["runlog_us"], True)
 
+    return report()
+
+
+def report():
     print("machine: %d cores (%s)" % (os.cpu_count(), os.uname().machine))
     headers = ("figure", "Selmarin", "reference, same run", "ratio", "target", "met")
     widths = [max(len(str(r[i])) for r in rows + [headers]) for i in range(len(headers))]

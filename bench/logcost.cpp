@@ -47,7 +47,7 @@ private:
 class Stderr final : public MsgSink
 {
 public:
-    void AddToMsgsBox(const QString &speaker, const QString &sentence) override
+    void addLine(LineKind, const QString &speaker, const QString &sentence) override
     {
         std::fprintf(stderr, "%s:\t%s", qPrintable(speaker), qPrintable(sentence));
     }
