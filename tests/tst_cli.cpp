@@ -185,8 +185,8 @@ private slots:
         QVERIFY(probe.endsWith(0));
         const QString out = probe.out();
         QVERIFY2(out.contains(QRegularExpression(
-                     "answer from localhost:\\d+: seq=1 time=[0-9.]+ ms\n"
-                     "answer from localhost:\\d+: seq=2 time=[0-9.]+ ms\n"
+                     "answer from 127.0.0.1:\\d+: seq=1 time=[0-9.]+ ms\n"
+                     "answer from 127.0.0.1:\\d+: seq=2 time=[0-9.]+ ms\n"
                      "--- localhost:"
                      + QString::number(udp)
                      + " AutoPing statistics ---\n"

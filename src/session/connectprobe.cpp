@@ -14,13 +14,11 @@
 #include "base/failure.h"
 #include "failurereason.h"
 #include "socket/localaddress.h"
+#include "socket/lookup.h"
 #include "socket/socketerrors.h"
-#include "socket/systemsocket.h"
 #include "socket/winsock.h"
 #include "tls/tlsfacts.h"
 #include "tls/tlssetup.h"
-
-#include <QHostInfo>
 
 void ProbeTarget::lookUp()
 {
@@ -42,21 +40,18 @@ void ProbeTarget::lookUp()
         m_prober.start(HostAndPort(m_address, m_setup.port.toInt()));
         return;
     }
-    QHostInfo::lookupHost(m_setup.host, this, [this](const QHostInfo &info) {
+    LookUpHost(m_setup.host, this, [this](const LookedUp &found) {
         if (m_done)
             return;
-        const QHostAddress found = PickAddress(info.addresses(), true, true);
-        if (!found.isNull()) {
-            m_address = AddressText(found);
+        if (found.error == 0) {
+            m_address = AddressText(found.address);
             m_downReason.clear();
             if (!m_prober.isRunning())
                 m_prober.start(HostAndPort(m_address, m_setup.port.toInt()));
             return;
         }
-        const int number = info.error() == QHostInfo::HostNotFound ? sck::HostNotFound
-                           : info.error() == QHostInfo::NoError    ? sck::NoData
-                                                                   : sck::HostNotFoundTryAgain;
-        m_downReason = FailureReason(number);
+        m_downReason = FailureReason(found.error);
+        m_downDetail = SocketErrorText(found.error);
         if (!m_setup.keepTrying) {
             emit cannotProbe(QStringLiteral("Host not found: ") + m_setup.host);
             end(true);
@@ -72,7 +67,7 @@ Prober::Handed ProbeTarget::connectOnce(int seq)
 {
     if (m_address.isEmpty()) {
         lookUp();
-        return {false, 0, m_downReason, SocketErrorText(sck::HostNotFound)};
+        return {false, 0, m_downReason, m_downDetail};
     }
     const bool tls = m_setup.config.transport == Session::Transport::Tls;
     auto owned = std::make_unique<Winsock>();

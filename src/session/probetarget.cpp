@@ -7,6 +7,8 @@
 #include "failurereason.h"
 #include "probe/probetexts.h"
 #include "socket/localaddress.h"
+#include "socket/lookup.h"
+#include "socket/socketerrors.h"
 #include "socket/winsock.h"
 #include "tls/tlsfacts.h"
 #include "tls/tlssetup.h"
@@ -97,11 +99,32 @@ void ProbeTarget::reopen()
 
 void ProbeTarget::open()
 {
+    // Datagrams go to one address, looked up first: a name that does not
+    // resolve is a failed attempt, not a datagram counted as sent.
+    if (QHostAddress address;
+        m_setup.path == Path::Datagrams && !ParseAddress(m_setup.host, &address)) {
+        LookUpHost(m_setup.host, this, [this](const LookedUp &found) {
+            if (m_done)
+                return;
+            if (found.error != 0)
+                down(FailureReason(found.error), SocketErrorText(found.error));
+            else
+                openAt(AddressText(found.address));
+        });
+        return;
+    }
+    openAt(m_setup.host);
+}
+
+void ProbeTarget::openAt(const QString &address)
+{
+    Session::Config config = m_setup.config;
+    config.ends.remoteAddress = address;
     RuntimeError failure;
     const QMetaObject::Connection failed
         = connect(m_session.get(), &Session::openFailed, this,
                   [&](const QString &, const RuntimeError &e) { failure = e; });
-    m_session->OpenIt(m_setup.config);
+    m_session->OpenIt(config);
     disconnect(failed);
     // A socket that could not be opened has said why; a UDP socket is
     // ready at once.
@@ -138,15 +161,19 @@ void ProbeTarget::up()
         m_prober.handshakeDone(std::exchange(m_handshakeUs, -1));
 }
 
-void ProbeTarget::down(const QString &reason)
+void ProbeTarget::down(const QString &reason, const QString &detail)
 {
     if (m_done)
         return;
     const bool wasReady = std::exchange(m_ready, false);
     m_downReason = reason.isEmpty() ? QStringLiteral("failed") : reason;
+    m_downDetail = detail;
     if (!m_prober.isRunning()) {
-        // It never came up: without keepTrying its lines have said why.
+        // It never came up: without keepTrying it ends, with why (the
+        // session's lines have said it, unless it never opened).
         if (!m_setup.keepTrying) {
+            if (!detail.isEmpty())
+                emit cannotProbe(name() + QStringLiteral(": ") + detail);
             end(true);
             return;
         }
@@ -173,7 +200,8 @@ void ProbeTarget::down(const QString &reason)
 Prober::Handed ProbeTarget::sendQuery(int seq, ProbeEngine::Form form)
 {
     if (!m_ready)
-        return {false, 0, m_downReason.isEmpty() ? QStringLiteral("failed") : m_downReason, {}};
+        return {false, 0, m_downReason.isEmpty() ? QStringLiteral("failed") : m_downReason,
+                m_downDetail};
     const qint64 at = MonotonicUs();
     const QString plain = ProbeTextOf(ProbeText::Query);
     const QString numbered = ProbeTextOf(ProbeText::Query, seq);

@@ -90,9 +90,10 @@ signals:
 
 private:
     void open();
+    void openAt(const QString &address);
     void onTlsReported(const TlsFacts &facts);
     void up();
-    void down(const QString &reason);
+    void down(const QString &reason, const QString &detail = {});
     void end(bool failed);
     void reopen();
     Prober::Handed sendQuery(int seq, ProbeEngine::Form form);
@@ -106,6 +107,7 @@ private:
     Prober m_prober;
     QTimer m_reopen;          // keepTrying: the next try to open again
     QString m_downReason;     // why the path is down now (empty: it is up, or opening)
+    QString m_downDetail;     // the sentence that tells it, when no line of the session did
     bool m_ready = false;     // queries can go out
     quint64 m_sentWhenUp = 0; // the queries sent when it last came up
     // A connection's and its handshake's times, told before the run starts.

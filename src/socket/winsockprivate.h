@@ -12,6 +12,7 @@
 // See winsock.h for the behaviour; the comments here say how it is done.
 
 #include "closeprobe.h"
+#include "lookup.h"
 #include "systemsocket.h"
 #include "tls/tlsfacts.h"
 #include "tls/tlssetup.h"
@@ -88,7 +89,7 @@ public:
 
     // --- TCP ---------------------------------------------------------------
     void wireTcp(QTcpSocket *socket);
-    void onLookedUp(quint64 lookupGeneration, const QHostInfo &info);
+    void onLookedUp(quint64 lookupGeneration, const LookedUp &found);
     void beginConnecting(const QHostAddress &address);
     // The connect itself, by hand: the system's answer and the time it took.
     void startConnect(const QHostAddress &address);
@@ -126,7 +127,7 @@ public:
     void writeDatagramTo(const QByteArray &bytes, const QHostAddress &address, quint16 port,
                          bool inBackground, const QString *text = nullptr);
     void resolveForUdp();
-    void onUdpLookedUp(quint64 lookupGeneration, const QHostInfo &info);
+    void onUdpLookedUp(quint64 lookupGeneration, const LookedUp &found);
 
     // --- members -----------------------------------------------------------
     Winsock *q;

@@ -6,6 +6,7 @@
 
 #include "base/clock.h"
 #include "localaddress.h"
+#include "lookup.h"
 #include "socketerrors.h"
 #include "udp/errorqueue.h"
 #include "winsockprivate.h"
@@ -49,26 +50,18 @@ void Winsock::Connect()
     d->stateClock.start();
     d->setState(SocketState::ResolvingHost);
     const quint64 generation = d->generation;
-    d->lookupId = QHostInfo::lookupHost(
-        host, this, [this, generation](const QHostInfo &info) { d->onLookedUp(generation, info); });
+    d->lookupId = LookUpHost(host, this, [this, generation](const LookedUp &found) {
+        d->onLookedUp(generation, found);
+    });
 }
 
-void WinsockPrivate::onLookedUp(quint64 lookupGeneration, const QHostInfo &info)
+void WinsockPrivate::onLookedUp(quint64 lookupGeneration, const LookedUp &lookedUp)
 {
     if (lookupGeneration != generation || state != SocketState::ResolvingHost)
         return;
     lookupId = -1;
-    QHostAddress found;
-    int number = 0;
-    if (info.error() == QHostInfo::HostNotFound) {
-        number = sck::HostNotFound;
-    } else if (info.error() != QHostInfo::NoError) {
-        number = sck::HostNotFoundTryAgain;
-    } else {
-        found = PickAddress(info.addresses(), true, true);
-        if (found.isNull())
-            number = sck::NoData;
-    }
+    const QHostAddress found = lookedUp.address;
+    const int number = lookedUp.error;
     // State 4 lasts its minimum even when the answer came at once.
     afterHold(holdLeft(), [this, found, number] {
         if (number) {

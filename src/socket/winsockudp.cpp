@@ -5,6 +5,7 @@
 // last sender or to RemoteHost, looked up when it is a name).
 
 #include "localaddress.h"
+#include "lookup.h"
 #include "socketerrors.h"
 #include "udp/errorqueue.h"
 #include "winsockprivate.h"
@@ -238,24 +239,24 @@ void WinsockPrivate::resolveForUdp()
         }
         const quint64 lookupGeneration = generation;
         const QString name = next.host;
-        udpLookupId
-            = QHostInfo::lookupHost(name, q, [this, lookupGeneration](const QHostInfo &info) {
-                  onUdpLookedUp(lookupGeneration, info);
-              });
+        udpLookupId = LookUpHost(
+            name, q,
+            [this, lookupGeneration](const LookedUp &found) {
+                onUdpLookedUp(lookupGeneration, found);
+            },
+            !udpIPv6 || udpBothFamilies, udpIPv6);
     }
 }
 
-void WinsockPrivate::onUdpLookedUp(quint64 lookupGeneration, const QHostInfo &info)
+void WinsockPrivate::onUdpLookedUp(quint64 lookupGeneration, const LookedUp &lookedUp)
 {
     if (lookupGeneration != generation || udpOutbox.empty())
         return;
     udpLookupId = -1;
-    const QHostAddress found = PickAddress(info.addresses(), !udpIPv6 || udpBothFamilies, udpIPv6);
+    const QHostAddress found = lookedUp.address;
     if (found.isNull()) {
         udpOutbox.clear();
-        fail(info.error() == QHostInfo::HostNotFound ? sck::HostNotFound
-             : info.error() == QHostInfo::NoError    ? sck::NoData
-                                                     : sck::HostNotFoundTryAgain);
+        fail(lookedUp.error);
         return;
     }
     resolvedName = udpOutbox.front().host;
