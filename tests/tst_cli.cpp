@@ -209,49 +209,73 @@ private slots:
     }
 
     // The probe against peers played here, which answer the fixed texts
-    // after a delay (ms; -n: a TCP peer closes the connection after n
-    // queries, a UDP one answers only the first n), over TCP (matched in order) or UDP (a peer that
-    // reads no numbers: answers slower than the interval cannot be matched for sure).
+    // (a UDP one reads no numbers: answers slower than the interval cannot
+    // be matched for sure).  The peer: "tcp" or "udp", then what it does:
+    // "after=MS" answers each query that late, "twice" answers each twice,
+    // "only=N" answers the first N only, "close=N" closes after N queries
+    // (0: at once), "late=S" starts listening S seconds after the probe.
     void probeAgainstPeers_data()
     {
-        QTest::addColumn<bool>("udp");
-        QTest::addColumn<int>("delay");
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<QStringList>("options");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("told"); // a pattern of what it prints
         QTest::newRow("TCP, answers after 1.5 s")
-            << false << 1500 << 0
+            << "tcp after=1500" << QStringList() << 0
             << "seq=2 time=1[5-9]\\d\\d\\.\\d+ ms\n.*3 packets transmitted, 3 received, 0% "
                "packet loss\nrtt min/avg/max/mdev = 1[5-9]";
+        QTest::newRow("TCP, answers twice: strays, the answers after them matched")
+            << "tcp twice" << QStringList() << 0
+            << "seq=1 time.*stray answer from.*seq=3 time=.*3 received, 2 stray, 0%";
         QTest::newRow("UDP, only the first answered")
-            << true << -1 << 1 << "3 packets transmitted, 1 received, 66.6667% packet loss";
+            << "udp only=1" << QStringList() << 1
+            << "3 packets transmitted, 1 received, 66.6667% packet loss";
         QTest::newRow("UDP, answers after 1.5 s")
-            << true << 1500 << 0 << "3 packets transmitted, 3 received, 2 late, 0% packet loss";
+            << "udp after=1500" << QStringList() << 0
+            << "3 packets transmitted, 3 received, 2 late, 0% packet loss";
         QTest::newRow("TCP, closed after two queries")
-            << false << -2 << 2
+            << "tcp close=2" << QStringList() << 2
             << "AutoPing Error:\tThe connection to \\S+ ended after 2 of 3 queries\n.*"
                "2 packets transmitted, 0 received";
-        QTest::newRow("TCP, closed at once") << false << 0 << 2 << "ended after [01] of 3 queries";
-        QTest::newRow("connections")
-            << false << 1 << 0 << "connected to 127.0.0.1:\\d+: seq=3 time=";
+        QTest::newRow("TCP, closed at once")
+            << "tcp close=0" << QStringList() << 2 << "ended after [01] of 3 queries";
+        QTest::newRow("connections") << "tcp after=1" << QStringList{"--connect"} << 0
+                                     << "connected to 127.0.0.1:\\d+: seq=3 time=";
         QTest::newRow("TCP, closed after two queries, keep going")
-            << false << -2 << 1
+            << "tcp close=2" << QStringList{"--keep-going"} << 1
             << "Winsock:\tConnected.*Winsock:\tConnected.*3 packets transmitted";
+        QTest::newRow("TCP, down at first, keep going: tried every interval until up")
+            << "tcp late=1" << QStringList{"--keep-going", "-c", "5"} << 1
+            << "not sent to localhost:\\d+: seq=1 \\(refused.*can be probed again after [23] failed"
+               ".*seq=5 time=.*[23] packets transmitted, [23] received, \\+[23] not sent, [46]0%";
     }
     void probeAgainstPeers()
     {
-        QFETCH(bool, udp);
-        QFETCH(int, delay);
+        QFETCH(QString, peer);
+        const bool udp = peer.startsWith("udp");
+        const auto setting = [&](const QString &name) {
+            const QRegularExpressionMatch m = QRegularExpression(name + "=(\\d+)").match(peer);
+            return m.hasMatch() ? m.captured(1).toInt() : -1;
+        };
+        const int after = setting("after"), only = setting("only"), close = setting("close"),
+                  late = setting("late");
         QTcpServer listener;
         QUdpSocket datagrams;
-        QVERIFY(udp ? datagrams.bind(QHostAddress::LocalHost)
-                    : listener.listen(QHostAddress::LocalHost));
+        const quint16 port = freePort(udp);
+        if (late < 0)
+            QVERIFY(udp ? datagrams.bind(QHostAddress::LocalHost, port)
+                        : listener.listen(QHostAddress::LocalHost, port));
+        else
+            QTimer::singleShot(late * 1000, this,
+                               [&] { QVERIFY(listener.listen(QHostAddress::LocalHost, port)); });
         int queries = 0;
         const auto answer = [&](const std::function<void()> &reply) {
             ++queries;
-            if (delay > 0)
-                QTimer::singleShot(delay, this, reply);
-            else if (udp && queries <= -delay)
-                reply(); // UDP, -n: only the first n are answered
+            if (after > 0)
+                QTimer::singleShot(after, this, reply);
+            else if (close < 0 && (only < 0 || queries <= only))
+                for (int n = peer.contains("twice") ? 2 : 1; n > 0; --n)
+                    reply();
         };
         connect(&datagrams, &QUdpSocket::readyRead, this, [&] {
             while (datagrams.hasPendingDatagrams()) {
@@ -263,25 +287,22 @@ private slots:
             }
         });
         connect(&listener, &QTcpServer::newConnection, this, [&] {
-            QTcpSocket *peer = listener.nextPendingConnection();
-            if (delay == 0)
-                peer->close();
-            connect(peer, &QTcpSocket::readyRead, peer, [&, peer] {
-                for (int n = peer->readAll().count("++ AutoPing Query ++"); n > 0; --n) {
-                    answer([peer] { peer->write("++ AutoPing Response ++"); });
-                    if (queries == -delay)
-                        peer->close();
+            QTcpSocket *client = listener.nextPendingConnection();
+            if (close == 0)
+                client->close();
+            connect(client, &QTcpSocket::readyRead, client, [&, client] {
+                for (int n = client->readAll().count("++ AutoPing Query ++"); n > 0; --n) {
+                    answer([client] { client->write("++ AutoPing Response ++"); });
+                    if (queries == close)
+                        client->close();
                 }
             });
         });
         QTemporaryDir dir;
-        const quint16 port = udp ? datagrams.localPort() : listener.serverPort();
-        const QString tag = QTest::currentDataTag();
-        const QString how = tag == "connections" ? "--connect" : udp ? "--udp" : "--tcp";
-        Headless probe(
-            dir.path(),
-            QStringList{"probe", how, "localhost", QString::number(port), "-c", "3", "-i", "0.5"}
-                + QStringList(tag.endsWith("going") ? 1 : 0, "--keep-going"));
+        QFETCH(QStringList, options);
+        Headless probe(dir.path(), QStringList{"probe", udp ? "--udp" : "--tcp", "localhost",
+                                               QString::number(port), "-c", "3", "-i", "0.5"}
+                                       + options);
         QTRY_VERIFY_WITH_TIMEOUT(probe.state() == QProcess::NotRunning, 15000);
         QFETCH(int, status);
         QVERIFY(probe.endsWith(status));
@@ -290,6 +311,41 @@ private slots:
         QVERIFY2(printed.contains(
                      QRegularExpression(told, QRegularExpression::DotMatchesEverythingOption)),
                  qPrintable(printed));
+    }
+
+    // A UDP probe talks to its target only: answers forged by someone else
+    // are counted and said once, never matched, and the target's figures
+    // stay whole.
+    void forgedAnswersIgnored()
+    {
+        QTemporaryDir dir;
+        const QString port = QString::number(freePort(true)),
+                      local = QString::number(freePort(true));
+        Headless responder(dir.path(),
+                           {"respond", "--udp", "--port", port, "--local", "127.0.0.1"});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
+        Headless probe(dir.path(), {"probe", "--udp", "localhost", port, "-c", "4", "-i", "0.3",
+                                    "--local-port", local, "--json"});
+        QUdpSocket forger;
+        QTimer forging;
+        connect(&forging, &QTimer::timeout, this, [&] {
+            for (const char *text : {"++ AutoPing Response ++ #2", "++ AutoPing Response ++"})
+                forger.writeDatagram(text, QHostAddress::LocalHost, local.toUShort());
+        });
+        forging.start(50);
+        QTRY_VERIFY_WITH_TIMEOUT(probe.state() == QProcess::NotRunning, 10000);
+        QVERIFY(probe.endsWith(0));
+        const QJsonObject target = QJsonDocument::fromJson(probe.readAllStandardOutput())
+                                       .object()["targets"]
+                                       .toArray()[0]
+                                       .toObject();
+        QCOMPARE(QList<int>(
+                     {target["answered"].toInt(), target["lost"].toInt(), target["stray"].toInt()}),
+                 QList<int>({4, 0, 0}));
+        QVERIFY(target["foreign"].toInt() >= 4);
+        QCOMPARE(probe.err().count("ignored: only 127.0.0.1:" + port + " answers"), 1);
+        QVERIFY(responder.endsWith(0, true));
     }
 
     // A responder serves clients at once and answers every query in the

@@ -8,8 +8,8 @@
 
 #include <QHostInfo>
 
-int LookUpHost(const QString &name, QObject *context,
-               std::function<void(const LookedUp &)> done, bool ipv4, bool ipv6)
+int LookUpHost(const QString &name, QObject *context, std::function<void(const LookedUp &)> done,
+               bool ipv4, bool ipv6)
 {
     return QHostInfo::lookupHost(
         name, context, [done = std::move(done), ipv4, ipv6](const QHostInfo &info) {

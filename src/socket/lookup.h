@@ -21,5 +21,5 @@ struct LookedUp
 
 // Looks name up in the background and calls done on context's thread (not
 // when context is gone first); the look-up's id, for QHostInfo::abortHostLookup.
-int LookUpHost(const QString &name, QObject *context,
-               std::function<void(const LookedUp &)> done, bool ipv4 = true, bool ipv6 = true);
+int LookUpHost(const QString &name, QObject *context, std::function<void(const LookedUp &)> done,
+               bool ipv4 = true, bool ipv6 = true);
