@@ -348,6 +348,33 @@ private slots:
         QVERIFY(responder.endsWith(0, true));
     }
 
+    // Across midnight a run without a window moves to the new day's file
+    // to the second: every record in the file of its own date (the clock
+    // made to start at 23:59:59 by libfaketime).
+    void logFollowsTheDay()
+    {
+        QTemporaryDir dir;
+        const QString port = QString::number(freePort(true));
+        qputenv("LD_PRELOAD", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
+        qputenv("FAKETIME", "@2026-12-07 23:59:59");
+        qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        Headless probe(dir.path(), {"probe", "--udp", "localhost", port, "-c", "3", "-i", "1",
+                                    "--keep-going", "-q"});
+        for (const char *name : {"LD_PRELOAD", "FAKETIME"})
+            qunsetenv(name);
+        QVERIFY(probe.endsWith(1));
+        const QString before = readFile(dir.path() + "/Selmarin/PC17_12-7-2026.log");
+        const QString after = readFile(dir.path() + "/Selmarin/PC17_12-8-2026.log");
+        QVERIFY2(before.contains(
+                     QRegularExpression("^-- 23:59:59\t", QRegularExpression::MultilineOption))
+                     && !before.contains("\n-- 00:")
+                     && before.endsWith("; ended 12/8/2026 00:00:00\r\n\r\n"),
+                 qPrintable(before));
+        QVERIFY2(after.startsWith("Selmarin, running on PC17; started 12/8/2026 00:00:00\r\n")
+                     && !after.contains("\n-- 23:") && after.contains("packets transmitted"),
+                 qPrintable(after));
+    }
+
     // A responder serves clients at once and answers every query in the
     // stream: split over two pieces, two in one piece, with line ends.
     void responderServesMany()

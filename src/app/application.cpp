@@ -119,6 +119,24 @@ void Application::RotateLog()
     m_log.LogOpen(m_transcript);
 }
 
+void Application::followDays()
+{
+    m_log.setFollowsDays(true);
+    m_dayTimer.setSingleShot(true);
+    m_dayTimer.setTimerType(Qt::PreciseTimer);
+    const auto arm = [this] {
+        const QDateTime now = m_seams.clock->now();
+        const qint64 toMidnight = now.msecsTo(QDateTime(now.date().addDays(1), QTime(0, 0)));
+        m_dayTimer.start(int(std::clamp<qint64>(toMidnight, 0, 60'000)));
+    };
+    QObject::connect(&m_dayTimer, &QTimer::timeout, &m_dayTimer, [this, arm] {
+        m_transcript.endGroup();
+        RotateLog();
+        arm();
+    });
+    arm();
+}
+
 void Application::groupLinesPerTurn()
 {
     m_transcript.groupLines(true);

@@ -25,6 +25,7 @@
 #include "servers/serverlist.h"
 
 #include <QMetaObject>
+#include <QTimer>
 
 #include <memory>
 
@@ -72,6 +73,11 @@ public:
     // in the new one (its first line).  The window keeps the one file it
     // chose at start-up.
     void RotateLog();
+    // From now on the log follows the days: every record goes to the file
+    // of its own date, and at midnight (to the second) the log moves on
+    // even when nothing is written; a log that could not be opened is
+    // tried again once a minute.  Needs the event loop.
+    void followDays();
     // A run without a window writes its lines a turn of the event loop at a
     // time: the terminal and the log get each turn's lines in one write, at
     // the end of the turn (Transcript::groupLines).  Needs the event
@@ -109,4 +115,5 @@ private:
     ServerList m_servers;
     std::unique_ptr<FrmMain> m_window;
     QMetaObject::Connection m_turnEnds; // groupLinesPerTurn's
+    QTimer m_dayTimer;                  // followDays': the next midnight, or a minute
 };

@@ -76,10 +76,7 @@ int runCommand(const Command &command, int argc, char *argv[])
         HeadlessRun run(withFolder, app.tables(), app.rules(), app.lines(), terminal, out);
         status = run.start();
         if (status < 0) {
-            // The day's log after midnight: looked for once a minute.
-            QTimer midnight;
-            QObject::connect(&midnight, &QTimer::timeout, &qapp, [&app] { app.RotateLog(); });
-            midnight.start(60 * 1000);
+            app.followDays();
             UnixSignals unixSignals;
             QObject::connect(&unixSignals, &UnixSignals::received, &run, &HeadlessRun::stop);
             QObject::connect(&run, &HeadlessRun::finished, &qapp, &QCoreApplication::exit);

@@ -88,13 +88,7 @@ bool RunLog::LogOpen(MsgSink &report)
     bool answer = false;
     Guard(report, QStringLiteral(" in mdlMain.LogOpen; "), [&] {
         closeFile();
-        m_fileName = buildFileName();
-        m_fd = ::open(QFile::encodeName(m_fileName).constData(),
-                      O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (m_fd < 0)
-            raiseFileError(m_fileName, errno);
-        write(firstLineStart(m_env) + QStringLiteral("; started ")
-              + m_clock.generalDate(m_clock.now()) + CRLF);
+        openFile();
         answer = true;
     });
     if (!answer)
@@ -119,6 +113,8 @@ void RunLog::keep(const QString &text)
     if (const QString time = m_clock.longTimeNow(); time != m_keptTime) {
         m_keptTime = time;
         m_keptTimeBytes = time.toUtf8();
+        if (m_followsDays)
+            followDay();
     }
     const qsizetype at = m_kept.size();
     const qsizetype most = at + 3 + m_keptTimeBytes.size() + 1 + m_utf8.requiredSpace(text.size());
@@ -131,6 +127,38 @@ void RunLog::keep(const QString &text)
     *out++ = '\t';
     out = m_utf8.appendToBuffer(out, text);
     m_kept.truncate(out - m_kept.constData());
+}
+
+// A new day: what was kept goes to the old day's file, which ends; the new
+// day's begins.  A failure leaves the log closed (the records after it are
+// refused, and said so, until it is opened again).
+void RunLog::followDay()
+{
+    const QString today = buildFileName();
+    if (today == m_fileName || !isOpen())
+        return;
+    const bool done = TryRun(
+        [&] {
+            writeBytes(std::exchange(m_kept, QByteArray()));
+            write(firstLineStart(m_env) + QStringLiteral("; ended ")
+                  + m_clock.generalDate(m_clock.now()) + CRLF + CRLF);
+            closeFile();
+            openFile();
+        },
+        [](const RuntimeError &) {});
+    if (!done)
+        closeFile();
+}
+
+void RunLog::openFile()
+{
+    m_fileName = buildFileName();
+    m_fd = ::open(QFile::encodeName(m_fileName).constData(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0)
+        raiseFileError(m_fileName, errno);
+    write(firstLineStart(m_env) + QStringLiteral("; started ") + m_clock.generalDate(m_clock.now())
+          + CRLF);
 }
 
 void RunLog::setGrouped(bool grouped, RuntimeError *failure)

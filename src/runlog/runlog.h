@@ -54,6 +54,11 @@ public:
     // The line that tells of a record the log could not take: the common
     // error line of LogWrite, shown to the user and never logged itself.
     static QString FailedWriteLine(const RuntimeError &failure);
+    // A run without a window goes on across midnight: from the first record
+    // of a new day on, the log is that day's file (the old one gets its
+    // last line, the new one its first), so that every record is in the
+    // file of its own date.  The window keeps the file it chose at start.
+    void setFollowsDays(bool follows) { m_followsDays = follows; }
     // Grouped: LogWrite keeps the record for flush() (it fails only there).
     // Turning it off flushes.
     void setGrouped(bool grouped, RuntimeError *failure = nullptr);
@@ -74,12 +79,15 @@ private:
     void writeBytes(const QByteArray &bytes);
     void keep(const QString &text);
     void closeFile();
+    void openFile();
+    void followDay();
 
     const Environment &m_env;
     const Clock &m_clock;
     QString m_fileName;
     int m_fd = -1;
     bool m_grouped = false;
+    bool m_followsDays = false;
     QByteArray m_kept;  // grouped records not written yet
     QString m_keptTime; // the time of the last of them, as text
     QByteArray m_keptTimeBytes;
