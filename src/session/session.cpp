@@ -37,6 +37,12 @@ Session::Session(const NameTables &tables, const AddressRules &rules, QObject *p
     Timer1.setSingleShot(true);
     Timer1.setTimerType(Qt::PreciseTimer);
     connect(&Timer1, &QTimer::timeout, this, &Session::Timer1_Timer);
+    m_truncatedTold.setSingleShot(true);
+    m_truncatedTold.setInterval(1000);
+    connect(&m_truncatedTold, &QTimer::timeout, this, [this] {
+        if (m_truncated > 0)
+            emit datagramsTruncated(std::exchange(m_truncated, 0), Winsock::UdpReceiveBuffer);
+    });
     m_tailTimer.setSingleShot(true);
     m_tailTimer.setInterval(TailWaitMs);
     connect(&m_tailTimer, &QTimer::timeout, this, &Session::flushTail);
@@ -58,6 +64,7 @@ void Session::wire(Winsock &socket)
     connect(&socket, &Winsock::DatagramsDropped, this, &Session::Winsock1_DatagramsDropped);
     connect(&socket, &Winsock::DatagramRefused, this, &Session::Winsock1_DatagramRefused);
     connect(&socket, &Winsock::ForeignDatagram, this, &Session::Winsock1_ForeignDatagram);
+    connect(&socket, &Winsock::DatagramTruncated, this, &Session::Winsock1_DatagramTruncated);
     connect(&socket, &Winsock::TlsReport, this, &Session::Winsock1_TlsReport);
     connect(&socket, &Winsock::stateTouched, this, &Session::armStateWatch);
 }

@@ -150,6 +150,7 @@ public:
     // drop (its queue was full), since the session was made.
     quint64 answeredQueries() const { return m_answeredQueries; }
     quint64 droppedDatagrams() const { return m_droppedDatagrams; }
+    quint64 truncatedDatagrams() const { return m_truncatedTotal; }
 
     // The configuration of the last open.
     const Config &config() const { return m_config; }
@@ -223,6 +224,9 @@ signals:
     // certificate against (empty for a server).
     void tlsReported(const TlsFacts &facts, const QString &verifiedName);
     void datagramsDropped(qint32 count);
+    // count datagrams longer than kept bytes came since the last time this
+    // was told (at most once a second), each cut to kept bytes.
+    void datagramsTruncated(quint64 count, qint32 kept);
     // The datagrams to peer find no one listening there (told once per open).
     void datagramRefused(const QString &peer);
     // onePeer: a datagram came from someone else (told for every one).
@@ -278,6 +282,7 @@ private:
     void Winsock1_DatagramsDropped(qint32 count);
     void Winsock1_DatagramRefused();
     void Winsock1_ForeignDatagram(const QString &address, qint32 port);
+    void Winsock1_DatagramTruncated(qint32 kept);
     void Winsock1_TlsReport(const TlsFacts &facts);
 
     // The clients of a server that serves many (manyclients.cpp).
@@ -313,5 +318,8 @@ private:
     bool m_finished = false;
     quint64 m_answeredQueries = 0;
     quint64 m_droppedDatagrams = 0;
+    quint64 m_truncatedTotal = 0;
     bool m_refusalTold = false; // datagramRefused is told once per open
+    quint64 m_truncated = 0;    // datagrams cut, not told yet
+    QTimer m_truncatedTold;     // told at most once a second
 };

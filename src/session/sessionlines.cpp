@@ -152,6 +152,15 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
                                        "log them fast enough (the network did not lose them)")
                       + CRLF);
     });
+    connect(&session, &Session::datagramsTruncated, this, [this](quint64 count, qint32 kept) {
+        m_lines.AddToMsgsBox(WinsockSpeaker,
+                             QStringLiteral("%1 longer than %2 bytes arrived: only the first %2 "
+                                            "bytes of each were read (the socket stays open)")
+                                     .arg(count == 1 ? QStringLiteral("1 datagram")
+                                                     : QStringLiteral("%1 datagrams").arg(count))
+                                     .arg(kept)
+                                 + CRLF);
+    });
     connect(&session, &Session::datagramRefused, this, [this](const QString &peer) {
         m_lines.AddComplaint(WinsockError,
                              ErrorReport(10054,

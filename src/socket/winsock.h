@@ -77,7 +77,8 @@
 // that went out.  The receive buffer is UdpReceiveBuffer (8192) bytes: a
 // longer datagram is delivered cut to 8192 bytes, and an Error event 10040
 // follows its DataArrival, so the loss is reported and never silent (the
-// socket stays open; the program decides whether to close it).
+// socket stays open; the program decides whether to close it), or for a
+// socket in batches or with one peer the DatagramTruncated signal.
 // Datagrams are taken from the system as fast as they arrive, by a thread of
 // the socket's own that does nothing else (udpreceiver.h), and wait in a
 // queue for their DataArrival, which still comes one per turn of the event
@@ -286,6 +287,11 @@ signals:
     // Delivered like the events, instead of DataArrival: a datagram came
     // from someone else than the peer (see setOnePeer).
     void ForeignDatagram(const QString &address, qint32 port);
+    // Right after the DataArrival of a datagram longer than
+    // UdpReceiveBuffer, which was cut to kept bytes: instead of the Error
+    // event 10040 for a socket that answers in batches or talks to one peer,
+    // which stays open.
+    void DatagramTruncated(qint32 kept);
 
     // Not one of the seven events either, delivered like them: how a TLS
     // handshake went (see TLS above).

@@ -153,8 +153,12 @@ void WinsockPrivate::deliverDatagram()
         return;
     // A datagram its handler did not read is not kept for the next one.
     currentDatagram.reset();
-    // The loss of a datagram's end is reported right after it.
-    if (datagram.truncated)
+    // The loss of a datagram's end is reported right after it: as a failure
+    // to the window, as a count to a socket that must stay up (a responder,
+    // a probe: anyone can send a datagram too long).
+    if (datagram.truncated && (udpBatches || onePeer))
+        emit q->DatagramTruncated(size);
+    else if (datagram.truncated)
         queue.push_front({EventKind::Error, 0, 0, sck::MessageTooBig});
 }
 
