@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -46,6 +47,18 @@ int runWindow(int argc, char *argv[])
     return qapp.exec();
 }
 
+// A responder serves many clients and a probe many targets, each with a
+// descriptor or two: the soft limit on open files (1,024 by default) is
+// raised to the hard one that the system allows the user.
+void RaiseFileLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 int runCommand(const Command &command, int argc, char *argv[])
 {
     QTextStream out(stdout);
@@ -61,6 +74,7 @@ int runCommand(const Command &command, int argc, char *argv[])
     default: break;
     }
 
+    RaiseFileLimit();
     QCoreApplication qapp(argc, argv);
     TerminalFace terminal(out, err);
     Application app(Seams::headless(err), &terminal);
