@@ -141,6 +141,7 @@ void WinsockPrivate::deliverDatagram()
     }
     remoteHostIP = lastSenderText;
     remotePort = lastSenderPort;
+    lastLocal = datagram.local;
     // Answering: the next datagram goes to this sender, unless the socket
     // talks to its peer only.
     if (!onePeer)

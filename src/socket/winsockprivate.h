@@ -125,7 +125,8 @@ public:
     void sendDatagram(const QByteArray &bytes);
     // text: the address as text, when the caller has it.
     void writeDatagramTo(const QByteArray &bytes, const QHostAddress &address, quint16 port,
-                         bool inBackground, const QString *text = nullptr);
+                         bool inBackground, const QString *text = nullptr,
+                         const PacketInfo *from = nullptr);
     void resolveForUdp();
     void onUdpLookedUp(quint64 lookupGeneration, const LookedUp &found);
 
@@ -183,6 +184,7 @@ public:
     QString lastSenderText;
     QHostAddress lastSenderAddress;
     quint16 lastSenderPort = 0;
+    PacketInfo lastLocal; // the local address the last datagram came to
     qint32 udpQueueLimit = Winsock::UdpQueueDatagrams;
     bool onePeer = false;
     std::optional<Winsock::Icmp> lastIcmp;

@@ -8,6 +8,7 @@
 #include "lookup.h"
 #include "socketerrors.h"
 #include "udp/errorqueue.h"
+#include "udp/packetinfo.h"
 #include "winsockprivate.h"
 
 #include <cerrno>
@@ -63,6 +64,10 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     if (onePeer)
         EnableErrorQueue(fd, udpIPv6);
+    // Bound to every address: each datagram's own address is asked for, and
+    // its answer goes out from it.
+    if (localAddress.isEmpty())
+        EnablePacketInfo(fd, udpIPv6);
     udpFd = fd;
     // This socket has neither heard from nor sent to anyone yet: an address
     // kept from before its Close is no peer of this one.
@@ -161,7 +166,9 @@ void WinsockPrivate::sendDatagram(const QByteArray &bytes)
     if (udpOutbox.empty()) {
         // Answering: the last sender, whose address deliverDatagram keeps.
         if (host == lastSenderText && !lastSenderAddress.isNull()) {
-            writeDatagramTo(bytes, lastSenderAddress, port, false, &lastSenderText);
+            // From the address the sender asked.
+            writeDatagramTo(bytes, lastSenderAddress, port, false, &lastSenderText,
+                            port == lastSenderPort ? &lastLocal : nullptr);
             return;
         }
         if (QHostAddress address; ParseAddress(host, &address)) {
@@ -179,7 +186,8 @@ void WinsockPrivate::sendDatagram(const QByteArray &bytes)
 }
 
 void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress &address,
-                                     quint16 port, bool inBackground, const QString *text)
+                                     quint16 port, bool inBackground, const QString *text,
+                                     const PacketInfo *from)
 {
     remoteHostIP = text ? *text : AddressText(address);
     // An IPv4 socket cannot reach an IPv6 peer, nor a socket bound to one
@@ -190,16 +198,24 @@ void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress
         = ipv4 && udpIPv6 && !udpBothFamilies ? 0 : ToSockaddr(address, port, udpIPv6, &target);
     if (udpSender && length != 0) {
         // Handed to the send thread; its failures come back as the socket's.
-        udpSender->queue(bytes, target, length);
+        udpSender->queue(bytes, target, length, from ? *from : PacketInfo());
         if (!udpInBatch)
             udpSender->flush();
         post({EventKind::SendComplete});
         return;
     }
-    const auto sendOnce = [&] {
-        return ::sendto(udpFd, bytes.constData(), size_t(bytes.size()), 0,
-                        reinterpret_cast<const sockaddr *>(&target), length);
-    };
+    alignas(cmsghdr) char control[PacketInfoSpace];
+    iovec piece{const_cast<char *>(bytes.constData()), size_t(bytes.size())};
+    msghdr message{};
+    message.msg_name = &target;
+    message.msg_namelen = length;
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    if (const size_t room = from ? WritePacketInfo(*from, control) : 0; room > 0) {
+        message.msg_control = control;
+        message.msg_controllen = room;
+    }
+    const auto sendOnce = [&] { return ::sendmsg(udpFd, &message, 0); };
     // With refusals reported, a refusal of an earlier datagram may be
     // handed to this send: it is the receiver's to tell, send again.
     if (length == 0 || (sendOnce() < 0 && !(onePeer && errno == ECONNREFUSED && sendOnce() >= 0))) {

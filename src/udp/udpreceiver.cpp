@@ -27,6 +27,7 @@ struct Header
     quint32 size;
     quint8 truncated;
     UdpReceiver::Sender sender;
+    PacketInfo local;
 };
 constexpr qsizetype HeaderBytes = (sizeof(Header) + 7) & ~qsizetype(7);
 
@@ -44,6 +45,7 @@ struct UdpReceiver::Batch
     mmsghdr messages[ReceiveBatch];
     iovec pieces[ReceiveBatch];
     Sender senders[ReceiveBatch];
+    alignas(cmsghdr) char controls[ReceiveBatch][PacketInfoSpace];
     quint32 systemDrops = 0; // the socket's drop counter as last seen
 };
 
@@ -88,6 +90,8 @@ int UdpReceiver::receiveBatch()
         header.msg_namelen = sizeof b.senders[i];
         header.msg_iov = &b.pieces[i];
         header.msg_iovlen = 1;
+        header.msg_control = b.controls[i];
+        header.msg_controllen = PacketInfoSpace;
     }
     const int received = ::recvmmsg(m_fd, b.messages, ReceiveBatch, MSG_DONTWAIT, nullptr);
     if (received <= 0)
@@ -108,7 +112,7 @@ int UdpReceiver::receiveBatch()
         for (int i = 0; i < received; ++i) {
             const msghdr &header = b.messages[i].msg_hdr;
             store(static_cast<const char *>(b.pieces[i].iov_base), qsizetype(b.messages[i].msg_len),
-                  b.senders[i], (header.msg_flags & MSG_TRUNC) != 0);
+                  b.senders[i], (header.msg_flags & MSG_TRUNC) != 0, ReadPacketInfo(header));
         }
         m_dropped += systemDropped;
     });
@@ -169,7 +173,8 @@ bool UdpReceiver::takeErrors()
 }
 
 // Called with the mutex held.
-void UdpReceiver::store(const char *data, qsizetype size, const Sender &sender, bool truncated)
+void UdpReceiver::store(const char *data, qsizetype size, const Sender &sender, bool truncated,
+                        const PacketInfo &local)
 {
     const qsizetype need = recordBytes(size);
     if (m_count >= m_maxDatagrams) {
@@ -190,7 +195,7 @@ void UdpReceiver::store(const char *data, qsizetype size, const Sender &sender, 
         m_blocks.push_back({static_cast<char *>(memory)});
     }
     Block &block = m_blocks.back();
-    const Header header{quint32(size), quint8(truncated), sender};
+    const Header header{quint32(size), quint8(truncated), sender, local};
     std::memcpy(block.base + block.used, &header, sizeof header);
     std::memcpy(block.base + block.used + HeaderBytes, data, size_t(size));
     block.used += need;
@@ -219,6 +224,7 @@ bool UdpReceiver::take(Datagram &datagram)
     datagram.data = QByteArray(block.base + block.read + HeaderBytes, qsizetype(header.size));
     datagram.sender = header.sender;
     datagram.truncated = header.truncated != 0;
+    datagram.local = header.local;
     block.read += recordBytes(header.size);
     --m_count;
     m_announced = std::max<qsizetype>(0, m_announced - 1);

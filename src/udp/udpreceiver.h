@@ -40,6 +40,7 @@
 // descriptor stays the caller's.
 
 #include "errorqueue.h"
+#include "packetinfo.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -80,6 +81,7 @@ public:
         QByteArray data;
         Sender sender{};        // its address and port
         bool truncated = false; // it was longer than bufferBytes
+        PacketInfo local;       // the local address it came to (known when asked for)
     };
 
     struct News
@@ -117,7 +119,8 @@ private:
     // Runs add with the mutex held, then wakes the owner unless an earlier
     // wake is still unanswered.
     void addNews(const std::function<void()> &add);
-    void store(const char *data, qsizetype size, const Sender &sender, bool truncated);
+    void store(const char *data, qsizetype size, const Sender &sender, bool truncated,
+               const PacketInfo &local);
     void releaseBlock(Block &block);
 
     const int m_fd;

@@ -24,9 +24,10 @@ UdpSender::~UdpSender()
     m_thread.join();
 }
 
-void UdpSender::queue(const QByteArray &bytes, const sockaddr_storage &target, socklen_t length)
+void UdpSender::queue(const QByteArray &bytes, const sockaddr_storage &target, socklen_t length,
+                      const PacketInfo &from)
 {
-    m_batch.push_back({bytes, target, length});
+    m_batch.push_back({bytes, target, length, from});
 }
 
 void UdpSender::flush()
@@ -96,6 +97,7 @@ bool UdpSender::sendAll(std::vector<Datagram> &datagrams)
     constexpr size_t Batch = 64;
     mmsghdr messages[Batch];
     iovec pieces[Batch];
+    alignas(cmsghdr) char controls[Batch][PacketInfoSpace];
     quint64 failed = 0;
     int error = 0;
     for (size_t from = 0; from < datagrams.size();) {
@@ -108,6 +110,10 @@ bool UdpSender::sendAll(std::vector<Datagram> &datagrams)
             messages[i].msg_hdr.msg_namelen = d.length;
             messages[i].msg_hdr.msg_iov = &pieces[i];
             messages[i].msg_hdr.msg_iovlen = 1;
+            if (const size_t room = WritePacketInfo(d.from, controls[i]); room > 0) {
+                messages[i].msg_hdr.msg_control = controls[i];
+                messages[i].msg_hdr.msg_controllen = room;
+            }
         }
         const int sent = ::sendmmsg(m_fd, messages, unsigned(count), 0);
         if (sent < 0 && errno == EINTR)

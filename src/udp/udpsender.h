@@ -25,6 +25,8 @@
 // thread: destroy the sender before closing the descriptor, which stays the
 // caller's.
 
+#include "packetinfo.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -54,7 +56,10 @@ public:
     UdpSender &operator=(const UdpSender &) = delete;
 
     // User-interface thread: adds a datagram to the turn's batch.
-    void queue(const QByteArray &bytes, const sockaddr_storage &target, socklen_t length);
+    // from: the local address to send from (known when the datagram
+    // answers one that came to it).
+    void queue(const QByteArray &bytes, const sockaddr_storage &target, socklen_t length,
+               const PacketInfo &from = {});
     // User-interface thread: hands the batch to the thread.
     void flush();
 
@@ -71,6 +76,7 @@ private:
         QByteArray bytes;
         sockaddr_storage target;
         socklen_t length;
+        PacketInfo from;
     };
     void run();
     // Sends them in order; true when the system refused any (counted).

@@ -1,0 +1,37 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The local address a datagram arrived on, and the same address as the
+// source of the answer (IP_PKTINFO, IPV6_PKTINFO).
+//
+// A socket bound to every address of a host with several would otherwise
+// answer from whichever address the system picks for the route back, not
+// from the one the client asked; a client (or a firewall) that expects the
+// answer from the address it queried then drops it.  An IPv6 socket that
+// takes IPv4 as well hears of an IPv4 datagram's address as an IPv4-mapped
+// one, and the system takes it back so for the answer.
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstddef>
+
+struct PacketInfo
+{
+    bool known = false;
+    bool ipv6 = false; // v6 holds it (IPv4-mapped for IPv4 on an IPv6 socket)
+    in_pktinfo v4{};
+    in6_pktinfo v6{};
+};
+
+// Room for the control message that carries one.
+inline constexpr std::size_t PacketInfoSpace = CMSG_SPACE(sizeof(in6_pktinfo));
+
+// Asks the system to tell every datagram's local address (fd of the IPv6
+// family or not).
+void EnablePacketInfo(int fd, bool ipv6);
+// The local address that the control messages of a received datagram tell.
+PacketInfo ReadPacketInfo(const msghdr &message);
+// Writes the control message that sends a datagram from that address into
+// control (PacketInfoSpace bytes); the length written, 0 when not known.
+std::size_t WritePacketInfo(const PacketInfo &info, char *control);
