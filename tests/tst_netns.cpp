@@ -27,6 +27,9 @@ const QString Names = QStringLiteral("selm%1").arg(getpid());
 const QString Server = Names + "s", Client = Names + "c";
 const QString ServerIP = "10.213.7.1", ClientIP = "10.213.7.2";
 const QString ServerIP6 = "fd00:213:7::1", ClientIP6 = "fd00:213:7::2";
+// The server host's second addresses, which the system would not pick as
+// the source of an answer.
+const QString ServerIP2 = "10.213.7.3", ServerIP6b = "fd00:213:7::3";
 // The client host's own hosts file: a name with an IPv6 address only.
 const QString HostsDir = "/etc/netns/" + Client, V6Name = "v6peer";
 const QString Missed = "AutoPing:\tFailed to receive a response.\r\n";
@@ -91,6 +94,8 @@ private slots:
               "-n " + Client + " addr add " + ClientIP + "/24 dev veth0",
               "-n " + Server + " addr add " + ServerIP6 + "/64 dev veth0 nodad",
               "-n " + Client + " addr add " + ClientIP6 + "/64 dev veth0 nodad",
+              "-n " + Server + " addr add " + ServerIP2 + "/24 dev veth0",
+              "-n " + Server + " addr add " + ServerIP6b + "/64 dev veth0 nodad",
               "-n " + Server + " link set veth0 up", "-n " + Client + " link set veth0 up"})
             QVERIFY2(ip(step), qPrintable(step));
         QVERIFY(QDir().mkpath(HostsDir)
@@ -227,6 +232,27 @@ private slots:
                                 == 2
                          && served.contains(" to " + hostPort(server, "7010") + "\r\n")),
                  qPrintable(log + served));
+    }
+
+    // A responder on every address of a host with several answers each
+    // query from the address it was sent to: the probe takes answers from
+    // its target only, so one from another address would be lost.
+    void answersFromTheAddressAsked()
+    {
+        QTemporaryDir dir;
+        Headless responder(dir.path() + "/s", {"respond", "--udp", "--port", "7040"}, Server);
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
+        Headless probe(dir.path() + "/p",
+                       {"probe", "--udp", ServerIP2, "7040", ServerIP6b, "7040", "-c", "3", "-i",
+                        "0.2", "--json"},
+                       Client);
+        QVERIFY(probe.endsWith(0));
+        const QJsonArray targets
+            = QJsonDocument::fromJson(probe.readAllStandardOutput())["targets"].toArray();
+        for (const QJsonValue &target : targets)
+            QCOMPARE(target["answered"].toInt() * 10 + target["foreign"].toInt(), 30);
+        QVERIFY(responder.endsWith(0, true));
     }
 
     // A missing host on the link: the probe says the host cannot be

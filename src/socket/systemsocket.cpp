@@ -5,6 +5,7 @@
 
 #include "localaddress.h"
 #include "socketerrors.h"
+#include "udp/packetinfo.h"
 
 #include <QAbstractSocket>
 
@@ -124,6 +125,26 @@ QHostAddress FromSockaddr(const sockaddr *address, quint16 *port)
                               : QString::number(in6->sin6_scope_id));
     }
     return result;
+}
+
+QHostAddress FromPacketInfo(const PacketInfo &info)
+{
+    if (!info.known)
+        return QHostAddress();
+    if (!info.ipv6)
+        return QHostAddress(ntohl(info.v4.ipi_addr.s_addr));
+    if (IN6_IS_ADDR_V4MAPPED(&info.v6.ipi6_addr)) {
+        quint32 ip4 = 0;
+        std::memcpy(&ip4, info.v6.ipi6_addr.s6_addr + 12, sizeof ip4);
+        return QHostAddress(ntohl(ip4));
+    }
+    QHostAddress address(info.v6.ipi6_addr.s6_addr);
+    if (IN6_IS_ADDR_LINKLOCAL(&info.v6.ipi6_addr) && info.v6.ipi6_ifindex != 0) {
+        char name[IF_NAMESIZE] = {};
+        if (if_indextoname(info.v6.ipi6_ifindex, name))
+            address.setScopeId(QString::fromLocal8Bit(name));
+    }
+    return address;
 }
 
 QHostAddress PickAddress(const QList<QHostAddress> &addresses, bool ipv4, bool ipv6)

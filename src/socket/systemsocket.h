@@ -31,6 +31,10 @@ unsigned ToSockaddr(const QHostAddress &address, quint16 port, bool ipv6, sockad
 // one as IPv4.  port receives its port.
 QHostAddress FromSockaddr(const sockaddr *address, quint16 *port);
 
+// The local address a datagram came to, as the system told it (null when
+// it did not).
+QHostAddress FromPacketInfo(const struct PacketInfo &info);
+
 // The first of addresses that a socket reaching these families can use: an
 // IPv4 one before any IPv6 one (a name with both kinds is reached over
 // IPv4); a null address when there is none.

@@ -252,8 +252,11 @@ QString Winsock::RemoteHostIP() const
 
 QString Winsock::LocalIP() const
 {
-    // Bound to every address: the machine's address of the family the peer
-    // is in.
+    // Bound to every address: the address the last datagram came to (its
+    // answer goes out from it), else the machine's address of the family
+    // the peer is in.
+    if (d->localAddress.isEmpty() && !d->lastLocalText.isEmpty() && d->state == SocketState::Open)
+        return d->lastLocalText;
     if (d->localAddress.isEmpty())
         return d->primaryAddress(d->remoteHostIP.contains(u':'));
     return d->localAddress;
@@ -326,6 +329,8 @@ void Winsock::Close()
     d->currentDatagram.reset();
     d->udpOutbox.clear();
     d->localAddress.clear();
+    d->lastLocal = PacketInfo();
+    d->lastLocalText.clear();
     d->setState(SocketState::Closed);
     if (d->droppedUnreported > 0 && !d->dropReportTimer.isActive())
         d->reportDrops();

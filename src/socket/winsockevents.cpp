@@ -141,7 +141,10 @@ void WinsockPrivate::deliverDatagram()
     }
     remoteHostIP = lastSenderText;
     remotePort = lastSenderPort;
-    lastLocal = datagram.local;
+    if (std::memcmp(&datagram.local, &lastLocal, sizeof lastLocal) != 0) {
+        lastLocal = datagram.local;
+        lastLocalText = AddressText(FromPacketInfo(lastLocal));
+    }
     // Answering: the next datagram goes to this sender, unless the socket
     // talks to its peer only.
     if (!onePeer)

@@ -184,7 +184,8 @@ public:
     QString lastSenderText;
     QHostAddress lastSenderAddress;
     quint16 lastSenderPort = 0;
-    PacketInfo lastLocal; // the local address the last datagram came to
+    PacketInfo lastLocal;  // the local address the last datagram came to
+    QString lastLocalText; // and as text (empty when not known)
     qint32 udpQueueLimit = Winsock::UdpQueueDatagrams;
     bool onePeer = false;
     std::optional<Winsock::Icmp> lastIcmp;
