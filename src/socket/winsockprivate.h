@@ -158,8 +158,9 @@ public:
 
     // TLS
     TlsSetup tlsSetup;
-    QStringList tlsProblems; // the reasons the peer's certificate did not verify
-    QByteArray tlsOutbox;    // sent before the handshake finished
+    QStringList tlsProblems;  // the reasons the peer's certificate did not verify
+    bool tlsToldDone = false; // the handshake was reported done
+    QByteArray tlsOutbox;     // sent before the handshake finished
     QTimer handshakeTimer;
     qint64 handshakeStartUs = 0; // a client's handshake started then (0: not known)
 

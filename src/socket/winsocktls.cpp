@@ -32,6 +32,7 @@ QSslSocket *WinsockPrivate::ssl() const
 void WinsockPrivate::wireTls(QSslSocket *socket)
 {
     tlsProblems.clear();
+    tlsToldDone = false;
     QObject::connect(socket, &QSslSocket::encrypted, q, [this] { onEncrypted(); });
     QObject::connect(socket, &QSslSocket::sslErrors, q,
                      [this](const QList<QSslError> &errors) { onSslErrors(errors); });
@@ -87,6 +88,7 @@ void WinsockPrivate::onEncrypted()
     handshakeTimer.stop();
     TlsFacts facts = currentFacts();
     facts.established = true;
+    tlsToldDone = true;
     if (handshakeStartUs > 0)
         facts.handshakeUs = MonotonicUs() - handshakeStartUs;
     facts.problemsAccepted = !facts.problems.isEmpty();
@@ -102,6 +104,10 @@ void WinsockPrivate::tlsFail(int number, const QString &reason)
         return;
     TlsFacts facts = currentFacts();
     facts.failure = reason;
+    // After a handshake that was told done (TLS 1.3: a server that asks for
+    // a certificate says so only then), its certificate was told with it.
+    if (tlsToldDone)
+        facts.peer = QSslCertificate();
     // Unverified certificate faults are the reason the handshake ended.
     if (number == sck::TlsHandshakeFailed && !facts.problems.isEmpty())
         number = sck::TlsCertificateRefused;
