@@ -8,6 +8,7 @@
 #include "cli/commandline.h"
 #include "fixture.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -373,6 +374,67 @@ private slots:
         QVERIFY2(after.startsWith("Selmarin, running on PC17; started 12/8/2026 00:00:00\r\n")
                      && !after.contains("\n-- 23:") && after.contains("packets transmitted"),
                  qPrintable(after));
+    }
+
+    // The metrics endpoint against careless and hostile clients while a
+    // probe runs: a huge header refused, a half-sent request and idle
+    // connections closed or kept few, other methods refused; the probe's
+    // figures unharmed.  A port that is taken is said in one line.
+    void metricsEndpointHoldsItsGround()
+    {
+        QTemporaryDir dir;
+        const QString udp = QString::number(freePort(true)), web = QString::number(freePort());
+        Headless responder(dir.path(), {"respond", "--udp", "--port", udp, "--local", "127.0.0.1"});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
+        Headless probe(dir.path(), {"probe", "--udp", "localhost", udp, "-c", "40", "-i", "0.1",
+                                    "--json", "--metrics", "127.0.0.1:" + web});
+        const auto ask = [&](const QByteArray &request, int waitMs = 3000) {
+            QTcpSocket client;
+            client.connectToHost(QHostAddress::LocalHost, web.toUShort());
+            client.waitForConnected(3000);
+            client.write(request);
+            QByteArray got;
+            QElapsedTimer clock;
+            clock.start();
+            while (client.state() == QAbstractSocket::ConnectedState && clock.elapsed() < waitMs)
+                if (client.waitForReadyRead(100))
+                    got += client.readAll();
+            return got.left(12)
+                   + (client.state() == QAbstractSocket::ConnectedState ? " open" : "");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(ask("GET /metrics HTTP/1.0\r\n\r\n").startsWith("HTTP/1.1 200"),
+                                 5000);
+        QCOMPARE(ask("GET /metrics HTTP/1.1\r\nX: " + QByteArray(20000, 'a') + "\r\n\r\n"),
+                 "HTTP/1.1 431");
+        QCOMPARE(ask("POST /metrics HTTP/1.0\r\nContent-Length: 0\r\n\r\n"), "HTTP/1.1 405");
+        QCOMPARE(ask("GET /metr", 1000), " open");
+        QCOMPARE(ask("GET /metr", 7000), ""); // closed once idle for 5 s
+        QList<QTcpSocket *> idle;
+        for (int i = 0; i < 40; ++i) {
+            idle.append(new QTcpSocket(this));
+            idle.last()->connectToHost(QHostAddress::LocalHost, web.toUShort());
+        }
+        QTest::qWait(500);
+        QVERIFY(std::count_if(
+                    idle.begin(), idle.end(),
+                    [](QTcpSocket *s) { return s->state() == QAbstractSocket::ConnectedState; })
+                <= 8);
+        qDeleteAll(idle);
+        QByteArray json;
+        QTRY_VERIFY_WITH_TIMEOUT((json += probe.readAllStandardOutput()).endsWith("}\n"), 15000);
+        const QJsonObject target = QJsonDocument::fromJson(json).object()["targets"][0].toObject();
+        QCOMPARE(target["answered"].toInt(), 40);
+        QVERIFY(target["rtt_ms"]["max"].toDouble() < 100);
+        QVERIFY(probe.endsWith(0, true));
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost));
+        const QString where = "127.0.0.1:" + QString::number(holder.serverPort());
+        Headless taken(dir.path(), {"probe", "--udp", "localhost", udp, "--metrics", where});
+        QVERIFY(taken.endsWith(2));
+        QCOMPARE(taken.err(), "** Metrics Error:\tThe metrics endpoint cannot listen on " + where
+                                  + ": Address already in use\n");
+        QVERIFY(responder.endsWith(0, true));
     }
 
     // A responder serves clients at once and answers every query in the

@@ -3,14 +3,61 @@
 
 #include "metricsendpoint.h"
 
-#include <QHttpServer>
-#include <QHttpServerResponse>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <microhttpd.h>
+#include <netinet/in.h>
+
+namespace {
+
+// The library's own messages are not for the user's terminal.
+void quiet(void *, const char *, va_list) {}
+
+MHD_Result respond(MHD_Connection *connection, unsigned status, const QByteArray &body,
+                   const char *type, bool head = false)
+{
+    MHD_Response *response = MHD_create_response_from_buffer(head ? 0 : size_t(body.size()),
+                                                             const_cast<char *>(body.constData()),
+                                                             MHD_RESPMEM_MUST_COPY);
+    if (!response)
+        return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+    if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+    const MHD_Result queued = MHD_queue_response(connection, status, response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+MHD_Result answer(void *endpoint, MHD_Connection *connection, const char *url, const char *method,
+                  const char *, const char *, size_t *, void **)
+{
+    const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
+    if (!head && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0)
+        return respond(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET and HEAD.\n",
+                       "text/plain; charset=utf-8");
+    if (std::strcmp(url, "/metrics") != 0)
+        return respond(connection, MHD_HTTP_NOT_FOUND, "The figures are at /metrics.\n",
+                       "text/plain; charset=utf-8", head);
+    return respond(connection, MHD_HTTP_OK, static_cast<MetricsEndpoint *>(endpoint)->page(),
+                   "text/plain; version=0.0.4; charset=utf-8", head);
+}
+
+} // namespace
 
 MetricsEndpoint::MetricsEndpoint(std::function<QString()> page, QObject *parent)
     : QObject(parent), m_page(std::move(page))
 {}
 
-MetricsEndpoint::~MetricsEndpoint() = default;
+MetricsEndpoint::~MetricsEndpoint()
+{
+    m_readable.reset();
+    if (m_daemon)
+        MHD_stop_daemon(m_daemon);
+}
 
 QHostAddress MetricsAddress(const QString &where, quint16 *port)
 {
@@ -39,14 +86,53 @@ bool MetricsEndpoint::listen(const QString &where, QString *why)
 {
     quint16 port = 0;
     const QHostAddress address = MetricsAddress(where, &port);
-    m_server = std::make_unique<QHttpServer>();
-    m_server->route(QStringLiteral("/metrics"), [this] {
-        return QHttpServerResponse(QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8"),
-                                   m_page().toUtf8());
-    });
-    if (m_server->listen(address, port) == 0) {
-        *why = QStringLiteral("The metrics endpoint cannot listen on %1").arg(where);
+    const bool ipv6 = address.protocol() == QAbstractSocket::IPv6Protocol;
+    sockaddr_in in4{};
+    sockaddr_in6 in6{};
+    if (ipv6) {
+        in6.sin6_family = AF_INET6;
+        in6.sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(in6.sin6_addr.s6_addr, bytes.c, sizeof bytes.c);
+    } else {
+        in4.sin_family = AF_INET;
+        in4.sin_port = htons(port);
+        in4.sin_addr.s_addr = htonl(address.toIPv4Address());
+    }
+    const sockaddr *bound = ipv6 ? reinterpret_cast<const sockaddr *>(&in6)
+                                 : reinterpret_cast<const sockaddr *>(&in4);
+    errno = 0;
+    m_daemon = MHD_start_daemon(
+        MHD_USE_EPOLL | (ipv6 ? MHD_USE_IPv6 : 0), port, nullptr, nullptr, &answer, this,
+        MHD_OPTION_SOCK_ADDR, bound, MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(RequestBytes),
+        MHD_OPTION_CONNECTION_TIMEOUT, IdleSeconds, MHD_OPTION_CONNECTION_LIMIT, MaxConnections,
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, MaxPerAddress, MHD_OPTION_EXTERNAL_LOGGER, &quiet,
+        nullptr, MHD_OPTION_END);
+    if (!m_daemon) {
+        const int error = errno;
+        *why = QStringLiteral("The metrics endpoint cannot listen on %1: %2")
+                   .arg(where, QString::fromLocal8Bit(error ? std::strerror(error)
+                                                            : "the address cannot be used"));
         return false;
     }
+    const MHD_DaemonInfo *info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_EPOLL_FD);
+    m_readable = std::make_unique<QSocketNotifier>(info->epoll_fd, QSocketNotifier::Read);
+    connect(m_readable.get(), &QSocketNotifier::activated, this, &MetricsEndpoint::run);
+    m_timer = std::make_unique<QTimer>();
+    m_timer->setSingleShot(true);
+    connect(m_timer.get(), &QTimer::timeout, this, &MetricsEndpoint::run);
+    run();
     return true;
+}
+
+// Does what is due (reads, answers, closes what timed out), then waits for
+// the next news or the next timeout.
+void MetricsEndpoint::run()
+{
+    MHD_run(m_daemon);
+    MHD_UNSIGNED_LONG_LONG timeoutMs = 0;
+    if (MHD_get_timeout(m_daemon, &timeoutMs) == MHD_YES)
+        m_timer->start(int(std::min<MHD_UNSIGNED_LONG_LONG>(timeoutMs, 60'000)));
+    else
+        m_timer->stop();
 }
