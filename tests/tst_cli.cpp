@@ -437,6 +437,47 @@ private slots:
         QVERIFY(responder.endsWith(0, true));
     }
 
+    // A responder with few descriptors (its limit made 100 while it runs)
+    // and a flood of idle connections from one address: it neither spins
+    // nor names phantom peers, turns the excess away, and makes room for a
+    // real client by closing one that stayed silent.
+    void responderSurvivesAFloodOfIdleClients()
+    {
+        QTemporaryDir dir;
+        const QString port = QString::number(freePort());
+        Headless responder(dir.path(),
+                           {"respond", "--tcp", "--port", port, "--local", "127.0.0.1"});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Listening"), 10000);
+        QProcess limit;
+        limit.start("prlimit",
+                    {"--pid", QString::number(responder.processId()), "--nofile=100:100"});
+        QVERIFY(limit.waitForFinished(5000) && limit.exitCode() == 0);
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < 80; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->bind(QHostAddress("127.0.0.2"));
+            idle.back()->connectToHost(QHostAddress::LocalHost, port.toUShort());
+        }
+        QTest::qWait(5500);
+        QTcpSocket client;
+        client.bind(QHostAddress("127.0.0.3"));
+        client.connectToHost(QHostAddress::LocalHost, port.toUShort());
+        QVERIFY(client.waitForConnected(3000));
+        client.write("++ AutoPing Query ++");
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT((answer += client.readAll()) == "++ AutoPing Response ++", 3000);
+        QFile stat(QString("/proc/%1/stat").arg(responder.processId()));
+        QVERIFY(stat.open(QIODevice::ReadOnly));
+        const QList<QByteArray> fields = stat.readAll().split(' ');
+        QVERIFY(fields[13].toInt() + fields[14].toInt() < 300); // well under 3 s of CPU in ~6 s
+        QVERIFY(responder.endsWith(0, true));
+        const QString lines = told + responder.out() + responder.err();
+        QVERIFY2(lines.contains("turned away") && lines.contains("its place was needed")
+                     && !lines.contains(" :0 "),
+                 qPrintable(lines.right(2000)));
+    }
+
     // A responder serves clients at once and answers every query in the
     // stream: split over two pieces, two in one piece, with line ends.
     void responderServesMany()

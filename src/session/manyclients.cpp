@@ -14,10 +14,46 @@
 #include "socket/winsock.h"
 #include "textcodec.h"
 
+#include <sys/resource.h>
+
+namespace {
+
+// The clients there is room for: two descriptors each (the connection and
+// a duplicate that tells a reset from a close), some kept for the rest.
+size_t clientRoom()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return size_t(Session::MaxClients);
+    return std::min<size_t>(size_t(Session::MaxClients),
+                            limit.rlim_cur > 64 ? (limit.rlim_cur - 64) / 2 : 1);
+}
+
+} // namespace
+
 void Session::serve(std::unique_ptr<Winsock> socket)
 {
+    // Clients are capped, in all and from one address, so that a flood of
+    // connections (idle ones, say) leaves room for real probes.
+    const QString address = socket->RemoteHostIP();
+    const auto fromThere = std::count_if(m_clients.begin(), m_clients.end(), [&](const auto &c) {
+        return c->socket->RemoteHostIP() == address;
+    });
+    const bool full = m_clients.size() >= clientRoom() && !evictSilentClient();
+    if (full || fromThere >= MaxClientsPerAddress) {
+        m_turnedAwayWhy = fromThere >= MaxClientsPerAddress
+                              ? QStringLiteral("%1 from %2 already").arg(fromThere).arg(address)
+                              : QStringLiteral("%1 clients already, none silent for %2 s")
+                                    .arg(m_clients.size())
+                                    .arg(EvictAfterMs / 1000);
+        socket->Close();
+        m_turnedAway.note();
+        return;
+    }
     Winsock *client = socket.get();
-    m_clients.push_back(std::make_unique<Client>(Client{std::move(socket), {}, {}}));
+    m_clients.push_back(std::make_unique<Client>(Client{std::move(socket), {}, {}, MonotonicUs()}));
+    if (!m_idleSweep.isActive())
+        m_idleSweep.start();
     connect(client, &Winsock::DataArrival, this, [this, client] { clientData(client); });
     connect(client, &Winsock::CloseEvent, this,
             [this, client] { dropClient(client, QStringLiteral("closed")); });
@@ -35,6 +71,7 @@ void Session::clientData(Winsock *socket)
     if (it == m_clients.end())
         return;
     Client &client = **it;
+    client.heardUs = MonotonicUs();
     TryRun(
         [&] {
             const qint64 at = MonotonicUs();
@@ -74,4 +111,36 @@ void Session::dropClient(Winsock *socket, const QString &why)
     // Not from inside its own event: the socket goes after the handler.
     (*it)->socket.release()->deleteLater();
     m_clients.erase(it);
+}
+
+// Clients that stayed silent too long are closed: they hold a descriptor and
+// a place under the caps.
+void Session::closeIdleClients()
+{
+    const qint64 now = MonotonicUs();
+    std::vector<Winsock *> idle;
+    for (const auto &client : m_clients)
+        if (now - client->heardUs > qint64(ClientIdleMs) * 1000)
+            idle.push_back(client->socket.get());
+    for (Winsock *socket : idle) {
+        socket->Close();
+        dropClient(socket, QStringLiteral("closed: silent for %1 s").arg(ClientIdleMs / 1000));
+    }
+    if (m_clients.empty())
+        m_idleSweep.stop();
+}
+
+bool Session::evictSilentClient()
+{
+    const auto silent
+        = std::min_element(m_clients.begin(), m_clients.end(),
+                           [](const auto &a, const auto &b) { return a->heardUs < b->heardUs; });
+    if (silent == m_clients.end()
+        || MonotonicUs() - (*silent)->heardUs < qint64(EvictAfterMs) * 1000)
+        return false;
+    Winsock *socket = (*silent)->socket.get();
+    socket->Close();
+    dropClient(socket, QStringLiteral("closed: silent for %1 s, and its place was needed")
+                           .arg((MonotonicUs() - (*silent)->heardUs) / 1'000'000));
+    return true;
 }

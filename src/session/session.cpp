@@ -28,7 +28,14 @@ Session::Session(const NameTables &tables, const AddressRules &rules, QObject *p
       m_tables(tables),
       m_rules(rules),
       m_listener(std::make_unique<Listener>()),
-      Winsock1(std::make_unique<Winsock>())
+      Winsock1(std::make_unique<Winsock>()),
+      m_truncated(
+          1000,
+          [this](quint64 count) { emit datagramsTruncated(count, Winsock::UdpReceiveBuffer); }),
+      m_turnedAway(60'000,
+                   [this](quint64 count) { emit clientsTurnedAway(count, m_turnedAwayWhy); }),
+      m_noDescriptor(60'000,
+                     [this](quint64 count) { emit connectionsNotTaken(count, m_lastShortage); })
 {
     connect(m_listener.get(), &Listener::ConnectionRequest, this,
             &Session::Winsock1_ConnectionRequest);
@@ -37,12 +44,13 @@ Session::Session(const NameTables &tables, const AddressRules &rules, QObject *p
     Timer1.setSingleShot(true);
     Timer1.setTimerType(Qt::PreciseTimer);
     connect(&Timer1, &QTimer::timeout, this, &Session::Timer1_Timer);
-    m_truncatedTold.setSingleShot(true);
-    m_truncatedTold.setInterval(1000);
-    connect(&m_truncatedTold, &QTimer::timeout, this, [this] {
-        if (m_truncated > 0)
-            emit datagramsTruncated(std::exchange(m_truncated, 0), Winsock::UdpReceiveBuffer);
+    connect(m_listener.get(), &Listener::AcceptFailed, this, [this](bool program) {
+        m_lastShortage = program;
+        m_noDescriptor.note();
+        evictSilentClient(); // room for the next one
     });
+    m_idleSweep.setInterval(ClientIdleMs / 8);
+    connect(&m_idleSweep, &QTimer::timeout, this, &Session::closeIdleClients);
     m_tailTimer.setSingleShot(true);
     m_tailTimer.setInterval(TailWaitMs);
     connect(&m_tailTimer, &QTimer::timeout, this, &Session::flushTail);
@@ -129,6 +137,7 @@ bool Session::closeIfOpen()
     m_tailTimer.stop();
     m_probeStream.clear();
     m_clients.clear();
+    m_idleSweep.stop();
     return open;
 }
 

@@ -48,6 +48,7 @@
 #include "base/socketstate.h"
 #include "sessionevents.h"
 #include "textcodec.h"
+#include "throttle.h"
 #include "tls/credentials.h"
 
 #include <QByteArray>
@@ -142,6 +143,15 @@ public:
     };
 
     static constexpr int TailWaitMs = 100; // a split character's first bytes wait this long
+    // A server that serves many: clients at once, in all and from one
+    // address, and how long a client may stay silent before it is closed.
+    // (MaxClients, or what the limit of open files allows, two each.)  At
+    // the cap, or with no descriptor left, the client silent the longest
+    // makes room, when it has been silent for EvictAfterMs.
+    static constexpr int MaxClients = 4096;
+    static constexpr int MaxClientsPerAddress = 64;
+    static constexpr int ClientIdleMs = 120'000;
+    static constexpr int EvictAfterMs = 5'000;
 
     Session(const NameTables &tables, const AddressRules &rules, QObject *parent = nullptr);
     ~Session() override;
@@ -150,7 +160,10 @@ public:
     // drop (its queue was full), since the session was made.
     quint64 answeredQueries() const { return m_answeredQueries; }
     quint64 droppedDatagrams() const { return m_droppedDatagrams; }
-    quint64 truncatedDatagrams() const { return m_truncatedTotal; }
+    quint64 truncatedDatagrams() const { return m_truncated.total(); }
+    // A server that serves many: clients it turned away (too many at once,
+    // or from one address), connections it could not take (no descriptor).
+    quint64 turnedAwayClients() const { return m_turnedAway.total(); }
 
     // The configuration of the last open.
     const Config &config() const { return m_config; }
@@ -227,6 +240,12 @@ signals:
     // count datagrams longer than kept bytes came since the last time this
     // was told (at most once a second), each cut to kept bytes.
     void datagramsTruncated(quint64 count, qint32 kept);
+    // A server that serves many turned count clients away since the last
+    // time (at most once a minute): why, e.g. "64 from 192.0.2.7 already".
+    void clientsTurnedAway(quint64 count, const QString &why);
+    // count connections could not be taken since the last time: no
+    // descriptor was left, in the program (program) or the system.
+    void connectionsNotTaken(quint64 count, bool program);
     // The datagrams to peer find no one listening there (told once per open).
     void datagramRefused(const QString &peer);
     // onePeer: a datagram came from someone else (told for every one).
@@ -291,7 +310,12 @@ private:
         std::unique_ptr<Winsock> socket;
         StreamText text;
         ProbeStream texts;
+        qint64 heardUs = 0; // when it last sent something (base/clock.h)
     };
+    void closeIdleClients();
+    // Closes the client silent the longest, if it was for EvictAfterMs;
+    // true when one made room.
+    bool evictSilentClient();
     void serve(std::unique_ptr<Winsock> socket);
     void clientData(Winsock *socket);
     void dropClient(Winsock *socket, const QString &why);
@@ -318,8 +342,11 @@ private:
     bool m_finished = false;
     quint64 m_answeredQueries = 0;
     quint64 m_droppedDatagrams = 0;
-    quint64 m_truncatedTotal = 0;
     bool m_refusalTold = false; // datagramRefused is told once per open
-    quint64 m_truncated = 0;    // datagrams cut, not told yet
-    QTimer m_truncatedTold;     // told at most once a second
+    Throttle m_truncated;       // datagrams cut, told at most once a second
+    Throttle m_turnedAway;      // clients refused, told at most once a minute
+    Throttle m_noDescriptor;    // connections the listener could not take
+    QTimer m_idleSweep;         // closes clients that stay silent
+    QString m_turnedAwayWhy;    // the last client's reason
+    bool m_lastShortage = true; // the last connection not taken: the program's limit
 };

@@ -161,6 +161,27 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
                                      .arg(kept)
                                  + CRLF);
     });
+    connect(&session, &Session::clientsTurnedAway, this, [this](quint64 count, const QString &why) {
+        m_lines.AddComplaint(WinsockSpeaker,
+                             QStringLiteral("%1 turned away: %2 (at most %3 at once, %4 from one "
+                                            "address)")
+                                     .arg(count == 1 ? QStringLiteral("A client was")
+                                                     : QStringLiteral("%1 clients were").arg(count),
+                                          why)
+                                     .arg(Session::MaxClients)
+                                     .arg(Session::MaxClientsPerAddress)
+                                 + CRLF);
+    });
+    connect(&session, &Session::connectionsNotTaken, this, [this](quint64 count, bool program) {
+        m_lines.AddComplaint(
+            WinsockSpeaker,
+            QStringLiteral("%1 closed at once: %2 has no file descriptor left (too many open "
+                           "files)")
+                    .arg(count == 1 ? QStringLiteral("A connection was")
+                                    : QStringLiteral("%1 connections were").arg(count),
+                         program ? QStringLiteral("Selmarin") : QStringLiteral("the system"))
+                + CRLF);
+    });
     connect(&session, &Session::datagramRefused, this, [this](const QString &peer) {
         m_lines.AddComplaint(WinsockError,
                              ErrorReport(10054,

@@ -183,14 +183,9 @@ void Session::Winsock1_ForeignDatagram(const QString &address, qint32 port)
 
 // A datagram longer than the socket reads was cut: told, the first at once
 // and then at most once a second, so that a flood of them cannot fill the log.
-void Session::Winsock1_DatagramTruncated(qint32 kept)
+void Session::Winsock1_DatagramTruncated(qint32)
 {
-    ++m_truncatedTotal;
-    ++m_truncated;
-    if (m_truncatedTold.isActive())
-        return;
-    emit datagramsTruncated(std::exchange(m_truncated, 0), kept);
-    m_truncatedTold.start();
+    m_truncated.note();
 }
 
 // The socket could not queue datagrams as fast as they came: say so, so that

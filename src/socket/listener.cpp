@@ -9,47 +9,43 @@
 #include "winsock.h"
 #include "winsockprivate.h"
 
+#include <QSocketNotifier>
 #include <QSslConfiguration>
 #include <QSslSocket>
-#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 
 #include <cerrno>
+#include <fcntl.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-// Takes each connection as a TLS server's, its handshake started at once,
-// when it has a certificate; as plain TCP otherwise.
-class TlsServer : public QTcpServer
+// A connection as the listener takes it: its peer as accept() said it, for
+// a connection its client reset before it was taken (the system then no
+// longer names the peer, and the data that came first is still to be read).
+template<typename Socket>
+class Accepted : public Socket
 {
 public:
-    TlsServer(const TlsSetup &tls, QObject *parent) : QTcpServer(parent), m_tls(tls) {}
-
-protected:
-    void incomingConnection(qintptr descriptor) override
+    explicit Accepted(QObject *parent) : Socket(parent) {}
+    void keepPeer(const sockaddr *address)
     {
-        if (m_tls.certificate.isNull()) {
-            QTcpServer::incomingConnection(descriptor);
+        if (!this->peerAddress().isNull())
             return;
-        }
-        auto *socket = new QSslSocket(this);
-        if (!socket->setSocketDescriptor(descriptor)) {
-            delete socket;
-            return;
-        }
-        QSslConfiguration config = socket->sslConfiguration();
-        config.setLocalCertificate(m_tls.certificate);
-        config.setPrivateKey(m_tls.key);
-        config.setPeerVerifyMode(QSslSocket::VerifyNone);
-        socket->setSslConfiguration(config);
-        socket->startServerEncryption();
-        addPendingConnection(socket);
+        quint16 port = 0;
+        this->setPeerAddress(FromSockaddr(address, &port));
+        this->setPeerPort(port);
     }
-
-private:
-    const TlsSetup m_tls;
 };
+
+// Connections taken from the system at most in one turn of the event loop.
+constexpr int AcceptBatch = 64;
+// With no descriptor left, the listener rests this long before it tries
+// again (the system keeps the waiting connections meanwhile).
+constexpr int RestMs = 200;
 
 } // namespace
 
@@ -100,32 +96,102 @@ void Listener::Listen()
         RaiseSocketError(sck::InvalidOperation);
     if (::listen(m_boundFd, Backlog) != 0)
         RaiseSocketError(BindErrorNumber(errno));
-    auto *server = new TlsServer(m_tls, this);
-    if (!server->setSocketDescriptor(m_boundFd)) {
-        delete server;
-        RaiseSocketError(sck::AddressNotAvailable);
-    }
-    m_boundFd = -1; // the server owns it now
-    m_server = server;
-    connect(server, &QTcpServer::newConnection, this, &Listener::onNewConnection);
+    m_listenFd = std::exchange(m_boundFd, -1);
+    m_acceptable = new QSocketNotifier(m_listenFd, QSocketNotifier::Read, this);
+    connect(m_acceptable, &QSocketNotifier::activated, this, &Listener::onAcceptable);
+    // A descriptor kept aside: with none left, it is given up for a moment
+    // to take a waiting connection and close it, so that clients are told
+    // at once instead of waiting in the system's queue.
+    if (m_spareFd < 0)
+        m_spareFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     setState(SocketState::Listening);
 }
 
 void Listener::Close()
 {
-    if (m_server) {
-        disconnect(m_server, nullptr, this, nullptr);
-        m_server->close();
-        m_server->deleteLater();
-        m_server = nullptr;
+    if (m_acceptable) {
+        m_acceptable->setEnabled(false);
+        m_acceptable->deleteLater();
+        m_acceptable = nullptr;
     }
-    if (m_boundFd >= 0) {
-        ::close(m_boundFd);
-        m_boundFd = -1;
+    for (int *fd : {&m_listenFd, &m_boundFd, &m_spareFd}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
     }
     // The request whose handler runs now stays acceptable.
     dropRequests(m_inDelivery);
     setState(SocketState::Closed);
+}
+
+// Takes what waits in the system, each connection as a socket of its own:
+// a TLS server's, its handshake started at once, when there is a
+// certificate; plain TCP otherwise.
+void Listener::onAcceptable()
+{
+    for (int count = 0; count < AcceptBatch && m_listenFd >= 0; ++count) {
+        sockaddr_storage peer{};
+        socklen_t peerLength = sizeof peer;
+        const int fd = ::accept4(m_listenFd, reinterpret_cast<sockaddr *>(&peer), &peerLength,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE)
+                shedLoad(errno);
+            break; // EAGAIN: nothing more waits (or a connection that went away)
+        }
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        QTcpSocket *socket = nullptr;
+        bool taken = false;
+        if (m_tls.certificate.isNull()) {
+            auto *plain = new Accepted<QTcpSocket>(this);
+            taken = plain->setSocketDescriptor(fd);
+            plain->keepPeer(reinterpret_cast<const sockaddr *>(&peer));
+            socket = plain;
+        } else {
+            auto *secure = new Accepted<QSslSocket>(this);
+            taken = secure->setSocketDescriptor(fd);
+            secure->keepPeer(reinterpret_cast<const sockaddr *>(&peer));
+            socket = secure;
+        }
+        if (!taken) {
+            delete socket;
+            ::close(fd);
+            continue;
+        }
+        if (auto *secure = qobject_cast<QSslSocket *>(socket)) {
+            QSslConfiguration config = secure->sslConfiguration();
+            config.setLocalCertificate(m_tls.certificate);
+            config.setPrivateKey(m_tls.key);
+            config.setPeerVerifyMode(QSslSocket::VerifyNone);
+            secure->setSslConfiguration(config);
+            secure->startServerEncryption();
+        }
+        const qint32 id = m_nextId++;
+        m_requests.emplace(id, socket);
+        m_waiting.push_back(id);
+    }
+    scheduleDelivery();
+}
+
+// No descriptor is left (the program's or the system's): the waiting
+// connection is taken with the spare descriptor and closed at once, and the
+// listener rests a moment instead of being woken again and again.
+void Listener::shedLoad(int error)
+{
+    if (m_spareFd >= 0) {
+        ::close(m_spareFd);
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0)
+            ::close(fd);
+        m_spareFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    }
+    m_acceptable->setEnabled(false);
+    QTimer::singleShot(RestMs, this, [this] {
+        if (m_acceptable)
+            m_acceptable->setEnabled(true);
+    });
+    emit AcceptFailed(error == EMFILE);
 }
 
 void Listener::dropRequests(qint32 except)
@@ -162,18 +228,6 @@ std::unique_ptr<Winsock> Listener::Accept(qint32 requestID)
     m_requests.erase(it);
     disconnect(socket, nullptr, this, nullptr);
     return std::unique_ptr<Winsock>(new Winsock(socket, nullptr));
-}
-
-void Listener::onNewConnection()
-{
-    while (m_server && m_server->hasPendingConnections()) {
-        QTcpSocket *socket = m_server->nextPendingConnection();
-        socket->setParent(this); // it must outlive the server
-        const qint32 id = m_nextId++;
-        m_requests.emplace(id, socket);
-        m_waiting.push_back(id);
-    }
-    scheduleDelivery();
 }
 
 void Listener::scheduleDelivery()

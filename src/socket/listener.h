@@ -9,7 +9,9 @@
 // it Listening (a closed listener binds LocalPort on every address of both
 // families first).  Close: Closed, from any state; harmless when closed.
 //
-// Each connection the system accepts is taken at once and offered as
+// Each connection the system accepts is taken at once (up to 64 a turn;
+// with no descriptor left it is closed at once and AcceptFailed said, and
+// the listener rests a moment rather than spin) and offered as
 // ConnectionRequest(requestID), delivered like Winsock's events: through a
 // queue, one per turn of the event loop, never from inside an operation and
 // never while another request's handler runs.  While the event is handled,
@@ -38,7 +40,7 @@
 #include <map>
 #include <memory>
 
-class QTcpServer;
+class QSocketNotifier;
 class QTcpSocket;
 class Winsock;
 
@@ -72,13 +74,18 @@ public:
 
 signals:
     void ConnectionRequest(qint32 requestID);
+    // A connection could not be taken: no descriptor was left, in the
+    // program (its limit of open files: program true) or in the system.  It
+    // was closed, and the listener rests a moment before it takes more.
+    void AcceptFailed(bool program);
     // Emitted at once, from inside whatever changed it, every time State
     // changes (as Winsock::stateTouched).
     void stateTouched();
 
 private:
     void setState(SocketState state);
-    void onNewConnection();
+    void onAcceptable();
+    void shedLoad(int error);
     void scheduleDelivery();
     void deliverNext();
     void dropRequests(qint32 except);
@@ -87,7 +94,9 @@ private:
     qint32 m_localPort = 0;
     QString m_localAddress; // empty when bound to every address
     int m_boundFd = -1;     // bound, not listening yet
-    QTcpServer *m_server = nullptr;
+    int m_listenFd = -1;    // listening
+    int m_spareFd = -1;     // given up to take a connection when none is left
+    QSocketNotifier *m_acceptable = nullptr;
     TlsSetup m_tls;
     std::map<qint32, QTcpSocket *> m_requests; // taken from the system, not accepted yet
     std::deque<qint32> m_waiting;              // offered in this order
