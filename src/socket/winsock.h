@@ -188,6 +188,8 @@ public:
     static constexpr int UdpQueueDatagrams = 65536; // datagrams waiting for their DataArrival
     static constexpr qsizetype UdpQueueBytes = 16 * 1024 * 1024; // and their bytes, at most
     static constexpr int UdpBatch = 64;          // datagrams read at once (setUdpBatches)
+    static constexpr int OnePeerBatch = 4;       // ... and with one peer (setOnePeer)
+    static constexpr qsizetype OnePeerBytes = 64 * 1024; // what waits with one peer, at most
     static constexpr int BatchEvents = 512;      // events delivered in one turn (setUdpBatches)
     static constexpr int DropReportMs = 1000;    // DatagramsDropped comes at most this often
     static constexpr int TlsHandshakeMs = 10000; // a TLS handshake must finish within this
@@ -215,7 +217,9 @@ public:
     // (UdpQueueDatagrams unless set; tests make it small).
     void setUdpQueueLimit(qint32 datagrams);
     // From the next Bind on, a UDP socket talks to RemoteHost and
-    // RemotePort only: SendData always goes there (never to the last
+    // RemotePort only (and reads its datagrams a few at a time when the
+    // socket is readable, with no thread of its own: a probe has one per
+    // target): SendData always goes there (never to the last
     // sender), a datagram from anyone else is not delivered but told as
     // ForeignDatagram, and a datagram that found no one listening at the
     // peer (the system's ICMP "port unreachable") is told as

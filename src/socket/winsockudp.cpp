@@ -60,8 +60,11 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     udpIPv6 = bound.ipv6;
     // Bound to every address, an IPv6 socket reaches IPv4 peers as well.
     udpBothFamilies = udpIPv6 && localAddress.isEmpty();
+    // A socket with one peer expects its answers only: the system's own
+    // buffer is room enough.
     const int buffer = SystemReceiveBuffer;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    if (!onePeer)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     if (onePeer)
         EnableErrorQueue(fd, udpIPv6);
     // Bound to every address: each datagram's own address is asked for, and
@@ -73,22 +76,29 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     // kept from before its Close is no peer of this one.
     remoteHostIP.clear();
     const quint64 receiverGeneration = generation;
-    if (udpBatches) {
-        // Read here, a batch at a time: nothing queues beyond one batch.
+    if (udpBatches || onePeer) {
+        // Read here, a batch at a time: nothing queues beyond one batch.  A
+        // socket with one peer (a probe's: a probe of a thousand targets has
+        // a thousand) takes a few at a time, with no thread and little
+        // memory of its own.
         static_assert(Winsock::UdpBatch == UdpReceiver::ReceiveBatch);
-        udpReceiver = std::make_unique<UdpReceiver>(fd, Winsock::UdpReceiveBuffer,
-                                                    Winsock::UdpBatch, UdpReceiver::BlockBytes,
-                                                    nullptr, UdpReceiver::Threading::CallerPulls);
+        const int batch = udpBatches ? Winsock::UdpBatch : Winsock::OnePeerBatch;
+        const qsizetype bytes = udpBatches ? UdpReceiver::BlockBytes : Winsock::OnePeerBytes;
+        udpReceiver = std::make_unique<UdpReceiver>(fd, Winsock::UdpReceiveBuffer, batch, bytes,
+                                                    nullptr, UdpReceiver::Threading::CallerPulls,
+                                                    batch, bytes);
         udpReadable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         QObject::connect(udpReadable.get(), &QSocketNotifier::activated, q,
                          [this] { onUdpReadable(); });
+    }
+    if (udpBatches) {
         udpSender = std::make_unique<UdpSender>(fd, [this, receiverGeneration] {
             // On the send thread: only hand the news over.
             QMetaObject::invokeMethod(
                 q, [this, receiverGeneration] { onUdpSendFailed(receiverGeneration); },
                 Qt::QueuedConnection);
         });
-    } else {
+    } else if (!onePeer) {
         udpReceiver = std::make_unique<UdpReceiver>(
             fd, Winsock::UdpReceiveBuffer, udpQueueLimit, Winsock::UdpQueueBytes,
             [this, receiverGeneration] {

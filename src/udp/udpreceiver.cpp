@@ -4,6 +4,7 @@
 
 #include "errorqueue.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -42,22 +43,31 @@ qsizetype recordBytes(qsizetype size)
 // sender.
 struct UdpReceiver::Batch
 {
-    mmsghdr messages[ReceiveBatch];
-    iovec pieces[ReceiveBatch];
-    Sender senders[ReceiveBatch];
-    alignas(cmsghdr) char controls[ReceiveBatch][PacketInfoSpace];
+    explicit Batch(int size) : messages(size_t(size)), pieces(size_t(size)), senders(size_t(size)),
+        controls(size_t(size)) {}
+    struct Control
+    {
+        alignas(cmsghdr) char bytes[PacketInfoSpace];
+    };
+    std::vector<mmsghdr> messages;
+    std::vector<iovec> pieces;
+    std::vector<Sender> senders;
+    std::vector<Control> controls;
     quint32 systemDrops = 0; // the socket's drop counter as last seen
 };
 
 UdpReceiver::UdpReceiver(int fd, int bufferBytes, qsizetype maxDatagrams, qsizetype maxBytes,
-                         std::function<void()> wake, Threading threading)
+                         std::function<void()> wake, Threading threading, int batch,
+                         qsizetype blockBytes)
     : m_fd(fd),
       m_bufferBytes(bufferBytes),
       m_maxDatagrams(std::max<qsizetype>(1, maxDatagrams)),
-      m_maxBlocks(std::max<qsizetype>(1, maxBytes / BlockBytes)),
+      m_batchSize(std::clamp(batch, 1, int(ReceiveBatch))),
+      m_blockBytes(std::max(blockBytes, recordBytes(bufferBytes))),
+      m_maxBlocks(std::max<qsizetype>(1, maxBytes / m_blockBytes)),
       m_wake(std::move(wake)),
-      m_buffers(size_t(ReceiveBatch) * size_t(bufferBytes)),
-      m_batch(std::make_unique<Batch>())
+      m_buffers(new char[size_t(m_batchSize) * size_t(bufferBytes)]),
+      m_batch(std::make_unique<Batch>(m_batchSize))
 {
     if (threading == Threading::CallerPulls)
         return;
@@ -82,18 +92,19 @@ UdpReceiver::~UdpReceiver()
 int UdpReceiver::receiveBatch()
 {
     Batch &b = *m_batch;
-    for (int i = 0; i < ReceiveBatch; ++i) {
-        b.pieces[i] = {m_buffers.data() + size_t(i) * size_t(m_bufferBytes), size_t(m_bufferBytes)};
+    for (int i = 0; i < m_batchSize; ++i) {
+        b.pieces[i] = {m_buffers.get() + size_t(i) * size_t(m_bufferBytes), size_t(m_bufferBytes)};
         msghdr &header = b.messages[i].msg_hdr;
         header = {};
         header.msg_name = &b.senders[i];
         header.msg_namelen = sizeof b.senders[i];
         header.msg_iov = &b.pieces[i];
         header.msg_iovlen = 1;
-        header.msg_control = b.controls[i];
+        header.msg_control = b.controls[i].bytes;
         header.msg_controllen = PacketInfoSpace;
     }
-    const int received = ::recvmmsg(m_fd, b.messages, ReceiveBatch, MSG_DONTWAIT, nullptr);
+    const int received
+        = ::recvmmsg(m_fd, b.messages.data(), unsigned(m_batchSize), MSG_DONTWAIT, nullptr);
     if (received <= 0)
         return received;
     // Datagrams the system dropped because its buffer was full are counted
@@ -181,12 +192,12 @@ void UdpReceiver::store(const char *data, qsizetype size, const Sender &sender, 
         ++m_dropped;
         return;
     }
-    if (m_blocks.empty() || m_blocks.back().used + need > BlockBytes) {
+    if (m_blocks.empty() || m_blocks.back().used + need > m_blockBytes) {
         if (qsizetype(m_blocks.size()) >= m_maxBlocks) {
             ++m_dropped;
             return;
         }
-        void *memory = ::mmap(nullptr, size_t(BlockBytes), PROT_READ | PROT_WRITE,
+        void *memory = ::mmap(nullptr, size_t(m_blockBytes), PROT_READ | PROT_WRITE,
                               MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (memory == MAP_FAILED) {
             ++m_dropped;
@@ -242,6 +253,6 @@ bool UdpReceiver::take(Datagram &datagram)
 
 void UdpReceiver::releaseBlock(Block &block)
 {
-    ::munmap(block.base, size_t(BlockBytes));
+    ::munmap(block.base, size_t(m_blockBytes));
     block.base = nullptr;
 }

@@ -62,8 +62,13 @@ public:
     static constexpr qsizetype BlockBytes = 1024 * 1024;
 
     enum class Threading { OwnThread, CallerPulls };
+    // batch: datagrams taken with one call (at most ReceiveBatch); blockBytes:
+    // the size of a block of the queue (a socket that expects few datagrams,
+    // a probe's, keeps both small: a probe of a thousand targets has a
+    // thousand of these).
     UdpReceiver(int fd, int bufferBytes, qsizetype maxDatagrams, qsizetype maxBytes,
-                std::function<void()> wake, Threading threading = Threading::OwnThread);
+                std::function<void()> wake, Threading threading = Threading::OwnThread,
+                int batch = ReceiveBatch, qsizetype blockBytes = BlockBytes);
     ~UdpReceiver();
     UdpReceiver(const UdpReceiver &) = delete;
     UdpReceiver &operator=(const UdpReceiver &) = delete;
@@ -126,6 +131,8 @@ private:
     const int m_fd;
     const int m_bufferBytes;
     const qsizetype m_maxDatagrams;
+    const int m_batchSize;
+    const qsizetype m_blockBytes;
     const qsizetype m_maxBlocks;
     const std::function<void()> m_wake;
     int m_stopFd = -1; // an eventfd: written once to stop the thread
@@ -142,7 +149,9 @@ private:
 
     // The receiving side's buffers (only one side receives: the thread or
     // pull()).
-    std::vector<char> m_buffers;
+    // Not cleared when made: a page the system never writes to is never
+    // taken from the machine's memory.
+    std::unique_ptr<char[]> m_buffers;
     struct Batch;
     std::unique_ptr<Batch> m_batch;
 
