@@ -172,9 +172,10 @@ private slots:
     {
         QTemporaryDir dir;
         const quint16 udp = freePort(true), tcp = freePort();
-        Headless udpServer(dir.path(), {"respond", "--udp", "--port", QString::number(udp)});
+        Headless udpServer(dir.path(),
+                           {"respond", "--udp", "--port", QString::number(udp), "--every-query"});
         Headless tcpServer(dir.path(), {"respond", "--tcp", "--port", QString::number(tcp),
-                                        "--local", "127.0.0.1"});
+                                        "--local", "127.0.0.1", "--every-query"});
         // Each says so at once, not only when it ends.
         QString told;
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -478,13 +479,53 @@ private slots:
                  qPrintable(lines.right(2000)));
     }
 
+    // Runs that last for weeks write a line a minute per client or target
+    // instead of one per query (the clocks made to run 60 times as fast by
+    // libfaketime): what a client sends that is no query is counted and
+    // shown in part, never written whole.
+    void aLineAMinute()
+    {
+        QTemporaryDir dir;
+        const QString port = QString::number(freePort(true));
+        qputenv("LD_PRELOAD", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
+        qputenv("FAKETIME", "+0 x60");
+        qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        Headless responder(dir.path(),
+                           {"respond", "--udp", "--port", port, "--local", "127.0.0.1"});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
+        Headless probe(dir.path(),
+                       {"probe", "--udp", "localhost", port, "LOCALHOST", port, "-c", "90"});
+        for (const char *name : {"LD_PRELOAD", "FAKETIME"})
+            qunsetenv(name);
+        QUdpSocket stranger;
+        stranger.writeDatagram(QByteArray(5000, 'z'), QHostAddress::LocalHost, port.toUShort());
+        QVERIFY(probe.endsWith(0));
+        const QString lines = probe.out();
+        QVERIFY2(lines.count(QRegularExpression(
+                     "127.0.0.1:\\d+ in the last minute: \\d\\d answered, 0 late, 0 "
+                     "lost, rtt min/avg/max = "))
+                         == 2
+                     && !lines.contains("answer from"),
+                 qPrintable(lines));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (told += responder.out())
+                .contains(QRegularExpression("Winsock:\t127.0.0.1:\\d+ in the last minute: 0 "
+                                             "queries answered, 5000 characters "
+                                             "that were no query \\(first: \"z{48}...\"\\)")),
+            5000);
+        QVERIFY(responder.endsWith(0, true));
+        QVERIFY2(!(told + responder.out()).contains("AutoPing Query"), qPrintable(told));
+    }
+
     // A responder serves clients at once and answers every query in the
     // stream: split over two pieces, two in one piece, with line ends.
     void responderServesMany()
     {
         QTemporaryDir dir;
         const quint16 port = freePort();
-        Headless responder(dir.path(), {"respond", "--tcp", "--port", QString::number(port)});
+        Headless responder(dir.path(),
+                           {"respond", "--tcp", "--port", QString::number(port), "--every-query"});
         QString told;
         QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Listening"), 10000);
         QTcpSocket first, second;

@@ -172,10 +172,13 @@ private slots:
         const QString serverDir = dir.path() + "/s",
                       clientLog = dir.path() + "/c/Selmarin/PC17_12-4-2026.log";
         Headless forWindow(
-            serverDir, {"respond", "--" + protocol, "--port", "7010", "--local", server}, Server);
+            serverDir,
+            {"respond", "--" + protocol, "--port", "7010", "--local", server, "--every-query"},
+            Server);
         // The first responder makes the folder's TLS certificate, both use it.
         QTRY_VERIFY_WITH_TIMEOUT(readFile(logIn(serverDir)).contains("Winsock:\t"), 10000);
-        Headless forProbe(serverDir, {"respond", "--" + protocol, "--port", "7011"}, Server);
+        Headless forProbe(serverDir,
+                          {"respond", "--" + protocol, "--port", "7011", "--every-query"}, Server);
         QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(readFile(logIn(serverDir)))
                                       .count(tcp ? "Winsock:\tListening" : "Winsock:\tOpen"),
                                   2, 10000);

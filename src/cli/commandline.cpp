@@ -49,6 +49,9 @@ const QString Usage = QStringLiteral(
     "                       timed until it is made (--tls: and its handshake done)\n"
     "  --json               the summary as one JSON document, nothing else on\n"
     "                       standard output\n"
+    "  --every-query        (probe and respond) a line for every query and answer;\n"
+    "                       without it a responder, and a probe of several\n"
+    "                       targets, write a line a minute per client or target\n"
     "  --targets FILE       more targets, a HOST PORT pair per line (# comments)\n"
     "  --servers PORT       the saved server list's hosts as targets, on PORT\n"
     "  --metrics ADDRESS:PORT  (probe and respond) the figures for Prometheus at\n"
@@ -183,6 +186,10 @@ const QList<Option> &options()
          Probe,
          [](Command &c, const QString &) { return flag(c.connectOnly); }},
         {{"json"}, false, Probe, [](Command &c, const QString &) { return flag(c.json); }},
+        {{"every-query"},
+         false,
+         Both,
+         [](Command &c, const QString &) { return flag(c.everyQuery); }},
         {{"targets"},
          true,
          Probe,

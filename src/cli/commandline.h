@@ -46,6 +46,7 @@ struct Command
     bool keepGoing = false;   // probe: a lost connection is made again
     bool connectOnly = false; // probe --connect: the time a TCP connection takes
     bool json = false;        // probe: the summary as JSON, and nothing else on stdout
+    bool everyQuery = false;  // a line for every query even with several targets, and respond
     QString metrics;          // ADDRESS:PORT of the metrics endpoint; empty: none
     QString error;            // Usage: what is wrong, one line
     // TLS (tcp is true as well): the choices as curl names them.

@@ -8,9 +8,9 @@
 #include "metricsendpoint.h"
 #include "metricspage.h"
 #include "probe/probefigures.h"
+#include "respondlines.h"
 #include "session/probetarget.h"
 #include "session/session.h"
-#include "session/sessionlines.h"
 #include "targetlines.h"
 #include "terminalface.h"
 
@@ -70,13 +70,17 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, cons
 HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
                          const AddressRules &rules, MsgSink &lines, TerminalFace &face,
                          QTextStream &out)
-    : m_command(command), m_out(out), m_lines(lines)
+    : m_command(command), m_out(out), m_lines(lines), m_minute(new QTimer(this))
 {
+    m_minute->start(60'000);
     if (!probing()) {
         m_session = std::make_unique<Session>(tables, rules);
-        m_sessionLines = std::make_unique<SessionLines>(*m_session, tables, lines);
+        m_respondLines
+            = std::make_unique<RespondLines>(*m_session, tables, lines, command.everyQuery);
         connect(m_session.get(), &Session::stateShown, this, &HeadlessRun::onStateShown);
         m_session->startStateWatch();
+        if (!command.everyQuery)
+            connect(m_minute, &QTimer::timeout, m_respondLines.get(), &RespondLines::tellMinute);
         return;
     }
     const bool several = command.targets.size() > 1;
@@ -88,6 +92,12 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
         auto target
             = std::make_unique<ProbeTarget>(targetSetup(command, host, port), tables, rules);
         m_targetLines.push_back(std::make_unique<TargetLines>(*target, tables, lines, several));
+        // A single target keeps a line per query, as ping does.
+        if (several && !command.everyQuery) {
+            m_targetLines.back()->setEveryQuery(false);
+            connect(m_minute, &QTimer::timeout, m_targetLines.back().get(),
+                    &TargetLines::tellMinute);
+        }
         connect(target.get(), &ProbeTarget::done, this, &HeadlessRun::targetDone);
         m_targets.push_back(std::move(target));
     }

@@ -31,6 +31,7 @@
 #include "commandline.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -41,7 +42,7 @@ class MsgSink;
 class ProbeTarget;
 class QTextStream;
 class Session;
-class SessionLines;
+class RespondLines;
 class TargetLines;
 class TerminalFace;
 struct NameTables;
@@ -79,8 +80,9 @@ private:
     std::unique_ptr<MetricsEndpoint> m_metrics;
     int m_status = 0;                                    // the probe's, once it ended
     std::unique_ptr<Session> m_session;                  // respond
-    std::unique_ptr<SessionLines> m_sessionLines;        // and its lines
+    std::unique_ptr<RespondLines> m_respondLines;        // and its lines
     std::vector<std::unique_ptr<ProbeTarget>> m_targets; // probe
     std::vector<std::unique_ptr<TargetLines>> m_targetLines;
     bool m_ended = false;
+    QTimer *m_minute = nullptr; // a line a minute per client or target
 };

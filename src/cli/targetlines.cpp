@@ -67,7 +67,57 @@ void TargetLines::ClearMsgsBox()
     m_lines.ClearMsgsBox();
 }
 
-// One line per query, as ping writes one per reply.
+void TargetLines::setEveryQuery(bool every)
+{
+    m_everyQuery = every;
+    m_sessionLines.setDataShown(every);
+}
+
+void TargetLines::count(const ProbeEngine::Event &e)
+{
+    using Kind = ProbeEngine::Event::Kind;
+    Minute &m = m_minute;
+    switch (e.kind) {
+    case Kind::Answered:
+        m.rttMinUs = m.answered == 0 ? e.rttUs : std::min(m.rttMinUs, e.rttUs);
+        m.rttMaxUs = std::max(m.rttMaxUs, e.rttUs);
+        m.rttSumUs += e.rttUs;
+        ++m.answered;
+        break;
+    case Kind::Late: ++m.late; break;
+    case Kind::Lost:
+    case Kind::Refused: ++m.lost; break;
+    case Kind::Failed:
+        ++m.notSent;
+        ++m.lost;
+        break;
+    case Kind::Stray: ++m.stray; break;
+    default: break;
+    }
+}
+
+void TargetLines::tellMinute()
+{
+    const Minute m = std::exchange(m_minute, Minute());
+    if (m.answered + m.late + m.lost + m.stray == 0)
+        return;
+    QString line = QStringLiteral("%1 in the last minute: %2 answered, %3 late, %4 lost")
+                       .arg(m_target.figures().peer())
+                       .arg(m.answered)
+                       .arg(m.late)
+                       .arg(m.lost);
+    if (m.notSent > 0)
+        line += QStringLiteral(" (%1 not sent)").arg(m.notSent);
+    if (m.stray > 0)
+        line += QStringLiteral(", %1 stray").arg(m.stray);
+    if (m.answered > 0)
+        line += QStringLiteral(", rtt min/avg/max = %1/%2/%3 ms")
+                    .arg(milliseconds(m.rttMinUs), milliseconds(m.rttSumUs / qint64(m.answered)),
+                         milliseconds(m.rttMaxUs));
+    m_lines.addLine(LineKind::Probe, Speaker, line + CRLF);
+}
+
+// One line per query, as ping writes one per reply (or the minute's figures).
 void TargetLines::tell(const ProbeEngine::Events &events)
 {
     using Kind = ProbeEngine::Event::Kind;
@@ -85,6 +135,14 @@ void TargetLines::tell(const ProbeEngine::Events &events)
     };
     for (const ProbeEngine::Event &e : events) {
         const QString seq = QStringLiteral(": seq=") + QString::number(e.seq);
+        count(e);
+        // A line a minute instead of one per query: only what is not a
+        // query's plain outcome is said at once.
+        const bool perQuery = e.kind == Kind::Answered || e.kind == Kind::NoAnswer
+                              || e.kind == Kind::Late || e.kind == Kind::Stray
+                              || e.kind == Kind::Refused;
+        if (!m_everyQuery && perQuery)
+            continue;
         switch (e.kind) {
         case Kind::Answered:
             m_lines.addLine(LineKind::Probe, Speaker,

@@ -42,6 +42,15 @@ public:
 
     const QStringList &errors() const { return m_errors; }
 
+    // Off: the queries, their answers and the bytes are not a line each but
+    // a line a minute with the minute's figures (tellMinute): a run of many
+    // targets that lasts for weeks keeps every failure and change, in a log
+    // of a reasonable size.  On unless set.
+    void setEveryQuery(bool every);
+    // The figures of the minute since the last call, one line, when there
+    // were any.
+    void tellMinute();
+
 private:
     void addLine(LineKind kind, const QString &speaker, const QString &sentence) override;
     void ClearMsgsBox() override;
@@ -54,4 +63,12 @@ private:
     QStringList m_errors;
     int m_moreErrors = 0;
     QString m_lastComplaint; // said once while the target stays down
+    bool m_everyQuery = true;
+    // The minute's figures, counted from the engine's events.
+    struct Minute
+    {
+        quint64 answered = 0, late = 0, lost = 0, notSent = 0, stray = 0;
+        qint64 rttMinUs = 0, rttMaxUs = 0, rttSumUs = 0;
+    } m_minute;
+    void count(const ProbeEngine::Event &event);
 };

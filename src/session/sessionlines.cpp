@@ -63,6 +63,8 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
         m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Connection completed") + CRLF);
     });
     const auto data = [this](const DataSeen &seen) {
+        if (!m_dataShown)
+            return;
         m_lines.addLine(LineKind::Data, seen.peer.address,
                         seen.lineEnded ? seen.text : QString(seen.text % CRLF));
     };

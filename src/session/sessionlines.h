@@ -21,10 +21,15 @@ public:
     SessionLines(const Session &session, const NameTables &tables, MsgSink &lines,
                  QObject *parent = nullptr);
 
+    // Whether the bytes sent and received are written, a line each (on
+    // unless set: a run that lasts for weeks tells them in figures instead).
+    void setDataShown(bool shown) { m_dataShown = shown; }
+
 private:
     QString protocol() const;
 
     const Session &m_session;
     const NameTables &m_tables;
     MsgSink &m_lines;
+    bool m_dataShown = true;
 };

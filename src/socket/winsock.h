@@ -187,8 +187,8 @@ public:
     static constexpr int StreamChunk = 256 * 1024;  // stream bytes taken from the system at a time
     static constexpr int UdpQueueDatagrams = 65536; // datagrams waiting for their DataArrival
     static constexpr qsizetype UdpQueueBytes = 16 * 1024 * 1024; // and their bytes, at most
-    static constexpr int UdpBatch = 64;          // datagrams read at once (setUdpBatches)
-    static constexpr int OnePeerBatch = 4;       // ... and with one peer (setOnePeer)
+    static constexpr int UdpBatch = 64;                  // datagrams read at once (setUdpBatches)
+    static constexpr int OnePeerBatch = 4;               // ... and with one peer (setOnePeer)
     static constexpr qsizetype OnePeerBytes = 64 * 1024; // what waits with one peer, at most
     static constexpr int BatchEvents = 512;      // events delivered in one turn (setUdpBatches)
     static constexpr int DropReportMs = 1000;    // DatagramsDropped comes at most this often

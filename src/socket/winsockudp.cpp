@@ -84,9 +84,9 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
         static_assert(Winsock::UdpBatch == UdpReceiver::ReceiveBatch);
         const int batch = udpBatches ? Winsock::UdpBatch : Winsock::OnePeerBatch;
         const qsizetype bytes = udpBatches ? UdpReceiver::BlockBytes : Winsock::OnePeerBytes;
-        udpReceiver = std::make_unique<UdpReceiver>(fd, Winsock::UdpReceiveBuffer, batch, bytes,
-                                                    nullptr, UdpReceiver::Threading::CallerPulls,
-                                                    batch, bytes);
+        udpReceiver
+            = std::make_unique<UdpReceiver>(fd, Winsock::UdpReceiveBuffer, batch, bytes, nullptr,
+                                            UdpReceiver::Threading::CallerPulls, batch, bytes);
         udpReadable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
         QObject::connect(udpReadable.get(), &QSocketNotifier::activated, q,
                          [this] { onUdpReadable(); });

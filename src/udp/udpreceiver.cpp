@@ -43,8 +43,12 @@ qsizetype recordBytes(qsizetype size)
 // sender.
 struct UdpReceiver::Batch
 {
-    explicit Batch(int size) : messages(size_t(size)), pieces(size_t(size)), senders(size_t(size)),
-        controls(size_t(size)) {}
+    explicit Batch(int size)
+        : messages(size_t(size)),
+          pieces(size_t(size)),
+          senders(size_t(size)),
+          controls(size_t(size))
+    {}
     struct Control
     {
         alignas(cmsghdr) char bytes[PacketInfoSpace];

@@ -1,0 +1,61 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "respondlines.h"
+
+#include "base/msgsink.h"
+#include "probe/probetexts.h"
+#include "session/session.h"
+
+#include <QRegularExpression>
+
+RespondLines::RespondLines(const Session &session, const NameTables &tables, MsgSink &lines,
+                           bool everyQuery, QObject *parent)
+    : QObject(parent), m_lines(lines), m_sessionLines(session, tables, lines)
+{
+    if (everyQuery)
+        return;
+    m_sessionLines.setDataShown(false);
+    connect(&session, &Session::dataArrived, this, [this](const DataSeen &data) {
+        QString key = (data.peer.address.contains(u':') ? u'[' + data.peer.address + u']'
+                                                        : data.peer.address)
+                      + u':' + QString::number(data.peer.port);
+        if (m_clients.size() >= size_t(MaxClients) && !m_clients.count(key))
+            key = QStringLiteral("other clients");
+        Client &client = m_clients[key];
+        for (const ProbeText &text : data.probeTexts)
+            client.queries += text.kind == ProbeText::Query;
+        // What is no query: the text without its AutoPing texts (numbered
+        // or not, with the line ends that may follow them).
+        static const QRegularExpression probeTexts(
+            QStringLiteral("\\+\\+ AutoPing (Query|Response) \\+\\+( #\\d+)?[\\r\\n]*"));
+        QString rest = data.text;
+        if (!data.probeTexts.isEmpty())
+            rest.remove(probeTexts);
+        client.other += quint64(rest.size());
+        if (client.sample.size() < SampleCharacters)
+            client.sample += rest.left(SampleCharacters - client.sample.size());
+    });
+}
+
+void RespondLines::tellMinute()
+{
+    for (const auto &[who, client] : std::exchange(m_clients, {})) {
+        QString line = QStringLiteral("%1 in the last minute: %2 queries answered")
+                           .arg(who)
+                           .arg(client.queries);
+        if (client.other > 0) {
+            QString sample = client.sample;
+            sample.replace(u'\\', QStringLiteral("\\\\"))
+                .replace(u'\r', QStringLiteral("\\r"))
+                .replace(u'\n', QStringLiteral("\\n"))
+                .replace(u'"', QStringLiteral("\\\""));
+            line += QStringLiteral(", %1 characters that were no query (first: \"%2%3\")")
+                        .arg(client.other)
+                        .arg(sample, client.other > quint64(client.sample.size())
+                                         ? QStringLiteral("...")
+                                         : QString());
+        }
+        m_lines.AddToMsgsBox(QStringLiteral("Winsock"), line + CRLF);
+    }
+}

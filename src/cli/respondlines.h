@@ -1,0 +1,52 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+// The lines of a responder: its session's lines (sessionlines.h), and
+// instead of a line for every query and answer (unless everyQuery), a line
+// a minute for each client that sent anything: the queries answered, and
+// what it sent that was no query, counted and its first characters shown,
+// never written whole.  A responder that answers a thousand probes for
+// weeks keeps every connection, failure and change, in a log of a
+// reasonable size, and a client that sends a flood of anything cannot fill
+// the disk.
+//
+//   Winsock: 10.0.0.5:40123 in the last minute: 60 queries answered
+//   Winsock: 192.0.2.9:5555 in the last minute: 0 queries answered,
+//            300000 characters that were no query (first: "GET / HTTP/1.1\r\nHo...")
+
+#include "session/sessionlines.h"
+
+#include <QObject>
+
+#include <map>
+
+class MsgSink;
+class Session;
+struct NameTables;
+
+class RespondLines : public QObject
+{
+    Q_OBJECT
+public:
+    // Clients kept apart in a minute; the rest are told together.
+    static constexpr int MaxClients = 4096;
+    static constexpr int SampleCharacters = 48;
+
+    RespondLines(const Session &session, const NameTables &tables, MsgSink &lines,
+                 bool everyQuery, QObject *parent = nullptr);
+
+    // The minute's figures since the last call, a line for each client.
+    void tellMinute();
+
+private:
+    struct Client
+    {
+        quint64 queries = 0;
+        quint64 other = 0; // characters that were no query
+        QString sample;    // the first of them
+    };
+    MsgSink &m_lines;
+    SessionLines m_sessionLines;
+    std::map<QString, Client> m_clients;
+};
