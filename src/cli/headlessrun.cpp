@@ -3,6 +3,7 @@
 
 #include "headlessrun.h"
 
+#include "base/clock.h"
 #include "base/msgsink.h"
 #include "jsonsummary.h"
 #include "metricsendpoint.h"
@@ -88,9 +89,13 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
               : command.quiet ? TerminalFace::Shown::Quiet
               : several       ? TerminalFace::Shown::ProbeLines
                               : TerminalFace::Shown::NoData);
+    // The targets share their slots: a run of a thousand wakes once an
+    // interval to send, not a thousand times.
+    const qint64 origin = MonotonicUs();
     for (const auto &[host, port] : command.targets) {
-        auto target
-            = std::make_unique<ProbeTarget>(targetSetup(command, host, port), tables, rules);
+        ProbeTarget::Setup setup = targetSetup(command, host, port);
+        setup.slotsFromUs = origin;
+        auto target = std::make_unique<ProbeTarget>(setup, tables, rules);
         m_targetLines.push_back(std::make_unique<TargetLines>(*target, tables, lines, several));
         // A single target keeps a line per query, as ping does.
         if (several && !command.everyQuery) {

@@ -33,8 +33,8 @@ public:
     static constexpr int MaxClients = 4096;
     static constexpr int SampleCharacters = 48;
 
-    RespondLines(const Session &session, const NameTables &tables, MsgSink &lines,
-                 bool everyQuery, QObject *parent = nullptr);
+    RespondLines(const Session &session, const NameTables &tables, MsgSink &lines, bool everyQuery,
+                 QObject *parent = nullptr);
 
     // The minute's figures since the last call, a line for each client.
     void tellMinute();

@@ -10,8 +10,9 @@ using Outcome = ProbeFigures::Outcome;
 ProbeEngine::ProbeEngine(const Options &options) : m_options(options), m_matching(options.matching)
 {}
 
-void ProbeEngine::start(qint64 nowUs, const QString &peer)
+void ProbeEngine::start(qint64 nowUs, const QString &peer, std::optional<qint64> originUs)
 {
+    m_originUs = originUs.value_or(nowUs);
     m_figures.reset(peer);
     m_waiting.clear();
     m_matching = m_options.matching;
@@ -54,15 +55,13 @@ ProbeEngine::Form ProbeEngine::formOf(int seq) const
                                                                           : Form::Plain;
 }
 
-// The query after this one is due an interval after this one was, unless
-// this one came later than that: the slots missed are skipped, not sent in
-// a burst.
+// The query after this one is due at the next slot after now: an interval
+// after this one was, unless this one came later than that (the slots
+// missed are skipped, not sent in a burst).
 void ProbeEngine::nextSlot(qint64 nowUs)
 {
-    m_nextDueUs += m_options.intervalUs;
-    if (m_nextDueUs <= nowUs)
-        m_nextDueUs += (nowUs - m_nextDueUs) / m_options.intervalUs * m_options.intervalUs
-                       + m_options.intervalUs;
+    const qint64 passed = nowUs >= m_originUs ? (nowUs - m_originUs) / m_options.intervalUs + 1 : 0;
+    m_nextDueUs = m_originUs + passed * m_options.intervalUs;
 }
 
 ProbeEngine::Events ProbeEngine::sent(qint64 sentUs)

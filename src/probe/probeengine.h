@@ -96,8 +96,11 @@ public:
     explicit ProbeEngine(const Options &options);
 
     // A new run against peer (as the figures name it), starting at nowUs:
-    // its first query is due at once, its deadline counts from now.
-    void start(qint64 nowUs, const QString &peer);
+    // its first query is due at once, its deadline counts from now.  The
+    // queries after it are due every interval from originUs (now unless
+    // given): the targets of one run share their slots, so that a thousand
+    // of them wake the program once an interval, not a thousand times.
+    void start(qint64 nowUs, const QString &peer, std::optional<qint64> originUs = std::nullopt);
     bool isRunning() const { return m_running; }
     // By nowUs the count was reached and every query answered or past its
     // timeout (advance told it), or the deadline came.
@@ -158,6 +161,7 @@ private:
     std::deque<Waiting> m_waiting; // by number
     bool m_running = false;
     qint64 m_startUs = 0;
+    qint64 m_originUs = 0; // the slots are every interval from here
     qint64 m_nextDueUs = 0;
     int m_nextSeq = 1;
     // Failed attempts since the last query that went out, and the reason

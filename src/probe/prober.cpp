@@ -12,9 +12,9 @@ Prober::Prober(const ProbeEngine::Options &options, Send send, QObject *parent)
     connect(&m_timer, &QTimer::timeout, this, &Prober::wake);
 }
 
-void Prober::start(const QString &peer)
+void Prober::start(const QString &peer, std::optional<qint64> originUs)
 {
-    m_engine.start(MonotonicUs(), peer);
+    m_engine.start(MonotonicUs(), peer, originUs);
     wake();
 }
 

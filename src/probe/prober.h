@@ -34,8 +34,10 @@ public:
 
     Prober(const ProbeEngine::Options &options, Send send, QObject *parent = nullptr);
 
-    // The run starts now: its first query goes out at once.
-    void start(const QString &peer);
+    // The run starts now: its first query goes out at once, the next ones
+    // in the slots every interval from originUs (base/clock.h; now unless
+    // given).
+    void start(const QString &peer, std::optional<qint64> originUs = std::nullopt);
     bool isRunning() const { return m_engine.isRunning(); }
     // An answer arrived at atUs, carrying seq when it carried a number.
     void answer(std::optional<int> seq, qint64 atUs);

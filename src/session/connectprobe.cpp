@@ -37,7 +37,7 @@ void ProbeTarget::lookUp()
     }
     if (QHostAddress address; ParseAddress(m_setup.host, &address)) {
         m_address = AddressText(address);
-        m_prober.start(HostAndPort(m_address, m_setup.port.toInt()));
+        m_prober.start(HostAndPort(m_address, m_setup.port.toInt()), m_setup.slotsFromUs);
         return;
     }
     LookUpHost(m_setup.host, this, [this](const LookedUp &found) {
@@ -47,7 +47,7 @@ void ProbeTarget::lookUp()
             m_address = AddressText(found.address);
             m_downReason.clear();
             if (!m_prober.isRunning())
-                m_prober.start(HostAndPort(m_address, m_setup.port.toInt()));
+                m_prober.start(HostAndPort(m_address, m_setup.port.toInt()), m_setup.slotsFromUs);
             return;
         }
         m_downReason = FailureReason(found.error);
@@ -59,7 +59,7 @@ void ProbeTarget::lookUp()
         }
         // Looked up again at the next query.
         if (!m_prober.isRunning())
-            m_prober.start(name());
+            m_prober.start(name(), m_setup.slotsFromUs);
     });
 }
 

@@ -154,7 +154,7 @@ void ProbeTarget::up()
     m_sentWhenUp = figures().sent();
     if (m_prober.isRunning())
         return;
-    m_prober.start(m_session->peer());
+    m_prober.start(m_session->peer(), m_setup.slotsFromUs);
     if (m_connectUs >= 0)
         m_prober.connected(std::exchange(m_connectUs, -1));
     if (m_handshakeUs >= 0)
@@ -177,7 +177,7 @@ void ProbeTarget::down(const QString &reason, const QString &detail)
             end(true);
             return;
         }
-        m_prober.start(name());
+        m_prober.start(name(), m_setup.slotsFromUs);
     } else if (wasReady) {
         // The answers still on their way went with the connection.
         m_prober.restartStream();

@@ -59,6 +59,9 @@ public:
         Path path = Path::Stream;
         ProbeEngine::Options probe;
         bool keepTrying = false;
+        // The queries' slots, every interval from here (base/clock.h), shared
+        // by the targets of a run; nothing: from the target's own start.
+        std::optional<qint64> slotsFromUs;
     };
 
     ProbeTarget(const Setup &setup, const NameTables &tables, const AddressRules &rules,
