@@ -4,7 +4,7 @@
 #pragma once
 // What the fuzz targets run the program's code against: a pinned machine
 // (name PC17, domain EXAMPLE.TEST, one adapter 192.0.2.10/24) and a sink that
-// counts the error lines reported.
+// counts the lines reported, of any kind.
 
 #include "base/environment.h"
 #include "base/msgsink.h"
@@ -43,6 +43,6 @@ class CountingSink final : public MsgSink
 {
 public:
     int lines = 0;
-    void AddToMsgsBox(const QString &, const QString &) override { ++lines; }
+    void addLine(LineKind, const QString &, const QString &) override { ++lines; }
     void ClearMsgsBox() override {}
 };
