@@ -94,6 +94,9 @@ private slots:
         const QString file = QDir::temp().filePath("selmarin-targets-%1").arg(getpid());
         writeFile(file, "# two\nh 1\nh2 1 x\n");
         writeFile(file + "b", "h +7\n");
+        // The rows hold pointers: these texts must outlive them.
+        const QByteArray targets = ("probe --tcp --targets " + file).toUtf8();
+        const QByteArray targetsB = ("probe --tcp --targets " + file + "b").toUtf8();
         const QList<std::pair<const char *, QString>> rows = {
             {"ping", "Unknown command \"ping\"; try --help."},
             {"probe --tcp h 1 --nope", "Unknown option '--nope'; try --help."},
@@ -115,8 +118,8 @@ private slots:
             {"respond --udp --port 65536", "respond needs --port N, N from 1 to 65535."},
             {"probe --tcp --targets /nonexistent/t",
              "Cannot read the targets file /nonexistent/t: No such file or directory."},
-            {qPrintable("probe --tcp --targets " + file), file + ", line 3: HOST PORT expected."},
-            {qPrintable("probe --tcp --targets " + file + "b"),
+            {targets.constData(), file + ", line 3: HOST PORT expected."},
+            {targetsB.constData(),
              file + "b, line 1: PORT must be a number from 1 to 65535, not \"+7\"."},
             {"probe --tcp --servers 0", "--servers needs a PORT from 1 to 65535."},
             {"probe --tcp h", "probe needs HOST and PORT (one pair per target)."},
