@@ -551,6 +551,20 @@ def probe_rows():
     resp.kill()
 
 
+def window_desktop_rows():
+    """Two windows probing each other as a desktop runs them: a real X server
+    and the accessibility bus (bench/desktop.py), over UDP and over TCP."""
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    import desktop
+    seconds = 60   # bench/desktop.py measures longer runs and turns
+    figures = desktop.measure(BUILD, seconds, log=lambda line: None)
+    for kind in ("UDP", "TCP"):
+        server, client = figures[kind + " server"][0], figures[kind + " client"][0]
+        row("windows probing each other on a desktop (X, accessibility bus), %s, %d s" % (kind, seconds),
+            "server %.2f %%, client %.2f %% of a core" % (server, client), "-", "-",
+            "<= 0.3 % of a core each", max(server, client) <= 0.3)
+
+
 def idle_cpu(driver, minimal_pid):
     """CPU use of the idle program and of the minimal window, once the pane
     has shown what still waits from the floods (at most a minute)."""
@@ -641,6 +655,7 @@ def main():
     minimal.wait(10)
 
     probe_rows()
+    window_desktop_rows()
 
     # Writing each record at once against buffering.
     out = subprocess.run([LOGCOST, "200000"], env=ENV, capture_output=True, text=True).stdout.split()
