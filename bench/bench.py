@@ -692,6 +692,21 @@ def engine_rows():
                                                                  "/".join(map(str, as_summary))),
             "-", "identical", as_summary == as_json and json_counts == metric_counts)
 
+
+def window_desktop_rows():
+    """Two windows probing each other as a desktop runs them: a real X server
+    and the accessibility bus (bench/desktop.py), over UDP and over TCP."""
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    import desktop
+    seconds = 60   # bench/desktop.py measures longer runs and turns
+    figures = desktop.measure(BUILD, seconds, log=lambda line: None)
+    for kind in ("UDP", "TCP"):
+        server, client = figures[kind + " server"][0], figures[kind + " client"][0]
+        row("windows probing each other on a desktop (X, accessibility bus), %s, %d s" % (kind, seconds),
+            "server %.2f %%, client %.2f %% of a core" % (server, client), "-", "-",
+            "<= 0.3 % of a core each", max(server, client) <= 0.3)
+
+
 def idle_cpu(driver, minimal_pid):
     """CPU use of the idle program and of the minimal window, once the pane
     has shown what still waits from the floods (at most a minute)."""
@@ -711,12 +726,12 @@ def idle_cpu(driver, minimal_pid):
 
 
 def main():
-    # BENCH_ONLY=engine,probe runs those groups of rows alone (while working
+    # BENCH_ONLY=engine,probe,desktop runs those groups of rows alone (while working
     # on them); the table of a full run is the one that counts.
     only = [g for g in os.environ.get("BENCH_ONLY", "").split(",") if g]
     if only:
         for group in only:
-            {"engine": engine_rows, "probe": probe_rows}[group]()
+            {"engine": engine_rows, "probe": probe_rows, "desktop": window_desktop_rows}[group]()
         return report()
     startup()
 
@@ -790,6 +805,7 @@ def main():
 
     probe_rows()
     engine_rows()
+    window_desktop_rows()
 
     # Writing each record at once against buffering.
     out = subprocess.run([LOGCOST, "200000"], env=ENV, capture_output=True, text=True).stdout.split()

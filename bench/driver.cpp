@@ -15,8 +15,8 @@
 //                         the socket listens (TCP, TLS) or is open (UDP)
 //   connect tls <port>    client mode to localhost:<port>, TLS with the
 //                         insecure choice; answers once connected
-//   probe <port>          a UDP client towards localhost:<port> that runs
-//                         AutoPing (clicks the button)
+//   probe [udp|tcp] <port>  a client towards localhost:<port> (UDP unless
+//                         tcp is named) that runs AutoPing (clicks the button)
 //   close                 closes the socket if it is open
 //   reset                 forgets the longest event-loop delay seen so far
 //   watch on|off          the lateness timer (off while idle CPU is measured)
@@ -179,6 +179,25 @@ int main(int argc, char *argv[])
         poll->start(1);
     };
 
+    // Clicks a button once the socket is in a state and the state display
+    // has enabled the button (a moment later), within 5 s.
+    auto clickWhenEnabled = [&](const char *name, SocketState wantedState) {
+        const qint16 wanted = qint16(wantedState);
+        auto *poll = new QTimer(&app);
+        auto *clock = new QElapsedTimer;
+        clock->start();
+        QObject::connect(poll, &QTimer::timeout, [&, poll, clock, name, wanted] {
+            const bool enabled = stateCode() == wanted && button(name)->isEnabled();
+            if (enabled || clock->elapsed() > 5000) {
+                if (enabled)
+                    button(name)->click();
+                poll->deleteLater();
+                delete clock;
+            }
+        });
+        poll->start(1);
+    };
+
     QByteArray pending;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
@@ -217,18 +236,21 @@ int main(int argc, char *argv[])
                 answerWhen(client ? SocketState::Connected
                            : udp  ? SocketState::Open
                                   : SocketState::Listening);
-            } else if (command == "probe" && words.size() == 2) {
-                // A UDP client towards localhost:<port>, running AutoPing.
+            } else if (command == "probe" && (words.size() == 2 || words.size() == 3)) {
+                // A client towards localhost:<port>, running AutoPing.
+                const bool tcp = words.size() == 3 && words[1] == "tcp";
                 button("optMode_0")->click();
-                button("optProtocol_1")->click();
+                button(tcp ? "optProtocol_0" : "optProtocol_1")->click();
                 window.findChild<QComboBox *>("cboRemAddress")
                     ->setEditText(QStringLiteral("localhost"));
-                window.findChild<QLineEdit *>("txtRemPort")->setText(QString::fromLatin1(words[1]));
+                window.findChild<QLineEdit *>("txtRemPort")
+                    ->setText(QString::fromLatin1(words.last()));
                 if (session.state() != SocketState::Closed)
                     button("cmdConnect")->click();
                 button("cmdConnect")->click();
-                QTimer::singleShot(100, &app, [&] { button("cmdAutoPing")->click(); });
-                answerWhen(SocketState::Open);
+                const SocketState ready = tcp ? SocketState::Connected : SocketState::Open;
+                clickWhenEnabled("cmdAutoPing", ready);
+                answerWhen(ready);
             } else if (command == "close") {
                 if (session.state() != SocketState::Closed)
                     button("cmdConnect")->click();

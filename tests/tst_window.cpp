@@ -11,12 +11,15 @@
 
 #include "fixture.h"
 
+#include "console/frmmain.h"
+
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyleFactory>
 #include <QtTest>
 
@@ -154,6 +157,40 @@ private slots:
         for (const QString &name : order.mid(7, 4))
             QVERIFY2(heard(p->control(name)).startsWith(name.contains("Loc") ? "Local" : "Remote"),
                      qPrintable(name));
+    }
+
+    // The pane paints again only what a step changed (the lines it added,
+    // the scroll bar when its slider moves): what the window shows must be
+    // what painting all of it shows, however the lines come.
+    void paneShowsWhatItHolds_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        const QString line = "127.0.0.1:\t++ AutoPing Query ++\r\n";
+        QTest::newRow("a line a step") << QStringList(30, line);
+        QTest::newRow("two lines a step") << QStringList(15, line + line);
+        QTest::newRow("lines in pieces") << QStringList{"You:\tone", " piece\r", "\ntwo\r\n"};
+        QTest::newRow("wider than the pane") << QStringList(12, QString(150, u'w') + "\r\n");
+        QTest::newRow("many lines a step") << QStringList(3, line.repeated(12));
+    }
+    void paneShowsWhatItHolds()
+    {
+        QFETCH(QStringList, steps);
+        auto *window = static_cast<FrmMain *>(p->window());
+        for (const QString &text : std::as_const(steps)) {
+            window->showLine(LineKind::Report, "Test", text);
+            QTest::qWait(50); // each its own step
+        }
+        QWidget *pane = p->control("txtMsgs");
+        const QRect area(pane->mapTo(window, QPoint()), pane->size());
+        const auto shown = [&] { // as painted, step by step
+            return window->screen()
+                ->grabWindow(window->winId(), area.x(), area.y(), area.width(), area.height())
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        };
+        const auto whole
+            = [&] { return window->grab(area).toImage().convertToFormat(QImage::Format_RGB32); };
+        QTRY_COMPARE(shown(), whole());
     }
 
     // Each light as the window shows it (closed, listening, open): the lit

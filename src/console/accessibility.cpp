@@ -50,11 +50,17 @@ void describeLights(Ui::FrmMain &form)
     for (const StatusLight *light : {form.shpError, form.shpProg, form.shpOk})
         if (light->isLit())
             lit.append(light->statusText());
-    form.fraLights->setAccessibleDescription(lit.isEmpty() ? QStringLiteral("Status: none")
-                                                           : lit.join(QStringLiteral(", ")));
+    Describe(*form.fraLights,
+             lit.isEmpty() ? QStringLiteral("Status: none") : lit.join(QStringLiteral(", ")));
 }
 
 } // namespace
+
+void Describe(QWidget &widget, const QString &text)
+{
+    if (widget.accessibleDescription() != text)
+        widget.setAccessibleDescription(text);
+}
 
 void DescribeControls(Ui::FrmMain &form)
 {

@@ -3,6 +3,9 @@
 #include "figureslabel.h"
 
 #include <QEvent>
+#include <QSignalBlocker>
+
+#include <utility>
 
 void FiguresLabel::checkLength() const
 {
@@ -10,7 +13,7 @@ void FiguresLabel::checkLength() const
         return;
     m_length = text().size();
     m_size = m_minimum = QSize();
-    m_width = -1;
+    m_heights[0] = m_heights[1] = HeightForWidth();
 }
 
 QSize FiguresLabel::sizeHint() const
@@ -32,11 +35,13 @@ QSize FiguresLabel::minimumSizeHint() const
 int FiguresLabel::heightForWidth(int width) const
 {
     checkLength();
-    if (width != m_width) {
-        m_width = width;
-        m_height = QLabel::heightForWidth(width);
+    if (m_heights[1].width == width)
+        std::swap(m_heights[0], m_heights[1]);
+    else if (m_heights[0].width != width) {
+        m_heights[1] = m_heights[0];
+        m_heights[0] = {width, QLabel::heightForWidth(width)};
     }
-    return m_height;
+    return m_heights[0].height;
 }
 
 void FiguresLabel::changeEvent(QEvent *event)
@@ -44,4 +49,22 @@ void FiguresLabel::changeEvent(QEvent *event)
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
         m_length = -1;
     QLabel::changeEvent(event);
+}
+
+void FiguresLabel::paintEvent(QPaintEvent *event)
+{
+    // A selectable label keeps its text in a text control, which fills and
+    // lays out its document only when the label is painted.  Laying out asks
+    // the label for a repaint, and a repaint asked for during a paint comes
+    // as a second paint of the same text.  Whenever the text is laid out
+    // anew the whole label is being painted (a new text, a new size or font
+    // mark all of it), so the control's requests made meanwhile are dropped.
+    if (!m_textControl) {
+        for (QObject *child : children()) {
+            if (child->inherits("QWidgetTextControl"))
+                m_textControl = child;
+        }
+    }
+    const QSignalBlocker quiet(m_textControl.data());
+    QLabel::paintEvent(event);
 }

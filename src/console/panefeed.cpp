@@ -3,9 +3,11 @@
 
 #include "panefeed.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -115,16 +117,31 @@ QString PaneFeed::displayForm(QStringView raw)
 
 void PaneFeed::append(const QString &line)
 {
-    const bool quiet = m_backlog.empty() && !m_step.isActive() && !m_stepEnding;
+    const bool stepDue = m_step.isActive() || m_stepEnding || m_stepPosted;
+    const bool quiet = m_backlog.empty() && !stepDue;
     Piece piece{line, countLines(line)};
     m_backlogLines += piece.lines;
     m_backlogChars += piece.text.size();
     m_backlog.push_back(std::move(piece));
     trimBacklog();
     if (quiet)
-        step(); // shown now (as much as one step shows), what follows soon waits
-    else if (!m_step.isActive() && !m_stepEnding)
+        postStep(); // shown at the end of this turn, what follows later waits
+    else if (!stepDue)
         m_step.start(m_interval);
+}
+
+// A step once the handler that wrote the line, and any that run in the same
+// turn, are done: the lines they write together are put in together.
+void PaneFeed::postStep()
+{
+    m_stepPosted = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_stepPosted = false;
+            step();
+        },
+        Qt::QueuedConnection);
 }
 
 // Only the newest lines wait, within both bounds; the pane then starts over
@@ -281,10 +298,39 @@ void PaneFeed::show(QStringView raw)
         end = QTextCursor(document);
         emit linesDropped();
     }
-    end.insertText(text);
+    insertAtEnd(end, text, at == 0 && breaks <= FewLines);
     if (document->blockCount() > m_lineLimit + m_lineLimit / 10
         || document->characterCount() > m_charLimit + m_charLimit / 10)
         cutPane();
+}
+
+// The pane's layout (QPlainTextDocumentLayout) asks for a repaint of only
+// the lines that changed when a change ends in the last line.  Text that
+// ends with a line break never does (the break starts a new, empty last
+// line), and the layout then asks for a repaint of all the pane shows: every
+// line the window wrote shaped and drew again every line in view.  So for a
+// step that adds a few lines, the layout's signals are held while the text
+// goes in, and its listeners (the pane) are told what it tells on its quick
+// path: the new size, and each line from the one the text went into.
+// Scrolling to the end then moves what is shown and paints only the lines
+// that come into view.  Many lines at once are left to the layout: telling
+// them one by one would lay out lines that are never shown.
+void PaneFeed::insertAtEnd(QTextCursor &end, const QString &text, bool fewLines)
+{
+    QTextDocument *document = m_pane->document();
+    QAbstractTextDocumentLayout *layout = document->documentLayout();
+    if (!fewLines) {
+        end.insertText(text);
+        return;
+    }
+    const QTextBlock changed = document->lastBlock();
+    {
+        const QSignalBlocker quiet(layout);
+        end.insertText(text);
+    }
+    emit layout->documentSizeChanged(layout->documentSize());
+    for (QTextBlock block = changed; block.isValid(); block = block.next())
+        emit layout->updateBlock(block);
 }
 
 void PaneFeed::scrollToEnd()

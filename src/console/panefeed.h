@@ -10,8 +10,10 @@
 // take every line the moment it comes, or the window would freeze and the
 // program would fall behind the network (the log, which is written at once,
 // would lag with it).  The rule:
-//   - A line that comes while the pane is quiet is shown at once (a very
-//     long one as far as one step goes).
+//   - A line that comes while the pane is quiet is shown at the end of the
+//     turn of the event loop it came in (a very long one as far as one step
+//     goes), with the lines that came in the same turn: a query and the
+//     answer written right after it are put in, and painted, together.
 //   - Lines that follow within StepIntervalMs wait in a backlog and are shown
 //     together, one step per interval.  A step puts in slices of at most
 //     SliceLines lines (and about SliceChars characters) until it has taken
@@ -30,6 +32,8 @@
 //   - A line's text is shown in pieces of at most columnLimit characters (a
 //     megabyte without a line break would otherwise be laid out as one line
 //     at every repaint).  CR LF and lone CRs are shown as line breaks.
+//   - A step that adds a few lines repaints those lines only, not all that
+//     the pane shows (see show()).
 // Whenever lines were dropped, linesDropped() is emitted (the window then
 // says that older lines are only in the log).  flush() shows everything that
 // waits at once: for readers of the pane's text.
@@ -43,6 +47,7 @@
 #include <deque>
 
 class QPlainTextEdit;
+class QTextCursor;
 
 class PaneFeed : public QObject
 {
@@ -53,6 +58,8 @@ public:
     static constexpr int StepBudgetMs = 2;
     static constexpr int StepIntervalMs = 30;
     static constexpr qsizetype CharLimit = 2'000'000;
+    // A step adding at most this many line breaks repaints its lines only.
+    static constexpr qsizetype FewLines = 4;
 
     PaneFeed(QPlainTextEdit *pane, int lineLimit, int columnLimit, QObject *parent = nullptr)
         : PaneFeed(pane, lineLimit, columnLimit, CharLimit, parent)
@@ -81,7 +88,9 @@ private:
     void trimBacklog();
     void dropFront(qsizetype chars);
     void step();
+    void postStep();
     void show(QStringView raw);
+    void insertAtEnd(QTextCursor &end, const QString &text, bool fewLines);
     void scrollToEnd();
     static QEvent::Type stepEndEvent();
     void cutPane();
@@ -98,5 +107,6 @@ private:
     QTimer m_step;
     QElapsedTimer m_stepClock; // started with the last step
     bool m_stepEnding = false; // the last step's repaint has not run yet
+    bool m_stepPosted = false; // a step comes at the end of this turn
     int m_interval = StepIntervalMs;
 };

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pingplot.h"
 
+#include "accessibility.h"
+
 #include <QAccessibleWidget>
 #include <QEvent>
 #include <QPainter>
@@ -53,6 +55,9 @@ PingPlot::PingPlot(QWidget *parent) : QWidget(parent)
     Q_UNUSED(factoryInstalled);
     setAccessibleName(QStringLiteral("AutoPing round trips"));
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // The plot fills all of its area first: what is behind it need not be
+    // painted again every second.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     describe();
 }
 
@@ -85,7 +90,7 @@ QList<PingPlot::Mark> PingPlot::marks() const
 void PingPlot::describe()
 {
     if (m_history.isEmpty()) {
-        setAccessibleDescription(QStringLiteral("No query judged yet"));
+        Describe(*this, QStringLiteral("No query judged yet"));
         return;
     }
     int counts[3] = {};
@@ -114,8 +119,8 @@ void PingPlot::describe()
     case Outcome::Late: text += QStringLiteral(" Newest answered late."); break;
     case Outcome::Lost: text += QStringLiteral(" Newest lost."); break;
     }
-    // setAccessibleDescription tells a listening screen reader of the change.
-    setAccessibleDescription(text);
+    // Describe tells a listening screen reader of the change.
+    Describe(*this, text);
 }
 
 int PingPlot::scaleWidth() const

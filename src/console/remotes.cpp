@@ -37,9 +37,15 @@ void FrmMain::cmdRemotes_Click()
     });
 }
 
-// After data has arrived the remote fields show its sender.
+// After data has arrived the remote fields show its sender.  Mostly the
+// sender they already show: the same text is not set again, as setting it
+// tells a screen reader that the field's text was replaced (twice a second
+// while AutoPing runs).  The fields are disabled while data can arrive, so
+// nothing the user did in them is kept by leaving them alone.
 void FrmMain::showSender(const QString &address, const QString &port)
 {
-    ui->cboRemAddress->setEditText(address);
-    ui->txtRemPort->setText(port);
+    if (ui->cboRemAddress->currentText() != address)
+        ui->cboRemAddress->setEditText(address);
+    if (ui->txtRemPort->text() != port)
+        ui->txtRemPort->setText(port);
 }

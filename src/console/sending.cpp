@@ -6,6 +6,7 @@
 
 #include "frmmain.h"
 
+#include "accessibility.h"
 #include "base/failure.h"
 #include "pingplot.h"
 #include "ui_frmmain.h"
@@ -47,7 +48,7 @@ void FrmMain::showFigures()
         return;
     const QString figures = probe.stats().summary();
     ui->lblFigures->setText(figures);
-    ui->lblFigures->setAccessibleDescription(figures);
+    Describe(*ui->lblFigures, figures);
     ui->plotRtt->setStats(probe.stats());
     ui->fraFigures->setVisible(true);
 }

@@ -3,10 +3,21 @@
 
 #include "statuslight.h"
 
+#include "accessibility.h"
+
 #include <QAccessibleWidget>
+#include <QCoreApplication>
 #include <QPainter>
 
 namespace {
+
+// Posted at low priority, it comes after the events already on their way,
+// such as the socket's next one.
+QEvent::Type repaintCheck()
+{
+    static const auto type = QEvent::Type(QEvent::registerEventType());
+    return type;
+}
 
 // The lamp as an indicator rather than a bare pane; its name and description
 // come from the widget (accessibleName, accessibleDescription).
@@ -41,8 +52,24 @@ void StatusLight::setFillColor(quint32 bgr)
         return;
     m_bgr = bgr;
     describeState();
-    update();
+    // The lamp and the frames behind it are painted again only if the colour
+    // still differs from the one shown once the events on their way are
+    // handled: a send's "in progress" and "connected" follow each other.
+    if (!m_repaintPosted) {
+        m_repaintPosted = true;
+        QCoreApplication::postEvent(this, new QEvent(repaintCheck()), Qt::LowEventPriority);
+    }
     emit fillColorChanged(m_bgr);
+}
+
+bool StatusLight::event(QEvent *event)
+{
+    if (event->type() != repaintCheck())
+        return QWidget::event(event);
+    m_repaintPosted = false;
+    if (m_bgr != m_shownBgr)
+        update();
+    return true;
 }
 
 void StatusLight::setStatusText(const QString &text)
@@ -53,12 +80,13 @@ void StatusLight::setStatusText(const QString &text)
 
 void StatusLight::describeState()
 {
-    // setAccessibleDescription tells a listening screen reader of the change.
-    setAccessibleDescription(isLit() ? m_statusText : QStringLiteral("Off"));
+    // Describe tells a listening screen reader of the change.
+    Describe(*this, isLit() ? m_statusText : QStringLiteral("Off"));
 }
 
 void StatusLight::paintEvent(QPaintEvent *)
 {
+    m_shownBgr = m_bgr;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const int side = qMin(width(), height()) - 2;

@@ -9,6 +9,10 @@
 // For screen readers the lamp is an indicator whose description tells its
 // state: the status text given with setStatusText ("Status: connected") while
 // it is lit, "Off" while it is dark.
+//
+// A TCP send lights "in progress" and then "connected" again, one event
+// after the other, before the window is painted: the lamp is repainted only
+// when the colour it shows has changed by the time its turn comes.
 #include <QWidget>
 
 class StatusLight : public QWidget
@@ -31,12 +35,15 @@ signals:
     void fillColorChanged(quint32 bgr);
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
     void describeState();
 
     quint32 m_bgr = 0;
+    quint32 m_shownBgr = 0;       // the colour last painted
+    bool m_repaintPosted = false; // a look whether to repaint is on its way
     QString m_statusText;
 };
 
