@@ -502,6 +502,7 @@ private slots:
         for (const char *name : {"LD_PRELOAD", "FAKETIME"})
             qunsetenv(name);
         QUdpSocket stranger;
+        QVERIFY(stranger.bind(QHostAddress("127.0.0.2")));
         stranger.writeDatagram(QByteArray(5000, 'z'), QHostAddress::LocalHost, port.toUShort());
         QVERIFY(probe.endsWith(0));
         const QString lines = probe.out();
@@ -513,10 +514,13 @@ private slots:
                  qPrintable(lines));
         QTRY_VERIFY_WITH_TIMEOUT(
             (told += responder.out())
-                .contains(QRegularExpression("Winsock:\t127.0.0.1:\\d+ in the last minute: 0 "
+                .contains(QRegularExpression("Winsock:\t127.0.0.2:\\d+ in the last minute: 0 "
                                              "queries answered, 5000 characters "
                                              "that were no query \\(first: \"z{48}...\"\\)")),
             5000);
+        QVERIFY2(told.contains(QRegularExpression("Winsock:\t127.0.0.1 \\(2 ports\\) in the last "
+                                                  "minute: \\d\\d+ queries answered\n")),
+                 qPrintable(told));
         QVERIFY(responder.endsWith(0, true));
         QVERIFY2(!(told + responder.out()).contains("AutoPing Query"), qPrintable(told));
     }

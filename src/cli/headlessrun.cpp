@@ -18,6 +18,8 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 // The transport as the command line chose it, with its TLS choices; the
@@ -89,12 +91,17 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
               : command.quiet ? TerminalFace::Shown::Quiet
               : several       ? TerminalFace::Shown::ProbeLines
                               : TerminalFace::Shown::NoData);
-    // The targets share their slots: a run of a thousand wakes once an
-    // interval to send, not a thousand times.
+    // The targets share their slots in groups of about 50, spread over the
+    // interval (at least 10 ms apart): a run of a thousand wakes 20 times an
+    // interval to send, not a thousand times, and no answer waits behind a
+    // thousand queries sent in one turn.
     const qint64 origin = MonotonicUs();
+    const int groups = std::clamp(int(command.targets.size()) / TargetsPerSlot, 1,
+                                  std::max(1, command.intervalMs / 10));
+    int index = 0;
     for (const auto &[host, port] : command.targets) {
         ProbeTarget::Setup setup = targetSetup(command, host, port);
-        setup.slotsFromUs = origin;
+        setup.slotsFromUs = origin + qint64(index++ % groups) * command.intervalMs * 1000 / groups;
         auto target = std::make_unique<ProbeTarget>(setup, tables, rules);
         m_targetLines.push_back(std::make_unique<TargetLines>(*target, tables, lines, several));
         // A single target keeps a line per query, as ping does.

@@ -62,6 +62,9 @@ public:
     // Ends the run now (Ctrl+C, SIGTERM): the probe's summary, finished().
     void stop();
 
+    // Targets that send in the same turn of the event loop, at most.
+    static constexpr int TargetsPerSlot = 50;
+
 signals:
     void finished(int status);
 

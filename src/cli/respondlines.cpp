@@ -9,6 +9,10 @@
 
 #include <QRegularExpression>
 
+namespace {
+const QString OtherClients = QStringLiteral("other clients");
+}
+
 RespondLines::RespondLines(const Session &session, const NameTables &tables, MsgSink &lines,
                            bool everyQuery, QObject *parent)
     : QObject(parent), m_lines(lines), m_sessionLines(session, tables, lines)
@@ -17,12 +21,12 @@ RespondLines::RespondLines(const Session &session, const NameTables &tables, Msg
         return;
     m_sessionLines.setDataShown(false);
     connect(&session, &Session::dataArrived, this, [this](const DataSeen &data) {
-        QString key = (data.peer.address.contains(u':') ? u'[' + data.peer.address + u']'
-                                                        : data.peer.address)
-                      + u':' + QString::number(data.peer.port);
+        QString key = data.peer.address.contains(u':') ? u'[' + data.peer.address + u']'
+                                                       : data.peer.address;
         if (m_clients.size() >= size_t(MaxClients) && !m_clients.count(key))
-            key = QStringLiteral("other clients");
+            key = OtherClients;
         Client &client = m_clients[key];
+        client.ports.insert(data.peer.port);
         for (const ProbeText &text : data.probeTexts)
             client.queries += text.kind == ProbeText::Query;
         // What is no query: the text without its AutoPing texts (numbered
@@ -41,8 +45,12 @@ RespondLines::RespondLines(const Session &session, const NameTables &tables, Msg
 void RespondLines::tellMinute()
 {
     for (const auto &[who, client] : std::exchange(m_clients, {})) {
+        const QString from
+            = client.ports.size() == 1 && who != OtherClients
+                  ? who + u':' + QString::number(*client.ports.begin())
+                  : QStringLiteral("%1 (%2 ports)").arg(who).arg(client.ports.size());
         QString line = QStringLiteral("%1 in the last minute: %2 queries answered")
-                           .arg(who)
+                           .arg(from)
                            .arg(client.queries);
         if (client.other > 0) {
             QString sample = client.sample;

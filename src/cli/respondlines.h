@@ -4,7 +4,9 @@
 #pragma once
 // The lines of a responder: its session's lines (sessionlines.h), and
 // instead of a line for every query and answer (unless everyQuery), a line
-// a minute for each client that sent anything: the queries answered, and
+// a minute for each client address that sent anything (the port it sent
+// from, or how many ports when there were several, as a probe of many
+// targets sends from one port each): the queries answered, and
 // what it sent that was no query, counted and its first characters shown,
 // never written whole.  A responder that answers a thousand probes for
 // weeks keeps every connection, failure and change, in a log of a
@@ -12,6 +14,7 @@
 // the disk.
 //
 //   Winsock: 10.0.0.5:40123 in the last minute: 60 queries answered
+//   Winsock: 10.0.0.7 (1000 ports) in the last minute: 60000 queries answered
 //   Winsock: 192.0.2.9:5555 in the last minute: 0 queries answered,
 //            300000 characters that were no query (first: "GET / HTTP/1.1\r\nHo...")
 
@@ -20,6 +23,7 @@
 #include <QObject>
 
 #include <map>
+#include <set>
 
 class MsgSink;
 class Session;
@@ -45,6 +49,7 @@ private:
         quint64 queries = 0;
         quint64 other = 0; // characters that were no query
         QString sample;    // the first of them
+        std::set<quint16> ports;
     };
     MsgSink &m_lines;
     SessionLines m_sessionLines;
