@@ -10,18 +10,20 @@
 //
 //   respond  a session serving the chosen protocol on --port and --local:
 //            every client at once, every AutoPing text read freely (split,
-//            merged, numbered), UDP in batches; a failure that closes it (an
-//            oversized datagram) opens it again, so it can stay up as a
-//            service.
+//            merged, numbered), UDP in batches, answers from the address
+//            asked; a line a minute per client address (respondlines.h)
+//            unless --every-query.  A failure that closes it opens it
+//            again, so it can stay up as a service.
 //   probe    probes every target at once (session/probetarget.h), each
 //            with its lines (targetlines.h).  When every target has ended,
 //            at the deadline, or at stop(), it prints a summary per target
 //            (and a total line for several), or the JSON document (--json).
-//            With several targets the terminal gets only the lines per
-//            query and the failures (naming their target); the log gets
-//            everything.  A target that cannot be reached is tried again
-//            every interval when there are several targets, a metrics
-//            endpoint, or --keep-going.
+//            With several targets the terminal gets only the minute lines
+//            per target (or the lines per query with --every-query) and
+//            the failures (naming their target); the log gets everything.
+//            The targets send in groups spread over the interval.  A target that cannot be reached
+//            is tried again every interval when there are several targets, a metrics endpoint, or
+//            --keep-going.
 //
 // Exit status: 0 when the responder was stopped, or every query to every
 // target was answered; 1 when some were not (or none was due); 2 when a

@@ -7,12 +7,15 @@
 //
 // The session is written against this object: properties that are read and
 // written before an open, operations that return at once, and events that
-// report what happened in the background.  It is built on QTcpSocket,
-// QHostInfo and a plain UDP socket, and is used on the user-interface thread
-// only.  The one thread it starts, which receives the datagrams of a bound
-// UDP socket (see UDP below), touches nothing else and ends when the socket
-// closes.  Listening is Listener's (listener.h): it hands out each accepted
-// connection as a Winsock of its own, connected from the start.
+// report what happened in the background.  It looks names up once
+// (lookup.h), connects a non-blocking system socket itself (so that it can
+// time the connect and read the ICMP error behind a failure) and hands the
+// connection to a QTcpSocket or QSslSocket; a UDP socket is a plain system
+// socket.  It is used on the user-interface thread only.  The one thread it
+// may start, which receives the datagrams of a bound UDP socket (see UDP
+// below), touches nothing else and ends when the socket closes.  Listening is Listener's
+// (listener.h): it hands out each accepted connection as a Winsock of its own, connected from the
+// start.
 //
 // Events
 // ------
@@ -80,7 +83,9 @@
 // socket stays open; the program decides whether to close it), or for a
 // socket in batches or with one peer the DatagramTruncated signal.
 // Datagrams are taken from the system as fast as they arrive, by a thread of
-// the socket's own that does nothing else (udpreceiver.h), and wait in a
+// the socket's own that does nothing else (udpreceiver.h; a socket with one
+// peer, as a probe's, has no thread: it reads its few datagrams on the
+// event loop when the socket is readable), and wait in a
 // queue for their DataArrival, which still comes one per turn of the event
 // loop on the user-interface thread, in the order of arrival.  The thread
 // lives from Bind to Close (or the object's end).  The queue holds at most
