@@ -360,19 +360,24 @@ private slots:
 
     // Across midnight a run without a window moves to the new day's file
     // to the second: every record in the file of its own date (the clock
-    // made to start at 23:59:59 by libfaketime).
+    // made to start at 23:59:59 by libfaketime).  A responder that writes
+    // nothing moves at midnight all the same.
     void logFollowsTheDay()
     {
-        QTemporaryDir dir;
+        QTemporaryDir dir, quietDir;
         const QString port = QString::number(freePort(true));
         qputenv("LD_PRELOAD", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
         qputenv("FAKETIME", "@2026-12-07 23:59:59");
         qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
         Headless probe(dir.path(), {"probe", "--udp", "localhost", port, "-c", "3", "-i", "1",
                                     "--keep-going", "-q"});
+        Headless quiet(quietDir.path(),
+                       {"respond", "--udp", "--port", QString::number(freePort(true))});
         for (const char *name : {"LD_PRELOAD", "FAKETIME"})
             qunsetenv(name);
-        QVERIFY(probe.endsWith(1));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(quietDir.path() + "/Selmarin/PC17_12-8-2026.log"),
+                                 5000);
+        QVERIFY(probe.endsWith(1) && quiet.endsWith(0, true));
         const QString before = readFile(dir.path() + "/Selmarin/PC17_12-7-2026.log");
         const QString after = readFile(dir.path() + "/Selmarin/PC17_12-8-2026.log");
         QVERIFY2(before.contains(
