@@ -215,7 +215,8 @@ private slots:
 
     // The probe against peers played here, which answer the fixed texts
     // (a UDP one reads no numbers: answers slower than the interval cannot
-    // be matched for sure).  The peer: "tcp" or "udp", then what it does:
+    // be matched for sure).  The peer: "tcp", "udp" or "tls" (a TCP peer that
+    // never shakes hands), then what it does:
     // "after=MS" answers each query that late, "twice" answers each twice,
     // "only=N" answers the first N only, "close=N" closes after N queries
     // (0: at once), "late=S" starts listening S seconds after the probe.
@@ -249,6 +250,10 @@ private slots:
         QTest::newRow("TCP, closed after two queries, keep going")
             << "tcp close=2" << QStringList{"--keep-going"} << 1
             << "Winsock:\tConnected.*Winsock:\tConnected.*3 packets transmitted";
+        QTest::newRow("TLS, no handshake: the deadline counts from the start, not from it")
+            << "tls only=0" << QStringList{"-w", "1"} << 1
+            << "Connected to \\S+\n--- \\S+ AutoPing statistics ---\n0 packets transmitted, 0 "
+               "received\n$";
         QTest::newRow("TCP, down at first, keep going: tried every interval until up")
             << "tcp late=1" << QStringList{"--keep-going", "-c", "5"} << 1
             << "not sent to localhost:\\d+: seq=1 \\(refused.*can be probed again after [23] failed"
@@ -305,7 +310,7 @@ private slots:
         });
         QTemporaryDir dir;
         QFETCH(QStringList, options);
-        Headless probe(dir.path(), QStringList{"probe", udp ? "--udp" : "--tcp", "localhost",
+        Headless probe(dir.path(), QStringList{"probe", "--" + peer.section(' ', 0, 0), "localhost",
                                                QString::number(port), "-c", "3", "-i", "0.5"}
                                        + options);
         QTRY_VERIFY_WITH_TIMEOUT(probe.state() == QProcess::NotRunning, 15000);
@@ -355,19 +360,24 @@ private slots:
 
     // Across midnight a run without a window moves to the new day's file
     // to the second: every record in the file of its own date (the clock
-    // made to start at 23:59:59 by libfaketime).
+    // made to start at 23:59:59 by libfaketime).  A responder that writes
+    // nothing moves at midnight all the same.
     void logFollowsTheDay()
     {
-        QTemporaryDir dir;
+        QTemporaryDir dir, quietDir;
         const QString port = QString::number(freePort(true));
         qputenv("LD_PRELOAD", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
         qputenv("FAKETIME", "@2026-12-07 23:59:59");
         qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
         Headless probe(dir.path(), {"probe", "--udp", "localhost", port, "-c", "3", "-i", "1",
                                     "--keep-going", "-q"});
+        Headless quiet(quietDir.path(),
+                       {"respond", "--udp", "--port", QString::number(freePort(true))});
         for (const char *name : {"LD_PRELOAD", "FAKETIME"})
             qunsetenv(name);
-        QVERIFY(probe.endsWith(1));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(quietDir.path() + "/Selmarin/PC17_12-8-2026.log"),
+                                 5000);
+        QVERIFY(probe.endsWith(1) && quiet.endsWith(0, true));
         const QString before = readFile(dir.path() + "/Selmarin/PC17_12-7-2026.log");
         const QString after = readFile(dir.path() + "/Selmarin/PC17_12-8-2026.log");
         QVERIFY2(before.contains(
@@ -382,8 +392,9 @@ private slots:
 
     // The metrics endpoint against careless and hostile clients while a
     // probe runs: a huge header refused, a half-sent request and idle
-    // connections closed or kept few, other methods refused; the probe's
-    // figures unharmed.  A port that is taken is said in one line.
+    // connections closed or kept few, other methods refused, nothing heard
+    // on the other local addresses; the probe's figures unharmed.  A port
+    // that is taken is said in one line.
     void metricsEndpointHoldsItsGround()
     {
         QTemporaryDir dir;
@@ -409,6 +420,9 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(ask("GET /metrics HTTP/1.0\r\n\r\n").startsWith("HTTP/1.1 200"),
                                  5000);
+        QTcpSocket elsewhere; // only the address given listens
+        elsewhere.connectToHost(QHostAddress("127.0.0.2"), web.toUShort());
+        QVERIFY(!elsewhere.waitForConnected(3000));
         QCOMPARE(ask("GET /metrics HTTP/1.1\r\nX: " + QByteArray(20000, 'a') + "\r\n\r\n"),
                  "HTTP/1.1 431");
         QCOMPARE(ask("POST /metrics HTTP/1.0\r\nContent-Length: 0\r\n\r\n"), "HTTP/1.1 405");

@@ -45,17 +45,20 @@ private slots:
     }
 
     // Past midnight the run goes on in the new day's file (as a run without
-    // a window does): the old file ends, the new one starts.
+    // a window does): the old file ends, the new one starts, and its records
+    // carry the new time.
     void midnightMovesToTheNewDaysFile()
     {
         Program program;
         QVERIFY(program.start());
         const QString before = program.logPath();
         program.setTime(QDateTime(QDate(2026, 12, 5), QTime(0, 0, 1)));
+        program.click("cmdConnect");
         QVERIFY(readFile(before).endsWith("; ended 12/5/2026 12:00:01 AM\r\n\r\n"));
         QVERIFY(program.logPath() != before);
-        QVERIFY(readFile(program.logPath())
-                    .startsWith("Selmarin, running on PC17; started 12/5/2026 12:00:01 AM\r\n"));
+        QVERIFY(program.log().startsWith(
+            "Selmarin, running on PC17; started 12/5/2026 12:00:01 AM\r\n-- 12:00:01 AM\t"
+            + NoHost));
     }
 
     // A copy writes two pane lines per click and dies without closing

@@ -120,8 +120,9 @@ private slots:
     // merge keeps what the file holds and adds what it lacks (letter case
     // counts); an overwrite, or a merge into a file that does not load,
     // writes the list and keeps the old file as the backup.  A file in
-    // another encoding is written as UTF-8 and reads back the same.  A
-    // refused save leaves the file as it was.
+    // another encoding is written as UTF-8 and reads back the same; a link
+    // stays a link, the file it points to written and backed up.  A refused
+    // save leaves the file as it was.
     void save_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -161,7 +162,8 @@ private slots:
                                                         + QString(121, u'x'));
         QTest::newRow("largest list")
             << QByteArray() << false << largest << largestWritten << saved;
-        QTest::newRow("overwrite") << mine << true << list << fresh << saved;
+        QTest::newRow("overwrite, through a symbolic link") // "->": Servers.xml links to the file
+            << "->" + mine << true << list << fresh << saved;
         QTest::newRow("overwrite a file that does not load")
             << QByteArray("<Selmarin>") << true << list << fresh << saved;
         QTest::newRow("merge into a file that does not load")
@@ -185,14 +187,20 @@ private slots:
         const bool saves = lines.startsWith("-- Info");
         Program p({.makeFolder = file != "-", .headless = true});
         const QString path = p.folder() + "Servers.xml";
+        const bool link = file.startsWith("->");
+        const QString real = link ? p.folder() + "linked.xml" : path;
+        if (link)
+            QVERIFY(QFile::link(real, path));
         QVERIFY(file.isEmpty() || file == "-"
-                || (writeFile(path, file) && writeFile(path + ".bak", "older")));
+                || (writeFile(real, file.remove(0, link ? 2 : 0))
+                    && writeFile(real + ".bak", "older")));
         QFETCH(QStringList, entries);
         p.setServers(entries);
         QCOMPARE(p.saveServers(overwrite), saves);
         QTEST(fileChildren(path), "written");
+        QCOMPARE(QFileInfo(path).isSymLink(), link);
         if (file.size() > 1)
-            QCOMPARE(readFile(path + ".bak"),
+            QCOMPARE(readFile(real + ".bak"),
                      saves && (overwrite || lines.contains(".bak")) ? file : "older");
         QCOMPARE(p.pane(), lines.replace("%1", path) + "\r\n");
         // What was written loads again to the same entries, and saving it

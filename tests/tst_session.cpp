@@ -14,6 +14,7 @@
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSslCertificate>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -474,6 +475,8 @@ private slots:
         QVERIFY(has("TLS:\tMade a self-signed certificate for this machine, valid for one year: "
                     + dir.filePath("tls-cert.pem")));
         QCOMPARE(int(QFile::permissions(dir.filePath("tls-key.pem"))), 0x6600); // rw owner only
+        const auto made = QSslCertificate::fromPath(dir.filePath("tls-cert.pem")).value(0);
+        QCOMPARE(made.effectiveDate().daysTo(made.expiryDate()), 365);
         QProcess client;
         QStringList args = command.replace("%", port).replace("@", "tls-cert.pem").split(' ');
         QVERIFY(run(client, dir.path(), args.takeFirst(), args));
