@@ -14,6 +14,7 @@
 #include "session/session.h"
 #include "targetlines.h"
 #include "terminalface.h"
+#include "udp/readywatch.h"
 
 #include <QTextStream>
 #include <QTimer>
@@ -73,7 +74,11 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, cons
 HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
                          const AddressRules &rules, MsgSink &lines, TerminalFace &face,
                          QTextStream &out)
-    : m_command(command), m_out(out), m_lines(lines), m_minute(new QTimer(this))
+    : m_command(command),
+      m_out(out),
+      m_lines(lines),
+      m_readyWatch(std::make_unique<ReadyWatch>()),
+      m_minute(new QTimer(this))
 {
     m_minute->start(60'000);
     if (!probing()) {
@@ -102,6 +107,7 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
     for (const auto &[host, port] : command.targets) {
         ProbeTarget::Setup setup = targetSetup(command, host, port);
         setup.slotsFromUs = origin + qint64(index++ % groups) * command.intervalMs * 1000 / groups;
+        setup.config.manner.readyWatch = m_readyWatch.get();
         auto target = std::make_unique<ProbeTarget>(setup, tables, rules);
         m_targetLines.push_back(std::make_unique<TargetLines>(*target, tables, lines, several));
         // A single target keeps a line per query, as ping does.
@@ -163,6 +169,7 @@ int HeadlessRun::start()
     config.manner.servesMany = true;
     config.manner.batches = true;
     config.manner.quickStates = true;
+    config.manner.readyWatch = m_readyWatch.get();
     config.ends.localAddress = m_command.local;
     config.ends.localPort = m_command.port;
     if (!m_session->CheckEnds(config))

@@ -42,6 +42,7 @@ class AddressRules;
 class MetricsEndpoint;
 class MsgSink;
 class ProbeTarget;
+class ReadyWatch;
 class QTextStream;
 class Session;
 class RespondLines;
@@ -84,6 +85,7 @@ private:
     MsgSink &m_lines;
     std::unique_ptr<MetricsEndpoint> m_metrics;
     int m_status = 0;                                    // the probe's, once it ended
+    std::unique_ptr<ReadyWatch> m_readyWatch;            // the UDP sockets', outlives them
     std::unique_ptr<Session> m_session;                  // respond
     std::unique_ptr<RespondLines> m_respondLines;        // and its lines
     std::vector<std::unique_ptr<ProbeTarget>> m_targets; // probe

@@ -211,6 +211,7 @@ void Session::OpenIt(const Config &config)
                 Winsock1->setProtocol(Winsock::sckUDPProtocol);
                 Winsock1->setUdpBatches(manner.batches && server);
                 Winsock1->setOnePeer(manner.onePeer && !server);
+                Winsock1->setReadyWatch(manner.readyWatch);
                 m_refusalTold = false;
                 if (server) {
                     Winsock1->Bind(ToLong(ends.localPort), ends.localAddress);

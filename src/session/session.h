@@ -60,6 +60,7 @@
 
 class AddressRules;
 class Listener;
+class ReadyWatch;
 class Winsock;
 struct NameTables;
 struct TlsFacts;
@@ -105,6 +106,10 @@ public:
         // anyone else (foreignDatagram), and hears that its datagrams find
         // no one listening (datagramRefused).
         bool onePeer = false;
+        // A UDP socket that is in batches or has one peer is watched by
+        // this, with the other targets' (udp/readywatch.h); nothing: by a
+        // notifier of its own.
+        ReadyWatch *readyWatch = nullptr;
         // States on the way to a connection pass as fast as they come
         // (Winsock::setStateHolds): nobody watches them.
         bool quickStates = false;

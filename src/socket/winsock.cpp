@@ -146,6 +146,7 @@ void WinsockPrivate::dropTransport(bool graceful)
             udpReadable->setEnabled(false);
             udpReadable.release()->deleteLater();
         }
+        udpWatched.reset();
         udpSender.reset();   // sends what it holds, then stops
         udpReceiver.reset(); // stops and joins the receive thread
         ::close(udpFd);
@@ -282,6 +283,11 @@ void Winsock::setUdpQueueLimit(qint32 datagrams)
 void Winsock::setOnePeer(bool onePeer)
 {
     d->onePeer = onePeer;
+}
+
+void Winsock::setReadyWatch(ReadyWatch *watch)
+{
+    d->readyWatch = watch;
 }
 
 void Winsock::setStateHolds(bool holds)

@@ -174,6 +174,7 @@
 
 #include <optional>
 
+class ReadyWatch;
 class QTcpSocket;
 struct TlsFacts;
 struct TlsSetup;
@@ -231,6 +232,11 @@ public:
     // DatagramRefused.  Off unless set: the window's UDP socket answers
     // whoever wrote to it and hears nothing of refusals.
     void setOnePeer(bool onePeer);
+    // A socket in batches or with one peer is told that it has datagrams
+    // by this watch, shared with other sockets (udp/readywatch.h), instead
+    // of a notifier of its own: a probe of a thousand targets keeps the
+    // event loop watching one descriptor.  It must outlive the socket.
+    void setReadyWatch(ReadyWatch *watch);
     // Whether the states before Connected last at least MinStateHoldMs, so
     // that a watch sees each (on unless set).
     void setStateHolds(bool holds);

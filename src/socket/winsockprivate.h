@@ -16,6 +16,7 @@
 #include "systemsocket.h"
 #include "tls/tlsfacts.h"
 #include "tls/tlssetup.h"
+#include "udp/readywatch.h"
 #include "udp/udpreceiver.h"
 #include "udp/udpsender.h"
 #include "winsock.h"
@@ -152,8 +153,10 @@ public:
     std::unique_ptr<UdpReceiver> udpReceiver;
     bool udpBatches = false;                      // see Winsock::setUdpBatches
     std::unique_ptr<QSocketNotifier> udpReadable; // udpBatches: the socket has datagrams
-    std::unique_ptr<UdpSender> udpSender;         // udpBatches: sends them
-    bool udpInBatch = false; // delivering a batch: its datagrams go out at its end
+    ReadyWatch *readyWatch = nullptr;             // ... or so says this (Winsock::setReadyWatch)
+    std::unique_ptr<ReadyWatch::Entry> udpWatched;
+    std::unique_ptr<UdpSender> udpSender; // udpBatches: sends them
+    bool udpInBatch = false;              // delivering a batch: its datagrams go out at its end
     CloseProbe probe;
 
     // TLS

@@ -87,9 +87,13 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
         udpReceiver
             = std::make_unique<UdpReceiver>(fd, Winsock::UdpReceiveBuffer, batch, bytes, nullptr,
                                             UdpReceiver::Threading::CallerPulls, batch, bytes);
-        udpReadable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-        QObject::connect(udpReadable.get(), &QSocketNotifier::activated, q,
-                         [this] { onUdpReadable(); });
+        if (readyWatch)
+            udpWatched = readyWatch->watch(fd, [this] { onUdpReadable(); });
+        if (!udpWatched) {
+            udpReadable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+            QObject::connect(udpReadable.get(), &QSocketNotifier::activated, q,
+                             [this] { onUdpReadable(); });
+        }
     }
     if (udpBatches) {
         udpSender = std::make_unique<UdpSender>(fd, [this, receiverGeneration] {
