@@ -38,8 +38,7 @@ public:
     private:
         friend class ReadyWatch;
         Entry(ReadyWatch &watch, int fd, quint64 token) : m_watch(watch), m_fd(fd), m_token(token)
-        {
-        }
+        {}
         ReadyWatch &m_watch;
         int m_fd;
         quint64 m_token;
