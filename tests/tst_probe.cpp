@@ -3,6 +3,8 @@
 // The probe engine's rules on made-up times, and what its figures become:
 // the window's line and plot, ping's summary, the JSON document and the
 // metrics page, each checked against the figures of the same run.
+#include "autoping/autoping.h"
+#include "base/msgsink.h"
 #include "cli/jsonsummary.h"
 #include "cli/metricspage.h"
 #include "console/pingplot.h"
@@ -262,6 +264,33 @@ private slots:
         QCOMPARE(iface->role(), QAccessible::Chart);
         QVERIFY(iface->text(QAccessible::Description)
                     .contains(QString::number(history.count('x')) + " lost"));
+    }
+
+    // A query the session cannot hand over ends the window's probe at once,
+    // said in a line: it does not try again every second.
+    void autoPingStopsWhenItCannotSend()
+    {
+        struct : ProbeLink
+        {
+            int sends = 0;
+            bool Send(const QString &) override { return ++sends, false; }
+        } link;
+        struct : MsgSink
+        {
+            QString lines;
+            void addLine(LineKind, const QString &speaker, const QString &text) override
+            {
+                lines += speaker + ": " + text;
+            }
+            void ClearMsgsBox() override {}
+        } report;
+        AutoPing probe(link, report);
+        probe.start(QStringLiteral("192.0.2.9:7010"));
+        QVERIFY(probe.isRunning());
+        QTRY_COMPARE_WITH_TIMEOUT(link.sends, 1, 3000);
+        QVERIFY(!probe.isRunning());
+        QVERIFY2(report.lines.startsWith("AutoPing: Failed to send ++ AutoPing Query ++\r\n"),
+                 qPrintable(report.lines));
     }
 
     // The summary, the JSON document and the metrics page of the same run,
