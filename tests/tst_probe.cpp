@@ -197,10 +197,12 @@ private slots:
         ProbeEngine::Options timed = options(Matching::Ordered);
         timed.deadlineUs = 1'000'000;
         ProbeEngine deadline(timed);
-        deadline.start(0, {});
+        deadline.start(0, {}, 400'000); // its slots from 0.4 s: the first query too
+        QCOMPARE(deadline.due(399'999), std::nullopt);
+        QCOMPARE(deadline.due(400'000), 1);
         QVERIFY(!deadline.isFinished(999'999));
         QVERIFY(deadline.isFinished(1'000'000));
-        QCOMPARE(deadline.nextWakeUs(), 0); // the first query, before the deadline
+        QCOMPARE(deadline.nextWakeUs(), 400'000); // the first query, before the deadline
     }
 
     // The window's figures and plot after ticks a second apart, each query

@@ -8,6 +8,7 @@
 #include "jsonsummary.h"
 #include "metricsendpoint.h"
 #include "metricspage.h"
+#include "probe/probeclock.h"
 #include "probe/probefigures.h"
 #include "respondlines.h"
 #include "session/probetarget.h"
@@ -78,6 +79,7 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
       m_out(out),
       m_lines(lines),
       m_readyWatch(std::make_unique<ReadyWatch>()),
+      m_clock(std::make_unique<ProbeClock>()),
       m_minute(new QTimer(this))
 {
     m_minute->start(60'000);
@@ -108,6 +110,7 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
         ProbeTarget::Setup setup = targetSetup(command, host, port);
         setup.slotsFromUs = origin + qint64(index++ % groups) * command.intervalMs * 1000 / groups;
         setup.config.manner.readyWatch = m_readyWatch.get();
+        setup.clock = m_clock.get();
         auto target = std::make_unique<ProbeTarget>(setup, tables, rules);
         m_targetLines.push_back(std::make_unique<TargetLines>(*target, tables, lines, several));
         // A single target keeps a line per query, as ping does.

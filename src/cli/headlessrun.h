@@ -41,6 +41,7 @@
 class AddressRules;
 class MetricsEndpoint;
 class MsgSink;
+class ProbeClock;
 class ProbeTarget;
 class ReadyWatch;
 class QTextStream;
@@ -86,6 +87,7 @@ private:
     std::unique_ptr<MetricsEndpoint> m_metrics;
     int m_status = 0;                                    // the probe's, once it ended
     std::unique_ptr<ReadyWatch> m_readyWatch;            // the UDP sockets', outlives them
+    std::unique_ptr<ProbeClock> m_clock;                 // the targets' probers', too
     std::unique_ptr<Session> m_session;                  // respond
     std::unique_ptr<RespondLines> m_respondLines;        // and its lines
     std::vector<std::unique_ptr<ProbeTarget>> m_targets; // probe

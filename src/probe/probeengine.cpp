@@ -18,7 +18,7 @@ void ProbeEngine::start(qint64 nowUs, const QString &peer, std::optional<qint64>
     m_matching = m_options.matching;
     m_running = true;
     m_startUs = nowUs;
-    m_nextDueUs = nowUs;
+    m_nextDueUs = std::max(nowUs, m_originUs);
     m_nextSeq = 1;
     m_failedRun = 0;
     m_lastReason.clear();

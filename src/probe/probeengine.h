@@ -96,10 +96,12 @@ public:
     explicit ProbeEngine(const Options &options);
 
     // A new run against peer (as the figures name it), starting at nowUs:
-    // its first query is due at once, its deadline counts from now.  The
-    // queries after it are due every interval from originUs (now unless
-    // given): the targets of one run share their slots, so that a thousand
-    // of them wake the program once an interval, not a thousand times.
+    // its deadline counts from now.  Its queries are due every interval from
+    // originUs (now unless given), the first at once or at originUs when
+    // that is later: the targets of one run share their slots in groups
+    // spread over the interval, so that a thousand of them wake the program
+    // a few times an interval, not a thousand times, and never send all at
+    // once.
     void start(qint64 nowUs, const QString &peer, std::optional<qint64> originUs = std::nullopt);
     bool isRunning() const { return m_running; }
     // By nowUs the count was reached and every query answered or past its

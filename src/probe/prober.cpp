@@ -3,6 +3,7 @@
 #include "prober.h"
 
 #include "base/clock.h"
+#include "probeclock.h"
 
 Prober::Prober(const ProbeEngine::Options &options, Send send, QObject *parent)
     : QObject(parent), m_engine(options), m_send(std::move(send))
@@ -10,6 +11,11 @@ Prober::Prober(const ProbeEngine::Options &options, Send send, QObject *parent)
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &Prober::wake);
+}
+
+Prober::~Prober()
+{
+    wakeAt(std::nullopt);
 }
 
 void Prober::start(const QString &peer, std::optional<qint64> originUs)
@@ -54,7 +60,7 @@ void Prober::restartStream()
 
 void Prober::finish()
 {
-    m_timer.stop();
+    wakeAt(std::nullopt);
     if (!m_engine.isRunning())
         return;
     const ProbeEngine::Events events = m_engine.finish();
@@ -70,12 +76,22 @@ void Prober::tell(const ProbeEngine::Events &events, qint64 nowUs)
     if (!m_engine.isRunning())
         return;
     if (m_engine.isFinished(nowUs)) {
-        m_timer.stop();
+        wakeAt(std::nullopt);
         emit finished();
         return;
     }
-    if (const auto wake = m_engine.nextWakeUs())
-        m_timer.start(int(std::max<qint64>(0, (*wake - MonotonicUs() + 999) / 1000)));
+    wakeAt(m_engine.nextWakeUs());
+}
+
+// Sleeps until atUs (nothing: until told).
+void Prober::wakeAt(std::optional<qint64> atUs)
+{
+    if (m_clock && atUs)
+        m_clock->wakeAt(this, *atUs, [this] { wake(); });
+    else if (m_clock)
+        m_clock->cancel(this);
+    else if (atUs)
+        m_timer.start(int(std::max<qint64>(0, (*atUs - MonotonicUs() + 999) / 1000)));
     else
         m_timer.stop();
 }

@@ -19,6 +19,8 @@
 
 #include <functional>
 
+class ProbeClock;
+
 class Prober : public QObject
 {
     Q_OBJECT
@@ -33,6 +35,11 @@ public:
     using Send = std::function<Handed(int seq, ProbeEngine::Form form)>;
 
     Prober(const ProbeEngine::Options &options, Send send, QObject *parent = nullptr);
+    ~Prober() override;
+
+    // Wakes by this clock, shared with the other probers of a run, instead
+    // of a timer of its own (probeclock.h).  Set before start().
+    void setClock(ProbeClock *clock) { m_clock = clock; }
 
     // The run starts now: its first query goes out at once, the next ones
     // in the slots every interval from originUs (base/clock.h; now unless
@@ -59,8 +66,10 @@ signals:
 private:
     void wake();
     void tell(const ProbeEngine::Events &events, qint64 nowUs);
+    void wakeAt(std::optional<qint64> atUs);
 
     ProbeEngine m_engine;
     Send m_send;
     QTimer m_timer;
+    ProbeClock *m_clock = nullptr;
 };

@@ -22,6 +22,7 @@ ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const Add
           return m_setup.path == Path::Connects ? connectOnce(seq) : sendQuery(seq, form);
       })
 {
+    m_prober.setClock(setup.clock);
     Session &session = *m_session;
     // Up and down are told by the session's events, not by its states:
     // without holds a refused connection can come and go between two looks

@@ -62,6 +62,9 @@ public:
         // The queries' slots, every interval from here (base/clock.h), shared
         // by the targets of a run; nothing: from the target's own start.
         std::optional<qint64> slotsFromUs;
+        // The run's clock, shared by its targets (probe/probeclock.h);
+        // nothing: a timer of the target's own.
+        ProbeClock *clock = nullptr;
     };
 
     ProbeTarget(const Setup &setup, const NameTables &tables, const AddressRules &rules,
