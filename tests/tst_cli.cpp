@@ -426,6 +426,7 @@ private slots:
         QCOMPARE(ask("GET /metrics HTTP/1.1\r\nX: " + QByteArray(20000, 'a') + "\r\n\r\n"),
                  "HTTP/1.1 431");
         QCOMPARE(ask("POST /metrics HTTP/1.0\r\nContent-Length: 0\r\n\r\n"), "HTTP/1.1 405");
+        QCOMPARE(ask("GET /other HTTP/1.0\r\n\r\n"), "HTTP/1.1 404");
         QCOMPARE(ask("GET /metr", 1000), " open");
         QCOMPARE(ask("GET /metr", 7000), ""); // closed once idle for 5 s
         QList<QTcpSocket *> idle;

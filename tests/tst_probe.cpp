@@ -342,6 +342,7 @@ private slots:
             QCOMPARE(total[field.field].toInteger(),
                      qint64((f.*field.count)() + (g.*field.count)()));
         }
+        QVERIFY(one["target"] == "a:1" && targets[1]["target"] == "b:2");
         QCOMPARE(one["loss_percent"].toDouble(), 400.0 / 7);
         QCOMPARE(total["loss_percent"].toDouble(), 50.0);
         QCOMPARE(one["failed_attempts"]["refused"].toInt(), 1);
@@ -372,6 +373,14 @@ private slots:
         QCOMPARE(metric("connect_seconds_sum"), "0.0002");
         QCOMPARE(metric("up"), "0");
         QCOMPARE(page.value("selmarin_probe_up{target=\"b:2\"}"), "1");
+        QCOMPARE(ResponderMetrics("7010", 5, 2),
+                 "# HELP selmarin_responder_answered_total AutoPing queries answered.\n"
+                 "# TYPE selmarin_responder_answered_total counter\n"
+                 "selmarin_responder_answered_total{port=\"7010\"} 5\n"
+                 "# HELP selmarin_responder_datagrams_dropped_total Datagrams that arrived and "
+                 "were dropped: the queue was full.\n"
+                 "# TYPE selmarin_responder_datagrams_dropped_total counter\n"
+                 "selmarin_responder_datagrams_dropped_total{port=\"7010\"} 2\n");
     }
 
     // The numbered texts as a responder reads them (0: plain, -1: none) and

@@ -46,6 +46,6 @@ private:
     std::unordered_map<const void *, std::multimap<qint64, Waiting>::iterator> m_byWho;
     QTimer m_timer;
     qint64 m_armedForUs = -1;
-    bool m_waking = false;                      // in onTimeout, calling the due
+    bool m_waking = false;                         // in onTimeout, calling the due
     std::unordered_set<const void *> m_superseded; // ... and these no more
 };
