@@ -197,7 +197,10 @@ private slots:
         ProbeEngine::Options timed = options(Matching::Ordered);
         timed.deadlineUs = 1'000'000;
         ProbeEngine deadline(timed);
-        deadline.start(0, {}, 400'000); // its slots from 0.4 s: the first query too
+        deadline.start(2'000'001, {}, 400'000); // slots from 0.4 s: the first one from now
+        QCOMPARE(deadline.due(2'399'999), std::nullopt);
+        QCOMPARE(deadline.due(2'400'000), 1);
+        deadline.start(0, {}, 400'000);
         QCOMPARE(deadline.due(399'999), std::nullopt);
         QCOMPARE(deadline.due(400'000), 1);
         QVERIFY(!deadline.isFinished(999'999));

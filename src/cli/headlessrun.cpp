@@ -108,7 +108,9 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
     int index = 0;
     for (const auto &[host, port] : command.targets) {
         ProbeTarget::Setup setup = targetSetup(command, host, port);
-        setup.slotsFromUs = origin + qint64(index++ % groups) * command.intervalMs * 1000 / groups;
+        if (several)
+            setup.slotsFromUs
+                = origin + qint64(index++ % groups) * command.intervalMs * 1000 / groups;
         setup.config.manner.readyWatch = m_readyWatch.get();
         setup.clock = m_clock.get();
         auto target = std::make_unique<ProbeTarget>(setup, tables, rules);

@@ -18,7 +18,11 @@ void ProbeEngine::start(qint64 nowUs, const QString &peer, std::optional<qint64>
     m_matching = m_options.matching;
     m_running = true;
     m_startUs = nowUs;
-    m_nextDueUs = std::max(nowUs, m_originUs);
+    // The first query at once, or in its first slot from now on.
+    const qint64 interval = m_options.intervalUs;
+    m_nextDueUs = nowUs <= m_originUs
+                      ? m_originUs
+                      : m_originUs + (nowUs - m_originUs + interval - 1) / interval * interval;
     m_nextSeq = 1;
     m_failedRun = 0;
     m_lastReason.clear();

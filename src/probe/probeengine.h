@@ -97,8 +97,8 @@ public:
 
     // A new run against peer (as the figures name it), starting at nowUs:
     // its deadline counts from now.  Its queries are due every interval from
-    // originUs (now unless given), the first at once or at originUs when
-    // that is later: the targets of one run share their slots in groups
+    // originUs, the first at once when not given, else in its first slot
+    // from now on: the targets of one run share their slots in groups
     // spread over the interval, so that a thousand of them wake the program
     // a few times an interval, not a thousand times, and never send all at
     // once.
