@@ -15,6 +15,10 @@
 
 #include <numeric>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int Wait = 5000; // ms, for anything that crosses loopback
@@ -104,6 +108,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(first.events.contains("Data"), Wait);
         first.open(second.server.serverPort());
         QTRY_COMPARE_WITH_TIMEOUT(first.events, (QStringList{"Connect", "Data", "Connect"}), Wait);
+    }
+
+    // With no descriptor left a connect says so (10024), not that the
+    // network failed.
+    void noDescriptorLeft()
+    {
+        Connection c;
+        qint16 number = 0;
+        connect(&c.s, &Winsock::Error, &c, [&](qint16 n, const QString &) { number = n; });
+        rlimit was{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &was) == 0);
+        const int next = ::open("/dev/null", O_RDONLY);
+        ::close(next);
+        rlimit full = was;
+        full.rlim_cur = rlim_t(next);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &full) == 0);
+        c.open(c.server.serverPort());
+        const bool told = QTest::qWaitFor([&] { return number != 0; }, Wait);
+        ::setrlimit(RLIMIT_NOFILE, &was);
+        QVERIFY(told);
+        QCOMPARE(number, 10024);
     }
 
     // A burst sent while the event loop is kept busy (the test sends without

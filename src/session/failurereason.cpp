@@ -13,6 +13,7 @@ QString FailureReason(int code)
     case sck::HostUnreachable: return QStringLiteral("host_unreachable");
     case sck::NetworkUnreachable: return QStringLiteral("network_unreachable");
     case sck::AccessDenied: return QStringLiteral("not_permitted");
+    case sck::TooManyOpenFiles: return QStringLiteral("no_descriptor");
     case sck::HostNotFound:
     case sck::HostNotFoundTryAgain:
     case sck::NoData: return QStringLiteral("name_not_found");

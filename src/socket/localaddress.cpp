@@ -3,7 +3,10 @@
 
 #include "localaddress.h"
 
+#include <QElapsedTimer>
 #include <QNetworkInterface>
+
+#include <mutex>
 
 #include <net/if.h>
 
@@ -54,9 +57,7 @@ bool isDottedQuad(QStringView text)
     return groups == 3 && digits > 0;
 }
 
-} // namespace
-
-QString PrimaryAddress(bool ipv6First)
+QString primaryAddressNow(bool ipv6First)
 {
     const auto interfaces = QNetworkInterface::allInterfaces();
     for (const bool ipv6 : {ipv6First, !ipv6First}) {
@@ -73,6 +74,22 @@ QString PrimaryAddress(bool ipv6First)
         }
     }
     return QStringLiteral("127.0.0.1");
+}
+
+} // namespace
+
+QString PrimaryAddress(bool ipv6First)
+{
+    // A memo of the system's state, not of the program's: one per process.
+    static std::mutex lock;
+    static QElapsedTimer age[2];
+    static QString found[2];
+    const std::lock_guard<std::mutex> held(lock);
+    if (!age[ipv6First].isValid() || age[ipv6First].hasExpired(1000)) {
+        found[ipv6First] = primaryAddressNow(ipv6First);
+        age[ipv6First].start();
+    }
+    return found[ipv6First];
 }
 
 QString AddressText(const QHostAddress &address)

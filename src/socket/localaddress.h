@@ -12,7 +12,10 @@
 // interface that is up, running and not a loopback; on a machine without
 // one, the first such IPv6 address that is not link-local; "127.0.0.1" when
 // there is neither.  With ipv6First the IPv6 address comes before the IPv4
-// one.
+// one.  The interface list costs a netlink round trip, and a responder that
+// writes a line per datagram, or a probe of ten thousand targets opening its
+// sockets, asks for it thousands of times a second: what it found is kept
+// for a second, for every socket of the process.
 QString PrimaryAddress(bool ipv6First = false);
 
 // The text of an address: dotted for IPv4 (an IPv4-mapped IPv6 address

@@ -25,6 +25,9 @@ QString SocketErrorText(int number)
     case sck::TlsFailed: return QStringLiteral("A TLS failure ended the secure connection.");
     case sck::TlsCredentials: return TlsCredentialsText();
     case sck::AccessDenied: return QStringLiteral("Permission denied.");
+    case sck::TooManyOpenFiles:
+        return QStringLiteral(
+            "Too many open files: no descriptor is left for a socket (the limit of open files).");
     case sck::MessageTooBig:
         return QStringLiteral("The datagram is too large to fit into the buffer and is truncated.");
     case sck::AddressFamilyNotSupported:

@@ -26,6 +26,7 @@ inline constexpr int TlsTimedOut = 40032;
 inline constexpr int TlsFailed = 40033;
 inline constexpr int TlsCredentials = TlsCredentialsError;
 inline constexpr int AccessDenied = 10013;
+inline constexpr int TooManyOpenFiles = 10024;
 inline constexpr int MessageTooBig = 10040;
 inline constexpr int AddressFamilyNotSupported = 10047;
 inline constexpr int AddressInUse = 10048;

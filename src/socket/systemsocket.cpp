@@ -45,6 +45,8 @@ int MapSocketError(int socketError, const QString &errorString, bool connecting)
 int ConnectErrorNumber(int error)
 {
     switch (error) {
+    case EMFILE:
+    case ENFILE: return sck::TooManyOpenFiles;
     case ECONNREFUSED: return sck::ConnectionRefused;
     case ETIMEDOUT: return sck::TimedOut;
     case EHOSTUNREACH: return sck::HostUnreachable;
@@ -61,6 +63,8 @@ int ConnectErrorNumber(int error)
 int BindErrorNumber(int error)
 {
     switch (error) {
+    case EMFILE:
+    case ENFILE: return sck::TooManyOpenFiles;
     case EADDRINUSE: return sck::AddressInUse;
     case EACCES:
     case EPERM: return sck::AccessDenied;
@@ -177,7 +181,7 @@ BoundSocket BindSocket(int type, const QHostAddress &address, quint16 port)
         fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     }
     if (fd < 0)
-        RaiseSocketError(sck::AddressNotAvailable);
+        RaiseSocketError(BindErrorNumber(errno));
     const int on = 1, off = 0;
     if (type == SOCK_STREAM)
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);

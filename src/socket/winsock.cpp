@@ -259,20 +259,8 @@ QString Winsock::LocalIP() const
     if (d->localAddress.isEmpty() && !d->lastLocalText.isEmpty() && d->state == SocketState::Open)
         return d->lastLocalText;
     if (d->localAddress.isEmpty())
-        return d->primaryAddress(d->remoteHostIP.contains(u':'));
+        return PrimaryAddress(d->remoteHostIP.contains(u':'));
     return d->localAddress;
-}
-
-// The interface list costs a netlink round trip: a responder writing a line
-// per datagram asks for it thousands of times a second.
-QString WinsockPrivate::primaryAddress(bool ipv6) const
-{
-    QElapsedTimer &age = primaryAge[ipv6];
-    if (!age.isValid() || age.hasExpired(1000)) {
-        primaryText[ipv6] = PrimaryAddress(ipv6);
-        age.start();
-    }
-    return primaryText[ipv6];
 }
 
 void Winsock::setUdpQueueLimit(qint32 datagrams)

@@ -210,9 +210,6 @@ public:
 
     // The machine's address that LocalIP gives a socket bound to every
     // address, per family; looked up again after a second.
-    QString primaryAddress(bool ipv6) const;
-    mutable QString primaryText[2];
-    mutable QElapsedTimer primaryAge[2];
 };
 
 // Ends a connection that is given up and lets it go: gracefully, what waits
