@@ -512,19 +512,23 @@ private slots:
                            {"respond", "--udp", "--port", port, "--local", "127.0.0.1"});
         QString told;
         QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
-        Headless probe(dir.path(),
-                       {"probe", "--udp", "localhost", port, "LOCALHOST", port, "-c", "90"});
+        const QString dead = QString::number(freePort(true)); // nobody answers there
+        Headless probe(dir.path(), {"probe", "--udp", "localhost", port, "LOCALHOST", port,
+                                    "LocalHost", dead, "-c", "90"});
         for (const char *name : {"LD_PRELOAD", "FAKETIME"})
             qunsetenv(name);
         QUdpSocket stranger;
         QVERIFY(stranger.bind(QHostAddress("127.0.0.2")));
         stranger.writeDatagram(QByteArray(5000, 'z'), QHostAddress::LocalHost, port.toUShort());
-        QVERIFY(probe.endsWith(0));
+        QVERIFY(probe.endsWith(1));
         const QString lines = probe.out();
         QVERIFY2(lines.count(QRegularExpression(
                      "127.0.0.1:\\d+ in the last minute: \\d\\d answered, 0 late, 0 "
                      "lost, rtt min/avg/max = "))
                          == 2
+                     && lines.contains(QRegularExpression("127.0.0.1:" + dead
+                                                          + " in the last minute: 0 answered, 0 "
+                                                            "late, \\d\\d lost\n"))
                      && !lines.contains("answer from"),
                  qPrintable(lines));
         QTRY_VERIFY_WITH_TIMEOUT(
