@@ -567,6 +567,9 @@ private slots:
                                      && (got[1] += second.readAll())
                                             == QByteArray("++ AutoPing Response ++").repeated(2),
                                  5000);
+        // Each CR LF as a line end on the terminal, an empty line too.
+        second.write("x\r\n\r\ny\r\n");
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains(":\tx\n\ny\n"), 5000);
         QVERIFY(responder.endsWith(0, true));
     }
 
