@@ -162,6 +162,9 @@ private slots:
                                                         + QString(121, u'x'));
         QTest::newRow("largest list")
             << QByteArray() << false << largest << largestWritten << saved;
+        QTest::newRow("one entry too many")
+            << QByteArray() << false << QStringList(largest) + QStringList{"one.more"}
+            << QStringList{"<not loadable>"} << "** Error 0x6:\t in mdlMain.SaveServers; Overflow";
         QTest::newRow("overwrite, through a symbolic link") // "->": Servers.xml links to the file
             << "->" + mine << true << list << fresh << saved;
         QTest::newRow("overwrite a file that does not load")
