@@ -23,6 +23,25 @@
 
 #include <unistd.h>
 
+namespace {
+
+// The programs started from now on run on the clock libfaketime makes
+// (FAKETIME's syntax), until realClock().
+void fakeClock(const char *faketime)
+{
+    qputenv("LD_PRELOAD", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
+    qputenv("FAKETIME", faketime);
+    if (!qgetenv("ASAN_OPTIONS").contains("verify_asan_link_order"))
+        qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+}
+void realClock()
+{
+    for (const char *name : {"LD_PRELOAD", "FAKETIME"})
+        qunsetenv(name);
+}
+
+} // namespace
+
 class TestCli : public QObject
 {
     Q_OBJECT
@@ -366,15 +385,12 @@ private slots:
     {
         QTemporaryDir dir, quietDir;
         const QString port = QString::number(freePort(true));
-        qputenv("LD_PRELOAD", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
-        qputenv("FAKETIME", "@2026-12-07 23:59:59");
-        qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        fakeClock("@2026-12-07 23:59:59");
         Headless probe(dir.path(), {"probe", "--udp", "localhost", port, "-c", "3", "-i", "1",
                                     "--keep-going", "-q"});
         Headless quiet(quietDir.path(),
                        {"respond", "--udp", "--port", QString::number(freePort(true))});
-        for (const char *name : {"LD_PRELOAD", "FAKETIME"})
-            qunsetenv(name);
+        realClock();
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(quietDir.path() + "/Selmarin/PC17_12-8-2026.log"),
                                  5000);
         QVERIFY(probe.endsWith(1) && quiet.endsWith(0, true));
@@ -497,6 +513,26 @@ private slots:
                  qPrintable(lines.right(2000)));
     }
 
+    // A stream client silent for two minutes is closed, and said so (the
+    // clocks 60 times as fast).
+    void silentClientClosed()
+    {
+        QTemporaryDir dir;
+        const QString port = QString::number(freePort());
+        fakeClock("+0 x60");
+        Headless responder(dir.path(),
+                           {"respond", "--tcp", "--port", port, "--local", "127.0.0.1"});
+        realClock();
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Listening"), 10000);
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, port.toUShort());
+        QVERIFY(client.waitForConnected(5000) && client.waitForDisconnected(10000));
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("closed: silent for 120 s"),
+                                 5000);
+        QVERIFY(responder.endsWith(0, true));
+    }
+
     // Runs that last for weeks write a line a minute per client or target
     // instead of one per query (the clocks made to run 60 times as fast by
     // libfaketime): what a client sends that is no query is counted and
@@ -505,9 +541,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString port = QString::number(freePort(true));
-        qputenv("LD_PRELOAD", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
-        qputenv("FAKETIME", "+0 x60");
-        qputenv("ASAN_OPTIONS", qgetenv("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        fakeClock("+0 x60");
         Headless responder(dir.path(),
                            {"respond", "--udp", "--port", port, "--local", "127.0.0.1"});
         QString told;
@@ -515,8 +549,7 @@ private slots:
         const QString dead = QString::number(freePort(true)); // nobody answers there
         Headless probe(dir.path(), {"probe", "--udp", "localhost", port, "LOCALHOST", port,
                                     "LocalHost", dead, "-c", "90"});
-        for (const char *name : {"LD_PRELOAD", "FAKETIME"})
-            qunsetenv(name);
+        realClock();
         QUdpSocket stranger;
         QVERIFY(stranger.bind(QHostAddress("127.0.0.2")));
         stranger.writeDatagram(QByteArray(5000, 'z'), QHostAddress::LocalHost, port.toUShort());

@@ -10,6 +10,7 @@
 #include "console/pingplot.h"
 #include "probe/probeengine.h"
 #include "probe/probetexts.h"
+#include "session/failurereason.h"
 
 #include <QAccessible>
 #include <QJsonArray>
@@ -376,6 +377,14 @@ private slots:
         QCOMPARE(metric("connect_seconds_sum"), "0.0002");
         QCOMPARE(metric("up"), "0");
         QCOMPARE(page.value("selmarin_probe_up{target=\"b:2\"}"), "1");
+        // The reasons' labels by the socket's error numbers, as documented.
+        QStringList labels;
+        for (int code : {10061, 10060, 10065, 10051, 10013, 10024, 11001, 10054, 10049, 40030,
+                         40031, 40032, 40033, 1})
+            labels << FailureReason(code);
+        QCOMPARE(labels.join(' '), "refused timeout host_unreachable network_unreachable "
+                                   "not_permitted no_descriptor name_not_found reset address "
+                                   "tls_handshake tls_certificate tls_timeout tls failed");
         QCOMPARE(ResponderMetrics("7010", 5, 2),
                  "# HELP selmarin_responder_answered_total AutoPing queries answered.\n"
                  "# TYPE selmarin_responder_answered_total counter\n"
