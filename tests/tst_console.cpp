@@ -87,6 +87,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(s->bytesAvailable(), qint64(wire.size()), Wait);
         QCOMPARE(s->readAll(), wire);
         QVERIFY(p->log().contains(Here + QString::fromUtf8(wire)) && p->text("txtSend").isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(lights(), QStringLiteral("Status: connected"), Wait); // sent
 
         s->close();
         QTRY_COMPARE_WITH_TIMEOUT(p->text("cmdConnect"), QStringLiteral("&Connect"), Wait);
