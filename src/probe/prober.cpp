@@ -6,12 +6,12 @@
 #include "probeclock.h"
 
 Prober::Prober(const ProbeEngine::Options &options, Send send, QObject *parent)
-    : QObject(parent), m_engine(options), m_send(std::move(send))
-{
-    m_timer.setSingleShot(true);
-    m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &Prober::wake);
-}
+    : QObject(parent),
+      m_engine(options),
+      m_send(std::move(send)),
+      m_ownClock(std::make_unique<ProbeClock>()),
+      m_clock(m_ownClock.get())
+{}
 
 Prober::~Prober()
 {
@@ -86,12 +86,8 @@ void Prober::tell(const ProbeEngine::Events &events, qint64 nowUs)
 // Sleeps until atUs (nothing: until told).
 void Prober::wakeAt(std::optional<qint64> atUs)
 {
-    if (m_clock && atUs)
+    if (atUs)
         m_clock->wakeAt(this, *atUs, [this] { wake(); });
-    else if (m_clock)
-        m_clock->cancel(this);
-    else if (atUs)
-        m_timer.start(int(std::max<qint64>(0, (*atUs - MonotonicUs() + 999) / 1000)));
     else
-        m_timer.stop();
+        m_clock->cancel(this);
 }

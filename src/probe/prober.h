@@ -1,7 +1,8 @@
 // SPDX-FileCopyrightText: 2026 The Selmarin developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Prober: a ProbeEngine run on the event loop.  One precise timer wakes it
+// Prober: a ProbeEngine run on the event loop.  A clock (probeclock.h: its own,
+// or the one its run shares) wakes it
 // when the engine next has something to do; the time is the monotonic clock
 // (base/clock.h), so that a path can time its answers where they arrive.
 //
@@ -15,9 +16,9 @@
 #include "probeengine.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <functional>
+#include <memory>
 
 class ProbeClock;
 
@@ -38,8 +39,12 @@ public:
     ~Prober() override;
 
     // Wakes by this clock, shared with the other probers of a run, instead
-    // of a timer of its own (probeclock.h).  Set before start().
-    void setClock(ProbeClock *clock) { m_clock = clock; }
+    // of a clock of its own (probeclock.h).  Set before start().
+    void setClock(ProbeClock *clock)
+    {
+        if (clock)
+            m_clock = clock;
+    }
 
     // The run starts now: its first query goes out at once, the next ones
     // in the slots every interval from originUs (base/clock.h; now unless
@@ -70,6 +75,6 @@ private:
 
     ProbeEngine m_engine;
     Send m_send;
-    QTimer m_timer;
-    ProbeClock *m_clock = nullptr;
+    std::unique_ptr<ProbeClock> m_ownClock; // when no run's clock is given
+    ProbeClock *m_clock;
 };
