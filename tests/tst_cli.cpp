@@ -21,6 +21,8 @@
 #include <QUdpSocket>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -531,6 +533,33 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("closed: silent for 120 s"),
                                  5000);
         QVERIFY(responder.endsWith(0, true));
+    }
+
+    // A connect the host never answers (its listener's queue is full, so
+    // the system drops the SYN) is given up after 20 s with 10060 (the
+    // clocks 60 times as fast), not left to the system's own retries.
+    void connectTimesOut()
+    {
+        const int full = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof at;
+        QVERIFY(::bind(full, reinterpret_cast<sockaddr *>(&at), size) == 0 && ::listen(full, 0) == 0
+                && ::getsockname(full, reinterpret_cast<sockaddr *>(&at), &size) == 0);
+        QTcpSocket filler; // the one connection the queue holds
+        filler.connectToHost(QHostAddress::LocalHost, ntohs(at.sin_port));
+        QVERIFY(filler.waitForConnected(5000));
+        QTemporaryDir dir;
+        fakeClock("+0 x60");
+        Headless probe(dir.path(), {"probe", "--tcp", "localhost",
+                                    QString::number(ntohs(at.sin_port)), "-c", "1"});
+        realClock();
+        QVERIFY(probe.endsWith(2));
+        ::close(full);
+        QVERIFY2(probe.err().contains("Winsock Error:\t10060\n* Description:\tAttempt to connect "
+                                      "timed out without establishing a connection."),
+                 qPrintable(probe.err()));
     }
 
     // Runs that last for weeks write a line a minute per client or target

@@ -294,6 +294,23 @@ private slots:
         QVERIFY(stopped.endsWith(1, true) && clock.elapsed() < 500);
         QVERIFY(stopped.out().endsWith("0 packets transmitted, 0 received\n"));
     }
+
+    // The window's UDP socket on an IPv4 address sending to a name that has
+    // an IPv6 address only: the name is valid, but has no address to send to.
+    void nameOfTheOtherFamily()
+    {
+        QTemporaryDir dir;
+        const QString log = dir.path() + "/Selmarin/PC17_12-4-2026.log";
+        Copy window(Client, dir.path(),
+                    {"click=optProtocol_1", "set=cboLocAddress=" + ClientIP,
+                     "set=cboRemAddress=" + V6Name, "set=txtRemPort=7010", "click=cmdConnect",
+                     "wait=" + log + "@1@Winsock:\tOpen", "set=txtSend=x", "click=cmdSend",
+                     "wait=" + log + "@1@Winsock Error"});
+        QVERIFY(window.ended());
+        QVERIFY2(readFile(log).contains("Winsock Error:\t11004\r\n* Description:\tValid name, no "
+                                        "data record of requested type.\r\n"),
+                 readFile(log).constData());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestNetns)
