@@ -281,7 +281,8 @@ private slots:
     // Random bytes from a peer, shown, then the shown text sent back with
     // escapes on and no line end: the very bytes go back, in one datagram,
     // and the echo reads as the arrival did.  The session is a client on an
-    // IPv4 address that names its peer: the name's IPv4 address is used.
+    // IPv4 address that names its peer: its first datagram goes to the
+    // name's IPv4 address.
     void shownBytesGoBackExactly()
     {
         const quint16 port = freePort(true);
@@ -291,6 +292,9 @@ private slots:
             Session::Role::Client, Session::Transport::Udp,
             {"127.0.0.1", QString::number(port), "localhost", QString::number(peer.localPort())}));
         QTRY_VERIFY_WITH_TIMEOUT(has("Winsock:\tOpen\r\n"), Wait);
+        QVERIFY(s->SendTyped({"hi"}, {}));
+        QTRY_VERIFY_WITH_TIMEOUT(peer.hasPendingDatagrams(), Wait);
+        QCOMPARE(peer.receiveDatagram().data(), "hi\r\n");
         QRandomGenerator random(2026);
         for (int n = 0; n < 40; ++n) {
             QByteArray bytes(1 + random.bounded(48), Qt::Uninitialized);
