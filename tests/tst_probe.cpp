@@ -4,10 +4,12 @@
 // the window's line and plot, ping's summary, the JSON document and the
 // metrics page, each checked against the figures of the same run.
 #include "autoping/autoping.h"
+#include "base/clock.h"
 #include "base/msgsink.h"
 #include "cli/jsonsummary.h"
 #include "cli/metricspage.h"
 #include "console/pingplot.h"
+#include "probe/probeclock.h"
 #include "probe/probeengine.h"
 #include "probe/probetexts.h"
 #include "session/failurereason.h"
@@ -207,6 +209,31 @@ private slots:
         QVERIFY(!deadline.isFinished(999'999));
         QVERIFY(deadline.isFinished(1'000'000));
         QCOMPARE(deadline.nextWakeUs(), 400'000); // the first query, before the deadline
+    }
+
+    // One clock for a run's probers: each is woken once, at the time it
+    // asked for last, in the order of the times; one cancelled, or cancelled
+    // by a wake of the same turn, is not woken; one that asks again from its
+    // wake is woken at the next turn, after those due with it.
+    void sharedClock()
+    {
+        ProbeClock clock;
+        QStringList woken;
+        const auto wake = [&woken](const char *name) { return [&woken, name] { woken << name; }; };
+        int a, b, c, d, e; // the probers
+        const qint64 now = MonotonicUs();
+        clock.wakeAt(&a, now + 30'000, wake("a, asked first"));
+        clock.wakeAt(&a, now + 500'000, wake("a"));
+        clock.wakeAt(&b, now + 20'000, wake("b"));
+        clock.wakeAt(&c, now + 20'000, [&] {
+            woken << "c";
+            clock.cancel(&d);
+            clock.wakeAt(&c, 0, wake("c again"));
+        });
+        clock.wakeAt(&d, now + 20'000, wake("d"));
+        clock.wakeAt(&e, now + 10'000, wake("e"));
+        clock.cancel(&e);
+        QTRY_COMPARE_WITH_TIMEOUT(woken, (QStringList{"b", "c", "c again", "a"}), 5000);
     }
 
     // The window's figures and plot after ticks a second apart, each query
