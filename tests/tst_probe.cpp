@@ -384,8 +384,9 @@ private slots:
         QVERIFY(targets[1]["connect_ms"].isNull() && targets[1]["errors"].toArray().isEmpty());
         QCOMPARE(json["exit_status"].toInt(), 1);
 
+        const QString text = ProbeMetrics({{"a:1", &f}, {"b:2", &g}});
         QMap<QString, QString> page;
-        for (const QString &line : ProbeMetrics({{"a:1", &f}, {"b:2", &g}}).split('\n'))
+        for (const QString &line : text.split('\n'))
             if (!line.isEmpty() && !line.startsWith('#'))
                 page[line.section(' ', 0, 0)] = line.section(' ', 1);
         const auto metric = [&](const QString &name, const QString &labels = {}) {
@@ -401,6 +402,11 @@ private slots:
         QCOMPARE(metric("rtt_seconds_bucket", ",le=\"0.0005\""), "1");
         QCOMPARE(metric("rtt_seconds_bucket", ",le=\"0.001\""), "2");
         QCOMPARE(metric("rtt_seconds_count"), "2");
+        QStringList edges; // the bounds alert rules are written against
+        for (const auto &m : QRegularExpression("\"a:1\",le=\"([^\"]+)").globalMatch(text))
+            edges << m.captured(1);
+        QCOMPARE(edges.join(' '),
+                 "0.0005 0.001 0.0025 0.005 0.01 0.025 0.05 0.1 0.25 0.5 1 2.5 5 +Inf");
         QCOMPARE(metric("connect_seconds_sum"), "0.0002");
         QCOMPARE(metric("up"), "0");
         QCOMPARE(page.value("selmarin_probe_up{target=\"b:2\"}"), "1");
