@@ -245,21 +245,28 @@ private slots:
     // its queries, and the run ends with 1.
     void twoUdpPaths_data()
     {
+        QTest::addColumn<QStringList>("listenOn"); // the responder's --local
         QTest::addColumn<QStringList>("hosts");
         QTest::addColumn<int>("status");
         QTest::addColumn<QList<int>>("answeredLostForeign");
         QTest::newRow("second addresses, IPv4 and IPv6")
-            << QStringList{ServerIP2, ServerIP6b} << 0 << QList<int>{3, 0, 0, 3, 0, 0};
-        QTest::newRow("one host missing")
-            << QStringList{ServerIP, "10.213.7.9"} << 1 << QList<int>{3, 0, 0, 0, 3, 0};
+            << QStringList() << QStringList{ServerIP2, ServerIP6b} << 0
+            << QList<int>{3, 0, 0, 3, 0, 0};
+        QTest::newRow("second address, every IPv4 address")
+            << QStringList{"--local", "0.0.0.0"} << QStringList{ServerIP2, ServerIP} << 0
+            << QList<int>{3, 0, 0, 3, 0, 0};
+        QTest::newRow("one host missing") << QStringList() << QStringList{ServerIP, "10.213.7.9"}
+                                          << 1 << QList<int>{3, 0, 0, 0, 3, 0};
     }
     void twoUdpPaths()
     {
+        QFETCH(QStringList, listenOn);
         QFETCH(QStringList, hosts);
         QFETCH(int, status);
         QFETCH(QList<int>, answeredLostForeign);
         QTemporaryDir dir;
-        Headless responder(dir.path() + "/s", {"respond", "--udp", "--port", "7040"}, Server);
+        Headless responder(dir.path() + "/s",
+                           QStringList{"respond", "--udp", "--port", "7040"} + listenOn, Server);
         QString told;
         QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
         Headless probe(dir.path() + "/p",
