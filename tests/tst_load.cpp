@@ -1,0 +1,366 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A load's core on made-up times: the wire format, the far end's count of
+// one sender's pieces (loss, order, duplicates, jitter, delay variation,
+// goodput), the reports and the ends of loads, a stream's pieces, and the
+// sender's pace.
+#include "load/loadcounter.h"
+#include "load/loadpacer.h"
+#include "load/loadwire.h"
+
+#include <QtTest>
+
+namespace {
+
+LoadHeader data(quint64 seq, qint64 sentUs, quint32 length = 100)
+{
+    return {LoadKind::Data, 7, seq, sentUs, length};
+}
+
+// Feeds a script to a counter, one step "seq@sent/arrived" (times in µs;
+// "e<count>@arrived": the End), and returns its tally at the end.
+LoadTally count(const QString &script, qint64 *last = nullptr)
+{
+    LoadCounter counter;
+    qint64 at = 0;
+    for (const QString &step : script.split(u' ', Qt::SkipEmptyParts)) {
+        const QString what = step.section(u'@', 0, 0);
+        const QString when = step.section(u'@', 1);
+        at = when.section(u'/', -1).toLongLong();
+        if (what.startsWith(u'e')) {
+            counter.take({LoadKind::End, 7, what.mid(1).toULongLong(), 0, 40}, at, 40);
+        } else if (what.startsWith(u'w')) {
+            counter.take({LoadKind::WarmUp, 7, what.mid(1).toULongLong(), 0, 100}, at, 100);
+        } else {
+            counter.take(data(what.toULongLong(), when.section(u'/', 0, 0).toLongLong()), at, 100);
+        }
+    }
+    if (last)
+        *last = at;
+    return counter.tally(at);
+}
+
+} // namespace
+
+class TestLoad : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void wire()
+    {
+        const QByteArray piece
+            = LoadWire::Piece({LoadKind::Data, 0xA1B2C3D4, 1ull << 40, -5, 1400});
+        QCOMPARE(piece.size(), 1400);
+        QVERIFY(piece.startsWith("SELMLOAD\x01\x01"));
+        QVERIFY(LoadWire::IsLoad(piece));
+        const auto header = LoadWire::ReadHeader(piece.constData(), piece.size());
+        QVERIFY(header);
+        QCOMPARE(header->id, 0xA1B2C3D4u);
+        QCOMPARE(header->seq, 1ull << 40);
+        QCOMPARE(header->sentUs, -5);
+        QCOMPARE(header->length, 1400u);
+        // Big-endian, at its place.
+        QCOMPARE(QByteArray(piece.constData() + 12, 4), QByteArray("\xA1\xB2\xC3\xD4"));
+        QCOMPARE(piece.mid(32, 4), QByteArray("\x00\x00\x05\x78", 4));
+        QVERIFY(piece.mid(LoadWire::HeaderBytes).count('\0') == 1400 - LoadWire::HeaderBytes);
+
+        // Not ours: an AutoPing text, a header cut short, another version,
+        // an unknown kind, a length below the header's.
+        QVERIFY(!LoadWire::IsLoad(QByteArray("++ AutoPing Query ++")));
+        QVERIFY(!LoadWire::ReadHeader(piece.constData(), LoadWire::HeaderBytes - 1));
+        for (const auto &[at, value] : {std::pair{8, 2}, {9, 0}, {9, 6}, {35, 39}}) {
+            QByteArray bad = piece;
+            bad[at] = char(value);
+            if (at == 35)
+                bad[34] = 0;
+            QVERIFY2(!LoadWire::ReadHeader(bad.constData(), bad.size()),
+                     qPrintable(QString::number(at)));
+        }
+
+        LoadTally tally;
+        tally.received = 9;
+        tally.expected = 10;
+        tally.jitterNs = 12345;
+        tally.intervalLost = -2;
+        tally.report = 3;
+        tally.goodputBps = 8'000'000;
+        const QByteArray report = LoadWire::ReportPiece(LoadKind::Final, 7, 99, tally);
+        QCOMPARE(report.size(), LoadWire::ReportBytes);
+        LoadHeader header2;
+        const auto read = LoadWire::ReadReport(report.constData(), report.size(), &header2);
+        QVERIFY(read);
+        QCOMPARE(header2.kind, LoadKind::Final);
+        QCOMPARE(header2.id, 7u);
+        QCOMPARE(read->received, 9u);
+        QCOMPARE(read->lost(), 1u);
+        QCOMPARE(read->jitterNs, 12345);
+        QCOMPARE(read->intervalLost, -2);
+        QCOMPARE(read->report, 3u);
+        QCOMPARE(read->goodputBps, 8'000'000u);
+        QVERIFY(!LoadWire::ReadReport(report.constData(), report.size() - 1));
+        QVERIFY(!LoadWire::ReadReport(piece.constData(), piece.size())); // Data is no report
+    }
+
+    // What the far end counts of a script of arrivals (seq@sent/arrived,
+    // eN: End with N sent, wN: warm-up).
+    void counting_data()
+    {
+        QTest::addColumn<QString>("script");
+        // received, expected, lost, out of order, duplicates, warm-up
+        QTest::addColumn<QList<quint64>>("figures");
+        QTest::newRow("in order") << "0@0/10 1@1000/1010 2@2000/2010 3@3000/3010"
+                                  << QList<quint64>{4, 4, 0, 0, 0, 0};
+        QTest::newRow("two lost") << "0@0/10 2@2000/2010 3@3000/3010 5@5000/5010"
+                                  << QList<quint64>{4, 6, 2, 0, 0, 0};
+        QTest::newRow("the first ones lost")
+            << "3@3000/3010 4@4000/4010" << QList<quint64>{2, 5, 3, 0, 0, 0};
+        QTest::newRow("one late: out of order, not lost")
+            << "0@0/10 2@2000/2010 1@1000/2020 3@3000/3010" << QList<quint64>{4, 4, 0, 1, 0, 0};
+        QTest::newRow("two swapped twice")
+            << "1@1000/1010 0@0/1020 3@3000/3010 2@2000/3020" << QList<quint64>{4, 4, 0, 2, 0, 0};
+        QTest::newRow("duplicated") << "0@0/10 1@1000/1010 1@1000/1011 1@1000/1012 2@2000/2010"
+                                    << QList<quint64>{3, 3, 0, 0, 2, 0};
+        QTest::newRow("a late duplicate")
+            << "0@0/10 1@1000/1010 2@2000/2010 0@0/2020" << QList<quint64>{3, 3, 0, 0, 1, 0};
+        QTest::newRow("the tail lost: the End tells how many were sent")
+            << "0@0/10 1@1000/1010 e5@9000" << QList<quint64>{2, 5, 3, 0, 0, 0};
+        QTest::newRow("in flight after the End: not counted")
+            << "0@0/10 e2@2000 1@1000/2500" << QList<quint64>{1, 2, 1, 0, 0, 0};
+        QTest::newRow("warm-up apart")
+            << "w0@0/10 w1@1/20 0@100/110 1@200/210" << QList<quint64>{2, 2, 0, 0, 0, 2};
+        QTest::newRow("only the End: all lost")
+            << "e100@10" << QList<quint64>{0, 100, 100, 0, 0, 0};
+        QTest::newRow("a jump past the window")
+            << QStringLiteral("0@0/10 %1@1/20 1@2/30").arg(LoadCounter::Window + 5)
+            << QList<quint64>{3, LoadCounter::Window + 6, LoadCounter::Window + 3, 1, 0, 0};
+    }
+    void counting()
+    {
+        QFETCH(QString, script);
+        QFETCH(QList<quint64>, figures);
+        const LoadTally t = count(script);
+        QCOMPARE((QList<quint64>{t.received, t.expected, t.lost(), t.outOfOrder, t.duplicates,
+                                 t.warmUp}),
+                 figures);
+        QCOMPARE(t.bytes, t.received * 100);
+    }
+
+    // RFC 3550's jitter and the delay variation, by hand: transit times 0,
+    // 100, 100, 400 µs (over the first's) give D = 100, 0, 300 and
+    // J = 6.25, 5.859375, 24.2431640625 µs; the delays over the fastest
+    // are 0, 100, 100, 400: mean 150, largest 400.  Whatever the clocks'
+    // offset (the sender's times far from the receiver's).
+    void jitterAndDelay_data()
+    {
+        QTest::addColumn<qint64>("offset");
+        QTest::newRow("same clock") << qint64(0);
+        QTest::newRow("sender's clock far ahead") << qint64(86'400'000'000);
+        QTest::newRow("sender's clock far behind") << qint64(-3'000'000'000);
+    }
+    void jitterAndDelay()
+    {
+        QFETCH(qint64, offset);
+        LoadCounter counter;
+        const qint64 transit[] = {0, 100, 100, 400};
+        for (int i = 0; i < 4; ++i)
+            counter.take(data(quint64(i), offset + i * 1000), 5000 + i * 1000 + transit[i], 100);
+        const LoadTally t = counter.tally(10'000);
+        QCOMPARE(t.jitterNs, 24243);
+        QCOMPARE(t.delayVarMaxNs, 400'000);
+        QCOMPARE(t.delayVarAvgNs, 150'000);
+        QCOMPARE(t.intervalDelayVarMaxNs, 400'000);
+        // A steady stream has none.
+        LoadCounter steady;
+        for (int i = 0; i < 100; ++i)
+            steady.take(data(quint64(i), offset + i * 1000), 700 + i * 1000, 100);
+        QCOMPARE(steady.tally(100'000).jitterNs, 0);
+        QCOMPARE(steady.tally(100'000).delayVarMaxNs, 0);
+    }
+
+    // Goodput: 11 pieces of 1,000 bytes a millisecond apart are 8 Mbit/s
+    // (the first piece's bits are not over the span).
+    void goodput()
+    {
+        LoadCounter counter;
+        for (int i = 0; i < 11; ++i)
+            counter.take(data(quint64(i), i * 1000, 1000), 50 + i * 1000, 1000);
+        const LoadTally t = counter.tally(20'000);
+        QCOMPARE(t.spanUs, 10'000);
+        QCOMPARE(t.goodputBps, 8'000'000u);
+        QCOMPARE(t.bytes, 11'000u);
+        QCOMPARE(count("0@0/10").goodputBps, 0u); // one piece: no span
+    }
+
+    // A report is due a second after the first piece, then every second;
+    // each closes an interval, whose figures are the change since the last.
+    void reports()
+    {
+        LoadCounter counter;
+        counter.take(data(0, 0), 1'000'000, 100);
+        QVERIFY(!counter.reportDue(1'999'999));
+        QVERIFY(counter.reportDue(2'000'000));
+        counter.take(data(2, 0), 1'500'000, 100);
+        LoadTally first = counter.report(2'000'000);
+        QCOMPARE(first.report, 1u);
+        QCOMPARE(first.intervalReceived, 2u);
+        QCOMPARE(first.intervalLost, 1);
+        QCOMPARE(first.intervalUs, 1'000'000);
+        QCOMPARE(first.elapsedUs, 1'000'000);
+        QVERIFY(!counter.reportDue(2'999'999));
+        // The missing one comes late: counted back in the next interval.
+        counter.take(data(1, 0), 2'100'000, 100);
+        counter.take(data(3, 0), 2'200'000, 100);
+        QVERIFY(counter.reportDue(3'500'000));
+        const LoadTally second = counter.report(3'500'000);
+        QCOMPARE(second.report, 2u);
+        QCOMPARE(second.intervalReceived, 2u);
+        QCOMPARE(second.intervalBytes, 200u);
+        QCOMPARE(second.intervalLost, -1);
+        QCOMPARE(second.lost(), 0u);
+        QCOMPARE(second.intervalUs, 1'500'000);
+        // The next is due at the next whole second from the first piece.
+        QVERIFY(!counter.reportDue(3'999'999));
+        QVERIFY(counter.reportDue(4'000'000));
+    }
+
+    // Loads apart by sender and id; a report back once a second; the End
+    // answered with the final count every time it comes, told once; a
+    // silent load ends; a full receiver turns a new load away.
+    void receiver()
+    {
+        LoadReceiver receiver;
+        const auto piece = [](quint32 id, quint64 seq) {
+            return LoadWire::Piece({LoadKind::Data, id, seq, 0, 200});
+        };
+        const QByteArray a0 = piece(1, 0), b0 = piece(2, 0);
+        QVERIFY(receiver.take("192.0.2.1:5000", a0.constData(), a0.size(), 0).reply.isEmpty());
+        receiver.take("192.0.2.1:5000", b0.constData(), b0.size(), 10);
+        receiver.take("192.0.2.2:5000", a0.constData(), a0.size(), 20);
+        QCOMPARE(receiver.active(), 3);
+        const QByteArray a1 = piece(1, 1);
+        const auto second = receiver.take("192.0.2.1:5000", a1.constData(), a1.size(), 1'000'000);
+        QVERIFY(second.told && second.told->why == LoadReceiver::Told::Why::Second);
+        QCOMPARE(second.told->tally.received, 2u);
+        QCOMPARE(second.told->tally.bytes, 400u);
+        const auto report = LoadWire::ReadReport(second.reply.constData(), second.reply.size());
+        QVERIFY(report && report->received == 2);
+        // Not ours: nothing.
+        QVERIFY(receiver.take("192.0.2.1:5000", "++ AutoPing", 11, 5).reply.isEmpty());
+
+        const QByteArray end = LoadWire::Piece({LoadKind::End, 1, 4, 0, 40});
+        const auto ended = receiver.take("192.0.2.1:5000", end.constData(), end.size(), 1'100'000);
+        QVERIFY(ended.told && ended.told->why == LoadReceiver::Told::Why::Ended);
+        LoadHeader header;
+        const auto final
+            = LoadWire::ReadReport(ended.reply.constData(), ended.reply.size(), &header);
+        QVERIFY(final && header.kind == LoadKind::Final && header.id == 1);
+        QCOMPARE(final->received, 2u);
+        QCOMPARE(final->lost(), 2u);
+        const auto again = receiver.take("192.0.2.1:5000", end.constData(), end.size(), 1'200'000);
+        QVERIFY(!again.told && !again.reply.isEmpty());
+        QCOMPARE(receiver.active(), 2);
+
+        // The two others fall silent.
+        QVERIFY(receiver.expire(5'000'000).isEmpty());
+        const QList<LoadReceiver::Told> silent = receiver.expire(5'000'020);
+        QCOMPARE(silent.size(), 2);
+        QVERIFY(silent[0].why == LoadReceiver::Told::Why::Silent);
+        QCOMPARE(receiver.active(), 0);
+
+        LoadReceiver full;
+        for (int i = 0; i < LoadReceiver::MaxLoads; ++i)
+            QVERIFY(!full.take("192.0.2.9:1", piece(quint32(i), 0).constData(), 200, 0).full);
+        QVERIFY(full.take("192.0.2.9:1", piece(9999, 0).constData(), 200, 0).full);
+        QVERIFY(!full.take("192.0.2.9:1", piece(3, 1).constData(), 200, 0).full);
+    }
+
+    // A stream's pieces whatever the split of its bytes; a stream that is
+    // no load is refused at its first bytes.
+    void stream()
+    {
+        QByteArray bytes = LoadWire::Piece({LoadKind::Data, 5, 0, 0, 1000})
+                           + LoadWire::Piece({LoadKind::Data, 5, 1, 0, 40})
+                           + LoadWire::Piece({LoadKind::Data, 5, 2, 0, 5000})
+                           + LoadWire::Piece({LoadKind::End, 5, 3, 0, 40});
+        for (const int split : {1, 7, 39, 40, 41, 999, 4096}) {
+            LoadStreamReader reader;
+            QList<LoadStreamReader::Piece> pieces;
+            for (qsizetype at = 0; at < bytes.size(); at += split)
+                QVERIFY(reader.feed(bytes.constData() + at,
+                                    std::min<qsizetype>(split, bytes.size() - at), pieces));
+            QCOMPARE(pieces.size(), 4);
+            QCOMPARE(pieces[2].header.seq, 2u);
+            QCOMPARE(pieces[2].bytes, 5000u);
+            QCOMPARE(pieces[3].header.kind, LoadKind::End);
+            QCOMPARE(reader.dataBytes(), 6040u);
+        }
+        LoadStreamReader other;
+        QList<LoadStreamReader::Piece> none;
+        QVERIFY(!other.feed("SELX", 4, none));
+        LoadStreamReader text;
+        QVERIFY(!text.feed("++ AutoPing Query ++", 20, none));
+        QVERIFY(none.isEmpty());
+    }
+
+    void rates_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("perSecond"); // at 1,250 bytes; -1: refused
+        QTest::newRow("datagrams") << "1000" << 1000.0;
+        QTest::newRow("fraction") << "0.5" << 0.5;
+        QTest::newRow("unlimited") << "0" << 0.0;
+        QTest::newRow("10M") << "10M" << 1000.0;
+        QTest::newRow("100k") << "100k" << 10.0;
+        QTest::newRow("100K") << "100K" << 10.0;
+        QTest::newRow("1G") << "1G" << 100'000.0;
+        QTest::newRow("1.5Mbit/s") << "1.5Mbit/s" << 150.0;
+        QTest::newRow("20Mb") << "20Mb" << 2000.0;
+        QTest::newRow("a word") << "fast" << -1.0;
+        QTest::newRow("negative") << "-5" << -1.0;
+        QTest::newRow("m for milli?") << "10m" << -1.0;
+        QTest::newRow("too high") << "2000G" << -1.0;
+    }
+    void rates()
+    {
+        QFETCH(QString, text);
+        QFETCH(double, perSecond);
+        QString error;
+        const auto rate = ParseLoadRate(text, &error);
+        QCOMPARE(rate.has_value(), perSecond >= 0);
+        if (rate)
+            QCOMPARE(rate->piecesPerSecond(1250), perSecond);
+        else
+            QVERIFY(error.startsWith("--rate"));
+    }
+
+    // The pace: a tick every burst / rate seconds from the start, each with
+    // burst pieces; the first at the start.
+    void pace()
+    {
+        LoadPacer one(1000, 1);
+        one.start(5'000);
+        QCOMPARE(one.dueBy(4'999), 0u);
+        QCOMPARE(one.dueBy(5'000), 1u);
+        QCOMPARE(one.dueBy(5'999), 1u);
+        QCOMPARE(one.dueBy(6'000), 2u);
+        QCOMPARE(one.dueBy(1'005'000), 1001u);
+        QCOMPARE(one.dueAt(0), 5'000);
+        QCOMPARE(one.dueAt(10), 15'000);
+        LoadPacer bursts(1000, 10);
+        bursts.start(0);
+        QCOMPARE(bursts.dueBy(0), 10u);
+        QCOMPARE(bursts.dueBy(9'999), 10u);
+        QCOMPARE(bursts.dueBy(10'000), 20u);
+        QCOMPARE(bursts.dueAt(19), 10'000);
+        QCOMPARE(bursts.dueAt(20), 20'000);
+        // A long run keeps its rate: 100,000 a second for a day.
+        LoadPacer fast(100'000, 1);
+        fast.start(0);
+        QCOMPARE(fast.dueBy(86'400'000'000), 8'640'000'001u);
+        QVERIFY(LoadPacer(0, 1).unlimited());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLoad)
+#include "tst_load.moc"
