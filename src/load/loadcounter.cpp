@@ -23,7 +23,9 @@ void LoadCounter::mark(quint64 seq)
 
 void LoadCounter::take(const LoadHeader &header, qint64 atUs, quint64 bytes)
 {
-    if (!m_heard) {
+    // The seconds count from the first piece that is not warm-up, as the
+    // sender's do.
+    if (!m_heard && header.kind != LoadKind::WarmUp) {
         m_heard = true;
         m_firstUs = atUs;
         m_reportUs = atUs;
@@ -93,6 +95,10 @@ void LoadCounter::take(const LoadHeader &header, qint64 atUs, quint64 bytes)
 
 LoadTally LoadCounter::tally(qint64 nowUs) const
 {
+    // An ended load's time ends with its last piece, not with the End that
+    // came after the sender's wait for the last ones.
+    if (m_ended && m_any && m_lastDataUs > m_reportUs)
+        nowUs = std::min(nowUs, m_lastDataUs);
     LoadTally t;
     t.received = m_received;
     t.expected

@@ -51,7 +51,8 @@ public:
 
     // A piece (Data, WarmUp or End) that arrived at atUs, bytes long.
     void take(const LoadHeader &header, qint64 atUs, quint64 bytes);
-    // A second has passed since the first piece or the last report.
+    // A second has passed since the first piece (not warm-up) or the last
+    // report.
     bool reportDue(qint64 nowUs) const { return m_heard && nowUs >= m_nextReportUs; }
     // The count now, the interval since the last report closed (the
     // report's number goes up).
@@ -66,8 +67,8 @@ private:
     void mark(quint64 seq);
 
     bool m_heard = false;
-    qint64 m_firstUs = 0;      // the first piece's arrival, of any kind
-    qint64 m_heardUs = 0;      // the last piece's
+    qint64 m_firstUs = 0;      // the first piece's arrival, warm-up aside
+    qint64 m_heardUs = 0;      // the last piece's, of any kind
     qint64 m_nextReportUs = 0; // when the next report is due
     bool m_ended = false;
     quint64 m_endCount = 0; // End: the number sent

@@ -10,6 +10,7 @@
 #include "base/clock.h"
 #include "base/failure.h"
 #include "socket/listener.h"
+#include "socket/localaddress.h"
 #include "socket/winsock.h"
 #include "textcodec.h"
 
@@ -132,7 +133,17 @@ void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)
     TryRun(
         [&] {
             const qint64 at = MonotonicUs();
-            const QString text = takeText(Winsock1->GetData());
+            QByteArray bytes = Winsock1->GetData();
+            // A load's datagram is counted, not shown.
+            if (m_config.manner.countsLoads && m_config.transport == Transport::Udp
+                && LoadWire::IsLoad(bytes)) {
+                if (const auto header = LoadWire::ReadHeader(bytes.constData(), bytes.size()))
+                    countLoad(*Winsock1,
+                              HostAndPort(Winsock1->RemoteHostIP(), Winsock1->RemotePort()),
+                              *header, quint64(bytes.size()), at);
+                return;
+            }
+            const QString text = takeText(bytes);
             // Only the start of a character so far: it waits for the rest.
             if (!text.isEmpty())
                 showReceived(text, at);
