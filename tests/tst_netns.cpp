@@ -14,8 +14,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include <csignal>
@@ -38,6 +40,41 @@ const QString Missed = "AutoPing:\tFailed to receive a response.\r\n";
 QString hostPort(const QString &address, const QString &port)
 {
     return (address.contains(u':') ? '[' + address + ']' : address) + ':' + port;
+}
+
+// A command in a namespace ("ip netns exec ns ..."): its standard output,
+// nothing when it failed or took more than timeoutMs.
+std::optional<QByteArray> inHost(const QString &ns, const QStringList &command,
+                                 int timeoutMs = 20000)
+{
+    QProcess process;
+    process.start("ip", QStringList{"netns", "exec", ns} + command);
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0) {
+        qWarning("%s: %s", qPrintable(command.join(' ')),
+                 process.readAllStandardError().constData());
+        return {};
+    }
+    return process.readAllStandardOutput();
+}
+
+// The packets an nft rule's counter counted, the rule found by its comment.
+qint64 nftCounter(const QString &ns, const QString &comment)
+{
+    const QString rules = QString::fromUtf8(inHost(ns, {"nft", "list", "ruleset"}).value_or(""));
+    const QRegularExpression counter("counter packets (\\d+) bytes \\d+ .*comment \""
+                                     + QRegularExpression::escape(comment) + '"');
+    const QRegularExpressionMatch match = counter.match(rules);
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+// The packets a qdisc dropped on a host's veth0.
+qint64 qdiscDropped(const QString &ns)
+{
+    const QString shown
+        = QString::fromUtf8(inHost(ns, {"tc", "-s", "qdisc", "show", "dev", "veth0"}).value_or(""));
+    const QRegularExpressionMatch match = QRegularExpression("dropped (\\d+)").match(shown);
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
 // "ip <arguments>", true when it worked within ten seconds.
@@ -104,7 +141,7 @@ private slots:
     void cleanupTestCase()
     {
         for (const QString &name : std::as_const(made))
-            ip("netns del " + name);
+            ip("netns del " + name); // their nft tables and qdiscs with them
         QDir(HostsDir).removeRecursively();
     }
 
@@ -275,6 +312,157 @@ private slots:
                     << target["foreign"].toInt();
         QCOMPARE(figures, answeredLostForeign);
         QVERIFY(responder.endsWith(0, true));
+    }
+
+    // `selmarin load` on impaired paths, each impairment counting what it
+    // did (the truth to compare with), and iperf3 over the same path in the
+    // same run: random loss on the server host (nft's numgen, its counter
+    // the dropped datagrams), and a rate limit below the sent rate (tbf on
+    // the client's link, its counter the dropped ones; an nft counter on
+    // the server host the arrived ones).  The far end's count equals the
+    // impairment's, the sum is what was sent, and iperf3 finds the same
+    // loss.  During the first load a probe of the same responder from
+    // the client host is answered: the responder stays a responder.
+    void loadOnImpairedPaths_data()
+    {
+        QTest::addColumn<QString>("impairment"); // "loss" or "rate"
+        QTest::addColumn<QStringList>("load");   // selmarin load's options
+        QTest::addColumn<QStringList>("iperf");  // iperf3 -c's
+        QTest::addColumn<int>("size");           // UDP payload
+        QTest::newRow("2% random loss (nft)")
+            << "loss" << QStringList{"--rate", "2000", "-c", "4000"}
+            << QStringList{"-b", "8M", "-t", "2"} << 500;
+        QTest::newRow("4 Mbit/s rate limit (tbf), 8 Mbit/s sent")
+            << "rate" << QStringList{"--rate", "8M", "-t", "2"}
+            << QStringList{"-b", "8M", "-t", "2"} << 1000;
+    }
+    void loadOnImpairedPaths()
+    {
+        QFETCH(QString, impairment);
+        QFETCH(QStringList, load);
+        QFETCH(QStringList, iperf);
+        QFETCH(int, size);
+        if (QStandardPaths::findExecutable("nft").isEmpty()
+            || QStandardPaths::findExecutable("iperf3").isEmpty()
+            || QStandardPaths::findExecutable("tc").isEmpty())
+            QSKIP("nft, tc and iperf3 are needed (scripts/ensure-deps)");
+        const bool loss = impairment == "loss";
+        const QString port = loss ? "7050" : "7051", iperfPort = loss ? "5211" : "5212";
+        const QString length = QString::number(size + 8); // the UDP header's length field
+        // Only the data datagrams of the two loads are impaired and counted.
+        inHost(Server, {"nft", "add", "table", "inet", "selm"});
+        inHost(Server, {"nft", "add", "chain", "inet", "selm", "in",
+                        "{ type filter hook input priority 0; }"});
+        for (const auto &[p, name] :
+             {std::pair{port, QString("ours")}, {iperfPort, QString("iperf")}}) {
+            const QString rule = loss ? "udp dport %1 udp length %2 numgen random mod 100 < 2 "
+                                        "counter drop comment \"%3 %4\""
+                                      : "udp dport %1 udp length %2 counter accept comment "
+                                        "\"%3 %4\"";
+            QVERIFY(inHost(Server, QStringList{"nft", "add", "rule", "inet", "selm", "in"}
+                                       + rule.arg(p, length, impairment, name).split(' '))
+                        .has_value());
+        }
+        if (!loss)
+            QVERIFY(ip("-n " + Client + " link set veth0 up")
+                    && inHost(Client, {"tc", "qdisc", "add", "dev", "veth0", "root", "tbf", "rate",
+                                       "4mbit", "burst", "8kb", "latency", "20ms"})
+                           .has_value());
+        const auto cleanUp = qScopeGuard([&] {
+            if (!loss)
+                inHost(Client, {"tc", "qdisc", "del", "dev", "veth0", "root"});
+        });
+
+        QTemporaryDir dir;
+        Headless responder(dir.path() + "/s", {"respond", "--udp", "--port", port}, Server);
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
+        const qint64 droppedBefore = loss ? 0 : qdiscDropped(Client);
+        Headless sender(
+            dir.path() + "/c",
+            QStringList{"load", "--udp", ServerIP, port, "--size", QString::number(size), "--json"}
+                + load,
+            Client);
+        std::unique_ptr<Headless> probe;
+        if (loss) // while the load runs
+            probe = std::make_unique<Headless>(
+                dir.path() + "/p",
+                QStringList{"probe", "--udp", ServerIP, port, "-c", "3", "-i", "0.3", "-q"},
+                Client);
+        QVERIFY(sender.endsWith(1));
+        const QByteArray output = sender.readAllStandardOutput();
+        const QJsonObject ours = QJsonDocument::fromJson(output).object();
+        QVERIFY2(!ours.isEmpty(), output.constData());
+        if (probe) {
+            QVERIFY(probe->endsWith(0));
+            QVERIFY(probe->out().contains("3 packets transmitted, 3 received, 0% packet loss"));
+        }
+        const qint64 sent = ours["sent"].toInteger(), received = ours["received"].toInteger(),
+                     lost = ours["lost"].toInteger();
+        QCOMPARE(sent, ours["sender"]["sent"].toInteger());
+        QCOMPARE(received + lost, sent);
+        QCOMPARE(ours["out_of_order"].toInteger(), 0);
+        QCOMPARE(ours["duplicates"].toInteger(), 0);
+        QVERIFY(lost > 0);
+        // The impairment's own count.
+        if (loss) {
+            QCOMPARE(lost, nftCounter(Server, "loss ours"));
+        } else {
+            QCOMPARE(received, nftCounter(Server, "rate ours"));
+            // What tbf dropped: these, and now and then a packet of the
+            // system's own (neighbour discovery) that it held back meanwhile.
+            const qint64 dropped = qdiscDropped(Client) - droppedBefore;
+            QVERIFY2(dropped >= lost && dropped <= lost + 2,
+                     qPrintable(QString("%1 lost, %2 dropped").arg(lost).arg(dropped)));
+            // The limit, less the headers it counts (Ethernet, IP, UDP).
+            const double limit = 4e6 * size / (size + 42);
+            QVERIFY2(std::abs(ours["goodput_bps"].toDouble() / limit - 1) < 0.05,
+                     output.constData());
+        }
+        // The responder said it: one line a second and the end, its figures the same.
+        QVERIFY(responder.endsWith(0, true));
+        const QString log = QString::fromUtf8(readFile(logIn(dir.path() + "/s")));
+        QVERIFY2(log.contains(QStringLiteral(": %1 sent, %2 received, %3 lost")
+                                  .arg(sent)
+                                  .arg(received)
+                                  .arg(lost)),
+                 qPrintable(log));
+        QVERIFY2(log.count("Load:\t") <= 6, qPrintable(log));
+
+        // iperf3 on the same path, the same impairment.
+        QProcess iperfServer;
+        iperfServer.start("ip", {"netns", "exec", Server, "iperf3", "-s", "-1", "-p", iperfPort});
+        QVERIFY(iperfServer.waitForStarted());
+        QThread::msleep(300);
+        const qint64 droppedBeforeIperf = loss ? 0 : qdiscDropped(Client);
+        const QByteArray iperfOut
+            = inHost(Client, QStringList{"iperf3", "-c", ServerIP, "-p", iperfPort, "-u", "-l",
+                                         QString::number(size), "--json"}
+                                 + iperf)
+                  .value_or("");
+        iperfServer.waitForFinished(5000);
+        const QJsonObject sum = QJsonDocument::fromJson(iperfOut)["end"]["sum"].toObject();
+        QVERIFY2(!sum.isEmpty(), iperfOut.constData());
+        const qint64 iperfLost = sum["lost_packets"].toInteger();
+        // iperf3 counts the gaps between the numbers that came: datagrams
+        // lost at the very end of its run (the queue full) it does not see.
+        const qint64 iperfTruth
+            = loss ? nftCounter(Server, "loss iperf")
+                   : sum["packets"].toInteger() - nftCounter(Server, "rate iperf");
+        QVERIFY2(iperfLost <= iperfTruth && iperfLost >= iperfTruth - 3,
+                 qPrintable(
+                     QString("iperf3: %1 lost, %2 did not arrive").arg(iperfLost).arg(iperfTruth)));
+        // (tbf's count holds iperf3's control connection too.)
+        QVERIFY(loss || qdiscDropped(Client) - droppedBeforeIperf >= iperfLost);
+        const double oursPercent = ours["loss_percent"].toDouble(),
+                     theirs = sum["lost_percent"].toDouble();
+        qInfo("%s: selmarin load %lld of %lld lost (%.2f%%), jitter %.3f ms, goodput %.0f bit/s; "
+              "iperf3 %lld of %lld lost (%.2f%%), jitter %.3f ms",
+              QTest::currentDataTag(), lost, sent, oursPercent, ours["jitter_ms"].toDouble(),
+              ours["goodput_bps"].toDouble(), iperfLost, sum["packets"].toInteger(), theirs,
+              sum["jitter_ms"].toDouble());
+        QVERIFY2(std::abs(oursPercent - theirs) < (loss ? 1.5 : 5.0),
+                 qPrintable(QString("%1 against %2").arg(oursPercent).arg(theirs)));
     }
 
     // A missing host on the link: the probe says the host cannot be
