@@ -160,6 +160,19 @@ private slots:
              "--keep-going has no connection to keep with --connect."},
             {"probe --udp fe80::1%nosuchif 7",
              "fe80::1%nosuchif: this machine has no interface nosuchif."},
+            {"load --udp h", "load needs HOST and PORT (one target)."},
+            {"load --udp --tcp h 1", "Choose one protocol: --tcp, --udp or --tls."},
+            {"load --udp h 1 --rate fast",
+             "--rate needs datagrams a second (1000) or bits a second with k, M or G (100k, "
+             "10M, 1G), not \"fast\"."},
+            {"load --udp h 1 -t 5 -c 5", "Choose --time or --count, not both."},
+            {"load --udp h 1 --size 39", "--size needs a number from 40 to 16777216."},
+            {"load --udp h 1 --size 65508", "--size: a UDP datagram holds at most 65507 bytes."},
+            {"load --udp h 1 --burst 0", "--burst needs a number from 1 to 1000000."},
+            {"load --udp h 1 --warmup -1", "--warmup needs seconds, 0 or more."},
+            {"load --udp h 1 -i 1", "Unknown option '-i' for load; try --help."},
+            {"load --udp h 1 --insecure", "--insecure, --cacert, --cert and --key are for --tls."},
+            {"load --udp h 65536", "PORT must be a number from 1 to 65535, not \"65536\"."},
         };
         for (const auto &[arguments, error] : rows)
             QTest::newRow(arguments) << QString(arguments) << error;
@@ -185,6 +198,62 @@ private slots:
                  (QList<std::pair<QString, QString>>{{"fd77:1::2", "7010"}, {"h", "1"}}));
         QCOMPARE(ParseCommandLine({"selmarin", "-platform", "offscreen"}).kind, Command::Window);
         QCOMPARE(ParseCommandLine({"selmarin", "respond", "--udp", "--port", "7"}).local, "::");
+    }
+
+    // A load on loopback against a responder: the far end's count of
+    // every datagram in the JSON and in the lines of both ends, a line a
+    // second per load on the responder; a TCP load's goodput; a load to a
+    // port nobody counts on (nobody listens: exit 1, said); a sender killed
+    // mid-run ended by the responder after its silence.
+    void loadOnLoopback()
+    {
+        QTemporaryDir dir;
+        const QString udp = QString::number(freePort(true)), tcp = QString::number(freePort());
+        Headless udpServer(dir.path() + "/u", {"respond", "--udp", "--port", udp});
+        Headless tcpServer(dir.path() + "/t", {"respond", "--tcp", "--port", tcp});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += udpServer.out()).contains("Winsock:\tOpen"), 10000);
+        Headless udpLoad(dir.path() + "/s",
+                         {"load", "--udp", "localhost", udp, "--rate", "500", "-c", "600", "--size",
+                          "200", "--burst", "5", "--warmup", "0.2", "--json"});
+        QVERIFY(udpLoad.endsWith(0));
+        const QJsonObject json = QJsonDocument::fromJson(udpLoad.readAllStandardOutput()).object();
+        QCOMPARE((QList<int>{json["sent"].toInt(), json["received"].toInt(), json["lost"].toInt(),
+                             json["out_of_order"].toInt(), json["duplicates"].toInt(),
+                             json["sender"]["sent"].toInt(), json["exit_status"].toInt()}),
+                 (QList<int>{600, 600, 0, 0, 0, 600, 0}));
+        QVERIFY(json["sender"]["warm_up"].toInt() >= 90); // 0.2 s at 500 a second
+        QVERIFY2(std::abs(json["goodput_bps"].toDouble() / 800'000 - 1) < 0.05,
+                 qPrintable(QString::number(json["goodput_bps"].toDouble())));
+        QVERIFY(json["jitter_ms"].isDouble() && json["seconds"].toArray().size() == 2);
+        QTRY_VERIFY_WITH_TIMEOUT((told += udpServer.out()).contains("ended after"), 5000);
+        QVERIFY2(told.contains(": 600 sent, 600 received, 0 lost (0.00%)")
+                     && told.count("Load:\t") <= 3,
+                 qPrintable(told));
+
+        Headless tcpLoad(dir.path() + "/s", {"load", "--tcp", "localhost", tcp, "-t", "1"});
+        QVERIFY(tcpLoad.endsWith(0));
+        const QString tcpTold = tcpLoad.out();
+        QVERIFY2(QRegularExpression("far end: (\\d+) pieces sent, \\1 received \\(\\d+ bytes\\), "
+                                    "goodput [0-9.]+ [MG]bit/s\n")
+                         .match(tcpTold)
+                         .hasMatch()
+                     && tcpTold.contains(" retransmissions\n"),
+                 qPrintable(tcpTold));
+
+        Headless nobody(dir.path() + "/s",
+                        {"load", "--udp", "localhost", QString::number(freePort(true)), "-c", "5"});
+        QVERIFY(nobody.endsWith(1));
+        QVERIFY(nobody.err().contains("find no one listening there (port unreachable)"));
+        QVERIFY(nobody.out().contains("far end: no count came"));
+
+        Headless vanishing(dir.path() + "/s", {"load", "--udp", "localhost", udp, "-t", "60"});
+        const qsizetype seconds = told.count(" second 1: ");
+        QTRY_VERIFY_WITH_TIMEOUT((told += udpServer.out()).count(" second 1: ") > seconds, 10000);
+        vanishing.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (told += udpServer.out()).contains("silent for 5 s (its sender is gone)"), 10000);
+        QVERIFY(udpServer.endsWith(0, true) && tcpServer.endsWith(0, true));
     }
 
     // Two responders and a probe share the day's log: every run and every
