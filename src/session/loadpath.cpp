@@ -210,7 +210,8 @@ void LoadPath::begin()
     if (m_phase != Phase::Connecting)
         return;
     if (!udp())
-        m_piece = LoadWire::Piece({LoadKind::Data, m_id, 0, 0, quint32(m_setup.size)});
+        m_piece = QByteArray(std::max<qsizetype>(1, StreamBatchBytes / m_setup.size) * m_setup.size,
+                             '\0');
     m_phaseUs = MonotonicUs();
     m_phaseSent = 0;
     m_pacer.start(m_phaseUs);
@@ -351,18 +352,28 @@ quint64 LoadPath::sendUdp(LoadKind kind, quint64 seq, quint64 n, qint64)
 
 quint64 LoadPath::sendStream(LoadKind kind, quint64 seq, quint64 n, qint64)
 {
+    // Several pieces go to the socket in one call (StreamBatchBytes at
+    // most): a call per piece costs more than the bytes.
+    const qsizetype size = m_setup.size;
+    const quint64 perCall = quint64(m_piece.size() / size);
     quint64 done = 0;
     while (done < n && m_waiting < StreamAhead && m_stream) {
-        LoadWire::WriteHeader(m_piece.data(),
-                              {kind, m_id, seq + done, MonotonicUs(), quint32(m_piece.size())});
-        const bool ok = TryRun([&] { m_stream->SendData(m_piece); },
+        const quint64 k = std::min(perCall, n - done);
+        const qint64 stamp = MonotonicUs();
+        for (quint64 i = 0; i < k; ++i)
+            LoadWire::WriteHeader(m_piece.data() + qsizetype(i) * size,
+                                  {kind, m_id, seq + done + i, stamp, quint32(size)});
+        // A copy of its own: the socket keeps the bytes it was handed
+        // (shared, not copied) until they are written.
+        const QByteArray bytes(m_piece.constData(), qsizetype(k) * size);
+        const bool ok = TryRun([&] { m_stream->SendData(bytes); },
                                [&](const RuntimeError &e) {
                                    fail(QStringLiteral("%1 %2").arg(e.number).arg(e.description));
                                });
         if (!ok)
             break;
-        m_waiting += m_piece.size();
-        ++done;
+        m_waiting += bytes.size();
+        done += k;
     }
     return done;
 }

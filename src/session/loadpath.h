@@ -50,7 +50,8 @@ public:
     static constexpr int EndRepeatMs = 200; // the End again, until the final count
     static constexpr int EndWaitMs = 3000;  // ... for this long at most
     static constexpr int Batch = 64;        // datagrams handed over with one call
-    static constexpr qsizetype StreamAhead = 4 * 1024 * 1024; // TCP bytes waiting, at most
+    static constexpr qsizetype StreamAhead = 4 * 1024 * 1024;  // TCP bytes waiting, at most
+    static constexpr qsizetype StreamBatchBytes = 1024 * 1024; // handed over in one call
 
     struct Setup
     {
@@ -151,7 +152,7 @@ private:
     std::vector<char> m_buffers; // Batch pieces
     // TCP, TLS
     std::unique_ptr<Winsock> m_stream;
-    QByteArray m_piece;   // a Data piece, its header written anew each time
+    QByteArray m_piece;   // Data pieces, their headers written anew each time
     QByteArray m_inbox;   // the far end's reports, as they came
     qint64 m_waiting = 0; // bytes handed over and not yet written to the system
 };
