@@ -134,14 +134,16 @@ void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)
         [&] {
             const qint64 at = MonotonicUs();
             QByteArray bytes = Winsock1->GetData();
-            // A load's datagram is counted, not shown.
+            // A load's datagram is counted, not shown (one that only looks
+            // like one is shown as anything else is).
             if (m_config.manner.countsLoads && m_config.transport == Transport::Udp
                 && LoadWire::IsLoad(bytes)) {
-                if (const auto header = LoadWire::ReadHeader(bytes.constData(), bytes.size()))
+                if (const auto header = LoadWire::ReadHeader(bytes.constData(), bytes.size())) {
                     countLoad(*Winsock1,
                               HostAndPort(Winsock1->RemoteHostIP(), Winsock1->RemotePort()),
                               *header, quint64(bytes.size()), at);
-                return;
+                    return;
+                }
             }
             const QString text = takeText(bytes);
             // Only the start of a character so far: it waits for the rest.
