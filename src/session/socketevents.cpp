@@ -139,9 +139,12 @@ void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)
             if (m_config.manner.countsLoads && m_config.transport == Transport::Udp
                 && LoadWire::IsLoad(bytes)) {
                 if (const auto header = LoadWire::ReadHeader(bytes.constData(), bytes.size())) {
+                    // Timed by the system's stamp: the responder's own
+                    // wake-up is no part of the path's jitter.
+                    const qint64 stamped = Winsock1->LastArrivalUs();
                     countLoad(*Winsock1,
                               HostAndPort(Winsock1->RemoteHostIP(), Winsock1->RemotePort()),
-                              *header, quint64(bytes.size()), at);
+                              *header, quint64(bytes.size()), stamped >= 0 ? stamped : at);
                     return;
                 }
             }

@@ -291,6 +291,11 @@ qint64 Winsock::ConnectTimeUs() const
     return d->connectTimeUs;
 }
 
+qint64 Winsock::LastArrivalUs() const
+{
+    return d->protocol == sckUDPProtocol ? d->currentArrivalUs : -1;
+}
+
 qint64 Winsock::Retransmissions() const
 {
     if (!d->tcp || d->tcp->socketDescriptor() < 0)

@@ -257,6 +257,10 @@ public:
     // A TCP or TLS connection's segments the system sent again so far
     // (TCP_INFO's total retransmissions); -1 when it does not tell.
     qint64 Retransmissions() const;
+    // A socket in batches: when the datagram its DataArrival delivers
+    // arrived, by the system's stamp, in microseconds on base/clock.h's
+    // monotonic clock; -1 when not known.
+    qint64 LastArrivalUs() const;
     // From the next Bind on, a UDP socket takes its datagrams on the
     // user-interface thread instead of a thread of its own: when the socket
     // is readable it reads up to UdpBatch of them at once and delivers their
