@@ -3,11 +3,18 @@
 // A load's core on made-up times: the wire format, the far end's count of
 // one sender's pieces (loss, order, duplicates, jitter, delay variation,
 // goodput), the reports and the ends of loads, a stream's pieces, and the
-// sender's pace.
+// sender's pace; then `selmarin load` and `respond` on loopback.
 #include "load/loadcounter.h"
 #include "load/loadpacer.h"
 #include "load/loadwire.h"
 
+#include "fixture.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -359,6 +366,62 @@ private slots:
         fast.start(0);
         QCOMPARE(fast.dueBy(86'400'000'000), 8'640'000'001u);
         QVERIFY(LoadPacer(0, 1).unlimited());
+    }
+
+    // A load on loopback against a responder: the far end's count of
+    // every datagram in the JSON and in the lines of both ends, a line a
+    // second per load on the responder; a TCP load's goodput; a load to a
+    // port nobody counts on (nobody listens: exit 1, said); a sender killed
+    // mid-run ended by the responder after its silence.
+    void loadOnLoopback()
+    {
+        QTemporaryDir dir;
+        const QString udp = QString::number(freePort(true)), tcp = QString::number(freePort());
+        Headless udpServer(dir.path() + "/u", {"respond", "--udp", "--port", udp});
+        Headless tcpServer(dir.path() + "/t", {"respond", "--tcp", "--port", tcp});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += udpServer.out()).contains("Winsock:\tOpen"), 10000);
+        Headless udpLoad(dir.path() + "/s",
+                         {"load", "--udp", "localhost", udp, "--rate", "500", "-c", "600", "--size",
+                          "200", "--burst", "5", "--warmup", "0.2", "--json"});
+        QVERIFY(udpLoad.endsWith(0));
+        const QJsonObject json = QJsonDocument::fromJson(udpLoad.readAllStandardOutput()).object();
+        QCOMPARE((QList<int>{json["sent"].toInt(), json["received"].toInt(), json["lost"].toInt(),
+                             json["out_of_order"].toInt(), json["duplicates"].toInt(),
+                             json["sender"]["sent"].toInt(), json["exit_status"].toInt()}),
+                 (QList<int>{600, 600, 0, 0, 0, 600, 0}));
+        QVERIFY(json["sender"]["warm_up"].toInt() >= 90); // 0.2 s at 500 a second
+        QVERIFY2(std::abs(json["goodput_bps"].toDouble() / 800'000 - 1) < 0.05,
+                 qPrintable(QString::number(json["goodput_bps"].toDouble())));
+        QVERIFY(json["jitter_ms"].isDouble() && json["seconds"].toArray().size() == 2);
+        QTRY_VERIFY_WITH_TIMEOUT((told += udpServer.out()).contains("ended after"), 5000);
+        QVERIFY2(told.contains(": 600 sent, 600 received, 0 lost (0.00%)")
+                     && told.count("Load:\t") <= 3,
+                 qPrintable(told));
+
+        Headless tcpLoad(dir.path() + "/s", {"load", "--tcp", "localhost", tcp, "-t", "1"});
+        QVERIFY(tcpLoad.endsWith(0));
+        const QString tcpTold = tcpLoad.out();
+        QVERIFY2(QRegularExpression("far end: (\\d+) pieces sent, \\1 received \\(\\d+ bytes\\), "
+                                    "goodput [0-9.]+ [MG]bit/s\n")
+                         .match(tcpTold)
+                         .hasMatch()
+                     && tcpTold.contains(" retransmissions\n"),
+                 qPrintable(tcpTold));
+
+        Headless nobody(dir.path() + "/s",
+                        {"load", "--udp", "localhost", QString::number(freePort(true)), "-c", "5"});
+        QVERIFY(nobody.endsWith(1));
+        QVERIFY(nobody.err().contains("find no one listening there (port unreachable)"));
+        QVERIFY(nobody.out().contains("far end: no count came"));
+
+        Headless vanishing(dir.path() + "/s", {"load", "--udp", "localhost", udp, "-t", "60"});
+        const qsizetype seconds = told.count(" second 1: ");
+        QTRY_VERIFY_WITH_TIMEOUT((told += udpServer.out()).count(" second 1: ") > seconds, 10000);
+        vanishing.kill();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (told += udpServer.out()).contains("silent for 5 s (its sender is gone)"), 10000);
+        QVERIFY(udpServer.endsWith(0, true) && tcpServer.endsWith(0, true));
     }
 };
 
