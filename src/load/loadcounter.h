@@ -29,7 +29,8 @@
 // WarmUp pieces are counted apart and change none of these.
 //
 // Times are microseconds: the arrival on the receiver's monotonic clock
-// (base/clock.h), the send time as the piece carries it.
+// (base/clock.h; the responder takes the system's arrival stamp), the send
+// time as the piece carries it.
 
 #include "loadwire.h"
 
