@@ -358,7 +358,7 @@ QString checkTogether(Command &command)
 
 QString UsageText()
 {
-    return Usage + LoadUsageText();
+    return Usage + u'\n' + LoadUsageText();
 }
 
 Command ParseCommandLine(const QStringList &arguments)
