@@ -445,11 +445,12 @@ private slots:
         QVERIFY2(!sum.isEmpty(), iperfOut.constData());
         const qint64 iperfLost = sum["lost_packets"].toInteger();
         // iperf3 counts the gaps between the numbers that came: datagrams
-        // lost at the very end of its run (the queue full) it does not see.
+        // lost at the very end of its run it does not see (tbf's queue holds
+        // 20 ms, some ten datagrams).
         const qint64 iperfTruth
             = loss ? nftCounter(Server, "loss iperf")
                    : sum["packets"].toInteger() - nftCounter(Server, "rate iperf");
-        QVERIFY2(iperfLost <= iperfTruth && iperfLost >= iperfTruth - 3,
+        QVERIFY2(iperfLost <= iperfTruth && iperfLost >= iperfTruth - 16,
                  qPrintable(
                      QString("iperf3: %1 lost, %2 did not arrive").arg(iperfLost).arg(iperfTruth)));
         // (tbf's count holds iperf3's control connection too.)
