@@ -58,20 +58,14 @@ private slots:
     {
         const QByteArray piece
             = LoadWire::Piece({LoadKind::Data, 0xA1B2C3D4, 1ull << 40, -5, 1400});
-        QCOMPARE(piece.size(), 1400);
-        QVERIFY(piece.startsWith("SELMLOAD\x01\x01"));
-        QVERIFY(LoadWire::IsLoad(piece));
+        // Big-endian, each at its place, zeros after the header.
+        QCOMPARE(
+            piece.left(LoadWire::HeaderBytes).toHex(),
+            "53454c4d4c4f414401010000a1b2c3d40000010000000000fffffffffffffffb0000057800000000");
+        QCOMPARE(piece.size() - piece.count('\0'), 25); // the header's bytes that are not 0
         const auto header = LoadWire::ReadHeader(piece.constData(), piece.size());
-        QVERIFY(header);
-        QCOMPARE(header->id, 0xA1B2C3D4u);
-        QCOMPARE(header->seq, 1ull << 40);
-        QCOMPARE(header->sentUs, -5);
-        QCOMPARE(header->length, 1400u);
-        // Big-endian, at its place.
-        QCOMPARE(QByteArray(piece.constData() + 12, 4), QByteArray("\xA1\xB2\xC3\xD4"));
-        QCOMPARE(piece.mid(32, 4), QByteArray("\x00\x00\x05\x78", 4));
-        QVERIFY(piece.mid(LoadWire::HeaderBytes).count('\0') == 1400 - LoadWire::HeaderBytes);
-
+        QVERIFY(header && header->id == 0xA1B2C3D4u && header->seq == 1ull << 40
+                && header->sentUs == -5 && header->length == 1400u);
         // Not ours: an AutoPing text, a header cut short, another version,
         // an unknown kind, a length below the header's.
         QVERIFY(!LoadWire::IsLoad(QByteArray("++ AutoPing Query ++")));
@@ -79,32 +73,21 @@ private slots:
         for (const auto &[at, value] : {std::pair{8, 2}, {9, 0}, {9, 6}, {35, 39}}) {
             QByteArray bad = piece;
             bad[at] = char(value);
-            if (at == 35)
-                bad[34] = 0;
-            QVERIFY2(!LoadWire::ReadHeader(bad.constData(), bad.size()),
-                     qPrintable(QString::number(at)));
+            bad[34] = at == 35 ? 0 : bad[34]; // a length of 39
+            QVERIFY(!LoadWire::ReadHeader(bad.constData(), bad.size()));
         }
-
         LoadTally tally;
         tally.received = 9;
         tally.expected = 10;
-        tally.jitterNs = 12345;
         tally.intervalLost = -2;
-        tally.report = 3;
         tally.goodputBps = 8'000'000;
         const QByteArray report = LoadWire::ReportPiece(LoadKind::Final, 7, 99, tally);
-        QCOMPARE(report.size(), LoadWire::ReportBytes);
-        LoadHeader header2;
-        const auto read = LoadWire::ReadReport(report.constData(), report.size(), &header2);
-        QVERIFY(read);
-        QCOMPARE(header2.kind, LoadKind::Final);
-        QCOMPARE(header2.id, 7u);
-        QCOMPARE(read->received, 9u);
-        QCOMPARE(read->lost(), 1u);
-        QCOMPARE(read->jitterNs, 12345);
-        QCOMPARE(read->intervalLost, -2);
-        QCOMPARE(read->report, 3u);
-        QCOMPARE(read->goodputBps, 8'000'000u);
+        LoadHeader read;
+        const auto back = LoadWire::ReadReport(report.constData(), report.size(), &read);
+        QVERIFY(back && read.kind == LoadKind::Final && read.id == 7);
+        QCOMPARE(
+            (QList<qint64>{qint64(back->lost()), back->intervalLost, qint64(back->goodputBps)}),
+            (QList<qint64>{1, -2, 8'000'000}));
         QVERIFY(!LoadWire::ReadReport(report.constData(), report.size() - 1));
         QVERIFY(!LoadWire::ReadReport(piece.constData(), piece.size())); // Data is no report
     }
@@ -204,31 +187,21 @@ private slots:
     void reports()
     {
         LoadCounter counter;
+        const auto interval = [](const LoadTally &t) {
+            return QList<qint64>{qint64(t.report), qint64(t.intervalReceived), t.intervalLost,
+                                 t.intervalUs, qint64(t.intervalBytes)};
+        };
         counter.take(data(0, 0), 1'000'000, 100);
-        QVERIFY(!counter.reportDue(1'999'999));
-        QVERIFY(counter.reportDue(2'000'000));
+        QVERIFY(!counter.reportDue(1'999'999) && counter.reportDue(2'000'000));
         counter.take(data(2, 0), 1'500'000, 100);
-        LoadTally first = counter.report(2'000'000);
-        QCOMPARE(first.report, 1u);
-        QCOMPARE(first.intervalReceived, 2u);
-        QCOMPARE(first.intervalLost, 1);
-        QCOMPARE(first.intervalUs, 1'000'000);
-        QCOMPARE(first.elapsedUs, 1'000'000);
+        QCOMPARE(interval(counter.report(2'000'000)), (QList<qint64>{1, 2, 1, 1'000'000, 200}));
         QVERIFY(!counter.reportDue(2'999'999));
         // The missing one comes late: counted back in the next interval.
         counter.take(data(1, 0), 2'100'000, 100);
         counter.take(data(3, 0), 2'200'000, 100);
-        QVERIFY(counter.reportDue(3'500'000));
-        const LoadTally second = counter.report(3'500'000);
-        QCOMPARE(second.report, 2u);
-        QCOMPARE(second.intervalReceived, 2u);
-        QCOMPARE(second.intervalBytes, 200u);
-        QCOMPARE(second.intervalLost, -1);
-        QCOMPARE(second.lost(), 0u);
-        QCOMPARE(second.intervalUs, 1'500'000);
+        QCOMPARE(interval(counter.report(3'500'000)), (QList<qint64>{2, 2, -1, 1'500'000, 200}));
         // The next is due at the next whole second from the first piece.
-        QVERIFY(!counter.reportDue(3'999'999));
-        QVERIFY(counter.reportDue(4'000'000));
+        QVERIFY(!counter.reportDue(3'999'999) && counter.reportDue(4'000'000));
     }
 
     // Loads apart by sender and id; a report back once a second; the End
@@ -236,50 +209,37 @@ private slots:
     // silent load ends; a full receiver turns a new load away.
     void receiver()
     {
+        using Why = LoadReceiver::Told::Why;
         LoadReceiver receiver;
-        const auto piece = [](quint32 id, quint64 seq) {
-            return LoadWire::Piece({LoadKind::Data, id, seq, 0, 200});
+        const auto take = [&](const QString &from, const LoadHeader &h, qint64 at) {
+            const QByteArray piece = LoadWire::Piece(h);
+            return receiver.take(from, piece.constData(), piece.size(), at);
         };
-        const QByteArray a0 = piece(1, 0), b0 = piece(2, 0);
-        QVERIFY(receiver.take("192.0.2.1:5000", a0.constData(), a0.size(), 0).reply.isEmpty());
-        receiver.take("192.0.2.1:5000", b0.constData(), b0.size(), 10);
-        receiver.take("192.0.2.2:5000", a0.constData(), a0.size(), 20);
+        QVERIFY(take("192.0.2.1:5", {LoadKind::Data, 1, 0, 0, 200}, 0).reply.isEmpty());
+        take("192.0.2.1:5", {LoadKind::Data, 2, 0, 0, 200}, 10);
+        take("192.0.2.2:5", {LoadKind::Data, 1, 0, 0, 200}, 20);
         QCOMPARE(receiver.active(), 3);
-        const QByteArray a1 = piece(1, 1);
-        const auto second = receiver.take("192.0.2.1:5000", a1.constData(), a1.size(), 1'000'000);
-        QVERIFY(second.told && second.told->why == LoadReceiver::Told::Why::Second);
-        QCOMPARE(second.told->tally.received, 2u);
-        QCOMPARE(second.told->tally.bytes, 400u);
+        const auto second = take("192.0.2.1:5", {LoadKind::Data, 1, 1, 0, 200}, 1'000'000);
         const auto report = LoadWire::ReadReport(second.reply.constData(), second.reply.size());
-        QVERIFY(report && report->received == 2);
-        // Not ours: nothing.
-        QVERIFY(receiver.take("192.0.2.1:5000", "++ AutoPing", 11, 5).reply.isEmpty());
-
-        const QByteArray end = LoadWire::Piece({LoadKind::End, 1, 4, 0, 40});
-        const auto ended = receiver.take("192.0.2.1:5000", end.constData(), end.size(), 1'100'000);
-        QVERIFY(ended.told && ended.told->why == LoadReceiver::Told::Why::Ended);
+        QVERIFY(second.told && second.told->why == Why::Second && report && report->bytes == 400);
+        QVERIFY(receiver.take("192.0.2.1:5", "++ AutoPing", 11, 5).reply.isEmpty()); // not ours
+        // Every End gets the final count; it is told once.
+        const auto ended = take("192.0.2.1:5", {LoadKind::End, 1, 4, 0, 40}, 1'100'000);
         LoadHeader header;
         const auto final
             = LoadWire::ReadReport(ended.reply.constData(), ended.reply.size(), &header);
-        QVERIFY(final && header.kind == LoadKind::Final && header.id == 1);
-        QCOMPARE(final->received, 2u);
-        QCOMPARE(final->lost(), 2u);
-        const auto again = receiver.take("192.0.2.1:5000", end.constData(), end.size(), 1'200'000);
-        QVERIFY(!again.told && !again.reply.isEmpty());
-        QCOMPARE(receiver.active(), 2);
-
+        QVERIFY(ended.told && ended.told->why == Why::Ended && header.kind == LoadKind::Final);
+        QVERIFY(final && final->received == 2 && final->lost() == 2);
+        const auto again = take("192.0.2.1:5", {LoadKind::End, 1, 4, 0, 40}, 1'200'000);
+        QVERIFY(!again.told && !again.reply.isEmpty() && receiver.active() == 2);
         // The two others fall silent.
         QVERIFY(receiver.expire(5'000'000).isEmpty());
         const QList<LoadReceiver::Told> silent = receiver.expire(5'000'020);
-        QCOMPARE(silent.size(), 2);
-        QVERIFY(silent[0].why == LoadReceiver::Told::Why::Silent);
-        QCOMPARE(receiver.active(), 0);
-
-        LoadReceiver full;
-        for (int i = 0; i < LoadReceiver::MaxLoads; ++i)
-            QVERIFY(!full.take("192.0.2.9:1", piece(quint32(i), 0).constData(), 200, 0).full);
-        QVERIFY(full.take("192.0.2.9:1", piece(9999, 0).constData(), 200, 0).full);
-        QVERIFY(!full.take("192.0.2.9:1", piece(3, 1).constData(), 200, 0).full);
+        QVERIFY(silent.size() == 2 && silent[0].why == Why::Silent && receiver.active() == 0);
+        for (quint32 id = 0; id < LoadReceiver::MaxLoads; ++id)
+            QVERIFY(!take("192.0.2.9:1", {LoadKind::Data, id, 0, 0, 200}, 0).full);
+        QVERIFY(take("192.0.2.9:1", {LoadKind::Data, 9999, 0, 0, 200}, 0).full);
+        QVERIFY(!take("192.0.2.9:1", {LoadKind::Data, 3, 1, 0, 200}, 0).full);
     }
 
     // A stream's pieces whatever the split of its bytes; a stream that is
@@ -296,18 +256,12 @@ private slots:
             for (qsizetype at = 0; at < bytes.size(); at += split)
                 QVERIFY(reader.feed(bytes.constData() + at,
                                     std::min<qsizetype>(split, bytes.size() - at), pieces));
-            QCOMPARE(pieces.size(), 4);
-            QCOMPARE(pieces[2].header.seq, 2u);
-            QCOMPARE(pieces[2].bytes, 5000u);
-            QCOMPARE(pieces[3].header.kind, LoadKind::End);
-            QCOMPARE(reader.dataBytes(), 6040u);
+            QVERIFY(pieces.size() == 4 && pieces[2].header.seq == 2 && pieces[2].bytes == 5000
+                    && pieces[3].header.kind == LoadKind::End && reader.dataBytes() == 6040);
         }
-        LoadStreamReader other;
         QList<LoadStreamReader::Piece> none;
-        QVERIFY(!other.feed("SELX", 4, none));
-        LoadStreamReader text;
-        QVERIFY(!text.feed("++ AutoPing Query ++", 20, none));
-        QVERIFY(none.isEmpty());
+        QVERIFY(!LoadStreamReader().feed("SELX", 4, none)
+                && !LoadStreamReader().feed("++ AutoPing Query ++", 20, none) && none.isEmpty());
     }
 
     void rates_data()
@@ -315,16 +269,12 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("perSecond"); // at 1,250 bytes; -1: refused
         QTest::newRow("datagrams") << "1000" << 1000.0;
-        QTest::newRow("fraction") << "0.5" << 0.5;
         QTest::newRow("unlimited") << "0" << 0.0;
-        QTest::newRow("10M") << "10M" << 1000.0;
-        QTest::newRow("100k") << "100k" << 10.0;
         QTest::newRow("100K") << "100K" << 10.0;
         QTest::newRow("1G") << "1G" << 100'000.0;
         QTest::newRow("1.5Mbit/s") << "1.5Mbit/s" << 150.0;
         QTest::newRow("20Mb") << "20Mb" << 2000.0;
         QTest::newRow("a word") << "fast" << -1.0;
-        QTest::newRow("negative") << "-5" << -1.0;
         QTest::newRow("m for milli?") << "10m" << -1.0;
         QTest::newRow("too high") << "2000G" << -1.0;
     }
@@ -345,25 +295,17 @@ private slots:
     // burst pieces; the first at the start.
     void pace()
     {
-        LoadPacer one(1000, 1);
+        LoadPacer one(1000, 1), bursts(1000, 10), fast(100'000, 1);
         one.start(5'000);
-        QCOMPARE(one.dueBy(4'999), 0u);
-        QCOMPARE(one.dueBy(5'000), 1u);
-        QCOMPARE(one.dueBy(5'999), 1u);
-        QCOMPARE(one.dueBy(6'000), 2u);
-        QCOMPARE(one.dueBy(1'005'000), 1001u);
-        QCOMPARE(one.dueAt(0), 5'000);
-        QCOMPARE(one.dueAt(10), 15'000);
-        LoadPacer bursts(1000, 10);
         bursts.start(0);
-        QCOMPARE(bursts.dueBy(0), 10u);
-        QCOMPARE(bursts.dueBy(9'999), 10u);
-        QCOMPARE(bursts.dueBy(10'000), 20u);
-        QCOMPARE(bursts.dueAt(19), 10'000);
-        QCOMPARE(bursts.dueAt(20), 20'000);
-        // A long run keeps its rate: 100,000 a second for a day.
-        LoadPacer fast(100'000, 1);
         fast.start(0);
+        QCOMPARE((QList<quint64>{one.dueBy(4'999), one.dueBy(5'000), one.dueBy(5'999),
+                                 one.dueBy(6'000), one.dueBy(1'005'000), bursts.dueBy(0),
+                                 bursts.dueBy(9'999), bursts.dueBy(10'000)}),
+                 (QList<quint64>{0, 1, 1, 2, 1001, 10, 10, 20}));
+        QCOMPARE((QList<qint64>{one.dueAt(0), one.dueAt(10), bursts.dueAt(19), bursts.dueAt(20)}),
+                 (QList<qint64>{5'000, 15'000, 10'000, 20'000}));
+        // A long run keeps its rate: 100,000 a second for a day.
         QCOMPARE(fast.dueBy(86'400'000'000), 8'640'000'001u);
         QVERIFY(LoadPacer(0, 1).unlimited());
     }
