@@ -79,6 +79,10 @@ private slots:
             << QStringList{"probe", "--udp", "localhost", "+", "--count", "1"}
             << "find no one listening there (port unreachable): no answer will come.\n"
             << 1;
+        QTest::newRow("load: loopback")
+            << QStringList{"load", "--udp", "127.0.0.1", "7"}
+            << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\n"
+            << 2;
         QTest::newRow("nobody to connect to, at once") // not after the interval
             << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "-i", "60"}
             << ": seq=1 (refused: Connection is forcefully rejected.)\n"
