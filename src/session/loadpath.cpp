@@ -193,15 +193,17 @@ void LoadPath::openStream(const QString &address)
             fail(QStringLiteral("the far end closed the connection"));
     });
     connect(stream, &Winsock::DataArrival, this, &LoadPath::readStream);
-    const auto progress = [this](qint64 remaining) {
-        const bool blocked = m_waiting >= StreamAhead;
-        m_waiting = remaining;
-        if (blocked && m_waiting < StreamAhead && !m_timer.isActive())
+    // Room again: the sending goes on at once, not at the next look.
+    const auto progress = [this] {
+        if (m_waiting >= StreamAhead && m_stream
+            && (m_waiting = m_stream->BytesWaiting()) < StreamAhead
+            && (m_phase == Phase::Sending || m_phase == Phase::WarmUp)) {
+            m_timer.stop();
             tick();
+        }
     };
-    connect(stream, &Winsock::SendProgress, this,
-            [progress](qint32, qint32 remaining) { progress(remaining); });
-    connect(stream, &Winsock::SendComplete, this, [progress] { progress(0); });
+    connect(stream, &Winsock::SendProgress, this, progress);
+    connect(stream, &Winsock::SendComplete, this, progress);
 }
 
 // Up: the warm-up, or the Data pieces at once.
@@ -299,8 +301,13 @@ void LoadPath::tick()
         m_timer.start(0);
         return;
     }
-    if (!udp() && m_waiting >= StreamAhead)
-        return; // the socket's progress wakes it
+    if (!udp() && m_stream && m_stream->BytesWaiting() >= StreamAhead) {
+        // The socket's progress wakes it, or (TLS: what waits encrypted
+        // is not told) a look a millisecond later.
+        m_waiting = StreamAhead;
+        m_timer.start(1);
+        return;
+    }
     if (m_phaseSent < due || m_pacer.unlimited())
         m_timer.start(m_pacer.unlimited() ? 0 : 1); // the system's buffer was full
     else
@@ -357,7 +364,7 @@ quint64 LoadPath::sendStream(LoadKind kind, quint64 seq, quint64 n, qint64)
     const qsizetype size = m_setup.size;
     const quint64 perCall = quint64(m_piece.size() / size);
     quint64 done = 0;
-    while (done < n && m_waiting < StreamAhead && m_stream) {
+    while (done < n && m_stream && (m_waiting = m_stream->BytesWaiting()) < StreamAhead) {
         const quint64 k = std::min(perCall, n - done);
         const qint64 stamp = MonotonicUs();
         for (quint64 i = 0; i < k; ++i)
@@ -372,7 +379,6 @@ quint64 LoadPath::sendStream(LoadKind kind, quint64 seq, quint64 n, qint64)
                                });
         if (!ok)
             break;
-        m_waiting += bytes.size();
         done += k;
     }
     return done;

@@ -50,7 +50,7 @@ public:
     static constexpr int EndRepeatMs = 200; // the End again, until the final count
     static constexpr int EndWaitMs = 3000;  // ... for this long at most
     static constexpr int Batch = 64;        // datagrams handed over with one call
-    static constexpr qsizetype StreamAhead = 4 * 1024 * 1024;  // TCP bytes waiting, at most
+    static constexpr qsizetype StreamAhead = 16 * 1024 * 1024; // TCP bytes waiting, at most
     static constexpr qsizetype StreamBatchBytes = 1024 * 1024; // handed over in one call
 
     struct Setup

@@ -296,6 +296,14 @@ qint64 Winsock::LastArrivalUs() const
     return d->protocol == sckUDPProtocol ? d->currentArrivalUs : -1;
 }
 
+qint64 Winsock::BytesWaiting() const
+{
+    if (!d->tcp)
+        return 0;
+    return d->tcp->bytesToWrite() + d->tlsOutbox.size()
+           + (d->ssl() ? d->ssl()->encryptedBytesToWrite() : 0);
+}
+
 qint64 Winsock::Retransmissions() const
 {
     if (!d->tcp || d->tcp->socketDescriptor() < 0)
