@@ -766,14 +766,126 @@ def idle_cpu(driver, minimal_pid):
     return (a1 - a0) / IDLE_SECONDS * 100, (b1 - b0) / IDLE_SECONDS * 100, settle
 
 
+# --- selmarin load against iperf3 ----------------------------------------------
+
+LOAD_SIZE = 1000        # UDP payload of both tools' datagrams
+LOAD_SECONDS = 2        # each try of a rate
+LOAD_CPU_RATE = 100_000 # datagrams a second for the CPU row
+
+
+def child_cpu(args, timeout=60):
+    """Runs args to its end; its standard output and the CPU seconds it used."""
+    before = os.times()
+    out = subprocess.run(args, env=ENV, capture_output=True, text=True, timeout=timeout).stdout
+    after = os.times()
+    return out, (after.children_user - before.children_user) + (after.children_system - before.children_system)
+
+
+def selmarin_udp_try(port, rate):
+    out, cpu = child_cpu([SELMARIN, "load", "--udp", "localhost", str(port), "--rate", str(rate),
+                          "--size", str(LOAD_SIZE), "-t", str(LOAD_SECONDS), "--json"])
+    doc = json.loads(out)
+    return doc["lost"] if doc["lost"] is not None else doc["sender"]["sent"], doc["sender"]["sent"], cpu
+
+
+def iperf_server(port):
+    p = subprocess.Popen(["iperf3", "-s", "-p", str(port)], stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL)
+    wait_until(lambda: port_listening(port), 10)
+    return p
+
+
+def iperf_udp_try(port, rate, window=None):
+    """iperf3 -u at rate; window: both ends' socket buffers (-w), as the
+    responder asks for 4 MiB; None: iperf3's own choice."""
+    out, cpu = child_cpu(["iperf3", "-c", "127.0.0.1", "-p", str(port), "-u", "-l", str(LOAD_SIZE),
+                          "-b", str(rate * LOAD_SIZE * 8), "-t", str(LOAD_SECONDS), "--json"]
+                         + ([] if window is None else ["-w", window]))
+    total = json.loads(out)["end"]["sum"]
+    return total["lost_packets"], total["packets"], cpu
+
+
+def highest_rate(attempt):
+    """The highest rate (datagrams a second) at which a try loses nothing:
+    doubling from 25,000, then halving the step five times."""
+    rate, good = 25_000, 0
+    while rate <= 3_200_000:
+        lost, sent, _ = attempt(rate)
+        # A sender that cannot reach the rate counts as a loss of the rate.
+        if lost > 0 or sent < 0.97 * rate * LOAD_SECONDS:
+            break
+        good, rate = rate, rate * 2
+    step = (rate - good) // 2
+    for _ in range(5):
+        if step < 1000:
+            break
+        lost, sent, _ = attempt(good + step)
+        if lost == 0 and sent >= 0.97 * (good + step) * LOAD_SECONDS:
+            good += step
+        step //= 2
+    return good
+
+
+def load_rows():
+    """selmarin load and its responder against iperf3 -u and -c on loopback."""
+    if not subprocess.run(["which", "iperf3"], capture_output=True).stdout:
+        row("selmarin load against iperf3", "iperf3 is missing", "", "", "", False)
+        return
+    port, iport = free_port(), free_port()
+    responder_p = subprocess.Popen([SELMARIN, "respond", "--udp", "--port", str(port)], env=ENV,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    tcp_port = free_port()
+    tcp_responder = responder_of("tcp", tcp_port)
+    iperf = iperf_server(iport)
+    time.sleep(0.5)
+    try:
+        ours = highest_rate(lambda r: selmarin_udp_try(port, r))
+        theirs = highest_rate(lambda r: iperf_udp_try(iport, r, "4M"))
+        plain = highest_rate(lambda r: iperf_udp_try(iport, r))
+        row("highest UDP rate with no loss on loopback, %d-byte datagrams, %d s a try" % (LOAD_SIZE, LOAD_SECONDS),
+            "%d/s selmarin load" % ours,
+            "%d/s iperf3 -u -w 4M (%d/s with its own buffers)" % (theirs, plain),
+            "%.2fx" % (ours / max(theirs, 1)), ">= 0.9x", ours >= 0.9 * theirs)
+
+        # CPU per 100,000 datagrams a second, each side, the same rate for both tools.
+        r0 = cpu_seconds(responder_p.pid)
+        _, _, sender_cpu = selmarin_udp_try(port, LOAD_CPU_RATE)
+        responder_cpu = cpu_seconds(responder_p.pid) - r0
+        i0 = cpu_seconds(iperf.pid)
+        _, _, isender_cpu = iperf_udp_try(iport, LOAD_CPU_RATE, "4M")
+        iserver_cpu = cpu_seconds(iperf.pid) - i0
+        scale = 100_000 / LOAD_CPU_RATE / LOAD_SECONDS * 100
+        row("CPU at %d datagrams a second of %d bytes, %d s: sender / far end" % (LOAD_CPU_RATE, LOAD_SIZE, LOAD_SECONDS),
+            "%.0f %% / %.0f %% of a core" % (sender_cpu * scale, responder_cpu * scale),
+            "iperf3 %.0f %% / %.0f %%" % (isender_cpu * scale, iserver_cpu * scale),
+            "%.2fx / %.2fx" % (sender_cpu / max(isender_cpu, 1e-3), responder_cpu / max(iserver_cpu, 1e-3)),
+            "(information)", True)
+
+        # TCP goodput, three turns each, the medians.
+        mine, ref = [], []
+        for _ in range(3):
+            out, _ = child_cpu([SELMARIN, "load", "--tcp", "localhost", str(tcp_port), "-t", "3", "--json"])
+            mine.append(json.loads(out)["goodput_bps"] or 0)
+            out, _ = child_cpu(["iperf3", "-c", "127.0.0.1", "-p", str(iport), "-t", "3", "--json"])
+            ref.append(json.loads(out)["end"]["sum_received"]["bits_per_second"])
+        mine_bps, ref_bps = statistics.median(mine), statistics.median(ref)
+        row("TCP goodput on loopback, 3 s (median of 3 turns)", "%.2f Gbit/s selmarin load" % (mine_bps / 1e9),
+            "%.2f Gbit/s iperf3" % (ref_bps / 1e9), "%.2fx" % (mine_bps / ref_bps), ">= 0.9x",
+            mine_bps >= 0.9 * ref_bps)
+    finally:
+        for p in (responder_p, tcp_responder, iperf):
+            p.terminate()
+            p.wait(10)
+
+
 def main():
-    # BENCH_ONLY=engine,probe,many,desktop runs those groups of rows alone (while working
+    # BENCH_ONLY=engine,probe,many,desktop,load runs those groups of rows alone (while working
     # on them); the table of a full run is the one that counts.
     only = [g for g in os.environ.get("BENCH_ONLY", "").split(",") if g]
     if only:
         for group in only:
             {"engine": engine_rows, "probe": probe_rows, "many": many_targets_row,
-             "desktop": window_desktop_rows}[group]()
+             "desktop": window_desktop_rows, "load": load_rows}[group]()
         return report()
     startup()
 
@@ -847,6 +959,7 @@ def main():
 
     probe_rows()
     engine_rows()
+    load_rows()
     window_desktop_rows()
 
     # Writing each record at once against buffering.

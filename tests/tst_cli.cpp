@@ -81,6 +81,10 @@ private slots:
             << QStringList{"probe", "--udp", "localhost", "+", "--count", "1"}
             << "find no one listening there (port unreachable): no answer will come.\n"
             << 1;
+        QTest::newRow("load: loopback")
+            << QStringList{"load", "--udp", "127.0.0.1", "7"}
+            << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\n"
+            << 2;
         QTest::newRow("nobody to connect to, at once") // not after the interval
             << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "-i", "60"}
             << ": seq=1 (refused: Connection is forcefully rejected.)\n"
@@ -162,6 +166,19 @@ private slots:
              "--keep-going has no connection to keep with --connect."},
             {"probe --udp fe80::1%nosuchif 7",
              "fe80::1%nosuchif: this machine has no interface nosuchif."},
+            {"load --udp h", "load needs HOST and PORT (one target)."},
+            {"load --udp --tcp h 1", "Choose one protocol: --tcp, --udp or --tls."},
+            {"load --udp h 1 --rate fast",
+             "--rate needs datagrams a second (1000) or bits a second with k, M or G (100k, "
+             "10M, 1G), not \"fast\"."},
+            {"load --udp h 1 -t 5 -c 5", "Choose --time or --count, not both."},
+            {"load --udp h 1 --size 39", "--size needs a number from 40 to 16777216."},
+            {"load --udp h 1 --size 65508", "--size: a UDP datagram holds at most 65507 bytes."},
+            {"load --udp h 1 --burst 0", "--burst needs a number from 1 to 1000000."},
+            {"load --udp h 1 --warmup -1", "--warmup needs seconds, 0 or more."},
+            {"load --udp h 1 -i 1", "Unknown option '-i' for load; try --help."},
+            {"load --udp h 1 --insecure", "--insecure, --cacert, --cert and --key are for --tls."},
+            {"load --udp h 65536", "PORT must be a number from 1 to 65535, not \"65536\"."},
         };
         for (const auto &[arguments, error] : rows)
             QTest::newRow(arguments) << QString(arguments) << error;

@@ -8,6 +8,7 @@
 #include "application.h"
 #include "cli/commandline.h"
 #include "cli/headlessrun.h"
+#include "cli/loadrun.h"
 #include "cli/terminalface.h"
 #include "console/frmmain.h"
 #include "selmarin_version.h"
@@ -87,14 +88,24 @@ int runCommand(const Command &command, int argc, char *argv[])
             for (const QString &host : app.savedServers())
                 withFolder.targets.append({host, command.serversPort});
         }
-        HeadlessRun run(withFolder, app.tables(), app.rules(), app.lines(), terminal, out);
-        status = run.start();
-        if (status < 0) {
-            app.followDays();
-            UnixSignals unixSignals;
-            QObject::connect(&unixSignals, &UnixSignals::received, &run, &HeadlessRun::stop);
-            QObject::connect(&run, &HeadlessRun::finished, &qapp, &QCoreApplication::exit);
-            status = qapp.exec();
+        const auto runIt = [&](auto &run) {
+            status = run.start();
+            if (status < 0) {
+                app.followDays();
+                UnixSignals unixSignals;
+                QObject::connect(&unixSignals, &UnixSignals::received, &run,
+                                 &std::remove_reference_t<decltype(run)>::stop);
+                QObject::connect(&run, &std::remove_reference_t<decltype(run)>::finished, &qapp,
+                                 &QCoreApplication::exit);
+                status = qapp.exec();
+            }
+        };
+        if (command.kind == Command::Load) {
+            LoadRun run(withFolder, app.tables(), app.rules(), app.lines(), terminal, out);
+            runIt(run);
+        } else {
+            HeadlessRun run(withFolder, app.tables(), app.rules(), app.lines(), terminal, out);
+            runIt(run);
         }
     }
     app.EndRun();

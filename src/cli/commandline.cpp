@@ -24,6 +24,8 @@ const QString Usage = QStringLiteral(
     "                      [--metrics ADDRESS:PORT] [--insecure] [--cacert FILE]\n"
     "                      [--cert FILE --key FILE]\n"
     "       selmarin probe --connect HOST PORT [the same options]\n"
+    "       selmarin load --udp|--tcp|--tls HOST PORT [--rate R] [--size B]\n"
+    "                     [-t S | -c N] [--burst N] [--warmup S] [-q] [--json]\n"
     "       selmarin --help | --version\n"
     "\n"
     "respond  answers every AutoPing query on the port, as the window does in\n"
@@ -356,13 +358,16 @@ QString checkTogether(Command &command)
 
 QString UsageText()
 {
-    return Usage;
+    return Usage + u'\n' + LoadUsageText();
 }
 
 Command ParseCommandLine(const QStringList &arguments)
 {
     if (arguments.size() < 2 || !isOurs(arguments.at(1)))
         return {};
+
+    if (arguments.at(1) == QLatin1String("load"))
+        return ParseLoadCommandLine(arguments);
 
     Command command;
     QStringList words;

@@ -10,6 +10,8 @@
 //                  [-I ADDRESS] [--local-port P] [--keep-going] [--json]
 //                  [--insecure] [--cacert FILE] [--cert FILE [--key FILE]]
 //   selmarin probe --connect [--tcp] HOST PORT [the same options]
+//   selmarin load --udp|--tcp|--tls HOST PORT [--rate R] [--size B] [-t S|-c N]
+//                 [--burst N] [--warmup S] [-q] [--json] [-I ADDRESS] [TLS choices]
 //   selmarin --help | --version
 //
 // The options are a table (commandline.cpp); a value follows its option
@@ -28,7 +30,7 @@
 
 struct Command
 {
-    enum Kind { Window, Respond, Probe, Help, Version, Usage };
+    enum Kind { Window, Respond, Probe, Help, Version, Usage, Load };
     Kind kind = Window;
     bool tcp = true;
     QString port;  // respond: the local port; probe: the remote port
@@ -60,10 +62,23 @@ struct Command
     bool wantsTcp = false;
     bool wantsUdp = false;
     QString targetsFile;
+    // load (loadcommand.cpp): HOST PORT are host and port; count, json,
+    // quiet, source and the TLS choices as for probe.
+    double loadRate = -1;      // pieces a second, or bits with loadRateBits; -1: the default
+    bool loadRateBits = false; // loadRate is bits a second
+    int loadSize = 0;          // bytes of a piece; 0: the transport's default
+    int loadBurst = 1;         // pieces back to back per tick
+    int loadTimeMs = 0;        // how long to send (with count 0); 0: the default
+    int loadWarmUpMs = 0;      // the warm-up, not counted
 };
+
+// The load command's arguments, the program's name first and "load" next.
+Command ParseLoadCommandLine(const QStringList &arguments);
 
 // arguments as main() has them, the program's name first.
 Command ParseCommandLine(const QStringList &arguments);
 
 // The text --help prints.
 QString UsageText();
+// The load command's part of it (loadcommand.cpp).
+QString LoadUsageText();

@@ -174,6 +174,7 @@ int HeadlessRun::start()
     config.manner.servesMany = true;
     config.manner.batches = true;
     config.manner.quickStates = true;
+    config.manner.countsLoads = true;
     config.manner.readyWatch = m_readyWatch.get();
     config.ends.localAddress = m_command.local;
     config.ends.localPort = m_command.port;

@@ -4,6 +4,7 @@
 #include "respondlines.h"
 
 #include "base/msgsink.h"
+#include "loadlines.h"
 #include "probe/probetexts.h"
 #include "session/session.h"
 
@@ -17,6 +18,18 @@ RespondLines::RespondLines(const Session &session, const NameTables &tables, Msg
                            bool everyQuery, QObject *parent)
     : QObject(parent), m_lines(lines), m_sessionLines(session, tables, lines)
 {
+    // A load: a line a second per load, and its end, whatever everyQuery says.
+    connect(&session, &Session::loadTold, this, [this](const LoadReceiver::Told &told) {
+        m_lines.AddToMsgsBox(QStringLiteral("Load"), LoadToldLine(told) + CRLF);
+    });
+    connect(&session, &Session::loadsTurnedAway, this, [this](quint64 count) {
+        m_lines.AddToMsgsBox(QStringLiteral("Load"),
+                             QStringLiteral("%1 pieces of new loads ignored: %2 loads are counted "
+                                            "already")
+                                     .arg(count)
+                                     .arg(LoadReceiver::MaxLoads)
+                                 + CRLF);
+    });
     if (everyQuery)
         return;
     m_sessionLines.setDataShown(false);

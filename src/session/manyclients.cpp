@@ -11,9 +11,11 @@
 #include "base/clock.h"
 #include "base/failure.h"
 #include "socket/listener.h"
+#include "socket/localaddress.h"
 #include "socket/winsock.h"
 #include "textcodec.h"
 
+#include <cstring>
 #include <sys/resource.h>
 
 namespace {
@@ -51,7 +53,8 @@ void Session::serve(std::unique_ptr<Winsock> socket)
         return;
     }
     Winsock *client = socket.get();
-    m_clients.push_back(std::make_unique<Client>(Client{std::move(socket), {}, {}, MonotonicUs()}));
+    m_clients.push_back(
+        std::make_unique<Client>(Client{std::move(socket), {}, {}, MonotonicUs(), {}, true}));
     if (!m_idleSweep.isActive())
         m_idleSweep.start();
     connect(client, &Winsock::DataArrival, this, [this, client] { clientData(client); });
@@ -75,7 +78,28 @@ void Session::clientData(Winsock *socket)
     TryRun(
         [&] {
             const qint64 at = MonotonicUs();
-            const QString text = client.text.take(socket->GetData());
+            const QByteArray bytes = socket->GetData();
+            // A stream that starts with a load's magic is a load's: its
+            // pieces are counted, never taken for text.
+            if (std::exchange(client.firstData, false) && m_config.manner.countsLoads
+                && !bytes.isEmpty()
+                && std::memcmp(bytes.constData(), LoadWire::Magic,
+                               std::min<size_t>(sizeof LoadWire::Magic, size_t(bytes.size())))
+                       == 0)
+                client.load = std::make_unique<LoadStreamReader>();
+            if (client.load) {
+                QList<LoadStreamReader::Piece> pieces;
+                const bool load = client.load->feed(bytes.constData(), bytes.size(), pieces);
+                const QString from = HostAndPort(socket->RemoteHostIP(), socket->RemotePort());
+                for (const LoadStreamReader::Piece &piece : std::as_const(pieces))
+                    countLoad(*socket, from, piece.header, piece.bytes, at);
+                if (!load) {
+                    socket->Close();
+                    dropClient(socket, QStringLiteral("closed: not a load's stream"));
+                }
+                return;
+            }
+            const QString text = client.text.take(bytes);
             if (text.isEmpty())
                 return;
             const Endpoint from{socket->RemoteHostIP(), socket->RemotePort()};

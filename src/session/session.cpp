@@ -35,7 +35,8 @@ Session::Session(const NameTables &tables, const AddressRules &rules, QObject *p
       m_turnedAway(60'000,
                    [this](quint64 count) { emit clientsTurnedAway(count, m_turnedAwayWhy); }),
       m_noDescriptor(60'000,
-                     [this](quint64 count) { emit connectionsNotTaken(count, m_lastShortage); })
+                     [this](quint64 count) { emit connectionsNotTaken(count, m_lastShortage); }),
+      m_loadsTurnedAway(60'000, [this](quint64 count) { emit loadsTurnedAway(count); })
 {
     connect(m_listener.get(), &Listener::ConnectionRequest, this,
             &Session::Winsock1_ConnectionRequest);
@@ -51,6 +52,8 @@ Session::Session(const NameTables &tables, const AddressRules &rules, QObject *p
     });
     m_idleSweep.setInterval(ClientIdleMs / 8);
     connect(&m_idleSweep, &QTimer::timeout, this, &Session::closeIdleClients);
+    m_loadSweep.setInterval(1000);
+    connect(&m_loadSweep, &QTimer::timeout, this, &Session::sweepLoads);
     m_tailTimer.setSingleShot(true);
     m_tailTimer.setInterval(TailWaitMs);
     connect(&m_tailTimer, &QTimer::timeout, this, &Session::flushTail);
@@ -293,6 +296,7 @@ void Session::finish()
     m_finished = true;
     Timer1.stop();
     m_tailTimer.stop();
+    m_loadSweep.stop();
     m_listener->disconnect(this);
     Winsock1->disconnect(this);
     m_listener->Close();

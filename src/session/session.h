@@ -46,6 +46,7 @@
 // the log, wherever the session runs.
 
 #include "base/socketstate.h"
+#include "load/loadcounter.h"
 #include "sessionevents.h"
 #include "textcodec.h"
 #include "throttle.h"
@@ -113,6 +114,12 @@ public:
         // States on the way to a connection pass as fast as they come
         // (Winsock::setStateHolds): nobody watches them.
         bool quickStates = false;
+        // A server counts the pieces of `selmarin load` (load/loadwire.h)
+        // per sender instead of taking them for text, and sends its
+        // reports back in band (loadcounter.h): a UDP one each datagram
+        // that starts with the load's magic, one that serves many each
+        // client whose stream starts with it.  Told by loadTold.
+        bool countsLoads = false;
     };
     // What to open: a value, as the window's controls or the command line
     // give it.
@@ -255,6 +262,12 @@ signals:
     void datagramRefused(const QString &peer);
     // onePeer: a datagram came from someone else (told for every one).
     void foreignDatagram(const Endpoint &from);
+    // countsLoads: a load's report went out (a second's), or it ended (its
+    // End came, or it fell silent).
+    void loadTold(const LoadReceiver::Told &told);
+    // countsLoads: count pieces of new loads were ignored since the last
+    // time (at most once a minute): LoadReceiver::MaxLoads are counted.
+    void loadsTurnedAway(quint64 count);
 
     // --- what a display shows ---------------------------------------------
     // The state watch has told a state: bring the display in line.
@@ -316,6 +329,9 @@ private:
         StreamText text;
         ProbeStream texts;
         qint64 heardUs = 0; // when it last sent something (base/clock.h)
+        // countsLoads: its stream is a load's (it started with the magic).
+        std::unique_ptr<LoadStreamReader> load;
+        bool firstData = true;
     };
     void closeIdleClients();
     // Closes the client silent the longest, if it was for EvictAfterMs;
@@ -324,6 +340,11 @@ private:
     void serve(std::unique_ptr<Winsock> socket);
     void clientData(Winsock *socket);
     void dropClient(Winsock *socket, const QString &why);
+    // countsLoads: a load's piece that arrived from (a datagram, or a
+    // stream's piece); its report, if one is due, goes back on socket.
+    void countLoad(Winsock &socket, const QString &from, const LoadHeader &header, quint64 bytes,
+                   qint64 atUs);
+    void sweepLoads();
     // The TLS setup of the socket (client) or the listener (server) for
     // config; lines to tell once the pane is cleared.  Raises when a file
     // cannot be used.
@@ -352,6 +373,9 @@ private:
     Throttle m_turnedAway;      // clients refused, told at most once a minute
     Throttle m_noDescriptor;    // connections the listener could not take
     QTimer m_idleSweep;         // closes clients that stay silent
+    LoadReceiver m_loads;       // countsLoads: every sender's loads
+    QTimer m_loadSweep;         // ... and the silent ones ended
+    Throttle m_loadsTurnedAway; // pieces of loads beyond MaxLoads
     QString m_turnedAwayWhy;    // the last client's reason
     bool m_lastShortage = true; // the last connection not taken: the program's limit
 };

@@ -10,6 +10,7 @@
 #include "base/clock.h"
 #include "base/failure.h"
 #include "socket/listener.h"
+#include "socket/localaddress.h"
 #include "socket/winsock.h"
 #include "textcodec.h"
 
@@ -132,7 +133,22 @@ void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)
     TryRun(
         [&] {
             const qint64 at = MonotonicUs();
-            const QString text = takeText(Winsock1->GetData());
+            QByteArray bytes = Winsock1->GetData();
+            // A load's datagram is counted, not shown (one that only looks
+            // like one is shown as anything else is).
+            if (m_config.manner.countsLoads && m_config.transport == Transport::Udp
+                && LoadWire::IsLoad(bytes)) {
+                if (const auto header = LoadWire::ReadHeader(bytes.constData(), bytes.size())) {
+                    // Timed by the system's stamp: the responder's own
+                    // wake-up is no part of the path's jitter.
+                    const qint64 stamped = Winsock1->LastArrivalUs();
+                    countLoad(*Winsock1,
+                              HostAndPort(Winsock1->RemoteHostIP(), Winsock1->RemotePort()),
+                              *header, quint64(bytes.size()), stamped >= 0 ? stamped : at);
+                    return;
+                }
+            }
+            const QString text = takeText(bytes);
             // Only the start of a character so far: it waits for the rest.
             if (!text.isEmpty())
                 showReceived(text, at);

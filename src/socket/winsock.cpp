@@ -42,6 +42,9 @@
 #include <QSslSocket>
 
 #include <algorithm>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -286,6 +289,30 @@ void Winsock::setStateHolds(bool holds)
 qint64 Winsock::ConnectTimeUs() const
 {
     return d->connectTimeUs;
+}
+
+qint64 Winsock::LastArrivalUs() const
+{
+    return d->protocol == sckUDPProtocol ? d->currentArrivalUs : -1;
+}
+
+qint64 Winsock::BytesWaiting() const
+{
+    if (!d->tcp)
+        return 0;
+    return d->tcp->bytesToWrite() + d->tlsOutbox.size()
+           + (d->ssl() ? d->ssl()->encryptedBytesToWrite() : 0);
+}
+
+qint64 Winsock::Retransmissions() const
+{
+    if (!d->tcp || d->tcp->socketDescriptor() < 0)
+        return -1;
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(int(d->tcp->socketDescriptor()), IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+        return -1;
+    return qint64(info.tcpi_total_retrans);
 }
 
 std::optional<Winsock::Icmp> Winsock::LastIcmp() const

@@ -254,6 +254,16 @@ public:
         int error = 0; // the system's error number it meant (errno)
     };
     std::optional<Icmp> LastIcmp() const;
+    // A TCP or TLS connection's segments the system sent again so far
+    // (TCP_INFO's total retransmissions); -1 when it does not tell.
+    qint64 Retransmissions() const;
+    // A TCP or TLS connection's bytes handed to SendData and not yet given
+    // to the system (TLS: encrypted or not).
+    qint64 BytesWaiting() const;
+    // A socket in batches: when the datagram its DataArrival delivers
+    // arrived, by the system's stamp, in microseconds on base/clock.h's
+    // monotonic clock; -1 when not known.
+    qint64 LastArrivalUs() const;
     // From the next Bind on, a UDP socket takes its datagrams on the
     // user-interface thread instead of a thread of its own: when the socket
     // is readable it reads up to UdpBatch of them at once and delivers their

@@ -151,6 +151,7 @@ void WinsockPrivate::deliverDatagram()
         sendHost = remoteHostIP;
     const auto size = clamp32(datagram.data.size());
     currentDatagram = std::move(datagram.data);
+    currentArrivalUs = datagram.arrivedUs;
     const quint64 before = generation;
     emit q->DataArrival(size);
     if (generation != before)

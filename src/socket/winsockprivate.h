@@ -182,6 +182,7 @@ public:
     // received data
     QByteArray inbox; // TCP bytes not yet read by GetData
     std::optional<QByteArray> currentDatagram;
+    qint64 currentArrivalUs = -1; // its arrival stamp (batches), -1 without one
     // The last datagram's sender: as the system gave it, as text, and that
     // text parsed as an answer to it parses it (a burst comes from one).
     UdpReceiver::Sender lastSender{};

@@ -76,6 +76,10 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     // kept from before its Close is no peer of this one.
     remoteHostIP.clear();
     const quint64 receiverGeneration = generation;
+    // A socket that answers in batches (a responder) may count a load:
+    // each datagram's arrival is stamped by the system (LastArrivalUs).
+    if (udpBatches)
+        EnableArrivalStamps(fd);
     if (udpBatches || onePeer) {
         // Read here, a batch at a time: nothing queues beyond one batch.  A
         // socket with one peer (a probe's: a probe of a thousand targets has

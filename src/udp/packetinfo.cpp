@@ -53,3 +53,31 @@ std::size_t WritePacketInfo(const PacketInfo &info, char *control)
     std::memcpy(CMSG_DATA(c), &out, sizeof out);
     return CMSG_SPACE(sizeof(in_pktinfo));
 }
+
+void EnableArrivalStamps(int fd)
+{
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+}
+
+std::int64_t ReadArrivalUs(const msghdr &message, std::int64_t wallAheadUs)
+{
+    for (const cmsghdr *c = CMSG_FIRSTHDR(&message); c;
+         c = CMSG_NXTHDR(const_cast<msghdr *>(&message), const_cast<cmsghdr *>(c))) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec stamp{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            return std::int64_t(stamp.tv_sec) * 1'000'000 + stamp.tv_nsec / 1000 - wallAheadUs;
+        }
+    }
+    return -1;
+}
+
+std::int64_t WallAheadUs()
+{
+    timespec wall{}, monotonic{};
+    ::clock_gettime(CLOCK_REALTIME, &wall);
+    ::clock_gettime(CLOCK_MONOTONIC, &monotonic);
+    return (std::int64_t(wall.tv_sec) - monotonic.tv_sec) * 1'000'000
+           + (wall.tv_nsec - monotonic.tv_nsec) / 1000;
+}

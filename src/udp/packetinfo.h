@@ -15,6 +15,8 @@
 #include <sys/socket.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <ctime>
 
 struct PacketInfo
 {
@@ -35,3 +37,17 @@ PacketInfo ReadPacketInfo(const msghdr &message);
 // Writes the control message that sends a datagram from that address into
 // control (PacketInfoSpace bytes); the length written, 0 when not known.
 std::size_t WritePacketInfo(const PacketInfo &info, char *control);
+
+// Asks the system to stamp every datagram with the time it arrived
+// (SO_TIMESTAMPNS): a receiver's own wake-up then adds nothing to a
+// datagram's transit time.
+void EnableArrivalStamps(int fd);
+// Room for a received datagram's control messages: its local address and
+// its arrival stamp.
+inline constexpr std::size_t ReceiveControlSpace = PacketInfoSpace + CMSG_SPACE(sizeof(timespec));
+// The arrival stamp that the control messages tell, in microseconds on the
+// monotonic clock: the system stamps with the wall clock, taken over by
+// wallAheadUs (the wall clock less the monotonic one, now); -1 without one.
+std::int64_t ReadArrivalUs(const msghdr &message, std::int64_t wallAheadUs);
+// The wall clock less the monotonic one, in microseconds.
+std::int64_t WallAheadUs();

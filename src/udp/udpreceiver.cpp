@@ -29,6 +29,7 @@ struct Header
     quint8 truncated;
     UdpReceiver::Sender sender;
     PacketInfo local;
+    qint64 arrivedUs;
 };
 constexpr qsizetype HeaderBytes = (sizeof(Header) + 7) & ~qsizetype(7);
 
@@ -51,7 +52,7 @@ struct UdpReceiver::Batch
     {}
     struct Control
     {
-        alignas(cmsghdr) char bytes[PacketInfoSpace];
+        alignas(cmsghdr) char bytes[ReceiveControlSpace];
     };
     std::vector<mmsghdr> messages;
     std::vector<iovec> pieces;
@@ -105,7 +106,7 @@ int UdpReceiver::receiveBatch()
         header.msg_iov = &b.pieces[i];
         header.msg_iovlen = 1;
         header.msg_control = b.controls[i].bytes;
-        header.msg_controllen = PacketInfoSpace;
+        header.msg_controllen = ReceiveControlSpace;
     }
     const int received
         = ::recvmmsg(m_fd, b.messages.data(), unsigned(m_batchSize), MSG_DONTWAIT, nullptr);
@@ -123,11 +124,13 @@ int UdpReceiver::receiveBatch()
         systemDropped = memory[SK_MEMINFO_DROPS] - b.systemDrops;
         b.systemDrops = memory[SK_MEMINFO_DROPS];
     }
+    const qint64 wallAhead = WallAheadUs();
     addNews([&] {
         for (int i = 0; i < received; ++i) {
             const msghdr &header = b.messages[i].msg_hdr;
             store(static_cast<const char *>(b.pieces[i].iov_base), qsizetype(b.messages[i].msg_len),
-                  b.senders[i], (header.msg_flags & MSG_TRUNC) != 0, ReadPacketInfo(header));
+                  b.senders[i], (header.msg_flags & MSG_TRUNC) != 0, ReadPacketInfo(header),
+                  ReadArrivalUs(header, wallAhead));
         }
         m_dropped += systemDropped;
     });
@@ -189,7 +192,7 @@ bool UdpReceiver::takeErrors()
 
 // Called with the mutex held.
 void UdpReceiver::store(const char *data, qsizetype size, const Sender &sender, bool truncated,
-                        const PacketInfo &local)
+                        const PacketInfo &local, qint64 arrivedUs)
 {
     const qsizetype need = recordBytes(size);
     if (m_count >= m_maxDatagrams) {
@@ -210,7 +213,7 @@ void UdpReceiver::store(const char *data, qsizetype size, const Sender &sender, 
         m_blocks.push_back({static_cast<char *>(memory)});
     }
     Block &block = m_blocks.back();
-    const Header header{quint32(size), quint8(truncated), sender, local};
+    const Header header{quint32(size), quint8(truncated), sender, local, arrivedUs};
     std::memcpy(block.base + block.used, &header, sizeof header);
     std::memcpy(block.base + block.used + HeaderBytes, data, size_t(size));
     block.used += need;
@@ -240,6 +243,7 @@ bool UdpReceiver::take(Datagram &datagram)
     datagram.sender = header.sender;
     datagram.truncated = header.truncated != 0;
     datagram.local = header.local;
+    datagram.arrivedUs = header.arrivedUs;
     block.read += recordBytes(header.size);
     --m_count;
     m_announced = std::max<qsizetype>(0, m_announced - 1);

@@ -87,6 +87,9 @@ public:
         Sender sender{};        // its address and port
         bool truncated = false; // it was longer than bufferBytes
         PacketInfo local;       // the local address it came to (known when asked for)
+        // When it arrived, by the system's stamp (packetinfo.h, when asked
+        // for): microseconds on the monotonic clock; -1 without one.
+        qint64 arrivedUs = -1;
     };
 
     struct News
@@ -125,7 +128,7 @@ private:
     // wake is still unanswered.
     void addNews(const std::function<void()> &add);
     void store(const char *data, qsizetype size, const Sender &sender, bool truncated,
-               const PacketInfo &local);
+               const PacketInfo &local, qint64 arrivedUs);
     void releaseBlock(Block &block);
 
     const int m_fd;

@@ -1,0 +1,36 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+// The loads a server counts (Manner::countsLoads): the pieces of `selmarin
+// load`, per sender, instead of text; the reports back in band, on the
+// socket the piece came by (a UDP answer goes to the sender from the
+// address it sent to); the loads that fall silent ended once a second.
+
+#include "session.h"
+
+#include "base/clock.h"
+#include "socket/winsock.h"
+
+void Session::countLoad(Winsock &socket, const QString &from, const LoadHeader &header,
+                        quint64 bytes, qint64 atUs)
+{
+    const LoadReceiver::Outcome outcome = m_loads.take(from, header, bytes, atUs);
+    if (outcome.full) {
+        m_loadsTurnedAway.note();
+        return;
+    }
+    if (!outcome.reply.isEmpty())
+        socket.SendData(outcome.reply);
+    if (!m_loadSweep.isActive())
+        m_loadSweep.start();
+    if (outcome.told)
+        emit loadTold(*outcome.told);
+}
+
+void Session::sweepLoads()
+{
+    for (const LoadReceiver::Told &told : m_loads.expire(MonotonicUs()))
+        emit loadTold(told);
+    if (m_loads.active() == 0)
+        m_loadSweep.stop();
+}
