@@ -36,20 +36,20 @@ QByteArray DiagnosisJson(const PathVerdict &v)
                                 {QStringLiteral("rtt_ms"), milliseconds(hop.rttUs)},
                                 {QStringLiteral("said"), text(hop.said)},
                                 {QStringLiteral("host"), hop.reached}});
-    const QJsonValue icmp
-        = v.icmp.present ? QJsonValue(QJsonObject{{QStringLiteral("type"), v.icmp.type},
-                                                  {QStringLiteral("code"), v.icmp.code},
-                                                  {QStringLiteral("ipv6"), v.icmp.ipv6},
-                                                  {QStringLiteral("words"), v.icmp.words},
-                                                  {QStringLiteral("from"), v.icmp.from}})
-                         : QJsonValue(QJsonValue::Null);
+    const QJsonValue icmp = v.icmp.present
+                                ? QJsonValue(QJsonObject{{QStringLiteral("type"), v.icmp.type},
+                                                         {QStringLiteral("code"), v.icmp.code},
+                                                         {QStringLiteral("ipv6"), v.icmp.ipv6},
+                                                         {QStringLiteral("words"), v.icmp.words},
+                                                         {QStringLiteral("from"), v.icmp.from}})
+                                : QJsonValue(QJsonValue::Null);
     const bool tls = v.transport == Transport::Tls && v.outcome == Outcome::Open;
     const QJsonValue handshake
-        = tls ? QJsonValue(QJsonObject{{QStringLiteral("done"), v.tlsDone},
-                                       {QStringLiteral("facts"), text(v.tlsFacts)},
-                                       {QStringLiteral("problems"),
-                                        QJsonArray::fromStringList(v.tlsProblems)},
-                                       {QStringLiteral("failure"), text(v.tlsFailure)}})
+        = tls ? QJsonValue(
+              QJsonObject{{QStringLiteral("done"), v.tlsDone},
+                          {QStringLiteral("facts"), text(v.tlsFacts)},
+                          {QStringLiteral("problems"), QJsonArray::fromStringList(v.tlsProblems)},
+                          {QStringLiteral("failure"), text(v.tlsFailure)}})
               : QJsonValue(QJsonValue::Null);
     const QJsonObject document{
         {QStringLiteral("protocol"), QLatin1String(protocols[int(v.transport)])},
@@ -62,14 +62,13 @@ QByteArray DiagnosisJson(const PathVerdict &v)
         {QStringLiteral("outcome"), OutcomeWord(v.outcome)},
         {QStringLiteral("sentence"), OutcomeSentence(v)},
         {QStringLiteral("connect_ms"), milliseconds(v.connectUs)},
-        {QStringLiteral("error"),
-         v.error == 0 ? QJsonValue(QJsonValue::Null)
-                      : QJsonValue(QString::fromLocal8Bit(std::strerror(v.error)))},
+        {QStringLiteral("error"), v.error == 0
+                                      ? QJsonValue(QJsonValue::Null)
+                                      : QJsonValue(QString::fromLocal8Bit(std::strerror(v.error)))},
         {QStringLiteral("icmp"), icmp},
-        {QStringLiteral("route"),
-         QJsonObject{{QStringLiteral("interface"), text(v.interface)},
-                     {QStringLiteral("gateway"), text(v.gateway)},
-                     {QStringLiteral("type"), text(v.routeType)}}},
+        {QStringLiteral("route"), QJsonObject{{QStringLiteral("interface"), text(v.interface)},
+                                              {QStringLiteral("gateway"), text(v.gateway)},
+                                              {QStringLiteral("type"), text(v.routeType)}}},
         {QStringLiteral("tls"), handshake},
         {QStringLiteral("hops"), hops},
         {QStringLiteral("last_hop"), v.lastHop == 0 ? QJsonValue(QJsonValue::Null)

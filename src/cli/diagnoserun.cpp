@@ -61,7 +61,6 @@ void DiagnoseRun::stop()
     if (m_ended)
         return;
     m_ended = true;
-    m_lines.addLine(LineKind::Summary, Speaker,
-                    QStringLiteral("Stopped before a verdict") + CRLF);
+    m_lines.addLine(LineKind::Summary, Speaker, QStringLiteral("Stopped before a verdict") + CRLF);
     emit finished(1);
 }

@@ -22,7 +22,7 @@
 namespace {
 
 // Hop limits sent at once on a path that answers at its end.
-constexpr int SweepWave = 4;
+constexpr int SweepWave = 3;
 // How long the system looks for a neighbour on the link before it says
 // that it found none (three tries a second apart).
 constexpr qint64 NeighbourMs = 3500;
@@ -151,8 +151,7 @@ void await(Knock &knock, int timeoutMs, const std::atomic<bool> &stop)
 // datagram to the same port leaves and is answered by the first hop, or
 // the system will not send it either, the TCP packets most likely never
 // left this machine.
-void checkLocalDrop(PathVerdict &verdict, const QHostAddress &to,
-                    const std::atomic<bool> &stop)
+void checkLocalDrop(PathVerdict &verdict, const QHostAddress &to, const std::atomic<bool> &stop)
 {
     const Sweep udp = SweepHops(false, to, verdict.port, 1, verdict.timeoutMs, stop);
     if (udp.error == EPERM || udp.error == EACCES) {
@@ -228,6 +227,31 @@ PathVerdict Diagnose(const Question &question,
                             verdict.outcome == Outcome::Filtered ? 0 : SweepWave);
             verdict.hops = sweep.hops;
             verdict.lastHop = sweep.lastHop;
+            // The attempt met silence, but a later packet of the sweep was
+            // answered at the path's end: that answer tells the class.
+            if (verdict.outcome == Outcome::Filtered && !sweep.hops.isEmpty()
+                && (sweep.hops.last().reached || sweep.hops.last().icmp.present)) {
+                const Hop &end = sweep.hops.last();
+                verdict.icmp = end.icmp;
+                if (end.icmp.present && !isLocalAddress(end.icmp.from))
+                    verdict.outcome = end.reached
+                                              && IcmpPortUnreachable(end.icmp.ipv6, end.icmp.type,
+                                                                     end.icmp.code)
+                                          ? Outcome::Refused
+                                          : Outcome::Rejected;
+                else if (end.said == QLatin1String("reset"))
+                    verdict.outcome = Outcome::Refused;
+                else if (end.reached) {
+                    verdict.outcome = Outcome::Open;
+                    verdict.connectUs = end.rttUs;
+                }
+                if (verdict.outcome != Outcome::Filtered)
+                    verdict.notes.append(
+                        QStringLiteral("The first attempt had no answer within %1 s, a later "
+                                       "packet had one: the path loses packets, or a router "
+                                       "limits its ICMP messages.")
+                            .arg(question.timeoutMs / 1000.0));
+            }
             // This machine itself said that nobody answered on its link
             // (slower than the attempt's wait: the neighbour look-up takes
             // three seconds).

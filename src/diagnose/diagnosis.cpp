@@ -16,7 +16,8 @@ struct Diagnosis::Shared
     Diagnosis *receiver = nullptr;
     std::atomic<bool> stop = false;
 
-    template <typename F> void post(F &&tell)
+    template<typename F>
+    void post(F &&tell)
     {
         const std::lock_guard held(lock);
         if (receiver)
@@ -49,7 +50,6 @@ void Diagnosis::start(const Question &question)
                 });
             },
             shared->stop);
-        shared->post(
-            [receiver = shared->receiver, verdict] { emit receiver->finished(verdict); });
+        shared->post([receiver = shared->receiver, verdict] { emit receiver->finished(verdict); });
     }).detach();
 }

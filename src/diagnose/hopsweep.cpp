@@ -28,9 +28,11 @@ Hop hopOf(const Knock &knock, const QString &target, bool tcp)
     if (knock.icmp().present) {
         const IcmpSeen &icmp = knock.icmp();
         hop.address = icmp.from;
-        hop.said = IcmpTimeExceeded(icmp.ipv6, icmp.type) ? QStringLiteral("time exceeded")
-                                                          : icmp.words;
+        hop.said
+            = IcmpTimeExceeded(icmp.ipv6, icmp.type) ? QStringLiteral("time exceeded") : icmp.words;
         hop.reached = icmp.from == target;
+        if (!IcmpTimeExceeded(icmp.ipv6, icmp.type))
+            hop.icmp = icmp;
     } else if (knock.answered()) {
         hop.address = target;
         hop.said = tcp ? QStringLiteral("connection made") : QStringLiteral("answered");
@@ -63,7 +65,8 @@ Sweep SweepHops(bool tcp, const QHostAddress &to, quint16 port, int maxHops, int
     const auto finalIn = [&] {
         for (const auto &knock : knocks) {
             const Hop hop = hopOf(*knock, target, tcp);
-            if (hop.reached || (!hop.address.isEmpty() && hop.said != QLatin1String("time exceeded")))
+            if (hop.reached
+                || (!hop.address.isEmpty() && hop.said != QLatin1String("time exceeded")))
                 return hop.ttl;
         }
         return 0;
@@ -81,8 +84,7 @@ Sweep SweepHops(bool tcp, const QHostAddress &to, quint16 port, int maxHops, int
         for (;;) {
             const qint64 nowUs = MonotonicUs();
             if (final == 0 && (final = finalIn()) != 0)
-                finalAtUs = nowUs
-                            + 2 * std::max<qint64>(knocks[size_t(final - 1)]->rttUs(), 0)
+                finalAtUs = nowUs + 2 * std::max<qint64>(knocks[size_t(final - 1)]->rttUs(), 0)
                             + GraceMs * 1000;
             // The hops before the final one: answered, or silent long enough.
             bool waiting = false;

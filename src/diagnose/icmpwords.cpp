@@ -51,8 +51,9 @@ QString IcmpWords(bool ipv6, int type, int code)
         switch (type) {
         case 3:
             return QStringLiteral("destination unreachable, ")
-                   + (code >= 0 && code < Unreachable4.size() ? Unreachable4.at(code)
-                                                              : QStringLiteral("code %1").arg(code));
+                   + (code >= 0 && code < Unreachable4.size()
+                          ? Unreachable4.at(code)
+                          : QStringLiteral("code %1").arg(code));
         case 11:
             return code == 0 ? QStringLiteral("time exceeded in transit")
                              : QStringLiteral("time exceeded in reassembly");

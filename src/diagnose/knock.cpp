@@ -19,8 +19,7 @@
 
 Knock::Knock(bool tcp, const QHostAddress &to, quint16 port, int hops)
     : m_tcp(tcp), m_to(to), m_port(port), m_hops(hops)
-{
-}
+{}
 
 Knock::~Knock()
 {
@@ -128,8 +127,8 @@ void Knock::takeReports()
         m_icmp.words = IcmpWords(report.ipv6, report.type, report.code);
         if (report.hasFrom) {
             quint16 port = 0;
-            m_icmp.from
-                = AddressText(FromSockaddr(reinterpret_cast<const sockaddr *>(&report.from), &port));
+            m_icmp.from = AddressText(
+                FromSockaddr(reinterpret_cast<const sockaddr *>(&report.from), &port));
         }
     });
 }

@@ -26,16 +26,6 @@ QString OutcomeWord(Outcome outcome);
 
 enum class Transport { Tcp, Udp, Tls };
 
-// What came back to one probe with a limited number of hops.
-struct Hop
-{
-    int ttl = 0;
-    QString address; // who answered; empty: no answer
-    qint64 rttUs = -1;
-    QString said; // "time exceeded", "connection made", "reset", an ICMP message in words
-    bool reached = false; // the host itself answered
-};
-
 // An ICMP message as it came back.
 struct IcmpSeen
 {
@@ -46,6 +36,17 @@ struct IcmpSeen
     QString from;  // the router, or the host, that sent it
     QString words; // "destination unreachable, communication administratively prohibited"
     unsigned mtu = 0;
+};
+
+// What came back to one probe with a limited number of hops.
+struct Hop
+{
+    int ttl = 0;
+    QString address; // who answered; empty: no answer
+    qint64 rttUs = -1;
+    QString said;         // "time exceeded", "connection made", "reset", an ICMP message in words
+    bool reached = false; // the host itself answered
+    IcmpSeen icmp;        // a message that ended the path (not "time exceeded")
 };
 
 struct PathVerdict

@@ -11,12 +11,12 @@
 
 struct RouteFound
 {
-    bool asked = false;  // the kernel answered at all
-    int error = 0;       // its error (ENETUNREACH: no route), 0: a route
-    QString type;        // "unicast", "local", "unreachable", "prohibit", "blackhole" ...
-    QString interface;   // the interface it leaves by
-    QString gateway;     // the next hop, when not on the link
-    QString source;      // the address it leaves from
+    bool asked = false; // the kernel answered at all
+    int error = 0;      // its error (ENETUNREACH: no route), 0: a route
+    QString type;       // "unicast", "local", "unreachable", "prohibit", "blackhole" ...
+    QString interface;  // the interface it leaves by
+    QString gateway;    // the next hop, when not on the link
+    QString source;     // the address it leaves from
 };
 
 RouteFound LookUpRoute(const QHostAddress &to);

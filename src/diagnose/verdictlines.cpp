@@ -44,16 +44,17 @@ QString leaves(const PathVerdict &v)
 {
     if (v.interface.isEmpty())
         return {};
-    return QStringLiteral("; the route leaves by %1%2").arg(v.interface,
-        v.gateway.isEmpty() ? QString() : QStringLiteral(" via ") + v.gateway);
+    return QStringLiteral("; the route leaves by %1%2")
+        .arg(v.interface, v.gateway.isEmpty() ? QString() : QStringLiteral(" via ") + v.gateway);
 }
 
 // What came back to the attempt, as seen.
 QString attemptLine(const PathVerdict &v)
 {
     const bool udp = v.transport == Transport::Udp;
-    const QString what = (udp ? QStringLiteral("UDP datagram to ") : QStringLiteral("TCP connect to "))
-                         + target(v) + QStringLiteral(": ");
+    const QString what
+        = (udp ? QStringLiteral("UDP datagram to ") : QStringLiteral("TCP connect to ")) + target(v)
+          + QStringLiteral(": ");
     if (v.connectUs >= 0)
         return what + (udp ? QStringLiteral("answered in ") : QStringLiteral("connected in "))
                + milliseconds(v.connectUs);
@@ -141,23 +142,24 @@ QString OutcomeSentence(const PathVerdict &v)
     }
     case Outcome::NoRoute:
         if (v.icmp.present || v.error == 0)
-            return title + QStringLiteral("%1 cannot be reached on the link%2: no neighbour answers")
-                               .arg(v.address, leaves(v));
+            return title
+                   + QStringLiteral("%1 cannot be reached on the link%2: no neighbour answers")
+                         .arg(v.address, leaves(v));
         return title
                + QStringLiteral("this machine has no route to %1 (%2)%3")
                      .arg(v.address,
                           v.routeType.isEmpty() || v.routeType == QLatin1String("unicast")
                               ? errorText(v.error)
-                              : errorText(v.error) + QStringLiteral("; its table: ")
-                                    + v.routeType + QStringLiteral(" route"),
+                              : errorText(v.error) + QStringLiteral("; its table: ") + v.routeType
+                                    + QStringLiteral(" route"),
                           leaves(v));
     case Outcome::Blocked:
         return title
                + QStringLiteral("%1 to %2 does not leave this machine%3: its firewall drops it")
                      .arg(port, v.address,
-                          v.error != 0 ? QStringLiteral(" (the system said: %1)")
-                                             .arg(errorText(v.error))
-                                       : QString());
+                          v.error != 0
+                              ? QStringLiteral(" (the system said: %1)").arg(errorText(v.error))
+                              : QString());
     case Outcome::NameNotFound:
         return title + QStringLiteral("%1 gave no address (%2)").arg(v.host, v.lookupError);
     }
@@ -184,7 +186,7 @@ QStringList StepLines(Step step, const PathVerdict &v)
     case Step::Swept:
         lines << QStringLiteral("Hops toward %1 (%2 port %3), all sent at once:")
                      .arg(v.address, transportName(v.transport == Transport::Tls ? Transport::Tcp
-                                                                                   : v.transport))
+                                                                                 : v.transport))
                      .arg(v.port);
         for (const Hop &hop : v.hops)
             lines << hopLine(hop);
@@ -199,11 +201,10 @@ QStringList VerdictLines(const PathVerdict &v)
     if (v.transport == Transport::Tls && v.outcome == Outcome::Open) {
         if (v.tlsDone)
             lines << QStringLiteral("TLS handshake done: %1; certificate %2")
-                         .arg(v.tlsFacts,
-                              v.tlsProblems.isEmpty()
-                                  ? QStringLiteral("verified")
-                                  : QStringLiteral("not verified: ")
-                                        + v.tlsProblems.join(QStringLiteral("; ")));
+                         .arg(v.tlsFacts, v.tlsProblems.isEmpty()
+                                              ? QStringLiteral("verified")
+                                              : QStringLiteral("not verified: ")
+                                                    + v.tlsProblems.join(QStringLiteral("; ")));
         else
             lines << QStringLiteral("TLS handshake failed: %1").arg(v.tlsFailure);
     }
