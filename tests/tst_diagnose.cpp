@@ -56,6 +56,7 @@ class TestDiagnose : public QObject
     QStringList made;
     QTemporaryDir dir;
     std::unique_ptr<QProcess> listener;
+    std::unique_ptr<Headless> tlsServer;
 
     // The diagnosis as JSON.
     QJsonObject diagnose(const QStringList &arguments, int status)
@@ -91,22 +92,28 @@ private slots:
               "-n " + Server + " link add v0 type veth peer name v1 netns " + Router,
               "-n " + Client + " addr add 10.77.1.2/24 dev v0",
               "-n " + Client + " addr add fd77:1::2/64 dev v0 nodad",
-              r + "addr add 10.77.1.1/24 dev v0", r + "addr add fd77:1::1/64 dev v0 nodad",
-              r + "addr add 10.77.2.1/24 dev v1", r + "addr add fd77:2::1/64 dev v1 nodad",
+              r + "addr add 10.77.1.1/24 dev v0",
+              r + "addr add fd77:1::1/64 dev v0 nodad",
+              r + "addr add 10.77.2.1/24 dev v1",
+              r + "addr add fd77:2::1/64 dev v1 nodad",
               "-n " + Server + " addr add 10.77.2.2/24 dev v0",
               "-n " + Server + " addr add fd77:2::2/64 dev v0 nodad",
-              "-n " + Client + " link set v0 up", r + "link set v0 up", r + "link set v1 up",
+              "-n " + Client + " link set v0 up",
+              r + "link set v0 up",
+              r + "link set v1 up",
               "-n " + Server + " link set v0 up",
               "-n " + Client + " route add 10.77.0.0/16 via 10.77.1.1",
               "-n " + Client + " route add fd77::/16 via fd77:1::1",
               "-n " + Server + " route add default via 10.77.2.1",
               "-n " + Server + " route add default via fd77:2::1",
-              r + "route add unreachable 10.77.3.0/24", r + "route add prohibit 10.77.4.0/24"})
+              r + "route add unreachable 10.77.3.0/24",
+              r + "route add prohibit 10.77.4.0/24"})
             QVERIFY2(ip(step), qPrintable(step));
         QVERIFY(run(Router, "sysctl",
                     {"-qw", "net.ipv4.ip_forward=1", "net.ipv6.conf.all.forwarding=1",
                      "net.ipv4.icmp_ratelimit=0", "net.ipv6.icmp.ratelimit=0"}));
-        QVERIFY(run(Server, "sysctl", {"-qw", "net.ipv4.icmp_ratelimit=0", "net.ipv6.icmp.ratelimit=0"}));
+        QVERIFY(run(Server, "sysctl",
+                    {"-qw", "net.ipv4.icmp_ratelimit=0", "net.ipv6.icmp.ratelimit=0"}));
         const QByteArray routerRules = "table inet f {\n chain fw {\n"
                                        "  type filter hook forward priority 0\n"
                                        "  tcp dport 7102 drop\n  udp dport 7102 drop\n"
@@ -124,13 +131,19 @@ private slots:
         listener->start("ip", {"netns", "exec", Server, "socat",
                                "TCP6-LISTEN:7100,fork,reuseaddr,ipv6only=0", "EXEC:cat"});
         QVERIFY(listener->waitForStarted());
+        // A TLS server with a self-signed certificate of its own making.
+        tlsServer = std::make_unique<Headless>(
+            dir.path() + "/s", QStringList{"respond", "--tls", "--port", "7107"}, Server);
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(logIn(dir.path() + "/s")).contains("Listening"), 10000);
         // Both families' neighbours found before the rows begin.
         for (const QString host : {"10.77.2.2", "fd77:2::2"})
-            QTRY_VERIFY_WITH_TIMEOUT(
-                diagnose({host, "7100"}, 0)["outcome"].toString() == "open", 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(diagnose({host, "7100"}, 0)["outcome"].toString() == "open",
+                                     10000);
     }
     void cleanupTestCase()
     {
+        if (tlsServer)
+            tlsServer->endsWith(0, true);
         if (listener) {
             listener->kill();
             listener->waitForFinished();
@@ -148,18 +161,21 @@ private slots:
         QTest::addColumn<QString>("by");
         QTest::addColumn<int>("status");
         const QString router = "10.77.1.1", router6 = "fd77:1::1";
-        QTest::newRow("open") << QStringList{"10.77.2.2", "7100"} << "open" << "" << 0;
-        QTest::newRow("open, IPv6") << QStringList{"fd77:2::2", "7100"} << "open" << "" << 0;
-        QTest::newRow("nothing listening") << QStringList{"10.77.2.2", "7101"} << "refused" << ""
-                                           << 1;
+        QTest::newRow("open") << QStringList{"10.77.2.2", "7100"} << "open"
+                              << "" << 0;
+        QTest::newRow("open, IPv6") << QStringList{"fd77:2::2", "7100"} << "open"
+                                    << "" << 0;
+        QTest::newRow("nothing listening") << QStringList{"10.77.2.2", "7101"} << "refused"
+                                           << "" << 1;
         QTest::newRow("nothing listening, UDP")
-            << QStringList{"--udp", "10.77.2.2", "7101"} << "refused" << "10.77.2.2" << 1;
-        QTest::newRow("nothing listening, IPv6")
-            << QStringList{"fd77:2::2", "7101"} << "refused" << "" << 1;
+            << QStringList{"--udp", "10.77.2.2", "7101"} << "refused"
+            << "10.77.2.2" << 1;
+        QTest::newRow("nothing listening, IPv6") << QStringList{"fd77:2::2", "7101"} << "refused"
+                                                 << "" << 1;
         QTest::newRow("router: unreachable route")
             << QStringList{"10.77.3.5", "7100"} << "rejected" << router << 1;
-        QTest::newRow("router drops") << QStringList{"10.77.2.2", "7102"} << "filtered" << router
-                                      << 1;
+        QTest::newRow("router drops")
+            << QStringList{"10.77.2.2", "7102"} << "filtered" << router << 1;
         QTest::newRow("router drops, UDP")
             << QStringList{"--udp", "10.77.2.2", "7102"} << "filtered" << router << 1;
         QTest::newRow("router drops, IPv6")
@@ -172,25 +188,33 @@ private slots:
             << QStringList{"fd77:2::2", "7103"} << "rejected" << router6 << 1;
         QTest::newRow("router: host-unreachable")
             << QStringList{"10.77.2.2", "7104"} << "rejected" << router << 1;
-        QTest::newRow("router forges a reset")
-            << QStringList{"10.77.2.2", "7105"} << "refused" << "" << 1;
+        QTest::newRow("router forges a reset") << QStringList{"10.77.2.2", "7105"} << "refused"
+                                               << "" << 1;
         QTest::newRow("router: no route, IPv6")
             << QStringList{"fd77:9::1", "7100"} << "rejected" << router6 << 1;
-        QTest::newRow("no route here") << QStringList{"10.99.0.1", "7100"} << "no_route" << ""
-                                       << 1;
-        QTest::newRow("no route here, IPv6")
-            << QStringList{"fd99::1", "7100"} << "no_route" << "" << 1;
-        QTest::newRow("no neighbour on the link")
-            << QStringList{"10.77.1.9", "7100"} << "no_route" << "10.77.1.2" << 1;
-        QTest::newRow("own firewall") << QStringList{"10.77.2.2", "7110"} << "blocked" << "" << 1;
-        QTest::newRow("own firewall, UDP")
-            << QStringList{"--udp", "10.77.2.2", "7110"} << "blocked" << "" << 1;
-        QTest::newRow("own firewall, IPv6")
-            << QStringList{"fd77:2::2", "7110"} << "blocked" << "" << 1;
-        QTest::newRow("usage: no port") << QStringList{"10.77.2.2"} << "" << "" << 2;
+        QTest::newRow("no route here") << QStringList{"10.99.0.1", "7100"} << "no_route"
+                                       << "" << 1;
+        QTest::newRow("no route here, IPv6") << QStringList{"fd99::1", "7100"} << "no_route"
+                                             << "" << 1;
+        QTest::newRow("no neighbour on the link") << QStringList{"10.77.1.9", "7100"} << "no_route"
+                                                  << "10.77.1.2" << 1;
+        QTest::newRow("own firewall") << QStringList{"10.77.2.2", "7110"} << "blocked"
+                                      << "" << 1;
+        QTest::newRow("own firewall, UDP") << QStringList{"--udp", "10.77.2.2", "7110"} << "blocked"
+                                           << "" << 1;
+        QTest::newRow("own firewall, IPv6") << QStringList{"fd77:2::2", "7110"} << "blocked"
+                                            << "" << 1;
+        QTest::newRow("TLS, self-signed") << QStringList{"--tls", "10.77.2.2", "7107"} << "open"
+                                          << "" << 1;
+        QTest::newRow("TLS to a plain port") << QStringList{"--tls", "10.77.2.2", "7100"} << "open"
+                                             << "" << 1;
+        QTest::newRow("usage: no port") << QStringList{"10.77.2.2"} << ""
+                                        << "" << 2;
         QTest::newRow("usage: two protocols")
-            << QStringList{"--udp", "--tls", "10.77.2.2", "7100"} << "" << "" << 2;
-        QTest::newRow("usage: port 0") << QStringList{"10.77.2.2", "0"} << "" << "" << 2;
+            << QStringList{"--udp", "--tls", "10.77.2.2", "7100"} << ""
+            << "" << 2;
+        QTest::newRow("usage: port 0") << QStringList{"10.77.2.2", "0"} << ""
+                                       << "" << 2;
     }
     void classes()
     {
@@ -204,6 +228,15 @@ private slots:
                                                    : verdict["icmp"]["from"].toString();
         QCOMPARE(said, by);
         QVERIFY(!verdict.isEmpty() || status == 2);
+        // TLS: the handshake done with its certificate's problems named, or
+        // failed with why.
+        if (arguments.contains("--tls") && status != 2)
+            QVERIFY2(arguments.contains("7107")
+                         ? verdict["tls"]["done"].toBool()
+                               && !verdict["tls"]["problems"].toArray().isEmpty()
+                         : !verdict["tls"]["done"].toBool()
+                               && !verdict["tls"]["failure"].toString().isEmpty(),
+                     QJsonDocument(verdict).toJson().constData());
     }
 
     // The hops of a UDP sweep (--hops) are the ones tracepath finds on the
@@ -234,11 +267,12 @@ private slots:
         Headless plain(dir.path(), {"diagnose", "-W", "1", host, "7102"}, Client);
         QString told;
         QTRY_VERIFY_WITH_TIMEOUT((told += plain.out()).contains("no answer within 1 s"), 5000);
-        QVERIFY2(plain.state() == QProcess::Running && !told.contains("Filtered"), qPrintable(told));
+        QVERIFY2(plain.state() == QProcess::Running && !told.contains("Filtered"),
+                 qPrintable(told));
         QVERIFY(plain.endsWith(1));
         told += plain.out();
-        QVERIFY2(told.contains(" 1  " + (host.contains(':') ? QString("fd77:1::1")
-                                                            : QString("10.77.1.1"))
+        QVERIFY2(told.contains(" 1  "
+                               + (host.contains(':') ? QString("fd77:1::1") : QString("10.77.1.1"))
                                + "  ")
                      && told.contains("\nFiltered: no answer from " + host),
                  qPrintable(told));

@@ -16,12 +16,14 @@ struct Diagnosis::Shared
     Diagnosis *receiver = nullptr;
     std::atomic<bool> stop = false;
 
+    // tell(receiver) runs on the receiver's thread, unless it is gone first.
     template<typename F>
-    void post(F &&tell)
+    void post(F tell)
     {
         const std::lock_guard held(lock);
         if (receiver)
-            QMetaObject::invokeMethod(receiver, std::forward<F>(tell), Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                receiver, [to = receiver, tell] { tell(to); }, Qt::QueuedConnection);
     }
 };
 
@@ -45,11 +47,9 @@ void Diagnosis::start(const Question &question)
         const PathVerdict verdict = Diagnose(
             question,
             [&](Step step, const PathVerdict &soFar) {
-                shared->post([receiver = shared->receiver, step, soFar] {
-                    emit receiver->stepDone(step, soFar);
-                });
+                shared->post([step, soFar](Diagnosis *to) { emit to->stepDone(step, soFar); });
             },
             shared->stop);
-        shared->post([receiver = shared->receiver, verdict] { emit receiver->finished(verdict); });
+        shared->post([verdict](Diagnosis *to) { emit to->finished(verdict); });
     }).detach();
 }

@@ -21,7 +21,15 @@ void CheckTls(PathVerdict &verdict, const std::atomic<bool> &stop)
     // A name is checked against the certificate; an address as it is.
     if (QHostAddress literal; !ParseAddress(verdict.host, &literal))
         socket.setPeerVerifyName(verdict.host);
-    socket.ignoreSslErrors();
+    // Every problem is named and let through (in the handshake, directly).
+    QObject::connect(
+        &socket, &QSslSocket::sslErrors, &socket,
+        [&](const QList<QSslError> &errors) {
+            for (const QSslError &error : errors)
+                verdict.tlsProblems.append(error.errorString());
+            socket.ignoreSslErrors();
+        },
+        Qt::DirectConnection);
     socket.connectToHost(address, verdict.port);
     if (!socket.waitForConnected(verdict.timeoutMs)) {
         verdict.tlsFailure = socket.errorString();
@@ -31,13 +39,12 @@ void CheckTls(PathVerdict &verdict, const std::atomic<bool> &stop)
         return;
     socket.startClientEncryption();
     if (!socket.waitForEncrypted(verdict.timeoutMs)) {
+        verdict.tlsProblems.clear();
         verdict.tlsFailure = socket.errorString();
         return;
     }
     verdict.tlsDone = true;
     const QSslCipher cipher = socket.sessionCipher();
     verdict.tlsFacts = QStringLiteral("%1, cipher %2").arg(cipher.protocolString(), cipher.name());
-    for (const QSslError &error : socket.sslHandshakeErrors())
-        verdict.tlsProblems.append(error.errorString());
     socket.disconnectFromHost();
 }
