@@ -92,22 +92,19 @@ private slots:
               "-n " + Server + " link add v0 type veth peer name v1 netns " + Router,
               "-n " + Client + " addr add 10.77.1.2/24 dev v0",
               "-n " + Client + " addr add fd77:1::2/64 dev v0 nodad",
-              r + "addr add 10.77.1.1/24 dev v0",
-              r + "addr add fd77:1::1/64 dev v0 nodad",
-              r + "addr add 10.77.2.1/24 dev v1",
-              r + "addr add fd77:2::1/64 dev v1 nodad",
+              r + "addr add 10.77.1.1/24 dev v0", r + "addr add fd77:1::1/64 dev v0 nodad",
+              r + "addr add 10.77.2.1/24 dev v1", r + "addr add fd77:2::1/64 dev v1 nodad",
               "-n " + Server + " addr add 10.77.2.2/24 dev v0",
               "-n " + Server + " addr add fd77:2::2/64 dev v0 nodad",
-              "-n " + Client + " link set v0 up",
-              r + "link set v0 up",
-              r + "link set v1 up",
+              "-n " + Client + " link set v0 up", r + "link set v0 up", r + "link set v1 up",
               "-n " + Server + " link set v0 up",
               "-n " + Client + " route add 10.77.0.0/16 via 10.77.1.1",
               "-n " + Client + " route add fd77::/16 via fd77:1::1",
               "-n " + Server + " route add default via 10.77.2.1",
               "-n " + Server + " route add default via fd77:2::1",
-              r + "route add unreachable 10.77.3.0/24",
-              r + "route add prohibit 10.77.4.0/24"})
+              r + "route add unreachable 10.77.3.0/24", r + "route add prohibit 10.77.4.0/24",
+              // The router's far link is small.
+              r + "link set v1 mtu 1280", "-n " + Server + " link set v0 mtu 1280"})
             QVERIFY2(ip(step), qPrintable(step));
         QVERIFY(run(Router, "sysctl",
                     {"-qw", "net.ipv4.ip_forward=1", "net.ipv6.conf.all.forwarding=1",
@@ -119,7 +116,8 @@ private slots:
                                        "  tcp dport 7102 drop\n  udp dport 7102 drop\n"
                                        "  tcp dport 7103 reject with icmpx type admin-prohibited\n"
                                        "  tcp dport 7104 reject with icmpx type host-unreachable\n"
-                                       "  tcp dport 7105 reject with tcp reset\n }\n}\n";
+                                       "  tcp dport 7105 reject with tcp reset\n }\n"
+                                       " chain out { type filter hook output priority 0; }\n}\n";
         const QByteArray clientRules = "table inet f {\n chain out {\n"
                                        "  type filter hook output priority 0\n"
                                        "  tcp dport 7110 drop\n  udp dport 7110 drop\n }\n}\n";
@@ -237,6 +235,42 @@ private slots:
                          : !verdict["tls"]["done"].toBool()
                                && !verdict["tls"]["failure"].toString().isEmpty(),
                      QJsonDocument(verdict).toJson().constData());
+    }
+
+    // The far link takes 1280 bytes: the router says "too big" (the MTU and
+    // the router named), or, with those messages dropped, large packets
+    // vanish (a black hole: the sizes that pass and vanish named).
+    void pathMtu_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("dropTooBig");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("too big") << "10.77.2.2" << false
+                                 << "1280 bytes: the router 10.77.1.1 said \"too big\" for 1500";
+        QTest::newRow("too big, IPv6")
+            << "fd77:2::2" << false << "1280 bytes: the router fd77:1::1 said \"too big\" for 1500";
+        QTest::newRow("black hole")
+            << "10.77.2.2" << true
+            << "packets of 1280 bytes pass, of 1281 bytes vanish without a \"too big\" message";
+        QTest::newRow("black hole, IPv6")
+            << "fd77:2::2" << true
+            << "packets of 1280 bytes pass, of 1281 bytes vanish without a \"too big\" message";
+    }
+    void pathMtu()
+    {
+        QFETCH(QString, host);
+        QFETCH(bool, dropTooBig);
+        QFETCH(QString, told);
+        QVERIFY(run(Router, "nft", {"flush", "chain", "inet", "f", "out"}));
+        if (dropTooBig)
+            QVERIFY(run(Router, "nft",
+                        {"add rule inet f out icmp type destination-unreachable icmp code "
+                         "frag-needed drop;",
+                         "add rule inet f out icmpv6 type packet-too-big drop"}));
+        Headless plain(dir.path(), {"diagnose", "--udp", host, "7101"}, Client);
+        QVERIFY(plain.endsWith(1));
+        const QString out = plain.out();
+        QVERIFY2(out.contains(told + " (UDP datagrams to port 7101)\n"), qPrintable(out));
     }
 
     // The hops of a UDP sweep (--hops) are the ones tracepath finds on the

@@ -71,6 +71,19 @@ QByteArray DiagnosisJson(const PathVerdict &v)
                                               {QStringLiteral("type"), text(v.routeType)}}},
         {QStringLiteral("tls"), handshake},
         {QStringLiteral("hops"), hops},
+        {QStringLiteral("mtu"),
+         v.mtu.measured ? QJsonValue(QJsonObject{
+             {QStringLiteral("how"), v.mtu.how},
+             {QStringLiteral("link"), v.mtu.linkMtu},
+             {QStringLiteral("path"),
+              v.mtu.pathMtu == 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(v.mtu.pathMtu)},
+             {QStringLiteral("too_big_from"), text(v.mtu.tooBigFrom)},
+             {QStringLiteral("black_hole"), v.mtu.blackHole},
+             {QStringLiteral("passes"),
+              v.mtu.passes == 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(v.mtu.passes)},
+             {QStringLiteral("vanishes"),
+              v.mtu.vanishes == 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(v.mtu.vanishes)}})
+                        : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("last_hop"), v.lastHop == 0 ? QJsonValue(QJsonValue::Null)
                                                     : QJsonValue(v.hops.at(v.lastHop - 1).address)},
         {QStringLiteral("notes"), QJsonArray::fromStringList(v.notes)},

@@ -7,6 +7,7 @@
 #include "hopsweep.h"
 #include "icmpwords.h"
 #include "knock.h"
+#include "pathmtu.h"
 #include "routelookup.h"
 #include "socket/localaddress.h"
 #include "socket/systemsocket.h"
@@ -276,6 +277,8 @@ PathVerdict Diagnose(const Question &question,
     }
     if (verdict.outcome == Outcome::Open && question.transport == Transport::Tls && !stop)
         CheckTls(verdict, stop);
+    if ((verdict.outcome == Outcome::Open || verdict.outcome == Outcome::Refused) && !stop)
+        MeasurePathMtu(verdict, to, stop);
     addNotes(verdict);
     return verdict;
 }

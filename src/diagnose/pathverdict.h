@@ -49,6 +49,20 @@ struct Hop
     IcmpSeen icmp;        // a message that ended the path (not "time exceeded")
 };
 
+// The path MTU, in bytes on the wire (IP headers included).
+struct PathMtu
+{
+    bool measured = false;
+    QString how;        // "UDP datagrams to port 7000", "a TCP write ..."
+    QString why;        // why it was not measured
+    int linkMtu = 0;    // what this machine's link (or its learnt path) takes
+    int pathMtu = 0;    // the largest that passes to the host (0: unknown)
+    QString tooBigFrom; // the router that said "too big"
+    bool blackHole = false;
+    int passes = 0;   // black hole: the largest size that passes
+    int vanishes = 0; // and the smallest that vanishes without a word
+};
+
 struct PathVerdict
 {
     // The question.
@@ -75,6 +89,8 @@ struct PathVerdict
     QString tlsFacts;        // "TLSv1.3, cipher TLS_AES_256_GCM_SHA384"
     QStringList tlsProblems; // why the certificate did not verify
     QString tlsFailure;      // why the handshake failed
+    // The path MTU, once the host answered.
+    PathMtu mtu;
     // The hops, when swept.
     QList<Hop> hops;
     int lastHop = 0; // the last hop that answered (0: none)

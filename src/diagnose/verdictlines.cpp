@@ -208,6 +208,24 @@ QStringList VerdictLines(const PathVerdict &v)
         else
             lines << QStringLiteral("TLS handshake failed: %1").arg(v.tlsFailure);
     }
+    if (const PathMtu &m = v.mtu; m.measured && m.blackHole)
+        lines << QStringLiteral("A black hole: packets of %1 bytes pass, of %2 bytes vanish "
+                                "without a \"too big\" message (%3)")
+                     .arg(m.passes)
+                     .arg(m.vanishes)
+                     .arg(m.how);
+    else if (m.measured && !m.tooBigFrom.isEmpty())
+        lines << QStringLiteral("Path MTU %1 bytes: the router %2 said \"too big\" for %3 (%4)")
+                     .arg(m.pathMtu)
+                     .arg(m.tooBigFrom)
+                     .arg(m.linkMtu)
+                     .arg(m.how);
+    else if (m.measured)
+        lines << QStringLiteral("Path MTU %1 bytes: full-size packets pass (%2)")
+                     .arg(m.pathMtu)
+                     .arg(m.how);
+    else if (!m.why.isEmpty())
+        lines << QStringLiteral("Path MTU not measured: %1").arg(m.why);
     lines << v.notes;
     return lines;
 }
