@@ -237,6 +237,37 @@ private slots:
                      QJsonDocument(verdict).toJson().constData());
     }
 
+    // A probe whose connections the router rejects counts them as
+    // "rejected", and its errors name the router and its message.
+    void probeSaysTheClass_data()
+    {
+        QTest::addColumn<QStringList>("how");
+        QTest::newRow("connects") << QStringList{"probe", "--connect"};
+        QTest::newRow("stream, kept going") << QStringList{"probe", "--tcp", "--keep-going"};
+        QTest::newRow("connects, IPv6") << QStringList{"probe", "--connect", "-6"};
+    }
+    void probeSaysTheClass()
+    {
+        QFETCH(QStringList, how);
+        const bool ipv6 = how.removeAll("-6") > 0;
+        Headless probe(dir.path(),
+                       how
+                           + QStringList{ipv6 ? "fd77:2::2" : "10.77.2.2", "7103", "-c", "2", "-i",
+                                         "0.2", "--json"},
+                       Client);
+        QVERIFY(probe.endsWith(1));
+        const QJsonObject target
+            = QJsonDocument::fromJson(probe.readAllStandardOutput())["targets"][0].toObject();
+        QCOMPARE(target["failed_attempts"]["rejected"].toInt(), 2);
+        const QString errors = QJsonDocument(target["errors"].toArray()).toJson();
+        QVERIFY2(errors.contains("rejected on the way: the router "
+                                 + QString(ipv6 ? "fd77:1::1" : "10.77.1.1") + " said ICMP"
+                                 + (ipv6 ? "v6" : "")
+                                 + " destination unreachable, communication administratively "
+                                   "prohibited"),
+                 qPrintable(errors));
+    }
+
     // The far link takes 1280 bytes: the router says "too big" (the MTU and
     // the router named), or, with those messages dropped, large packets
     // vanish (a black hole: the sizes that pass and vanish named).

@@ -4,7 +4,7 @@
 #pragma once
 // The hops toward a host, found as traceroute finds them, with the
 // protocol and port under test: one packet for each hop limit from 1 to
-// maxHops, all sent at once, each from a socket of its own; the router where
+// maxHops, each from a socket of its own; the router where
 // a packet's limit ran out answers "time exceeded" (read from the socket's
 // error reports), and the host answers as it answers a connection.  They go
 // out in waves of `wave` hop limits sent at once, so that a sweep of a

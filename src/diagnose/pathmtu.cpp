@@ -105,10 +105,9 @@ Sent sendDatagram(const QHostAddress &to, quint16 port, bool ipv6, int packet, i
                 if (!report.icmp)
                     return;
                 quint16 from = 0;
-                sent.from = report.hasFrom
-                                ? AddressText(FromSockaddr(
-                                      reinterpret_cast<const sockaddr *>(&report.from), &from))
-                                : QString();
+                sent.from = report.hasFrom ? AddressText(FromSockaddr(
+                                reinterpret_cast<const sockaddr *>(&report.from), &from))
+                                           : QString();
                 if (IcmpTooBig(report.ipv6, report.type, report.code)) {
                     sent.kind = Sent::TooBig;
                     sent.mtu = report.info;
@@ -150,8 +149,8 @@ int systemMtu(const QString &interface, const QHostAddress &to, quint16 port, bo
     int mtu = 0;
     socklen_t size = sizeof mtu;
     if (socket.fd < 0
-        || ::getsockopt(socket.fd, ipv6 ? IPPROTO_IPV6 : IPPROTO_IP, ipv6 ? IPV6_MTU : IP_MTU,
-                        &mtu, &size)
+        || ::getsockopt(socket.fd, ipv6 ? IPPROTO_IPV6 : IPPROTO_IP, ipv6 ? IPV6_MTU : IP_MTU, &mtu,
+                        &size)
                != 0)
         return 0;
     return mtu;
@@ -199,7 +198,8 @@ void measureByTcp(PathMtu &found, const QHostAddress &to, quint16 port, bool ipv
     ::getsockopt(socket.fd, IPPROTO_TCP, TCP_INFO, &info, &size);
     const int segment = int(info.tcpi_snd_mss);
     const QByteArray bytes(4 * segment, '\0');
-    if (segment <= 0 || ::send(socket.fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) < 0)
+    if (segment <= 0
+        || ::send(socket.fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) < 0)
         return;
     found.measured = true;
     found.how = QStringLiteral("a TCP write of 4 full-size segments");
@@ -238,8 +238,8 @@ void MeasurePathMtu(PathVerdict &verdict, const QHostAddress &to, const std::ato
     }
     found.measured = true;
     found.how = QStringLiteral("UDP datagrams to port %1").arg(verdict.port);
-    const int waitMs = int(std::clamp<qint64>(4 * first.rttUs / 1000 + MinWaitMs, MinWaitMs,
-                                              verdict.timeoutMs));
+    const int waitMs
+        = int(std::clamp<qint64>(4 * first.rttUs / 1000 + MinWaitMs, MinWaitMs, verdict.timeoutMs));
     // The largest the link takes, then what the path says about it.
     Sent full = tryPacket(to, verdict.port, ipv6, found.linkMtu, waitMs);
     if (full.kind == Sent::TooBig) {

@@ -90,7 +90,7 @@ RouteFound LookUpRoute(const QHostAddress &to)
     ::close(fd);
     if (size <= 0)
         return found;
-    int left = int(size);
+    size_t left = size_t(size);
     for (auto *message = reinterpret_cast<nlmsghdr *>(answer); NLMSG_OK(message, left);
          message = NLMSG_NEXT(message, left)) {
         if (message->nlmsg_type == NLMSG_ERROR) {

@@ -184,7 +184,7 @@ QStringList StepLines(Step step, const PathVerdict &v)
         break;
     case Step::Tried: lines << attemptLine(v); break;
     case Step::Swept:
-        lines << QStringLiteral("Hops toward %1 (%2 port %3), all sent at once:")
+        lines << QStringLiteral("Hops toward %1 (%2 port %3):")
                      .arg(v.address, transportName(v.transport == Transport::Tls ? Transport::Tcp
                                                                                  : v.transport))
                      .arg(v.port);

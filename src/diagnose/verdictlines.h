@@ -9,7 +9,7 @@
 //   Looked up far.example.org in 1.204 ms: 192.0.2.7, 2001:db8::7
 //   Trying 192.0.2.7: the first IPv4 address: IPv4 is tried before IPv6, ...
 //   TCP to 192.0.2.7:7000: no answer within 3 s
-//   Hops toward 192.0.2.7 (TCP port 7000), all sent at once:
+//   Hops toward 192.0.2.7 (TCP port 7000):
 //    1  10.0.1.1  0.105 ms  time exceeded
 //    2  no answer
 //   Filtered: no answer from 192.0.2.7 port 7000, no reset, no ICMP; the
