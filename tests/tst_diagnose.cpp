@@ -10,6 +10,7 @@
 
 #include "fixture.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -336,6 +337,14 @@ private slots:
                  qPrintable(told));
         QVERIFY(plain.endsWith(1));
         told += plain.out();
+        // A stop while it waits ends it at once, without a verdict.
+        Headless stopped(dir.path(), {"diagnose", host, "7102"}, Client);
+        QString before;
+        QTRY_VERIFY_WITH_TIMEOUT((before += stopped.out()).contains("nothing to look up"), 5000);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(stopped.endsWith(1, true) && clock.elapsed() < 1000);
+        QCOMPARE(stopped.out(), "Stopped before a verdict\n");
         QVERIFY2(told.contains(" 1  "
                                + (host.contains(':') ? QString("fd77:1::1") : QString("10.77.1.1"))
                                + "  ")
