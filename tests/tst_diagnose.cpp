@@ -207,6 +207,8 @@ private slots:
                                           << "" << 1;
         QTest::newRow("TLS to a plain port") << QStringList{"--tls", "10.77.2.2", "7100"} << "open"
                                              << "" << 1;
+        QTest::newRow("name not found") << QStringList{"nosuch.invalid", "7100"} << "name_not_found"
+                                        << "" << 1;
         QTest::newRow("usage: no port") << QStringList{"10.77.2.2"} << ""
                                         << "" << 2;
         QTest::newRow("usage: two protocols")
