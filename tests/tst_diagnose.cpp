@@ -305,6 +305,16 @@ private slots:
         QVERIFY(plain.endsWith(1));
         const QString out = plain.out();
         QVERIFY2(out.contains(told + " (UDP datagrams to port 7101)\n"), qPrintable(out));
+        // The same in JSON: the sizes, or the MTU and its router.
+        const QJsonObject mtu = diagnose({"--udp", host, "7101"}, 1)["mtu"].toObject();
+        const QJsonValue none(QJsonValue::Null);
+        const QJsonArray found{mtu["black_hole"], mtu["passes"], mtu["vanishes"], mtu["path"],
+                               mtu["too_big_from"]};
+        const QJsonArray expected
+            = dropTooBig ? QJsonArray{true, 1280, 1281, 1280, none}
+                         : QJsonArray{false, none, none, 1280,
+                                      host.contains(':') ? "fd77:1::1" : "10.77.1.1"};
+        QCOMPARE(found, expected);
     }
 
     // The hops of a UDP sweep (--hops) are the ones tracepath finds on the

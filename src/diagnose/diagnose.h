@@ -30,7 +30,7 @@ struct Question
     Transport transport = Transport::Tcp;
     QString host;
     quint16 port = 0;
-    int timeoutMs = 3000; // the attempt's wait, and the sweep's
+    int timeoutMs = 2000; // the attempt's wait, and each wave's of the sweep
     bool hops = false;    // sweep even when open
     int maxHops = 16;
 };
