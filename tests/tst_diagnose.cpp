@@ -228,6 +228,9 @@ private slots:
         const QString said = outcome == "filtered" ? verdict["last_hop"].toString()
                                                    : verdict["icmp"]["from"].toString();
         QCOMPARE(said, by);
+        // After silence, one line past the last hop that answered says so.
+        if (outcome == "filtered")
+            QCOMPARE(verdict["hops"].toArray().size(), 2);
         QVERIFY(!verdict.isEmpty() || status == 2);
         // TLS: the handshake done with its certificate's problems named, or
         // failed with why.

@@ -115,7 +115,6 @@ Sweep SweepHops(bool tcp, const QHostAddress &to, quint16 port, int maxHops, int
         if (!hop.address.isEmpty())
             sweep.lastHop = hop.ttl;
         sweep.hops.append(hop);
-        sweep.reached = hop.reached;
         if (hop.ttl == final)
             break;
     }

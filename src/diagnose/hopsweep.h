@@ -23,10 +23,9 @@
 
 struct Sweep
 {
-    QList<Hop> hops;      // 1 .. the host, or up to one past the last hop that answered
-    int lastHop = 0;      // the last hop that answered (0: none)
-    bool reached = false; // the host answered
-    int error = 0;        // the system would not send them (EPERM ...)
+    QList<Hop> hops; // 1 .. the host, or up to one past the last hop that answered
+    int lastHop = 0; // the last hop that answered (0: none)
+    int error = 0;   // the system would not send them (EPERM ...)
 };
 
 // Waits at most waitMs a wave for the answers (less when a final answer
