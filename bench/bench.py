@@ -748,6 +748,87 @@ def window_desktop_rows():
             "<= 0.3 % of a core each", max(server, client) <= 0.3)
 
 
+def diagnose_rows():
+    """selmarin diagnose: the time to a verdict per class on a path of 8 hops
+    (a client, 7 routers and a server in network namespaces), against
+    tracepath on the same path.  Needs root, ip, nft and tracepath."""
+    import shutil
+    if os.geteuid() != 0 or not all(shutil.which(t) for t in ("ip", "nft", "tracepath")):
+        row("diagnose, time to a verdict per class", "skipped: needs root, ip, nft, tracepath",
+            "-", "-", "-", True)
+        return
+    names = ["sbd%d-%d" % (os.getpid(), i) for i in range(9)]   # client, 7 routers, server
+    sh = lambda *a: subprocess.run(a, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        for n in names:
+            sh("ip", "netns", "add", n)
+            sh("ip", "-n", n, "link", "set", "lo", "up")
+        # Link i joins host i and host i + 1: 10.78.i.1 and 10.78.i.2.
+        for i in range(8):
+            sh("ip", "-n", names[i], "link", "add", "r%d" % i, "type", "veth", "peer", "name", "l%d" % i,
+               "netns", names[i + 1])
+            sh("ip", "-n", names[i], "addr", "add", "10.78.%d.1/24" % i, "dev", "r%d" % i)
+            sh("ip", "-n", names[i + 1], "addr", "add", "10.78.%d.2/24" % i, "dev", "l%d" % i)
+            sh("ip", "-n", names[i], "link", "set", "r%d" % i, "up")
+            sh("ip", "-n", names[i + 1], "link", "set", "l%d" % i, "up")
+        for i in range(1, 8):   # the routers: forward, answer every probe
+            sh("ip", "netns", "exec", names[i], "sysctl", "-qw", "net.ipv4.ip_forward=1",
+               "net.ipv4.icmp_ratelimit=0")
+            sh("ip", "-n", names[i], "route", "add", "10.78.0.0/16", "via", "10.78.%d.2" % i)
+        for i in range(2, 8):   # back toward the client
+            for j in range(0, i - 1):
+                sh("ip", "-n", names[i], "route", "add", "10.78.%d.0/24" % j, "via", "10.78.%d.1" % (i - 1))
+        sh("ip", "-n", names[0], "route", "add", "10.78.0.0/16", "via", "10.78.0.2")
+        sh("ip", "-n", names[8], "route", "add", "default", "via", "10.78.7.1")
+        sh("ip", "netns", "exec", names[7], "nft",
+           "add table inet f; add chain inet f fw { type filter hook forward priority 0; };"
+           "add rule inet f fw tcp dport 7202 drop; add rule inet f fw udp dport 7202 drop;"
+           "add rule inet f fw tcp dport 7203 reject with icmpx type admin-prohibited")
+        sh("ip", "netns", "exec", names[0], "nft",
+           "add table inet f; add chain inet f out { type filter hook output priority 0; };"
+           "add rule inet f out tcp dport 7210 drop")
+        server = subprocess.Popen(["ip", "netns", "exec", names[8], "socat", "TCP-LISTEN:7200,fork,reuseaddr",
+                                   "EXEC:cat"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(0.5)
+        host = "10.78.7.2"
+
+        def timed(*command):
+            start = time.monotonic()
+            out = subprocess.run(["ip", "netns", "exec", names[0], *command], env=ENV,
+                                 capture_output=True, text=True).stdout
+            return time.monotonic() - start, out
+
+        traced = {}
+        for port in (7201, 7202):
+            took, out = timed("tracepath", "-n", "-m", "10", "-p", str(port), host)
+            traced[port] = took
+        cases = (("open", "open", ["10.78.7.2", "7200"], 7201, 0.5),
+                 ("refused by the host", "refused", [host, "7201"], 7201, 0.5),
+                 ("rejected on the way (hop 7)", "rejected", [host, "7203"], 7201, 0.5),
+                 ("filtered after hop 7", "filtered", [host, "7202"], 7202, 10),
+                 ("filtered after hop 7, UDP", "filtered", ["--udp", host, "7202"], 7202, 10),
+                 ("no route here", "no_route", ["10.99.0.1", "7200"], None, 0.5),
+                 ("blocked on this machine", "blocked", [host, "7210"], None, 10))
+        for name, outcome, arguments, port, target in cases:
+            took, out = timed(SELMARIN, "diagnose", "--json", *arguments)
+            try:
+                got = json.loads(out)
+            except ValueError:
+                got = {}
+            # tracepath moves its port with every probe: it finds the hops
+            # of the path, never what one port meets.
+            reference = "-" if port is None else "%.3f s tracepath from port %d" % (traced[port], port)
+            row("diagnose to a verdict, %s (8 hops)" % name,
+                "%.3f s, %s%s" % (took, got.get("outcome"),
+                                 ", last hop %s" % got["last_hop"] if got.get("last_hop") else ""),
+                reference, "-" if port is None else "%.2fx" % (took / traced[port]),
+                "< %g s, %s" % (target, outcome), got.get("outcome") == outcome and took < target)
+        server.kill()
+    finally:
+        for n in names:
+            subprocess.run(["ip", "netns", "del", n], stderr=subprocess.DEVNULL)
+
+
 def idle_cpu(driver, minimal_pid):
     """CPU use of the idle program and of the minimal window, once the pane
     has shown what still waits from the floods (at most a minute)."""
@@ -879,13 +960,13 @@ def load_rows():
 
 
 def main():
-    # BENCH_ONLY=engine,probe,many,desktop,load runs those groups of rows alone (while working
-    # on them); the table of a full run is the one that counts.
+    # BENCH_ONLY=engine,probe,many,desktop,load,diagnose runs those groups of rows alone
+    # (while working on them); the table of a full run is the one that counts.
     only = [g for g in os.environ.get("BENCH_ONLY", "").split(",") if g]
     if only:
         for group in only:
             {"engine": engine_rows, "probe": probe_rows, "many": many_targets_row,
-             "desktop": window_desktop_rows, "load": load_rows}[group]()
+             "desktop": window_desktop_rows, "load": load_rows, "diagnose": diagnose_rows}[group]()
         return report()
     startup()
 
@@ -961,6 +1042,7 @@ def main():
     engine_rows()
     load_rows()
     window_desktop_rows()
+    diagnose_rows()
 
     # Writing each record at once against buffering.
     out = subprocess.run([LOGCOST, "200000"], env=ENV, capture_output=True, text=True).stdout.split()

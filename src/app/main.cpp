@@ -7,6 +7,7 @@
 // cli/commandline.h) it runs without any window and without a display.
 #include "application.h"
 #include "cli/commandline.h"
+#include "cli/diagnoserun.h"
 #include "cli/headlessrun.h"
 #include "cli/loadrun.h"
 #include "cli/terminalface.h"
@@ -69,7 +70,7 @@ int runCommand(const Command &command, int argc, char *argv[])
     case Command::Version: out << "selmarin " << SELMARIN_VERSION << Qt::endl; return 0;
     case Command::Usage:
         err << "selmarin: " << command.error << '\n'
-            << "Usage: selmarin [respond|probe] ...  (selmarin --help tells the options)"
+            << "Usage: selmarin [respond|probe|diagnose] ...  (selmarin --help tells the options)"
             << Qt::endl;
         return 2;
     default: break;
@@ -81,7 +82,14 @@ int runCommand(const Command &command, int argc, char *argv[])
     Application app(Seams::headless(err), &terminal);
     app.groupLinesPerTurn();
     int status = 2;
-    if (app.StartHeadless()) {
+    if (command.kind == Command::Diagnose && app.StartHeadless()) {
+        DiagnoseRun run(command, app.lines(), terminal, out);
+        run.start();
+        UnixSignals unixSignals;
+        QObject::connect(&unixSignals, &UnixSignals::received, &run, &DiagnoseRun::stop);
+        QObject::connect(&run, &DiagnoseRun::finished, &qapp, &QCoreApplication::exit);
+        status = qapp.exec();
+    } else if (command.kind != Command::Diagnose && app.StartHeadless()) {
         Command withFolder = command;
         withFolder.folder = app.programFolder();
         if (!command.serversPort.isEmpty()) {

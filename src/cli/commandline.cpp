@@ -26,6 +26,7 @@ const QString Usage = QStringLiteral(
     "       selmarin probe --connect HOST PORT [the same options]\n"
     "       selmarin load --udp|--tcp|--tls HOST PORT [--rate R] [--size B]\n"
     "                     [-t S | -c N] [--burst N] [--warmup S] [-q] [--json]\n"
+    "       selmarin diagnose [--tcp|--udp|--tls] HOST PORT [--json] [--hops] [-W S]\n"
     "       selmarin --help | --version\n"
     "\n"
     "respond  answers every AutoPing query on the port, as the window does in\n"
@@ -62,6 +63,13 @@ const QString Usage = QStringLiteral(
     "         Exit status: 0 when every query was answered, 1 when some were\n"
     "         not, 2 for a refused address, a socket failure, a peer that\n"
     "         closed or reset the connection, or a usage error.\n"
+    "diagnose tells why and where the path to HOST PORT fails (TCP unless\n"
+    "         --udp or --tls): the name look-up, then open, refused by the host,\n"
+    "         rejected on the way (the router and its ICMP message), filtered\n"
+    "         (and the last hop that answers), no route, or blocked on this\n"
+    "         machine; the hops when it is not open, or with --hops.  -W is the\n"
+    "         wait for an answer (default 2 s).  --json: one JSON document.\n"
+    "         Exit status: 0 open, 1 not open, 2 a usage error.\n"
     "--tls    TLS over TCP.  probe verifies the server's certificate against the\n"
     "         system's trust store (--cacert: the certificates in FILE instead)\n"
     "         and refuses one that does not verify unless --insecure; respond\n"
@@ -71,7 +79,7 @@ const QString Usage = QStringLiteral(
     "Both print what the window's messages pane would show, one line each, and\n"
     "write the same daily log (see PROGRAMFILES and COMPUTERNAME).\n");
 
-constexpr unsigned Respond = 1, Probe = 2, Both = Respond | Probe;
+constexpr unsigned Respond = 1, Probe = 2, Both = Respond | Probe, Diagnose = 4;
 
 // A number of seconds, as milliseconds from low (and below max).
 QString seconds(const QString &name, const QString &text, int low, int *ms)
@@ -117,9 +125,15 @@ QString flag(bool &field)
 const QList<Option> &options()
 {
     static const QList<Option> table = {
-        {{"tcp"}, false, Both, [](Command &c, const QString &) { return flag(c.wantsTcp); }},
-        {{"udp"}, false, Both, [](Command &c, const QString &) { return flag(c.wantsUdp); }},
-        {{"tls"}, false, Both, [](Command &c, const QString &) { return flag(c.tls); }},
+        {{"tcp"},
+         false,
+         Both | Diagnose,
+         [](Command &c, const QString &) { return flag(c.wantsTcp); }},
+        {{"udp"},
+         false,
+         Both | Diagnose,
+         [](Command &c, const QString &) { return flag(c.wantsUdp); }},
+        {{"tls"}, false, Both | Diagnose, [](Command &c, const QString &) { return flag(c.tls); }},
         {{"port"},
          true,
          Respond,
@@ -156,7 +170,7 @@ const QList<Option> &options()
          [](Command &c, const QString &v) { return seconds("--interval", v, 10, &c.intervalMs); }},
         {{"W", "timeout"},
          true,
-         Probe,
+         Probe | Diagnose,
          [](Command &c, const QString &v) { return seconds("--timeout", v, 1, &c.timeoutMs); }},
         {{"w", "deadline"},
          true,
@@ -187,7 +201,11 @@ const QList<Option> &options()
          false,
          Probe,
          [](Command &c, const QString &) { return flag(c.connectOnly); }},
-        {{"json"}, false, Probe, [](Command &c, const QString &) { return flag(c.json); }},
+        {{"json"},
+         false,
+         Probe | Diagnose,
+         [](Command &c, const QString &) { return flag(c.json); }},
+        {{"hops"}, false, Diagnose, [](Command &c, const QString &) { return flag(c.hops); }},
         {{"every-query"},
          false,
          Both,
@@ -354,6 +372,27 @@ QString checkTogether(Command &command)
     return {};
 }
 
+// diagnose: one HOST PORT, one protocol at most (TCP unless told).
+Command checkDiagnose(Command &command, const QStringList &words)
+{
+    if (words.size() != 2)
+        return usageError(QStringLiteral("diagnose needs one HOST and one PORT."));
+    if (int(command.wantsTcp) + int(command.wantsUdp) + int(command.tls) > 1)
+        return usageError(QStringLiteral("Choose one protocol: --tcp, --udp or --tls."));
+    if (portNumber(words.at(1)) < 0)
+        return usageError(
+            QStringLiteral("PORT must be a number from 1 to 65535, not \"%1\".").arg(words.at(1)));
+    QString error;
+    command.host = normalHost(words.at(0), &error);
+    if (!error.isEmpty())
+        return usageError(error);
+    if (command.host.isEmpty())
+        return usageError(QStringLiteral("diagnose needs one HOST and one PORT."));
+    command.port = QString::number(portNumber(words.at(1)));
+    command.tcp = !command.wantsUdp;
+    return command;
+}
+
 } // namespace
 
 QString UsageText()
@@ -417,18 +456,27 @@ Command ParseCommandLine(const QStringList &arguments)
         command.kind = Command::Respond;
     else if (verb == QLatin1String("probe"))
         command.kind = Command::Probe;
+    else if (verb == QLatin1String("diagnose"))
+        command.kind = Command::Diagnose;
     else
         return usageError(QStringLiteral("Unknown command \"%1\"; try --help.").arg(verb));
-    const unsigned kind = command.kind == Command::Respond ? Respond : Probe;
+    const unsigned kind = command.kind == Command::Respond    ? Respond
+                          : command.kind == Command::Diagnose ? Diagnose
+                                                              : Probe;
     for (const auto &[option, value] : found) {
         if (!(option->commands & kind))
-            return usageError(option->commands == Respond
-                                  ? QStringLiteral("--%1 is for respond; probe takes HOST PORT.")
-                                        .arg(option->names.last())
-                                  : QStringLiteral("--%1 is for probe.").arg(option->names.last()));
+            return usageError(
+                option->commands == Respond
+                    ? QStringLiteral("--%1 is for respond; probe takes HOST PORT.")
+                          .arg(option->names.last())
+                : option->commands == Diagnose
+                    ? QStringLiteral("--%1 is for diagnose.").arg(option->names.last())
+                    : QStringLiteral("--%1 is for probe.").arg(option->names.last()));
         if (const QString error = option->apply(command, value); !error.isEmpty())
             return usageError(error);
     }
+    if (command.kind == Command::Diagnose)
+        return checkDiagnose(command, words);
     if (command.kind == Command::Respond && !words.isEmpty())
         return usageError(QStringLiteral("respond takes no HOST or PORT; use --port."));
     if (words.size() % 2 != 0)

@@ -12,6 +12,7 @@
 //   selmarin probe --connect [--tcp] HOST PORT [the same options]
 //   selmarin load --udp|--tcp|--tls HOST PORT [--rate R] [--size B] [-t S|-c N]
 //                 [--burst N] [--warmup S] [-q] [--json] [-I ADDRESS] [TLS choices]
+//   selmarin diagnose [--tcp|--udp|--tls] HOST PORT [--json] [--hops] [-W S]
 //   selmarin --help | --version
 //
 // The options are a table (commandline.cpp); a value follows its option
@@ -30,7 +31,7 @@
 
 struct Command
 {
-    enum Kind { Window, Respond, Probe, Help, Version, Usage, Load };
+    enum Kind { Window, Respond, Probe, Diagnose, Help, Version, Usage, Load };
     Kind kind = Window;
     bool tcp = true;
     QString port;  // respond: the local port; probe: the remote port
@@ -49,6 +50,7 @@ struct Command
     bool connectOnly = false; // probe --connect: the time a TCP connection takes
     bool json = false;        // probe: the summary as JSON, and nothing else on stdout
     bool everyQuery = false;  // a line for every query even with several targets, and respond
+    bool hops = false;        // diagnose: the hops even when the port is open
     QString metrics;          // ADDRESS:PORT of the metrics endpoint; empty: none
     QString error;            // Usage: what is wrong, one line
     // TLS (tcp is true as well): the choices as curl names them.

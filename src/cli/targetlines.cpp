@@ -50,16 +50,21 @@ void TargetLines::addLine(LineKind kind, const QString &speaker, const QString &
     if (speaker + sentence == m_lastComplaint)
         return;
     m_lastComplaint = speaker + sentence;
-    // The first MaxErrors are kept (a target that stays down for days must
-    // not fill the memory); the rest are counted in the last one.
-    if (m_errors.size() < MaxErrors)
-        m_errors.append((speaker + u':' + u' ' + sentence).simplified());
-    else
-        m_errors.last() = QStringLiteral("... and %1 more").arg(++m_moreErrors);
+    keepError(speaker + u':' + u' ' + sentence);
     m_lines.addLine(kind, speaker,
                     m_named && !sentence.startsWith(m_target.name())
                         ? m_target.name() + QStringLiteral(": ") + sentence
                         : sentence);
+}
+
+// The first MaxErrors are kept (a target that stays down for days must not
+// fill the memory); the rest are counted in the last one.
+void TargetLines::keepError(const QString &error)
+{
+    if (m_errors.size() < MaxErrors)
+        m_errors.append(error.simplified());
+    else
+        m_errors.last() = QStringLiteral("... and %1 more").arg(++m_moreErrors);
 }
 
 void TargetLines::ClearMsgsBox()
@@ -141,8 +146,11 @@ void TargetLines::tell(const ProbeEngine::Events &events)
         const bool perQuery = e.kind == Kind::Answered || e.kind == Kind::NoAnswer
                               || e.kind == Kind::Late || e.kind == Kind::Stray
                               || e.kind == Kind::Refused;
-        if (!m_everyQuery && perQuery)
+        if (!m_everyQuery && perQuery) {
+            if (e.kind == Kind::Refused && why(e) != std::exchange(m_lastRefusal, why(e)))
+                keepError(Speaker + QStringLiteral(": ") + none + peer + why(e));
             continue;
+        }
         switch (e.kind) {
         case Kind::Answered:
             m_lines.addLine(LineKind::Probe, Speaker,
@@ -163,6 +171,9 @@ void TargetLines::tell(const ProbeEngine::Events &events)
         case Kind::Lost: break; // its timeout's line said it
         case Kind::Refused:
             m_lines.addLine(LineKind::Probe, Speaker, none + peer + seq + why(e) + CRLF);
+            // Each new way a connection failed is one of the errors too.
+            if (why(e) != std::exchange(m_lastRefusal, why(e)))
+                keepError(Speaker + QStringLiteral(": ") + none + peer + why(e));
             break;
         case Kind::Failed:
             if (e.said)

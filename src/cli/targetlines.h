@@ -55,6 +55,7 @@ private:
     void addLine(LineKind kind, const QString &speaker, const QString &sentence) override;
     void ClearMsgsBox() override;
     void tell(const ProbeEngine::Events &events);
+    void keepError(const QString &error);
 
     const ProbeTarget &m_target;
     MsgSink &m_lines;
@@ -63,6 +64,7 @@ private:
     QStringList m_errors;
     int m_moreErrors = 0;
     QString m_lastComplaint; // said once while the target stays down
+    QString m_lastRefusal;   // a connection's failure, kept once while it stays the same
     bool m_everyQuery = true;
     // The minute's figures, counted from the engine's events.
     struct Minute

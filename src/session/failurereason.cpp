@@ -3,7 +3,10 @@
 
 #include "failurereason.h"
 
+#include "diagnose/icmpwords.h"
 #include "socket/socketerrors.h"
+
+#include <QNetworkInterface>
 
 QString FailureReason(int code)
 {
@@ -29,4 +32,45 @@ QString FailureReason(int code)
     case sck::TlsCredentials: return QStringLiteral("tls");
     default: return QStringLiteral("failed");
     }
+}
+
+namespace {
+
+// A message from someone else than this machine about the path.
+bool fromTheNetwork(const std::optional<IcmpReport> &icmp, const QString &target)
+{
+    return icmp && !icmp->from.isEmpty()
+           && !(icmp->from == target && IcmpPortUnreachable(icmp->ipv6, icmp->type, icmp->code))
+           && !IcmpTimeExceeded(icmp->ipv6, icmp->type);
+}
+
+// This machine's own message: it found no neighbour on its link.
+bool fromHere(const std::optional<IcmpReport> &icmp)
+{
+    const QHostAddress from(icmp->from);
+    return QNetworkInterface::allAddresses().contains(from);
+}
+
+} // namespace
+
+QString FailureReason(int code, const std::optional<IcmpReport> &icmp, const QString &target)
+{
+    if (fromTheNetwork(icmp, target) && !fromHere(icmp))
+        return QStringLiteral("rejected");
+    return FailureReason(code);
+}
+
+QString FailureClass(const std::optional<IcmpReport> &icmp, const QString &target)
+{
+    if (fromTheNetwork(icmp, target) && !fromHere(icmp))
+        return QStringLiteral("%1: %2 said ICMP%3 %4 (type %5, code %6)")
+            .arg(icmp->from == target ? QStringLiteral("rejected by the host")
+                                      : QStringLiteral("rejected on the way"),
+                 icmp->from == target ? QStringLiteral("the host")
+                                      : QStringLiteral("the router ") + icmp->from,
+                 icmp->ipv6 ? QStringLiteral("v6") : QString(),
+                 IcmpWords(icmp->ipv6, icmp->type, icmp->code))
+            .arg(icmp->type)
+            .arg(icmp->code);
+    return {};
 }

@@ -5,7 +5,11 @@
 // Why a path could not be probed, as a short word: the figures count failed
 // attempts by it, and a metrics scraper gets it as a label.
 
+#include "sessionevents.h"
+
 #include <QString>
+
+#include <optional>
 
 // The reason of a socket failure number in full (10061, 40031 ...):
 // "refused", "timeout", "host_unreachable", "network_unreachable",
@@ -14,3 +18,12 @@
 QString FailureReason(int code);
 // The reason of a peer that ended the connection in order.
 inline const QString ClosedByPeer = QStringLiteral("closed");
+
+// The reason of a failure with what the network said about it: "rejected"
+// when a router (or the host's own firewall) answered with an ICMP
+// unreachable; otherwise FailureReason(code).
+QString FailureReason(int code, const std::optional<IcmpReport> &icmp, const QString &target);
+// A rejection in words, with its evidence: "rejected on the way: the router
+// 10.0.1.1 said ICMP destination unreachable, communication administratively
+// prohibited (type 3, code 13)"; empty when the network said no such thing.
+QString FailureClass(const std::optional<IcmpReport> &icmp, const QString &target);

@@ -49,9 +49,19 @@ ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const Add
         QMetaObject::invokeMethod(
             this, [this, reason] { down(reason); }, Qt::QueuedConnection);
     };
-    connect(&session, &Session::socketFailed, this, [downLater](const SocketFailure &failure) {
-        downLater(FailureReason(failure.code()));
-    });
+    connect(
+        &session, &Session::socketFailed, this, [this, downLater](const SocketFailure &failure) {
+            // A router's message makes it "rejected", said with its evidence.
+            const QString peer = m_session->peer().section(u':', 0, -2).remove(u'[').remove(u']');
+            const QString reason = FailureReason(failure.code(), failure.icmp, peer);
+            if (reason != FailureReason(failure.code()))
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, reason, why = FailureClass(failure.icmp, peer)] { down(reason, why); },
+                    Qt::QueuedConnection);
+            else
+                downLater(reason);
+        });
     connect(&session, &Session::peerClosed, this, [downLater] { downLater(ClosedByPeer); });
     connect(&m_prober, &Prober::happened, this, [this](const ProbeEngine::Events &events) {
         for (const ProbeEngine::Event &event : events)

@@ -165,7 +165,10 @@ void Session::Winsock1_Error(qint16 number, const QString &description, qint32 s
 {
     guard(QStringLiteral(" in frmMain.Winsock1_Error; "), [&] {
         flushTail();
-        emit socketFailed({number, description, scode});
+        SocketFailure failure{number, description, scode, {}};
+        if (const auto icmp = Winsock1->LastIcmp())
+            failure.icmp = IcmpReport{icmp->ipv6, icmp->type, icmp->code, icmp->from};
+        emit socketFailed(failure);
         Winsock1->Close();
     });
 }

@@ -1,0 +1,49 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+// Why and where a path to HOST PORT fails, found without privileges:
+//
+//   1. the name look-up: every address, the time it took, and the one
+//      tried (IPv4 before IPv6, as every connection of the program goes);
+//   2. one attempt (a TCP connect, or a UDP datagram with an AutoPing
+//      query), its outcome told by what came back: a connection or an
+//      answer (open), a reset or the host's port unreachable (refused), an
+//      ICMP unreachable from a router (rejected, with the router and the
+//      message), the system's refusal to send (blocked on this machine),
+//      no route in this machine's table or no neighbour on its link (no
+//      route), or silence until the timeout (filtered);
+//   3. the hops (hopsweep.h) when the outcome is not open or when asked:
+//      after silence, the last hop that still answers;
+//   4. for TLS, once open, the handshake and the certificate.
+//
+// Diagnose runs these steps one after the other and blocks while it waits
+// for the network; Diagnosis (diagnosis.h) runs it on a thread of its own.
+
+#include "pathverdict.h"
+
+#include <atomic>
+#include <functional>
+
+struct Question
+{
+    Transport transport = Transport::Tcp;
+    QString host;
+    quint16 port = 0;
+    int timeoutMs = 2000; // the attempt's wait, and each wave's of the sweep
+    bool hops = false;    // sweep even when open
+    int maxHops = 16;
+};
+
+// The steps as they end, so that a face can write each at once.
+enum class Step { LookedUp, Tried, Swept };
+
+// progress is called after each step with what is known so far; stop ends
+// the waits early (the verdict is then what was known).
+PathVerdict Diagnose(const Question &question,
+                     const std::function<void(Step, const PathVerdict &)> &progress,
+                     const std::atomic<bool> &stop);
+
+// The TLS handshake with host at the verdict's address: its facts or its
+// failure go into the verdict (tlscheck.cpp).
+void CheckTls(PathVerdict &verdict, const std::atomic<bool> &stop);

@@ -1,0 +1,140 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "knock.h"
+
+#include "base/clock.h"
+#include "icmpwords.h"
+#include "probe/probetexts.h"
+#include "socket/localaddress.h"
+#include "socket/systemsocket.h"
+#include "udp/errorqueue.h"
+
+#include <cerrno>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+Knock::Knock(bool tcp, const QHostAddress &to, quint16 port, int hops)
+    : m_tcp(tcp), m_to(to), m_port(port), m_hops(hops)
+{}
+
+Knock::~Knock()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool Knock::send()
+{
+    m_ipv6 = m_to.protocol() != QAbstractSocket::IPv4Protocol;
+    m_fd = ::socket(m_ipv6 ? AF_INET6 : AF_INET,
+                    (m_tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0) {
+        decide(errno);
+        return false;
+    }
+    EnableErrorQueue(m_fd, m_ipv6);
+    if (m_hops > 0) {
+        if (m_ipv6)
+            ::setsockopt(m_fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &m_hops, sizeof m_hops);
+        else
+            ::setsockopt(m_fd, IPPROTO_IP, IP_TTL, &m_hops, sizeof m_hops);
+    }
+    sockaddr_storage target;
+    const socklen_t length = ToSockaddr(m_to, m_port, m_ipv6, &target);
+    m_sentUs = MonotonicUs();
+    if (::connect(m_fd, reinterpret_cast<const sockaddr *>(&target), length) != 0) {
+        if (!m_tcp || errno != EINPROGRESS) {
+            m_atUs = MonotonicUs();
+            decide(errno);
+            return false;
+        }
+        return true;
+    }
+    if (m_tcp) {
+        // Made at once (the loopback).
+        m_atUs = MonotonicUs();
+        m_answered = true;
+        decide(0);
+        return true;
+    }
+    const QByteArray query = ProbeTextOf(ProbeText::Query).toUtf8();
+    if (::send(m_fd, query.constData(), size_t(query.size()), 0) < 0) {
+        m_atUs = MonotonicUs();
+        decide(errno);
+        return false;
+    }
+    return true;
+}
+
+short Knock::events() const
+{
+    return short((m_tcp ? POLLOUT : POLLIN) | POLLERR);
+}
+
+bool Knock::settle(short revents)
+{
+    if (m_decided || revents == 0)
+        return m_decided;
+    m_atUs = MonotonicUs();
+    if (m_tcp) {
+        int error = 0;
+        socklen_t size = sizeof error;
+        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        if (error == 0 && (revents & POLLOUT)) {
+            m_answered = true;
+            decide(0);
+            return true;
+        }
+        takeReports();
+        decide(error);
+        return true;
+    }
+    if (revents & POLLERR) {
+        takeReports();
+        int error = 0;
+        socklen_t size = sizeof error;
+        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size);
+        decide(error != 0 ? error : EHOSTUNREACH);
+        return true;
+    }
+    char data[512];
+    if (::recv(m_fd, data, sizeof data, MSG_DONTWAIT) >= 0) {
+        m_answered = true;
+        decide(0);
+        return true;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return false;
+    takeReports();
+    decide(errno);
+    return true;
+}
+
+void Knock::takeReports()
+{
+    TakeErrorQueue(m_fd, [this](const QueuedError &report) {
+        if (!report.icmp || m_icmp.present)
+            return;
+        m_icmp.present = true;
+        m_icmp.ipv6 = report.ipv6;
+        m_icmp.type = report.type;
+        m_icmp.code = report.code;
+        m_icmp.mtu = report.info;
+        m_icmp.words = IcmpWords(report.ipv6, report.type, report.code);
+        if (report.hasFrom) {
+            quint16 port = 0;
+            m_icmp.from = AddressText(
+                FromSockaddr(reinterpret_cast<const sockaddr *>(&report.from), &port));
+        }
+    });
+}
+
+void Knock::decide(int error)
+{
+    m_decided = true;
+    m_error = error;
+}

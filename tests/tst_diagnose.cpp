@@ -1,0 +1,372 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
+// `selmarin diagnose` on a path of its own: a client, a router and a server
+// in network namespaces made for the run (their names carry the process
+// id), the router's firewall (nft) and routes set up so that each port or
+// address fails in one way.  Each row is told by its class and the address
+// that said it; the hops are compared with what tracepath finds on the same
+// path.  Needs root, `ip`, `nft` and `tracepath`; without them it says SKIP.
+
+#include "fixture.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+const QString Names = QStringLiteral("sdg%1").arg(getpid());
+const QString Client = Names + "c", Router = Names + "r", Server = Names + "s";
+
+// A command in a namespace (ns empty: here), true when it ended well
+// within ten seconds.
+bool run(const QString &ns, const QString &program, const QStringList &arguments,
+         QByteArray *out = nullptr)
+{
+    QProcess process;
+    process.start("ip", QStringList{"netns", "exec", ns, program} + arguments);
+    const bool done = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
+                      && process.exitCode() == 0;
+    if (out)
+        *out = process.readAllStandardOutput();
+    return done;
+}
+
+bool ip(const QString &arguments)
+{
+    QProcess process;
+    process.start("ip", arguments.split(u' '));
+    return process.waitForFinished(10000) && process.exitCode() == 0;
+}
+
+} // namespace
+
+class TestDiagnose : public QObject
+{
+    Q_OBJECT
+
+    QStringList made;
+    QTemporaryDir dir;
+    std::unique_ptr<QProcess> listener;
+    std::unique_ptr<Headless> tlsServer;
+
+    // The diagnosis as JSON.
+    QJsonObject diagnose(const QStringList &arguments, int status)
+    {
+        Headless program(dir.path(), QStringList{"diagnose", "--json", "-W", "1"} + arguments,
+                         Client);
+        if (!program.endsWith(status))
+            return {};
+        return QJsonDocument::fromJson(program.readAllStandardOutput()).object();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (geteuid() != 0)
+            QSKIP("network namespaces need root");
+        for (const char *tool : {"ip", "nft", "tracepath", "socat"})
+            if (QStandardPaths::findExecutable(tool, {"/usr/sbin", "/usr/bin", "/sbin", "/bin"})
+                    .isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(tool)));
+        for (const QString &host : {Client, Router, Server}) {
+            made << host;
+            QVERIFY(ip("netns add " + host) && ip("-n " + host + " link set lo up"));
+        }
+        // client 10.77.1.2 -- 10.77.1.1 router 10.77.2.1 -- 10.77.2.2 server (and fd77:...).
+        // The router answers every packet: no ICMP rate limits, so that each row
+        // finds it as an idle router would be.  (Its errors for routes that
+        // refuse keep their limit, five at once and one a second, which is the
+        // system's and not the namespace's: those rows stand apart.)
+        const QString r = "-n " + Router + ' ';
+        for (const QString &step :
+             {"-n " + Client + " link add v0 type veth peer name v0 netns " + Router,
+              "-n " + Server + " link add v0 type veth peer name v1 netns " + Router,
+              "-n " + Client + " addr add 10.77.1.2/24 dev v0",
+              "-n " + Client + " addr add fd77:1::2/64 dev v0 nodad",
+              r + "addr add 10.77.1.1/24 dev v0", r + "addr add fd77:1::1/64 dev v0 nodad",
+              r + "addr add 10.77.2.1/24 dev v1", r + "addr add fd77:2::1/64 dev v1 nodad",
+              "-n " + Server + " addr add 10.77.2.2/24 dev v0",
+              "-n " + Server + " addr add fd77:2::2/64 dev v0 nodad",
+              "-n " + Client + " link set v0 up", r + "link set v0 up", r + "link set v1 up",
+              "-n " + Server + " link set v0 up",
+              "-n " + Client + " route add 10.77.0.0/16 via 10.77.1.1",
+              "-n " + Client + " route add fd77::/16 via fd77:1::1",
+              "-n " + Server + " route add default via 10.77.2.1",
+              "-n " + Server + " route add default via fd77:2::1",
+              r + "route add unreachable 10.77.3.0/24", r + "route add prohibit 10.77.4.0/24",
+              // The router's far link is small.
+              r + "link set v1 mtu 1280", "-n " + Server + " link set v0 mtu 1280"})
+            QVERIFY2(ip(step), qPrintable(step));
+        QVERIFY(run(Router, "sysctl",
+                    {"-qw", "net.ipv4.ip_forward=1", "net.ipv6.conf.all.forwarding=1",
+                     "net.ipv4.icmp_ratelimit=0", "net.ipv6.icmp.ratelimit=0"}));
+        QVERIFY(run(Server, "sysctl",
+                    {"-qw", "net.ipv4.icmp_ratelimit=0", "net.ipv6.icmp.ratelimit=0"}));
+        const QByteArray routerRules = "table inet f {\n chain fw {\n"
+                                       "  type filter hook forward priority 0\n"
+                                       "  tcp dport 7102 drop\n  udp dport 7102 drop\n"
+                                       "  tcp dport 7103 reject with icmpx type admin-prohibited\n"
+                                       "  tcp dport 7104 reject with icmpx type host-unreachable\n"
+                                       "  tcp dport 7105 reject with tcp reset\n }\n"
+                                       " chain out { type filter hook output priority 0; }\n}\n";
+        const QByteArray clientRules = "table inet f {\n chain out {\n"
+                                       "  type filter hook output priority 0\n"
+                                       "  tcp dport 7110 drop\n  udp dport 7110 drop\n }\n}\n";
+        QVERIFY(writeFile(dir.path() + "/r.nft", routerRules)
+                && writeFile(dir.path() + "/c.nft", clientRules));
+        QVERIFY(run(Router, "nft", {"-f", dir.path() + "/r.nft"})
+                && run(Client, "nft", {"-f", dir.path() + "/c.nft"}));
+        listener = std::make_unique<QProcess>();
+        listener->start("ip", {"netns", "exec", Server, "socat",
+                               "TCP6-LISTEN:7100,fork,reuseaddr,ipv6only=0", "EXEC:cat"});
+        QVERIFY(listener->waitForStarted());
+        // A TLS server with a self-signed certificate of its own making.
+        tlsServer = std::make_unique<Headless>(
+            dir.path() + "/s", QStringList{"respond", "--tls", "--port", "7107"}, Server);
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(logIn(dir.path() + "/s")).contains("Listening"), 10000);
+        // Both families' neighbours found before the rows begin.
+        for (const QString host : {"10.77.2.2", "fd77:2::2"})
+            QTRY_VERIFY_WITH_TIMEOUT(diagnose({host, "7100"}, 0)["outcome"].toString() == "open",
+                                     10000);
+    }
+    void cleanupTestCase()
+    {
+        if (tlsServer)
+            tlsServer->endsWith(0, true);
+        if (listener) {
+            listener->kill();
+            listener->waitForFinished();
+        }
+        for (const QString &name : std::as_const(made))
+            ip("netns del " + name);
+    }
+
+    // Each way to fail, its class, who said it (the ICMP message's sender,
+    // or after silence the last hop that answered) and the exit status.
+    void classes_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("by");
+        QTest::addColumn<int>("status");
+        const QString router = "10.77.1.1", router6 = "fd77:1::1";
+        QTest::newRow("open") << QStringList{"10.77.2.2", "7100"} << "open"
+                              << "" << 0;
+        QTest::newRow("open, IPv6") << QStringList{"fd77:2::2", "7100"} << "open"
+                                    << "" << 0;
+        QTest::newRow("nothing listening") << QStringList{"10.77.2.2", "7101"} << "refused"
+                                           << "" << 1;
+        QTest::newRow("nothing listening, UDP")
+            << QStringList{"--udp", "10.77.2.2", "7101"} << "refused"
+            << "10.77.2.2" << 1;
+        QTest::newRow("nothing listening, IPv6") << QStringList{"fd77:2::2", "7101"} << "refused"
+                                                 << "" << 1;
+        QTest::newRow("router: unreachable route")
+            << QStringList{"10.77.3.5", "7100"} << "rejected" << router << 1;
+        QTest::newRow("router drops")
+            << QStringList{"10.77.2.2", "7102"} << "filtered" << router << 1;
+        QTest::newRow("router drops, UDP")
+            << QStringList{"--udp", "10.77.2.2", "7102"} << "filtered" << router << 1;
+        QTest::newRow("router drops, IPv6")
+            << QStringList{"fd77:2::2", "7102"} << "filtered" << router6 << 1;
+        QTest::newRow("router: prohibit route")
+            << QStringList{"10.77.4.5", "7100"} << "rejected" << router << 1;
+        QTest::newRow("router: admin-prohibited")
+            << QStringList{"10.77.2.2", "7103"} << "rejected" << router << 1;
+        QTest::newRow("router: admin-prohibited, IPv6")
+            << QStringList{"fd77:2::2", "7103"} << "rejected" << router6 << 1;
+        QTest::newRow("router: host-unreachable")
+            << QStringList{"10.77.2.2", "7104"} << "rejected" << router << 1;
+        QTest::newRow("router forges a reset") << QStringList{"10.77.2.2", "7105"} << "refused"
+                                               << "" << 1;
+        QTest::newRow("router: no route, IPv6")
+            << QStringList{"fd77:9::1", "7100"} << "rejected" << router6 << 1;
+        QTest::newRow("no route here") << QStringList{"10.99.0.1", "7100"} << "no_route"
+                                       << "" << 1;
+        QTest::newRow("no route here, IPv6") << QStringList{"fd99::1", "7100"} << "no_route"
+                                             << "" << 1;
+        QTest::newRow("no neighbour on the link") << QStringList{"10.77.1.9", "7100"} << "no_route"
+                                                  << "10.77.1.2" << 1;
+        QTest::newRow("own firewall") << QStringList{"10.77.2.2", "7110"} << "blocked"
+                                      << "" << 1;
+        QTest::newRow("own firewall, UDP") << QStringList{"--udp", "10.77.2.2", "7110"} << "blocked"
+                                           << "" << 1;
+        QTest::newRow("own firewall, IPv6") << QStringList{"fd77:2::2", "7110"} << "blocked"
+                                            << "" << 1;
+        QTest::newRow("TLS, self-signed") << QStringList{"--tls", "10.77.2.2", "7107"} << "open"
+                                          << "" << 1;
+        QTest::newRow("TLS to a plain port") << QStringList{"--tls", "10.77.2.2", "7100"} << "open"
+                                             << "" << 1;
+        QTest::newRow("name not found") << QStringList{"nosuch.invalid", "7100"} << "name_not_found"
+                                        << "" << 1;
+        QTest::newRow("usage: no port") << QStringList{"10.77.2.2"} << ""
+                                        << "" << 2;
+        QTest::newRow("usage: two protocols")
+            << QStringList{"--udp", "--tls", "10.77.2.2", "7100"} << ""
+            << "" << 2;
+        QTest::newRow("usage: port 0") << QStringList{"10.77.2.2", "0"} << ""
+                                       << "" << 2;
+    }
+    void classes()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, outcome);
+        QFETCH(QString, by);
+        QFETCH(int, status);
+        const QJsonObject verdict = diagnose(arguments, status);
+        QCOMPARE(verdict["outcome"].toString(), outcome);
+        const QString said = outcome == "filtered" ? verdict["last_hop"].toString()
+                                                   : verdict["icmp"]["from"].toString();
+        QCOMPARE(said, by);
+        // After silence, one line past the last hop that answered says so.
+        if (outcome == "filtered")
+            QCOMPARE(verdict["hops"].toArray().size(), 2);
+        QVERIFY(!verdict.isEmpty() || status == 2);
+        // TLS: the handshake done with its certificate's problems named, or
+        // failed with why.
+        if (arguments.contains("--tls") && status != 2)
+            QVERIFY2(arguments.contains("7107")
+                         ? verdict["tls"]["done"].toBool()
+                               && !verdict["tls"]["problems"].toArray().isEmpty()
+                         : !verdict["tls"]["done"].toBool()
+                               && !verdict["tls"]["failure"].toString().isEmpty(),
+                     QJsonDocument(verdict).toJson().constData());
+    }
+
+    // A probe whose connections the router rejects counts them as
+    // "rejected", and its errors name the router and its message.
+    void probeSaysTheClass_data()
+    {
+        QTest::addColumn<QStringList>("how");
+        QTest::newRow("connects") << QStringList{"probe", "--connect"};
+        QTest::newRow("stream, kept going") << QStringList{"probe", "--tcp", "--keep-going"};
+        QTest::newRow("connects, IPv6") << QStringList{"probe", "--connect", "-6"};
+    }
+    void probeSaysTheClass()
+    {
+        QFETCH(QStringList, how);
+        const bool ipv6 = how.removeAll("-6") > 0;
+        Headless probe(dir.path(),
+                       how
+                           + QStringList{ipv6 ? "fd77:2::2" : "10.77.2.2", "7103", "-c", "2", "-i",
+                                         "0.2", "--json"},
+                       Client);
+        QVERIFY(probe.endsWith(1));
+        const QJsonObject target
+            = QJsonDocument::fromJson(probe.readAllStandardOutput())["targets"][0].toObject();
+        QCOMPARE(target["failed_attempts"]["rejected"].toInt(), 2);
+        const QString errors = QJsonDocument(target["errors"].toArray()).toJson();
+        QVERIFY2(errors.contains("rejected on the way: the router "
+                                 + QString(ipv6 ? "fd77:1::1" : "10.77.1.1") + " said ICMP"
+                                 + (ipv6 ? "v6" : "")
+                                 + " destination unreachable, communication administratively "
+                                   "prohibited"),
+                 qPrintable(errors));
+    }
+
+    // The far link takes 1280 bytes: the router says "too big" (the MTU and
+    // the router named), or, with those messages dropped, large packets
+    // vanish (a black hole: the sizes that pass and vanish named).
+    void pathMtu_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("dropTooBig");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("too big") << "10.77.2.2" << false
+                                 << "1280 bytes: the router 10.77.1.1 said \"too big\" for 1500";
+        QTest::newRow("too big, IPv6")
+            << "fd77:2::2" << false << "1280 bytes: the router fd77:1::1 said \"too big\" for 1500";
+        QTest::newRow("black hole")
+            << "10.77.2.2" << true
+            << "packets of 1280 bytes pass, of 1281 bytes vanish without a \"too big\" message";
+        QTest::newRow("black hole, IPv6")
+            << "fd77:2::2" << true
+            << "packets of 1280 bytes pass, of 1281 bytes vanish without a \"too big\" message";
+    }
+    void pathMtu()
+    {
+        QFETCH(QString, host);
+        QFETCH(bool, dropTooBig);
+        QFETCH(QString, told);
+        QVERIFY(run(Router, "nft", {"flush", "chain", "inet", "f", "out"}));
+        if (dropTooBig)
+            QVERIFY(run(Router, "nft",
+                        {"add rule inet f out icmp type destination-unreachable icmp code "
+                         "frag-needed drop;",
+                         "add rule inet f out icmpv6 type packet-too-big drop"}));
+        Headless plain(dir.path(), {"diagnose", "--udp", host, "7101"}, Client);
+        QVERIFY(plain.endsWith(1));
+        const QString out = plain.out();
+        QVERIFY2(out.contains(told + " (UDP datagrams to port 7101)\n"), qPrintable(out));
+        // The same in JSON: the sizes, or the MTU and its router.
+        const QJsonObject mtu = diagnose({"--udp", host, "7101"}, 1)["mtu"].toObject();
+        const QJsonValue none(QJsonValue::Null);
+        const QJsonArray found{mtu["black_hole"], mtu["passes"], mtu["vanishes"], mtu["path"],
+                               mtu["too_big_from"]};
+        const QJsonArray expected
+            = dropTooBig ? QJsonArray{true, 1280, 1281, 1280, none}
+                         : QJsonArray{false, none, none, 1280,
+                                      host.contains(':') ? "fd77:1::1" : "10.77.1.1"};
+        QCOMPARE(found, expected);
+    }
+
+    // The hops of a UDP sweep (--hops) are the ones tracepath finds on the
+    // same path; the plain lines come as each step ends, the verdict last.
+    void hopsAsTracepathFindsThem_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::newRow("IPv4") << "10.77.2.2";
+        QTest::newRow("IPv6") << "fd77:2::2";
+    }
+    void hopsAsTracepathFindsThem()
+    {
+        QFETCH(QString, host);
+        QByteArray traced;
+        run(Client, "tracepath", {"-n", "-p", "7101", host}, &traced);
+        QStringList expected;
+        static const QRegularExpression hop(R"(^\s*(\d+):\s+([0-9a-f.:]+)\s)");
+        for (const QByteArray &line : traced.split('\n'))
+            if (const auto match = hop.match(QString::fromUtf8(line));
+                match.hasMatch() && expected.size() < match.captured(1).toInt())
+                expected << match.captured(2);
+        QStringList found;
+        for (const QJsonValue &each :
+             diagnose({"--udp", "--hops", host, "7101"}, 1)["hops"].toArray())
+            found << each["address"].toString();
+        QCOMPARE(found, expected);
+
+        Headless plain(dir.path(), {"diagnose", "-W", "1", host, "7102"}, Client);
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += plain.out()).contains("no answer within 1 s"), 5000);
+        QVERIFY2(plain.state() == QProcess::Running && !told.contains("Filtered"),
+                 qPrintable(told));
+        QVERIFY(plain.endsWith(1));
+        told += plain.out();
+        // A stop while it waits ends it at once, without a verdict.
+        Headless stopped(dir.path(), {"diagnose", host, "7102"}, Client);
+        QString before;
+        QTRY_VERIFY_WITH_TIMEOUT((before += stopped.out()).contains("nothing to look up"), 5000);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(stopped.endsWith(1, true) && clock.elapsed() < 1000);
+        QCOMPARE(stopped.out(), "Stopped before a verdict\n");
+        QVERIFY2(told.contains(" 1  "
+                               + (host.contains(':') ? QString("fd77:1::1") : QString("10.77.1.1"))
+                               + "  ")
+                     && told.contains("\nFiltered: no answer from " + host),
+                 qPrintable(told));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDiagnose)
+#include "tst_diagnose.moc"
