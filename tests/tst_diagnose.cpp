@@ -366,6 +366,91 @@ private slots:
                      && told.contains("\nFiltered: no answer from " + host),
                  qPrintable(told));
     }
+
+    // The window: after the socket's own lines of a failed connect, the
+    // class and its evidence under "Diagnosis" (a connect that times out on
+    // the clocks made 60 times as fast); and the whole diagnosis of the
+    // remote in the boxes, with the protocol chosen, on Ctrl+D.
+    void windowSaysWhy_data()
+    {
+        QTest::addColumn<QString>("protocol"); // its button
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QStringList>("steps"); // after the ends are filled in
+        QTest::addColumn<QString>("why");
+        const QStringList connect{"click=cmdConnect"};
+        QTest::newRow("refused") << "0"
+                                 << "10.77.2.2"
+                                 << "7101" << connect
+                                 << "Refused by the host: 10.77.2.2 answered TCP port 7101 with "
+                                    "a reset: nothing listens there\r\n";
+        QTest::newRow("refused, UDP")
+            << "1"
+            << "10.77.2.2"
+            << "7101" << QStringList{"keys=Ctrl+D"}
+            << "Refused by the host: 10.77.2.2 said ICMP destination unreachable";
+        QTest::newRow("rejected, IPv6") << "0"
+                                        << "fd77:2::2"
+                                        << "7103" << connect
+                                        << "Rejected on the way: the router fd77:1::1 answered "
+                                           "TCP port 7103 to fd77:2::2 with ICMPv6 ";
+        QTest::newRow("rejected, host unreachable")
+            << "0"
+            << "10.77.2.2"
+            << "7104" << connect
+            << "Rejected on the way: the router 10.77.1.1 answered TCP port 7104 to 10.77.2.2 "
+               "with ICMP ";
+        QTest::newRow("no route here")
+            << "0"
+            << "10.99.0.1"
+            << "7100" << connect << "No route: this machine has no route";
+        QTest::newRow("own firewall") << "0"
+                                      << "10.77.2.2"
+                                      << "7110" << QStringList{"keys=Ctrl+D"}
+                                      << "Blocked on this machine: TCP port 7110 to 10.77.2.2";
+        QTest::newRow("filtered") << "0"
+                                  << "10.77.2.2"
+                                  << "7102" << connect
+                                  << "Filtered: no answer from 10.77.2.2 on TCP port 7102 within "
+                                     "20 s: no reset, no ICMP message\r\n";
+        QTest::newRow("Ctrl+D") << "0"
+                                << "10.77.2.2"
+                                << "7102" << QStringList{"keys=Ctrl+D"}
+                                << "Filtered: no answer from 10.77.2.2 on TCP port 7102 within 2 "
+                                   "s: no reset, no ICMP message; the last hop that answers is "
+                                   "10.77.1.1 (hop 1)";
+    }
+    void windowSaysWhy()
+    {
+        QFETCH(QString, protocol);
+        QFETCH(QString, host);
+        QFETCH(QString, port);
+        QFETCH(QStringList, steps);
+        QFETCH(QString, why);
+        QTemporaryDir folder;
+        const QString log = folder.path() + "/Selmarin/PC17_12-4-2026.log";
+        QProcess window;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (QTest::currentDataTag() == QLatin1String("filtered")) {
+            environment.insert("LD_PRELOAD", "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
+            environment.insert("FAKETIME", "+0 x60");
+        }
+        window.setProcessEnvironment(environment);
+        window.start("ip", QStringList{"netns", "exec", Client, SELMARIN_COPY, folder.path(),
+                                       "click=optProtocol_" + protocol, "set=cboRemAddress=" + host,
+                                       "set=txtRemPort=" + port}
+                               + steps
+                               + QStringList{"wait=" + log + "@1@Diagnosis:\t" + why.left(20)});
+        QVERIFY(window.waitForFinished(60000));
+        const QString lines = QString::fromUtf8(readFile(log));
+        const qsizetype told = lines.indexOf("Diagnosis:\t" + why);
+        QVERIFY2(window.exitCode() == 0 && told > 0, qPrintable(lines));
+        // The socket's own lines come first, as they always are.
+        QVERIFY2(steps.contains("keys=Ctrl+D") ? lines.contains(
+                     "Diagnosis:\tDiagnosing the path to " + host + " port " + port)
+                                               : lines.lastIndexOf("Winsock Error:\t", told) > 0,
+                 qPrintable(lines));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDiagnose)

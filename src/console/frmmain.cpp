@@ -4,6 +4,7 @@
 #include "frmmain.h"
 
 #include "accessibility.h"
+#include "diagnose/diagnosis.h"
 #include "frmaddress.h"
 #include "ui_frmmain.h"
 
@@ -31,6 +32,7 @@ FrmMain::FrmMain(const ConsoleContext &context, QWidget *parent)
     setupPane();
     DescribeControls(*ui);
     connectHandlers();
+    setupDiagnosis();
 
     // Enter presses the default button from anywhere in the window.
     const auto children = findChildren<QWidget *>();

@@ -22,6 +22,7 @@
 //   sending.cpp    cmdSend_Click, cmdAutoPing_Click and the AutoPing figures
 //   lifecycle.cpp  Form_Load, Form_Unload, Form_Terminate
 //   remotes.cpp    cmdRemotes_Click (the address list editor, frmaddress.h)
+//   diagnosing.cpp why a path fails: after a failure, and "Diagnose the path"
 
 #include "autoping/autoping.h"
 #include "runlog/transcript.h"
@@ -38,11 +39,13 @@ namespace Ui {
 class FrmMain;
 }
 class AddressRules;
+class Diagnosis;
 class Dialogs;
 class FrmAddress;
 class LocalAdapters;
 class MsgSink;
 class PaneFeed;
+class QAction;
 class QPushButton;
 class RunLog;
 class ServerList;
@@ -117,6 +120,9 @@ private:
     void connectHandlers();
     void setupPane();
     void notePaneTrimmed();
+    void setupDiagnosis();
+    void tellWhyFailed(const SocketFailure &failure);
+    void diagnosePath();
 
     ConsoleContext m_context;
     MsgSink &m_lines;
@@ -128,5 +134,7 @@ private:
     std::unique_ptr<FrmAddress> m_editor; // made at its first opening
     QPushButton *m_defaultButton = nullptr;
     PaneFeed *m_paneFeed = nullptr;
+    QAction *m_diagnose = nullptr;          // "Diagnose the path"
+    std::unique_ptr<Diagnosis> m_diagnosis; // the one running, if any
     bool m_ended = false;
 };

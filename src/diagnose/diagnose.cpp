@@ -94,44 +94,13 @@ void noteRoute(PathVerdict &verdict, const RouteFound &route)
 // Step 2's outcome from what came back to the attempt.
 void classify(PathVerdict &verdict, const Knock &knock)
 {
-    const bool tcp = verdict.transport != Transport::Udp;
     verdict.error = knock.error();
     if (knock.answered()) {
         verdict.outcome = Outcome::Open;
         verdict.connectUs = knock.rttUs();
         return;
     }
-    if (knock.icmp().present) {
-        verdict.icmp = knock.icmp();
-        const IcmpSeen &icmp = verdict.icmp;
-        if (isLocalAddress(icmp.from)) {
-            // This machine said it: nobody answered on its link.
-            verdict.outcome = Outcome::NoRoute;
-            verdict.notes.append(noNeighbour(verdict));
-        } else if (icmp.from == verdict.address
-                   && IcmpPortUnreachable(icmp.ipv6, icmp.type, icmp.code)) {
-            verdict.outcome = Outcome::Refused;
-        } else {
-            verdict.outcome = Outcome::Rejected;
-        }
-        return;
-    }
-    switch (knock.error()) {
-    case ECONNREFUSED:
-        verdict.outcome = Outcome::Refused;
-        if (tcp)
-            verdict.notes.append(QStringLiteral(
-                "A reset looks the same whether the host sent it or a firewall on the way "
-                "forged it: telling them apart needs the reset's hop count, which only a packet "
-                "capture shows (root)."));
-        return;
-    case EPERM:
-    case EACCES: verdict.outcome = Outcome::Blocked; return;
-    case ENETUNREACH:
-    case EHOSTUNREACH: verdict.outcome = Outcome::NoRoute; return;
-    case 0: verdict.outcome = Outcome::Filtered; return;
-    default: verdict.outcome = Outcome::Rejected; return;
-    }
+    ClassifyFailure(verdict, knock.error(), knock.icmp());
 }
 
 // Waits for one knock's answer, at most timeoutMs.
@@ -281,4 +250,40 @@ PathVerdict Diagnose(const Question &question,
         MeasurePathMtu(verdict, to, stop);
     addNotes(verdict);
     return verdict;
+}
+
+void ClassifyFailure(PathVerdict &verdict, int error, const IcmpSeen &icmp)
+{
+    const bool tcp = verdict.transport != Transport::Udp;
+    verdict.error = error;
+    if (icmp.present) {
+        verdict.icmp = icmp;
+        if (isLocalAddress(icmp.from)) {
+            // This machine said it: nobody answered on its link.
+            verdict.outcome = Outcome::NoRoute;
+            verdict.notes.append(noNeighbour(verdict));
+        } else if (icmp.from == verdict.address
+                   && IcmpPortUnreachable(icmp.ipv6, icmp.type, icmp.code)) {
+            verdict.outcome = Outcome::Refused;
+        } else {
+            verdict.outcome = Outcome::Rejected;
+        }
+        return;
+    }
+    switch (error) {
+    case ECONNREFUSED:
+        verdict.outcome = Outcome::Refused;
+        if (tcp)
+            verdict.notes.append(QStringLiteral(
+                "A reset looks the same whether the host sent it or a firewall on the way "
+                "forged it: telling them apart needs the reset's hop count, which only a packet "
+                "capture shows (root)."));
+        return;
+    case EPERM:
+    case EACCES: verdict.outcome = Outcome::Blocked; return;
+    case ENETUNREACH:
+    case EHOSTUNREACH: verdict.outcome = Outcome::NoRoute; return;
+    case 0: verdict.outcome = Outcome::Filtered; return;
+    default: verdict.outcome = Outcome::Rejected; return;
+    }
 }

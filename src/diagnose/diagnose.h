@@ -44,6 +44,11 @@ PathVerdict Diagnose(const Question &question,
                      const std::function<void(Step, const PathVerdict &)> &progress,
                      const std::atomic<bool> &stop);
 
+// The class of an attempt that was not answered, from the system's error
+// number (0: silence until the timeout) and the ICMP message that came back
+// (if any); the verdict's transport and address are set.
+void ClassifyFailure(PathVerdict &verdict, int error, const IcmpSeen &icmp);
+
 // The TLS handshake with host at the verdict's address: its facts or its
 // failure go into the verdict (tlscheck.cpp).
 void CheckTls(PathVerdict &verdict, const std::atomic<bool> &stop);

@@ -15,6 +15,7 @@
 //                            at most 30 s
 //   items=<box>              prints the entries of a combo box, one a line
 //   text=<box>               prints what a box shows
+//   keys=<sequence>          presses keys in the window ("Ctrl+D")
 //   kill                     dies at once (SIGKILL), closing nothing
 // and closes the main window as a user would.  Message boxes are printed as
 // "box: <text>".  Exits with 0 when every step was done.
@@ -54,6 +55,10 @@ int main(int argc, char *argv[])
             } else if (what == "items" || what == "text") {
                 std::printf("%s\n", qPrintable(what == "text" ? program.text(arg)
                                                               : program.entries(arg).join(u'\n')));
+            } else if (what == "keys") {
+                program.window()->activateWindow();
+                done = QTest::qWaitForWindowActive(program.window());
+                QTest::keySequence(program.window(), QKeySequence(arg));
             } else if (what == "kill") {
                 std::fflush(stdout);
                 std::raise(SIGKILL);
