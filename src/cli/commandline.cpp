@@ -3,14 +3,14 @@
 
 #include "commandline.h"
 
+#include "optionwords.h"
+
 #include "metricsendpoint.h"
 
 #include <QFile>
-#include <QHostAddress>
 
 #include <climits>
 #include <functional>
-#include <net/if.h>
 
 namespace {
 
@@ -96,16 +96,6 @@ QString seconds(const QString &name, const QString &text, int low, int *ms)
     return {};
 }
 
-// A port: decimal digits only, from low to 65535; -1 when it is none.
-int portNumber(const QString &text, int low = 1)
-{
-    if (text.isEmpty() || text.size() > 5
-        || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }))
-        return -1;
-    const int value = text.toInt();
-    return value >= low && value <= 65535 ? value : -1;
-}
-
 // One option of the table: its names, whether it takes a value, the
 // commands it is for, and what it does to the command (an error, or empty).
 struct Option
@@ -139,7 +129,7 @@ const QList<Option> &options()
          Respond,
          [](Command &c, const QString &v) {
              c.port = v;
-             return portNumber(v) < 0 ? QStringLiteral("respond needs --port N, N from 1 to 65535.")
+             return PortNumber(v) < 0 ? QStringLiteral("respond needs --port N, N from 1 to 65535.")
                                       : QString();
          }},
         {{"local"},
@@ -189,7 +179,7 @@ const QList<Option> &options()
          Probe,
          [](Command &c, const QString &v) {
              c.localPort = v;
-             return portNumber(v, 0) < 0
+             return PortNumber(v, 0) < 0
                         ? QStringLiteral("--local-port must be a number from 0 to 65535.")
                         : QString();
          }},
@@ -222,7 +212,7 @@ const QList<Option> &options()
          Probe,
          [](Command &c, const QString &v) {
              c.serversPort = v;
-             return portNumber(v) < 0 ? QStringLiteral("--servers needs a PORT from 1 to 65535.")
+             return PortNumber(v) < 0 ? QStringLiteral("--servers needs a PORT from 1 to 65535.")
                                       : QString();
          }},
         {{"metrics"},
@@ -260,14 +250,6 @@ const QList<Option> &options()
     return table;
 }
 
-Command usageError(const QString &error)
-{
-    Command command;
-    command.kind = Command::Usage;
-    command.error = error;
-    return command;
-}
-
 // The first argument decides: a word or a long option is ours; the window
 // takes Qt's own single-dash options ("-platform offscreen").
 bool isOurs(const QString &argument)
@@ -276,33 +258,18 @@ bool isOurs(const QString &argument)
            || argument == QLatin1String("-h") || argument == QLatin1String("-v");
 }
 
-// HOST as the targets are compared and named: an IPv6 address without its
-// brackets, in its one written form; a name as given.
-QString normalHost(QString host, QString *error)
-{
-    if (host.startsWith(u'[') && host.endsWith(u']'))
-        host = host.mid(1, host.size() - 2);
-    if (!host.contains(u':'))
-        return host;
-    const QString zone = host.section(u'%', 1);
-    if (!zone.isEmpty() && ::if_nametoindex(zone.toLocal8Bit().constData()) == 0)
-        *error = QStringLiteral("%1: this machine has no interface %2.").arg(host, zone);
-    const QHostAddress address(host);
-    return address.isNull() ? host : address.toString();
-}
-
 // Adds HOST PORT pairs (where: the file and line they came from, for errors).
 QString addTargets(Command &command, const QStringList &words, const QString &where)
 {
     const QString at = where.isEmpty() ? QString() : where + QStringLiteral(": ");
     for (qsizetype i = 0; i + 1 < words.size(); i += 2) {
-        const int port = portNumber(words.at(i + 1));
+        const int port = PortNumber(words.at(i + 1));
         if (port < 0)
             return at
                    + QStringLiteral("PORT must be a number from 1 to 65535, not \"%1\".")
                          .arg(words.at(i + 1));
         QString error;
-        const std::pair target{normalHost(words.at(i), &error), QString::number(port)};
+        const std::pair target{NormalHost(words.at(i), &error), QString::number(port)};
         if (!error.isEmpty())
             return at + error;
         if (command.targets.contains(target))
@@ -376,19 +343,19 @@ QString checkTogether(Command &command)
 Command checkDiagnose(Command &command, const QStringList &words)
 {
     if (words.size() != 2)
-        return usageError(QStringLiteral("diagnose needs one HOST and one PORT."));
+        return UsageError(QStringLiteral("diagnose needs one HOST and one PORT."));
     if (int(command.wantsTcp) + int(command.wantsUdp) + int(command.tls) > 1)
-        return usageError(QStringLiteral("Choose one protocol: --tcp, --udp or --tls."));
-    if (portNumber(words.at(1)) < 0)
-        return usageError(
+        return UsageError(QStringLiteral("Choose one protocol: --tcp, --udp or --tls."));
+    if (PortNumber(words.at(1)) < 0)
+        return UsageError(
             QStringLiteral("PORT must be a number from 1 to 65535, not \"%1\".").arg(words.at(1)));
     QString error;
-    command.host = normalHost(words.at(0), &error);
+    command.host = NormalHost(words.at(0), &error);
     if (!error.isEmpty())
-        return usageError(error);
+        return UsageError(error);
     if (command.host.isEmpty())
-        return usageError(QStringLiteral("diagnose needs one HOST and one PORT."));
-    command.port = QString::number(portNumber(words.at(1)));
+        return UsageError(QStringLiteral("diagnose needs one HOST and one PORT."));
+    command.port = QString::number(PortNumber(words.at(1)));
     command.tcp = !command.wantsUdp;
     return command;
 }
@@ -425,28 +392,19 @@ Command ParseCommandLine(const QStringList &arguments)
             words << argument;
             continue;
         }
-        // --name, --name=VALUE, -x, -x VALUE, -xVALUE (as ping takes -c1).
-        const bool longForm = argument.startsWith(QLatin1String("--"));
-        QString name = longForm ? argument.mid(2).section(u'=', 0, 0) : argument.mid(1, 1);
-        QString value;
-        bool hasValue = false;
-        if (longForm && argument.contains(u'=')) {
-            value = argument.section(u'=', 1);
-            hasValue = true;
-        } else if (!longForm && argument.size() > 2) {
-            value = argument.mid(2);
-            hasValue = true;
-        }
-        const auto option = std::find_if(options().begin(), options().end(),
-                                         [&](const Option &o) { return o.names.contains(name); });
+        const OptionWord word = SplitOption(argument);
+        QString value = word.value;
+        const auto option = std::find_if(options().begin(), options().end(), [&](const Option &o) {
+            return o.names.contains(word.name);
+        });
         if (option == options().end())
-            return usageError(QStringLiteral("Unknown option '%1'; try --help.").arg(argument));
-        if (option->takesValue && !hasValue) {
+            return UsageError(QStringLiteral("Unknown option '%1'; try --help.").arg(argument));
+        if (option->takesValue && !word.hasValue) {
             if (i + 1 >= arguments.size())
-                return usageError(QStringLiteral("Missing value after '%1'.").arg(argument));
+                return UsageError(QStringLiteral("Missing value after '%1'.").arg(argument));
             value = arguments.at(++i);
-        } else if (!option->takesValue && hasValue) {
-            return usageError(QStringLiteral("Unknown option '%1'; try --help.").arg(argument));
+        } else if (!option->takesValue && word.hasValue) {
+            return UsageError(QStringLiteral("Unknown option '%1'; try --help.").arg(argument));
         }
         found.append({&*option, value});
     }
@@ -459,13 +417,13 @@ Command ParseCommandLine(const QStringList &arguments)
     else if (verb == QLatin1String("diagnose"))
         command.kind = Command::Diagnose;
     else
-        return usageError(QStringLiteral("Unknown command \"%1\"; try --help.").arg(verb));
+        return UsageError(QStringLiteral("Unknown command \"%1\"; try --help.").arg(verb));
     const unsigned kind = command.kind == Command::Respond    ? Respond
                           : command.kind == Command::Diagnose ? Diagnose
                                                               : Probe;
     for (const auto &[option, value] : found) {
         if (!(option->commands & kind))
-            return usageError(
+            return UsageError(
                 option->commands == Respond
                     ? QStringLiteral("--%1 is for respond; probe takes HOST PORT.")
                           .arg(option->names.last())
@@ -473,18 +431,18 @@ Command ParseCommandLine(const QStringList &arguments)
                     ? QStringLiteral("--%1 is for diagnose.").arg(option->names.last())
                     : QStringLiteral("--%1 is for probe.").arg(option->names.last()));
         if (const QString error = option->apply(command, value); !error.isEmpty())
-            return usageError(error);
+            return UsageError(error);
     }
     if (command.kind == Command::Diagnose)
         return checkDiagnose(command, words);
     if (command.kind == Command::Respond && !words.isEmpty())
-        return usageError(QStringLiteral("respond takes no HOST or PORT; use --port."));
+        return UsageError(QStringLiteral("respond takes no HOST or PORT; use --port."));
     if (words.size() % 2 != 0)
-        return usageError(QStringLiteral("probe needs HOST and PORT (one pair per target)."));
+        return UsageError(QStringLiteral("probe needs HOST and PORT (one pair per target)."));
     if (const QString error = addTargets(command, words, {}); !error.isEmpty())
-        return usageError(error);
+        return UsageError(error);
     if (const QString error = checkTogether(command); !error.isEmpty())
-        return usageError(error);
+        return UsageError(error);
     if (!command.targets.isEmpty()) {
         command.host = command.targets.first().first;
         command.port = command.targets.first().second;

@@ -5,11 +5,10 @@
 // forms the other commands take (--name VALUE, --name=VALUE, -x VALUE, -xVALUE).
 
 #include "commandline.h"
+#include "optionwords.h"
 
 #include "load/loadpacer.h"
 #include "load/loadwire.h"
-
-#include <QHostAddress>
 
 #include <climits>
 #include <functional>
@@ -118,14 +117,6 @@ const QList<Option> &options()
     return table;
 }
 
-Command usageError(const QString &error)
-{
-    Command command;
-    command.kind = Command::Usage;
-    command.error = error;
-    return command;
-}
-
 } // namespace
 
 QString LoadUsageText()
@@ -148,60 +139,49 @@ Command ParseLoadCommandLine(const QStringList &arguments)
             words << argument;
             continue;
         }
-        const bool longForm = argument.startsWith(QLatin1String("--"));
-        const QString name = longForm ? argument.mid(2).section(u'=', 0, 0) : argument.mid(1, 1);
-        QString value;
-        bool hasValue = false;
-        if (longForm && argument.contains(u'=')) {
-            value = argument.section(u'=', 1);
-            hasValue = true;
-        } else if (!longForm && argument.size() > 2) {
-            value = argument.mid(2);
-            hasValue = true;
-        }
-        const auto option = std::find_if(options().begin(), options().end(),
-                                         [&](const Option &o) { return o.names.contains(name); });
-        if (option == options().end() || (!option->takesValue && hasValue))
-            return usageError(
+        const OptionWord word = SplitOption(argument);
+        QString value = word.value;
+        const auto option = std::find_if(options().begin(), options().end(), [&](const Option &o) {
+            return o.names.contains(word.name);
+        });
+        if (option == options().end() || (!option->takesValue && word.hasValue))
+            return UsageError(
                 QStringLiteral("Unknown option '%1' for load; try --help.").arg(argument));
-        if (option->takesValue && !hasValue) {
+        if (option->takesValue && !word.hasValue) {
             if (i + 1 >= arguments.size())
-                return usageError(QStringLiteral("Missing value after '%1'.").arg(argument));
+                return UsageError(QStringLiteral("Missing value after '%1'.").arg(argument));
             value = arguments.at(++i);
         }
         if (const QString error = option->apply(command, value); !error.isEmpty())
-            return usageError(error);
+            return UsageError(error);
     }
     if (int(command.wantsTcp) + int(command.wantsUdp) + int(command.tls) != 1)
-        return usageError(QStringLiteral("Choose one protocol: --tcp, --udp or --tls."));
+        return UsageError(QStringLiteral("Choose one protocol: --tcp, --udp or --tls."));
     command.tcp = !command.wantsUdp;
     if (words.size() != 2)
-        return usageError(QStringLiteral("load needs HOST and PORT (one target)."));
-    QString host = words.at(0);
-    if (host.startsWith(u'[') && host.endsWith(u']'))
-        host = host.mid(1, host.size() - 2);
-    if (const QHostAddress address(host); host.contains(u':') && !address.isNull())
-        host = address.toString();
+        return UsageError(QStringLiteral("load needs HOST and PORT (one target)."));
+    QString error;
+    const QString host = NormalHost(words.at(0), &error);
+    if (!error.isEmpty())
+        return UsageError(error);
     const QString &port = words.at(1);
-    bool ok = false;
-    const int portValue = port.toInt(&ok);
-    if (!ok || portValue < 1 || portValue > 65535 || port.size() > 5
-        || !std::all_of(port.begin(), port.end(), [](QChar c) { return c.isDigit(); }))
-        return usageError(
+    const int portValue = PortNumber(port);
+    if (portValue < 0)
+        return UsageError(
             QStringLiteral("PORT must be a number from 1 to 65535, not \"%1\".").arg(port));
     command.host = host;
     command.port = QString::number(portValue);
     command.targets = {{command.host, command.port}};
     if (command.count > 0 && command.loadTimeMs > 0)
-        return usageError(QStringLiteral("Choose --time or --count, not both."));
+        return UsageError(QStringLiteral("Choose --time or --count, not both."));
     if (!command.tls
         && (command.insecure || !command.cacert.isEmpty() || !command.cert.isEmpty()
             || !command.key.isEmpty()))
-        return usageError(QStringLiteral("--insecure, --cacert, --cert and --key are for --tls."));
+        return UsageError(QStringLiteral("--insecure, --cacert, --cert and --key are for --tls."));
     if (!command.key.isEmpty() && command.cert.isEmpty())
-        return usageError(QStringLiteral("--key needs --cert."));
+        return UsageError(QStringLiteral("--key needs --cert."));
     if (!command.tcp && command.loadSize > LoadWire::MaxDatagram)
-        return usageError(QStringLiteral("--size: a UDP datagram holds at most %1 bytes.")
+        return UsageError(QStringLiteral("--size: a UDP datagram holds at most %1 bytes.")
                               .arg(LoadWire::MaxDatagram));
     // The defaults: iperf3's 1 Mbit/s over UDP, as fast as it takes over TCP.
     if (command.loadSize == 0)

@@ -68,10 +68,9 @@ void FrmMain::tellWhyFailed(const SocketFailure &failure)
         icmp.code = failure.icmp->code;
         icmp.from = failure.icmp->from;
     }
-    const auto verdict
-        = FailureVerdict(pathTransport(m_config.transport),
-                         peer.section(u':', 0, -2).remove(u'[').remove(u']'),
-                         quint16(peer.section(u':', -1).toUInt()), failure.code(), icmp);
+    const auto verdict = FailureVerdict(
+        pathTransport(m_config.transport), peer.section(u':', 0, -2).remove(u'[').remove(u']'),
+        quint16(peer.section(u':', -1).toUInt()), failure.code(), icmp);
     if (!verdict)
         return;
     m_lines.AddToMsgsBox(Speaker, OutcomeSentence(*verdict) + CRLF);
@@ -98,12 +97,12 @@ void FrmMain::diagnosePath()
         question.host = asked.ends.remoteAddress.trimmed();
         question.port = quint16(asked.ends.remotePort.toUInt());
         question.hops = true;
-        m_lines.AddToMsgsBox(Speaker, QStringLiteral("Diagnosing the path to %1 port %2 (%3)")
-                                              .arg(question.host)
-                                              .arg(question.port)
-                                              .arg(ui->optProtocol->checkedButton()->text()
-                                                       .remove(u'&'))
-                                          + CRLF);
+        m_lines.AddToMsgsBox(Speaker,
+                             QStringLiteral("Diagnosing the path to %1 port %2 (%3)")
+                                     .arg(question.host)
+                                     .arg(question.port)
+                                     .arg(ui->optProtocol->checkedButton()->text().remove(u'&'))
+                                 + CRLF);
         m_diagnosis = std::make_unique<Diagnosis>();
         m_diagnose->setEnabled(false);
         connect(m_diagnosis.get(), &Diagnosis::stepDone, this,

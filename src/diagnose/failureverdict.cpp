@@ -6,8 +6,8 @@
 #include "diagnose.h"
 #include "icmpwords.h"
 #include "routelookup.h"
-#include "socket/socketerrors.h"
 #include "socket/localaddress.h"
+#include "socket/socketerrors.h"
 #include "socket/winsock.h"
 
 #include <algorithm>

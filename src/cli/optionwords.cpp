@@ -1,0 +1,55 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "optionwords.h"
+
+#include <QHostAddress>
+
+#include <algorithm>
+
+#include <net/if.h>
+
+OptionWord SplitOption(const QString &argument)
+{
+    OptionWord word;
+    const bool longForm = argument.startsWith(QLatin1String("--"));
+    word.name = longForm ? argument.mid(2).section(u'=', 0, 0) : argument.mid(1, 1);
+    if (longForm && argument.contains(u'=')) {
+        word.value = argument.section(u'=', 1);
+        word.hasValue = true;
+    } else if (!longForm && argument.size() > 2) {
+        word.value = argument.mid(2);
+        word.hasValue = true;
+    }
+    return word;
+}
+
+Command UsageError(const QString &error)
+{
+    Command command;
+    command.kind = Command::Usage;
+    command.error = error;
+    return command;
+}
+
+int PortNumber(const QString &text, int low)
+{
+    if (text.isEmpty() || text.size() > 5
+        || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }))
+        return -1;
+    const int value = text.toInt();
+    return value >= low && value <= 65535 ? value : -1;
+}
+
+QString NormalHost(QString host, QString *error)
+{
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    if (!host.contains(u':'))
+        return host;
+    const QString zone = host.section(u'%', 1);
+    if (!zone.isEmpty() && ::if_nametoindex(zone.toLocal8Bit().constData()) == 0)
+        *error = QStringLiteral("%1: this machine has no interface %2.").arg(host, zone);
+    const QHostAddress address(host);
+    return address.isNull() ? host : address.toString();
+}
