@@ -5,9 +5,11 @@
 // not show on its own: events that die with Close, and a UDP burst taken
 // whole while the event loop is busy.
 
+#include "socket/localaddress.h"
 #include "socket/winsock.h"
 
 #include <QNetworkDatagram>
+#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
@@ -16,6 +18,7 @@
 #include <numeric>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -91,6 +94,29 @@ class TestSocket : public QObject
     Q_OBJECT
 
 private slots:
+    // The machine's address, on a host of its own (a network namespace)
+    // with an IPv6 and an IPv4 address: IPv4 first unless IPv6 is asked for.
+    // First of the tests: the address is kept for a second.
+    void primaryAddressIPv4First()
+    {
+        if (geteuid() != 0)
+            QSKIP("a network namespace needs root");
+        const QString before = PrimaryAddress();
+        const int home = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        QVERIFY(home >= 0 && ::unshare(CLONE_NEWNET) == 0);
+        const int made = QProcess::execute(
+            "sh", {"-c", "ip link add sa0 type veth peer name sb0 && ip link set sa0 up && "
+                         "ip link set sb0 up && ip addr add 2001:db8::1/64 dev sa0 nodad && "
+                         "ip addr add 192.0.2.1/24 dev sa0"});
+        // Once the address kept from before has gone stale:
+        QTRY_VERIFY_WITH_TIMEOUT(PrimaryAddress() != before, Wait);
+        const QStringList found{PrimaryAddress(), PrimaryAddress(true)};
+        QVERIFY(::setns(home, CLONE_NEWNET) == 0);
+        ::close(home);
+        QCOMPARE(made, 0);
+        QCOMPARE(found, (QStringList{"192.0.2.1", "2001:db8::1"}));
+        QTRY_COMPARE_WITH_TIMEOUT(PrimaryAddress(), before, Wait);
+    }
     // A handler that closes (twice): what was queued for that connection
     // never comes, so the next connection's first event follows at once.
     void closeDropsWaitingEvents()
