@@ -7,6 +7,7 @@
 
 #include "socket/localaddress.h"
 #include "socket/winsock.h"
+#include "udp/udpsender.h"
 
 #include <QNetworkDatagram>
 #include <QProcess>
@@ -17,6 +18,7 @@
 
 #include <numeric>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -200,6 +202,34 @@ private slots:
         std::iota(expected.begin(), expected.end(), 0);
         QCOMPARE(numbers, expected);
         QCOMPARE(dropped > 0, batches || queueLimit < Count); // more than fits
+    }
+
+    // A turn of a few datagrams after a quiet while leaves from flush
+    // itself, so that an answer at a probe's pace never waits for the send
+    // thread to wake: every one is at the peer when flush returns.
+    void quietTurnSentAtOnce()
+    {
+        const int peer = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const int own = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_storage to{};
+        auto *at = reinterpret_cast<sockaddr_in *>(&to);
+        at->sin_family = AF_INET;
+        at->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof(sockaddr_in);
+        QVERIFY(::bind(peer, reinterpret_cast<sockaddr *>(at), size) == 0
+                && ::getsockname(peer, reinterpret_cast<sockaddr *>(at), &size) == 0);
+        int arrived = 0;
+        {
+            UdpSender sender(own, [] {});
+            for (int n = 0; n < UdpSender::InlineMost; ++n)
+                sender.queue(QByteArray::number(n), to, size);
+            sender.flush();
+            for (char byte; ::recv(peer, &byte, 1, MSG_DONTWAIT) == 1;)
+                QCOMPARE(byte, char('0' + arrived++));
+        }
+        ::close(own);
+        ::close(peer);
+        QCOMPARE(arrived, UdpSender::InlineMost);
     }
 
     // In batches, what a handler sends goes out from the send thread: every
