@@ -124,6 +124,11 @@ private slots:
                                        "  tcp dport 7110 drop\n  udp dport 7110 drop\n }\n}\n";
         QVERIFY(writeFile(dir.path() + "/r.nft", routerRules)
                 && writeFile(dir.path() + "/c.nft", clientRules));
+        // The server's own firewall rejects one port.
+        QVERIFY(
+            run(Server, "nft",
+                {"add table inet f; add chain inet f in { type filter hook input priority 0; };",
+                 "add rule inet f in tcp dport 7108 reject with icmpx type admin-prohibited"}));
         QVERIFY(run(Router, "nft", {"-f", dir.path() + "/r.nft"})
                 && run(Client, "nft", {"-f", dir.path() + "/c.nft"}));
         listener = std::make_unique<QProcess>();
@@ -187,6 +192,8 @@ private slots:
             << QStringList{"fd77:2::2", "7103"} << "rejected" << router6 << 1;
         QTest::newRow("router: host-unreachable")
             << QStringList{"10.77.2.2", "7104"} << "rejected" << router << 1;
+        QTest::newRow("host's firewall rejects") << QStringList{"10.77.2.2", "7108"} << "rejected"
+                                                 << "10.77.2.2" << 1;
         QTest::newRow("router forges a reset") << QStringList{"10.77.2.2", "7105"} << "refused"
                                                << "" << 1;
         QTest::newRow("router: no route, IPv6")
@@ -228,6 +235,19 @@ private slots:
         const QString said = outcome == "filtered" ? verdict["last_hop"].toString()
                                                    : verdict["icmp"]["from"].toString();
         QCOMPARE(said, by);
+        // The sentence begins with the class, in words.
+        static const QMap<QString, QString> titles{{"open", "Open"},
+                                                   {"refused", "Refused by the host"},
+                                                   {"rejected", "Rejected on the way"},
+                                                   {"filtered", "Filtered"},
+                                                   {"no_route", "No route"},
+                                                   {"blocked", "Blocked on this machine"},
+                                                   {"name_not_found", "Name not found"}};
+        const QString title = by == arguments.value(arguments.size() - 2) && outcome == "rejected"
+                                  ? "Rejected by the host"
+                                  : titles.value(outcome);
+        QVERIFY2(verdict["sentence"].toString().startsWith(title + ": ") || status == 2,
+                 qPrintable(verdict["sentence"].toString()));
         // After silence, one line past the last hop that answered says so.
         if (outcome == "filtered")
             QCOMPARE(verdict["hops"].toArray().size(), 2);
