@@ -124,6 +124,11 @@ private slots:
                                        "  tcp dport 7110 drop\n  udp dport 7110 drop\n }\n}\n";
         QVERIFY(writeFile(dir.path() + "/r.nft", routerRules)
                 && writeFile(dir.path() + "/c.nft", clientRules));
+        // The server's own firewall rejects one port.
+        QVERIFY(
+            run(Server, "nft",
+                {"add table inet f; add chain inet f in { type filter hook input priority 0; };",
+                 "add rule inet f in tcp dport 7108 reject with icmpx type admin-prohibited"}));
         QVERIFY(run(Router, "nft", {"-f", dir.path() + "/r.nft"})
                 && run(Client, "nft", {"-f", dir.path() + "/c.nft"}));
         listener = std::make_unique<QProcess>();
@@ -187,6 +192,8 @@ private slots:
             << QStringList{"fd77:2::2", "7103"} << "rejected" << router6 << 1;
         QTest::newRow("router: host-unreachable")
             << QStringList{"10.77.2.2", "7104"} << "rejected" << router << 1;
+        QTest::newRow("host's firewall rejects") << QStringList{"10.77.2.2", "7108"} << "rejected"
+                                                 << "10.77.2.2" << 1;
         QTest::newRow("router forges a reset") << QStringList{"10.77.2.2", "7105"} << "refused"
                                                << "" << 1;
         QTest::newRow("router: no route, IPv6")
@@ -228,6 +235,19 @@ private slots:
         const QString said = outcome == "filtered" ? verdict["last_hop"].toString()
                                                    : verdict["icmp"]["from"].toString();
         QCOMPARE(said, by);
+        // The sentence begins with the class, in words.
+        static const QMap<QString, QString> titles{{"open", "Open"},
+                                                   {"refused", "Refused by the host"},
+                                                   {"rejected", "Rejected on the way"},
+                                                   {"filtered", "Filtered"},
+                                                   {"no_route", "No route"},
+                                                   {"blocked", "Blocked on this machine"},
+                                                   {"name_not_found", "Name not found"}};
+        const QString title = by == arguments.value(arguments.size() - 2) && outcome == "rejected"
+                                  ? "Rejected by the host"
+                                  : titles.value(outcome);
+        QVERIFY2(verdict["sentence"].toString().startsWith(title + ": ") || status == 2,
+                 qPrintable(verdict["sentence"].toString()));
         // After silence, one line past the last hop that answered says so.
         if (outcome == "filtered")
             QCOMPARE(verdict["hops"].toArray().size(), 2);
@@ -248,27 +268,31 @@ private slots:
     void probeSaysTheClass_data()
     {
         QTest::addColumn<QStringList>("how");
-        QTest::newRow("connects") << QStringList{"probe", "--connect"};
-        QTest::newRow("stream, kept going") << QStringList{"probe", "--tcp", "--keep-going"};
-        QTest::newRow("connects, IPv6") << QStringList{"probe", "--connect", "-6"};
+        QTest::addColumn<QString>("said"); // who, in the errors
+        QTest::newRow("connects") << QStringList{"--connect", "10.77.2.2", "7103"}
+                                  << "rejected on the way: the router 10.77.1.1 said ICMP";
+        QTest::newRow("stream, kept going")
+            << QStringList{"--tcp", "--keep-going", "10.77.2.2", "7103"}
+            << "rejected on the way: the router 10.77.1.1 said ICMP";
+        QTest::newRow("connects, IPv6") << QStringList{"--connect", "fd77:2::2", "7103"}
+                                        << "rejected on the way: the router fd77:1::1 said ICMPv6";
+        QTest::newRow("stream, the host's firewall")
+            << QStringList{"--tcp", "--keep-going", "10.77.2.2", "7108"}
+            << "rejected by the host: the host said ICMP";
     }
     void probeSaysTheClass()
     {
         QFETCH(QStringList, how);
-        const bool ipv6 = how.removeAll("-6") > 0;
+        QFETCH(QString, said);
         Headless probe(dir.path(),
-                       how
-                           + QStringList{ipv6 ? "fd77:2::2" : "10.77.2.2", "7103", "-c", "2", "-i",
-                                         "0.2", "--json"},
+                       QStringList{"probe"} + how + QStringList{"-c", "2", "-i", "0.2", "--json"},
                        Client);
         QVERIFY(probe.endsWith(1));
         const QJsonObject target
             = QJsonDocument::fromJson(probe.readAllStandardOutput())["targets"][0].toObject();
         QCOMPARE(target["failed_attempts"]["rejected"].toInt(), 2);
         const QString errors = QJsonDocument(target["errors"].toArray()).toJson();
-        QVERIFY2(errors.contains("rejected on the way: the router "
-                                 + QString(ipv6 ? "fd77:1::1" : "10.77.1.1") + " said ICMP"
-                                 + (ipv6 ? "v6" : "")
+        QVERIFY2(errors.contains(said
                                  + " destination unreachable, communication administratively "
                                    "prohibited"),
                  qPrintable(errors));

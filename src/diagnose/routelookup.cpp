@@ -94,19 +94,16 @@ RouteFound LookUpRoute(const QHostAddress &to)
     for (auto *message = reinterpret_cast<nlmsghdr *>(answer); NLMSG_OK(message, left);
          message = NLMSG_NEXT(message, left)) {
         if (message->nlmsg_type == NLMSG_ERROR) {
-            const auto *error = static_cast<const nlmsgerr *>(NLMSG_DATA(message));
-            found.asked = true;
-            found.error = -error->error;
             // A route that refuses is told by its error.
-            found.type = found.error == EHOSTUNREACH ? QStringLiteral("unreachable")
-                         : found.error == EACCES     ? QStringLiteral("prohibit")
-                         : found.error == EINVAL     ? QStringLiteral("blackhole")
-                                                     : QString();
+            const int error = -static_cast<const nlmsgerr *>(NLMSG_DATA(message))->error;
+            found.type = error == EHOSTUNREACH ? QStringLiteral("unreachable")
+                         : error == EACCES     ? QStringLiteral("prohibit")
+                         : error == EINVAL     ? QStringLiteral("blackhole")
+                                               : QString();
             return found;
         }
         if (message->nlmsg_type != RTM_NEWROUTE)
             continue;
-        found.asked = true;
         const auto *route = static_cast<const rtmsg *>(NLMSG_DATA(message));
         found.type = routeTypeWord(route->rtm_type);
         int room = int(RTM_PAYLOAD(message));
@@ -119,8 +116,6 @@ RouteFound LookUpRoute(const QHostAddress &to)
                     found.interface = QString::fromLocal8Bit(name);
             } else if (a->rta_type == RTA_GATEWAY) {
                 found.gateway = addressOf(family, RTA_DATA(a));
-            } else if (a->rta_type == RTA_PREFSRC) {
-                found.source = addressOf(family, RTA_DATA(a));
             }
         }
         return found;

@@ -9,14 +9,12 @@
 #include <QHostAddress>
 #include <QString>
 
+// Empty texts where the kernel did not say (no route at all: every one).
 struct RouteFound
 {
-    bool asked = false; // the kernel answered at all
-    int error = 0;      // its error (ENETUNREACH: no route), 0: a route
-    QString type;       // "unicast", "local", "unreachable", "prohibit", "blackhole" ...
-    QString interface;  // the interface it leaves by
-    QString gateway;    // the next hop, when not on the link
-    QString source;     // the address it leaves from
+    QString type;      // "unicast", "local", "unreachable", "prohibit", "blackhole" ...
+    QString interface; // the interface it leaves by
+    QString gateway;   // the next hop, when not on the link
 };
 
 RouteFound LookUpRoute(const QHostAddress &to);
