@@ -11,10 +11,13 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -188,6 +191,35 @@ private slots:
         p->open(how, boxes);
         QTEST(p->pane(), "lines");
         QVERIFY(p->text("cmdConnect") != "&Close");
+    }
+
+    // A refused connect: the socket's lines, then why, under "Diagnosis".
+    // The pane's menu ends with "Diagnose the path" after a line; it
+    // diagnoses the remote in the boxes while the window goes on.
+    void whyItFailed()
+    {
+        const QString port = QString::number(freePort());
+        p->open("client tcp", {"", "", "localhost", port});
+        const QString why = "Diagnosis:\tRefused by the host: 127.0.0.1 answered TCP port " + port
+                            + " with a reset: nothing listens there\r\n";
+        QTRY_VERIFY_WITH_TIMEOUT(has("* Scode:\t0x800A274D\r\n" + why), Wait);
+        QAction *chosen = nullptr;
+        QTimer::singleShot(0, this, [&] {
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            const QList<QAction *> entries = menu ? menu->actions() : QList<QAction *>();
+            if (entries.size() > 2 && entries.at(entries.size() - 2)->isSeparator())
+                chosen = entries.last();
+            if (menu)
+                menu->close();
+        });
+        auto *pane = qobject_cast<QPlainTextEdit *>(p->control("txtMsgs"));
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                pane->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(pane->viewport(), &click);
+        QVERIFY(chosen && chosen->text() == "&Diagnose the path");
+        chosen->trigger();
+        QVERIFY(has("Diagnosis:\tDiagnosing the path to localhost port " + port + " (TCP)\r\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(p->pane().count(why), 2, Wait);
     }
 
     // Each tick sends the query bare, then reports if no answer came since
