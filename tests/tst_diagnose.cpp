@@ -428,6 +428,12 @@ private slots:
             << "0"
             << "10.99.0.1"
             << "7100" << connect << "No route: this machine has no route";
+        QTest::newRow("no neighbour on the link")
+            << "0"
+            << "10.77.1.9"
+            << "7100" << connect
+            << "No route: 10.77.1.9 cannot be reached on the link; the route leaves by v0: no "
+               "neighbour answers";
         QTest::newRow("own firewall") << "0"
                                       << "10.77.2.2"
                                       << "7110" << QStringList{"keys=Ctrl+D"}
