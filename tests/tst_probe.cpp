@@ -9,6 +9,7 @@
 #include "cli/jsonsummary.h"
 #include "cli/metricspage.h"
 #include "console/pingplot.h"
+#include "diagnose/icmpwords.h"
 #include "probe/probeclock.h"
 #include "probe/probeengine.h"
 #include "probe/probetexts.h"
@@ -426,6 +427,37 @@ private slots:
                  "were dropped: the queue was full.\n"
                  "# TYPE selmarin_responder_datagrams_dropped_total counter\n"
                  "selmarin_responder_datagrams_dropped_total{port=\"7010\"} 2\n");
+    }
+
+    // An ICMP message in words, as a router's answer is told: every
+    // unreachable code named, the ends of the tables and what lies past them.
+    void icmpInWords_data()
+    {
+        QTest::addColumn<bool>("ipv6");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("words");
+        QTest::newRow("v4 first") << false << 3 << 0
+                                  << "destination unreachable, network unreachable";
+        QTest::newRow("v4 prohibited")
+            << false << 3 << 13
+            << "destination unreachable, communication administratively prohibited";
+        QTest::newRow("v4 last") << false << 3 << 15
+                                 << "destination unreachable, precedence cut-off in effect";
+        QTest::newRow("v4 past") << false << 3 << 16 << "destination unreachable, code 16";
+        QTest::newRow("v4 other") << false << 42 << 1 << "ICMP type 42, code 1";
+        QTest::newRow("v6 port") << true << 1 << 4 << "destination unreachable, port unreachable";
+        QTest::newRow("v6 last") << true << 1 << 6
+                                 << "destination unreachable, reject route to destination";
+        QTest::newRow("v6 past") << true << 1 << 7 << "destination unreachable, code 7";
+        QTest::newRow("v6 other") << true << 200 << 0 << "ICMPv6 type 200, code 0";
+    }
+    void icmpInWords()
+    {
+        QFETCH(bool, ipv6);
+        QFETCH(int, type);
+        QFETCH(int, code);
+        QTEST(IcmpWords(ipv6, type, code), "words");
     }
 
     // The numbered texts as a responder reads them (0: plain, -1: none) and
