@@ -428,6 +428,21 @@ private slots:
             << "0"
             << "10.99.0.1"
             << "7100" << connect << "No route: this machine has no route";
+        QTest::newRow("refused, IPv6") << "0"
+                                       << "fd77:2::2"
+                                       << "7101" << connect
+                                       << "Refused by the host: fd77:2::2 answered TCP port 7101 "
+                                          "with a reset: nothing listens there\r\n";
+        QTest::newRow("no route here, IPv6")
+            << "0"
+            << "fd99::1"
+            << "7100" << connect << "No route: this machine has no route";
+        QTest::newRow("filtered, IPv6 (Ctrl+D)")
+            << "0"
+            << "fd77:2::2"
+            << "7102" << QStringList{"keys=Ctrl+D"}
+            << "Filtered: no answer from fd77:2::2 on TCP port 7102 within 2 s: no reset, no ICMP "
+               "message; the last hop that answers is fd77:1::1 (hop 1)";
         QTest::newRow("no neighbour on the link")
             << "0"
             << "10.77.1.9"
