@@ -203,19 +203,15 @@ private slots:
         const QString why = "Diagnosis:\tRefused by the host: 127.0.0.1 answered TCP port " + port
                             + " with a reset: nothing listens there\r\n";
         QTRY_VERIFY_WITH_TIMEOUT(has("* Scode:\t0x800A274D\r\n" + why), Wait);
-        QAction *chosen = nullptr;
-        QTimer::singleShot(0, this, [&] {
-            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            const QList<QAction *> entries = menu ? menu->actions() : QList<QAction *>();
-            if (entries.size() > 2 && entries.at(entries.size() - 2)->isSeparator())
-                chosen = entries.last();
-            if (menu)
-                menu->close();
-        });
         auto *pane = qobject_cast<QPlainTextEdit *>(p->control("txtMsgs"));
         QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
                                 pane->mapToGlobal(QPoint(5, 5)));
         QApplication::sendEvent(pane->viewport(), &click);
+        auto *menu = pane->findChild<QMenu *>();
+        QVERIFY(menu && menu->actions().size() > 2);
+        const QList<QAction *> entries = menu->actions();
+        QAction *chosen = entries.at(entries.size() - 2)->isSeparator() ? entries.last() : nullptr;
+        menu->close();
         QVERIFY(chosen && chosen->text() == "&Diagnose the path");
         chosen->trigger();
         QVERIFY(has("Diagnosis:\tDiagnosing the path to localhost port " + port + " (TCP)\r\n"));
