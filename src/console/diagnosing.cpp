@@ -49,10 +49,11 @@ void FrmMain::setupDiagnosis()
     connect(m_diagnose, &QAction::triggered, this, &FrmMain::diagnosePath);
     ui->txtMsgs->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(ui->txtMsgs, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
-        std::unique_ptr<QMenu> menu(ui->txtMsgs->createStandardContextMenu());
+        QMenu *menu = ui->txtMsgs->createStandardContextMenu(); // the pane's child
+        menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->addSeparator();
         menu->addAction(m_diagnose);
-        menu->exec(ui->txtMsgs->mapToGlobal(at));
+        menu->popup(ui->txtMsgs->viewport()->mapToGlobal(at));
     });
     connect(&m_session, &Session::socketFailed, this, &FrmMain::tellWhyFailed);
 }
