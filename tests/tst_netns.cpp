@@ -564,9 +564,11 @@ private slots:
             iperf["out_of_order"].toInteger(), iperf["lost_packets"].toInteger(),
             iperf["jitter_ms"].toDouble(), qPrintable(iperfDid[1]), qPrintable(iperfDid[3]),
             iperfDid[7].toDouble() / 1000);
-        QVERIFY2(iperf["jitter_ms"].toDouble() * 1000 < iperfDid[7].toDouble() * 2 + 100
-                     && iperf["jitter_ms"].toDouble() * 1000 > iperfDid[7].toDouble() / 2 - 100,
-                 qPrintable(QString::number(iperf["jitter_ms"].toDouble())));
+        // Ours and iperf3's agree in magnitude (both move with the machine's
+        // load: under the sanitizers iperf3's came out 1.3 times its relay's).
+        const double theirsUs = iperf["jitter_ms"].toDouble() * 1000;
+        QVERIFY2(jitterUs < theirsUs * 3 + 100 && jitterUs > theirsUs / 3 - 100,
+                 qPrintable(QString("%1 against iperf3's %2").arg(jitterUs).arg(theirsUs)));
         QVERIFY(responder.endsWith(0, true));
     }
 
