@@ -25,6 +25,18 @@
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool Sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool Sanitized = true;
+#else
+constexpr bool Sanitized = false;
+#endif
+#else
+constexpr bool Sanitized = false;
+#endif
+
 const QString Names = QStringLiteral("selm%1").arg(getpid());
 const QString Server = Names + "s", Client = Names + "c";
 const QString ServerIP = "10.213.7.1", ClientIP = "10.213.7.2";
@@ -533,8 +545,11 @@ private slots:
         // time and sending, moves it (iperf3's as much as ours on this shared
         // machine): the same magnitude is asked for here; tst_load checks the
         // formula.
-        QVERIFY2(did[1].toInt() > 0 && did[3].toInt() > 0 && jitterUs < made * 2 + 100
-                     && jitterUs > made / 2 - 100,
+        // Under the sanitizers every program here runs several times slower
+        // and the times mean little: the counts above are checked there, the
+        // jitter in the other builds.
+        QVERIFY(did[1].toInt() > 0 && did[3].toInt() > 0);
+        QVERIFY2(Sanitized || (jitterUs < made * 2 + 100 && jitterUs > made / 2 - 100),
                  qPrintable(QString("%1 against the relay's %2").arg(jitterUs).arg(made)));
 
         // iperf3 the same way: its datagrams through the relay, its control through socat.
@@ -567,7 +582,7 @@ private slots:
         // Ours and iperf3's agree in magnitude (both move with the machine's
         // load: under the sanitizers iperf3's came out 1.3 times its relay's).
         const double theirsUs = iperf["jitter_ms"].toDouble() * 1000;
-        QVERIFY2(jitterUs < theirsUs * 3 + 100 && jitterUs > theirsUs / 3 - 100,
+        QVERIFY2(Sanitized || (jitterUs < theirsUs * 3 + 100 && jitterUs > theirsUs / 3 - 100),
                  qPrintable(QString("%1 against iperf3's %2").arg(jitterUs).arg(theirsUs)));
         QVERIFY(responder.endsWith(0, true));
     }
