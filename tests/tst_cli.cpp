@@ -479,7 +479,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((json += probe.readAllStandardOutput()).endsWith("}\n"), 15000);
         const QJsonObject target = QJsonDocument::fromJson(json).object()["targets"][0].toObject();
         QCOMPARE(target["answered"].toInt(), 40);
-        QVERIFY(target["rtt_ms"]["max"].toDouble() < 100);
+        QVERIFY(target["rtt_ms"]["max"].toDouble() < 500); // a stalled loop would wait for seconds
         QVERIFY(probe.endsWith(0, true));
         QTcpServer holder;
         QVERIFY(holder.listen(QHostAddress::LocalHost));

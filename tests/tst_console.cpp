@@ -248,8 +248,9 @@ private slots:
 
     // The figures under the pane, against a peer that answers the queries
     // after 30 ms, 250 ms, 1.2 s (late: after the next query's answer), 30
-    // ms and never.  Round trips are checked within 60 ms (the loopback and
-    // a busy machine add to the scripted delays); the counts exactly.
+    // ms and never.  Round trips are checked below the next scripted delay
+    // (a busy machine adds to them, a CI machine up to a few hundred ms); the
+    // counts exactly.
     void autoPingFigures()
     {
         QTcpServer peer;
@@ -271,8 +272,9 @@ private slots:
             "rtt ([0-9.]+) / [0-9.]+ / ([0-9.]+) / [0-9.]+ ms$");
         const QRegularExpressionMatch m = figures.match(p->text("lblFigures"));
         QVERIFY2(m.hasMatch(), qPrintable(p->text("lblFigures")));
-        QVERIFY(m.captured(1).toDouble() >= 30 && m.captured(1).toDouble() < 90);
-        QVERIFY(m.captured(2).toDouble() >= 250 && m.captured(2).toDouble() < 310);
+        QVERIFY2(m.captured(1).toDouble() >= 30 && m.captured(1).toDouble() < 200
+                     && m.captured(2).toDouble() >= 250 && m.captured(2).toDouble() < 1000,
+                 qPrintable(p->text("lblFigures")));
         const QString plot = QAccessible::queryAccessibleInterface(p->control("plotRtt"))
                                  ->text(QAccessible::Description);
         QVERIFY2(plot.startsWith("Last 5 queries: 3 answered, 1 late, 1 lost.")
