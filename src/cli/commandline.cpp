@@ -378,36 +378,14 @@ Command ParseCommandLine(const QStringList &arguments)
     Command command;
     QStringList words;
     QList<std::pair<const Option *, QString>> found;
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        const QString &argument = arguments.at(i);
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            command.kind = Command::Help;
-            return command;
-        }
-        if (argument == QLatin1String("--version") || argument == QLatin1String("-v")) {
-            command.kind = Command::Version;
-            return command;
-        }
-        if (!argument.startsWith(u'-') || argument == QLatin1String("-")) {
-            words << argument;
-            continue;
-        }
-        const OptionWord word = SplitOption(argument);
-        QString value = word.value;
-        const auto option = std::find_if(options().begin(), options().end(), [&](const Option &o) {
-            return o.names.contains(word.name);
-        });
-        if (option == options().end())
-            return UsageError(QStringLiteral("Unknown option '%1'; try --help.").arg(argument));
-        if (option->takesValue && !word.hasValue) {
-            if (i + 1 >= arguments.size())
-                return UsageError(QStringLiteral("Missing value after '%1'.").arg(argument));
-            value = arguments.at(++i);
-        } else if (!option->takesValue && word.hasValue) {
-            return UsageError(QStringLiteral("Unknown option '%1'; try --help.").arg(argument));
-        }
-        found.append({&*option, value});
-    }
+    // Each option is applied once the verb says which it may be.
+    if (std::optional<Command> ends = ReadArguments<Option>(
+            arguments, 1, options(), true, QStringLiteral("Unknown option '%1'; try --help."),
+            &words, [&](const Option &option, const QString &value) {
+                found.append({&option, value});
+                return QString();
+            }))
+        return *ends;
 
     const QString verb = words.isEmpty() ? QString() : words.takeFirst();
     if (verb == QLatin1String("respond"))

@@ -129,32 +129,13 @@ Command ParseLoadCommandLine(const QStringList &arguments)
     Command command;
     command.kind = Command::Load;
     QStringList words;
-    for (qsizetype i = 2; i < arguments.size(); ++i) {
-        const QString &argument = arguments.at(i);
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
-            command.kind = Command::Help;
-            return command;
-        }
-        if (!argument.startsWith(u'-') || argument == QLatin1String("-")) {
-            words << argument;
-            continue;
-        }
-        const OptionWord word = SplitOption(argument);
-        QString value = word.value;
-        const auto option = std::find_if(options().begin(), options().end(), [&](const Option &o) {
-            return o.names.contains(word.name);
-        });
-        if (option == options().end() || (!option->takesValue && word.hasValue))
-            return UsageError(
-                QStringLiteral("Unknown option '%1' for load; try --help.").arg(argument));
-        if (option->takesValue && !word.hasValue) {
-            if (i + 1 >= arguments.size())
-                return UsageError(QStringLiteral("Missing value after '%1'.").arg(argument));
-            value = arguments.at(++i);
-        }
-        if (const QString error = option->apply(command, value); !error.isEmpty())
-            return UsageError(error);
-    }
+    if (std::optional<Command> ends
+        = ReadArguments<Option>(arguments, 2, options(), false,
+                                QStringLiteral("Unknown option '%1' for load; try --help."), &words,
+                                [&](const Option &option, const QString &value) {
+                                    return option.apply(command, value);
+                                }))
+        return *ends;
     if (int(command.wantsTcp) + int(command.wantsUdp) + int(command.tls) != 1)
         return UsageError(QStringLiteral("Choose one protocol: --tcp, --udp or --tls."));
     command.tcp = !command.wantsUdp;

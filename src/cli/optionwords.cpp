@@ -24,6 +24,19 @@ OptionWord SplitOption(const QString &argument)
     return word;
 }
 
+std::optional<Command> EndingWord(const QString &argument, bool hasVersion)
+{
+    Command command;
+    if (argument == QLatin1String("--help") || argument == QLatin1String("-h"))
+        command.kind = Command::Help;
+    else if (hasVersion
+             && (argument == QLatin1String("--version") || argument == QLatin1String("-v")))
+        command.kind = Command::Version;
+    else
+        return std::nullopt;
+    return command;
+}
+
 Command UsageError(const QString &error)
 {
     Command command;

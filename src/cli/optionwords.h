@@ -7,7 +7,13 @@
 
 #include "commandline.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
 
 // An option as written: --name, --name=VALUE, -x, -x VALUE, -xVALUE (as
 // ping takes -c1).  hasValue: the value came in the same word.
@@ -29,3 +35,45 @@ int PortNumber(const QString &text, int low = 1);
 // brackets, in its one written form; a name as given.  *error: an IPv6 zone
 // that names no interface of this machine.
 QString NormalHost(QString host, QString *error);
+
+// --help or -h, and --version or -v where the command has a version to tell:
+// the command they end the reading with.
+std::optional<Command> EndingWord(const QString &argument, bool hasVersion);
+
+// Reads the arguments from first on.  A word that is no option goes to
+// *words; an option is found by name in the table (each Option has names and
+// takesValue) and handed with its value to take, whose error text refuses the
+// command line, as does an option the table lacks (unknown: its text, %1 the
+// word).  Returns the command to end with (help, version or a usage error),
+// or nothing when every argument was read.
+template<typename Option>
+std::optional<Command>
+ReadArguments(const QStringList &arguments, qsizetype first, const QList<Option> &table,
+              bool hasVersion, const QString &unknown, QStringList *words,
+              const std::function<QString(const Option &, const QString &)> &take)
+{
+    for (qsizetype i = first; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (std::optional<Command> ends = EndingWord(argument, hasVersion))
+            return ends;
+        if (!argument.startsWith(u'-') || argument == QLatin1String("-")) {
+            words->append(argument);
+            continue;
+        }
+        const OptionWord word = SplitOption(argument);
+        const auto option = std::find_if(table.begin(), table.end(), [&](const Option &o) {
+            return o.names.contains(word.name);
+        });
+        if (option == table.end() || (!option->takesValue && word.hasValue))
+            return UsageError(unknown.arg(argument));
+        QString value = word.value;
+        if (option->takesValue && !word.hasValue) {
+            if (i + 1 >= arguments.size())
+                return UsageError(QStringLiteral("Missing value after '%1'.").arg(argument));
+            value = arguments.at(++i);
+        }
+        if (const QString error = take(*option, value); !error.isEmpty())
+            return UsageError(error);
+    }
+    return std::nullopt;
+}
