@@ -85,6 +85,17 @@ private slots:
             << QStringList{"load", "--udp", "127.0.0.1", "7"}
             << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\n"
             << 2;
+        // Help and version end the reading wherever they stand; load has no
+        // version of its own.
+        QTest::newRow("help") << QStringList{"probe", "--tcp", "h", "1", "-h"}
+                              << "load --udp|--tcp|--tls HOST PORT [--rate R]" << 0;
+        QTest::newRow("load: help") << QStringList{"load", "--udp", "--help"}
+                                    << "diagnose [--tcp|--udp|--tls] HOST PORT" << 0;
+        QTest::newRow("version") << QStringList{"respond", "-v", "--bogus"} << "selmarin " << 0;
+        QTest::newRow("load: no version")
+            << QStringList{"load", "--version"}
+            << "selmarin: Unknown option '--version' for load; try --help.\n"
+            << 2;
         QTest::newRow("nobody to connect to, at once") // not after the interval
             << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "-i", "60"}
             << ": seq=1 (refused: Connection is forcefully rejected.)\n"
