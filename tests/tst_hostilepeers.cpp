@@ -23,9 +23,9 @@ namespace {
 constexpr int Wait = 5000;
 
 // The longest delay of a 5 ms timer: how long the event loop was kept busy.
-// The bench holds a release build to 50 ms; the tests run Debug and
-// sanitizer builds beside other tests on a shared machine, so they look for
-// a freeze, with room to spare.
+// The bench holds a release build to 50 ms; the tests run beside other tests
+// (and, in the sanitizer build, beside the fuzz targets) on a shared
+// machine, so they look for a freeze, with room to spare.
 struct LatenessProbe
 {
     LatenessProbe()
@@ -37,7 +37,7 @@ struct LatenessProbe
     bool responsive() const
     {
         qInfo("longest event-loop delay: %lld ms", worst);
-        return worst < 250;
+        return worst < (Sanitized ? 1000 : 250);
     }
     QTimer timer;
     QElapsedTimer clock;

@@ -25,18 +25,6 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool Sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool Sanitized = true;
-#else
-constexpr bool Sanitized = false;
-#endif
-#else
-constexpr bool Sanitized = false;
-#endif
-
 const QString Names = QStringLiteral("selm%1").arg(getpid());
 const QString Server = Names + "s", Client = Names + "c";
 const QString ServerIP = "10.213.7.1", ClientIP = "10.213.7.2";

@@ -25,6 +25,20 @@
 #include <functional>
 #include <memory>
 
+// A build with AddressSanitizer: every program runs several times slower,
+// and in ./test the fuzz targets run beside its tests, so times mean little.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool Sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool Sanitized = true;
+#else
+constexpr bool Sanitized = false;
+#endif
+#else
+constexpr bool Sanitized = false;
+#endif
+
 class Session;
 
 // Members in this order, so that Program p({.adapters = ..., .headless = true}) works.
