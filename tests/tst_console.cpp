@@ -272,7 +272,7 @@ private slots:
             "rtt ([0-9.]+) / [0-9.]+ / ([0-9.]+) / [0-9.]+ ms$");
         const QRegularExpressionMatch m = figures.match(p->text("lblFigures"));
         QVERIFY2(m.hasMatch(), qPrintable(p->text("lblFigures")));
-        QVERIFY2(m.captured(1).toDouble() >= 30 && m.captured(1).toDouble() < 200
+        QVERIFY2(m.captured(1).toDouble() >= 30 && m.captured(1).toDouble() < 250
                      && m.captured(2).toDouble() >= 250 && m.captured(2).toDouble() < 1000,
                  qPrintable(p->text("lblFigures")));
         const QString plot = QAccessible::queryAccessibleInterface(p->control("plotRtt"))
