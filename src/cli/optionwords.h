@@ -3,7 +3,8 @@
 
 #pragma once
 // The pieces every command's parser shares: an option word taken apart, a
-// refusal, a port and a host as the commands take them.
+// refusal, a port and a host as the commands take them, and the reading of
+// the arguments over a command's own option table.
 
 #include "commandline.h"
 
