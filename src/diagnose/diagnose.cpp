@@ -252,22 +252,24 @@ PathVerdict Diagnose(const Question &question,
     return verdict;
 }
 
+Outcome IcmpOutcome(const IcmpSeen &icmp, const QString &address)
+{
+    if (isLocalAddress(icmp.from))
+        return Outcome::NoRoute;
+    if (icmp.from == address && IcmpPortUnreachable(icmp.ipv6, icmp.type, icmp.code))
+        return Outcome::Refused;
+    return Outcome::Rejected;
+}
+
 void ClassifyFailure(PathVerdict &verdict, int error, const IcmpSeen &icmp)
 {
     const bool tcp = verdict.transport != Transport::Udp;
     verdict.error = error;
     if (icmp.present) {
         verdict.icmp = icmp;
-        if (isLocalAddress(icmp.from)) {
-            // This machine said it: nobody answered on its link.
-            verdict.outcome = Outcome::NoRoute;
+        verdict.outcome = IcmpOutcome(icmp, verdict.address);
+        if (verdict.outcome == Outcome::NoRoute)
             verdict.notes.append(noNeighbour(verdict));
-        } else if (icmp.from == verdict.address
-                   && IcmpPortUnreachable(icmp.ipv6, icmp.type, icmp.code)) {
-            verdict.outcome = Outcome::Refused;
-        } else {
-            verdict.outcome = Outcome::Rejected;
-        }
         return;
     }
     switch (error) {

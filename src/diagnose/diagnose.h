@@ -49,6 +49,12 @@ PathVerdict Diagnose(const Question &question,
 // (if any); the verdict's transport and address are set.
 void ClassifyFailure(PathVerdict &verdict, int error, const IcmpSeen &icmp);
 
+// The class an ICMP message about an attempt to address gives the failure,
+// by who sent it: this machine (NoRoute: nobody answered on its link), the
+// host saying its port is closed (Refused), anyone else (Rejected: a router
+// on the way, or the host's own firewall).
+Outcome IcmpOutcome(const IcmpSeen &icmp, const QString &address);
+
 // The TLS handshake with host at the verdict's address: its facts or its
 // failure go into the verdict (tlscheck.cpp).
 void CheckTls(PathVerdict &verdict, const std::atomic<bool> &stop);

@@ -113,19 +113,12 @@ Prober::Handed ProbeTarget::connectOnce(int seq)
             });
     connect(connection, &Winsock::Error, this,
             [this, seq, connection](qint16 number, const QString &description) {
-                // The class of the failure, with what the network said.
-                std::optional<IcmpReport> icmp;
-                if (const auto seen = connection->LastIcmp())
-                    icmp = IcmpReport{seen->ipv6, seen->type, seen->code, seen->from};
-                const int code = int(quint16(number));
-                // A router's message makes it "rejected", said with its evidence;
-                // every other failure keeps its reason and text.
-                const QString reason = FailureReason(code, icmp, m_address);
-                m_prober.refused(seq, reason,
-                                 reason == FailureReason(code)
+                const FailureTold told
+                    = TellFailure(int(quint16(number)), IcmpReportOf(*connection), m_address);
+                m_prober.refused(seq, told.reason,
+                                 told.rejection.isEmpty()
                                      ? description
-                                     : FailureClass(icmp, m_address) + QStringLiteral("; ")
-                                           + description);
+                                     : told.rejection + QStringLiteral("; ") + description);
                 dropConnection(seq);
             });
     m_connections[seq] = std::move(owned);

@@ -3,10 +3,10 @@
 
 #include "failurereason.h"
 
+#include "diagnose/diagnose.h"
 #include "diagnose/icmpwords.h"
 #include "socket/socketerrors.h"
-
-#include <QNetworkInterface>
+#include "socket/winsock.h"
 
 QString FailureReason(int code)
 {
@@ -34,43 +34,36 @@ QString FailureReason(int code)
     }
 }
 
-namespace {
-
-// A message from someone else than this machine about the path.
-bool fromTheNetwork(const std::optional<IcmpReport> &icmp, const QString &target)
+std::optional<IcmpReport> IcmpReportOf(const Winsock &socket)
 {
-    return icmp && !icmp->from.isEmpty()
-           && !(icmp->from == target && IcmpPortUnreachable(icmp->ipv6, icmp->type, icmp->code))
-           && !IcmpTimeExceeded(icmp->ipv6, icmp->type);
+    const auto seen = socket.LastIcmp();
+    if (!seen)
+        return std::nullopt;
+    return IcmpReport{seen->ipv6, seen->type, seen->code, seen->from};
 }
 
-// This machine's own message: it found no neighbour on its link.
-bool fromHere(const std::optional<IcmpReport> &icmp)
+FailureTold TellFailure(int code, const std::optional<IcmpReport> &icmp, const QString &target)
 {
-    const QHostAddress from(icmp->from);
-    return QNetworkInterface::allAddresses().contains(from);
-}
-
-} // namespace
-
-QString FailureReason(int code, const std::optional<IcmpReport> &icmp, const QString &target)
-{
-    if (fromTheNetwork(icmp, target) && !fromHere(icmp))
-        return QStringLiteral("rejected");
-    return FailureReason(code);
-}
-
-QString FailureClass(const std::optional<IcmpReport> &icmp, const QString &target)
-{
-    if (fromTheNetwork(icmp, target) && !fromHere(icmp))
-        return QStringLiteral("%1: %2 said ICMP%3 %4 (type %5, code %6)")
-            .arg(icmp->from == target ? QStringLiteral("rejected by the host")
-                                      : QStringLiteral("rejected on the way"),
-                 icmp->from == target ? QStringLiteral("the host")
-                                      : QStringLiteral("the router ") + icmp->from,
-                 icmp->ipv6 ? QStringLiteral("v6") : QString(),
-                 IcmpWords(icmp->ipv6, icmp->type, icmp->code))
-            .arg(icmp->type)
-            .arg(icmp->code);
-    return {};
+    // A message without a sender, or a time exceeded (a routing loop), says
+    // no one rejected the connection: the failure keeps its own reason.
+    if (!icmp || icmp->from.isEmpty() || IcmpTimeExceeded(icmp->ipv6, icmp->type))
+        return {FailureReason(code), {}};
+    IcmpSeen seen;
+    seen.present = true;
+    seen.ipv6 = icmp->ipv6;
+    seen.type = icmp->type;
+    seen.code = icmp->code;
+    seen.from = icmp->from;
+    if (IcmpOutcome(seen, target) != Outcome::Rejected)
+        return {FailureReason(code), {}};
+    const bool host = icmp->from == target;
+    return {QStringLiteral("rejected"),
+            QStringLiteral("%1: %2 said ICMP%3 %4 (type %5, code %6)")
+                .arg(host ? QStringLiteral("rejected by the host")
+                          : QStringLiteral("rejected on the way"),
+                     host ? QStringLiteral("the host") : QStringLiteral("the router ") + icmp->from,
+                     icmp->ipv6 ? QStringLiteral("v6") : QString(),
+                     IcmpWords(icmp->ipv6, icmp->type, icmp->code))
+                .arg(icmp->type)
+                .arg(icmp->code)};
 }

@@ -19,11 +19,20 @@ QString FailureReason(int code);
 // The reason of a peer that ended the connection in order.
 inline const QString ClosedByPeer = QStringLiteral("closed");
 
-// The reason of a failure with what the network said about it: "rejected"
-// when a router (or the host's own firewall) answered with an ICMP
-// unreachable; otherwise FailureReason(code).
-QString FailureReason(int code, const std::optional<IcmpReport> &icmp, const QString &target);
-// A rejection in words, with its evidence: "rejected on the way: the router
+class Winsock;
+
+// What the network said about the socket's last failed connect
+// (Winsock::LastIcmp), as the session tells it.
+std::optional<IcmpReport> IcmpReportOf(const Winsock &socket);
+
+// A failure's reason with what the network said about it: "rejected" when a
+// router (or the host's own firewall) answered with an ICMP message, and the
+// rejection in words with its evidence ("rejected on the way: the router
 // 10.0.1.1 said ICMP destination unreachable, communication administratively
-// prohibited (type 3, code 13)"; empty when the network said no such thing.
-QString FailureClass(const std::optional<IcmpReport> &icmp, const QString &target);
+// prohibited (type 3, code 13)"); otherwise FailureReason(code) and no words.
+struct FailureTold
+{
+    QString reason;
+    QString rejection;
+};
+FailureTold TellFailure(int code, const std::optional<IcmpReport> &icmp, const QString &target);

@@ -53,14 +53,13 @@ ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const Add
         &session, &Session::socketFailed, this, [this, downLater](const SocketFailure &failure) {
             // A router's message makes it "rejected", said with its evidence.
             const QString peer = m_session->peer().section(u':', 0, -2).remove(u'[').remove(u']');
-            const QString reason = FailureReason(failure.code(), failure.icmp, peer);
-            if (reason != FailureReason(failure.code()))
+            const FailureTold told = TellFailure(failure.code(), failure.icmp, peer);
+            if (!told.rejection.isEmpty())
                 QMetaObject::invokeMethod(
-                    this,
-                    [this, reason, why = FailureClass(failure.icmp, peer)] { down(reason, why); },
+                    this, [this, told] { down(told.reason, told.rejection); },
                     Qt::QueuedConnection);
             else
-                downLater(reason);
+                downLater(told.reason);
         });
     connect(&session, &Session::peerClosed, this, [downLater] { downLater(ClosedByPeer); });
     connect(&m_prober, &Prober::happened, this, [this](const ProbeEngine::Events &events) {

@@ -9,6 +9,7 @@
 
 #include "base/clock.h"
 #include "base/failure.h"
+#include "failurereason.h"
 #include "socket/listener.h"
 #include "socket/localaddress.h"
 #include "socket/winsock.h"
@@ -165,10 +166,7 @@ void Session::Winsock1_Error(qint16 number, const QString &description, qint32 s
 {
     guard(QStringLiteral(" in frmMain.Winsock1_Error; "), [&] {
         flushTail();
-        SocketFailure failure{number, description, scode, {}};
-        if (const auto icmp = Winsock1->LastIcmp())
-            failure.icmp = IcmpReport{icmp->ipv6, icmp->type, icmp->code, icmp->from};
-        emit socketFailed(failure);
+        emit socketFailed({number, description, scode, IcmpReportOf(*Winsock1)});
         Winsock1->Close();
     });
 }
