@@ -61,17 +61,9 @@ void FrmMain::setupDiagnosis()
 void FrmMain::tellWhyFailed(const SocketFailure &failure)
 {
     const QString peer = m_session.peer();
-    IcmpSeen icmp;
-    if (failure.icmp) {
-        icmp.present = true;
-        icmp.ipv6 = failure.icmp->ipv6;
-        icmp.type = failure.icmp->type;
-        icmp.code = failure.icmp->code;
-        icmp.from = failure.icmp->from;
-    }
     const auto verdict = FailureVerdict(
         pathTransport(m_config.transport), peer.section(u':', 0, -2).remove(u'[').remove(u']'),
-        quint16(peer.section(u':', -1).toUInt()), failure.code(), icmp);
+        quint16(peer.section(u':', -1).toUInt()), failure.code(), failure.icmp);
     if (!verdict)
         return;
     m_lines.AddToMsgsBox(Speaker, OutcomeSentence(*verdict) + CRLF);

@@ -114,7 +114,7 @@ Prober::Handed ProbeTarget::connectOnce(int seq)
     connect(connection, &Winsock::Error, this,
             [this, seq, connection](qint16 number, const QString &description) {
                 const FailureTold told
-                    = TellFailure(int(quint16(number)), IcmpReportOf(*connection), m_address);
+                    = TellFailure(int(quint16(number)), IcmpOf(*connection), m_address);
                 m_prober.refused(seq, told.reason,
                                  told.rejection.isEmpty()
                                      ? description

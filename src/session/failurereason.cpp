@@ -34,36 +34,34 @@ QString FailureReason(int code)
     }
 }
 
-std::optional<IcmpReport> IcmpReportOf(const Winsock &socket)
+IcmpSeen IcmpOf(const Winsock &socket)
 {
-    const auto seen = socket.LastIcmp();
-    if (!seen)
-        return std::nullopt;
-    return IcmpReport{seen->ipv6, seen->type, seen->code, seen->from};
+    IcmpSeen seen;
+    if (const auto icmp = socket.LastIcmp()) {
+        seen.present = true;
+        seen.ipv6 = icmp->ipv6;
+        seen.type = icmp->type;
+        seen.code = icmp->code;
+        seen.from = icmp->from;
+    }
+    return seen;
 }
 
-FailureTold TellFailure(int code, const std::optional<IcmpReport> &icmp, const QString &target)
+FailureTold TellFailure(int code, const IcmpSeen &icmp, const QString &target)
 {
     // A message without a sender, or a time exceeded (a routing loop), says
     // no one rejected the connection: the failure keeps its own reason.
-    if (!icmp || icmp->from.isEmpty() || IcmpTimeExceeded(icmp->ipv6, icmp->type))
+    if (!icmp.present || icmp.from.isEmpty() || IcmpTimeExceeded(icmp.ipv6, icmp.type)
+        || IcmpOutcome(icmp, target) != Outcome::Rejected)
         return {FailureReason(code), {}};
-    IcmpSeen seen;
-    seen.present = true;
-    seen.ipv6 = icmp->ipv6;
-    seen.type = icmp->type;
-    seen.code = icmp->code;
-    seen.from = icmp->from;
-    if (IcmpOutcome(seen, target) != Outcome::Rejected)
-        return {FailureReason(code), {}};
-    const bool host = icmp->from == target;
+    const bool host = icmp.from == target;
     return {QStringLiteral("rejected"),
             QStringLiteral("%1: %2 said ICMP%3 %4 (type %5, code %6)")
                 .arg(host ? QStringLiteral("rejected by the host")
                           : QStringLiteral("rejected on the way"),
-                     host ? QStringLiteral("the host") : QStringLiteral("the router ") + icmp->from,
-                     icmp->ipv6 ? QStringLiteral("v6") : QString(),
-                     IcmpWords(icmp->ipv6, icmp->type, icmp->code))
-                .arg(icmp->type)
-                .arg(icmp->code)};
+                     host ? QStringLiteral("the host") : QStringLiteral("the router ") + icmp.from,
+                     icmp.ipv6 ? QStringLiteral("v6") : QString(),
+                     IcmpWords(icmp.ipv6, icmp.type, icmp.code))
+                .arg(icmp.type)
+                .arg(icmp.code)};
 }

@@ -9,8 +9,6 @@
 
 #include <QString>
 
-#include <optional>
-
 // The reason of a socket failure number in full (10061, 40031 ...):
 // "refused", "timeout", "host_unreachable", "network_unreachable",
 // "not_permitted", "name_not_found", "reset", "address", "tls_handshake",
@@ -23,7 +21,7 @@ class Winsock;
 
 // What the network said about the socket's last failed connect
 // (Winsock::LastIcmp), as the session tells it.
-std::optional<IcmpReport> IcmpReportOf(const Winsock &socket);
+IcmpSeen IcmpOf(const Winsock &socket);
 
 // A failure's reason with what the network said about it: "rejected" when a
 // router (or the host's own firewall) answered with an ICMP message, and the
@@ -35,4 +33,4 @@ struct FailureTold
     QString reason;
     QString rejection;
 };
-FailureTold TellFailure(int code, const std::optional<IcmpReport> &icmp, const QString &target);
+FailureTold TellFailure(int code, const IcmpSeen &icmp, const QString &target);

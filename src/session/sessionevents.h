@@ -12,10 +12,10 @@
 #include "base/socketstate.h"
 #include "probe/probetexts.h"
 
+#include "diagnose/pathverdict.h"
+
 #include <QList>
 #include <QString>
-
-#include <optional>
 
 // An end of a connection or the sender of a datagram: an address as text
 // (never in brackets) and a port.
@@ -47,16 +47,6 @@ struct DataSeen
     qint64 atUs = 0; // when they were taken from the socket or handed to it (base/clock.h)
 };
 
-// What a router or the host said about a connection that failed: an ICMP
-// message and who sent it.
-struct IcmpReport
-{
-    bool ipv6 = false;
-    int type = 0;
-    int code = 0;
-    QString from;
-};
-
 // The socket's Error event: its number as the event carries it (16 bits:
 // 40031 arrives as -25505), description and scode; and what the network
 // said, when a connect failed on an ICMP message.
@@ -65,7 +55,7 @@ struct SocketFailure
     qint16 number = 0;
     QString description;
     qint32 scode = 0;
-    std::optional<IcmpReport> icmp;
+    IcmpSeen icmp;
     // The failure number in full (10061, 40031 ...).
     int code() const { return int(quint16(number)); }
 };
