@@ -60,10 +60,9 @@ void FrmMain::setupDiagnosis()
 
 void FrmMain::tellWhyFailed(const SocketFailure &failure)
 {
-    const QString peer = m_session.peer();
-    const auto verdict = FailureVerdict(
-        pathTransport(m_config.transport), peer.section(u':', 0, -2).remove(u'[').remove(u']'),
-        quint16(peer.section(u':', -1).toUInt()), failure.code(), failure.icmp);
+    const Endpoint peer = m_session.peerEnd();
+    const auto verdict = FailureVerdict(pathTransport(m_config.transport), peer.address,
+                                        quint16(peer.port), failure.code(), failure.icmp);
     if (!verdict)
         return;
     m_lines.AddToMsgsBox(Speaker, OutcomeSentence(*verdict) + CRLF);

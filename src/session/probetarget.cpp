@@ -49,18 +49,18 @@ ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const Add
         QMetaObject::invokeMethod(
             this, [this, reason] { down(reason); }, Qt::QueuedConnection);
     };
-    connect(
-        &session, &Session::socketFailed, this, [this, downLater](const SocketFailure &failure) {
-            // A router's message makes it "rejected", said with its evidence.
-            const QString peer = m_session->peer().section(u':', 0, -2).remove(u'[').remove(u']');
-            const FailureTold told = TellFailure(failure.code(), failure.icmp, peer);
-            if (!told.rejection.isEmpty())
-                QMetaObject::invokeMethod(
-                    this, [this, told] { down(told.reason, told.rejection); },
-                    Qt::QueuedConnection);
-            else
-                downLater(told.reason);
-        });
+    connect(&session, &Session::socketFailed, this,
+            [this, downLater](const SocketFailure &failure) {
+                // A router's message makes it "rejected", said with its evidence.
+                const FailureTold told
+                    = TellFailure(failure.code(), failure.icmp, m_session->peerEnd().address);
+                if (!told.rejection.isEmpty())
+                    QMetaObject::invokeMethod(
+                        this, [this, told] { down(told.reason, told.rejection); },
+                        Qt::QueuedConnection);
+                else
+                    downLater(told.reason);
+            });
     connect(&session, &Session::peerClosed, this, [downLater] { downLater(ClosedByPeer); });
     connect(&m_prober, &Prober::happened, this, [this](const ProbeEngine::Events &events) {
         for (const ProbeEngine::Event &event : events)

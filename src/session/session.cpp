@@ -117,10 +117,15 @@ Session::View Session::view() const
 
 QString Session::peer() const
 {
+    const Endpoint end = peerEnd();
+    return HostAndPort(end.address, end.port);
+}
+
+Endpoint Session::peerEnd() const
+{
     // A UDP client that has heard nothing yet knows its peer only by name.
     const QString address = Winsock1->RemoteHostIP();
-    return HostAndPort(address.isEmpty() ? Winsock1->RemoteHost() : address,
-                       Winsock1->RemotePort());
+    return {address.isEmpty() ? Winsock1->RemoteHost() : address, Winsock1->RemotePort()};
 }
 
 QString Session::remoteHostShown() const

@@ -188,6 +188,8 @@ public:
     // The peer as "address:port", as the figures name it ("[address]:port"
     // for IPv6).
     QString peer() const;
+    // The same peer as an address (or a name) and a port.
+    Endpoint peerEnd() const;
 
     // The first steps of the open/close button: an open socket (any state
     // but closed) is closed and the answer is true.  A closed one is closed
