@@ -82,14 +82,7 @@ int runCommand(const Command &command, int argc, char *argv[])
     Application app(Seams::headless(err), &terminal);
     app.groupLinesPerTurn();
     int status = 2;
-    if (command.kind == Command::Diagnose && app.StartHeadless()) {
-        DiagnoseRun run(command, app.lines(), terminal, out);
-        run.start();
-        UnixSignals unixSignals;
-        QObject::connect(&unixSignals, &UnixSignals::received, &run, &DiagnoseRun::stop);
-        QObject::connect(&run, &DiagnoseRun::finished, &qapp, &QCoreApplication::exit);
-        status = qapp.exec();
-    } else if (command.kind != Command::Diagnose && app.StartHeadless()) {
+    if (app.StartHeadless()) {
         Command withFolder = command;
         withFolder.folder = app.programFolder();
         if (!command.serversPort.isEmpty()) {
@@ -110,6 +103,9 @@ int runCommand(const Command &command, int argc, char *argv[])
         };
         if (command.kind == Command::Load) {
             LoadRun run(withFolder, app.tables(), app.rules(), app.lines(), terminal, out);
+            runIt(run);
+        } else if (command.kind == Command::Diagnose) {
+            DiagnoseRun run(command, app.lines(), terminal, out);
             runIt(run);
         } else {
             HeadlessRun run(withFolder, app.tables(), app.rules(), app.lines(), terminal, out);

@@ -43,7 +43,7 @@ DiagnoseRun::DiagnoseRun(const Command &command, MsgSink &lines, TerminalFace &f
 
 DiagnoseRun::~DiagnoseRun() = default;
 
-void DiagnoseRun::start()
+int DiagnoseRun::start()
 {
     Question question;
     question.transport = m_command.tls   ? Transport::Tls
@@ -54,6 +54,7 @@ void DiagnoseRun::start()
     question.timeoutMs = m_command.timeoutMs;
     question.hops = m_command.hops;
     m_diagnosis->start(question);
+    return -1;
 }
 
 void DiagnoseRun::stop()

@@ -28,7 +28,9 @@ public:
     DiagnoseRun(const Command &command, MsgSink &lines, TerminalFace &face, QTextStream &out);
     ~DiagnoseRun() override;
 
-    void start();
+    // Starts the diagnosis: -1, the run goes on and finished() tells its
+    // status, as with every command that runs (headlessrun.h).
+    int start();
     // Ctrl+C, SIGTERM: ends now, without a verdict.
     void stop();
 
