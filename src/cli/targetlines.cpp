@@ -141,16 +141,17 @@ void TargetLines::tell(const ProbeEngine::Events &events)
     for (const ProbeEngine::Event &e : events) {
         const QString seq = QStringLiteral(": seq=") + QString::number(e.seq);
         count(e);
+        // Each new way a connection failed is one of the errors, its line
+        // written or not.
+        if (e.kind == Kind::Refused && why(e) != std::exchange(m_lastRefusal, why(e)))
+            keepError(Speaker + QStringLiteral(": ") + none + peer + why(e));
         // A line a minute instead of one per query: only what is not a
         // query's plain outcome is said at once.
         const bool perQuery = e.kind == Kind::Answered || e.kind == Kind::NoAnswer
                               || e.kind == Kind::Late || e.kind == Kind::Stray
                               || e.kind == Kind::Refused;
-        if (!m_everyQuery && perQuery) {
-            if (e.kind == Kind::Refused && why(e) != std::exchange(m_lastRefusal, why(e)))
-                keepError(Speaker + QStringLiteral(": ") + none + peer + why(e));
+        if (!m_everyQuery && perQuery)
             continue;
-        }
         switch (e.kind) {
         case Kind::Answered:
             m_lines.addLine(LineKind::Probe, Speaker,
@@ -171,9 +172,6 @@ void TargetLines::tell(const ProbeEngine::Events &events)
         case Kind::Lost: break; // its timeout's line said it
         case Kind::Refused:
             m_lines.addLine(LineKind::Probe, Speaker, none + peer + seq + why(e) + CRLF);
-            // Each new way a connection failed is one of the errors too.
-            if (why(e) != std::exchange(m_lastRefusal, why(e)))
-                keepError(Speaker + QStringLiteral(": ") + none + peer + why(e));
             break;
         case Kind::Failed:
             if (e.said)
