@@ -248,6 +248,9 @@ private slots:
                                   : titles.value(outcome);
         QVERIFY2(verdict["sentence"].toString().startsWith(title + ": ") || status == 2,
                  qPrintable(verdict["sentence"].toString()));
+        // "No neighbour" is noted when, and only when, this machine said so.
+        QCOMPARE(QJsonDocument(verdict["notes"].toArray()).toJson().contains("found no neighbour"),
+                 by == "10.77.1.2");
         // After silence, one line past the last hop that answered says so.
         if (outcome == "filtered")
             QCOMPARE(verdict["hops"].toArray().size(), 2);
