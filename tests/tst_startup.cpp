@@ -145,6 +145,28 @@ private slots:
         QCOMPARE(reason, QStringLiteral("Cannot connect to yourself"));
     }
 
+    // With no display and no platform chosen the window cannot open: a
+    // sentence that says so and what works instead, exit 2, and no log.
+    void noDisplay()
+    {
+        QTemporaryDir dir;
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        env.insert("PROGRAMFILES", dir.path());
+        program.setProcessEnvironment(env);
+        program.start(SELMARIN_PROGRAM);
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 2);
+        const QString err = QString::fromUtf8(program.readAllStandardError());
+        QVERIFY2(err.startsWith("selmarin: There is no display to open the window on")
+                     && err.contains("selmarin respond|probe|diagnose|load")
+                     && err.contains("./run"),
+                 qPrintable(err));
+    }
+
     // The real executable on this machine's adapters: it shows its window
     // (the minimal platform saves each picture of it that it draws), and the
     // pane's first line follows the log's first line.  The program offers

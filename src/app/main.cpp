@@ -20,14 +20,37 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
 
+// The window needs a display.  With none (no X or Wayland display, and no
+// platform chosen by QT_QPA_PLATFORM or -platform) Qt would abort with
+// advice to reinstall: said plainly instead, with what works without one.
+bool hasDisplay(int argc, char *argv[])
+{
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    return std::any_of(argv + 1, argv + argc, [](const char *argument) {
+        return std::strcmp(argument, "-platform") == 0;
+    });
+}
+
 int runWindow(int argc, char *argv[])
 {
+    if (!hasDisplay(argc, argv)) {
+        std::fputs("selmarin: There is no display to open the window on (neither DISPLAY nor "
+                   "WAYLAND_DISPLAY is set).\nWithout a window, use the command line: selmarin "
+                   "respond|probe|diagnose|load ... (selmarin --help tells the options); or "
+                   "start the window on a virtual display with ./run in the source folder.\n",
+                   stderr);
+        return 2;
+    }
     QApplication qapp(argc, argv);
     DescribeApplication();
 
