@@ -22,6 +22,11 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <climits>
+#include <map>
+#include <random>
+#include <set>
+
 using Matching = ProbeEngine::Matching;
 using Kind = ProbeEngine::Event::Kind;
 
@@ -31,9 +36,9 @@ namespace {
 // fractions allowed): s sent, aN answered (N: the number it carries), t the
 // time passes, fR a failed attempt for reason R, xN query N refused, k the
 // window's tick, r the stream made anew, o a foreign datagram, e the end.
-// Returns the events, one word each: A answered, N no answer, L late (L?:
-// not matched for sure), X lost, F failed (f: not said again), D refused,
-// R recovered, S stray, O foreign; with the query's number.
+// Returns the events, one word each (Q: a query sent numbered and plain): A answered, N no answer,
+// L late (L?: not matched for sure), X lost, F failed (f: not said again), D refused, R recovered,
+// S stray, O foreign; with the query's number.
 QString run(ProbeEngine &engine, const QString &script)
 {
     QStringList told;
@@ -45,7 +50,11 @@ QString run(ProbeEngine &engine, const QString &script)
         const QString arg = what.mid(1);
         ProbeEngine::Events events = engine.advance(at);
         switch (what[0].toLatin1()) {
-        case 's': events += engine.sent(at); break;
+        case 's':
+            if (engine.nextForm() == ProbeEngine::Form::PlainAndNumbered)
+                told << QStringLiteral("Q"); // it asks whether the far end reads numbers
+            events += engine.sent(at);
+            break;
         case 'f': events += engine.failed(at, step.section(u':', 1)); break;
         case 'a':
             events += engine.answer(at, arg.isEmpty() ? std::nullopt : std::optional(arg.toInt()));
@@ -102,6 +111,109 @@ QString counts(const ProbeFigures &f)
         .arg(f.foreign());
 }
 
+// One seeded schedule on a simulated clock and network: outages (at the
+// start, in the middle, flapping), random loss, delays up to past the late
+// bound, duplicates; over datagrams to a far end that reads numbers (each
+// copy of a query answered) or over a stream (answers in order, never
+// lost, held by outages and losses).  Every query's outcome and round trip
+// must be the one its fate implies; returns what differs.
+QString simulate(quint32 seed, bool stream)
+{
+    std::mt19937 rng(seed);
+    const auto chance = [&](double p) { return std::uniform_real_distribution<>(0, 1)(rng) < p; };
+    const auto upTo = [&](qint64 most) { return qint64(rng() % quint64(most + 1)); };
+    ProbeEngine::Options o = options(stream ? Matching::Ordered : Matching::Plain, stream ? 0 : 3);
+    o.count = 10 + int(upTo(30));
+    o.timeoutUs = (1 + upTo(3)) * 500'000;
+    o.lateUs = 2 * o.timeoutUs;
+    const qint64 startDown = chance(0.4) ? upTo(6'000'000) : 0;
+    const qint64 midDown = chance(0.3) ? upTo(o.count * 1'000'000LL) : -1;
+    const bool flapping = chance(0.2);
+    const double loss = chance(0.5) ? 0.3 * chance(0.5) + 0.05 : 0;
+    const auto down = [&](qint64 t) {
+        return t < startDown || (t >= midDown && t < midDown + 4'000'000 && midDown >= 0)
+               || (flapping && t / 3'000'000 % 2 == 1);
+    };
+    const auto upAgain = [&](qint64 t) {
+        while (down(t))
+            t += 100'000;
+        return t;
+    };
+    ProbeEngine engine(o);
+    engine.start(0, QStringLiteral("192.0.2.9:7010"));
+    std::multimap<qint64, int> arrivals; // at, seq (negative: the plain copy's answer)
+    std::map<int, qint64> sentAt, firstAt;
+    std::set<int> seen;
+    qint64 streamAt = 0, finishedAt = 0;
+    int expectedStrays = 0;
+    ProbeEngine::Events events;
+    for (;;) {
+        const qint64 wake = engine.nextWakeUs().value_or(LLONG_MAX);
+        const qint64 now = arrivals.empty() ? wake : std::min(wake, arrivals.begin()->first);
+        events += engine.advance(now);
+        if (!arrivals.empty() && arrivals.begin()->first == now) {
+            const int seq = arrivals.begin()->second;
+            arrivals.erase(arrivals.begin());
+            // A stray: a duplicate, or any copy of an answer past its late bound.
+            const int of = stream ? int(seen.size()) + 1 : std::abs(seq);
+            expectedStrays
+                += firstAt[of] - sentAt[of] > o.lateUs || (seq > 0 && !seen.insert(of).second);
+            if (stream)
+                seen.insert(of);
+            events += engine.answer(now, seq > 0 ? std::optional(seq) : std::nullopt);
+        } else if (const std::optional<int> seq = engine.due(now)) {
+            const ProbeEngine::Form form = engine.nextForm();
+            events += engine.sent(now);
+            sentAt[*seq] = now;
+            qint64 at = now + 200 + (chance(0.1) ? upTo(o.lateUs * 3 / 2) : upTo(5'000));
+            if (stream) {
+                at = std::max(chance(loss) ? at + 200'000 : at, streamAt + 1);
+                firstAt[*seq] = streamAt = down(at) || down(now) ? upAgain(std::max(at, now)) : at;
+                arrivals.emplace(streamAt, 0);
+            } else if (!down(now) && !chance(loss)) {
+                // The far end answers each copy, the numbered one first.
+                firstAt[*seq] = at;
+                if (form != ProbeEngine::Form::Plain)
+                    arrivals.emplace(at, *seq);
+                if (form != ProbeEngine::Form::Numbered)
+                    arrivals.emplace(at, -*seq);
+                if (chance(0.05))
+                    arrivals.emplace(at + upTo(o.lateUs), *seq);
+            }
+        }
+        if (engine.isFinished(now) || now == LLONG_MAX) {
+            events += engine.finish();
+            finishedAt = now;
+            break;
+        }
+    }
+    std::map<int, std::pair<Kind, qint64>> outcome;
+    for (const ProbeEngine::Event &e : events)
+        if (e.kind == Kind::Answered || e.kind == Kind::Late || e.kind == Kind::Lost)
+            outcome[e.seq] = {e.kind, e.rttUs};
+    QStringList wrong;
+    for (const auto &[seq, at] : sentAt) {
+        const auto arrived = firstAt.find(seq);
+        const qint64 rtt = arrived == firstAt.end() ? LLONG_MAX : arrived->second - at;
+        const Kind kind = arrived == firstAt.end() || arrived->second > finishedAt || rtt > o.lateUs
+                              ? Kind::Lost
+                          : rtt <= o.timeoutUs ? Kind::Answered
+                                               : Kind::Late;
+        if (outcome[seq] != std::pair(kind, kind == Kind::Lost ? -1 : rtt))
+            wrong << QStringLiteral("query %1: %2 in %3 us, the wire: %4 in %5 us")
+                         .arg(seq)
+                         .arg(int(outcome[seq].first))
+                         .arg(outcome[seq].second)
+                         .arg(int(kind))
+                         .arg(rtt);
+    }
+    if (engine.figures().strays() != quint64(expectedStrays))
+        wrong << QStringLiteral("%1 strays, the wire: %2")
+                     .arg(engine.figures().strays())
+                     .arg(expectedStrays);
+    return wrong.join(u'\n');
+}
+
 } // namespace
 
 class TestProbe : public QObject
@@ -140,16 +252,28 @@ private slots:
             << "2 queries 2 sent 2 answered 0 late 0 lost 2 stray 0 foreign";
         QTest::newRow("numbered answer after the timeout, its plain echo expected")
             << asking << "s@0 a1@2500 a@2501 s@3000 a3@3001"
-            << "N1 L1 S3"
+            << "Q N1 L1 S3"
             << "2 queries 2 sent 0 answered 1 late 0 lost 1 stray 0 foreign";
         QTest::newRow("plain echo first, its numbered answer expected")
             << asking << "s@0 a@1 a1@2 s@1000 a2@1001 a@1002"
-            << "A1 A2 S"
+            << "Q A1 A2 S"
             << "2 queries 2 sent 2 answered 0 late 0 lost 1 stray 0 foreign";
         QTest::newRow("plain peer, two waiting: the oldest late, unsure")
             << asking << "s@0 s@1000 a@1500 a@1600"
-            << "L?1 A2"
+            << "Q Q L?1 A2"
             << "2 queries 2 sent 1 answered 1 late 0 lost 0 stray 0 foreign";
+        QTest::newRow("the far end up after three queries: asked until it answers, then numbered")
+            << asking << "s@0 s@1000 s@2000 s@3000 a4@3001 a@3001 s@4000 a5@4001 a@4002"
+            << "Q Q Q Q N1 N2 A4 N3 X1 A5 S"
+            << "5 queries 5 sent 2 answered 0 late 1 lost 1 stray 0 foreign";
+        QTest::newRow("a far end that reads no numbers: asked until three answered")
+            << asking << "s@0 a@1 s@1000 a@1001 s@2000 a@2001 s@3000 a@3001"
+            << "Q A1 Q A2 Q A3 A4"
+            << "4 queries 4 sent 4 answered 0 late 0 lost 0 stray 0 foreign";
+        QTest::newRow("a stream: the answer to a lost query is owed, not the next one's")
+            << ordered << "s@0 s@1000 t@4000.001 a@4500 a@4501 s@5000 a@5001"
+            << "N1 N2 X1 S L2 A3"
+            << "3 queries 3 sent 1 answered 1 late 1 lost 1 stray 0 foreign";
         QTest::newRow("down, then up: every interval a failed attempt")
             << ordered << "f@0:refused f@1000:refused f@2000:timeout s@3000 a@3001"
             << "F1 f2 F3 R4 A4"
@@ -170,6 +294,24 @@ private slots:
         ProbeEngine engine(options);
         QTEST(run(engine, script), "events");
         QTEST(counts(engine.figures()), "figures");
+    }
+
+    // Seeded schedules against their own record: a fixed sample here;
+    // SELMARIN_SCHEDULES=N runs N of each kind, SELMARIN_SEED=S replays one.
+    void simulatedSchedules()
+    {
+        const quint32 only = quint32(qEnvironmentVariableIntValue("SELMARIN_SEED"));
+        const int many = qEnvironmentVariableIsSet("SELMARIN_SCHEDULES")
+                             ? qEnvironmentVariableIntValue("SELMARIN_SCHEDULES")
+                             : 150;
+        for (const bool stream : {false, true})
+            for (quint32 seed = only ? only : 1; seed <= (only ? only : quint32(many)); ++seed) {
+                const QString wrong = simulate(seed, stream);
+                QVERIFY2(wrong.isEmpty(), qPrintable(QStringLiteral("seed %1 (%2): %3")
+                                                         .arg(seed)
+                                                         .arg(stream ? "stream" : "datagrams")
+                                                         .arg(wrong)));
+            }
     }
 
     // When queries are due, and when the run is over: every interval from

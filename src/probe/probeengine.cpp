@@ -27,8 +27,10 @@ void ProbeEngine::start(qint64 nowUs, const QString &peer, std::optional<qint64>
     m_failedRun = 0;
     m_lastReason.clear();
     m_foreignSaid = false;
-    m_plainEchoes = 0;
+    m_answeredAsks = 0;
+    m_echoesDue.clear();
     m_answeredPlain.clear();
+    m_owedLost = 0;
 }
 
 bool ProbeEngine::isFinished(qint64 nowUs) const
@@ -51,12 +53,13 @@ std::optional<int> ProbeEngine::due(qint64 nowUs) const
     return m_nextSeq;
 }
 
-ProbeEngine::Form ProbeEngine::formOf(int seq) const
+ProbeEngine::Form ProbeEngine::nextForm() const
 {
     if (m_matching == Matching::Numbered)
         return Form::Numbered;
-    return m_matching == Matching::Plain && seq <= m_options.numberedAsks ? Form::PlainAndNumbered
-                                                                          : Form::Plain;
+    return m_matching == Matching::Plain && m_answeredAsks < m_options.numberedAsks
+               ? Form::PlainAndNumbered
+               : Form::Plain;
 }
 
 // The query after this one is due at the next slot after now: an interval
@@ -76,9 +79,7 @@ ProbeEngine::Events ProbeEngine::sent(qint64 sentUs)
         events.append({Kind::Recovered, seq, qint64(m_failedRun), {}, {}});
     m_failedRun = 0;
     m_lastReason.clear();
-    if (formOf(seq) == Form::PlainAndNumbered)
-        ++m_plainEchoes;
-    m_waiting.push_back({seq, sentUs, false});
+    m_waiting.push_back({seq, sentUs, false, nextForm() == Form::PlainAndNumbered});
     m_figures.querySent();
     nextSlot(sentUs);
     return events;
@@ -112,6 +113,8 @@ void ProbeEngine::judge(Events &events, std::deque<Waiting>::iterator query, Out
                         qint64 rttUs)
 {
     const int seq = query->seq;
+    if (outcome == Outcome::Lost && m_matching == Matching::Ordered)
+        ++m_owedLost;
     m_waiting.erase(query);
     m_figures.judge({outcome, rttUs, seq});
     if (outcome != Outcome::Lost)
@@ -142,20 +145,30 @@ ProbeEngine::Events ProbeEngine::answer(qint64 atUs, std::optional<int> seq)
               rtt);
     };
     if (m_matching == Matching::Numbered) {
+        while (!m_echoesDue.empty() && atUs - m_echoesDue.front().sentUs > m_options.lateUs)
+            m_echoesDue.pop_front();
         if (!seq) {
-            // The plain copy of one of the first queries, answered as well.
-            if (m_plainEchoes > 0)
-                --m_plainEchoes;
+            // The plain copy of an asking query, answered after its numbered one.
+            if (!m_echoesDue.empty())
+                m_echoesDue.pop_front();
             else
                 stray(events, seq);
             return events;
         }
         const auto query = std::find_if(m_waiting.begin(), m_waiting.end(),
                                         [&](const Waiting &w) { return w.seq == *seq; });
-        if (query != m_waiting.end())
+        if (query != m_waiting.end()) {
+            if (query->asked)
+                m_echoesDue.push_back(*query);
             timed(query);
-        else if (!m_answeredPlain.removeOne(*seq))
+        } else if (!m_answeredPlain.removeOne(*seq))
             stray(events, seq);
+        return events;
+    }
+    if (m_matching == Matching::Ordered && m_owedLost > 0) {
+        // The answer of the oldest query judged lost, come at last.
+        --m_owedLost;
+        stray(events, seq);
         return events;
     }
     if (m_waiting.empty()) {
@@ -179,10 +192,10 @@ ProbeEngine::Events ProbeEngine::answer(qint64 atUs, std::optional<int> seq)
         if (inFlight != m_waiting.end())
             query = inFlight;
         sure = candidates == 1;
-        if (query->seq <= m_options.numberedAsks) {
+        if (query->asked) {
             // Its numbered copy may be answered too: that answer is no stray.
             m_answeredPlain.append(query->seq);
-            m_plainEchoes = std::max(0, m_plainEchoes - 1);
+            ++m_answeredAsks;
         }
     }
     if (sure)
@@ -246,7 +259,10 @@ ProbeEngine::Events ProbeEngine::loseAll()
 
 ProbeEngine::Events ProbeEngine::restartStream()
 {
-    return loseAll();
+    // Answers owed on the old stream went with it.
+    Events events = loseAll();
+    m_owedLost = 0;
+    return events;
 }
 
 ProbeEngine::Events ProbeEngine::finish()

@@ -34,11 +34,17 @@
 //
 // In all three an answer that comes while no query waits (a duplicate, an
 // echo, a stray) is counted as a stray and said, and nothing else changes:
-// it cannot shift the matching of the answers after it.  A Plain run over
-// datagrams asks, with its first queries, whether the far end reads
-// numbers (numberedAsks): each goes out numbered and plain; the first
-// numbered answer makes the run Numbered, and the plain echoes of those
-// first queries are expected and ignored.
+// it cannot shift the matching of the answers after it.  On a stream every
+// query is answered in turn, so the answers to queries already judged lost
+// are strays still owed, not answers to the queries after them.
+//
+// A Plain run over datagrams asks whether the far end reads numbers: each
+// query goes out numbered and plain until the far end has answered
+// numberedAsks of them plainly only (then it does not read numbers), or
+// answers one numbered: that makes the run Numbered, and the plain echoes
+// of the asking queries are expected and ignored.  So a far end that
+// answers only after an outage (or is started after the probe) is asked
+// until it answers.
 //
 // Time: a query is in flight until its timeout, then overdue: it was said
 // to have no answer, but an answer that comes until lateUs after it was
@@ -67,7 +73,7 @@ public:
         qint64 lateUs = 4'000'000;     // an answer later than this is no answer at all
         qint64 deadlineUs = 0;         // the run ends this long after its start; 0: never
         Matching matching = Matching::Ordered;
-        int numberedAsks = 0; // Plain: the first queries also go out numbered
+        int numberedAsks = 0; // Plain: queries also go out numbered until this many answered plain
     };
     struct Event
     {
@@ -110,7 +116,7 @@ public:
 
     // The number of the query due at nowUs, if one is.
     std::optional<int> due(qint64 nowUs) const;
-    Form formOf(int seq) const;
+    Form nextForm() const; // how the query due next goes out
     // The next query was handed to the network at sentUs.
     Events sent(qint64 sentUs);
     // The next query could not be sent: the target cannot be reached.
@@ -150,6 +156,7 @@ private:
         int seq = 0;
         qint64 sentUs = 0;
         bool overdue = false;
+        bool asked = false; // it went out numbered and plain
     };
     void judge(Events &events, std::deque<Waiting>::iterator query, ProbeFigures::Outcome outcome,
                qint64 rttUs);
@@ -171,6 +178,10 @@ private:
     quint64 m_failedRun = 0;
     QString m_lastReason;
     bool m_foreignSaid = false;
-    int m_plainEchoes = 0;      // plain answers still expected to numbered asks
+    int m_answeredAsks = 0; // asking queries answered plainly while Plain
+    // Numbered: asking queries whose numbered copy was answered, the answer
+    // to their plain copy still expected (until their late bound).
+    std::deque<Waiting> m_echoesDue;
     QList<int> m_answeredPlain; // asked queries already answered by their plain echo
+    quint64 m_owedLost = 0;     // Ordered: answers still owed to queries judged lost
 };

@@ -29,7 +29,7 @@ void Prober::wake()
     const qint64 now = MonotonicUs();
     ProbeEngine::Events events = m_engine.advance(now);
     if (const auto seq = m_engine.due(now)) {
-        const Handed handed = m_send(*seq, m_engine.formOf(*seq));
+        const Handed handed = m_send(*seq, m_engine.nextForm());
         events += handed.sent ? m_engine.sent(handed.atUs)
                               : m_engine.failed(now, handed.reason, handed.detail);
     }
