@@ -601,10 +601,28 @@ private slots:
                                     QString::number(ntohs(at.sin_port)), "-c", "1"});
         realClock();
         QVERIFY(probe.endsWith(2));
-        ::close(full);
         QVERIFY2(probe.err().contains("Winsock Error:\t10060\n* Description:\tAttempt to connect "
                                       "timed out without establishing a connection."),
                  qPrintable(probe.err()));
+        // Given up at -W, not the system's 20 s: a failure with its reason.
+        const QString port = QString::number(ntohs(at.sin_port));
+        for (const QStringList &kind : {QStringList{"--tcp", "--keep-going"}, {"--connect"}}) {
+            QElapsedTimer took;
+            took.start();
+            Headless timed(dir.path(),
+                           QStringList{"probe", "localhost", port, "-c", "1", "-W", "1", "--json"}
+                               + kind);
+            QVERIFY(timed.endsWith(1));
+            const QJsonObject one = QJsonDocument::fromJson(timed.readAllStandardOutput())
+                                        .object()["targets"]
+                                        .toArray()[0]
+                                        .toObject();
+            QVERIFY2(took.elapsed() < 8000
+                         && one["failed_attempts"].toObject()["timeout"].toInt() == 1
+                         && !one["errors"].toArray().isEmpty(),
+                     qPrintable(QJsonDocument(one).toJson()));
+        }
+        ::close(full);
     }
 
     // Runs that last for weeks write a line a minute per client or target

@@ -48,6 +48,8 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, cons
     setup.config.manner.onePeer = true;
     setup.config.manner.quickStates = true;
     setup.config.source = command.source;
+    // A connect that hangs is given up at the timeout the queries have.
+    setup.config.connectTimeoutMs = command.timeoutMs;
     setup.config.ends.localAddress = command.source;
     setup.config.ends.localPort = command.localPort;
     setup.path = command.connectOnly ? ProbeTarget::Path::Connects

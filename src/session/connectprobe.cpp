@@ -77,6 +77,8 @@ Prober::Handed ProbeTarget::connectOnce(int seq)
         [&] {
             connection->setProtocol(tls ? Winsock::sckTLSProtocol : Winsock::sckTCPProtocol);
             connection->setStateHolds(false);
+            // A connect with no answer by the timeout is a failure, for that reason.
+            connection->setConnectTimeoutMs(int(m_setup.probe.timeoutUs / 1000));
             if (m_tls)
                 connection->setTls(*m_tls);
             connection->setRemoteHost(m_address);

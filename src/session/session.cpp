@@ -195,6 +195,9 @@ void Session::OpenIt(const Config &config)
             const Manner &manner = config.manner;
             Winsock1->setLocalPort(ToLong(ends.localPort));
             Winsock1->setStateHolds(!manner.quickStates);
+            Winsock1->setConnectTimeoutMs(config.connectTimeoutMs > 0
+                                              ? config.connectTimeoutMs
+                                              : Winsock::DefaultConnectTimeoutMs);
             const bool server = config.role == Role::Server;
             if (config.transport != Transport::Udp) {
                 const bool tls = config.transport == Transport::Tls;

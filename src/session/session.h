@@ -133,6 +133,8 @@ public:
         QString source;
         Manner manner = {};
         Tls tls = {};
+        // A client's connect is given up after this (0: the socket's 20 s).
+        int connectTimeoutMs = 0;
     };
     // The socket as a display shows it.
     struct View

@@ -286,6 +286,11 @@ void Winsock::setStateHolds(bool holds)
     d->stateHolds = holds;
 }
 
+void Winsock::setConnectTimeoutMs(int ms)
+{
+    d->connectTimeoutMs = ms;
+}
+
 qint64 Winsock::ConnectTimeUs() const
 {
     return d->connectTimeUs;

@@ -60,7 +60,8 @@
 //   be sent together.  A connect that fails because a router or the host
 //   said so (an ICMP error) keeps what it said: LastIcmp().
 // - A connection attempt that has not succeeded after
-//   DefaultConnectTimeoutMs (20 s) is given up with 10060.
+//   DefaultConnectTimeoutMs (20 s), or what setConnectTimeoutMs gave, is
+//   given up with 10060.
 // - The peer closes in order: Closing until Close, with the CloseEvent.  A
 //   reset by the peer is a failure (10054), not a close.  Data that arrived
 //   before the close is still delivered and can be read in Closing and Error.
@@ -240,6 +241,9 @@ public:
     // Whether the states before Connected last at least MinStateHoldMs, so
     // that a watch sees each (on unless set).
     void setStateHolds(bool holds);
+    // How long a connection attempt may take before it is given up with
+    // 10060 (DefaultConnectTimeoutMs unless set).
+    void setConnectTimeoutMs(int ms);
     // How long the system took to make the last connection (see States);
     // -1 before one was made.
     qint64 ConnectTimeUs() const;

@@ -178,6 +178,7 @@ public:
     std::function<void()> holdStep;
     QElapsedTimer stateClock;
     QTimer connectTimer;
+    int connectTimeoutMs = Winsock::DefaultConnectTimeoutMs;
 
     // received data
     QByteArray inbox; // TCP bytes not yet read by GetData

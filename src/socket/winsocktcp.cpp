@@ -90,7 +90,7 @@ void WinsockPrivate::beginConnecting(const QHostAddress &address)
 // message and who sent it) is known; Qt takes the connected descriptor.
 void WinsockPrivate::startConnect(const QHostAddress &address)
 {
-    connectTimer.start(Winsock::DefaultConnectTimeoutMs);
+    connectTimer.start(connectTimeoutMs);
     const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
     bool family6 = !ipv4;
     if (connectFd >= 0) {
