@@ -171,24 +171,23 @@ private slots:
         QVERIFY(stream.startsWith(receivedInLog(log())));
     }
 
-    // The first arrives cut to the receive buffer and the cut is reported;
-    // the report closes the socket, as every socket error does.
+    // The largest datagrams UDP carries arrive whole and in order; the
+    // socket stays open.
     void largestUdpDatagrams()
     {
         serve(false);
         LatenessProbe probe;
+        QByteArray sent;
         std::thread peer([&] {
             QUdpSocket sender;
             for (char c : {'a', 'b', 'c', 'd', 'e'})
-                sender.writeDatagram(QByteArray(65507, c), QHostAddress::LocalHost, port);
+                sender.writeDatagram(sent.append(QByteArray(65507, c)).right(65507),
+                                     QHostAddress::LocalHost, port);
         });
         peer.join();
-        QTRY_VERIFY_WITH_TIMEOUT(idle(), Wait);
-        QVERIFY(probe.responsive());
-        QVERIFY(p->pane().contains("Winsock Error:\t10040\r\n* Description:\tThe datagram is too "
-                                   "large to fit into the buffer "
-                                   "and is truncated.\r\n"));
-        QCOMPARE(receivedInLog(log()), QByteArray(8192, 'a'));
+        QTRY_COMPARE_WITH_TIMEOUT(receivedInLog(log()), sent, Wait);
+        QVERIFY(probe.responsive() && !idle());
+        QVERIFY2(!p->pane().contains("Winsock Error"), qPrintable(p->pane().right(400)));
     }
 };
 

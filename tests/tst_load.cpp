@@ -310,6 +310,32 @@ private slots:
         QVERIFY(LoadPacer(0, 1).unlimited());
     }
 
+    // Datagrams past 8 KiB, up to the largest UDP carries: the far end
+    // counts each one whole.
+    void bigDatagrams_data()
+    {
+        QTest::addColumn<int>("size");
+        for (int size : {8192, 8193, 9000, 65507})
+            QTest::addRow("%d", size) << size;
+    }
+    void bigDatagrams()
+    {
+        QFETCH(int, size);
+        QTemporaryDir dir;
+        const QString port = QString::number(freePort(true));
+        Headless server(dir.path() + "/u", {"respond", "--udp", "--port", port});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += server.out()).contains("Winsock:\tOpen"), 10000);
+        Headless load(dir.path() + "/s", {"load", "--udp", "localhost", port, "--rate", "200", "-c",
+                                          "42", "--size", QString::number(size), "--json"});
+        QVERIFY(load.endsWith(0));
+        const QJsonObject json = QJsonDocument::fromJson(load.readAllStandardOutput()).object();
+        QCOMPARE(json["far_end"]["bytes"].toInteger(), 42LL * size);
+        QCOMPARE(json["received"].toInt(), 42);
+        QVERIFY(server.endsWith(0, true));
+        QVERIFY2(!(told += server.out()).contains("longer than"), qPrintable(told));
+    }
+
     // A load on loopback against a responder: the far end's count of
     // every datagram in the JSON and in the lines of both ends, a line a
     // second per load on the responder; a TCP load's goodput; a load to a

@@ -78,8 +78,10 @@
 // that arrival (RemotePort set alone keeps the sender's address and changes
 // the port).  A host name there is looked up before the datagram goes out;
 // the datagrams wait for it in order.  One SendComplete follows each datagram
-// that went out.  The receive buffer is UdpReceiveBuffer (8192) bytes: a
-// longer datagram is delivered cut to 8192 bytes, and an Error event 10040
+// that went out.  The receive buffer is UdpReceiveBuffer (65,536) bytes, so
+// every datagram UDP can carry arrives whole (65,507 bytes over IPv4, 65,527
+// over IPv6); should a longer one come (an IPv6 jumbogram), it is delivered
+// cut to that, and an Error event 10040
 // follows its DataArrival, so the loss is reported and never silent (the
 // socket stays open; the program decides whether to close it), or for a
 // socket in batches or with one peer the DatagramTruncated signal.
@@ -190,7 +192,7 @@ public:
 
     static constexpr int MinStateHoldMs = 10; // states 4, 5 and 6 last at least this
     static constexpr int DefaultConnectTimeoutMs = 20000;
-    static constexpr int UdpReceiveBuffer = 8192;   // bytes of one received datagram
+    static constexpr int UdpReceiveBuffer = 65536;  // bytes of one received datagram
     static constexpr int StreamChunk = 256 * 1024;  // stream bytes taken from the system at a time
     static constexpr int UdpQueueDatagrams = 65536; // datagrams waiting for their DataArrival
     static constexpr qsizetype UdpQueueBytes = 16 * 1024 * 1024; // and their bytes, at most
