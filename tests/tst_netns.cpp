@@ -473,6 +473,45 @@ private slots:
                  qPrintable(QString("%1 against %2").arg(oursPercent).arg(theirs)));
     }
 
+    // A TCP load on a path of 20 Mbit/s (tbf): the far end's count comes,
+    // and both ends measure the path's rate (less the headers of each
+    // 1448 bytes: TCP with time stamps, IP, Ethernet), whether the run is
+    // timed or counted; what was sent is what the far end took.
+    void tcpLoadOnASlowPath_data()
+    {
+        QTest::addColumn<QStringList>("load");
+        QTest::newRow("timed") << QStringList{"-t", "3"};
+        QTest::newRow("counted") << QStringList{"-c", "100", "--size", "50000"};
+    }
+    void tcpLoadOnASlowPath()
+    {
+        QFETCH(QStringList, load);
+        if (QStandardPaths::findExecutable("tc").isEmpty())
+            QSKIP("tc is needed (scripts/ensure-deps)");
+        QVERIFY(inHost(Client, {"tc", "qdisc", "add", "dev", "veth0", "root", "tbf", "rate",
+                                "20mbit", "burst", "32kbit", "latency", "400ms"})
+                    .has_value());
+        const auto cleanUp = qScopeGuard([] {
+            inHost(Client, {"tc", "qdisc", "del", "dev", "veth0", "root"});
+        });
+        QTemporaryDir dir;
+        Headless responder(dir.path() + "/s", {"respond", "--tcp", "--port", "7052"}, Server);
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Listening"), 10000);
+        Headless sender(dir.path() + "/c",
+                        QStringList{"load", "--tcp", ServerIP, "7052", "--json"} + load, Client);
+        QVERIFY(sender.endsWith(0));
+        const QByteArray output = sender.readAllStandardOutput();
+        const QJsonObject ours = QJsonDocument::fromJson(output).object();
+        const double limit = 20e6 * 1448 / 1514;
+        QVERIFY2(ours["far_end"].isObject() && ours["errors"].toArray().isEmpty()
+                     && ours["sender"]["bytes"] == ours["far_end"]["bytes"]
+                     && std::abs(ours["goodput_bps"].toDouble() / limit - 1) < 0.05
+                     && std::abs(ours["sender"]["rate_bps"].toDouble() / limit - 1) < 0.05,
+                 output.constData());
+        QVERIFY(responder.endsWith(0, true));
+    }
+
     // A relay in a middle host (support/relay.cpp) delays the load's
     // datagrams with jitter, swaps some with the next and duplicates some,
     // with a seeded choice, and counts what it did: the far end counts the

@@ -61,9 +61,44 @@ LoadPath::~LoadPath()
     closeAll();
 }
 
-const LoadPath::Sent &LoadPath::sent() const
+const LoadPath::Sent &LoadPath::sent()
 {
+    takeAcknowledged();
     return m_sent;
+}
+
+void LoadPath::takeAcknowledged()
+{
+    if (udp() || !m_stream || m_setup.size <= 0)
+        return;
+    const quint64 size = quint64(m_setup.size);
+    const quint64 unacknowledged = quint64(std::max<qint64>(0, m_stream->BytesUnacknowledged()));
+    const quint64 acknowledged = m_streamBytes - std::min(unacknowledged, m_streamBytes);
+    const quint64 warmUp = m_sent.warmUp * size;
+    // Whole pieces: the far end has every byte of them.
+    const quint64 pieces
+        = std::min(m_handed, (acknowledged - std::min(acknowledged, warmUp)) / size);
+    if (pieces > m_sent.pieces) {
+        m_sent.pieces = pieces;
+        m_sent.bytes = pieces * size;
+        m_sent.endedUs = MonotonicUs();
+    }
+}
+
+double LoadPath::streamRate() const
+{
+    if (!m_stream || m_streamUs < 0)
+        return 0;
+    const qint64 unacknowledged = std::max<qint64>(0, m_stream->BytesUnacknowledged());
+    const qint64 acknowledged = std::max<qint64>(0, qint64(m_streamBytes) - unacknowledged);
+    const qint64 us = MonotonicUs() - m_streamUs;
+    return us > 0 ? double(acknowledged) * 1e6 / double(us) : 0;
+}
+
+qint64 LoadPath::ahead() const
+{
+    return std::clamp(qint64(streamRate() * AheadMs / 1000), qint64(StreamAheadLeast),
+                      qint64(StreamAhead));
 }
 
 QString LoadPath::peerName() const
@@ -195,8 +230,8 @@ void LoadPath::openStream(const QString &address)
     connect(stream, &Winsock::DataArrival, this, &LoadPath::readStream);
     // Room again: the sending goes on at once, not at the next look.
     const auto progress = [this] {
-        if (m_waiting >= StreamAhead && m_stream
-            && (m_waiting = m_stream->BytesWaiting()) < StreamAhead
+        if (m_stream && m_waiting >= ahead()
+            && (m_waiting = m_stream->BytesUnacknowledged()) < ahead()
             && (m_phase == Phase::Sending || m_phase == Phase::WarmUp)) {
             m_timer.stop();
             tick();
@@ -274,10 +309,15 @@ void LoadPath::tick()
                                 : sendStream(kind, m_phaseSent, due - m_phaseSent, dueUs);
         m_phaseSent += n;
         if (data) {
-            m_sent.pieces += n;
-            m_sent.bytes += n * quint64(m_setup.size);
-            if (n > 0)
-                m_sent.endedUs = MonotonicUs();
+            m_handed += n;
+            if (!udp()) {
+                takeAcknowledged();
+            } else {
+                m_sent.pieces += n;
+                m_sent.bytes += n * quint64(m_setup.size);
+                if (n > 0)
+                    m_sent.endedUs = MonotonicUs();
+            }
         } else {
             m_sent.warmUp += n;
         }
@@ -301,10 +341,10 @@ void LoadPath::tick()
         m_timer.start(0);
         return;
     }
-    if (!udp() && m_stream && m_stream->BytesWaiting() >= StreamAhead) {
-        // The socket's progress wakes it, or (TLS: what waits encrypted
-        // is not told) a look a millisecond later.
-        m_waiting = StreamAhead;
+    if (!udp() && m_stream && (m_waiting = m_stream->BytesUnacknowledged()) >= ahead()) {
+        // The socket's progress wakes it, or (the far end's acknowledgements
+        // and what TLS keeps encrypted are not told) a look a millisecond
+        // later.
         m_timer.start(1);
         return;
     }
@@ -364,8 +404,13 @@ quint64 LoadPath::sendStream(LoadKind kind, quint64 seq, quint64 n, qint64)
     const qsizetype size = m_setup.size;
     const quint64 perCall = quint64(m_piece.size() / size);
     quint64 done = 0;
-    while (done < n && m_stream && (m_waiting = m_stream->BytesWaiting()) < StreamAhead) {
-        const quint64 k = std::min(perCall, n - done);
+    if (m_streamUs < 0)
+        m_streamUs = MonotonicUs();
+    qint64 room = 0;
+    while (done < n && m_stream
+           && (room = ahead() - (m_waiting = m_stream->BytesUnacknowledged())) > 0) {
+        // What fits ahead, one piece at least.
+        const quint64 k = std::min({perCall, n - done, std::max<quint64>(1, quint64(room) / size)});
         const qint64 stamp = MonotonicUs();
         for (quint64 i = 0; i < k; ++i)
             LoadWire::WriteHeader(m_piece.data() + qsizetype(i) * size,
@@ -380,6 +425,7 @@ quint64 LoadPath::sendStream(LoadKind kind, quint64 seq, quint64 n, qint64)
         if (!ok)
             break;
         done += k;
+        m_streamBytes += k * quint64(size);
     }
     return done;
 }
@@ -390,18 +436,27 @@ void LoadPath::sendEnd()
         m_phase = Phase::Ending;
         m_timer.stop();
         m_endWaitUs = MonotonicUs() + qint64(EndWaitMs) * 1000;
-        m_endTimer.start();
-        if (!udp() && m_stream)
+        if (!udp() && m_stream) {
+            // What is still queued reaches the far end at the rate it took
+            // so far, before it can count the End.
+            const double rate = streamRate();
+            const qint64 queued = m_stream->BytesUnacknowledged();
+            m_endWaitUs += rate > 0 ? std::min<qint64>(qint64(double(queued) * 1e6 / rate),
+                                                       qint64(EndWaitMostMs) * 1000)
+                                    : (queued > 0 ? qint64(EndWaitMostMs) * 1000 : 0);
             m_sent.retransmits = m_stream->Retransmissions();
+        }
+        m_endTimer.start();
     }
     const QByteArray end = LoadWire::Piece(
-        {LoadKind::End, m_id, m_sent.pieces, MonotonicUs(), quint32(LoadWire::HeaderBytes)});
+        {LoadKind::End, m_id, m_handed, MonotonicUs(), quint32(LoadWire::HeaderBytes)});
     if (udp()) {
         if (::send(m_fd, end.constData(), size_t(end.size()), MSG_DONTWAIT) < 0
             && errno == ECONNREFUSED && m_sent.refusals++ == 0)
             emit refused();
         return;
     }
+    m_streamBytes += quint64(end.size());
     TryRun([&] { m_stream->SendData(end); },
            [&](const RuntimeError &e) {
                fail(QStringLiteral("%1 %2").arg(e.number).arg(e.description));
@@ -505,6 +560,13 @@ void LoadPath::finish(bool final)
 {
     if (m_phase == Phase::Done)
         return;
+    takeAcknowledged();
+    if (final && m_handed > m_sent.pieces) {
+        // The far end counted all: each piece came.
+        m_sent.pieces = m_handed;
+        m_sent.bytes = m_handed * quint64(m_setup.size);
+        m_sent.endedUs = MonotonicUs();
+    }
     m_phase = Phase::Done;
     if (!udp() && m_stream && m_sent.retransmits < 0)
         m_sent.retransmits = m_stream->Retransmissions();

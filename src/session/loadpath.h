@@ -14,12 +14,18 @@
 //   TCP, TLS  a connection through the program's socket (socket/winsock.h:
 //             its look-up, TLS trust and failures), the pieces one after
 //             the other; as fast as the connection takes them, or at the
-//             rate.  The system's retransmissions are read from TCP_INFO.
+//             rate.  What is not yet acknowledged (waiting here and in the
+//             system) is kept to AheadMs at the rate the far end takes it
+//             (StreamAheadLeast to StreamAhead bytes), and what was sent is
+//             what the far end acknowledged: on a slow path, a queue of
+//             megabytes would pass for a rate the path never had.  The
+//             system's retransmissions are read from TCP_INFO.
 //
 // The run: a warm-up (WarmUp pieces, not counted) for Setup::warmUpUs, then
 // the Data pieces for durationUs or count pieces, then (UDP) a short wait for
 // what is still on its way, then the End, sent again every EndRepeatMs until
-// the far end's final count comes, for EndWaitMs at most.  A `respond`er
+// the far end's final count comes, for EndWaitMs at most (TCP, TLS: and the
+// time what is still unacknowledged takes at the rate the far end took).  A `respond`er
 // reports once a second and at the end (reported()); a peer that counts
 // nothing (a window in server mode, another program) sends no report.
 //
@@ -50,7 +56,10 @@ public:
     static constexpr int EndRepeatMs = 200; // the End again, until the final count
     static constexpr int EndWaitMs = 3000;  // ... for this long at most
     static constexpr int Batch = 64;        // datagrams handed over with one call
-    static constexpr qsizetype StreamAhead = 16 * 1024 * 1024; // TCP bytes waiting, at most
+    static constexpr qsizetype StreamAhead = 16 * 1024 * 1024; // TCP bytes unacknowledged, at most
+    static constexpr qsizetype StreamAheadLeast = 256 * 1024;  // ... allowed at any rate
+    static constexpr int AheadMs = 250;          // ... else this long at the far end's rate
+    static constexpr int EndWaitMostMs = 60'000; // the End's wait with what is queued, at most
     static constexpr qsizetype StreamBatchBytes = 1024 * 1024; // handed over in one call
 
     struct Setup
@@ -68,12 +77,12 @@ public:
     // What the sender did.
     struct Sent
     {
-        quint64 pieces = 0;      // Data pieces handed to the system
+        quint64 pieces = 0;      // Data pieces handed to the system (TCP, TLS: acknowledged)
         quint64 bytes = 0;       // ... and their bytes
         quint64 warmUp = 0;      // WarmUp pieces
         quint64 failures = 0;    // datagrams the system refused (not EAGAIN)
         qint64 startedUs = -1;   // the first Data piece
-        qint64 endedUs = -1;     // the last
+        qint64 endedUs = -1;     // the last (TCP, TLS: its acknowledgement)
         qint64 lagMaxUs = 0;     // the furthest behind the pace a piece went out
         qint64 retransmits = -1; // TCP: the system's retransmissions; -1: not told
         quint64 refusals = 0;    // UDP: the far end's system said no one listens
@@ -92,7 +101,8 @@ public:
     // Ends everything now, nothing more is waited for.
     void abort();
 
-    const Sent &sent() const;
+    // TCP, TLS: the acknowledgements are looked at first.
+    const Sent &sent();
     Phase phase() const { return m_phase; }
     // The peer as "address:port" once known, else HOST:PORT as given.
     QString peerName() const;
@@ -125,6 +135,11 @@ private:
     quint64 sendUdp(LoadKind kind, quint64 seq, quint64 n, qint64 dueUs);
     quint64 sendStream(LoadKind kind, quint64 seq, quint64 n, qint64 dueUs);
     void sendEnd();
+    // TCP, TLS: the Data pieces the far end acknowledged go into m_sent.
+    void takeAcknowledged();
+    // TCP, TLS: bytes acknowledged a second so far; what may be unacknowledged.
+    double streamRate() const;
+    qint64 ahead() const;
     void readUdp();
     void readStream();
     void takeReport(const char *data, qsizetype size);
@@ -145,6 +160,7 @@ private:
     qint64 m_endWaitUs = 0;  // the End's wait ends
     quint64 m_phaseSent = 0; // pieces of this phase sent
     quint64 m_lastDue = 0;   // of those, due at the last wake-up
+    quint64 m_handed = 0;    // Data pieces handed to the system (the End's count)
     bool m_gotFinal = false;
     // UDP
     int m_fd = -1;
@@ -152,7 +168,9 @@ private:
     std::vector<char> m_buffers; // Batch pieces
     // TCP, TLS
     std::unique_ptr<Winsock> m_stream;
-    QByteArray m_piece;   // Data pieces, their headers written anew each time
-    QByteArray m_inbox;   // the far end's reports, as they came
-    qint64 m_waiting = 0; // bytes handed over and not yet written to the system
+    QByteArray m_piece;        // Data pieces, their headers written anew each time
+    QByteArray m_inbox;        // the far end's reports, as they came
+    qint64 m_waiting = 0;      // bytes not yet acknowledged, as last looked at
+    quint64 m_streamBytes = 0; // bytes handed over (warm-up, data, End)
+    qint64 m_streamUs = -1;    // the first of them
 };

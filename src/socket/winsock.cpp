@@ -44,6 +44,7 @@
 #include <algorithm>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -307,6 +308,17 @@ qint64 Winsock::BytesWaiting() const
         return 0;
     return d->tcp->bytesToWrite() + d->tlsOutbox.size()
            + (d->ssl() ? d->ssl()->encryptedBytesToWrite() : 0);
+}
+
+qint64 Winsock::BytesUnacknowledged() const
+{
+    if (!d->tcp)
+        return 0;
+    int inSystem = 0; // handed to the system, not yet acknowledged by the peer
+    if (d->tcp->socketDescriptor() < 0
+        || ::ioctl(int(d->tcp->socketDescriptor()), TIOCOUTQ, &inSystem) != 0)
+        inSystem = 0;
+    return BytesWaiting() + std::max(inSystem, 0);
 }
 
 qint64 Winsock::Retransmissions() const

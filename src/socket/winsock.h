@@ -266,6 +266,9 @@ public:
     // A TCP or TLS connection's bytes handed to SendData and not yet given
     // to the system (TLS: encrypted or not).
     qint64 BytesWaiting() const;
+    // ... and those, with the ones in the system that the peer has not
+    // acknowledged yet (TLS: the system's are encrypted).
+    qint64 BytesUnacknowledged() const;
     // A socket in batches: when the datagram its DataArrival delivers
     // arrived, by the system's stamp, in microseconds on base/clock.h's
     // monotonic clock; -1 when not known.
