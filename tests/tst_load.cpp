@@ -336,6 +336,29 @@ private slots:
         QVERIFY2(!(told += server.out()).contains("longer than"), qPrintable(told));
     }
 
+    // TLS as fast as loopback takes it, again and again: the far end's
+    // report of every second comes while the sender floods.
+    void tlsLoadReports()
+    {
+        QTemporaryDir dir;
+        const QString port = QString::number(freePort());
+        Headless server(dir.path() + "/t", {"respond", "--tls", "--port", port});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += server.out()).contains("Listening"), 10000);
+        for (int run = 0; run < 3; ++run) {
+            Headless load(dir.path() + "/s",
+                          {"load", "--tls", "localhost", port, "--insecure", "-t", "2", "--json"});
+            QVERIFY(load.endsWith(0));
+            const QByteArray output = load.readAllStandardOutput();
+            const QJsonObject json = QJsonDocument::fromJson(output).object();
+            QVERIFY2(json["errors"].toArray().isEmpty() && json["far_end"].isObject()
+                         && json["seconds"][0]["far_end"].isObject()
+                         && json["seconds"][1]["far_end"].isObject(),
+                     output.constData());
+        }
+        QVERIFY(server.endsWith(0, true));
+    }
+
     // A load on loopback against a responder: the far end's count of
     // every datagram in the JSON and in the lines of both ends, a line a
     // second per load on the responder; a TCP load's goodput; a load to a

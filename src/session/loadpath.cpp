@@ -349,7 +349,11 @@ void LoadPath::tick()
         return;
     }
     if (m_phaseSent < due || m_pacer.unlimited())
-        m_timer.start(m_pacer.unlimited() ? 0 : 1); // the system's buffer was full
+        // The system's buffer was full, or (as fast as the path takes)
+        // the next pieces: a millisecond later, never at once, as the
+        // event loop must get to the far end's reports (a timer of 0 kept
+        // a TLS connection's reports from being read for seconds).
+        m_timer.start(1);
     else
         arm(std::min(m_pacer.dueAt(m_phaseSent), m_phaseUs + lengthUs));
 }
