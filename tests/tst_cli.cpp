@@ -669,6 +669,44 @@ private slots:
         QVERIFY2(!(told + responder.out()).contains("AutoPing Query"), qPrintable(told));
     }
 
+    // What was answered since the last minute line is told when a client
+    // leaves (the other one from its address keeps its own) and, for the
+    // rest, when the responder stops: once each, and nothing for a client
+    // that sent nothing.
+    void minuteToldAtCloseAndStop()
+    {
+        QTemporaryDir dir;
+        const quint16 port = freePort();
+        Headless responder(dir.path(), {"respond", "--tcp", "--port", QString::number(port),
+                                        "--local", "127.0.0.1"});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Listening"), 10000);
+        QTcpSocket leaving, staying, silent;
+        for (QTcpSocket *client : {&leaving, &staying, &silent})
+            client->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(leaving.waitForConnected(5000) && staying.waitForConnected(5000));
+        leaving.write(QByteArray("++ AutoPing Query ++").repeated(3));
+        staying.write(QByteArray("++ AutoPing Query ++").repeated(2));
+        QByteArray got[2];
+        QTRY_VERIFY_WITH_TIMEOUT((got[0] += leaving.readAll()).count("Response") == 3
+                                     && (got[1] += staying.readAll()).count("Response") == 2,
+                                 5000);
+        const QString from = "127.0.0.1:" + QString::number(leaving.localPort()) + ' ';
+        leaving.disconnectFromHost();
+        silent.disconnectFromHost();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (told += responder.out())
+                .contains(QRegularExpression("Connection from " + from + "[^\n]+\nWinsock:\t" + from
+                                             + "in the last minute: 3 queries answered\n")),
+            5000);
+        QVERIFY(responder.endsWith(0, true));
+        told += responder.out();
+        const QString last = "Winsock:\t127.0.0.1:" + QString::number(staying.localPort())
+                             + " in the last minute: 2 queries answered\n";
+        QVERIFY2(told.contains(last) && told.count("in the last minute") == 2, qPrintable(told));
+        QVERIFY(readFile(logIn(dir.path())).contains(last.sliced(9).chopped(1).toUtf8() + "\r\n"));
+    }
+
     // A responder serves clients at once and answers every query in the
     // stream: split over two pieces, two in one piece, with line ends.
     void responderServesMany()

@@ -220,6 +220,8 @@ void HeadlessRun::stop()
 {
     if (!probing()) {
         m_ended = true;
+        // What was answered since the last minute's lines is not lost.
+        m_respondLines->tellMinute();
         m_session->finish();
         emit finished(0);
         return;

@@ -12,7 +12,12 @@
 
 namespace {
 const QString OtherClients = QStringLiteral("other clients");
+
+QString clientKey(const QString &address)
+{
+    return address.contains(u':') ? u'[' + address + u']' : address;
 }
+} // namespace
 
 RespondLines::RespondLines(const Session &session, const NameTables &tables, MsgSink &lines,
                            bool everyQuery, QObject *parent)
@@ -33,15 +38,19 @@ RespondLines::RespondLines(const Session &session, const NameTables &tables, Msg
     if (everyQuery)
         return;
     m_sessionLines.setDataShown(false);
+    connect(&session, &Session::clientEnded, this,
+            [this](const Endpoint &peer, const QString &) { tellLeaving(peer); });
     connect(&session, &Session::dataArrived, this, [this](const DataSeen &data) {
-        QString key = data.peer.address.contains(u':') ? u'[' + data.peer.address + u']'
-                                                       : data.peer.address;
+        QString key = clientKey(data.peer.address);
         if (m_clients.size() >= size_t(MaxClients) && !m_clients.count(key))
             key = OtherClients;
         Client &client = m_clients[key];
-        client.ports.insert(data.peer.port);
+        quint64 &fromPort = client.ports[data.peer.port];
         for (const ProbeText &text : data.probeTexts)
-            client.queries += text.kind == ProbeText::Query;
+            if (text.kind == ProbeText::Query) {
+                ++client.queries;
+                ++fromPort;
+            }
         // What is no query: the text without its AutoPing texts (numbered
         // or not, with the line ends that may follow them).
         static const QRegularExpression probeTexts(
@@ -57,26 +66,52 @@ RespondLines::RespondLines(const Session &session, const NameTables &tables, Msg
 
 void RespondLines::tellMinute()
 {
-    for (const auto &[who, client] : std::exchange(m_clients, {})) {
-        const QString from
-            = client.ports.size() == 1 && who != OtherClients
-                  ? who + u':' + QString::number(*client.ports.begin())
-                  : QStringLiteral("%1 (%2 ports)").arg(who).arg(client.ports.size());
-        QString line = QStringLiteral("%1 in the last minute: %2 queries answered")
-                           .arg(from)
-                           .arg(client.queries);
-        if (client.other > 0) {
-            QString sample = client.sample;
-            sample.replace(u'\\', QStringLiteral("\\\\"))
-                .replace(u'\r', QStringLiteral("\\r"))
-                .replace(u'\n', QStringLiteral("\\n"))
-                .replace(u'"', QStringLiteral("\\\""));
-            line += QStringLiteral(", %1 characters that were no query (first: \"%2%3\")")
-                        .arg(client.other)
-                        .arg(sample, client.other > quint64(client.sample.size())
-                                         ? QStringLiteral("...")
-                                         : QString());
-        }
-        m_lines.AddToMsgsBox(QStringLiteral("Winsock"), line + CRLF);
+    for (const auto &[who, client] : std::exchange(m_clients, {}))
+        tell(who, client);
+}
+
+// A client that leaves takes its figures with it: alone from its address,
+// all of them; with others from there, its queries (the rest stay for the
+// minute's line).
+void RespondLines::tellLeaving(const Endpoint &peer)
+{
+    const auto it = m_clients.find(clientKey(peer.address));
+    if (it == m_clients.end() || !it->second.ports.count(peer.port))
+        return;
+    Client &client = it->second;
+    if (client.ports.size() == 1) {
+        tell(it->first, client);
+        m_clients.erase(it);
+        return;
     }
+    Client alone;
+    alone.queries = client.ports.at(peer.port);
+    alone.ports[peer.port] = alone.queries;
+    client.queries -= alone.queries;
+    client.ports.erase(peer.port);
+    if (alone.queries > 0)
+        tell(it->first, alone);
+}
+
+void RespondLines::tell(const QString &who, const Client &client)
+{
+    const QString from = client.ports.size() == 1 && who != OtherClients
+                             ? who + u':' + QString::number(client.ports.begin()->first)
+                             : QStringLiteral("%1 (%2 ports)").arg(who).arg(client.ports.size());
+    QString line = QStringLiteral("%1 in the last minute: %2 queries answered")
+                       .arg(from)
+                       .arg(client.queries);
+    if (client.other > 0) {
+        QString sample = client.sample;
+        sample.replace(u'\\', QStringLiteral("\\\\"))
+            .replace(u'\r', QStringLiteral("\\r"))
+            .replace(u'\n', QStringLiteral("\\n"))
+            .replace(u'"', QStringLiteral("\\\""));
+        line
+            += QStringLiteral(", %1 characters that were no query (first: \"%2%3\")")
+                   .arg(client.other)
+                   .arg(sample, client.other > quint64(client.sample.size()) ? QStringLiteral("...")
+                                                                             : QString());
+    }
+    m_lines.AddToMsgsBox(QStringLiteral("Winsock"), line + CRLF);
 }

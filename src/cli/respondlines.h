@@ -11,19 +11,21 @@
 // never written whole.  A responder that answers a thousand probes for
 // weeks keeps every connection, failure and change, in a log of a
 // reasonable size, and a client that sends a flood of anything cannot fill
-// the disk.
+// the disk.  What a stream client did since the last minute line is told
+// when it leaves, and what all did when the responder stops, in the same
+// words: nothing answered goes untold.
 //
 //   Winsock: 10.0.0.5:40123 in the last minute: 60 queries answered
 //   Winsock: 10.0.0.7 (1000 ports) in the last minute: 60000 queries answered
 //   Winsock: 192.0.2.9:5555 in the last minute: 0 queries answered,
 //            300000 characters that were no query (first: "GET / HTTP/1.1\r\nHo...")
 
+#include "session/sessionevents.h"
 #include "session/sessionlines.h"
 
 #include <QObject>
 
 #include <map>
-#include <set>
 
 class MsgSink;
 class Session;
@@ -47,10 +49,12 @@ private:
     struct Client
     {
         quint64 queries = 0;
-        quint64 other = 0; // characters that were no query
-        QString sample;    // the first of them
-        std::set<quint16> ports;
+        quint64 other = 0;                // characters that were no query
+        QString sample;                   // the first of them
+        std::map<quint16, quint64> ports; // the queries from each
     };
+    void tell(const QString &who, const Client &client);
+    void tellLeaving(const Endpoint &peer);
     MsgSink &m_lines;
     SessionLines m_sessionLines;
     std::map<QString, Client> m_clients;
