@@ -100,6 +100,18 @@ private slots:
             << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "-i", "60"}
             << ": seq=1 (refused: Connection is forcefully rejected.)\n"
             << 1;
+        // The sockets this machine could not open: the probe could not run
+        // as asked, whatever the path did.
+        const QString many = QDir::temp().filePath("selmarin-100-%1").arg(getpid());
+        QByteArray pairs;
+        for (int port = 1; port <= 100; ++port)
+            pairs += "localhost " + QByteArray::number(port) + '\n';
+        writeFile(many, pairs);
+        QTest::newRow("100 targets, 64 descriptors")
+            << QStringList{"probe", "--udp", "--targets", many, "-c", "1", "-i", "0.1"}
+            << "; Too many open files: no descriptor is left for a socket (the limit of open "
+               "files).\n"
+            << 2;
         QTest::newRow("nobody to connect to, in JSON")
             << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "--json"}
             << "\"late\": 0,\n            \"loss_percent\": 100,\n            \"lost\": 1," << 1;
@@ -114,7 +126,8 @@ private slots:
             arguments.replace(arguments.indexOf("-"), QString::number(taken.localPort()));
         }
         arguments.replaceInStrings("+", QString::number(freePort(true)));
-        Headless run(dir.path(), arguments);
+        Headless run(dir.path(), arguments, {},
+                     QByteArray(QTest::currentDataTag()).contains("64 descriptors") ? 64 : 0);
         QFETCH(int, status);
         QVERIFY(run.endsWith(status));
         QFETCH(QString, said);

@@ -232,7 +232,9 @@ Prober::Handed ProbeTarget::sendQuery(int seq, ProbeEngine::Form form)
 
 int ProbeTarget::status() const
 {
-    if (m_failed)
+    // Queries this machine could not send for want of a descriptor failed
+    // from here, not on the path: as a socket that could not be opened.
+    if (m_failed || figures().failures().contains(FailureReason(sck::TooManyOpenFiles)))
         return 2;
     return figures().queries() > 0 && figures().lost() == 0 ? 0 : 1;
 }

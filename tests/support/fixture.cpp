@@ -25,6 +25,7 @@
 #include <QUdpSocket>
 
 #include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -331,8 +332,14 @@ void Program::setServers(const QStringList &entries)
         d->servers().Add(entry);
 }
 
-Headless::Headless(const QString &folder, const QStringList &arguments, const QString &ns)
+Headless::Headless(const QString &folder, const QStringList &arguments, const QString &ns,
+                   int descriptors)
 {
+    if (descriptors > 0)
+        setChildProcessModifier([descriptors] {
+            const rlimit few{rlim_t(descriptors), rlim_t(descriptors)};
+            ::setrlimit(RLIMIT_NOFILE, &few);
+        });
     QDir().mkpath(folder + "/Selmarin");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})

@@ -125,10 +125,12 @@ private:
 // The real program without a window, "selmarin <arguments>", in a process of
 // its own with no display at all, its log under folder (PROGRAMFILES, with
 // its Selmarin folder made; COMPUTERNAME "PC17"), in the network namespace
-// ns when one is given.
+// ns when one is given, with that many descriptors (its hard limit of open
+// files) when they are given.
 struct Headless : QProcess
 {
-    Headless(const QString &folder, const QStringList &arguments, const QString &ns = {});
+    Headless(const QString &folder, const QStringList &arguments, const QString &ns = {},
+             int descriptors = 0);
     // Ended on its own (or after SIGTERM) with this status, within 30 s.
     bool endsWith(int status, bool terminate = false);
     QString out() { return QString::fromUtf8(readAllStandardOutput()); }
