@@ -495,6 +495,10 @@ private slots:
                      "Diagnosis:\tDiagnosing the path to " + host + " port " + port)
                                                : lines.lastIndexOf("Winsock Error:\t", told) > 0,
                  qPrintable(lines));
+        // The pointer to the whole diagnosis follows a filtered connect, and no other.
+        QCOMPARE(lines.contains("Diagnosis:\tDiagnose the path (Ctrl+D) to find where the "
+                                "packets vanish: after a hop, or on this machine\r\n"),
+                 QTest::currentDataTag() == QByteArray("filtered"));
     }
 };
 

@@ -16,12 +16,12 @@ namespace {
 // The library's own messages are not for the user's terminal.
 void quiet(void *, const char *, va_list) {}
 
+// The whole body for HEAD too: the library sends its length and leaves it out.
 MHD_Result respond(MHD_Connection *connection, unsigned status, const QByteArray &body,
-                   const char *type, bool head = false)
+                   const char *type)
 {
-    MHD_Response *response = MHD_create_response_from_buffer(head ? 0 : size_t(body.size()),
-                                                             const_cast<char *>(body.constData()),
-                                                             MHD_RESPMEM_MUST_COPY);
+    MHD_Response *response = MHD_create_response_from_buffer(
+        size_t(body.size()), const_cast<char *>(body.constData()), MHD_RESPMEM_MUST_COPY);
     if (!response)
         return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
@@ -35,15 +35,15 @@ MHD_Result respond(MHD_Connection *connection, unsigned status, const QByteArray
 MHD_Result answer(void *endpoint, MHD_Connection *connection, const char *url, const char *method,
                   const char *, const char *, size_t *, void **)
 {
-    const bool head = std::strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
-    if (!head && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0)
+    if (std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0
+        && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0)
         return respond(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET and HEAD.\n",
                        "text/plain; charset=utf-8");
     if (std::strcmp(url, "/metrics") != 0)
         return respond(connection, MHD_HTTP_NOT_FOUND, "The figures are at /metrics.\n",
-                       "text/plain; charset=utf-8", head);
+                       "text/plain; charset=utf-8");
     return respond(connection, MHD_HTTP_OK, static_cast<MetricsEndpoint *>(endpoint)->page(),
-                   "text/plain; version=0.0.4; charset=utf-8", head);
+                   "text/plain; version=0.0.4; charset=utf-8");
 }
 
 } // namespace
