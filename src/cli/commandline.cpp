@@ -8,6 +8,8 @@
 #include "metricsendpoint.h"
 
 #include <QFile>
+#include <QHostAddress>
+#include <QNetworkInterface>
 
 #include <climits>
 #include <functional>
@@ -27,6 +29,7 @@ const QString Usage = QStringLiteral(
     "       selmarin load --udp|--tcp|--tls HOST PORT [--rate R] [--size B]\n"
     "                     [-t S | -c N] [--burst N] [--warmup S] [-q] [--json]\n"
     "       selmarin diagnose [--tcp|--udp|--tls] HOST PORT [--json] [--hops] [-W S]\n"
+    "                         [--max-hops N] [-I ADDRESS] [--insecure] [--cacert FILE]\n"
     "       selmarin --help | --version\n"
     "\n"
     "respond  answers every AutoPing query on the port, as the window does in\n"
@@ -67,8 +70,10 @@ const QString Usage = QStringLiteral(
     "         --udp or --tls): the name look-up, then open, refused by the host,\n"
     "         rejected on the way (the router and its ICMP message), filtered\n"
     "         (and the last hop that answers), no route, or blocked on this\n"
-    "         machine; the hops when it is not open, or with --hops.  -W is the\n"
-    "         wait for an answer (default 2 s).  --json: one JSON document.\n"
+    "         machine; the hops when it is not open, or with --hops (up to\n"
+    "         --max-hops, default 16).  -W is the wait for an answer (default\n"
+    "         2 s); -I, --insecure and --cacert as for probe.  --json: one JSON\n"
+    "         document.\n"
     "         Exit status: 0 open, 1 not open, 2 a usage error.\n"
     "--tls    TLS over TCP.  probe verifies the server's certificate against the\n"
     "         system's trust store (--cacert: the certificates in FILE instead)\n"
@@ -169,7 +174,7 @@ const QList<Option> &options()
         {{"q", "quiet"}, false, Probe, [](Command &c, const QString &) { return flag(c.quiet); }},
         {{"I", "source"},
          true,
-         Probe,
+         Probe | Diagnose,
          [](Command &c, const QString &v) {
              c.source = v;
              return QString();
@@ -196,6 +201,16 @@ const QList<Option> &options()
          Probe | Diagnose,
          [](Command &c, const QString &) { return flag(c.json); }},
         {{"hops"}, false, Diagnose, [](Command &c, const QString &) { return flag(c.hops); }},
+        {{"max-hops"},
+         true,
+         Diagnose,
+         [](Command &c, const QString &v) {
+             bool ok = false;
+             c.maxHops = v.toInt(&ok);
+             return ok && c.maxHops >= 1 && c.maxHops <= 255
+                        ? QString()
+                        : QStringLiteral("--max-hops needs a number from 1 to 255.");
+         }},
         {{"every-query"},
          false,
          Both,
@@ -224,10 +239,13 @@ const QList<Option> &options()
                         ? QString()
                         : QStringLiteral("--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464.");
          }},
-        {{"insecure"}, false, Probe, [](Command &c, const QString &) { return flag(c.insecure); }},
+        {{"insecure"},
+         false,
+         Probe | Diagnose,
+         [](Command &c, const QString &) { return flag(c.insecure); }},
         {{"cacert"},
          true,
-         Probe,
+         Probe | Diagnose,
          [](Command &c, const QString &v) {
              c.cacert = v;
              return QString();
@@ -357,6 +375,12 @@ Command checkDiagnose(Command &command, const QStringList &words)
         return UsageError(QStringLiteral("diagnose needs one HOST and one PORT."));
     command.port = QString::number(PortNumber(words.at(1)));
     command.tcp = !command.wantsUdp;
+    if (!command.tls && (command.insecure || !command.cacert.isEmpty()))
+        return UsageError(QStringLiteral("--insecure and --cacert are for --tls."));
+    if (!command.source.isEmpty()
+        && !QNetworkInterface::allAddresses().contains(QHostAddress(command.source)))
+        return UsageError(QStringLiteral("-I needs an address of this machine, not \"%1\".")
+                              .arg(command.source));
     return command;
 }
 

@@ -13,6 +13,7 @@
 //   selmarin load --udp|--tcp|--tls HOST PORT [--rate R] [--size B] [-t S|-c N]
 //                 [--burst N] [--warmup S] [-q] [--json] [-I ADDRESS] [TLS choices]
 //   selmarin diagnose [--tcp|--udp|--tls] HOST PORT [--json] [--hops] [-W S]
+//                     [--max-hops N] [-I ADDRESS] [--insecure] [--cacert FILE]
 //   selmarin --help | --version
 //
 // The options are a table (commandline.cpp); a value follows its option
@@ -40,7 +41,7 @@ struct Command
     QList<std::pair<QString, QString>> targets; // probe: HOST PORT of every target
     QString serversPort; // probe --servers: the port of the saved server list's hosts
     QString localPort = QStringLiteral("0");
-    QString source;           // probe: the local address to leave from (-I)
+    QString source;           // probe, diagnose: the local address to leave from (-I)
     int count = 0;            // probe: queries to send; 0 = until stopped
     int intervalMs = 1000;    // probe: between two queries (-i), at least 10 ms
     int timeoutMs = 2000;     // probe: how long an answer may take (-W)
@@ -51,12 +52,13 @@ struct Command
     bool json = false;        // probe: the summary as JSON, and nothing else on stdout
     bool everyQuery = false;  // a line for every query even with several targets, and respond
     bool hops = false;        // diagnose: the hops even when the port is open
+    int maxHops = 16;         // diagnose: the highest hop limit of the sweep
     QString metrics;          // ADDRESS:PORT of the metrics endpoint; empty: none
     QString error;            // Usage: what is wrong, one line
     // TLS (tcp is true as well): the choices as curl names them.
     bool tls = false;
-    bool insecure = false; // probe: accept a certificate that does not verify
-    QString cacert;        // probe: trust these certificates instead of the system's
+    bool insecure = false; // probe, diagnose: accept a certificate that does not verify
+    QString cacert;        // probe, diagnose: trust these certificates instead of the system's
     QString cert;          // its own certificate (respond: instead of the program folder's)
     QString key;           // and its key
     QString folder;        // the program folder, set by main: the server's own files

@@ -49,7 +49,8 @@ QByteArray DiagnosisJson(const PathVerdict &v)
               QJsonObject{{QStringLiteral("done"), v.tlsDone},
                           {QStringLiteral("facts"), text(v.tlsFacts)},
                           {QStringLiteral("problems"), QJsonArray::fromStringList(v.tlsProblems)},
-                          {QStringLiteral("failure"), text(v.tlsFailure)}})
+                          {QStringLiteral("failure"), text(v.tlsFailure)},
+                          {QStringLiteral("insecure"), v.tlsInsecure}})
               : QJsonValue(QJsonValue::Null);
     const QJsonObject document{
         {QStringLiteral("protocol"), QLatin1String(protocols[int(v.transport)])},
@@ -86,6 +87,10 @@ QByteArray DiagnosisJson(const PathVerdict &v)
                         : QJsonValue(QJsonValue::Null)},
         {QStringLiteral("last_hop"), v.lastHop == 0 ? QJsonValue(QJsonValue::Null)
                                                     : QJsonValue(v.hops.at(v.lastHop - 1).address)},
+        {QStringLiteral("reset_hop"),
+         v.resetHop == 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(v.resetHop)},
+        {QStringLiteral("host_hop"),
+         v.hostHop == 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(v.hostHop)},
         {QStringLiteral("notes"), QJsonArray::fromStringList(v.notes)},
         {QStringLiteral("exit_status"), v.exitStatus()}};
     return QJsonDocument(document).toJson(QJsonDocument::Indented);

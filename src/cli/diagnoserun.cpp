@@ -3,11 +3,13 @@
 
 #include "diagnoserun.h"
 
+#include "base/failure.h"
 #include "base/msgsink.h"
 #include "diagnose/diagnosis.h"
 #include "diagnose/verdictlines.h"
 #include "diagnosejson.h"
 #include "terminalface.h"
+#include "tls/credentials.h"
 
 #include <QTextStream>
 
@@ -53,6 +55,27 @@ int DiagnoseRun::start()
     question.port = quint16(m_command.port.toUInt());
     question.timeoutMs = m_command.timeoutMs;
     question.hops = m_command.hops;
+    question.maxHops = m_command.maxHops;
+    question.source = m_command.source;
+    if (m_command.tls) {
+        // A file that cannot be used ends the run before anything is sent,
+        // with the reason.
+        QStringList told;
+        RuntimeError failure;
+        if (!TryRun(
+                [&] {
+                    question.tls = MakeTlsSetup(
+                        {m_command.insecure, m_command.cacert, {}, {}, {}}, false,
+                        &told);
+                },
+                [&](const RuntimeError &e) { failure = e; })) {
+            m_lines.addLine(LineKind::Summary, Speaker, failure.description + CRLF);
+            m_ended = true;
+            return 2;
+        }
+        for (const QString &line : std::as_const(told))
+            m_lines.addLine(LineKind::Probe, Speaker, line + CRLF);
+    }
     m_diagnosis->start(question);
     return -1;
 }

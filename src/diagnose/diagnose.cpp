@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include <poll.h>
 
@@ -27,9 +28,11 @@ constexpr int SweepWave = 3;
 // How long the system looks for a neighbour on the link before it says
 // that it found none (three tries a second apart).
 constexpr qint64 NeighbourMs = 3500;
+// A SYN the host has not answered is sent again a second after the first.
+constexpr qint64 RetransmitMs = 1000;
 
 // Step 1: the addresses, and the one tried.  False when there is none.
-bool lookUp(PathVerdict &verdict)
+bool lookUp(PathVerdict &verdict, const QHostAddress &source)
 {
     QHostAddress literal;
     if (ParseAddress(verdict.host, &literal)) {
@@ -47,7 +50,10 @@ bool lookUp(PathVerdict &verdict)
             found.append(address);
     for (const QHostAddress &address : found)
         verdict.addresses.append(AddressText(address));
-    const QHostAddress chosen = PickAddress(found, true, true);
+    // Leaving from a given address: an address of its family.
+    const bool fromIpv6 = source.protocol() == QAbstractSocket::IPv6Protocol;
+    const QHostAddress chosen = PickAddress(found, source.isNull() || !fromIpv6,
+                                            source.isNull() || fromIpv6);
     if (chosen.isNull()) {
         verdict.outcome = Outcome::NameNotFound;
         verdict.lookupError = info.error() != QHostInfo::NoError
@@ -107,24 +113,40 @@ void classify(PathVerdict &verdict, const Knock &knock)
 void await(Knock &knock, int timeoutMs, const std::atomic<bool> &stop)
 {
     const qint64 endUs = MonotonicUs() + qint64(timeoutMs) * 1000;
+    // Polled at least once: what came already is seen at a wait of 0.
     while (!knock.decided() && !stop) {
         const qint64 leftUs = endUs - MonotonicUs();
+        pollfd ready{knock.fd(), knock.events(), 0};
+        if (::poll(&ready, 1, int(std::clamp<qint64>(leftUs / 1000 + 1, 0, 50))) > 0)
+            knock.settle(ready.revents);
         if (leftUs <= 0)
             return;
-        pollfd ready{knock.fd(), knock.events(), 0};
-        if (::poll(&ready, 1, int(std::min<qint64>(leftUs / 1000 + 1, 50))) > 0)
-            knock.settle(ready.revents);
     }
 }
 
-// Silence for TCP with not even the first hop answering: when a UDP
-// datagram to the same port leaves and is answered by the first hop, or
-// the system will not send it either, the TCP packets most likely never
-// left this machine.
-void checkLocalDrop(PathVerdict &verdict, const QHostAddress &to, const std::atomic<bool> &stop)
+// Silence for TCP with not even the first hop answering: this machine's
+// firewall, or the first router before it counts the hop, drops the SYNs.
+// The system tells which by its retransmission of the SYN: one that it
+// counts but could not send was dropped here.  A UDP datagram to the same
+// port that the first hop answers (or that the system will not send)
+// completes the picture.
+void checkLocalDrop(PathVerdict &verdict, const Knock &knock, qint64 triedUs,
+                    const QHostAddress &to, const QHostAddress &from,
+                    const std::atomic<bool> &stop)
 {
-    const Sweep udp = SweepHops(false, to, verdict.port, 1, verdict.timeoutMs, stop);
-    if (udp.error == EPERM || udp.error == EACCES) {
+    while (knock.retransmissionLeft() < 0 && !knock.decided() && !stop
+           && MonotonicUs() - triedUs < (RetransmitMs + GraceMs) * 1000)
+        ::poll(nullptr, 0, 20);
+    const int left = knock.retransmissionLeft();
+    if (left == 0) {
+        verdict.outcome = Outcome::Blocked;
+        verdict.notes.append(QStringLiteral("The system could not send its retransmission of the "
+                                            "SYN: this machine's firewall drops TCP to port %1.")
+                                 .arg(verdict.port));
+        return;
+    }
+    const Sweep udp = SweepHops(false, to, verdict.port, 1, verdict.timeoutMs, stop, {0, {}, from});
+    if (left < 0 && (udp.error == EPERM || udp.error == EACCES)) {
         verdict.outcome = Outcome::Blocked;
         verdict.error = udp.error;
         verdict.notes.append(QStringLiteral(
@@ -134,14 +156,99 @@ void checkLocalDrop(PathVerdict &verdict, const QHostAddress &to, const std::ato
     }
     if (udp.lastHop != 1)
         return;
-    verdict.outcome = Outcome::Blocked;
+    const QString first = udp.hops.first().address;
     verdict.notes.append(
-        QStringLiteral("Not even the first hop answered a TCP packet, while %1 answered a UDP "
-                       "datagram to the same port: the TCP packets most likely never left "
-                       "this machine (its firewall drops them; the system does not tell a "
-                       "connect so), or the first hop drops them before it counts the hop. "
-                       "Reading this machine's firewall rules needs root (nft list ruleset).")
-            .arg(udp.hops.first().address));
+        left > 0 ? QStringLiteral("Not even the first hop answered a TCP packet, while %1 answered a "
+                                  "UDP datagram to the same port, and the SYNs left this machine "
+                                  "(the system sent its retransmission): the first router, %1, or "
+                                  "the link to it drops TCP to port %2 before the hop is counted.")
+                       .arg(first)
+                       .arg(verdict.port)
+                 : QStringLiteral("Not even the first hop answered a TCP packet, while %1 answered "
+                                  "a UDP datagram to the same port: this machine's firewall or "
+                                  "the first router, %1, drops TCP to port %2. Whether the SYNs "
+                                  "leave this machine is told by its firewall rules (nft list "
+                                  "ruleset, as root) or by a capture on its interface (root).")
+                       .arg(first)
+                       .arg(verdict.port));
+}
+
+// A reset came back: the sweep found the hop limit that drew it, and a UDP
+// sweep to the same port finds the host's hop.  A SYN whose hop limit
+// stops short of the host cannot have reached it: a device on the way
+// sent the reset (at or before that hop).
+void checkReset(PathVerdict &verdict, const QHostAddress &to, int maxHops, const SweepPlan &plan,
+                const std::atomic<bool> &stop)
+{
+    if (verdict.hops.isEmpty() || verdict.hops.last().said != QLatin1String("reset"))
+        return;
+    Hop &reset = verdict.hops.last();
+    verdict.resetHop = reset.ttl;
+    const Sweep udp = SweepHops(false, to, verdict.port, maxHops, verdict.timeoutMs, stop, plan);
+    if (udp.hops.isEmpty() || !udp.hops.last().reached)
+        return;
+    verdict.hostHop = udp.hops.last().ttl;
+    // The reset's own note (it looks the same whoever sent it) gives way
+    // to what the hops tell.
+    verdict.notes.removeIf([](const QString &note) { return note.startsWith(u"A reset looks"); });
+    if (verdict.hostHop <= verdict.resetHop)
+        return;
+    verdict.outcome = Outcome::Rejected;
+    reset.reached = false;
+    reset.said = QStringLiteral("reset, sent on the way (the host is hop %1)").arg(verdict.hostHop);
+}
+
+// The note for an answer that came only to a later packet of the sweep:
+// what the answer itself shows, nothing more.
+QString lateAnswer(const PathVerdict &verdict, const Hop &end)
+{
+    if (end.icmp.present && IcmpHostUnreachable(end.icmp.ipv6, end.icmp.type, end.icmp.code))
+        return QStringLiteral(
+                   "The router %1 said so only after the attempt's wait of %2 s: a router says "
+                   "it once its look-up of the host on its own link (ARP or neighbour "
+                   "discovery, about 3 s) found nobody.")
+            .arg(end.icmp.from)
+            .arg(verdict.timeoutMs / 1000.0);
+    return QStringLiteral("The attempt had no answer within %1 s; a later packet of the hop "
+                          "sweep had one, in %2.")
+        .arg(verdict.timeoutMs / 1000.0)
+        .arg(QString::number(double(end.rttUs) / 1000.0, 'f', 3) + QStringLiteral(" ms"));
+}
+
+// The attempt sent again after a pause, before silence is called so: TCP
+// waits for the SYN's own retransmissions (up to NeighbourMs after the
+// first, when nothing at all answered; the one after a second otherwise),
+// UDP sends one more datagram, the sweep's wait after its packets being the
+// pause.  An answer now, where the first packets had none, fits a router
+// that limits its ICMP messages.
+void retryAfterPause(PathVerdict &verdict, Knock &knock, qint64 triedUs, bool nothing,
+                     const QHostAddress &from, const std::atomic<bool> &stop)
+{
+    QHostAddress to;
+    ParseAddress(verdict.address, &to);
+    std::unique_ptr<Knock> again;
+    Knock *waited = &knock;
+    if (verdict.transport == Transport::Udp) {
+        again = std::make_unique<Knock>(false, to, verdict.port, 0, from);
+        waited = again.get();
+        if (again->send())
+            await(*again, verdict.timeoutMs, stop);
+    } else {
+        const qint64 untilMs = nothing ? NeighbourMs : RetransmitMs + GraceMs;
+        await(knock, int(std::max<qint64>(untilMs - (MonotonicUs() - triedUs) / 1000, 0)), stop);
+    }
+    if (!waited->decided())
+        return;
+    classify(verdict, *waited);
+    const bool neighbour = verdict.outcome == Outcome::NoRoute
+                           || (verdict.icmp.present
+                               && IcmpHostUnreachable(verdict.icmp.ipv6, verdict.icmp.type,
+                                                      verdict.icmp.code));
+    if (verdict.outcome != Outcome::Filtered && !neighbour)
+        verdict.notes.append(QStringLiteral(
+            "The first packets had no answer, the attempt sent again after a pause had one: "
+            "answers that stop and come again fit a router that limits its ICMP messages "
+            "(Linux: six at once, then one a second to one sender)."));
 }
 
 void addNotes(PathVerdict &verdict)
@@ -169,7 +276,9 @@ PathVerdict Diagnose(const Question &question,
     verdict.host = question.host;
     verdict.port = question.port;
     verdict.timeoutMs = question.timeoutMs;
-    const bool found = lookUp(verdict);
+    QHostAddress from;
+    ParseAddress(question.source, &from);
+    const bool found = lookUp(verdict, from);
     progress(Step::LookedUp, verdict);
     if (!found || stop)
         return verdict;
@@ -179,7 +288,7 @@ PathVerdict Diagnose(const Question &question,
     const bool tcp = question.transport != Transport::Udp;
     const RouteFound route = LookUpRoute(to);
     noteRoute(verdict, route);
-    Knock knock(tcp, to, question.port);
+    Knock knock(tcp, to, question.port, 0, from);
     const qint64 triedUs = MonotonicUs();
     if (knock.send())
         await(knock, question.timeoutMs, stop);
@@ -188,66 +297,67 @@ PathVerdict Diagnose(const Question &question,
     if (stop)
         return verdict;
 
-    if (verdict.outcome != Outcome::Open || question.hops) {
-        if (verdict.outcome != Outcome::NoRoute && verdict.outcome != Outcome::Blocked) {
-            // A silent path all at once; one answered at its end in short
-            // waves, within the routers' ICMP allowance.
-            const Sweep sweep
-                = SweepHops(tcp, to, question.port, question.maxHops, question.timeoutMs, stop,
-                            verdict.outcome == Outcome::Filtered ? 0 : SweepWave);
-            verdict.hops = sweep.hops;
-            verdict.lastHop = sweep.lastHop;
-            // The attempt met silence, but a later packet of the sweep was
-            // answered at the path's end: that answer tells the class.
-            if (verdict.outcome == Outcome::Filtered && !sweep.hops.isEmpty()
-                && (sweep.hops.last().reached || sweep.hops.last().icmp.present)) {
-                const Hop &end = sweep.hops.last();
-                verdict.icmp = end.icmp;
-                if (end.icmp.present && !isLocalAddress(end.icmp.from))
-                    verdict.outcome = end.reached
-                                              && IcmpPortUnreachable(end.icmp.ipv6, end.icmp.type,
-                                                                     end.icmp.code)
-                                          ? Outcome::Refused
-                                          : Outcome::Rejected;
-                else if (end.said == QLatin1String("reset"))
-                    verdict.outcome = Outcome::Refused;
-                else if (end.reached) {
-                    verdict.outcome = Outcome::Open;
-                    verdict.connectUs = end.rttUs;
-                }
-                if (verdict.outcome != Outcome::Filtered)
-                    verdict.notes.append(
-                        QStringLiteral("The first attempt had no answer within %1 s, a later "
-                                       "packet had one: the path loses packets, or a router "
-                                       "limits its ICMP messages.")
-                            .arg(question.timeoutMs / 1000.0));
+    if ((verdict.outcome != Outcome::Open || question.hops) && verdict.outcome != Outcome::NoRoute
+        && verdict.outcome != Outcome::Blocked) {
+        // A silent path all at once; one answered at its end in short
+        // waves, within the routers' ICMP allowance; one that a router
+        // rejected a hop at a time, up to that router.
+        const bool byRouter = verdict.outcome == Outcome::Rejected && verdict.icmp.present
+                              && verdict.icmp.from != verdict.address;
+        const SweepPlan plan{verdict.outcome == Outcome::Filtered ? 0
+                             : byRouter                           ? 1
+                                                                  : SweepWave,
+                             byRouter ? verdict.icmp.from : QString(), from};
+        const Sweep sweep
+            = SweepHops(tcp, to, question.port, question.maxHops, question.timeoutMs, stop, plan);
+        verdict.hops = sweep.hops;
+        verdict.lastHop = sweep.lastHop;
+        // The attempt met silence, but a later packet of the sweep was
+        // answered at the path's end: that answer tells the class.
+        if (verdict.outcome == Outcome::Filtered && !sweep.hops.isEmpty()
+            && (sweep.hops.last().reached || sweep.hops.last().icmp.present)) {
+            const Hop &end = sweep.hops.last();
+            verdict.icmp = end.icmp;
+            if (end.icmp.present && !isLocalAddress(end.icmp.from))
+                verdict.outcome
+                    = end.reached && IcmpPortUnreachable(end.icmp.ipv6, end.icmp.type, end.icmp.code)
+                          ? Outcome::Refused
+                          : Outcome::Rejected;
+            else if (end.said == QLatin1String("reset"))
+                verdict.outcome = Outcome::Refused;
+            else if (end.reached) {
+                verdict.outcome = Outcome::Open;
+                verdict.connectUs = end.rttUs;
             }
-            // This machine itself said that nobody answered on its link
-            // (slower than the attempt's wait: the neighbour look-up takes
-            // three seconds).
-            for (const Hop &hop : sweep.hops)
-                if (verdict.outcome == Outcome::Filtered && isLocalAddress(hop.address)) {
-                    verdict.outcome = Outcome::NoRoute;
-                    verdict.notes.append(noNeighbour(verdict));
-                }
-            // Nothing answered, not even the first hop: the neighbour on
-            // the link may be missing, which the system tells only after
-            // its look-up gave up (NeighbourMs); the attempt is still
-            // waiting for that.
-            if (verdict.outcome == Outcome::Filtered && sweep.lastHop == 0 && !stop) {
-                await(knock, int(NeighbourMs - (MonotonicUs() - triedUs) / 1000), stop);
-                if (knock.decided())
-                    classify(verdict, knock);
-            }
-            if (verdict.outcome == Outcome::Filtered && tcp && sweep.lastHop == 0 && !stop)
-                checkLocalDrop(verdict, to, stop);
-            progress(Step::Swept, verdict);
+            if (verdict.outcome != Outcome::Filtered)
+                verdict.notes.append(lateAnswer(verdict, end));
         }
+        // This machine itself said that nobody answered on its link
+        // (slower than the attempt's wait: the neighbour look-up takes
+        // three seconds).
+        for (const Hop &hop : sweep.hops)
+            if (verdict.outcome == Outcome::Filtered && isLocalAddress(hop.address)) {
+                verdict.outcome = Outcome::NoRoute;
+                verdict.notes.append(noNeighbour(verdict));
+            }
+        // Silence is called so only after the attempt was sent again, a
+        // pause after the first packets (a router's ICMP allowance gives
+        // one message a second once its first six are used up).  TCP sends
+        // its SYN again by itself, one and three seconds after the first;
+        // a missing neighbour on this machine's link is told only after
+        // its look-up gave up (NeighbourMs).
+        if (verdict.outcome == Outcome::Filtered && !stop)
+            retryAfterPause(verdict, knock, triedUs, sweep.lastHop == 0, from, stop);
+        if (verdict.outcome == Outcome::Filtered && tcp && sweep.lastHop == 0 && !stop)
+            checkLocalDrop(verdict, knock, triedUs, to, from, stop);
+        if (verdict.outcome == Outcome::Refused && tcp && !stop)
+            checkReset(verdict, to, question.maxHops, {SweepWave, {}, from}, stop);
+        progress(Step::Swept, verdict);
     }
     if (verdict.outcome == Outcome::Open && question.transport == Transport::Tls && !stop)
-        CheckTls(verdict, stop);
+        CheckTls(verdict, knock.answered() ? knock.release() : -1, from, question.tls, stop);
     if ((verdict.outcome == Outcome::Open || verdict.outcome == Outcome::Refused) && !stop)
-        MeasurePathMtu(verdict, to, stop);
+        MeasurePathMtu(verdict, to, from, stop);
     addNotes(verdict);
     return verdict;
 }

@@ -21,6 +21,9 @@
 // for the network; Diagnosis (diagnosis.h) runs it on a thread of its own.
 
 #include "pathverdict.h"
+#include "tls/tlssetup.h"
+
+#include <QHostAddress>
 
 #include <atomic>
 #include <functional>
@@ -33,6 +36,8 @@ struct Question
     int timeoutMs = 2000; // the attempt's wait, and each wave's of the sweep
     bool hops = false;    // sweep even when open
     int maxHops = 16;
+    QString source; // the local address to leave from (empty: the system's)
+    TlsSetup tls;   // whom the handshake trusts, and whether it goes on unverified
 };
 
 // The steps as they end, so that a face can write each at once.
@@ -55,6 +60,8 @@ void ClassifyFailure(PathVerdict &verdict, int error, const IcmpSeen &icmp);
 // on the way, or the host's own firewall).
 Outcome IcmpOutcome(const IcmpSeen &icmp, const QString &address);
 
-// The TLS handshake with host at the verdict's address: its facts or its
-// failure go into the verdict (tlscheck.cpp).
-void CheckTls(PathVerdict &verdict, const std::atomic<bool> &stop);
+// The TLS handshake on the connection the attempt made (connected: its
+// descriptor, which the check takes over; -1: a new connection from
+// source): its facts or its failure go into the verdict (tlscheck.cpp).
+void CheckTls(PathVerdict &verdict, int connected, const QHostAddress &source,
+              const TlsSetup &setup, const std::atomic<bool> &stop);

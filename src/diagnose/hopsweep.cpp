@@ -51,12 +51,11 @@ Hop hopOf(const Knock &knock, const QString &target, bool tcp)
 } // namespace
 
 Sweep SweepHops(bool tcp, const QHostAddress &to, quint16 port, int maxHops, int waitMs,
-                const std::atomic<bool> &stop, int wave)
+                const std::atomic<bool> &stop, const SweepPlan &plan)
 {
     Sweep sweep;
     const QString target = AddressText(to);
-    if (wave <= 0)
-        wave = maxHops;
+    const int wave = plan.wave <= 0 ? maxHops : plan.wave;
     std::vector<std::unique_ptr<Knock>> knocks;
     // The first hop limit whose answer ends the path (the host, a router
     // that rejected it); 0: none yet.
@@ -65,15 +64,15 @@ Sweep SweepHops(bool tcp, const QHostAddress &to, quint16 port, int maxHops, int
     const auto finalIn = [&] {
         for (const auto &knock : knocks) {
             const Hop hop = hopOf(*knock, target, tcp);
-            if (hop.reached
-                || (!hop.address.isEmpty() && hop.said != QLatin1String("time exceeded")))
+            if (hop.reached || (!hop.address.isEmpty() && hop.said != QLatin1String("time exceeded"))
+                || (!plan.endAt.isEmpty() && hop.address == plan.endAt))
                 return hop.ttl;
         }
         return 0;
     };
     for (int first = 1; first <= maxHops && final == 0 && !stop; first += wave) {
         for (int hops = first; hops < first + wave && hops <= maxHops; ++hops) {
-            knocks.push_back(std::make_unique<Knock>(tcp, to, port, hops));
+            knocks.push_back(std::make_unique<Knock>(tcp, to, port, hops, plan.from));
             if (!knocks.back()->send() && hops == 1
                 && (knocks.back()->error() == EPERM || knocks.back()->error() == EACCES)) {
                 sweep.error = knocks.back()->error();

@@ -87,6 +87,11 @@ bool IcmpPortUnreachable(bool ipv6, int type, int code)
     return ipv6 ? type == 1 && code == 4 : type == 3 && code == 3;
 }
 
+bool IcmpHostUnreachable(bool ipv6, int type, int code)
+{
+    return ipv6 ? type == 1 && code == 3 : type == 3 && code == 1;
+}
+
 bool IcmpTooBig(bool ipv6, int type, int code)
 {
     return ipv6 ? type == 2 : type == 3 && code == 4;

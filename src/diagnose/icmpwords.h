@@ -13,5 +13,8 @@ QString IcmpWords(bool ipv6, int type, int code);
 bool IcmpTimeExceeded(bool ipv6, int type);
 // Whether it is the host's own "port unreachable".
 bool IcmpPortUnreachable(bool ipv6, int type, int code);
+// Whether it is "host unreachable" (ICMPv6: "address unreachable"), what a
+// router says once its look-up of the host on its own link found nobody.
+bool IcmpHostUnreachable(bool ipv6, int type, int code);
 // Whether it is "fragmentation needed" / "packet too big".
 bool IcmpTooBig(bool ipv6, int type, int code);

@@ -11,14 +11,16 @@
 #include "udp/errorqueue.h"
 
 #include <cerrno>
+#include <utility>
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-Knock::Knock(bool tcp, const QHostAddress &to, quint16 port, int hops)
-    : m_tcp(tcp), m_to(to), m_port(port), m_hops(hops)
+Knock::Knock(bool tcp, const QHostAddress &to, quint16 port, int hops, const QHostAddress &from)
+    : m_tcp(tcp), m_to(to), m_from(from), m_port(port), m_hops(hops)
 {}
 
 Knock::~Knock()
@@ -44,6 +46,13 @@ bool Knock::send()
             ::setsockopt(m_fd, IPPROTO_IP, IP_TTL, &m_hops, sizeof m_hops);
     }
     sockaddr_storage target;
+    if (!m_from.isNull()) {
+        const socklen_t size = ToSockaddr(m_from, 0, m_ipv6, &target);
+        if (::bind(m_fd, reinterpret_cast<const sockaddr *>(&target), size) != 0) {
+            decide(errno);
+            return false;
+        }
+    }
     const socklen_t length = ToSockaddr(m_to, m_port, m_ipv6, &target);
     m_sentUs = MonotonicUs();
     if (::connect(m_fd, reinterpret_cast<const sockaddr *>(&target), length) != 0) {
@@ -112,6 +121,23 @@ bool Knock::settle(short revents)
     takeReports();
     decide(errno);
     return true;
+}
+
+int Knock::retransmissionLeft() const
+{
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (!m_tcp || m_fd < 0 || m_decided
+        || ::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0
+        || info.tcpi_retransmits == 0)
+        return -1;
+    // A retransmission that went out is counted as out until answered.
+    return info.tcpi_retrans > 0 ? 1 : 0;
+}
+
+int Knock::release()
+{
+    return std::exchange(m_fd, -1);
 }
 
 void Knock::takeReports()

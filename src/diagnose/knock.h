@@ -21,7 +21,9 @@ class Knock
 {
 public:
     // hops: the packet's hop limit (TTL); 0: the system's.
-    Knock(bool tcp, const QHostAddress &to, quint16 port, int hops = 0);
+    // from: the local address to leave from (null: the system's choice).
+    Knock(bool tcp, const QHostAddress &to, quint16 port, int hops = 0,
+          const QHostAddress &from = {});
     ~Knock();
     Knock(const Knock &) = delete;
     Knock &operator=(const Knock &) = delete;
@@ -39,6 +41,13 @@ public:
     const IcmpSeen &icmp() const { return m_icmp; }
     qint64 rttUs() const { return m_atUs < 0 ? -1 : m_atUs - m_sentUs; }
     int hops() const { return m_hops; }
+    // A TCP connection attempt that is still waiting: whether the system's
+    // retransmission of its SYN (a second after the first) left this
+    // machine.  1 it did, 0 this machine's firewall dropped it (the system
+    // counts the retransmission but could not send it), -1 not known yet.
+    int retransmissionLeft() const;
+    // The connected socket, handed over (the knock no longer closes it).
+    int release();
 
 private:
     void takeReports();
@@ -46,6 +55,7 @@ private:
 
     bool m_tcp;
     QHostAddress m_to;
+    QHostAddress m_from;
     quint16 m_port;
     int m_hops;
     int m_fd = -1;

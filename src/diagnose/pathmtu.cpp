@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "icmpwords.h"
+#include "probe/probetexts.h"
 #include "socket/localaddress.h"
 #include "socket/systemsocket.h"
 #include "udp/errorqueue.h"
@@ -53,13 +54,28 @@ struct Sent
     QString from;
 };
 
+// Where the datagrams go, and the address they leave from.
+struct Ends
+{
+    QHostAddress to;
+    quint16 port = 0;
+    QHostAddress from;
+};
+
 // A socket toward to:port that sends unfragmented whatever the system
 // learnt about the path.
-int openSocket(int type, const QHostAddress &to, quint16 port, bool ipv6)
+int openSocket(int type, const Ends &ends, bool ipv6)
 {
     const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, type | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
+    sockaddr_storage local;
+    if (!ends.from.isNull()
+        && ::bind(fd, reinterpret_cast<sockaddr *>(&local), ToSockaddr(ends.from, 0, ipv6, &local))
+               != 0) {
+        ::close(fd);
+        return -1;
+    }
     EnableErrorQueue(fd, ipv6);
     // Datagrams go unfragmented at any size; TCP finds its size itself.
     const int probe = ipv6 ? IPV6_PMTUDISC_PROBE : IP_PMTUDISC_PROBE;
@@ -68,7 +84,7 @@ int openSocket(int type, const QHostAddress &to, quint16 port, bool ipv6)
     else if (type == SOCK_DGRAM)
         ::setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &probe, sizeof probe);
     sockaddr_storage target;
-    const socklen_t length = ToSockaddr(to, port, ipv6, &target);
+    const socklen_t length = ToSockaddr(ends.to, ends.port, ipv6, &target);
     if (type == SOCK_DGRAM && ::connect(fd, reinterpret_cast<sockaddr *>(&target), length) != 0) {
         ::close(fd);
         return -1;
@@ -78,21 +94,25 @@ int openSocket(int type, const QHostAddress &to, quint16 port, bool ipv6)
 
 // One datagram of packet bytes on the wire (headers included), and what
 // came back within waitMs.
-Sent sendDatagram(const QHostAddress &to, quint16 port, bool ipv6, int packet, int waitMs)
+Sent sendDatagram(const Ends &ends, bool ipv6, int packet, int waitMs)
 {
     Sent sent;
-    const Fd socket{openSocket(SOCK_DGRAM, to, port, ipv6)};
+    const Fd socket{openSocket(SOCK_DGRAM, ends, ipv6)};
     if (socket.fd < 0) {
         sent.kind = Sent::Other;
         return sent;
     }
-    const QByteArray payload(std::max(0, packet - ipHeader(ipv6) - UdpHeader), 'x');
+    // A query the responder answers, whatever its size: line ends after
+    // the text are allowed.
+    QByteArray payload = ProbeTextOf(ProbeText::Query).toUtf8();
+    payload.append(std::max<qsizetype>(0, packet - ipHeader(ipv6) - UdpHeader - payload.size()),
+                   '\n');
     const qint64 startUs = MonotonicUs();
     if (::send(socket.fd, payload.constData(), size_t(payload.size()), 0) < 0) {
         sent.kind = errno == EMSGSIZE ? Sent::Local : Sent::Other;
         return sent;
     }
-    const QString target = AddressText(to);
+    const QString target = AddressText(ends.to);
     const qint64 endUs = startUs + qint64(waitMs) * 1000;
     for (qint64 leftUs; (leftUs = endUs - MonotonicUs()) > 0;) {
         pollfd ready{socket.fd, POLLIN, 0};
@@ -128,17 +148,17 @@ Sent sendDatagram(const QHostAddress &to, quint16 port, bool ipv6, int packet, i
 }
 
 // Twice, so that one lost datagram is not taken for a size that vanishes.
-Sent tryPacket(const QHostAddress &to, quint16 port, bool ipv6, int packet, int waitMs)
+Sent tryPacket(const Ends &ends, bool ipv6, int packet, int waitMs)
 {
-    const Sent first = sendDatagram(to, port, ipv6, packet, waitMs);
-    return first.kind != Sent::Vanished ? first : sendDatagram(to, port, ipv6, packet, waitMs);
+    const Sent first = sendDatagram(ends, ipv6, packet, waitMs);
+    return first.kind != Sent::Vanished ? first : sendDatagram(ends, ipv6, packet, waitMs);
 }
 
 // The MTU of the interface the path leaves by; without one, what the
 // system knows for the path now (which a router may have taught it).
-int systemMtu(const QString &interface, const QHostAddress &to, quint16 port, bool ipv6)
+int systemMtu(const QString &interface, const Ends &ends, bool ipv6)
 {
-    const Fd socket{openSocket(SOCK_DGRAM, to, port, ipv6)};
+    const Fd socket{openSocket(SOCK_DGRAM, ends, ipv6)};
     ifreq request{};
     const QByteArray name = interface.toLocal8Bit();
     if (socket.fd >= 0 && !name.isEmpty() && name.size() < IFNAMSIZ) {
@@ -158,13 +178,13 @@ int systemMtu(const QString &interface, const QHostAddress &to, quint16 port, bo
 
 // The largest size that passes and the smallest that vanishes, between
 // passes and vanishes.
-void searchBlackHole(PathMtu &found, const QHostAddress &to, quint16 port, bool ipv6, int waitMs,
+void searchBlackHole(PathMtu &found, const Ends &ends, bool ipv6, int waitMs,
                      const std::atomic<bool> &stop)
 {
     int passes = found.passes, vanishes = found.vanishes;
     while (vanishes - passes > 1 && !stop) {
         const int middle = (passes + vanishes) / 2;
-        const Sent sent = tryPacket(to, port, ipv6, middle, waitMs);
+        const Sent sent = tryPacket(ends, ipv6, middle, waitMs);
         if (sent.kind == Sent::TooBig) {
             found.tooBigFrom = sent.from;
             found.pathMtu = int(sent.mtu);
@@ -180,15 +200,15 @@ void searchBlackHole(PathMtu &found, const QHostAddress &to, quint16 port, bool 
 
 // A TCP connection that writes a few full-size segments: acknowledged, or
 // stuck where a black hole swallows them.
-void measureByTcp(PathMtu &found, const QHostAddress &to, quint16 port, bool ipv6, int waitMs)
+void measureByTcp(PathMtu &found, const Ends &ends, bool ipv6, int waitMs)
 {
-    const Fd socket{openSocket(SOCK_STREAM, to, port, ipv6)};
+    const Fd socket{openSocket(SOCK_STREAM, ends, ipv6)};
     // The connect waits no longer than an answer may take.
     const timeval limit{waitMs / 1000, (waitMs % 1000) * 1000};
     if (socket.fd >= 0)
         ::setsockopt(socket.fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     sockaddr_storage target;
-    const socklen_t length = ToSockaddr(to, port, ipv6, &target);
+    const socklen_t length = ToSockaddr(ends.to, ends.port, ipv6, &target);
     if (socket.fd < 0 || ::connect(socket.fd, reinterpret_cast<sockaddr *>(&target), length) != 0)
         return;
     const int on = 1;
@@ -219,17 +239,19 @@ void measureByTcp(PathMtu &found, const QHostAddress &to, quint16 port, bool ipv
 
 } // namespace
 
-void MeasurePathMtu(PathVerdict &verdict, const QHostAddress &to, const std::atomic<bool> &stop)
+void MeasurePathMtu(PathVerdict &verdict, const QHostAddress &to, const QHostAddress &from,
+                    const std::atomic<bool> &stop)
 {
+    const Ends ends{to, verdict.port, from};
     PathMtu &found = verdict.mtu;
     const bool ipv6 = to.protocol() != QAbstractSocket::IPv4Protocol;
-    found.linkMtu = systemMtu(verdict.interface, to, verdict.port, ipv6);
+    found.linkMtu = systemMtu(verdict.interface, ends, ipv6);
     // IPv6 carries 1280 bytes on every path.
     const int small = ipv6 ? 1280 : SmallPacket;
-    const Sent first = tryPacket(to, verdict.port, ipv6, small, verdict.timeoutMs);
+    const Sent first = tryPacket(ends, ipv6, small, verdict.timeoutMs);
     if (first.kind != Sent::Passed) {
         if (verdict.outcome == Outcome::Open && verdict.transport != Transport::Udp)
-            measureByTcp(found, to, verdict.port, ipv6, verdict.timeoutMs);
+            measureByTcp(found, ends, ipv6, verdict.timeoutMs);
         if (!found.measured)
             found.why = QStringLiteral("the host answers no datagram to UDP port %1, and a "
                                        "TCP write could not be made")
@@ -241,13 +263,13 @@ void MeasurePathMtu(PathVerdict &verdict, const QHostAddress &to, const std::ato
     const int waitMs
         = int(std::clamp<qint64>(4 * first.rttUs / 1000 + MinWaitMs, MinWaitMs, verdict.timeoutMs));
     // The largest the link takes, then what the path says about it.
-    Sent full = tryPacket(to, verdict.port, ipv6, found.linkMtu, waitMs);
+    Sent full = tryPacket(ends, ipv6, found.linkMtu, waitMs);
     if (full.kind == Sent::TooBig) {
         found.tooBigFrom = full.from;
         found.pathMtu = int(full.mtu);
         // The size the router named must pass now; if it does not, the
         // path beyond it is smaller still and says nothing.
-        full = tryPacket(to, verdict.port, ipv6, found.pathMtu, waitMs);
+        full = tryPacket(ends, ipv6, found.pathMtu, waitMs);
         if (full.kind == Sent::Passed || full.kind == Sent::TooBig)
             return;
         found.passes = small;
@@ -260,5 +282,5 @@ void MeasurePathMtu(PathVerdict &verdict, const QHostAddress &to, const std::ato
         found.vanishes = found.linkMtu;
     }
     found.blackHole = true;
-    searchBlackHole(found, to, verdict.port, ipv6, waitMs, stop);
+    searchBlackHole(found, ends, ipv6, waitMs, stop);
 }

@@ -5,7 +5,9 @@
 // The path MTU toward a host, and a black hole: large packets that vanish
 // without a "too big" message while small ones pass.
 //
-// Measured with UDP datagrams to the port under test, sent unfragmented
+// Measured with UDP datagrams to the port under test (each an AutoPing
+// query padded with line ends to its size, which a responder answers),
+// sent unfragmented
 // whatever size the system last learnt for the path (IP_PMTUDISC_PROBE):
 // a datagram passes when the host answers it (a datagram back, or its port
 // unreachable); a router whose next link is too small says "too big" with
@@ -23,4 +25,6 @@
 
 #include <atomic>
 
-void MeasurePathMtu(PathVerdict &verdict, const QHostAddress &to, const std::atomic<bool> &stop);
+// from: the local address to leave from (null: the system's).
+void MeasurePathMtu(PathVerdict &verdict, const QHostAddress &to, const QHostAddress &from,
+                    const std::atomic<bool> &stop);

@@ -21,7 +21,7 @@ int PathVerdict::exitStatus() const
 {
     if (outcome != Outcome::Open)
         return 1;
-    if (transport == Transport::Tls && (!tlsDone || !tlsProblems.isEmpty()))
+    if (transport == Transport::Tls && (!tlsDone || (!tlsProblems.isEmpty() && !tlsInsecure)))
         return 1;
     return 0;
 }

@@ -89,14 +89,20 @@ struct PathVerdict
     QString tlsFacts;        // "TLSv1.3, cipher TLS_AES_256_GCM_SHA384"
     QStringList tlsProblems; // why the certificate did not verify
     QString tlsFailure;      // why the handshake failed
+    bool tlsInsecure = false; // a certificate that does not verify was accepted (--insecure)
     // The path MTU, once the host answered.
     PathMtu mtu;
     // The hops, when swept.
     QList<Hop> hops;
     int lastHop = 0; // the last hop that answered (0: none)
+    // A TCP reset: the hop limit that drew it, and the host's hop as a UDP
+    // sweep to the same port found it (0: not known).  A reset drawn by a
+    // hop limit short of the host's hop was sent on the way.
+    int resetHop = 0;
+    int hostHop = 0;
     // What cannot be known here, and why.
     QStringList notes;
 
-    // 0 open (TLS: and verified), 1 anything else.
+    // 0 open (TLS: and verified, or accepted unverified), 1 anything else.
     int exitStatus() const;
 };

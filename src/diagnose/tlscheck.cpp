@@ -2,26 +2,38 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 // The TLS handshake of a diagnosis: made with Qt's TLS socket in its
-// blocking form (the diagnosis runs on a thread of its own), every
-// certificate problem let through so that the handshake ends and each is
-// named.
+// blocking form (the diagnosis runs on a thread of its own) on the
+// attempt's own connection, trusting what the user chose (the system's
+// store, or --cacert), every certificate problem let through so that the
+// handshake ends and each is named.
 
 #include "diagnose.h"
 
 #include "socket/localaddress.h"
 
 #include <QSslCipher>
+#include <QSslConfiguration>
 #include <QSslSocket>
 
-void CheckTls(PathVerdict &verdict, const std::atomic<bool> &stop)
+#include <unistd.h>
+
+void CheckTls(PathVerdict &verdict, int connected, const QHostAddress &source,
+              const TlsSetup &setup, const std::atomic<bool> &stop)
 {
     QSslSocket socket;
     QHostAddress address;
     ParseAddress(verdict.address, &address);
+    QSslConfiguration config = socket.sslConfiguration();
+    if (!setup.trusted.isEmpty())
+        config.setCaCertificates(setup.trusted);
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    socket.setSslConfiguration(config);
     // A name is checked against the certificate; an address as it is.
     if (QHostAddress literal; !ParseAddress(verdict.host, &literal))
         socket.setPeerVerifyName(verdict.host);
-    // Every problem is named and let through (in the handshake, directly).
+    verdict.tlsInsecure = setup.insecure;
+    // Every problem is named and let through (in the handshake, directly):
+    // the verdict tells them, and whether they were accepted.
     QObject::connect(
         &socket, &QSslSocket::sslErrors, &socket,
         [&](const QList<QSslError> &errors) {
@@ -30,10 +42,22 @@ void CheckTls(PathVerdict &verdict, const std::atomic<bool> &stop)
             socket.ignoreSslErrors();
         },
         Qt::DirectConnection);
-    socket.connectToHost(address, verdict.port);
-    if (!socket.waitForConnected(verdict.timeoutMs)) {
-        verdict.tlsFailure = socket.errorString();
-        return;
+    // The connection the attempt made: a server that serves one client at a
+    // time never answers a second one while the first is open.
+    if (connected >= 0) {
+        if (!socket.setSocketDescriptor(connected)) {
+            ::close(connected);
+            verdict.tlsFailure = socket.errorString();
+            return;
+        }
+    } else {
+        if (!source.isNull())
+            socket.bind(source);
+        socket.connectToHost(address, verdict.port);
+        if (!socket.waitForConnected(verdict.timeoutMs)) {
+            verdict.tlsFailure = socket.errorString();
+            return;
+        }
     }
     if (stop)
         return;

@@ -106,6 +106,14 @@ QString OutcomeSentence(const PathVerdict &v)
                       : QStringLiteral("%1 accepted a connection on %2 in %3"))
                      .arg(v.address, port, milliseconds(v.connectUs));
     case Outcome::Refused:
+        if (v.resetHop > 0 && v.resetHop == v.hostHop)
+            return title
+                   + QStringLiteral("%1 answered %2 with a reset, drawn at hop %3, the host's own "
+                                    "hop: nothing listens there, or the router before it forged "
+                                    "the reset (only the reset's hop count, in a capture as "
+                                    "root, tells them apart)")
+                         .arg(v.address, port)
+                         .arg(v.resetHop);
         return title
                + (v.icmp.present
                       ? QStringLiteral("%1 said %2 for %3: nothing listens there")
@@ -113,6 +121,15 @@ QString OutcomeSentence(const PathVerdict &v)
                       : QStringLiteral("%1 answered %2 with a reset: nothing listens there")
                             .arg(v.address, port));
     case Outcome::Rejected:
+        if (v.resetHop > 0 && v.hostHop > v.resetHop)
+            return title
+                   + QStringLiteral("a reset to %1 of %2 was sent on the way, at or before hop %3: "
+                                    "a SYN whose hop limit (%3) stops short of the host (hop %4, "
+                                    "found by UDP) drew it; a listener on the host is not ruled "
+                                    "out")
+                         .arg(port, v.address)
+                         .arg(v.resetHop)
+                         .arg(v.hostHop);
         if (!v.icmp.present)
             return title + QStringLiteral("the system said %1").arg(errorText(v.error));
         if (v.icmp.from == v.address)
@@ -200,11 +217,15 @@ QStringList VerdictLines(const PathVerdict &v)
     QStringList lines{OutcomeSentence(v)};
     if (v.transport == Transport::Tls && v.outcome == Outcome::Open) {
         if (v.tlsDone)
-            lines << QStringLiteral("TLS handshake done: %1; certificate %2")
-                         .arg(v.tlsFacts, v.tlsProblems.isEmpty()
-                                              ? QStringLiteral("verified")
-                                              : QStringLiteral("not verified: ")
-                                                    + v.tlsProblems.join(QStringLiteral("; ")));
+            lines << QStringLiteral("TLS handshake done: %1; certificate %2%3")
+                         .arg(v.tlsFacts,
+                              v.tlsProblems.isEmpty()
+                                  ? QStringLiteral("verified")
+                                  : QStringLiteral("not verified: ")
+                                        + v.tlsProblems.join(QStringLiteral("; ")),
+                              v.tlsProblems.isEmpty() || !v.tlsInsecure
+                                  ? QString()
+                                  : QStringLiteral(" (accepted: --insecure)"));
         else
             lines << QStringLiteral("TLS handshake failed: %1").arg(v.tlsFailure);
     }
