@@ -58,6 +58,7 @@ class TestDiagnose : public QObject
     QTemporaryDir dir;
     std::unique_ptr<QProcess> listener;
     std::unique_ptr<Headless> tlsServer;
+    QProcess oneAtATime; // openssl s_server: one connection at a time, a private CA's certificate
 
     // The diagnosis as JSON.
     QJsonObject diagnose(const QStringList &arguments, int status)
@@ -139,6 +140,21 @@ private slots:
         tlsServer = std::make_unique<Headless>(
             dir.path() + "/s", QStringList{"respond", "--tls", "--port", "7107"}, Server);
         QTRY_VERIFY_WITH_TIMEOUT(readFile(logIn(dir.path() + "/s")).contains("Listening"), 10000);
+        QVERIFY(run(
+            Server, "sh",
+            {"-c", "cd " + dir.path()
+                       + " && c='openssl req -newkey ec -pkeyopt "
+                         "ec_paramgen_curve:P-256 -nodes -subj' && $c /CN=ca -x509 -keyout ca.key "
+                         "-out ca.pem && $c /CN=s -addext subjectAltName=IP:10.77.2.2,IP:fd77:2::2"
+                         " -keyout s.key -out s.csr && openssl x509 -req -in s.csr -CA ca.pem "
+                         "-CAkey ca.key -copy_extensions copy -out s.pem"}));
+        oneAtATime.setWorkingDirectory(dir.path());
+        oneAtATime.setProcessChannelMode(QProcess::MergedChannels);
+        oneAtATime.start("ip", {"netns", "exec", Server, "openssl", "s_server", "-accept", "7120",
+                                "-cert", "s.pem", "-key", "s.key"});
+        QByteArray served;
+        QTRY_VERIFY2_WITH_TIMEOUT((served += oneAtATime.readAll()).contains("ACCEPT"),
+                                  served.constData(), 10000);
         // Both families' neighbours found before the rows begin.
         for (const QString host : {"10.77.2.2", "fd77:2::2"})
             QTRY_VERIFY_WITH_TIMEOUT(diagnose({host, "7100"}, 0)["outcome"].toString() == "open",
@@ -148,6 +164,8 @@ private slots:
     {
         if (tlsServer)
             tlsServer->endsWith(0, true);
+        oneAtATime.kill();
+        oneAtATime.waitForFinished();
         if (listener) {
             listener->kill();
             listener->waitForFinished();
@@ -212,6 +230,21 @@ private slots:
                                             << "" << 1;
         QTest::newRow("TLS, self-signed") << QStringList{"--tls", "10.77.2.2", "7107"} << "open"
                                           << "" << 1;
+        // One connection at a time: the handshake goes on the connection made.
+        const QStringList ca{"--tls", "--cacert", dir.filePath("ca.pem")};
+        QTest::newRow("TLS, private CA trusted") << ca + QStringList{"10.77.2.2", "7120"} << "open"
+                                                 << "" << 0;
+        QTest::newRow("TLS, private CA trusted, IPv6")
+            << ca + QStringList{"fd77:2::2", "7120"} << "open"
+            << "" << 0;
+        QTest::newRow("TLS, private CA") << QStringList{"--tls", "10.77.2.2", "7120"} << "open"
+                                         << "" << 1;
+        QTest::newRow("TLS, private CA, insecure")
+            << QStringList{"--tls", "--insecure", "10.77.2.2", "7120"} << "open"
+            << "" << 0;
+        QTest::newRow("usage: no such CA file")
+            << QStringList{"--tls", "--cacert", "/nonexistent", "10.77.2.2", "7120"} << ""
+            << "" << 2;
         QTest::newRow("TLS to a plain port") << QStringList{"--tls", "10.77.2.2", "7100"} << "open"
                                              << "" << 1;
         QTest::newRow("name not found") << QStringList{"nosuch.invalid", "7100"} << "name_not_found"
@@ -258,9 +291,12 @@ private slots:
         // TLS: the handshake done with its certificate's problems named, or
         // failed with why.
         if (arguments.contains("--tls") && status != 2)
-            QVERIFY2(arguments.contains("7107")
+            QVERIFY2(!arguments.contains("7100")
                          ? verdict["tls"]["done"].toBool()
-                               && !verdict["tls"]["problems"].toArray().isEmpty()
+                               && verdict["tls"]["problems"].toArray().isEmpty()
+                                      == arguments.contains("--cacert")
+                               && verdict["tls"]["insecure"].toBool()
+                                      == arguments.contains("--insecure")
                          : !verdict["tls"]["done"].toBool()
                                && !verdict["tls"]["failure"].toString().isEmpty(),
                      QJsonDocument(verdict).toJson().constData());

@@ -379,8 +379,8 @@ Command checkDiagnose(Command &command, const QStringList &words)
         return UsageError(QStringLiteral("--insecure and --cacert are for --tls."));
     if (!command.source.isEmpty()
         && !QNetworkInterface::allAddresses().contains(QHostAddress(command.source)))
-        return UsageError(QStringLiteral("-I needs an address of this machine, not \"%1\".")
-                              .arg(command.source));
+        return UsageError(
+            QStringLiteral("-I needs an address of this machine, not \"%1\".").arg(command.source));
     return command;
 }
 

@@ -64,9 +64,8 @@ int DiagnoseRun::start()
         RuntimeError failure;
         if (!TryRun(
                 [&] {
-                    question.tls = MakeTlsSetup(
-                        {m_command.insecure, m_command.cacert, {}, {}, {}}, false,
-                        &told);
+                    question.tls = MakeTlsSetup({m_command.insecure, m_command.cacert, {}, {}, {}},
+                                                false, &told);
                 },
                 [&](const RuntimeError &e) { failure = e; })) {
             m_lines.addLine(LineKind::Summary, Speaker, failure.description + CRLF);

@@ -20,6 +20,7 @@
 #include <memory>
 
 #include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,8 +53,8 @@ bool lookUp(PathVerdict &verdict, const QHostAddress &source)
         verdict.addresses.append(AddressText(address));
     // Leaving from a given address: an address of its family.
     const bool fromIpv6 = source.protocol() == QAbstractSocket::IPv6Protocol;
-    const QHostAddress chosen = PickAddress(found, source.isNull() || !fromIpv6,
-                                            source.isNull() || fromIpv6);
+    const QHostAddress chosen
+        = PickAddress(found, source.isNull() || !fromIpv6, source.isNull() || fromIpv6);
     if (chosen.isNull()) {
         verdict.outcome = Outcome::NameNotFound;
         verdict.lookupError = info.error() != QHostInfo::NoError
@@ -131,8 +132,7 @@ void await(Knock &knock, int timeoutMs, const std::atomic<bool> &stop)
 // port that the first hop answers (or that the system will not send)
 // completes the picture.
 void checkLocalDrop(PathVerdict &verdict, const Knock &knock, qint64 triedUs,
-                    const QHostAddress &to, const QHostAddress &from,
-                    const std::atomic<bool> &stop)
+                    const QHostAddress &to, const QHostAddress &from, const std::atomic<bool> &stop)
 {
     while (knock.retransmissionLeft() < 0 && !knock.decided() && !stop
            && MonotonicUs() - triedUs < (RetransmitMs + GraceMs) * 1000)
@@ -158,19 +158,20 @@ void checkLocalDrop(PathVerdict &verdict, const Knock &knock, qint64 triedUs,
         return;
     const QString first = udp.hops.first().address;
     verdict.notes.append(
-        left > 0 ? QStringLiteral("Not even the first hop answered a TCP packet, while %1 answered a "
-                                  "UDP datagram to the same port, and the SYNs left this machine "
-                                  "(the system sent its retransmission): the first router, %1, or "
-                                  "the link to it drops TCP to port %2 before the hop is counted.")
-                       .arg(first)
-                       .arg(verdict.port)
-                 : QStringLiteral("Not even the first hop answered a TCP packet, while %1 answered "
-                                  "a UDP datagram to the same port: this machine's firewall or "
-                                  "the first router, %1, drops TCP to port %2. Whether the SYNs "
-                                  "leave this machine is told by its firewall rules (nft list "
-                                  "ruleset, as root) or by a capture on its interface (root).")
-                       .arg(first)
-                       .arg(verdict.port));
+        left > 0
+            ? QStringLiteral("Not even the first hop answered a TCP packet, while %1 answered a "
+                             "UDP datagram to the same port, and the SYNs left this machine "
+                             "(the system sent its retransmission): the first router, %1, or "
+                             "the link to it drops TCP to port %2 before the hop is counted.")
+                  .arg(first)
+                  .arg(verdict.port)
+            : QStringLiteral("Not even the first hop answered a TCP packet, while %1 answered "
+                             "a UDP datagram to the same port: this machine's firewall or "
+                             "the first router, %1, drops TCP to port %2. Whether the SYNs "
+                             "leave this machine is told by its firewall rules (nft list "
+                             "ruleset, as root) or by a capture on its interface (root).")
+                  .arg(first)
+                  .arg(verdict.port));
 }
 
 // A reset came back: the sweep found the hop limit that drew it, and a UDP
@@ -240,10 +241,10 @@ void retryAfterPause(PathVerdict &verdict, Knock &knock, qint64 triedUs, bool no
     if (!waited->decided())
         return;
     classify(verdict, *waited);
-    const bool neighbour = verdict.outcome == Outcome::NoRoute
-                           || (verdict.icmp.present
-                               && IcmpHostUnreachable(verdict.icmp.ipv6, verdict.icmp.type,
-                                                      verdict.icmp.code));
+    const bool neighbour
+        = verdict.outcome == Outcome::NoRoute
+          || (verdict.icmp.present
+              && IcmpHostUnreachable(verdict.icmp.ipv6, verdict.icmp.type, verdict.icmp.code));
     if (verdict.outcome != Outcome::Filtered && !neighbour)
         verdict.notes.append(QStringLiteral(
             "The first packets had no answer, the attempt sent again after a pause had one: "
@@ -320,7 +321,8 @@ PathVerdict Diagnose(const Question &question,
             verdict.icmp = end.icmp;
             if (end.icmp.present && !isLocalAddress(end.icmp.from))
                 verdict.outcome
-                    = end.reached && IcmpPortUnreachable(end.icmp.ipv6, end.icmp.type, end.icmp.code)
+                    = end.reached
+                              && IcmpPortUnreachable(end.icmp.ipv6, end.icmp.type, end.icmp.code)
                           ? Outcome::Refused
                           : Outcome::Rejected;
             else if (end.said == QLatin1String("reset"))
@@ -354,8 +356,16 @@ PathVerdict Diagnose(const Question &question,
             checkReset(verdict, to, question.maxHops, {SweepWave, {}, from}, stop);
         progress(Step::Swept, verdict);
     }
-    if (verdict.outcome == Outcome::Open && question.transport == Transport::Tls && !stop)
-        CheckTls(verdict, knock.answered() ? knock.release() : -1, from, question.tls, stop);
+    if (verdict.outcome == Outcome::Open && question.transport == Transport::Tls && !stop) {
+        // The handshake goes on the attempt's connection; when only a later
+        // packet of the sweep got through, the attempt is closed before the
+        // handshake's own connection is made (a server that serves one
+        // client at a time would never answer it).
+        const int connected = knock.release();
+        if (!knock.answered() && connected >= 0)
+            ::close(connected);
+        CheckTls(verdict, knock.answered() ? connected : -1, from, question.tls, stop);
+    }
     if ((verdict.outcome == Outcome::Open || verdict.outcome == Outcome::Refused) && !stop)
         MeasurePathMtu(verdict, to, from, stop);
     addNotes(verdict);

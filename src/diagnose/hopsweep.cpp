@@ -64,7 +64,8 @@ Sweep SweepHops(bool tcp, const QHostAddress &to, quint16 port, int maxHops, int
     const auto finalIn = [&] {
         for (const auto &knock : knocks) {
             const Hop hop = hopOf(*knock, target, tcp);
-            if (hop.reached || (!hop.address.isEmpty() && hop.said != QLatin1String("time exceeded"))
+            if (hop.reached
+                || (!hop.address.isEmpty() && hop.said != QLatin1String("time exceeded"))
                 || (!plan.endAt.isEmpty() && hop.address == plan.endAt))
                 return hop.ttl;
         }

@@ -86,9 +86,9 @@ struct PathVerdict
     QString routeType;     // "unicast", "unreachable", "prohibit", "blackhole" ...
     // TLS, once open.
     bool tlsDone = false;
-    QString tlsFacts;        // "TLSv1.3, cipher TLS_AES_256_GCM_SHA384"
-    QStringList tlsProblems; // why the certificate did not verify
-    QString tlsFailure;      // why the handshake failed
+    QString tlsFacts;         // "TLSv1.3, cipher TLS_AES_256_GCM_SHA384"
+    QStringList tlsProblems;  // why the certificate did not verify
+    QString tlsFailure;       // why the handshake failed
     bool tlsInsecure = false; // a certificate that does not verify was accepted (--insecure)
     // The path MTU, once the host answered.
     PathMtu mtu;

@@ -28,9 +28,10 @@ void CheckTls(PathVerdict &verdict, int connected, const QHostAddress &source,
         config.setCaCertificates(setup.trusted);
     config.setPeerVerifyMode(QSslSocket::VerifyPeer);
     socket.setSslConfiguration(config);
-    // A name is checked against the certificate; an address as it is.
-    if (QHostAddress literal; !ParseAddress(verdict.host, &literal))
-        socket.setPeerVerifyName(verdict.host);
+    // The name given is checked against the certificate; an address given
+    // as it is (a connection handed over knows no name of its own).
+    QHostAddress literal;
+    socket.setPeerVerifyName(ParseAddress(verdict.host, &literal) ? verdict.address : verdict.host);
     verdict.tlsInsecure = setup.insecure;
     // Every problem is named and let through (in the handshake, directly):
     // the verdict tells them, and whether they were accepted.

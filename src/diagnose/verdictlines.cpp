@@ -106,7 +106,8 @@ QString OutcomeSentence(const PathVerdict &v)
                       : QStringLiteral("%1 accepted a connection on %2 in %3"))
                      .arg(v.address, port, milliseconds(v.connectUs));
     case Outcome::Refused:
-        if (v.resetHop > 0 && v.resetHop == v.hostHop)
+        // The host one hop away: no router on the way could have sent it.
+        if (v.resetHop > 1 && v.resetHop == v.hostHop)
             return title
                    + QStringLiteral("%1 answered %2 with a reset, drawn at hop %3, the host's own "
                                     "hop: nothing listens there, or the router before it forged "
