@@ -113,13 +113,18 @@ private slots:
                      "net.ipv4.icmp_ratelimit=0", "net.ipv6.icmp.ratelimit=0"}));
         QVERIFY(run(Server, "sysctl",
                     {"-qw", "net.ipv4.icmp_ratelimit=0", "net.ipv6.icmp.ratelimit=0"}));
-        const QByteArray routerRules = "table inet f {\n chain fw {\n"
-                                       "  type filter hook forward priority 0\n"
-                                       "  tcp dport 7102 drop\n  udp dport 7102 drop\n"
-                                       "  tcp dport 7103 reject with icmpx type admin-prohibited\n"
-                                       "  tcp dport 7104 reject with icmpx type host-unreachable\n"
-                                       "  tcp dport 7105 reject with tcp reset\n }\n"
-                                       " chain out { type filter hook output priority 0; }\n}\n";
+        const QByteArray routerRules
+            = "table inet f {\n chain fw {\n"
+              "  type filter hook forward priority 0\n"
+              "  tcp dport 7102 drop\n  udp dport 7102 drop\n"
+              "  tcp dport 7103 reject with icmpx type admin-prohibited\n"
+              "  tcp dport 7104 reject with icmpx type host-unreachable\n"
+              "  tcp dport 7105 reject with tcp reset\n }\n"
+              " chain out { type filter hook output priority 0; }\n"
+              // Before the hop is counted: its own hop limit draws them.
+              " chain pre {\n  type filter hook prerouting priority 0\n"
+              "  tcp dport 7111 drop\n  tcp dport 7112 reject with tcp reset\n"
+              " }\n}\n";
         const QByteArray clientRules = "table inet f {\n chain out {\n"
                                        "  type filter hook output priority 0\n"
                                        "  tcp dport 7110 drop\n  udp dport 7110 drop\n }\n}\n";
@@ -300,6 +305,50 @@ private slots:
                          : !verdict["tls"]["done"].toBool()
                                && !verdict["tls"]["failure"].toString().isEmpty(),
                      QJsonDocument(verdict).toJson().constData());
+    }
+
+    // Each sentence states only what was seen: where two causes fit, both
+    // are named with what tells them apart.
+    void saysOnlyWhatItSaw_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("told");    // in the sentence or the notes
+        QTest::addColumn<QString>("notTold"); // in neither
+        const QString onTheWay = "was sent on the way, at or before hop 1";
+        QTest::newRow("reset before hop 1") << QStringList{"10.77.2.2", "7112"} << "rejected"
+                                            << onTheWay << "nothing listens there";
+        QTest::newRow("reset before hop 1, IPv6") << QStringList{"fd77:2::2", "7112"} << "rejected"
+                                                  << onTheWay << "nothing listens there";
+        QTest::newRow("reset at the host's hop")
+            << QStringList{"10.77.2.2", "7105"} << "refused"
+            << "nothing listens there, or the router before it forged"
+            << "";
+        QTest::newRow("first router drops TCP")
+            << QStringList{"10.77.2.2", "7111"} << "filtered"
+            << "the first router, 10.77.1.1, or the link to it drops TCP"
+            << "this machine's firewall";
+        QTest::newRow("first router drops TCP, IPv6")
+            << QStringList{"fd77:2::2", "7111"} << "filtered"
+            << "the first router, fd77:1::1, or the link to it drops TCP"
+            << "this machine's firewall";
+        QTest::newRow("no neighbour behind the router")
+            << QStringList{"10.77.2.9", "7100"} << "rejected"
+            << "look-up of the host on its own link"
+            << "limits its ICMP";
+    }
+    void saysOnlyWhatItSaw()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, outcome);
+        QFETCH(QString, told);
+        QFETCH(QString, notTold);
+        const QJsonObject verdict = diagnose(arguments, 1);
+        const QString said = verdict["sentence"].toString() + '\n'
+                             + QJsonDocument(verdict["notes"].toArray()).toJson();
+        QVERIFY2(verdict["outcome"].toString() == outcome && said.contains(told)
+                     && (notTold.isEmpty() || !said.contains(notTold)),
+                 QJsonDocument(verdict).toJson().constData());
     }
 
     // A probe whose connections the router rejects counts them as

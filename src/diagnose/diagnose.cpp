@@ -217,13 +217,13 @@ QString lateAnswer(const PathVerdict &verdict, const Hop &end)
 }
 
 // The attempt sent again after a pause, before silence is called so: TCP
-// waits for the SYN's own retransmissions (up to NeighbourMs after the
-// first, when nothing at all answered; the one after a second otherwise),
-// UDP sends one more datagram, the sweep's wait after its packets being the
-// pause.  An answer now, where the first packets had none, fits a router
-// that limits its ICMP messages.
-void retryAfterPause(PathVerdict &verdict, Knock &knock, qint64 triedUs, bool nothing,
-                     const QHostAddress &from, const std::atomic<bool> &stop)
+// waits for the SYN's own retransmissions, up to NeighbourMs after the
+// first (a router that looks for the host on its own link says that it
+// found nobody only then), UDP sends one more datagram, the sweep's wait
+// after its packets being the pause.  An answer now, where the first
+// packets had none, fits a router that limits its ICMP messages.
+void retryAfterPause(PathVerdict &verdict, Knock &knock, qint64 triedUs, const QHostAddress &from,
+                     const std::atomic<bool> &stop)
 {
     QHostAddress to;
     ParseAddress(verdict.address, &to);
@@ -235,8 +235,8 @@ void retryAfterPause(PathVerdict &verdict, Knock &knock, qint64 triedUs, bool no
         if (again->send())
             await(*again, verdict.timeoutMs, stop);
     } else {
-        const qint64 untilMs = nothing ? NeighbourMs : RetransmitMs + GraceMs;
-        await(knock, int(std::max<qint64>(untilMs - (MonotonicUs() - triedUs) / 1000, 0)), stop);
+        await(knock, int(std::max<qint64>(NeighbourMs - (MonotonicUs() - triedUs) / 1000, 0)),
+              stop);
     }
     if (!waited->decided())
         return;
@@ -245,7 +245,14 @@ void retryAfterPause(PathVerdict &verdict, Knock &knock, qint64 triedUs, bool no
         = verdict.outcome == Outcome::NoRoute
           || (verdict.icmp.present
               && IcmpHostUnreachable(verdict.icmp.ipv6, verdict.icmp.type, verdict.icmp.code));
-    if (verdict.outcome != Outcome::Filtered && !neighbour)
+    if (neighbour && verdict.outcome == Outcome::Rejected)
+        verdict.notes.append(
+            QStringLiteral("The router %1 said so %2 after the first packet: a router says it "
+                           "once its look-up of the host on its own link (ARP or neighbour "
+                           "discovery, about 3 s) found nobody.")
+                .arg(verdict.icmp.from, QString::number(double(waited->rttUs()) / 1e6, 'f', 1)
+                                            + QStringLiteral(" s")));
+    else if (verdict.outcome != Outcome::Filtered && !neighbour)
         verdict.notes.append(QStringLiteral(
             "The first packets had no answer, the attempt sent again after a pause had one: "
             "answers that stop and come again fit a router that limits its ICMP messages "
@@ -349,7 +356,7 @@ PathVerdict Diagnose(const Question &question,
         // a missing neighbour on this machine's link is told only after
         // its look-up gave up (NeighbourMs).
         if (verdict.outcome == Outcome::Filtered && !stop)
-            retryAfterPause(verdict, knock, triedUs, sweep.lastHop == 0, from, stop);
+            retryAfterPause(verdict, knock, triedUs, from, stop);
         if (verdict.outcome == Outcome::Filtered && tcp && sweep.lastHop == 0 && !stop)
             checkLocalDrop(verdict, knock, triedUs, to, from, stop);
         if (verdict.outcome == Outcome::Refused && tcp && !stop)
