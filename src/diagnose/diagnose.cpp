@@ -175,9 +175,11 @@ void checkLocalDrop(PathVerdict &verdict, const Knock &knock, qint64 triedUs,
 }
 
 // A reset came back: the sweep found the hop limit that drew it, and a UDP
-// sweep to the same port finds the host's hop.  A SYN whose hop limit
-// stops short of the host cannot have reached it: a device on the way
-// sent the reset (at or before that hop).
+// sweep to the same port tells how far the host is.  A datagram whose hop
+// limit ran out on the way ("time exceeded") shows that the host lies
+// beyond that hop: a SYN with a hop limit no larger cannot have reached it,
+// so a device on the way sent the reset (at or before its hop).  A hop
+// that stayed silent (a router's ICMP allowance used up) proves nothing.
 void checkReset(PathVerdict &verdict, const QHostAddress &to, int maxHops, const SweepPlan &plan,
                 const std::atomic<bool> &stop)
 {
@@ -186,17 +188,23 @@ void checkReset(PathVerdict &verdict, const QHostAddress &to, int maxHops, const
     Hop &reset = verdict.hops.last();
     verdict.resetHop = reset.ttl;
     const Sweep udp = SweepHops(false, to, verdict.port, maxHops, verdict.timeoutMs, stop, plan);
-    if (udp.hops.isEmpty() || !udp.hops.last().reached)
+    for (const Hop &hop : udp.hops)
+        if (hop.said == QLatin1String("time exceeded"))
+            verdict.expiredHop = std::max(verdict.expiredHop, hop.ttl);
+    // The host's hop, when the hop before it said "time exceeded".
+    if (!udp.hops.isEmpty() && udp.hops.last().reached
+        && udp.hops.last().ttl == verdict.expiredHop + 1)
+        verdict.hostHop = udp.hops.last().ttl;
+    if (verdict.hostHop == 0 && verdict.expiredHop < verdict.resetHop)
         return;
-    verdict.hostHop = udp.hops.last().ttl;
     // The reset's own note (it looks the same whoever sent it) gives way
     // to what the hops tell.
     verdict.notes.removeIf([](const QString &note) { return note.startsWith(u"A reset looks"); });
-    if (verdict.hostHop <= verdict.resetHop)
+    if (verdict.expiredHop < verdict.resetHop)
         return;
     verdict.outcome = Outcome::Rejected;
     reset.reached = false;
-    reset.said = QStringLiteral("reset, sent on the way (the host is hop %1)").arg(verdict.hostHop);
+    reset.said = QStringLiteral("reset, sent on the way");
 }
 
 // The note for an answer that came only to a later packet of the sweep:

@@ -96,10 +96,12 @@ struct PathVerdict
     QList<Hop> hops;
     int lastHop = 0; // the last hop that answered (0: none)
     // A TCP reset: the hop limit that drew it, and the host's hop as a UDP
-    // sweep to the same port found it (0: not known).  A reset drawn by a
-    // hop limit short of the host's hop was sent on the way.
+    // sweep to the same port found it (0: not known exactly).  A reset drawn
+    // by a hop limit no larger than one that ran out on the way was sent on
+    // the way.
     int resetHop = 0;
     int hostHop = 0;
+    int expiredHop = 0; // the highest hop limit that ran out on the way (UDP)
     // What cannot be known here, and why.
     QStringList notes;
 

@@ -122,15 +122,15 @@ QString OutcomeSentence(const PathVerdict &v)
                       : QStringLiteral("%1 answered %2 with a reset: nothing listens there")
                             .arg(v.address, port));
     case Outcome::Rejected:
-        if (v.resetHop > 0 && v.hostHop > v.resetHop)
+        if (v.resetHop > 0 && v.expiredHop >= v.resetHop)
             return title
                    + QStringLiteral("a reset to %1 of %2 was sent on the way, at or before hop %3: "
-                                    "a SYN whose hop limit (%3) stops short of the host (hop %4, "
-                                    "found by UDP) drew it; a listener on the host is not ruled "
-                                    "out")
+                                    "a SYN with hop limit %3 drew it, while a UDP datagram with "
+                                    "hop limit %4 ran out before the host; a listener on the host "
+                                    "is not ruled out")
                          .arg(port, v.address)
                          .arg(v.resetHop)
-                         .arg(v.hostHop);
+                         .arg(v.expiredHop);
         if (!v.icmp.present)
             return title + QStringLiteral("the system said %1").arg(errorText(v.error));
         if (v.icmp.from == v.address)
