@@ -616,11 +616,13 @@ private slots:
 
     // A missing host on the link: the probe says the host cannot be
     // reached (not the network), and a stop while it connects ends the run
-    // at once with its summary.
+    // at once with its summary.  The neighbour is given up after 3 s: a
+    // timeout shorter than that gives the connect up first.
     void probeToAMissingHost()
     {
         QTemporaryDir dir;
-        Headless missing(dir.path(), {"probe", "--tcp", "10.213.7.9", "7011", "-c", "1"}, Client);
+        Headless missing(dir.path(), {"probe", "--tcp", "10.213.7.9", "7011", "-c", "1", "-W", "5"},
+                         Client);
         QVERIFY(missing.endsWith(2));
         QVERIFY(missing.err().contains("10065\n* Description:\tNo route to host."));
         Headless stopped(dir.path(), {"probe", "--tcp", "10.213.7.9", "7011"}, Client);
