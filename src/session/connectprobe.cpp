@@ -20,6 +20,8 @@
 #include "tls/tlsfacts.h"
 #include "tls/tlssetup.h"
 
+#include <algorithm>
+
 void ProbeTarget::lookUp()
 {
     if (m_tls == nullptr && m_setup.config.transport == Session::Transport::Tls) {
@@ -77,8 +79,11 @@ Prober::Handed ProbeTarget::connectOnce(int seq)
         [&] {
             connection->setProtocol(tls ? Winsock::sckTLSProtocol : Winsock::sckTCPProtocol);
             connection->setStateHolds(false);
-            // A connect with no answer by the timeout is a failure, for that reason.
-            connection->setConnectTimeoutMs(int(m_setup.probe.timeoutUs / 1000));
+            // A connect with no answer by the timeout is a failure, for that
+            // reason: given up a little before the query is overdue, so that
+            // a run that ends at its last query's timeout has heard why.
+            connection->setConnectTimeoutMs(
+                int(std::max<qint64>(1, m_setup.probe.timeoutUs / 1000 - 50)));
             if (m_tls)
                 connection->setTls(*m_tls);
             connection->setRemoteHost(m_address);
