@@ -490,8 +490,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
         Headless probe(dir.path(), {"probe", "--udp", "localhost", udp, "-c", "40", "-i", "0.1",
                                     "--json", "--metrics", "127.0.0.1:" + web});
-        const auto ask = [&](const QByteArray &request, int waitMs = 3000) {
+        const auto ask = [&](const QByteArray &request, int waitMs = 3000,
+                             const char *from = "127.0.0.1") {
             QTcpSocket client;
+            client.bind(QHostAddress(from));
             client.connectToHost(QHostAddress::LocalHost, web.toUShort());
             client.waitForConnected(3000);
             client.write(request);
@@ -547,6 +549,40 @@ private slots:
                          && get.contains("selmarin_probe_answered_total{target=\"localhost:"
                                          + udp.toUtf8() + "\"} 40\n")),
                  (head + get).constData());
+        // 9 connections from each of 4 addresses, each trickling a header
+        // line a second (never idle, never done), from another process: the
+        // ninth from an address makes its oldest give way, and 6 s on, a
+        // scraper from a fifth address and a fresh one from theirs get the
+        // page at once; the probe holds at most 33 of them.
+        const auto descriptors = [&] {
+            return QDir(QString("/proc/%1/fd").arg(probe.processId()), {}, QDir::NoSort,
+                        QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                .count();
+        };
+        const qsizetype before = descriptors();
+        QProcess slow;
+        slow.start("python3", {"-c", R"(import socket, select, sys
+held = [socket.create_connection(('127.0.0.1', int(sys.argv[1])), 5, ('127.0.0.%d' % (2 + i // 9), 0)) for i in range(36)]
+for tick in range(30):
+    for each in held:
+        try: each.send(b'GET /metrics HTTP/1.1\r\n' if tick == 0 else b'X: 1\r\n')
+        except OSError: pass
+    print(tick, flush=True)
+    if select.select([sys.stdin], [], [], 1)[0]: break
+print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flush=True))",
+                               web});
+        QByteArray ticks;
+        QTRY_VERIFY2_WITH_TIMEOUT((ticks += slow.readAll()).contains("6\n"),
+                                  (ticks + slow.readAllStandardError()).constData(), 12000);
+        for (const char *from : {"127.0.0.6", "127.0.0.2"}) {
+            const QByteArray got = ask("GET /metrics HTTP/1.0\r\n\r\n", 1500, from);
+            QVERIFY2(got.startsWith("HTTP/1.1 200"), (from + got.left(20)).constData());
+        }
+        QVERIFY2(descriptors() - before <= 33, qPrintable(QString::number(descriptors() - before)));
+        slow.closeWriteChannel();
+        QVERIFY(slow.waitForFinished(5000));
+        const QByteArray open = slow.readAll();
+        QVERIFY2(open.contains("open 31\n") || open.contains("open 30\n"), open.constData());
         QVERIFY(probe.endsWith(0, true));
         QTcpServer holder;
         QVERIFY(holder.listen(QHostAddress::LocalHost));

@@ -6,10 +6,12 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -44,6 +46,26 @@ MHD_Result answer(void *endpoint, MHD_Connection *connection, const char *url, c
                        "text/plain; charset=utf-8");
     return respond(connection, MHD_HTTP_OK, static_cast<MetricsEndpoint *>(endpoint)->page(),
                    "text/plain; version=0.0.4; charset=utf-8");
+}
+
+void connectionNotice(void *endpoint, MHD_Connection *connection, void **,
+                      MHD_ConnectionNotificationCode code)
+{
+    static_cast<MetricsEndpoint *>(endpoint)->connectionNews(connection,
+                                                             code == MHD_CONNECTION_NOTIFY_STARTED);
+}
+
+QByteArray clientAddress(MHD_Connection *connection)
+{
+    const sockaddr *address
+        = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS)->client_addr;
+    if (address->sa_family == AF_INET6)
+        return QByteArray(reinterpret_cast<const char *>(
+                              &reinterpret_cast<const sockaddr_in6 *>(address)->sin6_addr),
+                          sizeof(in6_addr));
+    return QByteArray(
+        reinterpret_cast<const char *>(&reinterpret_cast<const sockaddr_in *>(address)->sin_addr),
+        sizeof(in_addr));
 }
 
 } // namespace
@@ -105,9 +127,12 @@ bool MetricsEndpoint::listen(const QString &where, QString *why)
     m_daemon = MHD_start_daemon(
         MHD_USE_EPOLL | (ipv6 ? MHD_USE_IPv6 : 0), port, nullptr, nullptr, &answer, this,
         MHD_OPTION_SOCK_ADDR, bound, MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(RequestBytes),
-        MHD_OPTION_CONNECTION_TIMEOUT, IdleSeconds, MHD_OPTION_CONNECTION_LIMIT, MaxConnections,
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, MaxPerAddress, MHD_OPTION_EXTERNAL_LOGGER, &quiet,
-        nullptr, MHD_OPTION_END);
+        MHD_OPTION_CONNECTION_TIMEOUT, IdleSeconds,
+        // One more than the caps, so that a newcomer gets in and the oldest
+        // gives way to it (connectionNews).
+        MHD_OPTION_CONNECTION_LIMIT, MaxConnections + 1, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        MaxPerAddress + 1, MHD_OPTION_NOTIFY_CONNECTION, &connectionNotice, this,
+        MHD_OPTION_EXTERNAL_LOGGER, &quiet, nullptr, MHD_OPTION_END);
     if (!m_daemon) {
         const int error = errno;
         *why = QStringLiteral("The metrics endpoint cannot listen on %1: %2")
@@ -129,10 +154,50 @@ bool MetricsEndpoint::listen(const QString &where, QString *why)
 // the next news or the next timeout.
 void MetricsEndpoint::run()
 {
-    MHD_run(m_daemon);
+    // A connection shut down to give way is closed by the library once it
+    // sees the shutdown: run again at once, so that its place (from its
+    // address, and in all) is free before the next client comes.
+    for (int round = 0; round < 4; ++round) {
+        MHD_run(m_daemon);
+        if (std::none_of(m_held.begin(), m_held.end(), [](const Held &h) { return h.givingWay; }))
+            break;
+    }
     MHD_UNSIGNED_LONG_LONG timeoutMs = 0;
     if (MHD_get_timeout(m_daemon, &timeoutMs) == MHD_YES)
         m_timer->start(int(std::min<MHD_UNSIGNED_LONG_LONG>(timeoutMs, 60'000)));
     else
         m_timer->stop();
+}
+
+// A connection that makes one too many from its address, or in all, takes
+// the place of the oldest one there: shut down, it is closed by the library
+// in the same run() (the library's own caps are one higher, so that the
+// newcomer is let in at all).
+void MetricsEndpoint::connectionNews(MHD_Connection *connection, bool started)
+{
+    if (!started) {
+        std::erase_if(m_held, [&](const Held &held) { return held.connection == connection; });
+        return;
+    }
+    const QByteArray from = clientAddress(connection);
+    m_held.push_back({connection, from, false});
+    Held *oldest = nullptr, *oldestThere = nullptr;
+    unsigned all = 0, there = 0;
+    for (Held &held : m_held) {
+        if (held.givingWay)
+            continue;
+        ++all;
+        oldest = oldest ? oldest : &held;
+        if (held.from == from) {
+            ++there;
+            oldestThere = oldestThere ? oldestThere : &held;
+        }
+    }
+    Held *giving = there > MaxPerAddress ? oldestThere : all > MaxConnections ? oldest : nullptr;
+    if (!giving)
+        return;
+    giving->givingWay = true;
+    ::shutdown(
+        MHD_get_connection_info(giving->connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd,
+        SHUT_RDWR);
 }

@@ -16,7 +16,10 @@
 //     half-sent request holds nothing for long);
 //   - at most MaxConnections at once, MaxPerAddress from one address: a
 //     flood of idle connections cannot take the descriptors the probe
-//     needs, nor keep a scraper on another address out for long;
+//     needs.  A new connection that makes one too many (from its address,
+//     or in all) takes the place of the oldest one (from there, or of all):
+//     slow clients that trickle a header line a second, never idle, cannot
+//     keep a new scraper out, from their addresses or any other;
 //   - GET and HEAD only (405 otherwise); HTTP/1.0 and "Connection: close"
 //     end the connection after the answer;
 //   - nothing of the library's is written to the terminal.
@@ -27,9 +30,11 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QSocketNotifier;
 class QTimer;
+struct MHD_Connection;
 struct MHD_Daemon;
 
 // ADDRESS:PORT ("[IPv6]:PORT", "localhost:PORT"): the address, or a null one.
@@ -53,12 +58,22 @@ public:
 
     // The page for the library's request handler.
     QByteArray page() const { return m_page().toUtf8(); }
+    // For the library's notices of a connection accepted or closed.
+    void connectionNews(MHD_Connection *connection, bool started);
 
 private:
     void run();
+
+    struct Held
+    {
+        MHD_Connection *connection;
+        QByteArray from; // the client's address
+        bool givingWay;  // shut down, not yet closed by the library
+    };
 
     std::function<QString()> m_page;
     MHD_Daemon *m_daemon = nullptr;
     std::unique_ptr<QSocketNotifier> m_readable;
     std::unique_ptr<QTimer> m_timer;
+    std::vector<Held> m_held; // oldest first
 };
