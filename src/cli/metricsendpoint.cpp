@@ -27,6 +27,9 @@ MHD_Result respond(MHD_Connection *connection, unsigned status, const QByteArray
     if (!response)
         return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+    // Every answer ends its connection: a scraper comes back long after the
+    // idle timeout anyway, and holds no place under the caps in between.
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
     const MHD_Result queued = MHD_queue_response(connection, status, response);

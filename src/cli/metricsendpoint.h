@@ -20,8 +20,8 @@
 //     or in all) takes the place of the oldest one (from there, or of all):
 //     slow clients that trickle a header line a second, never idle, cannot
 //     keep a new scraper out, from their addresses or any other;
-//   - GET and HEAD only (405 otherwise); HTTP/1.0 and "Connection: close"
-//     end the connection after the answer;
+//   - GET and HEAD only (405 otherwise); every answer ends its connection
+//     ("Connection: close"), HTTP/1.1 or not;
 //   - nothing of the library's is written to the terminal.
 
 #include <QHostAddress>
