@@ -513,9 +513,9 @@ private slots:
     }
 
     // A relay in a middle host (support/relay.cpp) delays the load's
-    // datagrams with jitter, swaps some with the next and duplicates some,
-    // with a seeded choice, and counts what it did: the far end counts the
-    // same swaps (out of order) and duplicates, loses nothing, and measures
+    // datagrams with jitter (so that some overtake others) and duplicates
+    // some, with a seeded choice, and counts what it did: the far end counts
+    // the same out of order and duplicates, loses nothing, and measures
     // the jitter the relay made (about: see below).  iperf3 through the same relay (its control
     // connection through socat) sees the jitter too.
     void loadThroughARelay()
@@ -539,11 +539,11 @@ private slots:
         Headless responder(dir.path() + "/s", {"respond", "--udp", "--port", "7061"}, Server);
         QString told;
         QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
-        // 1 % duplicated, 1 % swapped, up to 2 ms of delay.
+        // 1 % duplicated, up to 2 ms of delay.
         const auto relay = [&](const QString &port) {
             auto process = std::make_unique<QProcess>();
             process->start("ip", {"netns", "exec", middle, SELMARIN_RELAY, port, "10.213.9.2", port,
-                                  "7", "1", "1", "2000", "30"});
+                                  "/dev/null", "seed=7", "dup=1", "jitter=2000", "seconds=30"});
             return process;
         };
         const auto relayed = [](QProcess &process) {
@@ -560,7 +560,7 @@ private slots:
                         {"load", "--udp", "10.213.8.1", "7061", "--rate", "1000", "-c", "3000",
                          "--size", "200", "--json"},
                         Client);
-        QVERIFY(sender.endsWith(0)); // duplicates and swaps are no loss
+        QVERIFY(sender.endsWith(0)); // duplicates and reordering are no loss
         const QJsonObject json = QJsonDocument::fromJson(sender.readAllStandardOutput()).object();
         const QStringList did = relayed(*ours);
         QCOMPARE((QList<qint64>{json["received"].toInteger(), json["lost"].toInteger(),
@@ -599,8 +599,8 @@ private slots:
         iperfServer.waitForFinished(5000);
         qInfo(
             "through the relay: selmarin load %lld duplicates, %lld out of order, jitter %.3f ms; "
-            "the relay %s duplicated, %s swapped, jitter %.3f ms; iperf3 %lld out of order, "
-            "%lld lost, jitter %.3f ms (its relay: %s duplicated, %s swapped, jitter %.3f ms)",
+            "the relay %s duplicated, %s out of order, jitter %.3f ms; iperf3 %lld out of order, "
+            "%lld lost, jitter %.3f ms (its relay: %s duplicated, %s out of order, jitter %.3f ms)",
             json["duplicates"].toInteger(), json["out_of_order"].toInteger(),
             json["jitter_ms"].toDouble(), qPrintable(did[1]), qPrintable(did[3]), made / 1000,
             iperf["out_of_order"].toInteger(), iperf["lost_packets"].toInteger(),

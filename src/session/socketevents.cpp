@@ -133,19 +133,20 @@ void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)
 {
     TryRun(
         [&] {
-            const qint64 at = MonotonicUs();
             QByteArray bytes = Winsock1->GetData();
+            // Timed by the system's stamp where the socket has one: the
+            // program's own wake-up is no part of a load's jitter or of an
+            // answer's round trip.
+            const qint64 stamped = Winsock1->LastArrivalUs();
+            const qint64 at = stamped >= 0 ? stamped : MonotonicUs();
             // A load's datagram is counted, not shown (one that only looks
             // like one is shown as anything else is).
             if (m_config.manner.countsLoads && m_config.transport == Transport::Udp
                 && LoadWire::IsLoad(bytes)) {
                 if (const auto header = LoadWire::ReadHeader(bytes.constData(), bytes.size())) {
-                    // Timed by the system's stamp: the responder's own
-                    // wake-up is no part of the path's jitter.
-                    const qint64 stamped = Winsock1->LastArrivalUs();
                     countLoad(*Winsock1,
                               HostAndPort(Winsock1->RemoteHostIP(), Winsock1->RemotePort()),
-                              *header, quint64(bytes.size()), stamped >= 0 ? stamped : at);
+                              *header, quint64(bytes.size()), at);
                     return;
                 }
             }

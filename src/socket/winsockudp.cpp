@@ -76,9 +76,10 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     // kept from before its Close is no peer of this one.
     remoteHostIP.clear();
     const quint64 receiverGeneration = generation;
-    // A socket that answers in batches (a responder) may count a load:
-    // each datagram's arrival is stamped by the system (LastArrivalUs).
-    if (udpBatches)
+    // Each datagram's arrival is stamped by the system (LastArrivalUs): a
+    // responder counts a load by it, a probe times its answers by it, so
+    // that neither adds its own wake-up to the path's times.
+    if (udpBatches || onePeer)
         EnableArrivalStamps(fd);
     if (udpBatches || onePeer) {
         // Read here, a batch at a time: nothing queues beyond one batch.  A
