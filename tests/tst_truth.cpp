@@ -12,9 +12,10 @@
 // connects under an nft rule that drops a seeded pattern of SYNs (counted).
 // Delays keep 30 ms from every bound (timeout, late bound, end of the run).
 //
-// SELMARIN_SOAK_SCHEDULES=N runs N schedules (24 by default) from seed
-// SELMARIN_SEED (1); a failing seed is printed, and that seed alone
-// (SELMARIN_SOAK_SCHEDULES=1 SELMARIN_SEED=S) replays the same schedule.
+// Of every 8 seeds, 4 are UDP probes, 2 UDP loads, 1 a connect probe, 1 a
+// TCP or TLS load.  SELMARIN_SCHEDULES=N runs N schedules (24 by default)
+// from seed SELMARIN_SEED (1); a failing seed is printed, and that seed
+// alone (SELMARIN_SCHEDULES=1 SELMARIN_SEED=S) replays the same schedule.
 // Needs root, ip, tc, nft and curl; without them the test says SKIP.
 
 #include "fixture.h"
@@ -74,7 +75,8 @@ QList<Fate> readRecord(const QString &path)
     for (const QByteArray &line : readFile(path).split('\n')) {
         const QList<QByteArray> w = line.split(' ');
         if (w.size() == 6)
-            fates.append({w[0][0], w[1][0], w[2].toLongLong(), w[3].toInt(), w[4].toLongLong() / 1e6,
+            fates.append({w[0][0], w[1][0], w[2].toLongLong(), w[3].toInt(),
+                          w[4].toLongLong() / 1e6,
                           w[5].toLongLong() < 0 ? -1 : w[5].toLongLong() / 1e6});
     }
     return fates;
@@ -130,25 +132,21 @@ class TestTruth : public QObject
               << way + QStringLiteral("%1:%2-%3").arg(pick(15)).arg(2 * T + M).arg(2 * T + M + 50);
         kind += ", " + relay.mid(3).join(' ');
         const QString record = dir.path() + "/record" + seed, web = "9464";
-        QProcess relayed;
-        relayed.start("ip", QStringList{"netns", "exec", Middle, SELMARIN_RELAY, "7101", ServerIP,
-                                        "7101", record}
-                                + relay);
-        QVERIFY(relayed.waitForReadyRead(5000));
+        const std::unique_ptr<QProcess> relayed = relayFor(record, relay);
+        QVERIFY(relayed);
         const QString folder = dir.path() + "/p" + seed;
         Headless probe(folder,
                        {"probe", "--udp", RelayIP, "7101", "-c", QString::number(Count), "-i",
                         QString::number(IntervalMs / 1000.0), "-W",
-                        QString::number(TimeoutMs / 1000.0), "--every-query", "--json",
-                        "--metrics", "127.0.0.1:" + web},
+                        QString::number(TimeoutMs / 1000.0), "--every-query", "--json", "--metrics",
+                        "127.0.0.1:" + web},
                        Client);
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += probe.readAllStandardOutput()).endsWith("}\n"), 15000);
         const QString page = QString::fromUtf8(
             inHost(Client, {"curl", "-sf", "http://127.0.0.1:" + web + "/metrics"}));
         QVERIFY(probe.endsWith(0, true) || probe.exitCode() == 1);
-        ::kill(pid_t(relayed.processId()), SIGTERM);
-        QVERIFY(relayed.waitForFinished(5000));
+        stopped(*relayed);
         const QList<Fate> fates = readRecord(record);
         const QJsonObject json = QJsonDocument::fromJson(out)["targets"][0].toObject();
 
@@ -167,11 +165,12 @@ class TestTruth : public QObject
                 numbered.insert(f.unit);
         for (const Fate &f : fates)
             if (f.dir == 'a' && f.outMs >= 0)
-                ((f.kind == 'n') == (numbered.count(f.unit) > 0) ? came : echoes)[f.unit].append(f.outMs);
+                ((f.kind == 'n') == (numbered.count(f.unit) > 0) ? came : echoes)[f.unit].append(
+                    f.outMs);
         const QString log = QString::fromUtf8(readFile(logIn(folder)));
         std::map<qint64, std::pair<QString, double>> told; // seq: outcome, rtt
-        const QRegularExpression line(
-            "(?<!stray )(late answer|answer|no answer) from \\S+: seq=(\\d+)(?: time=([\\d.]+) ms)?");
+        const QRegularExpression line("(?<!stray )(late answer|answer|no answer) from \\S+: "
+                                      "seq=(\\d+)(?: time=([\\d.]+) ms)?");
         for (auto it = line.globalMatch(log); it.hasNext();) {
             const QRegularExpressionMatch m = it.next();
             auto &[outcome, rtt] = told[m.captured(2).toLongLong()];
@@ -189,7 +188,9 @@ class TestTruth : public QObject
         for (qint64 seq = 1; seq <= Count; ++seq) {
             const QList<double> &answers = came[seq];
             const double held = answers.isEmpty() ? 1e9 : answers.first() - sentMs[seq];
-            const QString expected = held <= TimeoutMs ? "answered" : held <= 2 * TimeoutMs ? "late" : "lost";
+            const QString expected = held <= TimeoutMs       ? "answered"
+                                     : held <= 2 * TimeoutMs ? "late"
+                                                             : "lost";
             const auto &[outcome, rtt] = told[seq];
             answered += expected == "answered";
             late += expected == "late";
@@ -204,26 +205,175 @@ class TestTruth : public QObject
                              .arg(expected, outcome)
                              .arg(rtt);
         }
-        const QList<int> truth{Count, int(sentMs.size()), answered, late, lost, stray, 0, 0};
-        const QList<int> given{json["queries"].toInt(), json["sent"].toInt(),
-                               json["answered"].toInt(), json["late"].toInt(),
-                               json["lost"].toInt(), json["stray"].toInt(),
-                               json["foreign"].toInt(), json["in_flight"].toInt()};
-        const char *names[] = {"queries", "answered", "late", "lost", "stray_answers", "foreign_datagrams", "in_flight"};
-        QList<int> scraped;
+        const QList<qint64> truth{Count, qint64(sentMs.size()), answered, late, lost, stray, 0, 0};
+        const QList<qint64> given{json["queries"].toInteger(),  json["sent"].toInteger(),
+                                  json["answered"].toInteger(), json["late"].toInteger(),
+                                  json["lost"].toInteger(),     json["stray"].toInteger(),
+                                  json["foreign"].toInteger(),  json["in_flight"].toInteger()};
+        const char *names[] = {"queries",       "answered",          "late",     "lost",
+                               "stray_answers", "foreign_datagrams", "in_flight"};
+        QList<qint64> scraped;
         for (const char *name : names)
-            scraped << int(metric(page, "selmarin_probe_" + QString(name) + (name[0] == 'i' ? "" : "_total")));
-        scraped.insert(1, int(sentMs.size()));
+            scraped << qint64(
+                metric(page, "selmarin_probe_" + QString(name) + (name[0] == 'i' ? "" : "_total")));
+        scraped.insert(1, qint64(sentMs.size()));
         if (!wrong.isEmpty() || given != truth || scraped != truth || base < -0.05 || base > 2)
-            mismatches << seed + " (" + kind + "): "
-                              + QStringLiteral("base %1 ms; ").arg(base) + wrong.join("; ")
+            mismatches << seed + " (" + kind + "): " + QStringLiteral("base %1 ms; ").arg(base)
+                              + wrong.join("; ")
                               + QStringLiteral("; counts %1, JSON %2, page %3")
                                     .arg(toText(truth), toText(given), toText(scraped));
     }
-    static QString toText(const QList<int> &list)
+    // The relay between RelayIP and the server's UDP port, by a schedule,
+    // its record in that file.
+    std::unique_ptr<QProcess> relayFor(const QString &record, const QStringList &schedule)
+    {
+        auto relay = std::make_unique<QProcess>();
+        relay->start("ip", QStringList{"netns", "exec", Middle, SELMARIN_RELAY, "7101", ServerIP,
+                                       "7101", record}
+                               + schedule);
+        return relay->waitForReadyRead(5000) ? std::move(relay) : nullptr;
+    }
+    // Stopped, what it did: "duplicated D out_of_order O forwarded F jitter_us J".
+    static QStringList stopped(QProcess &relay)
+    {
+        ::kill(pid_t(relay.processId()), SIGTERM);
+        relay.waitForFinished(5000);
+        const QStringList words = QString::fromUtf8(relay.readAllStandardOutput())
+                                      .section(u'\n', 1)
+                                      .split(u' ', Qt::SkipEmptyParts);
+        return words.size() == 8 ? words : QStringList(8, "-1");
+    }
+
+    // A UDP load through the relay: the far end's sent, received, lost,
+    // duplicates, out of order and bytes are the record's, the sender's
+    // count what reached the relay, the exit status 1 exactly when some
+    // were lost.
+    void udpLoad(std::mt19937 &g, const QString &seed, QString &kind)
+    {
+        const auto pick = [&](int n) { return int(g() % unsigned(n)); };
+        const int n = 500 + pick(1500), size = 200;
+        QStringList schedule{"seed=" + seed, "jitter=" + QString::number(pick(3000))};
+        if (pick(2)) {
+            const int at = pick(n);
+            schedule << QStringLiteral("outage=%1-%2").arg(at).arg(at + pick(100));
+        }
+        if (pick(3) > 0)
+            schedule << "loss=" + QString::number(pick(6));
+        if (pick(2))
+            schedule << "dup=" + QString::number(pick(5));
+        if (pick(2))
+            schedule << QStringLiteral("qdelay=%1:0-%2").arg(pick(10)).arg(1 + pick(50));
+        kind = "udp load, " + schedule.mid(1).join(' ');
+        const QString record = dir.path() + "/record" + seed;
+        const std::unique_ptr<QProcess> relayed = relayFor(record, schedule);
+        QVERIFY(relayed);
+        Headless sender(dir.path() + "/l" + seed,
+                        {"load", "--udp", RelayIP, "7101", "--rate", "2000", "-c",
+                         QString::number(n), "--size", QString::number(size), "--json"},
+                        Client);
+        QVERIFY(sender.waitForFinished(30000));
+        const QJsonObject json = QJsonDocument::fromJson(sender.readAllStandardOutput()).object();
+        const QStringList did = stopped(*relayed);
+        int reached = 0;
+        for (const Fate &f : readRecord(record))
+            reached += f.kind == 'l' && f.copy == 0;
+        const int received = did[5].toInt(), lost = n - received;
+        const QList<qint64> truth{
+            n,       received, lost, did[1].toInt(), did[3].toInt(), qint64(received) * size,
+            reached, lost > 0};
+        const QList<qint64> given{
+            json["sent"].toInteger(),           json["received"].toInteger(),
+            json["lost"].toInteger(),           json["duplicates"].toInteger(),
+            json["out_of_order"].toInteger(),   json["far_end"]["bytes"].toInteger(),
+            json["sender"]["sent"].toInteger(), sender.exitCode()};
+        if (given != truth)
+            mismatches << seed + " (" + kind + "): truth " + toText(truth) + ", given "
+                              + toText(given);
+    }
+
+    // Connects through the middle host, whose firewall drops a seeded
+    // pattern of the SYNs (numgen inc: the same on every run): each
+    // connect whose SYN was dropped is lost (given up at -W, long before
+    // the system would send it again), every other one answered, by the
+    // firewall's own counters.
+    void connectProbe(std::mt19937 &g, const QString &seed, QString &kind)
+    {
+        const auto pick = [&](int n) { return int(g() % unsigned(n)); };
+        const int every = 2 + pick(8), drop = pick(every);
+        kind = QStringLiteral("connect, %1 of every %2 SYNs dropped").arg(drop).arg(every);
+        const QString syn = "tcp dport 7102 tcp flags & (syn | ack) == syn ";
+        QVERIFY(
+            inHost(
+                Middle,
+                {"nft",
+                 "add table inet truth; add chain inet truth f { type filter "
+                 "hook forward priority 0; }; add rule inet truth f "
+                     + syn + "counter; add rule inet truth f " + syn
+                     + QStringLiteral("numgen inc mod %1 < %2 counter drop").arg(every).arg(drop)})
+                .isEmpty());
+        Headless probe(dir.path() + "/c" + seed,
+                       {"probe", "--connect", ServerIP, "7102", "-c", QString::number(Count), "-i",
+                        QString::number(IntervalMs / 1000.0), "-W",
+                        QString::number(TimeoutMs / 1000.0), "--json"},
+                       Client);
+        QVERIFY(probe.waitForFinished(30000));
+        const QJsonObject json
+            = QJsonDocument::fromJson(probe.readAllStandardOutput())["targets"][0].toObject();
+        const QString rules = QString::fromUtf8(inHost(Middle, {"nft", "list table inet truth"}));
+        inHost(Middle, {"nft", "delete table inet truth"});
+        QList<qint64> counted;
+        for (auto it = QRegularExpression("packets (\\d+)").globalMatch(rules); it.hasNext();)
+            counted << it.next().captured(1).toLongLong();
+        const qint64 dropped = counted.value(1, -1);
+        const QList<qint64> truth{Count, Count, Count - dropped, 0, dropped, dropped > 0};
+        const QList<qint64> given{counted.value(0, -1),         json["queries"].toInteger(),
+                                  json["answered"].toInteger(), json["late"].toInteger(),
+                                  json["lost"].toInteger(),     probe.exitCode()};
+        if (given != truth)
+            mismatches << seed + " (" + kind + "): truth " + toText(truth) + ", given "
+                              + toText(given);
+    }
+
+    // A TCP or TLS load through a bottleneck of a seeded rate (tbf on the
+    // middle host's link to the server, or none): the far end's count
+    // comes, the sender's "sent" is what the far end counted, and the
+    // goodput is the bottleneck's rate less the headers of each 1448 bytes
+    // (TCP with time stamps, IP, Ethernet), within 5 %.
+    void streamLoad(std::mt19937 &g, const QString &seed, QString &kind)
+    {
+        const auto pick = [&](int n) { return int(g() % unsigned(n)); };
+        const bool tls = pick(2);
+        const int mbits = QList<int>{1, 5, 20, 100, 0}[pick(5)];
+        kind = QStringLiteral("%1 load, %2 Mbit/s").arg(tls ? "tls" : "tcp").arg(mbits);
+        if (mbits > 0)
+            QVERIFY(
+                inHost(Middle, {"tc", "qdisc", "replace", "dev", "ms", "root", "tbf", "rate",
+                                QString::number(mbits) + "mbit", "burst",
+                                QString::number(std::max(4096, mbits * 1250)), "latency", "400ms"})
+                    .isEmpty());
+        Headless sender(dir.path() + "/t" + seed,
+                        QStringList{"load", tls ? "--tls" : "--tcp", ServerIP,
+                                    tls ? "7103" : "7102", "-t", "2", "--json"}
+                            + (tls ? QStringList{"--insecure"} : QStringList{}),
+                        Client);
+        QVERIFY(sender.waitForFinished(60000));
+        inHost(Middle, {"tc", "qdisc", "del", "dev", "ms", "root"});
+        const QByteArray output = sender.readAllStandardOutput();
+        const QJsonObject json = QJsonDocument::fromJson(output).object();
+        const double limit = mbits * 1e6 * 1448 / 1514;
+        const auto near
+            = [&](const QJsonValue &bps) { return std::abs(bps.toDouble() / limit - 1) < 0.05; };
+        if (sender.exitCode() != 0 || !json["errors"].toArray().isEmpty()
+            || json["sender"]["bytes"] != json["far_end"]["bytes"]
+            || (mbits > 0 && !(near(json["goodput_bps"]) && near(json["sender"]["rate_bps"]))))
+            mismatches << seed + " (" + kind
+                              + "): " + QString::fromUtf8(output + sender.readAllStandardError());
+    }
+
+    static QString toText(const QList<qint64> &list)
     {
         QStringList words;
-        for (int n : list)
+        for (qint64 n : list)
             words << QString::number(n);
         return words.join('/');
     }
@@ -246,13 +396,21 @@ private slots:
               "-n " + Server + " addr add " + ServerIP + "/24 dev sm",
               "-n " + Client + " link set lo up", "-n " + Middle + " link set mc up",
               "-n " + Middle + " link set ms up", "-n " + Client + " link set cm up",
-              "-n " + Server + " link set sm up", "-n " + Client + " route add default via " + RelayIP,
+              "-n " + Server + " link set sm up",
+              "-n " + Client + " route add default via " + RelayIP,
               "-n " + Server + " route add default via 10.216.2.1"})
             QVERIFY2(ip(step), qPrintable(step));
         inHost(Middle, {"sysctl", "-qw", "net.ipv4.ip_forward=1"});
         const QString folder = dir.path() + "/s";
-        responders[0] = std::make_unique<Headless>(folder, QStringList{"respond", "--udp", "--port", "7101"}, Server);
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(logIn(folder)).contains("Winsock:\tOpen"), 10000);
+        int i = 0;
+        for (const char *how : {"--udp", "--tcp", "--tls"}) {
+            const QString port = QString::number(7101 + i);
+            responders[i++] = std::make_unique<Headless>(
+                folder + how, QStringList{"respond", how, "--port", port}, Server);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                readFile(logIn(folder + how)).contains(i == 1 ? "Winsock:\tOpen" : "Listening"),
+                10000);
+        }
     }
     void cleanupTestCase()
     {
@@ -265,15 +423,21 @@ private slots:
 
     void schedules()
     {
-        const int count = qEnvironmentVariableIntValue("SELMARIN_SOAK_SCHEDULES");
+        const int asked = qEnvironmentVariableIntValue("SELMARIN_SCHEDULES"),
+                  count = asked > 0 ? asked : 24;
         const int from = std::max(1, qEnvironmentVariableIntValue("SELMARIN_SEED"));
         QElapsedTimer clock;
         clock.start();
         std::map<QString, int> mix;
-        for (int seed = from; seed < from + (count > 0 ? count : 24); ++seed) {
+        for (int seed = from; seed < from + count; ++seed) {
             std::mt19937 g(seed);
             QString kind;
-            udpProbe(g, QString::number(seed), kind);
+            const int which = seed % 8;
+            (this
+                 ->*(which < 4    ? &TestTruth::udpProbe
+                     : which < 6  ? &TestTruth::udpLoad
+                     : which == 6 ? &TestTruth::connectProbe
+                                  : &TestTruth::streamLoad))(g, QString::number(seed), kind);
             ++mix[kind.section(',', 0, 0)];
         }
         QString counted;

@@ -93,7 +93,8 @@ int runCommand(const Command &command, int argc, char *argv[])
     case Command::Version: out << "selmarin " << SELMARIN_VERSION << Qt::endl; return 0;
     case Command::Usage:
         err << "selmarin: " << command.error << '\n'
-            << "Usage: selmarin [respond|probe|diagnose] ...  (selmarin --help tells the options)"
+            << "Usage: selmarin [respond|probe|diagnose|load] ...  (selmarin --help tells the "
+               "options)"
             << Qt::endl;
         return 2;
     default: break;

@@ -187,6 +187,13 @@ void LoadRun::onSecond(bool partial)
     const LoadPath::Sent &sent = m_path->sent();
     const qint64 now = MonotonicUs();
     Second second{++m_seconds, sent.pieces - m_lastPieces, sent.bytes - m_lastBytes, 1};
+    // The far end reports a second after its first piece, when a piece
+    // ends: over a stream, once a piece was acknowledged a second after the
+    // first one, a report is owed (on a slow path a piece takes seconds).
+    if (m_firstAckedUs < 0 && sent.pieces > 0)
+        m_firstAckedUs = now;
+    else if (m_firstAckedUs >= 0 && sent.pieces > m_lastPieces && now - m_firstAckedUs >= 1'000'000)
+        m_reportOwed = true;
     if (partial)
         second.seconds = double(std::max<qint64>(now - m_lastSecondUs, 1)) / 1e6;
     m_lastSecondUs = partial ? now : m_lastSecondUs + 1'000'000;
@@ -237,7 +244,8 @@ void LoadRun::tellSecond(bool withReport)
                                      : 0}});
     } else {
         line += QStringLiteral("; far end: no report");
-        if (m_reports == 0 && second.number >= 2 && !m_silenceTold) {
+        if (m_reports == 0 && (m_command.tcp ? m_reportOwed : second.number >= 2)
+            && !m_silenceTold) {
             m_silenceTold = true;
             m_kept->AddComplaint(ErrorSpeakerText,
                                  QStringLiteral("%1 sends no count: only `selmarin respond` "
@@ -269,10 +277,13 @@ void LoadRun::onFinished(bool)
     const LoadPath::Sent &sent = m_path->sent();
     const qint64 spanUs
         = sent.startedUs >= 0 && sent.endedUs > sent.startedUs ? sent.endedUs - sent.startedUs : 0;
-    // The sender's rate over its sending time, one piece's interval added
-    // (n pieces at a rate take (n - 1) intervals).
+    // The sender's rate over its sending time: a stream's bytes flow from
+    // the first piece to the last one's acknowledgement; paced datagrams
+    // get one piece's interval added (n pieces at a rate take (n - 1)
+    // intervals).
     const double seconds
-        = spanUs > 0 && sent.pieces > 1
+        = spanUs > 0 && m_command.tcp ? double(spanUs) / 1e6
+          : spanUs > 0 && sent.pieces > 1
               ? double(spanUs) / 1e6 * double(sent.pieces) / double(sent.pieces - 1)
               : 0;
     const double sentBps = seconds > 0 ? double(sent.bytes) * 8 / seconds : 0;

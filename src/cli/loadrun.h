@@ -93,6 +93,8 @@ private:
     std::unique_ptr<LoadTally> m_final;  // and its final count
     bool m_failed = false;
     bool m_silenceTold = false;
+    qint64 m_firstAckedUs = -1; // the first piece sent (a stream's: acknowledged)
+    bool m_reportOwed = false;  // a stream's piece acknowledged a second after it
     QStringList m_errors;
     QJsonArray m_secondsJson;
 };

@@ -21,7 +21,8 @@ void LoadCounter::mark(quint64 seq)
     m_bits[at / 64] |= quint64(1) << (at % 64);
 }
 
-void LoadCounter::take(const LoadHeader &header, qint64 atUs, quint64 bytes)
+void LoadCounter::take(const LoadHeader &header, qint64 atUs, quint64 bytes,
+                       const StreamRead &stream)
 {
     // The seconds count from the first piece that is not warm-up, as the
     // sender's do.
@@ -80,6 +81,7 @@ void LoadCounter::take(const LoadHeader &header, qint64 atUs, quint64 bytes)
         m_minTransit = m_maxTransit = 0;
     }
     m_lastDataUs = atUs;
+    m_stream = stream;
     const qint64 transit = transitNs - m_transit0;
     if (!first) {
         const double d = double(std::llabs(transit - m_lastTransit));
@@ -112,9 +114,13 @@ LoadTally LoadCounter::tally(qint64 nowUs) const
         t.delayVarAvgNs = qint64(std::llround(m_sumTransit / double(m_received))) - m_minTransit;
         t.delayVarMaxNs = m_maxTransit - m_minTransit;
     }
-    t.spanUs = m_lastDataUs - m_firstDataUs;
+    const bool stream = m_stream.firstUs >= 0;
+    t.spanUs = m_lastDataUs - (stream ? m_stream.firstUs : m_firstDataUs);
     if (t.spanUs > 0)
-        t.goodputBps = quint64(double(m_bytes - m_firstBytes) * 8e6 / double(t.spanUs) + 0.5);
+        t.goodputBps
+            = quint64(double(stream ? m_stream.bytes - m_stream.firstBytes : m_bytes - m_firstBytes)
+                          * 8e6 / double(t.spanUs)
+                      + 0.5);
     t.report = m_reports;
     t.elapsedUs = m_heard ? nowUs - m_firstUs : 0;
     t.intervalReceived = m_received - m_lastReceived;
@@ -149,7 +155,7 @@ LoadReceiver::Outcome LoadReceiver::take(const QString &from, const char *data, 
 }
 
 LoadReceiver::Outcome LoadReceiver::take(const QString &from, const LoadHeader &header,
-                                         quint64 bytes, qint64 atUs)
+                                         quint64 bytes, qint64 atUs, const StreamRead &stream)
 {
     Outcome outcome;
     if (header.kind == LoadKind::Report || header.kind == LoadKind::Final)
@@ -172,7 +178,7 @@ LoadReceiver::Outcome LoadReceiver::take(const QString &from, const LoadHeader &
         m_lastKey = std::move(key);
     }
     const bool wasEnded = counter->ended();
-    counter->take(header, atUs, bytes);
+    counter->take(header, atUs, bytes, stream);
     if (counter->ended()) {
         // Every End gets the final count (an answer may be lost); it is told once.
         const LoadTally tally = wasEnded ? counter->tally(atUs) : counter->report(atUs);
@@ -258,4 +264,14 @@ bool LoadStreamReader::feed(const char *data, qsizetype size, QList<Piece> &ende
             ended.append({m_current, m_current.length});
     }
     return !m_broken;
+}
+
+StreamRead LoadStreamReader::read(qint64 atUs)
+{
+    if (m_read.firstUs < 0 && m_dataBytes > 0) {
+        m_read.firstUs = atUs;
+        m_read.firstBytes = m_dataBytes;
+    }
+    m_read.bytes = m_dataBytes;
+    return m_read;
 }

@@ -41,6 +41,18 @@
 #include <optional>
 #include <vector>
 
+// A stream's reads so far: a stream's goodput counts its bytes as they were
+// read, from the first read with Data to the one that ended the last piece
+// (piece by piece, the time of the first piece would count none of its
+// bytes, and the read that ends one brings part of the next: on a slow
+// path a piece takes seconds).
+struct StreamRead
+{
+    quint64 bytes = 0;      // Data bytes read
+    qint64 firstUs = -1;    // the first read with Data; -1: a datagram
+    quint64 firstBytes = 0; // Data bytes read by then
+};
+
 class LoadCounter
 {
 public:
@@ -50,8 +62,9 @@ public:
 
     LoadCounter();
 
-    // A piece (Data, WarmUp or End) that arrived at atUs, bytes long.
-    void take(const LoadHeader &header, qint64 atUs, quint64 bytes);
+    // A piece (Data, WarmUp or End) that arrived at atUs, bytes long; over
+    // a stream, with the stream's reads so far.
+    void take(const LoadHeader &header, qint64 atUs, quint64 bytes, const StreamRead &stream = {});
     // A second has passed since the first piece (not warm-up) or the last
     // report.
     bool reportDue(qint64 nowUs) const { return m_heard && nowUs >= m_nextReportUs; }
@@ -81,6 +94,7 @@ private:
     quint64 m_duplicates = 0;
     quint64 m_bytes = 0;
     quint64 m_firstBytes = 0;
+    StreamRead m_stream; // over a stream: its reads at the last Data piece
     quint64 m_warmUp = 0;
     qint64 m_firstDataUs = 0;
     qint64 m_lastDataUs = 0;
@@ -132,7 +146,8 @@ public:
     // A piece (whole: a datagram, or a stream's piece) from the sender at
     // atUs; bytes is its length as it came.  Not a load's piece: nothing.
     Outcome take(const QString &from, const char *data, qsizetype size, qint64 atUs);
-    Outcome take(const QString &from, const LoadHeader &header, quint64 bytes, qint64 atUs);
+    Outcome take(const QString &from, const LoadHeader &header, quint64 bytes, qint64 atUs,
+                 const StreamRead &stream = {});
     // The loads that have been silent for SilenceUs end (told), and ended
     // ones are forgotten after KeepEndedUs.
     QList<Told> expire(qint64 nowUs);
@@ -161,6 +176,8 @@ public:
     bool feed(const char *data, qsizetype size, QList<Piece> &ended);
     // Bytes of Data pieces taken so far (whole or not).
     quint64 dataBytes() const { return m_dataBytes; }
+    // The reads so far, the last one fed at atUs.
+    StreamRead read(qint64 atUs);
 
 private:
     char m_header[LoadWire::HeaderBytes];
@@ -170,4 +187,5 @@ private:
     LoadHeader m_current;
     bool m_broken = false;
     quint64 m_dataBytes = 0;
+    StreamRead m_read;
 };

@@ -12,9 +12,9 @@
 #include "socket/winsock.h"
 
 void Session::countLoad(Winsock &socket, const QString &from, const LoadHeader &header,
-                        quint64 bytes, qint64 atUs)
+                        quint64 bytes, qint64 atUs, const StreamRead &stream)
 {
-    const LoadReceiver::Outcome outcome = m_loads.take(from, header, bytes, atUs);
+    const LoadReceiver::Outcome outcome = m_loads.take(from, header, bytes, atUs, stream);
     if (outcome.full) {
         m_loadsTurnedAway.note();
         return;

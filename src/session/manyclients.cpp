@@ -91,8 +91,9 @@ void Session::clientData(Winsock *socket)
                 QList<LoadStreamReader::Piece> pieces;
                 const bool load = client.load->feed(bytes.constData(), bytes.size(), pieces);
                 const QString from = HostAndPort(socket->RemoteHostIP(), socket->RemotePort());
+                const StreamRead read = client.load->read(at);
                 for (const LoadStreamReader::Piece &piece : std::as_const(pieces))
-                    countLoad(*socket, from, piece.header, piece.bytes, at);
+                    countLoad(*socket, from, piece.header, piece.bytes, at, read);
                 if (!load) {
                     socket->Close();
                     dropClient(socket, QStringLiteral("closed: not a load's stream"));

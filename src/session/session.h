@@ -345,9 +345,10 @@ private:
     void clientData(Winsock *socket);
     void dropClient(Winsock *socket, const QString &why);
     // countsLoads: a load's piece that arrived from (a datagram, or a
-    // stream's piece); its report, if one is due, goes back on socket.
+    // stream's piece, with the stream's reads so far); its report, if one
+    // is due, goes back on socket.
     void countLoad(Winsock &socket, const QString &from, const LoadHeader &header, quint64 bytes,
-                   qint64 atUs);
+                   qint64 atUs, const StreamRead &stream = {});
     void sweepLoads();
     // The TLS setup of the socket (client) or the listener (server) for
     // config; lines to tell once the pane is cleared.  Raises when a file
