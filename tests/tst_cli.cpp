@@ -285,23 +285,6 @@ private slots:
                      qPrintable(line));
     }
 
-    // A probe started before its responder (or during an outage) matches
-    // the answers by number once it comes: each on time, none filed late.
-    void probeBeforeItsResponder()
-    {
-        QTemporaryDir dir;
-        const QString port = QString::number(freePort(true));
-        Headless probe(dir.path(), {"probe", "--udp", "localhost", port, "-c", "9", "-i", "0.3",
-                                    "-W", "1", "--keep-going"});
-        QThread::msleep(1400);
-        Headless responder(dir.path(), {"respond", "--udp", "--port", port});
-        QVERIFY(probe.endsWith(1));
-        const QString out = probe.out();
-        QVERIFY2(out.contains(QRegularExpression("seq=9 time=[0-9.]+ ms\n"))
-                     && !out.contains("late") && responder.endsWith(0, true),
-                 qPrintable(out));
-    }
-
     // The probe against peers played here, which answer the fixed texts
     // (a UDP one reads no numbers: answers slower than the interval cannot
     // be matched for sure).  The peer: "tcp", "udp" or "tls" (a TCP peer that

@@ -244,10 +244,14 @@ class TestTruth : public QObject
         return words.size() == 8 ? words : QStringList(8, "-1");
     }
 
-    // A UDP load through the relay: the far end's sent, received, lost,
-    // duplicates, out of order and bytes are the record's, the sender's
-    // count what reached the relay, the exit status 1 exactly when some
-    // were lost.
+    // A UDP load through the relay, now and then behind a rate limit below
+    // its rate (tbf on the client's link): the far end's sent, received,
+    // lost, duplicates, out of order and bytes are the record's, the exit
+    // status 1 exactly when some were lost; what did not reach the relay
+    // is what tbf dropped (and at most two of the system's own packets);
+    // the goodput is the limit's less the headers it counts (Ethernet, IP,
+    // UDP) and the relay's drops, within 5 %; without a limit the jitter is the relay's (about:
+    // the programs' own waits add to it).
     void udpLoad(std::mt19937 &g, const QString &seed, QString &kind)
     {
         const auto pick = [&](int n) { return int(g() % unsigned(n)); };
@@ -263,7 +267,13 @@ class TestTruth : public QObject
             schedule << "dup=" + QString::number(pick(5));
         if (pick(2))
             schedule << QStringLiteral("qdelay=%1:0-%2").arg(pick(10)).arg(1 + pick(50));
-        kind = "udp load, " + schedule.mid(1).join(' ');
+        const int mbits = pick(3) ? 0 : 1 + pick(3); // 2000 a second are 3.9 Mbit/s
+        kind = QStringLiteral("udp load, %1 Mbit/s, ").arg(mbits) + schedule.mid(1).join(' ');
+        if (mbits > 0)
+            QVERIFY(inHost(Client,
+                           {"tc", "qdisc", "replace", "dev", "cm", "root", "tbf", "rate",
+                            QString::number(mbits) + "mbit", "burst", "1600", "latency", "20ms"})
+                        .isEmpty());
         const QString record = dir.path() + "/record" + seed;
         const std::unique_ptr<QProcess> relayed = relayFor(record, schedule);
         QVERIFY(relayed);
@@ -274,21 +284,42 @@ class TestTruth : public QObject
         QVERIFY(sender.waitForFinished(30000));
         const QJsonObject json = QJsonDocument::fromJson(sender.readAllStandardOutput()).object();
         const QStringList did = stopped(*relayed);
+        const QString tc
+            = QString::fromUtf8(inHost(Client, {"tc", "-s", "qdisc", "show", "dev", "cm"}));
+        inHost(Client, {"tc", "qdisc", "del", "dev", "cm", "root"});
         int reached = 0;
         for (const Fate &f : readRecord(record))
             reached += f.kind == 'l' && f.copy == 0;
         const int received = did[5].toInt(), lost = n - received;
+        const qint64 dropped
+            = QRegularExpression("dropped (\\d+)").match(tc).captured(1).toLongLong();
+        // What passed the limit, less what the relay dropped after it.
+        const double limit = mbits * 1e6 * size / (size + 42) * received / std::max(1, reached),
+                     jitterUs = json["jitter_ms"].toDouble() * 1000;
         const QList<qint64> truth{
-            n,       received, lost, did[1].toInt(), did[3].toInt(), qint64(received) * size,
-            reached, lost > 0};
+            n,        received, lost, did[1].toInt(), did[3].toInt(), qint64(received) * size,
+            lost > 0, true};
         const QList<qint64> given{
-            json["sent"].toInteger(),           json["received"].toInteger(),
-            json["lost"].toInteger(),           json["duplicates"].toInteger(),
-            json["out_of_order"].toInteger(),   json["far_end"]["bytes"].toInteger(),
-            json["sender"]["sent"].toInteger(), sender.exitCode()};
+            json["sent"].toInteger(),
+            json["received"].toInteger(),
+            json["lost"].toInteger(),
+            json["duplicates"].toInteger(),
+            json["out_of_order"].toInteger(),
+            json["far_end"]["bytes"].toInteger(),
+            sender.exitCode(),
+            json["sender"]["sent"].toInteger() == n && dropped >= n - reached
+                && dropped <= n - reached + 2
+                && (mbits > 0 ? std::abs(json["goodput_bps"].toDouble() / limit - 1) < 0.05
+                              : Sanitized || jitterUs < did[7].toDouble() * 3 + 500)};
         if (given != truth)
             mismatches << seed + " (" + kind + "): truth " + toText(truth) + ", given "
-                              + toText(given);
+                              + toText(given)
+                              + QStringLiteral(", goodput %1 of %2, dropped %3, jitter %4 us of %5")
+                                    .arg(json["goodput_bps"].toDouble())
+                                    .arg(limit)
+                                    .arg(dropped)
+                                    .arg(jitterUs)
+                                    .arg(did[7]);
     }
 
     // Connects through the middle host, whose firewall drops a seeded
