@@ -41,13 +41,6 @@ bool run(const QString &ns, const QString &program, const QStringList &arguments
     return done;
 }
 
-bool ip(const QString &arguments)
-{
-    QProcess process;
-    process.start("ip", arguments.split(u' '));
-    return process.waitForFinished(10000) && process.exitCode() == 0;
-}
-
 } // namespace
 
 class TestDiagnose : public QObject

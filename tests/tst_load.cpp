@@ -310,55 +310,6 @@ private slots:
         QVERIFY(LoadPacer(0, 1).unlimited());
     }
 
-    // Datagrams past 8 KiB, up to the largest UDP carries: the far end
-    // counts each one whole.
-    void bigDatagrams_data()
-    {
-        QTest::addColumn<int>("size");
-        for (int size : {8192, 8193, 9000, 65507})
-            QTest::addRow("%d", size) << size;
-    }
-    void bigDatagrams()
-    {
-        QFETCH(int, size);
-        QTemporaryDir dir;
-        const QString port = QString::number(freePort(true));
-        Headless server(dir.path() + "/u", {"respond", "--udp", "--port", port});
-        QString told;
-        QTRY_VERIFY_WITH_TIMEOUT((told += server.out()).contains("Winsock:\tOpen"), 10000);
-        Headless load(dir.path() + "/s", {"load", "--udp", "localhost", port, "--rate", "200", "-c",
-                                          "42", "--size", QString::number(size), "--json"});
-        QVERIFY(load.endsWith(0));
-        const QJsonObject json = QJsonDocument::fromJson(load.readAllStandardOutput()).object();
-        QCOMPARE(json["far_end"]["bytes"].toInteger(), 42LL * size);
-        QCOMPARE(json["received"].toInt(), 42);
-        QVERIFY(server.endsWith(0, true));
-        QVERIFY2(!(told += server.out()).contains("longer than"), qPrintable(told));
-    }
-
-    // TLS as fast as loopback takes it, again and again: the far end's
-    // report of every second comes while the sender floods.
-    void tlsLoadReports()
-    {
-        QTemporaryDir dir;
-        const QString port = QString::number(freePort());
-        Headless server(dir.path() + "/t", {"respond", "--tls", "--port", port});
-        QString told;
-        QTRY_VERIFY_WITH_TIMEOUT((told += server.out()).contains("Listening"), 10000);
-        for (int run = 0; run < 3; ++run) {
-            Headless load(dir.path() + "/s",
-                          {"load", "--tls", "localhost", port, "--insecure", "-t", "2", "--json"});
-            QVERIFY(load.endsWith(0));
-            const QByteArray output = load.readAllStandardOutput();
-            const QJsonObject json = QJsonDocument::fromJson(output).object();
-            QVERIFY2(json["errors"].toArray().isEmpty() && json["far_end"].isObject()
-                         && json["seconds"][0]["far_end"].isObject()
-                         && json["seconds"][1]["far_end"].isObject(),
-                     output.constData());
-        }
-        QVERIFY(server.endsWith(0, true));
-    }
-
     // A load on loopback against a responder: the far end's count of
     // every datagram in the JSON and in the lines of both ends, a line a
     // second per load on the responder; a TCP load's goodput; a load to a

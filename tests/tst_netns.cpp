@@ -40,15 +40,6 @@ QString hostPort(const QString &address, const QString &port)
     return (address.contains(u':') ? '[' + address + ']' : address) + ':' + port;
 }
 
-// "ip <arguments>", true when it worked within ten seconds.
-bool ip(const QString &arguments)
-{
-    QProcess process;
-    process.start("ip", arguments.split(u' '));
-    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
-           && process.exitCode() == 0;
-}
-
 // A copy in a namespace, with its program folder and steps.
 struct Copy : QProcess
 {

@@ -101,14 +101,12 @@ ProbeEngine::Options options(Matching matching, int asks = 0)
 
 QString counts(const ProbeFigures &f)
 {
+    QStringList n;
+    for (quint64 each :
+         {f.queries(), f.sent(), f.answered(), f.late(), f.lost(), f.strays(), f.foreign()})
+        n << QString::number(each);
     return QStringLiteral("%1 queries %2 sent %3 answered %4 late %5 lost %6 stray %7 foreign")
-        .arg(f.queries())
-        .arg(f.sent())
-        .arg(f.answered())
-        .arg(f.late())
-        .arg(f.lost())
-        .arg(f.strays())
-        .arg(f.foreign());
+        .arg(n[0], n[1], n[2], n[3], n[4], n[5], n[6]);
 }
 
 // One seeded schedule on a simulated clock and network: outages (at the
@@ -201,11 +199,9 @@ QString simulate(quint32 seed, bool stream)
                                                : Kind::Late;
         if (outcome[seq] != std::pair(kind, kind == Kind::Lost ? -1 : rtt))
             wrong << QStringLiteral("query %1: %2 in %3 us, the wire: %4 in %5 us")
-                         .arg(seq)
-                         .arg(int(outcome[seq].first))
-                         .arg(outcome[seq].second)
-                         .arg(int(kind))
-                         .arg(rtt);
+                         .arg(QString::number(seq), QString::number(int(outcome[seq].first)),
+                              QString::number(outcome[seq].second), QString::number(int(kind)),
+                              QString::number(rtt));
     }
     if (engine.figures().strays() != quint64(expectedStrays))
         wrong << QStringLiteral("%1 strays, the wire: %2")

@@ -387,3 +387,19 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
+
+bool ip(const QString &arguments)
+{
+    QProcess process;
+    process.start("ip", arguments.split(u' '));
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
+           && process.exitCode() == 0;
+}
+
+QByteArray inHost(const QString &ns, const QStringList &command)
+{
+    QProcess process;
+    process.start("ip", QStringList{"netns", "exec", ns} + command);
+    process.waitForFinished(20000);
+    return process.readAllStandardOutput();
+}

@@ -142,4 +142,8 @@ QString logIn(const QString &folder);
 // A loopback port that nothing uses right now.
 quint16 freePort(bool udp = false);
 QByteArray readFile(const QString &path);
+// "ip <arguments>", true when it worked within ten seconds.
+bool ip(const QString &arguments);
+// A command in a network namespace: its standard output (within 20 s).
+QByteArray inHost(const QString &ns, const QStringList &command);
 bool writeFile(const QString &path, const QByteArray &bytes);

@@ -10,8 +10,7 @@
 // sent last.  Each datagram belongs to a unit: an AutoPing query or answer to
 // the query's number (a plain copy right after a numbered one to that one, a
 // plain query alone to the number after the last, a plain answer to the
-// oldest plain query passed on), a load's Data piece to its sequence number,
-// any other datagram of at least 100 bytes to its place in its direction;
+// oldest plain query passed on), a load's Data piece to its sequence number;
 // the rest (a load's ends and reports) passes untouched and unwritten.
 // A unit's fate in a direction (q: on to the target, a: back) is drawn from
 // the seed, the unit and the direction alone, so that it is the same on
@@ -25,15 +24,10 @@
 //   jitter=US         each waits up to US microseconds more
 //   upto=N            units after N are neither held nor copied (dropped
 //                     still): a run's last answers come before it ends
-//   seconds=N         the run ends after N seconds (else at SIGTERM)
-// Later datagrams may overtake a held one.  RECORD gets a line per datagram,
+// Later datagrams may overtake a held one.  At SIGTERM, RECORD gets a line per datagram,
 // "DIRECTION KIND UNIT COPY IN_NS OUT_NS": KIND n (numbered query or answer),
-// p (plain), l (a load's piece), o (other); IN_NS the kernel's receive stamp
+// p (plain), l (a load's piece); IN_NS the kernel's receive stamp
 // (SO_TIMESTAMPNS, CLOCK_REALTIME), OUT_NS when it was sent on, -1 dropped.
-// Standard output then gets "duplicated D out_of_order O forwarded F
-// jitter_us J" over the load's pieces (or the other long datagrams) as they
-// went on: the copies made, those that came after a higher unit (the far
-// end's count), the first copies, and RFC 3550's jitter over the delays.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -42,7 +36,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -51,7 +44,6 @@
 #include <deque>
 #include <map>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -118,7 +110,7 @@ struct Record
 
 // The datagram's kind and unit ('-': passed untouched).
 // before: the last numbered query, if one came.
-std::pair<char, long long> unitOf(const std::string &b, int dir, long long &last, long long &longs,
+std::pair<char, long long> unitOf(const std::string &b, int dir, long long &last,
                                   std::deque<long long> &plain, const Record *before)
 {
     static const std::string texts[2] = {"++ AutoPing Query ++", "++ AutoPing Response ++"};
@@ -146,7 +138,7 @@ std::pair<char, long long> unitOf(const std::string &b, int dir, long long &last
             seq = seq << 8 | (unsigned char) b[size_t(i)];
         return {'l', seq};
     }
-    return b.size() >= 100 ? std::pair{'o', longs++} : std::pair{'-', 0LL};
+    return {'-', 0};
 }
 
 } // namespace
@@ -158,7 +150,6 @@ int main(int argc, char *argv[])
         return 2;
     }
     Schedule s;
-    long long endNs = 0;
     for (int i = 5; i < argc; ++i) {
         const std::string arg = argv[i], key = arg.substr(0, arg.find('='));
         const char *value = arg.c_str() + key.size() + 1;
@@ -179,8 +170,6 @@ int main(int argc, char *argv[])
             s.upto = std::atoll(value);
         else if (key == "jitter")
             s.jitterUs = std::atof(value);
-        else if (key == "seconds")
-            endNs = nowNs() + std::atoll(value) * 1'000'000'000LL;
         else {
             std::fprintf(stderr, "relay: what is %s?\n", argv[i]);
             return 2;
@@ -215,11 +204,11 @@ int main(int argc, char *argv[])
     };
     std::multimap<long long, Waiting> queue; // by the time it goes
     std::deque<long long> plainPassed;
-    long long last = 0, longs[2] = {0, 0}, numberedQuery = -1;
+    long long last = 0, numberedQuery = -1;
     sockaddr_in client{};
     socklen_t clientLength = 0;
     char buffer[65536], control[256];
-    while (!stopping && (endNs == 0 || nowNs() < endNs)) {
+    while (!stopping) {
         while (!queue.empty() && queue.begin()->first <= nowNs()) {
             const auto &[bytes, dir, index] = queue.begin()->second;
             const long long outNs = nowNs(); // before the send: never later than the wire
@@ -262,7 +251,7 @@ int main(int argc, char *argv[])
                 }
             const std::string bytes(buffer, size_t(got));
             const auto [kind, unit]
-                = unitOf(bytes, dir, last, longs[dir], plainPassed,
+                = unitOf(bytes, dir, last, plainPassed,
                          numberedQuery < 0 ? nullptr : &records[size_t(numberedQuery)]);
             if (kind == '-') {
                 queue.emplace(nowNs(), Waiting{bytes, dir, -1}); // untouched, in its place
@@ -285,34 +274,11 @@ int main(int argc, char *argv[])
     }
 
     std::FILE *file = std::fopen(argv[4], "w");
-    std::vector<const Record *> forward;
-    for (const Record &r : records) {
+    for (const Record &r : records)
         if (file)
             std::fprintf(file, "%c %c %lld %d %lld %lld\n", r.dir, r.kind, r.unit, r.copy, r.inNs,
                          r.outNs);
-        if (r.dir == 'q' && (r.kind == 'l' || r.kind == 'o') && r.outNs >= 0)
-            forward.push_back(&r);
-    }
     if (file)
         std::fclose(file);
-    std::sort(forward.begin(), forward.end(),
-              [](const Record *a, const Record *b) { return a->outNs < b->outNs; });
-    long long duplicated = 0, outOfOrder = 0, forwarded = 0, highest = -1;
-    double jitter = 0, lastDelay = 0;
-    std::set<long long> seen;
-    for (const Record *r : forward) {
-        if (!seen.insert(r->unit).second) {
-            ++duplicated;
-            continue;
-        }
-        outOfOrder += r->unit < highest;
-        highest = std::max(highest, r->unit);
-        const double delay = double(r->outNs - r->inNs) / 1000;
-        if (forwarded++ > 0)
-            jitter += (std::fabs(delay - lastDelay) - jitter) / 16;
-        lastDelay = delay;
-    }
-    std::printf("duplicated %lld out_of_order %lld forwarded %lld jitter_us %.1f\n", duplicated,
-                outOfOrder, forwarded, jitter);
     return 0;
 }
