@@ -56,54 +56,41 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("said");
         QTest::addColumn<int>("status");
-        QTest::newRow("port 0") << QStringList{"respond", "--tcp", "--port", "0"}
-                                << "selmarin: respond needs --port N, N from 1 to 65535.\n"
-                                << 2;
-        QTest::newRow("port 65536") << QStringList{"probe", "--udp", "h", "65536"}
-                                    << "selmarin: PORT must be a number from 1 to 65535, not "
-                                       "\"65536\".\nUsage: selmarin"
-                                    << 2;
-        QTest::newRow("port 65535 listens (then stopped)")
-            << QStringList{"respond", "--tcp", "--port", "65535", "--local", "127.0.0.1"}
-            << "Winsock:\tListening\n"
-            << 0;
-        QTest::newRow("two protocols") << QStringList{"probe", "--tcp", "--udp", "h", "1"}
-                                       << "selmarin: Choose one protocol: --tcp, --udp or --tls.\n"
-                                       << 2;
-        QTest::newRow("an option of no one, without a display: no window")
-            << QStringList{"--bogus"} << "selmarin: Unknown option '--bogus'; try --help.\n"
-            << 2;
-        QTest::newRow("loopback")
-            << QStringList{"probe", "--tcp", "127.0.0.1", "7"}
-            << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\n"
-            << 2;
-        QTest::newRow("port in use")
-            << QStringList{"respond", "--udp", "--port", "-"} << "Address in use" << 2;
-        QTest::newRow("no saved servers") << QStringList{"probe", "--udp", "--servers", "7"}
-                                          << "AutoPing Error:\tNo targets" << 2;
-        QTest::newRow("nobody answers")
-            << QStringList{"probe", "--udp", "localhost", "+", "--count", "1"}
-            << "find no one listening there (port unreachable): no answer will come.\n"
-            << 1;
-        QTest::newRow("load: loopback")
-            << QStringList{"load", "--udp", "127.0.0.1", "7"}
-            << "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\n"
-            << 2;
+        const auto row = [](const char *name, const QStringList &arguments, const QString &said,
+                            int status) { QTest::newRow(name) << arguments << said << status; };
+        row("port 0", {"respond", "--tcp", "--port", "0"},
+            "selmarin: respond needs --port N, N from 1 to 65535.\n", 2);
+        row("port 65536", {"probe", "--udp", "h", "65536"},
+            "selmarin: PORT must be a number from 1 to 65535, not "
+            "\"65536\".\nUsage: selmarin",
+            2);
+        row("port 65535 listens (then stopped)",
+            {"respond", "--tcp", "--port", "65535", "--local", "127.0.0.1"},
+            "Winsock:\tListening\n", 0);
+        row("two protocols", {"probe", "--tcp", "--udp", "h", "1"},
+            "selmarin: Choose one protocol: --tcp, --udp or --tls.\n", 2);
+        row("an option of no one, without a display: no window", {"--bogus"},
+            "selmarin: Unknown option '--bogus'; try --help.\n", 2);
+        row("loopback", {"probe", "--tcp", "127.0.0.1", "7"},
+            "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\n", 2);
+        row("port in use", {"respond", "--udp", "--port", "-"}, "Address in use", 2);
+        row("no saved servers", {"probe", "--udp", "--servers", "7"}, "AutoPing Error:\tNo targets",
+            2);
+        row("nobody answers", {"probe", "--udp", "localhost", "+", "--count", "1"},
+            "find no one listening there (port unreachable): no answer will come.\n", 1);
+        row("load: loopback", {"load", "--udp", "127.0.0.1", "7"},
+            "++ PEBKAC:\tLocalHost IP addresses (127.x.x.x) are not valid\n", 2);
         // Help and version end the reading wherever they stand; load has no
         // version of its own.
-        QTest::newRow("help") << QStringList{"probe", "--tcp", "h", "1", "-h"}
-                              << "load --udp|--tcp|--tls HOST PORT [--rate R]" << 0;
-        QTest::newRow("load: help") << QStringList{"load", "--udp", "--help"}
-                                    << "diagnose [--tcp|--udp|--tls] HOST PORT" << 0;
-        QTest::newRow("version") << QStringList{"respond", "-v", "--bogus"} << "selmarin " << 0;
-        QTest::newRow("load: no version")
-            << QStringList{"load", "--version"}
-            << "selmarin: Unknown option '--version' for load; try --help.\n"
-            << 2;
-        QTest::newRow("nobody to connect to, at once") // not after the interval
-            << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "-i", "60"}
-            << ": seq=1 (refused: Connection is forcefully rejected.)\n"
-            << 1;
+        row("help", {"probe", "--tcp", "h", "1", "-h"},
+            "load --udp|--tcp|--tls HOST PORT [--rate R]", 0);
+        row("load: help", {"load", "--udp", "--help"}, "diagnose [--tcp|--udp|--tls] HOST PORT", 0);
+        row("version", {"respond", "-v", "--bogus"}, "selmarin ", 0);
+        row("load: no version", {"load", "--version"},
+            "selmarin: Unknown option '--version' for load; try --help.\n", 2);
+        row("nobody to connect to, at once",
+            {"probe", "--connect", "localhost", "+", "-c", "1", "-i", "60"},
+            ": seq=1 (refused: Connection is forcefully rejected.)\n", 1); // not after the interval
         // The sockets this machine could not open: the probe could not run
         // as asked, whatever the path did.
         const QString many = QDir::temp().filePath("selmarin-100-%1").arg(getpid());
@@ -111,14 +98,14 @@ private slots:
         for (int port = 1; port <= 100; ++port)
             pairs += "localhost " + QByteArray::number(port) + '\n';
         writeFile(many, pairs);
-        QTest::newRow("100 targets, 64 descriptors")
-            << QStringList{"probe", "--udp", "--targets", many, "-c", "1", "-i", "0.1"}
-            << "; Too many open files: no descriptor is left for a socket (the limit of open "
-               "files).\n"
-            << 2;
-        QTest::newRow("nobody to connect to, in JSON")
-            << QStringList{"probe", "--connect", "localhost", "+", "-c", "1", "--json"}
-            << "\"late\": 0,\n            \"loss_percent\": 100,\n            \"lost\": 1," << 1;
+        row("100 targets, 64 descriptors",
+            {"probe", "--udp", "--targets", many, "-c", "1", "-i", "0.1"},
+            "; Too many open files: no descriptor is left for a socket (the limit of open "
+            "files).\n",
+            2);
+        row("nobody to connect to, in JSON",
+            {"probe", "--connect", "localhost", "+", "-c", "1", "--json"},
+            "\"late\": 0,\n            \"loss_percent\": 100,\n            \"lost\": 1,", 1);
     }
     void endings()
     {

@@ -180,54 +180,34 @@ private slots:
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("by");
         QTest::addColumn<int>("status");
+        const auto row = [](const char *name, const QStringList &arguments, const char *outcome,
+                            const QString &by, int status) {
+            QTest::newRow(name) << arguments << QString(outcome) << by << status;
+        };
         const QString router = "10.77.1.1", router6 = "fd77:1::1";
-        QTest::newRow("open") << QStringList{"10.77.2.2", "7100"} << "open"
-                              << "" << 0;
-        QTest::newRow("open, IPv6") << QStringList{"fd77:2::2", "7100"} << "open"
-                                    << "" << 0;
-        QTest::newRow("nothing listening") << QStringList{"10.77.2.2", "7101"} << "refused"
-                                           << "" << 1;
-        QTest::newRow("nothing listening, UDP")
-            << QStringList{"--udp", "10.77.2.2", "7101"} << "refused"
-            << "10.77.2.2" << 1;
-        QTest::newRow("nothing listening, IPv6") << QStringList{"fd77:2::2", "7101"} << "refused"
-                                                 << "" << 1;
-        QTest::newRow("router: unreachable route")
-            << QStringList{"10.77.3.5", "7100"} << "rejected" << router << 1;
-        QTest::newRow("router drops")
-            << QStringList{"10.77.2.2", "7102"} << "filtered" << router << 1;
-        QTest::newRow("router drops, UDP")
-            << QStringList{"--udp", "10.77.2.2", "7102"} << "filtered" << router << 1;
-        QTest::newRow("router drops, IPv6")
-            << QStringList{"fd77:2::2", "7102"} << "filtered" << router6 << 1;
-        QTest::newRow("router: prohibit route")
-            << QStringList{"10.77.4.5", "7100"} << "rejected" << router << 1;
-        QTest::newRow("router: admin-prohibited")
-            << QStringList{"10.77.2.2", "7103"} << "rejected" << router << 1;
-        QTest::newRow("router: admin-prohibited, IPv6")
-            << QStringList{"fd77:2::2", "7103"} << "rejected" << router6 << 1;
-        QTest::newRow("router: host-unreachable")
-            << QStringList{"10.77.2.2", "7104"} << "rejected" << router << 1;
-        QTest::newRow("host's firewall rejects") << QStringList{"10.77.2.2", "7108"} << "rejected"
-                                                 << "10.77.2.2" << 1;
-        QTest::newRow("router forges a reset") << QStringList{"10.77.2.2", "7105"} << "refused"
-                                               << "" << 1;
-        QTest::newRow("router: no route, IPv6")
-            << QStringList{"fd77:9::1", "7100"} << "rejected" << router6 << 1;
-        QTest::newRow("no route here") << QStringList{"10.99.0.1", "7100"} << "no_route"
-                                       << "" << 1;
-        QTest::newRow("no route here, IPv6") << QStringList{"fd99::1", "7100"} << "no_route"
-                                             << "" << 1;
-        QTest::newRow("no neighbour on the link") << QStringList{"10.77.1.9", "7100"} << "no_route"
-                                                  << "10.77.1.2" << 1;
-        QTest::newRow("own firewall") << QStringList{"10.77.2.2", "7110"} << "blocked"
-                                      << "" << 1;
-        QTest::newRow("own firewall, UDP") << QStringList{"--udp", "10.77.2.2", "7110"} << "blocked"
-                                           << "" << 1;
-        QTest::newRow("own firewall, IPv6") << QStringList{"fd77:2::2", "7110"} << "blocked"
-                                            << "" << 1;
-        QTest::newRow("TLS, self-signed") << QStringList{"--tls", "10.77.2.2", "7107"} << "open"
-                                          << "" << 1;
+        row("open", {"10.77.2.2", "7100"}, "open", "", 0);
+        row("open, IPv6", {"fd77:2::2", "7100"}, "open", "", 0);
+        row("nothing listening", {"10.77.2.2", "7101"}, "refused", "", 1);
+        row("nothing listening, UDP", {"--udp", "10.77.2.2", "7101"}, "refused", "10.77.2.2", 1);
+        row("nothing listening, IPv6", {"fd77:2::2", "7101"}, "refused", "", 1);
+        row("router: unreachable route", {"10.77.3.5", "7100"}, "rejected", router, 1);
+        row("router drops", {"10.77.2.2", "7102"}, "filtered", router, 1);
+        row("router drops, UDP", {"--udp", "10.77.2.2", "7102"}, "filtered", router, 1);
+        row("router drops, IPv6", {"fd77:2::2", "7102"}, "filtered", router6, 1);
+        row("router: prohibit route", {"10.77.4.5", "7100"}, "rejected", router, 1);
+        row("router: admin-prohibited", {"10.77.2.2", "7103"}, "rejected", router, 1);
+        row("router: admin-prohibited, IPv6", {"fd77:2::2", "7103"}, "rejected", router6, 1);
+        row("router: host-unreachable", {"10.77.2.2", "7104"}, "rejected", router, 1);
+        row("host's firewall rejects", {"10.77.2.2", "7108"}, "rejected", "10.77.2.2", 1);
+        row("router forges a reset", {"10.77.2.2", "7105"}, "refused", "", 1);
+        row("router: no route, IPv6", {"fd77:9::1", "7100"}, "rejected", router6, 1);
+        row("no route here", {"10.99.0.1", "7100"}, "no_route", "", 1);
+        row("no route here, IPv6", {"fd99::1", "7100"}, "no_route", "", 1);
+        row("no neighbour on the link", {"10.77.1.9", "7100"}, "no_route", "10.77.1.2", 1);
+        row("own firewall", {"10.77.2.2", "7110"}, "blocked", "", 1);
+        row("own firewall, UDP", {"--udp", "10.77.2.2", "7110"}, "blocked", "", 1);
+        row("own firewall, IPv6", {"fd77:2::2", "7110"}, "blocked", "", 1);
+        row("TLS, self-signed", {"--tls", "10.77.2.2", "7107"}, "open", "", 1);
         // One connection at a time: the handshake goes on the connection made.
         const QStringList ca{"--tls", "--cacert", dir.filePath("ca.pem")};
         QTest::newRow("TLS, private CA trusted") << ca + QStringList{"10.77.2.2", "7120"} << "open"
@@ -235,25 +215,16 @@ private slots:
         QTest::newRow("TLS, private CA trusted, IPv6")
             << ca + QStringList{"fd77:2::2", "7120"} << "open"
             << "" << 0;
-        QTest::newRow("TLS, private CA") << QStringList{"--tls", "10.77.2.2", "7120"} << "open"
-                                         << "" << 1;
-        QTest::newRow("TLS, private CA, insecure")
-            << QStringList{"--tls", "--insecure", "10.77.2.2", "7120"} << "open"
-            << "" << 0;
-        QTest::newRow("usage: no such CA file")
-            << QStringList{"--tls", "--cacert", "/nonexistent", "10.77.2.2", "7120"} << ""
-            << "" << 2;
-        QTest::newRow("TLS to a plain port") << QStringList{"--tls", "10.77.2.2", "7100"} << "open"
-                                             << "" << 1;
-        QTest::newRow("name not found") << QStringList{"nosuch.invalid", "7100"} << "name_not_found"
-                                        << "" << 1;
-        QTest::newRow("usage: no port") << QStringList{"10.77.2.2"} << ""
-                                        << "" << 2;
-        QTest::newRow("usage: two protocols")
-            << QStringList{"--udp", "--tls", "10.77.2.2", "7100"} << ""
-            << "" << 2;
-        QTest::newRow("usage: port 0") << QStringList{"10.77.2.2", "0"} << ""
-                                       << "" << 2;
+        row("TLS, private CA", {"--tls", "10.77.2.2", "7120"}, "open", "", 1);
+        row("TLS, private CA, insecure", {"--tls", "--insecure", "10.77.2.2", "7120"}, "open", "",
+            0);
+        row("usage: no such CA file", {"--tls", "--cacert", "/nonexistent", "10.77.2.2", "7120"},
+            "", "", 2);
+        row("TLS to a plain port", {"--tls", "10.77.2.2", "7100"}, "open", "", 1);
+        row("name not found", {"nosuch.invalid", "7100"}, "name_not_found", "", 1);
+        row("usage: no port", {"10.77.2.2"}, "", "", 2);
+        row("usage: two protocols", {"--udp", "--tls", "10.77.2.2", "7100"}, "", "", 2);
+        row("usage: port 0", {"10.77.2.2", "0"}, "", "", 2);
     }
     void classes()
     {

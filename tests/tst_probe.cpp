@@ -99,14 +99,14 @@ ProbeEngine::Options options(Matching matching, int asks = 0)
     return o;
 }
 
+// The figures, in this order: queries sent answered late lost stray foreign.
 QString counts(const ProbeFigures &f)
 {
     QStringList n;
     for (quint64 each :
          {f.queries(), f.sent(), f.answered(), f.late(), f.lost(), f.strays(), f.foreign()})
         n << QString::number(each);
-    return QStringLiteral("%1 queries %2 sent %3 answered %4 late %5 lost %6 stray %7 foreign")
-        .arg(n[0], n[1], n[2], n[3], n[4], n[5], n[6]);
+    return n.join(' ');
 }
 
 // One seeded schedule on a simulated clock and network: outages (at the
@@ -227,61 +227,41 @@ private slots:
         const auto ordered = options(Matching::Ordered);
         const auto numbered = options(Matching::Numbered);
         const auto asking = options(Matching::Plain, 3);
-        QTest::newRow("on time") << ordered << "s@0 a@1 s@1000 a@1001 t@9000"
-                                 << "A1 A2"
-                                 << "2 queries 2 sent 2 answered 0 late 0 lost 0 stray 0 foreign";
-        QTest::newRow("exactly at the timeout, and a microsecond after")
-            << ordered << "s@0 a@2000 s@1000 a@3000.001"
-            << "A1 N2 L2"
-            << "2 queries 2 sent 1 answered 1 late 0 lost 0 stray 0 foreign";
-        QTest::newRow("late, then lost a microsecond after the late bound")
-            << ordered << "s@0 s@1000 a@2500 t@5000 t@5000.001"
-            << "N1 L1 N2 X2"
-            << "2 queries 2 sent 0 answered 1 late 1 lost 0 stray 0 foreign";
-        QTest::newRow("duplicates do not shift the answers after them")
-            << ordered << "s@0 a@1 a@2 s@1000 a@1001 a@1002 s@2000 a@2001"
-            << "A1 S A2 S A3"
-            << "3 queries 3 sent 3 answered 0 late 0 lost 2 stray 0 foreign";
-        QTest::newRow("numbered: out of order, unknown, duplicate")
-            << numbered << "s@0 s@1000 a2@1001 a1@1500 a9@1600 a1@1700"
-            << "A2 A1 S9 S1"
-            << "2 queries 2 sent 2 answered 0 late 0 lost 2 stray 0 foreign";
-        QTest::newRow("numbered answer after the timeout, its plain echo expected")
-            << asking << "s@0 a1@2500 a@2501 s@3000 a3@3001"
-            << "Q N1 L1 S3"
-            << "2 queries 2 sent 0 answered 1 late 0 lost 1 stray 0 foreign";
-        QTest::newRow("plain echo first, its numbered answer expected")
-            << asking << "s@0 a@1 a1@2 s@1000 a2@1001 a@1002"
-            << "Q A1 A2 S"
-            << "2 queries 2 sent 2 answered 0 late 0 lost 1 stray 0 foreign";
-        QTest::newRow("plain peer, two waiting: the oldest late, unsure")
-            << asking << "s@0 s@1000 a@1500 a@1600"
-            << "Q Q L?1 A2"
-            << "2 queries 2 sent 1 answered 1 late 0 lost 0 stray 0 foreign";
-        QTest::newRow("the far end up after three queries: asked until it answers, then numbered")
-            << asking << "s@0 s@1000 s@2000 s@3000 a4@3001 a@3001 s@4000 a5@4001 a@4002"
-            << "Q Q Q Q N1 N2 A4 N3 X1 A5 S"
-            << "5 queries 5 sent 2 answered 0 late 1 lost 1 stray 0 foreign";
-        QTest::newRow("a far end that reads no numbers: asked until three answered")
-            << asking << "s@0 a@1 s@1000 a@1001 s@2000 a@2001 s@3000 a@3001"
-            << "Q A1 Q A2 Q A3 A4"
-            << "4 queries 4 sent 4 answered 0 late 0 lost 0 stray 0 foreign";
-        QTest::newRow("a stream: the answer to a lost query is owed, not the next one's")
-            << ordered << "s@0 s@1000 t@4000.001 a@4500 a@4501 s@5000 a@5001"
-            << "N1 N2 X1 S L2 A3"
-            << "3 queries 3 sent 1 answered 1 late 1 lost 1 stray 0 foreign";
-        QTest::newRow("down, then up: every interval a failed attempt")
-            << ordered << "f@0:refused f@1000:refused f@2000:timeout s@3000 a@3001"
-            << "F1 f2 F3 R4 A4"
-            << "4 queries 1 sent 1 answered 0 late 3 lost 0 stray 0 foreign";
-        QTest::newRow("the window's ticks: no answer, then lost")
-            << options(Matching::Plain) << "s@0 k s@1000 k a@1500 k"
-            << "N1 X1 N2 L2"
-            << "2 queries 2 sent 0 answered 1 late 1 lost 0 stray 0 foreign";
-        QTest::newRow("a new stream, the end, a refusal, foreigners said once")
-            << ordered << "s@0 r s@1000 x2 o o s@2000 e"
-            << "N1 X1 D2 O N3 X3"
-            << "3 queries 3 sent 0 answered 0 late 3 lost 0 stray 2 foreign";
+        const auto row = [](const char *name, const ProbeEngine::Options &o, const QString &script,
+                            const QString &events, const QString &figures) {
+            QTest::newRow(name) << o << script << events << figures;
+        };
+        row("on time", ordered, "s@0 a@1 s@1000 a@1001 t@9000", "A1 A2", "2 2 2 0 0 0 0");
+        row("exactly at the timeout, and a microsecond after", ordered,
+            "s@0 a@2000 s@1000 a@3000.001", "A1 N2 L2", "2 2 1 1 0 0 0");
+        row("late, then lost a microsecond after the late bound", ordered,
+            "s@0 s@1000 a@2500 t@5000 t@5000.001", "N1 L1 N2 X2", "2 2 0 1 1 0 0");
+        row("duplicates do not shift the answers after them", ordered,
+            "s@0 a@1 a@2 s@1000 a@1001 a@1002 s@2000 a@2001", "A1 S A2 S A3", "3 3 3 0 0 2 0");
+        row("numbered: out of order, unknown, duplicate", numbered,
+            "s@0 s@1000 a2@1001 a1@1500 a9@1600 a1@1700", "A2 A1 S9 S1", "2 2 2 0 0 2 0");
+        row("numbered answer after the timeout, its plain echo expected", asking,
+            "s@0 a1@2500 a@2501 s@3000 a3@3001", "Q N1 L1 S3", "2 2 0 1 0 1 0");
+        row("plain echo first, its numbered answer expected", asking,
+            "s@0 a@1 a1@2 s@1000 a2@1001 a@1002", "Q A1 A2 S", "2 2 2 0 0 1 0");
+        row("plain peer, two waiting: the oldest late, unsure", asking, "s@0 s@1000 a@1500 a@1600",
+            "Q Q L?1 A2", "2 2 1 1 0 0 0");
+        row("the far end up after three queries: asked until it answers, then numbered", asking,
+            "s@0 s@1000 s@2000 s@3000 a4@3001 a@3001 s@4000 a5@4001 a@4002",
+            "Q Q Q Q N1 N2 A4 N3 X1 A5 S", "5 5 2 0 1 1 0");
+        row("a far end that reads no numbers: asked until three answered", asking,
+            "s@0 a@1 s@1000 a@1001 s@2000 a@2001 s@3000 a@3001", "Q A1 Q A2 Q A3 A4",
+            "4 4 4 0 0 0 0");
+        row("a stream: the answer to a lost query is owed, not the next one's", ordered,
+            "s@0 s@1000 t@4000.001 a@4500 a@4501 s@5000 a@5001", "N1 N2 X1 S L2 A3",
+            "3 3 1 1 1 1 0");
+        row("down, then up: every interval a failed attempt", ordered,
+            "f@0:refused f@1000:refused f@2000:timeout s@3000 a@3001", "F1 f2 F3 R4 A4",
+            "4 1 1 0 3 0 0");
+        row("the window's ticks: no answer, then lost", options(Matching::Plain),
+            "s@0 k s@1000 k a@1500 k", "N1 X1 N2 L2", "2 2 0 1 1 0 0");
+        row("a new stream, the end, a refusal, foreigners said once", ordered,
+            "s@0 r s@1000 x2 o o s@2000 e", "N1 X1 D2 O N3 X3", "3 3 0 0 3 0 2");
     }
     void rules()
     {
