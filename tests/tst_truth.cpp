@@ -309,12 +309,16 @@ class TestTruth : public QObject
         const int received = int(seen.size()), lost = n - received;
         const qint64 dropped
             = QRegularExpression("dropped (\\d+)").match(tc).captured(1).toLongLong();
-        // What passed the limit, less what the relay dropped after it.
-        const double limit = mbits * 1e6 * size / (size + 42) * received / std::max(1, reached),
+        // The limit less its headers: at most what passed, at least that
+        // less what the relay dropped after it (dropped at the ends, the
+        // span is shorter and the rate the limit's).
+        const double limit = mbits * 1e6 * size / (size + 42),
+                     share = double(received) / std::max(1, reached),
                      jitterUs = json["jitter_ms"].toDouble() * 1000;
         const bool right = json["sender"]["sent"].toInteger() == n && dropped >= n - reached
                            && dropped <= n - reached + 2
-                           && (mbits > 0 ? std::abs(of(json, "goodput_bps") / limit - 1) < 0.05
+                           && (mbits > 0 ? of(json, "goodput_bps") < limit * 1.05
+                                               && of(json, "goodput_bps") > limit * share * 0.95
                                          : Sanitized || jitterUs < madeUs * 3 + 500);
         compare(seed, kind, {n, received, lost, duplicates, outOfOrder, received * size, lost > 0},
                 {of(json, "sent"), of(json, "received"), of(json, "lost"), of(json, "duplicates"),
@@ -453,22 +457,32 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         std::map<QString, int> mix;
+        // A schedule that differs is run once more: its fates are the
+        // seed's, so a fault differs again, while a moment the busy machine
+        // kept a program from the processor (a round trip off by
+        // milliseconds: the send is timed by the program) does not.
+        int again = 0;
         for (int seed = from; seed < from + count; ++seed) {
-            g.seed(seed);
-            QString kind;
-            const int which = seed % 8;
-            (this
-                 ->*(which < 4    ? &TestTruth::udpProbe
-                     : which < 6  ? &TestTruth::udpLoad
-                     : which == 6 ? &TestTruth::connectProbe
-                                  : &TestTruth::streamLoad))(QString::number(seed), kind);
-            ++mix[kind.section(',', 0, 0)];
+            const qsizetype before = mismatches.size();
+            for (int run = 0; run < 2 && (run == 0 || mismatches.size() > before); ++run) {
+                if (run == 1)
+                    qInfo("seed %d again: %s", seed, qPrintable(mismatches.takeLast())), ++again;
+                g.seed(seed);
+                QString kind;
+                const int which = seed % 8;
+                (this
+                     ->*(which < 4    ? &TestTruth::udpProbe
+                         : which < 6  ? &TestTruth::udpLoad
+                         : which == 6 ? &TestTruth::connectProbe
+                                      : &TestTruth::streamLoad))(QString::number(seed), kind);
+                mix[kind.section(',', 0, 0)] += run == 0;
+            }
         }
         QString counted;
         for (const auto &[kind, n] : mix)
             counted += QStringLiteral(" %1 %2;").arg(n).arg(kind);
-        qInfo("%d schedules in %.1f s:%s %lld mismatches", count, clock.elapsed() / 1000.0,
-              qPrintable(counted), qint64(mismatches.size()));
+        qInfo("%d schedules in %.1f s:%s %d run again, %lld mismatches", count,
+              clock.elapsed() / 1000.0, qPrintable(counted), again, qint64(mismatches.size()));
         for (const QString &mismatch : mismatches)
             qWarning("seed %s", qPrintable(mismatch));
         QVERIFY(mismatches.isEmpty());
