@@ -279,27 +279,23 @@ private slots:
         QTest::addColumn<QString>("outcome");
         QTest::addColumn<QString>("told");    // in the sentence or the notes
         QTest::addColumn<QString>("notTold"); // in neither
+        const auto row = [](const char *name, const QStringList &arguments, const char *outcome,
+                            const QString &told, const QString &notTold) {
+            QTest::newRow(name) << arguments << QString(outcome) << told << notTold;
+        };
         const QString onTheWay = "was sent on the way, at or before hop 1";
-        QTest::newRow("reset before hop 1") << QStringList{"10.77.2.2", "7112"} << "rejected"
-                                            << onTheWay << "nothing listens there";
-        QTest::newRow("reset before hop 1, IPv6") << QStringList{"fd77:2::2", "7112"} << "rejected"
-                                                  << onTheWay << "nothing listens there";
-        QTest::newRow("reset at the host's hop")
-            << QStringList{"10.77.2.2", "7105"} << "refused"
-            << "nothing listens there, or the router before it forged"
-            << "";
-        QTest::newRow("first router drops TCP")
-            << QStringList{"10.77.2.2", "7111"} << "filtered"
-            << "the first router, 10.77.1.1, or the link to it drops TCP"
-            << "this machine's firewall";
-        QTest::newRow("first router drops TCP, IPv6")
-            << QStringList{"fd77:2::2", "7111"} << "filtered"
-            << "the first router, fd77:1::1, or the link to it drops TCP"
-            << "this machine's firewall";
-        QTest::newRow("no neighbour behind the router")
-            << QStringList{"10.77.2.9", "7100"} << "rejected"
-            << "look-up of the host on its own link"
-            << "limits its ICMP";
+        row("reset before hop 1", {"10.77.2.2", "7112"}, "rejected", onTheWay,
+            "nothing listens there");
+        row("reset before hop 1, IPv6", {"fd77:2::2", "7112"}, "rejected", onTheWay,
+            "nothing listens there");
+        row("reset at the host's hop", {"10.77.2.2", "7105"}, "refused",
+            "nothing listens there, or the router before it forged", "");
+        row("first router drops TCP", {"10.77.2.2", "7111"}, "filtered",
+            "the first router, 10.77.1.1, or the link to it drops TCP", "this machine's firewall");
+        row("first router drops TCP, IPv6", {"fd77:2::2", "7111"}, "filtered",
+            "the first router, fd77:1::1, or the link to it drops TCP", "this machine's firewall");
+        row("no neighbour behind the router", {"10.77.2.9", "7100"}, "rejected",
+            "look-up of the host on its own link", "limits its ICMP");
     }
     void saysOnlyWhatItSaw()
     {
