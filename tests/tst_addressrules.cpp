@@ -46,10 +46,7 @@ private slots:
     // the failure reported on the way.
     void rules_data()
     {
-        QTest::addColumn<QString>("adapters");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("reason");
-        QTest::addColumn<QString>("report");
+        columns<QString, QString, QString, QString>("adapters", "text", "reason", "report");
         const char *s24 = "192.0.2.10|255.255.255.0";
         const auto row = [&](const QString &text, const QString &reason, const QString &report = {},
                              const char *adapters = nullptr) {

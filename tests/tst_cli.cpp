@@ -53,9 +53,7 @@ private slots:
     // probe that nobody answers ends with 1.
     void endings_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("said");
-        QTest::addColumn<int>("status");
+        columns<QStringList, QString, int>("arguments", "said", "status");
         const auto row = [](const char *name, const QStringList &arguments, const QString &said,
                             int status) { QTest::newRow(name) << arguments << said << status; };
         row("port 0", {"respond", "--tcp", "--port", "0"},
@@ -135,8 +133,7 @@ private slots:
     // Every usage error of the command line, each named in one sentence.
     void usage_data()
     {
-        QTest::addColumn<QString>("arguments");
-        QTest::addColumn<QString>("error");
+        columns<QString, QString>("arguments", "error");
         const QString file = QDir::temp().filePath("selmarin-targets-%1").arg(getpid());
         writeFile(file, "# two\nh 1\nh2 1 x\n");
         writeFile(file + "b", "h +7\n");
@@ -281,10 +278,8 @@ private slots:
     // (0: at once), "late=S" starts listening S seconds after the probe.
     void probeAgainstPeers_data()
     {
-        QTest::addColumn<QString>("peer");
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("told"); // a pattern of what it prints
+        // told: a pattern of what it prints
+        columns<QString, QStringList, int, QString>("peer", "options", "status", "told");
         QTest::newRow("TCP, answers after 1.5 s")
             << "tcp after=1500" << QStringList() << 0
             << "seq=2 time=1[5-9]\\d\\d\\.\\d+ ms\n.*3 packets transmitted, 3 received, 0% "
@@ -789,9 +784,7 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
     // accepted with --insecure.
     void tlsProbe_data()
     {
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QString>("said");
-        QTest::addColumn<int>("status");
+        columns<QStringList, QString, int>("options", "said", "status");
         QTest::newRow("cacert") << QStringList{"--cacert", "@"} << "TLS:\tCertificate verified"
                                 << 0;
         QTest::newRow("system store") << QStringList{} << "is self-signed, and untrusted\n" << 2;

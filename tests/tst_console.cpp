@@ -108,11 +108,9 @@ private slots:
     // nothing and the text stays to be mended.
     void sendExactBytes_data()
     {
-        QTest::addColumn<QString>("typed"); // "\n": a line break in the box
-        QTest::addColumn<bool>("escapes");
-        QTest::addColumn<int>("lineEnd");
-        QTest::addColumn<QByteArray>("wire");
-        QTest::addColumn<QString>("echo");
+        // typed: "\n": a line break in the box
+        columns<QString, bool, int, QByteArray, QString>("typed", "escapes", "lineEnd", "wire",
+                                                         "echo");
         QTest::newRow("as typed, CR LF")
             << "a\\x41\nb" << false << 0 << QByteArray("a\\x41\r\nb\r\n") << "a\\\\x41\r\nb\r\n";
         QTest::newRow("escapes, LF")

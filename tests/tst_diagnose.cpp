@@ -176,10 +176,7 @@ private slots:
     // or after silence the last hop that answered) and the exit status.
     void classes_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("outcome");
-        QTest::addColumn<QString>("by");
-        QTest::addColumn<int>("status");
+        columns<QStringList, QString, QString, int>("arguments", "outcome", "by", "status");
         const auto row = [](const char *name, const QStringList &arguments, const char *outcome,
                             const QString &by, int status) {
             QTest::newRow(name) << arguments << QString(outcome) << by << status;
@@ -275,10 +272,9 @@ private slots:
     // are named with what tells them apart.
     void saysOnlyWhatItSaw_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("outcome");
-        QTest::addColumn<QString>("told");    // in the sentence or the notes
-        QTest::addColumn<QString>("notTold"); // in neither
+        // told: in the sentence or the notes
+        // notTold: in neither
+        columns<QStringList, QString, QString, QString>("arguments", "outcome", "told", "notTold");
         const auto row = [](const char *name, const QStringList &arguments, const char *outcome,
                             const QString &told, const QString &notTold) {
             QTest::newRow(name) << arguments << QString(outcome) << told << notTold;
@@ -315,8 +311,8 @@ private slots:
     // "rejected", and its errors name the router and its message.
     void probeSaysTheClass_data()
     {
-        QTest::addColumn<QStringList>("how");
-        QTest::addColumn<QString>("said"); // who, in the errors
+        // said: who, in the errors
+        columns<QStringList, QString>("how", "said");
         QTest::newRow("connects") << QStringList{"--connect", "10.77.2.2", "7103"}
                                   << "rejected on the way: the router 10.77.1.1 said ICMP";
         QTest::newRow("stream, kept going")
@@ -351,9 +347,7 @@ private slots:
     // vanish (a black hole: the sizes that pass and vanish named).
     void pathMtu_data()
     {
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<bool>("dropTooBig");
-        QTest::addColumn<QString>("told");
+        columns<QString, bool, QString>("host", "dropTooBig", "told");
         QTest::newRow("too big") << "10.77.2.2" << false
                                  << "1280 bytes: the router 10.77.1.1 said \"too big\" for 1500";
         QTest::newRow("too big, IPv6")
@@ -445,11 +439,10 @@ private slots:
     // remote in the boxes, with the protocol chosen, on Ctrl+D.
     void windowSaysWhy_data()
     {
-        QTest::addColumn<QString>("protocol"); // its button
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<QStringList>("steps"); // after the ends are filled in
-        QTest::addColumn<QString>("why");
+        // protocol: its button
+        // steps: after the ends are filled in
+        columns<QString, QString, QString, QStringList, QString>("protocol", "host", "port",
+                                                                 "steps", "why");
         const QStringList connect{"click=cmdConnect"};
         QTest::newRow("refused") << "0"
                                  << "10.77.2.2"

@@ -266,8 +266,8 @@ private slots:
 
     void rates_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("perSecond"); // at 1,250 bytes; -1: refused
+        // perSecond: at 1,250 bytes; -1: refused
+        columns<QString, double>("text", "perSecond");
         QTest::newRow("datagrams") << "1000" << 1000.0;
         QTest::newRow("unlimited") << "0" << 0.0;
         QTest::newRow("100K") << "100K" << 10.0;

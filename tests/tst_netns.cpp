@@ -137,11 +137,12 @@ private slots:
     // the window names the server by its address, the probe by a name.
     void autoPingBetweenTwoHosts_data()
     {
-        QTest::addColumn<QString>("protocol");
-        QTest::addColumn<QString>("server"); // the server's address
-        QTest::addColumn<QString>("client"); // the window's local address
-        QTest::addColumn<QString>("remote"); // the server as the window names it
-        QTest::addColumn<QString>("named");  // ... and the probe
+        // server: the server's address
+        // client: the window's local address
+        // remote: the server as the window names it
+        // named: ... and the probe
+        columns<QString, QString, QString, QString, QString>("protocol", "server", "client",
+                                                             "remote", "named");
         QTest::newRow("TCP") << "tcp" << ServerIP << ClientIP << ServerIP << ServerIP;
         QTest::newRow("UDP") << "udp" << ServerIP << ClientIP << ServerIP << ServerIP;
         QTest::newRow("TCP IPv6") << "tcp" << ServerIP6 << ClientIP6 << '[' + ServerIP6 + ']'
@@ -236,10 +237,9 @@ private slots:
     // its queries, and the run ends with 1.
     void twoUdpPaths_data()
     {
-        QTest::addColumn<QStringList>("listenOn"); // the responder's --local
-        QTest::addColumn<QStringList>("hosts");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QList<int>>("answeredLostForeign");
+        // listenOn: the responder's --local
+        columns<QStringList, QStringList, int, QList<int>>("listenOn", "hosts", "status",
+                                                           "answeredLostForeign");
         QTest::newRow("second addresses, IPv4 and IPv6")
             << QStringList() << QStringList{ServerIP2, ServerIP6b} << 0
             << QList<int>{3, 0, 0, 3, 0, 0};

@@ -15,11 +15,13 @@
 #include "probe/probetexts.h"
 #include "session/failurereason.h"
 
+#include "columns.h"
 #include <QAccessible>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+
 #include <QtTest>
 
 #include <climits>
@@ -220,10 +222,8 @@ private slots:
     // a query has no answer, is late or lost, on both sides of each bound.
     void rules_data()
     {
-        QTest::addColumn<ProbeEngine::Options>("options");
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QString>("events");
-        QTest::addColumn<QString>("figures");
+        columns<ProbeEngine::Options, QString, QString, QString>("options", "script", "events",
+                                                                 "figures");
         const auto ordered = options(Matching::Ordered);
         const auto numbered = options(Matching::Numbered);
         const auto asking = options(Matching::Plain, 3);
@@ -359,10 +359,8 @@ private slots:
     // sent 1 us after its tick and answered delays[i] us later (-1: never).
     void windowFigures_data()
     {
-        QTest::addColumn<QList<int>>("delays");
-        QTest::addColumn<QString>("marks"); // a answered, l late, x lost, in judged order
-        QTest::addColumn<QString>("summary");
-        QTest::addColumn<qint64>("ceiling");
+        // marks: a answered, l late, x lost, in judged order
+        columns<QList<int>, QString, QString, qint64>("delays", "marks", "summary", "ceiling");
         QTest::newRow("known delays")
             << QList<int>{210, 350, 1200, 300, 400} << "aaaaa"
             << "5 sent, 5 answered, 0 lost (0.0 %), rtt 0.21 / 0.49 / 1.20 / 0.36 ms"
@@ -551,10 +549,7 @@ private slots:
     // unreachable code named, the ends of the tables and what lies past them.
     void icmpInWords_data()
     {
-        QTest::addColumn<bool>("ipv6");
-        QTest::addColumn<int>("type");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("words");
+        columns<bool, int, int, QString>("ipv6", "type", "code", "words");
         QTest::newRow("v4 first") << false << 3 << 0
                                   << "destination unreachable, network unreachable";
         QTest::newRow("v4 prohibited")
@@ -582,8 +577,7 @@ private slots:
     // writes them back.
     void probeTexts_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("seq");
+        columns<QString, int>("text", "seq");
         QTest::newRow("plain, with a line end") << "++ AutoPing Query ++\r\n" << 0;
         QTest::newRow("the largest number") << "++ AutoPing Response ++ #2147483647" << INT_MAX;
         QTest::newRow("one more") << "++ AutoPing Query ++ #2147483648" << -1;

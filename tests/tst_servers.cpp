@@ -60,9 +60,7 @@ private slots:
     // limits on them).
     void load_data()
     {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QStringList>("after");
-        QTest::addColumn<QString>("error");
+        columns<QByteArray, QStringList, QString>("file", "after", "error");
         const QStringList kept{"Host"};
         const QString tooMany
             = Failed + " (the file holds more than 100000 elements or other nodes)";
@@ -125,11 +123,8 @@ private slots:
     // save leaves the file as it was.
     void save_data()
     {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<bool>("overwrite");
-        QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<QStringList>("written");
-        QTest::addColumn<QString>("lines");
+        columns<QByteArray, bool, QStringList, QStringList, QString>("file", "overwrite", "entries",
+                                                                     "written", "lines");
         const QByteArray mine
             = "<Selmarin><!-- mine "
               "--><Other>x</Other><Server>a</Server><Server>B</Server></Selmarin>";
@@ -255,11 +250,8 @@ private slots:
     // does nothing.  A box tells how it went.
     void editorSave_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QStringList>("list");
-        QTest::addColumn<QStringList>("written");
-        QTest::addColumn<QString>("box");
+        columns<QString, QString, QStringList, QStringList, QString>("file", "answer", "list",
+                                                                     "written", "box");
         const QString saved = "Server list file was saved successfully";
         QTest::newRow("merge, no file")
             << ""

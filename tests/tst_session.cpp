@@ -135,8 +135,7 @@ private slots:
 
     void connectFails_data()
     {
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("lines");
+        columns<QString, QString>("host", "lines");
         QTest::newRow("refused")
             << "localhost"
             << "Winsock Error:\t10061\r\n* Description:\tConnection is forcefully rejected.\r\n"
@@ -163,9 +162,7 @@ private slots:
     // is refused is said, what is accepted opens.
     void portBounds_data()
     {
-        QTest::addColumn<bool>("server");
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("lines");
+        columns<bool, QString, QString>("server", "port", "lines");
         const QString local = "++ PEBKAC:\tLocal port must be a number between 1 and 65535\r\n";
         const QString remote = "++ PEBKAC:\tRemote port must be a number between 1 and 65535\r\n";
         QTest::newRow("server 0") << true << "0" << local;
@@ -201,8 +198,7 @@ private slots:
     // byte, and a backslash doubled so the text reads back into the bytes.
     void receivedBytesBecomeText_data()
     {
-        QTest::addColumn<QByteArrayList>("writes");
-        QTest::addColumn<QString>("text");
+        columns<QByteArrayList, QString>("writes", "text");
         QTest::newRow("tab and line ends") << QByteArrayList{"a\tb\r\nc\n"} << "a\tb\r\nc\n";
         QTest::newRow("control characters")
             << QByteArrayList{QByteArray("a\0b\x07\x1B[0m\x7F", 9)} << "a\\x00b\\x07\\x1B[0m\\x7F";
@@ -249,9 +245,7 @@ private slots:
     // it is refused (position 0: read whole).
     void escapesReadBack_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("position");
+        columns<QString, QByteArray, int>("text", "bytes", "position");
         const auto row = [](const char *name, const QString &text, QByteArray bytes, int at) {
             QTest::newRow(name) << text << bytes << at;
         };
@@ -318,11 +312,7 @@ private slots:
     // arrived before it.
     void peerTexts_data()
     {
-        QTest::addColumn<bool>("server");
-        QTest::addColumn<bool>("udp");
-        QTest::addColumn<QString>("data");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<int>("answers");
+        columns<bool, bool, QString, QString, int>("server", "udp", "data", "shown", "answers");
         QTest::newRow("query") << true << false << Query << Query + "\r\n" << 2;
         QTest::newRow("query over UDP") << true << true << Query << Query + "\r\n" << 2;
         QTest::newRow("twice in one piece") << true << false << Query + Query << Query + Query << 1;
@@ -390,8 +380,8 @@ private slots:
     // the insecure choice accepts it).
     void tlsClient_data()
     {
-        QTest::addColumn<QString>("how"); // the certificate; trusting the test CA; insecure
-        QTest::addColumn<QString>("lines");
+        // how: the certificate; trusting the test CA; insecure
+        columns<QString, QString>("how", "lines");
         const QString refused = "Certificate not verified: %1\r\nWinsock Error:\t-25505\r\n";
         QTest::newRow("trusted")
             << "good ca"
@@ -466,8 +456,7 @@ private slots:
     // the pane.
     void tlsServer_data()
     {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("seen");
+        columns<QString, QString>("command", "seen");
         QTest::newRow("curl") << "curl -sS --cacert @ https://localhost:%/"
                               << "GET / HTTP/1.1\r\n";
         QTest::newRow("s_client") << "openssl s_client -connect localhost:% -CAfile @ "
@@ -508,9 +497,7 @@ private slots:
     // connection closed, within 10 s.
     void tlsHandshakeEnds_data()
     {
-        QTest::addColumn<bool>("server");
-        QTest::addColumn<QByteArray>("said");
-        QTest::addColumn<QString>("line");
+        columns<bool, QByteArray, QString>("server", "said", "line");
         const QString late = "TLS:\tFailed: The TLS handshake did not finish within 10 s\r\n";
         QTest::newRow("silent server") << false << QByteArray() << late;
         QTest::newRow("plain-text server")

@@ -9,11 +9,13 @@
 #include "socket/winsock.h"
 #include "udp/udpsender.h"
 
+#include "columns.h"
 #include <QNetworkDatagram>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
+
 #include <QtTest>
 
 #include <numeric>
@@ -167,9 +169,7 @@ private slots:
     // is sent, and what it dropped is reported all the same.
     void udpBurstWhileBusy_data()
     {
-        QTest::addColumn<int>("queueLimit");
-        QTest::addColumn<bool>("batches");
-        QTest::addColumn<int>("count");
+        columns<int, bool, int>("queueLimit", "batches", "count");
         QTest::newRow("every datagram, in order")
             << int(Winsock::UdpQueueDatagrams) << false << 1000;
         QTest::newRow("small queue: the rest reported") << 10 << false << 1000;

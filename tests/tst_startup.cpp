@@ -29,14 +29,8 @@ private slots:
     // and remote address lists of a shown window.
     void startOrStop_data()
     {
-        QTest::addColumn<QString>("adapters");
-        QTest::addColumn<bool>("folder");
-        QTest::addColumn<QByteArray>("servers");
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("pane");
-        QTest::addColumn<QString>("log");
-        QTest::addColumn<QStringList>("locals");
-        QTest::addColumn<QStringList>("remotes");
+        columns<QString, bool, QByteArray, QString, QString, QString, QStringList, QStringList>(
+            "adapters", "folder", "servers", "box", "pane", "log", "locals", "remotes");
         const QString one = "192.0.2.10|255.255.255.0",
                       first = "Selmarin, running on PC17; started 12/4/2026 5:15:09 AM\r\n";
         const QString missing
@@ -107,9 +101,9 @@ private slots:
     // name and first line and the "yourself" check show them.
     void machineNames_data()
     {
-        QTest::addColumn<Setup>("setup");
-        QTest::addColumn<QString>("log");  // below the program's folder
-        QTest::addColumn<QString>("self"); // refused as the machine itself
+        // log: below the program's folder
+        // self: refused as the machine itself
+        columns<Setup, QString, QString>("setup", "log", "self");
         QTest::newRow("as set") << Setup{.computerName = "HOST9",
                                          .dnsDomain = "CORP.EXAMPLE.COM",
                                          .hostName = "other",

@@ -90,9 +90,8 @@ private slots:
     // empties it.
     void idleLayout_data()
     {
-        QTest::addColumn<bool>("server");
-        QTest::addColumn<int>("protocol"); // TCP, UDP, TLS
-        QTest::addColumn<QString>("caption");
+        // protocol: TCP, UDP, TLS
+        columns<bool, int, QString>("server", "protocol", "caption");
         QTest::newRow("TCP client") << false << 0 << "&Connect";
         QTest::newRow("UDP client") << false << 1 << "&Bind";
         QTest::newRow("TLS client") << false << 2 << "&Connect";
@@ -198,10 +197,7 @@ private slots:
     // panes in use readable, every caption fitting its button.
     void darkPalette_data()
     {
-        QTest::addColumn<QString>("open");
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("lamp");
-        QTest::addColumn<QColor>("colour");
+        columns<QString, QString, QString, QColor>("open", "status", "lamp", "colour");
         QTest::newRow("bad") << ""
                              << "Status: error"
                              << "shpError" << QColor(255, 0, 0);

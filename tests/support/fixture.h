@@ -17,6 +17,8 @@
 // closed, the Program gone) asks the application to quit; openEditor takes
 // that request back before it opens the modal editor.
 
+#include "columns.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>

@@ -1,0 +1,14 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// A data table's columns in one call, each type with its name:
+// columns<QString, int>("text", "status").
+
+#include <QTest>
+
+template <typename... Types, typename... Names>
+void columns(const Names &...names)
+{
+    static_assert(sizeof...(Types) == sizeof...(Names), "a name for every column");
+    (QTest::addColumn<Types>(names), ...);
+}
