@@ -96,34 +96,30 @@ private slots:
     // eN: End with N sent, wN: warm-up).
     void counting_data()
     {
-        QTest::addColumn<QString>("script");
-        // received, expected, lost, out of order, duplicates, warm-up
-        QTest::addColumn<QList<quint64>>("figures");
-        QTest::newRow("in order") << "0@0/10 1@1000/1010 2@2000/2010 3@3000/3010"
-                                  << QList<quint64>{4, 4, 0, 0, 0, 0};
-        QTest::newRow("two lost") << "0@0/10 2@2000/2010 3@3000/3010 5@5000/5010"
-                                  << QList<quint64>{4, 6, 2, 0, 0, 0};
-        QTest::newRow("the first ones lost")
-            << "3@3000/3010 4@4000/4010" << QList<quint64>{2, 5, 3, 0, 0, 0};
-        QTest::newRow("one late: out of order, not lost")
-            << "0@0/10 2@2000/2010 1@1000/2020 3@3000/3010" << QList<quint64>{4, 4, 0, 1, 0, 0};
-        QTest::newRow("two swapped twice")
-            << "1@1000/1010 0@0/1020 3@3000/3010 2@2000/3020" << QList<quint64>{4, 4, 0, 2, 0, 0};
-        QTest::newRow("duplicated") << "0@0/10 1@1000/1010 1@1000/1011 1@1000/1012 2@2000/2010"
-                                    << QList<quint64>{3, 3, 0, 0, 2, 0};
-        QTest::newRow("a late duplicate")
-            << "0@0/10 1@1000/1010 2@2000/2010 0@0/2020" << QList<quint64>{3, 3, 0, 0, 1, 0};
-        QTest::newRow("the tail lost: the End tells how many were sent")
-            << "0@0/10 1@1000/1010 e5@9000" << QList<quint64>{2, 5, 3, 0, 0, 0};
-        QTest::newRow("in flight after the End: not counted")
-            << "0@0/10 e2@2000 1@1000/2500" << QList<quint64>{1, 2, 1, 0, 0, 0};
-        QTest::newRow("warm-up apart")
-            << "w0@0/10 w1@1/20 0@100/110 1@200/210" << QList<quint64>{2, 2, 0, 0, 0, 2};
-        QTest::newRow("only the End: all lost")
-            << "e100@10" << QList<quint64>{0, 100, 100, 0, 0, 0};
-        QTest::newRow("a jump past the window")
-            << QStringLiteral("0@0/10 %1@1/20 1@2/30").arg(LoadCounter::Window + 5)
-            << QList<quint64>{3, LoadCounter::Window + 6, LoadCounter::Window + 3, 1, 0, 0};
+        // figures: received, expected, lost, out of order, duplicates, warm-up
+        columns<QString, QList<quint64>>("script", "figures");
+        const auto row = [](const char *name, const QString &script, QList<quint64> figures) {
+            QTest::newRow(name) << script << figures;
+        };
+        row("in order", "0@0/10 1@1000/1010 2@2000/2010 3@3000/3010", {4, 4, 0, 0, 0, 0});
+        row("two lost", "0@0/10 2@2000/2010 3@3000/3010 5@5000/5010", {4, 6, 2, 0, 0, 0});
+        row("the first ones lost", "3@3000/3010 4@4000/4010", {2, 5, 3, 0, 0, 0});
+        row("one late: out of order, not lost", "0@0/10 2@2000/2010 1@1000/2020 3@3000/3010",
+            {4, 4, 0, 1, 0, 0});
+        row("two swapped twice", "1@1000/1010 0@0/1020 3@3000/3010 2@2000/3020",
+            {4, 4, 0, 2, 0, 0});
+        row("duplicated", "0@0/10 1@1000/1010 1@1000/1011 1@1000/1012 2@2000/2010",
+            {3, 3, 0, 0, 2, 0});
+        row("a late duplicate", "0@0/10 1@1000/1010 2@2000/2010 0@0/2020", {3, 3, 0, 0, 1, 0});
+        row("the tail lost: the End tells how many were sent", "0@0/10 1@1000/1010 e5@9000",
+            {2, 5, 3, 0, 0, 0});
+        row("in flight after the End: not counted", "0@0/10 e2@2000 1@1000/2500",
+            {1, 2, 1, 0, 0, 0});
+        row("warm-up apart", "w0@0/10 w1@1/20 0@100/110 1@200/210", {2, 2, 0, 0, 0, 2});
+        row("only the End: all lost", "e100@10", {0, 100, 100, 0, 0, 0});
+        row("a jump past the window",
+            QStringLiteral("0@0/10 %1@1/20 1@2/30").arg(LoadCounter::Window + 5),
+            {3, LoadCounter::Window + 6, LoadCounter::Window + 3, 1, 0, 0});
     }
     void counting()
     {

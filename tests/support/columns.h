@@ -6,7 +6,7 @@
 
 #include <QTest>
 
-template <typename... Types, typename... Names>
+template<typename... Types, typename... Names>
 void columns(const Names &...names)
 {
     static_assert(sizeof...(Types) == sizeof...(Names), "a name for every column");
