@@ -280,38 +280,28 @@ private slots:
     {
         // told: a pattern of what it prints
         columns<QString, QStringList, int, QString>("peer", "options", "status", "told");
-        QTest::newRow("TCP, answers after 1.5 s")
-            << "tcp after=1500" << QStringList() << 0
-            << "seq=2 time=1[5-9]\\d\\d\\.\\d+ ms\n.*3 packets transmitted, 3 received, 0% "
-               "packet loss\nrtt min/avg/max/mdev = 1[5-9]";
-        QTest::newRow("TCP, answers twice: strays, the answers after them matched")
-            << "tcp twice" << QStringList() << 0
-            << "seq=1 time.*stray answer from.*seq=3 time=.*3 received, 2 stray, 0%";
-        QTest::newRow("UDP, only the first answered")
-            << "udp only=1" << QStringList() << 1
-            << "3 packets transmitted, 1 received, 66.6667% packet loss";
-        QTest::newRow("UDP, answers after 1.5 s")
-            << "udp after=1500" << QStringList() << 0
-            << "3 packets transmitted, 3 received, 2 late, 0% packet loss";
-        QTest::newRow("TCP, closed after two queries")
-            << "tcp close=2" << QStringList() << 2
-            << "AutoPing Error:\tThe connection to \\S+ ended after 2 of 3 queries\n.*"
-               "2 packets transmitted, 0 received";
-        QTest::newRow("TCP, closed at once")
-            << "tcp close=0" << QStringList() << 2 << "ended after [01] of 3 queries";
-        QTest::newRow("connections") << "tcp after=1" << QStringList{"--connect"} << 0
-                                     << "connected to 127.0.0.1:\\d+: seq=3 time=";
-        QTest::newRow("TCP, closed after two queries, keep going")
-            << "tcp close=2" << QStringList{"--keep-going"} << 1
-            << "Winsock:\tConnected.*Winsock:\tConnected.*3 packets transmitted";
-        QTest::newRow("TLS, no handshake: the deadline counts from the start, not from it")
-            << "tls only=0" << QStringList{"-w", "1"} << 1
-            << "Connected to \\S+\n--- \\S+ AutoPing statistics ---\n0 packets transmitted, 0 "
-               "received\n$";
-        QTest::newRow("TCP, down at first, keep going: tried every interval until up")
-            << "tcp late=1" << QStringList{"--keep-going", "-c", "5"} << 1
-            << "not sent to localhost:\\d+: seq=1 \\(refused.*can be probed again after [23] failed"
-               ".*seq=5 time=.*[23] packets transmitted, [23] received, \\+[23] not sent, [46]0%";
+        dataRow("TCP, answers twice: strays, the answers after them matched", "tcp twice",
+                QStringList(), 0,
+                "seq=1 time.*stray answer from.*seq=3 time=.*3 received, 2 stray, 0%");
+        dataRow("TCP, closed after two queries", "tcp close=2", QStringList(), 2,
+                "AutoPing Error:\tThe connection to \\S+ ended after 2 of 3 queries\n.*"
+                "2 packets transmitted, 0 received");
+        dataRow("TCP, closed at once", "tcp close=0", QStringList(), 2,
+                "ended after [01] of 3 queries");
+        dataRow("connections", "tcp after=1", QStringList{"--connect"}, 0,
+                "connected to 127.0.0.1:\\d+: seq=3 time=");
+        dataRow("TCP, closed after two queries, keep going", "tcp close=2",
+                QStringList{"--keep-going"}, 1,
+                "Winsock:\tConnected.*Winsock:\tConnected.*3 packets transmitted");
+        dataRow("TLS, no handshake: the deadline counts from the start, not from it", "tls only=0",
+                QStringList{"-w", "1"}, 1,
+                "Connected to \\S+\n--- \\S+ AutoPing statistics ---\n0 packets transmitted, 0 "
+                "received\n$");
+        dataRow(
+            "TCP, down at first, keep going: tried every interval until up", "tcp late=1",
+            QStringList{"--keep-going", "-c", "5"}, 1,
+            "not sent to localhost:\\d+: seq=1 \\(refused.*can be probed again after [23] failed"
+            ".*seq=5 time=.*[23] packets transmitted, [23] received, \\+[23] not sent, [46]0%");
     }
     void probeAgainstPeers()
     {
@@ -785,14 +775,13 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
     void tlsProbe_data()
     {
         columns<QStringList, QString, int>("options", "said", "status");
-        QTest::newRow("cacert") << QStringList{"--cacert", "@"} << "TLS:\tCertificate verified"
-                                << 0;
-        QTest::newRow("system store") << QStringList{} << "is self-signed, and untrusted\n" << 2;
-        QTest::newRow("insecure") << QStringList{"--insecure"} << "TLS:\tGoing on without" << 0;
-        QTest::newRow("handshakes")
-            << QStringList{"--connect", "--cacert", "@"} << "connected to 127.0.0.1:" << 0;
-        QTest::newRow("handshakes, unverified")
-            << QStringList{"--connect"} << "(tls_certificate: The certificate is self-signed" << 1;
+        dataRow("cacert", QStringList{"--cacert", "@"}, "TLS:\tCertificate verified", 0);
+        dataRow("system store", QStringList{}, "is self-signed, and untrusted\n", 2);
+        dataRow("insecure", QStringList{"--insecure"}, "TLS:\tGoing on without", 0);
+        dataRow("handshakes", QStringList{"--connect", "--cacert", "@"},
+                "connected to 127.0.0.1:", 0);
+        dataRow("handshakes, unverified", QStringList{"--connect"},
+                "(tls_certificate: The certificate is self-signed", 1);
     }
     void tlsProbe()
     {

@@ -111,18 +111,15 @@ private slots:
         // typed: "\n": a line break in the box
         columns<QString, bool, int, QByteArray, QString>("typed", "escapes", "lineEnd", "wire",
                                                          "echo");
-        QTest::newRow("as typed, CR LF")
-            << "a\\x41\nb" << false << 0 << QByteArray("a\\x41\r\nb\r\n") << "a\\\\x41\r\nb\r\n";
-        QTest::newRow("escapes, LF")
-            << "\\x00\\xfF\\r\\t\\\\\nx" << true << 1 << QByteArray("\0\xFF\r\t\\\nx\n", 8)
-            << "\\x00\\xFF\r\t\\\\\nx\n";
-        QTest::newRow("CR") << "x" << false << 2 << QByteArray("x\r") << "x\r";
-        QTest::newRow("none: lines joined by CR LF")
-            << "\\n\ny" << true << 3 << QByteArray("\n\r\ny") << "\n\r\ny";
-        QTest::newRow("refused")
-            << "ok\nab\\x4" << true << 0 << QByteArray()
-            << "++ PEBKAC:\tNothing sent: at line 2, character 3, \"\\x4\" needs two hexadecimal "
-               "digits\r\n";
+        dataRow("as typed, CR LF", "a\\x41\nb", false, 0, QByteArray("a\\x41\r\nb\r\n"),
+                "a\\\\x41\r\nb\r\n");
+        dataRow("escapes, LF", "\\x00\\xfF\\r\\t\\\\\nx", true, 1,
+                QByteArray("\0\xFF\r\t\\\nx\n", 8), "\\x00\\xFF\r\t\\\\\nx\n");
+        dataRow("CR", "x", false, 2, QByteArray("x\r"), "x\r");
+        dataRow("none: lines joined by CR LF", "\\n\ny", true, 3, QByteArray("\n\r\ny"), "\n\r\ny");
+        dataRow("refused", "ok\nab\\x4", true, 0, QByteArray(),
+                "++ PEBKAC:\tNothing sent: at line 2, character 3, \"\\x4\" needs two hexadecimal "
+                "digits\r\n");
     }
     void sendExactBytes()
     {
@@ -157,25 +154,23 @@ private slots:
         const QString remote = "++ PEBKAC:\tRemote port must be a number between 1 and 65535\r\n";
         const QString inUse
             = "** Error 0x2740:\tWinsock.Closed in frmMain.OpenIt; Address in use\r\n";
-        QTest::newRow("server without address or port")
-            << "server tcp" << QStringList{"", "0", "", ""}
-            << "++ PEBKAC:\tA server needs a local address: choose one of this machine's "
-               "addresses\r\n"
-               "++ PEBKAC:\tLocal port must be a number between 1 and 65535\r\n";
-        QTest::newRow("remote port letters")
-            << "client tcp" << QStringList{"", "", "server01", "8a"}
-            << "** Error 0xD:\t in frmMain.CheckPort; Type mismatch\r\n" + remote;
-        QTest::newRow("listen on a port in use")
-            << "server tcp" << QStringList{"127.0.0.1", "%t", "", ""} << inUse;
-        QTest::newRow("bind on a port in use")
-            << "server udp" << QStringList{"127.0.0.1", "%u", "", ""} << inUse;
-        QTest::newRow("address not here")
-            << "server tcp" << QStringList{"192.0.2.99", "7000", "", ""}
-            << "** Error 0x2741:\tWinsock.Closed in frmMain.OpenIt; Address not available from the "
-               "local machine.\r\n";
-        QTest::newRow("client local port 99999")
-            << "client tcp" << QStringList{"", "99999", "localhost", "80"}
-            << "** Error 0x17C:\tWinsock.Closed in frmMain.OpenIt; Invalid property value\r\n";
+        dataRow("server without address or port", "server tcp", QStringList{"", "0", "", ""},
+                "++ PEBKAC:\tA server needs a local address: choose one of this machine's "
+                "addresses\r\n"
+                "++ PEBKAC:\tLocal port must be a number between 1 and 65535\r\n");
+        dataRow("remote port letters", "client tcp", QStringList{"", "", "server01", "8a"},
+                "** Error 0xD:\t in frmMain.CheckPort; Type mismatch\r\n" + remote);
+        dataRow("listen on a port in use", "server tcp", QStringList{"127.0.0.1", "%t", "", ""},
+                inUse);
+        dataRow("bind on a port in use", "server udp", QStringList{"127.0.0.1", "%u", "", ""},
+                inUse);
+        dataRow(
+            "address not here", "server tcp", QStringList{"192.0.2.99", "7000", "", ""},
+            "** Error 0x2741:\tWinsock.Closed in frmMain.OpenIt; Address not available from the "
+            "local machine.\r\n");
+        dataRow("client local port 99999", "client tcp",
+                QStringList{"", "99999", "localhost", "80"},
+                "** Error 0x17C:\tWinsock.Closed in frmMain.OpenIt; Invalid property value\r\n");
     }
     void refusedOpen()
     {

@@ -207,11 +207,9 @@ private slots:
         row("TLS, self-signed", {"--tls", "10.77.2.2", "7107"}, "open", "", 1);
         // One connection at a time: the handshake goes on the connection made.
         const QStringList ca{"--tls", "--cacert", dir.filePath("ca.pem")};
-        QTest::newRow("TLS, private CA trusted") << ca + QStringList{"10.77.2.2", "7120"} << "open"
-                                                 << "" << 0;
-        QTest::newRow("TLS, private CA trusted, IPv6")
-            << ca + QStringList{"fd77:2::2", "7120"} << "open"
-            << "" << 0;
+        dataRow("TLS, private CA trusted", ca + QStringList{"10.77.2.2", "7120"}, "open", "", 0);
+        dataRow("TLS, private CA trusted, IPv6", ca + QStringList{"fd77:2::2", "7120"}, "open", "",
+                0);
         row("TLS, private CA", {"--tls", "10.77.2.2", "7120"}, "open", "", 1);
         row("TLS, private CA, insecure", {"--tls", "--insecure", "10.77.2.2", "7120"}, "open", "",
             0);
@@ -313,16 +311,15 @@ private slots:
     {
         // said: who, in the errors
         columns<QStringList, QString>("how", "said");
-        QTest::newRow("connects") << QStringList{"--connect", "10.77.2.2", "7103"}
-                                  << "rejected on the way: the router 10.77.1.1 said ICMP";
-        QTest::newRow("stream, kept going")
-            << QStringList{"--tcp", "--keep-going", "10.77.2.2", "7103"}
-            << "rejected on the way: the router 10.77.1.1 said ICMP";
-        QTest::newRow("connects, IPv6") << QStringList{"--connect", "fd77:2::2", "7103"}
-                                        << "rejected on the way: the router fd77:1::1 said ICMPv6";
-        QTest::newRow("stream, the host's firewall")
-            << QStringList{"--tcp", "--keep-going", "10.77.2.2", "7108"}
-            << "rejected by the host: the host said ICMP";
+        dataRow("connects", QStringList{"--connect", "10.77.2.2", "7103"},
+                "rejected on the way: the router 10.77.1.1 said ICMP");
+        dataRow("stream, kept going", QStringList{"--tcp", "--keep-going", "10.77.2.2", "7103"},
+                "rejected on the way: the router 10.77.1.1 said ICMP");
+        dataRow("connects, IPv6", QStringList{"--connect", "fd77:2::2", "7103"},
+                "rejected on the way: the router fd77:1::1 said ICMPv6");
+        dataRow("stream, the host's firewall",
+                QStringList{"--tcp", "--keep-going", "10.77.2.2", "7108"},
+                "rejected by the host: the host said ICMP");
     }
     void probeSaysTheClass()
     {
@@ -348,16 +345,14 @@ private slots:
     void pathMtu_data()
     {
         columns<QString, bool, QString>("host", "dropTooBig", "told");
-        QTest::newRow("too big") << "10.77.2.2" << false
-                                 << "1280 bytes: the router 10.77.1.1 said \"too big\" for 1500";
-        QTest::newRow("too big, IPv6")
-            << "fd77:2::2" << false << "1280 bytes: the router fd77:1::1 said \"too big\" for 1500";
-        QTest::newRow("black hole")
-            << "10.77.2.2" << true
-            << "packets of 1280 bytes pass, of 1281 bytes vanish without a \"too big\" message";
-        QTest::newRow("black hole, IPv6")
-            << "fd77:2::2" << true
-            << "packets of 1280 bytes pass, of 1281 bytes vanish without a \"too big\" message";
+        dataRow("too big", "10.77.2.2", false,
+                "1280 bytes: the router 10.77.1.1 said \"too big\" for 1500");
+        dataRow("too big, IPv6", "fd77:2::2", false,
+                "1280 bytes: the router fd77:1::1 said \"too big\" for 1500");
+        dataRow("black hole", "10.77.2.2", true,
+                "packets of 1280 bytes pass, of 1281 bytes vanish without a \"too big\" message");
+        dataRow("black hole, IPv6", "fd77:2::2", true,
+                "packets of 1280 bytes pass, of 1281 bytes vanish without a \"too big\" message");
     }
     void pathMtu()
     {
@@ -391,8 +386,8 @@ private slots:
     void hopsAsTracepathFindsThem_data()
     {
         QTest::addColumn<QString>("host");
-        QTest::newRow("IPv4") << "10.77.2.2";
-        QTest::newRow("IPv6") << "fd77:2::2";
+        dataRow("IPv4", "10.77.2.2");
+        dataRow("IPv6", "fd77:2::2");
     }
     void hopsAsTracepathFindsThem()
     {
@@ -444,67 +439,39 @@ private slots:
         columns<QString, QString, QString, QStringList, QString>("protocol", "host", "port",
                                                                  "steps", "why");
         const QStringList connect{"click=cmdConnect"};
-        QTest::newRow("refused") << "0"
-                                 << "10.77.2.2"
-                                 << "7101" << connect
-                                 << "Refused by the host: 10.77.2.2 answered TCP port 7101 with "
-                                    "a reset: nothing listens there\r\n";
-        QTest::newRow("refused, UDP")
-            << "1"
-            << "10.77.2.2"
-            << "7101" << QStringList{"keys=Ctrl+D"}
-            << "Refused by the host: 10.77.2.2 said ICMP destination unreachable";
-        QTest::newRow("rejected, IPv6") << "0"
-                                        << "fd77:2::2"
-                                        << "7103" << connect
-                                        << "Rejected on the way: the router fd77:1::1 answered "
-                                           "TCP port 7103 to fd77:2::2 with ICMPv6 ";
-        QTest::newRow("rejected, host unreachable")
-            << "0"
-            << "10.77.2.2"
-            << "7104" << connect
-            << "Rejected on the way: the router 10.77.1.1 answered TCP port 7104 to 10.77.2.2 "
-               "with ICMP ";
-        QTest::newRow("no route here")
-            << "0"
-            << "10.99.0.1"
-            << "7100" << connect << "No route: this machine has no route";
-        QTest::newRow("refused, IPv6") << "0"
-                                       << "fd77:2::2"
-                                       << "7101" << connect
-                                       << "Refused by the host: fd77:2::2 answered TCP port 7101 "
-                                          "with a reset: nothing listens there\r\n";
-        QTest::newRow("no route here, IPv6")
-            << "0"
-            << "fd99::1"
-            << "7100" << connect << "No route: this machine has no route";
-        QTest::newRow("filtered, IPv6 (Ctrl+D)")
-            << "0"
-            << "fd77:2::2"
-            << "7102" << QStringList{"keys=Ctrl+D"}
-            << "Filtered: no answer from fd77:2::2 on TCP port 7102 within 2 s: no reset, no ICMP "
-               "message; the last hop that answers is fd77:1::1 (hop 1)";
-        QTest::newRow("no neighbour on the link")
-            << "0"
-            << "10.77.1.9"
-            << "7100" << connect
-            << "No route: 10.77.1.9 cannot be reached on the link; the route leaves by v0: no "
-               "neighbour answers";
-        QTest::newRow("own firewall") << "0"
-                                      << "10.77.2.2"
-                                      << "7110" << QStringList{"keys=Ctrl+D"}
-                                      << "Blocked on this machine: TCP port 7110 to 10.77.2.2";
-        QTest::newRow("filtered") << "0"
-                                  << "10.77.2.2"
-                                  << "7102" << connect
-                                  << "Filtered: no answer from 10.77.2.2 on TCP port 7102 within "
-                                     "20 s: no reset, no ICMP message\r\n";
-        QTest::newRow("Ctrl+D") << "0"
-                                << "10.77.2.2"
-                                << "7102" << QStringList{"keys=Ctrl+D"}
-                                << "Filtered: no answer from 10.77.2.2 on TCP port 7102 within 2 "
-                                   "s: no reset, no ICMP message; the last hop that answers is "
-                                   "10.77.1.1 (hop 1)";
+        dataRow("refused", "0", "10.77.2.2", "7101", connect,
+                "Refused by the host: 10.77.2.2 answered TCP port 7101 with "
+                "a reset: nothing listens there\r\n");
+        dataRow("refused, UDP", "1", "10.77.2.2", "7101", QStringList{"keys=Ctrl+D"},
+                "Refused by the host: 10.77.2.2 said ICMP destination unreachable");
+        dataRow("rejected, IPv6", "0", "fd77:2::2", "7103", connect,
+                "Rejected on the way: the router fd77:1::1 answered "
+                "TCP port 7103 to fd77:2::2 with ICMPv6 ");
+        dataRow("rejected, host unreachable", "0", "10.77.2.2", "7104", connect,
+                "Rejected on the way: the router 10.77.1.1 answered TCP port 7104 to 10.77.2.2 "
+                "with ICMP ");
+        dataRow("no route here", "0", "10.99.0.1", "7100", connect,
+                "No route: this machine has no route");
+        dataRow("refused, IPv6", "0", "fd77:2::2", "7101", connect,
+                "Refused by the host: fd77:2::2 answered TCP port 7101 "
+                "with a reset: nothing listens there\r\n");
+        dataRow("no route here, IPv6", "0", "fd99::1", "7100", connect,
+                "No route: this machine has no route");
+        dataRow("filtered, IPv6 (Ctrl+D)", "0", "fd77:2::2", "7102", QStringList{"keys=Ctrl+D"},
+                "Filtered: no answer from fd77:2::2 on TCP port 7102 within 2 s: no reset, no ICMP "
+                "message; the last hop that answers is fd77:1::1 (hop 1)");
+        dataRow("no neighbour on the link", "0", "10.77.1.9", "7100", connect,
+                "No route: 10.77.1.9 cannot be reached on the link; the route leaves by v0: no "
+                "neighbour answers");
+        dataRow("own firewall", "0", "10.77.2.2", "7110", QStringList{"keys=Ctrl+D"},
+                "Blocked on this machine: TCP port 7110 to 10.77.2.2");
+        dataRow("filtered", "0", "10.77.2.2", "7102", connect,
+                "Filtered: no answer from 10.77.2.2 on TCP port 7102 within "
+                "20 s: no reset, no ICMP message\r\n");
+        dataRow("Ctrl+D", "0", "10.77.2.2", "7102", QStringList{"keys=Ctrl+D"},
+                "Filtered: no answer from 10.77.2.2 on TCP port 7102 within 2 "
+                "s: no reset, no ICMP message; the last hop that answers is "
+                "10.77.1.1 (hop 1)");
     }
     void windowSaysWhy()
     {

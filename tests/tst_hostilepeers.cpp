@@ -121,8 +121,8 @@ private slots:
     void floodBeyondThePane_data()
     {
         QTest::addColumn<QByteArray>("stream");
-        QTest::newRow("50,000 lines") << lines(50000);
-        QTest::newRow("10 MB without a line break") << QByteArray(10 * 1024 * 1024, 'x');
+        dataRow("50,000 lines", lines(50000));
+        dataRow("10 MB without a line break", QByteArray(10 * 1024 * 1024, 'x'));
     }
     void floodBeyondThePane()
     {

@@ -140,9 +140,9 @@ private slots:
     void jitterAndDelay_data()
     {
         QTest::addColumn<qint64>("offset");
-        QTest::newRow("same clock") << qint64(0);
-        QTest::newRow("sender's clock far ahead") << qint64(86'400'000'000);
-        QTest::newRow("sender's clock far behind") << qint64(-3'000'000'000);
+        dataRow("same clock", qint64(0));
+        dataRow("sender's clock far ahead", qint64(86'400'000'000));
+        dataRow("sender's clock far behind", qint64(-3'000'000'000));
     }
     void jitterAndDelay()
     {
@@ -264,15 +264,15 @@ private slots:
     {
         // perSecond: at 1,250 bytes; -1: refused
         columns<QString, double>("text", "perSecond");
-        QTest::newRow("datagrams") << "1000" << 1000.0;
-        QTest::newRow("unlimited") << "0" << 0.0;
-        QTest::newRow("100K") << "100K" << 10.0;
-        QTest::newRow("1G") << "1G" << 100'000.0;
-        QTest::newRow("1.5Mbit/s") << "1.5Mbit/s" << 150.0;
-        QTest::newRow("20Mb") << "20Mb" << 2000.0;
-        QTest::newRow("a word") << "fast" << -1.0;
-        QTest::newRow("m for milli?") << "10m" << -1.0;
-        QTest::newRow("too high") << "2000G" << -1.0;
+        dataRow("datagrams", "1000", 1000.0);
+        dataRow("unlimited", "0", 0.0);
+        dataRow("100K", "100K", 10.0);
+        dataRow("1G", "1G", 100'000.0);
+        dataRow("1.5Mbit/s", "1.5Mbit/s", 150.0);
+        dataRow("20Mb", "20Mb", 2000.0);
+        dataRow("a word", "fast", -1.0);
+        dataRow("m for milli?", "10m", -1.0);
+        dataRow("too high", "2000G", -1.0);
     }
     void rates()
     {

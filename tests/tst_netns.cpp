@@ -143,12 +143,11 @@ private slots:
         // named: ... and the probe
         columns<QString, QString, QString, QString, QString>("protocol", "server", "client",
                                                              "remote", "named");
-        QTest::newRow("TCP") << "tcp" << ServerIP << ClientIP << ServerIP << ServerIP;
-        QTest::newRow("UDP") << "udp" << ServerIP << ClientIP << ServerIP << ServerIP;
-        QTest::newRow("TCP IPv6") << "tcp" << ServerIP6 << ClientIP6 << '[' + ServerIP6 + ']'
-                                  << V6Name;
-        QTest::newRow("UDP IPv6") << "udp" << ServerIP6 << ClientIP6 << ServerIP6 << V6Name;
-        QTest::newRow("TLS") << "tls" << ServerIP << ClientIP << ServerIP << ServerIP;
+        dataRow("TCP", "tcp", ServerIP, ClientIP, ServerIP, ServerIP);
+        dataRow("UDP", "udp", ServerIP, ClientIP, ServerIP, ServerIP);
+        dataRow("TCP IPv6", "tcp", ServerIP6, ClientIP6, '[' + ServerIP6 + ']', V6Name);
+        dataRow("UDP IPv6", "udp", ServerIP6, ClientIP6, ServerIP6, V6Name);
+        dataRow("TLS", "tls", ServerIP, ClientIP, ServerIP, ServerIP);
     }
     void autoPingBetweenTwoHosts()
     {
@@ -240,14 +239,12 @@ private slots:
         // listenOn: the responder's --local
         columns<QStringList, QStringList, int, QList<int>>("listenOn", "hosts", "status",
                                                            "answeredLostForeign");
-        QTest::newRow("second addresses, IPv4 and IPv6")
-            << QStringList() << QStringList{ServerIP2, ServerIP6b} << 0
-            << QList<int>{3, 0, 0, 3, 0, 0};
-        QTest::newRow("second address, every IPv4 address")
-            << QStringList{"--local", "0.0.0.0"} << QStringList{ServerIP2, ServerIP} << 0
-            << QList<int>{3, 0, 0, 3, 0, 0};
-        QTest::newRow("one host missing") << QStringList() << QStringList{ServerIP, "10.213.7.9"}
-                                          << 1 << QList<int>{3, 0, 0, 0, 3, 0};
+        dataRow("second addresses, IPv4 and IPv6", QStringList(),
+                QStringList{ServerIP2, ServerIP6b}, 0, QList<int>{3, 0, 0, 3, 0, 0});
+        dataRow("second address, every IPv4 address", QStringList{"--local", "0.0.0.0"},
+                QStringList{ServerIP2, ServerIP}, 0, QList<int>{3, 0, 0, 3, 0, 0});
+        dataRow("one host missing", QStringList(), QStringList{ServerIP, "10.213.7.9"}, 1,
+                QList<int>{3, 0, 0, 0, 3, 0});
     }
     void twoUdpPaths()
     {

@@ -361,20 +361,18 @@ private slots:
     {
         // marks: a answered, l late, x lost, in judged order
         columns<QList<int>, QString, QString, qint64>("delays", "marks", "summary", "ceiling");
-        QTest::newRow("known delays")
-            << QList<int>{210, 350, 1200, 300, 400} << "aaaaa"
-            << "5 sent, 5 answered, 0 lost (0.0 %), rtt 0.21 / 0.49 / 1.20 / 0.36 ms"
-            << qint64(2000);
-        QTest::newRow("late: after the next query's answer")
-            << QList<int>{300, 1400000, 500} << "aal"
-            << "3 sent, 2 answered, 1 late, 0 lost (0.0 %), rtt 0.30 / 0.40 / 0.50 / 0.10 ms"
-            << qint64(500);
-        QTest::newRow("the plot keeps the last minute")
-            << QList<int>{-1} + QList<int>(60, 300) << "x" + QString(59, 'a')
-            << "61 sent, 60 answered, 1 lost (1.6 %), rtt 0.30 / 0.30 / 0.30 / 0.00 ms"
-            << qint64(500);
-        QTest::newRow("no answers") << QList<int>{-1, -1} << "xx"
-                                    << "2 sent, 0 answered, 2 lost (100.0 %)" << qint64(1000);
+        dataRow("known delays", QList<int>{210, 350, 1200, 300, 400}, "aaaaa",
+                "5 sent, 5 answered, 0 lost (0.0 %), rtt 0.21 / 0.49 / 1.20 / 0.36 ms",
+                qint64(2000));
+        dataRow("late: after the next query's answer", QList<int>{300, 1400000, 500}, "aal",
+                "3 sent, 2 answered, 1 late, 0 lost (0.0 %), rtt 0.30 / 0.40 / 0.50 / 0.10 ms",
+                qint64(500));
+        dataRow("the plot keeps the last minute", QList<int>{-1} + QList<int>(60, 300),
+                "x" + QString(59, 'a'),
+                "61 sent, 60 answered, 1 lost (1.6 %), rtt 0.30 / 0.30 / 0.30 / 0.00 ms",
+                qint64(500));
+        dataRow("no answers", QList<int>{-1, -1}, "xx", "2 sent, 0 answered, 2 lost (100.0 %)",
+                qint64(1000));
     }
     void windowFigures()
     {
@@ -550,20 +548,16 @@ private slots:
     void icmpInWords_data()
     {
         columns<bool, int, int, QString>("ipv6", "type", "code", "words");
-        QTest::newRow("v4 first") << false << 3 << 0
-                                  << "destination unreachable, network unreachable";
-        QTest::newRow("v4 prohibited")
-            << false << 3 << 13
-            << "destination unreachable, communication administratively prohibited";
-        QTest::newRow("v4 last") << false << 3 << 15
-                                 << "destination unreachable, precedence cut-off in effect";
-        QTest::newRow("v4 past") << false << 3 << 16 << "destination unreachable, code 16";
-        QTest::newRow("v4 other") << false << 42 << 1 << "ICMP type 42, code 1";
-        QTest::newRow("v6 port") << true << 1 << 4 << "destination unreachable, port unreachable";
-        QTest::newRow("v6 last") << true << 1 << 6
-                                 << "destination unreachable, reject route to destination";
-        QTest::newRow("v6 past") << true << 1 << 7 << "destination unreachable, code 7";
-        QTest::newRow("v6 other") << true << 200 << 0 << "ICMPv6 type 200, code 0";
+        dataRow("v4 first", false, 3, 0, "destination unreachable, network unreachable");
+        dataRow("v4 prohibited", false, 3, 13,
+                "destination unreachable, communication administratively prohibited");
+        dataRow("v4 last", false, 3, 15, "destination unreachable, precedence cut-off in effect");
+        dataRow("v4 past", false, 3, 16, "destination unreachable, code 16");
+        dataRow("v4 other", false, 42, 1, "ICMP type 42, code 1");
+        dataRow("v6 port", true, 1, 4, "destination unreachable, port unreachable");
+        dataRow("v6 last", true, 1, 6, "destination unreachable, reject route to destination");
+        dataRow("v6 past", true, 1, 7, "destination unreachable, code 7");
+        dataRow("v6 other", true, 200, 0, "ICMPv6 type 200, code 0");
     }
     void icmpInWords()
     {
@@ -578,13 +572,13 @@ private slots:
     void probeTexts_data()
     {
         columns<QString, int>("text", "seq");
-        QTest::newRow("plain, with a line end") << "++ AutoPing Query ++\r\n" << 0;
-        QTest::newRow("the largest number") << "++ AutoPing Response ++ #2147483647" << INT_MAX;
-        QTest::newRow("one more") << "++ AutoPing Query ++ #2147483648" << -1;
-        QTest::newRow("0, a sign, no digits, more after")
-            << "++ AutoPing Query ++ #0|++ AutoPing Query ++ #+5|++ AutoPing Query ++ #|"
-               "++ AutoPing Query ++ #5x"
-            << -1;
+        dataRow("plain, with a line end", "++ AutoPing Query ++\r\n", 0);
+        dataRow("the largest number", "++ AutoPing Response ++ #2147483647", INT_MAX);
+        dataRow("one more", "++ AutoPing Query ++ #2147483648", -1);
+        dataRow("0, a sign, no digits, more after",
+                "++ AutoPing Query ++ #0|++ AutoPing Query ++ #+5|++ AutoPing Query ++ #|"
+                "++ AutoPing Query ++ #5x",
+                -1);
     }
     void probeTexts()
     {

@@ -64,36 +64,33 @@ private slots:
         const QStringList kept{"Host"};
         const QString tooMany
             = Failed + " (the file holds more than 100000 elements or other nodes)";
-        QTest::newRow("order, duplicates, letter case")
-            << serversXml({"a", "Host", "a", "host"}) << QStringList{"Host", "a", "host"} << "";
-        QTest::newRow("declaration, blanks trimmed, other nodes")
-            << QByteArray("<?xml version=\"1.0\"?>\n<Selmarin><!-- x -->\n"
-                          "<Group><Server>deep</Server></Group><Other/>\n"
-                          "  <Server>\n    alpha\n  </Server>\n</Selmarin>\n")
-            << QStringList{"Host", "alpha"} << "";
-        QTest::newRow("no file") << QByteArray("-") << kept << "%1 does not exist.";
-        QTest::newRow("not well-formed")
-            << QByteArray("<Selmarin><Server>a</Selmarin>") << kept << Failed;
-        QTest::newRow("bytes invalid in UTF-8")
-            << QByteArray("<Selmarin><Server>h\xe9</Server></Selmarin>") << kept << Failed;
-        QTest::newRow("wrong document element")
-            << serversXml({"a"}).replace("Selmarin", "selmarin") << kept
-            << "Root Node in servers file must be <Selmarin>";
-        QTest::newRow("Server elements only nested")
-            << QByteArray("<Selmarin><Group><Server>a</Server></Group></Selmarin>") << kept
-            << "There must be at least one \"Servers\" node";
-        QTest::newRow("billion laughs") << billionLaughs() << kept << Entities;
-        QTest::newRow("100000 nested elements")
-            << "<Selmarin>" + QByteArray("<a>").repeated(100000)
-                   + QByteArray("</a>").repeated(100000) + "</Selmarin>"
-            << kept << Failed + " (elements are nested more than 256 deep)";
-        QTest::newRow("a million elements")
-            << "<Selmarin>" + QByteArray("<a/>").repeated(1000000) + "</Selmarin>" << kept
-            << tooMany;
-        QTest::newRow("50 MB")
-            << "<Selmarin>" + QByteArray("<Server>host</Server>").repeated(50 * 1024 * 1024 / 21)
-                   + "</Selmarin>"
-            << kept << Failed + " (the file is larger than 8 MB)";
+        dataRow("order, duplicates, letter case", serversXml({"a", "Host", "a", "host"}),
+                QStringList{"Host", "a", "host"}, "");
+        dataRow("declaration, blanks trimmed, other nodes",
+                QByteArray("<?xml version=\"1.0\"?>\n<Selmarin><!-- x -->\n"
+                           "<Group><Server>deep</Server></Group><Other/>\n"
+                           "  <Server>\n    alpha\n  </Server>\n</Selmarin>\n"),
+                QStringList{"Host", "alpha"}, "");
+        dataRow("no file", QByteArray("-"), kept, "%1 does not exist.");
+        dataRow("not well-formed", QByteArray("<Selmarin><Server>a</Selmarin>"), kept, Failed);
+        dataRow("bytes invalid in UTF-8", QByteArray("<Selmarin><Server>h\xe9</Server></Selmarin>"),
+                kept, Failed);
+        dataRow("wrong document element", serversXml({"a"}).replace("Selmarin", "selmarin"), kept,
+                "Root Node in servers file must be <Selmarin>");
+        dataRow("Server elements only nested",
+                QByteArray("<Selmarin><Group><Server>a</Server></Group></Selmarin>"), kept,
+                "There must be at least one \"Servers\" node");
+        dataRow("billion laughs", billionLaughs(), kept, Entities);
+        dataRow("100000 nested elements",
+                "<Selmarin>" + QByteArray("<a>").repeated(100000)
+                    + QByteArray("</a>").repeated(100000) + "</Selmarin>",
+                kept, Failed + " (elements are nested more than 256 deep)");
+        dataRow("a million elements",
+                "<Selmarin>" + QByteArray("<a/>").repeated(1000000) + "</Selmarin>", kept, tooMany);
+        dataRow("50 MB",
+                "<Selmarin>" + QByteArray("<Server>host</Server>").repeated(50 * 1024 * 1024 / 21)
+                    + "</Selmarin>",
+                kept, Failed + " (the file is larger than 8 MB)");
     }
     void load()
     {
@@ -132,22 +129,19 @@ private slots:
             fresh{Comment, "Server=b", "Server=a", "Server=c", "Server=b"};
         const QString error = "** Error 0x666:\t in mdlMain.SaveServers; ",
                       saved = "-- Info:\tServers list saved as %1";
-        QTest::newRow("new file") << QByteArray() << false
-                                  << QStringList{"a", "A", "a&b<c>\"d'",
-                                                 QStringLiteral("h\u00e9\u4e2d")}
-                                  << QStringList{Comment, "Server=a", "Server=A",
-                                                 "Server=a&b<c>\"d'",
-                                                 QStringLiteral("Server=h\u00e9\u4e2d")}
-                                  << saved;
-        QTest::newRow("merge") << mine << false << list
-                               << QStringList{"# mine ",  "Other=x",  "Server=a",
-                                              "Server=B", "Server=b", "Server=c"}
-                               << saved;
-        QTest::newRow("merge, Latin-1")
-            << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><!-- \xe9quipe "
-                          "--><Selmarin><Server>caf\xe9</Server></Selmarin>")
-            << false << QStringList{QStringLiteral("caf\u00e9"), "new"}
-            << QStringList{QStringLiteral("Server=caf\u00e9"), "Server=new"} << saved;
+        dataRow("new file", QByteArray(), false,
+                QStringList{"a", "A", "a&b<c>\"d'", QStringLiteral("h\u00e9\u4e2d")},
+                QStringList{Comment, "Server=a", "Server=A", "Server=a&b<c>\"d'",
+                            QStringLiteral("Server=h\u00e9\u4e2d")},
+                saved);
+        dataRow("merge", mine, false, list,
+                QStringList{"# mine ", "Other=x", "Server=a", "Server=B", "Server=b", "Server=c"},
+                saved);
+        dataRow("merge, Latin-1",
+                QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><!-- \xe9quipe "
+                           "--><Selmarin><Server>caf\xe9</Server></Selmarin>"),
+                false, QStringList{QStringLiteral("caf\u00e9"), "new"},
+                QStringList{QStringLiteral("Server=caf\u00e9"), "Server=new"}, saved);
         QStringList largest,
             largestWritten{
                 Comment}; // as many entries as the list holds, each as long as a name may be
@@ -155,27 +149,24 @@ private slots:
             largestWritten << "Server="
                                   + largest.emplaceBack(QString::number(100000 + n) + '.'
                                                         + QString(121, u'x'));
-        QTest::newRow("largest list")
-            << QByteArray() << false << largest << largestWritten << saved;
-        QTest::newRow("one entry too many")
-            << QByteArray() << false << QStringList(largest) + QStringList{"one.more"}
-            << QStringList{"<not loadable>"} << "** Error 0x6:\t in mdlMain.SaveServers; Overflow";
+        dataRow("largest list", QByteArray(), false, largest, largestWritten, saved);
+        dataRow("one entry too many", QByteArray(), false,
+                QStringList(largest) + QStringList{"one.more"}, QStringList{"<not loadable>"},
+                "** Error 0x6:\t in mdlMain.SaveServers; Overflow");
         QTest::newRow("overwrite, through a symbolic link") // "->": Servers.xml links to the file
             << "->" + mine << true << list << fresh << saved;
-        QTest::newRow("overwrite a file that does not load")
-            << QByteArray("<Selmarin>") << true << list << fresh << saved;
-        QTest::newRow("merge into a file that does not load")
-            << QByteArray("<Selmarin>") << false << list << fresh
-            << "-- Info:\tThe file that did not load was kept as %1.bak\r\n" + saved;
-        QTest::newRow("merge into a foreign file")
-            << serversXml({"a"}).replace("Selmarin", "Servers") << false << list
-            << QStringList{"Server=a"} << error + "Root Node in servers file must be <Selmarin>";
-        QTest::newRow("no folder")
-            << QByteArray("-") << false << list << QStringList{"<not loadable>"}
-            << "** Error 0x4C:\t in mdlMain.SaveServers; Path not found";
-        QTest::newRow("control character")
-            << QByteArray() << false << QStringList{"bad\x01"} << QStringList{"<not loadable>"}
-            << error + "The server list cannot be written as a file that loads again";
+        dataRow("overwrite a file that does not load", QByteArray("<Selmarin>"), true, list, fresh,
+                saved);
+        dataRow("merge into a file that does not load", QByteArray("<Selmarin>"), false, list,
+                fresh, "-- Info:\tThe file that did not load was kept as %1.bak\r\n" + saved);
+        dataRow("merge into a foreign file", serversXml({"a"}).replace("Selmarin", "Servers"),
+                false, list, QStringList{"Server=a"},
+                error + "Root Node in servers file must be <Selmarin>");
+        dataRow("no folder", QByteArray("-"), false, list, QStringList{"<not loadable>"},
+                "** Error 0x4C:\t in mdlMain.SaveServers; Path not found");
+        dataRow("control character", QByteArray(), false, QStringList{"bad\x01"},
+                QStringList{"<not loadable>"},
+                error + "The server list cannot be written as a file that loads again");
     }
     void save()
     {
@@ -253,26 +244,17 @@ private slots:
         columns<QString, QString, QStringList, QStringList, QString>("file", "answer", "list",
                                                                      "written", "box");
         const QString saved = "Server list file was saved successfully";
-        QTest::newRow("merge, no file")
-            << ""
-            << "M" << QStringList{"b", "A", "b"}
-            << QStringList{Comment, "Server=b", "Server=A", "Server=b"} << saved;
-        QTest::newRow("merge into the file")
-            << "a,f"
-            << " m " << QStringList{"a", "f", "b", "A"}
-            << QStringList{"Server=a", "Server=f", "Server=b", "Server=A"} << saved;
-        QTest::newRow("overwrite")
-            << "a,f"
-            << "o" << QStringList{"a", "f", "b", "A", "b"}
-            << QStringList{Comment, "Server=a", "Server=f", "Server=b", "Server=A", "Server=b"}
-            << saved;
-        QTest::newRow("other answer")
-            << "a,f"
-            << "merge" << QStringList{"a", "f"} << QStringList{"Server=a", "Server=f"} << "";
-        QTest::newRow("no folder")
-            << "-"
-            << "O" << QStringList{"b", "A", "b"} << QStringList{"<not loadable>"}
-            << "There was a problem saving the server list file..";
+        dataRow("merge, no file", "", "M", QStringList{"b", "A", "b"},
+                QStringList{Comment, "Server=b", "Server=A", "Server=b"}, saved);
+        dataRow("merge into the file", "a,f", " m ", QStringList{"a", "f", "b", "A"},
+                QStringList{"Server=a", "Server=f", "Server=b", "Server=A"}, saved);
+        dataRow("overwrite", "a,f", "o", QStringList{"a", "f", "b", "A", "b"},
+                QStringList{Comment, "Server=a", "Server=f", "Server=b", "Server=A", "Server=b"},
+                saved);
+        dataRow("other answer", "a,f", "merge", QStringList{"a", "f"},
+                QStringList{"Server=a", "Server=f"}, "");
+        dataRow("no folder", "-", "O", QStringList{"b", "A", "b"}, QStringList{"<not loadable>"},
+                "There was a problem saving the server list file..");
     }
     void editorSave()
     {

@@ -136,17 +136,16 @@ private slots:
     void connectFails_data()
     {
         columns<QString, QString>("host", "lines");
-        QTest::newRow("refused")
-            << "localhost"
-            << "Winsock Error:\t10061\r\n* Description:\tConnection is forcefully rejected.\r\n"
-               "* Scode:\t0x800A274D\r\n";
+        dataRow("refused", "localhost",
+                "Winsock Error:\t10061\r\n* Description:\tConnection is forcefully rejected.\r\n"
+                "* Scode:\t0x800A274D\r\n");
         // A name the resolver refuses without asking a name server.
         const QString name = QString(64, u'a') + ".example";
-        QTest::newRow("unknown name") << name
-                                      << "Winsock:\tResolving Host " + name
-                                             + "\r\nWinsock Error:\t11001\r\n"
-                                               "* Description:\tAuthoritative answer: Host not "
-                                               "found.\r\n* Scode:\t0x800A2AF9\r\n";
+        dataRow("unknown name", name,
+                "Winsock:\tResolving Host " + name
+                    + "\r\nWinsock Error:\t11001\r\n"
+                      "* Description:\tAuthoritative answer: Host not "
+                      "found.\r\n* Scode:\t0x800A2AF9\r\n");
     }
     void connectFails()
     {
@@ -165,16 +164,13 @@ private slots:
         columns<bool, QString, QString>("server", "port", "lines");
         const QString local = "++ PEBKAC:\tLocal port must be a number between 1 and 65535\r\n";
         const QString remote = "++ PEBKAC:\tRemote port must be a number between 1 and 65535\r\n";
-        QTest::newRow("server 0") << true << "0" << local;
-        QTest::newRow("server 1") << true << "1"
-                                  << "";
-        QTest::newRow("server 65535") << true << "65535"
-                                      << "";
-        QTest::newRow("server 65536") << true << "65536" << local;
-        QTest::newRow("client 0") << false << "0" << remote;
-        QTest::newRow("client 65535") << false << "65535"
-                                      << "";
-        QTest::newRow("client 65536") << false << "65536" << remote;
+        dataRow("server 0", true, "0", local);
+        dataRow("server 1", true, "1", "");
+        dataRow("server 65535", true, "65535", "");
+        dataRow("server 65536", true, "65536", local);
+        dataRow("client 0", false, "0", remote);
+        dataRow("client 65535", false, "65535", "");
+        dataRow("client 65536", false, "65536", remote);
     }
     void portBounds()
     {
@@ -199,30 +195,30 @@ private slots:
     void receivedBytesBecomeText_data()
     {
         columns<QByteArrayList, QString>("writes", "text");
-        QTest::newRow("tab and line ends") << QByteArrayList{"a\tb\r\nc\n"} << "a\tb\r\nc\n";
-        QTest::newRow("control characters")
-            << QByteArrayList{QByteArray("a\0b\x07\x1B[0m\x7F", 9)} << "a\\x00b\\x07\\x1B[0m\\x7F";
-        QTest::newRow("backslash doubled")
-            << QByteArrayList{"C:\\temp\\x41"} << "C:\\\\temp\\\\x41";
-        QTest::newRow("UTF-8") << QByteArrayList{"\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"}
-                               << QStringLiteral("\u00fc\u20ac\U0001F600");
-        QTest::newRow("C1 controls, up to U+009F, as their bytes")
-            << QByteArrayList{"\xC2\x80\xC2\x9F\xC2\xA0"}
-            << QStringLiteral("\\xC2\\x80\\xC2\\x9F\u00a0");
-        QTest::newRow("not UTF-8")
-            << QByteArrayList{"caf\xE9 \x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2("}
-            << "caf\\xE9 \\x80 \\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80 \\xE2(";
-        QTest::newRow("character split over two reads")
-            << QByteArrayList{"a\xE2", "\x82\xAC"} << QStringLiteral("a\u20ac");
-        QTest::newRow("tail never completed") << QByteArrayList{"x\xE2\x82"} << "x\\xE2\\x82";
-        QTest::newRow("tail at the close") << QByteArrayList{"y\xF0\x9F", ""} << "y\\xF0\\x9F";
-        QTest::newRow("long runs")
-            << QByteArrayList{"aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\x01"
-                              "ccccccccccccccccc\x7F"
-                              "eeeeeeeeeeeeeeeee\\"
-                              "ddddddddddddddddd\xC3\xBC!"}
-            << QStringLiteral("aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\\x01ccccccccccccccccc\\x7Feee"
-                              "eeeeeeeeeeeeee\\\\ddddddddddddddddd\u00FC!");
+        dataRow("tab and line ends", QByteArrayList{"a\tb\r\nc\n"}, "a\tb\r\nc\n");
+        dataRow("control characters", QByteArrayList{QByteArray("a\0b\x07\x1B[0m\x7F", 9)},
+                "a\\x00b\\x07\\x1B[0m\\x7F");
+        dataRow("backslash doubled", QByteArrayList{"C:\\temp\\x41"}, "C:\\\\temp\\\\x41");
+        dataRow("UTF-8", QByteArrayList{"\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"},
+                QStringLiteral("\u00fc\u20ac\U0001F600"));
+        dataRow("C1 controls, up to U+009F, as their bytes",
+                QByteArrayList{"\xC2\x80\xC2\x9F\xC2\xA0"},
+                QStringLiteral("\\xC2\\x80\\xC2\\x9F\u00a0"));
+        dataRow("not UTF-8",
+                QByteArrayList{"caf\xE9 \x80 \xC0\xAF \xED\xA0\x80 \xF4\x90\x80\x80 \xE2("},
+                "caf\\xE9 \\x80 \\xC0\\xAF \\xED\\xA0\\x80 \\xF4\\x90\\x80\\x80 \\xE2(");
+        dataRow("character split over two reads", QByteArrayList{"a\xE2", "\x82\xAC"},
+                QStringLiteral("a\u20ac"));
+        dataRow("tail never completed", QByteArrayList{"x\xE2\x82"}, "x\\xE2\\x82");
+        dataRow("tail at the close", QByteArrayList{"y\xF0\x9F", ""}, "y\\xF0\\x9F");
+        dataRow(
+            "long runs",
+            QByteArrayList{"aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\x01"
+                           "ccccccccccccccccc\x7F"
+                           "eeeeeeeeeeeeeeeee\\"
+                           "ddddddddddddddddd\xC3\xBC!"},
+            QStringLiteral("aaaaaaaaaaaaaaaaaaa\tbbbbbbbbbbbbbbbbb\\x01ccccccccccccccccc\\x7Feee"
+                           "eeeeeeeeeeeeee\\\\ddddddddddddddddd\u00FC!"));
     }
     void receivedBytesBecomeText()
     {
@@ -313,14 +309,13 @@ private slots:
     void peerTexts_data()
     {
         columns<bool, bool, QString, QString, int>("server", "udp", "data", "shown", "answers");
-        QTest::newRow("query") << true << false << Query << Query + "\r\n" << 2;
-        QTest::newRow("query over UDP") << true << true << Query << Query + "\r\n" << 2;
-        QTest::newRow("twice in one piece") << true << false << Query + Query << Query + Query << 1;
-        QTest::newRow("with a line end") << true << false << Query + "\r\n" << Query + "\r\n" << 1;
-        QTest::newRow("other letter case")
-            << true << true << Query.toLower() << Query.toLower() << 1;
-        QTest::newRow("response") << true << false << Response << Response + "\r\n" << 1;
-        QTest::newRow("query to a client") << false << false << Query << Query + "\r\n" << 0;
+        dataRow("query", true, false, Query, Query + "\r\n", 2);
+        dataRow("query over UDP", true, true, Query, Query + "\r\n", 2);
+        dataRow("twice in one piece", true, false, Query + Query, Query + Query, 1);
+        dataRow("with a line end", true, false, Query + "\r\n", Query + "\r\n", 1);
+        dataRow("other letter case", true, true, Query.toLower(), Query.toLower(), 1);
+        dataRow("response", true, false, Response, Response + "\r\n", 1);
+        dataRow("query to a client", false, false, Query, Query + "\r\n", 0);
     }
     void peerTexts()
     {
@@ -383,30 +378,28 @@ private slots:
         // how: the certificate; trusting the test CA; insecure
         columns<QString, QString>("how", "lines");
         const QString refused = "Certificate not verified: %1\r\nWinsock Error:\t-25505\r\n";
-        QTest::newRow("trusted")
-            << "good ca"
-            << "Handshake done: TLSv1.3, "
-               "cipher TLS_AES_256_GCM_SHA384\r\nCertificate subject: CN=localhost\r\n"
-               "Certificate issuer: CN=Test CA\r\nCertificate valid from %1\r\n"
-               "Certificate alternative names: DNS:localhost\r\n"
-               "Certificate SHA-256 fingerprint: %2\r\n"
-               "Certificate verified: trusted issuer, valid dates, name localhost\r\n";
-        QTest::newRow("expired") << "expired ca" << refused.arg("The certificate has expired");
-        QTest::newRow("not yet valid")
-            << "future ca" << refused.arg("The certificate is not yet valid");
-        QTest::newRow("wrong host") << "wrong ca"
-                                    << refused.arg("The host name did not match any of the "
-                                                   "valid hosts for this certificate");
-        QTest::newRow("self-signed")
-            << "self" << refused.arg("The certificate is self-signed, and untrusted");
-        QTest::newRow("unknown issuer") << "good"
-                                        << refused.arg("The issuer certificate of a locally "
-                                                       "looked up certificate could not be found"
-                                                       "\r\nCertificate not verified: No "
-                                                       "certificates could be verified");
-        QTest::newRow("insecure") << "expired ca insecure"
-                                  << "Certificate not verified: The certificate has expired\r\n"
-                                     "Going on without verification, as chosen (insecure)\r\n";
+        dataRow("trusted", "good ca",
+                "Handshake done: TLSv1.3, "
+                "cipher TLS_AES_256_GCM_SHA384\r\nCertificate subject: CN=localhost\r\n"
+                "Certificate issuer: CN=Test CA\r\nCertificate valid from %1\r\n"
+                "Certificate alternative names: DNS:localhost\r\n"
+                "Certificate SHA-256 fingerprint: %2\r\n"
+                "Certificate verified: trusted issuer, valid dates, name localhost\r\n");
+        dataRow("expired", "expired ca", refused.arg("The certificate has expired"));
+        dataRow("not yet valid", "future ca", refused.arg("The certificate is not yet valid"));
+        dataRow("wrong host", "wrong ca",
+                refused.arg("The host name did not match any of the "
+                            "valid hosts for this certificate"));
+        dataRow("self-signed", "self",
+                refused.arg("The certificate is self-signed, and untrusted"));
+        dataRow("unknown issuer", "good",
+                refused.arg("The issuer certificate of a locally "
+                            "looked up certificate could not be found"
+                            "\r\nCertificate not verified: No "
+                            "certificates could be verified"));
+        dataRow("insecure", "expired ca insecure",
+                "Certificate not verified: The certificate has expired\r\n"
+                "Going on without verification, as chosen (insecure)\r\n");
     }
     void tlsClient()
     {
@@ -459,9 +452,10 @@ private slots:
         columns<QString, QString>("command", "seen");
         QTest::newRow("curl") << "curl -sS --cacert @ https://localhost:%/"
                               << "GET / HTTP/1.1\r\n";
-        QTest::newRow("s_client") << "openssl s_client -connect localhost:% -CAfile @ "
-                                     "-verify_hostname localhost -verify_return_error"
-                                  << "hello\n";
+        dataRow("s_client",
+                "openssl s_client -connect localhost:% -CAfile @ "
+                "-verify_hostname localhost -verify_return_error",
+                "hello\n");
     }
     void tlsServer()
     {
@@ -499,12 +493,12 @@ private slots:
     {
         columns<bool, QByteArray, QString>("server", "said", "line");
         const QString late = "TLS:\tFailed: The TLS handshake did not finish within 10 s\r\n";
-        QTest::newRow("silent server") << false << QByteArray() << late;
-        QTest::newRow("plain-text server")
-            << false << QByteArray("220 hello\r\n") << "SSL routines::wrong version number\r\n";
-        QTest::newRow("silent client") << true << QByteArray() << late;
-        QTest::newRow("plain-text client")
-            << true << QByteArray("GET / HTTP/1.0\r\n\r\n") << "SSL routines::http request\r\n";
+        dataRow("silent server", false, QByteArray(), late);
+        dataRow("plain-text server", false, QByteArray("220 hello\r\n"),
+                "SSL routines::wrong version number\r\n");
+        dataRow("silent client", true, QByteArray(), late);
+        dataRow("plain-text client", true, QByteArray("GET / HTTP/1.0\r\n\r\n"),
+                "SSL routines::http request\r\n");
     }
     void tlsHandshakeEnds()
     {

@@ -170,10 +170,9 @@ private slots:
     void udpBurstWhileBusy_data()
     {
         columns<int, bool, int>("queueLimit", "batches", "count");
-        QTest::newRow("every datagram, in order")
-            << int(Winsock::UdpQueueDatagrams) << false << 1000;
-        QTest::newRow("small queue: the rest reported") << 10 << false << 1000;
-        QTest::newRow("batches: the system's drops reported") << 0 << true << 30000;
+        dataRow("every datagram, in order", int(Winsock::UdpQueueDatagrams), false, 1000);
+        dataRow("small queue: the rest reported", 10, false, 1000);
+        dataRow("batches: the system's drops reported", 0, true, 30000);
     }
     void udpBurstWhileBusy()
     {

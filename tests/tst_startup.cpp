@@ -45,35 +45,30 @@ private slots:
                                "** Error 0x80041003:\t in mdlMain.CheckConnected; Access "
                                "denied\r\ngetting IP-enabled NICs";
         // The IPv6 addresses after every IPv4 one.
-        QTest::newRow("full start")
-            << "192.0.2.10,2001:db8::7|255.255.255.0;198.51.100.7,fe80::1%eth1|255.255.0.0" << true
-            << QByteArray() << "" << missing << first + '@' + missing
-            << QStringList{"192.0.2.10", "198.51.100.7", "2001:db8::7", "fe80::1%eth1"}
-            << QStringList();
-        QTest::newRow("IPv6 only")
-            << "fd00::1|" << true << QByteArray() << "" << missing << first + '@' + missing
-            << QStringList{"fd00::1"} << QStringList();
-        QTest::newRow("saved servers offered")
-            << one << true
-            << QByteArray("<Selmarin><Server>alpha</Server><Server>10.1.2.3</Server></Selmarin>")
-            << ""
-            << "" << first << QStringList{"192.0.2.10"} << QStringList{"alpha", "10.1.2.3"};
-        QTest::newRow("no program folder")
-            << one << false << QByteArray() << ""
-            << "** Error 0x4C:\t in mdlMain.LogOpen; Path not found\r\n"
-               "** Error 0x29A:\t in mdlMain.Main; Couldn't open the log file\r\nraising the file "
-               "open error"
-            << "" << QStringList{"192.0.2.10"} << QStringList();
-        QTest::newRow("no adapter") << "" << true << QByteArray() << noConnection << "" << first
-                                    << QStringList() << QStringList();
-        QTest::newRow("only empty masks") << "192.0.2.10|_" << true << QByteArray() << noConnection
-                                          << "" << first << QStringList() << QStringList();
-        QTest::newRow("adapters cannot be asked")
-            << "fail" << true << QByteArray() << noAddress << QString(denied).remove('@')
-            << first + '@' + denied << QStringList() << QStringList();
-        QTest::newRow("no local address")
-            << "|255.255.255.0" << true << QByteArray() << noAddress << missing + noList
-            << first + '@' + missing + '@' + noList << QStringList() << QStringList();
+        dataRow("full start",
+                "192.0.2.10,2001:db8::7|255.255.255.0;198.51.100.7,fe80::1%eth1|255.255.0.0", true,
+                QByteArray(), "", missing, first + '@' + missing,
+                QStringList{"192.0.2.10", "198.51.100.7", "2001:db8::7", "fe80::1%eth1"},
+                QStringList());
+        dataRow("IPv6 only", "fd00::1|", true, QByteArray(), "", missing, first + '@' + missing,
+                QStringList{"fd00::1"}, QStringList());
+        dataRow("saved servers offered", one, true,
+                QByteArray("<Selmarin><Server>alpha</Server><Server>10.1.2.3</Server></Selmarin>"),
+                "", "", first, QStringList{"192.0.2.10"}, QStringList{"alpha", "10.1.2.3"});
+        dataRow("no program folder", one, false, QByteArray(), "",
+                "** Error 0x4C:\t in mdlMain.LogOpen; Path not found\r\n"
+                "** Error 0x29A:\t in mdlMain.Main; Couldn't open the log file\r\nraising the file "
+                "open error",
+                "", QStringList{"192.0.2.10"}, QStringList());
+        dataRow("no adapter", "", true, QByteArray(), noConnection, "", first, QStringList(),
+                QStringList());
+        dataRow("only empty masks", "192.0.2.10|_", true, QByteArray(), noConnection, "", first,
+                QStringList(), QStringList());
+        dataRow("adapters cannot be asked", "fail", true, QByteArray(), noAddress,
+                QString(denied).remove('@'), first + '@' + denied, QStringList(), QStringList());
+        dataRow("no local address", "|255.255.255.0", true, QByteArray(), noAddress,
+                missing + noList, first + '@' + missing + '@' + noList, QStringList(),
+                QStringList());
     }
     void startOrStop()
     {
@@ -104,23 +99,23 @@ private slots:
         // log: below the program's folder
         // self: refused as the machine itself
         columns<Setup, QString, QString>("setup", "log", "self");
-        QTest::newRow("as set") << Setup{.computerName = "HOST9",
-                                         .dnsDomain = "CORP.EXAMPLE.COM",
-                                         .hostName = "other",
-                                         .localDomain = "x.example"}
-                                << "/Selmarin/HOST9_12-4-2026.log"
-                                << "host9.corp.example.com";
-        QTest::newRow("from the host") << Setup{.computerName = "",
-                                                .hostName = "builder.lab.example.org",
-                                                .localDomain = "lab.example.org"}
-                                       << "/Selmarin/BUILDER_12-4-2026.log"
-                                       << "builder.lab.example.org";
-        QTest::newRow("trailing dot, data folder") << Setup{.dataHome = true,
-                                                            .computerName = "",
-                                                            .hostName = "pc",
-                                                            .localDomain = "corp.example."}
-                                                   << "/data/Selmarin/PC_12-4-2026.log"
-                                                   << "pc.corp.example";
+        dataRow("as set",
+                Setup{.computerName = "HOST9",
+                      .dnsDomain = "CORP.EXAMPLE.COM",
+                      .hostName = "other",
+                      .localDomain = "x.example"},
+                "/Selmarin/HOST9_12-4-2026.log", "host9.corp.example.com");
+        dataRow("from the host",
+                Setup{.computerName = "",
+                      .hostName = "builder.lab.example.org",
+                      .localDomain = "lab.example.org"},
+                "/Selmarin/BUILDER_12-4-2026.log", "builder.lab.example.org");
+        dataRow("trailing dot, data folder",
+                Setup{.dataHome = true,
+                      .computerName = "",
+                      .hostName = "pc",
+                      .localDomain = "corp.example."},
+                "/data/Selmarin/PC_12-4-2026.log", "pc.corp.example");
     }
     void machineNames()
     {

@@ -9,14 +9,16 @@
 // of every query, every counter, the JSON and the metrics page must be what
 // that record implies.  Streams are routed by the middle: a load under a tbf
 // rate limit (its goodput the limit's, its "sent" what the far end counted),
-// connects under an nft rule that drops a seeded pattern of SYNs (counted).
-// Delays keep 30 ms from every bound (timeout, late bound, end of the run).
+// connects under an nft rule that drops a seeded pattern of SYNs (counted),
+// TCP and TLS probes under one that drops segments both ways, checked
+// against a capture of the client's link.  The relay's delays keep 30 ms
+// from every bound (timeout, late bound, end of the run).
 //
-// Of every 8 seeds, 4 are UDP probes, 2 UDP loads, 1 a connect probe, 1 a
-// TCP or TLS load.  SELMARIN_SCHEDULES=N runs N schedules (24 by default)
+// Of every 8 seeds, 3 are UDP probes, 1 a TCP or TLS probe, 2 UDP loads,
+// 1 a connect probe, 1 a TCP or TLS load.  SELMARIN_SCHEDULES=N runs N schedules (24 by default)
 // from seed SELMARIN_SEED (1); a failing seed is printed, and that seed
 // alone (SELMARIN_SCHEDULES=1 SELMARIN_SEED=S) replays the same schedule.
-// Needs root, ip, tc, nft and curl; without them the test says SKIP.
+// Needs root, ip, tc, nft, curl and tcpdump; without them the test says SKIP.
 
 #include "fixture.h"
 
@@ -76,6 +78,81 @@ double metric(const QString &page, const QString &name)
     return m.hasMatch() ? m.captured(1).toDouble() : -1;
 }
 
+// One way of a TCP connection as a capture saw it: its bytes at their
+// offsets, and each segment's span and when it was first seen (ms).
+struct Flow
+{
+    QByteArray bytes;
+    QList<std::tuple<qint64, qint64, double>> segments;
+    double firstSeen(qint64 at) const
+    {
+        for (const auto &[from, to, ms] : segments)
+            if (from <= at && at < to)
+                return ms;
+        return 1e18;
+    }
+    // When every byte before `to` had come: when the system could hand it on.
+    double whole(qint64 to) const
+    {
+        std::vector<bool> have(bytes.size());
+        qint64 frontier = 0;
+        for (const auto &[from, upto, ms] : segments) {
+            std::fill(have.begin() + from, have.begin() + upto, true);
+            while (frontier < qint64(have.size()) && have[frontier])
+                ++frontier;
+            if (frontier >= to)
+                return ms;
+        }
+        return 1e18;
+    }
+    // Where each text ends: over TCP the text itself, over TLS each
+    // application record of its size (with TLS 1.3's type byte and tag).
+    QList<qint64> ends(const QString &text, bool tls) const
+    {
+        QList<qint64> found;
+        const qsizetype n = text.size(), sealed = n + 17;
+        for (qsizetype i = 0; !tls && (i = bytes.indexOf(text.toLatin1(), i)) >= 0; i += n)
+            found << i + n;
+        for (qsizetype i = 0; tls && i + 5 <= bytes.size();
+             i += 5 + qFromBigEndian<quint16>(bytes.constData() + i + 3))
+            if (bytes[i] == 23 && qFromBigEndian<quint16>(bytes.constData() + i + 3) == sealed)
+                found << i + 5 + sealed;
+        return found;
+    }
+};
+
+// A capture's (tcpdump -w, Ethernet, IPv4) one TCP connection with the
+// server's port: the flow up to the server and the one down from it.
+std::pair<Flow, Flow> readCapture(const QString &path, quint16 port)
+{
+    const QByteArray pcap = readFile(path);
+    Flow flows[2];
+    quint32 first[2] = {};
+    for (qsizetype at = 24; at + 16 <= pcap.size();) {
+        const auto *p = reinterpret_cast<const uchar *>(pcap.constData() + at);
+        const double ms
+            = qFromLittleEndian<quint32>(p) * 1e3 + qFromLittleEndian<quint32>(p + 4) / 1e3;
+        const qsizetype length = qFromLittleEndian<quint32>(p + 8);
+        p += 16, at += 16 + length;
+        if (length < 54 || p[12] != 8 || p[13] != 0 || p[23] != 6)
+            continue;
+        const int tcp = 14 + (p[14] & 15) * 4, data = tcp + (p[tcp + 12] >> 4) * 4,
+                  end = 14 + qFromBigEndian<quint16>(p + 16);
+        const quint32 seq = qFromBigEndian<quint32>(p + tcp + 4),
+                      down = qFromBigEndian<quint16>(p + tcp) == port;
+        if (p[tcp + 13] & 2) // SYN (no data): the stream's bytes start after it
+            first[down] = seq + 1;
+        const qint64 from = quint32(seq - first[down]), to = from + (end - data);
+        if (to == from || to > 1 << 20) // no data, or a keep-alive's byte before the first
+            continue;
+        Flow &flow = flows[down];
+        flow.bytes.resize(std::max(flow.bytes.size(), to));
+        std::copy(p + data, p + end, flow.bytes.begin() + from);
+        flow.segments.append({from, to, ms});
+    }
+    return {flows[0], flows[1]};
+}
+
 } // namespace
 
 class TestTruth : public QObject
@@ -104,10 +181,73 @@ class TestTruth : public QObject
                              "latency", latency})
             .isEmpty();
     }
+    // The middle host's firewall on what it forwards: these rules.
+    static bool firewall(const QString &rules)
+    {
+        return inHost(Middle, {"nft", "add table inet truth; add chain inet truth f { type filter "
+                                      "hook forward priority 0; }"
+                                          + rules})
+            .isEmpty();
+    }
     // A probe, a query every IntervalMs, TimeoutMs to answer.
     static QStringList probing(const QStringList &how)
     {
         return QStringList{"probe", "-c", "20", "-i", "0.05", "-W", "0.2", "--json"} + how;
+    }
+
+    // What a probe's log says of each query: its outcome and round trip.
+    static std::map<qint64, std::pair<QString, double>> toldIn(const QString &folder)
+    {
+        std::map<qint64, std::pair<QString, double>> told;
+        const QRegularExpression line("(?<!stray )(late answer|answer|no answer) from \\S+: "
+                                      "seq=(\\d+)(?: time=([\\d.]+) ms)?");
+        for (auto it = line.globalMatch(QString::fromUtf8(readFile(logIn(folder))));
+             it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            auto &[outcome, rtt] = told[m.captured(2).toLongLong()];
+            outcome = m.captured(1) == "answer"        ? "answered"
+                      : m.captured(1) == "late answer" ? "late"
+                                                       : "lost";
+            rtt = m.captured(3).isEmpty() ? -1 : m.captured(3).toDouble();
+        }
+        return told;
+    }
+    static QString outcomeOf(double heldMs)
+    {
+        return heldMs <= TimeoutMs ? "answered" : heldMs <= 2 * TimeoutMs ? "late" : "lost";
+    }
+    // The outcomes and round trips a probe's log told against the truth:
+    // query k+1 was held[k] (its answer's arrival less its send; 1e18: none
+    // came), its fate allows the outcomes allowed(k) (the likeliest first),
+    // its round trip is what it was held plus the path's base (the least
+    // difference among the answered), within the tolerance and up to
+    // slack[k] less.  Returns each query's outcome by the truth and says
+    // in `wrong` what was told otherwise.
+    QStringList judge(const QString &folder, const QList<double> &held,
+                      const std::function<QStringList(int)> &allowed, const QList<double> &slack,
+                      QString &wrong)
+    {
+        const auto told = toldIn(folder);
+        double base = 1e18;
+        for (const auto &[seq, outcome] : told)
+            if (outcome.first == "answered" && slack.value(seq - 1) == 0)
+                base = std::min(base, outcome.second - held.value(seq - 1));
+        QStringList outcomes, wrongs;
+        for (int k = 0; k < Count; ++k) {
+            const auto &[outcome, rtt]
+                = told.contains(k + 1) ? told.at(k + 1) : std::pair<QString, double>{"untold", -1};
+            const QStringList can = allowed(k);
+            outcomes << (can.contains(outcome) ? outcome : can[0]);
+            const double beyond = rtt - base - held[k]; // the round trip beyond its truth
+            if (outcomes[k] != outcome
+                || (rtt >= 0 && (beyond < -slack.value(k) - ToleranceMs || beyond > ToleranceMs)))
+                wrongs << QString::asprintf("seq %d held %g ms: %s expected, %s time %g came",
+                                            k + 1, held[k], qPrintable(can.join('|')),
+                                            qPrintable(outcome), rtt);
+        }
+        if (base < -0.05 || base > 2 || !wrongs.isEmpty())
+            wrong = QStringLiteral(", base %1 ms; ").arg(base) + wrongs.join("; ");
+        return outcomes;
     }
 
     // A UDP probe through the relay: each query's outcome and round trip,
@@ -170,44 +310,27 @@ class TestTruth : public QObject
                 ((f.kind == 'n') == numbered.contains(f.unit) ? came : echoes)[f.unit] << f.outMs;
             }
         }
-        const QString log = QString::fromUtf8(readFile(logIn(folder)));
-        std::map<qint64, std::pair<QString, double>> told; // seq: outcome, rtt
-        const QRegularExpression line("(?<!stray )(late answer|answer|no answer) from \\S+: "
-                                      "seq=(\\d+)(?: time=([\\d.]+) ms)?");
-        for (auto it = line.globalMatch(log); it.hasNext();) {
-            const QRegularExpressionMatch m = it.next();
-            auto &[outcome, rtt] = told[m.captured(2).toLongLong()];
-            outcome = m.captured(1) == "answer"        ? "answered"
-                      : m.captured(1) == "late answer" ? "late"
-                                                       : "lost";
-            rtt = m.captured(3).isEmpty() ? -1 : m.captured(3).toDouble();
-        }
-        // The path's base: the least round trip beyond what the relay held.
-        double base = 1e9;
-        for (const auto &[seq, outcome] : told)
-            if (outcome.first == "answered" && !came[seq].isEmpty())
-                base = std::min(base, outcome.second - (came[seq].first() - sentMs[seq]));
-        int answered = 0, late = 0, lost = 0, stray = 0;
-        QStringList wrong;
+        QList<double> held;
+        for (qint64 seq = 1; seq <= Count; ++seq)
+            held << (came[seq].isEmpty() ? 1e18 : came[seq].first() - sentMs[seq]);
+        QString wrong;
+        const QStringList outcomes = judge(
+            folder, held, [&](int k) { return QStringList{outcomeOf(held[k])}; }, {}, wrong);
+        int stray = 0;
         for (qint64 seq = 1; seq <= Count; ++seq) {
-            const QList<double> &answers = came[seq];
-            const double held = answers.isEmpty() ? 1e9 : answers.first() - sentMs[seq];
-            const QString expected = held <= TimeoutMs       ? "answered"
-                                     : held <= 2 * TimeoutMs ? "late"
-                                                             : "lost";
-            const auto &[outcome, rtt] = told[seq];
-            answered += expected == "answered";
-            late += expected == "late";
-            lost += expected == "lost";
-            stray += int(answers.size()) - (expected != "lost");
+            const bool lost = outcomes[seq - 1] == "lost";
+            stray += int(came[seq].size()) - !lost;
             for (const double echo : echoes[seq])
-                stray += expected == "lost" || echo - sentMs[seq] > 2 * TimeoutMs;
-            if (outcome != expected || (rtt >= 0 && std::abs(rtt - held - base) > ToleranceMs))
-                wrong << QStringLiteral("seq %1 held %2 ms: %3 expected, %4 time %5 came")
-                             .arg(QString::number(seq), QString::number(held), expected, outcome,
-                                  QString::number(rtt));
+                stray += lost || echo - sentMs[seq] > 2 * TimeoutMs;
         }
-        QList<qint64> truth{Count, answered, late, lost, stray, 0, 0, qint64(sentMs.size())};
+        QList<qint64> truth{Count,
+                            outcomes.count("answered"),
+                            outcomes.count("late"),
+                            outcomes.count("lost"),
+                            stray,
+                            0,
+                            0,
+                            qint64(sentMs.size())};
         QList<qint64> given, scraped;
         for (const char *name : {"queries", "answered", "late", "lost", "stray_answers",
                                  "foreign_datagrams", "in_flight"}) {
@@ -219,9 +342,7 @@ class TestTruth : public QObject
         given << json["sent"].toInteger();
         scraped << qint64(sentMs.size()); // the page has no count of the sent
         truth += truth;                   // the JSON's and the page's
-        const bool timed = base >= -0.05 && base <= 2 && wrong.isEmpty();
-        compare(seed, kind, truth, given + scraped,
-                timed ? QString() : QStringLiteral(", base %1 ms; ").arg(base) + wrong.join("; "));
+        compare(seed, kind, truth, given + scraped, wrong);
     }
     // The relay between RelayIP and the server's UDP port, by a schedule,
     // its record in that file.
@@ -341,15 +462,9 @@ class TestTruth : public QObject
         kind = QStringLiteral("connect, %1 of every %2 SYNs dropped").arg(drop).arg(every);
         const QString rule
             = "; add rule inet truth f tcp dport 7102 tcp flags & (syn | ack) == syn ";
-        const QString table = "add table inet truth; add chain inet truth f { type filter hook "
-                              "forward priority 0; }";
         QVERIFY(
-            inHost(
-                Middle,
-                {"nft",
-                 table + rule + "counter" + rule
-                     + QStringLiteral("numgen inc mod %1 < %2 counter drop").arg(every).arg(drop)})
-                .isEmpty());
+            firewall(rule + "counter" + rule
+                     + QStringLiteral("numgen inc mod %1 < %2 counter drop").arg(every).arg(drop)));
         Headless probe(dir.path() + "/c" + seed, probing({"--connect", ServerIP, "7102"}), Client);
         QVERIFY(probe.waitForFinished(30000));
         const QJsonObject json
@@ -363,6 +478,98 @@ class TestTruth : public QObject
         compare(seed, kind, {Count, Count, Count - dropped, 0, dropped, dropped > 0},
                 {counted.value(0, -1), of(json, "queries"), of(json, "answered"), of(json, "late"),
                  of(json, "lost"), probe.exitCode()});
+    }
+
+    // A TCP or TLS probe through the middle host, whose firewall drops a
+    // seeded pattern of the segments both ways, some at random, and now
+    // and then all for a while; a capture on the client's link is the
+    // truth.  A query went out at its slot (the kernel may hold it back
+    // behind a segment it sends again, the program's clock does not), its
+    // answer came when the system had every byte before the answer's end:
+    // each query's outcome and round trip, the strays (answers still owed
+    // to lost queries, until the run ends) and the counters against that.
+    void streamProbe(const QString &seed, QString &kind)
+    {
+        const bool tls = seed.toInt() / 8 % 2;
+        const int every = 3 + pick(30), random = pick(8), cut = pick(2) * (50 + pick(600));
+        kind = QString::asprintf("%s probe, 1 of every %d and %d %% dropped, %d ms cut",
+                                 tls ? "tls" : "tcp", every, random, cut);
+        const QString port = tls ? "7103" : "7102", capture = dir.path() + "/cap" + seed;
+        const QString drop = "; add rule inet truth f tcp flags & syn == 0 numgen ";
+        QVERIFY(firewall(drop + QString::asprintf("inc mod %d < 1 drop", every) + drop
+                         + QString::asprintf("random mod 100 < %d drop", random)));
+        QProcess tcpdump, cutter;
+        tcpdump.start("ip", {"netns", "exec", Client, "tcpdump", "-i", "cm", "-U", "-Z", "root",
+                             "--immediate-mode", "-w", capture, "tcp port " + port});
+        tcpdump.setReadChannel(QProcess::StandardError); // it says when it listens
+        QVERIFY(tcpdump.waitForReadyRead(10000));
+        if (cut > 0)
+            cutter.start("ip", {"netns", "exec", Middle, "sh", "-c",
+                                QString::asprintf("sleep %g; nft add table inet cut '{ chain f { "
+                                                  "type filter hook forward priority -1; drop; }; "
+                                                  "}'; sleep %g; nft delete table inet cut",
+                                                  0.1 + pick(80) / 100.0, cut / 1000.0)});
+        const QString folder = dir.path() + "/sp" + seed;
+        Headless probe(folder,
+                       probing(QStringList{tls ? "--tls" : "--tcp", ServerIP, port}
+                               + (tls ? QStringList{"--insecure"} : QStringList{})),
+                       Client);
+        QVERIFY(probe.waitForFinished(30000) && (cut == 0 || cutter.waitForFinished(5000)));
+        tcpdump.terminate();
+        QVERIFY(tcpdump.waitForFinished(5000));
+        inHost(Middle, {"nft", "delete table inet truth"});
+        const QJsonObject json
+            = QJsonDocument::fromJson(probe.readAllStandardOutput())["targets"][0].toObject();
+
+        const auto [up, down] = readCapture(capture, port.toUShort());
+        const QList<qint64> queries = up.ends("++ AutoPing Query ++", tls),
+                            answers = down.ends("++ AutoPing Response ++", tls);
+        // The first went at once, the others at the slots every interval
+        // from when the run started (the least of their times on the wire);
+        // one seen more than a busy moment after its slot (or never) was
+        // held back by the system: sent at its slot, up to as late as the
+        // program was seen to wake.
+        double origin = 1e18, lateness = 0;
+        for (int k = 1; k < queries.size(); ++k)
+            origin = std::min(origin, up.firstSeen(queries[k] - 1) - k * IntervalMs);
+        QList<double> sent, held, slack;
+        for (int k = 0; k < Count; ++k) {
+            const double wire = up.firstSeen(queries.value(k) - 1), slot = origin + k * IntervalMs;
+            sent << (k > 0 && wire > slot + 5 ? slot : wire);
+            lateness = std::max(lateness, sent[k] == wire && k > 0 ? wire - slot : 0);
+            held << down.whole(answers.value(k, 1 << 30)) - sent[k];
+        }
+        for (int k = 0; k < Count; ++k)
+            slack << (k > 0 && sent[k] != up.firstSeen(queries.value(k) - 1) ? lateness : 0);
+        // The run ends when every query is answered or past its timeout;
+        // what is owed then is lost.  Near a bound either side is right.
+        const double end = sent[Count - 1] + std::min(held[Count - 1], double(TimeoutMs));
+        const auto allowed = [&](int k) {
+            const double at = sent[k] + held[k], least = held[k] - slack[k] - ToleranceMs;
+            QStringList can{outcomeOf(least), outcomeOf(held[k] + ToleranceMs)};
+            if (at > end + ToleranceMs)
+                can = QStringList{"lost"};
+            else if (at > end - ToleranceMs
+                     && (k < Count - 1 || least > TimeoutMs - 2 * ToleranceMs))
+                can << "lost";
+            return can;
+        };
+        QString wrong;
+        const QStringList outcomes = judge(folder, held, allowed, slack, wrong);
+        // Strays: the answers owed to lost queries that came before the end.
+        int strays = 0, owed = 0;
+        for (int k = 0; k < Count; ++k) {
+            const double at = sent[k] + held[k];
+            if (outcomes[k] == "lost" && at < end + ToleranceMs)
+                ++(at < end - ToleranceMs ? strays : owed);
+        }
+        const qint64 lost = outcomes.count("lost");
+        compare(seed, kind,
+                {Count, outcomes.count("answered"), outcomes.count("late"), lost,
+                 std::clamp<qint64>(of(json, "stray"), strays, strays + owed), 0, lost > 0},
+                {of(json, "queries"), of(json, "answered"), of(json, "late"), of(json, "lost"),
+                 of(json, "stray"), of(json, "in_flight"), probe.exitCode()},
+                wrong);
     }
 
     // A TCP or TLS load through a bottleneck of a seeded rate (tbf on the
@@ -411,9 +618,9 @@ private slots:
     {
         if (geteuid() != 0)
             QSKIP("network namespaces need root");
-        for (const char *tool : {"ip", "tc", "nft", "curl"})
+        for (const char *tool : {"ip", "tc", "nft", "curl", "tcpdump"})
             if (QStandardPaths::findExecutable(tool).isEmpty())
-                QSKIP("ip, tc, nft and curl are needed (scripts/ensure-deps)");
+                QSKIP("ip, tc, nft, curl and tcpdump are needed (scripts/ensure-deps)");
         for (const QString &step :
              {"netns add " + Client, "netns add " + Middle, "netns add " + Server,
               "-n " + Middle + " link add mc type veth peer name cm netns " + Client,
@@ -471,7 +678,8 @@ private slots:
                 QString kind;
                 const int which = seed % 8;
                 (this
-                     ->*(which < 4    ? &TestTruth::udpProbe
+                     ->*(which < 3    ? &TestTruth::udpProbe
+                         : which == 3 ? &TestTruth::streamProbe
                          : which < 6  ? &TestTruth::udpLoad
                          : which == 6 ? &TestTruth::connectProbe
                                       : &TestTruth::streamLoad))(QString::number(seed), kind);

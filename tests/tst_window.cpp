@@ -92,12 +92,12 @@ private slots:
     {
         // protocol: TCP, UDP, TLS
         columns<bool, int, QString>("server", "protocol", "caption");
-        QTest::newRow("TCP client") << false << 0 << "&Connect";
-        QTest::newRow("UDP client") << false << 1 << "&Bind";
-        QTest::newRow("TLS client") << false << 2 << "&Connect";
-        QTest::newRow("TCP server") << true << 0 << "L&isten";
-        QTest::newRow("UDP server") << true << 1 << "&Bind";
-        QTest::newRow("TLS server") << true << 2 << "L&isten";
+        dataRow("TCP client", false, 0, "&Connect");
+        dataRow("UDP client", false, 1, "&Bind");
+        dataRow("TLS client", false, 2, "&Connect");
+        dataRow("TCP server", true, 0, "L&isten");
+        dataRow("UDP server", true, 1, "&Bind");
+        dataRow("TLS server", true, 2, "L&isten");
     }
     void idleLayout()
     {
@@ -165,11 +165,11 @@ private slots:
     {
         QTest::addColumn<QStringList>("steps");
         const QString line = "127.0.0.1:\t++ AutoPing Query ++\r\n";
-        QTest::newRow("a line a step") << QStringList(30, line);
-        QTest::newRow("two lines a step") << QStringList(15, line + line);
-        QTest::newRow("lines in pieces") << QStringList{"You:\tone", " piece\r", "\ntwo\r\n"};
-        QTest::newRow("wider than the pane") << QStringList(12, QString(150, u'w') + "\r\n");
-        QTest::newRow("many lines a step") << QStringList(3, line.repeated(12));
+        dataRow("a line a step", QStringList(30, line));
+        dataRow("two lines a step", QStringList(15, line + line));
+        dataRow("lines in pieces", QStringList{"You:\tone", " piece\r", "\ntwo\r\n"});
+        dataRow("wider than the pane", QStringList(12, QString(150, u'w') + "\r\n"));
+        dataRow("many lines a step", QStringList(3, line.repeated(12)));
     }
     void paneShowsWhatItHolds()
     {
@@ -198,15 +198,9 @@ private slots:
     void darkPalette_data()
     {
         columns<QString, QString, QString, QColor>("open", "status", "lamp", "colour");
-        QTest::newRow("bad") << ""
-                             << "Status: error"
-                             << "shpError" << QColor(255, 0, 0);
-        QTest::newRow("pending") << "server tcp"
-                                 << "Status: in progress"
-                                 << "shpProg" << QColor(255, 255, 0);
-        QTest::newRow("ok") << "server udp"
-                            << "Status: connected"
-                            << "shpOk" << QColor(0, 255, 0);
+        dataRow("bad", "", "Status: error", "shpError", QColor(255, 0, 0));
+        dataRow("pending", "server tcp", "Status: in progress", "shpProg", QColor(255, 255, 0));
+        dataRow("ok", "server udp", "Status: connected", "shpOk", QColor(0, 255, 0));
     }
     void darkPalette()
     {

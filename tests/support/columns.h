@@ -12,3 +12,11 @@ void columns(const Names &...names)
     static_assert(sizeof...(Types) == sizeof...(Names), "a name for every column");
     (QTest::addColumn<Types>(names), ...);
 }
+
+// One row of the table, its values in the columns' order:
+// dataRow("name", QString("text"), 2).
+template<typename... Values>
+void dataRow(const char *name, const Values &...values)
+{
+    (QTest::newRow(name) << ... << values);
+}
