@@ -45,7 +45,10 @@ const QString RelayIP = "10.216.1.1", ServerIP = "10.216.2.2";
 constexpr int Count = 20, IntervalMs = 50, TimeoutMs = 200; // probing() says them too
 // Room to each side of a bound the schedules keep, and how close a round
 // trip must be to what the relay held it plus the path's base.
-constexpr double MarginMs = 30, ToleranceMs = Sanitized ? 5 : 1;
+// A stream's answers are timed when the program reads them, not by the
+// system's stamp: a busy machine's moments off the processor (up to
+// StreamMs) can only add to their round trips.
+constexpr double MarginMs = 30, ToleranceMs = Sanitized ? 5 : 1, StreamMs = 20;
 
 // One datagram's fate as the relay wrote it, its times in ms.
 struct Fate
@@ -220,12 +223,12 @@ class TestTruth : public QObject
     // query k+1 was held[k] (its answer's arrival less its send; 1e18: none
     // came), its fate allows the outcomes allowed(k) (the likeliest first),
     // its round trip is what it was held plus the path's base (the least
-    // difference among the answered), within the tolerance and up to
-    // slack[k] less.  Returns each query's outcome by the truth and says
+    // difference among the answered), within the tolerance (`tolerance`
+    // more) and up to slack[k] less.  Returns each query's outcome by the truth and says
     // in `wrong` what was told otherwise.
     QStringList judge(const QString &folder, const QList<double> &held,
                       const std::function<QStringList(int)> &allowed, const QList<double> &slack,
-                      QString &wrong)
+                      QString &wrong, double tolerance = ToleranceMs)
     {
         const auto told = toldIn(folder);
         double base = 1e18;
@@ -240,7 +243,7 @@ class TestTruth : public QObject
             outcomes << (can.contains(outcome) ? outcome : can[0]);
             const double beyond = rtt - base - held[k]; // the round trip beyond its truth
             if (outcomes[k] != outcome
-                || (rtt >= 0 && (beyond < -slack.value(k) - ToleranceMs || beyond > ToleranceMs)))
+                || (rtt >= 0 && (beyond < -slack.value(k) - ToleranceMs || beyond > tolerance)))
                 wrongs << QString::asprintf("seq %d held %g ms: %s expected, %s time %g came",
                                             k + 1, held[k], qPrintable(can.join('|')),
                                             qPrintable(outcome), rtt);
@@ -540,28 +543,27 @@ class TestTruth : public QObject
             held << down.whole(answers.value(k, 1 << 30)) - sent[k];
         }
         for (int k = 0; k < Count; ++k)
-            slack << (k > 0 && sent[k] != up.firstSeen(queries.value(k) - 1) ? lateness : 0);
+            slack << (sent[k] == up.firstSeen(queries.value(k) - 1) ? 0 : lateness + StreamMs);
         // The run ends when every query is answered or past its timeout;
         // what is owed then is lost.  Near a bound either side is right.
         const double end = sent[Count - 1] + std::min(held[Count - 1], double(TimeoutMs));
         const auto allowed = [&](int k) {
             const double at = sent[k] + held[k], least = held[k] - slack[k] - ToleranceMs;
-            QStringList can{outcomeOf(least), outcomeOf(held[k] + ToleranceMs)};
-            if (at > end + ToleranceMs)
+            QStringList can{outcomeOf(least), outcomeOf(held[k] + StreamMs)};
+            if (at > end + StreamMs)
                 can = QStringList{"lost"};
-            else if (at > end - ToleranceMs
-                     && (k < Count - 1 || least > TimeoutMs - 2 * ToleranceMs))
+            else if (at > end - StreamMs && (k < Count - 1 || least > TimeoutMs - 2 * StreamMs))
                 can << "lost";
             return can;
         };
         QString wrong;
-        const QStringList outcomes = judge(folder, held, allowed, slack, wrong);
+        const QStringList outcomes = judge(folder, held, allowed, slack, wrong, StreamMs);
         // Strays: the answers owed to lost queries that came before the end.
         int strays = 0, owed = 0;
         for (int k = 0; k < Count; ++k) {
             const double at = sent[k] + held[k];
-            if (outcomes[k] == "lost" && at < end + ToleranceMs)
-                ++(at < end - ToleranceMs ? strays : owed);
+            if (outcomes[k] == "lost" && at < end + StreamMs)
+                ++(at < end - StreamMs ? strays : owed);
         }
         const qint64 lost = outcomes.count("lost");
         compare(seed, kind,
