@@ -50,7 +50,7 @@ class TestDiagnose : public QObject
     QStringList made;
     QTemporaryDir dir;
     std::unique_ptr<QProcess> listener;
-    std::unique_ptr<Headless> tlsServer;
+    std::unique_ptr<Headless> tlsServer, udpServer;
     QProcess oneAtATime; // openssl s_server: one connection at a time, a private CA's certificate
 
     // The diagnosis as JSON.
@@ -137,7 +137,10 @@ private slots:
         // A TLS server with a self-signed certificate of its own making.
         tlsServer = std::make_unique<Headless>(
             dir.path() + "/s", QStringList{"respond", "--tls", "--port", "7107"}, Server);
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(logIn(dir.path() + "/s")).contains("Listening"), 10000);
+        udpServer = std::make_unique<Headless>(
+            dir.path() + "/u", QStringList{"respond", "--udp", "--port", "7100"}, Server);
+        for (const auto &[log, ready] : {std::pair{"/s", "Listening"}, {"/u", "Open"}})
+            QTRY_VERIFY_WITH_TIMEOUT(readFile(logIn(dir.path() + log)).contains(ready), 10000);
         QVERIFY(run(
             Server, "sh",
             {"-c", "cd " + dir.path()
@@ -160,8 +163,9 @@ private slots:
     }
     void cleanupTestCase()
     {
-        if (tlsServer)
-            tlsServer->endsWith(0, true);
+        for (const auto *server : {&tlsServer, &udpServer})
+            if (*server)
+                (*server)->endsWith(0, true);
         oneAtATime.kill();
         oneAtATime.waitForFinished();
         if (listener) {
@@ -305,6 +309,25 @@ private slots:
                  QJsonDocument(verdict).toJson().constData());
     }
 
+    // With the system's own ICMP limits on the router (six messages at
+    // once, then one a second; an error of its routes costs two), a run
+    // right after another gives the same verdict, though the first used up
+    // the allowance.
+    void backToBack()
+    {
+        const auto limits = [](const char *ms) {
+            return run(Router, "sysctl", {"-qw", QStringLiteral("net.ipv4.icmp_ratelimit=") + ms});
+        };
+        QVERIFY(limits("1000"));
+        const auto restore = qScopeGuard([&] { limits("0"); });
+        for (int turn = 1; turn <= 2; ++turn) {
+            const QJsonObject verdict = diagnose({"10.77.4.5", "7100"}, 1);
+            QVERIFY2(verdict["outcome"].toString() == "rejected"
+                         && verdict["icmp"]["from"].toString() == "10.77.1.1",
+                     qPrintable(QString::number(turn) + QJsonDocument(verdict).toJson()));
+        }
+    }
+
     // A probe whose connections the router rejects counts them as
     // "rejected", and its errors name the router and its message.
     void probeSaysTheClass_data()
@@ -344,19 +367,23 @@ private slots:
     // vanish (a black hole: the sizes that pass and vanish named).
     void pathMtu_data()
     {
-        columns<QString, bool, QString>("host", "dropTooBig", "told");
-        dataRow("too big", "10.77.2.2", false,
+        // port: 7101 refuses, 7100 is a responder that answers padded queries
+        columns<QString, QString, bool, QString>("host", "port", "dropTooBig", "told");
+        const QString hole = "packets of 1280 bytes pass, of 1281 bytes vanish without a \"too "
+                             "big\" message";
+        dataRow("too big", "10.77.2.2", "7101", false,
                 "1280 bytes: the router 10.77.1.1 said \"too big\" for 1500");
-        dataRow("too big, IPv6", "fd77:2::2", false,
+        dataRow("too big, IPv6", "fd77:2::2", "7101", false,
                 "1280 bytes: the router fd77:1::1 said \"too big\" for 1500");
-        dataRow("black hole", "10.77.2.2", true,
-                "packets of 1280 bytes pass, of 1281 bytes vanish without a \"too big\" message");
-        dataRow("black hole, IPv6", "fd77:2::2", true,
-                "packets of 1280 bytes pass, of 1281 bytes vanish without a \"too big\" message");
+        dataRow("black hole", "10.77.2.2", "7101", true, hole);
+        dataRow("black hole, IPv6", "fd77:2::2", "7101", true, hole);
+        dataRow("black hole, a responder", "10.77.2.2", "7100", true, hole);
+        dataRow("black hole, a responder, IPv6", "fd77:2::2", "7100", true, hole);
     }
     void pathMtu()
     {
         QFETCH(QString, host);
+        QFETCH(QString, port);
         QFETCH(bool, dropTooBig);
         QFETCH(QString, told);
         QVERIFY(run(Router, "nft", {"flush", "chain", "inet", "f", "out"}));
@@ -365,12 +392,13 @@ private slots:
                         {"add rule inet f out icmp type destination-unreachable icmp code "
                          "frag-needed drop;",
                          "add rule inet f out icmpv6 type packet-too-big drop"}));
-        Headless plain(dir.path(), {"diagnose", "--udp", host, "7101"}, Client);
-        QVERIFY(plain.endsWith(1));
+        const int status = port == "7100" ? 0 : 1; // answered, or refused
+        Headless plain(dir.path(), {"diagnose", "--udp", host, port}, Client);
+        QVERIFY(plain.endsWith(status));
         const QString out = plain.out();
-        QVERIFY2(out.contains(told + " (UDP datagrams to port 7101)\n"), qPrintable(out));
+        QVERIFY2(out.contains(told + " (UDP datagrams to port " + port + ")\n"), qPrintable(out));
         // The same in JSON: the sizes, or the MTU and its router.
-        const QJsonObject mtu = diagnose({"--udp", host, "7101"}, 1)["mtu"].toObject();
+        const QJsonObject mtu = diagnose({"--udp", host, port}, status)["mtu"].toObject();
         const QJsonValue none(QJsonValue::Null);
         const QJsonArray found{mtu["black_hole"], mtu["passes"], mtu["vanishes"], mtu["path"],
                                mtu["too_big_from"]};

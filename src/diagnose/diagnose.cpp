@@ -31,6 +31,9 @@ constexpr int SweepWave = 3;
 constexpr qint64 NeighbourMs = 3500;
 // A SYN the host has not answered is sent again a second after the first.
 constexpr qint64 RetransmitMs = 1000;
+// A pause with nothing sent toward the path, after which a router that
+// limits its ICMP messages has one to give again.
+constexpr qint64 QuietMs = 2100;
 
 // Step 1: the addresses, and the one tried.  False when there is none.
 bool lookUp(PathVerdict &verdict, const QHostAddress &source)
@@ -224,27 +227,35 @@ QString lateAnswer(const PathVerdict &verdict, const Hop &end)
         .arg(QString::number(double(end.rttUs) / 1000.0, 'f', 3) + QStringLiteral(" ms"));
 }
 
-// The attempt sent again after a pause, before silence is called so: TCP
+// The attempt sent again after a pause, before silence is called so.  TCP
 // waits for the SYN's own retransmissions, up to NeighbourMs after the
 // first (a router that looks for the host on its own link says that it
-// found nobody only then), UDP sends one more datagram, the sweep's wait
-// after its packets being the pause.  An answer now, where the first
-// packets had none, fits a router that limits its ICMP messages.
+// found nobody only then).  Still nothing: a router that limits its ICMP
+// messages answers again only after a pause in which nothing reached it
+// (Linux refills its allowance by one message a second, and an error of
+// its own routes costs two; the system sends an unanswered SYN again every
+// second at first), so the attempt is quieted, and after QuietMs the
+// attempt goes once more, on a socket of its own, waited for as long as a
+// router's look-up of its neighbour takes.  An answer now, where the first
+// packets had none, fits such a router.
 void retryAfterPause(PathVerdict &verdict, Knock &knock, qint64 triedUs, const QHostAddress &from,
                      const std::atomic<bool> &stop)
 {
     QHostAddress to;
     ParseAddress(verdict.address, &to);
+    await(knock, int(std::max<qint64>(NeighbourMs - (MonotonicUs() - triedUs) / 1000, 0)), stop);
     std::unique_ptr<Knock> again;
     Knock *waited = &knock;
-    if (verdict.transport == Transport::Udp) {
-        again = std::make_unique<Knock>(false, to, verdict.port, 0, from);
+    if (!knock.decided() && !stop) {
+        knock.quiet();
+        for (const qint64 quietUs = MonotonicUs() + QuietMs * 1000;
+             !stop && MonotonicUs() < quietUs;)
+            ::poll(nullptr, 0, 50);
+        again = std::make_unique<Knock>(verdict.transport != Transport::Udp, to, verdict.port, 0,
+                                        from);
         waited = again.get();
-        if (again->send())
-            await(*again, verdict.timeoutMs, stop);
-    } else {
-        await(knock, int(std::max<qint64>(NeighbourMs - (MonotonicUs() - triedUs) / 1000, 0)),
-              stop);
+        if (!stop && again->send())
+            await(*again, int(std::max<qint64>(verdict.timeoutMs, NeighbourMs)), stop);
     }
     if (!waited->decided())
         return;
@@ -264,7 +275,8 @@ void retryAfterPause(PathVerdict &verdict, Knock &knock, qint64 triedUs, const Q
         verdict.notes.append(QStringLiteral(
             "The first packets had no answer, the attempt sent again after a pause had one: "
             "answers that stop and come again fit a router that limits its ICMP messages "
-            "(Linux: six at once, then one a second to one sender)."));
+            "(Linux: six at once, then one a second to one sender, one every two seconds "
+            "for an error of its own routes)."));
 }
 
 void addNotes(PathVerdict &verdict)

@@ -127,12 +127,21 @@ int Knock::retransmissionLeft() const
 {
     tcp_info info{};
     socklen_t size = sizeof info;
-    if (!m_tcp || m_fd < 0 || m_decided
-        || ::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0
+    if (m_fd < 0)
+        return m_left;
+    if (!m_tcp || m_decided || ::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0
         || info.tcpi_retransmits == 0)
         return -1;
     // A retransmission that went out is counted as out until answered.
     return info.tcpi_retrans > 0 ? 1 : 0;
+}
+
+void Knock::quiet()
+{
+    if (m_fd < 0)
+        return;
+    m_left = retransmissionLeft();
+    ::close(std::exchange(m_fd, -1));
 }
 
 int Knock::release()

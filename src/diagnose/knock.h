@@ -46,6 +46,10 @@ public:
     // machine.  1 it did, 0 this machine's firewall dropped it (the system
     // counts the retransmission but could not send it), -1 not known yet.
     int retransmissionLeft() const;
+    // Stops the packet's retransmissions (the socket is closed): nothing
+    // more goes toward the path, nothing more is heard; retransmissionLeft()
+    // keeps what it said.
+    void quiet();
     // The connected socket, handed over (the knock no longer closes it).
     int release();
 
@@ -66,4 +70,5 @@ private:
     IcmpSeen m_icmp;
     qint64 m_sentUs = -1;
     qint64 m_atUs = -1;
+    int m_left = -1; // retransmissionLeft() when the knock was quieted
 };
