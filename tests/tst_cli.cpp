@@ -12,7 +12,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkDatagram>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -306,7 +305,6 @@ private slots:
     void probeAgainstPeers()
     {
         QFETCH(QString, peer);
-        const bool udp = peer.startsWith("udp");
         const auto setting = [&](const QString &name) {
             const QRegularExpressionMatch m = QRegularExpression(name + "=(\\d+)").match(peer);
             return m.hasMatch() ? m.captured(1).toInt() : -1;
@@ -314,11 +312,9 @@ private slots:
         const int after = setting("after"), only = setting("only"), close = setting("close"),
                   late = setting("late");
         QTcpServer listener;
-        QUdpSocket datagrams;
-        const quint16 port = freePort(udp);
+        const quint16 port = freePort();
         if (late < 0)
-            QVERIFY(udp ? datagrams.bind(QHostAddress::LocalHost, port)
-                        : listener.listen(QHostAddress::LocalHost, port));
+            QVERIFY(listener.listen(QHostAddress::LocalHost, port));
         else
             QTimer::singleShot(late * 1000, this,
                                [&] { QVERIFY(listener.listen(QHostAddress::LocalHost, port)); });
@@ -331,15 +327,6 @@ private slots:
                 for (int n = peer.contains("twice") ? 2 : 1; n > 0; --n)
                     reply();
         };
-        connect(&datagrams, &QUdpSocket::readyRead, this, [&] {
-            while (datagrams.hasPendingDatagrams()) {
-                const QNetworkDatagram query = datagrams.receiveDatagram();
-                if (query.data() == "++ AutoPing Query ++")
-                    answer([&, query] {
-                        datagrams.writeDatagram(query.makeReply("++ AutoPing Response ++"));
-                    });
-            }
-        });
         connect(&listener, &QTcpServer::newConnection, this, [&] {
             QTcpSocket *client = listener.nextPendingConnection();
             if (close == 0)

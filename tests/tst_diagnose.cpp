@@ -315,17 +315,22 @@ private slots:
     // the allowance.
     void backToBack()
     {
-        const auto limits = [](const char *ms) {
-            return run(Router, "sysctl", {"-qw", QStringLiteral("net.ipv4.icmp_ratelimit=") + ms});
-        };
-        QVERIFY(limits("1000"));
-        const auto restore = qScopeGuard([&] { limits("0"); });
+        QVERIFY(run(Router, "sysctl", {"-qw", "net.ipv4.icmp_ratelimit=1000"}));
+        const auto restore = qScopeGuard([] {
+            run(Router, "sysctl", {"-qw", "net.ipv4.icmp_ratelimit=0"});
+        });
         for (int turn = 1; turn <= 2; ++turn) {
             const QJsonObject verdict = diagnose({"10.77.4.5", "7100"}, 1);
             QVERIFY2(verdict["outcome"].toString() == "rejected"
                          && verdict["icmp"]["from"].toString() == "10.77.1.1",
                      qPrintable(QString::number(turn) + QJsonDocument(verdict).toJson()));
         }
+        // Still used up: hop 1 answers only the SYN sent a second later,
+        // whose time is no round trip of the hop's.
+        const QJsonObject late = diagnose({"--hops", "-W", "3", "10.77.2.2", "7103"}, 1);
+        QVERIFY2(late["hops"][0]["sent_again"].toBool() && late["hops"][0]["rtt_ms"].isNull()
+                     && late["hops"][0]["address"].toString() == "10.77.1.1",
+                 QJsonDocument(late).toJson().constData());
     }
 
     // A probe whose connections the router rejects counts them as
@@ -334,10 +339,10 @@ private slots:
     {
         // said: who, in the errors
         columns<QStringList, QString>("how", "said");
-        dataRow("connects", QStringList{"--connect", "10.77.2.2", "7103"},
-                "rejected on the way: the router 10.77.1.1 said ICMP");
+        const QString router = "rejected on the way: the router 10.77.1.1 said ICMP";
+        dataRow("connects", QStringList{"--connect", "10.77.2.2", "7103"}, router);
         dataRow("stream, kept going", QStringList{"--tcp", "--keep-going", "10.77.2.2", "7103"},
-                "rejected on the way: the router 10.77.1.1 said ICMP");
+                router);
         dataRow("connects, IPv6", QStringList{"--connect", "fd77:2::2", "7103"},
                 "rejected on the way: the router fd77:1::1 said ICMPv6");
         dataRow("stream, the host's firewall",

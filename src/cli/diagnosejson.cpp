@@ -31,11 +31,13 @@ QByteArray DiagnosisJson(const PathVerdict &v)
     static const char *const protocols[] = {"tcp", "udp", "tls"};
     QJsonArray hops;
     for (const Hop &hop : v.hops)
-        hops.append(QJsonObject{{QStringLiteral("hop"), hop.ttl},
-                                {QStringLiteral("address"), text(hop.address)},
-                                {QStringLiteral("rtt_ms"), milliseconds(hop.rttUs)},
-                                {QStringLiteral("said"), text(hop.said)},
-                                {QStringLiteral("host"), hop.reached}});
+        hops.append(
+            QJsonObject{{QStringLiteral("hop"), hop.ttl},
+                        {QStringLiteral("address"), text(hop.address)},
+                        {QStringLiteral("rtt_ms"), milliseconds(hop.sentAgain ? -1 : hop.rttUs)},
+                        {QStringLiteral("sent_again"), hop.sentAgain},
+                        {QStringLiteral("said"), text(hop.said)},
+                        {QStringLiteral("host"), hop.reached}});
     const QJsonValue icmp = v.icmp.present
                                 ? QJsonValue(QJsonObject{{QStringLiteral("type"), v.icmp.type},
                                                          {QStringLiteral("code"), v.icmp.code},

@@ -246,7 +246,9 @@ void retryAfterPause(PathVerdict &verdict, Knock &knock, qint64 triedUs, const Q
     await(knock, int(std::max<qint64>(NeighbourMs - (MonotonicUs() - triedUs) / 1000, 0)), stop);
     std::unique_ptr<Knock> again;
     Knock *waited = &knock;
-    if (!knock.decided() && !stop) {
+    // Not when this machine's own firewall kept the SYN's retransmission in
+    // (a missing neighbour on its link would have been told by now).
+    if (!knock.decided() && !stop && knock.retransmissionLeft() != 0) {
         knock.quiet();
         for (const qint64 quietUs = MonotonicUs() + QuietMs * 1000;
              !stop && MonotonicUs() < quietUs;)
@@ -370,11 +372,9 @@ PathVerdict Diagnose(const Question &question,
                 verdict.notes.append(noNeighbour(verdict));
             }
         // Silence is called so only after the attempt was sent again, a
-        // pause after the first packets (a router's ICMP allowance gives
-        // one message a second once its first six are used up).  TCP sends
-        // its SYN again by itself, one and three seconds after the first;
-        // a missing neighbour on this machine's link is told only after
-        // its look-up gave up (NeighbourMs).
+        // quiet pause after the first packets (a router's ICMP allowance
+        // fills again meanwhile); a missing neighbour on this machine's
+        // link is told only after its look-up gave up (NeighbourMs).
         if (verdict.outcome == Outcome::Filtered && !stop)
             retryAfterPause(verdict, knock, triedUs, from, stop);
         if (verdict.outcome == Outcome::Filtered && tcp && sweep.lastHop == 0 && !stop)

@@ -25,6 +25,7 @@ Hop hopOf(const Knock &knock, const QString &target, bool tcp)
     if (!knock.decided())
         return hop;
     hop.rttUs = knock.rttUs();
+    hop.sentAgain = knock.sends() > 1;
     if (knock.icmp().present) {
         const IcmpSeen &icmp = knock.icmp();
         hop.address = icmp.from;

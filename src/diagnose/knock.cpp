@@ -172,4 +172,8 @@ void Knock::decide(int error)
 {
     m_decided = true;
     m_error = error;
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (m_tcp && m_fd >= 0 && ::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0)
+        m_sends = 1 + int(info.tcpi_total_retrans);
 }

@@ -41,6 +41,9 @@ public:
     const IcmpSeen &icmp() const { return m_icmp; }
     qint64 rttUs() const { return m_atUs < 0 ? -1 : m_atUs - m_sentUs; }
     int hops() const { return m_hops; }
+    // How many times the packet went by the time it was decided (a SYN
+    // sent again counts each time).
+    int sends() const { return m_sends; }
     // A TCP connection attempt that is still waiting: whether the system's
     // retransmission of its SYN (a second after the first) left this
     // machine.  1 it did, 0 this machine's firewall dropped it (the system
@@ -71,4 +74,5 @@ private:
     qint64 m_sentUs = -1;
     qint64 m_atUs = -1;
     int m_left = -1; // retransmissionLeft() when the knock was quieted
+    int m_sends = 1;
 };

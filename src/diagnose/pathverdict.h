@@ -47,6 +47,10 @@ struct Hop
     QString said;         // "time exceeded", "connection made", "reset", an ICMP message in words
     bool reached = false; // the host itself answered
     IcmpSeen icmp;        // a message that ended the path (not "time exceeded")
+    // The answer came after the SYN went again (the system sends it again
+    // a second after it went unanswered): which of them drew it is not
+    // known, so rttUs is the time since the first, not the hop's round trip.
+    bool sentAgain = false;
 };
 
 // The path MTU, in bytes on the wire (IP headers included).

@@ -73,6 +73,10 @@ QString hopLine(const Hop &hop)
         return QStringLiteral("%1  no answer%2")
             .arg(hop.ttl, 2)
             .arg(hop.said.isEmpty() ? QString() : QStringLiteral(" (") + hop.said + u')');
+    if (hop.sentAgain)
+        return QStringLiteral("%1  %2  %3, after the SYN went again")
+            .arg(hop.ttl, 2)
+            .arg(hop.address, hop.said);
     return QStringLiteral("%1  %2  %3  %4")
         .arg(hop.ttl, 2)
         .arg(hop.address, milliseconds(hop.rttUs), hop.said);
