@@ -124,9 +124,8 @@ private slots:
     }
     void rules()
     {
-        QFETCH(QString, adapters);
-        QFETCH(QString, text);
-        QFETCH(QString, reason);
+        const auto [adapters, text, reason]
+            = fetched<QString, QString, QString>("adapters", "text", "reason");
         Program program({.adapters = adapters, .dnsDomain = "CORP.EXAMPLE.COM", .headless = true});
         const QString untouched = "<untouched>";
         QString got = untouched;

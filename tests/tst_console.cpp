@@ -123,15 +123,13 @@ private slots:
     }
     void sendExactBytes()
     {
-        QFETCH(QString, typed);
-        QFETCH(QByteArray, wire);
-        QFETCH(QString, echo);
+        const auto [typed, wire, echo]
+            = fetched<QString, QByteArray, QString>("typed", "wire", "echo");
         QTcpServer peer;
         QTcpSocket *s = connectClient(peer);
         QVERIFY(s);
         p->clearPane();
-        QFETCH(bool, escapes);
-        QFETCH(int, lineEnd);
+        const auto [escapes, lineEnd] = fetched<bool, int>("escapes", "lineEnd");
         p->control<QAbstractButton>("chkEscapes")->setChecked(escapes);
         p->control<QComboBox>("cboLineEnd")->setCurrentIndex(lineEnd);
         p->set("txtSend", typed);
@@ -174,8 +172,7 @@ private slots:
     }
     void refusedOpen()
     {
-        QFETCH(QString, how);
-        QFETCH(QStringList, boxes);
+        auto [how, boxes] = fetched<QString, QStringList>("how", "boxes");
         QTcpServer tcp;
         QUdpSocket udp;
         QVERIFY(tcp.listen(QHostAddress::LocalHost) && udp.bind(QHostAddress::LocalHost));

@@ -25,7 +25,8 @@
 namespace {
 
 const QString Names = QStringLiteral("sdg%1").arg(getpid());
-const QString Client = Names + "c", Router = Names + "r", Server = Names + "s";
+const QString Client = Names + "c", Router = Names + "r", Server = Names + "s",
+              Router2 = Names + "q", Far = Names + "f";
 
 // A command in a namespace (ns empty: here), true when it ended well
 // within ten seconds.
@@ -49,7 +50,7 @@ class TestDiagnose : public QObject
 
     QStringList made;
     QTemporaryDir dir;
-    std::unique_ptr<QProcess> listener;
+    QProcess listeners[2]; // the server's and the far host's
     std::unique_ptr<Headless> tlsServer, udpServer;
     QProcess oneAtATime; // openssl s_server: one connection at a time, a private CA's certificate
 
@@ -72,40 +73,51 @@ private slots:
             if (QStandardPaths::findExecutable(tool, {"/usr/sbin", "/usr/bin", "/sbin", "/bin"})
                     .isEmpty())
                 QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(tool)));
-        for (const QString &host : {Client, Router, Server}) {
+        for (const QString &host : {Client, Router, Server, Router2, Far}) {
             made << host;
             QVERIFY(ip("netns add " + host) && ip("-n " + host + " link set lo up"));
         }
-        // client 10.77.1.2 -- 10.77.1.1 router 10.77.2.1 -- 10.77.2.2 server (and fd77:...).
-        // The router answers every packet: no ICMP rate limits, so that each row
-        // finds it as an idle router would be.  (Its errors for routes that
-        // refuse keep their limit, five at once and one a second, which is the
-        // system's and not the namespace's: those rows stand apart.)
-        const QString r = "-n " + Router + ' ';
+        // client 10.77.1.2 -- 10.77.1.1 router 10.77.2.1 -- 10.77.2.2 server, and behind
+        // the router 10.77.5.1 -- 10.77.5.2 router 2 10.77.8.1 -- 10.77.8.2 far host;
+        // each address also as fd77:N::M.  The routers answer every packet: no ICMP
+        // rate limits, so that each row finds them as an idle router would be.
+        // (Their errors for routes that refuse keep their limit, five at once
+        // and one a second, which is the system's and not the namespace's:
+        // those rows stand apart.)
+        const QString r = "-n " + Router + ' ', r2 = "-n " + Router2 + ' ';
+        for (const auto &[a, aDevice, aAddress, b, bDevice, bAddress] :
+             {std::tuple{Client, "v0", "1.2", Router, "v0", "1.1"},
+              {Server, "v0", "2.2", Router, "v1", "2.1"},
+              {Router2, "v0", "5.2", Router, "v2", "5.1"},
+              {Far, "v0", "8.2", Router2, "v1", "8.1"}}) {
+            QVERIFY(ip("-n " + a + " link add " + aDevice + " type veth peer name " + bDevice
+                       + " netns " + b));
+            for (const auto &[ns, device, address] :
+                 {std::tuple{a, aDevice, aAddress}, {b, bDevice, bAddress}})
+                QVERIFY(ip("-n " + ns + " addr add 10.77." + address + "/24 dev " + device)
+                        && ip("-n " + ns + " addr add fd77:" + QString(address).replace('.', "::")
+                              + "/64 dev " + device + " nodad")
+                        && ip("-n " + ns + " link set " + device + " up"));
+        }
         for (const QString &step :
-             {"-n " + Client + " link add v0 type veth peer name v0 netns " + Router,
-              "-n " + Server + " link add v0 type veth peer name v1 netns " + Router,
-              "-n " + Client + " addr add 10.77.1.2/24 dev v0",
-              "-n " + Client + " addr add fd77:1::2/64 dev v0 nodad",
-              r + "addr add 10.77.1.1/24 dev v0", r + "addr add fd77:1::1/64 dev v0 nodad",
-              r + "addr add 10.77.2.1/24 dev v1", r + "addr add fd77:2::1/64 dev v1 nodad",
-              "-n " + Server + " addr add 10.77.2.2/24 dev v0",
-              "-n " + Server + " addr add fd77:2::2/64 dev v0 nodad",
-              "-n " + Client + " link set v0 up", r + "link set v0 up", r + "link set v1 up",
-              "-n " + Server + " link set v0 up",
-              "-n " + Client + " route add 10.77.0.0/16 via 10.77.1.1",
+             {"-n " + Client + " route add 10.77.0.0/16 via 10.77.1.1",
               "-n " + Client + " route add fd77::/16 via fd77:1::1",
               "-n " + Server + " route add default via 10.77.2.1",
               "-n " + Server + " route add default via fd77:2::1",
               r + "route add unreachable 10.77.3.0/24", r + "route add prohibit 10.77.4.0/24",
-              // The router's far link is small.
+              r + "route add 10.77.8.0/22 via 10.77.5.2", r + "route add fd77:8::/64 via fd77:5::2",
+              r + "route add fd77:c::/64 via fd77:5::2", r2 + "route add default via 10.77.5.1",
+              r2 + "route add default via fd77:5::1", r2 + "route add prohibit 10.77.9.0/24",
+              r2 + "route add unreachable fd77:c::/64",
+              "-n " + Far + " route add default via 10.77.8.1",
+              "-n " + Far + " route add default via fd77:8::1",
+              // The router's link to the server is small.
               r + "link set v1 mtu 1280", "-n " + Server + " link set v0 mtu 1280"})
             QVERIFY2(ip(step), qPrintable(step));
-        QVERIFY(run(Router, "sysctl",
-                    {"-qw", "net.ipv4.ip_forward=1", "net.ipv6.conf.all.forwarding=1",
-                     "net.ipv4.icmp_ratelimit=0", "net.ipv6.icmp.ratelimit=0"}));
-        QVERIFY(run(Server, "sysctl",
-                    {"-qw", "net.ipv4.icmp_ratelimit=0", "net.ipv6.icmp.ratelimit=0"}));
+        for (const QString &host : {Router, Router2, Server, Far})
+            QVERIFY(run(host, "sysctl",
+                        {"-qw", "net.ipv4.ip_forward=1", "net.ipv6.conf.all.forwarding=1",
+                         "net.ipv4.icmp_ratelimit=0", "net.ipv6.icmp.ratelimit=0"}));
         const QByteArray routerRules
             = "table inet f {\n chain fw {\n"
               "  type filter hook forward priority 0\n"
@@ -121,7 +133,9 @@ private slots:
         const QByteArray clientRules = "table inet f {\n chain out {\n"
                                        "  type filter hook output priority 0\n"
                                        "  tcp dport 7110 drop\n  udp dport 7110 drop\n }\n}\n";
+        // Router 2's rules are the router's, on ports 72xx.
         QVERIFY(writeFile(dir.path() + "/r.nft", routerRules)
+                && writeFile(dir.path() + "/r2.nft", QByteArray(routerRules).replace(" 71", " 72"))
                 && writeFile(dir.path() + "/c.nft", clientRules));
         // The server's own firewall rejects one port.
         QVERIFY(
@@ -129,11 +143,13 @@ private slots:
                 {"add table inet f; add chain inet f in { type filter hook input priority 0; };",
                  "add rule inet f in tcp dport 7108 reject with icmpx type admin-prohibited"}));
         QVERIFY(run(Router, "nft", {"-f", dir.path() + "/r.nft"})
+                && run(Router2, "nft", {"-f", dir.path() + "/r2.nft"})
                 && run(Client, "nft", {"-f", dir.path() + "/c.nft"}));
-        listener = std::make_unique<QProcess>();
-        listener->start("ip", {"netns", "exec", Server, "socat",
-                               "TCP6-LISTEN:7100,fork,reuseaddr,ipv6only=0", "EXEC:cat"});
-        QVERIFY(listener->waitForStarted());
+        for (int i = 0; i < 2; ++i) {
+            listeners[i].start("ip", {"netns", "exec", i ? Far : Server, "socat",
+                                      "TCP6-LISTEN:7100,fork,reuseaddr,ipv6only=0", "EXEC:cat"});
+            QVERIFY(listeners[i].waitForStarted());
+        }
         // A TLS server with a self-signed certificate of its own making.
         tlsServer = std::make_unique<Headless>(
             dir.path() + "/s", QStringList{"respond", "--tls", "--port", "7107"}, Server);
@@ -168,9 +184,9 @@ private slots:
                 (*server)->endsWith(0, true);
         oneAtATime.kill();
         oneAtATime.waitForFinished();
-        if (listener) {
-            listener->kill();
-            listener->waitForFinished();
+        for (QProcess &listener : listeners) {
+            listener.kill();
+            listener.waitForFinished();
         }
         for (const QString &name : std::as_const(made))
             ip("netns del " + name);
@@ -202,6 +218,19 @@ private slots:
         row("host's firewall rejects", {"10.77.2.2", "7108"}, "rejected", "10.77.2.2", 1);
         row("router forges a reset", {"10.77.2.2", "7105"}, "refused", "", 1);
         row("router: no route, IPv6", {"fd77:9::1", "7100"}, "rejected", router6, 1);
+        // At router 2 (its rules the router's on ports 72xx), behind the router.
+        const QString second = "10.77.5.2", second6 = "fd77:5::2";
+        row("behind two routers: open", {"10.77.8.2", "7100"}, "open", "", 0);
+        row("behind two routers: nothing listening, UDP", {"--udp", "10.77.8.2", "7101"}, "refused",
+            "10.77.8.2", 1);
+        row("router 2 drops", {"10.77.8.2", "7202"}, "filtered", second, 1);
+        row("router 2 drops, UDP", {"--udp", "10.77.8.2", "7202"}, "filtered", second, 1);
+        row("router 2 drops, IPv6", {"fd77:8::2", "7202"}, "filtered", second6, 1);
+        row("router 2 drops before its hop", {"10.77.8.2", "7211"}, "filtered", router, 1);
+        row("router 2: admin-prohibited", {"10.77.8.2", "7203"}, "rejected", second, 1);
+        row("router 2: admin-prohibited, IPv6", {"fd77:8::2", "7203"}, "rejected", second6, 1);
+        row("router 2: prohibit route", {"10.77.9.5", "7100"}, "rejected", second, 1);
+        row("router 2: unreachable route, IPv6", {"fd77:c::5", "7100"}, "rejected", second6, 1);
         row("no route here", {"10.99.0.1", "7100"}, "no_route", "", 1);
         row("no route here, IPv6", {"fd99::1", "7100"}, "no_route", "", 1);
         row("no neighbour on the link", {"10.77.1.9", "7100"}, "no_route", "10.77.1.2", 1);
@@ -227,10 +256,8 @@ private slots:
     }
     void classes()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, outcome);
-        QFETCH(QString, by);
-        QFETCH(int, status);
+        const auto [arguments, outcome, by, status]
+            = fetched<QStringList, QString, QString, int>("arguments", "outcome", "by", "status");
         const QJsonObject verdict = diagnose(arguments, status);
         QCOMPARE(verdict["outcome"].toString(), outcome);
         const QString said = outcome == "filtered" ? verdict["last_hop"].toString()
@@ -253,8 +280,10 @@ private slots:
         QCOMPARE(QJsonDocument(verdict["notes"].toArray()).toJson().contains("found no neighbour"),
                  by == "10.77.1.2");
         // After silence, one line past the last hop that answered says so.
+        const QJsonArray hops = verdict["hops"].toArray();
         if (outcome == "filtered")
-            QCOMPARE(verdict["hops"].toArray().size(), 2);
+            QVERIFY(hops.size() >= 2 && hops[hops.size() - 2]["address"] == by
+                    && hops.last()["address"].isNull());
         QVERIFY(!verdict.isEmpty() || status == 2);
         // TLS: the handshake done with its certificate's problems named, or
         // failed with why.
@@ -294,13 +323,18 @@ private slots:
             "the first router, fd77:1::1, or the link to it drops TCP", "this machine's firewall");
         row("no neighbour behind the router", {"10.77.2.9", "7100"}, "rejected",
             "look-up of the host on its own link", "limits its ICMP");
+        row("no neighbour behind router 2", {"10.77.8.9", "7100"}, "rejected",
+            "The router 10.77.5.2 said so", "limits its ICMP");
+        row("router 2 resets before its hop", {"10.77.8.2", "7212"}, "rejected",
+            "was sent on the way, at or before hop 2", "nothing listens there");
+        row("router 2 forges a reset at the host's hop", {"10.77.8.2", "7205"}, "refused",
+            "nothing listens there, or the router before it forged", "");
     }
     void saysOnlyWhatItSaw()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, outcome);
-        QFETCH(QString, told);
-        QFETCH(QString, notTold);
+        const auto [arguments, outcome, told, notTold]
+            = fetched<QStringList, QString, QString, QString>("arguments", "outcome", "told",
+                                                              "notTold");
         const QJsonObject verdict = diagnose(arguments, 1);
         const QString said = verdict["sentence"].toString() + '\n'
                              + QJsonDocument(verdict["notes"].toArray()).toJson();
@@ -351,8 +385,7 @@ private slots:
     }
     void probeSaysTheClass()
     {
-        QFETCH(QStringList, how);
-        QFETCH(QString, said);
+        const auto [how, said] = fetched<QStringList, QString>("how", "said");
         Headless probe(dir.path(),
                        QStringList{"probe"} + how + QStringList{"-c", "2", "-i", "0.2", "--json"},
                        Client);
@@ -387,10 +420,8 @@ private slots:
     }
     void pathMtu()
     {
-        QFETCH(QString, host);
-        QFETCH(QString, port);
-        QFETCH(bool, dropTooBig);
-        QFETCH(QString, told);
+        const auto [host, port, dropTooBig, told]
+            = fetched<QString, QString, bool, QString>("host", "port", "dropTooBig", "told");
         QVERIFY(run(Router, "nft", {"flush", "chain", "inet", "f", "out"}));
         if (dropTooBig)
             QVERIFY(run(Router, "nft",
@@ -508,11 +539,9 @@ private slots:
     }
     void windowSaysWhy()
     {
-        QFETCH(QString, protocol);
-        QFETCH(QString, host);
-        QFETCH(QString, port);
-        QFETCH(QStringList, steps);
-        QFETCH(QString, why);
+        const auto [protocol, host, port, steps, why]
+            = fetched<QString, QString, QString, QStringList, QString>("protocol", "host", "port",
+                                                                       "steps", "why");
         QTemporaryDir folder;
         const QString log = folder.path() + "/Selmarin/PC17_12-4-2026.log";
         // "filtered" waits for the connect's own 20 s: a window run on a

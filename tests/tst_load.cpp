@@ -123,8 +123,7 @@ private slots:
     }
     void counting()
     {
-        QFETCH(QString, script);
-        QFETCH(QList<quint64>, figures);
+        const auto [script, figures] = fetched<QString, QList<quint64>>("script", "figures");
         const LoadTally t = count(script);
         QCOMPARE((QList<quint64>{t.received, t.expected, t.lost(), t.outOfOrder, t.duplicates,
                                  t.warmUp}),
@@ -276,8 +275,7 @@ private slots:
     }
     void rates()
     {
-        QFETCH(QString, text);
-        QFETCH(double, perSecond);
+        const auto [text, perSecond] = fetched<QString, double>("text", "perSecond");
         QString error;
         const auto rate = ParseLoadRate(text, &error);
         QCOMPARE(rate.has_value(), perSecond >= 0);

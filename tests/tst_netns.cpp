@@ -150,11 +150,9 @@ private slots:
     }
     void autoPingBetweenTwoHosts()
     {
-        QFETCH(QString, protocol);
-        QFETCH(QString, server);
-        QFETCH(QString, client);
-        QFETCH(QString, remote);
-        QFETCH(QString, named);
+        const auto [protocol, server, client, remote, named]
+            = fetched<QString, QString, QString, QString, QString>("protocol", "server", "client",
+                                                                   "remote", "named");
         const bool tcp = protocol != "udp", tls = protocol == "tls";
         const QString query = client + ":\t++ AutoPing Query ++\r\n",
                       answer = server + ":\t++ AutoPing Response ++\r\n";
@@ -247,10 +245,9 @@ private slots:
     }
     void twoUdpPaths()
     {
-        QFETCH(QStringList, listenOn);
-        QFETCH(QStringList, hosts);
-        QFETCH(int, status);
-        QFETCH(QList<int>, answeredLostForeign);
+        const auto [listenOn, hosts, status, answeredLostForeign]
+            = fetched<QStringList, QStringList, int, QList<int>>("listenOn", "hosts", "status",
+                                                                 "answeredLostForeign");
         QTemporaryDir dir;
         Headless responder(dir.path() + "/s",
                            QStringList{"respond", "--udp", "--port", "7040"} + listenOn, Server);

@@ -265,8 +265,7 @@ private slots:
     }
     void rules()
     {
-        QFETCH(ProbeEngine::Options, options);
-        QFETCH(QString, script);
+        const auto [options, script] = fetched<ProbeEngine::Options, QString>("options", "script");
         ProbeEngine engine(options);
         QTEST(run(engine, script), "events");
         QTEST(counts(engine.figures()), "figures");
@@ -561,9 +560,7 @@ private slots:
     }
     void icmpInWords()
     {
-        QFETCH(bool, ipv6);
-        QFETCH(int, type);
-        QFETCH(int, code);
+        const auto [ipv6, type, code] = fetched<bool, int, int>("ipv6", "type", "code");
         QTEST(IcmpWords(ipv6, type, code), "words");
     }
 
@@ -582,8 +579,7 @@ private slots:
     }
     void probeTexts()
     {
-        QFETCH(QString, text);
-        QFETCH(int, seq);
+        const auto [text, seq] = fetched<QString, int>("text", "seq");
         for (const QString &one : text.split('|')) {
             const auto read = ReadProbeDatagram(one);
             QCOMPARE(read ? read->seq.value_or(0) : -1, seq);

@@ -94,8 +94,7 @@ private slots:
     }
     void load()
     {
-        QFETCH(QByteArray, file);
-        QFETCH(QString, error);
+        auto [file, error] = fetched<QByteArray, QString>("file", "error");
         Program p({.headless = true});
         p.setServers({"Host"});
         const QString path = p.folder() + "Servers.xml";
@@ -170,9 +169,8 @@ private slots:
     }
     void save()
     {
-        QFETCH(QByteArray, file);
-        QFETCH(bool, overwrite);
-        QFETCH(QString, lines);
+        auto [file, overwrite, lines]
+            = fetched<QByteArray, bool, QString>("file", "overwrite", "lines");
         const bool saves = lines.startsWith("-- Info");
         Program p({.makeFolder = file != "-", .headless = true});
         const QString path = p.folder() + "Servers.xml";
@@ -259,7 +257,7 @@ private slots:
     void editorSave()
     {
         QFETCH(QString, file);
-        QFETCH(QString, answer);
+        QFETCH(QString, answer); // captured below
         QFETCH(QString, box);
         Program p({.makeFolder = file != "-"});
         const QString path = p.folder() + "Servers.xml";

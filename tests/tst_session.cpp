@@ -149,8 +149,7 @@ private slots:
     }
     void connectFails()
     {
-        QFETCH(QString, host);
-        QFETCH(QString, lines);
+        const auto [host, lines] = fetched<QString, QString>("host", "lines");
         s->OpenIt(config(Session::Role::Client, Session::Transport::Tcp,
                          {"", "0", host, QString::number(freePort())}));
         QTRY_VERIFY_WITH_TIMEOUT(p->pane().endsWith(lines + "Winsock:\tClosed\r\n"), Wait);
@@ -174,9 +173,8 @@ private slots:
     }
     void portBounds()
     {
-        QFETCH(bool, server);
-        QFETCH(QString, port);
-        QFETCH(QString, lines);
+        const auto [server, port, lines]
+            = fetched<bool, QString, QString>("server", "port", "lines");
         const auto role = server ? Session::Role::Server : Session::Role::Client;
         const Session::Config open
             = config(role, Session::Transport::Udp, {"127.0.0.1", port, "server01", port});
@@ -222,8 +220,7 @@ private slots:
     }
     void receivedBytesBecomeText()
     {
-        QFETCH(QByteArrayList, writes);
-        QFETCH(QString, text);
+        const auto [writes, text] = fetched<QByteArrayList, QString>("writes", "text");
         QTcpServer peer;
         QTcpSocket *other = connectClient(peer);
         QVERIFY(other);
@@ -259,9 +256,8 @@ private slots:
     }
     void escapesReadBack()
     {
-        QFETCH(QString, text);
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, position);
+        const auto [text, bytes, position]
+            = fetched<QString, QByteArray, int>("text", "bytes", "position");
         const EscapedBytes read = ReadEscapes(text);
         QCOMPARE(read.bytes, bytes);
         QCOMPARE(int(read.position), position);
@@ -319,11 +315,8 @@ private slots:
     }
     void peerTexts()
     {
-        QFETCH(bool, server);
-        QFETCH(bool, udp);
-        QFETCH(QString, data);
-        QFETCH(QString, shown);
-        QFETCH(int, answers);
+        const auto [server, udp, data, shown, answers] = fetched<bool, bool, QString, QString, int>(
+            "server", "udp", "data", "shown", "answers");
         QTcpServer listener;
         QTcpSocket client, second;
         QUdpSocket datagrams;
@@ -459,8 +452,7 @@ private slots:
     }
     void tlsServer()
     {
-        QFETCH(QString, command);
-        QFETCH(QString, seen);
+        auto [command, seen] = fetched<QString, QString>("command", "seen");
         QTemporaryDir dir;
         const QString port = QString::number(freePort());
         s->OpenIt(tlsConfig(Session::Role::Server, {"127.0.0.1", port, {}, {}}, dir.path()));
@@ -502,9 +494,8 @@ private slots:
     }
     void tlsHandshakeEnds()
     {
-        QFETCH(bool, server);
-        QFETCH(QByteArray, said);
-        QFETCH(QString, line);
+        const auto [server, said, line]
+            = fetched<bool, QByteArray, QString>("server", "said", "line");
         QTemporaryDir dir;
         QTcpServer listener;
         QTcpSocket plain, *peer = &plain;

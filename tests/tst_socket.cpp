@@ -176,9 +176,8 @@ private slots:
     }
     void udpBurstWhileBusy()
     {
-        QFETCH(int, queueLimit);
-        QFETCH(bool, batches);
-        QFETCH(int, count);
+        const auto [queueLimit, batches, count]
+            = fetched<int, bool, int>("queueLimit", "batches", "count");
         const int Count = count;
         Winsock s;
         s.setProtocol(Winsock::sckUDPProtocol);

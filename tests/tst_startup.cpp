@@ -72,12 +72,9 @@ private slots:
     }
     void startOrStop()
     {
-        QFETCH(QString, box);
-        QFETCH(QString, pane);
-        QFETCH(QString, log);
-        QFETCH(QByteArray, servers);
-        QFETCH(QString, adapters);
-        QFETCH(bool, folder);
+        auto [box, pane, log, servers, adapters, folder]
+            = fetched<QString, QString, QString, QByteArray, QString, bool>(
+                "box", "pane", "log", "servers", "adapters", "folder");
         Program p({.adapters = adapters, .makeFolder = folder});
         QVERIFY(servers.isEmpty() || writeFile(p.folder() + "Servers.xml", servers));
         p.start();
@@ -119,9 +116,7 @@ private slots:
     }
     void machineNames()
     {
-        QFETCH(Setup, setup);
-        QFETCH(QString, log);
-        QFETCH(QString, self);
+        auto [setup, log, self] = fetched<Setup, QString, QString>("setup", "log", "self");
         QTemporaryDir dir;
         setup.programFiles = dir.path();
         Program p(setup);

@@ -101,8 +101,7 @@ private slots:
     }
     void idleLayout()
     {
-        QFETCH(bool, server);
-        QFETCH(int, protocol);
+        const auto [server, protocol] = fetched<bool, int>("server", "protocol");
         const bool udp = protocol == 1;
         p->click("optProtocol_" + QString::number(protocol));
         QVERIFY(!p->pane().isEmpty());
@@ -204,10 +203,8 @@ private slots:
     }
     void darkPalette()
     {
-        QFETCH(QString, open);
-        QFETCH(QString, status);
-        QFETCH(QString, lamp);
-        QFETCH(QColor, colour);
+        const auto [open, status, lamp, colour]
+            = fetched<QString, QString, QString, QColor>("open", "status", "lamp", "colour");
         p->clearPane();
         if (!open.isEmpty())
             p->open(open, {"127.0.0.1", QString::number(freePort(open.endsWith("udp")))});

@@ -6,6 +6,8 @@
 
 #include <QTest>
 
+#include <tuple>
+
 template<typename... Types, typename... Names>
 void columns(const Names &...names)
 {
@@ -19,4 +21,13 @@ template<typename... Values>
 void dataRow(const char *name, const Values &...values)
 {
     (QTest::newRow(name) << ... << values);
+}
+
+// The row's values, for structured bindings in the columns' order:
+// const auto [text, status] = fetched<QString, int>("text", "status").
+template<typename... Types, typename... Names>
+std::tuple<Types...> fetched(const Names &...names)
+{
+    static_assert(sizeof...(Types) == sizeof...(Names), "a name for every column");
+    return {*static_cast<Types *>(QTest::qData(names, qMetaTypeId<Types>()))...};
 }
