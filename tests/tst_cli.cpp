@@ -106,7 +106,8 @@ private slots:
     }
     void endings()
     {
-        QFETCH(QStringList, arguments);
+        auto [arguments, said, status]
+            = fetched<QStringList, QString, int>("arguments", "said", "status");
         if (Sanitized && QByteArray(QTest::currentDataTag()).contains("64 descriptors"))
             QSKIP("the sanitizers' own descriptors do not fit in 64");
         QTemporaryDir dir;
@@ -122,9 +123,8 @@ private slots:
         const bool stays = QByteArray(QTest::currentDataTag()).contains("listens");
         if (stays)
             QTRY_VERIFY_WITH_TIMEOUT((told += run.out()).contains("Listening"), 10000);
-        QFETCH(int, status);
+
         QVERIFY(run.endsWith(status, stays));
-        QFETCH(QString, said);
         told += run.err() + run.out();
         QVERIFY2(told.contains(said), qPrintable(told));
     }
@@ -772,7 +772,8 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
     }
     void tlsProbe()
     {
-        QFETCH(QStringList, options);
+        auto [options, status, said]
+            = fetched<QStringList, int, QString>("options", "status", "said");
         QTemporaryDir dir;
         const QString port = QString::number(freePort());
         Headless server(dir.path(), {"respond", "--tls", "--port", port, "--local", "127.0.0.1"});
@@ -781,9 +782,7 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         Headless probe(dir.path(),
                        QStringList{"probe", "--tls", "localhost", port, "--count", "1"}
                            + options.replaceInStrings("@", dir.path() + "/Selmarin/tls-cert.pem"));
-        QFETCH(int, status);
         QVERIFY(probe.endsWith(status));
-        QFETCH(QString, said);
         const QString out = probe.out() + probe.err();
         QVERIFY2(out.contains(said), qPrintable(out));
         QVERIFY(server.endsWith(0, true));

@@ -123,13 +123,13 @@ private slots:
     }
     void sendExactBytes()
     {
-        const auto [typed, wire, echo]
-            = fetched<QString, QByteArray, QString>("typed", "wire", "echo");
+        const auto [typed, wire, echo, escapes, lineEnd]
+            = fetched<QString, QByteArray, QString, bool, int>("typed", "wire", "echo", "escapes",
+                                                               "lineEnd");
         QTcpServer peer;
         QTcpSocket *s = connectClient(peer);
         QVERIFY(s);
         p->clearPane();
-        const auto [escapes, lineEnd] = fetched<bool, int>("escapes", "lineEnd");
         p->control<QAbstractButton>("chkEscapes")->setChecked(escapes);
         p->control<QComboBox>("cboLineEnd")->setCurrentIndex(lineEnd);
         p->set("txtSend", typed);

@@ -375,7 +375,7 @@ private slots:
     }
     void windowFigures()
     {
-        QFETCH(QList<int>, delays);
+        const auto [delays, summary] = fetched<QList<int>, QString>("delays", "summary");
         QList<std::pair<qint64, int>> steps; // time, and 0 tick, 1 send, 2 answer
         for (qint64 i = 0; i <= delays.size() + 1; ++i) {
             steps.append({i * 1000000, 0});
@@ -393,7 +393,6 @@ private slots:
             : what == 1 ? void(engine.sent(at))
                         : void(engine.answer(at));
         const ProbeFigures &figures = engine.figures();
-        QFETCH(QString, summary);
         QCOMPARE(figures.summary(), "AutoPing 192.0.2.9:7010 \u2014 " + summary);
         PingPlot plot;
         plot.setStats(figures);

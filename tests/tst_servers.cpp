@@ -169,8 +169,8 @@ private slots:
     }
     void save()
     {
-        auto [file, overwrite, lines]
-            = fetched<QByteArray, bool, QString>("file", "overwrite", "lines");
+        auto [file, overwrite, lines, entries] = fetched<QByteArray, bool, QString, QStringList>(
+            "file", "overwrite", "lines", "entries");
         const bool saves = lines.startsWith("-- Info");
         Program p({.makeFolder = file != "-", .headless = true});
         const QString path = p.folder() + "Servers.xml";
@@ -181,7 +181,6 @@ private slots:
         QVERIFY(file.isEmpty() || file == "-"
                 || (writeFile(real, file.remove(0, link ? 2 : 0))
                     && writeFile(real + ".bak", "older")));
-        QFETCH(QStringList, entries);
         p.setServers(entries);
         QCOMPARE(p.saveServers(overwrite), saves);
         QTEST(fileChildren(path), "written");

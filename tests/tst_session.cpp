@@ -396,10 +396,9 @@ private slots:
     }
     void tlsClient()
     {
-        QFETCH(QString, how);
+        const auto [how, lines] = fetched<QString, QString>("how", "lines");
         const QString certificate = how.section(' ', 0, 0);
         const bool insecure = how.contains("insecure");
-        QFETCH(QString, lines);
         QTemporaryDir dir;
         QProcess make, server, digest;
         QVERIFY(run(make, dir.path(), "sh", {"-c", MakeCertificates}) && make.waitForFinished());
