@@ -284,7 +284,7 @@ private slots:
         if (outcome == "filtered")
             QVERIFY(hops.size() >= 2 && hops[hops.size() - 2]["address"] == by
                     && !hops[hops.size() - 2]["sent_again"].toBool()
-                    && hops.last()["address"].isNull());
+                    && hops.last()["address"].isNull() && !hops.last()["sent_again"].toBool());
         QVERIFY(!verdict.isEmpty() || status == 2);
         // TLS: the handshake done with its certificate's problems named, or
         // failed with why.
