@@ -250,9 +250,7 @@ void retryAfterPause(PathVerdict &verdict, Knock &knock, qint64 triedUs, const Q
     // (a missing neighbour on its link would have been told by now).
     if (!knock.decided() && !stop && knock.retransmissionLeft() != 0) {
         knock.quiet();
-        for (const qint64 quietUs = MonotonicUs() + QuietMs * 1000;
-             !stop && MonotonicUs() < quietUs;)
-            ::poll(nullptr, 0, 50);
+        await(knock, int(QuietMs), stop); // the quieted knock hears nothing: the pause
         again = std::make_unique<Knock>(verdict.transport != Transport::Udp, to, verdict.port, 0,
                                         from);
         waited = again.get();

@@ -123,14 +123,18 @@ bool Knock::settle(short revents)
     return true;
 }
 
+bool Knock::tcpInfo(tcp_info &info) const
+{
+    socklen_t size = sizeof info;
+    return m_tcp && m_fd >= 0 && ::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0;
+}
+
 int Knock::retransmissionLeft() const
 {
-    tcp_info info{};
-    socklen_t size = sizeof info;
     if (m_fd < 0)
         return m_left;
-    if (!m_tcp || m_decided || ::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0
-        || info.tcpi_retransmits == 0)
+    tcp_info info{};
+    if (m_decided || !tcpInfo(info) || info.tcpi_retransmits == 0)
         return -1;
     // A retransmission that went out is counted as out until answered.
     return info.tcpi_retrans > 0 ? 1 : 0;
@@ -172,8 +176,6 @@ void Knock::decide(int error)
 {
     m_decided = true;
     m_error = error;
-    tcp_info info{};
-    socklen_t size = sizeof info;
-    if (m_tcp && m_fd >= 0 && ::getsockopt(m_fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0)
+    if (tcp_info info{}; tcpInfo(info))
         m_sends = 1 + int(info.tcpi_total_retrans);
 }

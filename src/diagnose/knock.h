@@ -57,6 +57,8 @@ public:
     int release();
 
 private:
+    // The system's TCP figures of the socket; false for UDP or once closed.
+    bool tcpInfo(struct tcp_info &info) const;
     void takeReports();
     void decide(int error);
 
