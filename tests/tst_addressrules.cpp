@@ -8,8 +8,6 @@
 
 #include "fixture.h"
 
-#include <QtTest>
-
 namespace {
 
 const QString Chars

@@ -8,18 +8,6 @@
 #include "cli/commandline.h"
 #include "fixture.h"
 
-#include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QUdpSocket>
-#include <QtTest>
-
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -14,12 +14,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
-#include <QUdpSocket>
-#include <QtTest>
 
 namespace {
 

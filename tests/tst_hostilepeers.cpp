@@ -9,10 +9,6 @@
 #include "fixture.h"
 
 #include <QLabel>
-#include <QRegularExpression>
-#include <QTcpSocket>
-#include <QUdpSocket>
-#include <QtTest>
 
 #include <sys/socket.h>
 

@@ -10,13 +10,6 @@
 
 #include "fixture.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QtTest>
-
 namespace {
 
 LoadHeader data(quint64 seq, qint64 sentUs, quint32 length = 100)

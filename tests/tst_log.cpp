@@ -6,10 +6,6 @@
 
 #include "fixture.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QtTest>
-
 #include <csignal>
 #include <sys/resource.h>
 

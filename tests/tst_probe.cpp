@@ -10,6 +10,7 @@
 #include "cli/metricspage.h"
 #include "console/pingplot.h"
 #include "diagnose/icmpwords.h"
+#include "diagnose/verdictlines.h"
 #include "probe/probeclock.h"
 #include "probe/probeengine.h"
 #include "probe/probetexts.h"
@@ -561,6 +562,33 @@ private slots:
     {
         const auto [ipv6, type, code] = fetched<bool, int, int>("ipv6", "type", "code");
         QTEST(IcmpWords(ipv6, type, code), "words");
+    }
+
+    // A sweep's hop lines: a round trip only for an answer to the first
+    // packet; a router's message after a silent hop is not said to be that hop's.
+    void hopLines_data()
+    {
+        columns<bool, bool, bool, bool, QString>("silence", "icmp", "reached", "sentAgain", "line");
+        const QString rejected = " 2  10.0.0.1  unreachable, after the SYN went again";
+        dataRow("time exceeded after silence", true, false, false, false,
+                " 2  10.0.0.1  1.500 ms  time exceeded");
+        dataRow("rejected", false, true, false, true, rejected);
+        dataRow("rejected after silence", true, true, false, true,
+                rejected + " (from a router at or before this hop)");
+        dataRow("the host's own message after silence", true, true, true, false,
+                " 2  10.0.0.1  1.500 ms  unreachable");
+    }
+    void hopLines()
+    {
+        const auto [silence, icmp, reached, sentAgain]
+            = fetched<bool, bool, bool, bool>("silence", "icmp", "reached", "sentAgain");
+        PathVerdict v;
+        IcmpSeen seen;
+        seen.present = icmp;
+        v.hops = {{1, silence ? "" : "10.0.0.2", 700, "time exceeded", false, {}, false},
+                  {2, "10.0.0.1", 1500, icmp ? "unreachable" : "time exceeded", reached, seen,
+                   sentAgain}};
+        QTEST(StepLines(Step::Swept, v).last(), "line");
     }
 
     // The numbered texts as a responder reads them (0: plain, -1: none) and

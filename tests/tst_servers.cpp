@@ -8,9 +8,7 @@
 
 #include <QComboBox>
 #include <QDomDocument>
-#include <QElapsedTimer>
 #include <QListWidget>
-#include <QtTest>
 
 namespace {
 

@@ -13,13 +13,7 @@
 
 #include <QNetworkDatagram>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QSslCertificate>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QUdpSocket>
-#include <QtTest>
 
 namespace {
 

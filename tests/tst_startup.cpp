@@ -10,9 +10,6 @@
 #include <QComboBox>
 #include <QImage>
 #include <QNetworkInterface>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QtTest>
 
 #include <csignal>
 

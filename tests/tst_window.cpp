@@ -21,7 +21,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyleFactory>
-#include <QtTest>
 
 #include <cmath>
 

@@ -67,19 +67,25 @@ QString attemptLine(const PathVerdict &v)
     return what + QStringLiteral("no answer within %1 s").arg(v.timeoutMs / 1000.0);
 }
 
-QString hopLine(const Hop &hop)
+// afterSilence: a hop before this one gave no answer.  A router that
+// rejects everything and limits its ICMP messages may then answer only a
+// later hop's packet: its message is told, but not as this hop's own.
+QString hopLine(const Hop &hop, bool afterSilence)
 {
+    const QString from = afterSilence && hop.icmp.present && !hop.reached
+                             ? QStringLiteral(" (from a router at or before this hop)")
+                             : QString();
     if (hop.address.isEmpty())
         return QStringLiteral("%1  no answer%2")
             .arg(hop.ttl, 2)
             .arg(hop.said.isEmpty() ? QString() : QStringLiteral(" (") + hop.said + u')');
     if (hop.sentAgain)
-        return QStringLiteral("%1  %2  %3, after the SYN went again")
+        return QStringLiteral("%1  %2  %3, after the SYN went again%4")
             .arg(hop.ttl, 2)
-            .arg(hop.address, hop.said);
-    return QStringLiteral("%1  %2  %3  %4")
+            .arg(hop.address, hop.said, from);
+    return QStringLiteral("%1  %2  %3  %4%5")
         .arg(hop.ttl, 2)
-        .arg(hop.address, milliseconds(hop.rttUs), hop.said);
+        .arg(hop.address, milliseconds(hop.rttUs), hop.said, from);
 }
 
 } // namespace
@@ -210,8 +216,11 @@ QStringList StepLines(Step step, const PathVerdict &v)
                      .arg(v.address, transportName(v.transport == Transport::Tls ? Transport::Tcp
                                                                                  : v.transport))
                      .arg(v.port);
-        for (const Hop &hop : v.hops)
-            lines << hopLine(hop);
+        bool silence = false;
+        for (const Hop &hop : v.hops) {
+            lines << hopLine(hop, silence);
+            silence = silence || hop.address.isEmpty();
+        }
         break;
     }
     return lines;

@@ -17,12 +17,8 @@
 #include <QPlainTextEdit>
 #include <QProcessEnvironment>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QTcpServer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <csignal>
 #include <sys/resource.h>

@@ -19,10 +19,22 @@
 
 #include "columns.h"
 
+// Beside the fixture, the Qt classes most tests use: a test includes only
+// what is its own.
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QUdpSocket>
 #include <QWidget>
+#include <QtTest>
 
 #include <functional>
 #include <memory>
