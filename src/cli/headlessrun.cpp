@@ -8,11 +8,11 @@
 #include "jsonsummary.h"
 #include "metricsendpoint.h"
 #include "metricspage.h"
+#include "peers/probetarget.h"
+#include "peers/responder.h"
 #include "probe/probeclock.h"
 #include "probe/probefigures.h"
 #include "respondlines.h"
-#include "session/probetarget.h"
-#include "session/session.h"
 #include "targetlines.h"
 #include "terminalface.h"
 #include "udp/readywatch.h"
@@ -44,9 +44,9 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, cons
     setup.config = transportConfig(command);
     // The command line reads every AutoPing text, talks to its target only
     // and does not hold the states for a watch.
-    setup.config.manner.readsFreely = true;
-    setup.config.manner.onePeer = true;
-    setup.config.manner.quickStates = true;
+    setup.config.reading = Session::Reading::Free;
+    setup.config.socket.onePeer = true;
+    setup.config.socket.quickStates = true;
     setup.config.source = command.source;
     // A connect that hangs is given up at the timeout the queries have.
     setup.config.connectTimeoutMs = command.timeoutMs;
@@ -86,11 +86,11 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
 {
     m_minute->start(60'000);
     if (!probing()) {
-        m_session = std::make_unique<Session>(tables, rules);
+        m_responder = std::make_unique<Responder>(tables, rules);
         m_respondLines
-            = std::make_unique<RespondLines>(*m_session, tables, lines, command.everyQuery);
-        connect(m_session.get(), &Session::stateShown, this, &HeadlessRun::onStateShown);
-        m_session->startStateWatch();
+            = std::make_unique<RespondLines>(*m_responder, tables, lines, command.everyQuery);
+        connect(&m_responder->session(), &Session::stateShown, this, &HeadlessRun::onStateShown);
+        m_responder->session().startStateWatch();
         if (!command.everyQuery)
             connect(m_minute, &QTimer::timeout, m_respondLines.get(), &RespondLines::tellMinute);
         return;
@@ -113,7 +113,7 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
         if (several)
             setup.slotsFromUs
                 = origin + qint64(index++ % groups) * command.intervalMs * 1000 / groups;
-        setup.config.manner.readyWatch = m_readyWatch.get();
+        setup.config.socket.readyWatch = m_readyWatch.get();
         setup.clock = m_clock.get();
         auto target = std::make_unique<ProbeTarget>(setup, tables, rules);
         m_targetLines.push_back(std::make_unique<TargetLines>(*target, tables, lines, several));
@@ -136,8 +136,8 @@ bool HeadlessRun::serveMetrics(QString *why)
         return true;
     m_metrics = std::make_unique<MetricsEndpoint>([this] {
         if (!probing())
-            return ResponderMetrics(m_command.port, m_session->answeredQueries(),
-                                    m_session->droppedDatagrams());
+            return ResponderMetrics(m_command.port, m_responder->answeredQueries(),
+                                    m_responder->session().droppedDatagrams());
         QList<TargetFigures> figures;
         for (const auto &target : m_targets)
             figures.append({target->name(), &target->figures()});
@@ -170,31 +170,25 @@ int HeadlessRun::start()
         }
         return -1;
     }
-    Session::Config config = transportConfig(m_command);
-    config.role = Session::Role::Server;
-    config.manner.readsFreely = true;
-    config.manner.servesMany = true;
-    config.manner.batches = true;
-    config.manner.quickStates = true;
-    config.manner.countsLoads = true;
-    config.manner.readyWatch = m_readyWatch.get();
+    Session::Config config = Responder::configured(transportConfig(m_command), m_readyWatch.get());
     config.ends.localAddress = m_command.local;
     config.ends.localPort = m_command.port;
-    if (!m_session->CheckEnds(config))
+    Session &session = m_responder->session();
+    if (!session.CheckEnds(config))
         return 2;
-    m_session->OpenIt(config);
+    m_responder->open(config);
     // A socket that could not be opened has said why.
-    return GroupOf(m_session->state()) == StateGroup::Idle ? 2 : -1;
+    return GroupOf(session.state()) == StateGroup::Idle ? 2 : -1;
 }
 
 // A failure closed the responder: open it again, so that it stays up.
 void HeadlessRun::onStateShown()
 {
-    if (m_ended || GroupOf(m_session->state()) != StateGroup::Idle)
+    const Session &session = m_responder->session();
+    if (m_ended || GroupOf(session.state()) != StateGroup::Idle)
         return;
-    m_session->closeIfOpen();
-    m_session->OpenIt(m_session->config());
-    if (m_session->state() != SocketState::Listening && m_session->state() != SocketState::Open) {
+    m_responder->reopen();
+    if (session.state() != SocketState::Listening && session.state() != SocketState::Open) {
         m_ended = true;
         emit finished(2);
     }
@@ -222,7 +216,7 @@ void HeadlessRun::stop()
         m_ended = true;
         // What was answered since the last minute's lines is not lost.
         m_respondLines->tellMinute();
-        m_session->finish();
+        m_responder->finish();
         emit finished(0);
         return;
     }

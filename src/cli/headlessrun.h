@@ -8,13 +8,13 @@
 // the window) is handed in; the lines reach the terminal and the log through
 // the run's transcript.
 //
-//   respond  a session serving the chosen protocol on --port and --local:
+//   respond  a responder (peers/responder.h) serving the chosen protocol:
 //            every client at once, every AutoPing text read freely (split,
 //            merged, numbered), UDP in batches, answers from the address
 //            asked; a line a minute per client address (respondlines.h)
 //            unless --every-query.  A failure that closes it opens it
 //            again, so it can stay up as a service.
-//   probe    probes every target at once (session/probetarget.h), each
+//   probe    probes every target at once (peers/probetarget.h), each
 //            with its lines (targetlines.h).  When every target has ended,
 //            at the deadline, or at stop(), it prints a summary per target
 //            (and a total line for several), or the JSON document (--json).
@@ -45,7 +45,7 @@ class ProbeClock;
 class ProbeTarget;
 class ReadyWatch;
 class QTextStream;
-class Session;
+class Responder;
 class RespondLines;
 class TargetLines;
 class TerminalFace;
@@ -88,7 +88,7 @@ private:
     int m_status = 0;                                    // the probe's, once it ended
     std::unique_ptr<ReadyWatch> m_readyWatch;            // the UDP sockets', outlives them
     std::unique_ptr<ProbeClock> m_clock;                 // the targets' probers', too
-    std::unique_ptr<Session> m_session;                  // respond
+    std::unique_ptr<Responder> m_responder;              // respond
     std::unique_ptr<RespondLines> m_respondLines;        // and its lines
     std::vector<std::unique_ptr<ProbeTarget>> m_targets; // probe
     std::vector<std::unique_ptr<TargetLines>> m_targetLines;

@@ -6,7 +6,7 @@
 #include "base/clock.h"
 #include "base/msgsink.h"
 #include "loadlines.h"
-#include "session/loadpath.h"
+#include "peers/loadpath.h"
 #include "session/sessionlines.h"
 #include "terminalface.h"
 

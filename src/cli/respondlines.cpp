@@ -5,8 +5,8 @@
 
 #include "base/msgsink.h"
 #include "loadlines.h"
+#include "peers/responder.h"
 #include "probe/probetexts.h"
-#include "session/session.h"
 
 #include <QRegularExpression>
 
@@ -19,15 +19,33 @@ QString clientKey(const QString &address)
 }
 } // namespace
 
-RespondLines::RespondLines(const Session &session, const NameTables &tables, MsgSink &lines,
+RespondLines::RespondLines(const Responder &responder, const NameTables &tables, MsgSink &lines,
                            bool everyQuery, QObject *parent)
-    : QObject(parent), m_lines(lines), m_sessionLines(session, tables, lines)
+    : QObject(parent), m_lines(lines), m_sessionLines(responder.session(), tables, lines)
 {
+    // Its clients' lines are the session's.
+    connect(&responder, &Responder::accepted, &m_sessionLines, &SessionLines::tellAccepted);
+    connect(&responder, &Responder::dataArrived, &m_sessionLines, &SessionLines::tellData);
+    connect(&responder, &Responder::dataSent, &m_sessionLines, &SessionLines::tellData);
+    connect(&responder, &Responder::clientEnded, &m_sessionLines, &SessionLines::tellClientEnded);
+    connect(&responder, &Responder::clientsTurnedAway, this,
+            [this](quint64 count, const QString &why) {
+                m_lines.AddComplaint(
+                    QStringLiteral("Winsock"),
+                    QStringLiteral("%1 turned away: %2 (at most %3 at once, %4 from one "
+                                   "address)")
+                            .arg(count == 1 ? QStringLiteral("A client was")
+                                            : QStringLiteral("%1 clients were").arg(count),
+                                 why)
+                            .arg(Responder::MaxClients)
+                            .arg(Responder::MaxClientsPerAddress)
+                        + CRLF);
+            });
     // A load: a line a second per load, and its end, whatever everyQuery says.
-    connect(&session, &Session::loadTold, this, [this](const LoadReceiver::Told &told) {
+    connect(&responder, &Responder::loadTold, this, [this](const LoadReceiver::Told &told) {
         m_lines.AddToMsgsBox(QStringLiteral("Load"), LoadToldLine(told) + CRLF);
     });
-    connect(&session, &Session::loadsTurnedAway, this, [this](quint64 count) {
+    connect(&responder, &Responder::loadsTurnedAway, this, [this](quint64 count) {
         m_lines.AddToMsgsBox(QStringLiteral("Load"),
                              QStringLiteral("%1 pieces of new loads ignored: %2 loads are counted "
                                             "already")
@@ -38,30 +56,35 @@ RespondLines::RespondLines(const Session &session, const NameTables &tables, Msg
     if (everyQuery)
         return;
     m_sessionLines.setDataShown(false);
-    connect(&session, &Session::clientEnded, this,
+    connect(&responder, &Responder::clientEnded, this,
             [this](const Endpoint &peer, const QString &) { tellLeaving(peer); });
-    connect(&session, &Session::dataArrived, this, [this](const DataSeen &data) {
-        QString key = clientKey(data.peer.address);
-        if (m_clients.size() >= size_t(MaxClients) && !m_clients.count(key))
-            key = OtherClients;
-        Client &client = m_clients[key];
-        quint64 &fromPort = client.ports[data.peer.port];
-        for (const ProbeText &text : data.probeTexts)
-            if (text.kind == ProbeText::Query) {
-                ++client.queries;
-                ++fromPort;
-            }
-        // What is no query: the text without its AutoPing texts (numbered
-        // or not, with the line ends that may follow them).
-        static const QRegularExpression probeTexts(
-            QStringLiteral("\\+\\+ AutoPing (Query|Response) \\+\\+( #\\d+)?[\\r\\n]*"));
-        QString rest = data.text;
-        if (!data.probeTexts.isEmpty())
-            rest.remove(probeTexts);
-        client.other += quint64(rest.size());
-        if (client.sample.size() < SampleCharacters)
-            client.sample += rest.left(SampleCharacters - client.sample.size());
-    });
+    connect(&responder.session(), &Session::dataArrived, this, &RespondLines::count);
+    connect(&responder, &Responder::dataArrived, this, &RespondLines::count);
+}
+
+// What a client sent, counted for its minute's line.
+void RespondLines::count(const DataSeen &data)
+{
+    QString key = clientKey(data.peer.address);
+    if (m_clients.size() >= size_t(MaxClients) && !m_clients.count(key))
+        key = OtherClients;
+    Client &client = m_clients[key];
+    quint64 &fromPort = client.ports[data.peer.port];
+    for (const ProbeText &text : data.probeTexts)
+        if (text.kind == ProbeText::Query) {
+            ++client.queries;
+            ++fromPort;
+        }
+    // What is no query: the text without its AutoPing texts (numbered or
+    // not, with the line ends that may follow them).
+    static const QRegularExpression probeTexts(
+        QStringLiteral("\\+\\+ AutoPing (Query|Response) \\+\\+( #\\d+)?[\\r\\n]*"));
+    QString rest = data.text;
+    if (!data.probeTexts.isEmpty())
+        rest.remove(probeTexts);
+    client.other += quint64(rest.size());
+    if (client.sample.size() < SampleCharacters)
+        client.sample += rest.left(SampleCharacters - client.sample.size());
 }
 
 void RespondLines::tellMinute()

@@ -2,7 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #pragma once
-// The lines of a responder: its session's lines (sessionlines.h), and
+// The lines of a responder (peers/responder.h): its session's lines
+// (sessionlines.h) and its clients', and
 // instead of a line for every query and answer (unless everyQuery), a line
 // a minute for each client address that sent anything (the port it sent
 // from, or how many ports when there were several, as a probe of many
@@ -28,7 +29,7 @@
 #include <map>
 
 class MsgSink;
-class Session;
+class Responder;
 struct NameTables;
 
 class RespondLines : public QObject
@@ -39,8 +40,8 @@ public:
     static constexpr int MaxClients = 4096;
     static constexpr int SampleCharacters = 48;
 
-    RespondLines(const Session &session, const NameTables &tables, MsgSink &lines, bool everyQuery,
-                 QObject *parent = nullptr);
+    RespondLines(const Responder &responder, const NameTables &tables, MsgSink &lines,
+                 bool everyQuery, QObject *parent = nullptr);
 
     // The minute's figures since the last call, a line for each client.
     void tellMinute();
@@ -55,6 +56,7 @@ private:
     };
     void tell(const QString &who, const Client &client);
     void tellLeaving(const Endpoint &peer);
+    void count(const DataSeen &data);
     MsgSink &m_lines;
     SessionLines m_sessionLines;
     std::map<QString, Client> m_clients;

@@ -3,7 +3,7 @@
 
 #include "targetlines.h"
 
-#include "session/probetarget.h"
+#include "peers/probetarget.h"
 
 namespace {
 

@@ -32,11 +32,8 @@ Session::Session(const NameTables &tables, const AddressRules &rules, QObject *p
       m_truncated(
           1000,
           [this](quint64 count) { emit datagramsTruncated(count, Winsock::UdpReceiveBuffer); }),
-      m_turnedAway(60'000,
-                   [this](quint64 count) { emit clientsTurnedAway(count, m_turnedAwayWhy); }),
       m_noDescriptor(60'000,
-                     [this](quint64 count) { emit connectionsNotTaken(count, m_lastShortage); }),
-      m_loadsTurnedAway(60'000, [this](quint64 count) { emit loadsTurnedAway(count); })
+                     [this](quint64 count) { emit connectionsNotTaken(count, m_lastShortage); })
 {
     connect(m_listener.get(), &Listener::ConnectionRequest, this,
             &Session::Winsock1_ConnectionRequest);
@@ -48,12 +45,8 @@ Session::Session(const NameTables &tables, const AddressRules &rules, QObject *p
     connect(m_listener.get(), &Listener::AcceptFailed, this, [this](bool program) {
         m_lastShortage = program;
         m_noDescriptor.note();
-        evictSilentClient(); // room for the next one
+        emit descriptorShort();
     });
-    m_idleSweep.setInterval(ClientIdleMs / 8);
-    connect(&m_idleSweep, &QTimer::timeout, this, &Session::closeIdleClients);
-    m_loadSweep.setInterval(1000);
-    connect(&m_loadSweep, &QTimer::timeout, this, &Session::sweepLoads);
     m_tailTimer.setSingleShot(true);
     m_tailTimer.setInterval(TailWaitMs);
     connect(&m_tailTimer, &QTimer::timeout, this, &Session::flushTail);
@@ -144,8 +137,6 @@ bool Session::closeIfOpen()
     m_stream.clear();
     m_tailTimer.stop();
     m_probeStream.clear();
-    m_clients.clear();
-    m_idleSweep.stop();
     return open;
 }
 
@@ -192,9 +183,9 @@ void Session::OpenIt(const Config &config)
             const Ends &ends = config.ends;
             closeIfOpen();
             m_config = config;
-            const Manner &manner = config.manner;
+            const SocketOptions &options = config.socket;
             Winsock1->setLocalPort(ToLong(ends.localPort));
-            Winsock1->setStateHolds(!manner.quickStates);
+            Winsock1->setStateHolds(!options.quickStates);
             Winsock1->setConnectTimeoutMs(config.connectTimeoutMs > 0
                                               ? config.connectTimeoutMs
                                               : Winsock::DefaultConnectTimeoutMs);
@@ -220,9 +211,9 @@ void Session::OpenIt(const Config &config)
                     emit tlsSetUp(tlsLines);
             } else {
                 Winsock1->setProtocol(Winsock::sckUDPProtocol);
-                Winsock1->setUdpBatches(manner.batches && server);
-                Winsock1->setOnePeer(manner.onePeer && !server);
-                Winsock1->setReadyWatch(manner.readyWatch);
+                Winsock1->setUdpBatches(options.batches && server);
+                Winsock1->setOnePeer(options.onePeer && !server);
+                Winsock1->setReadyWatch(options.readyWatch);
                 m_refusalTold = false;
                 if (server) {
                     Winsock1->Bind(ToLong(ends.localPort), ends.localAddress);
@@ -304,12 +295,10 @@ void Session::finish()
     m_finished = true;
     Timer1.stop();
     m_tailTimer.stop();
-    m_loadSweep.stop();
     m_listener->disconnect(this);
     Winsock1->disconnect(this);
     m_listener->Close();
     Winsock1->Close();
-    m_clients.clear();
 }
 
 void Session::armStateWatch()
@@ -317,7 +306,7 @@ void Session::armStateWatch()
     // The watch starts with the window's load; before it, nothing is reported.
     // Without holds a state may last a single turn: looked at in the next.
     if (m_watchInterval >= 0 && !m_finished && !Timer1.isActive())
-        Timer1.start(m_config.manner.quickStates ? 0 : m_watchInterval);
+        Timer1.start(m_config.socket.quickStates ? 0 : m_watchInterval);
 }
 
 void Session::Timer1_Timer()

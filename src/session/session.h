@@ -17,16 +17,16 @@
 //
 // AutoPing texts: a server answers every query it reads with the response;
 // a client tells every response it reads (DataSeen::probeTexts) to whatever
-// probes.  How they are read is the window's rule unless the manner says
-// otherwise: a piece of data counts only when it is exactly one of the two
-// texts.
+// probes.  How they are read is the window's rule unless the configuration
+// says otherwise (Reading): a piece of data counts only when it is exactly
+// one of the two texts.
 //
 // A TCP server is a Listener.  As the console has always worked, the first
 // connection it accepts replaces it: the listener closes and the session's
 // socket is that connection, so it serves one client and listens no more
-// until it is opened again.  A server that serves many (the command line's
-// responder) keeps listening and serves every client at once
-// (manyclients.cpp).
+// until it is opened again.  A server whose connections an acceptor serves
+// (the command line's responder, peers/responder.h) keeps listening and
+// hands each one over.
 //
 // The state watch (Timer1) reports every change of the socket's state once
 // (stateSeen), then emits stateShown().  Instead of ticking every
@@ -46,7 +46,6 @@
 // the log, wherever the session runs.
 
 #include "base/socketstate.h"
-#include "load/loadcounter.h"
 #include "sessionevents.h"
 #include "textcodec.h"
 #include "throttle.h"
@@ -56,6 +55,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -90,16 +90,15 @@ public:
     };
     // The choices of a TLS connection (tls/credentials.h).
     using Tls = TlsChoices;
-    // How the command line's runs differ from the window's, which keeps
-    // every one of these off.
-    struct Manner
+    // How AutoPing texts are read: as the window reads them, a piece of
+    // data that is exactly one of the two texts; or freely
+    // (probe/probetexts.h), every text in a stream, split, merged or with
+    // line ends, and a datagram that is one text, numbered or not, with
+    // line ends.
+    enum class Reading { Whole, Free };
+    // How the socket is run; the window leaves each of these off.
+    struct SocketOptions
     {
-        // AutoPing texts read freely (probe/probetexts.h): every text in a
-        // stream, split, merged or with line ends; a datagram that is one
-        // text, numbered or not, with line ends.
-        bool readsFreely = false;
-        // A TCP or TLS server serves every client at once.
-        bool servesMany = false;
         // A UDP server takes its datagrams in batches and answers them in
         // the same turn (Winsock::setUdpBatches).
         bool batches = false;
@@ -108,18 +107,12 @@ public:
         // no one listening (datagramRefused).
         bool onePeer = false;
         // A UDP socket that is in batches or has one peer is watched by
-        // this, with the other targets' (udp/readywatch.h); nothing: by a
+        // this, with other sockets (udp/readywatch.h); nothing: by a
         // notifier of its own.
         ReadyWatch *readyWatch = nullptr;
         // States on the way to a connection pass as fast as they come
         // (Winsock::setStateHolds): nobody watches them.
         bool quickStates = false;
-        // A server counts the pieces of `selmarin load` (load/loadwire.h)
-        // per sender instead of taking them for text, and sends its
-        // reports back in band (loadcounter.h): a UDP one each datagram
-        // that starts with the load's magic, one that serves many each
-        // client whose stream starts with it.  Told by loadTold.
-        bool countsLoads = false;
     };
     // What to open: a value, as the window's controls or the command line
     // give it.
@@ -131,7 +124,8 @@ public:
         // A TCP client's own address (the command line's --source); empty:
         // the system chooses, as the window's client does.
         QString source;
-        Manner manner = {};
+        Reading reading = Reading::Whole;
+        SocketOptions socket = {};
         Tls tls = {};
         // A client's connect is given up after this (0: the socket's 20 s).
         int connectTimeoutMs = 0;
@@ -157,15 +151,15 @@ public:
     };
 
     static constexpr int TailWaitMs = 100; // a split character's first bytes wait this long
-    // A server that serves many: clients at once, in all and from one
-    // address, and how long a client may stay silent before it is closed.
-    // (MaxClients, or what the limit of open files allows, two each.)  At
-    // the cap, or with no descriptor left, the client silent the longest
-    // makes room, when it has been silent for EvictAfterMs.
-    static constexpr int MaxClients = 4096;
-    static constexpr int MaxClientsPerAddress = 64;
-    static constexpr int ClientIdleMs = 120'000;
-    static constexpr int EvictAfterMs = 5'000;
+
+    // Who serves the connections a TCP or TLS server accepts, instead of
+    // the session: each is handed over as it comes, and the listener goes
+    // on listening.  Nothing: the first connection replaces the listener.
+    using Acceptor = std::function<void(std::unique_ptr<Winsock>)>;
+    // Who may take a datagram a UDP server reads, before it is shown: true
+    // when it was taken (neither shown nor answered).  It is handed the
+    // socket that read it, its bytes and the time they arrived (base/clock.h).
+    using DatagramTaker = std::function<bool(Winsock &, const QByteArray &, qint64 atUs)>;
 
     Session(const NameTables &tables, const AddressRules &rules, QObject *parent = nullptr);
     ~Session() override;
@@ -174,10 +168,10 @@ public:
     // drop (its queue was full), since the session was made.
     quint64 answeredQueries() const { return m_answeredQueries; }
     quint64 droppedDatagrams() const { return m_droppedDatagrams; }
-    quint64 truncatedDatagrams() const { return m_truncated.total(); }
-    // A server that serves many: clients it turned away (too many at once,
-    // or from one address), connections it could not take (no descriptor).
-    quint64 turnedAwayClients() const { return m_turnedAway.total(); }
+
+    // Set before OpenIt; they stay for every open after it.
+    void setAcceptor(Acceptor acceptor) { m_acceptor = std::move(acceptor); }
+    void setDatagramTaker(DatagramTaker taker) { m_taker = std::move(taker); }
 
     // The configuration of the last open.
     const Config &config() const { return m_config; }
@@ -235,9 +229,6 @@ signals:
     // A server accepted a client (from) on its own address (to).
     void accepted(const Endpoint &from, const Endpoint &to);
     void acceptFailed(const Endpoint &from, const Endpoint &to, const RuntimeError &error);
-    // A client of a server that serves many went away; why: "closed", or
-    // how it ended.
-    void clientEnded(const Endpoint &client, const QString &why);
     void socketFailed(const SocketFailure &failure);
     // A procedure failed (piece: " in frmMain.Send; ").
     void failed(const QString &piece, const RuntimeError &error);
@@ -256,22 +247,16 @@ signals:
     // count datagrams longer than kept bytes came since the last time this
     // was told (at most once a second), each cut to kept bytes.
     void datagramsTruncated(quint64 count, qint32 kept);
-    // A server that serves many turned count clients away since the last
-    // time (at most once a minute): why, e.g. "64 from 192.0.2.7 already".
-    void clientsTurnedAway(quint64 count, const QString &why);
     // count connections could not be taken since the last time: no
     // descriptor was left, in the program (program) or the system.
     void connectionsNotTaken(quint64 count, bool program);
+    // One connection could not be taken, for want of a descriptor (told
+    // every time, for an acceptor to make room).
+    void descriptorShort();
     // The datagrams to peer find no one listening there (told once per open).
     void datagramRefused(const QString &peer);
     // onePeer: a datagram came from someone else (told for every one).
     void foreignDatagram(const Endpoint &from);
-    // countsLoads: a load's report went out (a second's), or it ended (its
-    // End came, or it fell silent).
-    void loadTold(const LoadReceiver::Told &told);
-    // countsLoads: count pieces of new loads were ignored since the last
-    // time (at most once a minute): LoadReceiver::MaxLoads are counted.
-    void loadsTurnedAway(quint64 count);
 
     // --- what a display shows ---------------------------------------------
     // The state watch has told a state: bring the display in line.
@@ -297,7 +282,7 @@ private:
     QString takeText(const QByteArray &bytes);
     void flushTail();
     void showReceived(const QString &text, qint64 atUs);
-    // The AutoPing texts in what arrived, as the manner reads them.
+    // The AutoPing texts in what arrived, as the configuration reads them.
     QList<ProbeText> readProbeTexts(const QString &text, bool stream, ProbeStream &texts) const;
     void tellAccepted(const Winsock &socket);
     // Runs body; a failure is told with piece.
@@ -326,30 +311,6 @@ private:
     void Winsock1_DatagramTruncated(qint32 kept);
     void Winsock1_TlsReport(const TlsFacts &facts);
 
-    // The clients of a server that serves many (manyclients.cpp).
-    struct Client
-    {
-        std::unique_ptr<Winsock> socket;
-        StreamText text;
-        ProbeStream texts;
-        qint64 heardUs = 0; // when it last sent something (base/clock.h)
-        // countsLoads: its stream is a load's (it started with the magic).
-        std::unique_ptr<LoadStreamReader> load;
-        bool firstData = true;
-    };
-    void closeIdleClients();
-    // Closes the client silent the longest, if it was for EvictAfterMs;
-    // true when one made room.
-    bool evictSilentClient();
-    void serve(std::unique_ptr<Winsock> socket);
-    void clientData(Winsock *socket);
-    void dropClient(Winsock *socket, const QString &why);
-    // countsLoads: a load's piece that arrived from (a datagram, or a
-    // stream's piece, with the stream's reads so far); its report, if one
-    // is due, goes back on socket.
-    void countLoad(Winsock &socket, const QString &from, const LoadHeader &header, quint64 bytes,
-                   qint64 atUs, const StreamRead &stream = {});
-    void sweepLoads();
     // The TLS setup of the socket (client) or the listener (server) for
     // config; lines to tell once the pane is cleared.  Raises when a file
     // cannot be used.
@@ -368,19 +329,14 @@ private:
     ProbeStream m_probeStream;
     qint32 m_senderPort = -1; // the last sender's port, and as text
     QString m_senderPortText;
-    std::vector<std::unique_ptr<Client>> m_clients;
     QTimer m_tailTimer;
     bool m_finished = false;
     quint64 m_answeredQueries = 0;
     quint64 m_droppedDatagrams = 0;
     bool m_refusalTold = false; // datagramRefused is told once per open
     Throttle m_truncated;       // datagrams cut, told at most once a second
-    Throttle m_turnedAway;      // clients refused, told at most once a minute
     Throttle m_noDescriptor;    // connections the listener could not take
-    QTimer m_idleSweep;         // closes clients that stay silent
-    LoadReceiver m_loads;       // countsLoads: every sender's loads
-    QTimer m_loadSweep;         // ... and the silent ones ended
-    Throttle m_loadsTurnedAway; // pieces of loads beyond MaxLoads
-    QString m_turnedAwayWhy;    // the last client's reason
     bool m_lastShortage = true; // the last connection not taken: the program's limit
+    Acceptor m_acceptor;
+    DatagramTaker m_taker;
 };

@@ -31,6 +31,27 @@ QString HostAndPort(const Endpoint &end)
 
 } // namespace
 
+void SessionLines::tellAccepted(const Endpoint &from, const Endpoint &to)
+{
+    m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Accepting ") + protocol()
+                                             + QStringLiteral(" connection from ")
+                                             + HostAndPort(from) + QStringLiteral(" to ")
+                                             + HostAndPort(to) + CRLF);
+}
+
+void SessionLines::tellData(const DataSeen &seen)
+{
+    if (m_dataShown)
+        m_lines.addLine(LineKind::Data, seen.peer.address,
+                        seen.lineEnded ? seen.text : QString(seen.text % CRLF));
+}
+
+void SessionLines::tellClientEnded(const Endpoint &client, const QString &why)
+{
+    m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Connection from ") + HostAndPort(client)
+                                             + u' ' + why + CRLF);
+}
+
 QString SessionLines::protocol() const
 {
     return m_tables.Protocol.name(int(m_session.config().transport));
@@ -62,20 +83,9 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
     connect(&session, &Session::connectionCompleted, this, [this] {
         m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Connection completed") + CRLF);
     });
-    const auto data = [this](const DataSeen &seen) {
-        if (!m_dataShown)
-            return;
-        m_lines.addLine(LineKind::Data, seen.peer.address,
-                        seen.lineEnded ? seen.text : QString(seen.text % CRLF));
-    };
-    connect(&session, &Session::dataArrived, this, data);
-    connect(&session, &Session::dataSent, this, data);
-    connect(&session, &Session::accepted, this, [this](const Endpoint &from, const Endpoint &to) {
-        m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Accepting ") + protocol()
-                                                 + QStringLiteral(" connection from ")
-                                                 + HostAndPort(from) + QStringLiteral(" to ")
-                                                 + HostAndPort(to) + CRLF);
-    });
+    connect(&session, &Session::dataArrived, this, &SessionLines::tellData);
+    connect(&session, &Session::dataSent, this, &SessionLines::tellData);
+    connect(&session, &Session::accepted, this, &SessionLines::tellAccepted);
     connect(&session, &Session::acceptFailed, this,
             [this](const Endpoint &from, const Endpoint &to, const RuntimeError &e) {
                 m_lines.AddComplaint(WinsockSpeaker, QStringLiteral("Connection acceptance on ")
@@ -84,11 +94,6 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
                                                          + QStringLiteral(" to ") + HostAndPort(to)
                                                          + QStringLiteral("Failed; Error 0x")
                                                          + Hex(e.number) + CRLF);
-            });
-    connect(&session, &Session::clientEnded, this,
-            [this](const Endpoint &client, const QString &why) {
-                m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Connection from ")
-                                                         + HostAndPort(client) + u' ' + why + CRLF);
             });
     connect(&session, &Session::socketFailed, this, [this](const SocketFailure &failure) {
         m_lines.AddComplaint(WinsockError,
@@ -161,17 +166,6 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
                                      .arg(count == 1 ? QStringLiteral("1 datagram")
                                                      : QStringLiteral("%1 datagrams").arg(count))
                                      .arg(kept)
-                                 + CRLF);
-    });
-    connect(&session, &Session::clientsTurnedAway, this, [this](quint64 count, const QString &why) {
-        m_lines.AddComplaint(WinsockSpeaker,
-                             QStringLiteral("%1 turned away: %2 (at most %3 at once, %4 from one "
-                                            "address)")
-                                     .arg(count == 1 ? QStringLiteral("A client was")
-                                                     : QStringLiteral("%1 clients were").arg(count),
-                                          why)
-                                     .arg(Session::MaxClients)
-                                     .arg(Session::MaxClientsPerAddress)
                                  + CRLF);
     });
     connect(&session, &Session::connectionsNotTaken, this, [this](quint64 count, bool program) {

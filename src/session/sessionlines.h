@@ -8,6 +8,8 @@
 // session writes its lines through one of these, so the window and the
 // command line say the same things in the same words.
 
+#include "sessionevents.h"
+
 #include <QObject>
 
 class MsgSink;
@@ -24,6 +26,14 @@ public:
     // Whether the bytes sent and received are written, a line each (on
     // unless set: a run that lasts for weeks tells them in figures instead).
     void setDataShown(bool shown) { m_dataShown = shown; }
+
+    // The lines of a connection accepted, of bytes that came or went and
+    // of a client that left, for a server's own clients too
+    // (peers/responder.h).
+    void tellAccepted(const Endpoint &from, const Endpoint &to);
+    void tellData(const DataSeen &seen);
+    // A server's client went away; why: "closed", or how it ended.
+    void tellClientEnded(const Endpoint &client, const QString &why);
 
 private:
     QString protocol() const;

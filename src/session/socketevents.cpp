@@ -36,8 +36,8 @@ void Session::Winsock1_ConnectionRequest(qint32 requestID)
 {
     TryRun(
         [&] {
-            if (m_config.manner.servesMany) {
-                serve(m_listener->Accept(requestID));
+            if (m_acceptor) {
+                m_acceptor(m_listener->Accept(requestID));
                 return;
             }
             // The listener gives way to the connection: the session serves
@@ -86,7 +86,7 @@ void Session::flushTail()
 
 QList<ProbeText> Session::readProbeTexts(const QString &text, bool stream, ProbeStream &texts) const
 {
-    if (m_config.manner.readsFreely) {
+    if (m_config.reading == Reading::Free) {
         if (stream)
             return texts.feed(text);
         if (const auto one = ReadProbeDatagram(text))
@@ -139,17 +139,9 @@ void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)
             // answer's round trip.
             const qint64 stamped = Winsock1->LastArrivalUs();
             const qint64 at = stamped >= 0 ? stamped : MonotonicUs();
-            // A load's datagram is counted, not shown (one that only looks
-            // like one is shown as anything else is).
-            if (m_config.manner.countsLoads && m_config.transport == Transport::Udp
-                && LoadWire::IsLoad(bytes)) {
-                if (const auto header = LoadWire::ReadHeader(bytes.constData(), bytes.size())) {
-                    countLoad(*Winsock1,
-                              HostAndPort(Winsock1->RemoteHostIP(), Winsock1->RemotePort()),
-                              *header, quint64(bytes.size()), at);
-                    return;
-                }
-            }
+            // A datagram someone else takes is neither shown nor answered.
+            if (m_taker && m_config.transport == Transport::Udp && m_taker(*Winsock1, bytes, at))
+                return;
             const QString text = takeText(bytes);
             // Only the start of a character so far: it waits for the rest.
             if (!text.isEmpty())

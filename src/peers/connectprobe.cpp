@@ -12,7 +12,7 @@
 
 #include "base/clock.h"
 #include "base/failure.h"
-#include "failurereason.h"
+#include "session/failurereason.h"
 #include "socket/localaddress.h"
 #include "socket/lookup.h"
 #include "socket/socketerrors.h"

@@ -35,7 +35,7 @@
 
 #include "load/loadpacer.h"
 #include "load/loadwire.h"
-#include "session.h"
+#include "session/session.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,19 +1,17 @@
 // SPDX-FileCopyrightText: 2026 The Selmarin developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-// The clients of a server that serves many, the command line's responder:
-// every connection is served at once, each with its own stream of text, and
-// every AutoPing query in it is answered on that connection.  What it tells
-// names the client as the pane does, by its address.
+// A responder's clients: every connection is served at once, each with its
+// own stream of text, and every AutoPing query in it is answered on that
+// connection.  What it tells names the client as the pane does, by its
+// address.
 
-#include "session.h"
+#include "responder.h"
 
 #include "base/clock.h"
 #include "base/failure.h"
-#include "socket/listener.h"
 #include "socket/localaddress.h"
 #include "socket/winsock.h"
-#include "textcodec.h"
 
 #include <cstring>
 #include <sys/resource.h>
@@ -26,14 +24,14 @@ size_t clientRoom()
 {
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return size_t(Session::MaxClients);
-    return std::min<size_t>(size_t(Session::MaxClients),
+        return size_t(Responder::MaxClients);
+    return std::min<size_t>(size_t(Responder::MaxClients),
                             limit.rlim_cur > 64 ? (limit.rlim_cur - 64) / 2 : 1);
 }
 
 } // namespace
 
-void Session::serve(std::unique_ptr<Winsock> socket)
+void Responder::serve(std::unique_ptr<Winsock> socket)
 {
     // Clients are capped, in all and from one address, so that a flood of
     // connections (idle ones, say) leaves room for real probes.
@@ -64,10 +62,11 @@ void Session::serve(std::unique_ptr<Winsock> socket)
             [this, client](qint16 number, const QString &description) {
                 dropClient(client, QStringLiteral("ended: %1 %2").arg(number).arg(description));
             });
-    tellAccepted(*client);
+    emit accepted({client->RemoteHostIP(), client->RemotePort()},
+                  {client->LocalIP(), client->LocalPort()});
 }
 
-void Session::clientData(Winsock *socket)
+void Responder::clientData(Winsock *socket)
 {
     const auto it = std::find_if(m_clients.begin(), m_clients.end(),
                                  [&](const auto &c) { return c->socket.get() == socket; });
@@ -81,8 +80,7 @@ void Session::clientData(Winsock *socket)
             const QByteArray bytes = socket->GetData();
             // A stream that starts with a load's magic is a load's: its
             // pieces are counted, never taken for text.
-            if (std::exchange(client.firstData, false) && m_config.manner.countsLoads
-                && !bytes.isEmpty()
+            if (std::exchange(client.firstData, false) && !bytes.isEmpty()
                 && std::memcmp(bytes.constData(), LoadWire::Magic,
                                std::min<size_t>(sizeof LoadWire::Magic, size_t(bytes.size())))
                        == 0)
@@ -104,7 +102,7 @@ void Session::clientData(Winsock *socket)
             if (text.isEmpty())
                 return;
             const Endpoint from{socket->RemoteHostIP(), socket->RemotePort()};
-            const QList<ProbeText> found = readProbeTexts(text, true, client.texts);
+            const QList<ProbeText> found = client.texts.feed(text);
             emit dataArrived({from, text, text != AutoPingQuery, found, at});
             for (const ProbeText &read : found) {
                 if (read.kind != ProbeText::Query)
@@ -112,7 +110,7 @@ void Session::clientData(Winsock *socket)
                 const QString answer = ProbeTextOf(ProbeText::Response, read.seq);
                 const qint64 sentAt = MonotonicUs();
                 socket->SendData(EncodeForSending(answer));
-                ++m_answeredQueries;
+                ++m_answered;
                 emit dataSent(
                     {{socket->LocalIP(), socket->LocalPort()}, answer, false, {}, sentAt});
             }
@@ -122,7 +120,7 @@ void Session::clientData(Winsock *socket)
         });
 }
 
-void Session::dropClient(Winsock *socket, const QString &why)
+void Responder::dropClient(Winsock *socket, const QString &why)
 {
     const auto it = std::find_if(m_clients.begin(), m_clients.end(),
                                  [&](const auto &c) { return c->socket.get() == socket; });
@@ -140,7 +138,7 @@ void Session::dropClient(Winsock *socket, const QString &why)
 
 // Clients that stayed silent too long are closed: they hold a descriptor and
 // a place under the caps.
-void Session::closeIdleClients()
+void Responder::closeIdleClients()
 {
     const qint64 now = MonotonicUs();
     std::vector<Winsock *> idle;
@@ -155,7 +153,7 @@ void Session::closeIdleClients()
         m_idleSweep.stop();
 }
 
-bool Session::evictSilentClient()
+bool Responder::evictSilentClient()
 {
     const auto silent
         = std::min_element(m_clients.begin(), m_clients.end(),

@@ -30,7 +30,7 @@
 // connection that failed or ended without keepTrying).
 
 #include "probe/prober.h"
-#include "session.h"
+#include "session/session.h"
 
 #include <QObject>
 #include <QTimer>

@@ -4,8 +4,8 @@
 #include "probetarget.h"
 
 #include "base/clock.h"
-#include "failurereason.h"
 #include "probe/probetexts.h"
+#include "session/failurereason.h"
 #include "socket/localaddress.h"
 #include "socket/lookup.h"
 #include "socket/socketerrors.h"
