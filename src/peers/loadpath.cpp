@@ -13,6 +13,7 @@
 #include "tls/credentials.h"
 #include "tls/tlsfacts.h"
 #include "tls/tlssetup.h"
+#include "udp/batchsend.h"
 
 #include <QRandomGenerator>
 #include <QSocketNotifier>
@@ -362,8 +363,7 @@ quint64 LoadPath::sendUdp(LoadKind kind, quint64 seq, quint64 n, qint64)
 {
     const size_t size = size_t(m_setup.size);
     quint64 done = 0;
-    mmsghdr messages[Batch];
-    iovec pieces[Batch];
+    OutDatagram batch[Batch];
     int retries = 0;
     while (done < n) {
         const int k = int(std::min<quint64>(Batch, n - done));
@@ -372,12 +372,9 @@ quint64 LoadPath::sendUdp(LoadKind kind, quint64 seq, quint64 n, qint64)
             char *piece = m_buffers.data() + size_t(i) * size;
             LoadWire::WriteHeader(piece,
                                   {kind, m_id, seq + done + quint64(i), stamp, quint32(size)});
-            pieces[i] = {piece, size};
-            messages[i] = {};
-            messages[i].msg_hdr.msg_iov = &pieces[i];
-            messages[i].msg_hdr.msg_iovlen = 1;
+            batch[i] = {piece, size};
         }
-        const int sent = ::sendmmsg(m_fd, messages, unsigned(k), MSG_DONTWAIT);
+        const int sent = SendBatch(m_fd, batch, size_t(k), MSG_DONTWAIT);
         if (sent < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)
                 break;

@@ -36,6 +36,7 @@
 #include "load/loadpacer.h"
 #include "load/loadwire.h"
 #include "session/session.h"
+#include "udp/batchsend.h"
 
 #include <QObject>
 #include <QTimer>
@@ -52,10 +53,10 @@ class LoadPath : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int DrainMs = 250;     // UDP: after the last piece, before the End
-    static constexpr int EndRepeatMs = 200; // the End again, until the final count
-    static constexpr int EndWaitMs = 3000;  // ... for this long at most
-    static constexpr int Batch = 64;        // datagrams handed over with one call
+    static constexpr int DrainMs = 250;          // UDP: after the last piece, before the End
+    static constexpr int EndRepeatMs = 200;      // the End again, until the final count
+    static constexpr int EndWaitMs = 3000;       // ... for this long at most
+    static constexpr int Batch = int(BatchMost); // datagrams handed over with one call
     static constexpr qsizetype StreamAhead = 16 * 1024 * 1024; // TCP bytes unacknowledged, at most
     static constexpr qsizetype StreamAheadLeast = 256 * 1024;  // ... allowed at any rate
     static constexpr int AheadMs = 250;          // ... else this long at the far end's rate

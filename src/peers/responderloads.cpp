@@ -27,7 +27,7 @@ bool Responder::takeDatagram(Winsock &socket, const QByteArray &bytes, qint64 at
 }
 
 void Responder::countLoad(Winsock &socket, const QString &from, const LoadHeader &header,
-                        quint64 bytes, qint64 atUs, const StreamRead &stream)
+                          quint64 bytes, qint64 atUs, const StreamRead &stream)
 {
     const LoadReceiver::Outcome outcome = m_loads.take(from, header, bytes, atUs, stream);
     if (outcome.full) {

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "udpsender.h"
 
+#include "batchsend.h"
+
 #include <cerrno>
 #include <utility>
 
@@ -94,28 +96,16 @@ void UdpSender::run()
 
 bool UdpSender::sendAll(std::vector<Datagram> &datagrams)
 {
-    constexpr size_t Batch = 64;
-    mmsghdr messages[Batch];
-    iovec pieces[Batch];
-    alignas(cmsghdr) char controls[Batch][PacketInfoSpace];
+    OutDatagram batch[BatchMost];
     quint64 failed = 0;
     int error = 0;
     for (size_t from = 0; from < datagrams.size();) {
-        const size_t count = std::min(Batch, datagrams.size() - from);
+        const size_t count = std::min(BatchMost, datagrams.size() - from);
         for (size_t i = 0; i < count; ++i) {
-            Datagram &d = datagrams[from + i];
-            pieces[i] = {const_cast<char *>(d.bytes.constData()), size_t(d.bytes.size())};
-            messages[i] = {};
-            messages[i].msg_hdr.msg_name = &d.target;
-            messages[i].msg_hdr.msg_namelen = d.length;
-            messages[i].msg_hdr.msg_iov = &pieces[i];
-            messages[i].msg_hdr.msg_iovlen = 1;
-            if (const size_t room = WritePacketInfo(d.from, controls[i]); room > 0) {
-                messages[i].msg_hdr.msg_control = controls[i];
-                messages[i].msg_hdr.msg_controllen = room;
-            }
+            const Datagram &d = datagrams[from + i];
+            batch[i] = {d.bytes.constData(), size_t(d.bytes.size()), &d.target, d.length, &d.from};
         }
-        const int sent = ::sendmmsg(m_fd, messages, unsigned(count), 0);
+        const int sent = SendBatch(m_fd, batch, count, 0);
         if (sent < 0 && errno == EINTR)
             continue;
         // The system's send buffer is full (a busy interface): wait for room
