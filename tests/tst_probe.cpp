@@ -10,11 +10,11 @@
 #include "cli/metricspage.h"
 #include "console/pingplot.h"
 #include "diagnose/icmpwords.h"
-#include "diagnose/verdictlines.h"
 #include "probe/probeclock.h"
 #include "probe/probeengine.h"
 #include "probe/probetexts.h"
 #include "session/failurereason.h"
+#include "wording/verdictlines.h"
 
 #include "columns.h"
 #include <QAccessible>

@@ -4,7 +4,7 @@
 #include "diagnosejson.h"
 
 #include "diagnose/pathverdict.h"
-#include "diagnose/verdictlines.h"
+#include "wording/verdictlines.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

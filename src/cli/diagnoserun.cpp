@@ -6,10 +6,10 @@
 #include "base/failure.h"
 #include "base/msgsink.h"
 #include "diagnose/diagnosis.h"
-#include "diagnose/verdictlines.h"
 #include "diagnosejson.h"
 #include "terminalface.h"
 #include "tls/credentials.h"
+#include "wording/verdictlines.h"
 
 #include <QTextStream>
 

@@ -12,10 +12,10 @@
 #include "peers/responder.h"
 #include "probe/probeclock.h"
 #include "probe/probefigures.h"
-#include "respondlines.h"
-#include "targetlines.h"
 #include "terminalface.h"
 #include "udp/readywatch.h"
+#include "wording/respondlines.h"
+#include "wording/targetlines.h"
 
 #include <QTextStream>
 #include <QTimer>

@@ -5,10 +5,10 @@
 
 #include "base/clock.h"
 #include "base/msgsink.h"
-#include "loadlines.h"
 #include "peers/loadpath.h"
-#include "session/sessionlines.h"
 #include "terminalface.h"
+#include "wording/loadlines.h"
+#include "wording/sessionlines.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -17,8 +17,8 @@
 #include "base/failure.h"
 #include "diagnose/diagnosis.h"
 #include "diagnose/failureverdict.h"
-#include "diagnose/verdictlines.h"
 #include "ui_frmmain.h"
+#include "wording/verdictlines.h"
 
 #include <QAction>
 #include <QMenu>

@@ -27,7 +27,7 @@
 #include "autoping/autoping.h"
 #include "runlog/transcript.h"
 #include "session/session.h"
-#include "session/sessionlines.h"
+#include "wording/sessionlines.h"
 
 #include <QString>
 #include <QWidget>

@@ -8,7 +8,7 @@
 #include "console/frmmain.h"
 #include "servers/serverstore.h"
 #include "session/session.h"
-#include "session/sessionlines.h"
+#include "wording/sessionlines.h"
 
 #include <QComboBox>
 #include <QDir>

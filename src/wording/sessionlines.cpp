@@ -5,7 +5,7 @@
 
 #include "base/msgsink.h"
 #include "base/nametables.h"
-#include "session.h"
+#include "session/session.h"
 #include "socket/localaddress.h"
 #include "tls/credentials.h"
 #include "tls/tlsfacts.h"

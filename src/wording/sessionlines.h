@@ -8,7 +8,7 @@
 // session writes its lines through one of these, so the window and the
 // command line say the same things in the same words.
 
-#include "sessionevents.h"
+#include "session/sessionevents.h"
 
 #include <QObject>
 

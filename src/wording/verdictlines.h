@@ -15,7 +15,7 @@
 //   Filtered: no answer from 192.0.2.7 port 7000, no reset, no ICMP; the
 //   last hop that answers is 10.0.1.1 (hop 1): the packets vanish after it
 
-#include "diagnose.h"
+#include "diagnose/diagnose.h"
 
 QStringList StepLines(Step step, const PathVerdict &verdict);
 // The outcome's class with its evidence, the TLS handshake, the notes.

@@ -22,7 +22,7 @@
 //            300000 characters that were no query (first: "GET / HTTP/1.1\r\nHo...")
 
 #include "session/sessionevents.h"
-#include "session/sessionlines.h"
+#include "sessionlines.h"
 
 #include <QObject>
 

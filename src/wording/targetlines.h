@@ -22,7 +22,7 @@
 
 #include "base/msgsink.h"
 #include "probe/probeengine.h"
-#include "session/sessionlines.h"
+#include "sessionlines.h"
 
 #include <QObject>
 #include <QStringList>

@@ -3,7 +3,7 @@
 
 #include "verdictlines.h"
 
-#include "icmpwords.h"
+#include "diagnose/icmpwords.h"
 
 #include <cstring>
 
