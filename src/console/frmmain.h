@@ -105,7 +105,7 @@ private:
     void optMode_Click(int index);
     void optProtocol_Click(int index);
     void txtLocPort_Change();
-    void showSender(const QString &address, const QString &port);
+    void showSender(const Endpoint &sender);
     void showFigures();
     // Lifecycle
     void Form_Unload();

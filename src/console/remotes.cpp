@@ -42,10 +42,10 @@ void FrmMain::cmdRemotes_Click()
 // tells a screen reader that the field's text was replaced (twice a second
 // while AutoPing runs).  The fields are disabled while data can arrive, so
 // nothing the user did in them is kept by leaving them alone.
-void FrmMain::showSender(const QString &address, const QString &port)
+void FrmMain::showSender(const Endpoint &sender)
 {
-    if (ui->cboRemAddress->currentText() != address)
-        ui->cboRemAddress->setEditText(address);
-    if (ui->txtRemPort->text() != port)
+    if (ui->cboRemAddress->currentText() != sender.address)
+        ui->cboRemAddress->setEditText(sender.address);
+    if (const QString port = QString::number(sender.port); ui->txtRemPort->text() != port)
         ui->txtRemPort->setText(port);
 }

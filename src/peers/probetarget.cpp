@@ -133,7 +133,7 @@ void ProbeTarget::openAt(const QString &address)
     RuntimeError failure;
     const QMetaObject::Connection failed
         = connect(m_session.get(), &Session::openFailed, this,
-                  [&](const QString &, const RuntimeError &e) { failure = e; });
+                  [&](SocketState, const RuntimeError &e) { failure = e; });
     m_session->OpenIt(config);
     disconnect(failed);
     // A socket that could not be opened has said why; a UDP socket is

@@ -33,6 +33,33 @@
 
 class Winsock;
 
+// How a client's connection ended.
+struct ClientEnd
+{
+    enum class Kind {
+        Closed,   // the client closed it
+        Ended,    // the socket's error ended it (number, description)
+        Failed,   // reading it failed (number, description)
+        NotALoad, // it was closed: what followed a load's magic was no load
+        Silent,   // it was closed: silent for seconds
+        Evicted,  // ... and its place was needed
+    };
+    Kind kind = Kind::Closed;
+    int number = 0;
+    QString description;
+    qint64 seconds = 0;
+};
+
+// Why the last client was turned away: count from its address already
+// (perAddress), or count clients in all, none silent for seconds.
+struct TurnedAway
+{
+    bool perAddress = false;
+    qsizetype count = 0;
+    QString address;
+    int seconds = 0;
+};
+
 class Responder : public QObject
 {
     Q_OBJECT
@@ -72,11 +99,11 @@ signals:
     // What a client sent, and the answers that went back to it.
     void dataArrived(const DataSeen &data);
     void dataSent(const DataSeen &data);
-    // A client went away; why: "closed", or how it ended.
-    void clientEnded(const Endpoint &client, const QString &why);
+    // A client went away, and how.
+    void clientEnded(const Endpoint &client, const ClientEnd &end);
     // count clients were turned away since the last time (at most once a
-    // minute): why, e.g. "64 from 192.0.2.7 already".
-    void clientsTurnedAway(quint64 count, const QString &why);
+    // minute), the last for why.
+    void clientsTurnedAway(quint64 count, const TurnedAway &why);
     // A load's report went out (a second's), or it ended (its End came, or
     // it fell silent).
     void loadTold(const LoadReceiver::Told &told);
@@ -97,7 +124,7 @@ private:
     };
     void serve(std::unique_ptr<Winsock> socket);
     void clientData(Winsock *socket);
-    void dropClient(Winsock *socket, const QString &why);
+    void dropClient(Winsock *socket, const ClientEnd &end);
     void closeIdleClients();
     // Closes the client silent the longest, if it was for EvictAfterMs;
     // true when one made room.
@@ -115,7 +142,7 @@ private:
     std::vector<std::unique_ptr<Client>> m_clients;
     quint64 m_answered = 0;     // queries answered on the clients' connections
     Throttle m_turnedAway;      // clients refused, told at most once a minute
-    QString m_turnedAwayWhy;    // the last client's reason
+    TurnedAway m_turnedAwayWhy; // the last client's reason
     QTimer m_idleSweep;         // closes clients that stay silent
     LoadReceiver m_loads;       // every sender's loads
     QTimer m_loadSweep;         // ... and the silent ones ended

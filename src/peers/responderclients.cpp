@@ -41,11 +41,10 @@ void Responder::serve(std::unique_ptr<Winsock> socket)
     });
     const bool full = m_clients.size() >= clientRoom() && !evictSilentClient();
     if (full || fromThere >= MaxClientsPerAddress) {
-        m_turnedAwayWhy = fromThere >= MaxClientsPerAddress
-                              ? QStringLiteral("%1 from %2 already").arg(fromThere).arg(address)
-                              : QStringLiteral("%1 clients already, none silent for %2 s")
-                                    .arg(m_clients.size())
-                                    .arg(EvictAfterMs / 1000);
+        m_turnedAwayWhy = {fromThere >= MaxClientsPerAddress,
+                           fromThere >= MaxClientsPerAddress ? qsizetype(fromThere)
+                                                             : qsizetype(m_clients.size()),
+                           address, EvictAfterMs / 1000};
         socket->Close();
         m_turnedAway.note();
         return;
@@ -56,11 +55,12 @@ void Responder::serve(std::unique_ptr<Winsock> socket)
     if (!m_idleSweep.isActive())
         m_idleSweep.start();
     connect(client, &Winsock::DataArrival, this, [this, client] { clientData(client); });
-    connect(client, &Winsock::CloseEvent, this,
-            [this, client] { dropClient(client, QStringLiteral("closed")); });
+    connect(client, &Winsock::CloseEvent, this, [this, client] {
+        dropClient(client, {ClientEnd::Kind::Closed, 0, {}, 0});
+    });
     connect(client, &Winsock::Error, this,
             [this, client](qint16 number, const QString &description) {
-                dropClient(client, QStringLiteral("ended: %1 %2").arg(number).arg(description));
+                dropClient(client, {ClientEnd::Kind::Ended, number, description, 0});
             });
     emit accepted({client->RemoteHostIP(), client->RemotePort()},
                   {client->LocalIP(), client->LocalPort()});
@@ -94,7 +94,7 @@ void Responder::clientData(Winsock *socket)
                     countLoad(*socket, from, piece.header, piece.bytes, at, read);
                 if (!load) {
                     socket->Close();
-                    dropClient(socket, QStringLiteral("closed: not a load's stream"));
+                    dropClient(socket, {ClientEnd::Kind::NotALoad, 0, {}, 0});
                 }
                 return;
             }
@@ -116,11 +116,11 @@ void Responder::clientData(Winsock *socket)
             }
         },
         [&](const RuntimeError &e) {
-            dropClient(socket, QStringLiteral("failed: 0x") + Hex(e.number) + u' ' + e.description);
+            dropClient(socket, {ClientEnd::Kind::Failed, e.number, e.description, 0});
         });
 }
 
-void Responder::dropClient(Winsock *socket, const QString &why)
+void Responder::dropClient(Winsock *socket, const ClientEnd &end)
 {
     const auto it = std::find_if(m_clients.begin(), m_clients.end(),
                                  [&](const auto &c) { return c->socket.get() == socket; });
@@ -130,7 +130,7 @@ void Responder::dropClient(Winsock *socket, const QString &why)
     // The first bytes of a character that never came whole are shown.
     if ((*it)->text.holding())
         emit dataArrived({client, (*it)->text.flush(), true, {}, MonotonicUs()});
-    emit clientEnded(client, why);
+    emit clientEnded(client, end);
     // Not from inside its own event: the socket goes after the handler.
     (*it)->socket.release()->deleteLater();
     m_clients.erase(it);
@@ -147,7 +147,7 @@ void Responder::closeIdleClients()
             idle.push_back(client->socket.get());
     for (Winsock *socket : idle) {
         socket->Close();
-        dropClient(socket, QStringLiteral("closed: silent for %1 s").arg(ClientIdleMs / 1000));
+        dropClient(socket, {ClientEnd::Kind::Silent, 0, {}, ClientIdleMs / 1000});
     }
     if (m_clients.empty())
         m_idleSweep.stop();
@@ -163,7 +163,7 @@ bool Responder::evictSilentClient()
         return false;
     Winsock *socket = (*silent)->socket.get();
     socket->Close();
-    dropClient(socket, QStringLiteral("closed: silent for %1 s, and its place was needed")
-                           .arg((MonotonicUs() - (*silent)->heardUs) / 1'000'000));
+    dropClient(socket,
+               {ClientEnd::Kind::Evicted, 0, {}, (MonotonicUs() - (*silent)->heardUs) / 1'000'000});
     return true;
 }

@@ -17,12 +17,6 @@
 
 #include <QStringBuilder>
 
-namespace {
-
-const QString PortRange = QStringLiteral("port must be a number between 1 and 65535");
-
-} // namespace
-
 Session::Session(const NameTables &tables, const AddressRules &rules, QObject *parent)
     : QObject(parent),
       m_tables(tables),
@@ -144,22 +138,21 @@ bool Session::CheckEnds(const Config &config)
 {
     // Every check runs and tells its own refusal; any fault refuses the open.
     bool refusedOpen = false;
-    const auto refuse = [&](const QString &reason) {
-        emit refused(reason);
+    const auto refuse = [&](Refusal::Kind kind, const QString &why = {}) {
+        emit refused({kind, why, 0, 0});
         refusedOpen = true;
     };
     const Ends &ends = config.ends;
     if (config.role == Role::Server) {
         if (ends.localAddress.isEmpty())
-            refuse(QStringLiteral("A server needs a local address: "
-                                  "choose one of this machine's addresses"));
+            refuse(Refusal::Kind::NoLocalAddress);
         if (!CheckPort(ends.localPort))
-            refuse(QStringLiteral("Local ") + PortRange);
+            refuse(Refusal::Kind::LocalPort);
     } else {
         if (QString reason; !m_rules.CheckAddress(ends.remoteAddress, reason))
-            refuse(reason);
+            refuse(Refusal::Kind::RemoteAddress, reason);
         if (!CheckPort(ends.remotePort))
-            refuse(QStringLiteral("Remote ") + PortRange);
+            refuse(Refusal::Kind::RemotePort);
     }
     return !refusedOpen;
 }
@@ -227,9 +220,7 @@ void Session::OpenIt(const Config &config)
         },
         [&](const RuntimeError &e) {
             // The report names the socket's state at the moment of the failure.
-            QString name;
-            TryRun([&] { name = stateName(); }, [](const RuntimeError &) {});
-            emit openFailed(name, e);
+            emit openFailed(state(), e);
         });
 }
 
@@ -248,7 +239,7 @@ bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QStr
             Winsock1->SendData(bytes);
             emit dataSent({{Winsock1->LocalIP(), Winsock1->LocalPort()}, echo, lineEnded, {}, at});
         } else {
-            emit refused(QStringLiteral("You must establish a connection first."));
+            emit refused({Refusal::Kind::NotConnected, {}, 0, 0});
         }
         result = true;
     });
@@ -274,12 +265,8 @@ bool Session::SendTyped(const QStringList &lines, const Typing &typing)
         } else if (const EscapedBytes read = ReadEscapes(text); read.error.isEmpty()) {
             bytes += read.bytes;
         } else {
-            const QString where
-                = lines.size() > 1
-                      ? QStringLiteral("line %1, character %2").arg(line).arg(read.position)
-                      : QStringLiteral("character %1").arg(read.position);
-            emit refused(QStringLiteral("Nothing sent: at ") + where + QStringLiteral(", ")
-                         + read.error);
+            emit refused(
+                {Refusal::Kind::BadEscape, read.error, lines.size() > 1 ? line : 0, read.position});
             return false;
         }
         bytes += EncodeForSending(line < lines.size() ? lineBreak : ending);

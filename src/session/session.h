@@ -232,12 +232,12 @@ signals:
     void socketFailed(const SocketFailure &failure);
     // A procedure failed (piece: " in frmMain.Send; ").
     void failed(const QString &piece, const RuntimeError &error);
-    // OpenIt failed with the socket in the state named.
-    void openFailed(const QString &stateName, const RuntimeError &error);
+    // OpenIt failed with the socket in this state.
+    void openFailed(SocketState state, const RuntimeError &error);
     // Reading arrived data failed; the socket was closed.
     void readFailed(const RuntimeError &error);
-    // The user's input was refused, and why (a sentence without line end).
-    void refused(const QString &reason);
+    // The user's input was refused, and why.
+    void refused(const Refusal &refusal);
     // What a TLS connection is set up with, before it starts.
     void tlsSetUp(const QStringList &lines);
     // How a TLS handshake went; verifiedName: the name a client checked the
@@ -254,7 +254,7 @@ signals:
     // every time, for an acceptor to make room).
     void descriptorShort();
     // The datagrams to peer find no one listening there (told once per open).
-    void datagramRefused(const QString &peer);
+    void datagramRefused(const Endpoint &peer);
     // onePeer: a datagram came from someone else (told for every one).
     void foreignDatagram(const Endpoint &from);
 
@@ -265,7 +265,7 @@ signals:
     void displayStale();
     void statusShown(Session::Status status);
     // Data arrived from this sender: the remote fields show it.
-    void senderShown(const QString &address, const QString &port);
+    void senderShown(const Endpoint &sender);
 
 private:
     static constexpr int StateWatchInterval = 1; // ms
@@ -327,8 +327,6 @@ private:
     SocketState LastState = SocketState::Closed;
     StreamText m_stream; // a stream's bytes as text
     ProbeStream m_probeStream;
-    qint32 m_senderPort = -1; // the last sender's port, and as text
-    QString m_senderPortText;
     QTimer m_tailTimer;
     bool m_finished = false;
     quint64 m_answeredQueries = 0;

@@ -47,6 +47,23 @@ struct DataSeen
     qint64 atUs = 0; // when they were taken from the socket or handed to it (base/clock.h)
 };
 
+// Why the user's input was refused.
+struct Refusal
+{
+    enum class Kind {
+        NoLocalAddress, // a server has no local address
+        LocalPort,      // ... or no port from 1 to 65535
+        RemoteAddress,  // the remote address is one the rules refuse (why: theirs)
+        RemotePort,     // a client's remote port is not from 1 to 65535
+        NotConnected,   // nothing can be sent before the connection is made
+        BadEscape,      // the typed text's escape at line, character is malformed (why)
+    };
+    Kind kind = Kind::NotConnected;
+    QString why;
+    qsizetype line = 0; // 0: the text has one line
+    qsizetype character = 0;
+};
+
 // The socket's Error event: its number as the event carries it (16 bits:
 // 40031 arrives as -25505), description and scode; and what the network
 // said, when a connect failed on an ICMP message.

@@ -103,12 +103,7 @@ QList<ProbeText> Session::readProbeTexts(const QString &text, bool stream, Probe
 
 void Session::showReceived(const QString &text, qint64 atUs)
 {
-    if (const qint32 port = Winsock1->RemotePort();
-        port != m_senderPort || m_senderPortText.isNull()) {
-        m_senderPort = port;
-        m_senderPortText = QString::number(port);
-    }
-    emit senderShown(Winsock1->RemoteHostIP(), m_senderPortText);
+    emit senderShown({Winsock1->RemoteHostIP(), Winsock1->RemotePort()});
 
     const bool udp = m_config.transport == Transport::Udp;
     DataSeen data{{Winsock1->RemoteHostIP(), Winsock1->RemotePort()}, text, true, {}, atUs};
@@ -183,7 +178,7 @@ void Session::Winsock1_DatagramRefused()
         return;
     m_refusalTold = true;
     guard(QStringLiteral(" in frmMain.Winsock1_DatagramRefused; "),
-          [&] { emit datagramRefused(peer()); });
+          [&] { emit datagramRefused(peerEnd()); });
 }
 
 void Session::Winsock1_ForeignDatagram(const QString &address, qint32 port)

@@ -7,11 +7,29 @@
 #include "loadlines.h"
 #include "peers/responder.h"
 #include "probe/probetexts.h"
+#include "socket/localaddress.h"
 
 #include <QRegularExpression>
 
 namespace {
 const QString OtherClients = QStringLiteral("other clients");
+
+// How a client ended, as its line says it: "closed", "ended: 10054 ..."
+QString ClientEndText(const ClientEnd &end)
+{
+    switch (end.kind) {
+    case ClientEnd::Kind::Closed: return QStringLiteral("closed");
+    case ClientEnd::Kind::Ended:
+        return QStringLiteral("ended: %1 %2").arg(end.number).arg(end.description);
+    case ClientEnd::Kind::Failed:
+        return QStringLiteral("failed: 0x") + Hex(end.number) + u' ' + end.description;
+    case ClientEnd::Kind::NotALoad: return QStringLiteral("closed: not a load's stream");
+    case ClientEnd::Kind::Silent: return QStringLiteral("closed: silent for %1 s").arg(end.seconds);
+    case ClientEnd::Kind::Evicted:
+        return QStringLiteral("closed: silent for %1 s, and its place was needed").arg(end.seconds);
+    }
+    return {};
+}
 
 QString clientKey(const QString &address)
 {
@@ -27,9 +45,21 @@ RespondLines::RespondLines(const Responder &responder, const NameTables &tables,
     connect(&responder, &Responder::accepted, &m_sessionLines, &SessionLines::tellAccepted);
     connect(&responder, &Responder::dataArrived, &m_sessionLines, &SessionLines::tellData);
     connect(&responder, &Responder::dataSent, &m_sessionLines, &SessionLines::tellData);
-    connect(&responder, &Responder::clientEnded, &m_sessionLines, &SessionLines::tellClientEnded);
+    connect(&responder, &Responder::clientEnded, this,
+            [this](const Endpoint &client, const ClientEnd &end) {
+                m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
+                                     QStringLiteral("Connection from ")
+                                         + HostAndPort(client.address, client.port) + u' '
+                                         + ClientEndText(end) + CRLF);
+            });
     connect(&responder, &Responder::clientsTurnedAway, this,
-            [this](quint64 count, const QString &why) {
+            [this](quint64 count, const TurnedAway &last) {
+                const QString why
+                    = last.perAddress
+                          ? QStringLiteral("%1 from %2 already").arg(last.count).arg(last.address)
+                          : QStringLiteral("%1 clients already, none silent for %2 s")
+                                .arg(last.count)
+                                .arg(last.seconds);
                 m_lines.AddComplaint(
                     QStringLiteral("Winsock"),
                     QStringLiteral("%1 turned away: %2 (at most %3 at once, %4 from one "
@@ -57,7 +87,7 @@ RespondLines::RespondLines(const Responder &responder, const NameTables &tables,
         return;
     m_sessionLines.setDataShown(false);
     connect(&responder, &Responder::clientEnded, this,
-            [this](const Endpoint &peer, const QString &) { tellLeaving(peer); });
+            [this](const Endpoint &peer, const ClientEnd &) { tellLeaving(peer); });
     connect(&responder.session(), &Session::dataArrived, this, &RespondLines::count);
     connect(&responder, &Responder::dataArrived, this, &RespondLines::count);
 }

@@ -31,6 +31,29 @@ QString HostAndPort(const Endpoint &end)
 
 } // namespace
 
+QString RefusalText(const Refusal &refusal)
+{
+    const QString range = QStringLiteral("port must be a number between 1 and 65535");
+    switch (refusal.kind) {
+    case Refusal::Kind::NoLocalAddress:
+        return QStringLiteral("A server needs a local address: "
+                              "choose one of this machine's addresses");
+    case Refusal::Kind::LocalPort: return QStringLiteral("Local ") + range;
+    case Refusal::Kind::RemoteAddress: return refusal.why;
+    case Refusal::Kind::RemotePort: return QStringLiteral("Remote ") + range;
+    case Refusal::Kind::NotConnected:
+        return QStringLiteral("You must establish a connection first.");
+    case Refusal::Kind::BadEscape:
+        return QStringLiteral("Nothing sent: at ")
+               + (refusal.line > 0 ? QStringLiteral("line %1, character %2")
+                                         .arg(refusal.line)
+                                         .arg(refusal.character)
+                                   : QStringLiteral("character %1").arg(refusal.character))
+               + QStringLiteral(", ") + refusal.why;
+    }
+    return refusal.why;
+}
+
 void SessionLines::tellAccepted(const Endpoint &from, const Endpoint &to)
 {
     m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Accepting ") + protocol()
@@ -44,12 +67,6 @@ void SessionLines::tellData(const DataSeen &seen)
     if (m_dataShown)
         m_lines.addLine(LineKind::Data, seen.peer.address,
                         seen.lineEnded ? seen.text : QString(seen.text % CRLF));
-}
-
-void SessionLines::tellClientEnded(const Endpoint &client, const QString &why)
-{
-    m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Connection from ") + HostAndPort(client)
-                                             + u' ' + why + CRLF);
 }
 
 QString SessionLines::protocol() const
@@ -102,21 +119,22 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
     connect(&session, &Session::failed, this, [this](const QString &piece, const RuntimeError &e) {
         ReportError(m_lines, piece, e);
     });
-    connect(&session, &Session::openFailed, this,
-            [this](const QString &stateName, const RuntimeError &e) {
-                m_lines.AddComplaint(ErrorSpeaker(e.number),
-                                     QStringLiteral("Winsock.") + stateName
-                                         + QStringLiteral(" in frmMain.OpenIt; ") + e.description
-                                         + CRLF);
-            });
+    connect(&session, &Session::openFailed, this, [this](SocketState state, const RuntimeError &e) {
+        QString stateName;
+        TryRun([&] { stateName = m_tables.States.name(StateCode(state)); },
+               [](const RuntimeError &) {});
+        m_lines.AddComplaint(ErrorSpeaker(e.number), QStringLiteral("Winsock.") + stateName
+                                                         + QStringLiteral(" in frmMain.OpenIt; ")
+                                                         + e.description + CRLF);
+    });
     connect(&session, &Session::readFailed, this, [this](const RuntimeError &e) {
         m_lines.AddComplaint(QStringLiteral("** Error"),
                              QStringLiteral("0x") + Hex(e.number)
                                  + QStringLiteral(" in frmMain.Winsock1_DataArrival; ")
                                  + e.description + CRLF + CRLF);
     });
-    connect(&session, &Session::refused, this, [this](const QString &reason) {
-        m_lines.AddComplaint(QStringLiteral("++ PEBKAC"), reason + CRLF);
+    connect(&session, &Session::refused, this, [this](const Refusal &refusal) {
+        m_lines.AddComplaint(QStringLiteral("++ PEBKAC"), RefusalText(refusal) + CRLF);
     });
     connect(&session, &Session::tlsSetUp, this, [this](const QStringList &lines) {
         for (const QString &line : lines)
@@ -178,13 +196,13 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
                          program ? QStringLiteral("Selmarin") : QStringLiteral("the system"))
                 + CRLF);
     });
-    connect(&session, &Session::datagramRefused, this, [this](const QString &peer) {
+    connect(&session, &Session::datagramRefused, this, [this](const Endpoint &peer) {
         m_lines.AddComplaint(WinsockError,
                              ErrorReport(10054,
                                          QStringLiteral("The datagrams to %1 find no one listening "
                                                         "there (port unreachable): no answer will "
                                                         "come.")
-                                             .arg(peer),
+                                             .arg(HostAndPort(peer)),
                                          0x800A2746));
     });
 }

@@ -12,6 +12,9 @@
 
 #include <QObject>
 
+// The sentence that tells why the user's input was refused (no line end).
+QString RefusalText(const Refusal &refusal);
+
 class MsgSink;
 class Session;
 struct NameTables;
@@ -27,13 +30,10 @@ public:
     // unless set: a run that lasts for weeks tells them in figures instead).
     void setDataShown(bool shown) { m_dataShown = shown; }
 
-    // The lines of a connection accepted, of bytes that came or went and
-    // of a client that left, for a server's own clients too
-    // (peers/responder.h).
+    // The lines of a connection accepted and of bytes that came or went,
+    // for a server's own clients too (peers/responder.h).
     void tellAccepted(const Endpoint &from, const Endpoint &to);
     void tellData(const DataSeen &seen);
-    // A server's client went away; why: "closed", or how it ended.
-    void tellClientEnded(const Endpoint &client, const QString &why);
 
 private:
     QString protocol() const;
