@@ -9,6 +9,7 @@
 #include "diagnosejson.h"
 #include "terminalface.h"
 #include "tls/credentials.h"
+#include "wording/sessionlines.h"
 #include "wording/verdictlines.h"
 
 #include <QTextStream>
@@ -60,19 +61,19 @@ int DiagnoseRun::start()
     if (m_command.tls) {
         // A file that cannot be used ends the run before anything is sent,
         // with the reason.
-        QStringList told;
+        TlsUsed used;
         RuntimeError failure;
         if (!TryRun(
                 [&] {
                     question.tls = MakeTlsSetup({m_command.insecure, m_command.cacert, {}, {}, {}},
-                                                false, &told);
+                                                false, &used);
                 },
                 [&](const RuntimeError &e) { failure = e; })) {
             m_lines.addLine(LineKind::Summary, Speaker, failure.description + CRLF);
             m_ended = true;
             return 2;
         }
-        for (const QString &line : std::as_const(told))
+        for (const QString &line : TlsUsedLines(used))
             m_lines.addLine(LineKind::Probe, Speaker, line + CRLF);
     }
     m_diagnosis->start(question);

@@ -25,10 +25,9 @@
 void ProbeTarget::lookUp()
 {
     if (m_tls == nullptr && m_setup.config.transport == Session::Transport::Tls) {
-        QStringList lines;
         TlsSetup setup;
         RuntimeError failure;
-        if (!TryRun([&] { setup = MakeTlsSetup(m_setup.config.tls, false, &lines); },
+        if (!TryRun([&] { setup = MakeTlsSetup(m_setup.config.tls, false); },
                     [&](const RuntimeError &e) { failure = e; })) {
             emit cannotProbe(failure.description);
             end(true);

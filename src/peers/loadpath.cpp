@@ -188,8 +188,7 @@ void LoadPath::openStream(const QString &address)
             stream->setProtocol(tls ? Winsock::sckTLSProtocol : Winsock::sckTCPProtocol);
             stream->setStateHolds(false);
             if (tls) {
-                QStringList lines;
-                TlsSetup setup = MakeTlsSetup(m_setup.config.tls, false, &lines);
+                TlsSetup setup = MakeTlsSetup(m_setup.config.tls, false);
                 setup.peerName = m_setup.host;
                 stream->setTls(setup);
             }

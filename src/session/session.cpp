@@ -185,8 +185,8 @@ void Session::OpenIt(const Config &config)
             const bool server = config.role == Role::Server;
             if (config.transport != Transport::Udp) {
                 const bool tls = config.transport == Transport::Tls;
-                QStringList tlsLines;
-                const TlsSetup setup = tls ? tlsSetup(config, tlsLines) : TlsSetup();
+                TlsUsed used;
+                const TlsSetup setup = tls ? tlsSetup(config, used) : TlsSetup();
                 Winsock1->setProtocol(tls ? Winsock::sckTLSProtocol : Winsock::sckTCPProtocol);
                 if (server) {
                     m_listener->setTls(setup);
@@ -200,8 +200,8 @@ void Session::OpenIt(const Config &config)
                     Winsock1->Connect();
                 }
                 emit paneCleared();
-                if (!tlsLines.isEmpty())
-                    emit tlsSetUp(tlsLines);
+                if (used.any())
+                    emit tlsSetUp(used);
             } else {
                 Winsock1->setProtocol(Winsock::sckUDPProtocol);
                 Winsock1->setUdpBatches(options.batches && server);

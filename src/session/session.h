@@ -239,7 +239,7 @@ signals:
     // The user's input was refused, and why.
     void refused(const Refusal &refusal);
     // What a TLS connection is set up with, before it starts.
-    void tlsSetUp(const QStringList &lines);
+    void tlsSetUp(const TlsUsed &used);
     // How a TLS handshake went; verifiedName: the name a client checked the
     // certificate against (empty for a server).
     void tlsReported(const TlsFacts &facts, const QString &verifiedName);
@@ -312,9 +312,9 @@ private:
     void Winsock1_TlsReport(const TlsFacts &facts);
 
     // The TLS setup of the socket (client) or the listener (server) for
-    // config; lines to tell once the pane is cleared.  Raises when a file
-    // cannot be used.
-    TlsSetup tlsSetup(const Config &config, QStringList &lines);
+    // config; what it uses is told once the pane is cleared.  Raises when
+    // a file cannot be used.
+    TlsSetup tlsSetup(const Config &config, TlsUsed &used);
 
     const NameTables &m_tables;
     const AddressRules &m_rules;

@@ -10,9 +10,9 @@
 #include "tls/tlsfacts.h"
 #include "tls/tlssetup.h"
 
-TlsSetup Session::tlsSetup(const Config &config, QStringList &lines)
+TlsSetup Session::tlsSetup(const Config &config, TlsUsed &used)
 {
-    return MakeTlsSetup(config.tls, config.role == Role::Server, &lines);
+    return MakeTlsSetup(config.tls, config.role == Role::Server, &used);
 }
 
 void Session::Winsock1_TlsReport(const TlsFacts &facts)

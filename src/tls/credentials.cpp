@@ -82,8 +82,9 @@ QString TlsCredentialsText()
     return QStringLiteral("The TLS certificate or its key cannot be used.");
 }
 
-TlsSetup MakeTlsSetup(const TlsChoices &choices, bool server, QStringList *lines)
+TlsSetup MakeTlsSetup(const TlsChoices &choices, bool server, TlsUsed *used)
 {
+    TlsUsed told;
     TlsSetup setup;
     QString certFile = choices.certFile;
     QString keyFile = choices.keyFile;
@@ -94,12 +95,10 @@ TlsSetup MakeTlsSetup(const TlsChoices &choices, bool server, QStringList *lines
         if (!QFile::exists(certFile) && !QFile::exists(keyFile)) {
             // Another copy starting at the same moment may have made them.
             QString error;
-            if (MakeSelfSignedCertificate(certFile, keyFile, &error))
-                *lines << QStringLiteral("Made a self-signed certificate for this machine, valid "
-                                         "for one year: ")
-                              + certFile + QStringLiteral(" (its key, readable by its owner only: ")
-                              + keyFile + u')';
-            else if (!QFile::exists(keyFile))
+            if (MakeSelfSignedCertificate(certFile, keyFile, &error)) {
+                told.madeCertFile = certFile;
+                told.madeKeyFile = keyFile;
+            } else if (!QFile::exists(keyFile))
                 refuseFile(certFile, error);
         }
     }
@@ -110,22 +109,19 @@ TlsSetup MakeTlsSetup(const TlsChoices &choices, bool server, QStringList *lines
         if (!belongTogether(setup.certificate, setup.key))
             refuseFile(keyPath,
                        QStringLiteral("the key does not belong to the certificate in ") + certFile);
-        *lines << QStringLiteral("Own certificate ") + certFile + QStringLiteral(": ")
-                      + CertificateNames(setup.certificate, false)
-               << QStringLiteral("Own certificate SHA-256 fingerprint: ")
-                      + CertificateFingerprint(setup.certificate);
+        told.ownCertFile = certFile;
+        told.own = setup.certificate;
     }
     if (!server) {
         if (!choices.caFile.isEmpty()) {
             setup.trusted = readCertificates(choices.caFile);
-            *lines << QStringLiteral("Trusting the certificates in ") + choices.caFile
-                          + QStringLiteral(" instead of the system's");
+            told.caFile = choices.caFile;
         }
         setup.insecure = choices.insecure;
-        if (choices.insecure)
-            *lines << QStringLiteral("Insecure: a certificate that does not verify is accepted "
-                                     "for this connection");
+        told.insecure = choices.insecure;
     }
+    if (used)
+        *used = told;
     return setup;
 }
 

@@ -34,10 +34,24 @@ struct TlsChoices
     QString folder;        // the program folder: the server's tls-cert.pem and tls-key.pem
 };
 
-// The setup of a server's or a client's connections.  lines receives what
-// they use, one line each, to be told before the connection starts.
-// Raises TlsCredentialsError.
-TlsSetup MakeTlsSetup(const TlsChoices &choices, bool server, QStringList *lines);
+// What a connection's credentials were made of, to be told before it starts.
+struct TlsUsed
+{
+    QString madeCertFile; // a self-signed certificate made now for this machine
+    QString madeKeyFile;  // ... and its key
+    QString ownCertFile;  // the certificate it shows, from this file
+    QSslCertificate own;
+    QString caFile;        // a client trusts the certificates in this file, not the system's
+    bool insecure = false; // a client accepts a certificate that does not verify
+    bool any() const
+    {
+        return !madeCertFile.isEmpty() || !ownCertFile.isEmpty() || !caFile.isEmpty() || insecure;
+    }
+};
+
+// The setup of a server's or a client's connections; used (when given)
+// receives what they use.  Raises TlsCredentialsError.
+TlsSetup MakeTlsSetup(const TlsChoices &choices, bool server, TlsUsed *used = nullptr);
 
 // A certificate's subject or issuer ("CN=localhost, O=Example"), its
 // fingerprint (SHA-256, "A2:2F:..."), and the lines that describe it

@@ -31,6 +31,28 @@ QString HostAndPort(const Endpoint &end)
 
 } // namespace
 
+QStringList TlsUsedLines(const TlsUsed &used)
+{
+    QStringList lines;
+    if (!used.madeCertFile.isEmpty())
+        lines << QStringLiteral("Made a self-signed certificate for this machine, valid for one "
+                                "year: ")
+                     + used.madeCertFile + QStringLiteral(" (its key, readable by its owner only: ")
+                     + used.madeKeyFile + u')';
+    if (!used.ownCertFile.isEmpty())
+        lines << QStringLiteral("Own certificate ") + used.ownCertFile + QStringLiteral(": ")
+                     + CertificateNames(used.own, false)
+              << QStringLiteral("Own certificate SHA-256 fingerprint: ")
+                     + CertificateFingerprint(used.own);
+    if (!used.caFile.isEmpty())
+        lines << QStringLiteral("Trusting the certificates in ") + used.caFile
+                     + QStringLiteral(" instead of the system's");
+    if (used.insecure)
+        lines << QStringLiteral("Insecure: a certificate that does not verify is accepted for "
+                                "this connection");
+    return lines;
+}
+
 QString RefusalText(const Refusal &refusal)
 {
     const QString range = QStringLiteral("port must be a number between 1 and 65535");
@@ -136,8 +158,8 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
     connect(&session, &Session::refused, this, [this](const Refusal &refusal) {
         m_lines.AddComplaint(QStringLiteral("++ PEBKAC"), RefusalText(refusal) + CRLF);
     });
-    connect(&session, &Session::tlsSetUp, this, [this](const QStringList &lines) {
-        for (const QString &line : lines)
+    connect(&session, &Session::tlsSetUp, this, [this](const TlsUsed &used) {
+        for (const QString &line : TlsUsedLines(used))
             m_lines.AddToMsgsBox(QStringLiteral("TLS"), line + CRLF);
     });
     connect(&session, &Session::tlsReported, this,

@@ -9,9 +9,12 @@
 // command line say the same things in the same words.
 
 #include "session/sessionevents.h"
+#include "tls/credentials.h"
 
 #include <QObject>
 
+// The lines that tell what a TLS connection's credentials are made of.
+QStringList TlsUsedLines(const TlsUsed &used);
 // The sentence that tells why the user's input was refused (no line end).
 QString RefusalText(const Refusal &refusal);
 
