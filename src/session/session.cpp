@@ -160,7 +160,7 @@ bool Session::CheckEnds(const Config &config)
 bool Session::CheckPort(const QString &port)
 {
     bool result = false;
-    guard(QStringLiteral(" in frmMain.CheckPort; "), [&] {
+    guard(Procedure::CheckPort, [&] {
         if (port.isEmpty())
             return;
         const qint32 number = ToLong(port);
@@ -224,7 +224,7 @@ void Session::OpenIt(const Config &config)
         });
 }
 
-bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QString &piece,
+bool Session::sendBytes(const QByteArray &bytes, const QString &echo, Procedure piece,
                         bool lineEnded)
 {
     bool result = false;
@@ -248,7 +248,7 @@ bool Session::sendBytes(const QByteArray &bytes, const QString &echo, const QStr
 
 bool Session::Send(const QString &text)
 {
-    return sendBytes(EncodeForSending(text), text, QStringLiteral(" in frmMain.Send; "), false);
+    return sendBytes(EncodeForSending(text), text, Procedure::Send, false);
 }
 
 bool Session::SendTyped(const QStringList &lines, const Typing &typing)
@@ -271,7 +271,7 @@ bool Session::SendTyped(const QStringList &lines, const Typing &typing)
         }
         bytes += EncodeForSending(line < lines.size() ? lineBreak : ending);
     }
-    sendBytes(bytes, DecodeReceived(bytes, true).text, QStringLiteral(" in frmMain.Send; "), true);
+    sendBytes(bytes, DecodeReceived(bytes, true).text, Procedure::Send, true);
     return true;
 }
 
@@ -304,7 +304,7 @@ void Session::Timer1_Timer()
     // A failing step is reported; the state counts as seen all the same, so
     // the watch does not stay quiet until the next change.
     LastState = now;
-    guard(QStringLiteral(" in frmMain.Timer1_Timer; "), [&] {
+    guard(Procedure::StateWatch, [&] {
         emit stateSeen({now, m_config.ends.remoteAddress, Winsock1->RemoteHost(),
                         Winsock1->RemoteHostIP(), Winsock1->RemotePort()});
         LastState = state();

@@ -41,9 +41,9 @@
 // TLS is TCP with a handshake on top: the same states and sending; the
 // handshake's outcome is told by tlsReported.
 //
-// Failures are told with the window's procedure names (" in
-// frmMain.OpenIt; " ...): they are the names the user reads in the pane and
-// the log, wherever the session runs.
+// Failures are told with the procedure they happened in (Procedure): the
+// lines name it as the window does (" in frmMain.Send; "), wherever the
+// session runs.
 
 #include "base/socketstate.h"
 #include "sessionevents.h"
@@ -230,8 +230,8 @@ signals:
     void accepted(const Endpoint &from, const Endpoint &to);
     void acceptFailed(const Endpoint &from, const Endpoint &to, const RuntimeError &error);
     void socketFailed(const SocketFailure &failure);
-    // A procedure failed (piece: " in frmMain.Send; ").
-    void failed(const QString &piece, const RuntimeError &error);
+    // A procedure failed.
+    void failed(Procedure piece, const RuntimeError &error);
     // OpenIt failed with the socket in this state.
     void openFailed(SocketState state, const RuntimeError &error);
     // Reading arrived data failed; the socket was closed.
@@ -287,14 +287,13 @@ private:
     void tellAccepted(const Winsock &socket);
     // Runs body; a failure is told with piece.
     template<typename Body>
-    bool guard(const QString &piece, Body &&body)
+    bool guard(Procedure piece, Body &&body)
     {
         return TryRun(std::forward<Body>(body),
                       [&](const RuntimeError &e) { emit failed(piece, e); });
     }
     // Send's steps once the bytes are known.
-    bool sendBytes(const QByteArray &bytes, const QString &echo, const QString &piece,
-                   bool lineEnded);
+    bool sendBytes(const QByteArray &bytes, const QString &echo, Procedure piece, bool lineEnded);
 
     void Winsock1_Close();
     void Winsock1_Connect();

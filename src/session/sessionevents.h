@@ -47,6 +47,22 @@ struct DataSeen
     qint64 atUs = 0; // when they were taken from the socket or handed to it (base/clock.h)
 };
 
+// Where a failure happened: the session's steps, which the lines name by
+// the window's procedures (" in frmMain.Send; ").
+enum class Procedure {
+    CheckPort,
+    Send,
+    StateWatch,
+    TlsReport,
+    Close,
+    Connect,
+    Error,
+    SendComplete,
+    SendProgress,
+    DatagramRefused,
+    DatagramsDropped,
+};
+
 // Why the user's input was refused.
 struct Refusal
 {

@@ -17,7 +17,7 @@ TlsSetup Session::tlsSetup(const Config &config, TlsUsed &used)
 
 void Session::Winsock1_TlsReport(const TlsFacts &facts)
 {
-    guard(QStringLiteral(" in frmMain.Winsock1_TlsReport; "), [&] {
+    guard(Procedure::TlsReport, [&] {
         emit tlsReported(facts, m_config.role == Role::Client ? Winsock1->RemoteHost().trimmed()
                                                               : QString());
     });

@@ -17,7 +17,7 @@
 
 void Session::Winsock1_Close()
 {
-    guard(QStringLiteral(" in frmMain.Winsock1_Close; "), [&] {
+    guard(Procedure::Close, [&] {
         // The first bytes of a character that never came whole are shown
         // before the close.
         flushTail();
@@ -28,8 +28,7 @@ void Session::Winsock1_Close()
 
 void Session::Winsock1_Connect()
 {
-    guard(QStringLiteral(" in frmMain.Winsock1_Connect; "),
-          [&] { emit connectionCompleted(Winsock1->ConnectTimeUs()); });
+    guard(Procedure::Connect, [&] { emit connectionCompleted(Winsock1->ConnectTimeUs()); });
 }
 
 void Session::Winsock1_ConnectionRequest(qint32 requestID)
@@ -152,7 +151,7 @@ void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)
 void Session::Winsock1_Error(qint16 number, const QString &description, qint32 scode,
                              const QString &, const QString &, qint32, bool *)
 {
-    guard(QStringLiteral(" in frmMain.Winsock1_Error; "), [&] {
+    guard(Procedure::Error, [&] {
         flushTail();
         emit socketFailed({number, description, scode, IcmpOf(*Winsock1)});
         Winsock1->Close();
@@ -161,14 +160,12 @@ void Session::Winsock1_Error(qint16 number, const QString &description, qint32 s
 
 void Session::Winsock1_SendComplete()
 {
-    guard(QStringLiteral(" in frmMain.Winsock1_SendComplete; "),
-          [&] { emit statusShown(Status::Ok); });
+    guard(Procedure::SendComplete, [&] { emit statusShown(Status::Ok); });
 }
 
 void Session::Winsock1_SendProgress(qint32, qint32)
 {
-    guard(QStringLiteral(" in frmMain.Winsock1_SendProgress; "),
-          [&] { emit statusShown(Status::Pending); });
+    guard(Procedure::SendProgress, [&] { emit statusShown(Status::Pending); });
 }
 
 // The far end's port takes no datagrams: no answer will come.  Told once.
@@ -177,8 +174,7 @@ void Session::Winsock1_DatagramRefused()
     if (m_refusalTold)
         return;
     m_refusalTold = true;
-    guard(QStringLiteral(" in frmMain.Winsock1_DatagramRefused; "),
-          [&] { emit datagramRefused(peerEnd()); });
+    guard(Procedure::DatagramRefused, [&] { emit datagramRefused(peerEnd()); });
 }
 
 void Session::Winsock1_ForeignDatagram(const QString &address, qint32 port)
@@ -198,6 +194,5 @@ void Session::Winsock1_DatagramTruncated(qint32)
 void Session::Winsock1_DatagramsDropped(qint32 count)
 {
     m_droppedDatagrams += quint64(count);
-    guard(QStringLiteral(" in frmMain.Winsock1_DatagramsDropped; "),
-          [&] { emit datagramsDropped(count); });
+    guard(Procedure::DatagramsDropped, [&] { emit datagramsDropped(count); });
 }

@@ -31,6 +31,23 @@ QString HostAndPort(const Endpoint &end)
 
 } // namespace
 
+QString ProcedurePiece(Procedure procedure)
+{
+    static const char *const names[] = {"CheckPort",
+                                        "Send",
+                                        "Timer1_Timer",
+                                        "Winsock1_TlsReport",
+                                        "Winsock1_Close",
+                                        "Winsock1_Connect",
+                                        "Winsock1_Error",
+                                        "Winsock1_SendComplete",
+                                        "Winsock1_SendProgress",
+                                        "Winsock1_DatagramRefused",
+                                        "Winsock1_DatagramsDropped"};
+    static_assert(std::size(names) == size_t(Procedure::DatagramsDropped) + 1);
+    return QStringLiteral(" in frmMain.%1; ").arg(QLatin1String(names[int(procedure)]));
+}
+
 QStringList TlsUsedLines(const TlsUsed &used)
 {
     QStringList lines;
@@ -138,8 +155,8 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
         m_lines.AddComplaint(WinsockError,
                              ErrorReport(failure.number, failure.description, failure.scode));
     });
-    connect(&session, &Session::failed, this, [this](const QString &piece, const RuntimeError &e) {
-        ReportError(m_lines, piece, e);
+    connect(&session, &Session::failed, this, [this](Procedure piece, const RuntimeError &e) {
+        ReportError(m_lines, ProcedurePiece(piece), e);
     });
     connect(&session, &Session::openFailed, this, [this](SocketState state, const RuntimeError &e) {
         QString stateName;

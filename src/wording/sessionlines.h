@@ -13,6 +13,8 @@
 
 #include <QObject>
 
+// A failure's place as its line names it: " in frmMain.Send; ".
+QString ProcedurePiece(Procedure procedure);
 // The lines that tell what a TLS connection's credentials are made of.
 QStringList TlsUsedLines(const TlsUsed &used);
 // The sentence that tells why the user's input was refused (no line end).
