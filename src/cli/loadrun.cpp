@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "base/msgsink.h"
+#include "base/numbertext.h"
 #include "loadlines.h"
 #include "session/loadpath.h"
 #include "session/sessionlines.h"
@@ -299,7 +300,7 @@ void LoadRun::onFinished(bool)
     if (sent.failures > 0)
         sender += QStringLiteral(", %1 refused by the system").arg(sent.failures);
     if (!m_command.tcp)
-        sender += QStringLiteral(", pace lag max %1").arg(MsText(sent.lagMaxUs * 1000));
+        sender += QStringLiteral(", pace lag max %1").arg(Milliseconds(double(sent.lagMaxUs), 3));
     if (sent.retransmits >= 0)
         sender += QStringLiteral(", %1 retransmissions").arg(sent.retransmits);
     const QString farEnd

@@ -3,20 +3,14 @@
 
 #include "respondlines.h"
 
+#include "base/hostport.h"
 #include "base/msgsink.h"
 #include "loadlines.h"
 #include "probe/probetexts.h"
 #include "session/session.h"
 
-#include <QRegularExpression>
-
 namespace {
 const QString OtherClients = QStringLiteral("other clients");
-
-QString clientKey(const QString &address)
-{
-    return address.contains(u':') ? u'[' + address + u']' : address;
-}
 } // namespace
 
 RespondLines::RespondLines(const Session &session, const NameTables &tables, MsgSink &lines,
@@ -41,7 +35,7 @@ RespondLines::RespondLines(const Session &session, const NameTables &tables, Msg
     connect(&session, &Session::clientEnded, this,
             [this](const Endpoint &peer, const QString &) { tellLeaving(peer); });
     connect(&session, &Session::dataArrived, this, [this](const DataSeen &data) {
-        QString key = clientKey(data.peer.address);
+        QString key = BracketedHost(data.peer.address);
         if (m_clients.size() >= size_t(MaxClients) && !m_clients.count(key))
             key = OtherClients;
         Client &client = m_clients[key];
@@ -51,13 +45,8 @@ RespondLines::RespondLines(const Session &session, const NameTables &tables, Msg
                 ++client.queries;
                 ++fromPort;
             }
-        // What is no query: the text without its AutoPing texts (numbered
-        // or not, with the line ends that may follow them).
-        static const QRegularExpression probeTexts(
-            QStringLiteral("\\+\\+ AutoPing (Query|Response) \\+\\+( #\\d+)?[\\r\\n]*"));
-        QString rest = data.text;
-        if (!data.probeTexts.isEmpty())
-            rest.remove(probeTexts);
+        // What is no query: the text without its AutoPing texts.
+        const QString rest = data.probeTexts.isEmpty() ? data.text : WithoutProbeTexts(data.text);
         client.other += quint64(rest.size());
         if (client.sample.size() < SampleCharacters)
             client.sample += rest.left(SampleCharacters - client.sample.size());
@@ -75,7 +64,7 @@ void RespondLines::tellMinute()
 // minute's line).
 void RespondLines::tellLeaving(const Endpoint &peer)
 {
-    const auto it = m_clients.find(clientKey(peer.address));
+    const auto it = m_clients.find(BracketedHost(peer.address));
     if (it == m_clients.end() || !it->second.ports.count(peer.port))
         return;
     Client &client = it->second;
@@ -96,7 +85,7 @@ void RespondLines::tellLeaving(const Endpoint &peer)
 void RespondLines::tell(const QString &who, const Client &client)
 {
     const QString from = client.ports.size() == 1 && who != OtherClients
-                             ? who + u':' + QString::number(client.ports.begin()->first)
+                             ? HostAndPort(who, client.ports.begin()->first)
                              : QStringLiteral("%1 (%2 ports)").arg(who).arg(client.ports.size());
     QString line = QStringLiteral("%1 in the last minute: %2 queries answered")
                        .arg(from)

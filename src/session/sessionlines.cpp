@@ -3,10 +3,10 @@
 
 #include "sessionlines.h"
 
+#include "base/hostport.h"
 #include "base/msgsink.h"
 #include "base/nametables.h"
 #include "session.h"
-#include "socket/localaddress.h"
 #include "tls/credentials.h"
 #include "tls/tlsfacts.h"
 
