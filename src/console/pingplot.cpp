@@ -2,8 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pingplot.h"
 
-#include "accessibility.h"
 #include "base/numbertext.h"
+#include "describe.h"
 
 #include <QAccessibleWidget>
 #include <QEvent>
