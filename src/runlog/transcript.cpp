@@ -22,11 +22,10 @@ void Transcript::addLine(LineKind kind, const QString &speaker, const QString &s
     Guard(*this, QStringLiteral(" in frmMain.AddToMsgsBox; "), [&] {
         TranscriptFace &face = m_face();
         const QString line = speaker % QLatin1String(":\t") % sentence;
-        face.showLine(kind, speaker, line);
+        face.showLine(kind, speaker, sentence, line);
         RuntimeError failure;
         if (!m_log.LogWrite(line, &failure) && failure.number != 0)
-            face.showLine(LineKind::Complaint, ErrorSpeaker(failure.number),
-                          RunLog::FailedWriteLine(failure));
+            tellFailedWrite(face, failure);
         if (!m_grouped) {
             face.flushLines();
         } else if (!m_pending) {
@@ -37,6 +36,15 @@ void Transcript::addLine(LineKind kind, const QString &speaker, const QString &s
         }
     });
     --m_depth;
+}
+
+// On the face only: the log could not take it.
+void Transcript::tellFailedWrite(TranscriptFace &face, const RuntimeError &failure)
+{
+    const QString speaker = ErrorSpeaker(failure.number);
+    const QString sentence = RunLog::FailedWriteSentence(failure);
+    face.showLine(LineKind::Complaint, speaker, sentence,
+                  speaker % QLatin1String(":\t") % sentence);
 }
 
 void Transcript::groupLines(bool grouped)
@@ -53,8 +61,7 @@ void Transcript::endGroup()
     RuntimeError failure;
     TranscriptFace &face = m_face();
     if (!m_log.flush(&failure) && failure.number != 0)
-        face.showLine(LineKind::Complaint, ErrorSpeaker(failure.number),
-                      RunLog::FailedWriteLine(failure));
+        tellFailedWrite(face, failure);
     face.flushLines();
 }
 
