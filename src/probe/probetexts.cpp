@@ -16,16 +16,20 @@ const QString &fixedText(ProbeText::Kind kind)
     return kind == ProbeText::Query ? AutoPingQuery : AutoPingResponse;
 }
 
-// The number from 1 to INT_MAX in decimal digits that digits starts with:
-// how many digits it has and its value; {0, 0} when there is none.
-std::pair<qsizetype, int> leadingNumber(QStringView digits)
+// The length of the " #N" that rest starts with, N a number from 1 to
+// INT_MAX in decimal digits (*seq); 0 when it starts with none.
+qsizetype numberLength(QStringView rest, int *seq = nullptr)
 {
+    if (!rest.startsWith(u" #"))
+        return 0;
     qint64 value = 0;
-    qsizetype length = 0;
-    for (; length < digits.size() && digits[length] >= u'0' && digits[length] <= u'9'; ++length)
-        if ((value = value * 10 + (digits[length].unicode() - u'0')) > INT_MAX)
-            return {0, 0};
-    return value > 0 ? std::pair{length, int(value)} : std::pair<qsizetype, int>{0, 0};
+    qsizetype end = 2;
+    for (; end < rest.size() && rest[end] >= u'0' && rest[end] <= u'9'; ++end)
+        if ((value = value * 10 + (rest[end].unicode() - u'0')) > INT_MAX)
+            return 0;
+    if (seq)
+        *seq = int(value);
+    return value > 0 ? end : 0;
 }
 
 // Where the next fixed text begins in text from from on, and which it is;
@@ -65,10 +69,7 @@ std::optional<ProbeText> ReadProbeDatagram(QStringView text)
         if (rest.isEmpty())
             return ProbeText{kind, std::nullopt};
         // " #" and the number, nothing else.
-        if (!rest.startsWith(u" #"))
-            continue;
-        if (const auto [length, seq] = leadingNumber(rest.sliced(2));
-            length > 0 && length == rest.size() - 2)
+        if (int seq = 0; numberLength(rest, &seq) == rest.size())
             return ProbeText{kind, seq};
     }
     return std::nullopt;
@@ -82,9 +83,7 @@ QString WithoutProbeTexts(QStringView text)
         const auto [at, kind] = *next;
         rest += text.sliced(from, at - from);
         from = at + fixedText(kind).size();
-        if (text.sliced(from).startsWith(u" #"))
-            if (const qsizetype length = leadingNumber(text.sliced(from + 2)).first; length > 0)
-                from += 2 + length;
+        from += numberLength(text.sliced(from)); // its number, if it has one
         while (from < text.size() && (text[from] == u'\r' || text[from] == u'\n'))
             ++from;
     }
