@@ -10,6 +10,19 @@
 
 #include <utility>
 
+namespace {
+
+// On the face only: the log could not take it.
+void tellFailedWrite(TranscriptFace &face, const RuntimeError &failure)
+{
+    const QString speaker = ErrorSpeaker(failure.number);
+    const QString sentence = RunLog::FailedWriteSentence(failure);
+    face.showLine(LineKind::Complaint, speaker, sentence,
+                  speaker % QLatin1String(":\t") % sentence);
+}
+
+} // namespace
+
 Transcript::Transcript(RunLog &log, std::function<TranscriptFace &()> face)
     : m_log(log), m_face(std::move(face))
 {}
@@ -36,15 +49,6 @@ void Transcript::addLine(LineKind kind, const QString &speaker, const QString &s
         }
     });
     --m_depth;
-}
-
-// On the face only: the log could not take it.
-void Transcript::tellFailedWrite(TranscriptFace &face, const RuntimeError &failure)
-{
-    const QString speaker = ErrorSpeaker(failure.number);
-    const QString sentence = RunLog::FailedWriteSentence(failure);
-    face.showLine(LineKind::Complaint, speaker, sentence,
-                  speaker % QLatin1String(":\t") % sentence);
 }
 
 void Transcript::groupLines(bool grouped)

@@ -26,7 +26,6 @@
 #include <functional>
 
 class RunLog;
-struct RuntimeError;
 
 class TranscriptFace
 {
@@ -59,8 +58,6 @@ public:
     void endGroup();
 
 private:
-    void tellFailedWrite(TranscriptFace &face, const RuntimeError &failure);
-
     RunLog &m_log;
     std::function<TranscriptFace &()> m_face;
     int m_depth = 0;
