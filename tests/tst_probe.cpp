@@ -592,21 +592,21 @@ private slots:
     }
 
     // The numbered texts as a responder reads them (0: plain, -1: none) and
-    // writes them back.
+    // writes them back, and what is left of a text without them (rest).
     void probeTexts_data()
     {
-        columns<QString, int>("text", "seq");
-        dataRow("plain, with a line end", "++ AutoPing Query ++\r\n", 0);
-        dataRow("the largest number", "++ AutoPing Response ++ #2147483647", INT_MAX);
-        dataRow("one more", "++ AutoPing Query ++ #2147483648", -1);
-        dataRow("0, a sign, no digits, more after",
-                "++ AutoPing Query ++ #0|++ AutoPing Query ++ #+5|++ AutoPing Query ++ #|"
-                "++ AutoPing Query ++ #5x",
-                -1);
+        columns<QString, int, QString>("text", "seq", "rest");
+        dataRow("plain, with a line end", "++ AutoPing Query ++\r\n", 0, "");
+        dataRow("the largest number", "++ AutoPing Response ++ #2147483647", INT_MAX, "");
+        dataRow("one more, 0, a sign, no digits, more after",
+                "++ AutoPing Query ++ #2147483648|++ AutoPing Query ++ #0|++ AutoPing Query ++ #+5|"
+                "++ AutoPing Query ++ #|++ AutoPing Query ++ #5x++ AutoPing Response ++\r\n\n/",
+                -1, " #2147483648| #0| #+5| #|x/");
     }
     void probeTexts()
     {
         const auto [text, seq] = fetched<QString, int>("text", "seq");
+        QTEST(WithoutProbeTexts(text), "rest");
         for (const QString &one : text.split('|')) {
             const auto read = ReadProbeDatagram(one);
             QCOMPARE(read ? read->seq.value_or(0) : -1, seq);

@@ -174,7 +174,7 @@ private slots:
         QFETCH(QStringList, steps);
         auto *window = static_cast<FrmMain *>(p->window());
         for (const QString &text : std::as_const(steps)) {
-            window->showLine(LineKind::Report, "Test", text);
+            window->showLine(LineKind::Report, "Test", text, text);
             QTest::qWait(50); // each its own step
         }
         QWidget *pane = p->control("txtMsgs");

@@ -100,8 +100,3 @@ quint8 ToByte(const QString &text)
 {
     return toWhole<quint8>(text, 0.0, 255.0);
 }
-
-qint16 ToInteger(const QString &text)
-{
-    return toWhole<qint16>(text, -32768.0, 32767.0);
-}

@@ -23,6 +23,3 @@ qint32 ToLong(const QString &text);
 
 // To an unsigned 8-bit number (0 to 255).
 quint8 ToByte(const QString &text);
-
-// To a 16-bit signed whole number.
-qint16 ToInteger(const QString &text);

@@ -12,7 +12,6 @@
 #include <QNetworkInterface>
 
 #include <climits>
-#include <functional>
 
 namespace {
 
@@ -86,184 +85,83 @@ const QString Usage = QStringLiteral(
 
 constexpr unsigned Respond = 1, Probe = 2, Both = Respond | Probe, Diagnose = 4;
 
-// A number of seconds, as milliseconds from low (and below max).
-QString seconds(const QString &name, const QString &text, int low, int *ms)
-{
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || value < 0 || value * 1000 + 0.5 < low)
-        return QStringLiteral("%1 needs seconds, %2.")
-            .arg(name, low >= 10 ? QStringLiteral("at least %1").arg(low / 1000.0)
-                                 : QStringLiteral("more than 0"));
-    if (value > 2'000'000)
-        return QStringLiteral("%1: %2 seconds is too long (at most 2000000).").arg(name, text);
-    *ms = int(value * 1000 + 0.5);
-    return {};
-}
-
 // One option of the table: its names, whether it takes a value, the
-// commands it is for, and what it does to the command (an error, or empty).
+// commands it is for, and what it does to the command.
 struct Option
 {
     QStringList names;
     bool takesValue;
     unsigned commands;
-    std::function<QString(Command &, const QString &)> apply;
+    OptionApply apply;
 };
 
-QString flag(bool &field)
+QString count(Command &c, const QString &v)
 {
-    field = true;
+    bool ok = false;
+    const qlonglong value = v.toLongLong(&ok);
+    if (ok && value > INT_MAX)
+        return QStringLiteral("--count: %1 is too large (at most %2).").arg(v).arg(INT_MAX);
+    if (!ok || value < 1)
+        return QStringLiteral("--count needs a number of at least 1.");
+    c.count = int(value);
     return {};
+}
+
+QString maxHops(Command &c, const QString &v)
+{
+    bool ok = false;
+    c.maxHops = v.toInt(&ok);
+    return ok && c.maxHops >= 1 && c.maxHops <= 255
+               ? QString()
+               : QStringLiteral("--max-hops needs a number from 1 to 255.");
+}
+
+QString metrics(Command &c, const QString &v)
+{
+    c.metrics = v;
+    return IsMetricsAddress(v)
+               ? QString()
+               : QStringLiteral("--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464.");
 }
 
 const QList<Option> &options()
 {
+    using C = Command;
     static const QList<Option> table = {
-        {{"tcp"},
-         false,
-         Both | Diagnose,
-         [](Command &c, const QString &) { return flag(c.wantsTcp); }},
-        {{"udp"},
-         false,
-         Both | Diagnose,
-         [](Command &c, const QString &) { return flag(c.wantsUdp); }},
-        {{"tls"}, false, Both | Diagnose, [](Command &c, const QString &) { return flag(c.tls); }},
+        {{"tcp"}, false, Both | Diagnose, SetsFlag(&C::wantsTcp)},
+        {{"udp"}, false, Both | Diagnose, SetsFlag(&C::wantsUdp)},
+        {{"tls"}, false, Both | Diagnose, SetsFlag(&C::tls)},
         {{"port"},
          true,
          Respond,
-         [](Command &c, const QString &v) {
-             c.port = v;
-             return PortNumber(v) < 0 ? QStringLiteral("respond needs --port N, N from 1 to 65535.")
-                                      : QString();
-         }},
-        {{"local"},
-         true,
-         Respond,
-         [](Command &c, const QString &v) {
-             c.local = v;
-             return QString();
-         }},
-        {{"c", "count"},
-         true,
-         Probe,
-         [](Command &c, const QString &v) {
-             bool ok = false;
-             const qlonglong value = v.toLongLong(&ok);
-             if (ok && value > INT_MAX)
-                 return QStringLiteral("--count: %1 is too large (at most %2).")
-                     .arg(v)
-                     .arg(INT_MAX);
-             if (!ok || value < 1)
-                 return QStringLiteral("--count needs a number of at least 1.");
-             c.count = int(value);
-             return QString();
-         }},
-        {{"i", "interval"},
-         true,
-         Probe,
-         [](Command &c, const QString &v) { return seconds("--interval", v, 10, &c.intervalMs); }},
-        {{"W", "timeout"},
-         true,
-         Probe | Diagnose,
-         [](Command &c, const QString &v) { return seconds("--timeout", v, 1, &c.timeoutMs); }},
-        {{"w", "deadline"},
-         true,
-         Probe,
-         [](Command &c, const QString &v) { return seconds("--deadline", v, 1, &c.deadlineMs); }},
-        {{"q", "quiet"}, false, Probe, [](Command &c, const QString &) { return flag(c.quiet); }},
-        {{"I", "source"},
-         true,
-         Probe | Diagnose,
-         [](Command &c, const QString &v) {
-             c.source = v;
-             return QString();
-         }},
+         KeepsPort(&C::port, 1, "respond needs --port N, N from 1 to 65535.")},
+        {{"local"}, true, Respond, KeepsValue(&C::local)},
+        {{"c", "count"}, true, Probe, count},
+        {{"i", "interval"}, true, Probe, TakesSeconds(&C::intervalMs, "--interval", 10)},
+        {{"W", "timeout"}, true, Probe | Diagnose, TakesSeconds(&C::timeoutMs, "--timeout", 1)},
+        {{"w", "deadline"}, true, Probe, TakesSeconds(&C::deadlineMs, "--deadline", 1)},
+        {{"q", "quiet"}, false, Probe, SetsFlag(&C::quiet)},
+        {{"I", "source"}, true, Probe | Diagnose, KeepsValue(&C::source)},
         {{"local-port"},
          true,
          Probe,
-         [](Command &c, const QString &v) {
-             c.localPort = v;
-             return PortNumber(v, 0) < 0
-                        ? QStringLiteral("--local-port must be a number from 0 to 65535.")
-                        : QString();
-         }},
-        {{"keep-going"},
-         false,
-         Probe,
-         [](Command &c, const QString &) { return flag(c.keepGoing); }},
-        {{"connect"},
-         false,
-         Probe,
-         [](Command &c, const QString &) { return flag(c.connectOnly); }},
-        {{"json"},
-         false,
-         Probe | Diagnose,
-         [](Command &c, const QString &) { return flag(c.json); }},
-        {{"hops"}, false, Diagnose, [](Command &c, const QString &) { return flag(c.hops); }},
-        {{"max-hops"},
-         true,
-         Diagnose,
-         [](Command &c, const QString &v) {
-             bool ok = false;
-             c.maxHops = v.toInt(&ok);
-             return ok && c.maxHops >= 1 && c.maxHops <= 255
-                        ? QString()
-                        : QStringLiteral("--max-hops needs a number from 1 to 255.");
-         }},
-        {{"every-query"},
-         false,
-         Both,
-         [](Command &c, const QString &) { return flag(c.everyQuery); }},
-        {{"targets"},
-         true,
-         Probe,
-         [](Command &c, const QString &v) {
-             c.targetsFile = v;
-             return QString();
-         }},
+         KeepsPort(&C::localPort, 0, "--local-port must be a number from 0 to 65535.")},
+        {{"keep-going"}, false, Probe, SetsFlag(&C::keepGoing)},
+        {{"connect"}, false, Probe, SetsFlag(&C::connectOnly)},
+        {{"json"}, false, Probe | Diagnose, SetsFlag(&C::json)},
+        {{"hops"}, false, Diagnose, SetsFlag(&C::hops)},
+        {{"max-hops"}, true, Diagnose, maxHops},
+        {{"every-query"}, false, Both, SetsFlag(&C::everyQuery)},
+        {{"targets"}, true, Probe, KeepsValue(&C::targetsFile)},
         {{"servers"},
          true,
          Probe,
-         [](Command &c, const QString &v) {
-             c.serversPort = v;
-             return PortNumber(v) < 0 ? QStringLiteral("--servers needs a PORT from 1 to 65535.")
-                                      : QString();
-         }},
-        {{"metrics"},
-         true,
-         Both,
-         [](Command &c, const QString &v) {
-             c.metrics = v;
-             return IsMetricsAddress(v)
-                        ? QString()
-                        : QStringLiteral("--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464.");
-         }},
-        {{"insecure"},
-         false,
-         Probe | Diagnose,
-         [](Command &c, const QString &) { return flag(c.insecure); }},
-        {{"cacert"},
-         true,
-         Probe | Diagnose,
-         [](Command &c, const QString &v) {
-             c.cacert = v;
-             return QString();
-         }},
-        {{"cert"},
-         true,
-         Both,
-         [](Command &c, const QString &v) {
-             c.cert = v;
-             return QString();
-         }},
-        {{"key"},
-         true,
-         Both,
-         [](Command &c, const QString &v) {
-             c.key = v;
-             return QString();
-         }},
+         KeepsPort(&C::serversPort, 1, "--servers needs a PORT from 1 to 65535.")},
+        {{"metrics"}, true, Both, metrics},
+        {{"insecure"}, false, Probe | Diagnose, SetsFlag(&C::insecure)},
+        {{"cacert"}, true, Probe | Diagnose, KeepsValue(&C::cacert)},
+        {{"cert"}, true, Both, KeepsValue(&C::cert)},
+        {{"key"}, true, Both, KeepsValue(&C::key)},
     };
     return table;
 }

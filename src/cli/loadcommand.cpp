@@ -11,7 +11,6 @@
 #include "load/loadwire.h"
 
 #include <climits>
-#include <functional>
 
 namespace {
 
@@ -32,19 +31,6 @@ const QString Usage = QStringLiteral(
     "         Exit status: 0 when the far end counted everything, 1 when\n"
     "         something was lost (or no count came), 2 as for probe.\n");
 
-QString secondsIn(const QString &name, const QString &text, bool zero, int *ms)
-{
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || value < 0 || (!zero && value * 1000 + 0.5 < 1))
-        return QStringLiteral("%1 needs seconds, %2.")
-            .arg(name, zero ? QStringLiteral("0 or more") : QStringLiteral("more than 0"));
-    if (value > 2'000'000)
-        return QStringLiteral("%1: %2 seconds is too long (at most 2000000).").arg(name, text);
-    *ms = int(value * 1000 + 0.5);
-    return {};
-}
-
 QString number(const QString &name, const QString &text, qint64 low, qint64 high, int *out)
 {
     bool ok = false;
@@ -59,34 +45,33 @@ struct Option
 {
     QStringList names;
     bool takesValue;
-    std::function<QString(Command &, const QString &)> apply;
+    OptionApply apply;
 };
+
+QString rate(Command &c, const QString &v)
+{
+    QString error;
+    if (const std::optional<LoadRate> rate = ParseLoadRate(v, &error)) {
+        c.loadRate = rate->value;
+        c.loadRateBits = rate->bits;
+    }
+    return error;
+}
 
 const QList<Option> &options()
 {
+    using C = Command;
     static const QList<Option> table = {
-        {{"udp"}, false, [](Command &c, const QString &) { return c.wantsUdp = true, QString(); }},
-        {{"tcp"}, false, [](Command &c, const QString &) { return c.wantsTcp = true, QString(); }},
-        {{"tls"}, false, [](Command &c, const QString &) { return c.tls = true, QString(); }},
-        {{"rate"},
-         true,
-         [](Command &c, const QString &v) {
-             QString error;
-             const std::optional<LoadRate> rate = ParseLoadRate(v, &error);
-             if (rate) {
-                 c.loadRate = rate->value;
-                 c.loadRateBits = rate->bits;
-             }
-             return error;
-         }},
+        {{"udp"}, false, SetsFlag(&C::wantsUdp)},
+        {{"tcp"}, false, SetsFlag(&C::wantsTcp)},
+        {{"tls"}, false, SetsFlag(&C::tls)},
+        {{"rate"}, true, rate},
         {{"size"},
          true,
          [](Command &c, const QString &v) {
              return number("--size", v, LoadWire::MinSize, 16 * 1024 * 1024, &c.loadSize);
          }},
-        {{"t", "time"},
-         true,
-         [](Command &c, const QString &v) { return secondsIn("--time", v, false, &c.loadTimeMs); }},
+        {{"t", "time"}, true, TakesSeconds(&C::loadTimeMs, "--time", 1)},
         {{"c", "count"},
          true,
          [](Command &c, const QString &v) { return number("--count", v, 1, INT_MAX, &c.count); }},
@@ -95,24 +80,14 @@ const QList<Option> &options()
          [](Command &c, const QString &v) {
              return number("--burst", v, 1, 1'000'000, &c.loadBurst);
          }},
-        {{"warmup"},
-         true,
-         [](Command &c, const QString &v) {
-             return secondsIn("--warmup", v, true, &c.loadWarmUpMs);
-         }},
-        {{"q", "quiet"},
-         false,
-         [](Command &c, const QString &) { return c.quiet = true, QString(); }},
-        {{"json"}, false, [](Command &c, const QString &) { return c.json = true, QString(); }},
-        {{"I", "source"},
-         true,
-         [](Command &c, const QString &v) { return c.source = v, QString(); }},
-        {{"insecure"},
-         false,
-         [](Command &c, const QString &) { return c.insecure = true, QString(); }},
-        {{"cacert"}, true, [](Command &c, const QString &v) { return c.cacert = v, QString(); }},
-        {{"cert"}, true, [](Command &c, const QString &v) { return c.cert = v, QString(); }},
-        {{"key"}, true, [](Command &c, const QString &v) { return c.key = v, QString(); }},
+        {{"warmup"}, true, TakesSeconds(&C::loadWarmUpMs, "--warmup", 0)},
+        {{"q", "quiet"}, false, SetsFlag(&C::quiet)},
+        {{"json"}, false, SetsFlag(&C::json)},
+        {{"I", "source"}, true, KeepsValue(&C::source)},
+        {{"insecure"}, false, SetsFlag(&C::insecure)},
+        {{"cacert"}, true, KeepsValue(&C::cacert)},
+        {{"cert"}, true, KeepsValue(&C::cert)},
+        {{"key"}, true, KeepsValue(&C::key)},
     };
     return table;
 }

@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "base/msgsink.h"
+#include "base/numbertext.h"
 #include "peers/loadpath.h"
 #include "terminalface.h"
 #include "wording/loadlines.h"
@@ -64,15 +65,9 @@ QJsonObject tallyJson(const LoadTally &t)
     };
 }
 
-} // namespace
-
-LoadRun::LoadRun(const Command &command, const NameTables &tables, const AddressRules &rules,
-                 MsgSink &lines, TerminalFace &face, QTextStream &out)
-    : m_command(command), m_lines(lines), m_out(out)
+// What the command asks of the path.
+LoadPath::Setup setupOf(const Command &command)
 {
-    face.show(command.json    ? TerminalFace::Shown::Complaints
-              : command.quiet ? TerminalFace::Shown::Quiet
-                              : TerminalFace::Shown::NoData);
     LoadPath::Setup setup;
     setup.host = command.host;
     setup.port = command.port;
@@ -89,7 +84,19 @@ LoadRun::LoadRun(const Command &command, const NameTables &tables, const Address
     setup.count = quint64(std::max(0, command.count));
     setup.durationUs = qint64(command.loadTimeMs) * 1000;
     setup.warmUpUs = qint64(command.loadWarmUpMs) * 1000;
-    m_path = std::make_unique<LoadPath>(setup, tables, rules);
+    return setup;
+}
+
+} // namespace
+
+LoadRun::LoadRun(const Command &command, const NameTables &tables, const AddressRules &rules,
+                 MsgSink &lines, TerminalFace &face, QTextStream &out)
+    : m_command(command), m_lines(lines), m_out(out)
+{
+    face.show(command.json    ? TerminalFace::Shown::Complaints
+              : command.quiet ? TerminalFace::Shown::Quiet
+                              : TerminalFace::Shown::NoData);
+    m_path = std::make_unique<LoadPath>(setupOf(command), tables, rules);
     m_kept = std::make_unique<KeptComplaints>(m_lines, m_errors);
     m_sessionLines = std::make_unique<SessionLines>(m_path->session(), tables, *m_kept);
 
@@ -110,36 +117,9 @@ LoadRun::LoadRun(const Command &command, const NameTables &tables, const Address
         m_startedUs = atUs;
         m_lastSecondUs = atUs;
         m_second.start();
-        say(QStringLiteral("sending to %1: %2 of %3 bytes, %4, for %5 (id %6)")
-                .arg(m_path->peerName(), unit(), QString::number(m_command.loadSize),
-                     m_command.loadRate > 0
-                         ? QStringLiteral("%1 a second (%2)")
-                               .arg(QString::number(
-                                        LoadRate{m_command.loadRate, m_command.loadRateBits}
-                                            .piecesPerSecond(m_command.loadSize),
-                                        'g', 6),
-                                    BitRateText(LoadRate{m_command.loadRate, m_command.loadRateBits}
-                                                    .piecesPerSecond(m_command.loadSize)
-                                                * 8.0 * m_command.loadSize))
-                         : QStringLiteral("as fast as the path takes them"),
-                     m_command.count > 0 ? QString::number(m_command.count) + u' ' + unit()
-                                         : QString::number(m_command.loadTimeMs / 1000.0) + " s")
-                .arg(m_path->id(), 8, 16, QChar(u'0')));
+        say(sendingLine());
     });
-    connect(m_path.get(), &LoadPath::reported, this, [this](const LoadTally &tally, bool final) {
-        ++m_reports;
-        m_latest = std::make_unique<LoadTally>(tally);
-        if (final)
-            m_final = std::make_unique<LoadTally>(tally);
-        // The far end's second: the line of the sender's same second.
-        if (!m_pending.isEmpty()) {
-            tellSecond(true);
-            if (m_pending.isEmpty())
-                m_late.stop();
-        } else if (!final) {
-            m_unclaimedUs = MonotonicUs();
-        }
-    });
+    connect(m_path.get(), &LoadPath::reported, this, &LoadRun::onReport);
     connect(m_path.get(), &LoadPath::refused, this, [this] {
         m_kept->AddComplaint(ErrorSpeakerText,
                              QStringLiteral("The datagrams to %1 find no one listening there (port "
@@ -153,6 +133,40 @@ LoadRun::LoadRun(const Command &command, const NameTables &tables, const Address
                              m_path->peerName() + QStringLiteral(": ") + why + CRLF);
     });
     connect(m_path.get(), &LoadPath::finished, this, &LoadRun::onFinished);
+}
+
+// "sending to 10.0.0.1:7010: datagrams of 1400 bytes, 1000 a second (11.2
+// Mbit/s), for 10 s (id 1a2b3c4d)"
+QString LoadRun::sendingLine() const
+{
+    const double perSecond
+        = LoadRate{m_command.loadRate, m_command.loadRateBits}.piecesPerSecond(m_command.loadSize);
+    return QStringLiteral("sending to %1: %2 of %3 bytes, %4, for %5 (id %6)")
+        .arg(m_path->peerName(), unit(), QString::number(m_command.loadSize),
+             m_command.loadRate > 0 ? QStringLiteral("%1 a second (%2)")
+                                          .arg(QString::number(perSecond, 'g', 6),
+                                               BitRateText(perSecond * 8.0 * m_command.loadSize))
+                                    : QStringLiteral("as fast as the path takes them"),
+             m_command.count > 0 ? QString::number(m_command.count) + u' ' + unit()
+                                 : QString::number(m_command.loadTimeMs / 1000.0) + " s")
+        .arg(m_path->id(), 8, 16, QChar(u'0'));
+}
+
+// The far end's report of a second (or its final count).
+void LoadRun::onReport(const LoadTally &tally, bool final)
+{
+    ++m_reports;
+    m_latest = std::make_unique<LoadTally>(tally);
+    if (final)
+        m_final = std::make_unique<LoadTally>(tally);
+    // The far end's second: the line of the sender's same second.
+    if (!m_pending.isEmpty()) {
+        tellSecond(true);
+        if (m_pending.isEmpty())
+            m_late.stop();
+    } else if (!final) {
+        m_unclaimedUs = MonotonicUs();
+    }
 }
 
 LoadRun::~LoadRun() = default;
@@ -299,7 +313,7 @@ void LoadRun::onFinished(bool)
     if (sent.failures > 0)
         sender += QStringLiteral(", %1 refused by the system").arg(sent.failures);
     if (!m_command.tcp)
-        sender += QStringLiteral(", pace lag max %1").arg(MsText(sent.lagMaxUs * 1000));
+        sender += QStringLiteral(", pace lag max %1").arg(Milliseconds(double(sent.lagMaxUs), 3));
     if (sent.retransmits >= 0)
         sender += QStringLiteral(", %1 retransmissions").arg(sent.retransmits);
     const QString farEnd

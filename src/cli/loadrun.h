@@ -61,10 +61,12 @@ private:
     // of the same second (LateMs at most) to make its line.
     void onSecond(bool partial = false);
     void tellSecond(bool withReport);
+    void onReport(const LoadTally &tally, bool final);
     void onFinished(bool final);
     void say(const QString &line);
     int status() const;
     QString unit() const;
+    QString sendingLine() const;
 
     Command m_command;
     MsgSink &m_lines;

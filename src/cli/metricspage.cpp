@@ -27,41 +27,57 @@ QString seconds(double us)
     return QString::number(us / 1e6, 'g', 12);
 }
 
-} // namespace
-
-QString ProbeMetrics(const QList<TargetFigures> &targets)
+// The families that count, one figure a target each.
+const struct
 {
-    QString page;
-    const struct
-    {
-        const char *name;
-        const char *type;
-        const char *help;
-        quint64 (ProbeFigures::*count)() const;
-    } counts[] = {
-        {"selmarin_probe_queries_total", "counter",
-         "AutoPing queries due to the target, sent or not.", &ProbeFigures::queries},
-        {"selmarin_probe_answered_total", "counter", "Queries answered in time.",
-         &ProbeFigures::answered},
-        {"selmarin_probe_late_total", "counter", "Queries answered after the timeout.",
-         &ProbeFigures::late},
-        {"selmarin_probe_lost_total", "counter",
-         "Queries not answered at all, or not sent (the target could not be reached).",
-         &ProbeFigures::lost},
-        {"selmarin_probe_in_flight", "gauge", "Queries sent and neither answered nor lost yet.",
-         &ProbeFigures::inFlight},
-        {"selmarin_probe_stray_answers_total", "counter",
-         "Answers that came while no query waited (duplicates, echoes).", &ProbeFigures::strays},
-        {"selmarin_probe_foreign_datagrams_total", "counter",
-         "Datagrams from anyone but the target, ignored.", &ProbeFigures::foreign},
-    };
-    for (const auto &count : counts) {
+    const char *name;
+    const char *type;
+    const char *help;
+    quint64 (ProbeFigures::*count)() const;
+} Counts[] = {
+    {"selmarin_probe_queries_total", "counter", "AutoPing queries due to the target, sent or not.",
+     &ProbeFigures::queries},
+    {"selmarin_probe_answered_total", "counter", "Queries answered in time.",
+     &ProbeFigures::answered},
+    {"selmarin_probe_late_total", "counter", "Queries answered after the timeout.",
+     &ProbeFigures::late},
+    {"selmarin_probe_lost_total", "counter",
+     "Queries not answered at all, or not sent (the target could not be reached).",
+     &ProbeFigures::lost},
+    {"selmarin_probe_in_flight", "gauge", "Queries sent and neither answered nor lost yet.",
+     &ProbeFigures::inFlight},
+    {"selmarin_probe_stray_answers_total", "counter",
+     "Answers that came while no query waited (duplicates, echoes).", &ProbeFigures::strays},
+    {"selmarin_probe_foreign_datagrams_total", "counter",
+     "Datagrams from anyone but the target, ignored.", &ProbeFigures::foreign},
+};
+
+// The families of timed steps: how many and their sum.
+const struct
+{
+    const char *name;
+    const char *help;
+    const ProbeFigures::Times &(ProbeFigures::*times)() const;
+} Summaries[] = {
+    {"selmarin_probe_connect_seconds", "Connections made to the target, and their time.",
+     &ProbeFigures::connectTimes},
+    {"selmarin_probe_tls_handshake_seconds", "TLS handshakes done, and their time.",
+     &ProbeFigures::handshakeTimes},
+};
+
+void addCounts(QString &page, const QList<TargetFigures> &targets)
+{
+    for (const auto &count : Counts) {
         family(page, QLatin1String(count.name), count.type, count.help);
         for (const TargetFigures &target : targets)
             page += QStringLiteral("%1{target=%2} %3\n")
                         .arg(QLatin1String(count.name), quoted(target.target))
                         .arg((target.figures->*count.count)());
     }
+}
+
+void addFailures(QString &page, const QList<TargetFigures> &targets)
+{
     const QString failures = QStringLiteral("selmarin_probe_failed_attempts_total");
     family(page, failures, "counter", "Queries lost for a known reason, by the reason.");
     for (const TargetFigures &target : targets) {
@@ -71,6 +87,10 @@ QString ProbeMetrics(const QList<TargetFigures> &targets)
                         .arg(failures, quoted(target.target), quoted(it.key()))
                         .arg(it.value());
     }
+}
+
+void addRoundTrips(QString &page, const QList<TargetFigures> &targets)
+{
     const QString rtt = QStringLiteral("selmarin_probe_rtt_seconds");
     family(page, rtt, "histogram", "Round trips of the answered queries.");
     for (const TargetFigures &target : targets) {
@@ -89,18 +109,11 @@ QString ProbeMetrics(const QList<TargetFigures> &targets)
                     .arg(rtt, quoted(target.target), seconds(double(figures.rttSumUs())))
                     .arg(figures.answered());
     }
-    const struct
-    {
-        const char *name;
-        const char *help;
-        const ProbeFigures::Times &(ProbeFigures::*times)() const;
-    } summaries[] = {
-        {"selmarin_probe_connect_seconds", "Connections made to the target, and their time.",
-         &ProbeFigures::connectTimes},
-        {"selmarin_probe_tls_handshake_seconds", "TLS handshakes done, and their time.",
-         &ProbeFigures::handshakeTimes},
-    };
-    for (const auto &summary : summaries) {
+}
+
+void addSummaries(QString &page, const QList<TargetFigures> &targets)
+{
+    for (const auto &summary : Summaries) {
         const QString name = QLatin1String(summary.name);
         family(page, name, "summary", summary.help);
         for (const TargetFigures &target : targets) {
@@ -110,6 +123,17 @@ QString ProbeMetrics(const QList<TargetFigures> &targets)
                         .arg(times.count);
         }
     }
+}
+
+} // namespace
+
+QString ProbeMetrics(const QList<TargetFigures> &targets)
+{
+    QString page;
+    addCounts(page, targets);
+    addFailures(page, targets);
+    addRoundTrips(page, targets);
+    addSummaries(page, targets);
     family(page, QStringLiteral("selmarin_probe_up"), "gauge",
            "1 when the newest query whose timeout passed had its answer, else 0.");
     for (const TargetFigures &target : targets)

@@ -54,6 +54,52 @@ int PortNumber(const QString &text, int low)
     return value >= low && value <= 65535 ? value : -1;
 }
 
+QString SecondsValue(const QString &name, const QString &text, int lowMs, int *ms)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || value < 0 || value * 1000 + 0.5 < lowMs)
+        return QStringLiteral("%1 needs seconds, %2.")
+            .arg(name, lowMs == 0   ? QStringLiteral("0 or more")
+                       : lowMs < 10 ? QStringLiteral("more than 0")
+                                    : QStringLiteral("at least %1").arg(lowMs / 1000.0));
+    if (value > 2'000'000)
+        return QStringLiteral("%1: %2 seconds is too long (at most 2000000).").arg(name, text);
+    *ms = int(value * 1000 + 0.5);
+    return {};
+}
+
+OptionApply SetsFlag(bool Command::*field)
+{
+    return [field](Command &command, const QString &) {
+        command.*field = true;
+        return QString();
+    };
+}
+
+OptionApply KeepsValue(QString Command::*field)
+{
+    return [field](Command &command, const QString &value) {
+        command.*field = value;
+        return QString();
+    };
+}
+
+OptionApply KeepsPort(QString Command::*field, int low, const char *refusal)
+{
+    return [field, low, refusal](Command &command, const QString &value) {
+        command.*field = value;
+        return PortNumber(value, low) < 0 ? QString::fromLatin1(refusal) : QString();
+    };
+}
+
+OptionApply TakesSeconds(int Command::*field, const char *name, int lowMs)
+{
+    return [field, name, lowMs](Command &command, const QString &value) {
+        return SecondsValue(QLatin1String(name), value, lowMs, &(command.*field));
+    };
+}
+
 QString NormalHost(QString host, QString *error)
 {
     if (host.startsWith(u'[') && host.endsWith(u']'))

@@ -32,6 +32,24 @@ Command UsageError(const QString &error);
 // A port: decimal digits only, from low to 65535; -1 when it is none.
 int PortNumber(const QString &text, int low = 1);
 
+// A number of seconds (the value of option name, "--interval") as whole
+// milliseconds in *ms, at least lowMs of them (0: none is allowed) and at most
+// 2,000,000 s; else the refusal.
+QString SecondsValue(const QString &name, const QString &text, int lowMs, int *ms);
+
+// What an option does to the command given its value: an error, or empty.
+// The tables of options are built of these, most of them one of the kinds
+// below, named by the field of the command they set.
+using OptionApply = std::function<QString(Command &, const QString &)>;
+// The option is a flag: it sets the field.
+OptionApply SetsFlag(bool Command::*field);
+// The value is kept as given.
+OptionApply KeepsValue(QString Command::*field);
+// The value is kept as given, refused with refusal unless a port from low.
+OptionApply KeepsPort(QString Command::*field, int low, const char *refusal);
+// The value in seconds, as SecondsValue reads them.
+OptionApply TakesSeconds(int Command::*field, const char *name, int lowMs);
+
 // HOST as targets are compared and named: an IPv6 address without its
 // brackets, in its one written form; a name as given.  *error: an IPv6 zone
 // that names no interface of this machine.

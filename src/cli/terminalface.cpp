@@ -7,7 +7,8 @@
 
 TerminalFace::TerminalFace(QTextStream &out, QTextStream &err) : m_out(out), m_err(err) {}
 
-void TerminalFace::showLine(LineKind kind, const QString &speaker, const QString &line)
+void TerminalFace::showLine(LineKind kind, const QString &, const QString &sentence,
+                            const QString &line)
 {
     const bool complaint = kind == LineKind::Complaint;
     const bool summary = kind == LineKind::Summary;
@@ -20,10 +21,8 @@ void TerminalFace::showLine(LineKind kind, const QString &speaker, const QString
     QTextStream &stream = complaint ? m_err : m_out;
     if (complaint)
         m_out.flush(); // the lines before it come first
-    // speaker + ":" + TAB: a probe's line is its sentence alone.
-    writeLine(stream, kind == LineKind::Probe || summary
-                          ? QStringView(line).sliced(speaker.size() + 2)
-                          : QStringView(line));
+    // A probe's line is its sentence alone.
+    writeLine(stream, kind == LineKind::Probe || summary ? sentence : line);
     if (complaint)
         m_err.flush(); // at once: a person must not miss it
 }

@@ -27,7 +27,8 @@ public:
     TerminalFace(QTextStream &out, QTextStream &err);
     void show(Shown shown) { m_shown = shown; }
 
-    void showLine(LineKind kind, const QString &speaker, const QString &line) override;
+    void showLine(LineKind kind, const QString &speaker, const QString &sentence,
+                  const QString &line) override;
     void clearLines() override {}
     void flushLines() override;
 

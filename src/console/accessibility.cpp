@@ -23,6 +23,7 @@
 
 #include "accessibility.h"
 
+#include "describe.h"
 #include "statuslight.h"
 #include "ui_frmmain.h"
 
@@ -55,12 +56,6 @@ void describeLights(Ui::FrmMain &form)
 }
 
 } // namespace
-
-void Describe(QWidget &widget, const QString &text)
-{
-    if (widget.accessibleDescription() != text)
-        widget.setAccessibleDescription(text);
-}
 
 void DescribeControls(Ui::FrmMain &form)
 {

@@ -4,8 +4,6 @@
 #pragma once
 // Names and descriptions for screen readers on the main window's controls.
 
-class QString;
-class QWidget;
 namespace Ui {
 class FrmMain;
 }
@@ -14,8 +12,3 @@ class FrmMain;
 // and the status lights their state texts.  Tool tips stay the controls'
 // descriptions.  Call once, after the form is set up.
 void DescribeControls(Ui::FrmMain &form);
-
-// Sets a control's description for screen readers.  Setting it tells a
-// listening screen reader that it changed, even when it did not: a
-// description that is already the control's is not set again.
-void Describe(QWidget &widget, const QString &text);

@@ -15,6 +15,7 @@
 #include "frmmain.h"
 
 #include "base/failure.h"
+#include "base/nametables.h"
 #include "diagnose/diagnosis.h"
 #include "diagnose/failureverdict.h"
 #include "ui_frmmain.h"
@@ -93,7 +94,7 @@ void FrmMain::diagnosePath()
                              QStringLiteral("Diagnosing the path to %1 port %2 (%3)")
                                      .arg(question.host)
                                      .arg(question.port)
-                                     .arg(ui->optProtocol->checkedButton()->text().remove(u'&'))
+                                     .arg(m_context.tables.Protocol.name(int(asked.transport)))
                                  + CRLF);
         m_diagnosis = std::make_unique<Diagnosis>();
         m_diagnose->setEnabled(false);

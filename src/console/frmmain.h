@@ -78,7 +78,8 @@ public:
     void Form_Load();
 
     // The messages pane: every line the program tells the user.
-    void showLine(LineKind kind, const QString &speaker, const QString &line) override;
+    void showLine(LineKind kind, const QString &speaker, const QString &sentence,
+                  const QString &line) override;
     void clearLines() override;
     // The pane's text as the program wrote it (line ends as CR LF).
     QString msgsText() const;

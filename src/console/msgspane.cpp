@@ -122,7 +122,7 @@ void FrmMain::notePaneTrimmed()
     ui->lblOlderLines->setVisible(true);
 }
 
-void FrmMain::showLine(LineKind, const QString &, const QString &line)
+void FrmMain::showLine(LineKind, const QString &, const QString &, const QString &line)
 {
     m_paneFeed->append(line);
 }

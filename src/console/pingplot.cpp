@@ -2,7 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pingplot.h"
 
-#include "accessibility.h"
+#include "base/numbertext.h"
+#include "describe.h"
 
 #include <QAccessibleWidget>
 #include <QEvent>
@@ -35,13 +36,12 @@ qint64 niceCeiling(qint64 us)
 // (the scale's top is 1, 2 or 5 times a power of ten).
 QString ms(qint64 us)
 {
-    const int decimals = us < 100 ? 2 : us < 1000 ? 1 : 0;
-    return QString::number(us / 1000.0, 'f', decimals) + QStringLiteral(" ms");
+    return Milliseconds(double(us), us < 100 ? 2 : us < 1000 ? 1 : 0);
 }
 
 QString roundTrip(qint64 us)
 {
-    return QString::number(us / 1000.0, 'f', 2) + QStringLiteral(" ms");
+    return Milliseconds(double(us), 2);
 }
 
 } // namespace

@@ -6,8 +6,8 @@
 
 #include "frmmain.h"
 
-#include "accessibility.h"
 #include "base/failure.h"
+#include "describe.h"
 #include "pingplot.h"
 #include "ui_frmmain.h"
 

@@ -3,7 +3,7 @@
 
 #include "statuslight.h"
 
-#include "accessibility.h"
+#include "describe.h"
 
 #include <QAccessibleWidget>
 #include <QCoreApplication>

@@ -27,6 +27,8 @@
 // after the header ReportFields numbers of 8 bytes: the far end's count
 // (LoadTally), in the order of its members.
 
+#include "base/numbertext.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -76,7 +78,7 @@ struct LoadTally
     qint64 intervalDelayVarMaxNs = 0;
 
     quint64 lost() const { return expected > received ? expected - received : 0; }
-    double lossPercent() const { return expected ? 100.0 * double(lost()) / double(expected) : 0; }
+    double lossPercent() const { return Percent(double(lost()), double(expected)); }
 };
 
 namespace LoadWire {

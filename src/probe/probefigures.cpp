@@ -2,20 +2,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "probefigures.h"
 
+#include "base/numbertext.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-QString milliseconds(double us, int decimals)
-{
-    return QString::number(us / 1000.0, 'f', decimals);
-}
-
 QString minAvgMax(const ProbeFigures::Times &times)
 {
-    return milliseconds(double(times.minUs), 3) + u'/' + milliseconds(times.avgUs(), 3) + u'/'
-           + milliseconds(double(times.maxUs), 3);
+    return MillisecondsSeries({double(times.minUs), times.avgUs(), double(times.maxUs)}, 3);
 }
 
 } // namespace
@@ -87,8 +83,7 @@ std::optional<ProbeFigures::Outcome> ProbeFigures::lastOutcome() const
 
 double ProbeFigures::lossPercent() const
 {
-    const quint64 judged = m_answered + m_late + m_lost;
-    return judged == 0 ? 0.0 : 100.0 * double(m_lost) / double(judged);
+    return Percent(double(m_lost), double(m_answered + m_late + m_lost));
 }
 
 double ProbeFigures::rttAvgUs() const
@@ -105,6 +100,12 @@ double ProbeFigures::rttMdevUs() const
     return std::sqrt(std::max(0.0, m_rttSquares / double(m_answered) - mean * mean));
 }
 
+QString ProbeFigures::rttSeries(int decimals, QStringView between) const
+{
+    return MillisecondsSeries({double(m_rttMin), rttAvgUs(), double(m_rttMax), rttMdevUs()},
+                              decimals, between);
+}
+
 QString ProbeFigures::summary() const
 {
     QString line = QStringLiteral("AutoPing ") + m_peer + QStringLiteral(" \u2014 ")
@@ -117,10 +118,7 @@ QString ProbeFigures::summary() const
         line += QStringLiteral(" (") + QString::number(lossPercent(), 'f', 1)
                 + QStringLiteral(" %)");
     if (hasRtt())
-        line += QStringLiteral(", rtt ") + milliseconds(double(m_rttMin), 2) + QStringLiteral(" / ")
-                + milliseconds(rttAvgUs(), 2) + QStringLiteral(" / ")
-                + milliseconds(double(m_rttMax), 2) + QStringLiteral(" / ")
-                + milliseconds(rttMdevUs(), 2) + QStringLiteral(" ms");
+        line += QStringLiteral(", rtt ") + rttSeries(2, u" / ") + QStringLiteral(" ms");
     return line;
 }
 
@@ -140,9 +138,8 @@ QString ProbeFigures::pingSummary() const
         text += QStringLiteral(", ") + QString::number(lossPercent(), 'g', 6)
                 + QStringLiteral("% packet loss");
     if (hasRtt())
-        text += QStringLiteral("\nrtt min/avg/max/mdev = ") + milliseconds(double(m_rttMin), 3)
-                + u'/' + milliseconds(rttAvgUs(), 3) + u'/' + milliseconds(double(m_rttMax), 3)
-                + u'/' + milliseconds(rttMdevUs(), 3) + QStringLiteral(" ms");
+        text += QStringLiteral("\nrtt min/avg/max/mdev = ") + rttSeries(3, u"/")
+                + QStringLiteral(" ms");
     if (m_connect.count > 0) {
         text += QStringLiteral("\nconnect min/avg/max = ") + minAvgMax(m_connect);
         if (m_handshake.count > 0)

@@ -141,6 +141,8 @@ public:
 
 private:
     void record(const Judged &judged);
+    // The round trips min, avg, max and mdev in milliseconds, joined by between.
+    QString rttSeries(int decimals, QStringView between) const;
 
     QString m_peer;
     quint64 m_queries = 0;

@@ -7,12 +7,42 @@
 
 #include <charconv>
 #include <climits>
+#include <utility>
 
 namespace {
 
 const QString &fixedText(ProbeText::Kind kind)
 {
     return kind == ProbeText::Query ? AutoPingQuery : AutoPingResponse;
+}
+
+// The length of the " #N" that rest starts with, N a number from 1 to
+// INT_MAX in decimal digits (*seq); 0 when it starts with none.
+qsizetype numberLength(QStringView rest, int *seq = nullptr)
+{
+    if (!rest.startsWith(u" #"))
+        return 0;
+    qint64 value = 0;
+    qsizetype end = 2;
+    for (; end < rest.size() && rest[end] >= u'0' && rest[end] <= u'9'; ++end)
+        if ((value = value * 10 + (rest[end].unicode() - u'0')) > INT_MAX)
+            return 0;
+    if (seq)
+        *seq = int(value);
+    return value > 0 ? end : 0;
+}
+
+// Where the next fixed text begins in text from from on, and which it is;
+// nothing when no more is there.
+std::optional<std::pair<qsizetype, ProbeText::Kind>> nextFixedText(QStringView text, qsizetype from)
+{
+    const qsizetype query = text.indexOf(AutoPingQuery, from);
+    const qsizetype response = text.indexOf(AutoPingResponse, from);
+    if (query < 0 && response < 0)
+        return std::nullopt;
+    if (response < 0 || (query >= 0 && query < response))
+        return std::pair{query, ProbeText::Query};
+    return std::pair{response, ProbeText::Response};
 }
 
 } // namespace
@@ -38,20 +68,26 @@ std::optional<ProbeText> ReadProbeDatagram(QStringView text)
         const QStringView rest = text.sliced(fixed.size());
         if (rest.isEmpty())
             return ProbeText{kind, std::nullopt};
-        // " #" and a number from 1 to INT_MAX in decimal digits, nothing else.
-        if (!rest.startsWith(u" #") || rest.size() == 2)
-            continue;
-        qint64 seq = 0;
-        for (const QChar c : rest.sliced(2)) {
-            if (c < u'0' || c > u'9' || (seq = seq * 10 + (c.unicode() - u'0')) > INT_MAX) {
-                seq = 0;
-                break;
-            }
-        }
-        if (seq > 0)
-            return ProbeText{kind, int(seq)};
+        // " #" and the number, nothing else.
+        if (int seq = 0; numberLength(rest, &seq) == rest.size())
+            return ProbeText{kind, seq};
     }
     return std::nullopt;
+}
+
+QString WithoutProbeTexts(QStringView text)
+{
+    QString rest;
+    qsizetype from = 0;
+    while (const auto next = nextFixedText(text, from)) {
+        const auto [at, kind] = *next;
+        rest += text.sliced(from, at - from);
+        from = at + fixedText(kind).size();
+        from += numberLength(text.sliced(from)); // its number, if it has one
+        while (from < text.size() && (text[from] == u'\r' || text[from] == u'\n'))
+            ++from;
+    }
+    return rest.append(text.sliced(from));
 }
 
 QList<ProbeText> ProbeStream::feed(QStringView text)
@@ -59,14 +95,9 @@ QList<ProbeText> ProbeStream::feed(QStringView text)
     m_rest += text;
     QList<ProbeText> found;
     qsizetype from = 0;
-    for (;;) {
-        const qsizetype query = m_rest.indexOf(AutoPingQuery, from);
-        const qsizetype response = m_rest.indexOf(AutoPingResponse, from);
-        if (query < 0 && response < 0)
-            break;
-        const bool isQuery = response < 0 || (query >= 0 && query < response);
-        found.append({isQuery ? ProbeText::Query : ProbeText::Response, std::nullopt});
-        from = (isQuery ? query + AutoPingQuery.size() : response + AutoPingResponse.size());
+    while (const auto next = nextFixedText(m_rest, from)) {
+        found.append({next->second, std::nullopt});
+        from = next->first + fixedText(next->second).size();
     }
     // Keep what may be the start of a text still to come.
     const qsizetype keep = qMin(m_rest.size() - from, AutoPingResponse.size() - 1);

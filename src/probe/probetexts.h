@@ -37,6 +37,10 @@ QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq = std::nullopt)
 // A datagram's text read as one AutoPing text; nothing when it is none.
 std::optional<ProbeText> ReadProbeDatagram(QStringView text);
 
+// text without the AutoPing texts in it (numbered or not), and without the
+// line ends that follow each: what a peer sent that was no probe text.
+QString WithoutProbeTexts(QStringView text);
+
 // The fixed texts found in a stream, in order, across the pieces fed.
 class ProbeStream
 {

@@ -182,10 +182,9 @@ bool RunLog::flush(RuntimeError *failure)
                   });
 }
 
-QString RunLog::FailedWriteLine(const RuntimeError &failure)
+QString RunLog::FailedWriteSentence(const RuntimeError &failure)
 {
-    return ErrorSpeaker(failure.number) + u':' + u'\t' + QStringLiteral(" in mdlMain.LogWrite; ")
-           + failure.description + CRLF;
+    return QStringLiteral(" in mdlMain.LogWrite; ") + failure.description + CRLF;
 }
 
 bool RunLog::LogClose(MsgSink &report)

@@ -51,9 +51,10 @@ public:
     // True when the record was written.  False when the log is not open, or
     // when the write failed: then *failure (if given) says why.
     bool LogWrite(const QString &text, RuntimeError *failure = nullptr);
-    // The line that tells of a record the log could not take: the common
-    // error line of LogWrite, shown to the user and never logged itself.
-    static QString FailedWriteLine(const RuntimeError &failure);
+    // What tells of a record the log could not take: the common error
+    // line's sentence of LogWrite (its speaker is ErrorSpeaker's), shown to
+    // the user and never logged itself.
+    static QString FailedWriteSentence(const RuntimeError &failure);
     // A run without a window goes on across midnight: from the first record
     // of a new day on, the log is that day's file (the old one gets its
     // last line, the new one its first), so that every record is in the

@@ -10,6 +10,19 @@
 
 #include <utility>
 
+namespace {
+
+// On the face only: the log could not take it.
+void tellFailedWrite(TranscriptFace &face, const RuntimeError &failure)
+{
+    const QString speaker = ErrorSpeaker(failure.number);
+    const QString sentence = RunLog::FailedWriteSentence(failure);
+    face.showLine(LineKind::Complaint, speaker, sentence,
+                  speaker % QLatin1String(":\t") % sentence);
+}
+
+} // namespace
+
 Transcript::Transcript(RunLog &log, std::function<TranscriptFace &()> face)
     : m_log(log), m_face(std::move(face))
 {}
@@ -22,11 +35,10 @@ void Transcript::addLine(LineKind kind, const QString &speaker, const QString &s
     Guard(*this, QStringLiteral(" in frmMain.AddToMsgsBox; "), [&] {
         TranscriptFace &face = m_face();
         const QString line = speaker % QLatin1String(":\t") % sentence;
-        face.showLine(kind, speaker, line);
+        face.showLine(kind, speaker, sentence, line);
         RuntimeError failure;
         if (!m_log.LogWrite(line, &failure) && failure.number != 0)
-            face.showLine(LineKind::Complaint, ErrorSpeaker(failure.number),
-                          RunLog::FailedWriteLine(failure));
+            tellFailedWrite(face, failure);
         if (!m_grouped) {
             face.flushLines();
         } else if (!m_pending) {
@@ -53,8 +65,7 @@ void Transcript::endGroup()
     RuntimeError failure;
     TranscriptFace &face = m_face();
     if (!m_log.flush(&failure) && failure.number != 0)
-        face.showLine(LineKind::Complaint, ErrorSpeaker(failure.number),
-                      RunLog::FailedWriteLine(failure));
+        tellFailedWrite(face, failure);
     face.flushLines();
 }
 

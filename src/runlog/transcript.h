@@ -7,7 +7,7 @@
 // messages pane, or the terminal of a run without a window.  Both faces get
 // the same lines from the same objects; only the showing differs.
 //
-// A log write that fails is told on the face only (RunLog::FailedWriteLine),
+// A log write that fails is told on the face only (RunLog::FailedWriteSentence),
 // never logged again.  A report that arises while a report is being written
 // (a face that keeps failing) is dropped after one level, so reporting always
 // ends.
@@ -32,8 +32,10 @@ class TranscriptFace
 public:
     virtual ~TranscriptFace() = default;
     // line is speaker + ":" + TAB + sentence, as the log gets it; kind says
-    // what it is (base/msgsink.h).
-    virtual void showLine(LineKind kind, const QString &speaker, const QString &line) = 0;
+    // what it is (base/msgsink.h).  A face shows the line, or the parts.
+    virtual void showLine(LineKind kind, const QString &speaker, const QString &sentence,
+                          const QString &line)
+        = 0;
     virtual void clearLines() = 0;
     // Writes out what showLine has shown (a terminal's buffer).
     virtual void flushLines() {}

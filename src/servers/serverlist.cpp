@@ -15,13 +15,6 @@ QString ServerList::Item(qsizetype position) const
     return m_items.at(position - 1);
 }
 
-void ServerList::Remove(qsizetype position)
-{
-    if (position < 1 || position > m_items.size())
-        Raise(rt::SubscriptOutOfRange);
-    m_items.removeAt(position - 1);
-}
-
 void ServerList::AppendMissing(const QStringList &texts, Qt::CaseSensitivity cs)
 {
     const auto key

@@ -16,8 +16,6 @@ public:
     // The entry at a 1-based position; 9 "Subscript out of range" outside.
     QString Item(qsizetype position) const;
     void Add(const QString &text) { m_items.append(text); }
-    // Removes the entry at a 1-based position, closing the gap.
-    void Remove(qsizetype position);
     void Clear() { m_items.clear(); }
     const QStringList &items() const { return m_items; }
 

@@ -128,12 +128,6 @@ bool ParseAddress(const QString &text, QHostAddress *address)
     return true;
 }
 
-QString HostAndPort(const QString &host, qint32 port)
-{
-    const bool bracket = host.contains(u':') && !host.startsWith(u'[');
-    return (bracket ? u'[' + host + u']' : host) + u':' + QString::number(port);
-}
-
 quint32 ZoneIndex(const QString &zone)
 {
     bool numeric = false;

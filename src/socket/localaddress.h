@@ -5,6 +5,8 @@
 // Address helpers of the socket: the machine's primary address, the texts of
 // addresses, and the address texts that need no name look-up.
 
+#include "base/hostport.h" // the texts of an address and its port
+
 #include <QHostAddress>
 #include <QString>
 
@@ -27,10 +29,6 @@ QString AddressText(const QHostAddress &address);
 // address of four decimal parts, or an IPv6 literal, in brackets or not,
 // with an optional "%zone".  An IPv4-mapped literal gives its IPv4 address.
 bool ParseAddress(const QString &text, QHostAddress *address);
-
-// An address (or host) and a port as the lines show them: "192.0.2.7:7",
-// an IPv6 address in brackets, "[2001:db8::7]:7".
-QString HostAndPort(const QString &host, qint32 port);
 
 // The interface index of a zone ("eth0", or its number); 0 when unknown.
 quint32 ZoneIndex(const QString &zone);

@@ -2,11 +2,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #pragma once
-// The program's one name look-up: a host's addresses from the system's
-// resolver (no name server is asked by the program itself), and the one
-// address it is reached at: an IPv4 one before any IPv6 one, of the
-// families the socket can reach.  Every connection and every datagram of
-// the program is looked up here.
+// A name looked up in the background for a socket to reach: the system's
+// resolver gives its addresses (the program asks no name server itself),
+// and of them the one a socket of the families asked for is sent to, as
+// PickAddress (systemsocket.h) chooses it: an IPv4 one before any IPv6 one.
+// What is handed back is that address, or the failure number when there is
+// none; the sockets, the probe targets and the load senders look up here.
 
 #include <QHostAddress>
 #include <QObject>

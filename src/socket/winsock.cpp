@@ -27,11 +27,12 @@
 //
 // Transport objects.  A TCP client or accepted connection is `tcp`; a UDP
 // socket is a plain descriptor (`udpFd`), read by `udpReceiver` (on its
-// thread, or in batches when `udpReadable` says so) and written by sendto()
-// here.  A closed connection is retired gracefully (its
-// write buffer drains, then FIN), detached from us, for at most
-// LingerLimitMs.  CloseProbe tells an orderly close from a reset, which Qt
-// does not.
+// thread, or in batches when `udpReadable` says so) and written here with
+// sendmsg(), a reply from the local address its query came to; with
+// udpBatches `udpSender` writes them on its thread, a batch at a time.  A
+// closed connection is retired gracefully (its write buffer drains, then
+// FIN), detached from us, for at most LingerLimitMs.  CloseProbe tells an
+// orderly close from a reset, which Qt does not.
 
 #include "winsock.h"
 

@@ -3,6 +3,8 @@
 
 #include "loadlines.h"
 
+#include "base/numbertext.h"
+
 #include <cmath>
 
 QString BitRateText(double bps)
@@ -17,10 +19,15 @@ QString BitRateText(double bps)
     return QString::number(bps, 'f', decimals) + u' ' + QLatin1String(units[unit]);
 }
 
-QString MsText(qint64 ns)
+namespace {
+
+// Nanoseconds as milliseconds, three decimals: "0.012 ms".
+QString nsText(qint64 ns)
 {
-    return QString::number(double(ns) / 1e6, 'f', 3) + QStringLiteral(" ms");
+    return Milliseconds(double(ns) / 1000.0, 3);
 }
+
+} // namespace
 
 QString PercentText(double percent)
 {
@@ -31,7 +38,9 @@ QString PercentText(double percent)
 QString LoadIntervalText(const LoadTally &t, bool stream)
 {
     const qint64 lost = t.intervalLost;
-    const double expected = double(qint64(t.intervalReceived) + std::max<qint64>(lost, 0));
+    // Below 0 when pieces of earlier intervals came late: none lost in this one.
+    const qint64 lostHere = std::max<qint64>(lost, 0);
+    const double expected = double(qint64(t.intervalReceived) + lostHere);
     const double bps = t.intervalUs > 0 ? double(t.intervalBytes) * 8e6 / double(t.intervalUs) : 0;
     if (stream)
         return QStringLiteral("%1 pieces received, %2")
@@ -41,10 +50,10 @@ QString LoadIntervalText(const LoadTally &t, bool stream)
                           "delay variation max %7, %8")
         .arg(t.intervalReceived)
         .arg(lost)
-        .arg(PercentText(expected > 0 && lost > 0 ? 100.0 * double(lost) / expected : 0))
+        .arg(PercentText(Percent(double(lostHere), expected)))
         .arg(t.outOfOrder)
         .arg(t.duplicates)
-        .arg(MsText(t.jitterNs), MsText(t.intervalDelayVarMaxNs), BitRateText(bps));
+        .arg(nsText(t.jitterNs), nsText(t.intervalDelayVarMaxNs), BitRateText(bps));
 }
 
 QString LoadWholeText(const LoadTally &t, bool ended, bool stream)
@@ -65,7 +74,7 @@ QString LoadWholeText(const LoadTally &t, bool ended, bool stream)
         .arg(PercentText(t.lossPercent()))
         .arg(t.outOfOrder)
         .arg(t.duplicates)
-        .arg(MsText(t.jitterNs), MsText(t.delayVarAvgNs), MsText(t.delayVarMaxNs),
+        .arg(nsText(t.jitterNs), nsText(t.delayVarAvgNs), nsText(t.delayVarMaxNs),
              BitRateText(double(t.goodputBps)));
 }
 

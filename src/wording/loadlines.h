@@ -18,8 +18,6 @@
 
 // Bits a second with k, M or G (decimal), three digits: "8.00 Mbit/s".
 QString BitRateText(double bitsPerSecond);
-// Nanoseconds as milliseconds, three decimals: "0.012 ms".
-QString MsText(qint64 ns);
 // "(0.20%)"
 QString PercentText(double percent);
 // The far end's figures of a second (the interval the report closed); a

@@ -3,13 +3,11 @@
 
 #include "respondlines.h"
 
+#include "base/hostport.h"
 #include "base/msgsink.h"
 #include "loadlines.h"
 #include "peers/responder.h"
 #include "probe/probetexts.h"
-#include "socket/localaddress.h"
-
-#include <QRegularExpression>
 
 namespace {
 const QString OtherClients = QStringLiteral("other clients");
@@ -31,10 +29,6 @@ QString ClientEndText(const ClientEnd &end)
     return {};
 }
 
-QString clientKey(const QString &address)
-{
-    return address.contains(u':') ? u'[' + address + u']' : address;
-}
 } // namespace
 
 RespondLines::RespondLines(const Responder &responder, const NameTables &tables, MsgSink &lines,
@@ -95,7 +89,7 @@ RespondLines::RespondLines(const Responder &responder, const NameTables &tables,
 // What a client sent, counted for its minute's line.
 void RespondLines::count(const DataSeen &data)
 {
-    QString key = clientKey(data.peer.address);
+    QString key = BracketedHost(data.peer.address);
     if (m_clients.size() >= size_t(MaxClients) && !m_clients.count(key))
         key = OtherClients;
     Client &client = m_clients[key];
@@ -105,13 +99,8 @@ void RespondLines::count(const DataSeen &data)
             ++client.queries;
             ++fromPort;
         }
-    // What is no query: the text without its AutoPing texts (numbered or
-    // not, with the line ends that may follow them).
-    static const QRegularExpression probeTexts(
-        QStringLiteral("\\+\\+ AutoPing (Query|Response) \\+\\+( #\\d+)?[\\r\\n]*"));
-    QString rest = data.text;
-    if (!data.probeTexts.isEmpty())
-        rest.remove(probeTexts);
+    // What is no query: the text without its AutoPing texts.
+    const QString rest = data.probeTexts.isEmpty() ? data.text : WithoutProbeTexts(data.text);
     client.other += quint64(rest.size());
     if (client.sample.size() < SampleCharacters)
         client.sample += rest.left(SampleCharacters - client.sample.size());
@@ -128,7 +117,7 @@ void RespondLines::tellMinute()
 // minute's line).
 void RespondLines::tellLeaving(const Endpoint &peer)
 {
-    const auto it = m_clients.find(clientKey(peer.address));
+    const auto it = m_clients.find(BracketedHost(peer.address));
     if (it == m_clients.end() || !it->second.ports.count(peer.port))
         return;
     Client &client = it->second;
@@ -149,7 +138,7 @@ void RespondLines::tellLeaving(const Endpoint &peer)
 void RespondLines::tell(const QString &who, const Client &client)
 {
     const QString from = client.ports.size() == 1 && who != OtherClients
-                             ? who + u':' + QString::number(client.ports.begin()->first)
+                             ? HostAndPort(who, client.ports.begin()->first)
                              : QStringLiteral("%1 (%2 ports)").arg(who).arg(client.ports.size());
     QString line = QStringLiteral("%1 in the last minute: %2 queries answered")
                        .arg(from)

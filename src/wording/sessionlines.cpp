@@ -3,10 +3,10 @@
 
 #include "sessionlines.h"
 
+#include "base/hostport.h"
 #include "base/msgsink.h"
 #include "base/nametables.h"
 #include "session/session.h"
-#include "socket/localaddress.h"
 #include "tls/credentials.h"
 #include "tls/tlsfacts.h"
 
@@ -27,6 +27,104 @@ QString ErrorReport(qint32 number, const QString &description, qint64 scode)
 QString HostAndPort(const Endpoint &end)
 {
     return ::HostAndPort(end.address, end.port);
+}
+
+QString acceptedLine(const QString &protocol, const Endpoint &from, const Endpoint &to)
+{
+    return QStringLiteral("Accepting ") + protocol + QStringLiteral(" connection from ")
+           + HostAndPort(from) + QStringLiteral(" to ") + HostAndPort(to) + CRLF;
+}
+
+QString acceptFailedLine(const QString &protocol, const Endpoint &from, const Endpoint &to,
+                         const RuntimeError &e)
+{
+    return QStringLiteral("Connection acceptance on ") + protocol + QStringLiteral(" from ")
+           + HostAndPort(from) + QStringLiteral(" to ") + HostAndPort(to)
+           + QStringLiteral("Failed; Error 0x") + Hex(e.number) + CRLF;
+}
+
+// A datagram's refusal (ICMP port unreachable), in the socket's error report.
+QString refusedReport(const Endpoint &peer)
+{
+    return ErrorReport(10054,
+                       QStringLiteral("The datagrams to %1 find no one listening there (port "
+                                      "unreachable): no answer will come.")
+                           .arg(HostAndPort(peer)),
+                       0x800A2746);
+}
+
+// "Connected to 192.0.2.7:7", "Resolving Host example.net" ...
+QString stateLine(const NameTables &tables, const StateSeen &seen)
+{
+    QString line = tables.States.name(StateCode(seen.state));
+    switch (seen.state) {
+    case SocketState::Connected:
+        line += QStringLiteral(" to ") + ::HostAndPort(seen.remoteAddress, seen.remotePort);
+        break;
+    case SocketState::Connecting:
+    case SocketState::ConnectionPending:
+        line += QStringLiteral(" to ") + ::HostAndPort(seen.remoteHost, seen.remotePort);
+        break;
+    case SocketState::ResolvingHost: line += u' ' + seen.asked; break;
+    case SocketState::HostResolved:
+        line += u' ' + seen.asked + QStringLiteral(" as ") + seen.remoteAddress;
+        break;
+    default: break;
+    }
+    return line + CRLF;
+}
+
+// The handshake, the peer's certificate and what its verification found.
+void tellTls(MsgSink &lines, const TlsFacts &facts, const QString &verifiedName, bool client)
+{
+    const QString tls = QStringLiteral("TLS");
+    if (facts.established)
+        lines.AddToMsgsBox(tls, QStringLiteral("Handshake done: ") + facts.version
+                                    + QStringLiteral(", cipher ") + facts.cipher + CRLF);
+    if (!facts.peer.isNull())
+        for (const QString &line : DescribeCertificate(facts.peer))
+            lines.AddToMsgsBox(tls, line + CRLF);
+    for (const QString &problem : facts.problems)
+        lines.AddComplaint(tls, QStringLiteral("Certificate not verified: ") + problem + CRLF);
+    if (facts.established && client)
+        lines.AddToMsgsBox(
+            tls, (facts.problemsAccepted
+                      ? QStringLiteral("Going on without verification, as chosen (insecure)")
+                      : QStringLiteral("Certificate verified: trusted issuer, valid dates, name ")
+                            + verifiedName)
+                     + CRLF);
+    if (!facts.failure.isEmpty() && !facts.problems.contains(facts.failure))
+        lines.AddComplaint(tls, QStringLiteral("Failed: ") + facts.failure + CRLF);
+}
+
+QString droppedLine(qint32 count)
+{
+    return (count == 1 ? QStringLiteral("1 datagram arrived but Selmarin dropped it: it could not "
+                                        "log it fast enough (the network did not lose it)")
+                       : QString::number(count)
+                             + QStringLiteral(" datagrams arrived but Selmarin dropped them: it "
+                                              "could not log them fast enough (the network did "
+                                              "not lose them)"))
+           + CRLF;
+}
+
+QString truncatedLine(quint64 count, qint32 kept)
+{
+    return QStringLiteral("%1 longer than %2 bytes arrived: only the first %2 bytes of each were "
+                          "read (the socket stays open)")
+               .arg(count == 1 ? QStringLiteral("1 datagram")
+                               : QStringLiteral("%1 datagrams").arg(count))
+               .arg(kept)
+           + CRLF;
+}
+
+QString notTakenLine(quint64 count, bool program)
+{
+    return QStringLiteral("%1 closed at once: %2 has no file descriptor left (too many open files)")
+               .arg(count == 1 ? QStringLiteral("A connection was")
+                               : QStringLiteral("%1 connections were").arg(count),
+                    program ? QStringLiteral("Selmarin") : QStringLiteral("the system"))
+           + CRLF;
 }
 
 } // namespace
@@ -95,10 +193,7 @@ QString RefusalText(const Refusal &refusal)
 
 void SessionLines::tellAccepted(const Endpoint &from, const Endpoint &to)
 {
-    m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Accepting ") + protocol()
-                                             + QStringLiteral(" connection from ")
-                                             + HostAndPort(from) + QStringLiteral(" to ")
-                                             + HostAndPort(to) + CRLF);
+    m_lines.AddToMsgsBox(WinsockSpeaker, acceptedLine(protocol(), from, to));
 }
 
 void SessionLines::tellData(const DataSeen &seen)
@@ -119,22 +214,7 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
 {
     connect(&session, &Session::paneCleared, this, [this] { m_lines.ClearMsgsBox(); });
     connect(&session, &Session::stateSeen, this, [this](const StateSeen &seen) {
-        QString line = m_tables.States.name(StateCode(seen.state));
-        switch (seen.state) {
-        case SocketState::Connected:
-            line += QStringLiteral(" to ") + ::HostAndPort(seen.remoteAddress, seen.remotePort);
-            break;
-        case SocketState::Connecting:
-        case SocketState::ConnectionPending:
-            line += QStringLiteral(" to ") + ::HostAndPort(seen.remoteHost, seen.remotePort);
-            break;
-        case SocketState::ResolvingHost: line += u' ' + seen.asked; break;
-        case SocketState::HostResolved:
-            line += u' ' + seen.asked + QStringLiteral(" as ") + seen.remoteAddress;
-            break;
-        default: break;
-        }
-        m_lines.AddToMsgsBox(WinsockSpeaker, line + CRLF);
+        m_lines.AddToMsgsBox(WinsockSpeaker, stateLine(m_tables, seen));
     });
     connect(&session, &Session::connectionCompleted, this, [this] {
         m_lines.AddToMsgsBox(WinsockSpeaker, QStringLiteral("Connection completed") + CRLF);
@@ -144,12 +224,7 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
     connect(&session, &Session::accepted, this, &SessionLines::tellAccepted);
     connect(&session, &Session::acceptFailed, this,
             [this](const Endpoint &from, const Endpoint &to, const RuntimeError &e) {
-                m_lines.AddComplaint(WinsockSpeaker, QStringLiteral("Connection acceptance on ")
-                                                         + protocol() + QStringLiteral(" from ")
-                                                         + HostAndPort(from)
-                                                         + QStringLiteral(" to ") + HostAndPort(to)
-                                                         + QStringLiteral("Failed; Error 0x")
-                                                         + Hex(e.number) + CRLF);
+                m_lines.AddComplaint(WinsockSpeaker, acceptFailedLine(protocol(), from, to, e));
             });
     connect(&session, &Session::socketFailed, this, [this](const SocketFailure &failure) {
         m_lines.AddComplaint(WinsockError,
@@ -181,67 +256,18 @@ SessionLines::SessionLines(const Session &session, const NameTables &tables, Msg
     });
     connect(&session, &Session::tlsReported, this,
             [this](const TlsFacts &facts, const QString &verifiedName) {
-                const QString tls = QStringLiteral("TLS");
-                if (facts.established)
-                    m_lines.AddToMsgsBox(tls, QStringLiteral("Handshake done: ") + facts.version
-                                                  + QStringLiteral(", cipher ") + facts.cipher
-                                                  + CRLF);
-                if (!facts.peer.isNull())
-                    for (const QString &line : DescribeCertificate(facts.peer))
-                        m_lines.AddToMsgsBox(tls, line + CRLF);
-                for (const QString &problem : facts.problems)
-                    m_lines.AddComplaint(tls, QStringLiteral("Certificate not verified: ") + problem
-                                                  + CRLF);
-                if (facts.established && m_session.config().role == Session::Role::Client)
-                    m_lines.AddToMsgsBox(
-                        tls, (facts.problemsAccepted
-                                  ? QStringLiteral("Going on without verification, as chosen "
-                                                   "(insecure)")
-                                  : QStringLiteral("Certificate verified: trusted issuer, valid "
-                                                   "dates, name ")
-                                        + verifiedName)
-                                 + CRLF);
-                if (!facts.failure.isEmpty() && !facts.problems.contains(facts.failure))
-                    m_lines.AddComplaint(tls, QStringLiteral("Failed: ") + facts.failure + CRLF);
+                tellTls(m_lines, facts, verifiedName,
+                        m_session.config().role == Session::Role::Client);
             });
-    connect(&session, &Session::datagramsDropped, this, [this](qint32 count) {
-        m_lines.AddToMsgsBox(
-            WinsockSpeaker,
-            count == 1
-                ? QStringLiteral("1 datagram arrived but Selmarin dropped it: it could not log it "
-                                 "fast enough (the network did not lose it)")
-                      + CRLF
-                : QString::number(count)
-                      + QStringLiteral(" datagrams arrived but Selmarin dropped them: it could not "
-                                       "log them fast enough (the network did not lose them)")
-                      + CRLF);
-    });
+    connect(&session, &Session::datagramsDropped, this,
+            [this](qint32 count) { m_lines.AddToMsgsBox(WinsockSpeaker, droppedLine(count)); });
     connect(&session, &Session::datagramsTruncated, this, [this](quint64 count, qint32 kept) {
-        m_lines.AddToMsgsBox(WinsockSpeaker,
-                             QStringLiteral("%1 longer than %2 bytes arrived: only the first %2 "
-                                            "bytes of each were read (the socket stays open)")
-                                     .arg(count == 1 ? QStringLiteral("1 datagram")
-                                                     : QStringLiteral("%1 datagrams").arg(count))
-                                     .arg(kept)
-                                 + CRLF);
+        m_lines.AddToMsgsBox(WinsockSpeaker, truncatedLine(count, kept));
     });
     connect(&session, &Session::connectionsNotTaken, this, [this](quint64 count, bool program) {
-        m_lines.AddComplaint(
-            WinsockSpeaker,
-            QStringLiteral("%1 closed at once: %2 has no file descriptor left (too many open "
-                           "files)")
-                    .arg(count == 1 ? QStringLiteral("A connection was")
-                                    : QStringLiteral("%1 connections were").arg(count),
-                         program ? QStringLiteral("Selmarin") : QStringLiteral("the system"))
-                + CRLF);
+        m_lines.AddComplaint(WinsockSpeaker, notTakenLine(count, program));
     });
     connect(&session, &Session::datagramRefused, this, [this](const Endpoint &peer) {
-        m_lines.AddComplaint(WinsockError,
-                             ErrorReport(10054,
-                                         QStringLiteral("The datagrams to %1 find no one listening "
-                                                        "there (port unreachable): no answer will "
-                                                        "come.")
-                                             .arg(HostAndPort(peer)),
-                                         0x800A2746));
+        m_lines.AddComplaint(WinsockError, refusedReport(peer));
     });
 }

@@ -3,17 +3,13 @@
 
 #include "targetlines.h"
 
+#include "base/numbertext.h"
 #include "peers/probetarget.h"
 
 namespace {
 
 const QString Speaker = QStringLiteral("AutoPing");
 const QString ErrorSpeakerText = QStringLiteral("AutoPing Error");
-
-QString milliseconds(qint64 us)
-{
-    return QString::number(double(us) / 1000.0, 'f', 3);
-}
 
 } // namespace
 
@@ -116,9 +112,11 @@ void TargetLines::tellMinute()
     if (m.stray > 0)
         line += QStringLiteral(", %1 stray").arg(m.stray);
     if (m.answered > 0)
-        line += QStringLiteral(", rtt min/avg/max = %1/%2/%3 ms")
-                    .arg(milliseconds(m.rttMinUs), milliseconds(m.rttSumUs / qint64(m.answered)),
-                         milliseconds(m.rttMaxUs));
+        line += QStringLiteral(", rtt min/avg/max = ")
+                + MillisecondsSeries({double(m.rttMinUs), double(m.rttSumUs / qint64(m.answered)),
+                                      double(m.rttMaxUs)},
+                                     3)
+                + QStringLiteral(" ms");
     m_lines.addLine(LineKind::Probe, Speaker, line + CRLF);
 }
 
@@ -155,8 +153,8 @@ void TargetLines::tell(const ProbeEngine::Events &events)
         switch (e.kind) {
         case Kind::Answered:
             m_lines.addLine(LineKind::Probe, Speaker,
-                            answer + peer + seq + QStringLiteral(" time=") + milliseconds(e.rttUs)
-                                + QStringLiteral(" ms") + CRLF);
+                            answer + peer + seq + QStringLiteral(" time=")
+                                + Milliseconds(double(e.rttUs), 3) + CRLF);
             break;
         case Kind::NoAnswer:
             m_lines.addLine(LineKind::Probe, Speaker, none + peer + seq + CRLF);
@@ -164,9 +162,9 @@ void TargetLines::tell(const ProbeEngine::Events &events)
         case Kind::Late:
             m_lines.addLine(LineKind::Probe, Speaker,
                             late + peer + seq
-                                + (e.rttUs >= 0 ? QStringLiteral(" time=") + milliseconds(e.rttUs)
-                                                      + QStringLiteral(" ms")
-                                                : QString())
+                                + (e.rttUs >= 0
+                                       ? QStringLiteral(" time=") + Milliseconds(double(e.rttUs), 3)
+                                       : QString())
                                 + CRLF);
             break;
         case Kind::Lost: break; // its timeout's line said it

@@ -5,26 +5,18 @@
 
 #include "diagnose/icmpwords.h"
 
+#include "base/hostport.h"
+#include "base/numbertext.h"
+
 #include <cstring>
 
 namespace {
-
-QString milliseconds(qint64 us)
-{
-    return QString::number(double(us) / 1000.0, 'f', 3) + QStringLiteral(" ms");
-}
 
 QString transportName(Transport transport)
 {
     return transport == Transport::Udp   ? QStringLiteral("UDP")
            : transport == Transport::Tls ? QStringLiteral("TLS")
                                          : QStringLiteral("TCP");
-}
-
-QString target(const PathVerdict &v)
-{
-    return (v.address.contains(u':') ? u'[' + v.address + u']' : v.address) + u':'
-           + QString::number(v.port);
 }
 
 QString errorText(int error)
@@ -53,11 +45,11 @@ QString attemptLine(const PathVerdict &v)
 {
     const bool udp = v.transport == Transport::Udp;
     const QString what
-        = (udp ? QStringLiteral("UDP datagram to ") : QStringLiteral("TCP connect to ")) + target(v)
-          + QStringLiteral(": ");
+        = (udp ? QStringLiteral("UDP datagram to ") : QStringLiteral("TCP connect to "))
+          + HostAndPort(v.address, v.port) + QStringLiteral(": ");
     if (v.connectUs >= 0)
         return what + (udp ? QStringLiteral("answered in ") : QStringLiteral("connected in "))
-               + milliseconds(v.connectUs);
+               + Milliseconds(double(v.connectUs), 3);
     if (v.icmp.present)
         return what + icmpEvidence(v.icmp) + QStringLiteral(" from ") + v.icmp.from;
     if (v.error == ECONNREFUSED)
@@ -85,7 +77,7 @@ QString hopLine(const Hop &hop, bool afterSilence)
             .arg(hop.address, hop.said, from);
     return QStringLiteral("%1  %2  %3  %4%5")
         .arg(hop.ttl, 2)
-        .arg(hop.address, milliseconds(hop.rttUs), hop.said, from);
+        .arg(hop.address, Milliseconds(double(hop.rttUs), 3), hop.said, from);
 }
 
 } // namespace
@@ -114,7 +106,7 @@ QString OutcomeSentence(const PathVerdict &v)
         return title
                + (udp ? QStringLiteral("%1 answered on %2 in %3")
                       : QStringLiteral("%1 accepted a connection on %2 in %3"))
-                     .arg(v.address, port, milliseconds(v.connectUs));
+                     .arg(v.address, port, Milliseconds(double(v.connectUs), 3));
     case Outcome::Refused:
         // The host one hop away: no router on the way could have sent it.
         if (v.resetHop > 1 && v.resetHop == v.hostHop)
@@ -204,7 +196,7 @@ QStringList StepLines(Step step, const PathVerdict &v)
             break;
         }
         lines << QStringLiteral("Looked up %1 in %2: %3")
-                     .arg(v.host, milliseconds(v.lookupUs),
+                     .arg(v.host, Milliseconds(double(v.lookupUs), 3),
                           v.addresses.isEmpty() ? QStringLiteral("no address")
                                                 : v.addresses.join(QStringLiteral(", ")));
         if (!v.address.isEmpty())
