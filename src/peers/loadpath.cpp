@@ -302,25 +302,7 @@ void LoadPath::tick()
     if (m_pacer.unlimited())
         due = std::min(timeOver ? m_phaseSent : m_phaseSent + UnlimitedBudget, limit);
     if (due > m_phaseSent) {
-        const qint64 dueUs = m_pacer.unlimited() ? now : m_pacer.dueAt(m_phaseSent);
-        m_sent.lagMaxUs = std::max(m_sent.lagMaxUs, now - dueUs);
-        const LoadKind kind = data ? LoadKind::Data : LoadKind::WarmUp;
-        const quint64 n = udp() ? sendUdp(kind, m_phaseSent, due - m_phaseSent, dueUs)
-                                : sendStream(kind, m_phaseSent, due - m_phaseSent, dueUs);
-        m_phaseSent += n;
-        if (data) {
-            m_handed += n;
-            if (!udp()) {
-                takeAcknowledged();
-            } else {
-                m_sent.pieces += n;
-                m_sent.bytes += n * quint64(m_setup.size);
-                if (n > 0)
-                    m_sent.endedUs = MonotonicUs();
-            }
-        } else {
-            m_sent.warmUp += n;
-        }
+        handOut(data, due, now);
         if (m_phase == Phase::Done)
             return;
     }
@@ -356,6 +338,29 @@ void LoadPath::tick()
         m_timer.start(1);
     else
         arm(std::min(m_pacer.dueAt(m_phaseSent), m_phaseUs + lengthUs));
+}
+
+void LoadPath::handOut(bool data, quint64 due, qint64 now)
+{
+    const qint64 dueUs = m_pacer.unlimited() ? now : m_pacer.dueAt(m_phaseSent);
+    m_sent.lagMaxUs = std::max(m_sent.lagMaxUs, now - dueUs);
+    const LoadKind kind = data ? LoadKind::Data : LoadKind::WarmUp;
+    const quint64 n = udp() ? sendUdp(kind, m_phaseSent, due - m_phaseSent, dueUs)
+                            : sendStream(kind, m_phaseSent, due - m_phaseSent, dueUs);
+    m_phaseSent += n;
+    if (!data) {
+        m_sent.warmUp += n;
+        return;
+    }
+    m_handed += n;
+    if (!udp()) {
+        takeAcknowledged();
+        return;
+    }
+    m_sent.pieces += n;
+    m_sent.bytes += n * quint64(m_setup.size);
+    if (n > 0)
+        m_sent.endedUs = MonotonicUs();
 }
 
 quint64 LoadPath::sendUdp(LoadKind kind, quint64 seq, quint64 n, qint64)

@@ -133,6 +133,8 @@ private:
     void tick();
     void arm(qint64 atUs);
     // Sends up to n pieces of kind from number seq on; how many went.
+    // Hands the pieces due (up to due) to the socket, and counts them.
+    void handOut(bool data, quint64 due, qint64 now);
     quint64 sendUdp(LoadKind kind, quint64 seq, quint64 n, qint64 dueUs);
     quint64 sendStream(LoadKind kind, quint64 seq, quint64 n, qint64 dueUs);
     void sendEnd();
