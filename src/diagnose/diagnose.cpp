@@ -5,15 +5,14 @@
 
 #include "base/clock.h"
 #include "hopsweep.h"
-#include "icmpwords.h"
 #include "knock.h"
 #include "pathmtu.h"
 #include "routelookup.h"
+#include "socket/icmpreport.h"
 #include "socket/localaddress.h"
 #include "socket/systemsocket.h"
 
 #include <QHostInfo>
-#include <QNetworkInterface>
 
 #include <cerrno>
 #include <cstring>
@@ -75,14 +74,6 @@ bool lookUp(PathVerdict &verdict, const QHostAddress &source)
     else
         verdict.why = QStringLiteral("the first address: the name has no IPv4 address");
     return true;
-}
-
-bool isLocalAddress(const QString &address)
-{
-    for (const QHostAddress &own : QNetworkInterface::allAddresses())
-        if (AddressText(own) == address)
-            return true;
-    return false;
 }
 
 QString noNeighbour(const PathVerdict &verdict)
@@ -346,7 +337,7 @@ PathVerdict Diagnose(const Question &question,
             && (sweep.hops.last().reached || sweep.hops.last().icmp.present)) {
             const Hop &end = sweep.hops.last();
             verdict.icmp = end.icmp;
-            if (end.icmp.present && !isLocalAddress(end.icmp.from))
+            if (end.icmp.present && !IsLocalAddress(end.icmp.from))
                 verdict.outcome
                     = end.reached
                               && IcmpPortUnreachable(end.icmp.ipv6, end.icmp.type, end.icmp.code)
@@ -365,7 +356,7 @@ PathVerdict Diagnose(const Question &question,
         // (slower than the attempt's wait: the neighbour look-up takes
         // three seconds).
         for (const Hop &hop : sweep.hops)
-            if (verdict.outcome == Outcome::Filtered && isLocalAddress(hop.address)) {
+            if (verdict.outcome == Outcome::Filtered && IsLocalAddress(hop.address)) {
                 verdict.outcome = Outcome::NoRoute;
                 verdict.notes.append(noNeighbour(verdict));
             }
@@ -399,10 +390,11 @@ PathVerdict Diagnose(const Question &question,
 
 Outcome IcmpOutcome(const IcmpSeen &icmp, const QString &address)
 {
-    if (isLocalAddress(icmp.from))
-        return Outcome::NoRoute;
-    if (icmp.from == address && IcmpPortUnreachable(icmp.ipv6, icmp.type, icmp.code))
-        return Outcome::Refused;
+    switch (SaidBy(icmp, address)) {
+    case IcmpSender::ThisMachine: return Outcome::NoRoute;
+    case IcmpSender::ClosedPort: return Outcome::Refused;
+    case IcmpSender::Rejecting: break;
+    }
     return Outcome::Rejected;
 }
 

@@ -3,7 +3,7 @@
 
 #include "verdictlines.h"
 
-#include "icmpwords.h"
+#include "base/icmpseen.h"
 
 #include <cstring>
 

@@ -167,7 +167,7 @@ void Session::Winsock1_Error(qint16 number, const QString &description, qint32 s
 {
     guard(QStringLiteral(" in frmMain.Winsock1_Error; "), [&] {
         flushTail();
-        emit socketFailed({number, description, scode, IcmpOf(*Winsock1)});
+        emit socketFailed({number, description, scode, Winsock1->LastFailure()});
         Winsock1->Close();
     });
 }

@@ -128,6 +128,14 @@ bool ParseAddress(const QString &text, QHostAddress *address)
     return true;
 }
 
+bool IsLocalAddress(const QString &address)
+{
+    for (const QHostAddress &own : QNetworkInterface::allAddresses())
+        if (AddressText(own) == address)
+            return true;
+    return false;
+}
+
 QString HostAndPort(const QString &host, qint32 port)
 {
     const bool bracket = host.contains(u':') && !host.startsWith(u'[');

@@ -28,6 +28,9 @@ QString AddressText(const QHostAddress &address);
 // with an optional "%zone".  An IPv4-mapped literal gives its IPv4 address.
 bool ParseAddress(const QString &text, QHostAddress *address);
 
+// Whether address (as AddressText writes it) is one of this machine's own.
+bool IsLocalAddress(const QString &address);
+
 // An address (or host) and a port as the lines show them: "192.0.2.7:7",
 // an IPv6 address in brackets, "[2001:db8::7]:7".
 QString HostAndPort(const QString &host, qint32 port);

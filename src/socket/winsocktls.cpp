@@ -92,7 +92,7 @@ void WinsockPrivate::onEncrypted()
     if (handshakeStartUs > 0)
         facts.handshakeUs = MonotonicUs() - handshakeStartUs;
     facts.problemsAccepted = !facts.problems.isEmpty();
-    post({EventKind::TlsReport, 0, 0, 0, std::make_shared<const TlsFacts>(std::move(facts))});
+    post({EventKind::TlsReport, 0, 0, std::make_shared<const TlsFacts>(std::move(facts))});
     pullStream(false); // what came with the handshake's end
     if (!tlsOutbox.isEmpty())
         tcp->write(std::exchange(tlsOutbox, {}));
@@ -111,6 +111,6 @@ void WinsockPrivate::tlsFail(int number, const QString &reason)
     // Unverified certificate faults are the reason the handshake ended.
     if (number == sck::TlsHandshakeFailed && !facts.problems.isEmpty())
         number = sck::TlsCertificateRefused;
-    post({EventKind::TlsReport, 0, 0, 0, std::make_shared<const TlsFacts>(std::move(facts))});
-    fail(number);
+    post({EventKind::TlsReport, 0, 0, std::make_shared<const TlsFacts>(std::move(facts))});
+    fail(NetFailure::Step::Tls, number);
 }

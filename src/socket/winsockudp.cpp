@@ -142,7 +142,7 @@ void WinsockPrivate::onUdpSendFailed(quint64 senderGeneration)
         return;
     const UdpSender::Failures failures = udpSender->collect();
     if (failures.count > 0)
-        fail(sendErrorNumber(failures.error));
+        fail(NetFailure::Step::Datagram, sendErrorNumber(failures.error), failures.error);
 }
 
 void WinsockPrivate::onUdpNews(quint64 receiverGeneration)
@@ -238,10 +238,11 @@ void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress
     // With refusals reported, a refusal of an earlier datagram may be
     // handed to this send: it is the receiver's to tell, send again.
     if (length == 0 || (sendOnce() < 0 && !(onePeer && errno == ECONNREFUSED && sendOnce() >= 0))) {
-        const int number = length == 0 ? sck::AddressFamilyNotSupported : sendErrorNumber(errno);
+        const int error = length == 0 ? 0 : errno;
+        const int number = length == 0 ? sck::AddressFamilyNotSupported : sendErrorNumber(error);
         if (!inBackground)
             RaiseSocketError(number);
-        fail(number);
+        fail(NetFailure::Step::Datagram, number, error);
         return;
     }
     post({EventKind::SendComplete});
@@ -291,7 +292,7 @@ void WinsockPrivate::onUdpLookedUp(quint64 lookupGeneration, const LookedUp &loo
     const QHostAddress found = lookedUp.address;
     if (found.isNull()) {
         udpOutbox.clear();
-        fail(lookedUp.error);
+        fail(NetFailure::Step::Lookup, lookedUp.error);
         return;
     }
     resolvedName = udpOutbox.front().host;
