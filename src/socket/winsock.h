@@ -166,7 +166,8 @@
 // property outside 0..65535 or an unknown protocol 380, an operation in the
 // wrong state 40020, Connect without a remote host or port 40014.  Failures
 // in the background arrive only as the Error event (Number 16-bit, Scode
-// 0x800A0000 | number, Source "Winsock", no help file).  The object shows
+// 0x800A0000 | number, Source "Winsock", no help file), and LastFailure()
+// tells its handler the failure behind it as a value.  The object shows
 // nothing itself, whatever CancelDisplay says.
 
 #include "base/netfailure.h"
