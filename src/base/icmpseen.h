@@ -20,9 +20,9 @@ struct IcmpSeen
     bool ipv6 = false;
     int type = 0;
     int code = 0;
-    QString from;  // the router, or the host, that sent it
-    QString words; // "destination unreachable, communication administratively prohibited"
-    unsigned mtu = 0;
+    QString from;     // the router, or the host, that sent it
+    QString words;    // "destination unreachable, communication administratively prohibited"
+    unsigned mtu = 0; // what a "too big" message says the next link takes
 };
 
 QString IcmpWords(bool ipv6, int type, int code);
