@@ -73,6 +73,12 @@ private slots:
         row("version", {"respond", "-v", "--bogus"}, "selmarin ", 0);
         row("load: no version", {"load", "--version"},
             "selmarin: Unknown option '--version' for load; try --help.\n", 2);
+        // A failure said again only once something else was said between.
+        row("refused at every try, keep going: told twice, not three times",
+            {"probe", "--tcp", "localhost", "+", "--keep-going", "-c", "4", "-i", "0.2"},
+            "(refused)\nWinsock Error:\t10061\n* Description:\tConnection is forcefully "
+            "rejected.\n* Scode:\t0x800A274D\nWinsock:\t",
+            1);
         row("nobody to connect to, at once",
             {"probe", "--connect", "localhost", "+", "-c", "1", "-i", "60"},
             ": seq=1 (refused: Connection is forcefully rejected.)\n", 1); // not after the interval
@@ -328,14 +334,13 @@ private slots:
             });
         });
         QTemporaryDir dir;
-        QFETCH(QStringList, options);
+        const auto [options, status, told]
+            = fetched<QStringList, int, QString>("options", "status", "told");
         Headless probe(dir.path(), QStringList{"probe", "--" + peer.section(' ', 0, 0), "localhost",
                                                QString::number(port), "-c", "3", "-i", "0.5"}
                                        + options);
         QTRY_VERIFY_WITH_TIMEOUT(probe.state() == QProcess::NotRunning, 15000);
-        QFETCH(int, status);
         QVERIFY(probe.endsWith(status));
-        QFETCH(QString, told);
         const QString printed = probe.err() + probe.out();
         QVERIFY2(printed.contains(
                      QRegularExpression(told, QRegularExpression::DotMatchesEverythingOption)),
@@ -366,8 +371,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(probe.state() == QProcess::NotRunning, 10000);
         QVERIFY(probe.endsWith(0));
         const QJsonObject target = QJsonDocument::fromJson(probe.readAllStandardOutput())
-                                       .object()["targets"]
-                                       .toArray()[0]
+                                       .object()["targets"][0]
                                        .toObject();
         QCOMPARE(QList<int>(
                      {target["answered"].toInt(), target["lost"].toInt(), target["stray"].toInt()}),
@@ -428,9 +432,8 @@ private slots:
             client.waitForConnected(3000);
             client.write(request);
             QByteArray got;
-            QElapsedTimer clock;
-            clock.start();
-            while (client.state() == QAbstractSocket::ConnectedState && clock.elapsed() < waitMs)
+            const QDeadlineTimer deadline(waitMs);
+            while (client.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired())
                 if (client.waitForReadyRead(100))
                     got += client.readAll();
             return got + (client.state() == QAbstractSocket::ConnectedState ? " open" : "");
@@ -615,18 +618,15 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         // Given up at -W, not the system's 20 s: a failure with its reason.
         const QString port = QString::number(ntohs(at.sin_port));
         for (const QStringList &kind : {QStringList{"--tcp", "--keep-going"}, {"--connect"}}) {
-            QElapsedTimer took;
-            took.start();
+            const QDeadlineTimer took(8000);
             Headless timed(dir.path(),
                            QStringList{"probe", "localhost", port, "-c", "1", "-W", "1", "--json"}
                                + kind);
             QVERIFY(timed.endsWith(1));
             const QJsonObject one = QJsonDocument::fromJson(timed.readAllStandardOutput())
-                                        .object()["targets"]
-                                        .toArray()[0]
+                                        .object()["targets"][0]
                                         .toObject();
-            QVERIFY2(took.elapsed() < 8000
-                         && one["failed_attempts"].toObject()["timeout"].toInt() == 1
+            QVERIFY2(!took.hasExpired() && one["failed_attempts"].toObject()["timeout"].toInt() == 1
                          && !one["errors"].toArray().isEmpty(),
                      qPrintable(QJsonDocument(one).toJson()));
         }

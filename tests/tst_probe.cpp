@@ -5,15 +5,15 @@
 // metrics page, each checked against the figures of the same run.
 #include "autoping/autoping.h"
 #include "base/clock.h"
+#include "base/icmpseen.h"
 #include "base/msgsink.h"
 #include "cli/jsonsummary.h"
 #include "cli/metricspage.h"
 #include "console/pingplot.h"
-#include "diagnose/icmpwords.h"
 #include "probe/probeclock.h"
 #include "probe/probeengine.h"
 #include "probe/probetexts.h"
-#include "session/failurereason.h"
+#include "socket/socketerrors.h"
 #include "wording/verdictlines.h"
 
 #include "columns.h"

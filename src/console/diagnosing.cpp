@@ -63,7 +63,7 @@ void FrmMain::tellWhyFailed(const SocketFailure &failure)
 {
     const Endpoint peer = m_session.peerEnd();
     const auto verdict = FailureVerdict(pathTransport(m_config.transport), peer.address,
-                                        quint16(peer.port), failure.code(), failure.icmp);
+                                        quint16(peer.port), failure.why);
     if (!verdict)
         return;
     m_lines.AddToMsgsBox(Speaker, OutcomeSentence(*verdict) + CRLF);

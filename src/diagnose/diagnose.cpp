@@ -5,15 +5,13 @@
 
 #include "base/clock.h"
 #include "hopsweep.h"
-#include "icmpwords.h"
 #include "knock.h"
 #include "pathmtu.h"
 #include "routelookup.h"
+#include "socket/icmpreport.h"
 #include "socket/localaddress.h"
-#include "socket/systemsocket.h"
-
-#include <QHostInfo>
-#include <QNetworkInterface>
+#include "socket/lookup.h"
+#include "socket/socketerrors.h"
 
 #include <cerrno>
 #include <cstring>
@@ -46,28 +44,23 @@ bool lookUp(PathVerdict &verdict, const QHostAddress &source)
         return true;
     }
     const qint64 startUs = MonotonicUs();
-    const QHostInfo info = QHostInfo::fromName(verdict.host);
-    verdict.lookupUs = MonotonicUs() - startUs;
-    QList<QHostAddress> found;
-    for (const QHostAddress &address : info.addresses())
-        if (!found.contains(address))
-            found.append(address);
-    for (const QHostAddress &address : found)
-        verdict.addresses.append(AddressText(address));
     // Leaving from a given address: an address of its family.
     const bool fromIpv6 = source.protocol() == QAbstractSocket::IPv6Protocol;
-    const QHostAddress chosen
-        = PickAddress(found, source.isNull() || !fromIpv6, source.isNull() || fromIpv6);
-    if (chosen.isNull()) {
+    const LookedUp found
+        = LookUpHostNow(verdict.host, source.isNull() || !fromIpv6, source.isNull() || fromIpv6);
+    verdict.lookupUs = MonotonicUs() - startUs;
+    for (const QHostAddress &address : found.addresses)
+        verdict.addresses.append(AddressText(address));
+    if (found.address.isNull()) {
         verdict.outcome = Outcome::NameNotFound;
-        verdict.lookupError = info.error() != QHostInfo::NoError
-                                  ? info.errorString()
+        verdict.lookupError = found.error != sck::NoData
+                                  ? found.resolverSaid
                                   : QStringLiteral("no address of either family");
         return false;
     }
-    verdict.address = AddressText(chosen);
-    const bool ipv4 = chosen.protocol() == QAbstractSocket::IPv4Protocol;
-    if (found.size() == 1)
+    verdict.address = AddressText(found.address);
+    const bool ipv4 = found.address.protocol() == QAbstractSocket::IPv4Protocol;
+    if (found.addresses.size() == 1)
         verdict.why = QStringLiteral("the only address");
     else if (ipv4)
         verdict.why = QStringLiteral(
@@ -75,14 +68,6 @@ bool lookUp(PathVerdict &verdict, const QHostAddress &source)
     else
         verdict.why = QStringLiteral("the first address: the name has no IPv4 address");
     return true;
-}
-
-bool isLocalAddress(const QString &address)
-{
-    for (const QHostAddress &own : QNetworkInterface::allAddresses())
-        if (AddressText(own) == address)
-            return true;
-    return false;
 }
 
 QString noNeighbour(const PathVerdict &verdict)
@@ -293,6 +278,69 @@ void addNotes(PathVerdict &verdict)
     }
 }
 
+// The attempt met silence, but a later packet of the sweep was answered at
+// the path's end: that answer tells the class.
+void classifyLateAnswer(PathVerdict &verdict, const Sweep &sweep)
+{
+    if (verdict.outcome == Outcome::Filtered && !sweep.hops.isEmpty()
+        && (sweep.hops.last().reached || sweep.hops.last().icmp.present)) {
+        const Hop &end = sweep.hops.last();
+        verdict.icmp = end.icmp;
+        if (end.icmp.present && !IsLocalAddress(end.icmp.from))
+            verdict.outcome
+                = end.reached && IcmpPortUnreachable(end.icmp.ipv6, end.icmp.type, end.icmp.code)
+                      ? Outcome::Refused
+                      : Outcome::Rejected;
+        else if (end.said == QLatin1String("reset"))
+            verdict.outcome = Outcome::Refused;
+        else if (end.reached) {
+            verdict.outcome = Outcome::Open;
+            verdict.connectUs = end.rttUs;
+        }
+        if (verdict.outcome != Outcome::Filtered)
+            verdict.notes.append(lateAnswer(verdict, end));
+    }
+}
+
+// Step 3: the hops, and what they tell of the class.
+void sweepPath(PathVerdict &verdict, const Question &question, Knock &knock, qint64 triedUs,
+               const QHostAddress &to, const QHostAddress &from, const std::atomic<bool> &stop)
+{
+    const bool tcp = verdict.transport != Transport::Udp;
+    // A silent path all at once; one answered at its end in short
+    // waves, within the routers' ICMP allowance; one that a router
+    // rejected a hop at a time, up to that router.
+    const bool byRouter = verdict.outcome == Outcome::Rejected && verdict.icmp.present
+                          && verdict.icmp.from != verdict.address;
+    const SweepPlan plan{verdict.outcome == Outcome::Filtered ? 0
+                         : byRouter                           ? 1
+                                                              : SweepWave,
+                         byRouter ? verdict.icmp.from : QString(), from};
+    const Sweep sweep
+        = SweepHops(tcp, to, verdict.port, question.maxHops, verdict.timeoutMs, stop, plan);
+    verdict.hops = sweep.hops;
+    verdict.lastHop = sweep.lastHop;
+    classifyLateAnswer(verdict, sweep);
+    // This machine itself said that nobody answered on its link
+    // (slower than the attempt's wait: the neighbour look-up takes
+    // three seconds).
+    for (const Hop &hop : sweep.hops)
+        if (verdict.outcome == Outcome::Filtered && IsLocalAddress(hop.address)) {
+            verdict.outcome = Outcome::NoRoute;
+            verdict.notes.append(noNeighbour(verdict));
+        }
+    // Silence is called so only after the attempt was sent again, a
+    // quiet pause after the first packets (a router's ICMP allowance
+    // fills again meanwhile); a missing neighbour on this machine's
+    // link is told only after its look-up gave up (NeighbourMs).
+    if (verdict.outcome == Outcome::Filtered && !stop)
+        retryAfterPause(verdict, knock, triedUs, from, stop);
+    if (verdict.outcome == Outcome::Filtered && tcp && sweep.lastHop == 0 && !stop)
+        checkLocalDrop(verdict, knock, triedUs, to, from, stop);
+    if (verdict.outcome == Outcome::Refused && tcp && !stop)
+        checkReset(verdict, to, question.maxHops, {SweepWave, {}, from}, stop);
+}
+
 } // namespace
 
 PathVerdict Diagnose(const Question &question,
@@ -327,58 +375,7 @@ PathVerdict Diagnose(const Question &question,
 
     if ((verdict.outcome != Outcome::Open || question.hops) && verdict.outcome != Outcome::NoRoute
         && verdict.outcome != Outcome::Blocked) {
-        // A silent path all at once; one answered at its end in short
-        // waves, within the routers' ICMP allowance; one that a router
-        // rejected a hop at a time, up to that router.
-        const bool byRouter = verdict.outcome == Outcome::Rejected && verdict.icmp.present
-                              && verdict.icmp.from != verdict.address;
-        const SweepPlan plan{verdict.outcome == Outcome::Filtered ? 0
-                             : byRouter                           ? 1
-                                                                  : SweepWave,
-                             byRouter ? verdict.icmp.from : QString(), from};
-        const Sweep sweep
-            = SweepHops(tcp, to, question.port, question.maxHops, question.timeoutMs, stop, plan);
-        verdict.hops = sweep.hops;
-        verdict.lastHop = sweep.lastHop;
-        // The attempt met silence, but a later packet of the sweep was
-        // answered at the path's end: that answer tells the class.
-        if (verdict.outcome == Outcome::Filtered && !sweep.hops.isEmpty()
-            && (sweep.hops.last().reached || sweep.hops.last().icmp.present)) {
-            const Hop &end = sweep.hops.last();
-            verdict.icmp = end.icmp;
-            if (end.icmp.present && !isLocalAddress(end.icmp.from))
-                verdict.outcome
-                    = end.reached
-                              && IcmpPortUnreachable(end.icmp.ipv6, end.icmp.type, end.icmp.code)
-                          ? Outcome::Refused
-                          : Outcome::Rejected;
-            else if (end.said == QLatin1String("reset"))
-                verdict.outcome = Outcome::Refused;
-            else if (end.reached) {
-                verdict.outcome = Outcome::Open;
-                verdict.connectUs = end.rttUs;
-            }
-            if (verdict.outcome != Outcome::Filtered)
-                verdict.notes.append(lateAnswer(verdict, end));
-        }
-        // This machine itself said that nobody answered on its link
-        // (slower than the attempt's wait: the neighbour look-up takes
-        // three seconds).
-        for (const Hop &hop : sweep.hops)
-            if (verdict.outcome == Outcome::Filtered && isLocalAddress(hop.address)) {
-                verdict.outcome = Outcome::NoRoute;
-                verdict.notes.append(noNeighbour(verdict));
-            }
-        // Silence is called so only after the attempt was sent again, a
-        // quiet pause after the first packets (a router's ICMP allowance
-        // fills again meanwhile); a missing neighbour on this machine's
-        // link is told only after its look-up gave up (NeighbourMs).
-        if (verdict.outcome == Outcome::Filtered && !stop)
-            retryAfterPause(verdict, knock, triedUs, from, stop);
-        if (verdict.outcome == Outcome::Filtered && tcp && sweep.lastHop == 0 && !stop)
-            checkLocalDrop(verdict, knock, triedUs, to, from, stop);
-        if (verdict.outcome == Outcome::Refused && tcp && !stop)
-            checkReset(verdict, to, question.maxHops, {SweepWave, {}, from}, stop);
+        sweepPath(verdict, question, knock, triedUs, to, from, stop);
         progress(Step::Swept, verdict);
     }
     if (verdict.outcome == Outcome::Open && question.transport == Transport::Tls && !stop) {
@@ -399,10 +396,11 @@ PathVerdict Diagnose(const Question &question,
 
 Outcome IcmpOutcome(const IcmpSeen &icmp, const QString &address)
 {
-    if (isLocalAddress(icmp.from))
-        return Outcome::NoRoute;
-    if (icmp.from == address && IcmpPortUnreachable(icmp.ipv6, icmp.type, icmp.code))
-        return Outcome::Refused;
+    switch (SaidBy(icmp, address)) {
+    case IcmpSender::ThisMachine: return Outcome::NoRoute;
+    case IcmpSender::ClosedPort: return Outcome::Refused;
+    case IcmpSender::Rejecting: break;
+    }
     return Outcome::Rejected;
 }
 

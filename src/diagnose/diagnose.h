@@ -55,9 +55,9 @@ PathVerdict Diagnose(const Question &question,
 void ClassifyFailure(PathVerdict &verdict, int error, const IcmpSeen &icmp);
 
 // The class an ICMP message about an attempt to address gives the failure,
-// by who sent it: this machine (NoRoute: nobody answered on its link), the
-// host saying its port is closed (Refused), anyone else (Rejected: a router
-// on the way, or the host's own firewall).
+// by who sent it (socket/icmpreport.h): this machine (NoRoute: nobody
+// answered on its link), the host saying its port is closed (Refused),
+// anyone else (Rejected: a router on the way, or the host's own firewall).
 Outcome IcmpOutcome(const IcmpSeen &icmp, const QString &address);
 
 // The TLS handshake on the connection the attempt made (connected: its

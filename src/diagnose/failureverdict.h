@@ -7,15 +7,15 @@
 // router refused, with the ICMP message that came back.  The window writes
 // it under the socket's own lines of the failure.
 
+#include "base/netfailure.h"
 #include "pathverdict.h"
 
 #include <optional>
 
-// The verdict of a failure the socket reported with its number (10061,
-// 10060 ...) and the ICMP message that came with it (icmp.present false:
-// none; its words are filled in here), at host:port (the peer's address, or
-// its name while the socket knows no address); nothing when the number says
-// nothing about the path (a name, TLS or local failure, or a stream reset
-// once it was connected).
+// The verdict of a failure the socket reported (what it tells of the path,
+// socket/socketerrors.h: PathError, and the ICMP message that came with it)
+// at host:port (the peer's address, or its name while the socket knows no
+// address); nothing when the failure says nothing about the path (a name,
+// TLS or local failure, or a stream reset once it was connected).
 std::optional<PathVerdict> FailureVerdict(Transport transport, const QString &host, quint16 port,
-                                          int socketError, IcmpSeen icmp);
+                                          const NetFailure &failure);

@@ -4,7 +4,7 @@
 #include "hopsweep.h"
 
 #include "base/clock.h"
-#include "icmpwords.h"
+#include "base/icmpseen.h"
 #include "knock.h"
 #include "socket/localaddress.h"
 

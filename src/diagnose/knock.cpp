@@ -4,9 +4,8 @@
 #include "knock.h"
 
 #include "base/clock.h"
-#include "icmpwords.h"
 #include "probe/probetexts.h"
-#include "socket/localaddress.h"
+#include "socket/icmpreport.h"
 #include "socket/systemsocket.h"
 #include "udp/errorqueue.h"
 
@@ -155,21 +154,8 @@ int Knock::release()
 
 void Knock::takeReports()
 {
-    TakeErrorQueue(m_fd, [this](const QueuedError &report) {
-        if (!report.icmp || m_icmp.present)
-            return;
-        m_icmp.present = true;
-        m_icmp.ipv6 = report.ipv6;
-        m_icmp.type = report.type;
-        m_icmp.code = report.code;
-        m_icmp.mtu = report.info;
-        m_icmp.words = IcmpWords(report.ipv6, report.type, report.code);
-        if (report.hasFrom) {
-            quint16 port = 0;
-            m_icmp.from = AddressText(
-                FromSockaddr(reinterpret_cast<const sockaddr *>(&report.from), &port));
-        }
-    });
+    if (const IcmpSeen icmp = TakeIcmp(m_fd); !m_icmp.present)
+        m_icmp = icmp;
 }
 
 void Knock::decide(int error)

@@ -4,7 +4,7 @@
 #include "pathmtu.h"
 
 #include "base/clock.h"
-#include "icmpwords.h"
+#include "base/icmpseen.h"
 #include "probe/probetexts.h"
 #include "socket/localaddress.h"
 #include "socket/systemsocket.h"

@@ -6,6 +6,8 @@
 // outcome's class with its evidence, and the hops toward the host.  The
 // faces write it in sentences (verdictlines.h) or as JSON.
 
+#include "base/icmpseen.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,18 +27,6 @@ enum class Outcome {
 QString OutcomeWord(Outcome outcome);
 
 enum class Transport { Tcp, Udp, Tls };
-
-// An ICMP message as it came back.
-struct IcmpSeen
-{
-    bool present = false;
-    bool ipv6 = false;
-    int type = 0;
-    int code = 0;
-    QString from;  // the router, or the host, that sent it
-    QString words; // "destination unreachable, communication administratively prohibited"
-    unsigned mtu = 0;
-};
 
 // What came back to one probe with a limited number of hops.
 struct Hop

@@ -12,7 +12,6 @@
 #include "socket/localaddress.h"
 
 #include <QSslCipher>
-#include <QSslConfiguration>
 #include <QSslSocket>
 
 #include <unistd.h>
@@ -23,15 +22,11 @@ void CheckTls(PathVerdict &verdict, int connected, const QHostAddress &source,
     QSslSocket socket;
     QHostAddress address;
     ParseAddress(verdict.address, &address);
-    QSslConfiguration config = socket.sslConfiguration();
-    if (!setup.trusted.isEmpty())
-        config.setCaCertificates(setup.trusted);
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    socket.setSslConfiguration(config);
     // The name given is checked against the certificate; an address given
     // as it is (a connection handed over knows no name of its own).
     QHostAddress literal;
-    socket.setPeerVerifyName(ParseAddress(verdict.host, &literal) ? verdict.address : verdict.host);
+    SetUpTlsClient(socket, setup,
+                   ParseAddress(verdict.host, &literal) ? verdict.address : verdict.host);
     verdict.tlsInsecure = setup.insecure;
     // Every problem is named and let through (in the handshake, directly):
     // the verdict tells them, and whether they were accepted.

@@ -12,7 +12,7 @@
 
 #include "base/clock.h"
 #include "base/failure.h"
-#include "session/failurereason.h"
+#include "failurereason.h"
 #include "socket/localaddress.h"
 #include "socket/lookup.h"
 #include "socket/socketerrors.h"
@@ -118,9 +118,8 @@ Prober::Handed ProbeTarget::connectOnce(int seq)
                 dropConnection(seq);
             });
     connect(connection, &Winsock::Error, this,
-            [this, seq, connection](qint16 number, const QString &description) {
-                const FailureTold told
-                    = TellFailure(int(quint16(number)), IcmpOf(*connection), m_address);
+            [this, seq, connection](qint16, const QString &description) {
+                const FailureTold told = TellFailure(connection->LastFailure(), m_address);
                 m_prober.refused(seq, told.reason,
                                  told.rejection.isEmpty()
                                      ? description

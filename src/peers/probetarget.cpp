@@ -4,8 +4,8 @@
 #include "probetarget.h"
 
 #include "base/clock.h"
+#include "failurereason.h"
 #include "probe/probetexts.h"
-#include "session/failurereason.h"
 #include "socket/localaddress.h"
 #include "socket/lookup.h"
 #include "socket/socketerrors.h"
@@ -52,8 +52,7 @@ ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const Add
     connect(&session, &Session::socketFailed, this,
             [this, downLater](const SocketFailure &failure) {
                 // A router's message makes it "rejected", said with its evidence.
-                const FailureTold told
-                    = TellFailure(failure.code(), failure.icmp, m_session->peerEnd().address);
+                const FailureTold told = TellFailure(failure.why, m_session->peerEnd().address);
                 if (!told.rejection.isEmpty())
                     QMetaObject::invokeMethod(
                         this, [this, told] { down(told.reason, told.rejection); },

@@ -9,10 +9,9 @@
 // never from a line's text.
 
 #include "base/failure.h"
+#include "base/netfailure.h"
 #include "base/socketstate.h"
 #include "probe/probetexts.h"
-
-#include "diagnose/pathverdict.h"
 
 #include <QList>
 #include <QString>
@@ -81,14 +80,13 @@ struct Refusal
 };
 
 // The socket's Error event: its number as the event carries it (16 bits:
-// 40031 arrives as -25505), description and scode; and what the network
-// said, when a connect failed on an ICMP message.
+// 40031 arrives as -25505), description and scode; and the failure behind
+// it as the socket made it (what failed, the number in full, the system's
+// error, what the network said: base/netfailure.h).
 struct SocketFailure
 {
     qint16 number = 0;
     QString description;
     qint32 scode = 0;
-    IcmpSeen icmp;
-    // The failure number in full (10061, 40031 ...).
-    int code() const { return int(quint16(number)); }
+    NetFailure why;
 };

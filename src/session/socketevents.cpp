@@ -9,7 +9,6 @@
 
 #include "base/clock.h"
 #include "base/failure.h"
-#include "failurereason.h"
 #include "socket/listener.h"
 #include "socket/localaddress.h"
 #include "socket/winsock.h"
@@ -153,7 +152,7 @@ void Session::Winsock1_Error(qint16 number, const QString &description, qint32 s
 {
     guard(Procedure::Error, [&] {
         flushTail();
-        emit socketFailed({number, description, scode, IcmpOf(*Winsock1)});
+        emit socketFailed({number, description, scode, Winsock1->LastFailure()});
         Winsock1->Close();
     });
 }

@@ -128,6 +128,14 @@ bool ParseAddress(const QString &text, QHostAddress *address)
     return true;
 }
 
+bool IsLocalAddress(const QString &address)
+{
+    for (const QHostAddress &own : QNetworkInterface::allAddresses())
+        if (AddressText(own) == address)
+            return true;
+    return false;
+}
+
 quint32 ZoneIndex(const QString &zone)
 {
     bool numeric = false;

@@ -30,5 +30,8 @@ QString AddressText(const QHostAddress &address);
 // with an optional "%zone".  An IPv4-mapped literal gives its IPv4 address.
 bool ParseAddress(const QString &text, QHostAddress *address);
 
+// Whether address (as AddressText writes it) is one of this machine's own.
+bool IsLocalAddress(const QString &address);
+
 // The interface index of a zone ("eth0", or its number); 0 when unknown.
 quint32 ZoneIndex(const QString &zone);

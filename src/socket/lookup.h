@@ -2,12 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #pragma once
-// A name looked up in the background for a socket to reach: the system's
-// resolver gives its addresses (the program asks no name server itself),
-// and of them the one a socket of the families asked for is sent to, as
-// PickAddress (systemsocket.h) chooses it: an IPv4 one before any IPv6 one.
-// What is handed back is that address, or the failure number when there is
-// none; the sockets, the probe targets and the load senders look up here.
+// The program's one name look-up: a host's addresses from the system's
+// resolver (no name server is asked by the program itself), and the one
+// address it is reached at: an IPv4 one before any IPv6 one, of the
+// families the socket can reach.  Every connection, every datagram and
+// every diagnosis of the program is looked up here.
 
 #include <QHostAddress>
 #include <QObject>
@@ -16,11 +15,15 @@
 
 struct LookedUp
 {
-    QHostAddress address; // null when none was found
-    int error = 0;        // the failure number when none was found (11001, 11002, 11004)
+    QHostAddress address;          // null when none was found
+    int error = 0;                 // the failure number when none was found (11001, 11002, 11004)
+    QList<QHostAddress> addresses; // every address the resolver gave, each once, in its order
+    QString resolverSaid;          // its own words when it gave none (11001, 11002)
 };
 
 // Looks name up in the background and calls done on context's thread (not
 // when context is gone first); the look-up's id, for QHostInfo::abortHostLookup.
 int LookUpHost(const QString &name, QObject *context, std::function<void(const LookedUp &)> done,
                bool ipv4 = true, bool ipv6 = true);
+// The same, waiting for the answer: for a thread of its own (a diagnosis).
+LookedUp LookUpHostNow(const QString &name, bool ipv4 = true, bool ipv6 = true);

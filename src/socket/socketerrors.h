@@ -8,8 +8,11 @@
 // RuntimeError in the caller of an operation that fails at once, or carried
 // by the Error event for failures in the background.  The event's Number is
 // the 16-bit form of the number (40006 arrives as -25530) and its Scode is
-// 0x800A0000 | number, whose low 16 bits equal Number.
+// 0x800A0000 | number, whose low 16 bits equal Number.  One table holds
+// what each number means: its text, its reason word and what it tells of
+// the path.
 
+#include "base/netfailure.h"
 #include "tls/credentials.h"
 
 #include <QString>
@@ -44,6 +47,21 @@ inline constexpr int NoData = 11004;
 
 // The text of a socket failure number; an empty text for unknown numbers.
 QString SocketErrorText(int number);
+
+// Why a path could not be probed, as a short word (the figures count failed
+// attempts by it, a metrics scraper gets it as a label), by the number:
+// "refused", "timeout", "host_unreachable", "network_unreachable",
+// "not_permitted", "no_descriptor", "name_not_found", "reset", "address",
+// "tls_handshake", "tls_certificate", "tls_timeout", "tls", or "failed"
+// for the rest.
+QString FailureReason(int number);
+
+// What a failure tells of the path to its peer, as the system's error that
+// means the same (ECONNREFUSED for a refusal, and for a datagram's reset,
+// the host's port unreachable; EHOSTUNREACH, ENETUNREACH, EACCES); 0 for
+// silence until the timeout; -1 when it tells nothing of the path (a name,
+// TLS or local failure, or a stream reset once it was connected).
+int PathError(const NetFailure &failure);
 
 // The Error event's Number: the low 16 bits of number, signed.
 qint16 SocketErrorNumber(int number);

@@ -42,34 +42,60 @@ int MapSocketError(int socketError, const QString &errorString, bool connecting)
     }
 }
 
+namespace {
+
+// The failure numbers of the system's errors, by the call that failed;
+// 0: the call's number for any other error (Otherwise).
+struct ErrorRow
+{
+    int error;
+    int connect;
+    int bind; // or listen
+    int send; // a datagram's
+};
+
+constexpr ErrorRow ErrorRows[] = {
+    {EMFILE, sck::TooManyOpenFiles, sck::TooManyOpenFiles, 0},
+    {ENFILE, sck::TooManyOpenFiles, sck::TooManyOpenFiles, 0},
+    // A datagram's: the host's port unreachable.
+    {ECONNREFUSED, sck::ConnectionRefused, 0, sck::ConnectionReset},
+    {ETIMEDOUT, sck::TimedOut, 0, 0},
+    {EHOSTUNREACH, sck::HostUnreachable, 0, sck::HostUnreachable},
+    {ENETUNREACH, 0, 0, sck::NetworkUnreachable},
+    {EACCES, sck::AccessDenied, sck::AccessDenied, sck::AccessDenied},
+    {EPERM, sck::AccessDenied, sck::AccessDenied, sck::AccessDenied},
+    {EADDRINUSE, sck::AddressInUse, sck::AddressInUse, 0},
+    {EADDRNOTAVAIL, sck::AddressNotAvailable, 0, 0},
+    {ECONNRESET, sck::ConnectionReset, 0, sck::ConnectionReset},
+    {EAFNOSUPPORT, sck::AddressFamilyNotSupported, 0, 0},
+    {EMSGSIZE, 0, 0, sck::MessageTooBig},
+};
+constexpr ErrorRow Otherwise{0, sck::NetworkUnreachable, sck::AddressNotAvailable,
+                             sck::ConnectionAborted};
+
+int numberOf(int error, int ErrorRow::*call)
+{
+    for (const ErrorRow &row : ErrorRows)
+        if (row.error == error && row.*call != 0)
+            return row.*call;
+    return Otherwise.*call;
+}
+
+} // namespace
+
 int ConnectErrorNumber(int error)
 {
-    switch (error) {
-    case EMFILE:
-    case ENFILE: return sck::TooManyOpenFiles;
-    case ECONNREFUSED: return sck::ConnectionRefused;
-    case ETIMEDOUT: return sck::TimedOut;
-    case EHOSTUNREACH: return sck::HostUnreachable;
-    case EACCES:
-    case EPERM: return sck::AccessDenied;
-    case EADDRINUSE: return sck::AddressInUse;
-    case EADDRNOTAVAIL: return sck::AddressNotAvailable;
-    case ECONNRESET: return sck::ConnectionReset;
-    case EAFNOSUPPORT: return sck::AddressFamilyNotSupported;
-    default: return sck::NetworkUnreachable;
-    }
+    return numberOf(error, &ErrorRow::connect);
 }
 
 int BindErrorNumber(int error)
 {
-    switch (error) {
-    case EMFILE:
-    case ENFILE: return sck::TooManyOpenFiles;
-    case EADDRINUSE: return sck::AddressInUse;
-    case EACCES:
-    case EPERM: return sck::AccessDenied;
-    default: return sck::AddressNotAvailable;
-    }
+    return numberOf(error, &ErrorRow::bind);
+}
+
+int SendErrorNumber(int error)
+{
+    return numberOf(error, &ErrorRow::send);
 }
 
 unsigned ToSockaddr(const QHostAddress &address, quint16 port, bool ipv6, sockaddr_storage *out)

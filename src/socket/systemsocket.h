@@ -22,6 +22,9 @@ int ConnectErrorNumber(int error);
 // The failure number of a bind or listen that failed with the system's error.
 int BindErrorNumber(int error);
 
+// The failure number of a datagram that the system would not send.
+int SendErrorNumber(int error);
+
 // address and port in the system's form for a socket of the IPv6 family or
 // not (an IPv4 address goes to an IPv6 socket as ::ffff:a.b.c.d); the length
 // of what was written, 0 when the address cannot go to that family.

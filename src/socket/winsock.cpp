@@ -74,7 +74,7 @@ WinsockPrivate::WinsockPrivate(Winsock *owner) : q(owner)
     connectTimer.setSingleShot(true);
     QObject::connect(&connectTimer, &QTimer::timeout, q, [this] {
         if (state == SocketState::Connecting)
-            fail(sck::TimedOut);
+            fail(NetFailure::Step::Connect, sck::TimedOut);
     });
     handshakeTimer.setSingleShot(true);
     QObject::connect(&handshakeTimer, &QTimer::timeout, q, [this] {
@@ -101,7 +101,7 @@ void WinsockPrivate::setState(SocketState code)
     emit q->stateTouched();
 }
 
-void WinsockPrivate::fail(int number)
+void WinsockPrivate::fail(NetFailure::Step what, int number, int error, const IcmpSeen &icmp)
 {
     holdTimer.stop();
     holdStep = nullptr;
@@ -112,7 +112,7 @@ void WinsockPrivate::fail(int number)
     lookupId = -1;
     dropTransport(false);
     setState(SocketState::Error);
-    postError(number);
+    postError({what, number, error, icmp});
 }
 
 void RetireConnection(QTcpSocket *socket, const QObject *owner, bool graceful)
@@ -333,9 +333,9 @@ qint64 Winsock::Retransmissions() const
     return qint64(info.tcpi_total_retrans);
 }
 
-std::optional<Winsock::Icmp> Winsock::LastIcmp() const
+NetFailure Winsock::LastFailure() const
 {
-    return d->lastIcmp;
+    return d->lastFailure;
 }
 
 void Winsock::setUdpBatches(bool batches)

@@ -58,7 +58,7 @@
 //   work.  Every TCP connection, made or accepted, sends small writes at
 //   once (TCP_NODELAY): a test's queries and answers are not held back to
 //   be sent together.  A connect that fails because a router or the host
-//   said so (an ICMP error) keeps what it said: LastIcmp().
+//   said so (an ICMP error) keeps what it said: LastFailure().
 // - A connection attempt that has not succeeded after
 //   DefaultConnectTimeoutMs (20 s), or what setConnectTimeoutMs gave, is
 //   given up with 10060.
@@ -166,9 +166,11 @@
 // property outside 0..65535 or an unknown protocol 380, an operation in the
 // wrong state 40020, Connect without a remote host or port 40014.  Failures
 // in the background arrive only as the Error event (Number 16-bit, Scode
-// 0x800A0000 | number, Source "Winsock", no help file).  The object shows
+// 0x800A0000 | number, Source "Winsock", no help file), and LastFailure()
+// tells its handler the failure behind it as a value.  The object shows
 // nothing itself, whatever CancelDisplay says.
 
+#include "base/netfailure.h"
 #include "base/socketstate.h"
 
 #include <QByteArray>
@@ -249,17 +251,11 @@ public:
     // How long the system took to make the last connection (see States);
     // -1 before one was made.
     qint64 ConnectTimeUs() const;
-    // What a router or the peer said when the last connect failed, or when
-    // a datagram was refused: the ICMP message and who sent it.
-    struct Icmp
-    {
-        bool ipv6 = false;
-        int type = 0;
-        int code = 0;
-        QString from;  // the address of whoever sent it
-        int error = 0; // the system's error number it meant (errno)
-    };
-    std::optional<Icmp> LastIcmp() const;
+    // The failure behind the last Error event (base/netfailure.h): what
+    // failed, its number, the system's error and, for a connect that a
+    // router or the peer refused, the ICMP message and who sent it.  Read
+    // in the Error handler.
+    NetFailure LastFailure() const;
     // A TCP or TLS connection's segments the system sent again so far
     // (TCP_INFO's total retransmissions); -1 when it does not tell.
     qint64 Retransmissions() const;

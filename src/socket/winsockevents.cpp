@@ -27,9 +27,9 @@ void WinsockPrivate::post(const Event &event)
     scheduleDrain();
 }
 
-void WinsockPrivate::postError(int number)
+void WinsockPrivate::postError(const NetFailure &failure)
 {
-    post({EventKind::Error, 0, 0, number});
+    post({EventKind::Error, 0, 0, {}, failure});
 }
 
 void WinsockPrivate::postDataArrival()
@@ -102,9 +102,10 @@ void WinsockPrivate::deliver(const Event &event)
     case EventKind::Close: emit q->CloseEvent(); break;
     case EventKind::Error: {
         bool cancelDisplay = false;
-        emit q->Error(SocketErrorNumber(event.number), SocketErrorText(event.number),
-                      SocketErrorScode(event.number), QStringLiteral("Winsock"), QString(), 0,
-                      &cancelDisplay);
+        lastFailure = event.failure;
+        const int number = event.failure.number;
+        emit q->Error(SocketErrorNumber(number), SocketErrorText(number), SocketErrorScode(number),
+                      QStringLiteral("Winsock"), QString(), 0, &cancelDisplay);
         break;
     }
     case EventKind::SendComplete: emit q->SendComplete(); break;
@@ -164,7 +165,8 @@ void WinsockPrivate::deliverDatagram()
     if (datagram.truncated && (udpBatches || onePeer))
         emit q->DatagramTruncated(size);
     else if (datagram.truncated)
-        queue.push_front({EventKind::Error, 0, 0, sck::MessageTooBig});
+        queue.push_front(
+            {EventKind::Error, 0, 0, {}, {NetFailure::Step::Datagram, sck::MessageTooBig, 0, {}}});
 }
 
 QByteArray WinsockPrivate::readStream()

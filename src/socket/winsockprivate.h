@@ -57,13 +57,13 @@ public:
     struct Event
     {
         EventKind kind;
-        qint32 a = 0;   // bytesSent; datagrams (UDP DataArrival, DatagramsDropped)
-        qint32 b = 0;   // bytesRemaining
-        int number = 0; // Error
+        qint32 a = 0; // bytesSent; datagrams (UDP DataArrival, DatagramsDropped)
+        qint32 b = 0; // bytesRemaining
         std::shared_ptr<const TlsFacts> tls = {};
+        NetFailure failure = {}; // Error
     };
     void post(const Event &event);
-    void postError(int number);
+    void postError(const NetFailure &failure);
     void postDataArrival(); // TCP: at most one waiting at a time
     void postProgress(qint64 sent, qint64 remaining);
     void scheduleDrain();
@@ -83,7 +83,8 @@ public:
 
     // --- state -------------------------------------------------------------
     void setState(SocketState code);
-    void fail(int number); // background failure: state 9 and the Error event
+    // A background failure: state 9 and the Error event.
+    void fail(NetFailure::Step what, int number, int error = 0, const IcmpSeen &icmp = {});
     void dropTransport(bool graceful);
     void afterHold(std::chrono::milliseconds delay, std::function<void()> step);
     std::chrono::milliseconds holdLeft() const;
@@ -194,7 +195,7 @@ public:
     QString lastLocalText; // and as text (empty when not known)
     qint32 udpQueueLimit = Winsock::UdpQueueDatagrams;
     bool onePeer = false;
-    std::optional<Winsock::Icmp> lastIcmp;
+    NetFailure lastFailure;        // the Error event's, once delivered
     quint64 droppedUnreported = 0; // datagrams the receiver dropped, not yet reported
     QTimer dropReportTimer;        // at most one DatagramsDropped per DropReportMs
 

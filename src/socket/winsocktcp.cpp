@@ -5,6 +5,7 @@
 // states), taking over an accepted connection, and the stream's life.
 
 #include "base/clock.h"
+#include "icmpreport.h"
 #include "localaddress.h"
 #include "lookup.h"
 #include "socketerrors.h"
@@ -41,7 +42,6 @@ void Winsock::Connect()
             RaiseSocketError(sck::AddressNotAvailable);
         d->connectFd = BindSocket(SOCK_STREAM, from, quint16(d->localPort)).fd;
     }
-    d->lastIcmp.reset();
     if (literal) {
         d->beginConnecting(address);
         return;
@@ -65,7 +65,7 @@ void WinsockPrivate::onLookedUp(quint64 lookupGeneration, const LookedUp &looked
     // State 4 lasts its minimum even when the answer came at once.
     afterHold(holdLeft(), [this, found, number] {
         if (number) {
-            fail(number);
+            fail(NetFailure::Step::Lookup, number);
             return;
         }
         remoteHostIP = AddressText(found);
@@ -141,18 +141,8 @@ void WinsockPrivate::onConnectDone(qint64 atUs, int error)
         connectNotifier.release()->deleteLater(); // possibly from inside its own signal
     }
     if (error != 0) {
-        // What a router or the host said, if anything did.
-        TakeErrorQueue(connectFd, [this](const QueuedError &report) {
-            if (!report.icmp)
-                return;
-            quint16 port = 0;
-            lastIcmp = Winsock::Icmp{report.ipv6, report.type, report.code,
-                                     report.hasFrom ? AddressText(FromSockaddr(
-                                         reinterpret_cast<const sockaddr *>(&report.from), &port))
-                                                    : QString(),
-                                     report.error};
-        });
-        fail(ConnectErrorNumber(error));
+        // With what a router or the host said, if anything did.
+        fail(NetFailure::Step::Connect, ConnectErrorNumber(error), error, TakeIcmp(connectFd));
         return;
     }
     connectTimeUs = atUs - connectStartUs;
@@ -160,7 +150,7 @@ void WinsockPrivate::onConnectDone(qint64 atUs, int error)
         = protocol == Winsock::sckTLSProtocol ? new QSslSocket(q) : new QTcpSocket(q);
     if (!socket->setSocketDescriptor(connectFd)) {
         delete socket;
-        fail(sck::NetworkUnreachable);
+        fail(NetFailure::Step::Connect, sck::NetworkUnreachable);
         return;
     }
     connectFd = -1; // Qt's now
@@ -251,7 +241,7 @@ void WinsockPrivate::onTcpError(int socketError)
     if (!tcp)
         return;
     if (state == SocketState::Connecting) {
-        fail(MapSocketError(socketError, tcp->errorString(), true));
+        fail(NetFailure::Step::Connect, MapSocketError(socketError, tcp->errorString(), true));
     } else if (state == SocketState::Connected) {
         const auto error = QAbstractSocket::SocketError(socketError);
         if (ssl() && error >= QAbstractSocket::SslHandshakeFailedError
@@ -261,7 +251,7 @@ void WinsockPrivate::onTcpError(int socketError)
         else if (socketError == QAbstractSocket::RemoteHostClosedError)
             onRemoteClosed();
         else
-            fail(MapSocketError(socketError, tcp->errorString(), false));
+            fail(NetFailure::Step::Stream, MapSocketError(socketError, tcp->errorString(), false));
     }
 }
 
@@ -282,7 +272,7 @@ void WinsockPrivate::onRemoteClosed()
         return;
     }
     if (probe.wasReset()) {
-        fail(sck::ConnectionReset);
+        fail(NetFailure::Step::Stream, sck::ConnectionReset);
         return;
     }
     QObject::disconnect(tcp, nullptr, q, nullptr);

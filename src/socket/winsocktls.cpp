@@ -14,7 +14,6 @@
 #include "winsockprivate.h"
 
 #include <QSslCipher>
-#include <QSslConfiguration>
 #include <QSslSocket>
 
 #include <utility>
@@ -41,20 +40,8 @@ void WinsockPrivate::wireTls(QSslSocket *socket)
 void WinsockPrivate::startClientTls()
 {
     QSslSocket *socket = ssl();
-    QSslConfiguration config = socket->sslConfiguration();
-    if (!tlsSetup.trusted.isEmpty())
-        config.setCaCertificates(tlsSetup.trusted);
-    if (!tlsSetup.certificate.isNull()) {
-        config.setLocalCertificate(tlsSetup.certificate);
-        config.setPrivateKey(tlsSetup.key);
-    }
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
-    socket->setSslConfiguration(config);
-    // A literal address is never sent as the server name (Qt leaves it out).
-    QString name = tlsSetup.peerName.isEmpty() ? remoteHost.trimmed() : tlsSetup.peerName;
-    if (name.startsWith(u'[') && name.endsWith(u']'))
-        name = name.mid(1, name.size() - 2);
-    socket->setPeerVerifyName(name);
+    SetUpTlsClient(*socket, tlsSetup,
+                   tlsSetup.peerName.isEmpty() ? remoteHost.trimmed() : tlsSetup.peerName);
     handshakeTimer.start(Winsock::TlsHandshakeMs);
     handshakeStartUs = MonotonicUs();
     socket->startClientEncryption();
@@ -92,7 +79,7 @@ void WinsockPrivate::onEncrypted()
     if (handshakeStartUs > 0)
         facts.handshakeUs = MonotonicUs() - handshakeStartUs;
     facts.problemsAccepted = !facts.problems.isEmpty();
-    post({EventKind::TlsReport, 0, 0, 0, std::make_shared<const TlsFacts>(std::move(facts))});
+    post({EventKind::TlsReport, 0, 0, std::make_shared<const TlsFacts>(std::move(facts))});
     pullStream(false); // what came with the handshake's end
     if (!tlsOutbox.isEmpty())
         tcp->write(std::exchange(tlsOutbox, {}));
@@ -111,6 +98,6 @@ void WinsockPrivate::tlsFail(int number, const QString &reason)
     // Unverified certificate faults are the reason the handshake ended.
     if (number == sck::TlsHandshakeFailed && !facts.problems.isEmpty())
         number = sck::TlsCertificateRefused;
-    post({EventKind::TlsReport, 0, 0, 0, std::make_shared<const TlsFacts>(std::move(facts))});
-    fail(number);
+    post({EventKind::TlsReport, 0, 0, std::make_shared<const TlsFacts>(std::move(facts))});
+    fail(NetFailure::Step::Tls, number);
 }

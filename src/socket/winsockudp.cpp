@@ -20,20 +20,6 @@ namespace {
 // (net.core.rmem_max) allows.  It covers the moments the receive thread waits
 // for a processor.
 constexpr int SystemReceiveBuffer = 4 * 1024 * 1024;
-
-int sendErrorNumber(int error)
-{
-    switch (error) {
-    case EMSGSIZE: return sck::MessageTooBig;
-    case ENETUNREACH: return sck::NetworkUnreachable;
-    case EHOSTUNREACH: return sck::HostUnreachable;
-    case EACCES:
-    case EPERM: return sck::AccessDenied;
-    case ECONNREFUSED:
-    case ECONNRESET: return sck::ConnectionReset;
-    default: return sck::ConnectionAborted;
-    }
-}
 } // namespace
 
 void Winsock::Bind(qint32 localPort, const QString &localIP)
@@ -142,7 +128,7 @@ void WinsockPrivate::onUdpSendFailed(quint64 senderGeneration)
         return;
     const UdpSender::Failures failures = udpSender->collect();
     if (failures.count > 0)
-        fail(sendErrorNumber(failures.error));
+        fail(NetFailure::Step::Datagram, SendErrorNumber(failures.error), failures.error);
 }
 
 void WinsockPrivate::onUdpNews(quint64 receiverGeneration)
@@ -238,10 +224,11 @@ void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress
     // With refusals reported, a refusal of an earlier datagram may be
     // handed to this send: it is the receiver's to tell, send again.
     if (length == 0 || (sendOnce() < 0 && !(onePeer && errno == ECONNREFUSED && sendOnce() >= 0))) {
-        const int number = length == 0 ? sck::AddressFamilyNotSupported : sendErrorNumber(errno);
+        const int error = length == 0 ? 0 : errno;
+        const int number = length == 0 ? sck::AddressFamilyNotSupported : SendErrorNumber(error);
         if (!inBackground)
             RaiseSocketError(number);
-        fail(number);
+        fail(NetFailure::Step::Datagram, number, error);
         return;
     }
     post({EventKind::SendComplete});
@@ -291,7 +278,7 @@ void WinsockPrivate::onUdpLookedUp(quint64 lookupGeneration, const LookedUp &loo
     const QHostAddress found = lookedUp.address;
     if (found.isNull()) {
         udpOutbox.clear();
-        fail(lookedUp.error);
+        fail(NetFailure::Step::Lookup, lookedUp.error);
         return;
     }
     resolvedName = udpOutbox.front().host;

@@ -12,6 +12,8 @@
 #include <QSslCertificate>
 #include <QSslKey>
 
+class QSslSocket;
+
 struct TlsSetup
 {
     // Client: a certificate that does not verify is accepted and the
@@ -28,3 +30,10 @@ struct TlsSetup
     QSslCertificate certificate;
     QSslKey key;
 };
+
+// A client's socket told what setup says before its handshake: whom it
+// trusts, its own certificate when it has one, that the server's
+// certificate is verified, and against peerName (an IPv6 literal's brackets
+// taken off; a literal address is never sent as the server name, Qt leaves
+// it out).  Whether faults are let through (insecure) is the caller's.
+void SetUpTlsClient(QSslSocket &socket, const TlsSetup &setup, QString peerName);

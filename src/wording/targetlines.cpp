@@ -19,6 +19,8 @@ TargetLines::TargetLines(const ProbeTarget &target, const NameTables &tables, Ms
       m_target(target),
       m_lines(lines),
       m_named(named),
+      m_failureWatch(connect(&target.session(), &Session::socketFailed, this,
+                             [this](const SocketFailure &f) { m_failing = f.why.number; })),
       m_sessionLines(target.session(), tables, *this)
 {
     connect(&target, &ProbeTarget::happened, this, &TargetLines::tell);
@@ -42,10 +44,13 @@ void TargetLines::addLine(LineKind kind, const QString &speaker, const QString &
         return;
     }
     // A target that stays down fails the same way at every try: said once,
-    // until something else is said (the figures count every try).
-    if (speaker + sentence == m_lastComplaint)
+    // until something else is said (the figures count every try).  The
+    // socket's failure is told by the complaint that follows it.
+    const int failure = std::exchange(m_failing, 0);
+    const Told told{failure, failure != 0 ? QString() : speaker + sentence};
+    if (told == m_lastComplaint)
         return;
-    m_lastComplaint = speaker + sentence;
+    m_lastComplaint = told;
     keepError(speaker + u':' + u' ' + sentence);
     m_lines.addLine(kind, speaker,
                     m_named && !sentence.startsWith(m_target.name())
@@ -141,7 +146,8 @@ void TargetLines::tell(const ProbeEngine::Events &events)
         count(e);
         // Each new way a connection failed is one of the errors, its line
         // written or not.
-        if (e.kind == Kind::Refused && why(e) != std::exchange(m_lastRefusal, why(e)))
+        if (e.kind == Kind::Refused
+            && std::pair(e.reason, e.detail) != std::exchange(m_lastRefusal, {e.reason, e.detail}))
             keepError(Speaker + QStringLiteral(": ") + none + peer + why(e));
         // A line a minute instead of one per query: only what is not a
         // query's plain outcome is said at once.
@@ -177,7 +183,7 @@ void TargetLines::tell(const ProbeEngine::Events &events)
                              QStringLiteral("not sent to ") + peer + seq + why(e) + CRLF);
             break;
         case Kind::Recovered:
-            m_lastComplaint.clear();
+            m_lastComplaint = {};
             m_lines.AddToMsgsBox(Speaker,
                                  QStringLiteral("%1 can be probed again after %2 failed attempts")
                                          .arg(peer)

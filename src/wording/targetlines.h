@@ -57,14 +57,28 @@ private:
     void tell(const ProbeEngine::Events &events);
     void keepError(const QString &error);
 
+    // What a complaint told: a socket's failure by its number (its line is
+    // the number's), anything else by its words.
+    struct Told
+    {
+        int failure = 0;
+        QString words;
+        bool operator==(const Told &) const = default;
+    };
+
     const ProbeTarget &m_target;
     MsgSink &m_lines;
     bool m_named;
+    int m_failing = 0; // the socket's failure whose line comes next (0: none)
+    // Connected before the session's lines are, so that it runs first.
+    QMetaObject::Connection m_failureWatch;
     SessionLines m_sessionLines;
     QStringList m_errors;
     int m_moreErrors = 0;
-    QString m_lastComplaint; // said once while the target stays down
-    QString m_lastRefusal;   // a connection's failure, kept once while it stays the same
+    Told m_lastComplaint; // said once while the target stays down
+    // A connection's failure (its reason and what tells it), kept once
+    // while it stays the same.
+    std::pair<QString, QString> m_lastRefusal;
     bool m_everyQuery = true;
     // The minute's figures, counted from the engine's events.
     struct Minute

@@ -3,9 +3,8 @@
 
 #include "verdictlines.h"
 
-#include "diagnose/icmpwords.h"
-
 #include "base/hostport.h"
+#include "base/icmpseen.h"
 #include "base/numbertext.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The Selmarin developers
 // SPDX-License-Identifier: GPL-3.0-or-later
 
-#include "icmpwords.h"
+#include "icmpseen.h"
 
 #include <QStringList>
 
