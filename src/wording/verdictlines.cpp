@@ -95,6 +95,83 @@ QString OutcomeTitle(Outcome outcome)
     return {};
 }
 
+namespace {
+
+// What the host's refusal was: a reset (drawn at its own hop, or not) or
+// its ICMP message.
+QString refusedWhy(const PathVerdict &v, const QString &port)
+{
+    // The host one hop away: no router on the way could have sent it.
+    if (v.resetHop > 1 && v.resetHop == v.hostHop)
+        return QStringLiteral("%1 answered %2 with a reset, drawn at hop %3, the host's own hop: "
+                              "nothing listens there, or the router before it forged the reset "
+                              "(only the reset's hop count, in a capture as root, tells them "
+                              "apart)")
+            .arg(v.address, port)
+            .arg(v.resetHop);
+    return v.icmp.present ? QStringLiteral("%1 said %2 for %3: nothing listens there")
+                                .arg(v.address, icmpEvidence(v.icmp), port)
+                          : QStringLiteral("%1 answered %2 with a reset: nothing listens there")
+                                .arg(v.address, port);
+}
+
+// The whole sentence: one the host's own message rejected is "by the host".
+QString rejectedSentence(const PathVerdict &v, const QString &title, const QString &port)
+{
+    if (v.resetHop > 0 && v.expiredHop >= v.resetHop)
+        return title
+               + QStringLiteral("a reset to %1 of %2 was sent on the way, at or before hop %3: a "
+                                "SYN with hop limit %3 drew it, while a UDP datagram with hop "
+                                "limit %4 ran out before the host; a listener on the host is not "
+                                "ruled out")
+                     .arg(port, v.address)
+                     .arg(v.resetHop)
+                     .arg(v.expiredHop);
+    if (!v.icmp.present)
+        return title + QStringLiteral("the system said %1").arg(errorText(v.error));
+    if (v.icmp.from == v.address)
+        return OutcomeTitle(v.outcome).replace(QStringLiteral("on the way"),
+                                               QStringLiteral("by the host"))
+               + QStringLiteral(": %1 answered %2 with %3")
+                     .arg(v.address, port, icmpEvidence(v.icmp));
+    return title
+           + QStringLiteral("the router %1 answered %2 to %3 with %4")
+                 .arg(v.icmp.from, port, v.address, icmpEvidence(v.icmp));
+}
+
+QString filteredWhy(const PathVerdict &v, const QString &port)
+{
+    QString why = QStringLiteral("no answer from %1 on %2 within %3 s: no reset, no ICMP message")
+                      .arg(v.address, port)
+                      .arg(v.timeoutMs / 1000.0);
+    if (v.lastHop > 0) {
+        const Hop &last = v.hops.at(v.lastHop - 1);
+        why += QStringLiteral("; the last hop that answers is %1 (hop %2): the packets vanish "
+                              "after it")
+                   .arg(last.address)
+                   .arg(last.ttl);
+    } else if (!v.hops.isEmpty()) {
+        why += QStringLiteral("; no hop answered, not even the first");
+    }
+    return why;
+}
+
+QString noRouteWhy(const PathVerdict &v)
+{
+    if (v.icmp.present || v.error == 0)
+        return QStringLiteral("%1 cannot be reached on the link%2: no neighbour answers")
+            .arg(v.address, leaves(v));
+    return QStringLiteral("this machine has no route to %1 (%2)%3")
+        .arg(v.address,
+             v.routeType.isEmpty() || v.routeType == QLatin1String("unicast")
+                 ? errorText(v.error)
+                 : errorText(v.error) + QStringLiteral("; its table: ") + v.routeType
+                       + QStringLiteral(" route"),
+             leaves(v));
+}
+
+} // namespace
+
 QString OutcomeSentence(const PathVerdict &v)
 {
     const bool udp = v.transport == Transport::Udp;
@@ -106,72 +183,10 @@ QString OutcomeSentence(const PathVerdict &v)
                + (udp ? QStringLiteral("%1 answered on %2 in %3")
                       : QStringLiteral("%1 accepted a connection on %2 in %3"))
                      .arg(v.address, port, Milliseconds(double(v.connectUs), 3));
-    case Outcome::Refused:
-        // The host one hop away: no router on the way could have sent it.
-        if (v.resetHop > 1 && v.resetHop == v.hostHop)
-            return title
-                   + QStringLiteral("%1 answered %2 with a reset, drawn at hop %3, the host's own "
-                                    "hop: nothing listens there, or the router before it forged "
-                                    "the reset (only the reset's hop count, in a capture as "
-                                    "root, tells them apart)")
-                         .arg(v.address, port)
-                         .arg(v.resetHop);
-        return title
-               + (v.icmp.present
-                      ? QStringLiteral("%1 said %2 for %3: nothing listens there")
-                            .arg(v.address, icmpEvidence(v.icmp), port)
-                      : QStringLiteral("%1 answered %2 with a reset: nothing listens there")
-                            .arg(v.address, port));
-    case Outcome::Rejected:
-        if (v.resetHop > 0 && v.expiredHop >= v.resetHop)
-            return title
-                   + QStringLiteral("a reset to %1 of %2 was sent on the way, at or before hop %3: "
-                                    "a SYN with hop limit %3 drew it, while a UDP datagram with "
-                                    "hop limit %4 ran out before the host; a listener on the host "
-                                    "is not ruled out")
-                         .arg(port, v.address)
-                         .arg(v.resetHop)
-                         .arg(v.expiredHop);
-        if (!v.icmp.present)
-            return title + QStringLiteral("the system said %1").arg(errorText(v.error));
-        if (v.icmp.from == v.address)
-            return OutcomeTitle(v.outcome).replace(QStringLiteral("on the way"),
-                                                   QStringLiteral("by the host"))
-                   + QStringLiteral(": %1 answered %2 with %3")
-                         .arg(v.address, port, icmpEvidence(v.icmp));
-        return title
-               + QStringLiteral("the router %1 answered %2 to %3 with %4")
-                     .arg(v.icmp.from, port, v.address, icmpEvidence(v.icmp));
-    case Outcome::Filtered: {
-        QString sentence
-            = title
-              + QStringLiteral("no answer from %1 on %2 within %3 s: no reset, no ICMP message")
-                    .arg(v.address, port)
-                    .arg(v.timeoutMs / 1000.0);
-        if (v.lastHop > 0) {
-            const Hop &last = v.hops.at(v.lastHop - 1);
-            sentence += QStringLiteral("; the last hop that answers is %1 (hop %2): the "
-                                       "packets vanish after it")
-                            .arg(last.address)
-                            .arg(last.ttl);
-        } else if (!v.hops.isEmpty()) {
-            sentence += QStringLiteral("; no hop answered, not even the first");
-        }
-        return sentence;
-    }
-    case Outcome::NoRoute:
-        if (v.icmp.present || v.error == 0)
-            return title
-                   + QStringLiteral("%1 cannot be reached on the link%2: no neighbour answers")
-                         .arg(v.address, leaves(v));
-        return title
-               + QStringLiteral("this machine has no route to %1 (%2)%3")
-                     .arg(v.address,
-                          v.routeType.isEmpty() || v.routeType == QLatin1String("unicast")
-                              ? errorText(v.error)
-                              : errorText(v.error) + QStringLiteral("; its table: ") + v.routeType
-                                    + QStringLiteral(" route"),
-                          leaves(v));
+    case Outcome::Refused: return title + refusedWhy(v, port);
+    case Outcome::Rejected: return rejectedSentence(v, title, port);
+    case Outcome::Filtered: return title + filteredWhy(v, port);
+    case Outcome::NoRoute: return title + noRouteWhy(v);
     case Outcome::Blocked:
         return title
                + QStringLiteral("%1 to %2 does not leave this machine%3: its firewall drops it")
