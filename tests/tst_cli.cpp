@@ -211,8 +211,7 @@ private slots:
         QCOMPARE(c.kind, Command::Probe);
         QCOMPARE(QList<int>({c.count, c.intervalMs, c.timeoutMs, int(c.tcp), int(c.quiet)}),
                  QList<int>({1, 250, 1500, 0, 1}));
-        QCOMPARE(c.targets,
-                 (QList<std::pair<QString, QString>>{{"fd77:1::2", "7010"}, {"h", "1"}}));
+        QCOMPARE(c.targets, (QList<std::pair<QString, quint16>>{{"fd77:1::2", 7010}, {"h", 1}}));
         QCOMPARE(ParseCommandLine({"selmarin", "-platform", "offscreen"}).kind, Command::Window);
         QCOMPARE(ParseCommandLine({"selmarin", "respond", "--udp", "--port", "7"}).local, "::");
     }

@@ -532,7 +532,7 @@ private slots:
         QCOMPARE(labels.join(' '), "refused timeout host_unreachable network_unreachable "
                                    "not_permitted no_descriptor name_not_found reset address "
                                    "tls_handshake tls_certificate tls_timeout tls failed");
-        QCOMPARE(ResponderMetrics("7010", 5, 2),
+        QCOMPARE(ResponderMetrics(7010, 5, 2),
                  "# HELP selmarin_responder_answered_total AutoPing queries answered.\n"
                  "# TYPE selmarin_responder_answered_total counter\n"
                  "selmarin_responder_answered_total{port=\"7010\"} 5\n"

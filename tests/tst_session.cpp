@@ -22,12 +22,15 @@ const QString Query = "++ AutoPing Query ++";
 const QString Response = "++ AutoPing Response ++";
 const QString Here = "127.0.0.1:\t"; // the peer's lines, and the session's own
 
-Session::Config config(Session::Role role, Session::Transport transport, const Session::Ends &ends)
+// The ends as the window's fields would give them.
+Session::Config config(Session::Role role, Session::Transport transport,
+                       const Session::Fields &ends)
 {
     Session::Config config;
     config.role = role;
     config.transport = transport;
-    config.ends = ends;
+    config.ends
+        = {ends.localAddress, ends.localPort.toInt(), ends.remoteAddress, ends.remotePort.toInt()};
     return config;
 }
 
@@ -82,7 +85,8 @@ class TestSession : public QObject
         return up ? peer.nextPendingConnection() : nullptr;
     }
 
-    Session::Config tlsConfig(Session::Role role, const Session::Ends &ends, const QString &folder)
+    Session::Config tlsConfig(Session::Role role, const Session::Fields &ends,
+                              const QString &folder)
     {
         Session::Config c = config(role, Session::Transport::Tls, ends);
         c.tls.folder = folder + u'/';
@@ -170,12 +174,11 @@ private slots:
         const auto [server, port, lines]
             = fetched<bool, QString, QString>("server", "port", "lines");
         const auto role = server ? Session::Role::Server : Session::Role::Client;
-        const Session::Config open
-            = config(role, Session::Transport::Udp, {"127.0.0.1", port, "server01", port});
-        QCOMPARE(s->CheckEnds(open), lines.isEmpty());
+        const Session::Fields ends{"127.0.0.1", port, "server01", port};
+        QCOMPARE(s->CheckFields(role, ends), lines.isEmpty());
         QCOMPARE(p->pane(), lines);
         if (lines.isEmpty() && port != "1") { // port 1 needs root to bind
-            s->OpenIt(open);
+            s->OpenFields(config(role, Session::Transport::Udp, {}), ends);
             QCOMPARE(s->state(), SocketState::Open);
             QCOMPARE(s->view().localPort, server ? port.toInt() : s->view().localPort);
         }

@@ -109,7 +109,7 @@ int runCommand(const Command &command, int argc, char *argv[])
     if (app.StartHeadless()) {
         Command withFolder = command;
         withFolder.folder = app.programFolder();
-        if (!command.serversPort.isEmpty()) {
+        if (command.serversPort != 0) {
             for (const QString &host : app.savedServers())
                 withFolder.targets.append({host, command.serversPort});
         }

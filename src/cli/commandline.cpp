@@ -185,11 +185,11 @@ QString addTargets(Command &command, const QStringList &words, const QString &wh
                    + QStringLiteral("PORT must be a number from 1 to 65535, not \"%1\".")
                          .arg(words.at(i + 1));
         QString error;
-        const std::pair target{NormalHost(words.at(i), &error), QString::number(port)};
+        const std::pair target{NormalHost(words.at(i), &error), quint16(port)};
         if (!error.isEmpty())
             return at + error;
         if (command.targets.contains(target))
-            return at + QStringLiteral("%1 %2 is given twice.").arg(target.first, target.second);
+            return at + QStringLiteral("%1 %2 is given twice.").arg(target.first).arg(port);
         command.targets.append(target);
     }
     return {};
@@ -236,7 +236,7 @@ QString checkTogether(Command &command)
     if (!command.key.isEmpty() && command.cert.isEmpty())
         return QStringLiteral("--key needs --cert.");
     if (respond) {
-        if (command.port.isEmpty())
+        if (command.port == 0)
             return QStringLiteral("respond needs --port N, N from 1 to 65535.");
         if (command.local.isEmpty())
             command.local = QStringLiteral("::");
@@ -245,10 +245,9 @@ QString checkTogether(Command &command)
     if (!command.targetsFile.isEmpty())
         if (const QString error = readTargets(command); !error.isEmpty())
             return error;
-    if (command.targets.isEmpty() && command.serversPort.isEmpty())
+    if (command.targets.isEmpty() && command.serversPort == 0)
         return QStringLiteral("probe needs HOST and PORT (one pair per target).");
-    if (command.localPort != QLatin1String("0")
-        && (command.targets.size() != 1 || command.connectOnly))
+    if (command.localPort != 0 && (command.targets.size() != 1 || command.connectOnly))
         return QStringLiteral("--local-port is for one target, not --connect.");
     if (command.keepGoing && command.connectOnly)
         return QStringLiteral("--keep-going has no connection to keep with --connect.");
@@ -271,7 +270,7 @@ Command checkDiagnose(Command &command, const QStringList &words)
         return UsageError(error);
     if (command.host.isEmpty())
         return UsageError(QStringLiteral("diagnose needs one HOST and one PORT."));
-    command.port = QString::number(PortNumber(words.at(1)));
+    command.port = quint16(PortNumber(words.at(1)));
     command.tcp = !command.wantsUdp;
     if (!command.tls && (command.insecure || !command.cacert.isEmpty()))
         return UsageError(QStringLiteral("--insecure and --cacert are for --tls."));

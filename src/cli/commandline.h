@@ -35,12 +35,12 @@ struct Command
     enum Kind { Window, Respond, Probe, Diagnose, Help, Version, Usage, Load };
     Kind kind = Window;
     bool tcp = true;
-    QString port;  // respond: the local port; probe: the remote port
-    QString local; // respond: the local address ("::": every address of both families)
-    QString host;  // probe: the remote host (of the first target)
-    QList<std::pair<QString, QString>> targets; // probe: HOST PORT of every target
-    QString serversPort; // probe --servers: the port of the saved server list's hosts
-    QString localPort = QStringLiteral("0");
+    quint16 port = 0; // respond: the local port; probe: the remote port (0: none given)
+    QString local;    // respond: the local address ("::": every address of both families)
+    QString host;     // probe: the remote host (of the first target)
+    QList<std::pair<QString, quint16>> targets; // probe: HOST PORT of every target
+    quint16 serversPort = 0; // probe --servers: the port of the saved server list's hosts
+    quint16 localPort = 0;
     QString source;           // probe, diagnose: the local address to leave from (-I)
     int count = 0;            // probe: queries to send; 0 = until stopped
     int intervalMs = 1000;    // probe: between two queries (-i), at least 10 ms

@@ -53,7 +53,7 @@ int DiagnoseRun::start()
                          : m_command.tcp ? Transport::Tcp
                                          : Transport::Udp;
     question.host = m_command.host;
-    question.port = quint16(m_command.port.toUInt());
+    question.port = m_command.port;
     question.timeoutMs = m_command.timeoutMs;
     question.hops = m_command.hops;
     question.maxHops = m_command.maxHops;

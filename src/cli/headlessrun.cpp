@@ -36,7 +36,7 @@ Session::Config transportConfig(const Command &command)
     return config;
 }
 
-ProbeTarget::Setup targetSetup(const Command &command, const QString &host, const QString &port)
+ProbeTarget::Setup targetSetup(const Command &command, const QString &host, quint16 port)
 {
     ProbeTarget::Setup setup;
     setup.host = host;

@@ -126,7 +126,7 @@ Command ParseLoadCommandLine(const QStringList &arguments)
         return UsageError(
             QStringLiteral("PORT must be a number from 1 to 65535, not \"%1\".").arg(port));
     command.host = host;
-    command.port = QString::number(portValue);
+    command.port = quint16(portValue);
     command.targets = {{command.host, command.port}};
     if (command.count > 0 && command.loadTimeMs > 0)
         return UsageError(QStringLiteral("Choose --time or --count, not both."));

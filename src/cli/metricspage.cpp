@@ -143,18 +143,18 @@ QString ProbeMetrics(const QList<TargetFigures> &targets)
     return page;
 }
 
-QString ResponderMetrics(const QString &port, quint64 answered, quint64 dropped)
+QString ResponderMetrics(quint16 port, quint64 answered, quint64 dropped)
 {
     QString page;
     family(page, QStringLiteral("selmarin_responder_answered_total"), "counter",
            "AutoPing queries answered.");
     page += QStringLiteral("selmarin_responder_answered_total{port=%1} %2\n")
-                .arg(quoted(port))
+                .arg(quoted(QString::number(port)))
                 .arg(answered);
     family(page, QStringLiteral("selmarin_responder_datagrams_dropped_total"), "counter",
            "Datagrams that arrived and were dropped: the queue was full.");
     page += QStringLiteral("selmarin_responder_datagrams_dropped_total{port=%1} %2\n")
-                .arg(quoted(port))
+                .arg(quoted(QString::number(port)))
                 .arg(dropped);
     return page;
 }

@@ -40,4 +40,4 @@ struct TargetFigures
 };
 
 QString ProbeMetrics(const QList<TargetFigures> &targets);
-QString ResponderMetrics(const QString &port, quint64 answered, quint64 dropped);
+QString ResponderMetrics(quint16 port, quint64 answered, quint64 dropped);

@@ -85,11 +85,12 @@ OptionApply KeepsValue(QString Command::*field)
     };
 }
 
-OptionApply KeepsPort(QString Command::*field, int low, const char *refusal)
+OptionApply KeepsPort(quint16 Command::*field, int low, const char *refusal)
 {
     return [field, low, refusal](Command &command, const QString &value) {
-        command.*field = value;
-        return PortNumber(value, low) < 0 ? QString::fromLatin1(refusal) : QString();
+        const int port = PortNumber(value, low);
+        command.*field = quint16(std::max(port, 0));
+        return port < 0 ? QString::fromLatin1(refusal) : QString();
     };
 }
 

@@ -46,7 +46,7 @@ OptionApply SetsFlag(bool Command::*field);
 // The value is kept as given.
 OptionApply KeepsValue(QString Command::*field);
 // The value is kept as given, refused with refusal unless a port from low.
-OptionApply KeepsPort(QString Command::*field, int low, const char *refusal);
+OptionApply KeepsPort(quint16 Command::*field, int low, const char *refusal);
 // The value in seconds, as SecondsValue reads them.
 OptionApply TakesSeconds(int Command::*field, const char *name, int lowMs);
 

@@ -14,6 +14,7 @@
 
 #include "frmmain.h"
 
+#include "base/conversions.h"
 #include "base/failure.h"
 #include "base/nametables.h"
 #include "diagnose/diagnosis.h"
@@ -80,21 +81,19 @@ void FrmMain::diagnosePath()
         return; // one at a time: the action is off meanwhile
     Guard(m_lines, QStringLiteral(" in frmMain.diagnosePath; "), [&] {
         // The remote end as a client would use it, refused as it would be.
-        Session::Config asked = config();
-        asked.role = Session::Role::Client;
-        asked.ends.localPort = QStringLiteral("0");
-        if (!m_session.CheckEnds(asked))
+        const Session::Fields asked = fields();
+        if (!m_session.CheckFields(Session::Role::Client, asked))
             return;
         Question question;
-        question.transport = pathTransport(asked.transport);
-        question.host = asked.ends.remoteAddress.trimmed();
-        question.port = quint16(asked.ends.remotePort.toUInt());
+        question.transport = pathTransport(m_config.transport);
+        question.host = asked.remoteAddress.trimmed();
+        question.port = quint16(ToLong(asked.remotePort));
         question.hops = true;
         m_lines.AddToMsgsBox(Speaker,
                              QStringLiteral("Diagnosing the path to %1 port %2 (%3)")
                                      .arg(question.host)
                                      .arg(question.port)
-                                     .arg(m_context.tables.Protocol.name(int(asked.transport)))
+                                     .arg(m_context.tables.Protocol.name(int(m_config.transport)))
                                  + CRLF);
         m_diagnosis = std::make_unique<Diagnosis>();
         m_diagnose->setEnabled(false);

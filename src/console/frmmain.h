@@ -116,6 +116,7 @@ private:
     bool Send(const QString &text) override { return m_session.Send(text); }
 
     Session::Config config() const;
+    Session::Fields fields() const;
     void setDefaultButton(QPushButton *button);
     void applyFonts();
     void connectHandlers();

@@ -10,15 +10,21 @@
 #include "base/failure.h"
 #include "ui_frmmain.h"
 
-// The chosen role and transport, and the ends as the fields hold them now.
+// The chosen role and transport and the TLS choices; the ends are the
+// fields' (fields()).
 Session::Config FrmMain::config() const
 {
     Session::Config config = m_config;
-    config.ends = {ui->cboLocAddress->currentText(), ui->txtLocPort->text(),
-                   ui->cboRemAddress->currentText(), ui->txtRemPort->text()};
     config.tls.insecure = ui->chkInsecure->isChecked();
     config.tls.folder = m_context.programFolder;
     return config;
+}
+
+// The ends as the fields hold them now.
+Session::Fields FrmMain::fields() const
+{
+    return {ui->cboLocAddress->currentText(), ui->txtLocPort->text(),
+            ui->cboRemAddress->currentText(), ui->txtRemPort->text()};
 }
 
 void FrmMain::cmdConnect_Click()
@@ -30,7 +36,7 @@ void FrmMain::cmdConnect_Click()
         // A client's local port is not checked: empty means any port.
         if (m_config.role == Session::Role::Client && ui->txtLocPort->text().isEmpty())
             ui->txtLocPort->setText(QStringLiteral("0"));
-        if (m_session.CheckEnds(config()))
-            m_session.OpenIt(config());
+        if (m_session.CheckFields(m_config.role, fields()))
+            m_session.OpenFields(config(), fields());
     });
 }

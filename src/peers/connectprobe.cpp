@@ -38,7 +38,7 @@ void ProbeTarget::lookUp()
     }
     if (QHostAddress address; ParseAddress(m_setup.host, &address)) {
         m_address = AddressText(address);
-        m_prober.start(HostAndPort(m_address, m_setup.port.toInt()), m_setup.slotsFromUs);
+        m_prober.start(HostAndPort(m_address, m_setup.port), m_setup.slotsFromUs);
         return;
     }
     LookUpHost(m_setup.host, this, [this](const LookedUp &found) {
@@ -48,7 +48,7 @@ void ProbeTarget::lookUp()
             m_address = AddressText(found.address);
             m_downReason.clear();
             if (!m_prober.isRunning())
-                m_prober.start(HostAndPort(m_address, m_setup.port.toInt()), m_setup.slotsFromUs);
+                m_prober.start(HostAndPort(m_address, m_setup.port), m_setup.slotsFromUs);
             return;
         }
         m_downReason = FailureReason(found.error);
@@ -86,7 +86,7 @@ Prober::Handed ProbeTarget::connectOnce(int seq)
             if (m_tls)
                 connection->setTls(*m_tls);
             connection->setRemoteHost(m_address);
-            connection->setRemotePort(m_setup.port.toInt());
+            connection->setRemotePort(m_setup.port);
             connection->setLocalHost(m_setup.config.source);
             connection->Connect();
         },

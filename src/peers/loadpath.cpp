@@ -104,7 +104,7 @@ qint64 LoadPath::ahead() const
 
 QString LoadPath::peerName() const
 {
-    return m_peer.isEmpty() ? HostAndPort(m_setup.host, m_setup.port.toInt()) : m_peer;
+    return m_peer.isEmpty() ? HostAndPort(m_setup.host, m_setup.port) : m_peer;
 }
 
 bool LoadPath::start()
@@ -138,7 +138,7 @@ bool LoadPath::start()
 
 void LoadPath::opened(const QString &address)
 {
-    m_peer = HostAndPort(address, m_setup.port.toInt());
+    m_peer = HostAndPort(address, m_setup.port);
     if (udp())
         openUdp(address);
     else
@@ -164,7 +164,7 @@ void LoadPath::openUdp(const QString &address)
     }
     m_fd = bound.fd;
     sockaddr_storage to{};
-    const unsigned length = ToSockaddr(target, quint16(m_setup.port.toInt()), bound.ipv6, &to);
+    const unsigned length = ToSockaddr(target, m_setup.port, bound.ipv6, &to);
     if (length == 0 || ::connect(m_fd, reinterpret_cast<sockaddr *>(&to), length) != 0) {
         const int number
             = length == 0 ? int(sck::AddressFamilyNotSupported) : ConnectErrorNumber(errno);
@@ -193,7 +193,7 @@ void LoadPath::openStream(const QString &address)
                 stream->setTls(setup);
             }
             stream->setRemoteHost(address);
-            stream->setRemotePort(m_setup.port.toInt());
+            stream->setRemotePort(m_setup.port);
             stream->setLocalHost(m_setup.config.source);
             stream->Connect();
         },

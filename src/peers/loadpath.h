@@ -66,7 +66,7 @@ public:
     struct Setup
     {
         QString host;
-        QString port;
+        quint16 port = 0;
         Session::Config config; // transport, TLS choices, source address
         int size = 1400;        // bytes of a piece (UDP payload)
         double perSecond = 0;   // pieces a second; 0: as fast as the path takes

@@ -78,7 +78,7 @@ ProbeTarget::~ProbeTarget() = default;
 
 QString ProbeTarget::name() const
 {
-    return HostAndPort(m_setup.host, m_setup.port.toInt());
+    return HostAndPort(m_setup.host, m_setup.port);
 }
 
 bool ProbeTarget::start()

@@ -52,7 +52,7 @@ public:
     struct Setup
     {
         QString host;
-        QString port;
+        quint16 port = 0;
         // The transport and its TLS choices, the source address and the
         // local port; the ends are filled in here.
         Session::Config config;

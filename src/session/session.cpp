@@ -134,7 +134,8 @@ bool Session::closeIfOpen()
     return open;
 }
 
-bool Session::CheckEnds(const Config &config)
+bool Session::checkEnds(Role role, const QString &localAddress, const QString &remoteAddress,
+                        const std::function<bool(bool local)> &portValid)
 {
     // Every check runs and tells its own refusal; any fault refuses the open.
     bool refusedOpen = false;
@@ -142,19 +143,48 @@ bool Session::CheckEnds(const Config &config)
         emit refused({kind, why, 0, 0});
         refusedOpen = true;
     };
-    const Ends &ends = config.ends;
-    if (config.role == Role::Server) {
-        if (ends.localAddress.isEmpty())
+    if (role == Role::Server) {
+        if (localAddress.isEmpty())
             refuse(Refusal::Kind::NoLocalAddress);
-        if (!CheckPort(ends.localPort))
+        if (!portValid(true))
             refuse(Refusal::Kind::LocalPort);
     } else {
-        if (QString reason; !m_rules.CheckAddress(ends.remoteAddress, reason))
+        if (QString reason; !m_rules.CheckAddress(remoteAddress, reason))
             refuse(Refusal::Kind::RemoteAddress, reason);
-        if (!CheckPort(ends.remotePort))
+        if (!portValid(false))
             refuse(Refusal::Kind::RemotePort);
     }
     return !refusedOpen;
+}
+
+bool Session::CheckFields(Role role, const Fields &fields)
+{
+    return checkEnds(role, fields.localAddress, fields.remoteAddress, [&](bool local) {
+        return CheckPort(local ? fields.localPort : fields.remotePort);
+    });
+}
+
+bool Session::CheckEnds(const Config &config)
+{
+    const Ends &ends = config.ends;
+    return checkEnds(config.role, ends.localAddress, ends.remoteAddress, [&](bool local) {
+        const qint32 port = local ? ends.localPort : ends.remotePort;
+        return port >= 1 && port <= 65535;
+    });
+}
+
+void Session::OpenFields(Config config, const Fields &fields)
+{
+    // A server's remote port is not read: its field may hold anything.
+    const bool read = TryRun(
+        [&] {
+            const bool client = config.role == Role::Client;
+            config.ends = {fields.localAddress, ToLong(fields.localPort), fields.remoteAddress,
+                           client ? ToLong(fields.remotePort) : 0};
+        },
+        [&](const RuntimeError &e) { emit openFailed(state(), e); });
+    if (read)
+        OpenIt(config);
 }
 
 bool Session::CheckPort(const QString &port)
@@ -177,7 +207,7 @@ void Session::OpenIt(const Config &config)
             closeIfOpen();
             m_config = config;
             const SocketOptions &options = config.socket;
-            Winsock1->setLocalPort(ToLong(ends.localPort));
+            Winsock1->setLocalPort(ends.localPort);
             Winsock1->setStateHolds(!options.quickStates);
             Winsock1->setConnectTimeoutMs(config.connectTimeoutMs > 0
                                               ? config.connectTimeoutMs
@@ -190,12 +220,12 @@ void Session::OpenIt(const Config &config)
                 Winsock1->setProtocol(tls ? Winsock::sckTLSProtocol : Winsock::sckTCPProtocol);
                 if (server) {
                     m_listener->setTls(setup);
-                    m_listener->Bind(ToLong(ends.localPort), ends.localAddress);
+                    m_listener->Bind(ends.localPort, ends.localAddress);
                     m_listener->Listen();
                 } else {
                     Winsock1->setTls(setup);
                     Winsock1->setRemoteHost(ends.remoteAddress);
-                    Winsock1->setRemotePort(ToLong(ends.remotePort));
+                    Winsock1->setRemotePort(ends.remotePort);
                     Winsock1->setLocalHost(config.source);
                     Winsock1->Connect();
                 }
@@ -209,11 +239,11 @@ void Session::OpenIt(const Config &config)
                 Winsock1->setReadyWatch(options.readyWatch);
                 m_refusalTold = false;
                 if (server) {
-                    Winsock1->Bind(ToLong(ends.localPort), ends.localAddress);
+                    Winsock1->Bind(ends.localPort, ends.localAddress);
                 } else {
                     Winsock1->setRemoteHost(ends.remoteAddress);
-                    Winsock1->setRemotePort(ToLong(ends.remotePort));
-                    Winsock1->Bind(ToLong(ends.localPort), ends.localAddress);
+                    Winsock1->setRemotePort(ends.remotePort);
+                    Winsock1->Bind(ends.localPort, ends.localAddress);
                     emit paneCleared();
                 }
             }

@@ -80,13 +80,23 @@ public:
     // What ends a typed line on the wire.
     enum class LineEnd { CrLf, Lf, Cr, None };
 
-    // The texts of the four fields that say where to open.
-    struct Ends
+    // The texts of the four fields that say where to open, as the window's
+    // boxes hold them.
+    struct Fields
     {
         QString localAddress;
         QString localPort;
         QString remoteAddress;
         QString remotePort;
+    };
+    // Where to open: the addresses (or names) as given, the ports as
+    // numbers (a local port of 0: any).
+    struct Ends
+    {
+        QString localAddress;
+        qint32 localPort = 0;
+        QString remoteAddress;
+        qint32 remotePort = 0;
     };
     // The choices of a TLS connection (tls/credentials.h).
     using Tls = TlsChoices;
@@ -191,10 +201,15 @@ public:
     // but closed) is closed and the answer is true.  A closed one is closed
     // again and the answer is false: go on and open.
     bool closeIfOpen();
-    // Checks the ends for the role, telling one refusal for every fault;
-    // true when there was none.
-    bool CheckEnds(const Config &config);
+    // Checks the window's fields for the role, telling one refusal for
+    // every fault; true when there was none.
+    bool CheckFields(Role role, const Fields &fields);
     bool CheckPort(const QString &port);
+    // The same for ends given as values (the command line's).
+    bool CheckEnds(const Config &config);
+    // Opens at the ends the fields give: their ports are read as numbers
+    // here, once (a failure is told as OpenIt's).
+    void OpenFields(Config config, const Fields &fields);
     void OpenIt(const Config &config);
 
     // Sends a text (an AutoPing text, bare) and echoes it with a line end;
@@ -285,6 +300,10 @@ private:
     // The AutoPing texts in what arrived, as the configuration reads them.
     QList<ProbeText> readProbeTexts(const QString &text, bool stream, ProbeStream &texts) const;
     void tellAccepted(const Winsock &socket);
+    // The checks of CheckFields and CheckEnds: portValid(local) says whether
+    // the local (or the remote) port is one from 1 to 65535.
+    bool checkEnds(Role role, const QString &localAddress, const QString &remoteAddress,
+                   const std::function<bool(bool local)> &portValid);
     // Runs body; a failure is told with piece.
     template<typename Body>
     bool guard(Procedure piece, Body &&body)
