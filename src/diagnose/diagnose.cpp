@@ -4,6 +4,7 @@
 #include "diagnose.h"
 
 #include "base/clock.h"
+#include "base/numbertext.h"
 #include "hopsweep.h"
 #include "knock.h"
 #include "pathmtu.h"
@@ -209,7 +210,7 @@ QString lateAnswer(const PathVerdict &verdict, const Hop &end)
     return QStringLiteral("The attempt had no answer within %1 s; a later packet of the hop "
                           "sweep had one, in %2.")
         .arg(verdict.timeoutMs / 1000.0)
-        .arg(QString::number(double(end.rttUs) / 1000.0, 'f', 3) + QStringLiteral(" ms"));
+        .arg(Milliseconds(double(end.rttUs), 3));
 }
 
 // The attempt sent again after a pause, before silence is called so.  TCP

@@ -57,7 +57,6 @@
 
 #include <functional>
 #include <memory>
-#include <vector>
 
 class AddressRules;
 class Listener;
