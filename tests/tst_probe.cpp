@@ -10,10 +10,13 @@
 #include "cli/jsonsummary.h"
 #include "cli/metricspage.h"
 #include "console/pingplot.h"
+#include "peers/responder.h"
 #include "probe/probeclock.h"
 #include "probe/probeengine.h"
 #include "probe/probetexts.h"
 #include "socket/socketerrors.h"
+#include "wording/respondlines.h"
+#include "wording/sessionlines.h"
 #include "wording/verdictlines.h"
 
 #include "columns.h"
@@ -589,6 +592,42 @@ private slots:
                   {2, "10.0.0.1", 1500, icmp ? "unreachable" : "time exceeded", reached, seen,
                    sentAgain}};
         QTEST(StepLines(Step::Swept, v).last(), "line");
+    }
+
+    // The words of the session's and a responder's events, for the kinds
+    // the other tests do not meet: they are the lines' own.
+    void eventWords_data()
+    {
+        columns<QString, QString>("said", "words");
+        const auto end = [](ClientEnd::Kind kind) {
+            return ClientEndText({kind, 10054, "Connection reset by peer.", 7});
+        };
+        TlsUsed used;
+        used.caFile = "ca.pem";
+        used.insecure = true;
+        dataRow("one line's escape", RefusalText({Refusal::Kind::BadEscape, "what", 0, 4}),
+                "Nothing sent: at character 4, what");
+        dataRow("a line's escape", RefusalText({Refusal::Kind::BadEscape, "what", 2, 4}),
+                "Nothing sent: at line 2, character 4, what");
+        dataRow("procedures",
+                ProcedurePiece(Procedure::CheckPort) + ProcedurePiece(Procedure::StateWatch)
+                    + ProcedurePiece(Procedure::DatagramsDropped),
+                " in frmMain.CheckPort;  in frmMain.Timer1_Timer;  in "
+                "frmMain.Winsock1_DatagramsDropped; ");
+        dataRow("a client CA, insecure", TlsUsedLines(used).join('|'),
+                "Trusting the certificates in ca.pem instead of the system's|Insecure: a "
+                "certificate that does not verify is accepted for this connection");
+        dataRow("client ends",
+                QStringList{end(ClientEnd::Kind::Ended), end(ClientEnd::Kind::Failed),
+                            end(ClientEnd::Kind::NotALoad), end(ClientEnd::Kind::Evicted)}
+                    .join('|'),
+                "ended: 10054 Connection reset by peer.|failed: 0x2746 Connection reset by peer.|"
+                "closed: not a load's stream|closed: silent for 7 s, and its place was needed");
+    }
+    void eventWords()
+    {
+        QFETCH(QString, said);
+        QTEST(said, "words");
     }
 
     // The numbered texts as a responder reads them (0: plain, -1: none) and

@@ -11,8 +11,8 @@
 
 namespace {
 const QString OtherClients = QStringLiteral("other clients");
+} // namespace
 
-// How a client ended, as its line says it: "closed", "ended: 10054 ..."
 QString ClientEndText(const ClientEnd &end)
 {
     switch (end.kind) {
@@ -28,8 +28,6 @@ QString ClientEndText(const ClientEnd &end)
     }
     return {};
 }
-
-} // namespace
 
 RespondLines::RespondLines(const Responder &responder, const NameTables &tables, MsgSink &lines,
                            bool everyQuery, QObject *parent)

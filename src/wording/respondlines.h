@@ -28,6 +28,12 @@
 
 #include <map>
 
+struct ClientEnd;
+
+// How a responder's client ended, as its line says it: "closed", "ended:
+// 10054 ...", "closed: silent for 120 s" ...
+QString ClientEndText(const ClientEnd &end);
+
 class MsgSink;
 class Responder;
 struct NameTables;
