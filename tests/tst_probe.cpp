@@ -363,19 +363,27 @@ private slots:
     void windowFigures_data()
     {
         // marks: a answered, l late, x lost, in judged order
-        columns<QList<int>, QString, QString, qint64>("delays", "marks", "summary", "ceiling");
+        // described: the plot as a screen reader tells it
+        columns<QList<int>, QString, QString, qint64, QString>("delays", "marks", "summary",
+                                                               "ceiling", "described");
         dataRow("known delays", QList<int>{210, 350, 1200, 300, 400}, "aaaaa",
                 "5 sent, 5 answered, 0 lost (0.0 %), rtt 0.21 / 0.49 / 1.20 / 0.36 ms",
-                qint64(2000));
+                qint64(2000),
+                "Last 5 queries: 5 answered, 0 late, 0 lost. Round trip 0.21 ms to 1.20 ms. "
+                "Newest answered in 0.40 ms.");
         dataRow("late: after the next query's answer", QList<int>{300, 1400000, 500}, "aal",
                 "3 sent, 2 answered, 1 late, 0 lost (0.0 %), rtt 0.30 / 0.40 / 0.50 / 0.10 ms",
-                qint64(500));
+                qint64(500),
+                "Last 3 queries: 2 answered, 1 late, 0 lost. Round trip 0.30 ms to 0.50 ms. "
+                "Newest answered late.");
         dataRow("the plot keeps the last minute", QList<int>{-1} + QList<int>(60, 300),
                 "x" + QString(59, 'a'),
                 "61 sent, 60 answered, 1 lost (1.6 %), rtt 0.30 / 0.30 / 0.30 / 0.00 ms",
-                qint64(500));
+                qint64(500),
+                "Last 60 queries: 59 answered, 0 late, 1 lost. Round trip 0.30 ms to 0.30 ms. "
+                "Newest answered in 0.30 ms.");
         dataRow("no answers", QList<int>{-1, -1}, "xx", "2 sent, 0 answered, 2 lost (100.0 %)",
-                qint64(1000));
+                qint64(1000), "Last 2 queries: 0 answered, 0 late, 2 lost. Newest lost.");
     }
     void windowFigures()
     {
@@ -412,8 +420,7 @@ private slots:
         QCOMPARE(drawn, history);
         QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&plot);
         QCOMPARE(iface->role(), QAccessible::Chart);
-        QVERIFY(iface->text(QAccessible::Description)
-                    .contains(QString::number(history.count('x')) + " lost"));
+        QTEST(iface->text(QAccessible::Description), "described");
     }
 
     // A query the session cannot hand over ends the window's probe at once,
