@@ -201,10 +201,8 @@ size_t StampReflector::KeyHash::operator()(const Key &key) const
 }
 
 StampReflector::StampReflector(QObject *parent)
-    : QObject(parent),
-      m_clock(std::make_unique<Clock>())
-{
-}
+    : QObject(parent), m_clock(std::make_unique<Clock>())
+{}
 
 StampReflector::~StampReflector()
 {
@@ -374,7 +372,8 @@ void StampReflector::readReady()
             out[outCount++] = datagram;
         }
         for (int sent = 0; sent < outCount;) {
-            const int taken = SendBatch(m_fd, out + sent, std::size_t(outCount - sent), MSG_DONTWAIT);
+            const int taken
+                = SendBatch(m_fd, out + sent, std::size_t(outCount - sent), MSG_DONTWAIT);
             if (taken <= 0) {
                 // The one the system refused is lost; the rest are tried.
                 m_ignored.lastSendError = errno;

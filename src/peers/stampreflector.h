@@ -60,11 +60,11 @@ public:
     // What was not answered since the last minute().
     struct Ignored
     {
-        quint64 tooShort = 0;     // shorter than a sender's packet
-        quint64 badSource = 0;    // from port 0, a broadcast or multicast address
-        quint64 sendFailed = 0;   // the system did not take the answer
-        quint64 forgotten = 0;    // sessions forgotten to make room
-        int lastSendError = 0;    // errno of the last that failed
+        quint64 tooShort = 0;   // shorter than a sender's packet
+        quint64 badSource = 0;  // from port 0, a broadcast or multicast address
+        quint64 sendFailed = 0; // the system did not take the answer
+        quint64 forgotten = 0;  // sessions forgotten to make room
+        int lastSendError = 0;  // errno of the last that failed
     };
 
     explicit StampReflector(QObject *parent = nullptr);

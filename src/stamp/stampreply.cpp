@@ -15,12 +15,9 @@ constexpr quint16 TimestampInfoBytes = 4, ClassOfServiceBytes = 4;
 int knownLength(quint8 type)
 {
     switch (TlvType(type)) {
-    case TlvType::ExtraPadding:
-        return 0;
-    case TlvType::TimestampInfo:
-        return TimestampInfoBytes;
-    case TlvType::ClassOfService:
-        return ClassOfServiceBytes;
+    case TlvType::ExtraPadding: return 0;
+    case TlvType::TimestampInfo: return TimestampInfoBytes;
+    case TlvType::ClassOfService: return ClassOfServiceBytes;
     }
     return -1;
 }
@@ -31,8 +28,7 @@ void answerTlv(char *header, quint8 type, const Reflection &reflection)
     char *value = header + TlvHeaderBytes;
     const ReflectorClock &clock = reflection.clock;
     switch (TlvType(type)) {
-    case TlvType::ExtraPadding:
-        break;
+    case TlvType::ExtraPadding: break;
     case TlvType::TimestampInfo:
         // The source and method of T2 ("in") and T3 ("out").
         value[0] = char(clock.source);

@@ -72,17 +72,16 @@ ErrorEstimate EstimateOf(qint64 errorNs, bool synchronized)
         step *= 2;
     }
     const double multiplier = wanted / step;
-    estimate.multiplier = quint8(qBound(1.0, multiplier == qint64(multiplier)
-                                                 ? multiplier
-                                                 : double(qint64(multiplier) + 1),
-                                        255.0));
+    estimate.multiplier = quint8(
+        qBound(1.0, multiplier == qint64(multiplier) ? multiplier : double(qint64(multiplier) + 1),
+               255.0));
     return estimate;
 }
 
 qint64 EstimateNs(const ErrorEstimate &estimate)
 {
-    const double seconds = double(estimate.multiplier) * double(1ull << estimate.scale)
-                           / 4294967296.0;
+    const double seconds
+        = double(estimate.multiplier) * double(1ull << estimate.scale) / 4294967296.0;
     const double ns = seconds * double(NsPerS);
     return ns >= 9.2e18 ? std::numeric_limits<qint64>::max() : qint64(ns + 0.999999);
 }

@@ -17,9 +17,9 @@ const QString Speaker = QStringLiteral("STAMP");
 
 QString families(const QString &local)
 {
-    return local == QLatin1String("::")            ? QStringLiteral(", IPv4 and IPv6")
-           : local.contains(u':')                  ? QStringLiteral(", IPv6")
-                                                   : QStringLiteral(", IPv4");
+    return local == QLatin1String("::") ? QStringLiteral(", IPv4 and IPv6")
+           : local.contains(u':')       ? QStringLiteral(", IPv6")
+                                        : QStringLiteral(", IPv4");
 }
 
 QString count(quint64 n, const char *one, const char *many)
@@ -29,11 +29,8 @@ QString count(quint64 n, const char *one, const char *many)
 } // namespace
 
 StampLines::StampLines(StampReflector &reflector, MsgSink &lines, QObject *parent)
-    : QObject(parent),
-      m_reflector(reflector),
-      m_lines(lines)
-{
-}
+    : QObject(parent), m_reflector(reflector), m_lines(lines)
+{}
 
 void StampLines::tellOpened(const QString &local)
 {
@@ -71,21 +68,23 @@ void StampLines::tellMinute()
                          + CRLF);
     QStringList refused;
     if (ignored.tooShort)
-        refused << count(ignored.tooShort, "too short for a test packet", "too short for a test packet");
+        refused << count(ignored.tooShort, "too short for a test packet",
+                         "too short for a test packet");
     if (ignored.badSource)
         refused << count(ignored.badSource, "from port 0 or a broadcast or multicast address",
-                      "from port 0 or a broadcast or multicast address");
+                         "from port 0 or a broadcast or multicast address");
     if (ignored.sendFailed)
-        refused << count(ignored.sendFailed, "answer the system did not take", "answers the system did not take")
-                    + QStringLiteral(" (error %1)").arg(ignored.lastSendError);
+        refused << count(ignored.sendFailed, "answer the system did not take",
+                         "answers the system did not take")
+                       + QStringLiteral(" (error %1)").arg(ignored.lastSendError);
     if (!refused.isEmpty())
         m_lines.AddToMsgsBox(Speaker, QStringLiteral("in the last minute, not answered: ")
                                           + refused.join(QStringLiteral(", ")) + CRLF);
     if (ignored.forgotten)
         m_lines.AddToMsgsBox(Speaker, QStringLiteral("in the last minute, %1 to keep %2 at most: "
                                                      "their numbers start again from 0")
-                                          .arg(count(ignored.forgotten, "session forgotten",
-                                                     "sessions forgotten"))
-                                          .arg(StampReflector::MaxSessions)
+                                              .arg(count(ignored.forgotten, "session forgotten",
+                                                         "sessions forgotten"))
+                                              .arg(StampReflector::MaxSessions)
                                           + CRLF);
 }
