@@ -65,7 +65,8 @@ QString scratchFile(const QTemporaryDir &dir, const char *name, const QByteArray
     return path;
 }
 
-// Sends from two sockets (TTL 77), prints each answer as scapy reads it.
+// Sends from two sockets (TTL 77, DSCP 46), prints each answer as scapy reads
+// it, and the DSCP it came with.
 const QByteArray SenderScript = R"(
 import json, socket, sys, time
 from scapy.contrib.stamp import STAMPSessionSenderTestUnauthenticated as S, STAMPSessionReflectorTestUnauthenticated as R, STAMPTestTLV as T
@@ -74,19 +75,23 @@ host, port = sys.argv[1], int(sys.argv[2])
 six = ':' in host
 def sock():
     s = socket.socket(socket.AF_INET6 if six else socket.AF_INET, socket.SOCK_DGRAM)
-    s.setsockopt(socket.IPPROTO_IPV6 if six else socket.IPPROTO_IP, socket.IPV6_UNICAST_HOPS if six else socket.IP_TTL, 77)
+    level = socket.IPPROTO_IPV6 if six else socket.IPPROTO_IP
+    s.setsockopt(level, socket.IPV6_UNICAST_HOPS if six else socket.IP_TTL, 77)
+    s.setsockopt(level, socket.IPV6_TCLASS if six else socket.IP_TOS, 46 << 2)
+    s.setsockopt(level, socket.IPV6_RECVTCLASS if six else socket.IP_RECVTOS, 1)
     s.settimeout(1)
     return s
 a, b = sock(), sock()
-tlvs = [T(type=1, len=4, value=b'pad!'), T(type=3, len=4, value=bytes(4)), T(type=200, len=2, value=b'xy')]
+tlvs = [T(type=1, len=4, value=b'pad!'), T(type=3, len=4, value=bytes(4)), T(type=4, len=4, value=bytes([10 << 2, 0, 0, 0])), T(type=200, len=2, value=b'xy')]
 for s, seq, ssid, cut, tlv in [(a, 5, 9, 0, tlvs), (a, 6, 9, 0, []), (a, 7, 10, 0, []), (b, 100, 9, 0, []), (a, 8, 9, 14, []), (a, 9, 9, 13, [])]:
     data = bytes(S(seq=seq, ts=time.time() + 2208988800, ssid=ssid, tlv_objects=tlv))
     data = data[:cut] if cut else data
     s.sendto(data, (host, port))
-    try: r = s.recv(70000)
+    try: r, control, _, _ = s.recvmsg(70000, 64)
     except socket.timeout: print(json.dumps({'sent': seq}), flush=True); continue
     x = R(r, _parent=UDP(len=8 + len(r)))
-    print(json.dumps({'sent': seq, 'len': len(r), 'seq': x.seq, 'seq_sender': x.seq_sender, 'ssid': x.ssid, 'ttl': x.ttl_sender,
+    tos = [c[2][-1] if not six else int.from_bytes(c[2], sys.byteorder) for c in control]
+    print(json.dumps({'sent': seq, 'len': len(r), 'seq': x.seq, 'seq_sender': x.seq_sender, 'ssid': x.ssid, 'ttl': x.ttl_sender, 'dscp': tos[0] >> 2 if tos else -1,
         'echo': r[28:38] == data[4:14], 't2': float(x.ts_rx), 't3': float(x.ts), 'now': time.time() + 2208988800,
         'tlvs': ' '.join('%02x%02x:%s' % (int(t.flags), t.type, t.value.hex()) for t in x.tlv_objects)}), flush=True)
 )";
@@ -205,7 +210,7 @@ private slots:
         QCOMPARE(got.size(), 6);
         // sent: {its number, the reflector's, SSID, length}; the last none.
         const int expected[][4]
-            = {{5, 0, 9, 66}, {6, 1, 9, 44}, {7, 0, 10, 44}, {100, 0, 9, 44}, {8, 0, 0, 44}};
+            = {{5, 0, 9, 74}, {6, 1, 9, 44}, {7, 0, 10, 44}, {100, 0, 9, 44}, {8, 0, 0, 44}};
         for (int i = 0; i < 5; ++i) {
             const QJsonObject &answer = got[i];
             QCOMPARE(answer["seq_sender"].toInt(), expected[i][0]);
@@ -213,6 +218,7 @@ private slots:
             QCOMPARE(answer["ssid"].toInt(), expected[i][2]);
             QCOMPARE(answer["len"].toInt(), expected[i][3]);
             QCOMPARE(answer["ttl"].toInt(), 77);
+            QCOMPARE(answer["dscp"].toInt(), i == 0 ? 10 : 0);
             QVERIFY(answer["echo"].toBool());
             const double t2 = answer["t2"].toDouble(), t3 = answer["t3"].toDouble();
             const double now = answer["now"].toDouble();
@@ -223,9 +229,10 @@ private slots:
                                     .arg(now, 0, 'f')));
         }
         const QString tlvs = got[0]["tlvs"].toString();
-        QVERIFY2(
-            QRegularExpression("^0001:70616421 0003:0.02..03 80c8:7879$").match(tlvs).hasMatch(),
-            qPrintable(tlvs));
+        QVERIFY2(QRegularExpression("^0001:70616421 0003:0.02..03 0004:2ae00000 80c8:7879$")
+                     .match(tlvs)
+                     .hasMatch(),
+                 qPrintable(tlvs));
         QVERIFY(!got[5].contains("len"));
         QVERIFY(reflector.endsWith(0, true));
         const QString told = seen + reflector.out();

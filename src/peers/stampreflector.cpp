@@ -115,7 +115,8 @@ bool answerable(const unsigned char *address, quint16 port)
         return true;
     const unsigned char *v4 = address + 12;
     const bool broadcast = v4[0] == 255 && v4[1] == 255 && v4[2] == 255 && v4[3] == 255;
-    return !broadcast && (v4[0] & 0xF0) != 0xE0 && !(v4[0] == 0 && v4[1] == 0 && v4[2] == 0);
+    // 0.0.0.0/8 is no one's source either.
+    return !broadcast && (v4[0] & 0xF0) != 0xE0 && v4[0] != 0;
 }
 
 QHostAddress addressOf(const unsigned char *bytes)
@@ -357,8 +358,9 @@ void StampReflector::readReady()
             entry.session.systemStamps = arrival.stampNs >= 0;
             slot.reply = Stamp::StampReply(request, reflection);
             slot.dscp = reflection.dscpSent;
-            slot.mapped = slot.from.ss_family == AF_INET6 && key.sender[10] == 0xFF
-                          && std::memcmp(key.sender, "\0\0\0\0\0\0\0\0\0\0", 10) == 0;
+            slot.mapped = slot.from.ss_family == AF_INET6
+                          && IN6_IS_ADDR_V4MAPPED(
+                              &reinterpret_cast<const sockaddr_in6 &>(slot.from).sin6_addr);
             ++entry.session.answered;
             OutDatagram datagram{slot.reply.constData(), std::size_t(slot.reply.size()), &slot.from,
                                  m.msg_namelen, &slot.info};

@@ -55,7 +55,14 @@ void StampLines::tellOpenFailed(const QString &local, quint16 port, int number, 
 void StampLines::tellMinute()
 {
     StampReflector::Ignored ignored;
-    for (const StampReflector::Session &session : m_reflector.minute(&ignored))
+    const std::vector<StampReflector::Session> heard = m_reflector.minute(&ignored);
+    quint64 others = 0;
+    for (size_t i = 0; i < heard.size(); ++i) {
+        const StampReflector::Session &session = heard[i];
+        if (i >= size_t(MaxSessionsTold)) {
+            others += session.answered;
+            continue;
+        }
         m_lines.AddToMsgsBox(
             Speaker, QStringLiteral("%1 (SSID %2) in the last minute: %3%4")
                              .arg(HostAndPort(session.sender.toString(), session.senderPort))
@@ -66,6 +73,13 @@ void StampLines::tellMinute()
                                       : QStringLiteral(" (arrival timed by Selmarin's clock: the "
                                                        "system gave no time stamp)"))
                          + CRLF);
+    }
+    if (others > 0)
+        m_lines.AddToMsgsBox(Speaker,
+                             QStringLiteral("%1 other sessions in the last minute: %2")
+                                     .arg(heard.size() - size_t(MaxSessionsTold))
+                                     .arg(count(others, "packet reflected", "packets reflected"))
+                                 + CRLF);
     QStringList refused;
     if (ignored.tooShort)
         refused << count(ignored.tooShort, "too short for a test packet",

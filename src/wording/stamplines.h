@@ -5,7 +5,8 @@
 // The lines of the two-way measurement's reflector (peers/stampreflector.h):
 // a line when it opens, naming its port, or why it could not; and, as a
 // responder's (respondlines.h), a line a minute for each session that sent,
-// instead of one a packet, with what was not answered told together.
+// instead of one a packet (MaxSessionsTold of them, the rest in one line),
+// with what was not answered told together.
 //
 //   STAMP: Reflecting test packets on UDP port 862 ([::], IPv4 and IPv6)
 //   STAMP: 10.0.0.5:40123 (SSID 7) in the last minute: 60 packets reflected
@@ -22,6 +23,10 @@ class StampLines : public QObject
 {
     Q_OBJECT
 public:
+    // Sessions told apart in a minute (the most recently heard); the rest
+    // are told together.
+    static constexpr int MaxSessionsTold = 4096;
+
     StampLines(StampReflector &reflector, MsgSink &lines, QObject *parent = nullptr);
 
     // The reflector opened on local (as the command line gave it) and port.
