@@ -4,6 +4,7 @@
 // stamp formats and the error estimate; then `selmarin respond --stamp`
 // answering a sender built on scapy's model of the test packets (an
 // implementation written by others), over IPv4 and IPv6 on loopback.
+#include "peers/stampreflector.h"
 #include "stamp/stampreply.h"
 
 #include "fixture.h"
@@ -244,6 +245,38 @@ private slots:
             QVERIFY2(told.contains(line), qPrintable(told));
         QCOMPARE(told.count(QRegularExpression("\\(SSID 9\\) in the last minute: 1 packet")), 1);
         QVERIFY2(told.contains("STAMP:\t" + from), qPrintable(told));
+    }
+
+    // Beyond the sessions it keeps, the one silent the longest is forgotten
+    // (its numbers start again); the others count on.
+    void forgotten()
+    {
+        StampReflector reflector(nullptr, 2);
+        int number = 0;
+        QString why;
+        const quint16 port = freePort(true);
+        QVERIFY(reflector.open("127.0.0.1", port, &number, &why));
+        QUdpSocket sender;
+        QVERIFY(sender.bind(QHostAddress::LocalHost, 0));
+        const auto numberFor = [&](quint16 ssid) -> qint64 {
+            sender.writeDatagram(Stamp::SenderBytes({1, 2, 3, ssid}), QHostAddress::LocalHost,
+                                 port);
+            if (!QTest::qWaitFor([&] { return sender.hasPendingDatagrams(); }, 5000))
+                return -1;
+            const auto answer = Stamp::ReadReflectorPacket(sender.receiveDatagram().data());
+            return answer && answer->ssid == ssid ? qint64(answer->seq) : -2;
+        };
+        QList<qint64> numbers;
+        for (const quint16 ssid : {1, 1, 2, 3, 1, 3})
+            numbers << numberFor(ssid);
+        QCOMPARE(numbers, (QList<qint64>{0, 1, 0, 0, 0, 1}));
+        StampReflector::Ignored ignored;
+        const std::vector<StampReflector::Session> heard = reflector.minute(&ignored);
+        QCOMPARE(ignored.forgotten, 2u);
+        QCOMPARE(heard.size(), 2u);
+        QCOMPARE(
+            QList<quint64>({heard[0].ssid, heard[0].answered, heard[1].ssid, heard[1].answered}),
+            QList<quint64>({3, 2, 1, 1}));
     }
 
     // A port it cannot have: told why, exit 2.

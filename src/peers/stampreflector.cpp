@@ -201,8 +201,8 @@ size_t StampReflector::KeyHash::operator()(const Key &key) const
     return hash;
 }
 
-StampReflector::StampReflector(QObject *parent)
-    : QObject(parent), m_clock(std::make_unique<Clock>())
+StampReflector::StampReflector(QObject *parent, int maxSessions)
+    : QObject(parent), m_maxSessions(qMax(1, maxSessions)), m_clock(std::make_unique<Clock>())
 {}
 
 StampReflector::~StampReflector()
@@ -274,7 +274,7 @@ StampReflector::Entry &StampReflector::sessionOf(const Key &key)
         m_sessions.splice(m_sessions.begin(), m_sessions, found->second);
         return *found->second;
     }
-    if (m_sessions.size() >= MaxSessions) {
+    if (m_sessions.size() >= size_t(m_maxSessions)) {
         m_index.erase(m_sessions.back().key);
         m_sessions.pop_back();
         ++m_ignored.forgotten;

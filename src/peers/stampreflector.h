@@ -67,7 +67,8 @@ public:
         int lastSendError = 0;  // errno of the last that failed
     };
 
-    explicit StampReflector(QObject *parent = nullptr);
+    // Keeps at most maxSessions sessions.
+    explicit StampReflector(QObject *parent = nullptr, int maxSessions = MaxSessions);
     ~StampReflector() override;
 
     // Binds local (an IPv4 or IPv6 address; "::": every address of both
@@ -104,6 +105,7 @@ private:
     void readReady();
     Entry &sessionOf(const Key &key);
 
+    int m_maxSessions;
     int m_fd = -1;
     quint16 m_port = 0;
     bool m_ipv6 = false;
