@@ -23,8 +23,6 @@ using Stamp::ReflectorClock;
 
 namespace {
 
-constexpr int Batch = int(BatchMost);
-constexpr int DatagramMost = 65536;
 constexpr qint64 NsPerS = 1'000'000'000;
 
 qint64 realTimeNs()
@@ -140,8 +138,10 @@ void localOf(const PacketInfo &info, unsigned char *address)
 
 // Sends one answer from the address asked with the DSCP chosen (for a
 // request that asked for one): the batch send carries no DSCP.
-bool sendWithDscp(int fd, const OutDatagram &out, quint8 dscp, bool mapped)
+bool sendWithDscp(int fd, const OutDatagram &out, quint8 dscp)
 {
+    const auto *v6 = reinterpret_cast<const sockaddr_in6 *>(out.target);
+    const bool mapped = v6->sin6_family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr);
     alignas(cmsghdr) char control[PacketInfoSpace + CMSG_SPACE(sizeof(int))] = {};
     std::size_t used = out.from ? WritePacketInfo(*out.from, control) : 0;
     auto *c = reinterpret_cast<cmsghdr *>(control + used);
@@ -289,106 +289,124 @@ StampReflector::Entry &StampReflector::sessionOf(const Key &key)
     return m_sessions.front();
 }
 
+// One datagram of a batch: where it came from, its control messages, and
+// the answer to it.
+struct StampReflector::Slot
+{
+    sockaddr_storage from;
+    alignas(cmsghdr) char control[ReceiveControlSpace + 4 * CMSG_SPACE(sizeof(int))];
+    PacketInfo info;
+    QByteArray reply;
+    quint8 dscp = 0;
+};
+
+// The batch's buffers, made once: a datagram of any length fits.
+struct StampReflector::Buffers
+{
+    std::vector<char> bytes = std::vector<char>(std::size_t(Batch) * DatagramMost);
+    std::vector<Slot> held = std::vector<Slot>(Batch);
+    mmsghdr messages[Batch] = {};
+    iovec iovs[Batch] = {};
+};
+
 void StampReflector::readReady()
 {
-    struct Slot
-    {
-        sockaddr_storage from;
-        alignas(cmsghdr) char control[ReceiveControlSpace + 4 * CMSG_SPACE(sizeof(int))];
-        PacketInfo info;
-        QByteArray reply;
-        quint8 dscp;
-        bool mapped;
-    };
-    static thread_local std::vector<char> buffers(std::size_t(Batch) * DatagramMost);
-    static thread_local std::vector<Slot> held(Batch);
-    mmsghdr messages[Batch] = {};
-    iovec iovs[Batch];
+    static_assert(std::size_t(Batch) == BatchMost, "one batch taken, one sent");
+    if (!m_buffers)
+        m_buffers = std::make_unique<Buffers>();
+    Buffers &b = *m_buffers;
     // A few batches a wake-up: others' sockets get their turn.
     for (int round = 0; round < 16 && m_fd >= 0; ++round) {
         for (int i = 0; i < Batch; ++i) {
-            iovs[i] = {buffers.data() + std::size_t(i) * DatagramMost, DatagramMost};
-            msghdr &m = messages[i].msg_hdr;
+            b.iovs[i] = {b.bytes.data() + std::size_t(i) * DatagramMost, DatagramMost};
+            msghdr &m = b.messages[i].msg_hdr;
             m = {};
-            m.msg_name = &held[i].from;
-            m.msg_namelen = sizeof held[i].from;
-            m.msg_iov = &iovs[i];
+            m.msg_name = &b.held[i].from;
+            m.msg_namelen = sizeof b.held[i].from;
+            m.msg_iov = &b.iovs[i];
             m.msg_iovlen = 1;
-            m.msg_control = held[i].control;
-            m.msg_controllen = sizeof held[i].control;
+            m.msg_control = b.held[i].control;
+            m.msg_controllen = sizeof b.held[i].control;
         }
-        const int received = ::recvmmsg(m_fd, messages, Batch, MSG_DONTWAIT, nullptr);
+        const int received = ::recvmmsg(m_fd, b.messages, Batch, MSG_DONTWAIT, nullptr);
         if (received <= 0)
             return;
         OutDatagram out[Batch];
         int outCount = 0;
         for (int i = 0; i < received; ++i) {
-            Slot &slot = held[i];
-            const msghdr &m = messages[i].msg_hdr;
-            const QByteArrayView request(static_cast<const char *>(iovs[i].iov_base),
-                                         qsizetype(messages[i].msg_len));
-            Key key{};
-            senderOf(slot.from, key.sender, &key.senderPort);
-            if (!answerable(key.sender, key.senderPort)) {
-                ++m_ignored.badSource;
+            Slot &slot = b.held[i];
+            const msghdr &m = b.messages[i].msg_hdr;
+            if (!reflect(slot,
+                         {static_cast<const char *>(b.iovs[i].iov_base),
+                          qsizetype(b.messages[i].msg_len)},
+                         m))
                 continue;
-            }
-            const std::optional<Stamp::SenderPacket> sender = Stamp::ReadSenderPacket(request);
-            if (!sender || (m.msg_flags & MSG_TRUNC)) {
-                ++m_ignored.tooShort;
-                continue;
-            }
-            slot.info = ReadPacketInfo(m);
-            localOf(slot.info, key.local);
-            key.ssid = sender->ssid;
-            const Arrival arrival = readArrival(m);
-            Entry &entry = sessionOf(key);
-            Stamp::Reflection reflection;
-            reflection.t2Ns = arrival.stampNs >= 0 ? arrival.stampNs : realTimeNs();
-            reflection.ttl = quint8(qMax(0, arrival.ttl));
-            reflection.seq = entry.session.nextSeq++;
-            reflection.dscpReceived = quint8(qMax(0, arrival.tos) >> 2);
-            reflection.ecnReceived = quint8(qMax(0, arrival.tos) & 3);
-            reflection.dscpSent = Stamp::WantedDscp(request).value_or(0);
-            reflection.t3Ns = realTimeNs();
-            reflection.clock = m_clock->now(reflection.t3Ns);
-            if (arrival.stampNs < 0)
-                reflection.clock.receiveMethod = Stamp::StampMethod::ControlPlane;
-            reflection.clock.sendMethod = Stamp::StampMethod::ControlPlane;
-            entry.session.systemStamps = arrival.stampNs >= 0;
-            slot.reply = Stamp::StampReply(request, reflection);
-            slot.dscp = reflection.dscpSent;
-            slot.mapped = slot.from.ss_family == AF_INET6
-                          && IN6_IS_ADDR_V4MAPPED(
-                              &reinterpret_cast<const sockaddr_in6 &>(slot.from).sin6_addr);
-            ++entry.session.answered;
-            OutDatagram datagram{slot.reply.constData(), std::size_t(slot.reply.size()), &slot.from,
-                                 m.msg_namelen, &slot.info};
-            if (slot.dscp != 0) {
-                if (sendWithDscp(m_fd, datagram, slot.dscp, slot.mapped))
-                    ++m_answeredTotal;
-                else
-                    ++m_ignored.sendFailed, m_ignored.lastSendError = errno;
-                continue;
-            }
-            out[outCount++] = datagram;
+            const OutDatagram datagram{slot.reply.constData(), std::size_t(slot.reply.size()),
+                                       &slot.from, m.msg_namelen, &slot.info};
+            if (slot.dscp == 0)
+                out[outCount++] = datagram;
+            else
+                tally(sendWithDscp(m_fd, datagram, slot.dscp) ? 1 : -1);
         }
         for (int sent = 0; sent < outCount;) {
+            // One the system refuses is lost; the rest are tried.
             const int taken
                 = SendBatch(m_fd, out + sent, std::size_t(outCount - sent), MSG_DONTWAIT);
-            if (taken <= 0) {
-                // The one the system refused is lost; the rest are tried.
-                m_ignored.lastSendError = errno;
-                ++m_ignored.sendFailed;
-                ++sent;
-                continue;
-            }
-            sent += taken;
-            m_answeredTotal += quint64(taken);
+            tally(taken);
+            sent += qMax(1, taken);
         }
         if (received < Batch)
             return;
     }
+}
+
+bool StampReflector::reflect(Slot &slot, QByteArrayView request, const msghdr &m)
+{
+    Key key{};
+    senderOf(slot.from, key.sender, &key.senderPort);
+    if (!answerable(key.sender, key.senderPort)) {
+        ++m_ignored.badSource;
+        return false;
+    }
+    const std::optional<Stamp::SenderPacket> sender = Stamp::ReadSenderPacket(request);
+    if (!sender || (m.msg_flags & MSG_TRUNC)) {
+        ++m_ignored.tooShort;
+        return false;
+    }
+    slot.info = ReadPacketInfo(m);
+    localOf(slot.info, key.local);
+    key.ssid = sender->ssid;
+    const Arrival arrival = readArrival(m);
+    Session &session = sessionOf(key).session;
+    Stamp::Reflection reflection;
+    reflection.t2Ns = arrival.stampNs >= 0 ? arrival.stampNs : realTimeNs();
+    reflection.clock = m_clock->now(reflection.t2Ns);
+    if (arrival.stampNs < 0)
+        reflection.clock.receiveMethod = Stamp::StampMethod::ControlPlane;
+    reflection.clock.sendMethod = Stamp::StampMethod::ControlPlane;
+    reflection.ttl = quint8(qMax(0, arrival.ttl));
+    reflection.seq = session.nextSeq++;
+    reflection.dscpReceived = quint8(qMax(0, arrival.tos) >> 2);
+    reflection.ecnReceived = quint8(qMax(0, arrival.tos) & 3);
+    reflection.dscpSent = Stamp::WantedDscp(request).value_or(0);
+    session.systemStamps = arrival.stampNs >= 0;
+    ++session.answered;
+    // T3 last: the answer is handed to the system right after.
+    reflection.t3Ns = realTimeNs();
+    slot.reply = Stamp::StampReply(request, reflection);
+    slot.dscp = reflection.dscpSent;
+    return true;
+}
+
+// taken answers went out; -1: the system refused one (errno says why).
+void StampReflector::tally(int taken)
+{
+    if (taken > 0) {
+        m_answeredTotal += quint64(taken);
+        return;
+    }
+    m_ignored.lastSendError = errno;
+    ++m_ignored.sendFailed;
 }
 
 std::vector<StampReflector::Session> StampReflector::minute(Ignored *ignored)

@@ -29,6 +29,7 @@
 // Datagrams are taken and answered in batches (recvmmsg, sendmmsg) when
 // the socket is ready, on the event loop.
 
+#include <QByteArrayView>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
@@ -39,6 +40,7 @@
 #include <vector>
 
 class QSocketNotifier;
+struct msghdr;
 
 class StampReflector : public QObject
 {
@@ -102,7 +104,14 @@ private:
         Key key;
         Session session;
     };
+    struct Slot;
+    struct Buffers;
+    static constexpr int Batch = 64; // BatchMost of udp/batchsend.h
+    static constexpr int DatagramMost = 65536;
     void readReady();
+    // The answer to one datagram, in slot; false when it gets none.
+    bool reflect(Slot &slot, QByteArrayView request, const msghdr &message);
+    void tally(int taken);
     Entry &sessionOf(const Key &key);
 
     int m_maxSessions;
@@ -117,4 +126,5 @@ private:
     quint64 m_answeredTotal = 0;
     struct Clock;
     std::unique_ptr<Clock> m_clock;
+    std::unique_ptr<Buffers> m_buffers; // made at the first datagram
 };
