@@ -4,8 +4,10 @@
 // stamp formats and the error estimate; then `selmarin respond --stamp`
 // answering a sender built on scapy's model of the test packets (an
 // implementation written by others), over IPv4 and IPv6 on loopback.
+#include "base/msgsink.h"
 #include "peers/stampreflector.h"
 #include "stamp/stampreply.h"
+#include "wording/stamplines.h"
 
 #include "fixture.h"
 
@@ -277,6 +279,48 @@ private slots:
         QCOMPARE(
             QList<quint64>({heard[0].ssid, heard[0].answered, heard[1].ssid, heard[1].answered}),
             QList<quint64>({3, 2, 1, 1}));
+    }
+
+    // A line a minute for each session, up to the most told apart; the rest
+    // in one line.
+    void minuteLines_data()
+    {
+        columns<int, int>("sessions", "apart");
+        dataRow("4096: each told apart", 4096, 4096);
+        dataRow("4097: one told with the others", 4097, 4096);
+    }
+    void minuteLines()
+    {
+        const auto [sessions, apart] = fetched<int, int>("sessions", "apart");
+        StampReflector reflector;
+        int number = 0;
+        QString why;
+        const quint16 port = freePort(true);
+        QVERIFY(reflector.open("::1", port, &number, &why));
+        QUdpSocket sender;
+        QVERIFY(sender.bind(QHostAddress::LocalHostIPv6, 0));
+        for (int ssid = 0; ssid < sessions; ++ssid) {
+            sender.writeDatagram(Stamp::SenderBytes({1, 2, 3, quint16(ssid)}),
+                                 QHostAddress::LocalHostIPv6, port);
+            // A few at a time: the system's buffer holds no more.
+            if (ssid % 32 == 31 || ssid == sessions - 1)
+                QTRY_COMPARE(reflector.answeredTotal(), quint64(ssid + 1));
+        }
+        struct : MsgSink
+        {
+            QStringList told;
+            void addLine(LineKind, const QString &, const QString &sentence) override
+            {
+                told << sentence;
+            }
+            void ClearMsgsBox() override {}
+        } sink;
+        StampLines(reflector, sink).tellMinute();
+        QCOMPARE(sink.told.filter(") in the last minute: 1 packet reflected\r\n").size(), apart);
+        const QStringList others = sink.told.filter("other session");
+        QCOMPARE(others, sessions > apart ? QStringList{"1 other session in the last minute: 1 "
+                                                        "packet reflected\r\n"}
+                                          : QStringList());
     }
 
     // A port it cannot have: told why, exit 2.

@@ -241,7 +241,6 @@ QString checkTogether(Command &command)
                 "--stamp reflects UDP test packets: no --tcp, --tls, --cert or --key.");
         if (command.everyQuery)
             return QStringLiteral("--stamp tells a line a minute per sender: no --every-query.");
-        command.tcp = false;
         if (command.port == 0)
             command.port = 862;
         if (command.local.isEmpty())

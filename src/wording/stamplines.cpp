@@ -76,9 +76,10 @@ void StampLines::tellMinute()
     }
     if (others > 0)
         m_lines.AddToMsgsBox(Speaker,
-                             QStringLiteral("%1 other sessions in the last minute: %2")
-                                     .arg(heard.size() - size_t(MaxSessionsTold))
-                                     .arg(count(others, "packet reflected", "packets reflected"))
+                             QStringLiteral("%1 in the last minute: %2")
+                                     .arg(count(heard.size() - size_t(MaxSessionsTold),
+                                                "other session", "other sessions"),
+                                          count(others, "packet reflected", "packets reflected"))
                                  + CRLF);
     QStringList refused;
     if (ignored.tooShort)
