@@ -240,10 +240,12 @@ private slots:
         QVERIFY(reflector.endsWith(0, true));
         const QString told = seen + reflector.out();
         const QString from = host.contains(':') ? "[::1]:" : "127.0.0.1:";
-        for (const char *line : {" (SSID 9) in the last minute: 2 packets reflected",
-                                 " (SSID 10) in the last minute: 1 packet reflected",
-                                 " (SSID 0) in the last minute: 1 packet reflected",
-                                 "in the last minute, not answered: 1 too short for a test packet"})
+        // Whole lines: nothing else was refused.
+        for (const char *line :
+             {" (SSID 9) in the last minute: 2 packets reflected\n",
+              " (SSID 10) in the last minute: 1 packet reflected\n",
+              " (SSID 0) in the last minute: 1 packet reflected\n",
+              "in the last minute, not answered: 1 too short for a test packet\n"})
             QVERIFY2(told.contains(line), qPrintable(told));
         QCOMPARE(told.count(QRegularExpression("\\(SSID 9\\) in the last minute: 1 packet")), 1);
         QVERIFY2(told.contains("STAMP:\t" + from), qPrintable(told));
