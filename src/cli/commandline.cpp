@@ -19,6 +19,8 @@ const QString Usage = QStringLiteral(
     "Usage: selmarin                      open the window\n"
     "       selmarin respond --tcp|--udp|--tls --port N [--local ADDRESS]\n"
     "                        [--cert FILE --key FILE] [--metrics ADDRESS:PORT]\n"
+    "       selmarin respond --stamp [--port N] [--local ADDRESS]\n"
+    "                        [--metrics ADDRESS:PORT]\n"
     "       selmarin probe --tcp|--udp|--tls HOST PORT [HOST PORT ...] [-c N] [-i S]\n"
     "                      [-W S] [-w S] [-q] [-I ADDRESS] [--local-port P]\n"
     "                      [--keep-going] [--json] [--targets FILE] [--servers PORT]\n"
@@ -35,6 +37,12 @@ const QString Usage = QStringLiteral(
     "         server mode, also queries split or merged in a stream; a TCP\n"
     "         responder serves every client at once.  --local picks one of\n"
     "         this machine's addresses, IPv4 or IPv6 (default: all).\n"
+    "  --stamp              reflect the test packets of the standard two-way\n"
+    "                       measurement (STAMP, and TWAMP-Light senders) on UDP\n"
+    "                       port N (default 862; under 1024 needs root or\n"
+    "                       CAP_NET_BIND_SERVICE), with a sequence number of its\n"
+    "                       own per sender and the time stamps of its arrival\n"
+    "                       and its answer\n"
     "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
     "         query at once and then every interval (HOST: a name, an IPv4\n"
     "         or an IPv6 address), with a line per query; at the end, or on\n"
@@ -136,6 +144,7 @@ const QList<Option> &options()
          Respond,
          KeepsPort(&C::port, 1, "respond needs --port N, N from 1 to 65535.")},
         {{"local"}, true, Respond, KeepsValue(&C::local)},
+        {{"stamp"}, false, Respond, SetsFlag(&C::stamp)},
         {{"c", "count"}, true, Probe, count},
         {{"i", "interval"}, true, Probe, TakesSeconds(&C::intervalMs, "--interval", 10)},
         {{"W", "timeout"}, true, Probe | Diagnose, TakesSeconds(&C::timeoutMs, "--timeout", 1)},
@@ -226,6 +235,18 @@ QString checkTogether(Command &command)
     const int protocols = int(command.wantsTcp) + int(command.wantsUdp) + int(command.tls);
     if (command.connectOnly && command.wantsUdp)
         return QStringLiteral("--connect makes TCP connections: no --udp.");
+    if (command.stamp) {
+        if (command.wantsTcp || command.tls || !command.cert.isEmpty() || !command.key.isEmpty())
+            return QStringLiteral(
+                "--stamp reflects UDP test packets: no --tcp, --tls, --cert or --key.");
+        if (command.everyQuery)
+            return QStringLiteral("--stamp tells a line a minute per sender: no --every-query.");
+        if (command.port == 0)
+            command.port = 862;
+        if (command.local.isEmpty())
+            command.local = QStringLiteral("::");
+        return {};
+    }
     if (!command.connectOnly && protocols != 1)
         return QStringLiteral("Choose one protocol: --tcp, --udp or --tls.");
     command.tcp = !command.wantsUdp;

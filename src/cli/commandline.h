@@ -6,6 +6,7 @@
 // command runs it without any window or display:
 //
 //   selmarin respond --tcp|--udp|--tls --port N [--local ADDRESS] [--cert FILE --key FILE]
+//   selmarin respond --stamp [--port N] [--local ADDRESS]
 //   selmarin probe --tcp|--udp|--tls HOST PORT [-c N] [-i S] [-W S] [-w S] [-q]
 //                  [-I ADDRESS] [--local-port P] [--keep-going] [--json]
 //                  [--insecure] [--cacert FILE] [--cert FILE [--key FILE]]
@@ -35,9 +36,10 @@ struct Command
     enum Kind { Window, Respond, Probe, Diagnose, Help, Version, Usage, Load };
     Kind kind = Window;
     bool tcp = true;
-    quint16 port = 0; // respond: the local port; probe: the remote port (0: none given)
-    QString local;    // respond: the local address ("::": every address of both families)
-    QString host;     // probe: the remote host (of the first target)
+    bool stamp = false; // respond --stamp: the two-way measurement's reflector (UDP)
+    quint16 port = 0;   // respond: the local port; probe: the remote port (0: none given)
+    QString local;      // respond: the local address ("::": every address of both families)
+    QString host;       // probe: the remote host (of the first target)
     QList<std::pair<QString, quint16>> targets; // probe: HOST PORT of every target
     quint16 serversPort = 0; // probe --servers: the port of the saved server list's hosts
     quint16 localPort = 0;

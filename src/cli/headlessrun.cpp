@@ -10,11 +10,13 @@
 #include "metricspage.h"
 #include "peers/probetarget.h"
 #include "peers/responder.h"
+#include "peers/stampreflector.h"
 #include "probe/probeclock.h"
 #include "probe/probefigures.h"
 #include "terminalface.h"
 #include "udp/readywatch.h"
 #include "wording/respondlines.h"
+#include "wording/stamplines.h"
 #include "wording/targetlines.h"
 
 #include <QTextStream>
@@ -85,6 +87,12 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
       m_minute(new QTimer(this))
 {
     m_minute->start(60'000);
+    if (!probing() && command.stamp) {
+        m_stamp = std::make_unique<StampReflector>();
+        m_stampLines = std::make_unique<StampLines>(*m_stamp, lines);
+        connect(m_minute, &QTimer::timeout, m_stampLines.get(), &StampLines::tellMinute);
+        return;
+    }
     if (!probing()) {
         m_responder = std::make_unique<Responder>(tables, rules);
         m_respondLines
@@ -135,6 +143,8 @@ bool HeadlessRun::serveMetrics(QString *why)
     if (m_command.metrics.isEmpty())
         return true;
     m_metrics = std::make_unique<MetricsEndpoint>([this] {
+        if (m_stamp)
+            return ResponderMetrics(m_command.port, m_stamp->answeredTotal(), 0);
         if (!probing())
             return ResponderMetrics(m_command.port, m_responder->answeredQueries(),
                                     m_responder->session().droppedDatagrams());
@@ -168,6 +178,16 @@ int HeadlessRun::start()
             end();
             return status();
         }
+        return -1;
+    }
+    if (m_stamp) {
+        int number = 0;
+        QString why;
+        if (!m_stamp->open(m_command.local, m_command.port, &number, &why)) {
+            m_stampLines->tellOpenFailed(m_command.local, m_command.port, number, why);
+            return 2;
+        }
+        m_stampLines->tellOpened(m_command.local);
         return -1;
     }
     Session::Config config = Responder::configured(transportConfig(m_command), m_readyWatch.get());
@@ -212,6 +232,13 @@ int HeadlessRun::status() const
 
 void HeadlessRun::stop()
 {
+    if (m_stamp) {
+        m_ended = true;
+        m_stampLines->tellMinute();
+        m_stamp->close();
+        emit finished(0);
+        return;
+    }
     if (!probing()) {
         m_ended = true;
         // What was answered since the last minute's lines is not lost.

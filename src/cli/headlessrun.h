@@ -13,7 +13,8 @@
 //            merged, numbered), UDP in batches, answers from the address
 //            asked; a line a minute per client address (respondlines.h)
 //            unless --every-query.  A failure that closes it opens it
-//            again, so it can stay up as a service.
+//            again, so it can stay up as a service.  With --stamp, the
+//            two-way measurement's reflector instead (peers/stampreflector.h).
 //   probe    probes every target at once (peers/probetarget.h), each
 //            with its lines (targetlines.h).  When every target has ended,
 //            at the deadline, or at stop(), it prints a summary per target
@@ -47,6 +48,8 @@ class ReadyWatch;
 class QTextStream;
 class Responder;
 class RespondLines;
+class StampLines;
+class StampReflector;
 class TargetLines;
 class TerminalFace;
 struct NameTables;
@@ -90,6 +93,8 @@ private:
     std::unique_ptr<ProbeClock> m_clock;                 // the targets' probers', too
     std::unique_ptr<Responder> m_responder;              // respond
     std::unique_ptr<RespondLines> m_respondLines;        // and its lines
+    std::unique_ptr<StampReflector> m_stamp;             // respond --stamp
+    std::unique_ptr<StampLines> m_stampLines;            // and its lines
     std::vector<std::unique_ptr<ProbeTarget>> m_targets; // probe
     std::vector<std::unique_ptr<TargetLines>> m_targetLines;
     bool m_ended = false;

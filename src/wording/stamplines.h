@@ -1,0 +1,42 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#pragma once
+// The lines of the two-way measurement's reflector (peers/stampreflector.h):
+// a line when it opens, naming its port, or why it could not; and, as a
+// responder's (respondlines.h), a line a minute for each session that sent,
+// instead of one a packet (MaxSessionsTold of them, the rest in one line),
+// with what was not answered told together.
+//
+//   STAMP: Reflecting test packets on UDP port 862 ([::], IPv4 and IPv6)
+//   STAMP: 10.0.0.5:40123 (SSID 7) in the last minute: 60 packets reflected
+//   STAMP: in the last minute, not answered: 3 too short for a test packet,
+//          1 from port 0 or a broadcast or multicast address
+
+#include <QObject>
+#include <QString>
+
+class MsgSink;
+class StampReflector;
+
+class StampLines : public QObject
+{
+    Q_OBJECT
+public:
+    // Sessions told apart in a minute (the most recently heard); the rest
+    // are told together.
+    static constexpr int MaxSessionsTold = 4096;
+
+    StampLines(StampReflector &reflector, MsgSink &lines, QObject *parent = nullptr);
+
+    // The reflector opened on local (as the command line gave it) and port.
+    void tellOpened(const QString &local);
+    // It could not: the system's errno and its words.
+    void tellOpenFailed(const QString &local, quint16 port, int number, const QString &why);
+    // The minute's figures since the last call.
+    void tellMinute();
+
+private:
+    StampReflector &m_reflector;
+    MsgSink &m_lines;
+};

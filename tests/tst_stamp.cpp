@@ -1,0 +1,372 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The two-way measurement's reflector: its answers as exact bytes, the time
+// stamp formats and the error estimate; then `selmarin respond --stamp`
+// answering a sender built on scapy's model of the test packets (an
+// implementation written by others), over IPv4 and IPv6 on loopback.
+#include "base/msgsink.h"
+#include "peers/stampreflector.h"
+#include "stamp/stampreply.h"
+#include "wording/stamplines.h"
+
+#include "fixture.h"
+
+#include <grp.h>
+#include <unistd.h>
+
+namespace {
+
+// The reflector's answer of every row: T2 = 1700000000.5 s, T3 = .75 s,
+// its estimate S=1 scale 2 multiplier 3, TAI 37 s ahead, TTL 64, its number
+// 7, DSCP 46 and ECN 1 received, DSCP 10 sent.
+Stamp::Reflection reflection()
+{
+    Stamp::Reflection r;
+    r.t2Ns = 1'700'000'000'500'000'000;
+    r.t3Ns = 1'700'000'000'750'000'000;
+    r.ttl = 64;
+    r.seq = 7;
+    r.clock = {{true, false, 2, 3},
+               37,
+               Stamp::SyncSource::Ntp,
+               Stamp::StampMethod::SoftwareLocal,
+               Stamp::StampMethod::ControlPlane};
+    r.dscpReceived = 46;
+    r.ecnReceived = 1;
+    r.dscpSent = 10;
+    return r;
+}
+
+// A sender's base: number 0x01020304, T1, estimate S=1 scale 10 mult 5
+// (Z=1 with the PTP one), SSID 0xbeef, the MBZ all ones (never echoed).
+const QByteArray Sender = "01020304"
+                          "1122334455667788"
+                          "8a05"
+                          "beef";
+const QByteArray SenderPtp = "01020304"
+                             "1122334455667788"
+                             "ca05"
+                             "beef";
+const QByteArray Ones = QByteArray(56, 'f');
+const QByteArray Echoed = "01020304"
+                          "1122334455667788";
+const QByteArray Answer = "00000007"
+                          "e8fe6f80c0000000"
+                          "8203"
+                          "beef"
+                          "e8fe6f8080000000"
+                          + Echoed
+                          + "8a05"
+                            "0000"
+                            "40"
+                            "000000";
+
+QString scratchFile(const QTemporaryDir &dir, const char *name, const QByteArray &text)
+{
+    const QString path = dir.filePath(name);
+    writeFile(path, text);
+    return path;
+}
+
+// Sends from two sockets (TTL 77, DSCP 46), prints each answer as scapy reads
+// it, and the DSCP it came with.
+const QByteArray SenderScript = R"(
+import json, socket, sys, time
+from scapy.contrib.stamp import STAMPSessionSenderTestUnauthenticated as S, STAMPSessionReflectorTestUnauthenticated as R, STAMPTestTLV as T
+from scapy.layers.inet import UDP
+host, port = sys.argv[1], int(sys.argv[2])
+six = ':' in host
+def sock():
+    s = socket.socket(socket.AF_INET6 if six else socket.AF_INET, socket.SOCK_DGRAM)
+    level = socket.IPPROTO_IPV6 if six else socket.IPPROTO_IP
+    s.setsockopt(level, socket.IPV6_UNICAST_HOPS if six else socket.IP_TTL, 77)
+    s.setsockopt(level, socket.IPV6_TCLASS if six else socket.IP_TOS, 46 << 2)
+    s.setsockopt(level, socket.IPV6_RECVTCLASS if six else socket.IP_RECVTOS, 1)
+    s.settimeout(1)
+    return s
+a, b = sock(), sock()
+tlvs = [T(type=1, len=4, value=b'pad!'), T(type=3, len=4, value=bytes(4)), T(type=4, len=4, value=bytes([10 << 2, 0, 0, 0])), T(type=200, len=2, value=b'xy')]
+for s, seq, ssid, cut, tlv in [(a, 5, 9, 0, tlvs), (a, 6, 9, 0, []), (a, 7, 10, 0, []), (b, 100, 9, 0, []), (a, 8, 9, 14, []), (a, 9, 9, 13, [])]:
+    data = bytes(S(seq=seq, ts=time.time() + 2208988800, ssid=ssid, tlv_objects=tlv))
+    data = data[:cut] if cut else data
+    s.sendto(data, (host, port))
+    try: r, control, _, src = s.recvmsg(70000, 64)
+    except socket.timeout: print(json.dumps({'sent': seq}), flush=True); continue
+    x = R(r, _parent=UDP(len=8 + len(r)))
+    tos = [c[2][-1] if not six else int.from_bytes(c[2], sys.byteorder) for c in control]
+    print(json.dumps({'sent': seq, 'src': src[0], 'len': len(r), 'seq': x.seq, 'seq_sender': x.seq_sender, 'ssid': x.ssid, 'ttl': x.ttl_sender, 'dscp': tos[0] >> 2 if tos else -1,
+        'echo': r[28:38] == data[4:14], 't2': float(x.ts_rx), 't3': float(x.ts), 'now': time.time() + 2208988800,
+        'tlvs': ' '.join('%02x%02x:%s' % (int(t.flags), t.type, t.value.hex()) for t in x.tlv_objects)}), flush=True)
+)";
+
+} // namespace
+
+class TestStamp : public QObject
+{
+    Q_OBJECT
+private slots:
+    // The answer to a request, octet by octet.
+    void reply_data()
+    {
+        columns<QByteArray, QByteArray>("request", "answer");
+        const QByteArray base = Sender + Ones;
+        dataRow("base: the sender's echoed, MBZ zero", base, Answer);
+        dataRow("Z asks for PTP: T2, T3 and the estimate's Z", SenderPtp + Ones,
+                "00000007"
+                "6553f1252cb41780"
+                "c203"
+                "beef"
+                "6553f1251dcd6500"
+                    + Echoed
+                    + "ca05"
+                      "0000"
+                      "40"
+                      "000000");
+        dataRow("14 octets (TWAMP-Light): the base, SSID 0", Sender.left(28),
+                Answer.left(28) + "0000" + Answer.mid(32));
+        dataRow("30 octets: the base, zero-filled", Sender + Ones.left(28), Answer);
+        dataRow("13 octets: no answer", Sender.left(26), QByteArray());
+        dataRow("extra padding: copied", base + "00010004deadbeef", Answer + "00010004deadbeef");
+        dataRow("timestamp information: source NTP, T2 software, T3 the program's",
+                base + "0003000400000000", Answer + "0003000401020103");
+        dataRow("class of service: DSCP 10 as asked, 46 and ECN 1 received",
+                base + "0004000428000000", Answer + "000400042ae40000");
+        dataRow("class of service: DSCP 12 asked, not used: RP 1", base + "0004000430000000",
+                Answer + "0004000432e50000");
+        dataRow("unknown type: U set", base + "00c800027879", Answer + "80c800027879");
+        dataRow("running past the end: M set, the rest as it came", base + "00010008aabb",
+                Answer + "40010008aabb");
+        dataRow("known type, wrong length: M set", base + "000300020000", Answer + "400300020000");
+        dataRow("fewer octets than a TLV header: copied", base + "ffeedd", Answer + "ffeedd");
+        dataRow("a TLV after an unknown one is answered; flags of a good one cleared",
+                base
+                    + "c0c80000"
+                      "0003000400000000",
+                Answer
+                    + "80c80000"
+                      "0003000401020103");
+    }
+    void reply()
+    {
+        const auto [request, answer] = fetched<QByteArray, QByteArray>("request", "answer");
+        QCOMPARE(Stamp::StampReply(QByteArray::fromHex(request), reflection()).toHex(), answer);
+    }
+
+    // NTP stamps both ways (the fraction rounded to the nearest 2^-32 s),
+    // and the error estimate: the smallest that covers the error.
+    void formats_data()
+    {
+        columns<qint64, quint64, qint64, quint16>("unixNs", "ntp", "errorNs", "estimate");
+        dataRow("1970", qint64(0), quint64(0x83aa7e8000000000), qint64(1), quint16(0x8005));
+        dataRow("1 ns", qint64(1), quint64(0x83aa7e8000000004), qint64(59), quint16(0x80fe));
+        dataRow("the last ns of a second", qint64(999'999'999), quint64(0x83aa7e80fffffffc),
+                qint64(60), quint16(0x8181));
+        dataRow("2023", qint64(1'700'000'000'500'000'000), quint64(0xe8fe6f8080000000),
+                qint64(16'000'000'000), quint16(0x9d80));
+    }
+    void formats()
+    {
+        const auto [unixNs, ntp, errorNs, estimate]
+            = fetched<qint64, quint64, qint64, quint16>("unixNs", "ntp", "errorNs", "estimate");
+        QCOMPARE(NtpStamp(unixNs), ntp);
+        QVERIFY(qAbs(NtpStampNs(ntp) - unixNs) <= 1);
+        QCOMPARE(PtpStampNs(PtpStamp(unixNs, 37), 37), unixNs);
+        const ErrorEstimate made = EstimateOf(errorNs, true);
+        QCOMPARE(PackErrorEstimate(made), estimate);
+        QCOMPARE(ReadErrorEstimate(estimate), made);
+        QVERIFY(EstimateNs(made) >= errorNs && EstimateNs(made) <= errorNs * 102 / 100 + 4);
+    }
+
+    // scapy's sender against the reflector: the reflector's numbers per
+    // sender and SSID, the sender's fields echoed, T2 <= T3 within a second
+    // of the system clock, the TTL seen, the TLVs answered; the minute's
+    // lines when it stops.
+    void reflector_data()
+    {
+        columns<QString, QString>("local", "host");
+        dataRow("IPv4 on both families, from the address asked", QString("::"),
+                QString("127.0.0.2"));
+        dataRow("IPv6 on both families", QString("::"), QString("::1"));
+        dataRow("IPv4 only", QString("127.0.0.1"), QString("127.0.0.1"));
+        dataRow("IPv6 only", QString("::1"), QString("::1"));
+    }
+    void reflector()
+    {
+        if (QProcess::execute("/usr/bin/python3", {"-c", "import scapy.contrib.stamp"}) != 0)
+            QSKIP("Debian's python3-scapy is not installed (scripts/ensure-deps installs it)");
+        const auto [local, host] = fetched<QString, QString>("local", "host");
+        QTemporaryDir dir;
+        const quint16 port = freePort(true);
+        Headless reflector(
+            dir.path(), {"respond", "--stamp", "--port", QString::number(port), "--local", local});
+        QByteArray seen;
+        QTRY_VERIFY(
+            (seen += reflector.readAllStandardOutput())
+                .contains(QString("Reflecting test packets on UDP port %1").arg(port).toUtf8()));
+        QProcess sender;
+        sender.start("/usr/bin/python3",
+                     {scratchFile(dir, "sender.py", SenderScript), host, QString::number(port)});
+        QVERIFY(sender.waitForFinished(20000));
+        QCOMPARE(sender.exitCode(), 0);
+        QList<QJsonObject> got;
+        for (const QByteArray &line : sender.readAllStandardOutput().trimmed().split('\n'))
+            got << QJsonDocument::fromJson(line).object();
+        QCOMPARE(got.size(), 6);
+        // sent: {its number, the reflector's, SSID, length}; the last none.
+        const int expected[][4]
+            = {{5, 0, 9, 74}, {6, 1, 9, 44}, {7, 0, 10, 44}, {100, 0, 9, 44}, {8, 0, 0, 44}};
+        for (int i = 0; i < 5; ++i) {
+            const QJsonObject &answer = got[i];
+            QCOMPARE(answer["seq_sender"].toInt(), expected[i][0]);
+            QCOMPARE(answer["seq"].toInt(), expected[i][1]);
+            QCOMPARE(answer["ssid"].toInt(), expected[i][2]);
+            QCOMPARE(answer["len"].toInt(), expected[i][3]);
+            QCOMPARE(answer["src"].toString(), host);
+            QCOMPARE(answer["ttl"].toInt(), 77);
+            QCOMPARE(answer["dscp"].toInt(), i == 0 ? 10 : 0);
+            QVERIFY(answer["echo"].toBool());
+            const double t2 = answer["t2"].toDouble(), t3 = answer["t3"].toDouble();
+            const double now = answer["now"].toDouble();
+            QVERIFY2(t2 <= t3 && qAbs(t2 - now) < 1 && qAbs(t3 - now) < 1,
+                     qPrintable(QString("T2 %1 T3 %2 now %3")
+                                    .arg(t2, 0, 'f')
+                                    .arg(t3, 0, 'f')
+                                    .arg(now, 0, 'f')));
+        }
+        const QString tlvs = got[0]["tlvs"].toString();
+        QVERIFY2(QRegularExpression("^0001:70616421 0003:0.02..03 0004:2ae00000 80c8:7879$")
+                     .match(tlvs)
+                     .hasMatch(),
+                 qPrintable(tlvs));
+        QVERIFY(!got[5].contains("len"));
+        QVERIFY(reflector.endsWith(0, true));
+        const QString told = seen + reflector.out();
+        const QString from = host.contains(':') ? "[::1]:" : "127.0.0.1:";
+        // Whole lines: nothing else was refused.
+        for (const char *line :
+             {" (SSID 9) in the last minute: 2 packets reflected\n",
+              " (SSID 10) in the last minute: 1 packet reflected\n",
+              " (SSID 0) in the last minute: 1 packet reflected\n",
+              "in the last minute, not answered: 1 too short for a test packet\n"})
+            QVERIFY2(told.contains(line), qPrintable(told));
+        QCOMPARE(told.count(QRegularExpression("\\(SSID 9\\) in the last minute: 1 packet")), 1);
+        QVERIFY2(told.contains("STAMP:\t" + from), qPrintable(told));
+    }
+
+    // Beyond the sessions it keeps, the one silent the longest is forgotten
+    // (its numbers start again); the others count on.
+    void forgotten()
+    {
+        StampReflector reflector(nullptr, 2);
+        int number = 0;
+        QString why;
+        const quint16 port = freePort(true);
+        QVERIFY(reflector.open("127.0.0.1", port, &number, &why));
+        QUdpSocket sender;
+        QVERIFY(sender.bind(QHostAddress::LocalHost, 0));
+        const auto numberFor = [&](quint16 ssid) -> qint64 {
+            sender.writeDatagram(Stamp::SenderBytes({1, 2, 3, ssid}), QHostAddress::LocalHost,
+                                 port);
+            if (!QTest::qWaitFor([&] { return sender.hasPendingDatagrams(); }, 5000))
+                return -1;
+            const auto answer = Stamp::ReadReflectorPacket(sender.receiveDatagram().data());
+            return answer && answer->ssid == ssid ? qint64(answer->seq) : -2;
+        };
+        QList<qint64> numbers;
+        for (const quint16 ssid : {1, 1, 2, 3, 1, 3})
+            numbers << numberFor(ssid);
+        QCOMPARE(numbers, (QList<qint64>{0, 1, 0, 0, 0, 1}));
+        StampReflector::Ignored ignored;
+        const std::vector<StampReflector::Session> heard = reflector.minute(&ignored);
+        QCOMPARE(ignored.forgotten, 2u);
+        QCOMPARE(heard.size(), 2u);
+        QCOMPARE(
+            QList<quint64>({heard[0].ssid, heard[0].answered, heard[1].ssid, heard[1].answered}),
+            QList<quint64>({3, 2, 1, 1}));
+    }
+
+    // A line a minute for each session, up to the most told apart; the rest
+    // in one line.
+    void minuteLines_data()
+    {
+        columns<int, int>("sessions", "apart");
+        dataRow("4096: each told apart", 4096, 4096);
+        dataRow("4097: one told with the others", 4097, 4096);
+    }
+    void minuteLines()
+    {
+        const auto [sessions, apart] = fetched<int, int>("sessions", "apart");
+        StampReflector reflector;
+        int number = 0;
+        QString why;
+        const quint16 port = freePort(true);
+        QVERIFY(reflector.open("::1", port, &number, &why));
+        QUdpSocket sender;
+        QVERIFY(sender.bind(QHostAddress::LocalHostIPv6, 0));
+        for (int ssid = 0; ssid < sessions; ++ssid) {
+            sender.writeDatagram(Stamp::SenderBytes({1, 2, 3, quint16(ssid)}),
+                                 QHostAddress::LocalHostIPv6, port);
+            // A few at a time: the system's buffer holds no more.
+            if (ssid % 32 == 31 || ssid == sessions - 1)
+                QTRY_COMPARE(reflector.answeredTotal(), quint64(ssid + 1));
+        }
+        struct : MsgSink
+        {
+            QStringList told;
+            void addLine(LineKind, const QString &, const QString &s) override { told << s; }
+            void ClearMsgsBox() override {}
+        } sink;
+        StampLines(reflector, sink).tellMinute();
+        QCOMPARE(sink.told.filter(") in the last minute: 1 packet reflected\r\n").size(), apart);
+        const QStringList others = sink.told.filter("other session");
+        QCOMPARE(others, sessions > apart ? QStringList{"1 other session in the last minute: 1 "
+                                                        "packet reflected\r\n"}
+                                          : QStringList());
+    }
+
+    // A port it cannot have: told why, exit 2.
+    void refused_data()
+    {
+        columns<bool, QString>("nobody", "said");
+        dataRow("under 1024 without the privilege", true,
+                QString("Cannot reflect on UDP port 862 of [::]: Permission denied (13). A port "
+                        "under 1024 needs root or the capability CAP_NET_BIND_SERVICE"));
+        dataRow("in use", false, QString("Address already in use (98)"));
+    }
+    void refused()
+    {
+        const auto [nobody, said] = fetched<bool, QString>("nobody", "said");
+        if (nobody && readFile("/proc/sys/net/ipv4/ip_unprivileged_port_start").toInt() < 1024)
+            QSKIP("this system lets anyone bind the ports under 1024");
+        QTemporaryDir dir;
+        // Its log, where nobody may write it.
+        for (const QString &path : {dir.path(), dir.filePath("Selmarin")})
+            QVERIFY(QDir().mkpath(path)
+                    && QFile::setPermissions(path, QFileDevice::Permissions(0x7777)));
+        QUdpSocket taken;
+        QVERIFY(taken.bind(QHostAddress::Any, 0));
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PROGRAMFILES", dir.path());
+        env.insert("COMPUTERNAME", "PC17");
+        run.setProcessEnvironment(env);
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        if (nobody)
+            run.setChildProcessModifier([] {
+                ::setgroups(0, nullptr);
+                (void) !::setgid(65534);
+                (void) !::setuid(65534);
+            });
+        // Without --port: 862.
+        run.start(SELMARIN_PROGRAM, nobody ? QStringList{"respond", "--stamp"}
+                                           : QStringList{"respond", "--stamp", "--port",
+                                                         QString::number(taken.localPort())});
+        QVERIFY(run.waitForFinished(20000));
+        QCOMPARE(run.exitCode(), 2);
+        const QString told = QString::fromUtf8(run.readAll());
+        QVERIFY2(told.contains("STAMP Error") && told.contains(said), qPrintable(told));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStamp)
+#include "tst_stamp.moc"
