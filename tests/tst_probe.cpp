@@ -475,7 +475,7 @@ private slots:
                  "3.000/3.000/3.000 ms");
 
         const QJsonObject json
-            = QJsonDocument::fromJson(JsonSummary({{"a:1", &f, {"x"}}, {"b:2", &g, {}}}, 1))
+            = QJsonDocument::fromJson(JsonSummary({{"a:1", &f, {"x"}, {}}, {"b:2", &g, {}, {}}}, 1))
                   .object();
         const QJsonArray targets = json["targets"].toArray();
         const QJsonObject one = targets[0].toObject(), total = json["total"].toObject();

@@ -7,6 +7,8 @@
 
 #include "metricsendpoint.h"
 
+#include "stamp/stampwire.h"
+
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
@@ -27,6 +29,7 @@ const QString Usage = QStringLiteral(
     "                      [--metrics ADDRESS:PORT] [--insecure] [--cacert FILE]\n"
     "                      [--cert FILE --key FILE]\n"
     "       selmarin probe --connect HOST PORT [the same options]\n"
+    "       selmarin probe --stamp HOST [PORT] [HOST [PORT] ...] [the same options]\n"
     "       selmarin load --udp|--tcp|--tls HOST PORT [--rate R] [--size B]\n"
     "                     [-t S | -c N] [--burst N] [--warmup S] [-q] [--json]\n"
     "       selmarin diagnose [--tcp|--udp|--tls] HOST PORT [--json] [--hops] [-W S]\n"
@@ -60,6 +63,12 @@ const QString Usage = QStringLiteral(
     "                       with several targets or --metrics)\n"
     "  --connect            each query is a new TCP connection to any server,\n"
     "                       timed until it is made (--tls: and its handshake done)\n"
+    "  --stamp              each query is a test packet of the standard two-way\n"
+    "                       measurement to the reflector at HOST PORT (default\n"
+    "                       862); the summary adds the round trip less the\n"
+    "                       reflector's time, the loss of each direction, the\n"
+    "                       TTL the reflector saw, and the one-way delays when\n"
+    "                       both clocks say they are synchronized\n"
     "  --json               the summary as one JSON document, nothing else on\n"
     "                       standard output\n"
     "  --every-query        (probe and respond) a line for every query and answer;\n"
@@ -144,7 +153,7 @@ const QList<Option> &options()
          Respond,
          KeepsPort(&C::port, 1, "respond needs --port N, N from 1 to 65535.")},
         {{"local"}, true, Respond, KeepsValue(&C::local)},
-        {{"stamp"}, false, Respond, SetsFlag(&C::stamp)},
+        {{"stamp"}, false, Both, SetsFlag(&C::stamp)},
         {{"c", "count"}, true, Probe, count},
         {{"i", "interval"}, true, Probe, TakesSeconds(&C::intervalMs, "--interval", 10)},
         {{"W", "timeout"}, true, Probe | Diagnose, TakesSeconds(&C::timeoutMs, "--timeout", 1)},
@@ -235,7 +244,7 @@ QString checkTogether(Command &command)
     const int protocols = int(command.wantsTcp) + int(command.wantsUdp) + int(command.tls);
     if (command.connectOnly && command.wantsUdp)
         return QStringLiteral("--connect makes TCP connections: no --udp.");
-    if (command.stamp) {
+    if (command.stamp && respond) {
         if (command.wantsTcp || command.tls || !command.cert.isEmpty() || !command.key.isEmpty())
             return QStringLiteral(
                 "--stamp reflects UDP test packets: no --tcp, --tls, --cert or --key.");
@@ -247,9 +256,14 @@ QString checkTogether(Command &command)
             command.local = QStringLiteral("::");
         return {};
     }
-    if (!command.connectOnly && protocols != 1)
+    if (command.stamp) {
+        if (protocols > 0 || command.connectOnly || !command.cacert.isEmpty() || command.insecure
+            || !command.cert.isEmpty() || !command.key.isEmpty())
+            return QStringLiteral("--stamp sends UDP test packets: no --tcp, --udp, --tls, "
+                                  "--connect or their TLS options.");
+    } else if (!command.connectOnly && protocols != 1)
         return QStringLiteral("Choose one protocol: --tcp, --udp or --tls.");
-    command.tcp = !command.wantsUdp;
+    command.tcp = !command.wantsUdp && !command.stamp;
     if (!command.tls
         && (command.insecure || !command.cacert.isEmpty() || !command.cert.isEmpty()
             || !command.key.isEmpty()))
@@ -357,6 +371,11 @@ Command ParseCommandLine(const QStringList &arguments)
         return checkDiagnose(command, words);
     if (command.kind == Command::Respond && !words.isEmpty())
         return UsageError(QStringLiteral("respond takes no HOST or PORT; use --port."));
+    // A reflector's port may be left out: the standard one.
+    if (command.stamp)
+        for (qsizetype i = 0; i < words.size(); i += 2)
+            if (i + 1 == words.size() || PortNumber(words.at(i + 1)) < 0)
+                words.insert(i + 1, QString::number(Stamp::DefaultPort));
     if (words.size() % 2 != 0)
         return UsageError(QStringLiteral("probe needs HOST and PORT (one pair per target)."));
     if (const QString error = addTargets(command, words, {}); !error.isEmpty())

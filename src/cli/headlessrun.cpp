@@ -13,6 +13,7 @@
 #include "peers/stampreflector.h"
 #include "probe/probeclock.h"
 #include "probe/probefigures.h"
+#include "stamp/stampfigures.h"
 #include "terminalface.h"
 #include "udp/readywatch.h"
 #include "wording/respondlines.h"
@@ -54,9 +55,10 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, quin
     setup.config.connectTimeoutMs = command.timeoutMs;
     setup.config.ends.localAddress = command.source;
     setup.config.ends.localPort = command.localPort;
-    setup.path = command.connectOnly ? ProbeTarget::Path::Connects
-                 : command.tcp       ? ProbeTarget::Path::Stream
-                                     : ProbeTarget::Path::Datagrams;
+    setup.path = command.stamp         ? ProbeTarget::Path::Stamp
+                 : command.connectOnly ? ProbeTarget::Path::Connects
+                 : command.tcp         ? ProbeTarget::Path::Stream
+                                       : ProbeTarget::Path::Datagrams;
     ProbeEngine::Options &probe = setup.probe;
     probe.count = command.count;
     probe.intervalUs = qint64(command.intervalMs) * 1000;
@@ -65,7 +67,7 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, quin
     probe.lateUs = 2 * probe.timeoutUs;
     static constexpr ProbeEngine::Matching matching[]
         = {ProbeEngine::Matching::Ordered, ProbeEngine::Matching::Plain,
-           ProbeEngine::Matching::Numbered};
+           ProbeEngine::Matching::Numbered, ProbeEngine::Matching::Numbered};
     probe.matching = matching[int(setup.path)];
     if (setup.path == ProbeTarget::Path::Datagrams)
         probe.numberedAsks = 3;
@@ -266,11 +268,15 @@ void HeadlessRun::end()
     for (size_t i = 0; i < m_targets.size(); ++i) {
         const ProbeTarget &target = *m_targets[i];
         const ProbeFigures &figures = target.figures();
-        summaries.append({target.name(), &figures, m_targetLines[i]->errors()});
+        const StampFigures *stamp = target.stampFigures();
+        summaries.append({target.name(), &figures, m_targetLines[i]->errors(),
+                          stamp ? stamp->json() : QJsonObject()});
         // To the terminal (unless it gets JSON) and to the log, a record a line.
-        const QString summary = QStringLiteral("--- ") + target.name()
-                                + QStringLiteral(" AutoPing statistics ---\n")
-                                + figures.pingSummary();
+        QString summary = QStringLiteral("--- ") + target.name()
+                          + QStringLiteral(" AutoPing statistics ---\n") + figures.pingSummary();
+        if (const StampFigures *stamp = target.stampFigures())
+            for (const QString &line : stamp->summaryLines())
+                summary += QStringLiteral("\n") + line;
         for (const QString &line : summary.split(u'\n'))
             m_lines.addLine(LineKind::Summary, QStringLiteral("AutoPing"), line + CRLF);
         sent += figures.sent();

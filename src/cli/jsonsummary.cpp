@@ -69,6 +69,8 @@ QByteArray JsonSummary(const QList<TargetSummary> &targets, int exitStatus)
         for (auto it = figures.failures().cbegin(); it != figures.failures().cend(); ++it)
             failures.insert(it.key(), qint64(it.value()));
         one.insert(QStringLiteral("failed_attempts"), failures);
+        if (!target.stamp.isEmpty())
+            one.insert(QStringLiteral("stamp"), target.stamp);
         one.insert(QStringLiteral("rtt_ms"),
                    figures.hasRtt() ? QJsonValue(
                        QJsonObject{{QStringLiteral("min"), double(figures.rttMinUs()) / 1000.0},

@@ -24,6 +24,7 @@
 // on standard error, one line each.
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -35,6 +36,7 @@ struct TargetSummary
     QString target;
     const ProbeFigures *figures = nullptr;
     QStringList errors;
+    QJsonObject stamp; // what a reflector's answers told; empty for other probes
 };
 
 QByteArray JsonSummary(const QList<TargetSummary> &targets, int exitStatus);

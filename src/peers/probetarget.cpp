@@ -10,6 +10,7 @@
 #include "socket/lookup.h"
 #include "socket/socketerrors.h"
 #include "socket/winsock.h"
+#include "stampsender.h"
 #include "tls/tlsfacts.h"
 #include "tls/tlssetup.h"
 
@@ -19,7 +20,11 @@ ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const Add
       m_setup(setup),
       m_session(std::make_unique<Session>(tables, rules)),
       m_prober(setup.probe, [this](int seq, ProbeEngine::Form form) {
-          return m_setup.path == Path::Connects ? connectOnce(seq) : sendQuery(seq, form);
+          switch (m_setup.path) {
+          case Path::Connects: return connectOnce(seq);
+          case Path::Stamp: return sendStamp(seq);
+          default: return sendQuery(seq, form);
+          }
       })
 {
     m_prober.setClock(setup.clock);
@@ -111,7 +116,7 @@ void ProbeTarget::open()
     // Datagrams go to one address, looked up first: a name that does not
     // resolve is a failed attempt, not a datagram counted as sent.
     if (QHostAddress address;
-        m_setup.path == Path::Datagrams && !ParseAddress(m_setup.host, &address)) {
+        m_setup.path != Path::Stream && !ParseAddress(m_setup.host, &address)) {
         LookUpHost(m_setup.host, this, [this](const LookedUp &found) {
             if (m_done)
                 return;
@@ -127,6 +132,10 @@ void ProbeTarget::open()
 
 void ProbeTarget::openAt(const QString &address)
 {
+    if (m_setup.path == Path::Stamp) {
+        openStamp(address);
+        return;
+    }
     Session::Config config = m_setup.config;
     config.ends.remoteAddress = address;
     RuntimeError failure;
@@ -163,7 +172,7 @@ void ProbeTarget::up()
     m_sentWhenUp = figures().sent();
     if (m_prober.isRunning())
         return;
-    m_prober.start(m_session->peer(), m_setup.slotsFromUs);
+    m_prober.start(m_stamp ? name() : m_session->peer(), m_setup.slotsFromUs);
     if (m_connectUs >= 0)
         m_prober.connected(std::exchange(m_connectUs, -1));
     if (m_handshakeUs >= 0)
@@ -246,6 +255,8 @@ void ProbeTarget::stop()
     for (auto &[seq, connection] : m_connections)
         connection.release()->deleteLater();
     m_connections.clear();
+    if (m_stamp)
+        m_stamp->close();
 }
 
 void ProbeTarget::end(bool failed)
@@ -256,4 +267,40 @@ void ProbeTarget::end(bool failed)
     m_done = true;
     stop();
     emit done();
+}
+
+void ProbeTarget::openStamp(const QString &address)
+{
+    if (!m_stamp) {
+        m_stamp = std::make_unique<StampSender>();
+        connect(m_stamp.get(), &StampSender::answered, this,
+                [this](int seq, qint64 atUs) { m_prober.answer(seq, atUs); });
+        // An ICMP error (a closed port, no route) is the path's state, told
+        // with the queries that meet it.
+        connect(m_stamp.get(), &StampSender::failed, this,
+                [this](int number) { m_downDetail = SocketErrorText(number); });
+    }
+    const Session::Config &config = m_setup.config;
+    if (int number = 0; !m_stamp->open(address, m_setup.port, config.ends.localAddress,
+                                       config.ends.localPort, &number)) {
+        down(FailureReason(number), SocketErrorText(number));
+        return;
+    }
+    up();
+}
+
+Prober::Handed ProbeTarget::sendStamp(int seq)
+{
+    if (!m_ready)
+        return {false, 0, m_downReason.isEmpty() ? QStringLiteral("failed") : m_downReason,
+                m_downDetail};
+    const qint64 at = MonotonicUs();
+    if (int number = 0; !m_stamp->send(seq, &number))
+        return {false, 0, FailureReason(number), SocketErrorText(number)};
+    return {true, at, {}, {}};
+}
+
+const StampFigures *ProbeTarget::stampFigures() const
+{
+    return m_stamp ? &m_stamp->figures() : nullptr;
 }

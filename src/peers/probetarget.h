@@ -13,6 +13,8 @@
 //   Connects   a new connection per query (connectprobe.cpp), whose answer
 //              is that it was made (and its TLS handshake done and its
 //              certificate verified)
+//   Stamp      the two-way measurement's test packets to a reflector
+//              (stampsender.h), answers matched by the number they echo
 //
 // The run starts when the target is first known to be up (connected; for
 // TLS, the handshake done; for datagrams, bound) or down.  A connection's
@@ -39,6 +41,8 @@
 #include <memory>
 
 class AddressRules;
+class StampFigures;
+class StampSender;
 class Winsock;
 struct NameTables;
 struct TlsFacts;
@@ -48,7 +52,7 @@ class ProbeTarget : public QObject
 {
     Q_OBJECT
 public:
-    enum class Path { Stream, Datagrams, Connects };
+    enum class Path { Stream, Datagrams, Connects, Stamp };
     struct Setup
     {
         QString host;
@@ -83,6 +87,8 @@ public:
     const ProbeFigures &figures() const { return m_prober.figures(); }
     const Session &session() const { return *m_session; }
     Path path() const { return m_setup.path; }
+    // What a reflector's answers told (Stamp); none for the other paths.
+    const StampFigures *stampFigures() const;
 
 signals:
     void happened(const ProbeEngine::Events &events);
@@ -103,6 +109,8 @@ private:
     void end(bool failed);
     void reopen();
     Prober::Handed sendQuery(int seq, ProbeEngine::Form form);
+    void openStamp(const QString &address);
+    Prober::Handed sendStamp(int seq);
     // Connects (connectprobe.cpp).
     void lookUp();
     Prober::Handed connectOnce(int seq);
@@ -126,4 +134,5 @@ private:
     QString m_address;
     std::shared_ptr<const TlsSetup> m_tls;
     std::map<int, std::unique_ptr<Winsock>> m_connections;
+    std::unique_ptr<StampSender> m_stamp;
 };

@@ -4,6 +4,7 @@
 #include "stampreflector.h"
 
 #include "stamp/stampreply.h"
+#include "systemclock.h"
 #include "udp/batchsend.h"
 #include "udp/packetinfo.h"
 
@@ -12,7 +13,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/timex.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,29 +24,6 @@ using Stamp::ReflectorClock;
 namespace {
 
 constexpr qint64 NsPerS = 1'000'000'000;
-
-qint64 realTimeNs()
-{
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return qint64(now.tv_sec) * NsPerS + now.tv_nsec;
-}
-
-// The system clock's state, as the error estimate and the Timestamp
-// Information TLV tell it.
-ReflectorClock systemClock()
-{
-    timex state{};
-    const int status = ::adjtimex(&state);
-    const bool synchronized = status != -1 && status != TIME_ERROR && !(state.status & STA_UNSYNC);
-    // Synchronized: the estimated error; else at least the largest it may be.
-    const long errorUs = synchronized ? state.esterror : qMax(state.esterror, state.maxerror);
-    ReflectorClock clock;
-    clock.estimate = EstimateOf(qint64(qMax(1L, errorUs)) * 1000, synchronized);
-    clock.taiOffsetS = status == -1 ? 0 : state.tai;
-    clock.source = synchronized ? Stamp::SyncSource::Ntp : Stamp::SyncSource::FreeRunning;
-    return clock;
-}
 
 void enable(int fd, int level, int option)
 {
@@ -180,7 +157,7 @@ struct StampReflector::Clock
     const ReflectorClock &now(qint64 ns)
     {
         if (ns - readAtNs >= NsPerS || ns < readAtNs) {
-            state = systemClock();
+            state = SystemClockState();
             readAtNs = ns;
         }
         return state;
@@ -379,7 +356,7 @@ bool StampReflector::reflect(Slot &slot, QByteArrayView request, const msghdr &m
     const Arrival arrival = readArrival(m);
     Session &session = sessionOf(key).session;
     Stamp::Reflection reflection;
-    reflection.t2Ns = arrival.stampNs >= 0 ? arrival.stampNs : realTimeNs();
+    reflection.t2Ns = arrival.stampNs >= 0 ? arrival.stampNs : RealTimeNs();
     reflection.clock = m_clock->now(reflection.t2Ns);
     if (arrival.stampNs < 0)
         reflection.clock.receiveMethod = Stamp::StampMethod::ControlPlane;
@@ -392,7 +369,7 @@ bool StampReflector::reflect(Slot &slot, QByteArrayView request, const msghdr &m
     session.systemStamps = arrival.stampNs >= 0;
     ++session.answered;
     // T3 last: the answer is handed to the system right after.
-    reflection.t3Ns = realTimeNs();
+    reflection.t3Ns = RealTimeNs();
     slot.reply = Stamp::StampReply(request, reflection);
     slot.dscp = reflection.dscpSent;
     return true;

@@ -1,0 +1,137 @@
+// SPDX-FileCopyrightText: 2026 The Selmarin developers
+// SPDX-License-Identifier: GPL-3.0-or-later
+
+#include "stampfigures.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+void StampFigures::Spread::add(qint64 ns)
+{
+    minNs = count == 0 ? ns : std::min(minNs, ns);
+    maxNs = count == 0 ? ns : std::max(maxNs, ns);
+    sumNs += ns;
+    ++count;
+}
+
+bool StampFigures::add(const Answer &answer)
+{
+    if (!m_answers.emplace(answer.senderSeq, answer.reflectorSeq).second)
+        return false;
+    const qint64 reflectorNs = answer.t3Ns - answer.t2Ns;
+    m_net.add((answer.t4Ns - answer.t1Ns) - reflectorNs);
+    m_reflector.add(reflectorNs);
+    if (answer.bothSynchronized) {
+        m_forward.add(answer.t2Ns - answer.t1Ns);
+        m_backward.add(answer.t4Ns - answer.t3Ns);
+    } else {
+        ++m_unsynchronized;
+        m_reflectorUnsynchronized += answer.reflectorSynchronized ? 0 : 1;
+    }
+    m_ttlAtReflector = answer.ttlAtReflector;
+    m_ttlHere = answer.ttlHere;
+    return true;
+}
+
+StampFigures::Loss StampFigures::loss() const
+{
+    Loss loss;
+    // Before the first answer the reflector's numbers start at 0.
+    qint64 sender = -1, reflector = -1;
+    for (const auto &[senderSeq, reflectorSeq] : m_answers) {
+        const qint64 unanswered = qint64(senderSeq) - sender - 1;
+        // A reflector that reorders may number backwards: no loss there.
+        const qint64 counted
+            = std::clamp(qint64(reflectorSeq) - reflector - 1, qint64(0), unanswered);
+        loss.backward += quint64(counted);
+        loss.forward += quint64(unanswered - counted);
+        sender = senderSeq;
+        reflector = std::max(reflector, qint64(reflectorSeq));
+    }
+    const qint64 after = qint64(m_sent) - sender - 1;
+    loss.unknown = quint64(std::max(after, qint64(0)));
+    return loss;
+}
+
+QString StampFigures::oneWayLeftOut() const
+{
+    if (m_unsynchronized == 0)
+        return m_answers.empty() ? QStringLiteral("no answer") : QString();
+    return m_reflectorUnsynchronized > 0
+               ? QStringLiteral("the reflector's clock is not synchronized")
+               : QStringLiteral("this machine's clock is not synchronized");
+}
+
+namespace {
+
+QString milliseconds(double ns)
+{
+    return QString::number(ns / 1e6, 'f', 3);
+}
+
+QString spreadText(const StampFigures::Spread &spread)
+{
+    return QStringLiteral("%1/%2/%3 ms")
+        .arg(milliseconds(double(spread.minNs)), milliseconds(spread.avgNs()),
+             milliseconds(double(spread.maxNs)));
+}
+
+QJsonValue spreadJson(const StampFigures::Spread &spread)
+{
+    if (spread.count == 0)
+        return QJsonValue(QJsonValue::Null);
+    return QJsonObject{{QStringLiteral("count"), qint64(spread.count)},
+                       {QStringLiteral("min"), double(spread.minNs) / 1e6},
+                       {QStringLiteral("avg"), spread.avgNs() / 1e6},
+                       {QStringLiteral("max"), double(spread.maxNs) / 1e6}};
+}
+
+QString ttlText(int ttl)
+{
+    return ttl < 0 ? QStringLiteral("not known") : QString::number(ttl);
+}
+
+} // namespace
+
+QStringList StampFigures::summaryLines() const
+{
+    const Loss lost = loss();
+    QStringList lines;
+    if (m_net.count > 0)
+        lines << QStringLiteral("round trip less the reflector's time min/avg/max = %1, the "
+                                "reflector's time avg %2 ms")
+                     .arg(spreadText(m_net), milliseconds(m_reflector.avgNs()));
+    lines << QStringLiteral("lost forward %1, backward %2, direction not known %3")
+                 .arg(lost.forward)
+                 .arg(lost.backward)
+                 .arg(lost.unknown);
+    lines << QStringLiteral("TTL seen by the reflector %1 (sent with 255), of its answers %2")
+                 .arg(ttlText(m_ttlAtReflector), ttlText(m_ttlHere));
+    if (const QString why = oneWayLeftOut(); !why.isEmpty())
+        lines << QStringLiteral("one-way delays left out: ") + why;
+    else
+        lines << QStringLiteral("forward delay min/avg/max = %1, backward %2")
+                     .arg(spreadText(m_forward), spreadText(m_backward));
+    return lines;
+}
+
+QJsonObject StampFigures::json() const
+{
+    const Loss lost = loss();
+    QJsonObject json{
+        {QStringLiteral("answers"), qint64(answers())},
+        {QStringLiteral("rtt_less_reflector_ms"), spreadJson(m_net)},
+        {QStringLiteral("reflector_ms"), spreadJson(m_reflector)},
+        {QStringLiteral("lost_forward"), qint64(lost.forward)},
+        {QStringLiteral("lost_backward"), qint64(lost.backward)},
+        {QStringLiteral("lost_direction_unknown"), qint64(lost.unknown)},
+        {QStringLiteral("ttl_at_reflector"), m_ttlAtReflector},
+        {QStringLiteral("ttl_here"), m_ttlHere},
+        {QStringLiteral("forward_ms"), spreadJson(m_forward)},
+        {QStringLiteral("backward_ms"), spreadJson(m_backward)},
+    };
+    if (const QString why = oneWayLeftOut(); !why.isEmpty())
+        json.insert(QStringLiteral("one_way_left_out"), why);
+    return json;
+}
