@@ -3,7 +3,9 @@
 // The two-way measurement's reflector: its answers as exact bytes, the time
 // stamp formats and the error estimate; then `selmarin respond --stamp`
 // answering a sender built on scapy's model of the test packets (an
-// implementation written by others), over IPv4 and IPv6 on loopback.
+// implementation written by others), over IPv4 and IPv6 on loopback; and
+// `selmarin probe --stamp` against ours and against a reflector in the test
+// that leaves out chosen answers.
 #include "base/msgsink.h"
 #include "peers/stampreflector.h"
 #include "stamp/stampreply.h"
@@ -98,6 +100,19 @@ for s, seq, ssid, cut, tlv in [(a, 5, 9, 0, tlvs), (a, 6, 9, 0, []), (a, 7, 10, 
         'echo': r[28:38] == data[4:14], 't2': float(x.ts_rx), 't3': float(x.ts), 'now': time.time() + 2208988800,
         'tlvs': ' '.join('%02x%02x:%s' % (int(t.flags), t.type, t.value.hex()) for t in x.tlv_objects)}), flush=True)
 )";
+
+// Runs `probe --stamp localhost PORT` for count queries and returns its
+// JSON summary's one target; status: its exit status.
+QJsonObject probeStamp(const QString &folder, quint16 port, int count, int *status)
+{
+    Headless probe(folder, {"probe", "--stamp", "localhost", QString::number(port), "-c",
+                            QString::number(count), "-i", "0.1", "-W", "0.5", "--json"});
+    // The event loop runs meanwhile: a reflector in the test answers.
+    if (!QTest::qWaitFor([&] { return probe.state() == QProcess::NotRunning; }, 30000))
+        probe.kill();
+    *status = probe.exitCode();
+    return QJsonDocument::fromJson(probe.readAllStandardOutput())["targets"][0].toObject();
+}
 
 } // namespace
 
@@ -365,6 +380,85 @@ private slots:
         QCOMPARE(run.exitCode(), 2);
         const QString told = QString::fromUtf8(run.readAll());
         QVERIFY2(told.contains("STAMP Error") && told.contains(said), qPrintable(told));
+    }
+
+    // Our sender against our reflector: every query answered, the round
+    // trip at least the round trip less the reflector's time, which is at
+    // least 0; the TTL 255 as sent; one-way delays only with both clocks
+    // synchronized (else the reason).
+    void senderAgainstOurs()
+    {
+        QTemporaryDir dir;
+        const quint16 port = freePort(true);
+        Headless reflector(dir.path(), {"respond", "--stamp", "--port", QString::number(port)});
+        QByteArray seen;
+        QTRY_VERIFY((seen += reflector.readAllStandardOutput()).contains("Reflecting"));
+        int status = -1;
+        const QJsonObject got = probeStamp(dir.path(), port, 3, &status);
+        QCOMPARE(status, 0);
+        QCOMPARE(got["answered"].toInt(), 3);
+        const QJsonObject stamp = got["stamp"].toObject();
+        QCOMPARE(stamp["answers"].toInt(), 3);
+        const double rtt = got["rtt_ms"]["min"].toDouble();
+        const double net = stamp["rtt_less_reflector_ms"]["min"].toDouble();
+        QVERIFY2(rtt >= net && net >= 0 && stamp["reflector_ms"]["min"].toDouble() >= 0,
+                 qPrintable(QString("%1 %2").arg(rtt).arg(net)));
+        QCOMPARE(stamp["ttl_at_reflector"].toInt(), 255);
+        QCOMPARE(stamp["ttl_here"].toInt(), 64);
+        for (const char *lost : {"lost_forward", "lost_backward", "lost_direction_unknown"})
+            QCOMPARE(stamp[lost].toInt(), 0);
+        QCOMPARE(stamp.contains("one_way_left_out"), stamp["forward_ms"].isNull());
+        QVERIFY(reflector.endsWith(0, true));
+    }
+
+    // The loss of each direction, from a reflector that numbers what it
+    // receives and answers some: per query a (answered), f (never reached
+    // it: not counted) or b (counted, its answer lost).
+    void lossByDirection_data()
+    {
+        columns<QString, int, int, int, int>("queries", "forward", "backward", "unknown", "status");
+        dataRow("all answered", QString("aaa"), 0, 0, 0, 0);
+        dataRow("forward only", QString("afa"), 1, 0, 0, 1);
+        dataRow("backward only", QString("aba"), 0, 1, 0, 1);
+        dataRow("mixed, and before the first answer", QString("fabfba"), 2, 2, 0, 1);
+        dataRow("after the last answer: not known", QString("abf"), 0, 0, 2, 1);
+        dataRow("nothing answered", QString("ff"), 0, 0, 2, 1);
+    }
+    void lossByDirection()
+    {
+        const auto [queries, forward, backward, unknown, status]
+            = fetched<QString, int, int, int, int>("queries", "forward", "backward", "unknown",
+                                                   "status");
+        QUdpSocket fake;
+        QVERIFY(fake.bind(QHostAddress::LocalHost, 0));
+        quint32 counted = 0;
+        connect(&fake, &QUdpSocket::readyRead, &fake, [&] {
+            while (fake.hasPendingDatagrams()) {
+                const QNetworkDatagram request = fake.receiveDatagram();
+                const auto packet = Stamp::ReadSenderPacket(request.data());
+                const QChar fate = packet && packet->seq < quint32(queries.size())
+                                       ? queries.at(packet->seq)
+                                       : u'f';
+                Stamp::Reflection r = reflection();
+                r.seq = counted;
+                counted += fate == u'f' ? 0 : 1;
+                if (fate == u'a')
+                    fake.writeDatagram(request.makeReply(Stamp::StampReply(request.data(), r)));
+            }
+        });
+        QTemporaryDir dir;
+        int exit = -1;
+        const QJsonObject got = probeStamp(dir.path(), fake.localPort(), queries.size(), &exit);
+        QCOMPARE(exit, status);
+        QCOMPARE(got["answered"].toInt(), queries.count(u'a'));
+        QCOMPARE(got["lost"].toInt(), queries.size() - queries.count(u'a'));
+        const QJsonObject stamp = got["stamp"].toObject();
+        QCOMPARE(stamp["lost_forward"].toInt(), forward);
+        QCOMPARE(stamp["lost_backward"].toInt(), backward);
+        QCOMPARE(stamp["lost_direction_unknown"].toInt(), unknown);
+        // The fake's clock says synchronized; this machine's may not.
+        if (stamp.contains("one_way_left_out"))
+            QVERIFY(stamp["forward_ms"].isNull());
     }
 };
 
