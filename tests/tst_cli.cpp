@@ -61,6 +61,13 @@ private slots:
         row("port in use", {"respond", "--udp", "--port", "-"}, "Address in use", 2);
         row("no saved servers", {"probe", "--udp", "--servers", "7"}, "AutoPing Error:\tNo targets",
             2);
+        row("stamp with a protocol", {"probe", "--stamp", "--udp", "h"},
+            "selmarin: --stamp sends UDP test packets: no --tcp, --udp, --tls, --connect or "
+            "their TLS options.\n",
+            2);
+        row("stamp: no reflector on the standard port",
+            {"probe", "--stamp", "localhost", "--count", "1", "-W", "1"},
+            "no answer from localhost:862: seq=1\n", 1);
         row("nobody answers", {"probe", "--udp", "localhost", "+", "--count", "1"},
             "find no one listening there (port unreachable): no answer will come.\n", 1);
         row("load: loopback", {"load", "--udp", "127.0.0.1", "7"},
@@ -155,7 +162,7 @@ private slots:
              "--stamp reflects UDP test packets: no --tcp, --tls, --cert or --key."},
             {"respond --stamp --every-query",
              "--stamp tells a line a minute per sender: no --every-query."},
-            {"probe --stamp h 1", "--stamp is for respond; probe takes HOST PORT."},
+            {"probe --stamp --connect h", "--stamp sends UDP test packets: no --tcp, --udp, --tls"},
             {"respond --udp --port 65536", "respond needs --port N, N from 1 to 65535."},
             {"probe --tcp --targets /nonexistent/t",
              "Cannot read the targets file /nonexistent/t: No such file or directory."},
