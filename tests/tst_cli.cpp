@@ -61,10 +61,6 @@ private slots:
         row("port in use", {"respond", "--udp", "--port", "-"}, "Address in use", 2);
         row("no saved servers", {"probe", "--udp", "--servers", "7"}, "AutoPing Error:\tNo targets",
             2);
-        row("stamp with a protocol", {"probe", "--stamp", "--udp", "h"},
-            "selmarin: --stamp sends UDP test packets: no --tcp, --udp, --tls, --connect or "
-            "their TLS options.\n",
-            2);
         row("stamp: no reflector on the standard port",
             {"probe", "--stamp", "localhost", "--count", "1", "-W", "1"},
             "no answer from localhost:862: seq=1\n", 1);
@@ -162,7 +158,9 @@ private slots:
              "--stamp reflects UDP test packets: no --tcp, --tls, --cert or --key."},
             {"respond --stamp --every-query",
              "--stamp tells a line a minute per sender: no --every-query."},
-            {"probe --stamp --connect h", "--stamp sends UDP test packets: no --tcp, --udp, --tls"},
+            {"probe --stamp --connect h",
+             "--stamp sends UDP test packets: no --tcp, --udp, --tls, --connect or their TLS "
+             "options."},
             {"respond --udp --port 65536", "respond needs --port N, N from 1 to 65535."},
             {"probe --tcp --targets /nonexistent/t",
              "Cannot read the targets file /nonexistent/t: No such file or directory."},
