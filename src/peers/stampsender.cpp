@@ -74,9 +74,8 @@ bool StampSender::open(const QString &address, quint16 port, const QString &sour
     m_ipv6 = peer.protocol() == QAbstractSocket::IPv6Protocol;
     sockaddr_storage to{}, from{};
     const socklen_t toLength = socketAddress(peer, port, m_ipv6, &to);
-    const QHostAddress local(source.isEmpty() ? (m_ipv6 ? QStringLiteral("::")
-                                                        : QStringLiteral("0.0.0.0"))
-                                              : source);
+    const QHostAddress local(
+        source.isEmpty() ? (m_ipv6 ? QStringLiteral("::") : QStringLiteral("0.0.0.0")) : source);
     const socklen_t fromLength = socketAddress(local, localPort, m_ipv6, &from);
     const int fd = ::socket(to.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&from), fromLength) != 0

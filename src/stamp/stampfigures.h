@@ -34,8 +34,8 @@ class StampFigures
 public:
     struct Answer
     {
-        quint32 senderSeq = 0;    // the query's number on the wire, from 0
-        quint32 reflectorSeq = 0; // the reflector's
+        quint32 senderSeq = 0;                         // the query's number on the wire, from 0
+        quint32 reflectorSeq = 0;                      // the reflector's
         qint64 t1Ns = 0, t2Ns = 0, t3Ns = 0, t4Ns = 0; // real-time clock, ns
         bool bothSynchronized = false;
         bool reflectorSynchronized = false;
