@@ -15,6 +15,7 @@
 #include "probe/probeengine.h"
 #include "probe/probetexts.h"
 #include "socket/socketerrors.h"
+#include "stamp/stampfigures.h"
 #include "wording/respondlines.h"
 #include "wording/sessionlines.h"
 #include "wording/verdictlines.h"
@@ -508,7 +509,12 @@ private slots:
         QVERIFY(targets[1]["connect_ms"].isNull() && targets[1]["errors"].toArray().isEmpty());
         QCOMPARE(json["exit_status"].toInt(), 1);
 
-        const QString text = ProbeMetrics({{"a:1", &f}, {"b:2", &g}});
+        // A reflector's target: 5 sent, the 1st and 5th answered (its numbers 0
+        // and 2): two lost on the way there, one on the way back.
+        StampFigures stamp;
+        stamp.setSent(5);
+        QVERIFY(stamp.add({0, 0}) && stamp.add({4, 2}) && !stamp.add({4, 2}));
+        const QString text = ProbeMetrics({{"a:1", &f, &stamp}, {"b:2", &g, nullptr}});
         QMap<QString, QString> page;
         for (const QString &line : text.split('\n'))
             if (!line.isEmpty() && !line.startsWith('#'))
@@ -533,6 +539,11 @@ private slots:
                  "0.0005 0.001 0.0025 0.005 0.01 0.025 0.05 0.1 0.25 0.5 1 2.5 5 +Inf");
         QCOMPARE(metric("connect_seconds_sum"), "0.0002");
         QCOMPARE(metric("up"), "0");
+        QCOMPARE(page.value("selmarin_stamp_lost_total{target=\"a:1\",direction=\"forward\"}"),
+                 "2");
+        QCOMPARE(page.value("selmarin_stamp_lost_total{target=\"a:1\",direction=\"backward\"}"),
+                 "1");
+        QVERIFY(!text.contains("selmarin_stamp_lost_total{target=\"b:2\""));
         QCOMPARE(page.value("selmarin_probe_up{target=\"b:2\"}"), "1");
         // The reasons' labels by the socket's error numbers, as documented.
         QStringList labels;

@@ -152,7 +152,7 @@ bool HeadlessRun::serveMetrics(QString *why)
                                     m_responder->session().droppedDatagrams());
         QList<TargetFigures> figures;
         for (const auto &target : m_targets)
-            figures.append({target->name(), &target->figures()});
+            figures.append({target->name(), &target->figures(), target->stampFigures()});
         return ProbeMetrics(figures);
     });
     return m_metrics->listen(m_command.metrics, why);

@@ -4,6 +4,9 @@
 #include "metricspage.h"
 
 #include "probe/probefigures.h"
+#include "stamp/stampfigures.h"
+
+#include <utility>
 
 namespace {
 
@@ -125,6 +128,26 @@ void addSummaries(QString &page, const QList<TargetFigures> &targets)
     }
 }
 
+// A reflector's targets: the loss of each direction, as its numbers tell.
+void addStampLoss(QString &page, const QList<TargetFigures> &targets)
+{
+    const QString lost = QStringLiteral("selmarin_stamp_lost_total");
+    bool said = false;
+    for (const TargetFigures &target : targets) {
+        if (!target.stamp)
+            continue;
+        if (!std::exchange(said, true))
+            family(page, lost, "counter",
+                   "Test packets lost, by the direction the reflector's own numbers tell.");
+        const StampFigures::Loss loss = target.stamp->loss();
+        page += QStringLiteral("%1{target=%2,direction=\"forward\"} %3\n"
+                               "%1{target=%2,direction=\"backward\"} %4\n")
+                    .arg(lost, quoted(target.target))
+                    .arg(loss.forward)
+                    .arg(loss.backward);
+    }
+}
+
 } // namespace
 
 QString ProbeMetrics(const QList<TargetFigures> &targets)
@@ -134,6 +157,7 @@ QString ProbeMetrics(const QList<TargetFigures> &targets)
     addFailures(page, targets);
     addRoundTrips(page, targets);
     addSummaries(page, targets);
+    addStampLoss(page, targets);
     family(page, QStringLiteral("selmarin_probe_up"), "gauge",
            "1 when the newest query whose timeout passed had its answer, else 0.");
     for (const TargetFigures &target : targets)

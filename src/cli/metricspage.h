@@ -32,11 +32,13 @@
 #include <QString>
 
 class ProbeFigures;
+class StampFigures;
 
 struct TargetFigures
 {
     QString target;
     const ProbeFigures *figures = nullptr;
+    const StampFigures *stamp = nullptr; // a reflector's target: its loss by direction
 };
 
 QString ProbeMetrics(const QList<TargetFigures> &targets);
