@@ -397,7 +397,7 @@ private slots:
     }
     void senderAgainstOurs()
     {
-        const auto [ipv6] = fetched<bool>("ipv6");
+        const bool ipv6 = std::get<0>(fetched<bool>("ipv6"));
         if (ipv6 && geteuid() != 0)
             QSKIP("network namespaces need root");
         // IPv6: the sender and the reflector in namespaces of their own, a
@@ -462,6 +462,7 @@ private slots:
         const auto [queries, forward, backward, unknown, status]
             = fetched<QString, int, int, int, int>("queries", "forward", "backward", "unknown",
                                                    "status");
+        const QString fates = queries; // a structured binding is no lambda's capture
         QUdpSocket fake;
         QVERIFY(fake.bind(QHostAddress::LocalHost, 0));
         quint32 counted = 0;
@@ -469,9 +470,8 @@ private slots:
             while (fake.hasPendingDatagrams()) {
                 const QNetworkDatagram request = fake.receiveDatagram();
                 const auto packet = Stamp::ReadSenderPacket(request.data());
-                const QChar fate = packet && packet->seq < quint32(queries.size())
-                                       ? queries.at(packet->seq)
-                                       : u'f';
+                const QChar fate
+                    = packet && packet->seq < quint32(fates.size()) ? fates.at(packet->seq) : u'f';
                 Stamp::Reflection r = reflection();
                 r.seq = counted;
                 counted += fate == u'f' ? 0 : 1;
