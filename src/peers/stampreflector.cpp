@@ -25,12 +25,6 @@ namespace {
 
 constexpr qint64 NsPerS = 1'000'000'000;
 
-void enable(int fd, int level, int option)
-{
-    const int on = 1;
-    ::setsockopt(fd, level, option, &on, sizeof on);
-}
-
 // What the control messages of a received datagram tell beside its
 // local address.
 struct Arrival
@@ -224,11 +218,11 @@ bool StampReflector::open(const QString &local, quint16 port, int *number, QStri
     }
     EnablePacketInfo(fd, m_ipv6);
     EnableArrivalStamps(fd);
-    enable(fd, IPPROTO_IP, IP_RECVTTL);
-    enable(fd, IPPROTO_IP, IP_RECVTOS);
+    SetIntOption(fd, IPPROTO_IP, IP_RECVTTL);
+    SetIntOption(fd, IPPROTO_IP, IP_RECVTOS);
     if (m_ipv6) {
-        enable(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT);
-        enable(fd, IPPROTO_IPV6, IPV6_RECVTCLASS);
+        SetIntOption(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT);
+        SetIntOption(fd, IPPROTO_IPV6, IPV6_RECVTCLASS);
     }
     m_fd = fd;
     m_port = port;

@@ -39,11 +39,6 @@ socklen_t socketAddress(const QHostAddress &address, quint16 port, bool ipv6, so
     return sizeof v4;
 }
 
-void enable(int fd, int level, int option, int value = 1)
-{
-    ::setsockopt(fd, level, option, &value, sizeof value);
-}
-
 int ttlOf(const msghdr &message)
 {
     for (const cmsghdr *c = CMSG_FIRSTHDR(&message); c;
@@ -87,11 +82,11 @@ bool StampSender::open(const QString &address, quint16 port, const QString &sour
     }
     EnableArrivalStamps(fd);
     if (m_ipv6) {
-        enable(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, 255);
-        enable(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT);
+        SetIntOption(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, 255);
+        SetIntOption(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT);
     } else {
-        enable(fd, IPPROTO_IP, IP_TTL, 255);
-        enable(fd, IPPROTO_IP, IP_RECVTTL);
+        SetIntOption(fd, IPPROTO_IP, IP_TTL, 255);
+        SetIntOption(fd, IPPROTO_IP, IP_RECVTTL);
     }
     m_fd = fd;
     m_notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);

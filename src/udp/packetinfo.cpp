@@ -4,13 +4,17 @@
 
 #include <cstring>
 
+void SetIntOption(int fd, int level, int option, int value)
+{
+    ::setsockopt(fd, level, option, &value, sizeof value);
+}
+
 void EnablePacketInfo(int fd, bool ipv6)
 {
-    const int on = 1;
     if (ipv6)
-        ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on);
+        SetIntOption(fd, IPPROTO_IPV6, IPV6_RECVPKTINFO);
     else
-        ::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+        SetIntOption(fd, IPPROTO_IP, IP_PKTINFO);
 }
 
 PacketInfo ReadPacketInfo(const msghdr &message)
@@ -56,8 +60,7 @@ std::size_t WritePacketInfo(const PacketInfo &info, char *control)
 
 void EnableArrivalStamps(int fd)
 {
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    SetIntOption(fd, SOL_SOCKET, SO_TIMESTAMPNS);
 }
 
 std::int64_t ReadArrivalUs(const msghdr &message, std::int64_t wallAheadUs)

@@ -31,6 +31,9 @@ inline constexpr std::size_t PacketInfoSpace = CMSG_SPACE(sizeof(in6_pktinfo));
 
 // Asks the system to tell every datagram's local address (fd of the IPv6
 // family or not).
+// Sets a socket option of an int (1: on); what the system says is not
+// looked at, as every caller can go on without it.
+void SetIntOption(int fd, int level, int option, int value = 1);
 void EnablePacketInfo(int fd, bool ipv6);
 // The local address that the control messages of a received datagram tell.
 PacketInfo ReadPacketInfo(const msghdr &message);
