@@ -44,6 +44,10 @@ struct Command
     quint16 serversPort = 0; // probe --servers: the port of the saved server list's hosts
     quint16 localPort = 0;
     QString source;           // probe, diagnose: the local address to leave from (-I)
+    QString device;           // probe: the interface to leave from (-I NAME)
+    int family = 0;           // probe: the family a name is looked up in (-4, -6); 0: either
+    int tos = -1;             // probe: the TOS byte of every query (-Q); -1: the system's
+    int payloadSize = 0;      // probe: the query's size in bytes (-s); 0: the protocol's own
     int count = 0;            // probe: queries to send; 0 = until stopped
     int intervalMs = 1000;    // probe: between two queries (-i), at least 10 ms
     int timeoutMs = 2000;     // probe: how long an answer may take (-W)
