@@ -514,7 +514,8 @@ private slots:
         StampFigures stamp;
         stamp.setSent(5);
         QVERIFY(stamp.add({0, 0}) && stamp.add({4, 2}) && !stamp.add({4, 2}));
-        const QString text = ProbeMetrics({{"a:1", &f, &stamp}, {"b:2", &g, nullptr}});
+        const QString text = ProbeMetrics(
+            {{"a:1", &f, &stamp, {}}, {"b:2", &g, nullptr, {{"site", "a\"b\\c\n"}, {"r", "1"}}}});
         QMap<QString, QString> page;
         for (const QString &line : text.split('\n'))
             if (!line.isEmpty() && !line.startsWith('#'))
@@ -544,7 +545,9 @@ private slots:
         QCOMPARE(page.value("selmarin_stamp_lost_total{target=\"a:1\",direction=\"backward\"}"),
                  "1");
         QVERIFY(!text.contains("selmarin_stamp_lost_total{target=\"b:2\""));
-        QCOMPARE(page.value("selmarin_probe_up{target=\"b:2\"}"), "1");
+        // A target's own labels follow its name, their values escaped.
+        QCOMPARE(page.value("selmarin_probe_up{target=\"b:2\",site=\"a\\\"b\\\\c\\n\",r=\"1\"}"),
+                 "1");
         // The reasons' labels by the socket's error numbers, as documented.
         QStringList labels;
         for (int code : {10061, 10060, 10065, 10051, 10013, 10024, 11001, 10054, 10049, 40030,
@@ -553,14 +556,16 @@ private slots:
         QCOMPARE(labels.join(' '), "refused timeout host_unreachable network_unreachable "
                                    "not_permitted no_descriptor name_not_found reset address "
                                    "tls_handshake tls_certificate tls_timeout tls failed");
-        QCOMPARE(ResponderMetrics(7010, 5, 2),
+        QCOMPARE(ResponderMetrics({{7010, "udp", 5, 2}, {862, "stamp", 1, 0}}),
                  "# HELP selmarin_responder_answered_total AutoPing queries answered.\n"
                  "# TYPE selmarin_responder_answered_total counter\n"
-                 "selmarin_responder_answered_total{port=\"7010\"} 5\n"
+                 "selmarin_responder_answered_total{port=\"7010\",protocol=\"udp\"} 5\n"
+                 "selmarin_responder_answered_total{port=\"862\",protocol=\"stamp\"} 1\n"
                  "# HELP selmarin_responder_datagrams_dropped_total Datagrams that arrived and "
                  "were dropped: the queue was full.\n"
                  "# TYPE selmarin_responder_datagrams_dropped_total counter\n"
-                 "selmarin_responder_datagrams_dropped_total{port=\"7010\"} 2\n");
+                 "selmarin_responder_datagrams_dropped_total{port=\"7010\",protocol=\"udp\"} 2\n"
+                 "selmarin_responder_datagrams_dropped_total{port=\"862\",protocol=\"stamp\"} 0\n");
     }
 
     // An ICMP message in words, as a router's answer is told: every

@@ -10,6 +10,7 @@
 #include "cli/diagnoserun.h"
 #include "cli/headlessrun.h"
 #include "cli/loadrun.h"
+#include "cli/serviceplan.h"
 #include "cli/terminalface.h"
 #include "console/frmmain.h"
 #include "selmarin_version.h"
@@ -21,6 +22,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <sys/resource.h>
@@ -84,6 +86,38 @@ void RaiseFileLimit()
     }
 }
 
+// check-config FILE: every fault, or that it is good.
+int checkConfig(const Command &command, QTextStream &out, QTextStream &err)
+{
+    QStringList faults;
+    const ServiceConfig config = ConfigOfCommand(command, &faults);
+    if (faults.isEmpty())
+        PlanOf(config, command, &faults);
+    for (const QString &fault : faults)
+        err << fault << '\n';
+    if (!faults.isEmpty())
+        return 2;
+    const auto counted = [](qsizetype n, const char *what) {
+        return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(what)).arg(n == 1 ? "" : "s");
+    };
+    out << command.configFile << ": good, " << counted(config.targets.size(), "target") << ", "
+        << counted(config.respond.size(), "responder port") << Qt::endl;
+    return 0;
+}
+
+// --print-config: the configuration the options make, as a file.
+int printConfig(const Command &command, QTextStream &out, QTextStream &err)
+{
+    QStringList faults;
+    const ServiceConfig config = ConfigOfCommand(command, &faults);
+    for (const QString &fault : faults)
+        err << fault << '\n';
+    if (!faults.isEmpty())
+        return 2;
+    out << WriteServiceConfig(config);
+    return 0;
+}
+
 int runCommand(const Command &command, int argc, char *argv[])
 {
     QTextStream out(stdout);
@@ -91,6 +125,7 @@ int runCommand(const Command &command, int argc, char *argv[])
     switch (command.kind) {
     case Command::Help: out << UsageText(); return 0;
     case Command::Version: out << "selmarin " << SELMARIN_VERSION << Qt::endl; return 0;
+    case Command::CheckConfig: return checkConfig(command, out, err);
     case Command::Usage:
         err << "selmarin: " << command.error << '\n'
             << "Usage: selmarin [respond|probe|diagnose|load] ...  (selmarin --help tells the "
@@ -99,6 +134,8 @@ int runCommand(const Command &command, int argc, char *argv[])
         return 2;
     default: break;
     }
+    if (command.printConfig)
+        return printConfig(command, out, err);
 
     RaiseFileLimit();
     QCoreApplication qapp(argc, argv);
@@ -118,8 +155,14 @@ int runCommand(const Command &command, int argc, char *argv[])
             if (status < 0) {
                 app.followDays();
                 UnixSignals unixSignals;
-                QObject::connect(&unixSignals, &UnixSignals::received, &run,
-                                 &std::remove_reference_t<decltype(run)>::stop);
+                // SIGHUP reads a service's configuration again; it ends the rest.
+                QObject::connect(&unixSignals, &UnixSignals::received, &run, [&run](int number) {
+                    if constexpr (std::is_same_v<std::remove_reference_t<decltype(run)>,
+                                                 HeadlessRun>)
+                        if (number == SIGHUP)
+                            return run.reload();
+                    run.stop();
+                });
                 QObject::connect(&run, &std::remove_reference_t<decltype(run)>::finished, &qapp,
                                  &QCoreApplication::exit);
                 status = qapp.exec();

@@ -2,10 +2,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #pragma once
-// SIGINT and SIGTERM as a Qt signal: the handler only writes a byte into a
+// SIGINT, SIGTERM and SIGHUP as a Qt signal: the handler only writes a byte into a
 // pipe, and the event loop turns it into received(), so whatever ends the run
 // runs as an ordinary handler (the window closes, the probe prints its
-// summary, the log gets its last line).
+// summary, the log gets its last line; a run without a window reads its
+// configuration again on SIGHUP).
 
 #include <QObject>
 

@@ -34,6 +34,8 @@ const QString Usage = QStringLiteral(
     "                     [-t S | -c N] [--burst N] [--warmup S] [-q] [--json]\n"
     "       selmarin diagnose [--tcp|--udp|--tls] HOST PORT [--json] [--hops] [-W S]\n"
     "                         [--max-hops N] [-I ADDRESS] [--insecure] [--cacert FILE]\n"
+    "       selmarin probe|respond --config FILE [options] [--print-config]\n"
+    "       selmarin check-config FILE\n"
     "       selmarin --help | --version\n"
     "\n"
     "respond  answers every AutoPing query on the port, as the window does in\n"
@@ -79,9 +81,18 @@ const QString Usage = QStringLiteral(
     "  --metrics ADDRESS:PORT  (probe and respond) the figures for Prometheus at\n"
     "                       http://ADDRESS:PORT/metrics; a probe that has ended\n"
     "                       keeps serving its final figures until it is stopped\n"
+    "  --config FILE        (probe and respond) the targets, or the responder's\n"
+    "                       ports, and the metrics address from a YAML file; the\n"
+    "                       options given beside it replace the file's defaults\n"
+    "                       (a target's own settings still win) and its metrics\n"
+    "                       address; SIGHUP reads the file again\n"
+    "  --print-config       print the configuration the options make, as a file\n"
+    "                       for --config, and end\n"
     "         Exit status: 0 when every query was answered, 1 when some were\n"
     "         not, 2 for a refused address, a socket failure, a peer that\n"
     "         closed or reset the connection, or a usage error.\n"
+    "check-config FILE  reads FILE as --config does: \"FILE: good, ...\" and 0,\n"
+    "         or every fault as FILE:LINE:COLUMN: reason and 2.\n"
     "diagnose tells why and where the path to HOST PORT fails (TCP unless\n"
     "         --udp or --tls): the name look-up, then open, refused by the host,\n"
     "         rejected on the way (the router and its ICMP message), filtered\n"
@@ -180,6 +191,8 @@ const QList<Option> &options()
         {{"cacert"}, true, Probe | Diagnose, KeepsValue(&C::cacert)},
         {{"cert"}, true, Both, KeepsValue(&C::cert)},
         {{"key"}, true, Both, KeepsValue(&C::key)},
+        {{"config"}, true, Both, KeepsValue(&C::configFile)},
+        {{"print-config"}, false, Both, SetsFlag(&C::printConfig)},
     };
     return table;
 }
@@ -242,6 +255,22 @@ QString checkTogether(Command &command)
 {
     const bool respond = command.kind == Command::Respond;
     const int protocols = int(command.wantsTcp) + int(command.wantsUdp) + int(command.tls);
+    if (!command.configFile.isEmpty()) {
+        if (respond
+            && (protocols > 0 || command.stamp || command.port != 0 || !command.local.isEmpty()))
+            return QStringLiteral("respond --config takes its ports from the file: no --tcp, "
+                                  "--udp, --tls, --stamp, --port or --local.");
+        if (!respond
+            && (!command.targets.isEmpty() || !command.targetsFile.isEmpty()
+                || command.serversPort != 0 || command.localPort != 0))
+            return QStringLiteral("probe --config takes its targets from the file: no HOST "
+                                  "PORT, --targets, --servers or --local-port.");
+        if (protocols > 1 || (command.connectOnly && command.wantsUdp))
+            return QStringLiteral("Choose one protocol: --tcp, --udp or --tls.");
+        return command.key.isEmpty() || !command.cert.isEmpty()
+                   ? QString()
+                   : QStringLiteral("--key needs --cert.");
+    }
     if (command.connectOnly && command.wantsUdp)
         return QStringLiteral("--connect makes TCP connections: no --udp.");
     if (command.stamp && respond) {
@@ -350,7 +379,13 @@ Command ParseCommandLine(const QStringList &arguments)
         command.kind = Command::Probe;
     else if (verb == QLatin1String("diagnose"))
         command.kind = Command::Diagnose;
-    else
+    else if (verb == QLatin1String("check-config")) {
+        if (!found.isEmpty() || words.size() != 1)
+            return UsageError(QStringLiteral("check-config takes one FILE and no options."));
+        command.kind = Command::CheckConfig;
+        command.configFile = words.first();
+        return command;
+    } else
         return UsageError(QStringLiteral("Unknown command \"%1\"; try --help.").arg(verb));
     const unsigned kind = command.kind == Command::Respond    ? Respond
                           : command.kind == Command::Diagnose ? Diagnose
@@ -366,6 +401,7 @@ Command ParseCommandLine(const QStringList &arguments)
                     : QStringLiteral("--%1 is for probe.").arg(option->names.last()));
         if (const QString error = option->apply(command, value); !error.isEmpty())
             return UsageError(error);
+        command.given.append(option->names.last());
     }
     if (command.kind == Command::Diagnose)
         return checkDiagnose(command, words);

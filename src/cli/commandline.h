@@ -15,6 +15,8 @@
 //                 [--burst N] [--warmup S] [-q] [--json] [-I ADDRESS] [TLS choices]
 //   selmarin diagnose [--tcp|--udp|--tls] HOST PORT [--json] [--hops] [-W S]
 //                     [--max-hops N] [-I ADDRESS] [--insecure] [--cacert FILE]
+//   selmarin probe|respond --config FILE [the options over its defaults] [--print-config]
+//   selmarin check-config FILE
 //   selmarin --help | --version
 //
 // The options are a table (commandline.cpp); a value follows its option
@@ -33,7 +35,7 @@
 
 struct Command
 {
-    enum Kind { Window, Respond, Probe, Diagnose, Help, Version, Usage, Load };
+    enum Kind { Window, Respond, Probe, Diagnose, Help, Version, Usage, Load, CheckConfig };
     Kind kind = Window;
     bool tcp = true;
     bool stamp = false; // respond --stamp: the two-way measurement's reflector (UDP)
@@ -72,6 +74,12 @@ struct Command
     bool wantsTcp = false;
     bool wantsUdp = false;
     QString targetsFile;
+    // The service's configuration (probe, respond --config; check-config
+    // FILE), and the long names of the options given beside it, which
+    // replace the file's defaults.
+    QString configFile;
+    QStringList given;
+    bool printConfig = false; // print the configuration the options make, and end
     // load (loadcommand.cpp): HOST PORT are host and port; count, json,
     // quiet, source and the TLS choices as for probe.
     double loadRate = -1;      // pieces a second, or bits with loadRateBits; -1: the default

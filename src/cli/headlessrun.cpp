@@ -20,6 +20,8 @@
 #include "wording/stamplines.h"
 #include "wording/targetlines.h"
 
+#include <QFileInfo>
+
 #include <QTextStream>
 #include <QTimer>
 
@@ -39,10 +41,12 @@ Session::Config transportConfig(const Command &command)
     return config;
 }
 
-ProbeTarget::Setup targetSetup(const Command &command, const QString &host, quint16 port)
+ProbeTarget::Setup targetSetup(const Command &command, const QString &host, quint16 port,
+                               const QString &name = {})
 {
     ProbeTarget::Setup setup;
     setup.host = host;
+    setup.name = name;
     setup.port = port;
     setup.config = transportConfig(command);
     // The command line reads every AutoPing text, talks to its target only
@@ -78,10 +82,42 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, quin
 
 } // namespace
 
+struct HeadlessRun::Running
+{
+    PlannedTarget planned;
+    std::unique_ptr<ProbeTarget> target;
+    std::unique_ptr<TargetLines> lines; // gone before its target
+};
+
+struct HeadlessRun::Serving
+{
+    PlannedResponder planned;
+    std::unique_ptr<Responder> responder;
+    std::unique_ptr<RespondLines> lines;
+    std::unique_ptr<StampReflector> stamp; // --stamp, instead of the responder
+    std::unique_ptr<StampLines> stampLines;
+
+    // What was answered since the last minute's lines is not lost.
+    void close(QObject *watcher)
+    {
+        if (stamp) {
+            stampLines->tellMinute();
+            stamp->close();
+            return;
+        }
+        QObject::disconnect(&responder->session(), nullptr, watcher, nullptr);
+        lines->tellMinute();
+        responder->finish();
+    }
+};
+
 HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
                          const AddressRules &rules, MsgSink &lines, TerminalFace &face,
                          QTextStream &out)
     : m_command(command),
+      m_tables(tables),
+      m_rules(rules),
+      m_face(face),
       m_out(out),
       m_lines(lines),
       m_readyWatch(std::make_unique<ReadyWatch>()),
@@ -89,137 +125,320 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
       m_minute(new QTimer(this))
 {
     m_minute->start(60'000);
-    if (!probing() && command.stamp) {
-        m_stamp = std::make_unique<StampReflector>();
-        m_stampLines = std::make_unique<StampLines>(*m_stamp, lines);
-        connect(m_minute, &QTimer::timeout, m_stampLines.get(), &StampLines::tellMinute);
-        return;
-    }
-    if (!probing()) {
-        m_responder = std::make_unique<Responder>(tables, rules);
-        m_respondLines
-            = std::make_unique<RespondLines>(*m_responder, tables, lines, command.everyQuery);
-        connect(&m_responder->session(), &Session::stateShown, this, &HeadlessRun::onStateShown);
-        m_responder->session().startStateWatch();
-        if (!command.everyQuery)
-            connect(m_minute, &QTimer::timeout, m_respondLines.get(), &RespondLines::tellMinute);
-        return;
-    }
-    const bool several = command.targets.size() > 1;
-    face.show(command.json    ? TerminalFace::Shown::Complaints
-              : command.quiet ? TerminalFace::Shown::Quiet
-              : several       ? TerminalFace::Shown::ProbeLines
-                              : TerminalFace::Shown::NoData);
-    // The targets share their slots in groups of about 50, spread over the
-    // interval (at least 10 ms apart): a run of a thousand wakes 20 times an
-    // interval to send, not a thousand times, and no answer waits behind a
-    // thousand queries sent in one turn.
-    const qint64 origin = MonotonicUs();
-    const int groups = std::clamp(int(command.targets.size()) / TargetsPerSlot, 1,
-                                  std::max(1, command.intervalMs / 10));
-    int index = 0;
-    for (const auto &[host, port] : command.targets) {
-        ProbeTarget::Setup setup = targetSetup(command, host, port);
-        if (several)
-            setup.slotsFromUs
-                = origin + qint64(index++ % groups) * command.intervalMs * 1000 / groups;
-        setup.config.socket.readyWatch = m_readyWatch.get();
-        setup.clock = m_clock.get();
-        auto target = std::make_unique<ProbeTarget>(setup, tables, rules);
-        m_targetLines.push_back(std::make_unique<TargetLines>(*target, tables, lines, several));
-        // A single target keeps a line per query, as ping does.
-        if (several && !command.everyQuery) {
-            m_targetLines.back()->setEveryQuery(false);
-            connect(m_minute, &QTimer::timeout, m_targetLines.back().get(),
-                    &TargetLines::tellMinute);
-        }
-        connect(target.get(), &ProbeTarget::done, this, &HeadlessRun::targetDone);
-        m_targets.push_back(std::move(target));
-    }
 }
 
 HeadlessRun::~HeadlessRun() = default;
+
+// The targets or ports of the run: its configuration file's, or the command
+// line's own; false, each fault said, when the file has faults.
+bool HeadlessRun::makePlan(ServicePlan *plan)
+{
+    if (m_command.configFile.isEmpty()) {
+        for (const auto &[host, port] : m_command.targets)
+            plan->targets.append({{DefaultTargetName(host, port), host, port, {}}, m_command});
+        plan->responders.append({{{}, m_command.port, m_command.local}, m_command});
+        plan->metrics = m_command.metrics;
+        return true;
+    }
+    QStringList faults;
+    const ServiceConfig config = ConfigOfCommand(m_command, &faults);
+    if (faults.isEmpty())
+        *plan = PlanOf(config, m_command, &faults);
+    for (const QString &fault : faults)
+        m_lines.AddComplaint(QStringLiteral("Config Error"), fault + CRLF);
+    return faults.isEmpty();
+}
 
 bool HeadlessRun::serveMetrics(QString *why)
 {
     if (m_command.metrics.isEmpty())
         return true;
-    m_metrics = std::make_unique<MetricsEndpoint>([this] {
-        if (m_stamp)
-            return ResponderMetrics(m_command.port, m_stamp->answeredTotal(), 0);
-        if (!probing())
-            return ResponderMetrics(m_command.port, m_responder->answeredQueries(),
-                                    m_responder->session().droppedDatagrams());
+    auto metrics = std::make_unique<MetricsEndpoint>([this] {
+        if (!probing()) {
+            QList<ResponderFigures> ports;
+            for (const auto &serving : m_serving) {
+                const Command &c = serving->planned.command;
+                const QString protocol = c.stamp ? QStringLiteral("stamp")
+                                         : c.tls ? QStringLiteral("tls")
+                                         : c.tcp ? QStringLiteral("tcp")
+                                                 : QStringLiteral("udp");
+                ports.append(
+                    {c.port, protocol,
+                     serving->stamp ? serving->stamp->answeredTotal()
+                                    : serving->responder->answeredQueries(),
+                     serving->stamp ? 0 : serving->responder->session().droppedDatagrams()});
+            }
+            return ResponderMetrics(ports);
+        }
         QList<TargetFigures> figures;
-        for (const auto &target : m_targets)
-            figures.append({target->name(), &target->figures(), target->stampFigures()});
+        for (const auto &running : m_running) {
+            const ProbeTarget &target = *running->target;
+            figures.append({target.name(), &target.figures(), target.stampFigures(),
+                            running->planned.entry.settings.labels});
+        }
         return ProbeMetrics(figures);
     });
-    return m_metrics->listen(m_command.metrics, why);
+    if (!metrics->listen(m_command.metrics, why))
+        return false;
+    m_metrics = std::move(metrics);
+    return true;
+}
+
+// A target of the run, in its group's slots.
+void HeadlessRun::addTarget(const PlannedTarget &planned, int groups, qint64 origin)
+{
+    const Command &command = planned.command;
+    auto running = std::make_unique<Running>();
+    running->planned = planned;
+    ProbeTarget::Setup setup = targetSetup(command, command.host, command.port, planned.entry.name);
+    if (m_several)
+        setup.slotsFromUs
+            = origin
+              + qint64(m_running.size() % size_t(groups)) * command.intervalMs * 1000 / groups;
+    setup.config.socket.readyWatch = m_readyWatch.get();
+    setup.clock = m_clock.get();
+    running->target = std::make_unique<ProbeTarget>(setup, m_tables, m_rules);
+    running->lines = std::make_unique<TargetLines>(*running->target, m_tables, m_lines, m_several);
+    // A single target keeps a line per query, as ping does.
+    if (m_several && !command.everyQuery) {
+        running->lines->setEveryQuery(false);
+        connect(m_minute, &QTimer::timeout, running->lines.get(), &TargetLines::tellMinute);
+    }
+    connect(running->target.get(), &ProbeTarget::done, this, &HeadlessRun::targetDone);
+    m_running.push_back(std::move(running));
 }
 
 int HeadlessRun::start()
 {
+    ServicePlan plan;
+    if (!makePlan(&plan))
+        return 2;
+    m_command.metrics = plan.metrics;
     if (QString why; !serveMetrics(&why)) {
         m_lines.AddComplaint(QStringLiteral("** Metrics Error"), why + CRLF);
         return 2;
     }
-    if (probing() && m_targets.empty()) {
+    if (!probing()) {
+        for (const PlannedResponder &planned : std::as_const(plan.responders))
+            if (!openServing(planned))
+                return 2;
+        return -1;
+    }
+    if (plan.targets.isEmpty()) {
         m_lines.AddComplaint(QStringLiteral("AutoPing Error"),
-                             QStringLiteral("No targets: the saved server list is empty") + CRLF);
+                             (m_command.configFile.isEmpty()
+                                  ? QStringLiteral("No targets: the saved server list is empty")
+                                  : QStringLiteral("No targets in %1").arg(m_command.configFile))
+                                 + CRLF);
         return 2;
     }
-    if (probing()) {
-        // The deadline counts from now, not from each target's connection.
-        if (m_command.deadlineMs > 0)
-            QTimer::singleShot(m_command.deadlineMs, this, [this] { end(); });
-        bool any = false;
-        for (const auto &target : m_targets)
-            any = target->start() || any;
-        if (!any) {
-            end();
-            return status();
-        }
-        return -1;
+    m_several = plan.targets.size() > 1 || !m_command.configFile.isEmpty();
+    m_face.show(m_command.json    ? TerminalFace::Shown::Complaints
+                : m_command.quiet ? TerminalFace::Shown::Quiet
+                : m_several       ? TerminalFace::Shown::ProbeLines
+                                  : TerminalFace::Shown::NoData);
+    // The targets share their slots in groups of about 50, spread over the
+    // interval (at least 10 ms apart): a run of a thousand wakes 20 times an
+    // interval to send, not a thousand times, and no answer waits behind a
+    // thousand queries sent in one turn.
+    const qint64 origin = MonotonicUs();
+    const int groups = std::clamp(int(plan.targets.size()) / TargetsPerSlot, 1,
+                                  std::max(1, m_command.intervalMs / 10));
+    for (const PlannedTarget &planned : std::as_const(plan.targets))
+        addTarget(planned, groups, origin);
+    // The deadline counts from now, not from each target's connection.
+    if (m_command.deadlineMs > 0)
+        QTimer::singleShot(m_command.deadlineMs, this, [this] { end(); });
+    bool any = false;
+    for (const auto &running : m_running)
+        any = running->target->start() || any;
+    if (!any) {
+        end();
+        return status();
     }
-    if (m_stamp) {
-        int number = 0;
-        QString why;
-        if (!m_stamp->open(m_command.local, m_command.port, &number, &why)) {
-            m_stampLines->tellOpenFailed(m_command.local, m_command.port, number, why);
-            return 2;
-        }
-        m_stampLines->tellOpened(m_command.local);
-        return -1;
-    }
-    Session::Config config = Responder::configured(transportConfig(m_command), m_readyWatch.get());
-    config.ends.localAddress = m_command.local;
-    config.ends.localPort = m_command.port;
-    Session &session = m_responder->session();
-    if (!session.CheckEnds(config))
-        return 2;
-    m_responder->open(config);
-    // A socket that could not be opened has said why.
-    return GroupOf(session.state()) == StateGroup::Idle ? 2 : -1;
+    return -1;
 }
 
-// A failure closed the responder: open it again, so that it stays up.
-void HeadlessRun::onStateShown()
+bool HeadlessRun::openServing(const PlannedResponder &planned)
 {
-    const Session &session = m_responder->session();
+    auto serving = std::make_unique<Serving>();
+    serving->planned = planned;
+    const Command &command = planned.command;
+    if (command.stamp) {
+        serving->stamp = std::make_unique<StampReflector>();
+        serving->stampLines = std::make_unique<StampLines>(*serving->stamp, m_lines);
+        connect(m_minute, &QTimer::timeout, serving->stampLines.get(), &StampLines::tellMinute);
+        int number = 0;
+        QString why;
+        if (!serving->stamp->open(command.local, command.port, &number, &why)) {
+            serving->stampLines->tellOpenFailed(command.local, command.port, number, why);
+            return false;
+        }
+        serving->stampLines->tellOpened(command.local);
+        m_serving.push_back(std::move(serving));
+        return true;
+    }
+    serving->responder = std::make_unique<Responder>(m_tables, m_rules);
+    serving->lines = std::make_unique<RespondLines>(*serving->responder, m_tables, m_lines,
+                                                    command.everyQuery);
+    Session &session = serving->responder->session();
+    connect(&session, &Session::stateShown, this,
+            [this, raw = serving.get()] { servingDown(*raw); });
+    session.startStateWatch();
+    if (!command.everyQuery)
+        connect(m_minute, &QTimer::timeout, serving->lines.get(), &RespondLines::tellMinute);
+    Session::Config config = Responder::configured(transportConfig(command), m_readyWatch.get());
+    config.ends.localAddress = command.local;
+    config.ends.localPort = command.port;
+    if (!session.CheckEnds(config))
+        return false;
+    serving->responder->open(config);
+    // A socket that could not be opened has said why.
+    if (GroupOf(session.state()) == StateGroup::Idle)
+        return false;
+    m_serving.push_back(std::move(serving));
+    return true;
+}
+
+// A failure closed a responder's port: open it again, so that it stays up.
+void HeadlessRun::servingDown(Serving &serving)
+{
+    const Session &session = serving.responder->session();
     if (m_ended || GroupOf(session.state()) != StateGroup::Idle)
         return;
-    m_responder->reopen();
+    serving.responder->reopen();
     if (session.state() != SocketState::Listening && session.state() != SocketState::Open) {
         m_ended = true;
         emit finished(2);
     }
 }
 
+void HeadlessRun::reload()
+{
+    emit reloading();
+    const QString file = m_command.configFile;
+    const QString config = QStringLiteral("Config");
+    if (file.isEmpty()) {
+        m_lines.addLine(LineKind::Probe, config,
+                        QStringLiteral("No configuration file to read again (--config): "
+                                       "nothing changes")
+                            + CRLF);
+        emit reloaded(true);
+        return;
+    }
+    ServicePlan plan;
+    if (m_ended || !makePlan(&plan)) {
+        m_lines.AddComplaint(config, m_ended ? QStringLiteral("The run has ended: %1 is not "
+                                                              "read again")
+                                                   .arg(file)
+                                             : QStringLiteral("The configuration stays as it "
+                                                              "was: %1 has faults")
+                                                       .arg(file)
+                                                   + CRLF);
+        emit reloaded(false);
+        return;
+    }
+    // The metrics address first: one that cannot be served keeps the old.
+    if (plan.metrics != m_command.metrics) {
+        const Command old = m_command;
+        m_command.metrics = plan.metrics;
+        std::unique_ptr<MetricsEndpoint> serving = std::move(m_metrics);
+        if (QString why; !serveMetrics(&why)) {
+            m_lines.AddComplaint(QStringLiteral("** Metrics Error"),
+                                 why + QStringLiteral(": still at %1").arg(old.metrics) + CRLF);
+            m_command.metrics = old.metrics;
+            m_metrics = std::move(serving);
+        }
+    }
+    if (probing())
+        applyTargets(plan);
+    else
+        applyResponders(plan);
+    emit reloaded(true);
+}
+
+// The targets of plan: the same name and settings go on as they were.
+void HeadlessRun::applyTargets(const ServicePlan &plan)
+{
+    std::vector<std::unique_ptr<Running>> old = std::move(m_running);
+    m_running.clear();
+    QList<Running *> started;
+    const qint64 origin = MonotonicUs();
+    const int groups = std::clamp(int(plan.targets.size()) / TargetsPerSlot, 1,
+                                  std::max(1, m_command.intervalMs / 10));
+    for (const PlannedTarget &planned : plan.targets) {
+        const auto same = std::find_if(old.begin(), old.end(), [&](const auto &running) {
+            return running && running->planned.entry.sameAs(planned.entry);
+        });
+        if (same != old.end()) {
+            m_running.push_back(std::move(*same));
+            continue;
+        }
+        addTarget(planned, groups, origin);
+        started.append(m_running.back().get());
+    }
+    int stopped = 0;
+    for (auto &running : old) {
+        if (!running)
+            continue;
+        ++stopped;
+        disconnect(running->target.get(), nullptr, this, nullptr);
+        running->target->stop();
+        summarize(*running);
+        running.reset();
+    }
+    for (Running *running : std::as_const(started))
+        running->target->start();
+    // A line the terminal shows whatever else it leaves out.
+    m_lines.addLine(LineKind::Probe, QStringLiteral("Config"),
+                    QStringLiteral("%1 read again: %2 targets kept, %3 started, %4 stopped")
+                            .arg(m_command.configFile)
+                            .arg(m_running.size() - size_t(started.size()))
+                            .arg(started.size())
+                            .arg(stopped)
+                        + CRLF);
+}
+
+// The ports of plan: the same protocol, port and address keep their socket.
+void HeadlessRun::applyResponders(const ServicePlan &plan)
+{
+    std::vector<std::unique_ptr<Serving>> old = std::move(m_serving);
+    m_serving.clear();
+    int opened = 0, failed = 0, closed = 0;
+    QList<const PlannedResponder *> fresh;
+    for (const PlannedResponder &planned : plan.responders) {
+        const auto same = std::find_if(old.begin(), old.end(), [&](const auto &serving) {
+            return serving && serving->planned.entry.sameAs(planned.entry);
+        });
+        if (same != old.end())
+            m_serving.push_back(std::move(*same));
+        else
+            fresh.append(&planned);
+    }
+    // The ports given up first, so that one moved to another address can open.
+    for (auto &serving : old)
+        if (serving) {
+            ++closed;
+            serving->close(this);
+            serving.reset();
+        }
+    for (const PlannedResponder *planned : std::as_const(fresh))
+        ++(openServing(*planned) ? opened : failed);
+    m_lines.addLine(
+        LineKind::Probe, QStringLiteral("Config"),
+        QStringLiteral("%1 read again: %2 ports kept, %3 opened, %4 closed%5")
+                .arg(m_command.configFile)
+                .arg(m_serving.size() - size_t(opened))
+                .arg(opened)
+                .arg(closed)
+                .arg(failed ? QStringLiteral(", %1 could not be opened").arg(failed) : QString())
+            + CRLF);
+}
+
 void HeadlessRun::targetDone()
 {
-    if (std::all_of(m_targets.begin(), m_targets.end(),
-                    [](const auto &target) { return target->isDone(); }))
+    if (std::all_of(m_running.begin(), m_running.end(),
+                    [](const auto &running) { return running->target->isDone(); }))
         end();
 }
 
@@ -227,25 +446,17 @@ void HeadlessRun::targetDone()
 int HeadlessRun::status() const
 {
     int worst = 0;
-    for (const auto &target : m_targets)
-        worst = std::max(worst, target->status());
+    for (const auto &running : m_running)
+        worst = std::max(worst, running->target->status());
     return worst;
 }
 
 void HeadlessRun::stop()
 {
-    if (m_stamp) {
-        m_ended = true;
-        m_stampLines->tellMinute();
-        m_stamp->close();
-        emit finished(0);
-        return;
-    }
     if (!probing()) {
         m_ended = true;
-        // What was answered since the last minute's lines is not lost.
-        m_respondLines->tellMinute();
-        m_responder->finish();
+        for (const auto &serving : m_serving)
+            serving->close(this);
         emit finished(0);
         return;
     }
@@ -255,39 +466,46 @@ void HeadlessRun::stop()
         emit finished(m_status);
 }
 
+// To the terminal (unless it gets JSON) and to the log, a record a line.
+void HeadlessRun::summarize(const Running &running)
+{
+    const ProbeTarget &target = *running.target;
+    QString summary = QStringLiteral("--- ") + target.name()
+                      + QStringLiteral(" AutoPing statistics ---\n")
+                      + target.figures().pingSummary();
+    if (const StampFigures *stamp = target.stampFigures())
+        for (const QString &line : stamp->summaryLines())
+            summary += QStringLiteral("\n") + line;
+    for (const QString &line : summary.split(u'\n'))
+        m_lines.addLine(LineKind::Summary, QStringLiteral("AutoPing"), line + CRLF);
+}
+
 void HeadlessRun::end()
 {
     if (m_ended)
         return;
     m_ended = true;
-    for (const auto &target : m_targets)
-        target->stop();
+    for (const auto &running : m_running)
+        running->target->stop();
     const int exitStatus = status();
     QList<TargetSummary> summaries;
     quint64 sent = 0, received = 0, lost = 0;
-    for (size_t i = 0; i < m_targets.size(); ++i) {
-        const ProbeTarget &target = *m_targets[i];
+    for (const auto &running : m_running) {
+        const ProbeTarget &target = *running->target;
         const ProbeFigures &figures = target.figures();
         const StampFigures *stamp = target.stampFigures();
-        summaries.append({target.name(), &figures, m_targetLines[i]->errors(),
+        summaries.append({target.name(), &figures, running->lines->errors(),
                           stamp ? stamp->json() : QJsonObject()});
-        // To the terminal (unless it gets JSON) and to the log, a record a line.
-        QString summary = QStringLiteral("--- ") + target.name()
-                          + QStringLiteral(" AutoPing statistics ---\n") + figures.pingSummary();
-        if (const StampFigures *stamp = target.stampFigures())
-            for (const QString &line : stamp->summaryLines())
-                summary += QStringLiteral("\n") + line;
-        for (const QString &line : summary.split(u'\n'))
-            m_lines.addLine(LineKind::Summary, QStringLiteral("AutoPing"), line + CRLF);
+        summarize(*running);
         sent += figures.sent();
         received += figures.answered() + figures.late();
         lost += figures.lost();
     }
-    if (m_targets.size() > 1)
+    if (m_running.size() > 1)
         m_lines.addLine(LineKind::Summary, QStringLiteral("AutoPing"),
                         QStringLiteral("--- total: %1 targets, %2 packets transmitted, %3 "
                                        "received, %4 lost")
-                                .arg(m_targets.size())
+                                .arg(m_running.size())
                                 .arg(sent)
                                 .arg(received)
                                 .arg(lost)

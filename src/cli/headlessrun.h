@@ -26,12 +26,20 @@
 //            is tried again every interval when there are several targets, a metrics endpoint, or
 //            --keep-going.
 //
+// With --config the targets, or the responder's ports, and the metrics
+// address come from the file (cli/serviceplan.h), and reload() (SIGHUP) reads
+// it again: a file with faults changes nothing and says why; a target whose
+// settings did not change goes on with its figures, new ones start and
+// removed ones stop (and leave the metrics page); a responder's port that did
+// not change keeps its socket, changed and new ones open, removed ones close.
+//
 // Exit status: 0 when the responder was stopped, or every query to every
 // target was answered; 1 when some were not (or none was due); 2 when a
 // target could not be probed (a refused address, a socket that could not be
 // opened or failed, a peer that ended the connection, without retries).
 
 #include "commandline.h"
+#include "serviceplan.h"
 
 #include <QObject>
 #include <QTimer>
@@ -68,16 +76,30 @@ public:
     int start();
     // Ends the run now (Ctrl+C, SIGTERM): the probe's summary, finished().
     void stop();
+    // Reads the configuration file again and applies it (SIGHUP); without
+    // one it says that there is none.  reloading() comes first, then
+    // reloaded(ok): false when the file had faults and nothing changed.
+    void reload();
 
     // Targets that send in the same turn of the event loop, at most.
     static constexpr int TargetsPerSlot = 50;
 
 signals:
     void finished(int status);
+    void reloading();
+    void reloaded(bool ok);
 
 private:
+    struct Running; // a target and its lines
+    struct Serving; // a responder's port and its lines
     bool probing() const { return m_command.kind == Command::Probe; }
-    void onStateShown();
+    bool makePlan(ServicePlan *plan);
+    void addTarget(const PlannedTarget &planned, int groups, qint64 origin);
+    bool openServing(const PlannedResponder &planned);
+    void servingDown(Serving &serving);
+    void applyTargets(const ServicePlan &plan);
+    void applyResponders(const ServicePlan &plan);
+    void summarize(const Running &running);
     void targetDone();
     void end();
     int status() const;
@@ -85,18 +107,18 @@ private:
     bool serveMetrics(QString *why);
 
     Command m_command;
+    const NameTables &m_tables;
+    const AddressRules &m_rules;
+    TerminalFace &m_face;
     QTextStream &m_out;
     MsgSink &m_lines;
     std::unique_ptr<MetricsEndpoint> m_metrics;
-    int m_status = 0;                                    // the probe's, once it ended
-    std::unique_ptr<ReadyWatch> m_readyWatch;            // the UDP sockets', outlives them
-    std::unique_ptr<ProbeClock> m_clock;                 // the targets' probers', too
-    std::unique_ptr<Responder> m_responder;              // respond
-    std::unique_ptr<RespondLines> m_respondLines;        // and its lines
-    std::unique_ptr<StampReflector> m_stamp;             // respond --stamp
-    std::unique_ptr<StampLines> m_stampLines;            // and its lines
-    std::vector<std::unique_ptr<ProbeTarget>> m_targets; // probe
-    std::vector<std::unique_ptr<TargetLines>> m_targetLines;
+    int m_status = 0;                                // the probe's, once it ended
+    std::unique_ptr<ReadyWatch> m_readyWatch;        // the UDP sockets', outlives them
+    std::unique_ptr<ProbeClock> m_clock;             // the targets' probers', too
+    std::vector<std::unique_ptr<Serving>> m_serving; // respond: a port each
+    std::vector<std::unique_ptr<Running>> m_running; // probe: a target each
+    bool m_several = false;                          // named targets, a line a minute each
     bool m_ended = false;
     QTimer *m_minute = nullptr; // a line a minute per client or target
 };

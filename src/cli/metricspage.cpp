@@ -19,6 +19,15 @@ QString quoted(QString value)
     return u'"' + value + u'"';
 }
 
+// A target's labels: its name, then its own.
+QString labelsOf(const TargetFigures &target)
+{
+    QString labels = QStringLiteral("target=") + quoted(target.target);
+    for (const auto &[name, value] : target.labels)
+        labels += u',' + name + u'=' + quoted(value);
+    return labels;
+}
+
 void family(QString &page, const QString &name, const char *type, const char *help)
 {
     page += QStringLiteral("# HELP %1 %2\n# TYPE %1 %3\n")
@@ -73,8 +82,8 @@ void addCounts(QString &page, const QList<TargetFigures> &targets)
     for (const auto &count : Counts) {
         family(page, QLatin1String(count.name), count.type, count.help);
         for (const TargetFigures &target : targets)
-            page += QStringLiteral("%1{target=%2} %3\n")
-                        .arg(QLatin1String(count.name), quoted(target.target))
+            page += QStringLiteral("%1{%2} %3\n")
+                        .arg(QLatin1String(count.name), labelsOf(target))
                         .arg((target.figures->*count.count)());
     }
 }
@@ -86,8 +95,8 @@ void addFailures(QString &page, const QList<TargetFigures> &targets)
     for (const TargetFigures &target : targets) {
         const auto &byReason = target.figures->failures();
         for (auto it = byReason.cbegin(); it != byReason.cend(); ++it)
-            page += QStringLiteral("%1{target=%2,reason=%3} %4\n")
-                        .arg(failures, quoted(target.target), quoted(it.key()))
+            page += QStringLiteral("%1{%2,reason=%3} %4\n")
+                        .arg(failures, labelsOf(target), quoted(it.key()))
                         .arg(it.value());
     }
 }
@@ -104,12 +113,12 @@ void addRoundTrips(QString &page, const QList<TargetFigures> &targets)
             const QString le = i < ProbeFigures::BucketUs.size()
                                    ? QString::number(ProbeFigures::BucketUs[i] / 1e6, 'g', 6)
                                    : QStringLiteral("+Inf");
-            page += QStringLiteral("%1_bucket{target=%2,le=\"%3\"} %4\n")
-                        .arg(rtt, quoted(target.target), le)
+            page += QStringLiteral("%1_bucket{%2,le=\"%3\"} %4\n")
+                        .arg(rtt, labelsOf(target), le)
                         .arg(below);
         }
-        page += QStringLiteral("%1_sum{target=%2} %3\n%1_count{target=%2} %4\n")
-                    .arg(rtt, quoted(target.target), seconds(double(figures.rttSumUs())))
+        page += QStringLiteral("%1_sum{%2} %3\n%1_count{%2} %4\n")
+                    .arg(rtt, labelsOf(target), seconds(double(figures.rttSumUs())))
                     .arg(figures.answered());
     }
 }
@@ -121,8 +130,8 @@ void addSummaries(QString &page, const QList<TargetFigures> &targets)
         family(page, name, "summary", summary.help);
         for (const TargetFigures &target : targets) {
             const ProbeFigures::Times &times = (target.figures->*summary.times)();
-            page += QStringLiteral("%1_sum{target=%2} %3\n%1_count{target=%2} %4\n")
-                        .arg(name, quoted(target.target), seconds(double(times.sumUs)))
+            page += QStringLiteral("%1_sum{%2} %3\n%1_count{%2} %4\n")
+                        .arg(name, labelsOf(target), seconds(double(times.sumUs)))
                         .arg(times.count);
         }
     }
@@ -140,9 +149,9 @@ void addStampLoss(QString &page, const QList<TargetFigures> &targets)
             family(page, lost, "counter",
                    "Test packets lost, by the direction the reflector's own numbers tell.");
         const StampFigures::Loss loss = target.stamp->loss();
-        page += QStringLiteral("%1{target=%2,direction=\"forward\"} %3\n"
-                               "%1{target=%2,direction=\"backward\"} %4\n")
-                    .arg(lost, quoted(target.target))
+        page += QStringLiteral("%1{%2,direction=\"forward\"} %3\n"
+                               "%1{%2,direction=\"backward\"} %4\n")
+                    .arg(lost, labelsOf(target))
                     .arg(loss.forward)
                     .arg(loss.backward);
     }
@@ -161,24 +170,27 @@ QString ProbeMetrics(const QList<TargetFigures> &targets)
     family(page, QStringLiteral("selmarin_probe_up"), "gauge",
            "1 when the newest query whose timeout passed had its answer, else 0.");
     for (const TargetFigures &target : targets)
-        page += QStringLiteral("selmarin_probe_up{target=%1} %2\n")
-                    .arg(quoted(target.target))
+        page += QStringLiteral("selmarin_probe_up{%1} %2\n")
+                    .arg(labelsOf(target))
                     .arg(target.figures->up() ? 1 : 0);
     return page;
 }
 
-QString ResponderMetrics(quint16 port, quint64 answered, quint64 dropped)
+QString ResponderMetrics(const QList<ResponderFigures> &ports)
 {
     QString page;
-    family(page, QStringLiteral("selmarin_responder_answered_total"), "counter",
-           "AutoPing queries answered.");
-    page += QStringLiteral("selmarin_responder_answered_total{port=%1} %2\n")
-                .arg(quoted(QString::number(port)))
-                .arg(answered);
-    family(page, QStringLiteral("selmarin_responder_datagrams_dropped_total"), "counter",
-           "Datagrams that arrived and were dropped: the queue was full.");
-    page += QStringLiteral("selmarin_responder_datagrams_dropped_total{port=%1} %2\n")
-                .arg(quoted(QString::number(port)))
-                .arg(dropped);
+    const auto series = [&](const char *name, const char *help, quint64 ResponderFigures::*value) {
+        family(page, QLatin1String(name), "counter", help);
+        for (const ResponderFigures &port : ports)
+            page += QStringLiteral("%1{port=%2,protocol=%3} %4\n")
+                        .arg(QLatin1String(name), quoted(QString::number(port.port)),
+                             quoted(port.protocol))
+                        .arg(port.*value);
+    };
+    series("selmarin_responder_answered_total", "AutoPing queries answered.",
+           &ResponderFigures::answered);
+    series("selmarin_responder_datagrams_dropped_total",
+           "Datagrams that arrived and were dropped: the queue was full.",
+           &ResponderFigures::dropped);
     return page;
 }

@@ -5,7 +5,8 @@
 // The figures of a run as a metrics scraper reads them: the Prometheus text
 // format, served at /metrics (metricsendpoint.h).
 //
-// A probe's page, one series per target (label target="HOST:PORT"), from
+// A probe's page, one series per target (label target="NAME", HOST:PORT
+// unless named, and the target's own labels after it), from
 // the same figures as its summary and JSON (probe/probefigures.h), so that
 // at every scrape queries = answered + late + lost + in flight, and every
 // counter only grows:
@@ -24,12 +25,15 @@
 //   selmarin_probe_tls_handshake_seconds  TLS handshakes done, and their time (summary)
 //   selmarin_probe_up                     1 when the newest query whose timeout
 //                                         passed had its answer, else 0 (gauge)
-// A responder's page (label port="PORT"):
+// A responder's page (labels port="PORT" and protocol="udp" ..., a series
+// for each of its ports):
 //   selmarin_responder_answered_total            queries answered
 //   selmarin_responder_datagrams_dropped_total   datagrams it had to drop
 
 #include <QList>
 #include <QString>
+
+#include <utility>
 
 class ProbeFigures;
 class StampFigures;
@@ -38,8 +42,18 @@ struct TargetFigures
 {
     QString target;
     const ProbeFigures *figures = nullptr;
-    const StampFigures *stamp = nullptr; // a reflector's target: its loss by direction
+    const StampFigures *stamp = nullptr;       // a reflector's target: its loss by direction
+    QList<std::pair<QString, QString>> labels; // its own labels, after target
+};
+
+// One port of a responder.
+struct ResponderFigures
+{
+    quint16 port = 0;
+    QString protocol; // tcp, udp, tls or stamp
+    quint64 answered = 0;
+    quint64 dropped = 0;
 };
 
 QString ProbeMetrics(const QList<TargetFigures> &targets);
-QString ResponderMetrics(quint16 port, quint64 answered, quint64 dropped);
+QString ResponderMetrics(const QList<ResponderFigures> &ports);

@@ -83,7 +83,7 @@ ProbeTarget::~ProbeTarget() = default;
 
 QString ProbeTarget::name() const
 {
-    return HostAndPort(m_setup.host, m_setup.port);
+    return m_setup.name.isEmpty() ? HostAndPort(m_setup.host, m_setup.port) : m_setup.name;
 }
 
 bool ProbeTarget::start()

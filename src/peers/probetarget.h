@@ -57,6 +57,7 @@ public:
     {
         QString host;
         quint16 port = 0;
+        QString name; // in its lines, summaries and metrics; empty: HOST:PORT
         // The transport and its TLS choices, the source address and the
         // local port; the ends are filled in here.
         Session::Config config;
@@ -81,8 +82,8 @@ public:
     void stop();
     bool isDone() const { return m_done; }
     int status() const;
-    // HOST:PORT as given (an IPv6 address in brackets): its name in
-    // summaries and metrics.
+    // Its name in lines, summaries and metrics: the one it was given, else
+    // HOST:PORT as given (an IPv6 address in brackets).
     QString name() const;
     const ProbeFigures &figures() const { return m_prober.figures(); }
     const Session &session() const { return *m_session; }
