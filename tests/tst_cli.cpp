@@ -154,6 +154,13 @@ private slots:
              "--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464."},
             {"respond --tcp --port 1 h", "respond takes no HOST or PORT; use --port."},
             {"respond --udp", "respond needs --port N, N from 1 to 65535."},
+            {"respond --config f --port 7", "respond --config takes its ports from the file: no "
+                                            "--tcp, --udp, --tls, --stamp, --port or --local."},
+            {"probe --config f h 1", "probe --config takes its targets from the file: no HOST "
+                                     "PORT, --targets, --servers or --local-port."},
+            {"probe --config f --tcp --udp", "Choose one protocol: --tcp, --udp or --tls."},
+            {"check-config a b", "check-config takes one FILE and no options."},
+            {"check-config a -q", "check-config takes one FILE and no options."},
             {"respond --stamp --tls",
              "--stamp reflects UDP test packets: no --tcp, --tls, --cert or --key."},
             {"respond --stamp --every-query",

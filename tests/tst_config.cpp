@@ -101,15 +101,16 @@ private slots:
                         "F:3:10: metrics: a single value expected\n"),
                 2);
         dataRow("an interface this machine lacks",
-                QByteArray("targets: [{host: \"fe80::1%nosuch\", port: 1}]\n"),
-                QString("F:1:11: "), 2);
+                QByteArray("targets: [{host: \"fe80::1%nosuch\", port: 1}]\n"), QString("F:1:11: "),
+                2);
         dataRow("not YAML", QByteArray("targets: [\n"),
                 QString("F:2:1: end of sequence flow not found\n"), 2);
         dataRow("no such file", QByteArray(), QString("F: cannot be read: "), 2);
     }
     void checkConfig()
     {
-        const auto [file, said, status] = fetched<QByteArray, QString, int>("file", "said", "status");
+        const auto [file, said, status]
+            = fetched<QByteArray, QString, int>("file", "said", "status");
         QTemporaryDir dir;
         const QString path = dir.filePath("c.yaml");
         if (!file.isEmpty())
@@ -125,17 +126,20 @@ private slots:
     void printConfig_data()
     {
         columns<QStringList, QString>("arguments", "printed");
-        dataRow("probe", QStringList{"probe", "--udp", "a", "7", "[2001:db8::1]", "9", "-i", "0.25",
-                                     "-W", "1", "--metrics", "127.0.0.1:9464"},
+        dataRow("probe",
+                QStringList{"probe", "--udp", "a", "7", "[2001:db8::1]", "9", "-i", "0.25", "-W",
+                            "1", "--metrics", "127.0.0.1:9464"},
                 QString("defaults:\n  protocol: udp\n  interval: 250ms\n  timeout: 1s\n  family: "
                         "any\n  dscp: 0\n  size: 0\n  labels: {}\nmetrics: \"127.0.0.1:9464\"\n"
                         "targets:\n  - name: a:7\n    host: a\n    port: 7\n  - name: "
                         "\"[2001:db8::1]:9\"\n    host: 2001:db8::1\n    port: 9\n"));
         dataRow("connects", QStringList{"probe", "--connect", "a", "7"},
                 QString("  protocol: connect\n"));
-        dataRow("respond", QStringList{"respond", "--tcp", "--port", "7010", "--local", "127.0.0.1"},
+        dataRow("respond",
+                QStringList{"respond", "--tcp", "--port", "7010", "--local", "127.0.0.1"},
                 QString("respond:\n  - protocol: tcp\n    port: 7010\n    local: \"127.0.0.1\"\n"));
-        dataRow("a file under options", QStringList{"probe", "--config", "FILE", "-i", "2", "--tcp"},
+        dataRow("a file under options",
+                QStringList{"probe", "--config", "FILE", "-i", "2", "--tcp"},
                 QString("  protocol: tcp\n  interval: 2s\n  timeout: 2s\n  family: ipv6\n  dscp: "
                         "5\n  size: 0\n  labels: {site: ams}\ntargets:\n  - name: t\n    host: "
                         "h\n    port: 7\n    protocol: udp\n    interval: 500ms\n"
@@ -168,7 +172,8 @@ private slots:
         const QString file = dir.filePath("p.yaml");
         const auto configure = [&](const QStringList &names) {
             QByteArray text = "defaults: {interval: 100ms, labels: {site: \"a\\\"b\"}}\nmetrics: "
-                              "\"127.0.0.1:" + web.toUtf8() + "\"\ntargets:\n";
+                              "\"127.0.0.1:"
+                              + web.toUtf8() + "\"\ntargets:\n";
             for (const QString &name : names)
                 text += "  - {name: " + name.toUtf8() + ", host: localhost, port: " + udp.toUtf8()
                         + ", labels: {role: r" + name.toUtf8() + "}}\n";
@@ -179,18 +184,27 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Open"), 10000);
         configure({"kept", "gone"});
         Headless probe(dir.path(), {"probe", "--config", file});
-        QString kept = "selmarin_probe_answered_total{target=\"kept\",site=\"a\\\"b\",role=\"rkept\"}";
+        QString kept
+            = "selmarin_probe_answered_total{target=\"kept\",site=\"a\\\"b\",role=\"rkept\"}";
         QTRY_VERIFY_WITH_TIMEOUT(scrape(web).value(kept) >= 3, 10000);
         const QMap<QString, double> before = scrape(web);
         QVERIFY(before.contains(kept.replace("answered", "queries")));
-        QVERIFY(before.contains("selmarin_probe_up{target=\"gone\",site=\"a\\\"b\",role=\"rgone\"}"));
+        QVERIFY(
+            before.contains("selmarin_probe_up{target=\"gone\",site=\"a\\\"b\",role=\"rgone\"}"));
 
         configure({"kept", "new"});
         ::kill(pid_t(probe.processId()), SIGHUP);
         QString out;
-        QTRY_VERIFY_WITH_TIMEOUT((out += probe.out()).contains(file + " read again: 1 targets kept, 1 started, 1 stopped"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out += probe.out())
+                .contains(file + " read again: 1 targets kept, 1 started, 1 stopped"),
+            10000);
         QVERIFY(out.contains("--- gone AutoPing statistics ---"));
-        QTRY_VERIFY_WITH_TIMEOUT(scrape(web).value("selmarin_probe_answered_total{target=\"new\",site=\"a\\\"b\",role=\"rnew\"}") >= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            scrape(web).value(
+                "selmarin_probe_answered_total{target=\"new\",site=\"a\\\"b\",role=\"rnew\"}")
+                >= 1,
+            10000);
         const QMap<QString, double> after = scrape(web);
         for (auto it = before.cbegin(); it != before.cend(); ++it)
             if (it.key().contains("target=\"kept\"") && it.key().contains("_total"))
@@ -202,14 +216,18 @@ private slots:
         ::kill(pid_t(probe.processId()), SIGHUP);
         QString err;
         QTRY_VERIFY_WITH_TIMEOUT((err += probe.err()).contains("stays as it was"), 10000);
-        QVERIFY2(err.contains(file + ":2:41: port: \"0\" is not a whole number from 1 to 65535\n"), qPrintable(err));
+        QVERIFY2(err.contains(file + ":2:41: port: \"0\" is not a whole number from 1 to 65535\n"),
+                 qPrintable(err));
         QTest::qWait(300);
         QCOMPARE(QStringList(scrape(web).keys()).filter("selmarin_probe_up"),
                  QStringList(after.keys()).filter("selmarin_probe_up"));
         QVERIFY(scrape(web).value(kept) > after.value(kept));
 
         ::kill(pid_t(responder.processId()), SIGHUP);
-        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("No configuration file to read again (--config): nothing changes"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (told += responder.out())
+                .contains("No configuration file to read again (--config): nothing changes"),
+            10000);
         QVERIFY(probe.endsWith(0, true) || probe.exitCode() == 1);
         QVERIFY(responder.endsWith(0, true));
     }
@@ -223,9 +241,10 @@ private slots:
                       c = QString::number(freePort(true)), web = QString::number(freePort());
         const QString file = dir.filePath("r.yaml");
         const auto configure = [&](const QString &second) {
-            writeFile(file, ("metrics: \"127.0.0.1:" + web + "\"\nrespond:\n  - {port: " + a
-                             + ", local: 127.0.0.1}\n  - {port: " + second + ", local: 127.0.0.1}\n")
-                                .toUtf8());
+            writeFile(file,
+                      ("metrics: \"127.0.0.1:" + web + "\"\nrespond:\n  - {port: " + a
+                       + ", local: 127.0.0.1}\n  - {port: " + second + ", local: 127.0.0.1}\n")
+                          .toUtf8());
         };
         configure(b);
         Headless run(dir.path(), {"respond", "--config", file});
@@ -236,7 +255,9 @@ private slots:
         configure(c);
         ::kill(pid_t(run.processId()), SIGHUP);
         QString told;
-        QTRY_VERIFY_WITH_TIMEOUT((told += run.out()).contains(file + " read again: 1 ports kept, 1 opened, 1 closed\n"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (told += run.out()).contains(file + " read again: 1 ports kept, 1 opened, 1 closed\n"),
+            10000);
         QVERIFY(answers(a) && answers(c) && !answers(b));
         const QMap<QString, double> page = scrape(web);
         QCOMPARE(page.value(series.arg(a)), 2.0);

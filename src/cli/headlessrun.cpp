@@ -134,8 +134,12 @@ HeadlessRun::~HeadlessRun() = default;
 bool HeadlessRun::makePlan(ServicePlan *plan)
 {
     if (m_command.configFile.isEmpty()) {
-        for (const auto &[host, port] : m_command.targets)
-            plan->targets.append({{DefaultTargetName(host, port), host, port, {}}, m_command});
+        for (const auto &[host, port] : m_command.targets) {
+            Command command = m_command;
+            command.host = host;
+            command.port = port;
+            plan->targets.append({{DefaultTargetName(host, port), host, port, {}}, command});
+        }
         plan->responders.append({{{}, m_command.port, m_command.local}, m_command});
         plan->metrics = m_command.metrics;
         return true;

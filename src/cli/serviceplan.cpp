@@ -12,9 +12,9 @@ namespace {
 
 QString protocolOf(const Command &command)
 {
-    return command.stamp         ? QStringLiteral("stamp")
-           : command.connectOnly ? QStringLiteral("connect")
-           : command.tls         ? QStringLiteral("tls")
+    return command.stamp                      ? QStringLiteral("stamp")
+           : command.connectOnly              ? QStringLiteral("connect")
+           : command.tls                      ? QStringLiteral("tls")
            : command.wantsUdp || !command.tcp ? QStringLiteral("udp")
                                               : QStringLiteral("tcp");
 }
@@ -70,14 +70,13 @@ ServiceConfig ConfigOfCommand(const Command &command, QStringList *faults)
             config.respond.append({protocolOf(command), command.port, command.local});
         else
             for (const auto &[host, port] : command.targets)
-                config.targets.append(
-                    {DefaultTargetName(host, port), host, port, config.defaults});
+                config.targets.append({DefaultTargetName(host, port), host, port, config.defaults});
         return config;
     }
     QFile file(command.configFile);
     if (!file.open(QIODevice::ReadOnly)) {
-        faults->append(QStringLiteral("%1: cannot be read: %2")
-                           .arg(command.configFile, file.errorString()));
+        faults->append(
+            QStringLiteral("%1: cannot be read: %2").arg(command.configFile, file.errorString()));
         return {};
     }
     QList<ConfigFault> found;

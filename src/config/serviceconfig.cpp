@@ -20,8 +20,8 @@ const QStringList RespondProtocols = {"tcp", "udp", "tls", "stamp"};
 const QStringList Families = {"any", "ipv4", "ipv6"};
 // The labels the page sets itself.
 const QStringList OwnLabels = {"target", "reason", "le", "direction", "port", "protocol"};
-const QStringList SettingKeys
-    = {"protocol", "interval", "timeout", "family", "dscp", "size", "source", "interface", "labels"};
+const QStringList SettingKeys = {"protocol", "interval", "timeout",   "family", "dscp",
+                                 "size",     "source",   "interface", "labels"};
 constexpr int LongestMs = 2'000'000'000; // as the command line: 2,000,000 s
 
 QString text(const YAML::Node &node)
@@ -103,9 +103,8 @@ public:
         static const QRegularExpression form(QStringLiteral("^(\\d+(?:\\.\\d+)?)\\s*(ms|s)?$"));
         const QRegularExpressionMatch match = form.match(text(value));
         if (!match.hasMatch()) {
-            fault(value,
-                  QStringLiteral("%1: \"%2\" is no duration (\"500ms\", \"1s\" or seconds)")
-                      .arg(key, text(value)));
+            fault(value, QStringLiteral("%1: \"%2\" is no duration (\"500ms\", \"1s\" or seconds)")
+                             .arg(key, text(value)));
             return false;
         }
         const double scale = match.captured(2) == QLatin1String("ms") ? 1 : 1000;
@@ -130,10 +129,12 @@ public:
                                           "([a-zA-Z_][a-zA-Z0-9_]*)")
                                .arg(name));
             else if (name.startsWith(QLatin1String("__")))
-                fault(key, QStringLiteral("labels: \"%1\": names starting \"__\" are reserved")
-                               .arg(name));
+                fault(
+                    key,
+                    QStringLiteral("labels: \"%1\": names starting \"__\" are reserved").arg(name));
             else if (OwnLabels.contains(name))
-                fault(key, QStringLiteral("labels: \"%1\" is a label of the program's own").arg(name));
+                fault(key,
+                      QStringLiteral("labels: \"%1\" is a label of the program's own").arg(name));
             else if (scalar(QStringLiteral("labels: ") + name, value)) {
                 const auto old = std::find_if(labels->begin(), labels->end(),
                                               [&](const auto &l) { return l.first == name; });
@@ -189,8 +190,8 @@ public:
         entry.column = node.Mark().column + 1;
         bool named = false;
         int port = 0;
-        for (const auto &[key, value] :
-             pairs(node, QStringLiteral("a target"), SettingKeys + QStringList{"name", "host", "port"})) {
+        for (const auto &[key, value] : pairs(node, QStringLiteral("a target"),
+                                              SettingKeys + QStringList{"name", "host", "port"})) {
             const QString k = text(key);
             if (k == QLatin1String("name") && scalar(k, value)) {
                 entry.name = text(value);
@@ -278,7 +279,9 @@ void writeSettings(YAML::Emitter &out, const ProbeSettings &s, const ProbeSettin
         out << YAML::Key << "timeout" << YAML::Value << durationText(s.timeoutMs);
     if (differs(&ProbeSettings::family))
         out << YAML::Key << "family" << YAML::Value
-            << Families.at(s.family == 0 ? 0 : s.family == 4 ? 1 : 2);
+            << Families.at(s.family == 0   ? 0
+                           : s.family == 4 ? 1
+                                           : 2);
     if (differs(&ProbeSettings::dscp))
         out << YAML::Key << "dscp" << YAML::Value << s.dscp;
     if (differs(&ProbeSettings::size))
@@ -344,14 +347,15 @@ ServiceConfig ReadServiceConfig(const QByteArray &bytes, QList<ConfigFault> *fau
         return YAML::Node();
     };
     // The defaults first: the targets take them wherever they stand.
-    for (const auto &[key, value] : reader.pairs(find("defaults"), QStringLiteral("defaults"),
-                                                 SettingKeys))
+    for (const auto &[key, value] :
+         reader.pairs(find("defaults"), QStringLiteral("defaults"), SettingKeys))
         reader.setting(text(key), value, &config.defaults);
     CopySettings(config.defaults, over, overKeys);
     reader.bothEnds(find("defaults"), config.defaults);
     if (const YAML::Node metrics = find("metrics");
         !metrics.IsNull() && reader.scalar("metrics", metrics)) {
-        static const QRegularExpression form(QStringLiteral("^(\\[[0-9a-fA-F:.]+\\]|[^:\\s]+):(\\d+)$"));
+        static const QRegularExpression form(
+            QStringLiteral("^(\\[[0-9a-fA-F:.]+\\]|[^:\\s]+):(\\d+)$"));
         const QRegularExpressionMatch match = form.match(text(metrics));
         if (!match.hasMatch() || match.captured(2).toInt() < 1 || match.captured(2).toInt() > 65535)
             reader.fault(metrics, QStringLiteral("metrics: \"%1\" is not ADDRESS:PORT "
@@ -365,20 +369,22 @@ ServiceConfig ReadServiceConfig(const QByteArray &bytes, QList<ConfigFault> *fau
         TargetEntry entry = reader.target(node, config.defaults);
         for (const TargetEntry &other : std::as_const(config.targets))
             if (other.name == entry.name)
-                reader.fault(node, QStringLiteral("the name \"%1\" is given twice (first at line %2)")
-                                       .arg(entry.name)
-                                       .arg(other.line));
+                reader.fault(node,
+                             QStringLiteral("the name \"%1\" is given twice (first at line %2)")
+                                 .arg(entry.name)
+                                 .arg(other.line));
         config.targets.append(entry);
     });
     reader.list(QStringLiteral("respond"), find("respond"), [&](const YAML::Node &node) {
         const RespondEntry entry = reader.respond(node);
         for (const RespondEntry &other : std::as_const(config.respond))
             if (other.sameAs(entry))
-                reader.fault(node, QStringLiteral("%1 port %2 on %3 is given twice (first at line %4)")
-                                       .arg(entry.protocol)
-                                       .arg(entry.port)
-                                       .arg(entry.local)
-                                       .arg(other.line));
+                reader.fault(node,
+                             QStringLiteral("%1 port %2 on %3 is given twice (first at line %4)")
+                                 .arg(entry.protocol)
+                                 .arg(entry.port)
+                                 .arg(entry.local)
+                                 .arg(other.line));
         config.respond.append(entry);
     });
     // In the order of the file, as an editor goes through them.

@@ -26,14 +26,14 @@
 // What a target is probed with.
 struct ProbeSettings
 {
-    QString protocol = QStringLiteral("udp"); // tcp, udp, tls, connect or stamp
-    int intervalMs = 1000;                    // at least 10
-    int timeoutMs = 2000;                     // at least 1
-    int family = 0;                           // 0: either, 4: IPv4, 6: IPv6
-    int dscp = 0;                             // 0 to 63
-    int size = 0;                             // the query's bytes; 0: the protocol's own
-    QString source;                           // the local address to leave from
-    QString interface;                        // or the interface
+    QString protocol = QStringLiteral("udp");  // tcp, udp, tls, connect or stamp
+    int intervalMs = 1000;                     // at least 10
+    int timeoutMs = 2000;                      // at least 1
+    int family = 0;                            // 0: either, 4: IPv4, 6: IPv6
+    int dscp = 0;                              // 0 to 63
+    int size = 0;                              // the query's bytes; 0: the protocol's own
+    QString source;                            // the local address to leave from
+    QString interface;                         // or the interface
     QList<std::pair<QString, QString>> labels; // in the order written
     bool operator==(const ProbeSettings &) const = default;
 };
