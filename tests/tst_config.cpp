@@ -121,6 +121,34 @@ private slots:
         QCOMPARE(got, status);
     }
 
+    // A run from a file that cannot be used does not start: 2, and why.
+    void runRefused_data()
+    {
+        columns<QStringList, QByteArray, QString>("arguments", "file", "said");
+        const QByteArray noPort("targets: [{host: h}]\n");
+        dataRow("probe, a fault", QStringList{"probe"}, noPort,
+                QString("Config Error:\tF:1:11: a target: no port\n"));
+        dataRow("print, a fault", QStringList{"probe", "--print-config"}, noPort,
+                QString("F:1:11: a target: no port\n"));
+        dataRow("probe, no targets", QStringList{"probe"}, QByteArray("respond: [{port: 7}]\n"),
+                QString("AutoPing Error:\tNo targets in F\n"));
+        dataRow("respond, no ports", QStringList{"respond"},
+                QByteArray("targets: [{host: h, port: 7}]\n"),
+                QString("Config Error:\tNo ports to respond on in F\n"));
+    }
+    void runRefused()
+    {
+        const auto [arguments, file, said]
+            = fetched<QStringList, QByteArray, QString>("arguments", "file", "said");
+        QTemporaryDir dir;
+        const QString path = dir.filePath("c.yaml");
+        writeFile(path, file);
+        int status = -1;
+        QCOMPARE(program(arguments + QStringList{"--config", path}, &status),
+                 QString(said).replace("F", path));
+        QCOMPARE(status, 2);
+    }
+
     // What --print-config prints is read back by --config to the same
     // configuration; options beside a file replace its defaults only.
     void printConfig_data()

@@ -222,6 +222,12 @@ int HeadlessRun::start()
         m_lines.AddComplaint(QStringLiteral("** Metrics Error"), why + CRLF);
         return 2;
     }
+    if (!probing() && plan.responders.isEmpty()) {
+        m_lines.AddComplaint(
+            QStringLiteral("Config Error"),
+            QStringLiteral("No ports to respond on in %1").arg(m_command.configFile) + CRLF);
+        return 2;
+    }
     if (!probing()) {
         for (const PlannedResponder &planned : std::as_const(plan.responders))
             if (!openServing(planned))
