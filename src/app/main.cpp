@@ -128,9 +128,8 @@ int runCommand(const Command &command, int argc, char *argv[])
     case Command::CheckConfig: return checkConfig(command, out, err);
     case Command::Usage:
         err << "selmarin: " << command.error << '\n'
-            << "Usage: selmarin [respond|probe|diagnose|load|check-config] ...  (selmarin --help "
-               "tells the "
-               "options)"
+            << "Usage: selmarin [respond|probe|diagnose|load|check-config] ...  (selmarin "
+               "--help tells the options)"
             << Qt::endl;
         return 2;
     default: break;
