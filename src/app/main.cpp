@@ -14,6 +14,7 @@
 #include "cli/terminalface.h"
 #include "console/frmmain.h"
 #include "selmarin_version.h"
+#include "servicemanager.h"
 #include "unixsignals.h"
 #include "windowicon.h"
 
@@ -118,7 +119,7 @@ int printConfig(const Command &command, QTextStream &out, QTextStream &err)
     return 0;
 }
 
-int runCommand(const Command &command, int argc, char *argv[])
+int runCommand(const Command &command, int argc, char *argv[], ServiceManager &manager)
 {
     QTextStream out(stdout);
     QTextStream err(stderr);
@@ -154,15 +155,21 @@ int runCommand(const Command &command, int argc, char *argv[])
             status = run.start();
             if (status < 0) {
                 app.followDays();
-                UnixSignals unixSignals;
-                // SIGHUP reads a service's configuration again; it ends the rest.
-                QObject::connect(&unixSignals, &UnixSignals::received, &run, [&run](int number) {
-                    if constexpr (std::is_same_v<std::remove_reference_t<decltype(run)>,
-                                                 HeadlessRun>)
-                        if (number == SIGHUP)
-                            return run.reload();
-                    run.stop();
-                });
+                // SIGHUP reads a service's configuration again; the other
+                // runs have nothing to read and end at it.  The signals are
+                // taken before the service is up: a SIGHUP right after
+                // READY=1 must not end it.
+                std::function<void()> reload;
+                if constexpr (std::is_same_v<std::remove_reference_t<decltype(run)>, HeadlessRun>) {
+                    reload = [&run] { run.reload(); };
+                    QObject::connect(&run, &HeadlessRun::reloading, &run,
+                                     [&manager] { manager.reloading(); });
+                    QObject::connect(&run, &HeadlessRun::reloaded, &run,
+                                     [&manager] { manager.ready(); });
+                }
+                RunSignals runSignals(manager, reload, [&run] { run.stop(); });
+                // Bound and started: a service is up from here on.
+                manager.ready();
                 QObject::connect(&run, &std::remove_reference_t<decltype(run)>::finished, &qapp,
                                  &QCoreApplication::exit);
                 status = qapp.exec();
@@ -198,5 +205,6 @@ int main(int argc, char *argv[])
     const Command command = ParseCommandLine(arguments);
     if (command.kind == Command::Window)
         return runWindow(argc, argv);
-    return runCommand(command, argc, argv);
+    SystemdManager manager;
+    return runCommand(command, argc, argv, manager);
 }
