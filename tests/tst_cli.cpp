@@ -9,6 +9,7 @@
 #include "fixture.h"
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -276,6 +277,33 @@ private slots:
             QVERIFY2(line.isEmpty() || line.startsWith("-- ")
                          || line.startsWith("Selmarin, running on PC17; "),
                      qPrintable(line));
+    }
+
+    // Under systemd: READY=1 once up (the port is bound by then), SIGHUP
+    // between RELOADING=1 and READY=1 (not killed by it), STOPPING=1 at
+    // SIGTERM.  socat is the service manager: it prints each notice it
+    // receives, one after the other.  A probe is told the same way (main()).
+    void toldToSystemd()
+    {
+        const quint16 port = freePort(true);
+        QTemporaryDir dir;
+        QProcess manager;
+        manager.start("socat", {"-u", "UNIX-RECV:" + dir.filePath("notify"), "STDOUT"});
+        QTRY_VERIFY(QFile::exists(dir.filePath("notify")));
+        QString told, expected = "READY=1";
+        const auto tells = [&](const QString &more) {
+            const QRegularExpression all("^" + (expected += more) + "$");
+            return QTest::qWaitFor([&] { return (told += manager.readAll()).contains(all); },
+                                   10000);
+        };
+        qputenv("NOTIFY_SOCKET", QFile::encodeName(dir.filePath("notify")));
+        Headless run(dir.path(), {"respond", "--udp", "--port", QString::number(port)});
+        qunsetenv("NOTIFY_SOCKET");
+        QVERIFY2(tells("") && !QUdpSocket().bind(QHostAddress::LocalHost, port), qPrintable(told));
+        ::kill(pid_t(run.processId()), SIGHUP);
+        QVERIFY2(tells("RELOADING=1\nMONOTONIC_USEC=\\d+READY=1"), qPrintable(told));
+        QVERIFY2(run.endsWith(0, true) && tells("STOPPING=1"), qPrintable(told));
+        manager.close();
     }
 
     // The probe against peers played here, which answer the fixed texts
