@@ -68,6 +68,32 @@ endforeach()
 install(FILES ${SELMARIN_DATA_DIR}/copyright ${SELMARIN_CHANGELOG}.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/selmarin)
 
+# The services (data/service): a unit each for the probe and the responder,
+# their /etc/default files, example configurations and the drop-in for a
+# responder on a port below 1024.  Their paths are the system's whatever the
+# prefix, and the units start /usr/bin/selmarin: only the package carries
+# them (the component is left out of a plain `cmake --install`).  Debian 12
+# keeps the units of packages in /lib/systemd/system.
+set(SELMARIN_SERVICE_DIR ${SELMARIN_DATA_DIR}/service)
+set(SELMARIN_UNIT_DIR /lib/systemd/system)
+install(FILES ${SELMARIN_SERVICE_DIR}/selmarin-probe.service ${SELMARIN_SERVICE_DIR}/selmarin-respond.service
+        DESTINATION ${SELMARIN_UNIT_DIR} COMPONENT service EXCLUDE_FROM_ALL)
+install(FILES ${SELMARIN_SERVICE_DIR}/probe.yaml ${SELMARIN_SERVICE_DIR}/respond.yaml
+        DESTINATION /etc/selmarin COMPONENT service EXCLUDE_FROM_ALL)
+foreach(command IN ITEMS probe respond)
+    install(FILES ${SELMARIN_SERVICE_DIR}/selmarin-${command}.default DESTINATION /etc/default
+            RENAME selmarin-${command} COMPONENT service EXCLUDE_FROM_ALL)
+endforeach()
+install(FILES ${SELMARIN_SERVICE_DIR}/low-ports.conf
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/selmarin COMPONENT service EXCLUDE_FROM_ALL)
+# Every file under /etc is the administrator's once installed: dpkg keeps
+# their changes on upgrades (conffiles).
+set(SELMARIN_CONFFILES /etc/selmarin/probe.yaml /etc/selmarin/respond.yaml
+    /etc/default/selmarin-probe /etc/default/selmarin-respond)
+list(JOIN SELMARIN_CONFFILES "\n" _conffiles)
+file(WRITE ${PROJECT_BINARY_DIR}/packaging/conffiles.new "${_conffiles}\n")
+configure_file(${PROJECT_BINARY_DIR}/packaging/conffiles.new ${PROJECT_BINARY_DIR}/packaging/conffiles COPYONLY)
+
 # The menu entry and the metadata must pass the desktop's own validators; the
 # test runs only where the validators are installed (scripts/ensure-deps
 # installs them).
@@ -110,6 +136,15 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 # (dpkg-shlibdeps); the window's fonts fall back to DejaVu.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-dejavu-core)
+# The maintainer scripts make the services' system user (adduser) and tell
+# systemd of the units; the conffiles list the files under /etc.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/packaging/conffiles
+    ${SELMARIN_DATA_DIR}/debian/postinst ${SELMARIN_DATA_DIR}/debian/prerm
+    ${SELMARIN_DATA_DIR}/debian/postrm)
 # The control files get the modes Debian asks for, not those of the build tree.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Everything a plain install installs, and the services.
+set(CPACK_INSTALL_CMAKE_PROJECTS
+    "${PROJECT_BINARY_DIR};Selmarin;ALL;/;${PROJECT_BINARY_DIR};Selmarin;service;/")
 include(CPack)
