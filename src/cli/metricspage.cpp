@@ -101,25 +101,32 @@ void addFailures(QString &page, const QList<TargetFigures> &targets)
     }
 }
 
+// One series of a histogram: its buckets counted up to each bound, its
+// sum and count; labels: the series' own (labelsOf).
+void addHistogram(QString &page, const QString &name, const QString &labels,
+                  const ProbeFigures::Buckets &buckets, double sumUs, quint64 count)
+{
+    quint64 below = 0;
+    for (size_t i = 0; i <= ProbeFigures::BucketUs.size(); ++i) {
+        below += buckets[i];
+        const QString le = i < ProbeFigures::BucketUs.size()
+                               ? QString::number(ProbeFigures::BucketUs[i] / 1e6, 'g', 6)
+                               : QStringLiteral("+Inf");
+        page += QStringLiteral("%1_bucket{%2,le=\"%3\"} %4\n").arg(name, labels, le).arg(below);
+    }
+    page += QStringLiteral("%1_sum{%2} %3\n%1_count{%2} %4\n")
+                .arg(name, labels, seconds(sumUs))
+                .arg(count);
+}
+
 void addRoundTrips(QString &page, const QList<TargetFigures> &targets)
 {
     const QString rtt = QStringLiteral("selmarin_probe_rtt_seconds");
     family(page, rtt, "histogram", "Round trips of the answered queries.");
     for (const TargetFigures &target : targets) {
         const ProbeFigures &figures = *target.figures;
-        quint64 below = 0;
-        for (size_t i = 0; i <= ProbeFigures::BucketUs.size(); ++i) {
-            below += figures.rttBuckets()[i];
-            const QString le = i < ProbeFigures::BucketUs.size()
-                                   ? QString::number(ProbeFigures::BucketUs[i] / 1e6, 'g', 6)
-                                   : QStringLiteral("+Inf");
-            page += QStringLiteral("%1_bucket{%2,le=\"%3\"} %4\n")
-                        .arg(rtt, labelsOf(target), le)
-                        .arg(below);
-        }
-        page += QStringLiteral("%1_sum{%2} %3\n%1_count{%2} %4\n")
-                    .arg(rtt, labelsOf(target), seconds(double(figures.rttSumUs())))
-                    .arg(figures.answered());
+        addHistogram(page, rtt, labelsOf(target), figures.rttBuckets(), double(figures.rttSumUs()),
+                     figures.answered());
     }
 }
 
@@ -157,6 +164,28 @@ void addStampLoss(QString &page, const QList<TargetFigures> &targets)
     }
 }
 
+// A reflector's targets: the delay of each direction, from the answers
+// whose one-way delays are valid (both clocks synchronized).
+void addStampDelays(QString &page, const QList<TargetFigures> &targets)
+{
+    const QString delay = QStringLiteral("selmarin_stamp_delay_seconds");
+    bool said = false;
+    for (const TargetFigures &target : targets) {
+        if (!target.stamp)
+            continue;
+        if (!std::exchange(said, true))
+            family(page, delay, "histogram",
+                   "One-way delays of the answered test packets, by direction, when both ends' "
+                   "clocks are synchronized.");
+        for (const auto &[direction, spread] : {std::pair{"forward", &target.stamp->forward()},
+                                                {"backward", &target.stamp->backward()}})
+            addHistogram(page, delay,
+                         QStringLiteral("%1,direction=\"%2\"")
+                             .arg(labelsOf(target), QLatin1String(direction)),
+                         spread->buckets, double(spread->sumNs) / 1000.0, spread->count);
+    }
+}
+
 } // namespace
 
 QString ProbeMetrics(const QList<TargetFigures> &targets)
@@ -167,6 +196,7 @@ QString ProbeMetrics(const QList<TargetFigures> &targets)
     addRoundTrips(page, targets);
     addSummaries(page, targets);
     addStampLoss(page, targets);
+    addStampDelays(page, targets);
     family(page, QStringLiteral("selmarin_probe_up"), "gauge",
            "1 when the newest query whose timeout passed had its answer, else 0.");
     for (const TargetFigures &target : targets)

@@ -25,6 +25,13 @@
 //   selmarin_probe_tls_handshake_seconds  TLS handshakes done, and their time (summary)
 //   selmarin_probe_up                     1 when the newest query whose timeout
 //                                         passed had its answer, else 0 (gauge)
+// and for a reflector's target (probe --stamp), label direction="forward"
+// or "backward" beside the target:
+//   selmarin_stamp_lost_total             test packets lost that way, as the
+//                                         reflector's numbers tell   (counter)
+//   selmarin_stamp_delay_seconds          one-way delays, from the answers whose
+//                                         clocks were both synchronized, with the
+//                                         round trips' buckets       (histogram)
 // A responder's page (labels port="PORT" and protocol="udp" ..., a series
 // for each of its ports):
 //   selmarin_responder_answered_total            queries answered

@@ -6,6 +6,9 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <iterator>
+#include <tuple>
+#include <utility>
 
 void StampFigures::Spread::add(qint64 ns)
 {
@@ -13,18 +16,57 @@ void StampFigures::Spread::add(qint64 ns)
     maxNs = count == 0 ? ns : std::max(maxNs, ns);
     sumNs += ns;
     ++count;
+    const auto &bounds = ProbeFigures::BucketUs;
+    // Up to its bound: a delay of exactly 500 us is in the first bucket.
+    const qint64 us = (ns + 999) / 1000;
+    ++buckets[size_t(std::lower_bound(bounds.begin(), bounds.end(), us) - bounds.begin())];
 }
+
+namespace {
+
+// The unanswered queries between two answers, and those the reflector
+// counted (their answers lost on the way back).
+std::pair<quint64, quint64> gap(qint64 sender, qint64 reflector, quint32 senderSeq,
+                                quint32 reflectorSeq)
+{
+    const qint64 unanswered = qint64(senderSeq) - sender - 1;
+    // A reflector that reorders may number backwards: no loss there.
+    const qint64 counted = std::clamp(qint64(reflectorSeq) - reflector - 1, qint64(0), unanswered);
+    return {quint64(unanswered), quint64(counted)};
+}
+
+} // namespace
 
 bool StampFigures::add(const Answer &answer)
 {
-    if (!m_answers.emplace(answer.senderSeq, answer.reflectorSeq).second)
+    const auto [at, added] = m_answers.emplace(answer.senderSeq, answer.reflectorSeq);
+    if (!added)
         return false;
+    m_highestReflectorSeq = std::max(m_highestReflectorSeq, answer.reflectorSeq);
     const qint64 reflectorNs = answer.t3Ns - answer.t2Ns;
-    m_net.add((answer.t4Ns - answer.t1Ns) - reflectorNs);
+    Query &q = m_last;
+    q.senderSeq = answer.senderSeq;
+    q.netNs = (answer.t4Ns - answer.t1Ns) - reflectorNs;
+    q.oneWay = answer.bothSynchronized;
+    q.forwardNs = answer.t2Ns - answer.t1Ns;
+    q.backwardNs = answer.t4Ns - answer.t3Ns;
+    q.ttlAtReflector = answer.ttlAtReflector;
+    q.ttlHere = answer.ttlHere;
+    q.numbered = numbered();
+    // Since the answer before it by number (or the session's start), as the
+    // summary counts them.
+    const bool first = at == m_answers.begin();
+    const qint64 sender = first ? -1 : qint64(std::prev(at)->first);
+    const qint64 reflector = first ? -1 : qint64(std::prev(at)->second);
+    q.since = sender;
+    std::tie(q.unanswered, q.backward)
+        = gap(sender, reflector, answer.senderSeq, answer.reflectorSeq);
+    q.forward = q.unanswered - q.backward;
+    m_net.add(q.netNs);
     m_reflector.add(reflectorNs);
     if (answer.bothSynchronized) {
-        m_forward.add(answer.t2Ns - answer.t1Ns);
-        m_backward.add(answer.t4Ns - answer.t3Ns);
+        m_forward.add(q.forwardNs);
+        m_backward.add(q.backwardNs);
     } else {
         ++m_unsynchronized;
         m_reflectorUnsynchronized += answer.reflectorSynchronized ? 0 : 1;
@@ -37,15 +79,16 @@ bool StampFigures::add(const Answer &answer)
 StampFigures::Loss StampFigures::loss() const
 {
     Loss loss;
+    if (!numbered()) {
+        loss.unknown = m_sent > m_answers.size() ? m_sent - m_answers.size() : 0;
+        return loss;
+    }
     // Before the first answer the reflector's numbers start at 0.
     qint64 sender = -1, reflector = -1;
     for (const auto &[senderSeq, reflectorSeq] : m_answers) {
-        const qint64 unanswered = qint64(senderSeq) - sender - 1;
-        // A reflector that reorders may number backwards: no loss there.
-        const qint64 counted
-            = std::clamp(qint64(reflectorSeq) - reflector - 1, qint64(0), unanswered);
-        loss.backward += quint64(counted);
-        loss.forward += quint64(unanswered - counted);
+        const auto [unanswered, counted] = gap(sender, reflector, senderSeq, reflectorSeq);
+        loss.backward += counted;
+        loss.forward += unanswered - counted;
         sender = senderSeq;
         reflector = std::max(reflector, qint64(reflectorSeq));
     }
@@ -87,6 +130,10 @@ QJsonValue spreadJson(const StampFigures::Spread &spread)
                        {QStringLiteral("max"), double(spread.maxNs) / 1e6}};
 }
 
+const QString LossDirectionLeftOut
+    = QStringLiteral("the direction of a loss is not known: the reflector numbers every answer 0 "
+                     "(TWAMP-Light, or a reflector that keeps no state)");
+
 QString ttlText(int ttl)
 {
     return ttl < 0 ? QStringLiteral("not known") : QString::number(ttl);
@@ -106,6 +153,8 @@ QStringList StampFigures::summaryLines() const
                  .arg(lost.forward)
                  .arg(lost.backward)
                  .arg(lost.unknown);
+    if (!numbered())
+        lines << LossDirectionLeftOut;
     lines << QStringLiteral("TTL seen by the reflector %1 (sent with 255), of its answers %2")
                  .arg(ttlText(m_ttlAtReflector), ttlText(m_ttlHere));
     if (const QString why = oneWayLeftOut(); !why.isEmpty())
@@ -133,5 +182,7 @@ QJsonObject StampFigures::json() const
     };
     if (const QString why = oneWayLeftOut(); !why.isEmpty())
         json.insert(QStringLiteral("one_way_left_out"), why);
+    if (!numbered())
+        json.insert(QStringLiteral("loss_direction_left_out"), LossDirectionLeftOut);
     return json;
 }

@@ -21,7 +21,14 @@
 //
 // A stateful reflector numbers a session from 0, so the queries before the
 // first answer split the same way.  Those after the last answer cannot be
-// told apart: their direction is not known.
+// told apart: their direction is not known.  Nor is any loss's when the
+// reflector numbers its answers 0 throughout (a TWAMP-Light or stateless
+// one): two answers or more, all numbered 0.
+//
+// The one-way delays are counted in histograms with the probe's round-trip
+// bounds (probe/probefigures.h), for the metrics page.
+
+#include "probe/probefigures.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -51,7 +58,22 @@ public:
         quint64 count = 0;
         qint64 minNs = 0, maxNs = 0, sumNs = 0;
         void add(qint64 ns);
+        ProbeFigures::Buckets buckets{}; // by ProbeFigures::BucketUs
         double avgNs() const { return count ? double(sumNs) / double(count) : 0.0; }
+    };
+    // One answer's figures, for its line.
+    struct Query
+    {
+        quint32 senderSeq = 0;
+        qint64 netNs = 0;                     // the round trip less the reflector's time
+        bool oneWay = false;                  // forward and backward hold the delays
+        qint64 forwardNs = 0, backwardNs = 0; // T2 - T1, T4 - T3
+        int ttlAtReflector = -1, ttlHere = -1;
+        // The queries unanswered since the answer before it (by number),
+        // and how they split; not numbered: their direction is not known.
+        qint64 since = -1; // that answer's sender number; -1: none before it
+        quint64 unanswered = 0, forward = 0, backward = 0;
+        bool numbered = true;
     };
 
     // Queries sent so far (the wire's numbers 0 to sent - 1).
@@ -60,6 +82,10 @@ public:
     bool add(const Answer &answer);
 
     quint64 answers() const { return m_answers.size(); }
+    // The last answer added.
+    const Query &last() const { return m_last; }
+    // The reflector numbers its answers (the direction of a loss is known).
+    bool numbered() const { return m_answers.size() < 2 || m_highestReflectorSeq > 0; }
     Loss loss() const;
     const Spread &netRtt() const { return m_net; }
     const Spread &reflectorTime() const { return m_reflector; }
@@ -80,4 +106,6 @@ private:
     Spread m_net, m_reflector, m_forward, m_backward;
     quint64 m_unsynchronized = 0, m_reflectorUnsynchronized = 0;
     int m_ttlAtReflector = -1, m_ttlHere = -1;
+    quint32 m_highestReflectorSeq = 0;
+    Query m_last;
 };

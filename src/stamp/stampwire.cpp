@@ -56,7 +56,7 @@ QByteArray SenderBytes(const SenderPacket &packet)
 
 std::optional<ReflectorPacket> ReadReflectorPacket(QByteArrayView bytes)
 {
-    if (bytes.size() < BaseBytes)
+    if (bytes.size() < MinReflectorBytes)
         return std::nullopt;
     const char *b = bytes.data();
     return ReflectorPacket{ReadU32(b),

@@ -45,6 +45,8 @@ inline constexpr qsizetype BaseBytes = 44;
 // The sender's number, time stamp and error estimate: the least a sender of
 // either protocol sends.
 inline constexpr qsizetype MinSenderBytes = 14;
+// The reflector's packet up to the sender's TTL: the least either sends.
+inline constexpr qsizetype MinReflectorBytes = 41;
 inline constexpr qsizetype TlvHeaderBytes = 4;
 inline constexpr quint16 DefaultPort = 862;
 
@@ -87,7 +89,8 @@ struct ReflectorPacket
 std::optional<SenderPacket> ReadSenderPacket(QByteArrayView bytes);
 // BaseBytes of a sender's packet, the MBZ zero.
 QByteArray SenderBytes(const SenderPacket &packet);
-// A reflector's packet; shorter than BaseBytes: none.
+// A reflector's packet of at least MinReflectorBytes (a TWAMP-Light
+// reflector may end it after the sender's TTL); shorter: none.
 std::optional<ReflectorPacket> ReadReflectorPacket(QByteArrayView bytes);
 // Writes the reflector's base into at (BaseBytes), the MBZ zero.
 void WriteReflectorPacket(const ReflectorPacket &packet, char *at);

@@ -7,6 +7,7 @@
 #include "base/msgsink.h"
 #include "base/numbertext.h"
 #include "peers/stampreflector.h"
+#include "stamp/stampfigures.h"
 
 #include <QStringList>
 
@@ -26,7 +27,36 @@ QString count(quint64 n, const char *one, const char *many)
 {
     return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
 }
+QString ms(qint64 ns)
+{
+    return Milliseconds(double(ns) / 1000.0, 3);
+}
 } // namespace
+
+QString StampAnswerText(const StampFigures &figures, int seq)
+{
+    const StampFigures::Query &q = figures.last();
+    if (figures.answers() == 0 || qint64(q.senderSeq) + 1 != seq)
+        return {};
+    QString text = QStringLiteral(" path=") + ms(q.netNs);
+    if (q.oneWay)
+        text += QStringLiteral(" forward=%1 backward=%2").arg(ms(q.forwardNs), ms(q.backwardNs));
+    text += QStringLiteral(" ttl=%1/%2").arg(q.ttlAtReflector).arg(q.ttlHere);
+    if (q.unanswered == 0)
+        return text;
+    const QString since
+        = q.since < 0 ? QStringLiteral("the start") : QStringLiteral("seq=%1").arg(q.since + 1);
+    if (!q.numbered)
+        return text
+               + QStringLiteral(" (%1 lost since %2, direction not known)")
+                     .arg(q.unanswered)
+                     .arg(since);
+    return text
+           + QStringLiteral(" (lost since %1: %2 forward, %3 backward)")
+                 .arg(since)
+                 .arg(q.forward)
+                 .arg(q.backward);
+}
 
 StampLines::StampLines(StampReflector &reflector, MsgSink &lines, QObject *parent)
     : QObject(parent), m_reflector(reflector), m_lines(lines)

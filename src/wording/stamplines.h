@@ -12,12 +12,26 @@
 //   STAMP: 10.0.0.5:40123 (SSID 7) in the last minute: 60 packets reflected
 //   STAMP: in the last minute, not answered: 3 too short for a test packet,
 //          1 from port 0 or a broadcast or multicast address
+//
+// And the sender's words for each answer, after its round trip
+// (StampAnswerText): the round trip less the reflector's time, the one-way
+// delays when both clocks are synchronized, the TTL at the reflector and
+// here, and the queries lost since the answer before it, by direction:
+//
+//   answer from 10.0.0.7:862: seq=5 time=0.315 ms path=0.290 ms
+//       forward=0.131 ms backward=0.159 ms ttl=254/63
+//       (lost since seq=2: 1 forward, 1 backward)
 
 #include <QObject>
 #include <QString>
 
 class MsgSink;
+class StampFigures;
 class StampReflector;
+
+// The words after the round trip of query seq's answer, when figures' last
+// answer is its; else none.
+QString StampAnswerText(const StampFigures &figures, int seq);
 
 class StampLines : public QObject
 {

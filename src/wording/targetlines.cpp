@@ -5,6 +5,7 @@
 
 #include "base/numbertext.h"
 #include "peers/probetarget.h"
+#include "stamplines.h"
 
 namespace {
 
@@ -141,6 +142,11 @@ void TargetLines::tell(const ProbeEngine::Events &events)
         return QStringLiteral(" (") + e.reason
                + (e.detail.isEmpty() ? QString() : QStringLiteral(": ") + e.detail) + u')';
     };
+    // A reflector's answers tell more than their round trip.
+    const auto more = [this](const ProbeEngine::Event &e) {
+        const StampFigures *stamp = m_target.stampFigures();
+        return stamp ? StampAnswerText(*stamp, e.seq) : QString();
+    };
     for (const ProbeEngine::Event &e : events) {
         const QString seq = QStringLiteral(": seq=") + QString::number(e.seq);
         count(e);
@@ -160,7 +166,7 @@ void TargetLines::tell(const ProbeEngine::Events &events)
         case Kind::Answered:
             m_lines.addLine(LineKind::Probe, Speaker,
                             answer + peer + seq + QStringLiteral(" time=")
-                                + Milliseconds(double(e.rttUs), 3) + CRLF);
+                                + Milliseconds(double(e.rttUs), 3) + more(e) + CRLF);
             break;
         case Kind::NoAnswer:
             m_lines.addLine(LineKind::Probe, Speaker, none + peer + seq + CRLF);
@@ -171,7 +177,7 @@ void TargetLines::tell(const ProbeEngine::Events &events)
                                 + (e.rttUs >= 0
                                        ? QStringLiteral(" time=") + Milliseconds(double(e.rttUs), 3)
                                        : QString())
-                                + CRLF);
+                                + more(e) + CRLF);
             break;
         case Kind::Lost: break; // its timeout's line said it
         case Kind::Refused:

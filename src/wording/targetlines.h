@@ -11,6 +11,8 @@
 // Error:\t10.0.0.7:7010: 10061 ...").
 //
 //   answer from 10.0.0.7:7010: seq=3 time=0.315 ms
+//   answer from 10.0.0.7:862: seq=3 time=0.315 ms path=0.290 ms ttl=255/64
+//                                                (a reflector's: stamplines.h)
 //   no answer from 10.0.0.7:7010: seq=4          (its timeout passed)
 //   late answer from 10.0.0.7:7010: seq=4 time=2512.004 ms
 //   stray answer from 10.0.0.7:7010: seq=4 (no query waiting)
