@@ -7,11 +7,15 @@
 // `selmarin probe --stamp` against ours and against a reflector in the test
 // that leaves out chosen answers.
 #include "base/msgsink.h"
+#include "cli/metricspage.h"
 #include "peers/stampreflector.h"
+#include "stamp/stampfigures.h"
 #include "stamp/stampreply.h"
 #include "wording/stamplines.h"
 
 #include "fixture.h"
+
+#include <QScopeGuard>
 
 #include <grp.h>
 #include <unistd.h>
@@ -446,22 +450,37 @@ private slots:
 
     // The loss of each direction, from a reflector that numbers what it
     // receives and answers some: per query a (answered), f (never reached
-    // it: not counted) or b (counted, its answer lost).
+    // it: not counted) or b (counted, its answer lost), z (answered as a
+    // TWAMP-Light reflector: numbered 0, in 41 octets); and a line told.
     void lossByDirection_data()
     {
-        columns<QString, int, int, int, int>("queries", "forward", "backward", "unknown", "status");
-        dataRow("all answered", QString("aaa"), 0, 0, 0, 0);
-        dataRow("forward only", QString("afa"), 1, 0, 0, 1);
-        dataRow("backward only", QString("aba"), 0, 1, 0, 1);
-        dataRow("mixed, and before the first answer", QString("fabfba"), 2, 2, 0, 1);
-        dataRow("after the last answer: not known", QString("abf"), 0, 0, 2, 1);
-        dataRow("nothing answered", QString("ff"), 0, 0, 2, 1);
+        columns<QString, int, int, int, int, QString>("queries", "forward", "backward", "unknown",
+                                                      "status", "told");
+        dataRow("all answered", QString("aaa"), 0, 0, 0, 0,
+                QString("seq=3 time=[\\d.]+ ms path=-[\\d.]+ ms( forward=-?[\\d.]+ ms "
+                        "backward=-?[\\d.]+ ms)? ttl=64/64\r\n"));
+        dataRow("forward only", QString("afa"), 1, 0, 0, 1,
+                QString("seq=3 .* ttl=64/64 \\(lost since seq=1: 1 forward, 0 backward\\)\r"));
+        dataRow("backward only", QString("aba"), 0, 1, 0, 1,
+                QString("seq=3 .*\\(lost since seq=1: 0 forward, 1 backward\\)\r"));
+        dataRow("mixed, and before the first answer", QString("fabfba"), 2, 2, 0, 1,
+                QString("seq=2 .*\\(lost since the start: 1 forward, 0 backward\\)\r[\\s\\S]*"
+                        "seq=6 .*\\(lost since seq=2: 1 forward, 2 backward\\)\r"));
+        dataRow("after the last answer: not known", QString("abf"), 0, 0, 2, 1,
+                QString("lost forward 0, backward 0, direction not known 2\r"));
+        dataRow("nothing answered", QString("ff"), 0, 0, 2, 1,
+                QString("one-way delays left out: no answer\r"));
+        dataRow("TWAMP-Light: every answer numbered 0", QString("zfzbzf"), 0, 0, 3, 1,
+                QString("seq=3 .*\\(1 lost since seq=1, direction not known\\)\r[\\s\\S]*"
+                        "direction not known 3\r\n.*the direction of a loss is not known"));
+        dataRow("one answer numbered 0: a stateful reflector's first", QString("bzf"), 1, 0, 1, 1,
+                QString("lost forward 1, backward 0, direction not known 1\r"));
     }
     void lossByDirection()
     {
-        const auto [queries, forward, backward, unknown, status]
-            = fetched<QString, int, int, int, int>("queries", "forward", "backward", "unknown",
-                                                   "status");
+        const auto [queries, forward, backward, unknown, status, told]
+            = fetched<QString, int, int, int, int, QString>("queries", "forward", "backward",
+                                                            "unknown", "status", "told");
         const QString fates = queries; // a structured binding is no lambda's capture
         QUdpSocket fake;
         QVERIFY(fake.bind(QHostAddress::LocalHost, 0));
@@ -473,25 +492,145 @@ private slots:
                 const QChar fate
                     = packet && packet->seq < quint32(fates.size()) ? fates.at(packet->seq) : u'f';
                 Stamp::Reflection r = reflection();
-                r.seq = counted;
+                r.seq = fate == u'z' ? 0 : counted;
                 counted += fate == u'f' ? 0 : 1;
-                if (fate == u'a')
-                    fake.writeDatagram(request.makeReply(Stamp::StampReply(request.data(), r)));
+                if (fate == u'a' || fate == u'z')
+                    fake.writeDatagram(request.makeReply(
+                        Stamp::StampReply(request.data(), r).left(fate == u'z' ? 41 : 44)));
             }
         });
         QTemporaryDir dir;
         int exit = -1;
         const QJsonObject got = probeStamp(dir.path(), fake.localPort(), queries.size(), &exit);
         QCOMPARE(exit, status);
-        QCOMPARE(got["answered"].toInt(), queries.count(u'a'));
-        QCOMPARE(got["lost"].toInt(), queries.size() - queries.count(u'a'));
+        const int answered = int(queries.count(u'a') + queries.count(u'z'));
+        QCOMPARE(got["answered"].toInt(), answered);
+        QCOMPARE(got["lost"].toInt(), queries.size() - answered);
+        const QString log = QString::fromUtf8(readFile(logIn(dir.path())));
+        QVERIFY2(QRegularExpression(told).match(log).hasMatch(), qPrintable(log));
         const QJsonObject stamp = got["stamp"].toObject();
         QCOMPARE(stamp["lost_forward"].toInt(), forward);
         QCOMPARE(stamp["lost_backward"].toInt(), backward);
         QCOMPARE(stamp["lost_direction_unknown"].toInt(), unknown);
+        QCOMPARE(stamp.contains("loss_direction_left_out"), queries.count(u'z') > 1);
         // The fake's clock says synchronized; this machine's may not.
         if (stamp.contains("one_way_left_out"))
             QVERIFY(stamp["forward_ms"].isNull());
+    }
+
+    // The one-way delays' histograms take only the answers whose clocks are
+    // both synchronized, each delay in the first bucket whose bound it does
+    // not pass (forward, backward 2 ms: le="0.0025").
+    void delayHistogram_data()
+    {
+        columns<qint64, bool, QStringList>("forwardNs", "synchronized", "series");
+        dataRow("500 us: up to 0.0005", qint64(500'000), true,
+                QStringList{"forward\",le=\"0.0005\"} 1", "forward\",le=\"0.001\"} 1",
+                            "backward\",le=\"0.001\"} 0", "backward\",le=\"0.0025\"} 1",
+                            "_sum{target=\"t\",direction=\"forward\"} 0.0005"});
+        dataRow("1 ns more: up to 0.001", qint64(500'001), true,
+                QStringList{"forward\",le=\"0.0005\"} 0", "forward\",le=\"0.001\"} 1"});
+        dataRow("a clock not synchronized: none", qint64(500'000), false,
+                QStringList{"forward\",le=\"+Inf\"} 0", "backward\",le=\"+Inf\"} 0",
+                            "_count{target=\"t\",direction=\"backward\"} 0"});
+    }
+    void delayHistogram()
+    {
+        const auto [forwardNs, synchronized, series]
+            = fetched<qint64, bool, QStringList>("forwardNs", "synchronized", "series");
+        StampFigures stamp;
+        stamp.setSent(1);
+        const qint64 t1 = 1'700'000'000'000'000'000;
+        stamp.add({0, 0, t1, t1 + forwardNs, t1 + forwardNs + 10, t1 + forwardNs + 2'000'010,
+                   synchronized, synchronized});
+        const ProbeFigures probe;
+        const QString page = ProbeMetrics({{"t", &probe, &stamp}});
+        for (const QString &line : series) {
+            const QString name
+                = "selmarin_stamp_delay_seconds"
+                  + (line.startsWith('_') ? line : "_bucket{target=\"t\",direction=\"" + line);
+            QVERIFY2(page.contains(name + '\n'), qPrintable(name + "\n\n" + page));
+        }
+    }
+
+    // Through a router that drops at random the test packets of one
+    // direction only (all but the last query's, whose loss no sender could
+    // place): the losses each way, as the sender reads them from the
+    // reflector's numbers, are what the router's counter dropped.  Our
+    // sender against scapy's reflector (stateful, or TWAMP-Light: every
+    // loss's direction not known), scapy's sender against our reflector, on
+    // the default port 862, IPv4 and IPv6.
+    void router_data()
+    {
+        columns<bool, bool, bool, bool>("ours", "ipv6", "dropsBackward", "light");
+        for (const bool ipv6 : {false, true})
+            for (const bool back : {false, true})
+                for (const bool ours : {true, false})
+                    QTest::addRow("%s sender, %s reflector, %s, %s drops", ours ? "our" : "scapy's",
+                                  ours ? "scapy's" : "our", ipv6 ? "IPv6" : "IPv4",
+                                  back ? "backward" : "forward")
+                        << ours << ipv6 << back << false;
+        dataRow("our sender, a TWAMP-Light reflector, IPv6, forward drops", true, true, false,
+                true);
+    }
+    void router()
+    {
+        const auto [ours, ipv6, dropsBackward, light]
+            = fetched<bool, bool, bool, bool>("ours", "ipv6", "dropsBackward", "light");
+        if (geteuid() != 0 || QStandardPaths::findExecutable("nft", {"/usr/sbin"}).isEmpty()
+            || QProcess::execute("/usr/bin/python3", {"-c", "import scapy.contrib.stamp"}) != 0)
+            QSKIP("needs root, nft and Debian's python3-scapy (scripts/ensure-deps)");
+        const int count = 30;
+        const QString name = "selm-st" + QString::number(QCoreApplication::applicationPid());
+        const QString client = name + "-c", router = name + "-r", server = name + "-s";
+        const auto path = [&](const QStringList &arguments) {
+            return QProcess::execute("/usr/bin/python3",
+                                     QStringList{SELMARIN_STAMPPEER, "path"} + arguments);
+        };
+        const auto gone = qScopeGuard([&] { path({"down", name}); });
+        QCOMPARE(
+            path({"up", name, dropsBackward ? "backward" : "forward", QString::number(count - 1)}),
+            0);
+        const QString far = ipv6 ? "fd78:2::2" : "10.78.2.2";
+        QTemporaryDir dir;
+        QList<int> lost; // forward, backward, not known
+        if (ours) {
+            QProcess reflector;
+            reflector.start("ip", QStringList{"netns", "exec", server, "/usr/bin/python3",
+                                              SELMARIN_STAMPPEER, "reflect", far, "862"}
+                                      + (light ? QStringList{"light"} : QStringList()));
+            QVERIFY(reflector.waitForReadyRead(10000));
+            int status = -1;
+            const QJsonObject got = probeStamp(dir.path(), 862, count, &status, far, client);
+            reflector.kill();
+            reflector.waitForFinished();
+            QCOMPARE(status, 1);
+            const QJsonObject stamp = got["stamp"].toObject();
+            lost = {stamp["lost_forward"].toInt(), stamp["lost_backward"].toInt(),
+                    stamp["lost_direction_unknown"].toInt()};
+            // A hop each way.
+            QCOMPARE(stamp["ttl_at_reflector"].toInt(), 254);
+            QCOMPARE(stamp["ttl_here"].toInt(), 63);
+        } else {
+            Headless reflector(dir.path(), {"respond", "--stamp"}, server);
+            QByteArray seen;
+            QTRY_VERIFY((seen += reflector.readAllStandardOutput()).contains("port 862"));
+            const QJsonObject got
+                = QJsonDocument::fromJson(
+                      inHost(client, {"/usr/bin/python3", SELMARIN_STAMPPEER, "send", far, "862",
+                                      QString::number(count), "0.05"}))
+                      .object();
+            lost = {got["forward"].toInt(), got["backward"].toInt(), got["after"].toInt()};
+            QCOMPARE(got["ttls"].toArray(), QJsonArray{63});
+            QVERIFY(reflector.endsWith(0, true));
+        }
+        const QString rules = inHost(router, {"nft", "list", "chain", "inet", "s", "fw"});
+        const int dropped
+            = QRegularExpression("counter packets (\\d+)").match(rules).captured(1).toInt();
+        QVERIFY2(dropped > 0, qPrintable(rules));
+        QCOMPARE(lost, light           ? QList<int>({0, 0, dropped})
+                       : dropsBackward ? QList<int>({0, dropped, 0})
+                                       : QList<int>({dropped, 0, 0}));
     }
 };
 
