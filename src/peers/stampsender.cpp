@@ -121,6 +121,7 @@ void StampSender::readReady()
 {
     // Whole batches are read: a reflector that floods is read as fast as
     // it sends, never more than a turn at a time.
+    const int taiOffsetS = SystemClockState().taiOffsetS;
     for (int turn = 0; turn < 64 && m_fd >= 0; ++turn) {
         char buffer[2048];
         alignas(cmsghdr) char control[ReceiveControlSpace + CMSG_SPACE(sizeof(int))];
@@ -146,15 +147,21 @@ void StampSender::readReady()
             continue;
         const ErrorEstimate ours = ReadErrorEstimate(reply->senderErrorEstimate);
         const ErrorEstimate theirs = ReadErrorEstimate(reply->errorEstimate);
+        // T1 went out in NTP format; a reflector that stamps in PTP says so
+        // in its estimate's Z.
+        const auto theirNs = [&](quint64 stamp) {
+            return theirs.ptp ? PtpStampNs(stamp, taiOffsetS) : NtpStampNs(stamp);
+        };
         StampFigures::Answer answer;
         answer.senderSeq = reply->senderSeq;
         answer.reflectorSeq = reply->seq;
         answer.t1Ns = NtpStampNs(reply->senderTimestamp);
-        answer.t2Ns = NtpStampNs(reply->receiveTimestamp);
-        answer.t3Ns = NtpStampNs(reply->timestamp);
+        answer.t2Ns = theirNs(reply->receiveTimestamp);
+        answer.t3Ns = theirNs(reply->timestamp);
         answer.t4Ns = wallUs * 1000;
         answer.reflectorSynchronized = theirs.synchronized;
         answer.bothSynchronized = ours.synchronized && theirs.synchronized;
+        answer.errorNs = EstimateNs(ours) + EstimateNs(theirs);
         answer.ttlAtReflector = reply->senderTtl;
         answer.ttlHere = ttlOf(message);
         if (m_figures.add(answer))

@@ -8,7 +8,9 @@
 // limit) 255, T1 in NTP format and this machine's error estimate.  An
 // answer is matched by the sender's number it echoes; its arrival is the
 // system's receive stamp (SO_TIMESTAMPNS; the program's clock where there
-// is none), so this program's own delay is not the path's.  What the
+// is none), so this program's own delay is not the path's.  The reflector's
+// T2 and T3 are read in the format its error estimate names (NTP, or PTP
+// on this machine's TAI offset).  What the
 // answers tell is kept in figures() (stamp/stampfigures.h).
 
 #include "stamp/stampfigures.h"

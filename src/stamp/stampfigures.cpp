@@ -67,6 +67,7 @@ bool StampFigures::add(const Answer &answer)
     if (answer.bothSynchronized) {
         m_forward.add(q.forwardNs);
         m_backward.add(q.backwardNs);
+        m_oneWayErrorNs = std::max(m_oneWayErrorNs, answer.errorNs);
     } else {
         ++m_unsynchronized;
         m_reflectorUnsynchronized += answer.reflectorSynchronized ? 0 : 1;
@@ -160,8 +161,10 @@ QStringList StampFigures::summaryLines() const
     if (const QString why = oneWayLeftOut(); !why.isEmpty())
         lines << QStringLiteral("one-way delays left out: ") + why;
     else
-        lines << QStringLiteral("forward delay min/avg/max = %1, backward %2")
-                     .arg(spreadText(m_forward), spreadText(m_backward));
+        lines << QStringLiteral("forward delay min/avg/max = %1, backward %2, each within %3 ms "
+                                "(the clocks' error estimates)")
+                     .arg(spreadText(m_forward), spreadText(m_backward),
+                          milliseconds(double(m_oneWayErrorNs)));
     return lines;
 }
 
@@ -182,6 +185,8 @@ QJsonObject StampFigures::json() const
     };
     if (const QString why = oneWayLeftOut(); !why.isEmpty())
         json.insert(QStringLiteral("one_way_left_out"), why);
+    else
+        json.insert(QStringLiteral("one_way_error_ms"), double(m_oneWayErrorNs) / 1e6);
     if (!numbered())
         json.insert(QStringLiteral("loss_direction_left_out"), LossDirectionLeftOut);
     return json;

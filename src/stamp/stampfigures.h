@@ -48,6 +48,7 @@ public:
         bool reflectorSynchronized = false;
         int ttlAtReflector = -1; // the TTL our query arrived with there
         int ttlHere = -1;        // the TTL its answer arrived with here
+        qint64 errorNs = 0;      // both ends' error estimates together
     };
     struct Loss
     {
@@ -93,6 +94,9 @@ public:
     const Spread &backward() const { return m_backward; }
     // Why the one-way delays are left out; empty when they are given.
     QString oneWayLeftOut() const;
+    // The most the one-way delays may be off: the largest sum of both ends'
+    // error estimates among the answers that gave them.
+    qint64 oneWayErrorNs() const { return m_oneWayErrorNs; }
     int ttlAtReflector() const { return m_ttlAtReflector; }
     int ttlHere() const { return m_ttlHere; }
 
@@ -107,5 +111,6 @@ private:
     quint64 m_unsynchronized = 0, m_reflectorUnsynchronized = 0;
     int m_ttlAtReflector = -1, m_ttlHere = -1;
     quint32 m_highestReflectorSeq = 0;
+    qint64 m_oneWayErrorNs = 0;
     Query m_last;
 };

@@ -32,6 +32,8 @@ import time
 from scapy.contrib.stamp import ErrorEstimate
 from scapy.contrib.stamp import STAMPSessionReflectorTestUnauthenticated as Reflected
 from scapy.contrib.stamp import STAMPSessionSenderTestUnauthenticated as Sent
+from scapy.contrib.stamp import STAMPTestTLV as Tlv
+from scapy.layers.inet import UDP
 
 NTP_EPOCH = 2208988800
 
@@ -112,6 +114,41 @@ def send(host, port, count, interval):
                       "after": count - sender - 1, "ttls": sorted(ttls)}), flush=True)
 
 
+def probe(host, port):
+    six = ":" in host
+
+    def sock():
+        s = socket.socket(family(host), socket.SOCK_DGRAM)
+        level = socket.IPPROTO_IPV6 if six else socket.IPPROTO_IP
+        s.setsockopt(level, socket.IPV6_UNICAST_HOPS if six else socket.IP_TTL, 77)
+        s.setsockopt(level, socket.IPV6_TCLASS if six else socket.IP_TOS, 46 << 2)
+        s.setsockopt(level, socket.IPV6_RECVTCLASS if six else socket.IP_RECVTOS, 1)
+        s.settimeout(1)
+        return s
+
+    a, b = sock(), sock()
+    tlvs = [Tlv(type=1, len=4, value=b"pad!"), Tlv(type=3, len=4, value=bytes(4)),
+            Tlv(type=4, len=4, value=bytes([10 << 2, 0, 0, 0])), Tlv(type=200, len=2, value=b"xy")]
+    for s, seq, ssid, cut, tlv in [(a, 5, 9, 0, tlvs), (a, 6, 9, 0, []), (a, 7, 10, 0, []),
+                                   (b, 100, 9, 0, []), (a, 8, 9, 14, []), (a, 9, 9, 13, [])]:
+        data = bytes(Sent(seq=seq, ts=now(), ssid=ssid, tlv_objects=tlv))
+        data = data[:cut] if cut else data
+        s.sendto(data, (host, port))
+        try:
+            r, control, _, src = s.recvmsg(70000, 64)
+        except socket.timeout:
+            print(json.dumps({"sent": seq}), flush=True)
+            continue
+        x = Reflected(r, _parent=UDP(len=8 + len(r)))
+        tos = [c[2][-1] if not six else int.from_bytes(c[2], sys.byteorder) for c in control]
+        print(json.dumps({
+            "sent": seq, "src": src[0], "len": len(r), "seq": x.seq, "seq_sender": x.seq_sender,
+            "ssid": x.ssid, "ttl": x.ttl_sender, "dscp": tos[0] >> 2 if tos else -1,
+            "echo": r[28:38] == data[4:14], "t2": float(x.ts_rx), "t3": float(x.ts), "now": now(),
+            "tlvs": " ".join("%02x%02x:%s" % (int(t.flags), t.type, t.value.hex())
+                             for t in x.tlv_objects)}), flush=True)
+
+
 def reach(host):
     """True once host answered a datagram to its port 9 (with a refusal)."""
     s = socket.socket(family(host), socket.SOCK_DGRAM)
@@ -165,7 +202,9 @@ def path_up(name, direction, last):
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "reach":
+    if sys.argv[1] == "probe":
+        probe(sys.argv[2], int(sys.argv[3]))
+    elif sys.argv[1] == "reach":
         sys.exit(0 if reach(sys.argv[2]) else 1)
     elif sys.argv[1:3] == ["path", "up"]:
         path_up(sys.argv[3], sys.argv[4], int(sys.argv[5]))
