@@ -441,7 +441,7 @@ private slots:
             {0, 0, t1, t2, t2 + 10, t2 + 2'000'010, synchronized, synchronized, -1, -1, 3000});
         QCOMPARE(stamp.json()["one_way_error_ms"].toDouble(), synchronized ? 0.003 : 0.0);
         const ProbeFigures probe;
-        const QString page = ProbeMetrics({{"t", &probe, &stamp}});
+        const QString page = ProbeMetrics({{"t", &probe, &stamp, {}}});
         // In the page's order: forward's buckets and sum, backward's buckets.
         const QRegularExpressionMatch got
             = QRegularExpression(
