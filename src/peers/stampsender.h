@@ -10,8 +10,8 @@
 // system's receive stamp (SO_TIMESTAMPNS; the program's clock where there
 // is none), so this program's own delay is not the path's.  The reflector's
 // T2 and T3 are read in the format its error estimate names (NTP, or PTP
-// on this machine's TAI offset).  What the
-// answers tell is kept in figures() (stamp/stampfigures.h).
+// on this machine's TAI offset).  What the answers tell is kept in
+// figures() (stamp/stampfigures.h).
 
 #include "stamp/stampfigures.h"
 
