@@ -406,9 +406,8 @@ private slots:
         int exit = -1;
         const QJsonObject got = probeStamp(dir.path(), fake.localPort(), queries.size(), &exit);
         QCOMPARE(exit, status);
-        const int answered = int(queries.count(u'a') + queries.count(u'p') + queries.count(u'z'));
-        QCOMPARE(got["answered"].toInt(), answered);
-        QCOMPARE(got["lost"].toInt(), queries.size() - answered);
+        QCOMPARE(got["lost"].toInt(), fates.count(u'f') + fates.count(u'b') + fates.count(u'y'));
+        QCOMPARE(got["answered"].toInt() + got["lost"].toInt(), queries.size());
         const QString log = QString::fromUtf8(readFile(logIn(dir.path())));
         QVERIFY2(QRegularExpression(told).match(log).hasMatch(), qPrintable(log));
         const QJsonObject stamp = got["stamp"].toObject();
@@ -416,9 +415,6 @@ private slots:
         QCOMPARE(stamp["lost_backward"].toInt(), backward);
         QCOMPARE(stamp["lost_direction_unknown"].toInt(), unknown);
         QCOMPARE(stamp.contains("loss_direction_left_out"), queries.count(u'z') > 1);
-        // The fake's clock says synchronized; this machine's may not.
-        if (stamp.contains("one_way_left_out"))
-            QVERIFY(stamp["forward_ms"].isNull());
     }
 
     // The one-way delays' histograms take only the answers whose clocks are
