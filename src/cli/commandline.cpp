@@ -7,13 +7,17 @@
 
 #include "metricsendpoint.h"
 
+#include "probe/probetexts.h"
 #include "stamp/stampwire.h"
+#include "udp/packetinfo.h"
 
 #include <QFile>
 #include <QHostAddress>
 #include <QNetworkInterface>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace {
 
@@ -21,19 +25,21 @@ const QString Usage = QStringLiteral(
     "Usage: selmarin                      open the window\n"
     "       selmarin respond --tcp|--udp|--tls --port N [--local ADDRESS]\n"
     "                        [--cert FILE --key FILE] [--metrics ADDRESS:PORT]\n"
+    "                        [--tos TOS]\n"
     "       selmarin respond --stamp [--port N] [--local ADDRESS]\n"
     "                        [--metrics ADDRESS:PORT]\n"
     "       selmarin probe --tcp|--udp|--tls HOST PORT [HOST PORT ...] [-c N] [-i S]\n"
     "                      [-W S] [-w S] [-q] [-I ADDRESS] [--local-port P]\n"
     "                      [--keep-going] [--json] [--targets FILE] [--servers PORT]\n"
     "                      [--metrics ADDRESS:PORT] [--insecure] [--cacert FILE]\n"
-    "                      [--cert FILE --key FILE]\n"
+    "                      [--cert FILE --key FILE] [-4|-6] [-Q TOS] [-s SIZE]\n"
     "       selmarin probe --connect HOST PORT [the same options]\n"
     "       selmarin probe --stamp HOST [PORT] [HOST [PORT] ...] [the same options]\n"
     "       selmarin load --udp|--tcp|--tls HOST PORT [--rate R] [--size B]\n"
     "                     [-t S | -c N] [--burst N] [--warmup S] [-q] [--json]\n"
     "       selmarin diagnose [--tcp|--udp|--tls] HOST PORT [--json] [--hops] [-W S]\n"
     "                         [--max-hops N] [-I ADDRESS] [--insecure] [--cacert FILE]\n"
+    "                         [-4|-6]\n"
     "       selmarin probe|respond --config FILE [options] [--print-config]\n"
     "       selmarin check-config FILE\n"
     "       selmarin --help | --version\n"
@@ -48,6 +54,9 @@ const QString Usage = QStringLiteral(
     "                       CAP_NET_BIND_SERVICE), with a sequence number of its\n"
     "                       own per sender and the time stamps of its arrival\n"
     "                       and its answer\n"
+    "  --tos TOS            (--tcp, --tls) the TOS byte of the answers; a UDP\n"
+    "                       responder answers each query with the TOS byte it\n"
+    "                       came with, and so does the STAMP reflector\n"
     "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
     "         query at once and then every interval (HOST: a name, an IPv4\n"
     "         or an IPv6 address), with a line per query; at the end, or on\n"
@@ -58,7 +67,21 @@ const QString Usage = QStringLiteral(
     "                       and after twice as long: lost\n"
     "  -w, --deadline S     end the run after S seconds\n"
     "  -q, --quiet          print the summary only\n"
-    "  -I, --source ADDRESS the local address to leave from\n"
+    "  -I, --source ADDRESS|NAME  the local address to leave from, or the\n"
+    "                       interface (by its name) that every packet must leave by\n"
+    "  -4, -6               a name's IPv4 (IPv6) addresses only (by default IPv4\n"
+    "                       is tried first); an address of the other family is\n"
+    "                       refused\n"
+    "  -Q, --tos TOS        the TOS byte of every query, 0 to 255 or 0x00 to 0xff\n"
+    "                       (the traffic class over IPv6); DSCP d is TOS d<<2,\n"
+    "                       e.g. EF (46) is -Q 184 or -Q 0xb8\n"
+    "  -s, --size SIZE      every query SIZE bytes (the UDP payload; the bytes of\n"
+    "                       each query on a stream), padded, answered in kind by\n"
+    "                       a responder of this program: from 26 (TCP, TLS) or 38\n"
+    "                       (UDP) to 65535 (TCP, TLS), 65507 (UDP) or 65527 (UDP\n"
+    "                       with -6).  The window in server mode answers only\n"
+    "                       bare queries: over UDP it is sent those, over TCP\n"
+    "                       padded ones go unanswered\n"
     "  --keep-going         a target that cannot be reached, or whose\n"
     "                       connection ended, is tried again every interval;\n"
     "                       the queries meanwhile count as lost (always so\n"
@@ -99,7 +122,8 @@ const QString Usage = QStringLiteral(
     "         (and the last hop that answers), no route, or blocked on this\n"
     "         machine; the hops when it is not open, or with --hops (up to\n"
     "         --max-hops, default 16).  -W is the wait for an answer (default\n"
-    "         2 s); -I, --insecure and --cacert as for probe.  --json: one JSON\n"
+    "         2 s); -I (an address), -4, -6, --insecure and --cacert as for\n"
+    "         probe.  --json: one JSON\n"
     "         document.\n"
     "         Exit status: 0 open, 1 not open, 2 a usage error.\n"
     "--tls    TLS over TCP.  probe verifies the server's certificate against the\n"
@@ -144,6 +168,44 @@ QString maxHops(Command &c, const QString &v)
                : QStringLiteral("--max-hops needs a number from 1 to 255.");
 }
 
+// A number as ping takes one: decimal, or hexadecimal after 0x.
+int byteValue(const QString &v)
+{
+    bool ok = false;
+    const bool hex = v.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+    const int value = (hex ? v.sliced(2) : v).toInt(&ok, hex ? 16 : 10);
+    return ok && !v.contains(u'+') && !v.contains(u'-') ? value : -1;
+}
+
+QString tos(Command &c, const QString &v)
+{
+    c.tos = byteValue(v);
+    return c.tos >= 0 && c.tos <= 255
+               ? QString()
+               : QStringLiteral("--tos needs the TOS byte, from 0 to 255 or 0x00 to 0xff, "
+                                "not \"%1\".")
+                     .arg(v);
+}
+
+QString size(Command &c, const QString &v)
+{
+    bool ok = false;
+    c.payloadSize = v.toInt(&ok);
+    return ok && c.payloadSize > 0
+               ? QString()
+               : QStringLiteral("--size needs a number of bytes, not \"%1\".").arg(v);
+}
+
+OptionApply setsFamily(int family)
+{
+    return [family](Command &c, const QString &) {
+        if (c.family != 0 && c.family != family)
+            return QStringLiteral("Choose one family: -4 or -6.");
+        c.family = family;
+        return QString();
+    };
+}
+
 QString metrics(Command &c, const QString &v)
 {
     c.metrics = v;
@@ -171,6 +233,10 @@ const QList<Option> &options()
         {{"w", "deadline"}, true, Probe, TakesSeconds(&C::deadlineMs, "--deadline", 1)},
         {{"q", "quiet"}, false, Probe, SetsFlag(&C::quiet)},
         {{"I", "source"}, true, Probe | Diagnose, KeepsValue(&C::source)},
+        {{"4"}, false, Probe | Diagnose, setsFamily(4)},
+        {{"6"}, false, Probe | Diagnose, setsFamily(6)},
+        {{"Q", "tos"}, true, Both, tos},
+        {{"s", "size"}, true, Probe, size},
         {{"local-port"},
          true,
          Probe,
@@ -250,6 +316,66 @@ QString readTargets(Command &command)
     return {};
 }
 
+// An address literal of the other family than -4 or -6 asked for: the
+// refusal (what: "HOST" or "-I").
+QString familyRefusal(int family, const QString &text)
+{
+    QHostAddress address;
+    if (family == 0 || !address.setAddress(text))
+        return {};
+    const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
+    if (ipv4 == (family == 4))
+        return {};
+    return QStringLiteral("-%1 takes IPv%1 addresses only: %2 is an IPv%3 address.")
+        .arg(family)
+        .arg(text)
+        .arg(ipv4 ? 4 : 6);
+}
+
+// -I: an address stays one; a name is an interface of this machine, which
+// every packet must then leave by.
+QString sourceOrDevice(Command &command)
+{
+    if (command.source.isEmpty() || QHostAddress().setAddress(command.source))
+        return familyRefusal(command.family, command.source);
+    QStringList names;
+    for (const QNetworkInterface &i : QNetworkInterface::allInterfaces())
+        names.append(i.name());
+    if (!names.contains(command.source))
+        return QStringLiteral("-I needs an address or an interface of this machine (%1), not "
+                              "\"%2\".")
+            .arg(names.join(QStringLiteral(", ")), command.source);
+    command.device = std::exchange(command.source, QString());
+    if (const int error = DeviceRefusal(command.device.toStdString()))
+        return error == EPERM ? QStringLiteral("-I %1: binding to a device needs CAP_NET_RAW "
+                                               "on this system (root); -I ADDRESS needs none.")
+                                    .arg(command.device)
+                              : QStringLiteral("-I %1: the interface cannot be bound to: %2.")
+                                    .arg(command.device, QString::fromLocal8Bit(strerror(error)));
+    return {};
+}
+
+// -s: enough for a padding its answer matches, at most what one query can be.
+QString sizeRefusal(const Command &command)
+{
+    if (command.payloadSize == 0)
+        return {};
+    if (command.connectOnly || command.stamp)
+        return QStringLiteral("--size pads the AutoPing queries of --tcp, --udp and --tls: not "
+                              "for --connect or --stamp.");
+    const bool udp = !command.tcp;
+    const int low = SmallestPadded(udp);
+    const int high = !udp ? MaxPadded : command.family == 6 ? 65527 : 65507;
+    if (command.payloadSize >= low && command.payloadSize <= high)
+        return {};
+    return QStringLiteral("--size needs a number from %1 to %2 for %3.")
+        .arg(low)
+        .arg(high)
+        .arg(!udp                  ? QStringLiteral("--tcp and --tls")
+             : command.family == 6 ? QStringLiteral("--udp with -6")
+                                   : QStringLiteral("--udp (65527 with -6)"));
+}
+
 // The rules between options, once all were read.
 QString checkTogether(Command &command)
 {
@@ -267,9 +393,10 @@ QString checkTogether(Command &command)
                                   "PORT, --targets, --servers or --local-port.");
         if (protocols > 1 || (command.connectOnly && command.wantsUdp))
             return QStringLiteral("Choose one protocol: --tcp, --udp or --tls.");
-        return command.key.isEmpty() || !command.cert.isEmpty()
-                   ? QString()
-                   : QStringLiteral("--key needs --cert.");
+        if (!command.key.isEmpty() && command.cert.isEmpty())
+            return QStringLiteral("--key needs --cert.");
+        // -I NAME is the file's interface, -I ADDRESS its source.
+        return respond ? QString() : sourceOrDevice(command);
     }
     if (command.connectOnly && command.wantsUdp)
         return QStringLiteral("--connect makes TCP connections: no --udp.");
@@ -279,6 +406,8 @@ QString checkTogether(Command &command)
                 "--stamp reflects UDP test packets: no --tcp, --tls, --cert or --key.");
         if (command.everyQuery)
             return QStringLiteral("--stamp tells a line a minute per sender: no --every-query.");
+        if (command.tos >= 0)
+            return QStringLiteral("--stamp answers with the TOS byte of each request: no --tos.");
         if (command.port == 0)
             command.port = 862;
         if (command.local.isEmpty())
@@ -302,6 +431,9 @@ QString checkTogether(Command &command)
     if (respond) {
         if (command.port == 0)
             return QStringLiteral("respond needs --port N, N from 1 to 65535.");
+        if (command.tos >= 0 && !command.tcp)
+            return QStringLiteral(
+                "--tos is for --tcp and --tls: a UDP responder answers with each query's own.");
         if (command.local.isEmpty())
             command.local = QStringLiteral("::");
         return {};
@@ -315,7 +447,12 @@ QString checkTogether(Command &command)
         return QStringLiteral("--local-port is for one target, not --connect.");
     if (command.keepGoing && command.connectOnly)
         return QStringLiteral("--keep-going has no connection to keep with --connect.");
-    return {};
+    for (const auto &target : std::as_const(command.targets))
+        if (const QString error = familyRefusal(command.family, target.first); !error.isEmpty())
+            return error;
+    if (const QString error = sizeRefusal(command); !error.isEmpty())
+        return error;
+    return sourceOrDevice(command);
 }
 
 // diagnose: one HOST PORT, one protocol at most (TCP unless told).
@@ -338,6 +475,9 @@ Command checkDiagnose(Command &command, const QStringList &words)
     command.tcp = !command.wantsUdp;
     if (!command.tls && (command.insecure || !command.cacert.isEmpty()))
         return UsageError(QStringLiteral("--insecure and --cacert are for --tls."));
+    for (const QString &text : {command.host, command.source})
+        if (const QString error = familyRefusal(command.family, text); !error.isEmpty())
+            return UsageError(error);
     if (!command.source.isEmpty()
         && !QNetworkInterface::allAddresses().contains(QHostAddress(command.source)))
         return UsageError(

@@ -58,6 +58,7 @@ int DiagnoseRun::start()
     question.hops = m_command.hops;
     question.maxHops = m_command.maxHops;
     question.source = m_command.source;
+    question.family = m_command.family;
     if (m_command.tls) {
         // A file that cannot be used ends the run before anything is sent,
         // with the reason.

@@ -59,6 +59,10 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, quin
     setup.config.connectTimeoutMs = command.timeoutMs;
     setup.config.ends.localAddress = command.source;
     setup.config.ends.localPort = command.localPort;
+    setup.config.socket.family = command.family;
+    setup.config.socket.tos = command.tos;
+    setup.config.socket.device = command.device;
+    setup.size = command.payloadSize;
     setup.path = command.stamp         ? ProbeTarget::Path::Stamp
                  : command.connectOnly ? ProbeTarget::Path::Connects
                  : command.tcp         ? ProbeTarget::Path::Stream
@@ -300,6 +304,7 @@ bool HeadlessRun::openServing(const PlannedResponder &planned)
     Session::Config config = Responder::configured(transportConfig(command), m_readyWatch.get());
     config.ends.localAddress = command.local;
     config.ends.localPort = command.port;
+    config.socket.tos = command.tos;
     if (!session.CheckEnds(config))
         return false;
     serving->responder->open(config);

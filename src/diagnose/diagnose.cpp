@@ -35,7 +35,7 @@ constexpr qint64 RetransmitMs = 1000;
 constexpr qint64 QuietMs = 2100;
 
 // Step 1: the addresses, and the one tried.  False when there is none.
-bool lookUp(PathVerdict &verdict, const QHostAddress &source)
+bool lookUp(PathVerdict &verdict, const QHostAddress &source, int family)
 {
     QHostAddress literal;
     if (ParseAddress(verdict.host, &literal)) {
@@ -48,21 +48,24 @@ bool lookUp(PathVerdict &verdict, const QHostAddress &source)
     // Leaving from a given address: an address of its family.
     const bool fromIpv6 = source.protocol() == QAbstractSocket::IPv6Protocol;
     const LookedUp found
-        = LookUpHostNow(verdict.host, source.isNull() || !fromIpv6, source.isNull() || fromIpv6);
+        = LookUpHostNow(verdict.host, (source.isNull() || !fromIpv6) && family != 6,
+                        (source.isNull() || fromIpv6) && family != 4);
     verdict.lookupUs = MonotonicUs() - startUs;
     for (const QHostAddress &address : found.addresses)
         verdict.addresses.append(AddressText(address));
     if (found.address.isNull()) {
         verdict.outcome = Outcome::NameNotFound;
-        verdict.lookupError = found.error != sck::NoData
-                                  ? found.resolverSaid
-                                  : QStringLiteral("no address of either family");
+        verdict.lookupError = found.error != sck::NoData ? found.resolverSaid
+                              : family != 0 ? QStringLiteral("no IPv%1 address").arg(family)
+                                            : QStringLiteral("no address of either family");
         return false;
     }
     verdict.address = AddressText(found.address);
     const bool ipv4 = found.address.protocol() == QAbstractSocket::IPv4Protocol;
     if (found.addresses.size() == 1)
         verdict.why = QStringLiteral("the only address");
+    else if (family != 0)
+        verdict.why = QStringLiteral("the first IPv%1 address: -%1 was asked for").arg(family);
     else if (ipv4)
         verdict.why = QStringLiteral(
             "the first IPv4 address: IPv4 is tried before IPv6, as every connection goes");
@@ -355,7 +358,7 @@ PathVerdict Diagnose(const Question &question,
     verdict.timeoutMs = question.timeoutMs;
     QHostAddress from;
     ParseAddress(question.source, &from);
-    const bool found = lookUp(verdict, from);
+    const bool found = lookUp(verdict, from, question.family);
     progress(Step::LookedUp, verdict);
     if (!found || stop)
         return verdict;

@@ -37,6 +37,7 @@ struct Question
     bool hops = false;    // sweep even when open
     int maxHops = 16;
     QString source; // the local address to leave from (empty: the system's)
+    int family = 0; // a name's addresses of this family only (4, 6; 0: either)
     TlsSetup tls;   // whom the handshake trusts, and whether it goes on unverified
 };
 

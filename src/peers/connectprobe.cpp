@@ -41,27 +41,31 @@ void ProbeTarget::lookUp()
         m_prober.start(HostAndPort(m_address, m_setup.port), m_setup.slotsFromUs);
         return;
     }
-    LookUpHost(m_setup.host, this, [this](const LookedUp &found) {
-        if (m_done)
-            return;
-        if (found.error == 0) {
-            m_address = AddressText(found.address);
-            m_downReason.clear();
+    const int family = m_setup.config.socket.family;
+    LookUpHost(
+        m_setup.host, this,
+        [this](const LookedUp &found) {
+            if (m_done)
+                return;
+            if (found.error == 0) {
+                m_address = AddressText(found.address);
+                m_downReason.clear();
+                if (!m_prober.isRunning())
+                    m_prober.start(HostAndPort(m_address, m_setup.port), m_setup.slotsFromUs);
+                return;
+            }
+            m_downReason = FailureReason(found.error);
+            m_downDetail = SocketErrorText(found.error);
+            if (!m_setup.keepTrying) {
+                emit cannotProbe(QStringLiteral("Host not found: ") + m_setup.host);
+                end(true);
+                return;
+            }
+            // Looked up again at the next query.
             if (!m_prober.isRunning())
-                m_prober.start(HostAndPort(m_address, m_setup.port), m_setup.slotsFromUs);
-            return;
-        }
-        m_downReason = FailureReason(found.error);
-        m_downDetail = SocketErrorText(found.error);
-        if (!m_setup.keepTrying) {
-            emit cannotProbe(QStringLiteral("Host not found: ") + m_setup.host);
-            end(true);
-            return;
-        }
-        // Looked up again at the next query.
-        if (!m_prober.isRunning())
-            m_prober.start(name(), m_setup.slotsFromUs);
-    });
+                m_prober.start(name(), m_setup.slotsFromUs);
+        },
+        family != 6, family != 4);
 }
 
 Prober::Handed ProbeTarget::connectOnce(int seq)
@@ -88,6 +92,8 @@ Prober::Handed ProbeTarget::connectOnce(int seq)
             connection->setRemoteHost(m_address);
             connection->setRemotePort(m_setup.port);
             connection->setLocalHost(m_setup.config.source);
+            const Session::SocketOptions &options = m_setup.config.socket;
+            connection->setPacketPath(options.tos, options.device);
             connection->Connect();
         },
         [&](const RuntimeError &e) {

@@ -117,14 +117,18 @@ void ProbeTarget::open()
     // resolve is a failed attempt, not a datagram counted as sent.
     if (QHostAddress address;
         m_setup.path != Path::Stream && !ParseAddress(m_setup.host, &address)) {
-        LookUpHost(m_setup.host, this, [this](const LookedUp &found) {
-            if (m_done)
-                return;
-            if (found.error != 0)
-                down(FailureReason(found.error), SocketErrorText(found.error));
-            else
-                openAt(AddressText(found.address));
-        });
+        const int family = m_setup.config.socket.family;
+        LookUpHost(
+            m_setup.host, this,
+            [this](const LookedUp &found) {
+                if (m_done)
+                    return;
+                if (found.error != 0)
+                    down(FailureReason(found.error), SocketErrorText(found.error));
+                else
+                    openAt(AddressText(found.address));
+            },
+            family != 6, family != 4);
         return;
     }
     openAt(m_setup.host);
@@ -221,8 +225,9 @@ Prober::Handed ProbeTarget::sendQuery(int seq, ProbeEngine::Form form)
         return {false, 0, m_downReason.isEmpty() ? QStringLiteral("failed") : m_downReason,
                 m_downDetail};
     const qint64 at = MonotonicUs();
-    const QString plain = ProbeTextOf(ProbeText::Query);
-    const QString numbered = ProbeTextOf(ProbeText::Query, seq);
+    const bool stream = m_setup.path == Path::Stream;
+    const QString plain = ProbeTextOf(ProbeText::Query, std::nullopt, stream ? m_setup.size : 0);
+    const QString numbered = ProbeTextOf(ProbeText::Query, seq, m_setup.size);
     bool sent = false;
     switch (form) {
     case ProbeEngine::Form::Plain: sent = m_session->Send(plain); break;
@@ -281,8 +286,9 @@ void ProbeTarget::openStamp(const QString &address)
                 [this](int number) { m_downDetail = SocketErrorText(number); });
     }
     const Session::Config &config = m_setup.config;
+    const PacketPath path{config.socket.tos, config.socket.device.toStdString()};
     if (int number = 0; !m_stamp->open(address, m_setup.port, config.ends.localAddress,
-                                       config.ends.localPort, &number)) {
+                                       config.ends.localPort, path, &number)) {
         down(FailureReason(number), SocketErrorText(number));
         return;
     }

@@ -62,6 +62,10 @@ public:
         // local port; the ends are filled in here.
         Session::Config config;
         Path path = Path::Stream;
+        // The bytes of every query, padded (probe/probetexts.h); 0: the
+        // text's own.  Over datagrams the numbered queries only: a far end
+        // that does not read numbers is sent the plain text, as it reads it.
+        int size = 0;
         ProbeEngine::Options probe;
         bool keepTrying = false;
         // The queries' slots, every interval from here (base/clock.h), shared

@@ -107,7 +107,7 @@ void Responder::clientData(Winsock *socket)
             for (const ProbeText &read : found) {
                 if (read.kind != ProbeText::Query)
                     continue;
-                const QString answer = ProbeTextOf(ProbeText::Response, read.seq);
+                const QString answer = ProbeTextOf(ProbeText::Response, read.seq, read.size);
                 const qint64 sentAt = MonotonicUs();
                 socket->SendData(EncodeForSending(answer));
                 ++m_answered;

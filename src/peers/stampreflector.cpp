@@ -114,7 +114,10 @@ bool sendWithDscp(int fd, const OutDatagram &out, quint8 dscp)
     const auto *v6 = reinterpret_cast<const sockaddr_in6 *>(out.target);
     const bool mapped = v6->sin6_family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr);
     alignas(cmsghdr) char control[PacketInfoSpace + CMSG_SPACE(sizeof(int))] = {};
-    std::size_t used = out.from ? WritePacketInfo(*out.from, control) : 0;
+    // The DSCP asked for, not the one the request came with.
+    PacketInfo from = out.from ? *out.from : PacketInfo();
+    from.tos = -1;
+    std::size_t used = WritePacketInfo(from, control);
     auto *c = reinterpret_cast<cmsghdr *>(control + used);
     const int tos = dscp << 2;
     if (mapped || out.target->ss_family == AF_INET) {

@@ -62,7 +62,7 @@ StampSender::~StampSender()
 }
 
 bool StampSender::open(const QString &address, quint16 port, const QString &source,
-                       quint16 localPort, int *number)
+                       quint16 localPort, const PacketPath &path, int *number)
 {
     close();
     const QHostAddress peer(address);
@@ -73,9 +73,11 @@ bool StampSender::open(const QString &address, quint16 port, const QString &sour
         source.isEmpty() ? (m_ipv6 ? QStringLiteral("::") : QStringLiteral("0.0.0.0")) : source);
     const socklen_t fromLength = socketAddress(local, localPort, m_ipv6, &from);
     const int fd = ::socket(to.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int error = 0;
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&from), fromLength) != 0
+        || (error = ApplyPacketPath(fd, m_ipv6, path)) != 0
         || ::connect(fd, reinterpret_cast<sockaddr *>(&to), toLength) != 0) {
-        *number = errno;
+        *number = error != 0 ? error : errno;
         if (fd >= 0)
             ::close(fd);
         return false;

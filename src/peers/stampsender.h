@@ -14,6 +14,7 @@
 // figures() (stamp/stampfigures.h).
 
 #include "stamp/stampfigures.h"
+#include "udp/packetinfo.h"
 
 #include <QObject>
 #include <QString>
@@ -30,9 +31,10 @@ public:
     ~StampSender() override;
 
     // A socket to address (an IPv4 or IPv6 address) and port, from source
-    // and localPort when given; false with the system's errno.
+    // and localPort when given, its packets leaving by path; false with the
+    // system's errno.
     bool open(const QString &address, quint16 port, const QString &source, quint16 localPort,
-              int *number);
+              const PacketPath &path, int *number);
     void close();
     // Sends query seq; false with the system's errno.
     bool send(int seq, int *number);

@@ -32,6 +32,18 @@ qsizetype numberLength(QStringView rest, int *seq = nullptr)
     return value > 0 ? end : 0;
 }
 
+// The length of the padding " ..." that rest starts with (its line feed
+// not counted); 0 when it starts with none.
+qsizetype paddingLength(QStringView rest)
+{
+    if (!rest.startsWith(u" ."))
+        return 0;
+    qsizetype end = 2;
+    while (end < rest.size() && rest[end] == u'.')
+        ++end;
+    return end;
+}
+
 // Where the next fixed text begins in text from from on, and which it is;
 // nothing when no more is there.
 std::optional<std::pair<qsizetype, ProbeText::Kind>> nextFixedText(QStringView text, qsizetype from)
@@ -47,18 +59,30 @@ std::optional<std::pair<qsizetype, ProbeText::Kind>> nextFixedText(QStringView t
 
 } // namespace
 
-QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq)
+QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq, int size)
 {
-    if (!seq)
-        return fixedText(kind);
-    // A responder writes one for every query: no locale machinery.
-    char digits[16];
-    const char *end = std::to_chars(digits, digits + sizeof digits, *seq).ptr;
-    return fixedText(kind) % QLatin1String(" #") % QLatin1String(digits, end - digits);
+    QString text = fixedText(kind);
+    if (seq) {
+        // A responder writes one for every query: no locale machinery.
+        char digits[16];
+        const char *end = std::to_chars(digits, digits + sizeof digits, *seq).ptr;
+        text = text % QLatin1String(" #") % QLatin1String(digits, end - digits);
+    }
+    const qsizetype dots = size - text.size() - 2;
+    if (dots < 1)
+        return text;
+    return text % u' ' % QString(dots, u'.') % u'\n';
+}
+
+int SmallestPadded(bool numbered)
+{
+    // The response's text, " #" and 10 digits, " ." and the line feed.
+    return int(AutoPingResponse.size()) + (numbered ? 12 : 0) + 3;
 }
 
 std::optional<ProbeText> ReadProbeDatagram(QStringView text)
 {
+    const int size = int(text.size());
     while (text.endsWith(u'\n') || text.endsWith(u'\r'))
         text.chop(1);
     for (const ProbeText::Kind kind : {ProbeText::Query, ProbeText::Response}) {
@@ -68,9 +92,13 @@ std::optional<ProbeText> ReadProbeDatagram(QStringView text)
         const QStringView rest = text.sliced(fixed.size());
         if (rest.isEmpty())
             return ProbeText{kind, std::nullopt};
-        // " #" and the number, nothing else.
-        if (int seq = 0; numberLength(rest, &seq) == rest.size())
-            return ProbeText{kind, seq};
+        // " #" and the number, its padding, nothing else.
+        int seq = 0;
+        const qsizetype number = numberLength(rest, &seq);
+        const std::optional<int> numbered = number > 0 ? std::optional(seq) : std::nullopt;
+        const qsizetype padding = paddingLength(rest.sliced(number));
+        if (number + padding == rest.size() && (number > 0 || padding > 0))
+            return ProbeText{kind, numbered, padding > 0 ? size : 0};
     }
     return std::nullopt;
 }
@@ -84,6 +112,7 @@ QString WithoutProbeTexts(QStringView text)
         rest += text.sliced(from, at - from);
         from = at + fixedText(kind).size();
         from += numberLength(text.sliced(from)); // its number, if it has one
+        from += paddingLength(text.sliced(from));
         while (from < text.size() && (text[from] == u'\r' || text[from] == u'\n'))
             ++from;
     }
@@ -96,8 +125,20 @@ QList<ProbeText> ProbeStream::feed(QStringView text)
     QList<ProbeText> found;
     qsizetype from = 0;
     while (const auto next = nextFixedText(m_rest, from)) {
-        found.append({next->second, std::nullopt});
-        from = next->first + fixedText(next->second).size();
+        const auto [at, kind] = *next;
+        const qsizetype after = at + fixedText(kind).size();
+        const QStringView rest = QStringView(m_rest).sliced(after);
+        const qsizetype padding = paddingLength(rest);
+        // A padded text counts once its line feed came; a space at the end
+        // may be the start of a padding.
+        if (padding == rest.size() && (padding > 0 || rest == u" ")
+            && after + padding - at < MaxPadded) {
+            m_rest = m_rest.sliced(at);
+            return found;
+        }
+        const bool padded = padding > 0 && padding < rest.size() && rest[padding] == u'\n';
+        found.append({kind, std::nullopt, padded ? int(after + padding + 1 - at) : 0});
+        from = padded ? after + padding + 1 : after;
     }
     // Keep what may be the start of a text still to come.
     const qsizetype keep = qMin(m_rest.size() - from, AutoPingResponse.size() - 1);

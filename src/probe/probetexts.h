@@ -14,6 +14,13 @@
 //   - a datagram counts when it is one text, line ends after it allowed;
 //   - a stream counts every complete fixed text in it, split over pieces or
 //     several in one piece, whatever stands between them (line ends).
+//
+// A query may be padded to a size (probe -s): its text, its number if it
+// has one, a space, dots and a line feed, "++ AutoPing Query ++ #17 ....\n",
+// so many bytes in all; a command-line copy answers it with its response
+// padded to the same size.  The window reads none of that: it answers the
+// bare text only.  A stream's padded text is counted once its line feed
+// came (at most MaxPadded bytes; a longer run counts as a bare text).
 
 #include <QList>
 #include <QString>
@@ -29,10 +36,17 @@ struct ProbeText
     enum Kind { Query, Response };
     Kind kind = Query;
     std::optional<int> seq; // the number a text carries
+    int size = 0;           // its bytes, line feed included, when it was padded; 0: it was not
 };
 
-// The text to send, numbered or not.
-QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq = std::nullopt);
+inline constexpr int MaxPadded = 65535;
+
+// The text to send, numbered or not, padded to size bytes (0, or too few
+// for a padding: bare).
+QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq = std::nullopt, int size = 0);
+// The fewest bytes a padded query of kind Query can have that its answer
+// can match in size, with a number of up to 10 digits (numbered) or none.
+int SmallestPadded(bool numbered);
 
 // A datagram's text read as one AutoPing text; nothing when it is none.
 std::optional<ProbeText> ReadProbeDatagram(QStringView text);

@@ -208,6 +208,9 @@ void Session::OpenIt(const Config &config)
             m_config = config;
             const SocketOptions &options = config.socket;
             Winsock1->setLocalPort(ends.localPort);
+            Winsock1->setFamily(options.family);
+            Winsock1->setPacketPath(options.tos, options.device);
+            m_listener->setTos(options.tos);
             Winsock1->setStateHolds(!options.quickStates);
             Winsock1->setConnectTimeoutMs(config.connectTimeoutMs > 0
                                               ? config.connectTimeoutMs

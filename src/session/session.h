@@ -122,6 +122,13 @@ public:
         // States on the way to a connection pass as fast as they come
         // (Winsock::setStateHolds): nobody watches them.
         bool quickStates = false;
+        // A name is looked up in this family only (4, 6; 0: either); every
+        // packet carries this TOS byte (-1: the system's) and leaves by this
+        // interface (empty: as the routes say).  A server's TOS is that of
+        // its TCP connections: a UDP server answers with each query's own.
+        int family = 0;
+        int tos = -1;
+        QString device;
     };
     // What to open: a value, as the window's controls or the command line
     // give it.

@@ -119,7 +119,7 @@ void Session::showReceived(const QString &text, qint64 atUs)
     emit dataArrived(data);
     for (const ProbeText &read : std::as_const(data.probeTexts))
         if (read.kind == ProbeText::Query)
-            m_answeredQueries += Send(ProbeTextOf(ProbeText::Response, read.seq));
+            m_answeredQueries += Send(ProbeTextOf(ProbeText::Response, read.seq, read.size));
 }
 
 void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)

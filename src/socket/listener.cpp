@@ -3,6 +3,8 @@
 
 #include "listener.h"
 
+#include "udp/packetinfo.h"
+
 #include "localaddress.h"
 #include "socketerrors.h"
 #include "systemsocket.h"
@@ -83,6 +85,7 @@ void Listener::Bind(qint32 localPort, const QString &localIP)
     // here and handed to QTcpServer by Listen.
     const BoundSocket bound = BindSocket(SOCK_STREAM, address, quint16(localPort));
     m_boundFd = bound.fd;
+    ApplyPacketPath(m_boundFd, bound.ipv6, {m_tos, {}});
     m_localPort = bound.port;
     m_localAddress = bound.address;
     setState(SocketState::Open);

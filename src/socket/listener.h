@@ -60,6 +60,9 @@ public:
 
     // The certificate and key of a TLS server; a null certificate: plain TCP.
     void setTls(const TlsSetup &setup) { m_tls = setup; }
+    // The TOS byte of every connection's packets from the next Bind on (-1:
+    // the system's); an accepted connection takes it from the listener.
+    void setTos(int tos) { m_tos = tos; }
 
     void Bind(qint32 localPort, const QString &localIP);
     void Listen();
@@ -98,6 +101,7 @@ private:
     int m_spareFd = -1;     // given up to take a connection when none is left
     QSocketNotifier *m_acceptable = nullptr;
     TlsSetup m_tls;
+    int m_tos = -1;
     std::map<qint32, QTcpSocket *> m_requests; // taken from the system, not accepted yet
     std::deque<qint32> m_waiting;              // offered in this order
     qint32 m_nextId = 1;

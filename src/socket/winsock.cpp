@@ -288,6 +288,16 @@ void Winsock::setStateHolds(bool holds)
     d->stateHolds = holds;
 }
 
+void Winsock::setFamily(int family)
+{
+    d->family = family;
+}
+
+void Winsock::setPacketPath(int tos, const QString &device)
+{
+    d->packetPath = {tos, device.toStdString()};
+}
+
 void Winsock::setConnectTimeoutMs(int ms)
 {
     d->connectTimeoutMs = ms;

@@ -245,6 +245,12 @@ public:
     // Whether the states before Connected last at least MinStateHoldMs, so
     // that a watch sees each (on unless set).
     void setStateHolds(bool holds);
+    // From the next Connect or Bind on: a name is looked up in this family
+    // only (4 or 6; 0: either, IPv4 first), and every packet leaves with
+    // this TOS byte (-1: the system's) and by this interface (empty: as the
+    // routes say).  What the system refuses fails the connect, or the Bind.
+    void setFamily(int family);
+    void setPacketPath(int tos, const QString &device);
     // How long a connection attempt may take before it is given up with
     // 10060 (DefaultConnectTimeoutMs unless set).
     void setConnectTimeoutMs(int ms);

@@ -139,7 +139,9 @@ public:
     qint32 localPort = 0;
     qint32 remotePort = 0;
     QString remoteHost;
-    QString localHost; // a TCP client's own address, when it was given
+    QString localHost;     // a TCP client's own address, when it was given
+    int family = 0;        // the family names are looked up in (Winsock::setFamily)
+    PacketPath packetPath; // the TOS and the interface of every packet
     int protocol = Winsock::sckTCPProtocol;
     SocketState state = SocketState::Closed;
     QString remoteHostIP;

@@ -50,9 +50,9 @@ void Winsock::Connect()
     d->stateClock.start();
     d->setState(SocketState::ResolvingHost);
     const quint64 generation = d->generation;
-    d->lookupId = LookUpHost(host, this, [this, generation](const LookedUp &found) {
-        d->onLookedUp(generation, found);
-    });
+    d->lookupId = LookUpHost(
+        host, this, [this, generation](const LookedUp &found) { d->onLookedUp(generation, found); },
+        d->family != 6, d->family != 4);
 }
 
 void WinsockPrivate::onLookedUp(quint64 lookupGeneration, const LookedUp &lookedUp)
@@ -109,6 +109,10 @@ void WinsockPrivate::startConnect(const QHostAddress &address)
     const int on = 1;
     ::setsockopt(connectFd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     EnableErrorQueue(connectFd, family6);
+    if (const int error = ApplyPacketPath(connectFd, family6, packetPath)) {
+        onConnectDone(MonotonicUs(), error);
+        return;
+    }
     sockaddr_storage target;
     const socklen_t length = ToSockaddr(address, quint16(remotePort), family6, &target);
     if (length == 0) {

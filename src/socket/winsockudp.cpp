@@ -57,6 +57,13 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     // its answer goes out from it.
     if (localAddress.isEmpty())
         EnablePacketInfo(fd, udpIPv6);
+    // A server answers with the TOS byte each datagram came with.
+    if (udpBatches)
+        EnableTosInfo(fd, udpIPv6);
+    if (const int error = ApplyPacketPath(fd, udpIPv6, packetPath)) {
+        ::close(fd);
+        RaiseSocketError(BindErrorNumber(error));
+    }
     udpFd = fd;
     // This socket has neither heard from nor sent to anyone yet: an address
     // kept from before its Close is no peer of this one.
@@ -266,7 +273,7 @@ void WinsockPrivate::resolveForUdp()
             [this, lookupGeneration](const LookedUp &found) {
                 onUdpLookedUp(lookupGeneration, found);
             },
-            !udpIPv6 || udpBothFamilies, udpIPv6);
+            (!udpIPv6 || udpBothFamilies) && family != 6, udpIPv6 && family != 4);
     }
 }
 

@@ -2,7 +2,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "packetinfo.h"
 
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 void SetIntOption(int fd, int level, int option, int value)
 {
@@ -17,6 +19,40 @@ void EnablePacketInfo(int fd, bool ipv6)
         SetIntOption(fd, IPPROTO_IP, IP_PKTINFO);
 }
 
+void EnableTosInfo(int fd, bool ipv6)
+{
+    SetIntOption(fd, IPPROTO_IP, IP_RECVTOS);
+    if (ipv6)
+        SetIntOption(fd, IPPROTO_IPV6, IPV6_RECVTCLASS);
+}
+
+int ApplyPacketPath(int fd, bool ipv6, const PacketPath &path)
+{
+    if (!path.device.empty()
+        && ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, path.device.c_str(),
+                        socklen_t(path.device.size()))
+               != 0)
+        return errno;
+    if (path.tos < 0)
+        return 0;
+    // An IPv6 socket's IPv4 peers: IP_TOS, refused only where IPv4 is none.
+    const int tos = path.tos;
+    const int v4 = ::setsockopt(fd, IPPROTO_IP, IP_TOS, &tos, sizeof tos) == 0 ? 0 : errno;
+    if (!ipv6)
+        return v4;
+    return ::setsockopt(fd, IPPROTO_IPV6, IPV6_TCLASS, &tos, sizeof tos) == 0 ? 0 : errno;
+}
+
+int DeviceRefusal(const std::string &device)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    const int error = ApplyPacketPath(fd, false, {-1, device});
+    ::close(fd);
+    return error;
+}
+
 PacketInfo ReadPacketInfo(const msghdr &message)
 {
     PacketInfo info;
@@ -29,17 +65,23 @@ PacketInfo ReadPacketInfo(const msghdr &message)
             std::memcpy(&info.v4, CMSG_DATA(c), sizeof info.v4);
             info.ipv6 = false;
             info.known = true;
+        } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TOS) {
+            info.tos = *reinterpret_cast<const unsigned char *>(CMSG_DATA(c));
+            info.tosIpv6 = false;
+        } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_TCLASS) {
+            std::memcpy(&info.tos, CMSG_DATA(c), sizeof info.tos);
+            info.tosIpv6 = true;
         }
     }
     return info;
 }
 
-std::size_t WritePacketInfo(const PacketInfo &info, char *control)
+namespace {
+
+std::size_t writeAddress(const PacketInfo &info, cmsghdr *c)
 {
     if (!info.known)
         return 0;
-    std::memset(control, 0, PacketInfoSpace);
-    auto *c = reinterpret_cast<cmsghdr *>(control);
     if (info.ipv6) {
         c->cmsg_level = IPPROTO_IPV6;
         c->cmsg_type = IPV6_PKTINFO;
@@ -56,6 +98,24 @@ std::size_t WritePacketInfo(const PacketInfo &info, char *control)
     c->cmsg_len = CMSG_LEN(sizeof out);
     std::memcpy(CMSG_DATA(c), &out, sizeof out);
     return CMSG_SPACE(sizeof(in_pktinfo));
+}
+
+} // namespace
+
+std::size_t WritePacketInfo(const PacketInfo &info, char *control)
+{
+    std::memset(control, 0, PacketInfoSpace);
+    std::size_t used = writeAddress(info, reinterpret_cast<cmsghdr *>(control));
+    if (info.tos < 0)
+        return used;
+    // In the family it came in: an IPv4 datagram's answer on an IPv6
+    // socket takes IP_TOS, which the system applies to IPv4 alone.
+    auto *c = reinterpret_cast<cmsghdr *>(control + used);
+    c->cmsg_level = info.tosIpv6 ? IPPROTO_IPV6 : IPPROTO_IP;
+    c->cmsg_type = info.tosIpv6 ? IPV6_TCLASS : IP_TOS;
+    c->cmsg_len = CMSG_LEN(sizeof info.tos);
+    std::memcpy(CMSG_DATA(c), &info.tos, sizeof info.tos);
+    return used + CMSG_SPACE(sizeof info.tos);
 }
 
 void EnableArrivalStamps(int fd)

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 struct PacketInfo
 {
@@ -24,10 +25,13 @@ struct PacketInfo
     bool ipv6 = false; // v6 holds it (IPv4-mapped for IPv4 on an IPv6 socket)
     in_pktinfo v4{};
     in6_pktinfo v6{};
+    int tos = -1;         // the TOS byte it came with; -1: not told
+    bool tosIpv6 = false; // ... told as an IPv6 traffic class
 };
 
 // Room for the control message that carries one.
-inline constexpr std::size_t PacketInfoSpace = CMSG_SPACE(sizeof(in6_pktinfo));
+inline constexpr std::size_t PacketInfoSpace
+    = CMSG_SPACE(sizeof(in6_pktinfo)) + CMSG_SPACE(sizeof(int));
 
 // Asks the system to tell every datagram's local address (fd of the IPv6
 // family or not).
@@ -35,10 +39,28 @@ inline constexpr std::size_t PacketInfoSpace = CMSG_SPACE(sizeof(in6_pktinfo));
 // looked at, as every caller can go on without it.
 void SetIntOption(int fd, int level, int option, int value = 1);
 void EnablePacketInfo(int fd, bool ipv6);
+// Asks the system to tell every datagram's TOS byte (both families on an
+// IPv6 socket).
+void EnableTosInfo(int fd, bool ipv6);
+
+// How a socket's packets leave: with this TOS byte (-1: the system's) and
+// by this interface only (empty: as the routes say).
+struct PacketPath
+{
+    int tos = -1;
+    std::string device;
+};
+// Sets both on fd (of the IPv6 family or not; an IPv6 socket's IPv4 packets
+// take the TOS too): the system's error number, 0 when both were taken.
+int ApplyPacketPath(int fd, bool ipv6, const PacketPath &path);
+// Whether a socket of this program may be bound to device: the system's
+// error number (EPERM: it needs CAP_NET_RAW here), 0 when it may.
+int DeviceRefusal(const std::string &device);
 // The local address that the control messages of a received datagram tell.
 PacketInfo ReadPacketInfo(const msghdr &message);
 // Writes the control message that sends a datagram from that address into
-// control (PacketInfoSpace bytes); the length written, 0 when not known.
+// control (PacketInfoSpace bytes), with its TOS byte when it has one; the
+// length written, 0 when neither is known.
 std::size_t WritePacketInfo(const PacketInfo &info, char *control);
 
 // Asks the system to stamp every datagram with the time it arrived
