@@ -8,6 +8,8 @@
 #include "cli/commandline.h"
 #include "fixture.h"
 
+#include <QNetworkInterface>
+
 #include <arpa/inet.h>
 #include <csignal>
 #include <sys/socket.h>
@@ -137,6 +139,11 @@ private slots:
         // The rows hold pointers: these texts must outlive them.
         const QByteArray targets = ("probe --tcp --targets " + file).toUtf8();
         const QByteArray targetsB = ("probe --tcp --targets " + file + "b").toUtf8();
+        const QString tos = "--tos needs the TOS byte, from 0 to 255 or 0x00 to 0xff, not \"%1\".";
+        const QString size = "--size needs a number from %1 to %2 for %3.";
+        QStringList interfaces;
+        for (const QNetworkInterface &i : QNetworkInterface::allInterfaces())
+            interfaces << i.name();
         const QList<std::pair<const char *, QString>> rows = {
             {"ping", "Unknown command \"ping\"; try --help."},
             {"probe --tcp h 1 --nope", "Unknown option '--nope'; try --help."},
@@ -195,6 +202,23 @@ private slots:
              "--keep-going has no connection to keep with --connect."},
             {"probe --udp fe80::1%nosuchif 7",
              "fe80::1%nosuchif: this machine has no interface nosuchif."},
+            {"probe --tcp h 1 -4 -6", "Choose one family: -4 or -6."},
+            {"probe --udp ::1 7 -4", "-4 takes IPv4 addresses only: ::1 is an IPv6 address."},
+            {"diagnose h 1 -6 -I 127.0.0.1",
+             "-6 takes IPv6 addresses only: 127.0.0.1 is an IPv4 address."},
+            {"probe --tcp h 1 -Q 256", tos.arg("256")},
+            {"probe --tcp h 1 --tos=0x100", tos.arg("0x100")},
+            {"respond --udp --port 1 --tos 8",
+             "--tos is for --tcp and --tls: a UDP responder answers with each query's own."},
+            {"probe --tcp h 1 -s 25", size.arg(26).arg(65535).arg("--tcp and --tls")},
+            {"probe --tls h 1 -s 65536", size.arg(26).arg(65535).arg("--tcp and --tls")},
+            {"probe --udp h 1 -s 37", size.arg(38).arg(65507).arg("--udp (65527 with -6)")},
+            {"probe --udp h 1 -s 65508", size.arg(38).arg(65507).arg("--udp (65527 with -6)")},
+            {"probe --udp h 1 -6 -s 65528", size.arg(38).arg(65527).arg("--udp with -6")},
+            {"probe --connect h 1 -s 100", "--size pads the AutoPing queries of --tcp, --udp and "
+                                           "--tls: not for --connect or --stamp."},
+            {"probe --tcp h 1 -I nosuch0", "-I needs an address or an interface of this machine ("
+                                               + interfaces.join(", ") + "), not \"nosuch0\"."},
             {"load --udp h", "load needs HOST and PORT (one target)."},
             {"load --udp --tcp h 1", "Choose one protocol: --tcp, --udp or --tls."},
             {"load --udp h 1 --rate fast",
@@ -232,6 +256,15 @@ private slots:
         QCOMPARE(c.targets, (QList<std::pair<QString, quint16>>{{"fd77:1::2", 7010}, {"h", 1}}));
         QCOMPARE(ParseCommandLine({"selmarin", "-platform", "offscreen"}).kind, Command::Window);
         QCOMPARE(ParseCommandLine({"selmarin", "respond", "--udp", "--port", "7"}).local, "::");
+        // The far sides of the bounds: family, TOS, size, source, device.
+        const QList<std::pair<const char *, QList<QVariant>>> rows
+            = {{"--tls ::1 1 -6 -Q 0xFF --size=65535 -I lo", {6, 255, 65535, "", "lo"}},
+               {"--udp h 1 -s 65507 --tos=0 -I 127.0.0.1", {0, 0, 65507, "127.0.0.1", ""}},
+               {"--udp h 1 -6 -s 65527", {6, -1, 65527, "", ""}}};
+        for (const auto &[arguments, fields] : rows) {
+            c = ParseCommandLine(("selmarin probe " + QString(arguments)).split(' '));
+            QCOMPARE(QList<QVariant>({c.family, c.tos, c.payloadSize, c.source, c.device}), fields);
+        }
     }
 
     // Two responders and a probe share the day's log: every run and every

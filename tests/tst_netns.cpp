@@ -22,9 +22,9 @@ const QString ServerIP = "10.213.7.1", ClientIP = "10.213.7.2";
 const QString ServerIP6 = "fd00:213:7::1", ClientIP6 = "fd00:213:7::2";
 // The server host's second addresses, which the system would not pick as
 // the source of an answer.
-const QString ServerIP2 = "10.213.7.3", ServerIP6b = "fd00:213:7::3";
+const QString ServerIP2 = "10.213.7.3", ServerIP6b = "fd00:213:7::3", ServerIP3 = "10.213.7.4";
 // The client host's own hosts file: a name with an IPv6 address only.
-const QString HostsDir = "/etc/netns/" + Client, V6Name = "v6peer";
+const QString HostsDir = "/etc/netns/" + Client, V6Name = "v6peer", Both = "bothpeer";
 const QString Missed = "AutoPing:\tFailed to receive a response.\r\n";
 
 // address:port as the lines write it.
@@ -80,10 +80,16 @@ private slots:
               "-n " + Client + " addr add " + ClientIP6 + "/64 dev veth0 nodad",
               "-n " + Server + " addr add " + ServerIP2 + "/24 dev veth0",
               "-n " + Server + " addr add " + ServerIP6b + "/64 dev veth0 nodad",
+              "-n " + Server + " addr add " + ServerIP3 + "/24 dev veth0",
+              "-n " + Client + " link add vx0 type veth peer name vx1",
+              "-n " + Client + " link set vx1 up", "-n " + Client + " link set vx0 up",
+              "-n " + Client + " route add " + ServerIP3 + "/32 dev vx0",
               "-n " + Server + " link set veth0 up", "-n " + Client + " link set veth0 up"})
             QVERIFY2(ip(step), qPrintable(step));
         QVERIFY(QDir().mkpath(HostsDir)
-                && writeFile(HostsDir + "/hosts", (ServerIP6 + ' ' + V6Name + '\n').toUtf8()));
+                && writeFile(
+                    HostsDir + "/hosts",
+                    QString("%1 %2 %3\n%4 %3\n").arg(ServerIP6, V6Name, Both, ServerIP).toUtf8()));
     }
     void cleanupTestCase()
     {
@@ -298,6 +304,64 @@ private slots:
         QVERIFY2(readFile(log).contains("Winsock Error:\t11004\r\n* Description:\tValid name, no "
                                         "data record of requested type.\r\n"),
                  readFile(log).constData());
+    }
+
+    // On the wire, as a capture on veth0 sees it: a name of both families
+    // reached in the family asked for; every query and answer marked (-Q; a
+    // TCP responder's by --tos, a UDP one's as its query) and of the size
+    // asked for (-s), split in segments too.  -I NAME: the packets leave by
+    // that interface only, past the route that sends ServerIP3 into vx0.
+    void onTheWire_data()
+    {
+        columns<QString, QStringList, int, int>("protocol", "how", "size", "answers");
+        dataRow("UDP, -6", "udp", QStringList{Both, "-6"}, 1200, 3);
+        dataRow("TCP, -4, in segments", "tcp", QStringList{Both, "-4"}, 4000, 3);
+        dataRow("TCP, -6, the smallest", "tcp", QStringList{Both, "-6"}, 26, 3);
+        dataRow("by the routes", "udp", QStringList{ServerIP3}, 38, 0);
+        dataRow("-I veth0", "udp", QStringList{ServerIP3, "-I", "veth0"}, 38, 3);
+        dataRow("-I vx0", "udp", QStringList{ServerIP3, "-I", "vx0"}, 38, 0);
+    }
+    void onTheWire()
+    {
+        const auto [protocol, how, size, answers]
+            = fetched<QString, QStringList, int, int>("protocol", "how", "size", "answers");
+        if (QStandardPaths::findExecutable("tcpdump").isEmpty())
+            QSKIP("tcpdump is needed (scripts/ensure-deps)");
+        QProcess capture;
+        capture.start("ip", {"netns", "exec", Client, "tcpdump", "-i", "veth0", "-nvl",
+                             "--immediate-mode", "port", "7060"});
+        capture.setReadChannel(QProcess::StandardError); // it says when it listens
+        QVERIFY(capture.waitForReadyRead(10000));
+        QTemporaryDir dir;
+        Headless responder(dir.path(),
+                           QStringList{"respond", "--" + protocol, "--port", "7060"}
+                               + (protocol == "tcp" ? QStringList{"--tos", "184"} : QStringList()),
+                           Server);
+        QVERIFY(responder.waitForReadyRead(10000)); // open, or listening
+        Headless probe(dir.path(),
+                       QStringList{"probe", "--" + protocol, how[0], "7060", "-Q", "0xb8", "-s",
+                                   QString::number(size), "-c3", "-i0.2", "-W0.5"}
+                           + how.mid(1),
+                       Client);
+        QVERIFY(probe.endsWith(answers ? 0 : 1) && responder.endsWith(0, true));
+        capture.terminate();
+        QVERIFY(capture.waitForFinished(5000));
+        const QString seen = capture.readAllStandardOutput();
+        // Each packet: its IP header's fields, its source and port, its payload's length.
+        const QRegularExpression packet(
+            R"(^\S+ IP6? \(([^\n]*)\n?\s*[0-9a-f.:]+\.(\d+) > [^\n]*length (\d+)$)",
+            QRegularExpression::MultilineOption);
+        int bytes[2] = {};
+        for (const QRegularExpressionMatch &m : packet.globalMatch(seen)) {
+            // The header tells the family as well: a TOS byte, or an IPv6 class.
+            QVERIFY2(m.captured(1).startsWith(how.contains("-6") ? "class 0xb8," : "tos 0xb8,"),
+                     qPrintable(m.captured()));
+            bytes[m.captured(2) == "7060"] += m.captured(3).toInt();
+        }
+        // Over UDP the first query asks for numbers, plain as well: 20 and 23 bytes more.
+        const bool udp = protocol == "udp" && answers > 0;
+        QVERIFY2(bytes[0] == answers * size + 20 * udp && bytes[1] == answers * size + 23 * udp,
+                 qPrintable(seen));
     }
 };
 

@@ -196,16 +196,6 @@ QString size(Command &c, const QString &v)
                : QStringLiteral("--size needs a number of bytes, not \"%1\".").arg(v);
 }
 
-OptionApply setsFamily(int family)
-{
-    return [family](Command &c, const QString &) {
-        if (c.family != 0 && c.family != family)
-            return QStringLiteral("Choose one family: -4 or -6.");
-        c.family = family;
-        return QString();
-    };
-}
-
 QString metrics(Command &c, const QString &v)
 {
     c.metrics = v;
@@ -233,8 +223,8 @@ const QList<Option> &options()
         {{"w", "deadline"}, true, Probe, TakesSeconds(&C::deadlineMs, "--deadline", 1)},
         {{"q", "quiet"}, false, Probe, SetsFlag(&C::quiet)},
         {{"I", "source"}, true, Probe | Diagnose, KeepsValue(&C::source)},
-        {{"4"}, false, Probe | Diagnose, setsFamily(4)},
-        {{"6"}, false, Probe | Diagnose, setsFamily(6)},
+        {{"4"}, false, Probe | Diagnose, SetsFamily(4)},
+        {{"6"}, false, Probe | Diagnose, SetsFamily(6)},
         {{"Q", "tos"}, true, Both, tos},
         {{"s", "size"}, true, Probe, size},
         {{"local-port"},
@@ -316,28 +306,12 @@ QString readTargets(Command &command)
     return {};
 }
 
-// An address literal of the other family than -4 or -6 asked for: the
-// refusal (what: "HOST" or "-I").
-QString familyRefusal(int family, const QString &text)
-{
-    QHostAddress address;
-    if (family == 0 || !address.setAddress(text))
-        return {};
-    const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
-    if (ipv4 == (family == 4))
-        return {};
-    return QStringLiteral("-%1 takes IPv%1 addresses only: %2 is an IPv%3 address.")
-        .arg(family)
-        .arg(text)
-        .arg(ipv4 ? 4 : 6);
-}
-
 // -I: an address stays one; a name is an interface of this machine, which
 // every packet must then leave by.
 QString sourceOrDevice(Command &command)
 {
     if (command.source.isEmpty() || QHostAddress().setAddress(command.source))
-        return familyRefusal(command.family, command.source);
+        return FamilyRefusal(command.family, command.source);
     QStringList names;
     for (const QNetworkInterface &i : QNetworkInterface::allInterfaces())
         names.append(i.name());
@@ -448,7 +422,7 @@ QString checkTogether(Command &command)
     if (command.keepGoing && command.connectOnly)
         return QStringLiteral("--keep-going has no connection to keep with --connect.");
     for (const auto &target : std::as_const(command.targets))
-        if (const QString error = familyRefusal(command.family, target.first); !error.isEmpty())
+        if (const QString error = FamilyRefusal(command.family, target.first); !error.isEmpty())
             return error;
     if (const QString error = sizeRefusal(command); !error.isEmpty())
         return error;
@@ -476,7 +450,7 @@ Command checkDiagnose(Command &command, const QStringList &words)
     if (!command.tls && (command.insecure || !command.cacert.isEmpty()))
         return UsageError(QStringLiteral("--insecure and --cacert are for --tls."));
     for (const QString &text : {command.host, command.source})
-        if (const QString error = familyRefusal(command.family, text); !error.isEmpty())
+        if (const QString error = FamilyRefusal(command.family, text); !error.isEmpty())
             return UsageError(error);
     if (!command.source.isEmpty()
         && !QNetworkInterface::allAddresses().contains(QHostAddress(command.source)))

@@ -28,6 +28,7 @@ const QString Usage = QStringLiteral(
     "  -c, --count N        or N datagrams (pieces)\n"
     "  --burst N            N back to back at each tick, the ticks N times apart\n"
     "  --warmup S           send S seconds first that are not counted\n"
+    "  -4, -6               as for probe\n"
     "         Exit status: 0 when the far end counted everything, 1 when\n"
     "         something was lost (or no count came), 2 as for probe.\n");
 
@@ -84,6 +85,8 @@ const QList<Option> &options()
         {{"q", "quiet"}, false, SetsFlag(&C::quiet)},
         {{"json"}, false, SetsFlag(&C::json)},
         {{"I", "source"}, true, KeepsValue(&C::source)},
+        {{"4"}, false, SetsFamily(4)},
+        {{"6"}, false, SetsFamily(6)},
         {{"insecure"}, false, SetsFlag(&C::insecure)},
         {{"cacert"}, true, KeepsValue(&C::cacert)},
         {{"cert"}, true, KeepsValue(&C::cert)},
@@ -125,6 +128,8 @@ Command ParseLoadCommandLine(const QStringList &arguments)
     if (portValue < 0)
         return UsageError(
             QStringLiteral("PORT must be a number from 1 to 65535, not \"%1\".").arg(port));
+    if (const QString refusal = FamilyRefusal(command.family, host); !refusal.isEmpty())
+        return UsageError(refusal);
     command.host = host;
     command.port = quint16(portValue);
     command.targets = {{command.host, command.port}};

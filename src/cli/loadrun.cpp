@@ -77,6 +77,7 @@ LoadPath::Setup setupOf(const Command &command)
     setup.config.tls
         = {command.insecure, command.cacert, command.cert, command.key, command.folder};
     setup.config.source = command.source;
+    setup.config.socket.family = command.family;
     setup.size = command.loadSize;
     setup.perSecond
         = LoadRate{command.loadRate, command.loadRateBits}.piecesPerSecond(command.loadSize);

@@ -113,3 +113,27 @@ QString NormalHost(QString host, QString *error)
     const QHostAddress address(host);
     return address.isNull() ? host : address.toString();
 }
+
+OptionApply SetsFamily(int family)
+{
+    return [family](Command &c, const QString &) {
+        if (c.family != 0 && c.family != family)
+            return QStringLiteral("Choose one family: -4 or -6.");
+        c.family = family;
+        return QString();
+    };
+}
+
+QString FamilyRefusal(int family, const QString &text)
+{
+    QHostAddress address;
+    if (family == 0 || !address.setAddress(text))
+        return {};
+    const bool ipv4 = address.protocol() == QAbstractSocket::IPv4Protocol;
+    if (ipv4 == (family == 4))
+        return {};
+    return QStringLiteral("-%1 takes IPv%1 addresses only: %2 is an IPv%3 address.")
+        .arg(family)
+        .arg(text)
+        .arg(ipv4 ? 4 : 6);
+}

@@ -50,6 +50,12 @@ OptionApply KeepsPort(quint16 Command::*field, int low, const char *refusal);
 // The value in seconds, as SecondsValue reads them.
 OptionApply TakesSeconds(int Command::*field, const char *name, int lowMs);
 
+// -4 or -6 (family): a second, other one is refused.
+OptionApply SetsFamily(int family);
+// The refusal of an address literal (a HOST, -I) of the other family than
+// -4 or -6 asked for; empty for a name, or with either family.
+QString FamilyRefusal(int family, const QString &text);
+
 // HOST as targets are compared and named: an IPv6 address without its
 // brackets, in its one written form; a name as given.  *error: an IPv6 zone
 // that names no interface of this machine.

@@ -121,17 +121,21 @@ bool LoadPath::start()
     if (QHostAddress address; ParseAddress(m_setup.host, &address)) {
         opened(AddressText(address));
     } else {
-        LookUpHost(m_setup.host, this, [this](const LookedUp &found) {
-            if (m_phase != Phase::Connecting)
-                return;
-            if (found.error != 0)
-                fail(QStringLiteral("%1: %2 %3")
-                         .arg(m_setup.host)
-                         .arg(found.error)
-                         .arg(SocketErrorText(found.error)));
-            else
-                opened(AddressText(found.address));
-        });
+        const int family = m_setup.config.socket.family;
+        LookUpHost(
+            m_setup.host, this,
+            [this](const LookedUp &found) {
+                if (m_phase != Phase::Connecting)
+                    return;
+                if (found.error != 0)
+                    fail(QStringLiteral("%1: %2 %3")
+                             .arg(m_setup.host)
+                             .arg(found.error)
+                             .arg(SocketErrorText(found.error)));
+                else
+                    opened(AddressText(found.address));
+            },
+            family != 6, family != 4);
     }
     return m_phase != Phase::Done;
 }
