@@ -111,8 +111,11 @@ void Responder::clientData(Winsock *socket)
                 const qint64 sentAt = MonotonicUs();
                 socket->SendData(EncodeForSending(answer));
                 ++m_answered;
-                emit dataSent(
-                    {{socket->LocalIP(), socket->LocalPort()}, answer, false, {}, sentAt});
+                emit dataSent({{socket->LocalIP(), socket->LocalPort()},
+                               answer,
+                               answer.endsWith(u'\n'),
+                               {},
+                               sentAt});
             }
         },
         [&](const RuntimeError &e) {

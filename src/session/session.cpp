@@ -281,7 +281,8 @@ bool Session::sendBytes(const QByteArray &bytes, const QString &echo, Procedure 
 
 bool Session::Send(const QString &text)
 {
-    return sendBytes(EncodeForSending(text), text, Procedure::Send, false);
+    // A padded AutoPing text ends its own line.
+    return sendBytes(EncodeForSending(text), text, Procedure::Send, text.endsWith(u'\n'));
 }
 
 bool Session::SendTyped(const QStringList &lines, const Typing &typing)
