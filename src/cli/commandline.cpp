@@ -56,7 +56,7 @@ const QString Usage = QStringLiteral(
     "                       and its answer\n"
     "  --tos TOS            (--tcp, --tls) the TOS byte of the answers; a UDP\n"
     "                       responder answers each query with the TOS byte it\n"
-    "                       came with, and so does the STAMP reflector\n"
+    "                       came with\n"
     "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
     "         query at once and then every interval (HOST: a name, an IPv4\n"
     "         or an IPv6 address), with a line per query; at the end, or on\n"
@@ -381,7 +381,7 @@ QString checkTogether(Command &command)
         if (command.everyQuery)
             return QStringLiteral("--stamp tells a line a minute per sender: no --every-query.");
         if (command.tos >= 0)
-            return QStringLiteral("--stamp answers with the TOS byte of each request: no --tos.");
+            return QStringLiteral("--stamp answers with the DSCP a request asks for: no --tos.");
         if (command.port == 0)
             command.port = 862;
         if (command.local.isEmpty())

@@ -114,10 +114,7 @@ bool sendWithDscp(int fd, const OutDatagram &out, quint8 dscp)
     const auto *v6 = reinterpret_cast<const sockaddr_in6 *>(out.target);
     const bool mapped = v6->sin6_family == AF_INET6 && IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr);
     alignas(cmsghdr) char control[PacketInfoSpace + CMSG_SPACE(sizeof(int))] = {};
-    // The DSCP asked for, not the one the request came with.
-    PacketInfo from = out.from ? *out.from : PacketInfo();
-    from.tos = -1;
-    std::size_t used = WritePacketInfo(from, control);
+    std::size_t used = out.from ? WritePacketInfo(*out.from, control) : 0;
     auto *c = reinterpret_cast<cmsghdr *>(control + used);
     const int tos = dscp << 2;
     if (mapped || out.target->ss_family == AF_INET) {
@@ -347,7 +344,10 @@ bool StampReflector::reflect(Slot &slot, QByteArrayView request, const msghdr &m
         ++m_ignored.tooShort;
         return false;
     }
+    // Its answer goes with the DSCP a request asks for (Class of Service),
+    // else with the socket's own: not the request's TOS.
     slot.info = ReadPacketInfo(m);
+    slot.info.tos = -1;
     localOf(slot.info, key.local);
     key.ssid = sender->ssid;
     const Arrival arrival = readArrival(m);
