@@ -5,7 +5,9 @@
 // no WAYLAND_DISPLAY, no Qt platform), as respond and probe on loopback.  So
 // the session, the probe, the socket and the log work with no window.
 
+#include "base/environment.h"
 #include "cli/commandline.h"
+#include "cli/terminalface.h"
 #include "fixture.h"
 
 #include <QNetworkInterface>
@@ -13,6 +15,7 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -30,6 +33,23 @@ void realClock()
 {
     for (const char *name : {"LD_PRELOAD", "FAKETIME"})
         qunsetenv(name);
+}
+
+struct JournalEnvironment final : Environment
+{
+    std::optional<QString> stream;
+    std::optional<QString> variable(const QString &) const override { return stream; }
+    QString hostName() const override { return {}; }
+    QString localDomain() const override { return {}; }
+    QString dataHome() const override { return {}; }
+};
+
+// "DEVICE:INODE" of the file, as the service manager puts it in JOURNAL_STREAM.
+QString deviceAndInode(const QString &path, int inodeOff = 0)
+{
+    struct stat status = {};
+    ::stat(path.toLocal8Bit().constData(), &status);
+    return QStringLiteral("%1:%2").arg(status.st_dev).arg(status.st_ino + inodeOff);
 }
 
 } // namespace
@@ -82,8 +102,9 @@ private slots:
         // A failure said again only once something else was said between.
         row("refused at every try, keep going: told twice, not three times",
             {"probe", "--tcp", "localhost", "+", "--keep-going", "-c", "4", "-i", "0.2"},
-            "(refused)\nWinsock Error:\t10061\n* Description:\tConnection is forcefully "
-            "rejected.\n* Scode:\t0x800A274D\nWinsock:\t",
+            "(refused)\n[localhost:+] Winsock Error:\t10061\n[localhost:+] * Description:\t"
+            "Connection is forcefully rejected.\n[localhost:+] * Scode:\t0x800A274D\n[localhost:+] "
+            "Winsock:\t",
             1);
         row("nobody to connect to, at once",
             {"probe", "--connect", "localhost", "+", "-c", "1", "-i", "60"},
@@ -116,7 +137,9 @@ private slots:
             taken.bind(QHostAddress::Any, 0);
             arguments.replace(arguments.indexOf("-"), QString::number(taken.localPort()));
         }
-        arguments.replaceInStrings("+", QString::number(freePort(true)));
+        const QString free = QString::number(freePort(true));
+        arguments.replaceInStrings("+", free);
+        said.replace(":+]", ':' + free + ']');
         Headless run(dir.path(), arguments, {},
                      QByteArray(QTest::currentDataTag()).contains("64 descriptors") ? 64 : 0);
         QString told;
@@ -158,6 +181,8 @@ private slots:
             {"probe --tcp h 1 --insecure", "--insecure, --cacert, --cert and --key are for --tls."},
             {"respond --tls --port 1 --cacert f", "--cacert is for probe."},
             {"probe --tls h 1 --key k", "--key needs --cert."},
+            {"probe --udp h 1 --json --json-stream", "Choose one of --json and --json-stream."},
+            {"respond --udp --port 1 --json-stream", "--json-stream is for probe."},
             {"probe --tcp h 1 --metrics 9464",
              "--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464."},
             {"respond --tcp --port 1 h", "respond takes no HOST or PORT; use --port."},
@@ -281,21 +306,20 @@ private slots:
         // Each says so at once, not only when it ends.
         QString told;
         QTRY_VERIFY_WITH_TIMEOUT(
-            (told += udpServer.out() + tcpServer.out()).contains("Winsock:\tOpen\n")
-                && told.contains("Winsock:\tListening\n"),
+            (told += udpServer.out() + tcpServer.out())
+                    .contains("[udp :" + QString::number(udp) + "] Winsock:\tOpen\n")
+                && told.contains("[tcp :" + QString::number(tcp) + "] Winsock:\tListening\n"),
             10000);
         Headless probe(dir.path(),
                        {"probe", "--udp", "localhost", QString::number(udp), "--count", "2"});
         QVERIFY(probe.endsWith(0));
-        const QString out = probe.out();
+        const QString out = probe.out(), tag = "\\[localhost:" + QString::number(udp) + "\\] ";
         QVERIFY2(out.contains(QRegularExpression(
-                     "answer from 127.0.0.1:\\d+: seq=1 time=[0-9.]+ ms\n"
-                     "answer from 127.0.0.1:\\d+: seq=2 time=[0-9.]+ ms\n"
-                     "--- localhost:"
-                     + QString::number(udp)
-                     + " AutoPing statistics ---\n"
-                       "2 packets transmitted, 2 received, 0% packet loss\n"
-                       "rtt min/avg/max/mdev = [0-9.]+/[0-9.]+/[0-9.]+/[0-9.]+ ms\n$")),
+                     tag + "answer from 127.0.0.1:\\d+: seq=1 time=[0-9.]+ ms\n" + tag
+                     + "answer from 127.0.0.1:\\d+: seq=2 time=[0-9.]+ ms\n" + tag
+                     + "--- localhost:" + QString::number(udp) + " AutoPing statistics ---\n" + tag
+                     + "2 packets transmitted, 2 received, 0% packet loss\n" + tag
+                     + "rtt min/avg/max/mdev = [0-9.]+/[0-9.]+/[0-9.]+/[0-9.]+ ms\n$")),
                  qPrintable(out));
         QVERIFY(udpServer.endsWith(0, true) && tcpServer.endsWith(0, true));
 
@@ -365,8 +389,8 @@ private slots:
                 "Winsock:\tConnected.*Winsock:\tConnected.*3 packets transmitted");
         dataRow("TLS, no handshake: the deadline counts from the start, not from it", "tls only=0",
                 QStringList{"-w", "1"}, 1,
-                "Connected to \\S+\n--- \\S+ AutoPing statistics ---\n0 packets transmitted, 0 "
-                "received\n$");
+                "Connected to \\S+\n\\S+ --- \\S+ AutoPing statistics ---\n\\S+ 0 packets "
+                "transmitted, 0 received\n$");
         dataRow(
             "TCP, down at first, keep going: tried every interval until up", "tcp late=1",
             QStringList{"--keep-going", "-c", "5"}, 1,
@@ -689,11 +713,12 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
                                     QString::number(ntohs(at.sin_port)), "-c", "1"});
         realClock();
         QVERIFY(probe.endsWith(2));
-        QVERIFY2(probe.err().contains("Winsock Error:\t10060\n* Description:\tAttempt to connect "
-                                      "timed out without establishing a connection."),
+        const QString port = QString::number(ntohs(at.sin_port));
+        QVERIFY2(probe.err().contains("Winsock Error:\t10060\n[localhost:" + port
+                                      + "] * Description:\tAttempt to connect "
+                                        "timed out without establishing a connection."),
                  qPrintable(probe.err()));
         // Given up at -W, not the system's 20 s: a failure with its reason.
-        const QString port = QString::number(ntohs(at.sin_port));
         for (const QStringList &kind : {QStringList{"--tcp", "--keep-going"}, {"--connect"}}) {
             const QDeadlineTimer took(8000);
             Headless timed(dir.path(),
@@ -781,8 +806,9 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         silent.disconnectFromHost();
         QTRY_VERIFY_WITH_TIMEOUT(
             (told += responder.out())
-                .contains(QRegularExpression("Connection from " + from + "[^\n]+\nWinsock:\t" + from
-                                             + "in the last minute: 3 queries answered\n")),
+                .contains(QRegularExpression(
+                    "Connection from " + from + "[^\n]+\n\\[tcp :\\d+ from " + from.trimmed()
+                    + "\\] Winsock:\t" + from + "in the last minute: 3 queries answered\n")),
             5000);
         QVERIFY(responder.endsWith(0, true));
         told += responder.out();
@@ -857,6 +883,103 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
     // figures at a metrics endpoint: checked field by field, the page by
     // promtool, and scraped by a real Prometheus, whose values are the
     // summary's.  The probe serves its final figures until it is stopped.
+    // A stream that is the journal's (its device and inode in JOURNAL_STREAM)
+    // gets each line with its priority; any other stream none.
+    void journalPriorities_data()
+    {
+        columns<int, QString, QString>("kind", "journal", "written");
+        dataRow("complaint", int(LineKind::Complaint), QString("same"),
+                QString("<3>[h:1] S:\ta\n<3>b\n"));
+        dataRow("state", int(LineKind::Report), QString("same"), QString("<5>[h:1] S:\ta\n<5>b\n"));
+        dataRow("summary", int(LineKind::Summary), QString("same"), QString("<5>[h:1] a\n<5>b\n"));
+        dataRow("minute", int(LineKind::Probe), QString("same"), QString("<6>[h:1] a\n<6>b\n"));
+        dataRow("query", int(LineKind::Query), QString("same"), QString("<7>[h:1] a\n<7>b\n"));
+        dataRow("data", int(LineKind::Data), QString("same"), QString("<7>[h:1] S:\ta\n<7>b\n"));
+        dataRow("no journal", int(LineKind::Complaint), QString(), QString("[h:1] S:\ta\nb\n"));
+        dataRow("another inode", int(LineKind::Complaint), QString("+1"),
+                QString("[h:1] S:\ta\nb\n"));
+        dataRow("no inode", int(LineKind::Complaint), QString("dev"), QString("[h:1] S:\ta\nb\n"));
+    }
+    void journalPriorities()
+    {
+        const auto [kind, journal, written]
+            = fetched<int, QString, QString>("kind", "journal", "written");
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        JournalEnvironment env;
+        if (!journal.isEmpty())
+            env.stream = journal == "dev" ? deviceAndInode(file.fileName()).section(':', 0, 0)
+                                          : deviceAndInode(file.fileName(), journal == "+1");
+        const bool toJournal = IsJournalStream(env, file.handle());
+        QString out;
+        QTextStream stream(&out);
+        TerminalFace face(stream, stream);
+        face.journalStreams(toJournal, toJournal);
+        face.showLine(LineKind(kind), "[h:1] S", "a\r\nb\r\n", "[h:1] S:\ta\r\nb\r\n");
+        stream.flush();
+        QCOMPARE(out, written);
+    }
+
+    // The program under the journal: its standard error is the journal's
+    // stream, its standard output is not.
+    void journalStream()
+    {
+        QTemporaryDir dir;
+        const QString errors = dir.filePath("journal"), port = QString::number(freePort(true));
+        QVERIFY(writeFile(errors, {}) && QDir(dir.path()).mkdir("Selmarin"));
+        QProcess probe;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("JOURNAL_STREAM", deviceAndInode(errors));
+        env.insert("PROGRAMFILES", dir.path());
+        probe.setProcessEnvironment(env);
+        probe.setStandardErrorFile(errors);
+        probe.start(SELMARIN_PROGRAM, {"probe", "--udp", "localhost", port, "-c", "1"});
+        QVERIFY(probe.waitForFinished(20000) && probe.exitCode() == 1);
+        const QString tag = "[localhost:" + port + "] ";
+        QVERIFY(
+            QString(readFile(errors))
+                .startsWith("<3>" + tag + "Winsock Error:\t10054\n<3>" + tag + "* Description"));
+        QVERIFY(probe.readAllStandardOutput().startsWith((tag + "Winsock:\tOpen\n").toUtf8()));
+    }
+
+    // --json-stream: an object a line as things happen, read while the
+    // probe runs; a target whose responder stops gets its queries lost.
+    // The lines go to standard error, each naming its target.
+    void jsonStream()
+    {
+        QTemporaryDir dir;
+        const QString port = QString::number(freePort(true)),
+                      none = QString::number(freePort(true));
+        Headless responder(dir.path(), {"respond", "--udp", "--port", port});
+        QString said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += responder.out()).contains("Open"), 10000);
+        Headless probe(dir.path(), {"probe", "--udp", "localhost", port, "localhost", none, "-c",
+                                    "6", "-i", "0.4", "-W", "0.2", "--json-stream"});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += probe.readAllStandardOutput()).contains("\"answered\""),
+                                 10000);
+        QVERIFY(probe.state() == QProcess::Running && responder.endsWith(0, true));
+        QVERIFY(probe.endsWith(1));
+        QStringList types, outcomes;
+        QList<int> seqs;
+        for (const QByteArray &line : (out + probe.readAllStandardOutput()).split('\n')) {
+            const QJsonObject object = QJsonDocument::fromJson(line).object();
+            QVERIFY2(line.isEmpty() || object.value("v") == 1, line.constData());
+            types << object.value("type").toString();
+            if (object.value("target") == "localhost:" + port && types.last() == "query")
+                seqs << object.value("seq").toInt(), outcomes << object.value("outcome").toString();
+        }
+        QCOMPARE(seqs, QList<int>({1, 2, 3, 4, 5, 6}));
+        QVERIFY2(outcomes.first() == "answered" && outcomes.last() == "lost",
+                 qPrintable(outcomes.join(' ')));
+        QCOMPARE(types.mid(types.size() - 3), QStringList({"summary", "summary", ""}));
+        QCOMPARE(types.first(), "state");
+        const QString err = probe.err();
+        QVERIFY2(err.contains("[localhost:" + none + "] Winsock Error:\t10054\n")
+                     && err.contains("[localhost:" + port + "] --- localhost:"),
+                 qPrintable(err));
+    }
+
     void severalTargetsJsonAndPrometheus()
     {
         QTemporaryDir dir;

@@ -192,9 +192,11 @@ private slots:
 
         // A probe names its peer as it was given.
         const QString summary = probe.out();
-        QVERIFY2(summary.contains("\n--- " + hostPort(named, "7011")
-                                  + " AutoPing statistics ---\n5 packets transmitted, "
-                                    "5 received, 0% packet loss\nrtt min/avg/max/mdev = "),
+        const QString tag = "\n[" + hostPort(named, "7011") + "] ";
+        QVERIFY2(summary.contains(tag + "--- " + hostPort(named, "7011")
+                                  + " AutoPing statistics ---" + tag
+                                  + "5 packets transmitted, 5 received, 0% packet loss" + tag
+                                  + "rtt min/avg/max/mdev = "),
                  qPrintable(summary));
         // The window: its queries, the answers under the server's address,
         // no answer missed but the first tick's; then the close or misses.
@@ -278,7 +280,8 @@ private slots:
         Headless missing(dir.path(), {"probe", "--tcp", "10.213.7.9", "7011", "-c", "1", "-W", "5"},
                          Client);
         QVERIFY(missing.endsWith(2));
-        QVERIFY(missing.err().contains("10065\n* Description:\tNo route to host."));
+        QVERIFY(
+            missing.err().contains("10065\n[10.213.7.9:7011] * Description:\tNo route to host."));
         Headless stopped(dir.path(), {"probe", "--tcp", "10.213.7.9", "7011"}, Client);
         QString told;
         QTRY_VERIFY_WITH_TIMEOUT((told += stopped.out()).contains("Connecting to"), 10000);

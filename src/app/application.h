@@ -93,6 +93,7 @@ public:
     FrmMain *window() const { return m_window.get(); }
 
     const Environment &env() const { return *m_seams.env; }
+    const Clock &clock() const { return *m_seams.clock; }
     const NameTables &tables() const { return m_tables; }
     // The program folder (log, server list, a TLS server's certificate).
     QString programFolder() const;

@@ -6,6 +6,7 @@
 // Without arguments it opens its window.  With a command (see
 // cli/commandline.h) it runs without any window and without a display.
 #include "application.h"
+#include "base/environment.h"
 #include "cli/commandline.h"
 #include "cli/diagnoserun.h"
 #include "cli/headlessrun.h"
@@ -128,6 +129,9 @@ int runCommand(const Command &command, int argc, char *argv[], ServiceManager &m
     case Command::Version: out << "selmarin " << SELMARIN_VERSION << Qt::endl; return 0;
     case Command::CheckConfig: return checkConfig(command, out, err);
     case Command::Usage:
+        // An error, to the journal as one (terminalface.h).
+        if (IsJournalStream(SystemEnvironment(), STDERR_FILENO))
+            err << "<3>";
         err << "selmarin: " << command.error << '\n'
             << "Usage: selmarin [respond|probe|diagnose|load|check-config] ...  (selmarin "
                "--help tells the options)"
@@ -142,6 +146,9 @@ int runCommand(const Command &command, int argc, char *argv[], ServiceManager &m
     QCoreApplication qapp(argc, argv);
     TerminalFace terminal(out, err);
     Application app(Seams::headless(err), &terminal);
+    // Under the service manager the lines go to the journal with their priority.
+    terminal.journalStreams(IsJournalStream(app.env(), STDOUT_FILENO),
+                            IsJournalStream(app.env(), STDERR_FILENO));
     app.groupLinesPerTurn();
     int status = 2;
     if (app.StartHeadless()) {
@@ -183,6 +190,8 @@ int runCommand(const Command &command, int argc, char *argv[], ServiceManager &m
             runIt(run);
         } else {
             HeadlessRun run(withFolder, app.tables(), app.rules(), app.lines(), terminal, out);
+            if (command.jsonStream)
+                run.streamJson(app.clock());
             runIt(run);
         }
     }

@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 #include <QStringList>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -128,4 +129,16 @@ QString ProgramFolder(const Environment &env)
     if (!env.variable(QStringLiteral("PROGRAMFILES")))
         QDir().mkpath(folder);
     return folder;
+}
+
+bool IsJournalStream(const Environment &env, int fd)
+{
+    const std::optional<QString> value = env.variable(QStringLiteral("JOURNAL_STREAM"));
+    struct stat status = {};
+    if (!value || ::fstat(fd, &status) != 0)
+        return false;
+    const QStringList parts = value->split(u':');
+    bool deviceRead = false, inodeRead = false;
+    return parts.size() == 2 && parts[0].toULongLong(&deviceRead) == quint64(status.st_dev)
+           && parts[1].toULongLong(&inodeRead) == quint64(status.st_ino) && deviceRead && inodeRead;
 }

@@ -53,6 +53,13 @@ QString UserDnsDomain(const Environment &env);
 // when missing (failures to create it show up when the files are opened).
 QString ProgramFolder(const Environment &env);
 
+// Whether the descriptor is open on the journal's stream: JOURNAL_STREAM
+// ("DEVICE:INODE" in decimal, as the service manager sets it for a service
+// whose output goes to the journal) names the file it is open on.  A
+// program started from that service inherits the variable, not the stream:
+// the device and inode tell them apart.
+bool IsJournalStream(const Environment &env, int fd);
+
 // The domain part of a host's entries in an /etc/hosts text (the part after
 // the first dot of the first fully qualified name listed for shortName).
 QString DomainFromHosts(const QString &hostsText, const QString &shortName);

@@ -13,7 +13,8 @@ enum class LineKind {
     Report,    // states, notes, what the run tells as it goes
     Data,      // bytes sent or received, written under an address
     Complaint, // a failure or a refusal of the user's input: never to be missed
-    Probe,     // a probe's own line (an answer and its time, a lost query ...)
+    Probe,     // a probe's own line (the minute's figures, a note of the probe)
+    Query,     // a probe's line about one query (an answer and its time, a lost query)
     Summary,   // the closing figures of a run
 };
 
@@ -40,3 +41,38 @@ public:
         addLine(LineKind::Complaint, speaker, sentence);
     }
 };
+
+// The lines of one target or client of the command line, each named by what
+// it is about: the name in brackets goes before the speaker
+// ("[10.0.0.7:7010] Winsock:\tOpen"), so that it starts the line on the
+// terminal and in the log alike, and one grep for "[10.0.0.7:7010] " finds
+// every line about that target.  A sentence of several lines (an error's
+// description and code) gets the name on each of them; bytes sent or
+// received are shown as they are.
+class NamedLines final : public MsgSink
+{
+public:
+    NamedLines(MsgSink &lines, const QString &name) : m_lines(lines) { setName(name); }
+    void setName(const QString &name) { m_tag = u'[' + name + QStringLiteral("] "); }
+    void addLine(LineKind kind, const QString &speaker, const QString &sentence) override
+    {
+        QString named = sentence;
+        for (qsizetype at = kind == LineKind::Data ? -1 : named.indexOf(CRLF);
+             at >= 0 && at + 2 < named.size(); at = named.indexOf(CRLF, at + 2 + m_tag.size()))
+            named.insert(at + 2, m_tag);
+        m_lines.addLine(kind, m_tag + speaker, named);
+    }
+    void ClearMsgsBox() override { m_lines.ClearMsgsBox(); }
+
+private:
+    MsgSink &m_lines;
+    QString m_tag;
+};
+
+// The name a speaker starts with, "[...] " (NamedLines'), or nothing.  The
+// name may hold brackets of its own ("[[fd00::7]:7010] ").
+inline QStringView LineTag(QStringView speaker)
+{
+    const qsizetype end = speaker.startsWith(u'[') ? speaker.indexOf(u"] ") : -1;
+    return end < 0 ? QStringView() : speaker.first(end + 2);
+}

@@ -30,7 +30,8 @@ const QString Usage = QStringLiteral(
     "                        [--metrics ADDRESS:PORT]\n"
     "       selmarin probe --tcp|--udp|--tls HOST PORT [HOST PORT ...] [-c N] [-i S]\n"
     "                      [-W S] [-w S] [-q] [-I ADDRESS] [--local-port P]\n"
-    "                      [--keep-going] [--json] [--targets FILE] [--servers PORT]\n"
+    "                      [--keep-going] [--json | --json-stream] [--targets FILE]\n"
+    "                      [--servers PORT]\n"
     "                      [--metrics ADDRESS:PORT] [--insecure] [--cacert FILE]\n"
     "                      [--cert FILE --key FILE] [-4|-6] [-Q TOS] [-s SIZE]\n"
     "       selmarin probe --connect HOST PORT [the same options]\n"
@@ -96,6 +97,9 @@ const QString Usage = QStringLiteral(
     "                       both clocks say they are synchronized\n"
     "  --json               the summary as one JSON document, nothing else on\n"
     "                       standard output\n"
+    "  --json-stream        a JSON object per line on standard output as each\n"
+    "                       query ends, each minute, each change of state and\n"
+    "                       at the end; the lines go to standard error\n"
     "  --every-query        (probe and respond) a line for every query and answer;\n"
     "                       without it a responder, and a probe of several\n"
     "                       targets, write a line a minute per client or target\n"
@@ -234,6 +238,7 @@ const QList<Option> &options()
         {{"keep-going"}, false, Probe, SetsFlag(&C::keepGoing)},
         {{"connect"}, false, Probe, SetsFlag(&C::connectOnly)},
         {{"json"}, false, Probe | Diagnose, SetsFlag(&C::json)},
+        {{"json-stream"}, false, Probe, SetsFlag(&C::jsonStream)},
         {{"hops"}, false, Diagnose, SetsFlag(&C::hops)},
         {{"max-hops"}, true, Diagnose, maxHops},
         {{"every-query"}, false, Both, SetsFlag(&C::everyQuery)},
@@ -402,6 +407,8 @@ QString checkTogether(Command &command)
         return QStringLiteral("--insecure, --cacert, --cert and --key are for --tls.");
     if (!command.key.isEmpty() && command.cert.isEmpty())
         return QStringLiteral("--key needs --cert.");
+    if (command.json && command.jsonStream)
+        return QStringLiteral("Choose one of --json and --json-stream.");
     if (respond) {
         if (command.port == 0)
             return QStringLiteral("respond needs --port N, N from 1 to 65535.");

@@ -8,7 +8,7 @@
 //   selmarin respond --tcp|--udp|--tls --port N [--local ADDRESS] [--cert FILE --key FILE]
 //   selmarin respond --stamp [--port N] [--local ADDRESS]
 //   selmarin probe --tcp|--udp|--tls HOST PORT [-c N] [-i S] [-W S] [-w S] [-q]
-//                  [-I ADDRESS] [--local-port P] [--keep-going] [--json]
+//                  [-I ADDRESS] [--local-port P] [--keep-going] [--json | --json-stream]
 //                  [--insecure] [--cacert FILE] [--cert FILE [--key FILE]]
 //   selmarin probe --connect [--tcp] HOST PORT [the same options]
 //   selmarin load --udp|--tcp|--tls HOST PORT [--rate R] [--size B] [-t S|-c N]
@@ -58,6 +58,7 @@ struct Command
     bool keepGoing = false;   // probe: a lost connection is made again
     bool connectOnly = false; // probe --connect: the time a TCP connection takes
     bool json = false;        // probe: the summary as JSON, and nothing else on stdout
+    bool jsonStream = false;  // probe: a JSON object a line as things happen, lines to stderr
     bool everyQuery = false;  // a line for every query even with several targets, and respond
     bool hops = false;        // diagnose: the hops even when the port is open
     int maxHops = 16;         // diagnose: the highest hop limit of the sweep

@@ -5,6 +5,7 @@
 
 #include "base/clock.h"
 #include "base/msgsink.h"
+#include "jsonstream.h"
 #include "jsonsummary.h"
 #include "metricsendpoint.h"
 #include "metricspage.h"
@@ -84,12 +85,28 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, quin
     return setup;
 }
 
+// A responder's protocol as its lines and its metrics name it.
+QString protocolWord(const Command &c)
+{
+    return c.stamp ? QStringLiteral("stamp")
+           : c.tls ? QStringLiteral("tls")
+           : c.tcp ? QStringLiteral("tcp")
+                   : QStringLiteral("udp");
+}
+
+// A responder's name on its lines: "udp :7".
+QString responderName(const Command &c)
+{
+    return protocolWord(c) + QStringLiteral(" :") + QString::number(c.port);
+}
+
 } // namespace
 
 struct HeadlessRun::Running
 {
     PlannedTarget planned;
     std::unique_ptr<ProbeTarget> target;
+    std::unique_ptr<NamedLines> named;  // its lines, named by it
     std::unique_ptr<TargetLines> lines; // gone before its target
 };
 
@@ -99,6 +116,7 @@ struct HeadlessRun::Serving
     std::unique_ptr<Responder> responder;
     std::unique_ptr<RespondLines> lines;
     std::unique_ptr<StampReflector> stamp; // --stamp, instead of the responder
+    std::unique_ptr<NamedLines> stampNamed;
     std::unique_ptr<StampLines> stampLines;
 
     // What was answered since the last minute's lines is not lost.
@@ -133,6 +151,14 @@ HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
 
 HeadlessRun::~HeadlessRun() = default;
 
+void HeadlessRun::streamJson(const Clock &clock)
+{
+    if (!probing())
+        return;
+    m_jsonStream = std::make_unique<JsonStream>(m_out, clock, m_tables);
+    connect(m_minute, &QTimer::timeout, m_jsonStream.get(), &JsonStream::tellMinute);
+}
+
 // The targets or ports of the run: its configuration file's, or the command
 // line's own; false, each fault said, when the file has faults.
 bool HeadlessRun::makePlan(ServicePlan *plan)
@@ -166,12 +192,8 @@ bool HeadlessRun::serveMetrics(QString *why)
             QList<ResponderFigures> ports;
             for (const auto &serving : m_serving) {
                 const Command &c = serving->planned.command;
-                const QString protocol = c.stamp ? QStringLiteral("stamp")
-                                         : c.tls ? QStringLiteral("tls")
-                                         : c.tcp ? QStringLiteral("tcp")
-                                                 : QStringLiteral("udp");
                 ports.append(
-                    {c.port, protocol,
+                    {c.port, protocolWord(c),
                      serving->stamp ? serving->stamp->answeredTotal()
                                     : serving->responder->answeredQueries(),
                      serving->stamp ? 0 : serving->responder->session().droppedDatagrams()});
@@ -206,7 +228,10 @@ void HeadlessRun::addTarget(const PlannedTarget &planned, int groups, qint64 ori
     setup.config.socket.readyWatch = m_readyWatch.get();
     setup.clock = m_clock.get();
     running->target = std::make_unique<ProbeTarget>(setup, m_tables, m_rules);
-    running->lines = std::make_unique<TargetLines>(*running->target, m_tables, m_lines, m_several);
+    running->named = std::make_unique<NamedLines>(m_lines, running->target->name());
+    running->lines = std::make_unique<TargetLines>(*running->target, m_tables, *running->named);
+    if (m_jsonStream)
+        m_jsonStream->follow(*running->target);
     // A single target keeps a line per query, as ping does.
     if (m_several && !command.everyQuery) {
         running->lines->setEveryQuery(false);
@@ -247,10 +272,14 @@ int HeadlessRun::start()
         return 2;
     }
     m_several = plan.targets.size() > 1 || !m_command.configFile.isEmpty();
-    m_face.show(m_command.json    ? TerminalFace::Shown::Complaints
-                : m_command.quiet ? TerminalFace::Shown::Quiet
-                : m_several       ? TerminalFace::Shown::ProbeLines
-                                  : TerminalFace::Shown::NoData);
+    // Under --json-stream the lines go to standard error (with -q none
+    // but the complaints): standard output is the stream's.
+    m_face.allToErr(m_command.jsonStream);
+    m_face.show(m_command.json                              ? TerminalFace::Shown::Complaints
+                : m_command.quiet && m_command.jsonStream ? TerminalFace::Shown::Complaints
+                : m_command.quiet                         ? TerminalFace::Shown::Quiet
+                : m_several                               ? TerminalFace::Shown::ProbeLines
+                                                          : TerminalFace::Shown::NoData);
     // The targets share their slots in groups of about 50, spread over the
     // interval (at least 10 ms apart): a run of a thousand wakes 20 times an
     // interval to send, not a thousand times, and no answer waits behind a
@@ -280,7 +309,8 @@ bool HeadlessRun::openServing(const PlannedResponder &planned)
     const Command &command = planned.command;
     if (command.stamp) {
         serving->stamp = std::make_unique<StampReflector>();
-        serving->stampLines = std::make_unique<StampLines>(*serving->stamp, m_lines);
+        serving->stampNamed = std::make_unique<NamedLines>(m_lines, responderName(command));
+        serving->stampLines = std::make_unique<StampLines>(*serving->stamp, *serving->stampNamed);
         connect(m_minute, &QTimer::timeout, serving->stampLines.get(), &StampLines::tellMinute);
         int number = 0;
         QString why;
@@ -294,7 +324,7 @@ bool HeadlessRun::openServing(const PlannedResponder &planned)
     }
     serving->responder = std::make_unique<Responder>(m_tables, m_rules);
     serving->lines = std::make_unique<RespondLines>(*serving->responder, m_tables, m_lines,
-                                                    command.everyQuery);
+                                                    responderName(command), command.everyQuery);
     Session &session = serving->responder->session();
     connect(&session, &Session::stateShown, this,
             [this, raw = serving.get()] { servingDown(*raw); });
@@ -492,7 +522,12 @@ void HeadlessRun::summarize(const Running &running)
         for (const QString &line : stamp->summaryLines())
             summary += QStringLiteral("\n") + line;
     for (const QString &line : summary.split(u'\n'))
-        m_lines.addLine(LineKind::Summary, QStringLiteral("AutoPing"), line + CRLF);
+        running.named->addLine(LineKind::Summary, QStringLiteral("AutoPing"), line + CRLF);
+    if (m_jsonStream) {
+        const StampFigures *stamp = target.stampFigures();
+        m_jsonStream->tellSummary({target.name(), &target.figures(), running.lines->errors(),
+                                   stamp ? stamp->json() : QJsonObject()});
+    }
 }
 
 void HeadlessRun::end()
@@ -503,6 +538,9 @@ void HeadlessRun::end()
     for (const auto &running : m_running)
         running->target->stop();
     const int exitStatus = status();
+    // The stream's last minute is the part of one up to the end.
+    if (m_jsonStream)
+        m_jsonStream->tellMinute();
     QList<TargetSummary> summaries;
     quint64 sent = 0, received = 0, lost = 0;
     for (const auto &running : m_running) {

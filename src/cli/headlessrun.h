@@ -22,6 +22,11 @@
 //            With several targets the terminal gets only the minute lines
 //            per target (or the lines per query with --every-query) and
 //            the failures (naming their target); the log gets everything.
+//            With --json-stream, the results as they happen on out, a JSON
+//            object a line (jsonstream.h), and the lines on standard error.
+//            Every line names its target ("[10.0.0.7:7010] Winsock:\tOpen"),
+//            a responder's lines the responder ("[udp :7] ...") or the
+//            client ("[tcp :7 from 192.0.2.4:50312] ...") (NamedLines).
 //            The targets send in groups spread over the interval.  A target that cannot be reached
 //            is tried again every interval when there are several targets, a metrics endpoint, or
 //            --keep-going.
@@ -48,6 +53,8 @@
 #include <vector>
 
 class AddressRules;
+class Clock;
+class JsonStream;
 class MetricsEndpoint;
 class MsgSink;
 class ProbeClock;
@@ -80,6 +87,8 @@ public:
     // one it says that there is none.  reloading() comes first, then
     // reloaded(ok): false when the file had faults and nothing changed.
     void reload();
+    // --json-stream: the results go out as they happen, told at clock's time.
+    void streamJson(const Clock &clock);
 
     // Targets that send in the same turn of the event loop, at most.
     static constexpr int TargetsPerSlot = 50;
@@ -118,6 +127,7 @@ private:
     std::unique_ptr<ProbeClock> m_clock;             // the targets' probers', too
     std::vector<std::unique_ptr<Serving>> m_serving; // respond: a port each
     std::vector<std::unique_ptr<Running>> m_running; // probe: a target each
+    std::unique_ptr<JsonStream> m_jsonStream;        // --json-stream
     bool m_several = false;                          // named targets, a line a minute each
     bool m_ended = false;
     QTimer *m_minute = nullptr; // a line a minute per client or target

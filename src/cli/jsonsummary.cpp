@@ -54,34 +54,39 @@ QJsonValue milliseconds(const ProbeFigures::Times &times)
 
 } // namespace
 
+QJsonObject TargetJson(const TargetSummary &target)
+{
+    const ProbeFigures &figures = *target.figures;
+    Counts counts;
+    counts.add(figures);
+    QJsonObject one = counts.json();
+    one.insert(QStringLiteral("target"), target.target);
+    QJsonObject failures;
+    for (auto it = figures.failures().cbegin(); it != figures.failures().cend(); ++it)
+        failures.insert(it.key(), qint64(it.value()));
+    one.insert(QStringLiteral("failed_attempts"), failures);
+    if (!target.stamp.isEmpty())
+        one.insert(QStringLiteral("stamp"), target.stamp);
+    one.insert(QStringLiteral("rtt_ms"),
+               figures.hasRtt() ? QJsonValue(
+                   QJsonObject{{QStringLiteral("min"), double(figures.rttMinUs()) / 1000.0},
+                               {QStringLiteral("avg"), figures.rttAvgUs() / 1000.0},
+                               {QStringLiteral("max"), double(figures.rttMaxUs()) / 1000.0},
+                               {QStringLiteral("mdev"), figures.rttMdevUs() / 1000.0}})
+                                : QJsonValue(QJsonValue::Null));
+    one.insert(QStringLiteral("connect_ms"), milliseconds(figures.connectTimes()));
+    one.insert(QStringLiteral("handshake_ms"), milliseconds(figures.handshakeTimes()));
+    one.insert(QStringLiteral("errors"), QJsonArray::fromStringList(target.errors));
+    return one;
+}
+
 QByteArray JsonSummary(const QList<TargetSummary> &targets, int exitStatus)
 {
     QJsonArray each;
     Counts total;
     for (const TargetSummary &target : targets) {
-        const ProbeFigures &figures = *target.figures;
-        Counts counts;
-        counts.add(figures);
-        total.add(figures);
-        QJsonObject one = counts.json();
-        one.insert(QStringLiteral("target"), target.target);
-        QJsonObject failures;
-        for (auto it = figures.failures().cbegin(); it != figures.failures().cend(); ++it)
-            failures.insert(it.key(), qint64(it.value()));
-        one.insert(QStringLiteral("failed_attempts"), failures);
-        if (!target.stamp.isEmpty())
-            one.insert(QStringLiteral("stamp"), target.stamp);
-        one.insert(QStringLiteral("rtt_ms"),
-                   figures.hasRtt() ? QJsonValue(
-                       QJsonObject{{QStringLiteral("min"), double(figures.rttMinUs()) / 1000.0},
-                                   {QStringLiteral("avg"), figures.rttAvgUs() / 1000.0},
-                                   {QStringLiteral("max"), double(figures.rttMaxUs()) / 1000.0},
-                                   {QStringLiteral("mdev"), figures.rttMdevUs() / 1000.0}})
-                                    : QJsonValue(QJsonValue::Null));
-        one.insert(QStringLiteral("connect_ms"), milliseconds(figures.connectTimes()));
-        one.insert(QStringLiteral("handshake_ms"), milliseconds(figures.handshakeTimes()));
-        one.insert(QStringLiteral("errors"), QJsonArray::fromStringList(target.errors));
-        each.append(one);
+        total.add(*target.figures);
+        each.append(TargetJson(target));
     }
     const QJsonObject document{{QStringLiteral("targets"), each},
                                {QStringLiteral("total"), total.json()},

@@ -39,4 +39,6 @@ struct TargetSummary
     QJsonObject stamp; // what a reflector's answers told; empty for other probes
 };
 
+// One target's object of the document.
+QJsonObject TargetJson(const TargetSummary &target);
 QByteArray JsonSummary(const QList<TargetSummary> &targets, int exitStatus);

@@ -10,8 +10,19 @@
 // leaves out the data lines (its queries and their answers, which it tells
 // in lines of its own), a quiet one every line but the complaints and the
 // summary.  A probe's own lines and the summary are shown without their
-// speaker, as ping writes them.
+// speaker, as ping writes them, but with the name of what they are about
+// (NamedLines' "[10.0.0.7:7010] ").  With the standard output taken by
+// something else (--json-stream), every line goes to standard error.
 // The log gets every line all the same.
+//
+// A stream that is the journal's (journalStreams) gets each line with its
+// syslog priority in front, "<3>" ... "<7>", which the journal reads and
+// removes:
+//
+//   <3>  complaints (failures and refusals)
+//   <5>  states and notes (Report), the summary
+//   <6>  a probe's own lines (the minute's figures)
+//   <7>  the lines of one query, the data
 
 #include "runlog/transcript.h"
 
@@ -26,6 +37,15 @@ public:
     enum class Shown { All, NoData, ProbeLines, Quiet, Complaints };
     TerminalFace(QTextStream &out, QTextStream &err);
     void show(Shown shown) { m_shown = shown; }
+    // Every line to standard error: standard output carries something else.
+    void allToErr(bool toErr) { m_allToErr = toErr; }
+    // The streams that go to the journal: their lines get their priority.
+    void journalStreams(bool out, bool err)
+    {
+        m_outJournal = out;
+        m_errJournal = err;
+    }
+    static char priority(LineKind kind);
 
     void showLine(LineKind kind, const QString &speaker, const QString &sentence,
                   const QString &line) override;
@@ -33,9 +53,12 @@ public:
     void flushLines() override;
 
 private:
-    void writeLine(QTextStream &stream, QStringView line);
+    void writeLine(QTextStream &stream, QStringView tag, QStringView line, char priority);
 
     QTextStream &m_out;
     QTextStream &m_err;
     Shown m_shown = Shown::All;
+    bool m_allToErr = false;
+    bool m_outJournal = false;
+    bool m_errJournal = false;
 };

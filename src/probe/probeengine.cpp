@@ -93,7 +93,7 @@ ProbeEngine::Events ProbeEngine::failed(qint64 nowUs, const QString &reason, con
     m_lastReason = reason;
     ++m_failedRun;
     nextSlot(nowUs);
-    return {{Kind::Failed, seq, -1, reason, detail, said}};
+    return {{Kind::Failed, seq, -1, reason, detail, said, nowUs}};
 }
 
 ProbeEngine::Events ProbeEngine::refused(int seq, const QString &reason, const QString &detail)
@@ -103,9 +103,10 @@ ProbeEngine::Events ProbeEngine::refused(int seq, const QString &reason, const Q
                                     [&](const Waiting &w) { return w.seq == seq; });
     if (query == m_waiting.end())
         return events;
+    const qint64 sentUs = query->sentUs;
     m_waiting.erase(query);
     m_figures.queryRefused(seq, reason);
-    events.append({Kind::Refused, seq, -1, reason, detail});
+    events.append({Kind::Refused, seq, -1, reason, detail, true, sentUs});
     return events;
 }
 
@@ -113,6 +114,7 @@ void ProbeEngine::judge(Events &events, std::deque<Waiting>::iterator query, Out
                         qint64 rttUs)
 {
     const int seq = query->seq;
+    const qint64 sentUs = query->sentUs;
     if (outcome == Outcome::Lost && m_matching == Matching::Ordered)
         ++m_owedLost;
     m_waiting.erase(query);
@@ -120,7 +122,7 @@ void ProbeEngine::judge(Events &events, std::deque<Waiting>::iterator query, Out
     if (outcome != Outcome::Lost)
         m_figures.setUp(seq, true);
     static constexpr Kind kinds[] = {Kind::Answered, Kind::Late, Kind::Lost};
-    events.append({kinds[int(outcome)], seq, rttUs, {}, {}});
+    events.append({kinds[int(outcome)], seq, rttUs, {}, {}, true, sentUs});
 }
 
 void ProbeEngine::stray(Events &events, std::optional<int> seq)
@@ -220,7 +222,7 @@ ProbeEngine::Events ProbeEngine::advance(qint64 nowUs)
         if (!query.overdue && nowUs - query.sentUs > m_options.timeoutUs) {
             query.overdue = true;
             m_figures.setUp(query.seq, false);
-            events.append({Kind::NoAnswer, query.seq, -1, {}, {}});
+            events.append({Kind::NoAnswer, query.seq, -1, {}, {}, true, query.sentUs});
         }
     }
     while (!m_waiting.empty() && nowUs - m_waiting.front().sentUs > m_options.lateUs)
@@ -237,7 +239,7 @@ ProbeEngine::Events ProbeEngine::judgeTick()
     for (Waiting &query : m_waiting) {
         query.overdue = true;
         m_figures.setUp(query.seq, false);
-        events.append({Kind::NoAnswer, query.seq, -1, {}, {}});
+        events.append({Kind::NoAnswer, query.seq, -1, {}, {}, true, query.sentUs});
     }
     return events;
 }
@@ -249,7 +251,7 @@ ProbeEngine::Events ProbeEngine::loseAll()
         if (!query.overdue) {
             query.overdue = true;
             m_figures.setUp(query.seq, false);
-            events.append({Kind::NoAnswer, query.seq, -1, {}, {}});
+            events.append({Kind::NoAnswer, query.seq, -1, {}, {}, true, query.sentUs});
         }
     }
     while (!m_waiting.empty())

@@ -91,9 +91,10 @@ public:
         Kind kind = Kind::Answered;
         int seq = 0;
         qint64 rttUs = -1;
-        QString reason;   // a short word (Failed, Refused), or who (Foreign)
-        QString detail;   // the sentence that tells it (Failed, Refused)
-        bool said = true; // false: a repeat that a line need not tell again
+        QString reason;     // a short word (Failed, Refused), or who (Foreign)
+        QString detail;     // the sentence that tells it (Failed, Refused)
+        bool said = true;   // false: a repeat that a line need not tell again
+        qint64 sentUs = -1; // when the query went out (Failed: was tried); -1: unknown
     };
     using Events = QList<Event>;
     // How a query goes out.

@@ -30,19 +30,35 @@ QString ClientEndText(const ClientEnd &end)
 }
 
 RespondLines::RespondLines(const Responder &responder, const NameTables &tables, MsgSink &lines,
-                           bool everyQuery, QObject *parent)
-    : QObject(parent), m_lines(lines), m_sessionLines(responder.session(), tables, lines)
+                           const QString &name, bool everyQuery, QObject *parent)
+    : QObject(parent),
+      m_name(name),
+      m_own(lines, name),
+      m_clientLines(lines, name),
+      m_sessionLines(responder.session(), tables, m_own)
 {
-    // Its clients' lines are the session's.
-    connect(&responder, &Responder::accepted, &m_sessionLines, &SessionLines::tellAccepted);
-    connect(&responder, &Responder::dataArrived, &m_sessionLines, &SessionLines::tellData);
-    connect(&responder, &Responder::dataSent, &m_sessionLines, &SessionLines::tellData);
+    // Its clients' lines are the session's, named by the client.
+    const auto asClient = [this](const Endpoint &peer, const auto &tell) {
+        m_own.setName(m_name + QStringLiteral(" from ") + HostAndPort(peer.address, peer.port));
+        tell();
+        m_own.setName(m_name);
+    };
+    connect(&responder, &Responder::accepted, this,
+            [this, asClient](const Endpoint &from, const Endpoint &to) {
+                asClient(from, [&] { m_sessionLines.tellAccepted(from, to); });
+            });
+    connect(&responder, &Responder::dataArrived, this, [this, asClient](const DataSeen &data) {
+        asClient(data.peer, [&] { m_sessionLines.tellData(data); });
+    });
+    connect(&responder, &Responder::dataSent, this, [this, asClient](const DataSeen &data) {
+        asClient(data.peer, [&] { m_sessionLines.tellData(data); });
+    });
     connect(&responder, &Responder::clientEnded, this,
-            [this](const Endpoint &client, const ClientEnd &end) {
-                m_lines.AddToMsgsBox(QStringLiteral("Winsock"),
-                                     QStringLiteral("Connection from ")
-                                         + HostAndPort(client.address, client.port) + u' '
-                                         + ClientEndText(end) + CRLF);
+            [this](const Endpoint &peer, const ClientEnd &end) {
+                const QString who = HostAndPort(peer.address, peer.port);
+                client(who).AddToMsgsBox(QStringLiteral("Winsock"),
+                                         QStringLiteral("Connection from ") + who + u' '
+                                             + ClientEndText(end) + CRLF);
             });
     connect(&responder, &Responder::clientsTurnedAway, this,
             [this](quint64 count, const TurnedAway &last) {
@@ -52,7 +68,7 @@ RespondLines::RespondLines(const Responder &responder, const NameTables &tables,
                           : QStringLiteral("%1 clients already, none silent for %2 s")
                                 .arg(last.count)
                                 .arg(last.seconds);
-                m_lines.AddComplaint(
+                m_own.AddComplaint(
                     QStringLiteral("Winsock"),
                     QStringLiteral("%1 turned away: %2 (at most %3 at once, %4 from one "
                                    "address)")
@@ -65,15 +81,15 @@ RespondLines::RespondLines(const Responder &responder, const NameTables &tables,
             });
     // A load: a line a second per load, and its end, whatever everyQuery says.
     connect(&responder, &Responder::loadTold, this, [this](const LoadReceiver::Told &told) {
-        m_lines.AddToMsgsBox(QStringLiteral("Load"), LoadToldLine(told) + CRLF);
+        m_own.AddToMsgsBox(QStringLiteral("Load"), LoadToldLine(told) + CRLF);
     });
     connect(&responder, &Responder::loadsTurnedAway, this, [this](quint64 count) {
-        m_lines.AddToMsgsBox(QStringLiteral("Load"),
-                             QStringLiteral("%1 pieces of new loads ignored: %2 loads are counted "
-                                            "already")
-                                     .arg(count)
-                                     .arg(LoadReceiver::MaxLoads)
-                                 + CRLF);
+        m_own.AddToMsgsBox(QStringLiteral("Load"),
+                           QStringLiteral("%1 pieces of new loads ignored: %2 loads are counted "
+                                          "already")
+                                   .arg(count)
+                                   .arg(LoadReceiver::MaxLoads)
+                               + CRLF);
     });
     if (everyQuery)
         return;
@@ -153,5 +169,12 @@ void RespondLines::tell(const QString &who, const Client &client)
                    .arg(sample, client.other > quint64(client.sample.size()) ? QStringLiteral("...")
                                                                              : QString());
     }
-    m_lines.AddToMsgsBox(QStringLiteral("Winsock"), line + CRLF);
+    this->client(client.ports.size() == 1 && who != OtherClients ? from : who)
+        .AddToMsgsBox(QStringLiteral("Winsock"), line + CRLF);
+}
+
+MsgSink &RespondLines::client(const QString &who)
+{
+    m_clientLines.setName(m_name + QStringLiteral(" from ") + who);
+    return m_clientLines;
 }

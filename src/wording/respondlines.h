@@ -16,11 +16,17 @@
 // when it leaves, and what all did when the responder stops, in the same
 // words: nothing answered goes untold.
 //
-//   Winsock: 10.0.0.5:40123 in the last minute: 60 queries answered
-//   Winsock: 10.0.0.7 (1000 ports) in the last minute: 60000 queries answered
-//   Winsock: 192.0.2.9:5555 in the last minute: 0 queries answered,
+// Each line is named (NamedLines, base/msgsink.h) by the responder, or by
+// the client it is about:
+//
+//   [udp :7] Winsock: Open
+//   [tcp :7 from 10.0.0.5:40123] Winsock: 10.0.0.5:40123 in the last minute: 60 queries answered
+//   [udp :7 from 10.0.0.7] Winsock: 10.0.0.7 (1000 ports) in the last minute: 60000 queries
+//   answered [tcp :7 from 192.0.2.9:5555] Winsock: 192.0.2.9:5555 in the last minute: 0 queries
+//   answered,
 //            300000 characters that were no query (first: "GET / HTTP/1.1\r\nHo...")
 
+#include "base/msgsink.h"
 #include "session/sessionevents.h"
 #include "sessionlines.h"
 
@@ -34,7 +40,6 @@ struct ClientEnd;
 // 10054 ...", "closed: silent for 120 s" ...
 QString ClientEndText(const ClientEnd &end);
 
-class MsgSink;
 class Responder;
 struct NameTables;
 
@@ -46,8 +51,9 @@ public:
     static constexpr int MaxClients = 4096;
     static constexpr int SampleCharacters = 48;
 
+    // name: the responder's, as its lines are named ("udp :7").
     RespondLines(const Responder &responder, const NameTables &tables, MsgSink &lines,
-                 bool everyQuery, QObject *parent = nullptr);
+                 const QString &name, bool everyQuery, QObject *parent = nullptr);
 
     // The minute's figures since the last call, a line for each client.
     void tellMinute();
@@ -63,7 +69,12 @@ private:
     void tell(const QString &who, const Client &client);
     void tellLeaving(const Endpoint &peer);
     void count(const DataSeen &data);
-    MsgSink &m_lines;
+    // The lines of one client (who: an address, or an address and port).
+    MsgSink &client(const QString &who);
+
+    QString m_name;
+    NamedLines m_own;         // the responder's lines
+    NamedLines m_clientLines; // a client's, named for each line
     SessionLines m_sessionLines;
     std::map<QString, Client> m_clients;
 };

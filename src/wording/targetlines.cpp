@@ -15,11 +15,10 @@ const QString ErrorSpeakerText = QStringLiteral("AutoPing Error");
 } // namespace
 
 TargetLines::TargetLines(const ProbeTarget &target, const NameTables &tables, MsgSink &lines,
-                         bool named, QObject *parent)
+                         QObject *parent)
     : QObject(parent),
       m_target(target),
       m_lines(lines),
-      m_named(named),
       m_failureWatch(connect(&target.session(), &Session::socketFailed, this,
                              [this](const SocketFailure &f) { m_failing = f.why.number; })),
       m_sessionLines(target.session(), tables, *this)
@@ -53,10 +52,7 @@ void TargetLines::addLine(LineKind kind, const QString &speaker, const QString &
         return;
     m_lastComplaint = told;
     keepError(speaker + u':' + u' ' + sentence);
-    m_lines.addLine(kind, speaker,
-                    m_named && !sentence.startsWith(m_target.name())
-                        ? m_target.name() + QStringLiteral(": ") + sentence
-                        : sentence);
+    m_lines.addLine(kind, speaker, sentence);
 }
 
 // The first MaxErrors are kept (a target that stays down for days must not
@@ -80,10 +76,10 @@ void TargetLines::setEveryQuery(bool every)
     m_sessionLines.setDataShown(every);
 }
 
-void TargetLines::count(const ProbeEngine::Event &e)
+void QueryMinute::count(const ProbeEngine::Event &e)
 {
     using Kind = ProbeEngine::Event::Kind;
-    Minute &m = m_minute;
+    QueryMinute &m = *this;
     switch (e.kind) {
     case Kind::Answered:
         m.rttMinUs = m.answered == 0 ? e.rttUs : std::min(m.rttMinUs, e.rttUs);
@@ -105,8 +101,8 @@ void TargetLines::count(const ProbeEngine::Event &e)
 
 void TargetLines::tellMinute()
 {
-    const Minute m = std::exchange(m_minute, Minute());
-    if (m.answered + m.late + m.lost + m.stray == 0)
+    const QueryMinute m = std::exchange(m_minute, QueryMinute());
+    if (m.empty())
         return;
     QString line = QStringLiteral("%1 in the last minute: %2 answered, %3 late, %4 lost")
                        .arg(m_target.figures().peer())
@@ -149,7 +145,7 @@ void TargetLines::tell(const ProbeEngine::Events &events)
     };
     for (const ProbeEngine::Event &e : events) {
         const QString seq = QStringLiteral(": seq=") + QString::number(e.seq);
-        count(e);
+        m_minute.count(e);
         // Each new way a connection failed is one of the errors, its line
         // written or not.
         if (e.kind == Kind::Refused
@@ -164,15 +160,15 @@ void TargetLines::tell(const ProbeEngine::Events &events)
             continue;
         switch (e.kind) {
         case Kind::Answered:
-            m_lines.addLine(LineKind::Probe, Speaker,
+            m_lines.addLine(LineKind::Query, Speaker,
                             answer + peer + seq + QStringLiteral(" time=")
                                 + Milliseconds(double(e.rttUs), 3) + more(e) + CRLF);
             break;
         case Kind::NoAnswer:
-            m_lines.addLine(LineKind::Probe, Speaker, none + peer + seq + CRLF);
+            m_lines.addLine(LineKind::Query, Speaker, none + peer + seq + CRLF);
             break;
         case Kind::Late:
-            m_lines.addLine(LineKind::Probe, Speaker,
+            m_lines.addLine(LineKind::Query, Speaker,
                             late + peer + seq
                                 + (e.rttUs >= 0
                                        ? QStringLiteral(" time=") + Milliseconds(double(e.rttUs), 3)
@@ -181,7 +177,7 @@ void TargetLines::tell(const ProbeEngine::Events &events)
             break;
         case Kind::Lost: break; // its timeout's line said it
         case Kind::Refused:
-            m_lines.addLine(LineKind::Probe, Speaker, none + peer + seq + why(e) + CRLF);
+            m_lines.addLine(LineKind::Query, Speaker, none + peer + seq + why(e) + CRLF);
             break;
         case Kind::Failed:
             if (e.said)
@@ -197,7 +193,7 @@ void TargetLines::tell(const ProbeEngine::Events &events)
                                      + CRLF);
             break;
         case Kind::Stray:
-            m_lines.addLine(LineKind::Probe, Speaker,
+            m_lines.addLine(LineKind::Query, Speaker,
                             QStringLiteral("stray answer from ") + peer
                                 + (e.seq > 0 ? seq : QString())
                                 + QStringLiteral(" (no query waiting)") + CRLF);

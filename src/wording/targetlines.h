@@ -6,9 +6,9 @@
 // the log): its session's lines (sessionlines.h), a line per query as ping
 // writes them, and its own failures.  A target that stays down and fails
 // the same way at every try says so once (its figures count every try).  Every complaint among them
-// is kept as one of its errors (the JSON summary's), the first MaxErrors of them; in a run of
-// several targets a complaint names the target, since the socket's own lines do not ("Winsock
-// Error:\t10.0.0.7:7010: 10061 ...").
+// is kept as one of its errors (the JSON summary's), the first MaxErrors of them.  The command
+// line names the target on each of its lines (NamedLines, base/msgsink.h) in lines, so that a
+// socket's lines say which target they are about.
 //
 //   answer from 10.0.0.7:7010: seq=3 time=0.315 ms
 //   answer from 10.0.0.7:862: seq=3 time=0.315 ms path=0.290 ms ttl=255/64
@@ -32,14 +32,22 @@
 class ProbeTarget;
 struct NameTables;
 
+// A minute's figures of one target, counted from its engine's events.
+struct QueryMinute
+{
+    quint64 answered = 0, late = 0, lost = 0, notSent = 0, stray = 0;
+    qint64 rttMinUs = 0, rttMaxUs = 0, rttSumUs = 0;
+    void count(const ProbeEngine::Event &event);
+    bool empty() const { return answered + late + lost + stray == 0; }
+};
+
 class TargetLines : public QObject, private MsgSink
 {
     Q_OBJECT
 public:
     static constexpr int MaxErrors = 20;
 
-    // named: complaints name the target (a run of several targets).
-    TargetLines(const ProbeTarget &target, const NameTables &tables, MsgSink &lines, bool named,
+    TargetLines(const ProbeTarget &target, const NameTables &tables, MsgSink &lines,
                 QObject *parent = nullptr);
 
     const QStringList &errors() const { return m_errors; }
@@ -70,7 +78,6 @@ private:
 
     const ProbeTarget &m_target;
     MsgSink &m_lines;
-    bool m_named;
     int m_failing = 0; // the socket's failure whose line comes next (0: none)
     // Connected before the session's lines are, so that it runs first.
     QMetaObject::Connection m_failureWatch;
@@ -82,11 +89,5 @@ private:
     // while it stays the same.
     std::pair<QString, QString> m_lastRefusal;
     bool m_everyQuery = true;
-    // The minute's figures, counted from the engine's events.
-    struct Minute
-    {
-        quint64 answered = 0, late = 0, lost = 0, notSent = 0, stray = 0;
-        qint64 rttMinUs = 0, rttMaxUs = 0, rttSumUs = 0;
-    } m_minute;
-    void count(const ProbeEngine::Event &event);
+    QueryMinute m_minute;
 };
