@@ -15,6 +15,7 @@ enum class LineKind {
     Complaint, // a failure or a refusal of the user's input: never to be missed
     Probe,     // a probe's own line (the minute's figures, a note of the probe)
     Query,     // a probe's line about one query (an answer and its time, a lost query)
+    Warning,   // a probe's line that tells of queries lost (a minute's figures with losses)
     Summary,   // the closing figures of a run
 };
 

@@ -59,9 +59,12 @@ void JsonStream::tell(const ProbeTarget &target, const ProbeEngine::Events &even
     for (const ProbeEngine::Event &e : events) {
         minute.count(e);
         static const std::map<Kind, QString> outcomes
-            = {{Kind::Answered, QStringLiteral("answered")}, {Kind::Late, QStringLiteral("late")},
-               {Kind::Lost, QStringLiteral("lost")},         {Kind::Refused, QStringLiteral("refused")},
-               {Kind::Failed, QStringLiteral("not sent")},   {Kind::Stray, QStringLiteral("stray")}};
+            = {{Kind::Answered, QStringLiteral("answered")},
+               {Kind::Late, QStringLiteral("late")},
+               {Kind::Lost, QStringLiteral("lost")},
+               {Kind::Refused, QStringLiteral("refused")},
+               {Kind::Failed, QStringLiteral("not sent")},
+               {Kind::Stray, QStringLiteral("stray")}};
         const auto outcome = outcomes.find(e.kind);
         if (outcome == outcomes.end())
             continue;
@@ -82,12 +85,12 @@ void JsonStream::tellMinute()
         const QueryMinute m = std::exchange(minute, QueryMinute());
         if (m.empty())
             continue;
-        const QJsonValue rtt
-            = m.answered == 0
-                  ? QJsonValue(QJsonValue::Null)
-                  : QJsonObject{{QStringLiteral("min"), milliseconds(m.rttMinUs)},
-                                {QStringLiteral("avg"), milliseconds(m.rttSumUs / qint64(m.answered))},
-                                {QStringLiteral("max"), milliseconds(m.rttMaxUs)}};
+        const QJsonValue rtt = m.answered == 0
+                                   ? QJsonValue(QJsonValue::Null)
+                                   : QJsonObject{{QStringLiteral("min"), milliseconds(m.rttMinUs)},
+                                                 {QStringLiteral("avg"),
+                                                  milliseconds(m.rttSumUs / qint64(m.answered))},
+                                                 {QStringLiteral("max"), milliseconds(m.rttMaxUs)}};
         write(QStringLiteral("minute"), target->name(),
               {{QStringLiteral("answered"), qint64(m.answered)},
                {QStringLiteral("late"), qint64(m.late)},

@@ -4,6 +4,7 @@
 #include "loadrun.h"
 
 #include "base/clock.h"
+#include "base/hostport.h"
 #include "base/msgsink.h"
 #include "base/numbertext.h"
 #include "peers/loadpath.h"
@@ -92,7 +93,7 @@ LoadPath::Setup setupOf(const Command &command)
 
 LoadRun::LoadRun(const Command &command, const NameTables &tables, const AddressRules &rules,
                  MsgSink &lines, TerminalFace &face, QTextStream &out)
-    : m_command(command), m_lines(lines), m_out(out)
+    : m_command(command), m_lines(lines, HostAndPort(command.host, command.port)), m_out(out)
 {
     face.show(command.json    ? TerminalFace::Shown::Complaints
               : command.quiet ? TerminalFace::Shown::Quiet

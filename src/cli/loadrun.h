@@ -20,6 +20,7 @@
 // lost, or no count came (only a `respond`er counts); 2 when the path could
 // not be used (a refused address, a socket failure, a connection that ended).
 
+#include "base/msgsink.h"
 #include "commandline.h"
 
 #include <QJsonArray>
@@ -69,7 +70,7 @@ private:
     QString sendingLine() const;
 
     Command m_command;
-    MsgSink &m_lines;
+    NamedLines m_lines; // named by the peer, as a probe's target's
     QTextStream &m_out;
     std::unique_ptr<LoadPath> m_path;
     std::unique_ptr<MsgSink> m_kept; // the lines, their complaints kept in m_errors

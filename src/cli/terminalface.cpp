@@ -13,6 +13,7 @@ char TerminalFace::priority(LineKind kind)
 {
     switch (kind) {
     case LineKind::Complaint: return '3';
+    case LineKind::Warning: return '4';
     case LineKind::Report:
     case LineKind::Summary: return '5';
     case LineKind::Probe: return '6';
@@ -27,7 +28,8 @@ void TerminalFace::showLine(LineKind kind, const QString &speaker, const QString
 {
     const bool complaint = kind == LineKind::Complaint;
     const bool summary = kind == LineKind::Summary;
-    const bool probe = kind == LineKind::Probe || kind == LineKind::Query;
+    const bool probe
+        = kind == LineKind::Probe || kind == LineKind::Query || kind == LineKind::Warning;
     const bool shown = complaint || m_shown == Shown::All
                        || (m_shown == Shown::NoData && kind != LineKind::Data)
                        || (m_shown == Shown::ProbeLines && (probe || summary))

@@ -20,6 +20,7 @@
 // removes:
 //
 //   <3>  complaints (failures and refusals)
+//   <4>  a probe's minute line that counts lost queries
 //   <5>  states and notes (Report), the summary
 //   <6>  a probe's own lines (the minute's figures)
 //   <7>  the lines of one query, the data

@@ -119,7 +119,7 @@ void TargetLines::tellMinute()
                                       double(m.rttMaxUs)},
                                      3)
                 + QStringLiteral(" ms");
-    m_lines.addLine(LineKind::Probe, Speaker, line + CRLF);
+    m_lines.addLine(m.lost > 0 ? LineKind::Warning : LineKind::Probe, Speaker, line + CRLF);
 }
 
 // One line per query, as ping writes one per reply (or the minute's figures).

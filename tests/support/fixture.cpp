@@ -25,19 +25,6 @@
 
 namespace {
 
-struct PinnedEnvironment final : Environment
-{
-    QMap<QString, QString> variables;
-    QString host, domain, data;
-    std::optional<QString> variable(const QString &name) const override
-    {
-        return variables.contains(name) ? std::optional(variables.value(name)) : std::nullopt;
-    }
-    QString hostName() const override { return host; }
-    QString localDomain() const override { return domain; }
-    QString dataHome() const override { return data; }
-};
-
 struct PinnedClock final : Clock
 {
     QDateTime at{QDate(2026, 12, 4), QTime(5, 15, 9)};

@@ -17,6 +17,7 @@
 // closed, the Program gone) asks the application to quit; openEditor takes
 // that request back before it opens the modal editor.
 
+#include "base/environment.h"
 #include "columns.h"
 
 // Beside the fixture, the Qt classes most tests use: a test includes only
@@ -54,6 +55,20 @@ constexpr bool Sanitized = false;
 #endif
 
 class Session;
+
+// The environment as a test pins it: the variables set, the system's answers.
+struct PinnedEnvironment final : Environment
+{
+    QMap<QString, QString> variables;
+    QString host, domain, data;
+    std::optional<QString> variable(const QString &name) const override
+    {
+        return variables.contains(name) ? std::optional(variables.value(name)) : std::nullopt;
+    }
+    QString hostName() const override { return host; }
+    QString localDomain() const override { return domain; }
+    QString dataHome() const override { return data; }
+};
 
 // Members in this order, so that Program p({.adapters = ..., .headless = true}) works.
 struct Setup
