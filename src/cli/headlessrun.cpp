@@ -275,7 +275,7 @@ int HeadlessRun::start()
     // Under --json-stream the lines go to standard error (with -q none
     // but the complaints): standard output is the stream's.
     m_face.allToErr(m_command.jsonStream);
-    m_face.show(m_command.json                              ? TerminalFace::Shown::Complaints
+    m_face.show(m_command.json                            ? TerminalFace::Shown::Complaints
                 : m_command.quiet && m_command.jsonStream ? TerminalFace::Shown::Complaints
                 : m_command.quiet                         ? TerminalFace::Shown::Quiet
                 : m_several                               ? TerminalFace::Shown::ProbeLines
