@@ -42,6 +42,31 @@ QString deviceAndInode(const QString &path, int inodeOff = 0)
     return QStringLiteral("%1:%2").arg(status.st_dev).arg(status.st_ino + inodeOff);
 }
 
+// A CA and the certificates of a locked metrics endpoint (15 days, for
+// 127.0.0.1), of a client of that CA and of a stranger of another, made
+// once; web.yml locks with TLS and alice's password ("secret"), b.yml with
+// TLS 1.3 and certificates of the CA.
+QString lockFolder()
+{
+    static QTemporaryDir dir;
+    static const bool made = [] {
+        QProcess sh;
+        sh.setWorkingDirectory(dir.path());
+        sh.start("sh", {"-ec", R"(req() { openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 \
+  -nodes -keyout $1.key -out $1.$2 -subj /CN=$1 $3; }
+sign() { openssl x509 -req -in $1.csr -CA $2.crt -CAkey $2.key -days $3 -out $1.crt $4; }
+req ca crt -x509; req other crt -x509; req server csr; req client csr; req stranger csr
+echo subjectAltName=IP:127.0.0.1 > san; sign server ca 15 "-extfile san"
+sign client ca 30; sign stranger other 30
+echo 'tls_server_config: {cert_file: server.crt, key_file: server.key, client_ca_file: ca.crt,
+  client_auth_type: RequireAndVerifyClientCert, min_version: TLS13}' > b.yml
+echo 'tls_server_config: {cert_file: server.crt, key_file: server.key}
+basic_auth_users: {alice: $2b$04$N8an.Qj2TdmeVrQnTHHxdueOG2KC4OogFhu1tF.96DUx.zbM8HY8K}' > web.yml)"});
+        return sh.waitForFinished(20000) && sh.exitCode() == 0;
+    }();
+    return made ? dir.path() : QString();
+}
+
 } // namespace
 
 class TestCli : public QObject
@@ -201,6 +226,8 @@ private slots:
             {"probe --tcp h 0", "PORT must be a number from 1 to 65535, not \"0\"."},
             {"probe --tcp [::1] 7 0:0::1 07", "::1 7 is given twice."},
             {"probe --tcp h 1 -c 0", "--count needs a number of at least 1."},
+            {"respond --udp --port 1 --web-config w",
+             "--web-config locks the metrics endpoint: it needs --metrics."},
             {"probe --tcp h 1 -c 2147483648",
              "--count: 2147483648 is too large (at most 2147483647)."},
             {"probe --tcp h 1 -i0.009", "--interval needs seconds, at least 0.01."},
@@ -866,10 +893,6 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         QVERIFY(server.endsWith(0, true));
     }
 
-    // Several targets, one of them broken, with the summary as JSON and the
-    // figures at a metrics endpoint: checked field by field, the page by
-    // promtool, and scraped by a real Prometheus, whose values are the
-    // summary's.  The probe serves its final figures until it is stopped.
     // A stream that is the journal's (its device and inode in JOURNAL_STREAM)
     // gets each line with its priority; any other stream none.
     void journalPriorities_data()
@@ -950,6 +973,12 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
                 && err.contains("<5>[localhost:" + port + "] --- localhost:"));
     }
 
+    // Several targets, one of them broken, with the summary as JSON and the
+    // figures at a metrics endpoint locked with TLS and a password: checked
+    // field by field, the page by promtool, and scraped by a real Prometheus
+    // over TLS with the password, whose values are the summary's (with a
+    // wrong password: "up" 0).  The probe serves its final figures until it
+    // is stopped.
     void severalTargetsJsonAndPrometheus()
     {
         QTemporaryDir dir;
@@ -960,9 +989,10 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         QTRY_VERIFY_WITH_TIMEOUT((told += udpServer.out()).contains("Winsock:\tOpen"), 10000);
         QVERIFY(writeFile(dir.path() + "/targets",
                           ("# one broken\nlocalhost " + none + "\n").toUtf8()));
-        Headless probe(dir.path(), {"probe", "--udp", "localhost", udp, "--targets",
-                                    dir.path() + "/targets", "-c", "3", "-i", "0.2", "-W", "0.5",
-                                    "--json", "--metrics", "127.0.0.1:" + metrics});
+        Headless probe(dir.path(),
+                       {"probe", "--udp", "localhost", udp, "--targets", dir.path() + "/targets",
+                        "-c", "3", "-i", "0.2", "-W", "0.5", "--json", "--metrics",
+                        "127.0.0.1:" + metrics, "--web-config", lockFolder() + "/web.yml"});
         QByteArray json;
         QTRY_VERIFY_WITH_TIMEOUT((json += probe.readAllStandardOutput()).endsWith("}\n"), 10000);
         const QJsonObject summary = QJsonDocument::fromJson(json).object();
@@ -977,16 +1007,21 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         QCOMPARE(summary["total"]["lost"].toInt(), 3);
         QCOMPARE(summary["exit_status"].toInt(), 1);
 
+        const QString job
+            = "  - {job_name: %1, scheme: https, tls_config: {ca_file: " + lockFolder()
+              + "/ca.crt}, basic_auth: {username: alice, password: %2}, "
+                "static_configs: [{targets: ['127.0.0.1:"
+              + metrics + "']}]}\n";
         QProcess check;
         check.setStandardInputFile(QProcess::nullDevice());
-        check.start("sh", {"-c", "curl -sf http://127.0.0.1:" + metrics
+        check.start("sh", {"-c", "curl -sf -u alice:secret --cacert " + lockFolder()
+                                     + "/ca.crt https://127.0.0.1:" + metrics
                                      + "/metrics | promtool check metrics"});
         QVERIFY(check.waitForFinished(10000) && check.exitCode() == 0);
 
         QVERIFY(writeFile(dir.path() + "/prometheus.yml",
-                          ("global: {scrape_interval: 1s}\nscrape_configs:\n  - job_name: probe\n"
-                           "    static_configs: [{targets: ['127.0.0.1:"
-                           + metrics + "']}]\n")
+                          ("global: {scrape_interval: 1s}\nscrape_configs:\n"
+                           + job.arg("probe", "secret") + job.arg("down", "wrong"))
                               .toUtf8()));
         QProcess prometheus;
         prometheus.start("prometheus", {"--config.file=" + dir.path() + "/prometheus.yml",
@@ -996,12 +1031,13 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 QProcess query;
-                query.start("curl", {"-sf", "http://127.0.0.1:" + web
-                                                + "/api/v1/query?query=selmarin_probe_lost_total"});
+                query.start("curl", {"-sfG", "http://127.0.0.1:" + web + "/api/v1/query",
+                                     "--data-urlencode",
+                                     "query=selmarin_probe_lost_total or up{job=\"down\"} == 0"});
                 query.waitForFinished(5000);
                 series = QJsonDocument::fromJson(query.readAllStandardOutput())["data"]["result"]
                              .toArray();
-                return series.size() == 2;
+                return series.size() == 3;
             }(),
             30000);
         for (const QJsonValue &one : series) {
@@ -1011,6 +1047,125 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         prometheus.terminate();
         QVERIFY(prometheus.waitForFinished(10000));
         QVERIFY(probe.endsWith(1, true) && udpServer.endsWith(0, true));
+    }
+
+    // A web configuration that cannot be used: exit 2, the file and what is
+    // wrong (and where) said, no endpoint.  A certificate expiring within
+    // 14 days, or expired, is said at the start (the clock moved on).
+    void webConfigRefusedOrWarned_data()
+    {
+        columns<QByteArray, QByteArray, QString, int>("yaml", "faketime", "said", "status");
+        const auto row = [](const char *name, const char *yaml, const char *faketime,
+                            const QString &said, int status) {
+            QTest::newRow(name) << QByteArray(yaml) << QByteArray(faketime) << said << status;
+        };
+        row("no such file", "", "", "Cannot read the web configuration ~/w.yml: No such file", 2);
+        row("not YAML", "@T,\n  [", "", "~/w.yml:2:1: end of sequence flow not found.", 2);
+        row("unknown key", "@T,\n  ciphers: x}", "", ":2:3: unknown key \"ciphers\" in tls_", 2);
+        row("no certificate", "@T}", "n.crt", ":1:32: cannot read the cert_file ~/n.crt: No such",
+            2);
+        row("another's key", "@T}", "client.key", ":1:54: the key_file ~/client.key cannot be", 2);
+        row("TLS 1.1", "@T,\n  min_version: TLS11}", "", ":2:16: min_version must be TLS12 or", 2);
+        row("client CA alone", "@T,\n  client_ca_file: ca.crt}", "", ":1:20: client_ca_file and",
+            2);
+        row("bcrypt cost 03",
+            "basic_auth_users: {al: $2b$03$N8an.Qj2TdmeVrQnTHHxdueOG2KC4OogFhu1t"
+            "F.96DUx.zbM8HY8K}",
+            "", ":1:24: the password hash of \"al\" is not a bcrypt", 2);
+        row("15 days left: nothing said", "-", "", "!certificate", 0);
+        row("13 days left", "-", "+2d", "Warning:\tThe metrics endpoint's certificate ~/server.c",
+            0);
+        row("expired", "-", "+16d", "certificate ~/server.crt expired on ", 0);
+    }
+    void webConfigRefusedOrWarned()
+    {
+        auto [yaml, faketime, said, status]
+            = fetched<QByteArray, QByteArray, QString, int>("yaml", "faketime", "said", "status");
+        const QString dir = lockFolder(), file = dir + (yaml == "-" ? "/web.yml" : "/w.yml");
+        QFile::remove(dir + "/w.yml");
+        // A row's file name (in the faketime column) stands for the one it ends with.
+        yaml.replace("@T", "tls_server_config: {cert_file: server.crt, key_file: server.key");
+        if (faketime.contains('.'))
+            yaml.replace(faketime.endsWith("crt") ? "server.crt" : "server.key", faketime);
+        QVERIFY(yaml.isEmpty() || yaml == "-" || writeFile(file, yaml));
+        if (faketime.startsWith('+'))
+            fakeClock(faketime);
+        Headless run(dir, {"respond", "--udp", "--port", QString::number(freePort(true)), "--local",
+                           "127.0.0.1", "--metrics", "127.0.0.1:" + QString::number(freePort()),
+                           "--web-config", file});
+        realClock();
+        QString told;
+        if (status == 0)
+            QTRY_VERIFY_WITH_TIMEOUT((told += run.out()).contains("Winsock:\tOpen"), 10000);
+        QVERIFY(run.endsWith(status, status == 0));
+        told += run.err() + run.out();
+        said.replace("~", dir);
+        QVERIFY2(said.startsWith("!") ? !told.contains(said.mid(1)) : told.contains(said),
+                 qPrintable(told));
+    }
+
+    // Locked endpoints as curl, openssl and testssl meet them: A with TLS
+    // and a password, B with TLS 1.3 and client certificates of the CA.
+    void lockedEndpointLetsInOnlyWhomItShould()
+    {
+        const QString dir = lockFolder(), a = "127.0.0.1:" + QString::number(freePort()),
+                      b = "127.0.0.1:" + QString::number(freePort());
+        const auto respond = [&](const QString &where, const char *config) {
+            return QStringList{
+                "respond",   "--udp", "--port",       QString::number(freePort(true)),
+                "--metrics", where,   "--web-config", dir + config};
+        };
+        Headless lockedA(dir, respond(a, "/web.yml")), lockedB(dir, respond(b, "/b.yml"));
+        const QString curl = "curl -si --cacert ~/ca.crt -w '\ncode=%{http_code}' https://",
+                      ssl = "openssl s_client -cipher DEFAULT@SECLEVEL=0 -connect ";
+        const qint64 expiry
+            = QSslCertificate::fromPath(dir + "/server.crt")[0].expiryDate().toSecsSinceEpoch();
+        const QList<std::tuple<const char *, QString, int, QString>> rows = {
+            {"no password", curl + "A/", 0, "\r\nWWW-Authenticate: Basic realm=\"selmarin\"\r\n"},
+            {"wrong password", curl + "A/ -u alice:wrong", 0, "code=401"},
+            {"unknown user", curl + "A/ -u bob:secret", 0, "code=401"},
+            {"the password", curl + "A/ -u alice:secret", 0,
+             "\nselmarin_tls_cert_expiry_seconds{"
+             "file=\"~/server.crt\"} "
+                 + QString::number(expiry) + "\n\ncode=200"},
+            {"a flood of wrong ones: some not checked",
+             curl + "A/ -u al:x" + QString(" https://A/").repeated(11), 0,
+             "\r\nRetry-After: 1\r\n"},
+            {"the password again, known: not checked", curl + "A/ -u alice:secret", 0, "code=200"},
+            {"another CA", "curl -s --cacert ~/other.crt https://A/", 60, ""},
+            {"TLS 1.2", ssl + "A: -tls1_2", 0, "New, TLSv1.2, Cipher is ECDHE-"},
+            {"TLS 1.1", ssl + "A: -tls1_1", 1, "Cipher is (NONE)"},
+            {"CBC", ssl + "A: -tls1_2 -cipher ECDHE-ECDSA-AES128-SHA", 1, "Cipher is (NONE)"},
+            {"B: TLS 1.2", ssl + "B: -tls1_2", 1, "Cipher is (NONE)"},
+            {"B: no client certificate", curl + "B/", 0, "code=403"},
+            {"B: the CA's client", curl + "B/ --cert ~/client.crt --key ~/client.key", 0,
+             "code=200"},
+            {"B: a stranger", curl + "B/ --cert ~/stranger.crt --key ~/stranger.key", 0,
+             "code=403"},
+            // Protocols and vulnerabilities, LUCKY13 among them: none.
+            {"testssl",
+             "testssl --quiet --color 0 --fast -p -U A: > ~/t; grep -E 'LUCKY|TLS 1.1' ~/t"
+             " | tr -s ' '; ! grep -E 'VULNERABLE|NOT ok' ~/t",
+             0,
+             " TLS 1.1 not offered\n LUCKY13 "
+             "(CVE-2013-0169), experimental not vulnerable (OK)\n"},
+        };
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += lockedA.out()).contains("Open"), 10000);
+        for (const auto &[name, command, status, said] : rows) {
+            QProcess run;
+            run.setStandardInputFile(QProcess::nullDevice());
+            const QString line
+                = QString(command).replace("~", dir).replace("A:", a).replace("B:", b);
+            run.start(
+                "sh",
+                {"-c", QString(line).replace("A/", a + "/metrics").replace("B/", b + "/metrics")});
+            QVERIFY(run.waitForFinished(120000));
+            const QString got = run.readAll() + run.readAllStandardError();
+            QVERIFY2(run.exitCode() == status && got.contains(QString(said).replace("~", dir)),
+                     qPrintable(name + (": " + got)));
+        }
+        QVERIFY(lockedA.endsWith(0, true) && lockedB.endsWith(0, true));
     }
 };
 

@@ -115,6 +115,9 @@ const QString Usage = QStringLiteral(
     "                       address; SIGHUP reads the file again\n"
     "  --print-config       print the configuration the options make, as a file\n"
     "                       for --config, and end\n"
+    "  --web-config FILE    (with --metrics) the endpoint's TLS certificate and\n"
+    "                       bcrypt passwords, in the YAML of exporters' web\n"
+    "                       configurations (tls_server_config, basic_auth_users)\n"
     "         Exit status: 0 when every query was answered, 1 when some were\n"
     "         not, 2 for a refused address, a socket failure, a peer that\n"
     "         closed or reset the connection, or a usage error.\n"
@@ -248,6 +251,7 @@ const QList<Option> &options()
          Probe,
          KeepsPort(&C::serversPort, 1, "--servers needs a PORT from 1 to 65535.")},
         {{"metrics"}, true, Both, metrics},
+        {{"web-config"}, true, Both, KeepsValue(&C::webConfig)},
         {{"insecure"}, false, Probe | Diagnose, SetsFlag(&C::insecure)},
         {{"cacert"}, true, Probe | Diagnose, KeepsValue(&C::cacert)},
         {{"cert"}, true, Both, KeepsValue(&C::cert)},
@@ -360,6 +364,9 @@ QString checkTogether(Command &command)
 {
     const bool respond = command.kind == Command::Respond;
     const int protocols = int(command.wantsTcp) + int(command.wantsUdp) + int(command.tls);
+    // (A configuration file may name the metrics address itself.)
+    if (!command.webConfig.isEmpty() && command.metrics.isEmpty() && command.configFile.isEmpty())
+        return QStringLiteral("--web-config locks the metrics endpoint: it needs --metrics.");
     if (!command.configFile.isEmpty()) {
         if (respond
             && (protocols > 0 || command.stamp || command.port != 0 || !command.local.isEmpty()))

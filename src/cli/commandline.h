@@ -63,6 +63,7 @@ struct Command
     bool hops = false;        // diagnose: the hops even when the port is open
     int maxHops = 16;         // diagnose: the highest hop limit of the sweep
     QString metrics;          // ADDRESS:PORT of the metrics endpoint; empty: none
+    QString webConfig;        // its web configuration (TLS, passwords); empty: none
     QString error;            // Usage: what is wrong, one line
     // TLS (tcp is true as well): the choices as curl names them.
     bool tls = false;

@@ -187,26 +187,34 @@ bool HeadlessRun::serveMetrics(QString *why)
 {
     if (m_command.metrics.isEmpty())
         return true;
-    auto metrics = std::make_unique<MetricsEndpoint>([this] {
-        if (!probing()) {
-            QList<ResponderFigures> ports;
-            for (const auto &serving : m_serving) {
-                const Command &c = serving->planned.command;
-                ports.append(
-                    {c.port, protocolWord(c),
-                     serving->stamp ? serving->stamp->answeredTotal()
-                                    : serving->responder->answeredQueries(),
-                     serving->stamp ? 0 : serving->responder->session().droppedDatagrams()});
+    WebConfig web;
+    if (!m_command.webConfig.isEmpty() && !ReadWebConfig(m_command.webConfig, &web, why))
+        return false;
+    auto metrics = std::make_unique<MetricsEndpoint>(
+        [this] {
+            if (!probing()) {
+                QList<ResponderFigures> ports;
+                for (const auto &serving : m_serving) {
+                    const Command &c = serving->planned.command;
+                    ports.append(
+                        {c.port, protocolWord(c),
+                         serving->stamp ? serving->stamp->answeredTotal()
+                                        : serving->responder->answeredQueries(),
+                         serving->stamp ? 0 : serving->responder->session().droppedDatagrams()});
+                }
+                return ResponderMetrics(ports);
             }
-            return ResponderMetrics(ports);
-        }
-        QList<TargetFigures> figures;
-        for (const auto &running : m_running) {
-            const ProbeTarget &target = *running->target;
-            figures.append({target.name(), &target.figures(), target.stampFigures(),
-                            running->planned.entry.settings.labels});
-        }
-        return ProbeMetrics(figures);
+            QList<TargetFigures> figures;
+            for (const auto &running : m_running) {
+                const ProbeTarget &target = *running->target;
+                figures.append({target.name(), &target.figures(), target.stampFigures(),
+                                running->planned.entry.settings.labels});
+            }
+            return ProbeMetrics(figures);
+        },
+        std::move(web));
+    connect(metrics.get(), &MetricsEndpoint::notice, this, [this](const QString &line) {
+        m_lines.AddComplaint(QStringLiteral("** Metrics Warning"), line + CRLF);
     });
     if (!metrics->listen(m_command.metrics, why))
         return false;

@@ -3,12 +3,17 @@
 
 #include "metricsendpoint.h"
 
+#include "base/clock.h"
+#include "metricspage.h"
+
+#include <QCryptographicHash>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <gnutls/gnutls.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -17,6 +22,19 @@ namespace {
 
 // The library's own messages are not for the user's terminal.
 void quiet(void *, const char *, va_list) {}
+
+// TLS 1.2 and 1.3, AEAD suites only (no CBC), key exchanges with forward
+// secrecy only, in the server's order.
+constexpr char Priorities[]
+    = "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-CIPHER-ALL:+AES-128-GCM:+AES-256-GCM:"
+      "+CHACHA20-POLY1305:-MAC-ALL:+AEAD:-KX-ALL:+ECDHE-RSA:+ECDHE-ECDSA:-SIGN-RSA-SHA1:-SIGN-"
+      "ECDSA-SHA1:"
+      "%SERVER_PRECEDENCE";
+constexpr char Tls13Priorities[]
+    = "NORMAL:-VERS-ALL:+VERS-TLS1.3:-CIPHER-ALL:+AES-128-GCM:+AES-256-GCM:"
+      "+CHACHA20-POLY1305:-MAC-ALL:+AEAD:-SIGN-RSA-SHA1:-SIGN-ECDSA-SHA1:%SERVER_PRECEDENCE";
+
+constexpr char PlainText[] = "text/plain; charset=utf-8";
 
 // The whole body for HEAD too: the library sends its length and leaves it out.
 MHD_Result respond(MHD_Connection *connection, unsigned status, const QByteArray &body,
@@ -32,6 +50,11 @@ MHD_Result respond(MHD_Connection *connection, unsigned status, const QByteArray
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+    if (status == MHD_HTTP_UNAUTHORIZED)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_WWW_AUTHENTICATE,
+                                "Basic realm=\"selmarin\"");
+    if (status == MHD_HTTP_SERVICE_UNAVAILABLE)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER, "1");
     const MHD_Result queued = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
     return queued;
@@ -42,11 +65,23 @@ MHD_Result answer(void *endpoint, MHD_Connection *connection, const char *url, c
 {
     if (std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0
         && std::strcmp(method, MHD_HTTP_METHOD_GET) != 0)
-        return respond(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET and HEAD.\n",
-                       "text/plain; charset=utf-8");
+        return respond(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Only GET and HEAD.\n", PlainText);
+    switch (static_cast<MetricsEndpoint *>(endpoint)->admits(connection)) {
+    case MetricsEndpoint::Admission::In: break;
+    case MetricsEndpoint::Admission::Waiting:
+        return MHD_YES; // asked again once the password was checked
+    case MetricsEndpoint::Admission::NoCertificate:
+        return respond(connection, MHD_HTTP_FORBIDDEN,
+                       "A client certificate that the client CA signed is needed.\n", PlainText);
+    case MetricsEndpoint::Admission::NoPassword:
+        return respond(connection, MHD_HTTP_UNAUTHORIZED, "A user and password are needed.\n",
+                       PlainText);
+    case MetricsEndpoint::Admission::Busy:
+        return respond(connection, MHD_HTTP_SERVICE_UNAVAILABLE,
+                       "Too many passwords to check; try again in a second.\n", PlainText);
+    }
     if (std::strcmp(url, "/metrics") != 0)
-        return respond(connection, MHD_HTTP_NOT_FOUND, "The figures are at /metrics.\n",
-                       "text/plain; charset=utf-8");
+        return respond(connection, MHD_HTTP_NOT_FOUND, "The figures are at /metrics.\n", PlainText);
     return respond(connection, MHD_HTTP_OK, static_cast<MetricsEndpoint *>(endpoint)->page(),
                    "text/plain; version=0.0.4; charset=utf-8");
 }
@@ -73,15 +108,116 @@ QByteArray clientAddress(MHD_Connection *connection)
 
 } // namespace
 
-MetricsEndpoint::MetricsEndpoint(std::function<QString()> page, QObject *parent)
-    : QObject(parent), m_page(std::move(page))
-{}
+MetricsEndpoint::MetricsEndpoint(std::function<QString()> page, WebConfig web,
+                                 std::function<QDateTime()> now, QObject *parent)
+    : QObject(parent), m_page(std::move(page)), m_web(std::move(web)), m_now(std::move(now))
+{
+    m_checker.setMaxThreadCount(1);
+}
 
 MetricsEndpoint::~MetricsEndpoint()
 {
+    // The checks under way end first (their verdicts are not wanted), and
+    // the connections that waited for them are given back to the library,
+    // which closes them.
+    m_checker.clear();
+    m_checker.waitForDone();
+    for (MHD_Connection *connection : std::as_const(m_suspended))
+        MHD_resume_connection(connection);
     m_readable.reset();
     if (m_daemon)
         MHD_stop_daemon(m_daemon);
+}
+
+QByteArray MetricsEndpoint::page() const
+{
+    QString page = m_page();
+    if (m_web.tls())
+        page += CertExpiryMetrics(m_web.certFile, m_web.certExpiry.toSecsSinceEpoch());
+    return page.toUtf8();
+}
+
+// The certificate is told at the start and once a day while it is due.
+void MetricsEndpoint::tellExpiry()
+{
+    if (const QString line = CertExpiryNotice(m_web, m_now()); !line.isEmpty())
+        emit notice(line);
+}
+
+bool MetricsEndpoint::certificateRefused(MHD_Connection *connection) const
+{
+    if (m_web.clientCaPem.isEmpty())
+        return false;
+    const auto session = static_cast<gnutls_session_t>(
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_GNUTLS_SESSION)->tls_session);
+    unsigned count = 0;
+    if (!gnutls_certificate_get_peers(session, &count) || count == 0)
+        return m_web.requireClient;
+    unsigned status = 0;
+    return gnutls_certificate_verify_peers2(session, &status) < 0 || status != 0;
+}
+
+MetricsEndpoint::Admission MetricsEndpoint::admits(MHD_Connection *connection)
+{
+    if (certificateRefused(connection))
+        return Admission::NoCertificate;
+    if (m_web.users.empty())
+        return Admission::In;
+    if (const auto verdict = m_verdicts.constFind(connection); verdict != m_verdicts.cend()) {
+        const bool matched = *verdict;
+        m_verdicts.erase(verdict);
+        return matched ? Admission::In : Admission::NoPassword;
+    }
+    const char *header
+        = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+    const QByteArray given = QByteArray(header).trimmed();
+    if (given.left(6).toLower() != "basic ")
+        return Admission::NoPassword;
+    const auto base64 = QByteArray::fromBase64Encoding(given.mid(6).trimmed(),
+                                                       QByteArray::AbortOnBase64DecodingErrors);
+    const QByteArray decoded = base64 ? base64.decoded : QByteArray();
+    const qsizetype colon = decoded.indexOf(':');
+    if (colon < 0)
+        return Admission::NoPassword;
+    const QByteArray key = QCryptographicHash::hash(decoded, QCryptographicHash::Sha256);
+    if (m_known.contains(key))
+        return Admission::In;
+    // Credentials not seen before are checked at ChecksPerSecond at most.
+    const qint64 nowUs = MonotonicUs();
+    m_tokens = std::min<double>(ChecksPerSecond,
+                                m_tokens + double(nowUs - m_tokensUs) * 1e-6 * ChecksPerSecond);
+    m_tokensUs = nowUs;
+    if (m_tokens < 1)
+        return Admission::Busy;
+    m_tokens -= 1;
+    // An unknown user costs a check as well (against another user's hash),
+    // so that the time taken does not tell which users there are.
+    const auto user = m_web.users.find(decoded.left(colon));
+    const bool known = user != m_web.users.end();
+    const QByteArray hash = known ? user->second : m_web.users.begin()->second;
+    const QByteArray password = decoded.mid(colon + 1);
+    MHD_suspend_connection(connection);
+    m_suspended.insert(connection);
+    m_checker.start([this, connection, key, password, hash, known] {
+        const bool matches = PasswordMatches(password, hash) && known;
+        QMetaObject::invokeMethod(
+            this, [this, connection, key, matches] { checked(connection, key, matches); },
+            Qt::QueuedConnection);
+    });
+    return Admission::Waiting;
+}
+
+void MetricsEndpoint::checked(MHD_Connection *connection, const QByteArray &key, bool matches)
+{
+    if (matches) {
+        if (m_known.size() >= KnownCredentials)
+            m_known.clear();
+        m_known.insert(key);
+    }
+    m_verdicts.insert(connection, matches);
+    m_suspended.remove(connection);
+    MHD_resume_connection(connection);
+    run();
 }
 
 QHostAddress MetricsAddress(const QString &where, quint16 *port)
@@ -126,16 +262,33 @@ bool MetricsEndpoint::listen(const QString &where, QString *why)
     }
     const sockaddr *bound = ipv6 ? reinterpret_cast<const sockaddr *>(&in6)
                                  : reinterpret_cast<const sockaddr *>(&in4);
+    // One more than the caps, so that a newcomer gets in and the oldest
+    // gives way to it (connectionNews).
+    std::vector<MHD_OptionItem> options = {
+        {MHD_OPTION_SOCK_ADDR, 0, const_cast<sockaddr *>(bound)},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, intptr_t(RequestBytes), nullptr},
+        {MHD_OPTION_CONNECTION_TIMEOUT, intptr_t(IdleSeconds), nullptr},
+        {MHD_OPTION_CONNECTION_LIMIT, intptr_t(MaxConnections + 1), nullptr},
+        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, intptr_t(MaxPerAddress + 1), nullptr},
+        {MHD_OPTION_NOTIFY_CONNECTION, intptr_t(&connectionNotice), this},
+        {MHD_OPTION_EXTERNAL_LOGGER, intptr_t(&quiet), nullptr},
+    };
+    unsigned flags = MHD_USE_EPOLL | (ipv6 ? MHD_USE_IPv6 : 0);
+    if (!m_web.users.empty())
+        flags |= MHD_ALLOW_SUSPEND_RESUME;
+    if (m_web.tls()) {
+        flags |= MHD_USE_TLS;
+        options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, m_web.certPem.data()});
+        options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, m_web.keyPem.data()});
+        options.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0,
+                           const_cast<char *>(m_web.tls13Only ? Tls13Priorities : Priorities)});
+        if (!m_web.clientCaPem.isEmpty())
+            options.push_back({MHD_OPTION_HTTPS_MEM_TRUST, 0, m_web.clientCaPem.data()});
+    }
+    options.push_back({MHD_OPTION_END, 0, nullptr});
     errno = 0;
-    m_daemon = MHD_start_daemon(
-        MHD_USE_EPOLL | (ipv6 ? MHD_USE_IPv6 : 0), port, nullptr, nullptr, &answer, this,
-        MHD_OPTION_SOCK_ADDR, bound, MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(RequestBytes),
-        MHD_OPTION_CONNECTION_TIMEOUT, IdleSeconds,
-        // One more than the caps, so that a newcomer gets in and the oldest
-        // gives way to it (connectionNews).
-        MHD_OPTION_CONNECTION_LIMIT, MaxConnections + 1, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-        MaxPerAddress + 1, MHD_OPTION_NOTIFY_CONNECTION, &connectionNotice, this,
-        MHD_OPTION_EXTERNAL_LOGGER, &quiet, nullptr, MHD_OPTION_END);
+    m_daemon = MHD_start_daemon(flags, port, nullptr, nullptr, &answer, this, MHD_OPTION_ARRAY,
+                                options.data(), MHD_OPTION_END);
     if (!m_daemon) {
         const int error = errno;
         *why = QStringLiteral("The metrics endpoint cannot listen on %1: %2")
@@ -150,6 +303,10 @@ bool MetricsEndpoint::listen(const QString &where, QString *why)
     m_timer->setSingleShot(true);
     connect(m_timer.get(), &QTimer::timeout, this, &MetricsEndpoint::run);
     run();
+    tellExpiry();
+    m_daily = std::make_unique<QTimer>();
+    connect(m_daily.get(), &QTimer::timeout, this, &MetricsEndpoint::tellExpiry);
+    m_daily->start(24 * 3600 * 1000);
     return true;
 }
 
@@ -179,6 +336,7 @@ void MetricsEndpoint::run()
 void MetricsEndpoint::connectionNews(MHD_Connection *connection, bool started)
 {
     if (!started) {
+        m_verdicts.remove(connection);
         std::erase_if(m_held, [&](const Held &held) { return held.connection == connection; });
         return;
     }

@@ -23,10 +23,29 @@
 //   - GET and HEAD only (405 otherwise); every answer ends its connection
 //     ("Connection: close"), HTTP/1.1 or not;
 //   - nothing of the library's is written to the terminal.
+//
+// A web configuration (webconfig.h) locks it: TLS 1.2 and 1.3 only, AEAD
+// suites only, with forward secrecy; a client certificate checked against
+// the client CA when asked for (403 without a good one); and a password
+// (401 with "WWW-Authenticate" without the right one).  A bcrypt check takes
+// milliseconds, so it is done on a thread of its own while the connection
+// waits (suspended), never on the event loop, and its verdict is kept (by
+// a hash of the credentials) so that a scraper pays it once, not at every
+// scrape.  A flood of wrong passwords gets at most ChecksPerSecond checks
+// (one at a time, a token bucket); beyond that 503 with "Retry-After"
+// without a check.  The certificate's end is on the page
+// (selmarin_tls_cert_expiry_seconds) and told by notice() at the start and
+// once a day while it is due (CertExpiryNotice).
 
+#include "webconfig.h"
+
+#include <QDateTime>
+#include <QHash>
 #include <QHostAddress>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QThreadPool>
 
 #include <functional>
 #include <memory>
@@ -49,20 +68,38 @@ public:
     static constexpr unsigned IdleSeconds = 5;
     static constexpr unsigned MaxConnections = 32;
     static constexpr unsigned MaxPerAddress = 8;
+    static constexpr int ChecksPerSecond = 4;    // bcrypt checks of unknown credentials
+    static constexpr int KnownCredentials = 256; // matching ones kept, at most
 
-    explicit MetricsEndpoint(std::function<QString()> page, QObject *parent = nullptr);
+    // web: what locks it (none: plain HTTP, open to all); now: the time the
+    // certificate's end is measured from.
+    explicit MetricsEndpoint(
+        std::function<QString()> page, WebConfig web = {},
+        std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); },
+        QObject *parent = nullptr);
     ~MetricsEndpoint() override;
     // Listens on "ADDRESS:PORT" ("[IPv6]:PORT"); false, with why, when it
     // cannot.
     bool listen(const QString &where, QString *why);
 
     // The page for the library's request handler.
-    QByteArray page() const { return m_page().toUtf8(); }
+    QByteArray page() const;
     // For the library's notices of a connection accepted or closed.
     void connectionNews(MHD_Connection *connection, bool started);
 
+    // Whether a request on the connection may have the page.
+    enum class Admission { In, NoCertificate, NoPassword, Waiting, Busy };
+    Admission admits(MHD_Connection *connection);
+
+signals:
+    // A line for the user: the certificate expires soon, or has.
+    void notice(const QString &line);
+
 private:
     void run();
+    void tellExpiry();
+    bool certificateRefused(MHD_Connection *connection) const;
+    void checked(MHD_Connection *connection, const QByteArray &key, bool matches);
 
     struct Held
     {
@@ -72,6 +109,15 @@ private:
     };
 
     std::function<QString()> m_page;
+    WebConfig m_web;
+    std::function<QDateTime()> m_now;
+    QThreadPool m_checker;                    // one thread: the bcrypt checks
+    QSet<QByteArray> m_known;                 // hashes of credentials that matched
+    QSet<MHD_Connection *> m_suspended;       // waiting for their check
+    QHash<MHD_Connection *, bool> m_verdicts; // of a suspended connection, once checked
+    double m_tokens = ChecksPerSecond;
+    qint64 m_tokensUs = 0; // when m_tokens was filled up
+    std::unique_ptr<QTimer> m_daily;
     MHD_Daemon *m_daemon = nullptr;
     std::unique_ptr<QSocketNotifier> m_readable;
     std::unique_ptr<QTimer> m_timer;

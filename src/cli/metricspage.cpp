@@ -224,3 +224,14 @@ QString ResponderMetrics(const QList<ResponderFigures> &ports)
            &ResponderFigures::dropped);
     return page;
 }
+
+QString CertExpiryMetrics(const QString &certFile, qint64 expiry)
+{
+    QString page;
+    family(page, QStringLiteral("selmarin_tls_cert_expiry_seconds"), "gauge",
+           "When the metrics endpoint's certificate expires, in Unix seconds.");
+    return page
+           + QStringLiteral("selmarin_tls_cert_expiry_seconds{file=%1} %2\n")
+                 .arg(quoted(certFile))
+                 .arg(expiry);
+}

@@ -36,6 +36,8 @@
 // for each of its ports):
 //   selmarin_responder_answered_total            queries answered
 //   selmarin_responder_datagrams_dropped_total   datagrams it had to drop
+// The endpoint's own, with TLS (label file="CERT_FILE"):
+//   selmarin_tls_cert_expiry_seconds   when its certificate expires, Unix seconds (gauge)
 
 #include <QList>
 #include <QString>
@@ -64,3 +66,4 @@ struct ResponderFigures
 
 QString ProbeMetrics(const QList<TargetFigures> &targets);
 QString ResponderMetrics(const QList<ResponderFigures> &ports);
+QString CertExpiryMetrics(const QString &certFile, qint64 expiry);
