@@ -1069,7 +1069,7 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         row("bcrypt cost 03", "basic_auth_users: {al: $2b$03$}", "",
             ":1:24: the password hash of \"al\" is not a bcrypt", 2);
         row("15 days left: nothing said", "-", "", "!certificate", 0);
-        row("13 days left", "-", "+2d", "Warning:\tThe metrics endpoint's certificate ~/s", 0);
+        row("14 days left", "-", "+1d", "Warning:\tThe metrics endpoint's certificate ~/s", 0);
         row("expired", "-", "+16d", "certificate ~/server.crt expired on ", 0);
     }
     void webConfigRefusedOrWarned()
