@@ -190,33 +190,31 @@ bool HeadlessRun::serveMetrics(QString *why)
     WebConfig web;
     if (!m_command.webConfig.isEmpty() && !ReadWebConfig(m_command.webConfig, &web, why))
         return false;
-    auto metrics = std::make_unique<MetricsEndpoint>(
-        [this] {
-            if (!probing()) {
-                QList<ResponderFigures> ports;
-                for (const auto &serving : m_serving) {
-                    const Command &c = serving->planned.command;
-                    ports.append(
-                        {c.port, protocolWord(c),
-                         serving->stamp ? serving->stamp->answeredTotal()
-                                        : serving->responder->answeredQueries(),
-                         serving->stamp ? 0 : serving->responder->session().droppedDatagrams()});
-                }
-                return ResponderMetrics(ports);
+    auto metrics = std::make_unique<MetricsEndpoint>([this] {
+        if (!probing()) {
+            QList<ResponderFigures> ports;
+            for (const auto &serving : m_serving) {
+                const Command &c = serving->planned.command;
+                ports.append(
+                    {c.port, protocolWord(c),
+                     serving->stamp ? serving->stamp->answeredTotal()
+                                    : serving->responder->answeredQueries(),
+                     serving->stamp ? 0 : serving->responder->session().droppedDatagrams()});
             }
-            QList<TargetFigures> figures;
-            for (const auto &running : m_running) {
-                const ProbeTarget &target = *running->target;
-                figures.append({target.name(), &target.figures(), target.stampFigures(),
-                                running->planned.entry.settings.labels});
-            }
-            return ProbeMetrics(figures);
-        },
-        std::move(web));
+            return ResponderMetrics(ports);
+        }
+        QList<TargetFigures> figures;
+        for (const auto &running : m_running) {
+            const ProbeTarget &target = *running->target;
+            figures.append({target.name(), &target.figures(), target.stampFigures(),
+                            running->planned.entry.settings.labels});
+        }
+        return ProbeMetrics(figures);
+    });
     connect(metrics.get(), &MetricsEndpoint::notice, this, [this](const QString &line) {
         m_lines.AddComplaint(QStringLiteral("** Metrics Warning"), line + CRLF);
     });
-    if (!metrics->listen(m_command.metrics, why))
+    if (!metrics->listen(m_command.metrics, why, std::move(web)))
         return false;
     m_metrics = std::move(metrics);
     return true;

@@ -108,9 +108,9 @@ QByteArray clientAddress(MHD_Connection *connection)
 
 } // namespace
 
-MetricsEndpoint::MetricsEndpoint(std::function<QString()> page, WebConfig web,
-                                 std::function<QDateTime()> now, QObject *parent)
-    : QObject(parent), m_page(std::move(page)), m_web(std::move(web)), m_now(std::move(now))
+MetricsEndpoint::MetricsEndpoint(std::function<QString()> page, std::function<QDateTime()> now,
+                                 QObject *parent)
+    : QObject(parent), m_page(std::move(page)), m_now(std::move(now))
 {
     m_checker.setMaxThreadCount(1);
 }
@@ -243,8 +243,9 @@ bool IsMetricsAddress(const QString &where)
     return !MetricsAddress(where, &port).isNull();
 }
 
-bool MetricsEndpoint::listen(const QString &where, QString *why)
+bool MetricsEndpoint::listen(const QString &where, QString *why, WebConfig web)
 {
+    m_web = std::move(web);
     quint16 port = 0;
     const QHostAddress address = MetricsAddress(where, &port);
     const bool ipv6 = address.protocol() == QAbstractSocket::IPv6Protocol;

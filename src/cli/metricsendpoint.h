@@ -71,16 +71,15 @@ public:
     static constexpr int ChecksPerSecond = 4;    // bcrypt checks of unknown credentials
     static constexpr int KnownCredentials = 256; // matching ones kept, at most
 
-    // web: what locks it (none: plain HTTP, open to all); now: the time the
-    // certificate's end is measured from.
+    // now: the time the certificate's end is measured from.
     explicit MetricsEndpoint(
-        std::function<QString()> page, WebConfig web = {},
+        std::function<QString()> page,
         std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); },
         QObject *parent = nullptr);
     ~MetricsEndpoint() override;
-    // Listens on "ADDRESS:PORT" ("[IPv6]:PORT"); false, with why, when it
-    // cannot.
-    bool listen(const QString &where, QString *why);
+    // Listens on "ADDRESS:PORT" ("[IPv6]:PORT"), locked as web says (by
+    // default: plain HTTP, open to all); false, with why, when it cannot.
+    bool listen(const QString &where, QString *why, WebConfig web = {});
 
     // The page for the library's request handler.
     QByteArray page() const;
