@@ -37,15 +37,12 @@ struct Arrival
 Arrival readArrival(const msghdr &message)
 {
     Arrival arrival;
+    arrival.stampNs = ReadArrivalNs(message);
     for (const cmsghdr *c = CMSG_FIRSTHDR(&message); c;
          c = CMSG_NXTHDR(const_cast<msghdr *>(&message), const_cast<cmsghdr *>(c))) {
         int value = 0;
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec stamp{};
-            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            arrival.stampNs = qint64(stamp.tv_sec) * NsPerS + stamp.tv_nsec;
-        } else if ((c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL)
-                   || (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT)) {
+        if ((c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL)
+            || (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT)) {
             std::memcpy(&value, CMSG_DATA(c), sizeof value);
             arrival.ttl = value;
         } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TOS) {
@@ -172,8 +169,11 @@ size_t StampReflector::KeyHash::operator()(const Key &key) const
     return hash;
 }
 
-StampReflector::StampReflector(QObject *parent, int maxSessions)
-    : QObject(parent), m_maxSessions(qMax(1, maxSessions)), m_clock(std::make_unique<Clock>())
+StampReflector::StampReflector(QObject *parent, int maxSessions, SetSocketOption setOption)
+    : QObject(parent),
+      m_maxSessions(qMax(1, maxSessions)),
+      m_setOption(setOption),
+      m_clock(std::make_unique<Clock>())
 {}
 
 StampReflector::~StampReflector()
@@ -217,7 +217,7 @@ bool StampReflector::open(const QString &local, quint16 port, int *number, QStri
         return false;
     }
     EnablePacketInfo(fd, m_ipv6);
-    EnableArrivalStamps(fd);
+    m_arrivalStamps = EnableArrivalStamps(fd, false, m_setOption);
     SetIntOption(fd, IPPROTO_IP, IP_RECVTTL);
     SetIntOption(fd, IPPROTO_IP, IP_RECVTOS);
     if (m_ipv6) {
@@ -365,7 +365,8 @@ bool StampReflector::reflect(Slot &slot, QByteArrayView request, const msghdr &m
     reflection.dscpSent = Stamp::WantedDscp(request).value_or(0);
     session.systemStamps = arrival.stampNs >= 0;
     ++session.answered;
-    // T3 last: the answer is handed to the system right after.
+    // T3 last: the answer is handed to the system right after (the header
+    // tells why this is the program's clock).
     reflection.t3Ns = RealTimeNs();
     slot.reply = Stamp::StampReply(request, reflection);
     slot.dscp = reflection.dscpSent;

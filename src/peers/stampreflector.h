@@ -10,10 +10,19 @@
 //   asked, its SSID) has the reflector's own sequence number, from 0, so a
 //   sender tells the loss of each direction apart.  MaxSessions are kept;
 //   a new one beyond them makes the one silent the longest forgotten.
-// - T2 is the system's receive stamp of the datagram (SO_TIMESTAMPNS, on
-//   the real-time clock; the program's clock where the system gave none,
-//   and the Timestamp Information TLV says which); T3 is taken just before
-//   the answer is handed to the system.
+// - T2 is the system's receive stamp of the datagram (SO_TIMESTAMPING's
+//   software stamp, or SO_TIMESTAMPNS where that is refused: on the
+//   real-time clock, when the datagram reached the socket, before this
+//   program woke up for it).  Where the system gives none, the program's
+//   clock, and the Timestamp Information TLV says which ("software, local"
+//   or "control plane").
+// - T3 is the program's clock as the answer is made, just before it is
+//   handed to the system.  The system could stamp the answer as it leaves
+//   (a transmit stamp on the error queue), but only after the answer is
+//   sent, and T3 is in the answer: such a stamp could only ever be told in
+//   the next one, which the protocol has no room for.  So T3 says
+//   "control plane"; what it misses is the system's own send path (a few
+//   microseconds), which counts as the path's.
 // - The TTL (hop limit) and the DSCP the request arrived with are read
 //   from its header (IP_RECVTTL, IPV6_RECVHOPLIMIT, IP_RECVTOS,
 //   IPV6_RECVTCLASS); the answer goes from the address asked (IP_PKTINFO,
@@ -28,6 +37,8 @@
 //
 // Datagrams are taken and answered in batches (recvmmsg, sendmmsg) when
 // the socket is ready, on the event loop.
+
+#include "udp/packetinfo.h"
 
 #include <QByteArrayView>
 #include <QHostAddress>
@@ -70,7 +81,9 @@ public:
     };
 
     // Keeps at most maxSessions sessions.
-    explicit StampReflector(QObject *parent = nullptr, int maxSessions = MaxSessions);
+    // setOption: setsockopt, or a stand-in that refuses the time stamps.
+    explicit StampReflector(QObject *parent = nullptr, int maxSessions = MaxSessions,
+                            SetSocketOption setOption = ::setsockopt);
     ~StampReflector() override;
 
     // Binds local (an IPv4 or IPv6 address; "::": every address of both
@@ -81,6 +94,8 @@ public:
     quint16 port() const { return m_port; }
     // Answers sent since the reflector was opened.
     quint64 answeredTotal() const { return m_answeredTotal; }
+    // How the socket stamps what arrives.
+    ArrivalStamps arrivalStamps() const { return m_arrivalStamps; }
 
     // The sessions that sent since the last call, with what they sent, and
     // what was not answered; the counts start again.
@@ -115,6 +130,8 @@ private:
     Entry &sessionOf(const Key &key);
 
     int m_maxSessions;
+    SetSocketOption m_setOption;
+    ArrivalStamps m_arrivalStamps = ArrivalStamps::None;
     int m_fd = -1;
     quint16 m_port = 0;
     bool m_ipv6 = false;

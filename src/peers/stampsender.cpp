@@ -54,7 +54,9 @@ int ttlOf(const msghdr &message)
 
 } // namespace
 
-StampSender::StampSender(QObject *parent) : QObject(parent) {}
+StampSender::StampSender(QObject *parent, SetSocketOption setOption)
+    : QObject(parent), m_setOption(setOption)
+{}
 
 StampSender::~StampSender()
 {
@@ -82,7 +84,11 @@ bool StampSender::open(const QString &address, quint16 port, const QString &sour
             ::close(fd);
         return false;
     }
-    EnableArrivalStamps(fd);
+    // The system numbers the sends from 0 again.
+    m_stamps = EnableArrivalStamps(fd, true, m_setOption);
+    m_sends = 0;
+    m_sendNumbers.assign(Remembered, {});
+    m_sentAt.assign(Remembered, {});
     if (m_ipv6) {
         SetIntOption(fd, IPPROTO_IPV6, IPV6_UNICAST_HOPS, 255);
         SetIntOption(fd, IPPROTO_IPV6, IPV6_RECVHOPLIMIT);
@@ -108,19 +114,38 @@ bool StampSender::send(int seq, int *number)
 {
     Stamp::SenderPacket packet;
     packet.seq = quint32(seq - 1);
-    packet.timestamp = NtpStamp(RealTimeNs());
     packet.errorEstimate = PackErrorEstimate(SystemClockState().estimate);
+    const qint64 t1Ns = RealTimeNs();
+    packet.timestamp = NtpStamp(t1Ns);
     const QByteArray bytes = Stamp::SenderBytes(packet);
     if (m_fd < 0 || ::send(m_fd, bytes.constData(), size_t(bytes.size()), 0) != bytes.size()) {
         *number = m_fd < 0 ? EBADF : errno;
         return false;
     }
+    if (m_stamps == ArrivalStamps::Timestamping) {
+        m_sendNumbers[m_sends % Remembered] = {m_sends, packet.seq, t1Ns};
+        ++m_sends;
+    }
     m_figures.setSent(++m_sent);
     return true;
 }
 
+void StampSender::sendStamped(std::uint32_t number, std::int64_t ns)
+{
+    // The system's number is 32 bits; ours counts on.
+    const quint64 full = (m_sends & ~quint64(0xFFFFFFFF)) | number;
+    const quint64 sent = full > m_sends ? full - (quint64(1) << 32) : full;
+    const Send &send = m_sendNumbers[sent % Remembered];
+    if (send.number != sent || ns < send.t1Ns || ns - send.t1Ns >= 1'000'000'000)
+        return;
+    m_sentAt[send.seq % Remembered] = {send.seq, ns};
+}
+
 void StampSender::readReady()
 {
+    // The transmit stamps first: those of the queries whose answers wait.
+    if (m_fd >= 0 && m_stamps == ArrivalStamps::Timestamping)
+        TakeSendStamps(m_fd, [this](std::uint32_t n, std::int64_t ns) { sendStamped(n, ns); });
     // Whole batches are read: a reflector that floods is read as fast as
     // it sends, never more than a turn at a time.
     const int taiOffsetS = SystemClockState().taiOffsetS;
@@ -140,9 +165,8 @@ void StampSender::readReady()
             return;
         }
         const qint64 wallAheadUs = WallAheadUs();
-        qint64 wallUs = ReadArrivalUs(message, 0);
-        if (wallUs < 0)
-            wallUs = RealTimeNs() / 1000;
+        const qint64 stampNs = ReadArrivalNs(message);
+        const qint64 wallUs = (stampNs >= 0 ? stampNs : RealTimeNs()) / 1000;
         const auto reply = Stamp::ReadReflectorPacket(QByteArrayView(buffer, got));
         // Not an answer, or an answer to no query of ours: nothing to tell.
         if (!reply || reply->senderSeq >= m_sent)
@@ -157,7 +181,10 @@ void StampSender::readReady()
         StampFigures::Answer answer;
         answer.senderSeq = reply->senderSeq;
         answer.reflectorSeq = reply->seq;
-        answer.t1Ns = NtpStampNs(reply->senderTimestamp);
+        const Sent &sent = m_sentAt[reply->senderSeq % Remembered];
+        answer.systemSent = sent.seq == reply->senderSeq && sent.ns >= 0;
+        answer.systemReceived = stampNs >= 0;
+        answer.t1Ns = answer.systemSent ? sent.ns : NtpStampNs(reply->senderTimestamp);
         answer.t2Ns = theirNs(reply->receiveTimestamp);
         answer.t3Ns = theirNs(reply->timestamp);
         answer.t4Ns = wallUs * 1000;
@@ -166,7 +193,12 @@ void StampSender::readReady()
         answer.errorNs = EstimateNs(ours) + EstimateNs(theirs);
         answer.ttlAtReflector = reply->senderTtl;
         answer.ttlHere = ttlOf(message);
+        // The probe times the query from when it was handed over: moved on
+        // by the system's send path, its round trip runs from the
+        // transmit stamp.
+        const qint64 sendPathUs
+            = answer.systemSent ? (sent.ns - NtpStampNs(reply->senderTimestamp)) / 1000 : 0;
         if (m_figures.add(answer))
-            emit answered(int(reply->senderSeq) + 1, wallUs - wallAheadUs);
+            emit answered(int(reply->senderSeq) + 1, wallUs - wallAheadUs - sendPathUs);
     }
 }

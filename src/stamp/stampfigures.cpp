@@ -74,6 +74,8 @@ bool StampFigures::add(const Answer &answer)
     }
     m_ttlAtReflector = answer.ttlAtReflector;
     m_ttlHere = answer.ttlHere;
+    m_systemSent += answer.systemSent ? 1 : 0;
+    m_systemReceived += answer.systemReceived ? 1 : 0;
     return true;
 }
 
@@ -158,6 +160,16 @@ QStringList StampFigures::summaryLines() const
         lines << LossDirectionLeftOut;
     lines << QStringLiteral("TTL seen by the reflector %1 (sent with 255), of its answers %2")
                  .arg(ttlText(m_ttlAtReflector), ttlText(m_ttlHere));
+    const quint64 answered = answers();
+    if (answered > 0 && m_systemSent == answered && m_systemReceived == answered)
+        lines << QStringLiteral("time stamps here: the system's, of every query sent and answer "
+                                "received");
+    else if (answered > 0)
+        lines << QStringLiteral("time stamps here: the program's clock for %1 of %2 queries sent "
+                                "and %3 of %2 answers received (the system gave no stamp)")
+                     .arg(answered - m_systemSent)
+                     .arg(answered)
+                     .arg(answered - m_systemReceived);
     if (const QString why = oneWayLeftOut(); !why.isEmpty())
         lines << QStringLiteral("one-way delays left out: ") + why;
     else
@@ -182,6 +194,9 @@ QJsonObject StampFigures::json() const
         {QStringLiteral("ttl_here"), m_ttlHere},
         {QStringLiteral("forward_ms"), spreadJson(m_forward)},
         {QStringLiteral("backward_ms"), spreadJson(m_backward)},
+        // Of the answers, those whose T1 and T4 the system stamped.
+        {QStringLiteral("system_stamps_sent"), qint64(m_systemSent)},
+        {QStringLiteral("system_stamps_received"), qint64(m_systemReceived)},
     };
     if (const QString why = oneWayLeftOut(); !why.isEmpty())
         json.insert(QStringLiteral("one_way_left_out"), why);

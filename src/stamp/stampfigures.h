@@ -49,6 +49,8 @@ public:
         int ttlAtReflector = -1; // the TTL our query arrived with there
         int ttlHere = -1;        // the TTL its answer arrived with here
         qint64 errorNs = 0;      // both ends' error estimates together
+        // T1 and T4 are the system's stamps (else the program's clock's).
+        bool systemSent = false, systemReceived = false;
     };
     struct Loss
     {
@@ -113,4 +115,5 @@ private:
     quint32 m_highestReflectorSeq = 0;
     qint64 m_oneWayErrorNs = 0;
     Query m_last;
+    quint64 m_systemSent = 0, m_systemReceived = 0;
 };

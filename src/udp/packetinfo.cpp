@@ -3,6 +3,9 @@
 #include "packetinfo.h"
 
 #include <cerrno>
+#include <linux/errqueue.h>
+#include <linux/net_tstamp.h>
+
 #include <cstring>
 #include <unistd.h>
 
@@ -118,22 +121,80 @@ std::size_t WritePacketInfo(const PacketInfo &info, char *control)
     return used + CMSG_SPACE(sizeof info.tos);
 }
 
-void EnableArrivalStamps(int fd)
+ArrivalStamps EnableArrivalStamps(int fd, bool sendStamps, SetSocketOption set)
 {
-    SetIntOption(fd, SOL_SOCKET, SO_TIMESTAMPNS);
+    unsigned flags = SOF_TIMESTAMPING_RX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE;
+    if (sendStamps)
+        flags
+            |= SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_OPT_ID | SOF_TIMESTAMPING_OPT_TSONLY;
+    if (set(fd, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags) == 0)
+        return ArrivalStamps::Timestamping;
+    const int on = 1;
+    return set(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == 0 ? ArrivalStamps::TimestampNs
+                                                                    : ArrivalStamps::None;
+}
+
+namespace {
+
+// The software stamp of an SCM_TIMESTAMPING or SCM_TIMESTAMPNS message, in
+// ns; -1 for another message or a stamp of zero (one the system did not take).
+std::int64_t stampOf(const cmsghdr *c)
+{
+    if (c->cmsg_level != SOL_SOCKET
+        || (c->cmsg_type != SCM_TIMESTAMPING && c->cmsg_type != SCM_TIMESTAMPNS))
+        return -1;
+    timespec stamp{}; // the first of SCM_TIMESTAMPING's three is the software one
+    std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+    if (stamp.tv_sec == 0 && stamp.tv_nsec == 0)
+        return -1;
+    return std::int64_t(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec;
+}
+
+} // namespace
+
+std::int64_t ReadArrivalNs(const msghdr &message)
+{
+    for (const cmsghdr *c = CMSG_FIRSTHDR(&message); c;
+         c = CMSG_NXTHDR(const_cast<msghdr *>(&message), const_cast<cmsghdr *>(c)))
+        if (const std::int64_t ns = stampOf(c); ns >= 0)
+            return ns;
+    return -1;
 }
 
 std::int64_t ReadArrivalUs(const msghdr &message, std::int64_t wallAheadUs)
 {
-    for (const cmsghdr *c = CMSG_FIRSTHDR(&message); c;
-         c = CMSG_NXTHDR(const_cast<msghdr *>(&message), const_cast<cmsghdr *>(c))) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec stamp{};
-            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            return std::int64_t(stamp.tv_sec) * 1'000'000 + stamp.tv_nsec / 1000 - wallAheadUs;
+    const std::int64_t ns = ReadArrivalNs(message);
+    return ns < 0 ? -1 : ns / 1000 - wallAheadUs;
+}
+
+int TakeSendStamps(int fd, const std::function<void(std::uint32_t number, std::int64_t ns)> &seen)
+{
+    int taken = 0;
+    for (;; ++taken) {
+        char data[1];
+        iovec io{data, sizeof data};
+        alignas(
+            cmsghdr) char control[CMSG_SPACE(3 * sizeof(timespec))
+                                  + CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in6))];
+        msghdr message{};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        if (::recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+            return taken;
+        std::int64_t ns = -1;
+        const sock_extended_err *report = nullptr;
+        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
+            if ((c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR)
+                || (c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_RECVERR))
+                report = reinterpret_cast<const sock_extended_err *>(CMSG_DATA(c));
+            else if (const std::int64_t stamp = stampOf(c); stamp >= 0)
+                ns = stamp;
         }
+        if (report && report->ee_origin == SO_EE_ORIGIN_TIMESTAMPING && ns >= 0)
+            seen(report->ee_data, ns);
     }
-    return -1;
 }
 
 std::int64_t WallAheadUs()

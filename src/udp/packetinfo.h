@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 
 struct PacketInfo
@@ -63,16 +64,35 @@ PacketInfo ReadPacketInfo(const msghdr &message);
 // length written, 0 when neither is known.
 std::size_t WritePacketInfo(const PacketInfo &info, char *control);
 
-// Asks the system to stamp every datagram with the time it arrived
-// (SO_TIMESTAMPNS): a receiver's own wake-up then adds nothing to a
-// datagram's transit time.
-void EnableArrivalStamps(int fd);
+// How a socket's datagrams are stamped on arrival, best first: the
+// system's time stamping (SO_TIMESTAMPING, its software receive stamp), its
+// older stamp of the same time (SO_TIMESTAMPNS) where that is refused, or
+// none: the program's clock when it reads is all there is.
+enum class ArrivalStamps { Timestamping, TimestampNs, None };
+// setsockopt, or a stand-in that refuses what a test asks it to.
+using SetSocketOption = int (*)(int fd, int level, int option, const void *value, socklen_t length);
+// Asks the system to stamp every datagram with the time it arrived: a
+// receiver's own wake-up then adds nothing to a datagram's transit time.
+// With sendStamps, it also stamps every datagram sent when it leaves and
+// queues the stamp on the socket's error queue, numbered from 0 in the
+// order of the sends (TakeSendStamps).  What the socket got.
+ArrivalStamps EnableArrivalStamps(int fd, bool sendStamps = false,
+                                  SetSocketOption set = ::setsockopt);
 // Room for a received datagram's control messages: its local address and
 // its arrival stamp.
-inline constexpr std::size_t ReceiveControlSpace = PacketInfoSpace + CMSG_SPACE(sizeof(timespec));
-// The arrival stamp that the control messages tell, in microseconds on the
-// monotonic clock: the system stamps with the wall clock, taken over by
-// wallAheadUs (the wall clock less the monotonic one, now); -1 without one.
+inline constexpr std::size_t ReceiveControlSpace
+    = PacketInfoSpace + CMSG_SPACE(3 * sizeof(timespec));
+// The arrival stamp that the control messages tell, in nanoseconds on the
+// real-time clock; -1 without one.
+std::int64_t ReadArrivalNs(const msghdr &message);
+// The same in microseconds on the monotonic clock: the system stamps with
+// the wall clock, taken over by wallAheadUs (the wall clock less the
+// monotonic one, now); -1 without one.
 std::int64_t ReadArrivalUs(const msghdr &message, std::int64_t wallAheadUs);
 // The wall clock less the monotonic one, in microseconds.
 std::int64_t WallAheadUs();
+// Takes the send stamps waiting on fd's error queue, oldest first: for
+// each, the number of the send it stamps and its time (real-time clock,
+// ns).  Reports of other kinds are taken too and dropped.  The number of
+// entries taken; never blocks.
+int TakeSendStamps(int fd, const std::function<void(std::uint32_t number, std::int64_t ns)> &seen);
