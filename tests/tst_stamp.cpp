@@ -10,6 +10,8 @@
 #include "cli/metricspage.h"
 #include "peers/stampreflector.h"
 #include "stamp/stampfigures.h"
+#include "peers/stampsender.h"
+#include "peers/systemclock.h"
 #include "stamp/stampreply.h"
 #include "wording/stamplines.h"
 
@@ -81,6 +83,17 @@ QJsonObject probeStamp(const QString &folder, quint16 port, int count, int *stat
         probe.kill();
     *status = probe.exitCode();
     return QJsonDocument::fromJson(probe.readAllStandardOutput())["targets"][0].toObject();
+}
+
+// How many of the time stamp options, SO_TIMESTAMPING first, the stand-in
+// for setsockopt refuses.
+int refusedStamps = 0;
+int refusing(int fd, int level, int option, const void *value, socklen_t length)
+{
+    const int rank = option == SO_TIMESTAMPING ? 1 : option == SO_TIMESTAMPNS ? 2 : 3;
+    return level == SOL_SOCKET && rank <= refusedStamps
+               ? (errno = ENOPROTOOPT, -1)
+               : ::setsockopt(fd, level, option, value, length);
 }
 
 } // namespace
@@ -267,6 +280,46 @@ private slots:
         QCOMPARE(
             QList<quint64>({heard[0].ssid, heard[0].answered, heard[1].ssid, heard[1].answered}),
             QList<quint64>({3, 2, 1, 1}));
+    }
+
+    // The system stamps T2 (the Timestamp Information TLV says "software,
+    // local": 2) and the sender's T1 and T4; what it refuses falls back to
+    // the program's clock, said.  Every stamp NTP, within a second of now.
+    void systemStamps_data()
+    {
+        columns<int, int, QString>("refused", "methodIn", "said");
+        dataRow("all the system's", 0, 2, QString("1 1 here: the system's, of every"));
+        dataRow("SO_TIMESTAMPING refused", 1, 2, QString("0 1 1 of 1 queries sent and 0 of 1"));
+        dataRow("both refused", 2, 3, QString("0 0 1 of 1 queries sent and 1 of 1"));
+    }
+    void systemStamps()
+    {
+        const auto [refused, methodIn, said]
+            = fetched<int, int, QString>("refused", "methodIn", "said");
+        refusedStamps = refused;
+        StampReflector reflector(nullptr, StampReflector::MaxSessions, refusing);
+        int number = 0;
+        QString why;
+        const quint16 port = freePort(true);
+        QVERIFY(reflector.open("127.0.0.1", port, &number, &why));
+        QUdpSocket query;
+        const QByteArray info = Stamp::TlvBytes(0, Stamp::TlvType::TimestampInfo, QByteArray(4, 0));
+        query.writeDatagram(Stamp::SenderBytes({}) + info, QHostAddress::LocalHost, port);
+        QTRY_VERIFY(query.hasPendingDatagrams());
+        const QByteArray reply = query.receiveDatagram().data();
+        const auto answer = Stamp::ReadReflectorPacket(reply);
+        const qint64 t2 = NtpStampNs(answer->receiveTimestamp), t3 = NtpStampNs(answer->timestamp);
+        QVERIFY(t2 <= t3 && t3 - t2 < 1'000'000'000 && qAbs(RealTimeNs() - t2) < 1'000'000'000);
+        QCOMPARE(int(reply[Stamp::BaseBytes + Stamp::TlvHeaderBytes + 1]), methodIn);
+        StampSender sender(nullptr, refusing);
+        QVERIFY(sender.open("127.0.0.1", port, {}, 0, &number) && sender.send(1, &number));
+        QTRY_COMPARE(sender.figures().answers(), 1u);
+        const QJsonObject json = sender.figures().json();
+        const QString told = QString::number(json["system_stamps_sent"].toInt()) + ' '
+                             + QString::number(json["system_stamps_received"].toInt()) + ' '
+                             + sender.figures().summaryLines().join('\n');
+        // The counts sent and received of the JSON, then words of the summary.
+        QVERIFY2(told.startsWith(said.left(4)) && told.contains(said.mid(4)), qPrintable(told));
     }
 
     // A line a minute for each session, up to the most told apart; the rest
