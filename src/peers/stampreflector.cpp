@@ -24,6 +24,7 @@ using Stamp::ReflectorClock;
 namespace {
 
 constexpr qint64 NsPerS = 1'000'000'000;
+constexpr int ReceiveRoom = 4 * 1024 * 1024; // bytes (the system may give less)
 
 // What the control messages of a received datagram tell beside its
 // local address.
@@ -218,6 +219,10 @@ bool StampReflector::open(const QString &local, quint16 port, int *number, QStri
     }
     EnablePacketInfo(fd, m_ipv6);
     m_arrivalStamps = EnableArrivalStamps(fd, false, m_setOption);
+    // Room for a burst while the program is not running (another process
+    // has the core): a sender at 100,000 packets a second fills the
+    // system's usual room in a few milliseconds.
+    SetIntOption(fd, SOL_SOCKET, SO_RCVBUF, ReceiveRoom);
     SetIntOption(fd, IPPROTO_IP, IP_RECVTTL);
     SetIntOption(fd, IPPROTO_IP, IP_RECVTOS);
     if (m_ipv6) {
