@@ -221,8 +221,10 @@ bool StampReflector::open(const QString &local, quint16 port, int *number, QStri
     m_arrivalStamps = EnableArrivalStamps(fd, false, m_setOption);
     // Room for a burst while the program is not running (another process
     // has the core): a sender at 100,000 packets a second fills the
-    // system's usual room in a few milliseconds.
-    SetIntOption(fd, SOL_SOCKET, SO_RCVBUF, ReceiveRoom);
+    // system's usual room in a few milliseconds.  Beyond the system's most
+    // (net.core.rmem_max) with the privilege to, else as much as it lets.
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &ReceiveRoom, sizeof ReceiveRoom) != 0)
+        SetIntOption(fd, SOL_SOCKET, SO_RCVBUF, ReceiveRoom);
     SetIntOption(fd, IPPROTO_IP, IP_RECVTTL);
     SetIntOption(fd, IPPROTO_IP, IP_RECVTOS);
     if (m_ipv6) {
@@ -274,6 +276,8 @@ struct StampReflector::Slot
     PacketInfo info;
     QByteArray reply;
     quint8 dscp = 0;
+    bool ptp = false; // the reply's time stamps are PTP's
+    int taiOffsetS = 0;
 };
 
 // The batch's buffers, made once: a datagram of any length fits.
@@ -308,6 +312,7 @@ void StampReflector::readReady()
         if (received <= 0)
             return;
         OutDatagram out[Batch];
+        Slot *outSlots[Batch];
         int outCount = 0;
         for (int i = 0; i < received; ++i) {
             Slot &slot = b.held[i];
@@ -319,11 +324,20 @@ void StampReflector::readReady()
                 continue;
             const OutDatagram datagram{slot.reply.constData(), std::size_t(slot.reply.size()),
                                        &slot.from, m.msg_namelen, &slot.info};
-            if (slot.dscp == 0)
+            if (slot.dscp == 0) {
+                outSlots[outCount] = &slot;
                 out[outCount++] = datagram;
-            else
+            } else {
                 tally(sendWithDscp(m_fd, datagram, slot.dscp) ? 1 : -1);
+            }
         }
+        // The batch's T3 once more, as it is handed over: the answers made
+        // first did not leave any earlier than the last.
+        const qint64 t3Ns = RealTimeNs();
+        for (int i = 0; i < outCount; ++i)
+            Stamp::WriteU64(outSlots[i]->reply.data() + 4,
+                            outSlots[i]->ptp ? PtpStamp(t3Ns, outSlots[i]->taiOffsetS)
+                                             : NtpStamp(t3Ns));
         for (int sent = 0; sent < outCount;) {
             // One the system refuses is lost; the rest are tried.
             const int taken
@@ -374,6 +388,8 @@ bool StampReflector::reflect(Slot &slot, QByteArrayView request, const msghdr &m
     // tells why this is the program's clock).
     reflection.t3Ns = RealTimeNs();
     slot.reply = Stamp::StampReply(request, reflection);
+    slot.ptp = ReadErrorEstimate(sender->errorEstimate).ptp;
+    slot.taiOffsetS = reflection.clock.taiOffsetS;
     slot.dscp = reflection.dscpSent;
     return true;
 }

@@ -16,8 +16,8 @@
 //   program woke up for it).  Where the system gives none, the program's
 //   clock, and the Timestamp Information TLV says which ("software, local"
 //   or "control plane").
-// - T3 is the program's clock as the answer is made, just before it is
-//   handed to the system.  The system could stamp the answer as it leaves
+// - T3 is the program's clock just before the answer is handed to the
+//   system (for a batch, once, as the batch is).  The system could stamp the answer as it leaves
 //   (a transmit stamp on the error queue), but only after the answer is
 //   sent, and T3 is in the answer: such a stamp could only ever be told in
 //   the next one, which the protocol has no room for.  So T3 says

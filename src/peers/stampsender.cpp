@@ -20,6 +20,9 @@
 
 namespace {
 
+// A transmit stamp later than this after the query's T1 is not its own.
+constexpr qint64 SendPathMostNs = 1'000'000'000;
+
 socklen_t socketAddress(const QHostAddress &address, quint16 port, bool ipv6, sockaddr_storage *at)
 {
     *at = {};
@@ -136,7 +139,7 @@ void StampSender::sendStamped(std::uint32_t number, std::int64_t ns)
     const quint64 full = (m_sends & ~quint64(0xFFFFFFFF)) | number;
     const quint64 sent = full > m_sends ? full - (quint64(1) << 32) : full;
     const Send &send = m_sendNumbers[sent % Remembered];
-    if (send.number != sent || ns < send.t1Ns || ns - send.t1Ns >= 1'000'000'000)
+    if (send.number != sent || ns < send.t1Ns || ns - send.t1Ns >= SendPathMostNs)
         return;
     m_sentAt[send.seq % Remembered] = {send.seq, ns};
 }

@@ -68,6 +68,11 @@ void StampLines::tellOpened(const QString &local)
                                           .arg(m_reflector.port())
                                           .arg(BracketedHost(local), families(local))
                                       + CRLF);
+    // The answers say so too (Timestamp Information), to a sender that asks.
+    if (m_reflector.arrivalStamps() == ArrivalStamps::None)
+        m_lines.AddToMsgsBox(Speaker, QStringLiteral("The system stamps no arrivals here: T2 is "
+                                                     "this program's clock when it reads")
+                                          + CRLF);
 }
 
 void StampLines::tellOpenFailed(const QString &local, quint16 port, int number, const QString &why)

@@ -9,6 +9,8 @@
 // with what was not answered told together.
 //
 //   STAMP: Reflecting test packets on UDP port 862 ([::], IPv4 and IPv6)
+//   STAMP: The system stamps no arrivals here: T2 is this program's clock
+//          when it reads                      (only where it refuses to)
 //   STAMP: 10.0.0.5:40123 (SSID 7) in the last minute: 60 packets reflected
 //   STAMP: in the last minute, not answered: 3 too short for a test packet,
 //          1 from port 0 or a broadcast or multicast address
