@@ -9,8 +9,8 @@
 #include "base/msgsink.h"
 #include "cli/metricspage.h"
 #include "peers/stampreflector.h"
-#include "stamp/stampfigures.h"
 #include "peers/stampsender.h"
+#include "stamp/stampfigures.h"
 #include "stamp/stampreply.h"
 #include "wording/stamplines.h"
 
@@ -311,7 +311,7 @@ private slots:
                 && qAbs(QDateTime::currentMSecsSinceEpoch() * 1e6 - t2) < 1e9);
         QCOMPARE(int(reply[Stamp::BaseBytes + Stamp::TlvHeaderBytes + 1]), in);
         StampSender sender(nullptr, refusing);
-        QVERIFY(sender.open("127.0.0.1", port, {}, 0, &number) && sender.send(1, &number));
+        QVERIFY(sender.open("127.0.0.1", port, {}, 0, {}, &number) && sender.send(1, &number));
         const StampFigures &figures = sender.figures();
         QTRY_COMPARE(figures.answers(), 1u);
         const QString told = QString::number(figures.json()["system_stamps_sent"].toInt()) + ' '
