@@ -28,6 +28,8 @@ const QString Usage = QStringLiteral(
     "                        [--tos TOS]\n"
     "       selmarin respond --stamp [--port N] [--local ADDRESS]\n"
     "                        [--metrics ADDRESS:PORT]\n"
+    "       (either respond also takes [--allow CIDR[,CIDR...]]\n"
+    "                        [--budget-per-source R[/B]] [--budget R[/B]])\n"
     "       selmarin probe --tcp|--udp|--tls HOST PORT [HOST PORT ...] [-c N] [-i S]\n"
     "                      [-W S] [-w S] [-q] [-I ADDRESS] [--local-port P]\n"
     "                      [--keep-going] [--json | --json-stream] [--targets FILE]\n"
@@ -58,6 +60,18 @@ const QString Usage = QStringLiteral(
     "  --tos TOS            (--tcp, --tls) the TOS byte of the answers; a UDP\n"
     "                       responder answers each query with the TOS byte it\n"
     "                       came with\n"
+    "  --allow CIDR[,CIDR...]  answer only these addresses (192.0.2.0/24,\n"
+    "                       2001:db8::/32; a bare address is itself; repeatable);\n"
+    "                       others are not answered, a connection from them is\n"
+    "                       closed at once, and they are counted in a line a\n"
+    "                       minute (default: every address)\n"
+    "  --budget-per-source R[/B]  answers a second to one address, B at once\n"
+    "                       (default 2000/4000: a probe of 1,000 targets at a\n"
+    "                       query a second is half of it); beyond it a query\n"
+    "                       is not answered, and counted\n"
+    "  --budget R[/B]       answers a second in all (default 20000/40000)\n"
+    "                       Never answered: port 0, broadcast and multicast\n"
+    "                       sources; a forged flood gets at most the budgets.\n"
     "probe    connects (TCP) or binds (UDP) to HOST PORT and sends an AutoPing\n"
     "         query at once and then every interval (HOST: a name, an IPv4\n"
     "         or an IPv6 address), with a line per query; at the end, or on\n"
@@ -211,6 +225,29 @@ QString metrics(Command &c, const QString &v)
                : QStringLiteral("--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464.");
 }
 
+QString allow(Command &c, const QString &v)
+{
+    for (const QString &text : v.split(u',')) {
+        QString why;
+        const std::optional<AddressRange> range = ReadAddressRange(text.trimmed(), &why);
+        if (!range)
+            return why;
+        c.limits.allow.append(*range);
+    }
+    return {};
+}
+
+OptionApply takesBudget(AnswerBudget ResponderLimits::*field, const char *name)
+{
+    return [field, name](Command &c, const QString &v) {
+        QString why;
+        const std::optional<AnswerBudget> budget = ReadAnswerBudget(QLatin1String(name), v, &why);
+        if (budget)
+            c.limits.*field = *budget;
+        return why;
+    };
+}
+
 const QList<Option> &options()
 {
     using C = Command;
@@ -224,6 +261,12 @@ const QList<Option> &options()
          KeepsPort(&C::port, 1, "respond needs --port N, N from 1 to 65535.")},
         {{"local"}, true, Respond, KeepsValue(&C::local)},
         {{"stamp"}, false, Both, SetsFlag(&C::stamp)},
+        {{"allow"}, true, Respond, allow},
+        {{"budget-per-source"},
+         true,
+         Respond,
+         takesBudget(&ResponderLimits::perSource, "--budget-per-source")},
+        {{"budget"}, true, Respond, takesBudget(&ResponderLimits::total, "--budget")},
         {{"c", "count"}, true, Probe, count},
         {{"i", "interval"}, true, Probe, TakesSeconds(&C::intervalMs, "--interval", 10)},
         {{"W", "timeout"}, true, Probe | Diagnose, TakesSeconds(&C::timeoutMs, "--timeout", 1)},

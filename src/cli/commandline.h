@@ -6,7 +6,8 @@
 // command runs it without any window or display:
 //
 //   selmarin respond --tcp|--udp|--tls --port N [--local ADDRESS] [--cert FILE --key FILE]
-//   selmarin respond --stamp [--port N] [--local ADDRESS]
+//                    [--allow CIDR[,CIDR...]] [--budget-per-source R[/B]] [--budget R[/B]]
+//   selmarin respond --stamp [--port N] [--local ADDRESS] [the same --allow and budgets]
 //   selmarin probe --tcp|--udp|--tls HOST PORT [-c N] [-i S] [-W S] [-w S] [-q]
 //                  [-I ADDRESS] [--local-port P] [--keep-going] [--json | --json-stream]
 //                  [--insecure] [--cacert FILE] [--cert FILE [--key FILE]]
@@ -26,6 +27,8 @@
 // else that is wrong is a usage error, and no window opens.  Targets are
 // compared and named with an IPv6 address in one written form, without
 // brackets, and ports as numbers.
+
+#include "base/responderlimits.h"
 
 #include <QList>
 #include <QString>
@@ -90,6 +93,8 @@ struct Command
     int loadBurst = 1;         // pieces back to back per tick
     int loadTimeMs = 0;        // how long to send (with count 0); 0: the default
     int loadWarmUpMs = 0;      // the warm-up, not counted
+    // respond: whom it answers and how much (--allow, --budget...).
+    ResponderLimits limits;
 };
 
 // The load command's arguments, the program's name first and "load" next.

@@ -314,7 +314,8 @@ bool HeadlessRun::openServing(const PlannedResponder &planned)
     serving->planned = planned;
     const Command &command = planned.command;
     if (command.stamp) {
-        serving->stamp = std::make_unique<StampReflector>();
+        serving->stamp = std::make_unique<StampReflector>(nullptr, StampReflector::MaxSessions,
+                                                          ::setsockopt, command.limits);
         serving->stampNamed = std::make_unique<NamedLines>(m_lines, responderName(command));
         serving->stampLines = std::make_unique<StampLines>(*serving->stamp, *serving->stampNamed);
         connect(m_minute, &QTimer::timeout, serving->stampLines.get(), &StampLines::tellMinute);
@@ -328,15 +329,15 @@ bool HeadlessRun::openServing(const PlannedResponder &planned)
         m_serving.push_back(std::move(serving));
         return true;
     }
-    serving->responder = std::make_unique<Responder>(m_tables, m_rules);
+    serving->responder = std::make_unique<Responder>(m_tables, m_rules, command.limits);
     serving->lines = std::make_unique<RespondLines>(*serving->responder, m_tables, m_lines,
                                                     responderName(command), command.everyQuery);
     Session &session = serving->responder->session();
     connect(&session, &Session::stateShown, this,
             [this, raw = serving.get()] { servingDown(*raw); });
     session.startStateWatch();
-    if (!command.everyQuery)
-        connect(m_minute, &QTimer::timeout, serving->lines.get(), &RespondLines::tellMinute);
+    // With --every-query too: what was refused is told once a minute.
+    connect(m_minute, &QTimer::timeout, serving->lines.get(), &RespondLines::tellMinute);
     Session::Config config = Responder::configured(transportConfig(command), m_readyWatch.get());
     config.ends.localAddress = command.local;
     config.ends.localPort = command.port;

@@ -5,8 +5,11 @@
 
 #include "socket/winsock.h"
 
-Responder::Responder(const NameTables &tables, const AddressRules &rules, QObject *parent)
+Responder::Responder(const NameTables &tables, const AddressRules &rules,
+                     const ResponderLimits &limits, QObject *parent)
     : QObject(parent),
+      m_limits(limits),
+      m_gate(limits),
       m_session(tables, rules),
       m_turnedAway(60'000,
                    [this](quint64 count) { emit clientsTurnedAway(count, m_turnedAwayWhy); }),
@@ -18,7 +21,7 @@ Responder::Responder(const NameTables &tables, const AddressRules &rules, QObjec
     });
     // With no descriptor left, room for the next connection.
     connect(&m_session, &Session::descriptorShort, this, [this] { evictSilentClient(); });
-    m_idleSweep.setInterval(ClientIdleMs / 8);
+    m_idleSweep.setInterval(std::max(1, m_limits.clientIdleMs / 8));
     connect(&m_idleSweep, &QTimer::timeout, this, &Responder::closeIdleClients);
     m_loadSweep.setInterval(1000);
     connect(&m_loadSweep, &QTimer::timeout, this, &Responder::sweepLoads);

@@ -12,6 +12,10 @@
 //   that connection (responderclients.cpp).  Clients are capped, in all and
 //   from one address, so that a flood of connections leaves room for real
 //   probes; one that stays silent too long is closed.
+// - its gate (sourcegate.h): the sources it answers at all, and the budgets
+//   of its answers.  A connection from outside the allowed ranges is closed
+//   at once; a datagram from outside, or over the budget, is neither shown
+//   nor answered; both are counted for the minute's line.
 // - the loads it counts (responderloads.cpp): the pieces of `selmarin
 //   load`, per sender, instead of text, with the reports back in band, on
 //   the socket the piece came by: a UDP datagram that starts with the
@@ -20,10 +24,12 @@
 // What it tells of its clients names them as the pane does, by address;
 // the session tells the rest.
 
+#include "base/responderlimits.h"
 #include "load/loadcounter.h"
 #include "session/session.h"
 #include "session/textcodec.h"
 #include "session/throttle.h"
+#include "sourcegate.h"
 
 #include <QObject>
 #include <QTimer>
@@ -64,21 +70,20 @@ class Responder : public QObject
 {
     Q_OBJECT
 public:
-    // Clients at once, in all and from one address, and how long a client
-    // may stay silent before it is closed.  (MaxClients, or what the limit
-    // of open files allows, two each.)  At the cap, or with no descriptor
-    // left, the client silent the longest makes room, when it has been
-    // silent for EvictAfterMs.
-    static constexpr int MaxClients = 4096;
-    static constexpr int MaxClientsPerAddress = 64;
-    static constexpr int ClientIdleMs = 120'000;
-    static constexpr int EvictAfterMs = 5'000;
-
-    Responder(const NameTables &tables, const AddressRules &rules, QObject *parent = nullptr);
+    // The limits give the clients at once, in all and from one address,
+    // and how long a client may stay silent before it is closed.
+    // (maxClients, or what the limit of open files allows, two each.)  At
+    // the cap, or with no descriptor left, the client silent the longest
+    // makes room, when it has been silent for evictAfterMs.
+    Responder(const NameTables &tables, const AddressRules &rules,
+              const ResponderLimits &limits = {}, QObject *parent = nullptr);
     ~Responder() override;
 
     Session &session() { return m_session; }
     const Session &session() const { return m_session; }
+    const ResponderLimits &limits() const { return m_limits; }
+    // Who it refused since the last minute (the gate's counts start again).
+    SourceGate::Minute refusedMinute() { return m_gate.minute(); }
     // The configuration a responder opens with: the transport's, its ends
     // and TLS choices kept; watched by readyWatch (udp/readywatch.h).
     static Session::Config configured(Session::Config config, ReadyWatch *readyWatch);
@@ -138,6 +143,10 @@ private:
                    qint64 atUs, const StreamRead &stream = {});
     void sweepLoads();
 
+    size_t clientRoom() const;
+
+    ResponderLimits m_limits;
+    SourceGate m_gate;
     Session m_session;
     std::vector<std::unique_ptr<Client>> m_clients;
     quint64 m_answered = 0;     // queries answered on the clients' connections

@@ -16,35 +16,37 @@
 #include <cstring>
 #include <sys/resource.h>
 
-namespace {
-
 // The clients there is room for: two descriptors each (the connection and
 // a duplicate that tells a reset from a close), some kept for the rest.
-size_t clientRoom()
+size_t Responder::clientRoom() const
 {
+    const auto most = size_t(std::max(1, m_limits.maxClients));
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return size_t(Responder::MaxClients);
-    return std::min<size_t>(size_t(Responder::MaxClients),
-                            limit.rlim_cur > 64 ? (limit.rlim_cur - 64) / 2 : 1);
+        return most;
+    return std::min<size_t>(most, limit.rlim_cur > 64 ? (limit.rlim_cur - 64) / 2 : 1);
 }
-
-} // namespace
 
 void Responder::serve(std::unique_ptr<Winsock> socket)
 {
     // Clients are capped, in all and from one address, so that a flood of
     // connections (idle ones, say) leaves room for real probes.
     const QString address = socket->RemoteHostIP();
+    // From outside the allowed ranges: closed at once, counted, not told.
+    if (m_gate.admit(address, socket->RemotePort()) != SourceGate::Verdict::Answer) {
+        socket->Close();
+        return;
+    }
+    const int perAddress = m_limits.maxClientsPerAddress;
     const auto fromThere = std::count_if(m_clients.begin(), m_clients.end(), [&](const auto &c) {
         return c->socket->RemoteHostIP() == address;
     });
     const bool full = m_clients.size() >= clientRoom() && !evictSilentClient();
-    if (full || fromThere >= MaxClientsPerAddress) {
-        m_turnedAwayWhy = {fromThere >= MaxClientsPerAddress,
-                           fromThere >= MaxClientsPerAddress ? qsizetype(fromThere)
-                                                             : qsizetype(m_clients.size()),
-                           address, EvictAfterMs / 1000};
+    if (full || fromThere >= perAddress) {
+        m_turnedAwayWhy
+            = {fromThere >= perAddress,
+               fromThere >= perAddress ? qsizetype(fromThere) : qsizetype(m_clients.size()),
+               address, m_limits.evictAfterMs / 1000};
         socket->Close();
         m_turnedAway.note();
         return;
@@ -105,7 +107,9 @@ void Responder::clientData(Winsock *socket)
             const QList<ProbeText> found = client.texts.feed(text);
             emit dataArrived({from, text, text != AutoPingQuery, found, at});
             for (const ProbeText &read : found) {
-                if (read.kind != ProbeText::Query)
+                if (read.kind != ProbeText::Query
+                    || m_gate.answer(from.address, quint16(from.port), at)
+                           != SourceGate::Verdict::Answer)
                     continue;
                 const QString answer = ProbeTextOf(ProbeText::Response, read.seq, read.size);
                 const qint64 sentAt = MonotonicUs();
@@ -146,11 +150,11 @@ void Responder::closeIdleClients()
     const qint64 now = MonotonicUs();
     std::vector<Winsock *> idle;
     for (const auto &client : m_clients)
-        if (now - client->heardUs > qint64(ClientIdleMs) * 1000)
+        if (now - client->heardUs > qint64(m_limits.clientIdleMs) * 1000)
             idle.push_back(client->socket.get());
     for (Winsock *socket : idle) {
         socket->Close();
-        dropClient(socket, {ClientEnd::Kind::Silent, 0, {}, ClientIdleMs / 1000});
+        dropClient(socket, {ClientEnd::Kind::Silent, 0, {}, m_limits.clientIdleMs / 1000});
     }
     if (m_clients.empty())
         m_idleSweep.stop();
@@ -162,7 +166,7 @@ bool Responder::evictSilentClient()
         = std::min_element(m_clients.begin(), m_clients.end(),
                            [](const auto &a, const auto &b) { return a->heardUs < b->heardUs; });
     if (silent == m_clients.end()
-        || MonotonicUs() - (*silent)->heardUs < qint64(EvictAfterMs) * 1000)
+        || MonotonicUs() - (*silent)->heardUs < qint64(m_limits.evictAfterMs) * 1000)
         return false;
     Winsock *socket = (*silent)->socket.get();
     socket->Close();

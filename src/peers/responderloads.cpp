@@ -13,11 +13,18 @@
 #include "socket/winsock.h"
 
 // A load's datagram is counted, not shown (one that only looks like one is
-// shown as anything else is).
+// shown as anything else is).  A datagram the gate refuses is taken too:
+// neither shown nor answered.  Every other one counts against the budget
+// of answers, whether it is a query or not, so that a flood of anything
+// costs the responder little.
 bool Responder::takeDatagram(Winsock &socket, const QByteArray &bytes, qint64 atUs)
 {
+    const QString source = socket.RemoteHostIP();
+    const auto port = quint16(socket.RemotePort());
     if (!LoadWire::IsLoad(bytes))
-        return false;
+        return m_gate.answer(source, port, atUs) != SourceGate::Verdict::Answer;
+    if (m_gate.admit(source, port) != SourceGate::Verdict::Answer)
+        return true;
     const auto header = LoadWire::ReadHeader(bytes.constData(), bytes.size());
     if (!header)
         return false;

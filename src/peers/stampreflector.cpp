@@ -3,6 +3,7 @@
 
 #include "stampreflector.h"
 
+#include "base/clock.h"
 #include "stamp/stampreply.h"
 #include "systemclock.h"
 #include "udp/batchsend.h"
@@ -70,20 +71,6 @@ void senderOf(const sockaddr_storage &from, unsigned char *address, quint16 *por
         std::memcpy(address, &v6.sin6_addr, 16);
         *port = ntohs(v6.sin6_port);
     }
-}
-
-// No answer goes to port 0, to a broadcast or to a multicast address.
-bool answerable(const unsigned char *address, quint16 port)
-{
-    if (port == 0 || address[0] == 0xFF) // IPv6 multicast
-        return false;
-    static constexpr unsigned char Mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-    if (std::memcmp(address, Mapped, 12) != 0)
-        return true;
-    const unsigned char *v4 = address + 12;
-    const bool broadcast = v4[0] == 255 && v4[1] == 255 && v4[2] == 255 && v4[3] == 255;
-    // 0.0.0.0/8 is no one's source either.
-    return !broadcast && (v4[0] & 0xF0) != 0xE0 && v4[0] != 0;
 }
 
 QHostAddress addressOf(const unsigned char *bytes)
@@ -170,10 +157,12 @@ size_t StampReflector::KeyHash::operator()(const Key &key) const
     return hash;
 }
 
-StampReflector::StampReflector(QObject *parent, int maxSessions, SetSocketOption setOption)
+StampReflector::StampReflector(QObject *parent, int maxSessions, SetSocketOption setOption,
+                               const ResponderLimits &limits)
     : QObject(parent),
       m_maxSessions(qMax(1, maxSessions)),
       m_setOption(setOption),
+      m_gate(limits),
       m_clock(std::make_unique<Clock>())
 {}
 
@@ -354,10 +343,10 @@ bool StampReflector::reflect(Slot &slot, QByteArrayView request, const msghdr &m
 {
     Key key{};
     senderOf(slot.from, key.sender, &key.senderPort);
-    if (!answerable(key.sender, key.senderPort)) {
-        ++m_ignored.badSource;
+    AddressOctets source;
+    std::memcpy(source.data(), key.sender, source.size());
+    if (m_gate.answer(source, key.senderPort, MonotonicUs()) != SourceGate::Verdict::Answer)
         return false;
-    }
     const std::optional<Stamp::SenderPacket> sender = Stamp::ReadSenderPacket(request);
     if (!sender || (m.msg_flags & MSG_TRUNC)) {
         ++m_ignored.tooShort;
@@ -413,7 +402,7 @@ std::vector<StampReflector::Session> StampReflector::minute(Ignored *ignored)
             heard.push_back(entry.session);
             entry.session.answered = 0;
         }
-    *ignored = m_ignored;
-    m_ignored = {};
+    *ignored = std::exchange(m_ignored, {});
+    ignored->refused = m_gate.minute();
     return heard;
 }

@@ -30,14 +30,16 @@
 // - The error estimate comes from the system clock's state (adjtimex:
 //   synchronized or not, its estimated error), read at most once a second.
 // - Nothing is answered to port 0, or to a broadcast or multicast source,
-//   or to a datagram too short to be a test packet (stamp/stampreply.h);
-//   those are counted.  The answer is never longer than the request, or
+//   to a source outside the allowed ranges or over its budget of answers
+//   (sourcegate.h), or to a datagram too short to be a test packet
+//   (stamp/stampreply.h); those are counted.  The answer is never longer than the request, or
 //   the base packet: no sender makes it send more than a few times what
 //   it was sent.
 //
 // Datagrams are taken and answered in batches (recvmmsg, sendmmsg) when
 // the socket is ready, on the event loop.
 
+#include "sourcegate.h"
 #include "udp/packetinfo.h"
 
 #include <QByteArrayView>
@@ -73,17 +75,20 @@ public:
     // What was not answered since the last minute().
     struct Ignored
     {
-        quint64 tooShort = 0;   // shorter than a sender's packet
-        quint64 badSource = 0;  // from port 0, a broadcast or multicast address
+        quint64 tooShort = 0; // shorter than a sender's packet
+        // From port 0, a broadcast or multicast address, outside the
+        // allowed ranges, over the budget.
+        SourceGate::Minute refused;
         quint64 sendFailed = 0; // the system did not take the answer
         quint64 forgotten = 0;  // sessions forgotten to make room
         int lastSendError = 0;  // errno of the last that failed
     };
 
-    // Keeps at most maxSessions sessions.
+    // Keeps at most maxSessions sessions; answers as limits allow.
     // setOption: setsockopt, or a stand-in that refuses the time stamps.
     explicit StampReflector(QObject *parent = nullptr, int maxSessions = MaxSessions,
-                            SetSocketOption setOption = ::setsockopt);
+                            SetSocketOption setOption = ::setsockopt,
+                            const ResponderLimits &limits = {});
     ~StampReflector() override;
 
     // Binds local (an IPv4 or IPv6 address; "::": every address of both
@@ -132,6 +137,7 @@ private:
     int m_maxSessions;
     SetSocketOption m_setOption;
     ArrivalStamps m_arrivalStamps = ArrivalStamps::None;
+    SourceGate m_gate;
     int m_fd = -1;
     quint16 m_port = 0;
     bool m_ipv6 = false;

@@ -29,9 +29,25 @@ QString ClientEndText(const ClientEnd &end)
     return {};
 }
 
-RespondLines::RespondLines(const Responder &responder, const NameTables &tables, MsgSink &lines,
+QStringList RefusedTexts(const SourceGate::Minute &minute)
+{
+    QStringList texts;
+    const auto add = [&](const SourceGate::Refused &refused, const char *what) {
+        if (refused.count > 0)
+            texts << QStringLiteral("%1 %2 (e.g. %3)")
+                         .arg(refused.count)
+                         .arg(QLatin1String(what), refused.examples.join(QStringLiteral(", ")));
+    };
+    add(minute.badSource, "from port 0 or a broadcast or multicast address");
+    add(minute.outside, "from outside the allowed addresses");
+    add(minute.overBudget, "over the budget of answers");
+    return texts;
+}
+
+RespondLines::RespondLines(Responder &responder, const NameTables &tables, MsgSink &lines,
                            const QString &name, bool everyQuery, QObject *parent)
     : QObject(parent),
+      m_responder(responder),
       m_name(name),
       m_own(lines, name),
       m_clientLines(lines, name),
@@ -75,8 +91,8 @@ RespondLines::RespondLines(const Responder &responder, const NameTables &tables,
                             .arg(count == 1 ? QStringLiteral("A client was")
                                             : QStringLiteral("%1 clients were").arg(count),
                                  why)
-                            .arg(Responder::MaxClients)
-                            .arg(Responder::MaxClientsPerAddress)
+                            .arg(m_responder.limits().maxClients)
+                            .arg(m_responder.limits().maxClientsPerAddress)
                         + CRLF);
             });
     // A load: a line a second per load, and its end, whatever everyQuery says.
@@ -122,6 +138,10 @@ void RespondLines::count(const DataSeen &data)
 
 void RespondLines::tellMinute()
 {
+    if (const QStringList refused = RefusedTexts(m_responder.refusedMinute()); !refused.isEmpty())
+        m_own.AddToMsgsBox(QStringLiteral("Winsock"),
+                           QStringLiteral("in the last minute, not answered: ")
+                               + refused.join(QStringLiteral(", ")) + CRLF);
     for (const auto &[who, client] : std::exchange(m_clients, {}))
         tell(who, client);
 }

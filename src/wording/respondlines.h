@@ -25,8 +25,15 @@
 //   answered [tcp :7 from 192.0.2.9:5555] Winsock: 192.0.2.9:5555 in the last minute: 0 queries
 //   answered,
 //            300000 characters that were no query (first: "GET / HTTP/1.1\r\nHo...")
+//
+// and what its gate refused (peers/sourcegate.h), in one line a minute:
+//
+//   Winsock: in the last minute, not answered: 3 from outside the allowed
+//            addresses (e.g. 192.0.2.9, 2001:db8::7), 120 over the budget of
+//            answers (e.g. 10.0.0.5)
 
 #include "base/msgsink.h"
+#include "peers/sourcegate.h"
 #include "session/sessionevents.h"
 #include "sessionlines.h"
 
@@ -40,6 +47,10 @@ struct ClientEnd;
 // 10054 ...", "closed: silent for 120 s" ...
 QString ClientEndText(const ClientEnd &end);
 
+// What a gate refused, in the words of the minute's line: "3 from outside
+// the allowed addresses (e.g. 192.0.2.9)" ...; nothing for what it did not.
+QStringList RefusedTexts(const SourceGate::Minute &minute);
+
 class Responder;
 struct NameTables;
 
@@ -52,7 +63,7 @@ public:
     static constexpr int SampleCharacters = 48;
 
     // name: the responder's, as its lines are named ("udp :7").
-    RespondLines(const Responder &responder, const NameTables &tables, MsgSink &lines,
+    RespondLines(Responder &responder, const NameTables &tables, MsgSink &lines,
                  const QString &name, bool everyQuery, QObject *parent = nullptr);
 
     // The minute's figures since the last call, a line for each client.
@@ -69,6 +80,7 @@ private:
     void tell(const QString &who, const Client &client);
     void tellLeaving(const Endpoint &peer);
     void count(const DataSeen &data);
+    Responder &m_responder;
     // The lines of one client (who: an address, or an address and port).
     MsgSink &client(const QString &who);
 

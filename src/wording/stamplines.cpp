@@ -3,6 +3,8 @@
 
 #include "stamplines.h"
 
+#include "respondlines.h"
+
 #include "base/hostport.h"
 #include "base/msgsink.h"
 #include "base/numbertext.h"
@@ -120,9 +122,7 @@ void StampLines::tellMinute()
     if (ignored.tooShort)
         refused << count(ignored.tooShort, "too short for a test packet",
                          "too short for a test packet");
-    if (ignored.badSource)
-        refused << count(ignored.badSource, "from port 0 or a broadcast or multicast address",
-                         "from port 0 or a broadcast or multicast address");
+    refused << RefusedTexts(ignored.refused);
     if (ignored.sendFailed)
         refused << count(ignored.sendFailed, "answer the system did not take",
                          "answers the system did not take")
