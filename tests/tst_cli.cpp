@@ -67,6 +67,24 @@ basic_auth_users: {alice: $2b$04$N8an.Qj2TdmeVrQnTHHxdueOG2KC4OogFhu1tF.96DUx.zb
     return made ? dir.path() : QString();
 }
 
+// A client of a responder on port from address, connected.
+std::unique_ptr<QTcpSocket> clientOf(quint16 port, const char *address)
+{
+    auto client = std::make_unique<QTcpSocket>();
+    client->bind(QHostAddress(address));
+    client->connectToHost(QHostAddress::LocalHost, port);
+    return client->waitForConnected(3000) ? std::move(client) : nullptr;
+}
+
+// The client's query is answered.
+bool answered(QTcpSocket &client)
+{
+    client.write("++ AutoPing Query ++");
+    QByteArray answer;
+    return QTest::qWaitFor(
+        [&] { return (answer += client.readAll()) == "++ AutoPing Response ++"; }, 3000);
+}
+
 } // namespace
 
 class TestCli : public QObject
@@ -169,6 +187,10 @@ private slots:
     // Every usage error of the command line, each named in one sentence.
     void usage_data()
     {
+        const QString Range = "--allow: \"%1\" is no address range (e.g. 192.0.2.0/24, "
+                              "2001:db8::/32, 192.0.2.7).";
+        const QString Budget = "%1 needs R or R/B: answers a second from 1 to 10000000, and at "
+                               "most B at once (1 to 20000000; default 2R).";
         columns<QString, QString>("arguments", "error");
         const QString file = QDir::temp().filePath("selmarin-targets-%1").arg(getpid());
         writeFile(file, "# two\nh 1\nh2 1 x\n");
@@ -215,6 +237,16 @@ private slots:
              "--stamp sends UDP test packets: no --tcp, --udp, --tls, --connect or their TLS "
              "options."},
             {"respond --udp --port 65536", "respond needs --port N, N from 1 to 65535."},
+            {"respond --udp --port 1 --allow 10.0.0.0/8,192.0.2.1/24",
+             "--allow: 192.0.2.1/24 has bits set beyond /24 (the range is 192.0.2.0/24)."},
+            {"respond --udp --port 1 --allow 10.0.0.0/33", Range.arg("10.0.0.0/33")},
+            {"respond --udp --port 1 --allow ::/129", Range.arg("::/129")},
+            {"respond --stamp --allow fe80::1%lo", Range.arg("fe80::1%lo")},
+            {"respond --udp --port 1 --allow 10.0.0.1/", Range.arg("10.0.0.1/")},
+            {"respond --udp --port 1 --budget 0.9/5", Budget.arg("--budget")},
+            {"respond --udp --port 1 --budget-per-source 10000001",
+             Budget.arg("--budget-per-source")},
+            {"respond --udp --port 1 --budget 5/0", Budget.arg("--budget")},
             {"probe --tcp --targets /nonexistent/t",
              "Cannot read the targets file /nonexistent/t: No such file or directory."},
             {targets.constData(), file + ", line 3: HOST PORT expected."},
@@ -305,6 +337,13 @@ private slots:
             c = ParseCommandLine(("selmarin probe " + QString(arguments)).split(' '));
             QCOMPARE(QList<QVariant>({c.family, c.tos, c.payloadSize, c.source, c.device}), fields);
         }
+        // Just inside: the whole space, one address, the least and most budgets.
+        const Command edges = ParseCommandLine(
+            QString("selmarin respond --stamp --allow 0.0.0.0/0,::/0 --allow 2001:db8::1/128 "
+                    "--budget 10000000/20000000 --budget-per-source 1/1")
+                .split(' '));
+        QVERIFY(edges.kind == Command::Respond && edges.limits.allow.size() == 3
+                && edges.limits.perSource.rate == 1 && edges.limits.total.burst == 2e7);
     }
 
     // Two responders and a probe share the day's log: every run and every
@@ -687,23 +726,86 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
                  qPrintable(lines.right(2000)));
     }
 
-    // A stream client silent for two minutes is closed, and said so (the
-    // clocks 60 times as fast).
-    void silentClientClosed()
+    // From one address, with descriptors to spare, the 64th client is taken
+    // and the 65th turned away; another address is still served.
+    void clientsFromOneAddress()
     {
         QTemporaryDir dir;
-        const QString port = QString::number(freePort());
-        fakeClock("+0 x60");
-        Headless responder(dir.path(),
-                           {"respond", "--tcp", "--port", port, "--local", "127.0.0.1"});
+        const quint16 port = freePort();
+        Headless responder(dir.path(), {"respond", "--tcp", "--port", QString::number(port),
+                                        "--local", "127.0.0.1"});
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Listening"), 10000);
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < 66; ++i) {
+            clients.push_back(clientOf(port, i < 65 ? "127.0.0.2" : "127.0.0.3"));
+            QVERIFY(clients.back());
+        }
+        QVERIFY(clients[64]->waitForDisconnected(5000));
+        QVERIFY(answered(*clients[0]) && answered(*clients[63]) && answered(*clients[65]));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (told += responder.err()).contains("A client was turned away: 64 from 127.0.0.2"),
+            3000);
+        QVERIFY(responder.endsWith(0, true));
+    }
+
+    // Full (18 clients: 100 descriptors), on a clock ten times as fast: a
+    // newcomer is turned away while every client spoke within 5 s, and later
+    // takes the place of the one silent the longest, while one that keeps
+    // speaking stays.
+    void fullResponderMakesRoom()
+    {
+        QTemporaryDir dir;
+        const quint16 port = freePort();
+        fakeClock("+0 x10");
+        Headless responder(
+            dir.path(),
+            {"respond", "--tcp", "--port", QString::number(port), "--local", "127.0.0.1"}, {}, 100);
         realClock();
         QString told;
         QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Listening"), 10000);
-        QTcpSocket client;
-        client.connectToHost(QHostAddress::LocalHost, port.toUShort());
-        QVERIFY(client.waitForConnected(5000) && client.waitForDisconnected(10000));
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < 18; ++i)
+            clients.push_back(clientOf(port, "127.0.0.2"));
+        const auto early = clientOf(port, "127.0.0.3");
+        QVERIFY(clients[17] && early && early->waitForDisconnected(3000));
+        for (int i = 0; i < 7; ++i) { // a query each 0.1 s here, 1 s there
+            QTest::qWait(100);
+            QVERIFY(answered(*clients[1]));
+        }
+        const auto late = clientOf(port, "127.0.0.3");
+        QVERIFY(late && answered(*late) && answered(*clients[1]));
+        QVERIFY(clients[0]->state() != QAbstractSocket::ConnectedState
+                || clients[0]->waitForDisconnected(1000));
+        QVERIFY(answered(*clients[2]) && responder.endsWith(0, true));
+    }
+
+    // On a clock 60 times as fast: a client that keeps sending stays across
+    // many sweeps for silent clients (one each 15 s); a silent one is there
+    // after 90 s and closed after two minutes, and said so.
+    void silentClientClosed()
+    {
+        QTemporaryDir dir;
+        const quint16 port = freePort();
+        fakeClock("+0 x60");
+        Headless responder(dir.path(), {"respond", "--tcp", "--port", QString::number(port),
+                                        "--local", "127.0.0.1"});
+        realClock();
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Listening"), 10000);
+        const auto silent = clientOf(port, "127.0.0.2"), talker = clientOf(port, "127.0.0.3");
+        QElapsedTimer since;
+        since.start();
+        bool closedEarly = false;
+        while (since.elapsed() < 4000 && answered(*talker)) {
+            QTest::qWait(250);
+            closedEarly |= since.elapsed() < 1500 && silent->state() != QTcpSocket::ConnectedState;
+        }
+        QVERIFY(since.elapsed() >= 4000 && !closedEarly);
+        QVERIFY(silent->state() != QTcpSocket::ConnectedState);
         QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("closed: silent for 120 s"),
                                  5000);
+        QCOMPARE(told.count("closed: silent"), 1);
         QVERIFY(responder.endsWith(0, true));
     }
 

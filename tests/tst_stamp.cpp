@@ -101,6 +101,57 @@ class TestStamp : public QObject
 {
     Q_OBJECT
 private slots:
+    // The gate's verdicts (Answer, Bad source, Outside, Over budget) for
+    // sources "address[!port][@ms]" in turn, given the allowed ranges, the
+    // budgets (per source, in all) and the sources kept.
+    void gate_data()
+    {
+        columns<QString, QString, QString, int, QString, QString>("allow", "each", "all", "kept",
+                                                                  "sources", "verdicts");
+        dataRow("bad sources", "", "9", "9", 9,
+                "1.2.3.4!0 255.255.255.255 224.0.0.1 239.255.255.255 ff02::1 0.1.2.3 "
+                "223.255.255.255 240.0.0.1 fe80::1",
+                "BBBBBBAAA");
+        dataRow("ranges at their edges", "192.0.2.0/25, 2001:db8::/32,198.51.100.7", "9", "9", 9,
+                "192.0.2.0 192.0.2.127 192.0.2.128 192.0.1.255 ::ffff:192.0.2.9 2001:db8:ffff:: "
+                "2001:db9:: 198.51.100.7 198.51.100.8 ::c000:209",
+                "AAOOAAOAOO");
+        dataRow("a source's bucket refills", "", "2/2", "99", 9,
+                "10.0.0.1 10.0.0.1 10.0.0.1 10.0.0.2 10.0.0.1@499 10.0.0.1@500 10.0.0.1@501",
+                "AAVAVAV");
+        dataRow("the bucket in all", "", "5/1", "2/3", 9,
+                "10.0.0.1 10.0.0.2 10.0.0.3 10.0.0.4 10.0.0.1@499 10.0.0.5@500", "AAAVVA");
+        dataRow("the idlest forgotten", "", "1/1", "99", 2,
+                "10.0.0.1 10.0.0.2 10.0.0.3 10.0.0.1 10.0.0.1 10.0.0.3", "AAAAVV");
+    }
+    void gate()
+    {
+        const auto [allow, each, all, kept, sources, verdicts]
+            = fetched<QString, QString, QString, int, QString, QString>(
+                "allow", "each", "all", "kept", "sources", "verdicts");
+        ResponderLimits limits;
+        QString why;
+        for (const QString &range : allow.split(',', Qt::SkipEmptyParts))
+            limits.allow << ReadAddressRange(range.trimmed(), &why).value();
+        limits.perSource = ReadAnswerBudget("", each, &why).value();
+        limits.total = ReadAnswerBudget("", all, &why).value();
+        limits.sourcesKept = kept;
+        SourceGate gate(limits);
+        QString got;
+        for (const QString &source : sources.split(' ')) {
+            const QString address = source.section('@', 0, 0).section('!', 0, 0);
+            const quint16 port = source.contains('!') ? 0 : 7;
+            got += "ABOV"[int(
+                gate.answer(address, port, source.section('@', 1).toLongLong() * 1000))];
+        }
+        QCOMPARE(got, verdicts);
+        const SourceGate::Minute minute = gate.minute();
+        QCOMPARE(
+            (QList<qsizetype>{qsizetype(minute.badSource.count), qsizetype(minute.outside.count),
+                              qsizetype(minute.overBudget.count)}),
+            (QList<qsizetype>{verdicts.count('B'), verdicts.count('O'), verdicts.count('V')}));
+        QVERIFY(gate.sourcesKept() <= size_t(kept) && minute.outside.examples.size() <= 3);
+    }
     // The answer to a request, octet by octet.
     void reply_data()
     {
@@ -332,7 +383,9 @@ private slots:
     void minuteLines()
     {
         const auto [sessions, apart] = fetched<int, int>("sessions", "apart");
-        StampReflector reflector;
+        ResponderLimits many;
+        many.perSource = {1e6, 1e6}; // one sender, thousands of sessions at once
+        StampReflector reflector(nullptr, StampReflector::MaxSessions, many);
         int number = 0;
         QString why;
         const quint16 port = freePort(true);

@@ -50,7 +50,8 @@ bool SourceGate::Bucket::take(const AnswerBudget &budget, qint64 nowUs)
     if (nowUs > atUs)
         tokens = std::min(budget.burst, tokens + double(nowUs - atUs) * budget.rate / 1e6);
     atUs = std::max(atUs, nowUs);
-    if (tokens < 1)
+    // A whole token, give or take the rounding of what trickled in.
+    if (tokens < 1 - 1e-9)
         return false;
     tokens -= 1;
     return true;
