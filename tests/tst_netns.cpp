@@ -84,6 +84,10 @@ private slots:
               "-n " + Client + " link add vx0 type veth peer name vx1",
               "-n " + Client + " link set vx1 up", "-n " + Client + " link set vx0 up",
               "-n " + Client + " route add " + ServerIP3 + "/32 dev vx0",
+              "-n " + Client + " addr add 10.213.7.5/24 dev veth0",
+              "-n " + Client + " addr add 10.213.7.6/24 dev veth0",
+              "-n " + Client + " addr add fd00:213:7::5/64 dev veth0 nodad",
+              "-n " + Client + " addr add fd00:213:7::6/64 dev veth0 nodad",
               "-n " + Server + " link set veth0 up", "-n " + Client + " link set veth0 up"})
             QVERIFY2(ip(step), qPrintable(step));
         QVERIFY(QDir().mkpath(HostsDir)
@@ -268,6 +272,59 @@ private slots:
                     << target["foreign"].toInt();
         QCOMPARE(figures, answeredLostForeign);
         QVERIFY(responder.endsWith(0, true));
+    }
+
+    // A flood of 50,000 queries a second from one allowed source gets at most
+    // its budget (1,000 a second, 1,000 at once), while another allowed
+    // source is answered every time and one just outside the ranges never;
+    // the responder stays under half a core and says it all once.
+    void floodWithinBudget_data()
+    {
+        // The server, the flooder, another allowed source and one just outside.
+        columns<QStringList>("hosts");
+        dataRow("IPv4", QStringList{ServerIP, ClientIP, "10.213.7.5", "10.213.7.6"});
+        dataRow("IPv6", QStringList{ServerIP6, ClientIP6, "fd00:213:7::5", "fd00:213:7::6"});
+    }
+    void floodWithinBudget()
+    {
+        QFETCH(QStringList, hosts);
+        QTemporaryDir dir;
+        Headless responder(dir.path(),
+                           {"respond", "--udp", "--port", "7050", "--allow",
+                            ClientIP + ",10.213.7.4/31," + ClientIP6 + ",fd00:213:7::4/127",
+                            "--budget-per-source", "1000/1000"},
+                           Server);
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
+        const QString stat = QString("/proc/%1/stat").arg(responder.processId());
+        const auto cpu = [&] {
+            const QList<QByteArray> fields = readFile(stat).split(' ');
+            return fields[13].toInt() + fields[14].toInt(); // in ticks of 10 ms
+        };
+        const int before = cpu();
+        QElapsedTimer took;
+        took.start();
+        std::unique_ptr<QProcess> senders[3];
+        for (int i = 0; i < 3; ++i) {
+            senders[i] = std::make_unique<QProcess>();
+            senders[i]->start("ip", {"netns", "exec", Client, SELMARIN_UDPFLOOD, hosts[i + 1],
+                                     hosts[0], "7050", i == 0 ? "50000" : "50", "2000"});
+        }
+        QList<int> got; // sent and answered, of each
+        for (const auto &sender : senders) {
+            QVERIFY(sender->waitForFinished(10000));
+            for (const QByteArray &figure : sender->readAllStandardOutput().simplified().split(' '))
+                got << figure.toInt();
+        }
+        const double cores = (cpu() - before) * 10.0 / double(took.elapsed());
+        qInfo("sent, answered: %s; CPU %.2f of a core", qPrintable(QDebug::toString(got)), cores);
+        QVERIFY(got.size() == 6 && got[0] > 90000 && got[1] >= 2000 && got[1] <= 3100);
+        QCOMPARE(got.mid(2), (QList<int>{100, 100, 100, 0}));
+        QVERIFY(cores < (Sanitized ? 1.5 : 0.5) && responder.endsWith(0, true));
+        told += responder.out();
+        QVERIFY2(told.contains("answered: 100 from outside the allowed addresses (e.g. " + hosts[3])
+                     && told.contains(" over the budget of answers (e.g. " + hosts[1] + ")\n"),
+                 qPrintable(told.right(600)));
     }
 
     // A missing host on the link: the probe says the host cannot be
