@@ -77,15 +77,18 @@ std::unique_ptr<QTcpSocket> clientOf(quint16 port, const char *address)
 }
 
 // A TCP responder on 127.0.0.1:port, listening (on the clock FAKETIME
-// says, with that many descriptors, when given); what it told in *told.
+// says, with that many descriptors and more arguments, when given); what it
+// told in *told.
 std::unique_ptr<Headless> tcpResponder(const QString &dir, quint16 port, QString &told,
-                                       const char *faketime = nullptr, int descriptors = 0)
+                                       const char *faketime = nullptr, int descriptors = 0,
+                                       const QStringList &more = {})
 {
     if (faketime)
         fakeClock(faketime);
     auto responder = std::make_unique<Headless>(
         dir,
-        QStringList{"respond", "--tcp", "--port", QString::number(port), "--local", "127.0.0.1"},
+        QStringList{"respond", "--tcp", "--port", QString::number(port), "--local", "127.0.0.1"}
+            + more,
         QString(), descriptors);
     realClock();
     return QTest::qWaitFor([&] { return (told += responder->out()).contains("Listening"); }, 10000)
@@ -693,13 +696,17 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
     }
 
     // From one address, with descriptors to spare, the 64th client is taken
-    // and the 65th turned away; another address is still served.
+    // and the 65th turned away; another address is still served, and one
+    // just outside the allowed range closed at once.
     void clientsFromOneAddress()
     {
         QTemporaryDir dir;
         const quint16 port = freePort();
         QString told;
-        const auto responder = tcpResponder(dir.path(), port, told);
+        const auto responder
+            = tcpResponder(dir.path(), port, told, nullptr, 0, {"--allow", "127.0.0.2/31"});
+        const auto outside = clientOf(port, "127.0.0.4");
+        QVERIFY(outside && outside->waitForDisconnected(3000));
         std::vector<std::unique_ptr<QTcpSocket>> clients;
         for (int i = 0; i < 66 && responder; ++i) {
             clients.push_back(clientOf(port, i < 65 ? "127.0.0.2" : "127.0.0.3"));

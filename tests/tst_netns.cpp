@@ -296,8 +296,7 @@ private slots:
                            Server);
         QString told;
         QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
-        const QString stat = QString("/proc/%1/stat").arg(responder.processId());
-        const auto cpu = [&] {
+        const auto cpu = [stat = QString("/proc/%1/stat").arg(responder.processId())] {
             const QList<QByteArray> fields = readFile(stat).split(' ');
             return fields[13].toInt() + fields[14].toInt(); // in ticks of 10 ms
         };
