@@ -86,8 +86,8 @@ private slots:
               "-n " + Client + " route add " + ServerIP3 + "/32 dev vx0",
               "-n " + Client + " addr add 10.213.7.5/24 dev veth0",
               "-n " + Client + " addr add 10.213.7.6/24 dev veth0",
-              "-n " + Client + " addr add fd00:213:7::5/64 dev veth0 nodad",
-              "-n " + Client + " addr add fd00:213:7::6/64 dev veth0 nodad",
+              "-n " + Client + " addr add fd00:213:7::5/64 dev veth0 nodad preferred_lft 0",
+              "-n " + Client + " addr add fd00:213:7::6/64 dev veth0 nodad preferred_lft 0",
               "-n " + Server + " link set veth0 up", "-n " + Client + " link set veth0 up"})
             QVERIFY2(ip(step), qPrintable(step));
         QVERIFY(QDir().mkpath(HostsDir)
