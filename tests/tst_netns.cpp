@@ -321,7 +321,9 @@ private slots:
         QCOMPARE(got.mid(2), (QList<int>{100, 100, 100, 0}));
         QVERIFY(cores < (Sanitized ? 1.5 : 0.5) && responder.endsWith(0, true));
         told += responder.out();
-        QVERIFY2(told.contains("answered: 100 from outside the allowed addresses (e.g. " + hosts[3])
+        QVERIFY2(told.contains("[udp :7050] Winsock:\tin the last minute, not answered: 100 from "
+                               "outside the allowed addresses (e.g. "
+                               + hosts[3])
                      && told.contains(" over the budget of answers (e.g. " + hosts[1] + ")\n"),
                  qPrintable(told.right(600)));
     }

@@ -382,7 +382,7 @@ private slots:
         const auto [sessions, apart] = fetched<int, int>("sessions", "apart");
         ResponderLimits many;
         many.perSource = {1e6, 1e6}; // one sender, thousands of sessions at once
-        StampReflector reflector(nullptr, StampReflector::MaxSessions, many);
+        StampReflector reflector(nullptr, StampReflector::MaxSessions, ::setsockopt, many);
         int number = 0;
         QString why;
         const quint16 port = freePort(true);
