@@ -21,11 +21,11 @@ QString program(const QStringList &arguments, int *status)
     return run.out() + run.err();
 }
 
-// The series of a metrics page by their names and labels.
-QMap<QString, double> scrape(const QString &web)
+// The series of a metrics page by their names and labels (as user:password).
+QMap<QString, double> scrape(const QString &web, const QString &user = "-:-")
 {
     QProcess curl;
-    curl.start("curl", {"-sf", "http://127.0.0.1:" + web + "/metrics"});
+    curl.start("curl", {"-sf", "-u", user, "http://127.0.0.1:" + web + "/metrics"});
     curl.waitForFinished(5000);
     QMap<QString, double> page;
     for (const QString &line : QString::fromUtf8(curl.readAllStandardOutput()).split('\n'))
@@ -61,7 +61,9 @@ private slots:
         dataRow("good, at every boundary",
                 QByteArray("defaults: {interval: 10ms, timeout: 1ms, dscp: 63, size: 65507}\n"
                            "targets:\n  - {host: a, port: 1}\n  - {name: b, host: b, port: "
-                           "65535, labels: {_x: 1}}\nrespond: [{protocol: stamp, port: 862}]\n"),
+                           "65535, labels: {_x: 1}}\nrespond: [{protocol: stamp, port: 862, allow: "
+                           "[0.0.0.0/0, "
+                           "\"::1/128\"], budget: 10000000/20000000, budget_per_source: 1/1}]\n"),
                 QString("F: good, 2 targets, 1 responder port\n"));
         dataRow("every key of the defaults",
                 QByteArray("defaults:\n  protocol: icmp\n  interval: 9ms\n  timeout: 0\n  family: "
@@ -99,7 +101,24 @@ private slots:
                         "F:5:16: protocol: \"sctp\" is none of tcp, udp, tls, stamp\n"
                         "F:7:5: udp port 7 on :: is given twice (first at line 6)\n"
                         "F:8:5: a respond entry: no port\nF:9:1: the file: unknown key "
-                        "\"target\" (known: defaults, metrics, targets, respond)\n"));
+                        "\"target\" (known: defaults, metrics, web_config, targets, respond)\n"));
+        dataRow("a responder's limits",
+                QByteArray("respond:\n  - {port: 7, allow: [10.0.0.0/8, 192.0.2.1/24, ::/129], "
+                           "budget: 0.9, budget_per_source: 10000001}\n  - {port: 8, allow: "
+                           "{a: 1}, budget: 5/0}\n"),
+                QString("F:2:35: allow: 192.0.2.1/24 has bits set beyond /24 (the range is "
+                        "192.0.2.0/24)\nF:2:49: allow: \"::/129\" is no address range (e.g. "
+                        "192.0.2.0/24, 2001:db8::/32, 192.0.2.7)\nF:2:66: budget needs R or R/B: "
+                        "answers a second from 1 to 10000000, and at most B at once (1 to 20000000;"
+                        " default 2R)\nF:2:90: budget_per_source needs R or R/B: answers a second "
+                        "from 1 to 10000000, and at most B at once (1 to 20000000; default 2R)\n"
+                        "F:3:22: allow: a list expected\nF:3:38: budget needs R or R/B"));
+        dataRow("web_config without metrics", QByteArray("web_config: c.yaml\n"),
+                QString("F:1:13: web_config locks the metrics endpoint: it needs metrics\n"));
+        dataRow("web_config missing", QByteArray("metrics: \"[::1]:1\"\nweb_config: w\n"),
+                QString("F:2:13: web_config: Cannot read the web configuration %D/w: No such "));
+        dataRow("web_config faulty", QByteArray("metrics: \"[::1]:1\"\nweb_config: c.yaml\n"),
+                QString("F:2:13: web_config: %D/c.yaml:1:1: unknown key \"metrics\" in the web "));
         dataRow("an interface this machine lacks",
                 QByteArray("targets: [{host: \"fe80::1%nosuch\", port: 1}]\n"),
                 QString("F:1:11: "));
@@ -116,7 +135,8 @@ private slots:
             writeFile(path, file);
         int got = -1;
         const QString told = program({"check-config", path}, &got);
-        QCOMPARE(told.left(said.size()), QString(said).replace("F", path).left(said.size()));
+        const QString want = QString(said).replace("F", path).replace("%D", dir.path());
+        QCOMPARE(told.left(want.size()), want);
         QCOMPARE(got, said.contains(": good, ") ? 0 : 2);
     }
 
@@ -163,8 +183,10 @@ private slots:
         dataRow("connects", QStringList{"probe", "--connect", "a", "7"},
                 QString("  protocol: connect\n"));
         dataRow("respond",
-                QStringList{"respond", "--tcp", "--port", "7010", "--local", "127.0.0.1"},
-                QString("respond:\n  - protocol: tcp\n    port: 7010\n    local: \"127.0.0.1\"\n"));
+                QStringList{"respond", "--tcp", "--port", "7010", "--local", "127.0.0.1", "--allow",
+                            "192.0.2.0/24,2001:db8::1", "--budget", "5"},
+                QString("respond:\n  - protocol: tcp\n    port: 7010\n    local: \"127.0.0.1\"\n"
+                        "    allow: [192.0.2.0/24, 2001:db8::1/128]\n    budget: 5/10\n"));
         dataRow("a file under options",
                 QStringList{"probe", "--config", "FILE", "-i", "2", "--tcp"},
                 QString("  protocol: tcp\n  interval: 2s\n  timeout: 2s\n  family: ipv6\n  dscp: "
@@ -254,18 +276,19 @@ private slots:
     }
 
     // A responder's entry that did not change keeps its socket and its
-    // count; the changed one opens on its new port and leaves the old.
+    // count, and so does one with only a new allow-list; the changed one
+    // opens on its new port and leaves the old; a web_config locks the page.
     void respondReloads()
     {
         QTemporaryDir dir;
         const QString a = QString::number(freePort(true)), b = QString::number(freePort(true)),
                       c = QString::number(freePort(true)), web = QString::number(freePort());
         const QString file = dir.filePath("r.yaml");
-        const auto configure = [&](const QString &second) {
-            writeFile(file,
-                      ("metrics: \"127.0.0.1:" + web + "\"\nrespond:\n  - {port: " + a
-                       + ", local: 127.0.0.1}\n  - {port: " + second + ", local: 127.0.0.1}\n")
-                          .toUtf8());
+        const auto configure = [&](const QString &second, const QString &own = {}) {
+            writeFile(file, ("metrics: \"127.0.0.1:" + web + "\"\nrespond:\n  - {port: " + a
+                             + ", local: 127.0.0.1" + own + "}\n  - {port: " + second
+                             + ", local: 127.0.0.1}\n")
+                                .toUtf8());
         };
         configure(b);
         Headless run(dir.path(), {"respond", "--config", file});
@@ -273,17 +296,28 @@ private slots:
         QVERIFY(answers(a) && answers(b));
         const QString series = "selmarin_responder_answered_total{port=\"%1\",protocol=\"udp\"}";
         QCOMPARE(scrape(web).value(series.arg(a)), 1.0);
-        configure(c);
+        configure(c, ", allow: [192.0.2.0/24]");
         hangUp(run);
         QString told;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (told += run.out()).contains(file + " read again: 1 ports kept, 1 opened, 1 closed\n"),
-            10000);
-        QVERIFY(answers(a) && answers(c) && !answers(b));
+        QTRY_VERIFY_WITH_TIMEOUT((told += run.out())
+                                     .contains(file
+                                               + " read again: 1 ports kept (1 with new "
+                                                 "limits), 1 opened, 1 closed\n"),
+                                 10000);
+        QVERIFY(!answers(a) && answers(c) && !answers(b));
         const QMap<QString, double> page = scrape(web);
-        QCOMPARE(page.value(series.arg(a)), 2.0);
+        QCOMPARE(page.value(series.arg(a)), 1.0);
         QCOMPARE(page.value(series.arg(c)), 1.0);
         QVERIFY(!page.contains(series.arg(b)));
+        writeFile(dir.filePath("w.yml"),
+                  "basic_auth_users: {alice: $2b$04$N8an.Qj2TdmeVrQnTHHxdueOG"
+                  "2KC4OogFhu1tF.96DUx.zbM8HY8K}\n");
+        writeFile(file, readFile(file) + "web_config: w.yml\n");
+        hangUp(run);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (told += run.out()).contains(file + " read again: 2 ports kept, 0 opened, 0 closed\n"),
+            10000);
+        QVERIFY(scrape(web).isEmpty() && scrape(web, "alice:secret").value(series.arg(c)) == 1.0);
         QVERIFY(run.endsWith(0, true));
     }
 };

@@ -43,6 +43,12 @@ bool AddressRange::contains(const AddressOctets &address) const
     return bits == 0 || ((address[size_t(whole)] ^ base[size_t(whole)]) & mask) == 0;
 }
 
+QString AddressRangeText(const AddressRange &range)
+{
+    const bool v4 = AddressText(range.base).contains(u'.');
+    return AddressText(range.base) + u'/' + QString::number(range.prefix - (v4 ? 96 : 0));
+}
+
 std::optional<AddressRange> ReadAddressRange(const QString &text, QString *why)
 {
     const QString address = text.section(u'/', 0, 0), length = text.section(u'/', 1);

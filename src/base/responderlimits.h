@@ -39,7 +39,10 @@ struct AddressRange
     AddressOctets base{};
     int prefix = 128;
     bool contains(const AddressOctets &address) const;
+    bool operator==(const AddressRange &) const = default;
 };
+// The range as it is written: "192.0.2.0/24", "2001:db8::/32".
+QString AddressRangeText(const AddressRange &range);
 // "192.0.2.0/24", "2001:db8::/32"; a bare address is /32 or /128.  A range
 // whose base has bits beyond the prefix is refused (a typo more often than
 // not).  Nothing and *why when it is none.
@@ -50,6 +53,7 @@ struct AnswerBudget
 {
     double rate = 0;
     double burst = 0;
+    bool operator==(const AnswerBudget &) const = default;
 };
 // "R" (the burst twice the rate) or "R/B": R from 1 to 10,000,000, B at
 // least 1 (of option, "--budget", for *why).
@@ -71,4 +75,5 @@ struct ResponderLimits
     int maxClientsPerAddress = 64;
     int clientIdleMs = 120'000;
     int evictAfterMs = 5'000;
+    bool operator==(const ResponderLimits &) const = default;
 };

@@ -172,6 +172,7 @@ bool HeadlessRun::makePlan(ServicePlan *plan)
         }
         plan->responders.append({{{}, m_command.port, m_command.local}, m_command});
         plan->metrics = m_command.metrics;
+        plan->webConfig = m_command.webConfig;
         return true;
     }
     QStringList faults;
@@ -214,6 +215,7 @@ bool HeadlessRun::serveMetrics(QString *why)
     connect(metrics.get(), &MetricsEndpoint::notice, this, [this](const QString &line) {
         m_lines.AddComplaint(QStringLiteral("** Metrics Warning"), line + CRLF);
     });
+    m_web = web;
     if (!metrics->listen(m_command.metrics, why, std::move(web)))
         return false;
     m_metrics = std::move(metrics);
@@ -253,6 +255,7 @@ int HeadlessRun::start()
     if (!makePlan(&plan))
         return 2;
     m_command.metrics = plan.metrics;
+    m_command.webConfig = plan.webConfig;
     if (QString why; !serveMetrics(&why)) {
         m_lines.AddComplaint(QStringLiteral("** Metrics Error"), why + CRLF);
         return 2;
@@ -390,16 +393,39 @@ void HeadlessRun::reload()
         emit reloaded(false);
         return;
     }
-    // The metrics address first: one that cannot be served keeps the old.
-    if (plan.metrics != m_command.metrics) {
+    // The metrics endpoint first, at a new address or locked anew (its web
+    // configuration read again: a renewed certificate is taken); one that
+    // cannot be served keeps the old.
+    WebConfig web;
+    QString why;
+    const bool moved = plan.metrics != m_command.metrics;
+    if (moved || plan.webConfig != m_command.webConfig
+        || (!plan.webConfig.isEmpty()
+            && !(ReadWebConfig(plan.webConfig, &web, &why) && web == m_web))) {
+        // At the same address the old one gives its port up: not for a
+        // web configuration that cannot be read.
+        if (!moved && !plan.webConfig.isEmpty() && !ReadWebConfig(plan.webConfig, &web, &why)) {
+            m_lines.AddComplaint(QStringLiteral("** Metrics Error"),
+                                 why + QStringLiteral(": still at %1").arg(m_command.metrics)
+                                     + CRLF);
+            emit reloaded(false);
+            return;
+        }
         const Command old = m_command;
         m_command.metrics = plan.metrics;
+        m_command.webConfig = plan.webConfig;
         std::unique_ptr<MetricsEndpoint> serving = std::move(m_metrics);
-        if (QString why; !serveMetrics(&why)) {
+        if (!moved)
+            serving.reset(); // its port, for the new one
+        if (!serveMetrics(&why)) {
             m_lines.AddComplaint(QStringLiteral("** Metrics Error"),
                                  why + QStringLiteral(": still at %1").arg(old.metrics) + CRLF);
             m_command.metrics = old.metrics;
-            m_metrics = std::move(serving);
+            m_command.webConfig = old.webConfig;
+            if (serving)
+                m_metrics = std::move(serving);
+            else
+                serveMetrics(&why);
         }
     }
     if (probing())
@@ -456,15 +482,25 @@ void HeadlessRun::applyResponders(const ServicePlan &plan)
 {
     std::vector<std::unique_ptr<Serving>> old = std::move(m_serving);
     m_serving.clear();
-    int opened = 0, failed = 0, closed = 0;
+    int opened = 0, failed = 0, closed = 0, relimited = 0;
     QList<const PlannedResponder *> fresh;
     for (const PlannedResponder &planned : plan.responders) {
         const auto same = std::find_if(old.begin(), old.end(), [&](const auto &serving) {
             return serving && serving->planned.entry.sameAs(planned.entry);
         });
-        if (same != old.end())
+        if (same != old.end()) {
+            // Only whom it answers, and how much: the socket stays.
+            Serving &kept = **same;
+            if (!(kept.planned.command.limits == planned.command.limits)) {
+                ++relimited;
+                if (kept.stamp)
+                    kept.stamp->setLimits(planned.command.limits);
+                else
+                    kept.responder->setLimits(planned.command.limits);
+                kept.planned = planned;
+            }
             m_serving.push_back(std::move(*same));
-        else
+        } else
             fresh.append(&planned);
     }
     // The ports given up first, so that one moved to another address can open.
@@ -478,9 +514,10 @@ void HeadlessRun::applyResponders(const ServicePlan &plan)
         ++(openServing(*planned) ? opened : failed);
     m_lines.addLine(
         LineKind::Probe, QStringLiteral("Config"),
-        QStringLiteral("%1 read again: %2 ports kept, %3 opened, %4 closed%5")
+        QStringLiteral("%1 read again: %2 ports kept%3, %4 opened, %5 closed%6")
                 .arg(m_command.configFile)
                 .arg(m_serving.size() - size_t(opened))
+                .arg(relimited ? QStringLiteral(" (%1 with new limits)").arg(relimited) : QString())
                 .arg(opened)
                 .arg(closed)
                 .arg(failed ? QStringLiteral(", %1 could not be opened").arg(failed) : QString())

@@ -45,6 +45,7 @@
 
 #include "commandline.h"
 #include "serviceplan.h"
+#include "webconfig.h"
 
 #include <QObject>
 #include <QTimer>
@@ -122,6 +123,7 @@ private:
     QTextStream &m_out;
     MsgSink &m_lines;
     std::unique_ptr<MetricsEndpoint> m_metrics;
+    WebConfig m_web;                                 // what locks it
     int m_status = 0;                                // the probe's, once it ended
     std::unique_ptr<ReadyWatch> m_readyWatch;        // the UDP sockets', outlives them
     std::unique_ptr<ProbeClock> m_clock;             // the targets' probers', too

@@ -5,8 +5,11 @@
 
 #include "metricsendpoint.h"
 #include "optionwords.h"
+#include "webconfig.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -66,9 +69,19 @@ ServiceConfig ConfigOfCommand(const Command &command, QStringList *faults)
         ServiceConfig config;
         config.defaults = settingsOf(command);
         config.metrics = command.metrics;
-        if (command.kind == Command::Respond)
-            config.respond.append({protocolOf(command), command.port, command.local});
-        else
+        config.webConfig = command.webConfig;
+        if (command.kind == Command::Respond) {
+            RespondEntry entry{protocolOf(command), command.port, command.local};
+            const auto given
+                = [&](const char *option) { return command.given.contains(QLatin1String(option)); };
+            if (given("allow"))
+                entry.allow = command.limits.allow;
+            if (given("budget-per-source"))
+                entry.perSource = command.limits.perSource;
+            if (given("budget"))
+                entry.total = command.limits.total;
+            config.respond.append(entry);
+        } else
             for (const auto &[host, port] : command.targets)
                 config.targets.append({DefaultTargetName(host, port), host, port, config.defaults});
         return config;
@@ -86,6 +99,12 @@ ServiceConfig ConfigOfCommand(const Command &command, QStringList *faults)
         faults->append(at(command, fault.line, fault.column, fault.reason));
     if (command.given.contains(QLatin1String("metrics")))
         config.metrics = command.metrics;
+    // The file's web configuration is where the file is; the option's, where it was given.
+    if (command.given.contains(QLatin1String("web-config"))) {
+        config.webConfig = command.webConfig;
+        config.webConfigLine = 0;
+    } else if (!config.webConfig.isEmpty())
+        config.webConfig = QFileInfo(command.configFile).absoluteDir().filePath(config.webConfig);
     return config;
 }
 
@@ -98,6 +117,20 @@ ServicePlan PlanOf(const ServiceConfig &config, const Command &command, QStringL
                           QStringLiteral("metrics: \"%1\" is not an address of this "
                                          "machine with a port")
                               .arg(plan.metrics)));
+    plan.webConfig = config.webConfig;
+    if (config.webConfigLine > 0) {
+        WebConfig web;
+        QString why;
+        if (plan.metrics.isEmpty())
+            why = QStringLiteral("web_config locks the metrics endpoint: it needs metrics.");
+        else if (ReadWebConfig(config.webConfig, &web, &why))
+            why.clear();
+        else
+            why.prepend(QStringLiteral("web_config: "));
+        if (!why.isEmpty())
+            faults->append(
+                at(command, config.webConfigLine, config.webConfigColumn, why.chopped(1)));
+    }
     for (const TargetEntry &entry : config.targets) {
         Command c = command;
         const ProbeSettings &s = entry.settings;
@@ -130,6 +163,7 @@ ServicePlan PlanOf(const ServiceConfig &config, const Command &command, QStringL
         c.tcp = entry.protocol == QLatin1String("tcp") || c.tls;
         c.port = entry.port;
         c.local = entry.local;
+        c.limits = entry.limitsOver(command.limits);
         plan.responders.append({entry, c});
     }
     return plan;

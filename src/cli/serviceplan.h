@@ -29,6 +29,7 @@ struct ServicePlan
     QList<PlannedTarget> targets;
     QList<PlannedResponder> responders;
     QString metrics;
+    QString webConfig; // what locks the metrics endpoint; empty: nothing
 };
 
 // The configuration the command makes: its file's (--config) with the

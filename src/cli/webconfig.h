@@ -39,6 +39,7 @@ struct WebConfig
     std::map<QByteArray, QByteArray> users; // user -> bcrypt hash; empty: no password asked
 
     bool tls() const { return !certPem.isEmpty(); }
+    bool operator==(const WebConfig &) const = default;
 };
 
 // Reads path into config; false, with why (naming the file), when it cannot.

@@ -220,10 +220,23 @@ public:
         entry.column = node.Mark().column + 1;
         int port = 0;
         for (const auto &[key, value] :
-             pairs(node, QStringLiteral("a respond entry"), {"protocol", "port", "local"})) {
+             pairs(node, QStringLiteral("a respond entry"),
+                   {"protocol", "port", "local", "allow", "budget_per_source", "budget"})) {
             const QString k = text(key);
+            if (k == QLatin1String("allow")) {
+                entry.allow = ranges(value);
+                continue;
+            }
             if (!scalar(k, value))
                 continue;
+            if (k.startsWith(QLatin1String("budget"))) {
+                QString why;
+                const std::optional<AnswerBudget> budget = ReadAnswerBudget(k, text(value), &why);
+                if (!budget)
+                    fault(value, why.chopped(1));
+                (k == QLatin1String("budget") ? entry.total : entry.perSource) = budget;
+                continue;
+            }
             if (k == QLatin1String("protocol") && !RespondProtocols.contains(text(value)))
                 fault(value, QStringLiteral("protocol: \"%1\" is none of %2")
                                  .arg(text(value), RespondProtocols.join(QStringLiteral(", "))));
@@ -237,6 +250,26 @@ public:
         if (node.IsMap() && !node["port"])
             fault(node, QStringLiteral("a respond entry: no port"));
         return entry;
+    }
+
+    // A list of CIDRs (or one), each at its place when it is none.
+    QList<AddressRange> ranges(const YAML::Node &node)
+    {
+        QList<AddressRange> found;
+        const auto read = [&](const YAML::Node &each) {
+            QString why;
+            if (!scalar(QStringLiteral("allow"), each))
+                return;
+            if (const std::optional<AddressRange> range = ReadAddressRange(text(each), &why))
+                found.append(*range);
+            else
+                fault(each, why.mid(2).chopped(1)); // "allow: ...", as the other faults
+        };
+        if (node.IsScalar())
+            read(node);
+        else
+            list(QStringLiteral("allow"), node, read);
+        return found;
     }
 
     // The entries of a list, each read by read.
@@ -309,6 +342,15 @@ QString DefaultTargetName(const QString &host, quint16 port)
     return HostAndPort(host, port);
 }
 
+ResponderLimits RespondEntry::limitsOver(ResponderLimits limits) const
+{
+    if (allow)
+        limits.allow = *allow;
+    limits.perSource = perSource.value_or(limits.perSource);
+    limits.total = total.value_or(limits.total);
+    return limits;
+}
+
 void CopySettings(ProbeSettings &to, const ProbeSettings &from, const QStringList &keys)
 {
     const auto copy = [&](const char *key, auto field) {
@@ -339,7 +381,7 @@ ServiceConfig ReadServiceConfig(const QByteArray &bytes, QList<ConfigFault> *fau
         return config;
     }
     const auto top = reader.pairs(root, QStringLiteral("the file"),
-                                  {"defaults", "metrics", "targets", "respond"});
+                                  {"defaults", "metrics", "web_config", "targets", "respond"});
     const auto find = [&](const char *key) {
         for (const auto &[k, v] : top)
             if (k.Scalar() == key)
@@ -364,6 +406,12 @@ ServiceConfig ReadServiceConfig(const QByteArray &bytes, QList<ConfigFault> *fau
         config.metrics = text(metrics);
         config.metricsLine = metrics.Mark().line + 1;
         config.metricsColumn = metrics.Mark().column + 1;
+    }
+    if (const YAML::Node web = find("web_config");
+        !web.IsNull() && reader.scalar("web_config", web)) {
+        config.webConfig = text(web);
+        config.webConfigLine = web.Mark().line + 1;
+        config.webConfigColumn = web.Mark().column + 1;
     }
     reader.list(QStringLiteral("targets"), find("targets"), [&](const YAML::Node &node) {
         TargetEntry entry = reader.target(node, config.defaults);
@@ -402,6 +450,8 @@ QByteArray WriteServiceConfig(const ServiceConfig &config)
     out << YAML::EndMap;
     if (!config.metrics.isEmpty())
         out << YAML::Key << "metrics" << YAML::Value << YAML::DoubleQuoted << config.metrics;
+    if (!config.webConfig.isEmpty())
+        out << YAML::Key << "web_config" << YAML::Value << YAML::DoubleQuoted << config.webConfig;
     if (!config.targets.isEmpty()) {
         out << YAML::Key << "targets" << YAML::Value << YAML::BeginSeq;
         for (const TargetEntry &target : config.targets) {
@@ -415,10 +465,24 @@ QByteArray WriteServiceConfig(const ServiceConfig &config)
     }
     if (!config.respond.isEmpty()) {
         out << YAML::Key << "respond" << YAML::Value << YAML::BeginSeq;
-        for (const RespondEntry &entry : config.respond)
+        for (const RespondEntry &entry : config.respond) {
             out << YAML::BeginMap << YAML::Key << "protocol" << YAML::Value << entry.protocol
                 << YAML::Key << "port" << YAML::Value << entry.port << YAML::Key << "local"
-                << YAML::Value << YAML::DoubleQuoted << entry.local << YAML::EndMap;
+                << YAML::Value << YAML::DoubleQuoted << entry.local;
+            if (entry.allow) {
+                out << YAML::Key << "allow" << YAML::Value << YAML::Flow << YAML::BeginSeq;
+                for (const AddressRange &range : *entry.allow)
+                    out << AddressRangeText(range);
+                out << YAML::EndSeq;
+            }
+            for (const auto &[key, budget] :
+                 {std::pair("budget_per_source", entry.perSource), {"budget", entry.total}})
+                if (budget)
+                    out << YAML::Key << key << YAML::Value
+                        << QString::number(budget->rate, 'g', 15) + u'/'
+                               + QString::number(budget->burst, 'g', 15);
+            out << YAML::EndMap;
+        }
         out << YAML::EndSeq;
     }
     out << YAML::EndMap;

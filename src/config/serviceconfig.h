@@ -6,15 +6,20 @@
 //
 //   defaults:   the settings every target takes unless it says otherwise
 //   metrics:    "ADDRESS:PORT" of the metrics endpoint
+//   web_config: the file that locks it (TLS, passwords), beside metrics
 //   targets:    a list; each a name (HOST:PORT unless given), host, port
 //               and any of the defaults' keys; its labels are the
 //               defaults' with its own over them
-//   respond:    a list of the responder's ports: protocol, port, local
+//   respond:    a list of the responder's ports: protocol, port, local,
+//               and whom it answers, how much: allow (a list of CIDRs),
+//               budget_per_source and budget ("R" or "R/B")
 //
 // Read into the plain values below.  Every fault is kept with its line and
 // column (from 1) and a reason of one line, all of them and not only the
 // first; a file with faults is not to be used.  What is written reads back
 // to the same values.
+
+#include "base/responderlimits.h"
 
 #include <QByteArray>
 #include <QList>
@@ -58,11 +63,17 @@ struct RespondEntry
     QString protocol = QStringLiteral("udp"); // tcp, udp, tls or stamp
     quint16 port = 0;
     QString local = QStringLiteral("::");
+    // Whom it answers and how much; nothing: the command line's.
+    std::optional<QList<AddressRange>> allow = {};
+    std::optional<AnswerBudget> perSource = {}, total = {};
     int line = 0, column = 0;
+    // The same socket: a reload keeps it, with its limits as they are now.
     bool sameAs(const RespondEntry &other) const
     {
         return protocol == other.protocol && port == other.port && local == other.local;
     }
+    // The limits of limits with this entry's own over them.
+    ResponderLimits limitsOver(ResponderLimits limits) const;
 };
 
 struct ServiceConfig
@@ -70,6 +81,8 @@ struct ServiceConfig
     ProbeSettings defaults;
     QString metrics; // empty: none
     int metricsLine = 0, metricsColumn = 0;
+    QString webConfig; // the file that locks the metrics endpoint; empty: none
+    int webConfigLine = 0, webConfigColumn = 0;
     QList<TargetEntry> targets;
     QList<RespondEntry> respond;
 };

@@ -27,6 +27,14 @@ Responder::Responder(const NameTables &tables, const AddressRules &rules,
     connect(&m_loadSweep, &QTimer::timeout, this, &Responder::sweepLoads);
 }
 
+void Responder::setLimits(const ResponderLimits &limits)
+{
+    m_limits.allow = limits.allow;
+    m_limits.perSource = limits.perSource;
+    m_limits.total = limits.total;
+    m_gate.setLimits(limits);
+}
+
 Responder::~Responder()
 {
     finish();

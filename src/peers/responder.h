@@ -82,6 +82,10 @@ public:
     Session &session() { return m_session; }
     const Session &session() const { return m_session; }
     const ResponderLimits &limits() const { return m_limits; }
+    // Answers as limits' allow-list and budgets say from now on; the
+    // clients' limits stay.  A client already connected from outside the
+    // new ranges is no longer answered, and leaves when silent.
+    void setLimits(const ResponderLimits &limits);
     // Who it refused since the last minute (the gate's counts start again).
     SourceGate::Minute refusedMinute() { return m_gate.minute(); }
     // The configuration a responder opens with: the transport's, its ends

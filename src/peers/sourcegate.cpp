@@ -26,6 +26,13 @@ bool badSource(const AddressOctets &a, quint16 port, const QList<AddressOctets> 
 
 } // namespace
 
+void SourceGate::setLimits(const ResponderLimits &limits)
+{
+    m_limits.allow = limits.allow;
+    m_limits.perSource = limits.perSource;
+    m_limits.total = limits.total;
+}
+
 SourceGate::SourceGate(const ResponderLimits &limits)
     : m_limits(limits), m_total{limits.total.burst, 0}
 {

@@ -55,6 +55,11 @@ public:
     Verdict admit(const QString &address, quint16 port);
     Verdict answer(const QString &address, quint16 port, qint64 nowUs);
 
+    // The allow-list and budgets of limits from now on (the table's size
+    // stays); what each source has left of its budget stays, never more
+    // than the new burst.
+    void setLimits(const ResponderLimits &limits);
+
     Minute minute() { return std::exchange(m_minute, {}); }
     size_t sourcesKept() const { return m_sources.size(); }
 

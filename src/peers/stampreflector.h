@@ -90,6 +90,8 @@ public:
                             SetSocketOption setOption = ::setsockopt,
                             const ResponderLimits &limits = {});
     ~StampReflector() override;
+    // Answers as limits' allow-list and budgets say from now on.
+    void setLimits(const ResponderLimits &limits) { m_gate.setLimits(limits); }
 
     // Binds local (an IPv4 or IPv6 address; "::": every address of both
     // families) and port; false with the system's errno and its words.
