@@ -215,9 +215,10 @@ bool HeadlessRun::serveMetrics(QString *why)
     connect(metrics.get(), &MetricsEndpoint::notice, this, [this](const QString &line) {
         m_lines.AddComplaint(QStringLiteral("** Metrics Warning"), line + CRLF);
     });
-    m_web = web;
+    WebConfig locked = web;
     if (!metrics->listen(m_command.metrics, why, std::move(web)))
         return false;
+    m_web = std::move(locked);
     m_metrics = std::move(metrics);
     return true;
 }
