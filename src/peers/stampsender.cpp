@@ -5,6 +5,7 @@
 
 #include "stamp/stampwire.h"
 #include "systemclock.h"
+#include "udp/errorqueue.h"
 #include "udp/packetinfo.h"
 
 #include <QHostAddress>
@@ -148,7 +149,9 @@ void StampSender::readReady()
 {
     // The transmit stamps first: those of the queries whose answers wait.
     if (m_fd >= 0 && m_stamps == ArrivalStamps::Timestamping)
-        TakeSendStamps(m_fd, [this](std::uint32_t n, std::int64_t ns) { sendStamped(n, ns); });
+        TakeErrorQueue(
+            m_fd, [](const QueuedError &) {},
+            [this](std::uint32_t n, std::int64_t ns) { sendStamped(n, ns); });
     // Whole batches are read: a reflector that floods is read as fast as
     // it sends, never more than a turn at a time.
     const int taiOffsetS = SystemClockState().taiOffsetS;

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "errorqueue.h"
 
+#include "packetinfo.h"
+
 #include <cstring>
 
 #include <linux/errqueue.h>
@@ -14,7 +16,8 @@ void EnableErrorQueue(int fd, bool ipv6)
         ::setsockopt(fd, IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on);
 }
 
-int TakeErrorQueue(int fd, const std::function<void(const QueuedError &)> &seen)
+int TakeErrorQueue(int fd, const std::function<void(const QueuedError &)> &seen,
+                   const SendStampSeen &stamped)
 {
     // Room for the extended error and the offender's address behind it.
     alignas(cmsghdr) char control[512];
@@ -36,6 +39,13 @@ int TakeErrorQueue(int fd, const std::function<void(const QueuedError &)> &seen)
                 continue;
             sock_extended_err error;
             std::memcpy(&error, CMSG_DATA(c), sizeof error);
+            // A transmit stamp: its time is the message's stamp, its
+            // number the report's data.
+            if (error.ee_origin == SO_EE_ORIGIN_TIMESTAMPING) {
+                if (const std::int64_t ns = ReadArrivalNs(message); ns >= 0 && stamped)
+                    stamped(error.ee_data, ns);
+                continue;
+            }
             QueuedError report;
             report.icmp
                 = error.ee_origin == SO_EE_ORIGIN_ICMP || error.ee_origin == SO_EE_ORIGIN_ICMP6;

@@ -7,10 +7,15 @@
 // "time exceeded", "packet too big"), or a local failure, each with the
 // error it means and who sent it.  The socket must have asked for them
 // (EnableErrorQueue) before the packets went out.
+//
+// The same queue holds the system's transmit stamps of a socket that asked
+// for them (packetinfo.h, EnableArrivalStamps): one reader takes both, so
+// that a socket that wants both loses neither kind to the other.
 
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cstdint>
 #include <functional>
 
 struct QueuedError
@@ -27,6 +32,11 @@ struct QueuedError
 
 // Asks the system to queue the reports of fd (of the IPv6 family or not).
 void EnableErrorQueue(int fd, bool ipv6);
-// Takes every report waiting on fd, oldest first, and hands each to seen;
-// the number taken.  Never blocks.
-int TakeErrorQueue(int fd, const std::function<void(const QueuedError &)> &seen);
+// The system's transmit stamp of the send numbered number (from 0 in the
+// order of the sends; 32 bits, so it wraps), at ns on the real-time clock.
+using SendStampSeen = std::function<void(std::uint32_t number, std::int64_t ns)>;
+// Takes every entry waiting on fd, oldest first: each report to seen, each
+// transmit stamp to stamped (dropped when it is empty).  The number of
+// entries taken.  Never blocks.
+int TakeErrorQueue(int fd, const std::function<void(const QueuedError &)> &seen,
+                   const SendStampSeen &stamped = {});

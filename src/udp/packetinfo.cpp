@@ -3,7 +3,6 @@
 #include "packetinfo.h"
 
 #include <cerrno>
-#include <linux/errqueue.h>
 #include <linux/net_tstamp.h>
 
 #include <cstring>
@@ -165,36 +164,6 @@ std::int64_t ReadArrivalUs(const msghdr &message, std::int64_t wallAheadUs)
 {
     const std::int64_t ns = ReadArrivalNs(message);
     return ns < 0 ? -1 : ns / 1000 - wallAheadUs;
-}
-
-int TakeSendStamps(int fd, const std::function<void(std::uint32_t number, std::int64_t ns)> &seen)
-{
-    int taken = 0;
-    for (;; ++taken) {
-        char data[1];
-        iovec io{data, sizeof data};
-        alignas(
-            cmsghdr) char control[CMSG_SPACE(3 * sizeof(timespec))
-                                  + CMSG_SPACE(sizeof(sock_extended_err) + sizeof(sockaddr_in6))];
-        msghdr message{};
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        if (::recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
-            return taken;
-        std::int64_t ns = -1;
-        const sock_extended_err *report = nullptr;
-        for (cmsghdr *c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c)) {
-            if ((c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR)
-                || (c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_RECVERR))
-                report = reinterpret_cast<const sock_extended_err *>(CMSG_DATA(c));
-            else if (const std::int64_t stamp = stampOf(c); stamp >= 0)
-                ns = stamp;
-        }
-        if (report && report->ee_origin == SO_EE_ORIGIN_TIMESTAMPING && ns >= 0)
-            seen(report->ee_data, ns);
-    }
 }
 
 std::int64_t WallAheadUs()

@@ -75,7 +75,7 @@ using SetSocketOption = int (*)(int fd, int level, int option, const void *value
 // receiver's own wake-up then adds nothing to a datagram's transit time.
 // With sendStamps, it also stamps every datagram sent when it leaves and
 // queues the stamp on the socket's error queue, numbered from 0 in the
-// order of the sends (TakeSendStamps).  What the socket got.
+// order of the sends (errorqueue.h, TakeErrorQueue).  What the socket got.
 ArrivalStamps EnableArrivalStamps(int fd, bool sendStamps = false,
                                   SetSocketOption set = ::setsockopt);
 // Room for a received datagram's control messages: its local address and
@@ -91,8 +91,3 @@ std::int64_t ReadArrivalNs(const msghdr &message);
 std::int64_t ReadArrivalUs(const msghdr &message, std::int64_t wallAheadUs);
 // The wall clock less the monotonic one, in microseconds.
 std::int64_t WallAheadUs();
-// Takes the send stamps waiting on fd's error queue, oldest first: for
-// each, the number of the send it stamps and its time (real-time clock,
-// ns).  Reports of other kinds are taken too and dropped.  The number of
-// entries taken; never blocks.
-int TakeSendStamps(int fd, const std::function<void(std::uint32_t number, std::int64_t ns)> &seen);
