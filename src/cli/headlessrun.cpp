@@ -566,6 +566,8 @@ void HeadlessRun::summarize(const Running &running)
     if (const StampFigures *stamp = target.stampFigures())
         for (const QString &line : stamp->summaryLines())
             summary += QStringLiteral("\n") + line;
+    if (const QueryClock::Use *use = target.datagramStamps(); use && use->answered > 0)
+        summary += QStringLiteral("\n") + SystemStampsLine(*use);
     for (const QString &line : summary.split(u'\n'))
         running.named->addLine(LineKind::Summary, QStringLiteral("AutoPing"), line + CRLF);
     if (m_jsonStream) {

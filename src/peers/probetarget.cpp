@@ -34,7 +34,9 @@ ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const Add
     // of the state watch.
     connect(&session, &Session::dataArrived, this, [this](const DataSeen &data) {
         for (const ProbeText &text : data.probeTexts)
-            m_prober.answer(text.seq, data.atUs);
+            m_prober.answer(text.seq, m_queryClock.answered(
+                                          text.seq.value_or(-1), data.atUs, data.systemStamped,
+                                          [this](quint64 n) { return m_session->sentAtUs(n); }));
     });
     connect(&session, &Session::foreignDatagram, this, [this](const Endpoint &from) {
         m_prober.foreign(HostAndPort(from.address, from.port));
@@ -228,6 +230,9 @@ Prober::Handed ProbeTarget::sendQuery(int seq, ProbeEngine::Form form)
     const bool stream = m_setup.path == Path::Stream;
     const QString plain = ProbeTextOf(ProbeText::Query, std::nullopt, stream ? m_setup.size : 0);
     const QString numbered = ProbeTextOf(ProbeText::Query, seq, m_setup.size);
+    // The query's first datagram is the socket's next send.
+    if (!stream)
+        m_queryClock.handed(seq, at, m_session->nextSendNumber());
     bool sent = false;
     switch (form) {
     case ProbeEngine::Form::Plain: sent = m_session->Send(plain); break;
@@ -304,6 +309,11 @@ Prober::Handed ProbeTarget::sendStamp(int seq)
     if (int number = 0; !m_stamp->send(seq, &number))
         return {false, 0, FailureReason(number), SocketErrorText(number)};
     return {true, at, {}, {}};
+}
+
+const QueryClock::Use *ProbeTarget::datagramStamps() const
+{
+    return m_setup.path == Path::Datagrams ? &m_queryClock.use() : nullptr;
 }
 
 const StampFigures *ProbeTarget::stampFigures() const

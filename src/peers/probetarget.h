@@ -32,6 +32,7 @@
 // connection that failed or ended without keepTrying).
 
 #include "probe/prober.h"
+#include "probe/queryclock.h"
 #include "session/session.h"
 
 #include <QObject>
@@ -94,6 +95,8 @@ public:
     Path path() const { return m_setup.path; }
     // What a reflector's answers told (Stamp); none for the other paths.
     const StampFigures *stampFigures() const;
+    // Which clock timed the answered queries (Datagrams); none for the other paths.
+    const QueryClock::Use *datagramStamps() const;
 
 signals:
     void happened(const ProbeEngine::Events &events);
@@ -140,4 +143,6 @@ private:
     std::shared_ptr<const TlsSetup> m_tls;
     std::map<int, std::unique_ptr<Winsock>> m_connections;
     std::unique_ptr<StampSender> m_stamp;
+    // Datagrams: the queries timed from the system's transmit stamps.
+    QueryClock m_queryClock;
 };

@@ -108,6 +108,16 @@ QString Session::peer() const
     return HostAndPort(end.address, end.port);
 }
 
+quint64 Session::nextSendNumber() const
+{
+    return Winsock1->NextSendNumber();
+}
+
+qint64 Session::sentAtUs(quint64 number) const
+{
+    return Winsock1->SentAtUs(number);
+}
+
 Endpoint Session::peerEnd() const
 {
     // A UDP client that has heard nothing yet knows its peer only by name.

@@ -202,6 +202,10 @@ public:
     QString peer() const;
     // The same peer as an address (or a name) and a port.
     Endpoint peerEnd() const;
+    // A UDP client's datagrams: the number the next one sent gets, and when
+    // one left by the system's stamp, -1 when not known (Winsock::SentAtUs).
+    quint64 nextSendNumber() const;
+    qint64 sentAtUs(quint64 number) const;
 
     // The first steps of the open/close button: an open socket (any state
     // but closed) is closed and the answer is true.  A closed one is closed

@@ -44,6 +44,7 @@ struct DataSeen
     bool lineEnded = true; // false: an AutoPing text, shown with a line end added
     QList<ProbeText> probeTexts;
     qint64 atUs = 0; // when they were taken from the socket or handed to it (base/clock.h)
+    bool systemStamped = false; // atUs is the system's arrival stamp (a datagram's)
 };
 
 // Where a failure happened: the session's steps, which the lines name by

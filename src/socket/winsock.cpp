@@ -313,6 +313,16 @@ qint64 Winsock::LastArrivalUs() const
     return d->protocol == sckUDPProtocol ? d->currentArrivalUs : -1;
 }
 
+quint64 Winsock::NextSendNumber() const
+{
+    return d->sendStamps.next();
+}
+
+qint64 Winsock::SentAtUs(quint64 number) const
+{
+    return d->udpStampsSends ? d->sendStamps.at(number) : -1;
+}
+
 qint64 Winsock::BytesWaiting() const
 {
     if (!d->tcp)

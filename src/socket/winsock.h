@@ -275,6 +275,13 @@ public:
     // arrived, by the system's stamp, in microseconds on base/clock.h's
     // monotonic clock; -1 when not known.
     qint64 LastArrivalUs() const;
+    // A UDP socket with one peer (setOnePeer) has each datagram it sends
+    // stamped by the system as it leaves (udp/sendstamps.h): the number the
+    // next datagram sent gets (from 0 at every Bind), and when datagram
+    // number left, in microseconds on the monotonic clock; -1 when the
+    // system gave no stamp (yet, or at all).
+    quint64 NextSendNumber() const;
+    qint64 SentAtUs(quint64 number) const;
     // From the next Bind on, a UDP socket takes its datagrams on the
     // user-interface thread instead of a thread of its own: when the socket
     // is readable it reads up to UdpBatch of them at once and delivers their

@@ -17,6 +17,7 @@
 #include "tls/tlsfacts.h"
 #include "tls/tlssetup.h"
 #include "udp/readywatch.h"
+#include "udp/sendstamps.h"
 #include "udp/udpreceiver.h"
 #include "udp/udpsender.h"
 #include "winsock.h"
@@ -160,6 +161,9 @@ public:
     std::unique_ptr<ReadyWatch::Entry> udpWatched;
     std::unique_ptr<UdpSender> udpSender; // udpBatches: sends them
     bool udpInBatch = false;              // delivering a batch: its datagrams go out at its end
+    // onePeer: the system's transmit stamps of the datagrams sent, when it gives them.
+    bool udpStampsSends = false;
+    SendStamps sendStamps;
     CloseProbe probe;
 
     // TLS

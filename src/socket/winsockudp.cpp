@@ -4,6 +4,7 @@
 // Winsock over UDP: binding, datagrams in (one event each) and out (to the
 // last sender or to RemoteHost, looked up when it is a name).
 
+#include "base/clock.h"
 #include "localaddress.h"
 #include "lookup.h"
 #include "socketerrors.h"
@@ -72,8 +73,14 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     // Each datagram's arrival is stamped by the system (LastArrivalUs): a
     // responder counts a load by it, a probe times its answers by it, so
     // that neither adds its own wake-up to the path's times.
+    // A probe's socket has its queries stamped as they leave, too: its
+    // round trips then run from stamp to stamp (SentAtUs).
+    const bool stampSends = onePeer && !udpBatches;
+    udpStampsSends = false;
+    sendStamps.reset();
     if (udpBatches || onePeer)
-        EnableArrivalStamps(fd);
+        udpStampsSends
+            = EnableArrivalStamps(fd, stampSends) == ArrivalStamps::Timestamping && stampSends;
     if (udpBatches || onePeer) {
         // Read here, a batch at a time: nothing queues beyond one batch.  A
         // socket with one peer (a probe's: a probe of a thousand targets has
@@ -85,6 +92,10 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
         udpReceiver
             = std::make_unique<UdpReceiver>(fd, Winsock::UdpReceiveBuffer, batch, bytes, nullptr,
                                             UdpReceiver::Threading::CallerPulls, batch, bytes);
+        if (udpStampsSends)
+            udpReceiver->takeSendStamps([this](std::uint32_t number, std::int64_t ns) {
+                sendStamps.stamped(number, ns / 1000 - WallAheadUs());
+            });
         if (readyWatch)
             udpWatched = readyWatch->watch(fd, [this] { onUdpReadable(); });
         if (!udpWatched) {
@@ -227,6 +238,7 @@ void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress
         message.msg_control = control;
         message.msg_controllen = room;
     }
+    const qint64 handedUs = udpStampsSends ? MonotonicUs() : 0;
     const auto sendOnce = [&] { return ::sendmsg(udpFd, &message, 0); };
     // With refusals reported, a refusal of an earlier datagram may be
     // handed to this send: it is the receiver's to tell, send again.
@@ -238,6 +250,8 @@ void WinsockPrivate::writeDatagramTo(const QByteArray &bytes, const QHostAddress
         fail(NetFailure::Step::Datagram, number, error);
         return;
     }
+    if (udpStampsSends)
+        sendStamps.sent(handedUs);
     post({EventKind::SendComplete});
 }
 

@@ -3,6 +3,8 @@
 
 #include "stampfigures.h"
 
+#include "probe/queryclock.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -160,16 +162,9 @@ QStringList StampFigures::summaryLines() const
         lines << LossDirectionLeftOut;
     lines << QStringLiteral("TTL seen by the reflector %1 (sent with 255), of its answers %2")
                  .arg(ttlText(m_ttlAtReflector), ttlText(m_ttlHere));
-    const quint64 answered = answers();
-    if (answered > 0 && m_systemSent == answered && m_systemReceived == answered)
-        lines << QStringLiteral("time stamps here: the system's, of every query sent and answer "
-                                "received");
-    else if (answered > 0)
-        lines << QStringLiteral("time stamps here: the program's clock for %1 of %2 queries sent "
-                                "and %3 of %2 answers received (the system gave no stamp)")
-                     .arg(answered - m_systemSent)
-                     .arg(answered)
-                     .arg(answered - m_systemReceived);
+    if (const QString line = SystemStampsLine({answers(), m_systemSent, m_systemReceived});
+        !line.isEmpty())
+        lines << line;
     if (const QString why = oneWayLeftOut(); !why.isEmpty())
         lines << QStringLiteral("one-way delays left out: ") + why;
     else

@@ -151,7 +151,10 @@ void UdpReceiver::addNews(const std::function<void()> &add)
 
 void UdpReceiver::pull()
 {
-    if (receiveBatch() <= 0)
+    if (m_sendStamped) {
+        takeErrors();
+        receiveBatch();
+    } else if (receiveBatch() <= 0)
         takeErrors();
 }
 
@@ -178,10 +181,13 @@ bool UdpReceiver::takeErrors()
 {
     quint64 refused = 0;
     QueuedError last;
-    const int taken = TakeErrorQueue(m_fd, [&](const QueuedError &report) {
-        refused += report.error == ECONNREFUSED;
-        last = report;
-    });
+    const int taken = TakeErrorQueue(
+        m_fd,
+        [&](const QueuedError &report) {
+            refused += report.error == ECONNREFUSED;
+            last = report;
+        },
+        m_sendStamped);
     if (refused > 0)
         addNews([&] {
             m_refused += refused;

@@ -108,6 +108,10 @@ public:
     // datagrams (one call), and its error reports when it holds none; then
     // collect() tells what came.  Never blocks.
     void pull();
+    // CallerPulls: pull() takes the error queue first, and hands the system's
+    // transmit stamps in it to stamped: the stamp of a query is then known
+    // before its answer is read.
+    void takeSendStamps(SendStampSeen stamped) { m_sendStamped = std::move(stamped); }
 
 private:
     struct Block
@@ -138,6 +142,7 @@ private:
     const qsizetype m_blockBytes;
     const qsizetype m_maxBlocks;
     const std::function<void()> m_wake;
+    SendStampSeen m_sendStamped;
     int m_stopFd = -1; // an eventfd: written once to stop the thread
     std::atomic<bool> m_stopping{false};
 
