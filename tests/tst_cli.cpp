@@ -383,7 +383,9 @@ private slots:
                      + "answer from 127.0.0.1:\\d+: seq=2 time=[0-9.]+ ms\n" + tag
                      + "--- localhost:" + QString::number(udp) + " AutoPing statistics ---\n" + tag
                      + "2 packets transmitted, 2 received, 0% packet loss\n" + tag
-                     + "rtt min/avg/max/mdev = [0-9.]+/[0-9.]+/[0-9.]+/[0-9.]+ ms\n$")),
+                     + "rtt min/avg/max/mdev = [0-9.]+/[0-9.]+/[0-9.]+/[0-9.]+ ms\n" + tag
+                     + "time stamps here: the system's, of every query sent and answer "
+                       "received\n$")),
                  qPrintable(out));
         QVERIFY(udpServer.endsWith(0, true) && tcpServer.endsWith(0, true));
 

@@ -10,8 +10,10 @@
 #include "cli/metricspage.h"
 #include "peers/stampreflector.h"
 #include "peers/stampsender.h"
+#include "probe/queryclock.h"
 #include "stamp/stampfigures.h"
 #include "stamp/stampreply.h"
+#include "udp/sendstamps.h"
 #include "wording/stamplines.h"
 
 #include "fixture.h"
@@ -327,6 +329,61 @@ private slots:
         QCOMPARE(
             QList<quint64>({heard[0].ssid, heard[0].answered, heard[1].ssid, heard[1].answered}),
             QList<quint64>({3, 2, 1, 1}));
+    }
+
+    // A datagram query handed over at 1000 µs (its send at 1002, the next
+    // send at second), its answer at 1500: moved back by the send path when
+    // its transmit stamp (number, at stamp; after the answer: late) is its
+    // own, else the program's clock; a second answer is moved alike.
+    void queryStamps_data()
+    {
+        columns<quint64, qint64, quint32, qint64, bool, qint64>("first", "second", "number",
+                                                                "stamp", "late", "told");
+        const quint64 wrap = quint64(1) << 32;
+        dataRow("stamped", quint64(0), qint64(-1), 0u, qint64(1010), false, qint64(1490));
+        dataRow("stamped as handed over", quint64(7), qint64(-1), 7u, qint64(1002), false,
+                qint64(1498));
+        dataRow("stamp before its send", quint64(0), qint64(-1), 0u, qint64(1001), false,
+                qint64(1500));
+        dataRow("stamp just under a second", quint64(0), qint64(-1), 0u, qint64(1001001), false,
+                qint64(-998501));
+        dataRow("stamp a second late", quint64(0), qint64(-1), 0u, qint64(1001002), false,
+                qint64(1500));
+        dataRow("stamp after the answer", quint64(0), qint64(-1), 0u, qint64(1010), true,
+                qint64(1500));
+        dataRow("stamp of a send not made", quint64(0), qint64(-1), 1u, qint64(1010), false,
+                qint64(1500));
+        dataRow("stamp after the next send", quint64(0), qint64(1005), 0u, qint64(1006), false,
+                qint64(1500));
+        dataRow("stamp as the next send", quint64(0), qint64(1006), 0u, qint64(1006), false,
+                qint64(1494));
+        dataRow("counter wrapped since", wrap - 1, qint64(1020), 0xFFFFFFFFu, qint64(1010), false,
+                qint64(1490));
+        dataRow("counter wrapped at it", wrap, qint64(-1), 0u, qint64(1010), false, qint64(1490));
+    }
+    void queryStamps()
+    {
+        const auto [first, second, number, stamp, late, told]
+            = fetched<quint64, qint64, quint32, qint64, bool, qint64>("first", "second", "number",
+                                                                      "stamp", "late", "told");
+        SendStamps stamps(first);
+        QueryClock clock;
+        clock.handed(3, 1000, stamps.next());
+        QCOMPARE(stamps.sent(1002), first);
+        if (second >= 0)
+            stamps.sent(second);
+        const auto sentAt = [&](quint64 n) { return stamps.at(n); };
+        const qint64 early = late ? clock.answered(3, 1500, true, sentAt) : 0;
+        stamps.stamped(number, stamp);
+        const qint64 at = late ? early : clock.answered(3, 1500, true, sentAt);
+        QCOMPARE(at, told);
+        QCOMPARE(clock.answered(3, 1600, true, sentAt), told + 100);
+        QCOMPARE(clock.answered(4, 1700, false, sentAt), 1700); // never sent
+        QCOMPARE(SystemStampsLine(clock.use()),
+                 told == 1500 ? "time stamps here: the program's clock for 1 of 1 queries sent "
+                                "and 0 of 1 answers received (the system gave no stamp)"
+                              : "time stamps here: the system's, of every query sent and "
+                                "answer received");
     }
 
     // The system stamps T2 (the Timestamp Information TLV says "software,

@@ -23,7 +23,7 @@ qint64 QueryClock::answered(int seq, qint64 atUs, bool systemStamped, const Sent
     ++m_use.answered;
     m_use.systemReceived += systemStamped;
     const qint64 stampUs = sentAt(query.number);
-    if (stampUs < query.atUs || stampUs - query.atUs >= LatestUs)
+    if (stampUs < query.atUs)
         return atUs;
     ++m_use.systemSent;
     query.sendPathUs = stampUs - query.atUs;

@@ -12,7 +12,7 @@
 // less the time it was handed over), so that the engine's round trip runs
 // from stamp to stamp and this program's delays are not the path's.  An
 // answer whose query has no stamp (none came, or not before the answer;
-// one earlier than the query, or a second or more later) keeps its time:
+// one earlier than the query; sentAt tells only a send's own) keeps its time:
 // the program's clock stands in for that query, and use() counts how
 // often.
 
@@ -26,7 +26,6 @@ class QueryClock
 {
 public:
     static constexpr int Remembered = 1024;
-    static constexpr qint64 LatestUs = 1'000'000;
 
     struct Use
     {
