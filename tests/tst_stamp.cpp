@@ -339,27 +339,22 @@ private slots:
     {
         columns<quint64, qint64, quint32, qint64, bool, qint64>("first", "second", "number",
                                                                 "stamp", "late", "told");
+        const auto row = [](const char *name, quint64 first, qint64 second, quint32 number,
+                            qint64 stamp, bool late, qint64 told) {
+            dataRow(name, first, second, number, stamp, late, told);
+        };
         const quint64 wrap = quint64(1) << 32;
-        dataRow("stamped", quint64(0), qint64(-1), 0u, qint64(1010), false, qint64(1490));
-        dataRow("stamped as handed over", quint64(7), qint64(-1), 7u, qint64(1002), false,
-                qint64(1498));
-        dataRow("stamp before its send", quint64(0), qint64(-1), 0u, qint64(1001), false,
-                qint64(1500));
-        dataRow("stamp just under a second", quint64(0), qint64(-1), 0u, qint64(1001001), false,
-                qint64(-998501));
-        dataRow("stamp a second late", quint64(0), qint64(-1), 0u, qint64(1001002), false,
-                qint64(1500));
-        dataRow("stamp after the answer", quint64(0), qint64(-1), 0u, qint64(1010), true,
-                qint64(1500));
-        dataRow("stamp of a send not made", quint64(0), qint64(-1), 1u, qint64(1010), false,
-                qint64(1500));
-        dataRow("stamp after the next send", quint64(0), qint64(1005), 0u, qint64(1006), false,
-                qint64(1500));
-        dataRow("stamp as the next send", quint64(0), qint64(1006), 0u, qint64(1006), false,
-                qint64(1494));
-        dataRow("counter wrapped since", wrap - 1, qint64(1020), 0xFFFFFFFFu, qint64(1010), false,
-                qint64(1490));
-        dataRow("counter wrapped at it", wrap, qint64(-1), 0u, qint64(1010), false, qint64(1490));
+        row("stamped", 0, -1, 0, 1010, false, 1490);
+        row("stamped as handed over", 7, -1, 7, 1002, false, 1498);
+        row("stamp before its send", 0, -1, 0, 1001, false, 1500);
+        row("stamp just under a second", 0, -1, 0, 1001001, false, -998501);
+        row("stamp a second late", 0, -1, 0, 1001002, false, 1500);
+        row("stamp after the answer", 0, -1, 0, 1010, true, 1500);
+        row("stamp of a send not made", 0, -1, 1, 1010, false, 1500);
+        row("stamp after the next send", 0, 1005, 0, 1006, false, 1500);
+        row("stamp as the next send", 0, 1006, 0, 1006, false, 1494);
+        row("counter wrapped since", wrap - 1, 1020, 0xFFFFFFFF, 1010, false, 1490);
+        row("counter wrapped at it", wrap, -1, 0, 1010, false, 1490);
     }
     void queryStamps()
     {
