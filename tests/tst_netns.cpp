@@ -378,9 +378,9 @@ private slots:
         dataRow("UDP, -6", "udp", QStringList{Both, "-6"}, 1200, 3);
         dataRow("TCP, -4, in segments", "tcp", QStringList{Both, "-4"}, 4000, 3);
         dataRow("TCP, -6, the smallest", "tcp", QStringList{Both, "-6"}, 26, 3);
-        dataRow("by the routes", "udp", QStringList{ServerIP3}, 38, 0);
-        dataRow("-I veth0", "udp", QStringList{ServerIP3, "-I", "veth0"}, 38, 3);
-        dataRow("-I vx0", "udp", QStringList{ServerIP3, "-I", "vx0"}, 38, 0);
+        dataRow("by the routes", "udp", QStringList{ServerIP3}, 56, 0);
+        dataRow("-I veth0", "udp", QStringList{ServerIP3, "-I", "veth0"}, 56, 3);
+        dataRow("-I vx0", "udp", QStringList{ServerIP3, "-I", "vx0"}, 56, 0);
     }
     void onTheWire()
     {

@@ -73,7 +73,8 @@ QString run(ProbeEngine &engine, const QString &script)
         case 'e': events += engine.finish(); break;
         }
         for (const ProbeEngine::Event &e : events) {
-            static const char *const letters[] = {"A", "N", "L", "X", "F", "D", "R", "S", "O"};
+            static const char *const letters[]
+                = {"A", "N", "L", "X", "F", "D", "R", "S", "O", "G", "U"};
             QString word = QLatin1String(letters[int(e.kind)]);
             if (e.kind == Kind::Failed && !e.said)
                 word = QStringLiteral("f");

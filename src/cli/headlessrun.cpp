@@ -78,8 +78,10 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, quin
         = {ProbeEngine::Matching::Ordered, ProbeEngine::Matching::Plain,
            ProbeEngine::Matching::Numbered, ProbeEngine::Matching::Numbered};
     probe.matching = matching[int(setup.path)];
-    if (setup.path == ProbeTarget::Path::Datagrams)
+    if (setup.path == ProbeTarget::Path::Datagrams) {
         probe.numberedAsks = 3;
+        probe.tokens = true;
+    }
     setup.keepTrying
         = command.keepGoing || command.targets.size() > 1 || !command.metrics.isEmpty();
     return setup;

@@ -14,10 +14,13 @@
 #include "tls/tlsfacts.h"
 #include "tls/tlssetup.h"
 
+#include <QRandomGenerator>
+
 ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const AddressRules &rules,
                          QObject *parent)
     : QObject(parent),
       m_setup(setup),
+      m_token(TokenText(QRandomGenerator::system()->generate64())),
       m_session(std::make_unique<Session>(tables, rules)),
       m_prober(setup.probe, [this](int seq, ProbeEngine::Form form) {
           switch (m_setup.path) {
@@ -33,10 +36,15 @@ ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const Add
     // without holds a refused connection can come and go between two looks
     // of the state watch.
     connect(&session, &Session::dataArrived, this, [this](const DataSeen &data) {
+        using Token = ProbeEngine::Token;
         for (const ProbeText &text : data.probeTexts)
-            m_prober.answer(text.seq, m_queryClock.answered(
-                                          text.seq.value_or(-1), data.atUs, data.systemStamped,
-                                          [this](quint64 n) { return m_session->sentAtUs(n); }));
+            m_prober.answer(text.seq,
+                            m_queryClock.answered(
+                                text.seq.value_or(-1), data.atUs, data.systemStamped,
+                                [this](quint64 n) { return m_session->sentAtUs(n); }),
+                            !text.token              ? Token::Absent
+                            : *text.token == m_token ? Token::Echoed
+                                                     : Token::Wrong);
     });
     connect(&session, &Session::foreignDatagram, this, [this](const Endpoint &from) {
         m_prober.foreign(HostAndPort(from.address, from.port));
@@ -229,7 +237,9 @@ Prober::Handed ProbeTarget::sendQuery(int seq, ProbeEngine::Form form)
     const qint64 at = MonotonicUs();
     const bool stream = m_setup.path == Path::Stream;
     const QString plain = ProbeTextOf(ProbeText::Query, std::nullopt, stream ? m_setup.size : 0);
-    const QString numbered = ProbeTextOf(ProbeText::Query, seq, m_setup.size);
+    const QString numbered
+        = ProbeTextOf(ProbeText::Query, seq, m_setup.size,
+                      m_setup.probe.tokens ? std::optional(m_token) : std::nullopt);
     // The query's first datagram is the socket's next send.
     if (!stream)
         m_queryClock.handed(seq, at, m_session->nextSendNumber());

@@ -9,7 +9,10 @@
 //   Stream     a TCP or TLS connection; the AutoPing texts over it, the
 //              answers in the order of the queries
 //   Datagrams  a UDP socket that talks to the target only; the first
-//              queries ask whether the far end reads numbers
+//              queries ask whether the far end reads numbers; the numbered
+//              ones carry the target's token (probe/probetexts.h), drawn
+//              from the system's random source for each target, so that
+//              one target's answers do not tell how to forge another's
 //   Connects   a new connection per query (connectprobe.cpp), whose answer
 //              is that it was made (and its TLS handshake done and its
 //              certificate verified)
@@ -125,6 +128,7 @@ private:
     void dropConnection(int seq);
 
     Setup m_setup;
+    QString m_token; // the token its numbered queries carry (probe.tokens)
     std::unique_ptr<Session> m_session;
     Prober m_prober;
     QTimer m_reopen;          // keepTrying: the next try to open again

@@ -111,7 +111,8 @@ void Responder::clientData(Winsock *socket)
                     || m_gate.answer(from.address, quint16(from.port), at)
                            != SourceGate::Verdict::Answer)
                     continue;
-                const QString answer = ProbeTextOf(ProbeText::Response, read.seq, read.size);
+                const QString answer
+                    = ProbeTextOf(ProbeText::Response, read.seq, read.size, read.token);
                 const qint64 sentAt = MonotonicUs();
                 socket->SendData(EncodeForSending(answer));
                 ++m_answered;

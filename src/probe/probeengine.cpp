@@ -27,6 +27,8 @@ void ProbeEngine::start(qint64 nowUs, const QString &peer, std::optional<qint64>
     m_failedRun = 0;
     m_lastReason.clear();
     m_foreignSaid = false;
+    m_forgedSaid = false;
+    m_echoed = false;
     m_answeredAsks = 0;
     m_echoesDue.clear();
     m_answeredPlain.clear();
@@ -131,11 +133,21 @@ void ProbeEngine::stray(Events &events, std::optional<int> seq)
     events.append({Kind::Stray, seq.value_or(0), -1, {}, {}});
 }
 
-ProbeEngine::Events ProbeEngine::answer(qint64 atUs, std::optional<int> seq)
+ProbeEngine::Events ProbeEngine::answer(qint64 atUs, std::optional<int> seq, Token token)
 {
     Events events;
     if (!m_running)
         return events;
+    if (m_options.tokens) {
+        // A numbered answer must echo the token; a plain one, once the far
+        // end echoed it, may only be the echo of an asking query's plain copy.
+        while (!m_echoesDue.empty() && atUs - m_echoesDue.front().sentUs > m_options.lateUs)
+            m_echoesDue.pop_front();
+        if (token == Token::Wrong || (seq && token == Token::Absent)
+            || (!seq && m_echoed && m_echoesDue.empty()))
+            return forged();
+        m_echoed = m_echoed || token == Token::Echoed;
+    }
     // A numbered answer: the far end reads numbers, and every answer from
     // now on finds its query by its number.
     if (seq && m_matching == Matching::Plain && m_options.numberedAsks > 0)
@@ -197,7 +209,8 @@ ProbeEngine::Events ProbeEngine::answer(qint64 atUs, std::optional<int> seq)
         if (query->asked) {
             // Its numbered copy may be answered too: that answer is no stray.
             m_answeredPlain.append(query->seq);
-            ++m_answeredAsks;
+            if (++m_answeredAsks == m_options.numberedAsks && m_options.tokens)
+                events.append({Kind::Unproven, 0, -1, {}, {}});
         }
     }
     if (sure)
@@ -213,6 +226,14 @@ ProbeEngine::Events ProbeEngine::foreign(const QString &from)
     if (std::exchange(m_foreignSaid, true))
         return {};
     return {{Kind::Foreign, 0, -1, from, {}}};
+}
+
+ProbeEngine::Events ProbeEngine::forged()
+{
+    m_figures.foreignDatagram();
+    if (std::exchange(m_forgedSaid, true))
+        return {};
+    return {{Kind::Forged, 0, -1, {}, {}}};
 }
 
 ProbeEngine::Events ProbeEngine::advance(qint64 nowUs)

@@ -46,6 +46,15 @@
 // answers only after an outage (or is started after the probe) is asked
 // until it answers.
 //
+// With tokens, the numbered copies carry the target's token and a numbered
+// answer counts only when it echoes it (a responder of this version): one
+// without it, or with another, is forged and counted as foreign, like a
+// datagram from someone else.  A far end that answers the plain copies
+// only (a window) cannot be told from a forger: that is said once
+// (Unproven), and its plain answers are taken as before.  Once the token
+// came back, a plain answer is foreign too, but for the plain echo of an
+// asking query: a forger cannot make such a target plain again.
+//
 // Time: a query is in flight until its timeout, then overdue: it was said
 // to have no answer, but an answer that comes until lateUs after it was
 // sent still counts, as late.  Then it is lost.  Every outcome is final
@@ -74,6 +83,7 @@ public:
         qint64 deadlineUs = 0;         // the run ends this long after its start; 0: never
         Matching matching = Matching::Ordered;
         int numberedAsks = 0; // Plain: queries also go out numbered until this many answered plain
+        bool tokens = false;  // the numbered copies carry a token the answers must echo
     };
     struct Event
     {
@@ -87,6 +97,8 @@ public:
             Recovered, // the first query sent after failed attempts; seq, count in rttUs
             Stray,     // an answer with no query waiting; seq when it carried one
             Foreign,   // the first datagram from anyone but the target: reason says who
+            Forged,    // the first answer without the token (counted as foreign)
+            Unproven,  // the far end answers plainly: its answers cannot be told from forged ones
         };
         Kind kind = Kind::Answered;
         int seq = 0;
@@ -99,6 +111,8 @@ public:
     using Events = QList<Event>;
     // How a query goes out.
     enum class Form { Plain, Numbered, PlainAndNumbered };
+    // What an answer carried of the token (Options::tokens).
+    enum class Token { Absent, Echoed, Wrong };
 
     explicit ProbeEngine(const Options &options);
 
@@ -125,8 +139,9 @@ public:
     // Query seq was refused at once (a connection refused, a handshake
     // failed): it is lost, for reason.
     Events refused(int seq, const QString &reason, const QString &detail = {});
-    // An answer came at atUs, carrying seq when it carried a number.
-    Events answer(qint64 atUs, std::optional<int> seq = std::nullopt);
+    // An answer came at atUs, carrying seq when it carried a number, and
+    // the token or not.
+    Events answer(qint64 atUs, std::optional<int> seq = std::nullopt, Token token = Token::Absent);
     // A datagram came from someone else (from: who).
     Events foreign(const QString &from);
     // A connection was made in us, a TLS handshake took us (figures only).
@@ -163,6 +178,8 @@ private:
                qint64 rttUs);
     void stray(Events &events, std::optional<int> seq);
     Events loseAll();
+    // An answer that lacks the token: foreign, said once.
+    Events forged();
     void nextSlot(qint64 nowUs);
 
     Options m_options;
@@ -179,6 +196,8 @@ private:
     quint64 m_failedRun = 0;
     QString m_lastReason;
     bool m_foreignSaid = false;
+    bool m_forgedSaid = false;
+    bool m_echoed = false;  // the far end echoed the token
     int m_answeredAsks = 0; // asking queries answered plainly while Plain
     // Numbered: asking queries whose numbered copy was answered, the answer
     // to their plain copy still expected (until their late bound).

@@ -36,10 +36,10 @@ void Prober::wake()
     tell(events, now);
 }
 
-void Prober::answer(std::optional<int> seq, qint64 atUs)
+void Prober::answer(std::optional<int> seq, qint64 atUs, ProbeEngine::Token token)
 {
     ProbeEngine::Events events = m_engine.advance(atUs);
-    events += m_engine.answer(atUs, seq);
+    events += m_engine.answer(atUs, seq, token);
     tell(events, atUs);
 }
 

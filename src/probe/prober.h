@@ -52,7 +52,8 @@ public:
     void start(const QString &peer, std::optional<qint64> originUs = std::nullopt);
     bool isRunning() const { return m_engine.isRunning(); }
     // An answer arrived at atUs, carrying seq when it carried a number.
-    void answer(std::optional<int> seq, qint64 atUs);
+    void answer(std::optional<int> seq, qint64 atUs,
+                ProbeEngine::Token token = ProbeEngine::Token::Absent);
     void foreign(const QString &from);
     // Query seq was refused at once: lost, for reason.
     void refused(int seq, const QString &reason, const QString &detail);

@@ -32,6 +32,22 @@ qsizetype numberLength(QStringView rest, int *seq = nullptr)
     return value > 0 ? end : 0;
 }
 
+// The length of the token " ~..." that rest starts with, its digits in
+// *token; 0 when it starts with none.
+qsizetype tokenLength(QStringView rest, std::optional<QString> *token = nullptr)
+{
+    if (!rest.startsWith(u" ~"))
+        return 0;
+    qsizetype end = 2;
+    while (
+        end < rest.size()
+        && ((rest[end] >= u'0' && rest[end] <= u'9') || (rest[end] >= u'a' && rest[end] <= u'f')))
+        ++end;
+    if (token)
+        *token = rest.sliced(2, end - 2).toString();
+    return end;
+}
+
 // The length of the padding " ..." that rest starts with (its line feed
 // not counted); 0 when it starts with none.
 qsizetype paddingLength(QStringView rest)
@@ -59,7 +75,8 @@ std::optional<std::pair<qsizetype, ProbeText::Kind>> nextFixedText(QStringView t
 
 } // namespace
 
-QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq, int size)
+QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq, int size,
+                    const std::optional<QString> &token)
 {
     QString text = fixedText(kind);
     if (seq) {
@@ -68,6 +85,8 @@ QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq, int size)
         const char *end = std::to_chars(digits, digits + sizeof digits, *seq).ptr;
         text = text % QLatin1String(" #") % QLatin1String(digits, end - digits);
     }
+    if (token)
+        text = text % QLatin1String(" ~") % *token;
     const qsizetype dots = size - text.size() - 2;
     if (dots < 1)
         return text;
@@ -76,8 +95,14 @@ QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq, int size)
 
 int SmallestPadded(bool numbered)
 {
-    // The response's text, " #" and 10 digits, " ." and the line feed.
-    return int(AutoPingResponse.size()) + (numbered ? 12 : 0) + 3;
+    // The response's text, " #" and 10 digits, " ~" and the token, " ."
+    // and the line feed.
+    return int(AutoPingResponse.size()) + (numbered ? 12 + 18 : 0) + 3;
+}
+
+QString TokenText(quint64 token)
+{
+    return QStringLiteral("%1").arg(token, 16, 16, QLatin1Char('0'));
 }
 
 std::optional<ProbeText> ReadProbeDatagram(QStringView text)
@@ -91,14 +116,16 @@ std::optional<ProbeText> ReadProbeDatagram(QStringView text)
             continue;
         const QStringView rest = text.sliced(fixed.size());
         if (rest.isEmpty())
-            return ProbeText{kind, std::nullopt};
-        // " #" and the number, its padding, nothing else.
+            return ProbeText{kind, std::nullopt, 0, {}};
+        // " #" and the number, the token, its padding, nothing else.
         int seq = 0;
         const qsizetype number = numberLength(rest, &seq);
         const std::optional<int> numbered = number > 0 ? std::optional(seq) : std::nullopt;
-        const qsizetype padding = paddingLength(rest.sliced(number));
-        if (number + padding == rest.size() && (number > 0 || padding > 0))
-            return ProbeText{kind, numbered, padding > 0 ? size : 0};
+        std::optional<QString> token;
+        const qsizetype tokened = number + tokenLength(rest.sliced(number), &token);
+        const qsizetype padding = paddingLength(rest.sliced(tokened));
+        if (tokened + padding == rest.size() && (tokened > 0 || padding > 0))
+            return ProbeText{kind, numbered, padding > 0 ? size : 0, token};
     }
     return std::nullopt;
 }
@@ -112,6 +139,7 @@ QString WithoutProbeTexts(QStringView text)
         rest += text.sliced(from, at - from);
         from = at + fixedText(kind).size();
         from += numberLength(text.sliced(from)); // its number, if it has one
+        from += tokenLength(text.sliced(from));
         from += paddingLength(text.sliced(from));
         while (from < text.size() && (text[from] == u'\r' || text[from] == u'\n'))
             ++from;
@@ -137,7 +165,7 @@ QList<ProbeText> ProbeStream::feed(QStringView text)
             return found;
         }
         const bool padded = padding > 0 && padding < rest.size() && rest[padding] == u'\n';
-        found.append({kind, std::nullopt, padded ? int(after + padding + 1 - at) : 0});
+        found.append({kind, std::nullopt, padded ? int(after + padding + 1 - at) : 0, {}});
         from = padded ? after + padding + 1 : after;
     }
     // Keep what may be the start of a text still to come.

@@ -21,6 +21,13 @@
 // padded to the same size.  The window reads none of that: it answers the
 // bare text only.  A stream's padded text is counted once its line feed
 // came (at most MaxPadded bytes; a longer run counts as a bare text).
+//
+// A numbered query of the command line carries its target's token too, a
+// random number drawn when the probe started, " ~" and 16 hex digits after
+// the number, "++ AutoPing Query ++ #17 ~9f86d081884c7d65"; a responder of
+// this version echoes it, so that an answer forged by someone who did not
+// see the query is told from the real one.  A token read is kept as its
+// digits came, any number of them: a truncated one is a wrong one.
 
 #include <QList>
 #include <QString>
@@ -37,16 +44,21 @@ struct ProbeText
     Kind kind = Query;
     std::optional<int> seq; // the number a text carries
     int size = 0;           // its bytes, line feed included, when it was padded; 0: it was not
+    std::optional<QString> token; // the hex digits of the token it carried
 };
 
 inline constexpr int MaxPadded = 65535;
 
 // The text to send, numbered or not, padded to size bytes (0, or too few
 // for a padding: bare).
-QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq = std::nullopt, int size = 0);
+QString ProbeTextOf(ProbeText::Kind kind, std::optional<int> seq = std::nullopt, int size = 0,
+                    const std::optional<QString> &token = std::nullopt);
 // The fewest bytes a padded query of kind Query can have that its answer
-// can match in size, with a number of up to 10 digits (numbered) or none.
+// can match in size, with a number of up to 10 digits and a token
+// (numbered) or neither.
 int SmallestPadded(bool numbered);
+// A token as the texts carry it: 16 lowercase hex digits.
+QString TokenText(quint64 token);
 
 // A datagram's text read as one AutoPing text; nothing when it is none.
 std::optional<ProbeText> ReadProbeDatagram(QStringView text);

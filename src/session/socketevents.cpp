@@ -93,9 +93,9 @@ QList<ProbeText> Session::readProbeTexts(const QString &text, bool stream, Probe
     }
     // The window's rule: the whole piece is one of the two texts.
     if (text == AutoPingQuery)
-        return {{ProbeText::Query, std::nullopt}};
+        return {{ProbeText::Query, std::nullopt, 0, {}}};
     if (text == AutoPingResponse)
-        return {{ProbeText::Response, std::nullopt}};
+        return {{ProbeText::Response, std::nullopt, 0, {}}};
     return {};
 }
 
@@ -120,7 +120,8 @@ void Session::showReceived(const QString &text, qint64 atUs)
     emit dataArrived(data);
     for (const ProbeText &read : std::as_const(data.probeTexts))
         if (read.kind == ProbeText::Query)
-            m_answeredQueries += Send(ProbeTextOf(ProbeText::Response, read.seq, read.size));
+            m_answeredQueries
+                += Send(ProbeTextOf(ProbeText::Response, read.seq, read.size, read.token));
 }
 
 void Session::Winsock1_DataArrival(qint32 /*bytesTotal*/)

@@ -205,6 +205,21 @@ void TargetLines::tell(const ProbeEngine::Events &events)
                                  .arg(e.reason, peer)
                              + CRLF);
             break;
+        case Kind::Forged:
+            AddComplaint(ErrorSpeakerText,
+                         QStringLiteral("an answer from %1 without this run's token ignored as "
+                                        "foreign (said once; the figures count them all)")
+                                 .arg(peer)
+                             + CRLF);
+            break;
+        case Kind::Unproven:
+            m_lines.addLine(LineKind::Warning, Speaker,
+                            peer
+                                + QStringLiteral(" answers without this run's token (a window, "
+                                                 "or an older responder): its answers cannot be "
+                                                 "told from forged ones")
+                                + CRLF);
+            break;
         }
     }
 }

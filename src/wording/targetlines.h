@@ -21,6 +21,11 @@
 //   AutoPing:        10.0.0.7:7010 can be probed again after 12 failed attempts
 //   AutoPing Error:  a datagram from 192.0.2.9:7010 ignored: only 10.0.0.7:7010 answers
 //                    (said once; the figures count them all)
+//   AutoPing Error:  an answer from 10.0.0.7:7010 without this run's token
+//                    ignored as foreign (said once; ...)
+//   AutoPing:        10.0.0.7:7010 answers without this run's token (a window,
+//                    or an older responder): its answers cannot be told from
+//                    forged ones                  (once)
 
 #include "base/msgsink.h"
 #include "probe/probeengine.h"
