@@ -45,7 +45,7 @@ namespace {
 // window's tick, r the stream made anew, o a foreign datagram, e the end.
 // Returns the events, one word each (Q: a query sent numbered and plain): A answered, N no answer,
 // L late (L?: not matched for sure), X lost, F failed (f: not said again), D refused, R recovered,
-// S stray, O foreign; with the query's number.
+// S stray, O foreign, G forged (no token), U unproven; with the query's number.
 QString run(ProbeEngine &engine, const QString &script)
 {
     QStringList told;
@@ -63,9 +63,15 @@ QString run(ProbeEngine &engine, const QString &script)
             events += engine.sent(at);
             break;
         case 'f': events += engine.failed(at, step.section(u':', 1)); break;
-        case 'a':
-            events += engine.answer(at, arg.isEmpty() ? std::nullopt : std::optional(arg.toInt()));
+        case 'a': {
+            // ~: it echoes the token, !: a wrong one.
+            const auto token = arg.endsWith('~')   ? ProbeEngine::Token::Echoed
+                               : arg.endsWith('!') ? ProbeEngine::Token::Wrong
+                                                   : ProbeEngine::Token::Absent;
+            const int seq = arg.left(arg.size() - (token != ProbeEngine::Token::Absent)).toInt();
+            events += engine.answer(at, seq ? std::optional(seq) : std::nullopt, token);
             break;
+        }
         case 'x': events += engine.refused(arg.toInt(), QStringLiteral("refused")); break;
         case 'k': events += engine.judgeTick(); break;
         case 'r': events += engine.restartStream(); break;
@@ -258,6 +264,15 @@ private slots:
         row("a far end that reads no numbers: asked until three answered", asking,
             "s@0 a@1 s@1000 a@1001 s@2000 a@2001 s@3000 a@3001", "Q A1 Q A2 Q A3 A4",
             "4 4 4 0 0 0 0");
+        auto tokened = asking;
+        tokened.tokens = true;
+        row("token echoed: plain, tokenless and wrong answers then foreign, the echo not", tokened,
+            "s@0 a1~@1 a@2 s@1000 a2@1001 a@1002 a2!@1003 a3~@1500", "Q A1 G S3", "2 2 1 0 0 1 3");
+        row("a wrong token makes no numbered far end", tokened, "s@0 a1!@1 a@2", "Q G A1",
+            "1 1 1 0 0 0 1");
+        row("plain answers only: unproven said at the third, taken; tokenless numbered foreign",
+            tokened, "s@0 a@1 s@1000 a@1001 s@2000 a@2001 s@3000 a@3001 a4@3002",
+            "Q A1 Q A2 Q U A3 A4 G", "4 4 4 0 0 0 1");
         row("a stream: the answer to a lost query is owed, not the next one's", ordered,
             "s@0 s@1000 t@4000.001 a@4500 a@4501 s@5000 a@5001", "N1 N2 X1 S L2 A3",
             "3 3 1 1 1 1 0");
@@ -658,23 +673,33 @@ private slots:
     // writes them back, and what is left of a text without them (rest).
     void probeTexts_data()
     {
-        columns<QString, int, QString>("text", "seq", "rest");
-        dataRow("plain, with a line end", "++ AutoPing Query ++\r\n", 0, "");
-        dataRow("the largest number", "++ AutoPing Response ++ #2147483647", INT_MAX, "");
+        columns<QString, int, QString, QString>("text", "seq", "rest", "tokens");
+        dataRow("plain, with a line end", "++ AutoPing Query ++\r\n", 0, "", "-");
+        dataRow("the largest number", "++ AutoPing Response ++ #2147483647", INT_MAX, "", "-");
         dataRow("one more, 0, a sign, no digits, more after",
                 "++ AutoPing Query ++ #2147483648|++ AutoPing Query ++ #0|++ AutoPing Query ++ #+5|"
                 "++ AutoPing Query ++ #|++ AutoPing Query ++ #5x++ AutoPing Response ++\r\n\n/",
-                -1, " #2147483648| #0| #+5| #|x/");
+                -1, " #2147483648| #0| #+5| #|x/", "-|-|-|-|-");
+        dataRow("tokens: whole and padded, truncated, empty",
+                "++ AutoPing Response ++ #7 ~0123456789abcdef ...\n|++ AutoPing Query ++ #7 "
+                "~0123|++ AutoPing Response ++ #7 ~",
+                7, "||", "0123456789abcdef|0123|");
+        dataRow("no token: not hex, upper case, after the padding",
+                "++ AutoPing Query ++ #7 ~01x|++ AutoPing Query ++ #7 ~AB|++ AutoPing Query ++ #7 "
+                ".. ~ab",
+                -1, "x|AB| ~ab", "-|-|-");
     }
     void probeTexts()
     {
-        const auto [text, seq] = fetched<QString, int>("text", "seq");
+        const auto [text, seq, tokens] = fetched<QString, int, QString>("text", "seq", "tokens");
         QTEST(WithoutProbeTexts(text), "rest");
-        for (const QString &one : text.split('|')) {
-            const auto read = ReadProbeDatagram(one);
+        const QStringList parts = text.split('|');
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            const auto read = ReadProbeDatagram(parts[i]);
             QCOMPARE(read ? read->seq.value_or(0) : -1, seq);
+            QCOMPARE(read ? read->token.value_or("-") : "-", tokens.split('|')[i]);
             if (seq > 0)
-                QCOMPARE(ProbeTextOf(read->kind, seq), one);
+                QCOMPARE(ProbeTextOf(read->kind, seq, read->size, read->token), parts[i]);
         }
     }
 };
