@@ -691,6 +691,51 @@ private slots:
                        : dropsBackward              ? QList<int>({0, dropped, 0})
                                                     : QList<int>({dropped, 0, 0}));
     }
+
+    // Every AutoPing query dropped by the router (its counter: each query's
+    // two datagrams, numbered and plain), and answers forged on the router
+    // with the target's address: all lost, every forged one foreign.
+    void forgedAutoPingAnswers_data()
+    {
+        columns<bool>("ipv6");
+        dataRow("IPv4", false);
+        dataRow("IPv6", true);
+    }
+    void forgedAutoPingAnswers()
+    {
+        QFETCH(bool, ipv6);
+        if (geteuid() != 0 || QProcess::execute("/usr/bin/python3", {"-c", "import scapy"}) != 0)
+            QSKIP("needs root and Debian's python3-scapy (scripts/ensure-deps)");
+        const QString name = "selm-fa" + QString::number(QCoreApplication::applicationPid());
+        const auto gone = qScopeGuard([&] {
+            QProcess::execute("/usr/bin/python3", {SELMARIN_STAMPPEER, "path", "down", name});
+        });
+        QCOMPARE(QProcess::execute("/usr/bin/python3",
+                                   {SELMARIN_STAMPPEER, "path", "up", name, "autoping", "0"}),
+                 0);
+        const QString far = ipv6 ? "fd78:2::2" : "10.78.2.2",
+                      near = ipv6 ? "fd78:1::2" : "10.78.1.2";
+        QTemporaryDir dir;
+        Headless responder(dir.path(), {"respond", "--udp", "--port", "7010"}, name + "-s");
+        QVERIFY(responder.waitForReadyRead(10000));
+        Headless probe(dir.path(),
+                       {"probe", "--udp", far, "7010", "-c", "8", "-i", "0.4", "-W", "0.5",
+                        "--local-port", "7011", "--json"},
+                       name + "-c");
+        // scapy's start takes longer than the probe's: its socket is there.
+        const int forged = inHost(name + "-r", {"/usr/bin/python3", SELMARIN_STAMPPEER, "forge",
+                                                far, near, "7011"})
+                               .trimmed()
+                               .toInt();
+        QVERIFY(probe.endsWith(1) && responder.endsWith(0, true));
+        const QJsonObject got
+            = QJsonDocument::fromJson(probe.readAllStandardOutput())["targets"][0].toObject();
+        QCOMPARE(QList<int>({got["answered"].toInt(), got["lost"].toInt(), got["foreign"].toInt()}),
+                 QList<int>({0, 8, 12}));
+        QCOMPARE(forged, 12);
+        const QByteArray rules = inHost(name + "-r", {"nft", "list", "chain", "inet", "s", "fw"});
+        QCOMPARE(rules.mid(rules.indexOf("packets ") + 8).split(' ').value(0).toInt(), 16);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStamp)

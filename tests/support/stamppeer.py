@@ -19,6 +19,12 @@ packets (an implementation written by others), for tst_stamp:
       at random a third of the test packets to or from port 862 of that
       direction, all but those of the sender's number LAST; returns once the
       server answers the client over both families.
+      With "autoping" for the direction: the rule drops every datagram to
+      UDP port 7010 from the client instead.
+  stamppeer.py forge SOURCE DESTINATION PORT
+      (on the router) AutoPing answers forged with SOURCE as their sender,
+      from its port 7010 to PORT: numbered without a token, with a wrong one,
+      with a truncated one; prints how many it sent.
   stamppeer.py path down NAME
       removes them.
 """
@@ -163,6 +169,21 @@ def reach(host):
         return False
 
 
+def forge(source, destination, port):
+    from scapy.layers.inet import IP
+    from scapy.layers.inet6 import IPv6
+    from scapy.sendrecv import send
+    layer = IPv6 if ":" in source else IP
+    sent = 0
+    for seq in range(1, 5):
+        for token in ("", " ~0123456789abcdef", " ~0123"):
+            text = "++ AutoPing Response ++ #%d%s" % (seq, token)
+            send(layer(src=source, dst=destination) / UDP(sport=7010, dport=port) / text.encode(),
+                 verbose=False)
+            sent += 1
+    print(sent)
+
+
 def run(*command):
     subprocess.run(command, check=True, timeout=10)
 
@@ -188,9 +209,11 @@ def path_up(name, direction, last):
     # The sender's number is at offset 0 of its packet, at 24 of the answer.
     match = ('iifname "v2" udp sport 862 @th,256,32' if direction == "backward"
              else 'iifname "v1" udp dport 862 @th,64,32')
+    drop = ("%s != %d numgen random mod 3 == 0" % (match, last) if direction != "autoping"
+            else 'iifname "v1" udp dport 7010')
     run("ip", "netns", "exec", router, "nft",
         "add table inet s; add chain inet s fw { type filter hook forward priority 0; }; "
-        "add rule inet s fw %s != %d numgen random mod 3 == 0 counter drop" % (match, last))
+        "add rule inet s fw %s counter drop" % drop)
     # No test packet is to meet a link still coming up.
     for host in ("10.78.2.2", "fd78:2::2"):
         for _ in range(10):
@@ -204,6 +227,8 @@ def path_up(name, direction, last):
 if __name__ == "__main__":
     if sys.argv[1] == "probe":
         probe(sys.argv[2], int(sys.argv[3]))
+    elif sys.argv[1] == "forge":
+        forge(sys.argv[2], sys.argv[3], int(sys.argv[4]))
     elif sys.argv[1] == "reach":
         sys.exit(0 if reach(sys.argv[2]) else 1)
     elif sys.argv[1:3] == ["path", "up"]:
