@@ -266,8 +266,9 @@ private slots:
             "4 4 4 0 0 0 0");
         auto tokened = asking;
         tokened.tokens = true;
-        row("token echoed: plain, tokenless and wrong answers then foreign, the echo not", tokened,
-            "s@0 a1~@1 a@2 s@1000 a2@1001 a@1002 a2!@1003 a3~@1500", "Q A1 G S3", "2 2 1 0 0 1 3");
+        row("token echoed: tokenless and wrong answers foreign, plain ones stray", tokened,
+            "s@0 a1~@1 a@2 s@1000 a2@1001 a@1002 a2!@1003 a3~@1500", "Q A1 G S S3",
+            "2 2 1 0 0 2 2");
         row("a wrong token makes no numbered far end", tokened, "s@0 a1!@1 a@2", "Q G A1",
             "1 1 1 0 0 0 1");
         row("plain answers only: unproven said at the third, taken; tokenless numbered foreign",

@@ -61,7 +61,8 @@ const struct
     {"selmarin_probe_stray_answers_total", "counter",
      "Answers that came while no query waited (duplicates, echoes).", &ProbeFigures::strays},
     {"selmarin_probe_foreign_datagrams_total", "counter",
-     "Datagrams from anyone but the target, ignored.", &ProbeFigures::foreign},
+     "Datagrams from anyone but the target, and answers without its token, ignored.",
+     &ProbeFigures::foreign},
 };
 
 // The families of timed steps: how many and their sum.

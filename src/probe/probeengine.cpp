@@ -140,11 +140,11 @@ ProbeEngine::Events ProbeEngine::answer(qint64 atUs, std::optional<int> seq, Tok
         return events;
     if (m_options.tokens) {
         // A numbered answer must echo the token; a plain one, once the far
-        // end echoed it, may only be the echo of an asking query's plain copy.
+        // end echoed it (Numbered), is an asking query's plain echo or a
+        // stray (a duplicate cannot be told from a forgery): never an answer.
         while (!m_echoesDue.empty() && atUs - m_echoesDue.front().sentUs > m_options.lateUs)
             m_echoesDue.pop_front();
-        if (token == Token::Wrong || (seq && token == Token::Absent)
-            || (!seq && m_echoed && m_echoesDue.empty()))
+        if (token == Token::Wrong || (seq && token == Token::Absent))
             return forged();
         m_echoed = m_echoed || token == Token::Echoed;
     }

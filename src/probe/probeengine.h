@@ -52,8 +52,8 @@
 // datagram from someone else.  A far end that answers the plain copies
 // only (a window) cannot be told from a forger: that is said once
 // (Unproven), and its plain answers are taken as before.  Once the token
-// came back, a plain answer is foreign too, but for the plain echo of an
-// asking query: a forger cannot make such a target plain again.
+// came back, a plain answer is never an answer (the plain echo of an asking
+// query, or a stray): a forger cannot make such a target plain again.
 //
 // Time: a query is in flight until its timeout, then overdue: it was said
 // to have no answer, but an answer that comes until lateUs after it was
