@@ -38,13 +38,13 @@ ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const Add
     connect(&session, &Session::dataArrived, this, [this](const DataSeen &data) {
         using Token = ProbeEngine::Token;
         for (const ProbeText &text : data.probeTexts)
-            m_prober.answer(text.seq,
-                            m_queryClock.answered(
-                                text.seq.value_or(-1), data.atUs, data.systemStamped,
-                                [this](quint64 n) { return m_session->sentAtUs(n); }),
-                            !text.token              ? Token::Absent
-                            : *text.token == m_token ? Token::Echoed
-                                                     : Token::Wrong);
+            m_prober.answer(
+                text.seq,
+                m_queryClock.answered(text.seq.value_or(-1), data.atUs, data.systemStamped,
+                                      [this](quint64 n) { return m_session->sentAtUs(n); }),
+                !text.token              ? Token::Absent
+                : *text.token == m_token ? Token::Echoed
+                                         : Token::Wrong);
     });
     connect(&session, &Session::foreignDatagram, this, [this](const Endpoint &from) {
         m_prober.foreign(HostAndPort(from.address, from.port));
