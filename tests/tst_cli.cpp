@@ -1125,8 +1125,10 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
     }
 
     // A web configuration that cannot be used: exit 2, the file and what is
-    // wrong (and where) said, no endpoint.  A certificate expiring within
-    // 14 days, or expired, is said at the start (the clock moved on).
+    // wrong (and where) said, no endpoint.  The metrics endpoint's ("-") or a
+    // TLS responder's ("tls") certificate expiring within 14 days, or
+    // expired, is said at the start (the clock moved on to leave "=SECONDS";
+    // @ is its end).
     void webConfigRefusedOrWarned_data()
     {
         columns<QByteArray, QByteArray, QString, int>("yaml", "faketime", "said", "status");
@@ -1143,9 +1145,26 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         row("CA alone", "@T,\n  client_ca_file: ca.crt}", "", ":1:20: client_ca_file and a", 2);
         row("bcrypt cost 03", "basic_auth_users: {al: $2b$03$}", "",
             ":1:24: the password hash of \"al\" is not a bcrypt", 2);
-        row("15 days left: nothing said", "-", "", "!certificate", 0);
-        row("14 days left", "-", "+1d", "Warning:\tThe metrics endpoint's certificate ~/s", 0);
-        row("expired", "-", "+16d", "certificate ~/server.crt expired on ", 0);
+        row("15 days left: nothing said", "-", "", "!expire", 0);
+        row("14 days and a minute left", "-", "=1209660", "!expire", 0);
+        row("a minute under 14 days left", "-", "=1209540",
+            "Metrics Warning:\tThe metrics endpoint's certificate ~/server.crt expires on @ UTC, "
+            "in 14 days.\n",
+            0);
+        row("expired", "-", "=-60", "certificate ~/server.crt expired on @ UTC.\n", 0);
+        row("respond: far future", "tls", "=9999999", "!expire", 0);
+        row("respond: 14 days and a minute", "tls", "=1209660", "!expire", 0);
+        // A day later (5 s at this pace), told again.
+        row("respond: a minute under 14 days, then 13", "tls", "=1209540 x17280",
+            QString("[tls :P] ** TLS Warning:\tThe responder's certificate ~/server.crt expires on "
+                    "@ UTC, in %1 days.\n")
+                    .arg(14)
+                + QString("[tls :P] ** TLS Warning:\tThe responder's certificate ~/server.crt "
+                          "expires on @ UTC, in %1 days.\n")
+                      .arg(13),
+            0);
+        row("respond: a day", "tls", "=86340", "on @ UTC, in 1 day.\n", 0);
+        row("respond: a second ago", "tls", "=-1", "crt expired on @ UTC.\n", 0);
     }
     void webConfigRefusedOrWarned()
     {
@@ -1158,33 +1177,58 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
             .replace("03$", "03$N8an.Qj2TdmeVrQnTHHxdueOG2KC4OogFhu1tF.96DUx.zbM8HY8K");
         if (faketime.contains('.'))
             yaml.replace(faketime.endsWith("crt") ? "server.crt" : "server.key", faketime);
-        QVERIFY(yaml.isEmpty() || yaml == "-" || writeFile(file, yaml));
-        fakeClock(faketime.startsWith('+') ? faketime.constData() : "+0");
-        Headless run(dir, {"respond", "--udp", "--port", QString::number(freePort(true)), "--local",
-                           "127.0.0.1", "--metrics", "127.0.0.1:" + QString::number(freePort()),
-                           "--web-config", file});
+        QVERIFY(yaml.isEmpty() || yaml == "-" || yaml == "tls" || writeFile(file, yaml));
+        const QDateTime end = QSslCertificate::fromPath(dir + "/server.crt")[0].expiryDate();
+        const QList<QByteArray> clock = faketime.split(' '); // "=LEFT [xPACE]"
+        const qint64 moved = faketime.startsWith('=') ? QDateTime::currentDateTimeUtc().secsTo(end)
+                                                            - clock[0].mid(1).toLongLong()
+                                                      : 0;
+        fakeClock(QByteArray::number(moved).prepend(moved < 0 ? "" : "+")
+                  + (clock.size() > 1 ? " " + clock[1] : ""));
+        const QString port = QString::number(freePort(yaml != "tls"));
+        Headless run(dir,
+                     yaml == "tls"
+                         ? QStringList{"respond", "--tls", "--port", port, "--local", "127.0.0.1",
+                                       "--cert", dir + "/server.crt", "--key", dir + "/server.key"}
+                         : QStringList{"respond", "--udp", "--port", port, "--local", "127.0.0.1",
+                                       "--metrics", "127.0.0.1:" + QString::number(freePort()),
+                                       "--web-config", file});
         realClock();
+        said.replace("~", dir)
+            .replace(":P]", ":" + port + "]")
+            .replace("@", end.toString("yyyy-MM-dd HH:mm:ss"));
+        // What is due is said while the program runs.
         QString told;
+        const QString up = said.startsWith("!") ? "Winsock:\t" : said;
         if (status == 0)
-            QTRY_VERIFY_WITH_TIMEOUT((told += run.out()).contains("Winsock:\tOpen"), 10000);
+            QTRY_VERIFY2_WITH_TIMEOUT((told += run.out() + run.err()).contains(up),
+                                      qPrintable(told), 20000);
         QVERIFY(run.endsWith(status, status == 0));
         told += run.err() + run.out();
-        QVERIFY2(said.replace("~", dir).startsWith("!") ? !told.contains(said.mid(1))
-                                                        : told.contains(said),
+        QVERIFY2(said.startsWith("!") ? !told.contains(said.mid(1)) : told.contains(said),
                  qPrintable(told));
     }
 
     // Locked endpoints as curl, openssl and testssl meet them: A with TLS
-    // and a password, B with TLS 1.3 and client certificates of the CA.
+    // and a password, B with TLS 1.3 and client certificates of the CA, C a
+    // TLS responder (its metrics page at M).
     void lockedEndpointLetsInOnlyWhomItShould()
     {
         const QString dir = lockFolder(), a = "127.0.0.1:" + QString::number(freePort()),
-                      b = "127.0.0.1:" + QString::number(freePort());
+                      b = "127.0.0.1:" + QString::number(freePort()),
+                      c = QString::number(freePort()), m = QString::number(freePort());
         const QString respond = "respond --udp --port %1 --metrics %2 --web-config %3/%4.yml";
         Headless lockedA(dir, respond.arg(freePort(true)).arg(a, dir, "web").split(' ')),
-            lockedB(dir, respond.arg(freePort(true)).arg(b, dir, "b").split(' '));
+            lockedB(dir, respond.arg(freePort(true)).arg(b, dir, "b").split(' ')),
+            lockedC(dir, QString("respond --tls --port %1 --local 127.0.0.1 --cert %2/server.crt "
+                                 "--key %2/server.key --metrics 127.0.0.1:%3")
+                             .arg(c, dir, m)
+                             .split(' '));
         const QString curl = "curl -si --cacert ~/ca.crt -w '\ncode=%{http_code}' https://",
-                      ssl = "openssl s_client -cipher DEFAULT@SECLEVEL=0 -connect ";
+                      ssl = "openssl s_client -cipher DEFAULT@SECLEVEL=0 -connect ",
+                      testssl = "testssl --quiet --color 0 --fast -p -U %1 | tr -s ' ' > ~/t; cat "
+                                "~/t; ! grep -v Client-Initiated ~/t | grep -E 'VULNERABLE|NOT ok'",
+                      lucky = "LUCKY13 (CVE-2013-0169), experimental not vulnerable (OK)";
         const qint64 expiry
             = QSslCertificate::fromPath(dir + "/server.crt")[0].expiryDate().toSecsSinceEpoch();
         const QList<std::tuple<const char *, QString, int, QString>> rows = {
@@ -1192,8 +1236,11 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
             {"wrong password", curl + "A: -u alice:wrong", 0, "code=401"},
             {"unknown user", curl + "A: -u bob:secret", 0, "code=401"},
             {"the password", curl + "A:/metrics -u alice:secret", 0,
-             "\nselmarin_tls_cert_expiry_seconds{file=\"~/server.crt\"} " + QString::number(expiry)
-                 + "\n\ncode=200"},
+             "\nselmarin_tls_cert_expiry_seconds{endpoint=\"metrics\",port=\"" + a.mid(10)
+                 + "\",file=\"~/server.crt\"} " + QString::number(expiry) + "\n\ncode=200"},
+            {"C: the page", "curl -s http://127.0.0.1:" + m + "/metrics", 0,
+             "\nselmarin_tls_cert_expiry_seconds{endpoint=\"respond\",port=\"" + c
+                 + "\",file=\"~/server.crt\"} " + QString::number(expiry) + "\n"},
             {"a flood of wrong ones: some not checked",
              curl + "A: -u al:x" + QString(" https://A:").repeated(11), 0,
              "\r\nRetry-After: 1\r\n"},
@@ -1204,30 +1251,35 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
             {"TLS 1.1", ssl + "A: -tls1_1", 1, "Cipher is (NONE)"},
             {"CBC", ssl + "A: -tls1_2 -cipher ECDHE-ECDSA-AES128-SHA", 1, "Cipher is (NONE)"},
             {"B: TLS 1.2", ssl + "B: -tls1_2", 1, "Cipher is (NONE)"},
+            {"C: TLS 1.2", ssl + "C: -tls1_2", 0, "New, TLSv1.2, Cipher is ECDHE-"},
+            {"C: TLS 1.3", ssl + "C: -tls1_3", 0, "New, TLSv1.3, Cipher is TLS_AES_256_GCM"},
+            {"C: TLS 1.1", ssl + "C: -tls1_1", 1, "Cipher is (NONE)"},
+            {"C: CBC", ssl + "C: -tls1_2 -cipher ECDHE-ECDSA-AES256-SHA384", 1, "(NONE)"},
+            {"C: no forward secrecy", ssl + "C: -tls1_2 -cipher AES128-GCM-SHA256", 1, "(NONE)"},
             {"B: no client certificate", curl + "B:", 0, "code=403"},
             {"B: a client", curl + "B:/metrics --cert ~/client.crt --key ~/client.key", 0, "=200"},
             {"B: a stranger", curl + "B: --cert ~/stranger.crt --key ~/stranger.key", 0, "=403"},
             // Protocols and vulnerabilities, LUCKY13 among them: none (its timed
             // check of renegotiations as a DoS misjudges a loaded machine).
-            {"testssl",
-             "testssl --quiet --color 0 --fast -p -U A: | tr -s ' ' > ~/t; cat ~/t; ! grep"
-             " -v Client-Initiated ~/t | grep -E 'VULNERABLE|NOT ok'",
-             0,
-             "LUCKY13 (CVE-2013-0169), "
-             "experimental not vulnerable (OK)"},
+            {"testssl", testssl.arg("A:"), 0, lucky},
+            {"C: testssl", testssl.arg("C:"), 0, lucky},
         };
-        QVERIFY(lockedA.waitForReadyRead(10000) && lockedB.waitForReadyRead(10000));
+        QVERIFY(lockedA.waitForReadyRead(10000) && lockedB.waitForReadyRead(10000)
+                && lockedC.waitForReadyRead(10000));
         for (const auto &[name, command, status, said] : rows) {
             QProcess run;
             run.setStandardInputFile(QProcess::nullDevice());
-            run.start("sh",
-                      {"-c", QString(command).replace("~", dir).replace("A:", a).replace("B:", b)});
+            run.start(
+                "sh",
+                {"-c", QString(command).replace("~", dir).replace("A:", a).replace("B:", b).replace(
+                           "C:", "127.0.0.1:" + c)});
             QVERIFY(run.waitForFinished(120000));
             const QString got = run.readAll() + run.readAllStandardError();
             QVERIFY2(run.exitCode() == status && got.contains(QString(said).replace("~", dir)),
                      qPrintable(name + (": " + got)));
         }
-        QVERIFY(lockedA.endsWith(0, true) && lockedB.endsWith(0, true));
+        QVERIFY(lockedA.endsWith(0, true) && lockedB.endsWith(0, true)
+                && lockedC.endsWith(0, true));
     }
 };
 

@@ -189,7 +189,8 @@ int runCommand(const Command &command, int argc, char *argv[], ServiceManager &m
             DiagnoseRun run(command, app.lines(), terminal, out);
             runIt(run);
         } else {
-            HeadlessRun run(withFolder, app.tables(), app.rules(), app.lines(), terminal, out);
+            HeadlessRun run(withFolder, app.tables(), app.rules(), app.clock(), app.lines(),
+                            terminal, out);
             if (command.jsonStream)
                 run.streamJson(app.clock());
             runIt(run);

@@ -16,6 +16,7 @@
 #include "probe/probefigures.h"
 #include "stamp/stampfigures.h"
 #include "terminalface.h"
+#include "tls/certexpiry.h"
 #include "udp/readywatch.h"
 #include "wording/respondlines.h"
 #include "wording/stamplines.h"
@@ -120,6 +121,7 @@ struct HeadlessRun::Serving
     std::unique_ptr<StampReflector> stamp; // --stamp, instead of the responder
     std::unique_ptr<NamedLines> stampNamed;
     std::unique_ptr<StampLines> stampLines;
+    std::unique_ptr<CertExpiryWatch> certificate; // a TLS responder's own
 
     // What was answered since the last minute's lines is not lost.
     void close(QObject *watcher)
@@ -136,11 +138,12 @@ struct HeadlessRun::Serving
 };
 
 HeadlessRun::HeadlessRun(const Command &command, const NameTables &tables,
-                         const AddressRules &rules, MsgSink &lines, TerminalFace &face,
-                         QTextStream &out)
+                         const AddressRules &rules, const Clock &clock, MsgSink &lines,
+                         TerminalFace &face, QTextStream &out)
     : m_command(command),
       m_tables(tables),
       m_rules(rules),
+      m_wallClock(clock),
       m_face(face),
       m_out(out),
       m_lines(lines),
@@ -193,27 +196,44 @@ bool HeadlessRun::serveMetrics(QString *why)
     WebConfig web;
     if (!m_command.webConfig.isEmpty() && !ReadWebConfig(m_command.webConfig, &web, why))
         return false;
-    auto metrics = std::make_unique<MetricsEndpoint>([this] {
-        if (!probing()) {
-            QList<ResponderFigures> ports;
-            for (const auto &serving : m_serving) {
-                const Command &c = serving->planned.command;
-                ports.append(
-                    {c.port, protocolWord(c),
-                     serving->stamp ? serving->stamp->answeredTotal()
-                                    : serving->responder->answeredQueries(),
-                     serving->stamp ? 0 : serving->responder->session().droppedDatagrams()});
+    QList<CertExpiry> own;
+    if (web.tls()) {
+        quint16 port = 0;
+        MetricsAddress(m_command.metrics, &port);
+        own.append(
+            {QStringLiteral("metrics"), port, web.certFile, web.certExpiry.toSecsSinceEpoch()});
+    }
+    const auto page = [this, own] {
+        QList<CertExpiry> certificates = own;
+        for (const auto &serving : m_serving)
+            if (const CertExpiryWatch *watch = serving->certificate.get())
+                certificates.append({QStringLiteral("respond"), serving->planned.command.port,
+                                     watch->file(), watch->expiry().toSecsSinceEpoch()});
+        return CertExpiryMetrics(certificates);
+    };
+    auto metrics = std::make_unique<MetricsEndpoint>(
+        [this, page] {
+            if (!probing()) {
+                QList<ResponderFigures> ports;
+                for (const auto &serving : m_serving) {
+                    const Command &c = serving->planned.command;
+                    ports.append(
+                        {c.port, protocolWord(c),
+                         serving->stamp ? serving->stamp->answeredTotal()
+                                        : serving->responder->answeredQueries(),
+                         serving->stamp ? 0 : serving->responder->session().droppedDatagrams()});
+                }
+                return ResponderMetrics(ports) + page();
             }
-            return ResponderMetrics(ports);
-        }
-        QList<TargetFigures> figures;
-        for (const auto &running : m_running) {
-            const ProbeTarget &target = *running->target;
-            figures.append({target.name(), &target.figures(), target.stampFigures(),
-                            running->planned.entry.settings.labels});
-        }
-        return ProbeMetrics(figures);
-    });
+            QList<TargetFigures> figures;
+            for (const auto &running : m_running) {
+                const ProbeTarget &target = *running->target;
+                figures.append({target.name(), &target.figures(), target.stampFigures(),
+                                running->planned.entry.settings.labels});
+            }
+            return ProbeMetrics(figures) + page();
+        },
+        [this] { return m_wallClock.now(); });
     connect(metrics.get(), &MetricsEndpoint::notice, this, [this](const QString &line) {
         m_lines.AddComplaint(QStringLiteral("** Metrics Warning"), line + CRLF);
     });
@@ -344,6 +364,22 @@ bool HeadlessRun::openServing(const PlannedResponder &planned)
     session.startStateWatch();
     // With --every-query too: what was refused is told once a minute.
     connect(m_minute, &QTimer::timeout, serving->lines.get(), &RespondLines::tellMinute);
+    // A TLS responder's certificate, as read at every opening, is told
+    // when it has expired or soon will.
+    connect(&session, &Session::tlsSetUp, this,
+            [this, raw = serving.get(), name = responderName(command)](const TlsUsed &used) {
+                if (used.own.isNull())
+                    return;
+                raw->certificate = std::make_unique<CertExpiryWatch>(
+                    QStringLiteral("The responder's certificate"), used.ownCertFile,
+                    used.own.expiryDate(), [this] { return m_wallClock.now(); });
+                connect(raw->certificate.get(), &CertExpiryWatch::notice, this,
+                        [this, name](const QString &line) {
+                            NamedLines(m_lines, name)
+                                .AddComplaint(QStringLiteral("** TLS Warning"), line + CRLF);
+                        });
+                raw->certificate->start();
+            });
     Session::Config config = Responder::configured(transportConfig(command), m_readyWatch.get());
     config.ends.localAddress = command.local;
     config.ends.localPort = command.port;

@@ -75,7 +75,7 @@ class HeadlessRun : public QObject
     Q_OBJECT
 public:
     HeadlessRun(const Command &command, const NameTables &tables, const AddressRules &rules,
-                MsgSink &lines, TerminalFace &face, QTextStream &out);
+                const Clock &clock, MsgSink &lines, TerminalFace &face, QTextStream &out);
     ~HeadlessRun() override;
 
     // Starts the run.  Returns an exit status when it ended at once (the
@@ -119,6 +119,7 @@ private:
     Command m_command;
     const NameTables &m_tables;
     const AddressRules &m_rules;
+    const Clock &m_wallClock; // the date certificates' ends are measured from
     TerminalFace &m_face;
     QTextStream &m_out;
     MsgSink &m_lines;

@@ -4,7 +4,7 @@
 #include "metricsendpoint.h"
 
 #include "base/clock.h"
-#include "metricspage.h"
+#include "tls/certexpiry.h"
 
 #include <QCryptographicHash>
 #include <QSocketNotifier>
@@ -131,17 +131,7 @@ MetricsEndpoint::~MetricsEndpoint()
 
 QByteArray MetricsEndpoint::page() const
 {
-    QString page = m_page();
-    if (m_web.tls())
-        page += CertExpiryMetrics(m_web.certFile, m_web.certExpiry.toSecsSinceEpoch());
-    return page.toUtf8();
-}
-
-// The certificate is told at the start and once a day while it is due.
-void MetricsEndpoint::tellExpiry()
-{
-    if (const QString line = CertExpiryNotice(m_web, m_now()); !line.isEmpty())
-        emit notice(line);
+    return m_page().toUtf8();
 }
 
 bool MetricsEndpoint::certificateRefused(MHD_Connection *connection) const
@@ -304,10 +294,13 @@ bool MetricsEndpoint::listen(const QString &where, QString *why, WebConfig web)
     m_timer->setSingleShot(true);
     connect(m_timer.get(), &QTimer::timeout, this, &MetricsEndpoint::run);
     run();
-    tellExpiry();
-    m_daily = std::make_unique<QTimer>();
-    connect(m_daily.get(), &QTimer::timeout, this, &MetricsEndpoint::tellExpiry);
-    m_daily->start(24 * 3600 * 1000);
+    if (m_web.tls()) {
+        m_expiry = std::make_unique<CertExpiryWatch>(
+            QStringLiteral("The metrics endpoint's certificate"), m_web.certFile, m_web.certExpiry,
+            m_now);
+        connect(m_expiry.get(), &CertExpiryWatch::notice, this, &MetricsEndpoint::notice);
+        m_expiry->start();
+    }
     return true;
 }
 

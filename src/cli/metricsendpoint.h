@@ -33,9 +33,8 @@
 // a hash of the credentials) so that a scraper pays it once, not at every
 // scrape.  A flood of wrong passwords gets at most ChecksPerSecond checks
 // (one at a time, a token bucket); beyond that 503 with "Retry-After"
-// without a check.  The certificate's end is on the page
-// (selmarin_tls_cert_expiry_seconds) and told by notice() at the start and
-// once a day while it is due (CertExpiryNotice).
+// without a check.  The certificate's end is told by notice() at the start
+// and once a day while it is due (tls/certexpiry.h).
 
 #include "webconfig.h"
 
@@ -51,6 +50,7 @@
 #include <memory>
 #include <vector>
 
+class CertExpiryWatch;
 class QSocketNotifier;
 class QTimer;
 struct MHD_Connection;
@@ -96,7 +96,6 @@ signals:
 
 private:
     void run();
-    void tellExpiry();
     bool certificateRefused(MHD_Connection *connection) const;
     void checked(MHD_Connection *connection, const QByteArray &key, bool matches);
 
@@ -116,7 +115,7 @@ private:
     QHash<MHD_Connection *, bool> m_verdicts; // of a suspended connection, once checked
     double m_tokens = ChecksPerSecond;
     qint64 m_tokensUs = 0; // when m_tokens was filled up
-    std::unique_ptr<QTimer> m_daily;
+    std::unique_ptr<CertExpiryWatch> m_expiry;
     MHD_Daemon *m_daemon = nullptr;
     std::unique_ptr<QSocketNotifier> m_readable;
     std::unique_ptr<QTimer> m_timer;

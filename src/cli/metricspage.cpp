@@ -226,13 +226,16 @@ QString ResponderMetrics(const QList<ResponderFigures> &ports)
     return page;
 }
 
-QString CertExpiryMetrics(const QString &certFile, qint64 expiry)
+QString CertExpiryMetrics(const QList<CertExpiry> &certificates)
 {
     QString page;
+    if (certificates.isEmpty())
+        return page;
     family(page, QStringLiteral("selmarin_tls_cert_expiry_seconds"), "gauge",
-           "When the metrics endpoint's certificate expires, in Unix seconds.");
-    return page
-           + QStringLiteral("selmarin_tls_cert_expiry_seconds{file=%1} %2\n")
-                 .arg(quoted(certFile))
-                 .arg(expiry);
+           "When a TLS endpoint's own certificate expires, in Unix seconds.");
+    for (const CertExpiry &one : certificates)
+        page += QStringLiteral("selmarin_tls_cert_expiry_seconds{endpoint=%1,port=%2,file=%3} %4\n")
+                    .arg(quoted(one.endpoint), quoted(QString::number(one.port)), quoted(one.file))
+                    .arg(one.expiry);
+    return page;
 }

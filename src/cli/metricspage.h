@@ -36,7 +36,8 @@
 // for each of its ports):
 //   selmarin_responder_answered_total            queries answered
 //   selmarin_responder_datagrams_dropped_total   datagrams it had to drop
-// The endpoint's own, with TLS (label file="CERT_FILE"):
+// Each TLS endpoint's own certificate (labels endpoint="metrics" or
+// "respond", port="PORT" and file="CERT_FILE"):
 //   selmarin_tls_cert_expiry_seconds   when its certificate expires, Unix seconds (gauge)
 
 #include <QList>
@@ -66,4 +67,12 @@ struct ResponderFigures
 
 QString ProbeMetrics(const QList<TargetFigures> &targets);
 QString ResponderMetrics(const QList<ResponderFigures> &ports);
-QString CertExpiryMetrics(const QString &certFile, qint64 expiry);
+// A TLS endpoint's certificate.
+struct CertExpiry
+{
+    QString endpoint; // metrics, respond
+    quint16 port = 0;
+    QString file;
+    qint64 expiry = 0; // Unix seconds
+};
+QString CertExpiryMetrics(const QList<CertExpiry> &certificates);

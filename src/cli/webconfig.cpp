@@ -214,15 +214,3 @@ bool PasswordMatches(const QByteArray &password, const QByteArray &hash)
         differs |= static_cast<unsigned char>(got[i] ^ hash[i]);
     return differs == 0;
 }
-
-QString CertExpiryNotice(const WebConfig &config, const QDateTime &now)
-{
-    if (!config.tls() || now.secsTo(config.certExpiry) > qint64(CertWarningDays) * 86400)
-        return {};
-    const QString when = config.certExpiry.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    return now < config.certExpiry
-               ? QStringLiteral("The metrics endpoint's certificate %1 expires on %2 UTC.")
-                     .arg(config.certFile, when)
-               : QStringLiteral("The metrics endpoint's certificate %1 expired on %2 UTC.")
-                     .arg(config.certFile, when);
-}

@@ -49,9 +49,3 @@ bool ReadWebConfig(const QString &path, WebConfig *config, QString *why);
 // time.  Takes as long as the hash's cost says (milliseconds): not for the
 // event loop.
 bool PasswordMatches(const QByteArray &password, const QByteArray &hash);
-
-// Days the endpoint warns ahead of its certificate's end.
-inline constexpr int CertWarningDays = 14;
-// The line telling that the certificate has expired or expires within
-// CertWarningDays of now; empty when it is not due, or without TLS.
-QString CertExpiryNotice(const WebConfig &config, const QDateTime &now);

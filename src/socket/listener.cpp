@@ -12,7 +12,6 @@
 #include "winsockprivate.h"
 
 #include <QSocketNotifier>
-#include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
@@ -163,11 +162,7 @@ void Listener::onAcceptable()
             continue;
         }
         if (auto *secure = qobject_cast<QSslSocket *>(socket)) {
-            QSslConfiguration config = secure->sslConfiguration();
-            config.setLocalCertificate(m_tls.certificate);
-            config.setPrivateKey(m_tls.key);
-            config.setPeerVerifyMode(QSslSocket::VerifyNone);
-            secure->setSslConfiguration(config);
+            SetUpTlsServer(*secure, m_tls);
             secure->startServerEncryption();
         }
         const qint32 id = m_nextId++;

@@ -10,6 +10,7 @@
 
 #include <QList>
 #include <QSslCertificate>
+#include <QSslCipher>
 #include <QSslKey>
 
 class QSslSocket;
@@ -37,3 +38,11 @@ struct TlsSetup
 // taken off; a literal address is never sent as the server name, Qt leaves
 // it out).  Whether faults are let through (insecure) is the caller's.
 void SetUpTlsClient(QSslSocket &socket, const TlsSetup &setup, QString peerName);
+// A server's socket told what setup says before its handshake: its
+// certificate and key, no client certificate asked for, TLS 1.2 and 1.3
+// only, and of TLS 1.2's suites only those with forward secrecy (ECDHE) and
+// authenticated encryption (AES-GCM, ChaCha20-Poly1305): no CBC suite, so
+// no padding oracle.  TLS 1.3's suites are all of that kind.
+void SetUpTlsServer(QSslSocket &socket, const TlsSetup &setup);
+// The suites a server offers, of those the TLS library has.
+QList<QSslCipher> TlsServerCiphers();
