@@ -30,8 +30,8 @@ class CertExpiryWatch : public QObject
     Q_OBJECT
 public:
     // now: the clock the end is measured by.
-    CertExpiryWatch(QString whose, QString file, QDateTime expiry,
-                    std::function<QDateTime()> now, QObject *parent = nullptr);
+    CertExpiryWatch(QString whose, QString file, QDateTime expiry, std::function<QDateTime()> now,
+                    QObject *parent = nullptr);
     // Tells the notice when it is due, and again every day from now on.
     void start();
     // Tells the notice when it is due (start's timer calls it).
