@@ -234,6 +234,8 @@ private slots:
             {"respond --tls --port 1 --cacert f", "--cacert is for probe."},
             {"probe --tls h 1 --key k", "--key needs --cert."},
             {"probe --udp h 1 --json --json-stream", "Choose one of --json and --json-stream."},
+            {"probe --tcp h 1 --require-token",
+             "--require-token is for --udp: only its queries carry a token."},
             {"probe --tcp h 1 --metrics 9464",
              "--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464."},
             {"respond --tcp --port 1 h", "respond takes no HOST or PORT; use --port."},
@@ -387,14 +389,20 @@ private slots:
                      + "time stamps here: the system's, of every query sent and answer "
                        "received\n$")),
                  qPrintable(out));
+        // Told the far end echoes the token, it sends no plain copy.
+        Headless sure(dir.path(), {"probe", "--udp", "localhost", QString::number(udp), "--count",
+                                   "2", "--require-token"});
+        QVERIFY(sure.endsWith(0));
+        QVERIFY(sure.out().contains("2 packets transmitted, 2 received, 0% packet loss\n"));
         QVERIFY(udpServer.endsWith(0, true) && tcpServer.endsWith(0, true));
 
         const QString log = QString::fromUtf8(readFile(logIn(dir.path())));
-        QCOMPARE(log.count("; started "), 3);
-        QCOMPARE(log.count("; ended "), 3);
-        // The first query plain and numbered, then numbered: sent, and received.
-        QCOMPARE(log.count(":\t++ AutoPing Query ++"), 6);
-        QCOMPARE(log.count(":\t++ AutoPing Response ++"), 6);
+        QCOMPARE(log.count("; started "), 4);
+        QCOMPARE(log.count("; ended "), 4);
+        // The first query plain and numbered, then numbered (with
+        // --require-token numbered only): sent, and received.
+        QCOMPARE(log.count(":\t++ AutoPing Query ++"), 6 + 4);
+        QCOMPARE(log.count(":\t++ AutoPing Response ++"), 6 + 4);
         // ... the numbered ones with the probe's token, echoed.
         const QString token = QRegularExpression(" #2 (~[0-9a-f]{16})\r\n").match(log).captured(1);
         QVERIFY(!token.isEmpty());

@@ -269,6 +269,12 @@ private slots:
         row("token echoed: tokenless and wrong answers foreign, plain ones stray", tokened,
             "s@0 a1~@1 a@2 s@1000 a2@1001 a@1002 a2!@1003 a3~@1500", "Q A1 G S S3",
             "2 2 1 0 0 2 2");
+        auto required = tokened;
+        required.matching = Matching::Numbered;
+        required.numberedAsks = 0;
+        required.requireToken = true;
+        row("token required: a plain answer foreign, said once, like a tokenless one", required,
+            "s@0 a@1 a1@2 a1~@3 s@1000 a@1001 a2~@1002", "G A1 A2", "2 2 2 0 0 0 3");
         row("a wrong token makes no numbered far end", tokened, "s@0 a1!@1 a@2", "Q G A1",
             "1 1 1 0 0 0 1");
         row("plain answers only: unproven said at the third, taken; tokenless numbered foreign",

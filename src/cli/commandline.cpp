@@ -32,7 +32,8 @@ const QString Usage = QStringLiteral(
     "                        [--budget-per-source R[/B]] [--budget R[/B]])\n"
     "       selmarin probe --tcp|--udp|--tls HOST PORT [HOST PORT ...] [-c N] [-i S]\n"
     "                      [-W S] [-w S] [-q] [-I ADDRESS] [--local-port P]\n"
-    "                      [--keep-going] [--json | --json-stream] [--targets FILE]\n"
+    "                      [--keep-going] [--require-token] [--json | --json-stream]\n"
+    "                      [--targets FILE]\n"
     "                      [--servers PORT]\n"
     "                      [--metrics ADDRESS:PORT] [--insecure] [--cacert FILE]\n"
     "                      [--cert FILE --key FILE] [-4|-6] [-Q TOS] [-s SIZE]\n"
@@ -102,6 +103,9 @@ const QString Usage = QStringLiteral(
     "                       A far end that answers plainly (a window) is said\n"
     "                       once to be one whose answers cannot be told from\n"
     "                       forged ones; one that echoed it never is\n"
+    "  --require-token      (--udp) the far end is a responder of this program:\n"
+    "                       an answer without the token is foreign from the\n"
+    "                       first query on (no window, no plain answers)\n"
     "  --keep-going         a target that cannot be reached, or whose\n"
     "                       connection ended, is tried again every interval;\n"
     "                       the queries meanwhile count as lost (always so\n"
@@ -287,6 +291,7 @@ const QList<Option> &options()
          Probe,
          KeepsPort(&C::localPort, 0, "--local-port must be a number from 0 to 65535.")},
         {{"keep-going"}, false, Probe, SetsFlag(&C::keepGoing)},
+        {{"require-token"}, false, Probe, SetsFlag(&C::requireToken)},
         {{"connect"}, false, Probe, SetsFlag(&C::connectOnly)},
         {{"json"}, false, Probe | Diagnose, SetsFlag(&C::json)},
         {{"json-stream"}, false, Probe, SetsFlag(&C::jsonStream)},
@@ -462,6 +467,8 @@ QString checkTogether(Command &command)
         return QStringLiteral("--insecure, --cacert, --cert and --key are for --tls.");
     if (!command.key.isEmpty() && command.cert.isEmpty())
         return QStringLiteral("--key needs --cert.");
+    if (command.requireToken && (!command.wantsUdp || command.stamp))
+        return QStringLiteral("--require-token is for --udp: only its queries carry a token.");
     if (command.json && command.jsonStream)
         return QStringLiteral("Choose one of --json and --json-stream.");
     if (respond) {

@@ -95,6 +95,8 @@ struct Command
     int loadWarmUpMs = 0;      // the warm-up, not counted
     // respond: whom it answers and how much (--allow, --budget...).
     ResponderLimits limits;
+    // probe --udp: a tokenless answer is foreign from the start.
+    bool requireToken = false;
 };
 
 // The load command's arguments, the program's name first and "load" next.

@@ -80,8 +80,13 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, quin
            ProbeEngine::Matching::Numbered, ProbeEngine::Matching::Numbered};
     probe.matching = matching[int(setup.path)];
     if (setup.path == ProbeTarget::Path::Datagrams) {
-        probe.numberedAsks = 3;
         probe.tokens = true;
+        // A far end known to echo the token is not asked whether it reads
+        // numbers: a plain answer is as foreign as a forged one.
+        probe.requireToken = command.requireToken;
+        probe.numberedAsks = command.requireToken ? 0 : 3;
+        if (command.requireToken)
+            probe.matching = ProbeEngine::Matching::Numbered;
     }
     setup.keepTrying
         = command.keepGoing || command.targets.size() > 1 || !command.metrics.isEmpty();

@@ -144,7 +144,7 @@ ProbeEngine::Events ProbeEngine::answer(qint64 atUs, std::optional<int> seq, Tok
         // stray (a duplicate cannot be told from a forgery): never an answer.
         while (!m_echoesDue.empty() && atUs - m_echoesDue.front().sentUs > m_options.lateUs)
             m_echoesDue.pop_front();
-        if (token == Token::Wrong || (seq && token == Token::Absent))
+        if (token == Token::Wrong || (token == Token::Absent && (seq || m_options.requireToken)))
             return forged();
         m_echoed = m_echoed || token == Token::Echoed;
     }

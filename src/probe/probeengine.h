@@ -54,6 +54,8 @@
 // (Unproven), and its plain answers are taken as before.  Once the token
 // came back, a plain answer is never an answer (the plain echo of an asking
 // query, or a stray): a forger cannot make such a target plain again.
+// With requireToken the far end is known to echo it: no plain copies are
+// sent, and a plain answer is foreign like a tokenless numbered one.
 //
 // Time: a query is in flight until its timeout, then overdue: it was said
 // to have no answer, but an answer that comes until lateUs after it was
@@ -84,6 +86,8 @@ public:
         Matching matching = Matching::Ordered;
         int numberedAsks = 0; // Plain: queries also go out numbered until this many answered plain
         bool tokens = false;  // the numbered copies carry a token the answers must echo
+        bool requireToken
+            = false; // tokens: a plain answer is foreign too (Numbered from the start)
     };
     struct Event
     {
