@@ -234,8 +234,11 @@ private slots:
             {"respond --tls --port 1 --cacert f", "--cacert is for probe."},
             {"probe --tls h 1 --key k", "--key needs --cert."},
             {"probe --udp h 1 --json --json-stream", "Choose one of --json and --json-stream."},
-            {"probe --tcp h 1 --require-token",
-             "--require-token is for --udp: only its queries carry a token."},
+            {"probe --connect h 1 --require-token",
+             "--require-token is for --udp, --tcp and --tls: --connect and --stamp send no "
+             "AutoPing queries."},
+            {"probe --tcp h 1 --require-token -s 55",
+             "--size needs a number from 56 to 65535 for --tcp and --tls with --require-token."},
             {"probe --tcp h 1 --metrics 9464",
              "--metrics needs ADDRESS:PORT, e.g. 127.0.0.1:9464."},
             {"respond --tcp --port 1 h", "respond takes no HOST or PORT; use --port."},
@@ -393,16 +396,19 @@ private slots:
         Headless sure(dir.path(), {"probe", "--udp", "localhost", QString::number(udp), "--count",
                                    "2", "--require-token"});
         QVERIFY(sure.endsWith(0));
+        Headless sureTcp(dir.path(), {"probe", "--tcp", "localhost", QString::number(tcp),
+                                      "--count", "2", "--require-token"});
         QVERIFY(sure.out().contains("2 packets transmitted, 2 received, 0% packet loss\n"));
+        QVERIFY(sureTcp.endsWith(0));
         QVERIFY(udpServer.endsWith(0, true) && tcpServer.endsWith(0, true));
 
         const QString log = QString::fromUtf8(readFile(logIn(dir.path())));
-        QCOMPARE(log.count("; started "), 4);
-        QCOMPARE(log.count("; ended "), 4);
+        QCOMPARE(log.count("; started "), 5);
+        QCOMPARE(log.count("; ended "), 5);
         // The first query plain and numbered, then numbered (with
         // --require-token numbered only): sent, and received.
-        QCOMPARE(log.count(":\t++ AutoPing Query ++"), 6 + 4);
-        QCOMPARE(log.count(":\t++ AutoPing Response ++"), 6 + 4);
+        QCOMPARE(log.count(":\t++ AutoPing Query ++"), 6 + 4 + 4);
+        QCOMPARE(log.count(":\t++ AutoPing Response ++"), 6 + 4 + 4);
         // ... the numbered ones with the probe's token, echoed.
         const QString token = QRegularExpression(" #2 (~[0-9a-f]{16})\r\n").match(log).captured(1);
         QVERIFY(!token.isEmpty());

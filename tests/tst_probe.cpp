@@ -709,6 +709,35 @@ private slots:
                 QCOMPARE(ProbeTextOf(read->kind, seq, read->size, read->token), parts[i]);
         }
     }
+
+    // A stream's texts as they come in pieces (|): each found as
+    // number:size:token (0: none, -: no token), numbered only when padded.
+    void streamTexts_data()
+    {
+        columns<QString, QString>("pieces", "found");
+        dataRow("bare, split and two in one", "++ AutoPing Resp|onse ++\r\n++ AutoPing Response ++",
+                "0:0:-,0:0:-");
+        // (A piece that ends with the fixed text is a bare text at once: a
+        // window sends no more.)
+        dataRow("numbered, token and padding, split at every field",
+                "++ AutoPing Response ++ #|1|2 ~ab|cd .|..|\n", "12:38:abcd");
+        dataRow("padded without a number; a space at the end waits",
+                "++ AutoPing Query ++ ...\n++ AutoPing Response ++ |.\n", "0:25:-,0:26:-");
+        dataRow("a number without padding is a bare text", "++ AutoPing Response ++ #5\n", "0:0:-");
+    }
+    void streamTexts()
+    {
+        const auto [pieces] = fetched<QString>("pieces");
+        ProbeStream stream;
+        QStringList found;
+        for (const QString &piece : pieces.split('|'))
+            for (const ProbeText &t : stream.feed(piece))
+                found << QStringLiteral("%1:%2:%3")
+                             .arg(t.seq.value_or(0))
+                             .arg(t.size)
+                             .arg(t.token.value_or("-"));
+        QTEST(found.join(','), "found");
+    }
 };
 
 QTEST_MAIN(TestProbe)

@@ -103,9 +103,10 @@ const QString Usage = QStringLiteral(
     "                       A far end that answers plainly (a window) is said\n"
     "                       once to be one whose answers cannot be told from\n"
     "                       forged ones; one that echoed it never is\n"
-    "  --require-token      (--udp) the far end is a responder of this program:\n"
-    "                       an answer without the token is foreign from the\n"
-    "                       first query on (no window, no plain answers)\n"
+    "  --require-token      the far end is a responder of this program: every\n"
+    "                       query numbered with the token (over TCP and TLS\n"
+    "                       padded to at least 56 bytes), and an answer without\n"
+    "                       it foreign from the first on (no window)\n"
     "  --keep-going         a target that cannot be reached, or whose\n"
     "                       connection ended, is tried again every interval;\n"
     "                       the queries meanwhile count as lost (always so\n"
@@ -400,16 +401,18 @@ QString sizeRefusal(const Command &command)
         return QStringLiteral("--size pads the AutoPing queries of --tcp, --udp and --tls: not "
                               "for --connect or --stamp.");
     const bool udp = !command.tcp;
-    const int low = SmallestPadded(udp);
+    // A stream's token ends with the padding's line feed.
+    const int low = SmallestPadded(udp || command.requireToken);
     const int high = !udp ? MaxPadded : command.family == 6 ? 65527 : 65507;
     if (command.payloadSize >= low && command.payloadSize <= high)
         return {};
     return QStringLiteral("--size needs a number from %1 to %2 for %3.")
         .arg(low)
         .arg(high)
-        .arg(!udp                  ? QStringLiteral("--tcp and --tls")
-             : command.family == 6 ? QStringLiteral("--udp with -6")
-                                   : QStringLiteral("--udp (65527 with -6)"));
+        .arg(!udp && command.requireToken ? QStringLiteral("--tcp and --tls with --require-token")
+             : !udp                       ? QStringLiteral("--tcp and --tls")
+             : command.family == 6        ? QStringLiteral("--udp with -6")
+                                          : QStringLiteral("--udp (65527 with -6)"));
 }
 
 // The rules between options, once all were read.
@@ -467,8 +470,9 @@ QString checkTogether(Command &command)
         return QStringLiteral("--insecure, --cacert, --cert and --key are for --tls.");
     if (!command.key.isEmpty() && command.cert.isEmpty())
         return QStringLiteral("--key needs --cert.");
-    if (command.requireToken && (!command.wantsUdp || command.stamp))
-        return QStringLiteral("--require-token is for --udp: only its queries carry a token.");
+    if (command.requireToken && (command.connectOnly || command.stamp))
+        return QStringLiteral("--require-token is for --udp, --tcp and --tls: --connect and "
+                              "--stamp send no AutoPing queries.");
     if (command.json && command.jsonStream)
         return QStringLiteral("Choose one of --json and --json-stream.");
     if (respond) {

@@ -95,7 +95,7 @@ struct Command
     int loadWarmUpMs = 0;      // the warm-up, not counted
     // respond: whom it answers and how much (--allow, --budget...).
     ResponderLimits limits;
-    // probe --udp: a tokenless answer is foreign from the start.
+    // probe: every query carries the token; a tokenless answer is foreign.
     bool requireToken = false;
 };
 

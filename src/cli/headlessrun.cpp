@@ -14,6 +14,7 @@
 #include "peers/stampreflector.h"
 #include "probe/probeclock.h"
 #include "probe/probefigures.h"
+#include "probe/probetexts.h"
 #include "stamp/stampfigures.h"
 #include "terminalface.h"
 #include "tls/certexpiry.h"
@@ -81,12 +82,17 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, quin
     probe.matching = matching[int(setup.path)];
     if (setup.path == ProbeTarget::Path::Datagrams) {
         probe.tokens = true;
-        // A far end known to echo the token is not asked whether it reads
-        // numbers: a plain answer is as foreign as a forged one.
-        probe.requireToken = command.requireToken;
         probe.numberedAsks = command.requireToken ? 0 : 3;
-        if (command.requireToken)
+    }
+    // A far end known to echo the token is not asked whether it reads
+    // numbers: a plain answer is as foreign as a forged one.  On a stream
+    // the token is carried by padded queries (their line feed ends it).
+    if (command.requireToken) {
+        probe.tokens = probe.requireToken = true;
+        if (setup.path == ProbeTarget::Path::Datagrams)
             probe.matching = ProbeEngine::Matching::Numbered;
+        else
+            setup.size = std::max(setup.size, SmallestPadded(true));
     }
     setup.keepTrying
         = command.keepGoing || command.targets.size() > 1 || !command.metrics.isEmpty();

@@ -57,7 +57,7 @@ std::optional<int> ProbeEngine::due(qint64 nowUs) const
 
 ProbeEngine::Form ProbeEngine::nextForm() const
 {
-    if (m_matching == Matching::Numbered)
+    if (m_matching == Matching::Numbered || m_options.requireToken)
         return Form::Numbered;
     return m_matching == Matching::Plain && m_answeredAsks < m_options.numberedAsks
                ? Form::PlainAndNumbered

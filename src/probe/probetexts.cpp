@@ -156,17 +156,29 @@ QList<ProbeText> ProbeStream::feed(QStringView text)
         const auto [at, kind] = *next;
         const qsizetype after = at + fixedText(kind).size();
         const QStringView rest = QStringView(m_rest).sliced(after);
-        const qsizetype padding = paddingLength(rest);
-        // A padded text counts once its line feed came; a space at the end
-        // may be the start of a padding.
-        if (padding == rest.size() && (padding > 0 || rest == u" ")
-            && after + padding - at < MaxPadded) {
+        // A padded text may carry a number and a token before its padding.
+        int seq = 0;
+        const qsizetype number = numberLength(rest, &seq);
+        std::optional<QString> token;
+        const qsizetype tokened = number + tokenLength(rest.sliced(number), &token);
+        const qsizetype end = tokened + paddingLength(rest.sliced(tokened));
+        // A padded text counts once its line feed came; what came of it so
+        // far, or a space after it (or " #" after the fixed text), may go on.
+        const QStringView tail = rest.sliced(end);
+        const bool goesOn = tail.isEmpty()
+                                ? end > 0
+                                : end == tokened && (tail == u" " || (end == 0 && tail == u" #"));
+        if (goesOn && after + end - at < MaxPadded) {
             m_rest = m_rest.sliced(at);
             return found;
         }
-        const bool padded = padding > 0 && padding < rest.size() && rest[padding] == u'\n';
-        found.append({kind, std::nullopt, padded ? int(after + padding + 1 - at) : 0, {}});
-        from = padded ? after + padding + 1 : after;
+        const bool padded = end > tokened && end < rest.size() && rest[end] == u'\n';
+        if (padded)
+            found.append({kind, number > 0 ? std::optional(seq) : std::nullopt,
+                          int(after + end + 1 - at), token});
+        else
+            found.append({kind, std::nullopt, 0, {}});
+        from = padded ? after + end + 1 : after;
     }
     // Keep what may be the start of a text still to come.
     const qsizetype keep = qMin(m_rest.size() - from, AutoPingResponse.size() - 1);
