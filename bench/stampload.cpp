@@ -9,6 +9,8 @@
 // Prints "<sent> <answered>".  One thread, so that the load itself takes
 // one core at most.
 
+#include "loopback.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,12 +32,8 @@ int main(int argc, char *argv[])
     if (argc != 4)
         return 2;
     const double rate = std::atof(argv[2]), seconds = std::atof(argv[3]);
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<unsigned short>(std::atoi(argv[1])));
-    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer) != 0)
+    const int fd = LoopbackUdp(argv[1], LoopbackEnd::Connected, SOCK_NONBLOCK);
+    if (fd < 0)
         return 1;
     // Room for every answer: the loss measured is the reflector's, not ours.
     const int room = 16 << 20;

@@ -6,6 +6,8 @@
 // in a tight receive-send loop, nothing else.  Prints "ready" once bound and
 // runs until it is killed.
 
+#include "loopback.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -17,12 +19,8 @@ int main(int argc, char *argv[])
 {
     if (argc != 2)
         return 2;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<unsigned short>(std::atoi(argv[1])));
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0)
+    const int fd = LoopbackUdp(argv[1], LoopbackEnd::Bound);
+    if (fd < 0)
         return 1;
     std::printf("ready\n");
     std::fflush(stdout);

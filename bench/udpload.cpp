@@ -10,6 +10,8 @@
 // between an answer and the next query (as a probe does), and prints
 // "<answers> <mean round trip in ms>" instead.
 
+#include "loopback.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -30,12 +32,8 @@ int main(int argc, char *argv[])
         return 2;
     const int gapMs = argc == 5 ? std::atoi(argv[4]) : -1;
     const int count = std::atoi(argv[2]), window = std::atoi(argv[3]);
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<unsigned short>(std::atoi(argv[1])));
-    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&peer), sizeof peer) != 0)
+    const int fd = LoopbackUdp(argv[1], LoopbackEnd::Connected);
+    if (fd < 0)
         return 1;
     const timeval wait{IdleMs / 1000, (IdleMs % 1000) * 1000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);

@@ -7,6 +7,8 @@
 // datagrams, or when none came for IdleMs after the first, prints
 // "<datagrams> <bytes>" and ends.
 
+#include "loopback.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -32,12 +34,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     const long count = std::atol(argv[2]);
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(static_cast<unsigned short>(std::atoi(argv[1])));
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+    const int fd = LoopbackUdp(argv[1], LoopbackEnd::Bound);
+    if (fd < 0) {
         std::perror("bind");
         return 1;
     }
