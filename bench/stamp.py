@@ -4,7 +4,7 @@
 
 """The two-way measurement's benchmark rows (run as root).
 
-    python3 bench/stamp.py BUILD [--old OLD_SELMARIN] [--rows rate,accuracy]
+    python3 bench/stamp.py BUILD [--old OLD_SELMARIN] [--rows rate,accuracy] [--paths P,...]
 
 BUILD is a build folder made with -DSELMARIN_BUILD_BENCH=ON (bench/run makes
 build-bench).  Each row is the median of three runs.
@@ -21,8 +21,11 @@ accuracy  Round trips against a capture of the same packets on the path's
           stamps) on the other's end of the link, one busy loop per core
           beside them.  Per query: our round trip less the capture's (answer
           less query).  Goals: the median within 20 us, the 99th percentile
-          within 100 us.  With --old, the same for another selmarin binary
-          (the one before the system's stamps were used), as the row to beat.
+          within 100 us.  The same for the TCP and the TLS probe against the
+          responder, whose queries and answers are told apart by their
+          direction and paired in order (TLS hides the numbers).  With --old,
+          the same for another selmarin binary (the one before the system's
+          stamps were used), as the row to beat.
 
 Exits 1 when a goal is missed.
 """
@@ -42,6 +45,8 @@ ARGS.add_argument("build")
 ARGS.add_argument("--old", help="a selmarin binary to compare the accuracy with")
 ARGS.add_argument("--rows", default="rate,accuracy")
 ARGS.add_argument("--runs", type=int, default=3)
+ARGS.add_argument("--paths", default="STAMP,UDP probe,TCP probe,TLS probe",
+                  help="the accuracy rows to run")
 ARGS.add_argument("--queries", type=int, default=2000, help="per accuracy run")
 ARGS.add_argument("--interval", default="0.01", help="between the probe's queries, s")
 ARGS.add_argument("--try-seconds", type=float, default=1.0, help="per rate tried")
@@ -56,7 +61,14 @@ os.makedirs(os.path.join(WORK, "Selmarin"))
 ENV = dict(os.environ, QT_QPA_PLATFORM="offscreen", PROGRAMFILES=WORK, COMPUTERNAME="BENCH")
 NEAR, FAR = "selm-bench-n%d" % os.getpid(), "selm-bench-f%d" % os.getpid()
 NEAR_IP, FAR_IP = "10.231.7.1", "10.231.7.2"
-STAMP_PORT, UDP_PORT = 8620, 8621
+STAMP_PORT, UDP_PORT, TCP_PORT, TLS_PORT = 8620, 8621, 8622, 8623
+# Each accuracy row: the responder's words, the probe's and the port.
+PATHS = {
+    "STAMP": (["--stamp"], ["--stamp"], STAMP_PORT),
+    "UDP probe": (["--udp"], ["--udp"], UDP_PORT),
+    "TCP probe": (["--tcp"], ["--tcp"], TCP_PORT),
+    "TLS probe": (["--tls"], ["--tls", "--insecure"], TLS_PORT),
+}
 missed = False
 
 
@@ -147,7 +159,7 @@ def drop_link():
 
 
 def read_pcap(path):
-    """(time in ns, UDP source port, payload) of each packet (Ethernet)."""
+    """(time in ns, UDP or TCP source port, payload) of each IPv4 packet (Ethernet)."""
     data = open(path, "rb").read()
     magic = struct.unpack("<I", data[:4])[0]
     scale = 1 if magic == 0xA1B23C4D else 1000
@@ -159,10 +171,29 @@ def read_pcap(path):
         if len(frame) < 42 or frame[12:14] != b"\x08\x00":
             continue
         ihl = (frame[14] & 15) * 4
-        udp = frame[14 + ihl:]
+        end = 14 + struct.unpack("!H", frame[16:18])[0]  # past the Ethernet padding
+        segment = frame[14 + ihl:end]
+        header = (segment[12] >> 4) * 4 if frame[23] == 6 else 8
         packets.append((sec * 1_000_000_000 + frac * scale,
-                        struct.unpack("!H", udp[:2])[0], udp[8:]))
+                        struct.unpack("!H", segment[:2])[0], segment[header:]))
     return packets
+
+
+def stream_rtts(packets, port, answered):
+    """The same for a stream: each segment with data towards the responder
+    paired with the first with data back before the next one; the last
+    `answered` pairs are the queries 1..answered (before them: the TLS
+    handshake's)."""
+    pairs, query = [], None
+    for ns, source, payload in packets:
+        if not payload:
+            continue
+        if source != port:
+            query = ns
+        elif query is not None:
+            pairs.append(ns - query)
+            query = None
+    return {seq + 1: rtt for seq, rtt in enumerate(pairs[-answered:])}
 
 
 def capture_rtts(packets, stamp):
@@ -188,24 +219,24 @@ def capture_rtts(packets, stamp):
     return rtts
 
 
-def accuracy_run(selmarin, stamp):
+def accuracy_run(selmarin, path):
     """Our round trip less the capture's, in ns, per query answered."""
     pcap = os.path.join(WORK, "link.pcap")
-    port = STAMP_PORT if stamp else UDP_PORT
+    serving, probing, port = PATHS[path]
+    stamp = path == "STAMP"
     server = subprocess.Popen(
-        ["ip", "netns", "exec", FAR, selmarin, "respond", *(
-            ["--stamp", "--port", str(port)] if stamp else ["--udp", "--port", str(port)])],
+        ["ip", "netns", "exec", FAR, selmarin, "respond", *serving, "--port", str(port)],
         stdout=subprocess.PIPE, env=ENV)
-    wait_ready(server, b"Reflecting" if stamp else b"Open")
+    wait_ready(server, b"Reflecting" if stamp else b"Open" if path == "UDP probe" else b"Listening")
     # The adapter's own stamps where it has them (tcpdump warns and takes
     # the system's where not: a veth has none).
     dump = subprocess.Popen(
         ["ip", "netns", "exec", NEAR, "tcpdump", "-i", "veth0", "-n", "--immediate-mode",
          "-j", "adapter_unsynced", "--time-stamp-precision=nano", "-w", pcap,
-         "udp", "port", str(port)], stderr=subprocess.DEVNULL)
+         "port", str(port)], stderr=subprocess.DEVNULL)
     time.sleep(1)
     probe = subprocess.run(
-        ["ip", "netns", "exec", NEAR, selmarin, "probe", "--stamp" if stamp else "--udp",
+        ["ip", "netns", "exec", NEAR, selmarin, "probe", *probing,
          FAR_IP, str(port), "-c", str(OPTS.queries), "-i", OPTS.interval, "-W", "1"],
         capture_output=True, text=True, env=ENV)
     time.sleep(0.5)
@@ -215,7 +246,8 @@ def accuracy_run(selmarin, stamp):
     ours = {int(m.group(1)): float(m.group(2)) * 1e6
             for m in re.finditer(r"seq=(\d+) time=([0-9.]+) ms", probe.stdout)}
     packets = read_pcap(pcap)
-    theirs = capture_rtts(packets, stamp)
+    theirs = (capture_rtts(packets, stamp) if path in ("STAMP", "UDP probe")
+              else stream_rtts(packets, port, max(ours, default=0)))
     if not ours or not theirs:
         raise SystemExit("no round trips: %d of ours, %d captured of %d packets\n%s"
                          % (len(ours), len(theirs), len(packets), probe.stdout[-500:] + probe.stderr[-500:]))
@@ -236,13 +268,12 @@ def accuracy_rows():
         for name, selmarin in (("", SELMARIN), (" (before)", OPTS.old)):
             if not selmarin:
                 continue
-            for stamp in (True, False):
+            for what in OPTS.paths.split(","):
                 medians, tails = [], []
                 for _ in range(OPTS.runs):
-                    differences = accuracy_run(selmarin, stamp)
+                    differences = accuracy_run(selmarin, what)
                     medians.append(statistics.median(differences) / 1000)
                     tails.append(percentile(differences, 0.99) / 1000)
-                what = "STAMP" if stamp else "UDP probe"
                 # Early counts as much as late: a stamp taken before the wire
                 # saw the packet is as wrong as one taken after.
                 met = (abs(statistics.median(medians)) <= 20

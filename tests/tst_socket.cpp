@@ -5,6 +5,7 @@
 // not show on its own: events that die with Close, and a UDP burst taken
 // whole while the event loop is busy.
 
+#include "base/clock.h"
 #include "socket/localaddress.h"
 #include "socket/winsock.h"
 #include "udp/udpsender.h"
@@ -24,6 +25,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -46,6 +48,7 @@ struct Connection : QObject
     }
     void open(quint16 port)
     {
+        s.setStreamStamps(stamps);
         s.setProtocol(Winsock::sckTCPProtocol);
         s.setRemoteHost("127.0.0.1");
         s.setRemotePort(port);
@@ -71,6 +74,7 @@ struct Connection : QObject
     QStringList events;
     QByteArray data;
     std::function<void(const QString &)> action;
+    bool stamps = false;
 };
 
 // Waits, without running the event loop, until the system holds no datagram
@@ -138,6 +142,91 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(first.events.contains("Data"), Wait);
         first.open(second.server.serverPort());
         QTRY_COMPARE_WITH_TIMEOUT(first.events, (QStringList{"Connect", "Data", "Connect"}), Wait);
+    }
+
+    // A stream read with the system's stamps (through the socket's tap) and
+    // without: the same bytes both ways however much waits on either side,
+    // the ends' addresses, the peer's close after its data, a reset, and
+    // the bytes of a Close sent before the FIN.  With stamps, the time of
+    // the last byte read is when it arrived, not when the busy program got
+    // to it.
+    void streamThroughTap_data()
+    {
+        columns<bool, QString>("stamps", "what");
+        for (const bool stamps : {false, true})
+            for (const char *what : {"busy", "bulk", "close", "reset", "closing"})
+                dataRow(qPrintable(QString("%1 %2").arg(stamps ? "stamped" : "plain", what)),
+                        stamps, QString(what));
+    }
+    void streamThroughTap()
+    {
+        const auto [stamps, what] = fetched<bool, QString>("stamps", "what");
+        Connection c;
+        c.stamps = stamps;
+        qint16 number = 0;
+        connect(&c.s, &Winsock::Error, &c, [&](qint16 n, const QString &) { number = n; });
+        QVERIFY(c.open());
+        QCOMPARE(c.s.RemotePort(), qint32(c.server.serverPort()));
+        QCOMPARE(c.s.LocalPort(), qint32(c.peer->peerPort()));
+        QCOMPARE(c.s.RemoteHostIP(), QString("127.0.0.1"));
+        if (what == "busy") {
+            qint64 deliveredUs = -1;
+            c.action = [&](const QString &name) {
+                if (name == "Data" && deliveredUs < 0)
+                    deliveredUs = MonotonicUs();
+            };
+            // The system turns its receive stamps on a moment after they
+            // are asked for.
+            QTest::qWait(50);
+            const qint64 writtenUs = MonotonicUs();
+            c.peer->write("x");
+            c.peer->flush();
+            ::usleep(60000); // the event loop does not run
+            QTRY_COMPARE_WITH_TIMEOUT(c.data, QByteArray("x"), Wait);
+            const qint64 arrival = c.s.LastArrivalUs();
+            QCOMPARE(arrival >= writtenUs && deliveredUs - arrival >= 50000, stamps);
+            QCOMPARE(arrival < 0, !stamps);
+            // ... and each SendData by when its last byte left.
+            const quint64 number = c.s.NextSendNumber();
+            const qint64 sendingUs = MonotonicUs();
+            c.s.SendData("two");
+            c.s.SendData("more");
+            QCOMPARE(c.s.NextSendNumber(), number + (stamps ? 2 : 0));
+            const qint64 first = c.s.SentAtUs(number), second = c.s.SentAtUs(number + 1);
+            QCOMPARE(first >= sendingUs && second >= first && second <= MonotonicUs(), stamps);
+            QCOMPARE(c.s.SentAtUs(number + 2), qint64(-1));
+        } else if (what == "bulk") {
+            const QByteArray down(3 << 20, 'd'), up(3 << 20, 'u');
+            c.peer->write(down);
+            c.s.SendData(up);
+            QByteArray atPeer;
+            QTRY_VERIFY_WITH_TIMEOUT((atPeer += c.peer->readAll()).size() == up.size()
+                                         && c.data.size() == down.size(),
+                                     4 * Wait);
+            QVERIFY(atPeer == up && c.data == down);
+            QTRY_COMPARE_WITH_TIMEOUT(c.s.BytesWaiting(), qint64(0), Wait);
+        } else if (what == "close") {
+            c.peer->write("tail");
+            c.peer->disconnectFromHost();
+            QTRY_COMPARE_WITH_TIMEOUT(c.events, (QStringList{"Connect", "Data", "Close"}), Wait);
+            QCOMPARE(c.data, QByteArray("tail"));
+            QCOMPARE(c.s.State(), SocketState::Closing);
+        } else if (what == "reset") {
+            c.peer->setSocketOption(QAbstractSocket::KeepAliveOption, 0);
+            const linger now{1, 0};
+            ::setsockopt(int(c.peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+            c.peer->abort();
+            QTRY_COMPARE_WITH_TIMEOUT(number, qint16(10054), Wait);
+            QCOMPARE(c.s.State(), SocketState::Error);
+        } else {
+            c.s.SendData("bye");
+            c.s.Close();
+            QByteArray atPeer;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (atPeer += c.peer->readAll(), c.peer->state() != QAbstractSocket::ConnectedState),
+                Wait);
+            QCOMPARE(atPeer + c.peer->readAll(), QByteArray("bye"));
+        }
     }
 
     // With no descriptor left a connect says so (10024), not that the

@@ -52,10 +52,12 @@ ProbeTarget::Setup targetSetup(const Command &command, const QString &host, quin
     setup.name = name;
     setup.port = port;
     setup.config = transportConfig(command);
-    // The command line reads every AutoPing text, talks to its target only
-    // and does not hold the states for a watch.
+    // The command line reads every AutoPing text, talks to its target only,
+    // times what arrives on a stream by the system's stamps and does not
+    // hold the states for a watch.
     setup.config.reading = Session::Reading::Free;
     setup.config.socket.onePeer = true;
+    setup.config.socket.streamStamps = true;
     setup.config.socket.quickStates = true;
     setup.config.source = command.source;
     // A connect that hangs is given up at the timeout the queries have.

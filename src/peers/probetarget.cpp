@@ -241,8 +241,9 @@ Prober::Handed ProbeTarget::sendQuery(int seq, ProbeEngine::Form form)
         = ProbeTextOf(ProbeText::Query, seq, m_setup.size,
                       m_setup.probe.tokens ? std::optional(m_token) : std::nullopt);
     // The query's first datagram is the socket's next send.
+    const quint64 number = m_session->nextSendNumber();
     if (!stream)
-        m_queryClock.handed(seq, at, m_session->nextSendNumber());
+        m_queryClock.handed(seq, at, number);
     bool sent = false;
     switch (form) {
     case ProbeEngine::Form::Plain: sent = m_session->Send(plain); break;
@@ -255,6 +256,10 @@ Prober::Handed ProbeTarget::sendQuery(int seq, ProbeEngine::Form form)
     }
     if (!sent)
         return {false, 0, QStringLiteral("failed"), {}};
+    // A stream's query leaves within Send: the system's stamp of its last
+    // byte, where it gave one, is when it went.
+    if (const qint64 left = stream ? m_session->sentAtUs(number) : -1; left >= at)
+        return {true, left, {}, {}};
     return {true, at, {}, {}};
 }
 

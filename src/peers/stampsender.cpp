@@ -159,11 +159,7 @@ void StampSender::readReady()
         char buffer[2048];
         alignas(cmsghdr) char control[ReceiveControlSpace + CMSG_SPACE(sizeof(int))];
         iovec io{buffer, sizeof buffer};
-        msghdr message{};
-        message.msg_iov = &io;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        msghdr message = ReceiveMessage(io, control, sizeof control);
         const ssize_t got = ::recvmsg(m_fd, &message, 0);
         if (got < 0) {
             if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)

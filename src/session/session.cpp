@@ -231,6 +231,7 @@ void Session::OpenIt(const Config &config)
                 TlsUsed used;
                 const TlsSetup setup = tls ? tlsSetup(config, used) : TlsSetup();
                 Winsock1->setProtocol(tls ? Winsock::sckTLSProtocol : Winsock::sckTCPProtocol);
+                Winsock1->setStreamStamps(options.streamStamps && !server);
                 if (server) {
                     m_listener->setTls(setup);
                     m_listener->Bind(ends.localPort, ends.localAddress);

@@ -115,6 +115,9 @@ public:
         // anyone else (foreignDatagram), and hears that its datagrams find
         // no one listening (datagramRefused).
         bool onePeer = false;
+        // A TCP or TLS client reads its stream with the system's receive
+        // stamps (Winsock::setStreamStamps), which then time what arrived.
+        bool streamStamps = false;
         // A UDP socket that is in batches or has one peer is watched by
         // this, with other sockets (udp/readywatch.h); nothing: by a
         // notifier of its own.

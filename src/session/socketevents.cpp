@@ -106,7 +106,7 @@ void Session::showReceived(const QString &text, qint64 atUs)
     const bool udp = m_config.transport == Transport::Udp;
     DataSeen data{{Winsock1->RemoteHostIP(), Winsock1->RemotePort()}, text, true, {}, atUs};
     data.probeTexts = readProbeTexts(text, !udp, m_probeStream);
-    data.systemStamped = udp && Winsock1->LastArrivalUs() >= 0;
+    data.systemStamped = Winsock1->LastArrivalUs() >= 0;
     // An AutoPing text gets a line end on its line: the fixed texts, and a
     // numbered datagram that came without one.
     data.lineEnded = !(text == AutoPingQuery || text == AutoPingResponse

@@ -42,6 +42,18 @@ int MapSocketError(int socketError, const QString &errorString, bool connecting)
     }
 }
 
+int StreamErrorNumber(int error)
+{
+    switch (error) {
+    case ECONNRESET:
+    case EPIPE: return sck::ConnectionReset;
+    case ETIMEDOUT: return sck::TimedOut;
+    case EHOSTUNREACH: return sck::HostUnreachable;
+    case ENETUNREACH: return sck::NetworkUnreachable;
+    default: return sck::ConnectionAborted;
+    }
+}
+
 namespace {
 
 // The failure numbers of the system's errors, by the call that failed;

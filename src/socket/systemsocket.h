@@ -19,6 +19,10 @@ int MapSocketError(int socketError, const QString &errorString, bool connecting)
 // The failure number of a connect that failed with the system's error.
 int ConnectErrorNumber(int error);
 
+// The failure number of an open connection that failed with the system's
+// error.
+int StreamErrorNumber(int error);
+
 // The failure number of a bind or listen that failed with the system's error.
 int BindErrorNumber(int error);
 

@@ -141,6 +141,10 @@ void WinsockPrivate::dropTransport(bool graceful)
 {
     probe.release();
     dropConnectAttempt();
+    if (tap) {
+        tap->retire(graceful, tcp);
+        tap = nullptr;
+    }
     if (tcp) {
         RetireConnection(tcp, q, graceful);
         tcp = nullptr;
@@ -310,17 +314,44 @@ qint64 Winsock::ConnectTimeUs() const
 
 qint64 Winsock::LastArrivalUs() const
 {
-    return d->protocol == sckUDPProtocol ? d->currentArrivalUs : -1;
+    return d->protocol == sckUDPProtocol ? d->currentArrivalUs : d->streamArrivalUs;
+}
+
+void Winsock::setStreamStamps(bool stamps)
+{
+    d->streamStamps = stamps;
+}
+
+int WinsockPrivate::connectionFd() const
+{
+    if (tap)
+        return tap->connection();
+    return tcp ? int(tcp->socketDescriptor()) : -1;
 }
 
 quint64 Winsock::NextSendNumber() const
 {
-    return d->sendStamps.next();
+    return d->tap ? d->streamSendBase + d->streamSendEnds.size() : d->sendStamps.next();
 }
 
 qint64 Winsock::SentAtUs(quint64 number) const
 {
+    if (d->tap) {
+        if (number < d->streamSendBase || number - d->streamSendBase >= d->streamSendEnds.size())
+            return -1;
+        const qint64 end = d->streamSendEnds[size_t(number - d->streamSendBase)];
+        return end > 0 ? d->tap->leftAtUs(end - 1) : -1;
+    }
     return d->udpStampsSends ? d->sendStamps.at(number) : -1;
+}
+
+void WinsockPrivate::countStreamSend(qint64 end)
+{
+    streamSendEnds.push_back(end);
+    if (streamSendEnds.size() > StreamSendsKept) {
+        streamSendEnds.pop_front();
+        ++streamSendBase;
+    }
 }
 
 qint64 Winsock::BytesWaiting() const
@@ -328,7 +359,7 @@ qint64 Winsock::BytesWaiting() const
     if (!d->tcp)
         return 0;
     return d->tcp->bytesToWrite() + d->tlsOutbox.size()
-           + (d->ssl() ? d->ssl()->encryptedBytesToWrite() : 0);
+           + (d->ssl() ? d->ssl()->encryptedBytesToWrite() : 0) + (d->tap ? d->tap->waiting() : 0);
 }
 
 qint64 Winsock::BytesUnacknowledged() const
@@ -336,19 +367,18 @@ qint64 Winsock::BytesUnacknowledged() const
     if (!d->tcp)
         return 0;
     int inSystem = 0; // handed to the system, not yet acknowledged by the peer
-    if (d->tcp->socketDescriptor() < 0
-        || ::ioctl(int(d->tcp->socketDescriptor()), TIOCOUTQ, &inSystem) != 0)
+    if (d->connectionFd() < 0 || ::ioctl(d->connectionFd(), TIOCOUTQ, &inSystem) != 0)
         inSystem = 0;
     return BytesWaiting() + std::max(inSystem, 0);
 }
 
 qint64 Winsock::Retransmissions() const
 {
-    if (!d->tcp || d->tcp->socketDescriptor() < 0)
+    if (d->connectionFd() < 0)
         return -1;
     tcp_info info{};
     socklen_t length = sizeof info;
-    if (::getsockopt(int(d->tcp->socketDescriptor()), IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+    if (::getsockopt(d->connectionFd(), IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
         return -1;
     return qint64(info.tcpi_total_retrans);
 }
@@ -384,6 +414,9 @@ void Winsock::Close()
     d->udpLookupId = -1;
     d->dropTransport(true);
     d->inbox.clear();
+    d->streamArrivalUs = -1;
+    d->streamSendEnds.clear();
+    d->streamSendBase = 0;
     d->tlsOutbox.clear();
     d->currentDatagram.reset();
     d->udpOutbox.clear();
@@ -407,14 +440,21 @@ void Winsock::SendData(const QByteArray &data)
     // would send it in the clear.
     if (d->ssl() && !d->ssl()->isEncrypted()) {
         d->tlsOutbox += data;
+        if (d->tap)
+            d->countStreamSend(-1);
         return;
     }
     if (!data.isEmpty() && d->tcp->write(data) != data.size())
         RaiseSocketError(MapSocketError(d->tcp->error(), d->tcp->errorString(), false));
     // A TLS socket encrypts and writes in a later turn unless told now: a
     // query or an answer would wait for the event loop on both ends.
-    if (d->ssl())
+    if (d->ssl() || d->tap)
         d->tcp->flush();
+    // ... and through the tap at once too, where the system stamps it.
+    if (d->tap) {
+        d->tap->pump();
+        d->countStreamSend(d->tap->takenFromQt());
+    }
 }
 
 QByteArray Winsock::GetData()

@@ -273,13 +273,20 @@ public:
     qint64 BytesUnacknowledged() const;
     // A socket in batches: when the datagram its DataArrival delivers
     // arrived, by the system's stamp, in microseconds on base/clock.h's
-    // monotonic clock; -1 when not known.
+    // monotonic clock; a stream with setStreamStamps: when the last byte
+    // GetData returns arrived; -1 when not known.
     qint64 LastArrivalUs() const;
+    // From the next Connect on, a TCP or TLS client's stream is read with
+    // the system's receive stamps (streamtap.h), for LastArrivalUs.  Off
+    // unless set: the window's sockets are Qt's alone.
+    void setStreamStamps(bool stamps);
     // A UDP socket with one peer (setOnePeer) has each datagram it sends
     // stamped by the system as it leaves (udp/sendstamps.h): the number the
     // next datagram sent gets (from 0 at every Bind), and when datagram
     // number left, in microseconds on the monotonic clock; -1 when the
-    // system gave no stamp (yet, or at all).
+    // system gave no stamp (yet, or at all).  The same for each SendData of
+    // a stream with setStreamStamps (from 0 at every Connect): when its
+    // last byte left.
     quint64 NextSendNumber() const;
     qint64 SentAtUs(quint64 number) const;
     // From the next Bind on, a UDP socket takes its datagrams on the

@@ -13,6 +13,7 @@
 
 #include "closeprobe.h"
 #include "lookup.h"
+#include "streamtap.h"
 #include "systemsocket.h"
 #include "tls/tlsfacts.h"
 #include "tls/tlssetup.h"
@@ -151,6 +152,20 @@ public:
 
     // transport
     QTcpSocket *tcp = nullptr;
+    // A client's connection read with the system's stamps (setStreamStamps):
+    // the tap holds it, and tcp is on the tap's far end.
+    bool streamStamps = false;
+    StreamTap *tap = nullptr;
+    qint64 streamArrivalUs = -1; // when the bytes last taken arrived (tap), -1 unknown
+    // Where each SendData of the connection ended in what Qt handed the tap
+    // (-1: not known, as for data that waited for a handshake), the oldest
+    // numbered streamSendBase; the last StreamSendsKept of them.
+    static constexpr std::size_t StreamSendsKept = 1024;
+    std::deque<qint64> streamSendEnds;
+    quint64 streamSendBase = 0;
+    // The TCP connection's own descriptor (the tap's, or Qt's); -1 without one.
+    int connectionFd() const;
+    void countStreamSend(qint64 end); // a SendData, ending there in the tap's stream
     int udpFd = -1;
     bool udpIPv6 = false;         // the UDP socket is an IPv6 one
     bool udpBothFamilies = false; // ... bound to every address: it reaches IPv4 as well

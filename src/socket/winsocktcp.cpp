@@ -152,12 +152,21 @@ void WinsockPrivate::onConnectDone(qint64 atUs, int error)
     connectTimeUs = atUs - connectStartUs;
     QTcpSocket *socket
         = protocol == Winsock::sckTLSProtocol ? new QSslSocket(q) : new QTcpSocket(q);
-    if (!socket->setSocketDescriptor(connectFd)) {
+    // With stream stamps Qt takes the tap's far end, and the tap the
+    // connection; without a tap (no pair to be had), Qt takes it.
+    StreamTap *taken = streamStamps ? StreamTap::take(connectFd, q) : nullptr;
+    if (!socket->setSocketDescriptor(taken ? taken->qtEnd() : connectFd)) {
         delete socket;
+        if (taken) {
+            ::close(taken->qtEnd());
+            delete taken; // closes the connection
+            connectFd = -1;
+        }
         fail(NetFailure::Step::Connect, sck::NetworkUnreachable);
         return;
     }
-    connectFd = -1; // Qt's now
+    connectFd = -1; // Qt's or the tap's now
+    tap = taken;
     tcp = socket;
     wireTcp(socket);
     if (ssl())
@@ -195,11 +204,25 @@ void WinsockPrivate::onTcpConnected()
     if (state != SocketState::Connecting)
         return;
     connectTimer.stop();
-    probe.attach(tcp->socketDescriptor());
-    remoteHostIP = AddressText(tcp->peerAddress());
-    remotePort = tcp->peerPort();
-    localPort = tcp->localPort();
-    localAddress = AddressText(tcp->localAddress());
+    probe.attach(connectionFd());
+    if (tap) {
+        // Qt's socket is on the pair: the connection's ends are the tap's.
+        sockaddr_storage address;
+        socklen_t size = sizeof address;
+        quint16 port = 0;
+        if (::getpeername(tap->connection(), reinterpret_cast<sockaddr *>(&address), &size) == 0)
+            remoteHostIP = AddressText(FromSockaddr(reinterpret_cast<sockaddr *>(&address), &port));
+        remotePort = port;
+        size = sizeof address;
+        if (::getsockname(tap->connection(), reinterpret_cast<sockaddr *>(&address), &size) == 0)
+            localAddress = AddressText(FromSockaddr(reinterpret_cast<sockaddr *>(&address), &port));
+        localPort = port;
+    } else {
+        remoteHostIP = AddressText(tcp->peerAddress());
+        remotePort = tcp->peerPort();
+        localPort = tcp->localPort();
+        localAddress = AddressText(tcp->localAddress());
+    }
     setState(SocketState::Connected);
     post({EventKind::Connect});
     // Connected lasts its minimum too, so that the watch shows it before
@@ -227,6 +250,8 @@ void WinsockPrivate::pullStream(bool everything)
     if (room <= 0)
         return;
     inbox += tcp->read(room);
+    if (tap)
+        streamArrivalUs = tap->arrivalOfRead();
     postDataArrival();
 }
 
@@ -270,6 +295,12 @@ void WinsockPrivate::onRemoteClosed()
     if (state != SocketState::Connected || !tcp)
         return;
     pullStream(true);
+    // A failure the tap saw (Qt heard only the end of the stream) is
+    // told as Qt would have told it.
+    if (tap && tap->failure() != 0 && tap->failure() != ECONNRESET) {
+        fail(NetFailure::Step::Stream, StreamErrorNumber(tap->failure()));
+        return;
+    }
     if (ssl() && !ssl()->isEncrypted() && !probe.wasReset()) {
         tlsFail(sck::TlsHandshakeFailed,
                 QStringLiteral("The peer closed the connection during the TLS handshake"));

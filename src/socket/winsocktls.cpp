@@ -45,6 +45,11 @@ void WinsockPrivate::startClientTls()
     handshakeTimer.start(Winsock::TlsHandshakeMs);
     handshakeStartUs = MonotonicUs();
     socket->startClientEncryption();
+    // The hello goes out now, not after a turn of Qt's and one of the tap's.
+    if (tap) {
+        socket->flush();
+        tap->pump();
+    }
 }
 
 void WinsockPrivate::onSslErrors(const QList<QSslError> &errors)

@@ -25,11 +25,7 @@ int TakeErrorQueue(int fd, const std::function<void(const QueuedError &)> &seen,
     int taken = 0;
     for (;;) {
         iovec piece{data, sizeof data};
-        msghdr message{};
-        message.msg_iov = &piece;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        msghdr message = ReceiveMessage(piece, control, sizeof control);
         if (::recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
             break;
         ++taken;

@@ -57,6 +57,18 @@ int ApplyPacketPath(int fd, bool ipv6, const PacketPath &path);
 // Whether a socket of this program may be bound to device: the system's
 // error number (EPERM: it needs CAP_NET_RAW here), 0 when it may.
 int DeviceRefusal(const std::string &device);
+// A message for recvmsg: one buffer, and room bytes at control for the
+// control messages.
+inline msghdr ReceiveMessage(iovec &part, void *control, std::size_t room)
+{
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = room;
+    return message;
+}
+
 // The local address that the control messages of a received datagram tell.
 PacketInfo ReadPacketInfo(const msghdr &message);
 // Writes the control message that sends a datagram from that address into
