@@ -7,6 +7,8 @@
 
 #include "base/clock.h"
 #include "socket/localaddress.h"
+#include "socket/socketerrors.h"
+#include "socket/systemsocket.h"
 #include "socket/winsock.h"
 #include "udp/udpsender.h"
 
@@ -227,6 +229,19 @@ private slots:
                 Wait);
             QCOMPARE(atPeer + c.peer->readAll(), QByteArray("bye"));
         }
+    }
+
+    // A connection's failure as the system's error tells it.
+    void streamErrorNumbers()
+    {
+        const std::pair<int, int> rows[] = {{ECONNRESET, sck::ConnectionReset},
+                                            {EPIPE, sck::ConnectionReset},
+                                            {ETIMEDOUT, sck::TimedOut},
+                                            {EHOSTUNREACH, sck::HostUnreachable},
+                                            {ENETUNREACH, sck::NetworkUnreachable},
+                                            {EPROTO, sck::ConnectionAborted}};
+        for (const auto &[error, number] : rows)
+            QCOMPARE(StreamErrorNumber(error), number);
     }
 
     // With no descriptor left a connect says so (10024), not that the
