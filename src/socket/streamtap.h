@@ -55,9 +55,8 @@ public:
     static StreamTap *take(int connection, QObject *parent);
     ~StreamTap() override;
 
-    int qtEnd() const { return m_qtEnd; }      // for Qt's socket (which closes it)
-    int connection() const { return m_fd; }    // the TCP socket itself
-    bool stamped() const { return m_stamped; } // the system stamps what arrives
+    int qtEnd() const { return m_qtEnd; }   // for Qt's socket (which closes it)
+    int connection() const { return m_fd; } // the TCP socket itself
     // When the last byte Qt has read arrived, in microseconds on base/clock.h's
     // monotonic clock; -1 before any, or without the system's stamps.
     qint64 arrivalOfRead() const;

@@ -169,6 +169,17 @@ QHostAddress FromSockaddr(const sockaddr *address, quint16 *port)
     return result;
 }
 
+QHostAddress SocketEnd(int fd, bool peer, quint16 *port)
+{
+    sockaddr_storage address;
+    socklen_t size = sizeof address;
+    auto *raw = reinterpret_cast<sockaddr *>(&address);
+    *port = 0;
+    if ((peer ? ::getpeername(fd, raw, &size) : ::getsockname(fd, raw, &size)) != 0)
+        return QHostAddress();
+    return FromSockaddr(raw, port);
+}
+
 QHostAddress FromPacketInfo(const PacketInfo &info)
 {
     if (!info.known)
@@ -235,11 +246,9 @@ BoundSocket BindSocket(int type, const QHostAddress &address, quint16 port)
         ::close(fd);
         RaiseSocketError(BindErrorNumber(error));
     }
-    socklen_t size = sizeof local;
-    ::getsockname(fd, reinterpret_cast<sockaddr *>(&local), &size);
     BoundSocket bound;
     bound.fd = fd;
-    FromSockaddr(reinterpret_cast<const sockaddr *>(&local), &bound.port);
+    SocketEnd(fd, false, &bound.port);
     bound.anyAddress = everyAddress || everyIPv4;
     bound.address = bound.anyAddress ? QString() : AddressText(address);
     bound.ipv6 = family6;

@@ -38,6 +38,10 @@ unsigned ToSockaddr(const QHostAddress &address, quint16 port, bool ipv6, sockad
 // one as IPv4.  port receives its port.
 QHostAddress FromSockaddr(const sockaddr *address, quint16 *port);
 
+// A socket's own end (peer false) or its peer's, as FromSockaddr gives it;
+// a null address and port 0 when the system cannot tell.
+QHostAddress SocketEnd(int fd, bool peer, quint16 *port);
+
 // The local address a datagram came to, as the system told it (null when
 // it did not).
 QHostAddress FromPacketInfo(const struct PacketInfo &info);

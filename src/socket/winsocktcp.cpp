@@ -207,15 +207,12 @@ void WinsockPrivate::onTcpConnected()
     probe.attach(connectionFd());
     if (tap) {
         // Qt's socket is on the pair: the connection's ends are the tap's.
-        sockaddr_storage address;
-        socklen_t size = sizeof address;
         quint16 port = 0;
-        if (::getpeername(tap->connection(), reinterpret_cast<sockaddr *>(&address), &size) == 0)
-            remoteHostIP = AddressText(FromSockaddr(reinterpret_cast<sockaddr *>(&address), &port));
+        if (const QHostAddress peer = SocketEnd(tap->connection(), true, &port); !peer.isNull())
+            remoteHostIP = AddressText(peer);
         remotePort = port;
-        size = sizeof address;
-        if (::getsockname(tap->connection(), reinterpret_cast<sockaddr *>(&address), &size) == 0)
-            localAddress = AddressText(FromSockaddr(reinterpret_cast<sockaddr *>(&address), &port));
+        if (const QHostAddress own = SocketEnd(tap->connection(), false, &port); !own.isNull())
+            localAddress = AddressText(own);
         localPort = port;
     } else {
         remoteHostIP = AddressText(tcp->peerAddress());
