@@ -48,6 +48,9 @@ ARGS.add_argument("--runs", type=int, default=3)
 ARGS.add_argument("--paths", default="STAMP,UDP probe,TCP probe,TLS probe",
                   help="the accuracy rows to run")
 ARGS.add_argument("--queries", type=int, default=2000, help="per accuracy run")
+ARGS.add_argument("--shape", metavar="MBIT", type=int,
+                  help="a slow link: the probe's way out limited to MBIT (tbf) and kept full "
+                       "by a bulk transfer beside it, so that queries wait in its queue")
 ARGS.add_argument("--interval", default="0.01", help="between the probe's queries, s")
 ARGS.add_argument("--try-seconds", type=float, default=1.0, help="per rate tried")
 OPTS = ARGS.parse_args()
@@ -234,11 +237,21 @@ def accuracy_run(selmarin, path):
         ["ip", "netns", "exec", NEAR, "tcpdump", "-i", "veth0", "-n", "--immediate-mode",
          "-j", "adapter_unsynced", "--time-stamp-precision=nano", "-w", pcap,
          "port", str(port)], stderr=subprocess.DEVNULL)
+    bulk = []
+    if OPTS.shape:
+        bulk = [subprocess.Popen(["ip", "netns", "exec", FAR, "iperf3", "-s", "-1", "-p", "5299"],
+                                 stdout=subprocess.DEVNULL)]
+        time.sleep(0.5)
+        bulk.append(subprocess.Popen(["ip", "netns", "exec", NEAR, "iperf3", "-c", FAR_IP, "-p",
+                                      "5299", "-t", "600"], stdout=subprocess.DEVNULL))
     time.sleep(1)
     probe = subprocess.run(
         ["ip", "netns", "exec", NEAR, selmarin, "probe", *probing,
          FAR_IP, str(port), "-c", str(OPTS.queries), "-i", OPTS.interval, "-W", "1"],
         capture_output=True, text=True, env=ENV)
+    for process in reversed(bulk):
+        process.kill()
+        process.wait()
     time.sleep(0.5)
     dump.terminate()
     dump.wait()
@@ -262,6 +275,11 @@ def percentile(values, share):
 def accuracy_rows():
     drop_link()
     make_link()
+    if OPTS.shape:
+        ip("-n", NEAR, "link", "set", "veth0", "gso_max_size", "1500")
+        subprocess.run(["tc", "-n", NEAR, "qdisc", "replace", "dev", "veth0", "root", "tbf",
+                        "rate", "%dmbit" % OPTS.shape, "burst", "3000", "latency", "20ms"],
+                       check=True)
     busy = [subprocess.Popen(["sh", "-c", "while :; do :; done"])
             for _ in range(os.cpu_count() or 1)]
     try:
@@ -278,7 +296,8 @@ def accuracy_rows():
                 # saw the packet is as wrong as one taken after.
                 met = (abs(statistics.median(medians)) <= 20
                        and abs(statistics.median(tails)) <= 100)
-                row("%s%s: round trip - capture's, median / 99th pct" % (what, name),
+                shaped = ", %d Mbit/s full" % OPTS.shape if OPTS.shape else ""
+                row("%s%s%s: round trip - capture's, median / 99th pct" % (what, shaped, name),
                     "%.1f us / %.1f us" % (statistics.median(medians), statistics.median(tails)),
                     "<= 20 us / <= 100 us", met or bool(name))
     finally:
