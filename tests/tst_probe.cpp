@@ -41,9 +41,8 @@ namespace {
 
 // Runs a script of steps on engine, each "what@ms" (times in milliseconds,
 // fractions allowed): s sent, aN answered (N: the number it carries), t the
-// time passes, fR a failed attempt for reason R, xN query N refused, dN
-// query N left now by the system's stamp, k the window's tick, r the stream
-// made anew, o a foreign datagram, e the end.
+// time passes, fR a failed attempt for reason R, xN query N refused, k the
+// window's tick, r the stream made anew, o a foreign datagram, e the end.
 // Returns the events, one word each (Q: a query sent numbered and plain): A answered, N no answer,
 // L late (L?: not matched for sure), X lost, F failed (f: not said again), D refused, R recovered,
 // S stray, O foreign, G forged (no token), U unproven; with the query's number.
@@ -74,7 +73,6 @@ QString run(ProbeEngine &engine, const QString &script)
             break;
         }
         case 'x': events += engine.refused(arg.toInt(), QStringLiteral("refused")); break;
-        case 'd': engine.departed(arg.toInt(), at); break;
         case 'k': events += engine.judgeTick(); break;
         case 'r': events += engine.restartStream(); break;
         case 'o': events += engine.foreign(QStringLiteral("198.51.100.1:7010")); break;
@@ -285,10 +283,6 @@ private slots:
         row("a stream: the answer to a lost query is owed, not the next one's", ordered,
             "s@0 s@1000 t@4000.001 a@4500 a@4501 s@5000 a@5001", "N1 N2 X1 S L2 A3",
             "3 3 1 1 1 1 0");
-        row("left later than handed: timed from then; an earlier stamp, or one of no query "
-            "waiting, "
-            "moves nothing",
-            ordered, "s@0 d1@1500 d9@1500 a@3400 s@4000 d2@3500 a@5900", "A1 A2", "2 2 2 0 0 0 0");
         row("down, then up: every interval a failed attempt", ordered,
             "f@0:refused f@1000:refused f@2000:timeout s@3000 a@3001", "F1 f2 F3 R4 A4",
             "4 1 1 0 3 0 0");

@@ -185,15 +185,6 @@ class TestTruth : public QObject
                                           + rules})
             .isEmpty();
     }
-    // tcpdump on the client's link, of the TCP connections with port, into
-    // path; true once it listens.
-    static bool startCapture(QProcess &tcpdump, const QString &path, const QString &port)
-    {
-        tcpdump.start("ip", {"netns", "exec", Client, "tcpdump", "-i", "cm", "-U", "-Z", "root",
-                             "--immediate-mode", "-w", path, "tcp port " + port});
-        tcpdump.setReadChannel(QProcess::StandardError); // it says when it listens
-        return tcpdump.waitForReadyRead(10000);
-    }
     // A probe, a query every IntervalMs, TimeoutMs to answer.
     static QStringList probing(const QStringList &how)
     {
@@ -509,7 +500,10 @@ class TestTruth : public QObject
         QVERIFY(firewall(drop + QString::asprintf("inc mod %d < 1 drop", every) + drop
                          + QString::asprintf("random mod 100 < %d drop", random)));
         QProcess tcpdump, cutter;
-        QVERIFY(startCapture(tcpdump, capture, port));
+        tcpdump.start("ip", {"netns", "exec", Client, "tcpdump", "-i", "cm", "-U", "-Z", "root",
+                             "--immediate-mode", "-w", capture, "tcp port " + port});
+        tcpdump.setReadChannel(QProcess::StandardError); // it says when it listens
+        QVERIFY(tcpdump.waitForReadyRead(10000));
         if (cut > 0)
             cutter.start("ip", {"netns", "exec", Middle, "sh", "-c",
                                 QString::asprintf("sleep %g; nft add table inet cut '{ chain f { "
@@ -660,56 +654,6 @@ private slots:
                 responder->endsWith(0, true);
         for (const QString &name : {Client, Middle, Server})
             ip("netns del " + name);
-    }
-
-    // A stream probe beside a load that keeps the client's way out full
-    // (tbf): its queries wait in that queue, and the round trip told is
-    // still the wire's, from when the query left to when its answer came.
-    void queuedStreamProbe_data()
-    {
-        columns<bool>("tls");
-        dataRow("tcp", false);
-        dataRow("tls", true);
-    }
-    void queuedStreamProbe()
-    {
-        const auto [tls] = fetched<bool>("tls");
-        const QString port = tls ? "7103" : "7102", capture = dir.path() + "/queued" + port,
-                      folder = dir.path() + "/qp" + port;
-        QVERIFY(limit(Client, "cm", 10, 12500, "50ms"));
-        QProcess tcpdump;
-        QVERIFY(startCapture(tcpdump, capture, port));
-        // The load on the other port, so that the capture has the probe alone.
-        Headless load(
-            dir.path() + "/ql" + port,
-            QStringList{"load", tls ? "--tcp" : "--tls", ServerIP, tls ? "7102" : "7103", "-t", "3"}
-                + QStringList(tls ? 0 : 1, "--insecure"),
-            Client);
-        QTest::qWait(700);
-        Headless probe(folder,
-                       QStringList{"probe", "-c", "10", "-i", "0.1", "-W", "1",
-                                   tls ? "--tls" : "--tcp", ServerIP, port}
-                           + QStringList(tls ? 1 : 0, "--insecure"),
-                       Client);
-        QVERIFY(probe.waitForFinished(30000) && load.waitForFinished(30000));
-        tcpdump.terminate();
-        QVERIFY(tcpdump.waitForFinished(5000));
-        inHost(Client, {"tc", "qdisc", "del", "dev", "cm", "root"});
-        const auto [up, down] = readCapture(capture, port.toUShort());
-        const QList<qint64> queries = up.ends("++ AutoPing Query ++", tls),
-                            answers = down.ends("++ AutoPing Response ++", tls);
-        QString wrong;
-        int timed = 0;
-        for (const auto &[seq, told] : toldIn(folder)) {
-            if (told.first != "answered" || seq > std::min(queries.size(), answers.size()))
-                continue;
-            const double wire = down.whole(answers[seq - 1]) - up.firstSeen(queries[seq - 1] - 1);
-            ++timed;
-            if (qAbs(told.second - wire) > ToleranceMs)
-                wrong += QString::asprintf(" seq %lld: %g ms told, %g on the wire;", seq,
-                                           told.second, wire);
-        }
-        QVERIFY2(timed >= 8 && wrong.isEmpty(), qPrintable(QString::number(timed) + wrong));
     }
 
     void schedules()

@@ -37,7 +37,6 @@ ProbeTarget::ProbeTarget(const Setup &setup, const NameTables &tables, const Add
     // of the state watch.
     connect(&session, &Session::dataArrived, this, [this](const DataSeen &data) {
         using Token = ProbeEngine::Token;
-        lookUpDepartures();
         for (const ProbeText &text : data.probeTexts)
             m_prober.answer(
                 text.seq,
@@ -214,7 +213,6 @@ void ProbeTarget::down(const QString &reason, const QString &detail)
     } else if (wasReady) {
         // The answers still on their way went with the connection.
         m_prober.restartStream();
-        m_unstamped.clear();
         if (!m_setup.keepTrying) {
             emit connectionEnded(figures().sent(), m_setup.probe.count);
             end(true);
@@ -262,27 +260,7 @@ Prober::Handed ProbeTarget::sendQuery(int seq, ProbeEngine::Form form)
     // byte, where it gave one, is when it went.
     if (const qint64 left = stream ? m_session->sentAtUs(number) : -1; left >= at)
         return {true, left, {}, {}};
-    if (stream) {
-        m_unstamped.push_back({seq, number, at});
-        if (m_unstamped.size() > UnstampedKept)
-            m_unstamped.pop_front();
-    }
     return {true, at, {}, {}};
-}
-
-// A stream query that waited on its way out has its stamp by the time an
-// answer comes: its round trip and its deadlines then run from when it
-// left.  One that never gets a stamp (none on this path, or written
-// before the handshake) keeps the time it was handed over.
-void ProbeTarget::lookUpDepartures()
-{
-    std::erase_if(m_unstamped, [this](const Unstamped &query) {
-        const qint64 left = m_session->sentAtUs(query.number);
-        if (left < query.handedUs)
-            return false;
-        m_prober.departed(query.seq, left);
-        return true;
-    });
 }
 
 int ProbeTarget::status() const

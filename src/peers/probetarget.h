@@ -41,7 +41,6 @@
 #include <QObject>
 #include <QTimer>
 
-#include <deque>
 #include <map>
 #include <memory>
 
@@ -117,7 +116,6 @@ private:
     void openAt(const QString &address);
     void onTlsReported(const TlsFacts &facts);
     void up();
-    void lookUpDepartures();
     void down(const QString &reason, const QString &detail = {});
     void end(bool failed);
     void reopen();
@@ -151,15 +149,4 @@ private:
     std::unique_ptr<StampSender> m_stamp;
     // Datagrams: the queries timed from the system's transmit stamps.
     QueryClock m_queryClock;
-    // Stream: the queries whose transmit stamp had not come when they were
-    // handed over (they waited in a queue on their way out), the newest
-    // UnstampedKept.
-    struct Unstamped
-    {
-        int seq = 0;
-        quint64 number = 0; // the socket's send
-        qint64 handedUs = 0;
-    };
-    static constexpr std::size_t UnstampedKept = 16;
-    std::deque<Unstamped> m_unstamped;
 };

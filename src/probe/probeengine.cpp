@@ -87,14 +87,6 @@ ProbeEngine::Events ProbeEngine::sent(qint64 sentUs)
     return events;
 }
 
-void ProbeEngine::departed(int seq, qint64 sentUs)
-{
-    const auto query = std::find_if(m_waiting.begin(), m_waiting.end(),
-                                    [&](const Waiting &w) { return w.seq == seq; });
-    if (query != m_waiting.end() && sentUs > query->sentUs)
-        query->sentUs = sentUs;
-}
-
 ProbeEngine::Events ProbeEngine::failed(qint64 nowUs, const QString &reason, const QString &detail)
 {
     const int seq = m_nextSeq++;

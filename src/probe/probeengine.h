@@ -143,9 +143,6 @@ public:
     // Query seq was refused at once (a connection refused, a handshake
     // failed): it is lost, for reason.
     Events refused(int seq, const QString &reason, const QString &detail = {});
-    // Query seq left at sentUs by the system's stamp, later than it was
-    // handed over: its round trip and its deadlines run from then.
-    void departed(int seq, qint64 sentUs);
     // An answer came at atUs, carrying seq when it carried a number, and
     // the token or not.
     Events answer(qint64 atUs, std::optional<int> seq = std::nullopt, Token token = Token::Absent);

@@ -58,7 +58,6 @@ public:
     // Query seq was refused at once: lost, for reason.
     void refused(int seq, const QString &reason, const QString &detail);
     void restartStream();
-    void departed(int seq, qint64 sentUs) { m_engine.departed(seq, sentUs); }
     void connected(qint64 us) { m_engine.connected(us); }
     void handshakeDone(qint64 us) { m_engine.handshakeDone(us); }
     // The end: no more queries, what still waits is lost.
