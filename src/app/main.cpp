@@ -159,22 +159,24 @@ int runCommand(const Command &command, int argc, char *argv[], ServiceManager &m
                 withFolder.targets.append({host, command.serversPort});
         }
         const auto runIt = [&](auto &run) {
+            // SIGHUP reads a service's configuration again; the other runs
+            // have nothing to read and end at it.  The signals are taken
+            // before the run starts: a service manager may stop it on the
+            // first line the start says (a certificate about to expire),
+            // and a SIGHUP right after READY=1 must not end it.  Either is
+            // handled once the run is up.
+            std::function<void()> reload;
+            if constexpr (std::is_same_v<std::remove_reference_t<decltype(run)>, HeadlessRun>) {
+                reload = [&run] { run.reload(); };
+                QObject::connect(&run, &HeadlessRun::reloading, &run,
+                                 [&manager] { manager.reloading(); });
+                QObject::connect(&run, &HeadlessRun::reloaded, &run,
+                                 [&manager] { manager.ready(); });
+            }
+            RunSignals runSignals(manager, reload, [&run] { run.stop(); });
             status = run.start();
             if (status < 0) {
                 app.followDays();
-                // SIGHUP reads a service's configuration again; the other
-                // runs have nothing to read and end at it.  The signals are
-                // taken before the service is up: a SIGHUP right after
-                // READY=1 must not end it.
-                std::function<void()> reload;
-                if constexpr (std::is_same_v<std::remove_reference_t<decltype(run)>, HeadlessRun>) {
-                    reload = [&run] { run.reload(); };
-                    QObject::connect(&run, &HeadlessRun::reloading, &run,
-                                     [&manager] { manager.reloading(); });
-                    QObject::connect(&run, &HeadlessRun::reloaded, &run,
-                                     [&manager] { manager.ready(); });
-                }
-                RunSignals runSignals(manager, reload, [&run] { run.stop(); });
                 // Bound and started: a service is up from here on.
                 manager.ready();
                 QObject::connect(&run, &std::remove_reference_t<decltype(run)>::finished, &qapp,
