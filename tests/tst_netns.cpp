@@ -277,7 +277,10 @@ private slots:
     // A flood of 50,000 queries a second from one allowed source gets at most
     // its budget (1,000 a second, 1,000 at once), while another allowed
     // source is answered every time and one just outside the ranges never;
-    // the responder stays under half a core and says it all once.
+    // the responder stays under half a core and says it all once.  A
+    // sanitized responder takes three times as long per datagram: on a
+    // shared core it falls behind such a flood, and the system drops
+    // everyone's datagrams alike, so its flood is of 15,000.
     void floodWithinBudget_data()
     {
         // The server, the flooder, another allowed source and one just outside.
@@ -304,10 +307,12 @@ private slots:
         QElapsedTimer took;
         took.start();
         std::unique_ptr<QProcess> senders[3];
+        const int flood = Sanitized ? 15000 : 50000;
         for (int i = 0; i < 3; ++i) {
             senders[i] = std::make_unique<QProcess>();
-            senders[i]->start("ip", {"netns", "exec", Client, SELMARIN_UDPFLOOD, hosts[i + 1],
-                                     hosts[0], "7050", i == 0 ? "50000" : "50", "2000"});
+            senders[i]->start("ip",
+                              {"netns", "exec", Client, SELMARIN_UDPFLOOD, hosts[i + 1], hosts[0],
+                               "7050", i == 0 ? QString::number(flood) : "50", "2000"});
         }
         QList<int> got; // sent and answered, of each
         for (const auto &sender : senders) {
@@ -317,7 +322,7 @@ private slots:
         }
         const double cores = (cpu() - before) * 10.0 / double(took.elapsed());
         qInfo("sent, answered: %s; CPU %.2f of a core", qPrintable(QDebug::toString(got)), cores);
-        QVERIFY(got.size() == 6 && got[0] > 90000 && got[1] >= 2000 && got[1] <= 3100);
+        QVERIFY(got.size() == 6 && got[0] > flood * 9 / 5 && got[1] >= 2000 && got[1] <= 3100);
         QCOMPARE(got.mid(2), (QList<int>{100, 100, 100, 0}));
         QVERIFY(cores < (Sanitized ? 1.5 : 0.5) && responder.endsWith(0, true));
         told += responder.out();

@@ -208,12 +208,9 @@ bool StampReflector::open(const QString &local, quint16 port, int *number, QStri
     }
     EnablePacketInfo(fd, m_ipv6);
     m_arrivalStamps = EnableArrivalStamps(fd, false, m_setOption);
-    // Room for a burst while the program is not running (another process
-    // has the core): a sender at 100,000 packets a second fills the
-    // system's usual room in a few milliseconds.  Beyond the system's most
-    // (net.core.rmem_max) with the privilege to, else as much as it lets.
-    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &ReceiveRoom, sizeof ReceiveRoom) != 0)
-        SetIntOption(fd, SOL_SOCKET, SO_RCVBUF, ReceiveRoom);
+    // A sender at 100,000 packets a second fills the system's usual room
+    // in a few milliseconds.
+    SetReceiveRoom(fd, ReceiveRoom);
     SetIntOption(fd, IPPROTO_IP, IP_RECVTTL);
     SetIntOption(fd, IPPROTO_IP, IP_RECVTOS);
     if (m_ipv6) {

@@ -17,9 +17,8 @@
 #include <sys/socket.h>
 
 namespace {
-// Asked for as the socket's receive buffer; the system grants what its limit
-// (net.core.rmem_max) allows.  It covers the moments the receive thread waits
-// for a processor.
+// Asked for as the socket's receive buffer (the system may grant less).  It
+// covers the moments the receive thread waits for a processor.
 constexpr int SystemReceiveBuffer = 4 * 1024 * 1024;
 } // namespace
 
@@ -48,10 +47,10 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     // Bound to every address, an IPv6 socket reaches IPv4 peers as well.
     udpBothFamilies = udpIPv6 && localAddress.isEmpty();
     // A socket with one peer expects its answers only: the system's own
-    // buffer is room enough.
-    const int buffer = SystemReceiveBuffer;
+    // buffer is room enough.  One that serves many (a responder under a
+    // flood) keeps the others' datagrams while it catches up.
     if (!onePeer)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+        SetReceiveRoom(fd, SystemReceiveBuffer);
     if (onePeer)
         EnableErrorQueue(fd, udpIPv6);
     // Bound to every address: each datagram's own address is asked for, and

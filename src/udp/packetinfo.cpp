@@ -13,6 +13,12 @@ void SetIntOption(int fd, int level, int option, int value)
     ::setsockopt(fd, level, option, &value, sizeof value);
 }
 
+void SetReceiveRoom(int fd, int bytes)
+{
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        SetIntOption(fd, SOL_SOCKET, SO_RCVBUF, bytes);
+}
+
 void EnablePacketInfo(int fd, bool ipv6)
 {
     if (ipv6)

@@ -39,6 +39,11 @@ inline constexpr std::size_t PacketInfoSpace
 // Sets a socket option of an int (1: on); what the system says is not
 // looked at, as every caller can go on without it.
 void SetIntOption(int fd, int level, int option, int value = 1);
+// Room for bytes of datagrams waiting to be read, for a burst while the
+// program is not running (another process has the core): beyond the
+// system's most (net.core.rmem_max) with the privilege to, else as much as
+// it lets.
+void SetReceiveRoom(int fd, int bytes);
 void EnablePacketInfo(int fd, bool ipv6);
 // Asks the system to tell every datagram's TOS byte (both families on an
 // IPv6 socket).
