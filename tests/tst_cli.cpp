@@ -11,6 +11,7 @@
 
 #include <QNetworkInterface>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <csignal>
 #include <sys/socket.h>
@@ -743,8 +744,9 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
     // clock five times as fast: it does not spin, turns the excess away (a
     // newcomer too while every client spoke within 5 s), and later makes
     // room for one by closing the client silent the longest, while one that
-    // keeps speaking stays. The clients speak before the flood, and one
-    // during it, so that a slow machine's connects do not count as silence.
+    // keeps speaking stays. The clients speak before the newcomer and the
+    // flood, and one during it, so that a slow machine's connects do not
+    // count as silence.
     void fullResponderMakesRoom()
     {
         QTemporaryDir dir;
@@ -752,12 +754,27 @@ print('open', sum(not select.select([each], [], [], 0)[0] for each in held), flu
         QString told;
         const auto responder = tcpResponder(dir.path(), port, told, "+0 x5", 100);
         std::vector<std::unique_ptr<QTcpSocket>> clients;
-        for (int i = 0; i < 18 && responder; ++i)
+        for (int i = 0; i < 18 && responder; ++i) {
             clients.push_back(clientOf(port, "127.0.0.2"));
+            QVERIFY(clients.back());
+        }
+        // All speak at once just before the newcomer comes (the first a
+        // moment before: it is the one silent the longest later).
+        QVERIFY(answered(*clients[0]));
+        for (std::size_t i = 1; i < clients.size(); ++i)
+            clients[i]->write("++ AutoPing Query ++");
+        const QByteArray response = "++ AutoPing Response ++";
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return std::all_of(clients.begin() + 1, clients.end(), [&](const auto &client) {
+                    return client->bytesAvailable() >= response.size();
+                });
+            },
+            5000));
+        for (std::size_t i = 1; i < clients.size(); ++i)
+            QCOMPARE(clients[i]->readAll(), response);
         const auto early = clientOf(port, "127.0.0.3");
-        QVERIFY(clients.size() == 18 && clients[17] && early && early->waitForDisconnected(3000));
-        for (const auto &client : clients)
-            QVERIFY(answered(*client));
+        QVERIFY(early && early->waitForDisconnected(3000));
         for (int i = 0; i < 62; ++i) {
             clients.push_back(clientOf(port, "127.0.0.2"));
             QVERIFY(clients.back() && (i % 8 || answered(*clients[1])));
