@@ -249,6 +249,7 @@ private slots:
         QTRY_VERIFY(
             (seen += reflector.readAllStandardOutput())
                 .contains(QString("Reflecting test packets on UDP port %1").arg(port).toUtf8()));
+        QCOMPARE(receiveRoom(port), 8 << 20); // 4 MB asked for, with the privilege to
         QProcess sender;
         sender.start("/usr/bin/python3",
                      {SELMARIN_STAMPPEER, "probe", host, QString::number(port)});

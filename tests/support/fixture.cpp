@@ -386,3 +386,16 @@ QByteArray inHost(const QString &ns, const QStringList &command)
     process.waitForFinished(20000);
     return process.readAllStandardOutput();
 }
+
+qint64 receiveRoom(quint16 port, const QString &ns)
+{
+    QStringList command{"ss", "-Huanm", "sport = :" + QString::number(port)};
+    if (!ns.isEmpty())
+        command = QStringList{"ip", "netns", "exec", ns} + command;
+    QProcess ss;
+    ss.start(command[0], command.mid(1));
+    ss.waitForFinished(10000);
+    const QRegularExpressionMatch room
+        = QRegularExpression(",rb(\\d+),").match(ss.readAllStandardOutput());
+    return room.hasMatch() ? room.captured(1).toLongLong() : -1;
+}

@@ -175,4 +175,8 @@ QByteArray readFile(const QString &path);
 bool ip(const QString &arguments);
 // A command in a network namespace: its standard output (within 20 s).
 QByteArray inHost(const QString &ns, const QStringList &command);
+// The room for waiting datagrams (as ss tells it, twice what was asked) of
+// the UDP socket bound to port, in the namespace ns (empty: this one); -1
+// when there is none.
+qint64 receiveRoom(quint16 port, const QString &ns = {});
 bool writeFile(const QString &path, const QByteArray &bytes);
