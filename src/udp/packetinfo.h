@@ -34,8 +34,6 @@ struct PacketInfo
 inline constexpr std::size_t PacketInfoSpace
     = CMSG_SPACE(sizeof(in6_pktinfo)) + CMSG_SPACE(sizeof(int));
 
-// Asks the system to tell every datagram's local address (fd of the IPv6
-// family or not).
 // Sets a socket option of an int (1: on); what the system says is not
 // looked at, as every caller can go on without it.
 void SetIntOption(int fd, int level, int option, int value = 1);
@@ -44,6 +42,8 @@ void SetIntOption(int fd, int level, int option, int value = 1);
 // system's most (net.core.rmem_max) with the privilege to, else as much as
 // it lets.
 void SetReceiveRoom(int fd, int bytes);
+// Asks the system to tell every datagram's local address (fd of the IPv6
+// family or not).
 void EnablePacketInfo(int fd, bool ipv6);
 // Asks the system to tell every datagram's TOS byte (both families on an
 // IPv6 socket).
