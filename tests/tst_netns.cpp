@@ -299,7 +299,6 @@ private slots:
                            Server);
         QString told;
         QTRY_VERIFY_WITH_TIMEOUT((told += responder.out()).contains("Winsock:\tOpen"), 10000);
-        QCOMPARE(receiveRoom(7050, Server), 8 << 20); // 4 MB asked for, with the privilege to
         const auto cpu = [stat = QString("/proc/%1/stat").arg(responder.processId())] {
             const QList<QByteArray> fields = readFile(stat).split(' ');
             return fields[13].toInt() + fields[14].toInt(); // in ticks of 10 ms

@@ -387,13 +387,10 @@ QByteArray inHost(const QString &ns, const QStringList &command)
     return process.readAllStandardOutput();
 }
 
-qint64 receiveRoom(quint16 port, const QString &ns)
+qint64 datagramRoom(quint16 port)
 {
-    QStringList command{"ss", "-Huanm", "sport = :" + QString::number(port)};
-    if (!ns.isEmpty())
-        command = QStringList{"ip", "netns", "exec", ns} + command;
     QProcess ss;
-    ss.start(command[0], command.mid(1));
+    ss.start("ss", {"-Huanm", "sport = :" + QString::number(port)});
     ss.waitForFinished(10000);
     const QRegularExpressionMatch room
         = QRegularExpression(",rb(\\d+),").match(ss.readAllStandardOutput());

@@ -176,7 +176,6 @@ bool ip(const QString &arguments);
 // A command in a network namespace: its standard output (within 20 s).
 QByteArray inHost(const QString &ns, const QStringList &command);
 // The room for waiting datagrams (as ss tells it, twice what was asked) of
-// the UDP socket bound to port, in the namespace ns (empty: this one); -1
-// when there is none.
-qint64 receiveRoom(quint16 port, const QString &ns = {});
+// the UDP socket bound to port; -1 when there is none.
+qint64 datagramRoom(quint16 port);
 bool writeFile(const QString &path, const QByteArray &bytes);
