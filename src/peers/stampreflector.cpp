@@ -25,7 +25,6 @@ using Stamp::ReflectorClock;
 namespace {
 
 constexpr qint64 NsPerS = 1'000'000'000;
-constexpr int ReceiveRoom = 4 * 1024 * 1024; // bytes (the system may give less)
 
 // What the control messages of a received datagram tell beside its
 // local address.
@@ -208,9 +207,7 @@ bool StampReflector::open(const QString &local, quint16 port, int *number, QStri
     }
     EnablePacketInfo(fd, m_ipv6);
     m_arrivalStamps = EnableArrivalStamps(fd, false, m_setOption);
-    // A sender at 100,000 packets a second fills the system's usual room
-    // in a few milliseconds.
-    SetReceiveRoom(fd, ReceiveRoom);
+    SetReceiveRoom(fd);
     SetIntOption(fd, IPPROTO_IP, IP_RECVTTL);
     SetIntOption(fd, IPPROTO_IP, IP_RECVTOS);
     if (m_ipv6) {

@@ -16,12 +16,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-namespace {
-// Asked for as the socket's receive buffer (the system may grant less).  It
-// covers the moments the receive thread waits for a processor.
-constexpr int SystemReceiveBuffer = 4 * 1024 * 1024;
-} // namespace
-
 void Winsock::Bind(qint32 localPort, const QString &localIP)
 {
     if (localPort < 0 || localPort > 65535)
@@ -48,11 +42,12 @@ void WinsockPrivate::bindUdp(const QHostAddress &address, qint32 port)
     udpBothFamilies = udpIPv6 && localAddress.isEmpty();
     // A socket with one peer expects its answers only: the system's own
     // buffer is room enough.  One that serves many (a responder under a
-    // flood) keeps the others' datagrams while it catches up.
-    if (!onePeer)
-        SetReceiveRoom(fd, SystemReceiveBuffer);
+    // flood) keeps the others' datagrams while its thread waits for a
+    // processor or it catches up.
     if (onePeer)
         EnableErrorQueue(fd, udpIPv6);
+    else
+        SetReceiveRoom(fd);
     // Bound to every address: each datagram's own address is asked for, and
     // its answer goes out from it.
     if (localAddress.isEmpty())

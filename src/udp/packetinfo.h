@@ -40,8 +40,11 @@ void SetIntOption(int fd, int level, int option, int value = 1);
 // Room for bytes of datagrams waiting to be read, for a burst while the
 // program is not running (another process has the core): beyond the
 // system's most (net.core.rmem_max) with the privilege to, else as much as
-// it lets.
-void SetReceiveRoom(int fd, int bytes);
+// it lets.  A socket that hears from many asks for BurstRoom: a sender at
+// 100,000 packets a second fills the system's usual room in a few
+// milliseconds.
+inline constexpr int BurstRoom = 4 * 1024 * 1024;
+void SetReceiveRoom(int fd, int bytes = BurstRoom);
 // Asks the system to tell every datagram's local address (fd of the IPv6
 // family or not).
 void EnablePacketInfo(int fd, bool ipv6);
